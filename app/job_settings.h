@@ -1,0 +1,61 @@
+// The extraction job: one record for the life of the process, filled by start-up, the
+// dialog's controls, settings files and data source selection, read by the fetch, the
+// export run and the settings writer.
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <string>
+
+namespace rowpress {
+
+// Limits of the record, in bytes of UTF-8 text.
+inline constexpr std::size_t kCredentialLimit = 127;  // dataSource, userName, password
+inline constexpr std::size_t kPathLimit = 255;        // launchApplication, outFileName, settingsFile
+inline constexpr std::size_t kSqlLimit = 32767;       // what the fetch passes on to the driver
+
+struct JobSettings {
+  std::string dataSource;
+  std::string userName;
+  std::string password;
+  std::string sql;  // line breaks as CR LF
+  bool excel2007 = false;
+  bool forceFullLength = false;
+  bool outputCsv = false;
+  bool outputTsv = false;
+  bool outputHtml = false;
+  std::string launchApplication;
+  bool noAutoOpen = false;
+  std::string outFileName;
+  bool silent = false;
+  std::string settingsFile;
+};
+
+enum class OutputType { Xml, Csv, Tsv, Html };
+
+// HTML beats TSV beats CSV; none set means the workbook.
+OutputType outputTypeOf(const JobSettings& job);
+
+// How one run of the job ended. The values are the exit statuses of an unattended run.
+enum class RunOutcome {
+  Exported = 0,         // rows were written and the file kept
+  NoRows = 1,           // the query returned no rows; no file kept
+  NoConnection = 2,     // a session step failed
+  StatementFailed = 3,  // execute, column count or a fetch failed
+  OutputFile = 4,       // the output file could not be created or written
+  Limit = 5,            // stopped at a workbook limit; the partial workbook is kept
+};
+
+// A field of the job that is longer than its limit, with the message that names it and the
+// outcome of refusing it. Over-long values are refused, never cut: a cut path writes
+// somewhere else and a cut password connects with another one.
+struct LimitProblem {
+  std::string message;
+  RunOutcome outcome;
+};
+std::optional<LimitProblem> findLimitProblem(const JobSettings& job);
+
+// The message for a value of `field` that is longer than `limit` bytes.
+std::string tooLongMessage(const char* field, std::size_t limit);
+
+}  // namespace rowpress

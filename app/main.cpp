@@ -1,0 +1,6 @@
+#include <cstdio>
+
+int main() {
+  std::puts("rowpress " ROWPRESS_VERSION);
+  return 0;
+}

@@ -1,0 +1,78 @@
+// A window without a screen: it keeps the state of every control in memory, records what
+// the dialog logic asked of it, and answers file dialogs from a script. The unattended run
+// uses it with message boxes echoed to standard error; tests drive the handlers through it.
+#pragma once
+
+#include <deque>
+#include <map>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "app/view.h"
+
+namespace rowpress {
+
+class MemoryView : public View {
+ public:
+  struct Message {
+    std::string text;
+    std::string caption;
+  };
+
+  // With an echo stream, every message box is also written there as "CAPTION: TEXT".
+  explicit MemoryView(std::ostream* echo = nullptr) : echo_(echo) {}
+
+  std::string text(ControlId id) const override;
+  void setText(ControlId id, std::string_view text) override;
+  bool isChecked(ControlId id) const override;
+  void setChecked(ControlId id, bool checked) override;
+  void appendLine(ControlId list, std::string_view line) override;
+  void clearList(ControlId list) override;
+  int lineCount(ControlId list) const override;
+  std::string lineText(ControlId list, int index) const override;
+  int selectedIndex(ControlId list) const override;
+  void selectLine(ControlId list, std::string_view line) override;
+  void messageBox(std::string_view text, std::string_view caption) override;
+  std::optional<std::string> chooseSaveFile(const FileDialogSetup& setup) override;
+  std::optional<std::string> chooseOpenFile(const FileDialogSetup& setup) override;
+  void openUrl(std::string_view url) override;
+  void beginBusy() override;
+  void endBusy() override;
+  void rowsDone(long long rows) override { lastRowsDone = rows; }
+
+  // What a user does: a click toggles a check box and then notifies; typing replaces the
+  // text and notifies; selecting a line notifies a selection change.
+  void click(ControlId id);
+  void type(ControlId id, std::string_view text);
+  void select(ControlId list, int index);
+
+  // The lines of a list box.
+  std::vector<std::string> lines(ControlId list) const;
+
+  // Answers for the next file dialogs, in order; nothing queued means "cancelled".
+  std::deque<std::optional<std::string>> fileDialogAnswers;
+
+  // What was asked of the view.
+  std::vector<Message> messages;
+  std::vector<FileDialogSetup> fileDialogs;
+  std::vector<std::string> openedUrls;
+  int busyDepth = 0;
+  int busyCount = 0;  // how often the busy cursor was shown
+  long long lastRowsDone = 0;
+
+ private:
+  struct List {
+    std::vector<std::string> lines;
+    int selected = -1;
+  };
+  std::optional<std::string> answerFileDialog(const FileDialogSetup& setup);
+
+  std::ostream* echo_;
+  std::map<ControlId, std::string> texts_;
+  std::map<ControlId, bool> checks_;
+  std::map<ControlId, List> lists_;
+};
+
+}  // namespace rowpress

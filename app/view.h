@@ -1,0 +1,116 @@
+// The narrow interface between the dialog logic and its window. It offers exactly the
+// operations that the handlers need: edit box text, check box state, list boxes, message
+// boxes, file dialogs, a web address, the busy cursor. The Qt window implements it, and so
+// does MemoryView, which the unattended run and the tests use.
+#pragma once
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace rowpress {
+
+// The controls of the main dialog, by their dialog identifiers.
+enum class ControlId : int {
+  ListDatabases = 1000,
+  DataSourceList = 1001,
+  Fetch = 1002,
+  SqlBox = 1003,
+  StatusList = 1004,
+  TableList = 1005,
+  UserName = 1008,
+  Password = 1009,
+  OutputCsv = 1010,
+  SaveSettings = 1011,
+  SupportPage = 1012,
+  LoadPrevious = 1013,
+  OutputXml = 1014,
+  OutputHtml = 1015,
+  LaunchApplication = 1016,
+  LaunchOnFinish = 1017,
+  OutFileName = 1018,
+  Browse = 1019,
+  ForceFullLength = 1020,
+  OutputTsv = 1021,
+  Excel2007 = 1022,
+};
+
+enum class Notification { Click, TextChanged, SelectionChanged };
+
+// What a file dialog shows: its title (empty: the toolkit's default) and its filters as
+// (name, pattern) pairs, the first preselected.
+struct FileDialogSetup {
+  std::string title;
+  std::vector<std::pair<std::string, std::string>> filters;
+  bool promptOverwrite = false;  // save dialogs: ask before replacing an existing file
+  bool mustExist = false;        // open dialogs: only existing files
+};
+
+class View {
+ public:
+  using Listener = std::function<void(ControlId, Notification)>;
+
+  virtual ~View() = default;
+
+  // Edit boxes. Setting the text of the application or output file box raises its
+  // TextChanged notification, as typing does.
+  virtual std::string text(ControlId id) const = 0;
+  virtual void setText(ControlId id, std::string_view text) = 0;
+
+  // Check boxes. Setting a state raises no notification.
+  virtual bool isChecked(ControlId id) const = 0;
+  virtual void setChecked(ControlId id, bool checked) = 0;
+
+  // List boxes. The table list keeps its lines sorted without regard to case; the others
+  // keep them in the order added. Selecting by program raises no notification.
+  virtual void appendLine(ControlId list, std::string_view line) = 0;
+  virtual void clearList(ControlId list) = 0;
+  virtual int lineCount(ControlId list) const = 0;
+  virtual std::string lineText(ControlId list, int index) const = 0;
+  virtual int selectedIndex(ControlId list) const = 0;  // -1: no selection
+  virtual void selectLine(ControlId list, std::string_view line) = 0;
+
+  // A message with a caption, the information icon and an OK button; returns when closed.
+  virtual void messageBox(std::string_view text, std::string_view caption) = 0;
+
+  // File dialogs: the chosen path, or nothing when the user cancelled.
+  virtual std::optional<std::string> chooseSaveFile(const FileDialogSetup& setup) = 0;
+  virtual std::optional<std::string> chooseOpenFile(const FileDialogSetup& setup) = 0;
+
+  virtual void openUrl(std::string_view url) = 0;
+
+  // The busy cursor; calls nest.
+  virtual void beginBusy() = 0;
+  virtual void endBusy() = 0;
+
+  // Called now and then during a long export with the number of data rows written, so
+  // that a window can keep itself painted and show progress.
+  virtual void rowsDone(long long rows) { (void)rows; }
+
+  void setListener(Listener listener) { listener_ = std::move(listener); }
+
+ protected:
+  void notify(ControlId id, Notification what) {
+    if (listener_) listener_(id, what);
+  }
+
+ private:
+  Listener listener_;
+};
+
+// Shows the busy cursor for as long as it lives.
+class BusyCursor {
+ public:
+  explicit BusyCursor(View& view) : view_(view) { view_.beginBusy(); }
+  ~BusyCursor() { view_.endBusy(); }
+  BusyCursor(const BusyCursor&) = delete;
+  BusyCursor& operator=(const BusyCursor&) = delete;
+
+ private:
+  View& view_;
+};
+
+}  // namespace rowpress

@@ -1,0 +1,135 @@
+#include "export/output_file.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+namespace rowpress {
+
+namespace {
+// Whole lines are handed to the system once this much has gathered.
+constexpr std::size_t kFlushThreshold = 256 * 1024;
+}  // namespace
+
+OutputFile::~OutputFile() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+OutputFile::OutputFile(OutputFile&& other) noexcept
+    : fd_(other.fd_),
+      error_(other.error_),
+      buffer_(std::move(other.buffer_)),
+      completeLines_(other.completeLines_) {
+  other.fd_ = -1;
+  other.completeLines_ = 0;
+  other.buffer_.clear();
+}
+
+OutputFile& OutputFile::operator=(OutputFile&& other) noexcept {
+  if (this != &other) {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = other.fd_;
+    error_ = other.error_;
+    buffer_ = std::move(other.buffer_);
+    completeLines_ = other.completeLines_;
+    other.fd_ = -1;
+    other.completeLines_ = 0;
+    other.buffer_.clear();
+  }
+  return *this;
+}
+
+OutputFile OutputFile::create(const std::string& path, bool exclusive, int mode) {
+  OutputFile file;
+  int flags = O_WRONLY | O_CREAT | O_CLOEXEC | (exclusive ? O_EXCL : O_TRUNC);
+  file.fd_ = ::open(path.c_str(), flags, mode);
+  if (file.fd_ < 0) {
+    file.error_ = errno;
+  } else {
+    file.buffer_.reserve(kFlushThreshold + 128 * 1024);
+  }
+  return file;
+}
+
+void OutputFile::write(std::string_view text) {
+  while (!text.empty()) {
+    const void* lf = std::memchr(text.data(), '\n', text.size());
+    if (!lf) {
+      buffer_.append(text);
+      return;
+    }
+    std::size_t n = static_cast<const char*>(lf) - text.data();
+    buffer_.append(text.data(), n);
+    endLine();
+    text.remove_prefix(n + 1);
+  }
+}
+
+void OutputFile::put(char c) {
+  if (c == '\n') {
+    endLine();
+  } else {
+    buffer_.push_back(c);
+  }
+}
+
+void OutputFile::endLine() {
+  buffer_.append("\r\n", 2);
+  afterLineEnd();
+}
+
+void OutputFile::afterLineEnd() {
+  completeLines_ = buffer_.size();
+  if (completeLines_ >= kFlushThreshold) flush();
+}
+
+bool OutputFile::writeOut(std::size_t count) {
+  if (fd_ < 0 || error_ != 0) {
+    buffer_.erase(0, count);
+    completeLines_ -= std::min(completeLines_, count);
+    return false;
+  }
+  std::size_t done = 0;
+  while (done < count) {
+    ssize_t n = ::write(fd_, buffer_.data() + done, count - done);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      error_ = errno;
+      break;
+    }
+    done += static_cast<std::size_t>(n);
+  }
+  buffer_.erase(0, count);
+  completeLines_ -= std::min(completeLines_, count);
+  return error_ == 0;
+}
+
+bool OutputFile::flush() { return writeOut(completeLines_) && error_ == 0; }
+
+bool OutputFile::overwriteAt(off_t offset, std::string_view bytes) {
+  if (!flush() || fd_ < 0) return false;
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    ssize_t n = ::pwrite(fd_, bytes.data() + done, bytes.size() - done,
+                         offset + static_cast<off_t>(done));
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      error_ = errno;
+      return false;
+    }
+    done += static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+bool OutputFile::close() {
+  if (fd_ < 0) return false;
+  writeOut(buffer_.size());
+  if (::close(fd_) != 0 && error_ == 0) error_ = errno;
+  fd_ = -1;
+  return error_ == 0;
+}
+
+}  // namespace rowpress

@@ -1,0 +1,54 @@
+// An output file written as text: every line feed becomes CR LF. Writes are buffered and the
+// system is only ever handed whole lines, so the file on disk never ends in the middle of a
+// line. Move-only; the destructor closes quietly, close() reports failure.
+#pragma once
+
+#include <sys/types.h>
+
+#include <string>
+#include <string_view>
+
+namespace rowpress {
+
+class OutputFile {
+ public:
+  OutputFile() = default;
+  ~OutputFile();
+  OutputFile(OutputFile&& other) noexcept;
+  OutputFile& operator=(OutputFile&& other) noexcept;
+  OutputFile(const OutputFile&) = delete;
+  OutputFile& operator=(const OutputFile&) = delete;
+
+  // Creates `path`; with `exclusive` an existing file is an error, otherwise it is emptied.
+  // Returns a closed file and sets error() when it cannot be created.
+  static OutputFile create(const std::string& path, bool exclusive, int mode = 0666);
+
+  bool isOpen() const { return fd_ >= 0; }
+  // The first error (an errno value) met while writing, or 0.
+  int error() const { return error_; }
+
+  // Appends text; each line feed in it is written as CR LF and ends a line.
+  void write(std::string_view text);
+  void put(char c);
+  // Appends CR LF.
+  void endLine();
+
+  // Hands every complete line to the system.
+  bool flush();
+  // Flushes, then writes `bytes` at `offset` in place.
+  bool overwriteAt(off_t offset, std::string_view bytes);
+  // Flushes everything, including an unfinished last line, and closes. False when any write
+  // or the close failed.
+  bool close();
+
+ private:
+  void afterLineEnd();
+  bool writeOut(std::size_t count);
+
+  int fd_ = -1;
+  int error_ = 0;
+  std::string buffer_;
+  std::size_t completeLines_ = 0;  // bytes of buffer_ that end at a line end
+};
+
+}  // namespace rowpress

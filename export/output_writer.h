@@ -1,0 +1,37 @@
+// The interface through which the export run emits a file, and the column description that
+// it hands to the writers.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace rowpress {
+
+class OutputFile;
+
+// One result column as SQLDescribeCol describes it.
+struct ColumnInfo {
+  std::string name;            // at most 255 bytes
+  std::int16_t sqlType = 0;    // ODBC SQL type code
+  std::int32_t declaredSize = 0;  // compared as a signed value
+  std::int16_t decimalDigits = 0;
+};
+
+// The export run calls these in this order: begin; beginHeaderRow; headerCell per column;
+// endHeaderRow; then per row beginRow, cell per column, endRow; finish once.
+class OutputWriter {
+ public:
+  virtual ~OutputWriter() = default;
+  virtual void begin(OutputFile& out) = 0;
+  virtual void beginHeaderRow() = 0;
+  virtual void headerCell(const ColumnInfo& column) = 0;
+  virtual void endHeaderRow() = 0;
+  virtual void beginRow() = 0;
+  virtual void cell(std::string_view value, const ColumnInfo& column, bool forceFullLength) = 0;
+  virtual void endRow() = 0;
+  // tableRows counts the header row.
+  virtual void finish(int columnCount, long long tableRows) = 0;
+};
+
+}  // namespace rowpress

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace rowpress {
 
@@ -54,6 +55,13 @@ struct LimitProblem {
   RunOutcome outcome;
 };
 std::optional<LimitProblem> findLimitProblem(const JobSettings& job);
+
+// The longest prefix of `text` of at most `limit` bytes that does not end inside a UTF-8
+// character: a value cut at a limit is cut on a character boundary.
+std::size_t cutOnCharacterBoundary(std::string_view text, std::size_t limit);
+
+// The length of `text` without a UTF-8 character that its end cuts short.
+std::size_t withoutPartialCharacter(std::string_view text);
 
 // The message for a value of `field` that is longer than `limit` bytes.
 std::string tooLongMessage(const char* field, std::size_t limit);

@@ -1,0 +1,118 @@
+#include "app/crowpress_dlg.h"
+
+#include "export/export_run.h"
+
+namespace rowpress {
+
+CrowpressDlg::CrowpressDlg(JobSettings& job, View& view) : job_(job), view_(view) {
+  view_.setListener([this](ControlId id, Notification what) { handle(id, what); });
+}
+
+CrowpressDlg::~CrowpressDlg() { view_.setListener(nullptr); }
+
+void CrowpressDlg::handle(ControlId id, Notification what) {
+  if (what == Notification::TextChanged) {
+    if (id == ControlId::LaunchApplication) OnLaunchApplicationChange();
+    if (id == ControlId::OutFileName) OnOutFileNameChange();
+    return;
+  }
+  if (what != Notification::Click) return;
+  switch (id) {
+    case ControlId::Fetch:
+      OnFetch();
+      break;
+    case ControlId::OutputCsv:
+      OnOutputCsv();
+      break;
+    case ControlId::OutputTsv:
+      OnOutputTsv();
+      break;
+    case ControlId::OutputHtml:
+      OnOutputHtml();
+      break;
+    case ControlId::OutputXml:
+      OnOutputXml();
+      break;
+    case ControlId::LaunchOnFinish:
+      OnLaunchOnFinish();
+      break;
+    default:
+      break;
+  }
+}
+
+FetchResult CrowpressDlg::OnFetch() {
+  return runFetch(job_, view_, [this](SQLHSTMT statement, std::string& sql) {
+    return RunExport(statement, sql);
+  });
+}
+
+RunOutcome CrowpressDlg::RunExport(SQLHSTMT statement, std::string& sql) {
+  // The two compatibility switches live in their boxes while a window is there.
+  job_.excel2007 = view_.isChecked(ControlId::Excel2007);
+  job_.forceFullLength = view_.isChecked(ControlId::ForceFullLength);
+  ExportRun run(job_, view_);
+  return run.run(statement, sql);
+}
+
+// Checks `checkedBox` alone and sets the flag that goes with it (none for XML).
+void CrowpressDlg::selectOutput(ControlId checkedBox) {
+  for (ControlId box : {ControlId::OutputXml, ControlId::OutputCsv, ControlId::OutputTsv,
+                        ControlId::OutputHtml}) {
+    view_.setChecked(box, box == checkedBox);
+  }
+  job_.outputCsv = checkedBox == ControlId::OutputCsv;
+  job_.outputTsv = checkedBox == ControlId::OutputTsv;
+  job_.outputHtml = checkedBox == ControlId::OutputHtml;
+}
+
+// Unchecking the selected CSV, TSV or HTML box falls back to XML; unchecking XML falls back
+// to CSV, so no click leaves all four boxes unchecked.
+void CrowpressDlg::OnOutputCsv() {
+  if (view_.isChecked(ControlId::OutputCsv)) {
+    selectOutput(ControlId::OutputCsv);
+  } else {
+    job_.outputCsv = false;
+    view_.setChecked(ControlId::OutputXml, true);
+  }
+}
+
+void CrowpressDlg::OnOutputTsv() {
+  if (view_.isChecked(ControlId::OutputTsv)) {
+    selectOutput(ControlId::OutputTsv);
+  } else {
+    job_.outputTsv = false;
+    view_.setChecked(ControlId::OutputXml, true);
+  }
+}
+
+void CrowpressDlg::OnOutputHtml() {
+  if (view_.isChecked(ControlId::OutputHtml)) {
+    selectOutput(ControlId::OutputHtml);
+  } else {
+    job_.outputHtml = false;
+    view_.setChecked(ControlId::OutputXml, true);
+  }
+}
+
+void CrowpressDlg::OnOutputXml() {
+  if (view_.isChecked(ControlId::OutputXml)) {
+    selectOutput(ControlId::OutputXml);
+  } else {
+    job_.outputCsv = true;
+    view_.setChecked(ControlId::OutputHtml, false);
+    view_.setChecked(ControlId::OutputCsv, true);
+  }
+}
+
+void CrowpressDlg::OnLaunchOnFinish() {
+  job_.noAutoOpen = !view_.isChecked(ControlId::LaunchOnFinish);
+}
+
+void CrowpressDlg::OnLaunchApplicationChange() {
+  job_.launchApplication = view_.text(ControlId::LaunchApplication);
+}
+
+void CrowpressDlg::OnOutFileNameChange() { job_.outFileName = view_.text(ControlId::OutFileName); }
+
+}  // namespace rowpress

@@ -1,0 +1,52 @@
+// The dialog logic of the main window: every command handler and the export run. It talks to
+// its window only through the View interface, so it runs the same in the Qt window, in the
+// unattended run and in tests.
+#pragma once
+
+#include <sql.h>
+
+#include <string>
+
+#include "app/job_settings.h"
+#include "app/view.h"
+#include "db/fetch_command.h"
+
+namespace rowpress {
+
+class CrowpressDlg {
+ public:
+  // Listens to `view`'s notifications for as long as it lives.
+  CrowpressDlg(JobSettings& job, View& view);
+  ~CrowpressDlg();
+  CrowpressDlg(const CrowpressDlg&) = delete;
+  CrowpressDlg& operator=(const CrowpressDlg&) = delete;
+
+  // Routes a notification of the window to its handler.
+  void handle(ControlId id, Notification what);
+
+  // "Fetch ODBC Data into XLS": runs the job.
+  FetchResult OnFetch();
+
+  // Output-type check boxes: each keeps exactly one of the four boxes checked.
+  void OnOutputCsv();
+  void OnOutputTsv();
+  void OnOutputHtml();
+  void OnOutputXml();
+  void OnLaunchOnFinish();
+  void OnLaunchApplicationChange();
+  void OnOutFileNameChange();
+
+  // The export run on an open statement.
+  virtual RunOutcome RunExport(SQLHSTMT statement, std::string& sql);
+
+  JobSettings& job() { return job_; }
+  View& view() { return view_; }
+
+ private:
+  void selectOutput(ControlId checkedBox);
+
+  JobSettings& job_;
+  View& view_;
+};
+
+}  // namespace rowpress

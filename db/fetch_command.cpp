@@ -1,0 +1,34 @@
+#include "db/fetch_command.h"
+
+#include "app/status_list.h"
+
+namespace rowpress {
+
+FetchResult runFetch(JobSettings& job, View& view, const ExportStep& exportStep) {
+  BusyCursor busy(view);
+  ClearStatusLines(view);
+  job.sql = view.text(ControlId::SqlBox);
+  AddStatusLine(view, job.sql);
+
+  FetchResult result;
+  if (auto problem = findLimitProblem(job)) {
+    AddStatusLine(view, problem->message);
+    result.outcome = problem->outcome;
+    return result;
+  }
+
+  // The export rewrites its copy of the text; the SQL box and the job keep theirs.
+  std::string working = job.sql;
+  SessionFailure failure;
+  auto session = OpenSession(job, kFetchSessionMessages, view, ControlId::StatusList, &failure);
+  if (!session) {
+    result.outcome = RunOutcome::NoConnection;
+    result.connectDiagnostic = std::move(failure.connectDiagnostic);
+    return result;
+  }
+  result.outcome = exportStep(session->statement(), working);
+  CloseSession(*session);
+  return result;
+}
+
+}  // namespace rowpress

@@ -1,0 +1,27 @@
+// The fetch command: the job run behind "Fetch ODBC Data into XLS" and the unattended run.
+#pragma once
+
+#include <functional>
+#include <string>
+
+#include "app/job_settings.h"
+#include "app/view.h"
+#include "db/odbc_session.h"
+
+namespace rowpress {
+
+struct FetchResult {
+  RunOutcome outcome = RunOutcome::NoConnection;
+  // When the connect failed: the connection's diagnostic line.
+  std::string connectDiagnostic;
+};
+
+// The export run, given the open statement and the working copy of the SQL text.
+using ExportStep = std::function<RunOutcome(SQLHSTMT statement, std::string& sql)>;
+
+// Clears the status list, shows the SQL box's text as its first line, takes it as the job's
+// SQL, opens a session with the job's latched data source and credentials, runs the export
+// and releases the session.
+FetchResult runFetch(JobSettings& job, View& view, const ExportStep& exportStep);
+
+}  // namespace rowpress

@@ -1,0 +1,128 @@
+#include "db/odbc_session.h"
+
+#include <cstdio>
+
+namespace rowpress {
+
+const SessionMessages kFetchSessionMessages = {
+    "Unable to Create SQL Env Handle", "did not set Env Attribute to ODBC3",
+    "did not allocate DBC handle", "did not connect", "did not allocate Statement handle"};
+
+const SessionMessages kSelectionSessionMessages = {
+    "", "did not allocate first handle", "did not allocate second handle", "did not connect",
+    "did not allocate last handle"};
+
+OdbcHandle& OdbcHandle::operator=(OdbcHandle&& other) noexcept {
+  if (this != &other) {
+    reset();
+    type_ = other.type_;
+    handle_ = other.handle_;
+    other.handle_ = SQL_NULL_HANDLE;
+  }
+  return *this;
+}
+
+void OdbcHandle::reset() {
+  if (handle_ != SQL_NULL_HANDLE) {
+    SQLFreeHandle(type_, handle_);
+    handle_ = SQL_NULL_HANDLE;
+  }
+}
+
+OdbcSession& OdbcSession::operator=(OdbcSession&& other) noexcept {
+  if (this != &other) {
+    close();
+    environment_ = std::move(other.environment_);
+    connection_ = std::move(other.connection_);
+    connected_ = other.connected_;
+    statement_ = std::move(other.statement_);
+    other.connected_ = false;
+  }
+  return *this;
+}
+
+void OdbcSession::close() {
+  statement_.reset();
+  if (connected_) {
+    SQLDisconnect(connection_.get());
+    connected_ = false;
+  }
+  connection_.reset();
+  environment_.reset();
+}
+
+void CloseSession(OdbcSession& session) { session.close(); }
+
+// Builds a session step by step; kept as a friend so that OdbcSession stays closed to others.
+struct SessionOpener {
+  static std::optional<OdbcSession> open(const JobSettings& job, const SessionMessages& messages,
+                                         View& view, ControlId target, SessionFailure* failure) {
+    OdbcSession session;
+    auto fail = [&](const char* line) -> std::optional<OdbcSession> {
+      if (line && *line) view.appendLine(target, line);
+      session.close();
+      return std::nullopt;
+    };
+
+    SQLHANDLE handle = SQL_NULL_HANDLE;
+    if (!succeeded(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &handle))) {
+      return fail(messages.environment);
+    }
+    session.environment_ = OdbcHandle(SQL_HANDLE_ENV, handle);
+    if (!succeeded(SQLSetEnvAttr(handle, SQL_ATTR_ODBC_VERSION,
+                                 reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0))) {
+      return fail(messages.odbcVersion);
+    }
+    handle = SQL_NULL_HANDLE;
+    if (!succeeded(SQLAllocHandle(SQL_HANDLE_DBC, session.environment(), &handle))) {
+      return fail(messages.connectionHandle);
+    }
+    session.connection_ = OdbcHandle(SQL_HANDLE_DBC, handle);
+    // Empty texts go as empty strings, never as null pointers.
+    auto text = [](const std::string& s) {
+      return reinterpret_cast<SQLCHAR*>(const_cast<char*>(s.c_str()));
+    };
+    if (!succeeded(SQLConnect(session.connection(), text(job.dataSource), SQL_NTS,
+                              text(job.userName), SQL_NTS, text(job.password), SQL_NTS))) {
+      if (failure) failure->connectDiagnostic = GetDiagnostic(SQL_HANDLE_DBC, session.connection());
+      return fail(messages.connect);
+    }
+    session.connected_ = true;
+    handle = SQL_NULL_HANDLE;
+    if (!succeeded(SQLAllocHandle(SQL_HANDLE_STMT, session.connection(), &handle))) {
+      return fail(messages.statementHandle);
+    }
+    session.statement_ = OdbcHandle(SQL_HANDLE_STMT, handle);
+    return session;
+  }
+};
+
+std::optional<OdbcSession> OpenSession(const JobSettings& job, const SessionMessages& messages,
+                                       View& view, ControlId target, SessionFailure* failure) {
+  return SessionOpener::open(job, messages, view, target, failure);
+}
+
+std::string GetDiagnostic(SQLSMALLINT handleType, SQLHANDLE handle) {
+  SQLCHAR state[6] = {0};
+  SQLINTEGER native = 0;
+  SQLCHAR message[100] = {0};
+  SQLSMALLINT length = 0;
+  SQLRETURN rc = SQLGetDiagRec(handleType, handle, 1, state, &native, message,
+                               sizeof message, &length);
+  if (!succeeded(rc)) {
+    state[0] = 0;
+    message[0] = 0;
+    native = 0;
+  }
+  message[sizeof message - 1] = 0;
+  char line[160];
+  std::snprintf(line, sizeof line, "[%s] %s (%d)\n", reinterpret_cast<char*>(state),
+                reinterpret_cast<char*>(message), static_cast<int>(native));
+  return line;
+}
+
+std::string GetStatementDiagnostic(SQLHSTMT statement) {
+  return GetDiagnostic(SQL_HANDLE_STMT, statement);
+}
+
+}  // namespace rowpress

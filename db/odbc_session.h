@@ -1,0 +1,100 @@
+// The short-lived ODBC session that one command opens, uses and releases: an environment, a
+// connection and one statement, each owned by a move-only handle that frees itself.
+#pragma once
+
+#include <sql.h>
+#include <sqlext.h>
+
+#include <optional>
+#include <string>
+
+#include "app/job_settings.h"
+#include "app/view.h"
+
+namespace rowpress {
+
+// Owns one ODBC handle; frees it when it goes. Copy is deleted, move empties the source.
+class OdbcHandle {
+ public:
+  OdbcHandle() = default;
+  OdbcHandle(SQLSMALLINT type, SQLHANDLE handle) : type_(type), handle_(handle) {}
+  ~OdbcHandle() { reset(); }
+  OdbcHandle(OdbcHandle&& other) noexcept : type_(other.type_), handle_(other.handle_) {
+    other.handle_ = SQL_NULL_HANDLE;
+  }
+  OdbcHandle& operator=(OdbcHandle&& other) noexcept;
+  OdbcHandle(const OdbcHandle&) = delete;
+  OdbcHandle& operator=(const OdbcHandle&) = delete;
+
+  SQLHANDLE get() const { return handle_; }
+  explicit operator bool() const { return handle_ != SQL_NULL_HANDLE; }
+  void reset();
+
+ private:
+  SQLSMALLINT type_ = 0;
+  SQLHANDLE handle_ = SQL_NULL_HANDLE;
+};
+
+// Success of an ODBC call: SQL_SUCCESS or SQL_SUCCESS_WITH_INFO.
+inline bool succeeded(SQLRETURN rc) { return rc == SQL_SUCCESS || rc == SQL_SUCCESS_WITH_INFO; }
+
+// The lines that report a failing step of opening a session; an empty text reports nothing.
+struct SessionMessages {
+  const char* environment;
+  const char* odbcVersion;
+  const char* connectionHandle;
+  const char* connect;
+  const char* statementHandle;
+};
+
+// The fetch command's lines, for the status list.
+extern const SessionMessages kFetchSessionMessages;
+// The data source selection's lines, for the table list.
+extern const SessionMessages kSelectionSessionMessages;
+
+class OdbcSession {
+ public:
+  OdbcSession() = default;
+  ~OdbcSession() { close(); }
+  OdbcSession(OdbcSession&&) noexcept = default;
+  OdbcSession& operator=(OdbcSession&&) noexcept;
+  OdbcSession(const OdbcSession&) = delete;
+  OdbcSession& operator=(const OdbcSession&) = delete;
+
+  SQLHENV environment() const { return environment_.get(); }
+  SQLHDBC connection() const { return connection_.get(); }
+  SQLHSTMT statement() const { return statement_.get(); }
+
+  // Releases statement, connection (disconnecting it first) and environment, in that order.
+  void close();
+
+ private:
+  friend struct SessionOpener;
+  OdbcHandle environment_;
+  OdbcHandle connection_;
+  bool connected_ = false;
+  OdbcHandle statement_;
+};
+
+// What a failed OpenSession leaves behind: the step's line (already added to the target
+// list) and, when the connect itself failed, the connection's diagnostic line so that an
+// unattended run can log why.
+struct SessionFailure {
+  std::string connectDiagnostic;
+};
+
+// Opens environment (ODBC 3), connection, connect with the job's data source and
+// credentials, and a statement. On failure the failing step's line goes to `target` and the
+// handles obtained so far are already released.
+std::optional<OdbcSession> OpenSession(const JobSettings& job, const SessionMessages& messages,
+                                       View& view, ControlId target,
+                                       SessionFailure* failure = nullptr);
+
+void CloseSession(OdbcSession& session);
+
+// "[STATE] MESSAGE (NATIVE)\n" from the first diagnostic record of a handle; the message is
+// cut to its first 99 bytes. Without a record: "[]  (0)\n".
+std::string GetStatementDiagnostic(SQLHSTMT statement);
+std::string GetDiagnostic(SQLSMALLINT handleType, SQLHANDLE handle);
+
+}  // namespace rowpress

@@ -1,0 +1,211 @@
+#include "export/export_run.h"
+
+#include <sqlext.h>
+
+#include <cstring>
+
+#include "app/status_list.h"
+#include "db/odbc_session.h"
+#include "export/column_type_report.h"
+#include "export/delimited_writer.h"
+#include "export/html_writer.h"
+#include "export/output_naming.h"
+#include "export/spreadsheetml_writer.h"
+
+namespace rowpress {
+
+namespace {
+
+constexpr char kBinaryValue[] = "<BINARY>";
+constexpr long long kProgressEvery = 1024;
+
+bool isBinaryType(SQLSMALLINT type) {
+  return type == SQL_BINARY || type == SQL_VARBINARY || type == SQL_LONGVARBINARY;
+}
+
+}  // namespace
+
+std::unique_ptr<OutputWriter> makeWriter(OutputType type) {
+  switch (type) {
+    case OutputType::Csv:
+    case OutputType::Tsv:
+      return std::make_unique<DelimitedWriter>(type);
+    case OutputType::Html:
+      return std::make_unique<HtmlWriter>();
+    case OutputType::Xml:
+      break;
+  }
+  return std::make_unique<SpreadsheetMlWriter>();
+}
+
+void prepareSqlText(std::string& sql) {
+  for (char& c : sql) {
+    if (c == '\r' || c == '\n' || c == '\x10' || c == '\x13') c = ' ';
+  }
+}
+
+void ExportRun::appendToStatusLine(std::string_view value) {
+  // The status line holds at most 64 KiB; what does not fit is cut on a character boundary.
+  for (std::string_view piece : {value, std::string_view(" | ")}) {
+    std::size_t room = kStatusLineLimit - statusLine_.size();
+    statusLine_.append(piece.substr(0, cutOnCharacterBoundary(piece, room)));
+  }
+}
+
+RunOutcome ExportRun::statementFailed(SQLHSTMT statement, const char* caption) {
+  std::string diagnostic = GetStatementDiagnostic(statement);
+  AddStatusLine(view_, "SQL statement failed.");
+  AddStatusLine(view_, diagnostic);
+  view_.messageBox(diagnostic, caption);
+  return RunOutcome::StatementFailed;
+}
+
+bool ExportRun::fetchValue(SQLHSTMT statement, int k, std::string_view& value) {
+  char* buffer = value_.data();
+  buffer[0] = 0;
+  SQLLEN indicator = 0;
+  SQLRETURN rc = SQLGetData(statement, static_cast<SQLUSMALLINT>(k), SQL_C_CHAR, buffer,
+                            static_cast<SQLLEN>(value_.size()), &indicator);
+  if (rc == SQL_NO_DATA || (succeeded(rc) && indicator == SQL_NULL_DATA)) {
+    value = std::string_view();
+    return true;
+  }
+  if (!succeeded(rc)) return false;
+  std::size_t length;
+  if (indicator >= 0 && static_cast<std::size_t>(indicator) < value_.size()) {
+    length = static_cast<std::size_t>(indicator);
+  } else {
+    // Longer than the buffer, or of unknown length: the buffer holds the first 65,536 bytes,
+    // and a cut must not leave part of a character behind.
+    length = ::strnlen(buffer, kValueLimit);
+    length = withoutPartialCharacter(std::string_view(buffer, length));
+  }
+  value = std::string_view(buffer, length);
+  return true;
+}
+
+RunOutcome ExportRun::run(SQLHSTMT statement, std::string& sql) {
+  BusyCursor busy(view_);
+  const OutputType type = outputTypeOf(job_);
+  const std::string directory = defaultDirectory();
+
+  // The output file is created before anything is executed; without it nothing runs.
+  OutputPath output = prepareOutputPath(job_, type);
+  OutputTarget target;
+  if (output.path.empty() || !target.open(output.path)) {
+    std::string reason = output.path.empty() ? output.error : target.error();
+    AddStatusLine(view_, "unable to create: " + output.path + " (" + reason + ")");
+    view_.messageBox("unable to create: " + output.path + " ", "Unable to Open Output File");
+    return RunOutcome::OutputFile;
+  }
+  std::unique_ptr<OutputWriter> writer = makeWriter(type);
+  writer->begin(target.file());
+
+  prepareSqlText(sql);
+  SQLRETURN rc = SQLExecDirect(statement, reinterpret_cast<SQLCHAR*>(sql.data()),
+                               static_cast<SQLINTEGER>(sql.size()));
+  if (!succeeded(rc)) return statementFailed(statement, "SQL statement failed.");
+
+  SQLSMALLINT columnCount = 0;
+  if (!succeeded(SQLNumResultCols(statement, &columnCount))) {
+    return statementFailed(statement, "Could not retrieve number of columns.");
+  }
+  if (columnCount > kColumnTableSize) {
+    std::string text = "Column Count Greater than " + std::to_string(kColumnTableSize);
+    AddStatusLine(view_, text);
+    view_.messageBox(text, "TOO BIG");
+    return RunOutcome::Limit;
+  }
+  const long long rowLimit = job_.excel2007 ? kWorkbook2007RowLimit : kWorkbookRowLimit;
+  const bool workbook = type == OutputType::Xml;
+
+  writer->beginHeaderRow();
+  ColumnTypeReport report;
+  report.open(directory);
+  columns_.assign(static_cast<std::size_t>(std::max<SQLSMALLINT>(columnCount, 0)), ColumnInfo{});
+  statusLine_.clear();
+  statusLine_.reserve(kStatusLineLimit + 1);
+  for (int k = 1; k <= columnCount; ++k) {
+    SQLCHAR name[256] = {0};
+    SQLSMALLINT nameLength = 0, sqlType = 0, digits = 0;
+    SQLULEN size = 0;
+    SQLDescribeCol(statement, static_cast<SQLUSMALLINT>(k), name, sizeof name, &nameLength,
+                   &sqlType, &size, &digits, nullptr);
+    ColumnInfo& column = columns_[static_cast<std::size_t>(k - 1)];
+    column.name = reinterpret_cast<char*>(name);
+    column.name.resize(cutOnCharacterBoundary(column.name, 255));
+    column.sqlType = sqlType;
+    column.declaredSize = static_cast<std::int32_t>(static_cast<std::uint32_t>(size));
+    column.decimalDigits = digits;
+    report.addColumn(k, column);
+    writer->headerCell(column);
+    appendToStatusLine(column.name);
+  }
+  report.close();
+  writer->endHeaderRow();
+  AddStatusLine(view_, statusLine_);
+  statusLine_.clear();
+
+  // A statement without result columns (an UPDATE) has no rows to fetch.
+  long long dataRows = 0;
+  value_.resize(kValueLimit + 1);
+  const bool forceFullLength = job_.forceFullLength;
+  bool stopped = false;
+  while (columnCount > 0) {
+    rc = SQLFetch(statement);
+    if (rc == SQL_NO_DATA) break;
+    if (!succeeded(rc)) return statementFailed(statement, "SQL statement failed.");
+    ++dataRows;
+    const bool showRow = dataRows < 12;
+    writer->beginRow();
+    for (int k = 1; k <= columnCount; ++k) {
+      if (workbook && k > kWorkbookColumnLimit) {
+        view_.messageBox("Column Count Greater than 255", "TOO BIG");
+        stopped = true;
+        break;
+      }
+      const ColumnInfo& column = columns_[static_cast<std::size_t>(k - 1)];
+      std::string_view value;
+      if (isBinaryType(column.sqlType)) {
+        value = kBinaryValue;
+      } else if (!fetchValue(statement, k, value)) {
+        return statementFailed(statement, "SQL statement failed.");
+      }
+      if (showRow) appendToStatusLine(value);
+      writer->cell(value, column, forceFullLength);
+    }
+    writer->endRow();
+    if (stopped) break;
+    if (showRow) {
+      AddStatusLine(view_, statusLine_);
+      statusLine_.clear();
+    }
+    if (workbook && dataRows + 1 > rowLimit) {
+      view_.messageBox("Row Count Larger than " + std::to_string(rowLimit) + " ", "TOO BIG");
+      stopped = true;
+      break;
+    }
+    if (target.file().error() != 0) break;  // the disk is full: stop fetching
+    if (dataRows % kProgressEvery == 0) view_.rowsDone(dataRows);
+  }
+  view_.rowsDone(dataRows);
+
+  // A stopped workbook is closed properly as well, so that it opens.
+  writer->finish(columnCount, dataRows + 1);
+  if (dataRows == 0 && !stopped) {
+    target.discard();
+    if (!job_.silent) view_.messageBox("No Results Found", "SQL statement failed.");
+    return RunOutcome::NoRows;
+  }
+  if (!target.keep()) {
+    std::string text = "unable to write: " + output.path + " (" + target.error() + ")";
+    AddStatusLine(view_, text);
+    view_.messageBox(text + " ", "Unable to Write Output File");
+    return RunOutcome::OutputFile;
+  }
+  if (stopped) return RunOutcome::Limit;
+  launchViewer(job_, type, output.path);
+  return RunOutcome::Exported;
+}
+
+}  // namespace rowpress

@@ -1,0 +1,50 @@
+// The export run: executes the job's statement, describes its columns, streams every row
+// into the writer of the job's output type, enforces the workbook limits, reports in the
+// status list and message boxes, and keeps, discards or launches the file.
+#pragma once
+
+#include <sql.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/job_settings.h"
+#include "app/view.h"
+#include "export/output_writer.h"
+
+namespace rowpress {
+
+inline constexpr int kColumnTableSize = 256;        // columns a run can hold
+inline constexpr int kWorkbookColumnLimit = 255;    // cells a workbook data row may hold
+inline constexpr long long kWorkbookRowLimit = 65534;
+inline constexpr long long kWorkbook2007RowLimit = 1048576;
+inline constexpr std::size_t kValueLimit = 65536;   // bytes of one value
+inline constexpr std::size_t kStatusLineLimit = 65535;
+
+std::unique_ptr<OutputWriter> makeWriter(OutputType type);
+
+// Turns the statement into one line: CR, LF and the bytes 0x10 and 0x13 become blanks.
+void prepareSqlText(std::string& sql);
+
+class ExportRun {
+ public:
+  ExportRun(const JobSettings& job, View& view) : job_(job), view_(view) {}
+
+  // One run on an open statement with the working copy of the SQL text, which it rewrites.
+  RunOutcome run(SQLHSTMT statement, std::string& sql);
+
+ private:
+  RunOutcome statementFailed(SQLHSTMT statement, const char* caption);
+  void appendToStatusLine(std::string_view value);
+  // Reads column k of the current row into value_; false when the driver failed.
+  bool fetchValue(SQLHSTMT statement, int k, std::string_view& value);
+
+  const JobSettings& job_;
+  View& view_;
+  std::vector<ColumnInfo> columns_;
+  std::vector<char> value_;
+  std::string statusLine_;
+};
+
+}  // namespace rowpress

@@ -1,0 +1,317 @@
+#include "export/export_run.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+
+#include "export/column_type_report.h"
+#include "tests/odbc_fixture.h"
+
+namespace rowpress {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+using ::testing::StartsWith;
+using testing::OdbcTest;
+using testing::fileExists;
+using testing::readFile;
+using testing::writeFile;
+
+constexpr std::size_t kTagOffset = 1052;
+
+class ExportRunTest : public OdbcTest {
+ protected:
+  void SetUp() override {
+    OdbcTest::SetUp();
+    execute("create table people (id integer, name varchar(20))");
+    execute("insert into people values (1, 'A&B')");
+    execute("insert into people values (NULL, NULL)");
+  }
+
+  // The one file a run left in the default directory.
+  std::string onlyOutput() {
+    auto files = outputFiles();
+    EXPECT_EQ(files.size(), 1u);
+    return files.empty() ? std::string() : home() + "/" + files[0];
+  }
+
+  void outputAs(ControlId box) { view_.click(box); }
+};
+
+TEST_F(ExportRunTest, WorkbookHoldsTypedCellsAndTheRealCounts) {
+  ASSERT_EQ(fetch("select id, name from people order by id desc").outcome, RunOutcome::Exported);
+  std::string path = onlyOutput();
+  EXPECT_THAT(path, ::testing::MatchesRegex(".*/row[0-9A-F]{4}\\.TMP\\.xls"));
+  std::string file = readFile(path);
+  ASSERT_GT(file.size(), kTagOffset);
+  EXPECT_THAT(file.substr(0, 60), StartsWith("<?xml version=\"1.0\"?>\r\n"));
+  // 1 in a numeric column is a Number; the NULL there has no number, so it is an empty String.
+  EXPECT_EQ(file.substr(kTagOffset),
+            "<Table ss:ExpandedColumnCount=\"2\" ss:ExpandedRowCount=\"3\" x:FullColumns=\"1\" "
+            "x:FullRows=\"1\">      \r\n"
+            "<Row>\r\n"
+            "    <Cell><Data ss:Type=\"String\">id</Data></Cell>\r\n"
+            "    <Cell><Data ss:Type=\"String\">name</Data></Cell>\r\n"
+            "</Row>\r\n"
+            "<Row>\r\n"
+            "    <Cell><Data ss:Type=\"Number\">1</Data></Cell>\r\n"
+            "    <Cell><Data ss:Type=\"String\">A&amp;B</Data></Cell>\r\n"
+            "</Row>\r\n"
+            "<Row>\r\n"
+            "    <Cell><Data ss:Type=\"String\"></Data></Cell>\r\n"
+            "    <Cell><Data ss:Type=\"String\"></Data></Cell>\r\n"
+            "</Row>\r\n"
+            "</Table>\r\n"
+            "<WorksheetOptions xmlns=\"urn:schemas-microsoft-com:office:excel\">\r\n"
+            "<Selected/>\r\n<Panes>\r\n<Pane>\r\n     <Number>3</Number>\r\n"
+            "<ActiveRow>1</ActiveRow>\r\n<ActiveCol>1</ActiveCol>\r\n</Pane>\r\n</Panes>\r\n"
+            "<ProtectObjects>False</ProtectObjects>\r\n"
+            "<ProtectScenarios>False</ProtectScenarios>\r\n"
+            " </WorksheetOptions>\r\n</Worksheet>\r\n</Workbook>\r\n");
+  EXPECT_THAT(view_.lines(ControlId::StatusList),
+              ElementsAre("select id, name from people order by id desc", "id | name | ",
+                          "1 | A&B | ", " |  | "));
+  EXPECT_TRUE(view_.messages.empty());
+  EXPECT_EQ(view_.busyDepth, 0);
+  EXPECT_GE(view_.busyCount, 1);
+}
+
+TEST_F(ExportRunTest, DelimitedAndHtmlOutputsByteForByte) {
+  execute("insert into people values (2, 'a,b\tc\r\nd\"<i>')");
+  const std::string sql = "select id, name as \"x,y\" from people where id = 2";
+
+  outputAs(ControlId::OutputCsv);
+  job_.outFileName = temp_ / "out.csv";
+  ASSERT_EQ(fetch(sql).outcome, RunOutcome::Exported);
+  EXPECT_EQ(readFile(job_.outFileName), "id,x;y,\r\n2,a;b\tc||d\"<i>,\r\n");
+
+  outputAs(ControlId::OutputTsv);
+  job_.outFileName = temp_ / "out.tsv";
+  ASSERT_EQ(fetch(sql).outcome, RunOutcome::Exported);
+  EXPECT_EQ(readFile(job_.outFileName), "id\tx,y\t\r\n2\ta,b;c||d\"<i>\t\r\n");
+
+  outputAs(ControlId::OutputHtml);
+  job_.outFileName = temp_ / "out.html";
+  ASSERT_EQ(fetch(sql).outcome, RunOutcome::Exported);
+  EXPECT_EQ(readFile(job_.outFileName),
+            "<table border=\"1\">\r\n<tr>\r\n<th>id</th>\r\n<th>x,y</th>\r\n</tr>\r\n<tr>\r\n"
+            "<td>2</td>\r\n<td>a,b\tc\r\r\nd&quot;&lt;i&gt;</td>\r\n</tr>\r\n</table>\r\n");
+}
+
+TEST_F(ExportRunTest, DefaultNamesCarryTheTemporaryNameAndTheExtension) {
+  struct Case {
+    ControlId box;
+    bool excel2007;
+    const char* pattern;
+  };
+  for (const Case& c : {Case{ControlId::OutputXml, true, "row[0-9A-F]{4}\\.TMP\\.xml"},
+                        Case{ControlId::OutputCsv, false, "row[0-9A-F]{4}\\.TMP\\.csv"},
+                        Case{ControlId::OutputTsv, false, "row[0-9A-F]{4}\\.TMP\\.csv"},
+                        Case{ControlId::OutputHtml, false, "row[0-9A-F]{4}\\.TMP\\.html"}}) {
+    std::filesystem::remove_all(home());
+    if (!view_.isChecked(c.box)) view_.click(c.box);
+    view_.setChecked(ControlId::Excel2007, c.excel2007);
+    ASSERT_EQ(fetch("select * from people").outcome, RunOutcome::Exported);
+    auto files = outputFiles();
+    ASSERT_EQ(files.size(), 1u);
+    EXPECT_THAT(files[0], ::testing::MatchesRegex(c.pattern));
+  }
+}
+
+TEST_F(ExportRunTest, Excel2007IgnoresTheNamedFileAndNamesItsOwn) {
+  view_.setChecked(ControlId::Excel2007, true);
+  job_.outFileName = temp_ / "named.xls";
+  writeFile(job_.outFileName, "keep me");
+  ASSERT_EQ(fetch("select * from people").outcome, RunOutcome::Exported);
+  EXPECT_EQ(readFile(job_.outFileName), "keep me");
+  EXPECT_THAT(onlyOutput(), HasSubstr(".TMP.xml"));
+}
+
+TEST_F(ExportRunTest, NoRowsKeepsNoFileAndLeavesAnExistingOneAlone) {
+  job_.outFileName = temp_ / "report";
+  writeFile(job_.outFileName, "yesterday's report");
+  ASSERT_EQ(fetch("select * from people where id > 100").outcome, RunOutcome::NoRows);
+  EXPECT_EQ(readFile(job_.outFileName), "yesterday's report");
+  ASSERT_EQ(view_.messages.size(), 1u);
+  EXPECT_EQ(view_.messages[0].text, "No Results Found");
+  EXPECT_EQ(view_.messages[0].caption, "SQL statement failed.");
+  EXPECT_THAT(view_.lines(ControlId::StatusList),
+              ElementsAre("select * from people where id > 100", "id | name | "));
+  EXPECT_THAT(testing::listDirectory(temp_.path()), ::testing::Not(::testing::Contains(
+                                                        ::testing::HasSubstr(".part"))));
+
+  // Unattended, the message is not shown.
+  view_.messages.clear();
+  job_.silent = true;
+  ASSERT_EQ(fetch("select * from people where id > 100").outcome, RunOutcome::NoRows);
+  EXPECT_TRUE(view_.messages.empty());
+}
+
+TEST_F(ExportRunTest, FailingStatementReportsItsDiagnosticAndKeepsTheOldFiles) {
+  ASSERT_EQ(fetch("select * from people").outcome, RunOutcome::Exported);
+  const std::string report = readFile(home() + "/" + kColumnTypeReportName);
+  std::filesystem::remove(onlyOutput());
+  job_.outFileName = temp_ / "old.xls";
+  writeFile(job_.outFileName, "old");
+
+  ASSERT_EQ(fetch("select nonsense from nowhere").outcome, RunOutcome::StatementFailed);
+  auto lines = view_.lines(ControlId::StatusList);
+  ASSERT_EQ(lines.size(), 3u);
+  EXPECT_EQ(lines[0], "select nonsense from nowhere");
+  EXPECT_EQ(lines[1], "SQL statement failed.");
+  EXPECT_THAT(lines[2], ::testing::MatchesRegex("\\[HY000\\] .*no such table: nowhere.* \\(1\\)\n"));
+  ASSERT_EQ(view_.messages.size(), 1u);
+  EXPECT_EQ(view_.messages[0].text, lines[2]);
+  EXPECT_EQ(view_.messages[0].caption, "SQL statement failed.");
+  EXPECT_EQ(readFile(job_.outFileName), "old");
+  EXPECT_EQ(readFile(home() + "/" + kColumnTypeReportName), report);
+  EXPECT_TRUE(outputFiles().empty());
+}
+
+TEST_F(ExportRunTest, EmptyAndBlankStatementsFailCleanly) {
+  for (const char* sql : {"", "   \r\n  "}) {
+    EXPECT_EQ(fetch(sql).outcome, RunOutcome::StatementFailed) << '"' << sql << '"';
+    auto lines = view_.lines(ControlId::StatusList);
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_EQ(lines[0], sql);
+    EXPECT_EQ(lines[1], "SQL statement failed.");
+    EXPECT_THAT(lines[2], ::testing::EndsWith("\n"));
+  }
+  EXPECT_TRUE(outputFiles().empty());
+}
+
+TEST_F(ExportRunTest, StatementWithoutResultColumnsEndsAsNoRows) {
+  EXPECT_EQ(fetch("update people set name = 'x' where id = 1").outcome, RunOutcome::NoRows);
+  EXPECT_EQ(readFile(home() + "/" + kColumnTypeReportName),
+            "Column_Number,Column_Name,Column_Type,Column_Precision,Column_Scale,"
+            "Column_Type_Description\r\n");
+  EXPECT_TRUE(outputFiles().empty());
+}
+
+TEST_F(ExportRunTest, MultiLineSqlRunsAsOneLine) {
+  const std::string sql = "select id\r\nfrom people\r\nwhere id = 1";
+  ASSERT_EQ(fetch(sql).outcome, RunOutcome::Exported);
+  EXPECT_EQ(view_.lines(ControlId::StatusList)[0], sql);
+  EXPECT_EQ(view_.text(ControlId::SqlBox), sql);
+  EXPECT_EQ(job_.sql, sql);
+  std::string text = sql;
+  prepareSqlText(text);
+  EXPECT_EQ(text, "select id  from people  where id = 1");
+  std::string odd = "a\x10" "b\x13" "c";
+  prepareSqlText(odd);
+  EXPECT_EQ(odd, "a b c");
+}
+
+TEST_F(ExportRunTest, StatusListShowsTheColumnLineAndElevenRows) {
+  execute("create table n (v integer)");
+  for (int i = 1; i <= 14; ++i) execute("insert into n values (" + std::to_string(i) + ")");
+  view_.click(ControlId::OutputCsv);
+  ASSERT_EQ(fetch("select v from n order by v").outcome, RunOutcome::Exported);
+  auto lines = view_.lines(ControlId::StatusList);
+  ASSERT_EQ(lines.size(), 13u);
+  EXPECT_EQ(lines[1], "v | ");
+  EXPECT_EQ(lines[2], "1 | ");
+  EXPECT_EQ(lines[12], "11 | ");
+}
+
+TEST_F(ExportRunTest, BinaryColumnsAreNeverFetched) {
+  execute("create table b (id integer, data blob)");
+  execute("insert into b values (1, x'00ff10')");
+  view_.click(ControlId::OutputCsv);
+  job_.outFileName = temp_ / "b.csv";
+  ASSERT_EQ(fetch("select id, data from b").outcome, RunOutcome::Exported);
+  EXPECT_EQ(readFile(job_.outFileName), "id,data,\r\n1,<BINARY>,\r\n");
+  EXPECT_EQ(view_.lines(ControlId::StatusList).back(), "1 | <BINARY> | ");
+}
+
+TEST_F(ExportRunTest, LongValuesAreCutAt65536BytesOnACharacterBoundary) {
+  execute("create table t (v text)");
+  // 70,000 bytes of 'a', then 32,767 e-acutes of two bytes: byte 65,536 is split by the cut
+  // only in the second row.
+  execute("insert into t values (substr(hex(zeroblob(35000)) || '', 1, 70000))");
+  execute("insert into t values ('x' || replace(hex(zeroblob(40000)), '00', 'é'))");
+  view_.click(ControlId::OutputCsv);
+  job_.outFileName = temp_ / "t.csv";
+  ASSERT_EQ(fetch("select v from t").outcome, RunOutcome::Exported);
+  std::string file = readFile(job_.outFileName);
+  std::string first = std::string(65536, '0');
+  std::string second = "x";
+  while (second.size() + 2 <= 65536) second += "é";
+  EXPECT_EQ(second.size(), 65535u);
+  EXPECT_EQ(file, "v,\r\n" + first + ",\r\n" + second + ",\r\n");
+}
+
+TEST_F(ExportRunTest, MissingDataSourceReportsDidNotConnect) {
+  job_.dataSource = "nosuchsource";
+  FetchResult result = fetch("select 1");
+  EXPECT_EQ(result.outcome, RunOutcome::NoConnection);
+  EXPECT_THAT(view_.lines(ControlId::StatusList), ElementsAre("select 1", "did not connect"));
+  EXPECT_THAT(result.connectDiagnostic, HasSubstr("IM002"));
+  EXPECT_TRUE(view_.messages.empty());
+  EXPECT_FALSE(fileExists(home()));
+}
+
+TEST_F(ExportRunTest, OverLongCredentialsAreRefusedBeforeConnecting) {
+  job_.password = std::string(128, 'p');
+  EXPECT_EQ(fetch("select 1").outcome, RunOutcome::NoConnection);
+  EXPECT_THAT(view_.lines(ControlId::StatusList),
+              ElementsAre("select 1", "The password is longer than 127 bytes and was refused."));
+}
+
+TEST_F(ExportRunTest, UncreatableOutputFileStopsTheRunBeforeTheStatement) {
+  for (ControlId box : {ControlId::OutputXml, ControlId::OutputCsv, ControlId::OutputTsv,
+                        ControlId::OutputHtml}) {
+    if (!view_.isChecked(box)) view_.click(box);
+    view_.messages.clear();
+    job_.outFileName = temp_ / "missing-dir/out";
+    EXPECT_EQ(fetch("insert into people values (9, 'must not run')").outcome,
+              RunOutcome::OutputFile);
+    ASSERT_EQ(view_.messages.size(), 1u);
+    EXPECT_EQ(view_.messages[0].text, "unable to create: " + job_.outFileName + " ");
+    EXPECT_EQ(view_.messages[0].caption, "Unable to Open Output File");
+  }
+  job_.outFileName.clear();
+  view_.click(ControlId::OutputCsv);
+  ASSERT_EQ(fetch("select count(*) from people where id = 9").outcome, RunOutcome::Exported);
+  EXPECT_EQ(view_.lines(ControlId::StatusList).back(), "0 | ");
+}
+
+TEST_F(ExportRunTest, LaunchesTheApplicationWithThePathAsLastArgument) {
+  // A small recording program stands in for the viewer.
+  const std::string recorder = temp_ / "record args";
+  const std::string record = temp_ / "args.txt";
+  writeFile(recorder, "#!/bin/sh\nfor a in \"$@\"; do printf '%s\\n' \"$a\"; done > \"" + record +
+                          ".tmp\" && mv \"" + record + ".tmp\" \"" + record + "\"\n");
+  ::chmod(recorder.c_str(), 0755);
+  view_.click(ControlId::OutputCsv);
+  job_.noAutoOpen = false;
+  job_.launchApplication = "'" + recorder + "' --first \"two words\"";
+  job_.outFileName = temp_ / "with space.csv";
+  ASSERT_EQ(fetch("select * from people").outcome, RunOutcome::Exported);
+  for (int i = 0; i < 200 && !fileExists(record); ++i) ::usleep(50 * 1000);
+  EXPECT_EQ(readFile(record), "--first\ntwo words\n" + job_.outFileName + "\n");
+}
+
+TEST_F(ExportRunTest, NothingIsLaunchedWithoutRowsOrWithNoAutoOpen) {
+  const std::string record = temp_ / "launched";
+  job_.launchApplication = "touch " + record;
+  job_.noAutoOpen = false;
+  view_.click(ControlId::OutputCsv);
+  ASSERT_EQ(fetch("select * from people where 0").outcome, RunOutcome::NoRows);
+  job_.noAutoOpen = true;
+  ASSERT_EQ(fetch("select * from people").outcome, RunOutcome::Exported);
+  // A launch would have created the file by now; give it the time a launch takes.
+  ::usleep(300 * 1000);
+  EXPECT_FALSE(fileExists(record));
+  // The same job with launching on does start it: the check above can fail.
+  job_.noAutoOpen = false;
+  ASSERT_EQ(fetch("select * from people").outcome, RunOutcome::Exported);
+  for (int i = 0; i < 200 && !fileExists(record); ++i) ::usleep(50 * 1000);
+  EXPECT_TRUE(fileExists(record));
+}
+
+}  // namespace
+}  // namespace rowpress

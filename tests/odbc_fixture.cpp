@@ -1,0 +1,120 @@
+#include "tests/odbc_fixture.h"
+
+#include <dirent.h>
+#include <sql.h>
+#include <sqlext.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "db/odbc_session.h"
+#include "export/column_type_report.h"
+
+namespace rowpress::testing {
+
+TempDir::TempDir() {
+  char pattern[] = "/tmp/rowpress-test-XXXXXX";
+  const char* made = ::mkdtemp(pattern);
+  if (!made) throw std::runtime_error("mkdtemp failed");
+  path_ = made;
+}
+
+TempDir::~TempDir() {
+  std::error_code ignored;
+  std::filesystem::permissions(path_, std::filesystem::perms::owner_all,
+                               std::filesystem::perm_options::add, ignored);
+  std::filesystem::remove_all(path_, ignored);
+}
+
+std::string readFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream content;
+  content << in.rdbuf();
+  return content.str();
+}
+
+void writeFile(const std::string& path, const std::string& content) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out << content;
+}
+
+bool fileExists(const std::string& path) { return ::access(path.c_str(), F_OK) == 0; }
+
+std::vector<std::string> listDirectory(const std::string& path) {
+  std::vector<std::string> names;
+  if (DIR* dir = ::opendir(path.c_str())) {
+    while (dirent* entry = ::readdir(dir)) {
+      std::string name = entry->d_name;
+      if (name != "." && name != "..") names.push_back(name);
+    }
+    ::closedir(dir);
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+void OdbcTest::SetUp() {
+  ASSERT_TRUE(fileExists(kSqliteDriver))
+      << "the SQLite3 ODBC driver is missing: install libsqliteodbc";
+  ::setenv("ODBCSYSINI", temp_.path().c_str(), 1);
+  ::setenv("ODBCINI", (temp_ / "user-odbc.ini").c_str(), 1);
+  ::setenv("ROWPRESS_HOME", home().c_str(), 1);
+  writeFile(temp_ / "odbcinst.ini", std::string("[SQLite3]\nDescription=SQLite3 ODBC\nDriver=") +
+                                        kSqliteDriver + "\n");
+  addDataSource("rowtest", database());
+  // The window's state at start-up that the export depends on.
+  view_.setChecked(ControlId::OutputXml, true);
+  view_.setChecked(ControlId::LaunchOnFinish, true);
+  job_.noAutoOpen = true;  // tests never open a viewer unless they ask for one
+}
+
+void OdbcTest::TearDown() {
+  ::unsetenv("ODBCSYSINI");
+  ::unsetenv("ODBCINI");
+  ::unsetenv("ROWPRESS_HOME");
+}
+
+void OdbcTest::addDataSource(const std::string& name, const std::string& databaseFile, bool user,
+                             const std::string& extraLines) {
+  std::string section = "[" + name + "]\nDriver=SQLite3\nDatabase=" + databaseFile +
+                        "\nStepAPI=1\n" + extraLines + (extraLines.empty() ? "" : "\n");
+  (user ? user_ : system_) += section;
+  writeIniFiles();
+}
+
+void OdbcTest::writeIniFiles() {
+  writeFile(temp_ / "odbc.ini", system_);
+  writeFile(temp_ / "user-odbc.ini", user_);
+}
+
+void OdbcTest::execute(const std::string& sql, const std::string& dataSource) {
+  JobSettings job;
+  job.dataSource = dataSource;
+  MemoryView lines;
+  auto session = OpenSession(job, kFetchSessionMessages, lines, ControlId::StatusList);
+  ASSERT_TRUE(session) << "cannot connect to " << dataSource;
+  SQLRETURN rc = SQLExecDirect(session->statement(),
+                               reinterpret_cast<SQLCHAR*>(const_cast<char*>(sql.c_str())),
+                               SQL_NTS);
+  ASSERT_TRUE(succeeded(rc) || rc == SQL_NO_DATA)
+      << sql << "\n" << GetStatementDiagnostic(session->statement());
+}
+
+FetchResult OdbcTest::fetch(const std::string& sql) {
+  if (job_.dataSource.empty()) job_.dataSource = "rowtest";
+  view_.setText(ControlId::SqlBox, sql);
+  return dlg_.OnFetch();
+}
+
+std::vector<std::string> OdbcTest::outputFiles() const {
+  std::vector<std::string> names = listDirectory(home());
+  names.erase(std::remove(names.begin(), names.end(), kColumnTypeReportName), names.end());
+  return names;
+}
+
+}  // namespace rowpress::testing

@@ -1,0 +1,71 @@
+// A private ODBC world for each test: its own odbcinst.ini and odbc.ini in a temporary
+// directory (through ODBCSYSINI and ODBCINI), SQLite databases reached through the real
+// SQLite3 ODBC driver and the real unixODBC driver manager, and a default directory of its
+// own (ROWPRESS_HOME). Nothing under /etc or the home directory is touched.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "app/crowpress_dlg.h"
+#include "app/job_settings.h"
+#include "app/memory_view.h"
+
+namespace rowpress::testing {
+
+inline constexpr char kSqliteDriver[] = "/usr/lib/x86_64-linux-gnu/odbc/libsqlite3odbc.so";
+
+// A fresh temporary directory, removed with everything in it when the object goes.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const std::string& path() const { return path_; }
+  std::string operator/(const std::string& name) const { return path_ + "/" + name; }
+
+ private:
+  std::string path_;
+};
+
+std::string readFile(const std::string& path);
+void writeFile(const std::string& path, const std::string& content);
+bool fileExists(const std::string& path);
+// The names of the entries of a directory, sorted.
+std::vector<std::string> listDirectory(const std::string& path);
+
+class OdbcTest : public ::testing::Test {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+
+  // Defines a data source (system or user) on an SQLite file; extra lines go into its
+  // section as they are (e.g. "NoCreat=1").
+  void addDataSource(const std::string& name, const std::string& databaseFile, bool user = false,
+                     const std::string& extraLines = "");
+  // Runs statements on a data source through ODBC; fails the test when one fails.
+  void execute(const std::string& sql, const std::string& dataSource = "rowtest");
+
+  // A job on the fixture's data source with this SQL, run through the dialog logic.
+  FetchResult fetch(const std::string& sql);
+
+  std::string home() const { return temp_ / "home"; }
+  std::string database() const { return temp_ / "rowtest.db"; }
+  // The files that a run left in the default directory, the type report excluded.
+  std::vector<std::string> outputFiles() const;
+
+  TempDir temp_;
+  JobSettings job_;
+  MemoryView view_;
+  CrowpressDlg dlg_{job_, view_};
+
+ private:
+  void writeIniFiles();
+  std::string system_;
+  std::string user_;
+};
+
+}  // namespace rowpress::testing

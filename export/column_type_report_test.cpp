@@ -1,0 +1,56 @@
+#include "export/column_type_report.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "tests/odbc_fixture.h"
+
+namespace rowpress {
+namespace {
+
+using testing::readFile;
+using testing::TempDir;
+
+TEST(ColumnTypeReport, WritesOneRawLinePerColumn) {
+  TempDir dir;
+  ColumnTypeReport report;
+  report.open(dir.path());
+  report.addColumn(1, ColumnInfo{"id", 4, 10, 0});
+  report.addColumn(2, ColumnInfo{"a,\"b\"", -9, -1, -3});
+  report.addColumn(3, ColumnInfo{"d", 9, 0, 0});
+  report.close();
+  EXPECT_EQ(readFile(dir / kColumnTypeReportName),
+            "Column_Number,Column_Name,Column_Type,Column_Precision,Column_Scale,"
+            "Column_Type_Description\r\n"
+            "1,id,4,10,0,INTEGER Exact numeric value with precision 10 and scale 0\r\n"
+            "2,a,\"b\",-9,4294967295,-3,VARWCHAR(n) Unicode variable-length character string with "
+            "a maximum string length n\r\n"
+            "3,d,9,0,0,*UNKNOWN COLUMN TYPE*\r\n");
+}
+
+TEST(ColumnTypeReport, TypeTextsKeepTheirSpecialBytes) {
+  EXPECT_EQ(std::string(columnTypeDescription(-1)),
+            "LONG VARCHAR Variable length character data. Maximum length is data source\x96"
+            "dependent.");
+  EXPECT_THAT(columnTypeDescription(7), ::testing::HasSubstr("10[\x96" "38] to 10[38]"));
+  EXPECT_THAT(columnTypeDescription(107), ::testing::HasSubstr("TO MONTH \tNumber"));
+  EXPECT_THAT(columnTypeDescription(91), ::testing::HasSubstr("(See \"Constraints"));
+  EXPECT_EQ(std::string(columnTypeDescription(-11)), "SQL_GUID");
+  EXPECT_EQ(std::string(columnTypeDescription(114)), "*UNKNOWN COLUMN TYPE*");
+  for (int code : {-11, -10, -9, -8, -7, -6, -5, -4, -3, -2, -1, 1, 2, 3, 4, 5, 6, 7, 8, 12, 91,
+                   92, 93, 101, 113}) {
+    EXPECT_EQ(std::string(columnTypeDescription(static_cast<std::int16_t>(code))).find(','),
+              std::string::npos);
+  }
+}
+
+TEST(ColumnTypeReport, AnUnwritableDirectoryIsNoError) {
+  ColumnTypeReport report;
+  report.open("/nonexistent-dir");
+  report.addColumn(1, ColumnInfo{"id", 4, 10, 0});
+  report.close();
+  EXPECT_FALSE(testing::fileExists("/nonexistent-dir/" + std::string(kColumnTypeReportName)));
+}
+
+}  // namespace
+}  // namespace rowpress

@@ -1,0 +1,65 @@
+#include "export/output_file.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+
+#include "tests/odbc_fixture.h"
+
+namespace rowpress {
+namespace {
+
+using testing::readFile;
+using testing::TempDir;
+
+TEST(OutputFile, LineFeedsBecomeCrLfAndOnlyWholeLinesReachTheDisk) {
+  TempDir dir;
+  OutputFile file = OutputFile::create(dir / "f", false);
+  ASSERT_TRUE(file.isOpen());
+  file.write("one\ntwo");
+  file.put('\n');
+  file.write("thre");
+  file.put('e');
+  EXPECT_TRUE(file.flush());
+  // The unfinished last line stays in memory until it ends or the file is closed.
+  EXPECT_EQ(readFile(dir / "f"), "one\r\ntwo\r\n");
+  file.endLine();
+  file.write("tail");
+  EXPECT_TRUE(file.overwriteAt(0, "ONE"));
+  EXPECT_TRUE(file.close());
+  EXPECT_EQ(readFile(dir / "f"), "ONE\r\ntwo\r\nthree\r\ntail");
+}
+
+TEST(OutputFile, ExclusiveCreateRefusesAnExistingFile) {
+  TempDir dir;
+  testing::writeFile(dir / "f", "old");
+  OutputFile file = OutputFile::create(dir / "f", true);
+  EXPECT_FALSE(file.isOpen());
+  EXPECT_EQ(file.error(), EEXIST);
+  EXPECT_EQ(readFile(dir / "f"), "old");
+}
+
+TEST(OutputFile, AFullDiskIsReported) {
+  OutputFile file = OutputFile::create("/dev/full", false);
+  ASSERT_TRUE(file.isOpen());
+  file.write("a line\n");
+  EXPECT_FALSE(file.close());
+  EXPECT_EQ(file.error(), ENOSPC);
+}
+
+TEST(OutputFile, LargeOutputArrivesWhole) {
+  TempDir dir;
+  OutputFile file = OutputFile::create(dir / "f", false);
+  std::string expected;
+  for (int i = 0; i < 100000; ++i) {
+    std::string line = std::to_string(i) + std::string(static_cast<std::size_t>(i % 7), 'x');
+    file.write(line);
+    file.endLine();
+    expected += line + "\r\n";
+  }
+  ASSERT_TRUE(file.close());
+  EXPECT_EQ(readFile(dir / "f"), expected);
+}
+
+}  // namespace
+}  // namespace rowpress

@@ -1,0 +1,10 @@
+#!/usr/bin/env bash
+# Everything the tests need, on a fresh Debian 12 machine: installs the packages, builds
+# rowpress and its tests in build/, and runs every test.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+scripts/install-deps.sh
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
+cmake --build build -j"$(nproc)"
+ctest --test-dir build --output-on-failure -j2

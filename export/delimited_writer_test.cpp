@@ -101,8 +101,7 @@ TEST_F(DelimitedWriterTest, QuotesAreNeverAddedOrChanged) {
 
 TEST_F(DelimitedWriterTest, FixedWidthAfterReplacement) {
   const std::vector<ColumnInfo> c5 = {column("A", 5)};
-  EXPECT_EQ(csv(c5, {{"ab"}, {"abcdefg"}, {""}}, true),
-            "A,\r\nab   ,\r\nabcde,\r\n     ,\r\n");
+  EXPECT_EQ(csv(c5, {{"ab"}, {"abcdefg"}, {""}}, true), "A,\r\nab   ,\r\nabcde,\r\n     ,\r\n");
   EXPECT_EQ(csv(c5, {{"a,b\r\nc,d"}}, true), "A,\r\na;b||,\r\n");
   EXPECT_EQ(csv({column("A", 0), column("B", -5)}, {{"abc", "def"}}, true), "A,B,\r\n,,\r\n");
   // Without forceFullLength the declared size plays no part.
@@ -118,8 +117,7 @@ TEST_F(DelimitedWriterTest, BinaryValueIsPaddedOrCutLikeAnyValue) {
 TEST_F(DelimitedWriterTest, FixedWidthCutInsideAMultiByteCharacter) {
   // "aé€" is 61 C3 A9 E2 82 AC.
   EXPECT_EQ(csv({column("A", 2)}, {{"a\xC3\xA9\xE2\x82\xAC"}}, true), "A,\r\na ,\r\n");
-  EXPECT_EQ(csv({column("A", 5)}, {{"a\xC3\xA9\xE2\x82\xAC"}}, true),
-            "A,\r\na\xC3\xA9  ,\r\n");
+  EXPECT_EQ(csv({column("A", 5)}, {{"a\xC3\xA9\xE2\x82\xAC"}}, true), "A,\r\na\xC3\xA9  ,\r\n");
   EXPECT_EQ(csv({column("A", 6)}, {{"a\xC3\xA9\xE2\x82\xAC"}}, true),
             "A,\r\na\xC3\xA9\xE2\x82\xAC,\r\n");
 }
@@ -127,8 +125,7 @@ TEST_F(DelimitedWriterTest, FixedWidthCutInsideAMultiByteCharacter) {
 TEST_F(DelimitedWriterTest, HeaderNamesGetOnlyTheSeparatorReplacement) {
   // A comma becomes ";"; a CR stays; a line feed is written through the text-mode file and
   // so becomes CR LF, breaking the header line.
-  EXPECT_EQ(csv({column("a,b"), column("c\rd"), column("e\nf")}, {}),
-            "a;b,c\rd,e\r\nf,\r\n");
+  EXPECT_EQ(csv({column("a,b"), column("c\rd"), column("e\nf")}, {}), "a;b,c\rd,e\r\nf,\r\n");
   EXPECT_EQ(tsv({column("a,b\tc")}, {}), "a,b;c\t\r\n");
 }
 

@@ -36,9 +36,9 @@ TEST(TextRules, NumericTextIsSignDigitsAndAtMostOneFullStop) {
                           "00012", "123456789012345678901234567890"}) {
     EXPECT_TRUE(isNumericText(yes)) << yes;
   }
-  for (const char* no : {"", "+", "-", ".", "+.", "-.", "1-2", "1.2.3", "..", "1..", "1E+10",
-                         "1e5", "1,000", " 1", "1 ", "--1", "+-1", "1+", "0x10", "NaN", "inf",
-                         "1\n"}) {
+  for (const char* no :
+       {"",    "+",     "-",  ".",  "+.",  "-.",  "1-2", "1.2.3", "..",  "1..", "1E+10",
+        "1e5", "1,000", " 1", "1 ", "--1", "+-1", "1+",  "0x10",  "NaN", "inf", "1\n"}) {
     EXPECT_FALSE(isNumericText(no)) << no;
   }
 }
@@ -70,7 +70,7 @@ TEST(TextRules, FixedWidthCutsOnCharacterBoundary) {
   EXPECT_EQ(fixed("\xC3\xA9\xC3\xA9\xC3\xA9", 5), "\xC3\xA9\xC3\xA9 ");
   // Every result is exactly declaredSize bytes.
   for (int width = 1; width <= 12; ++width) {
-    EXPECT_EQ(fixed("\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80" "abc", width).size(),
+    EXPECT_EQ(fixed(std::string("\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80") + "abc", width).size(),
               static_cast<std::size_t>(width));
   }
 }
@@ -86,7 +86,7 @@ TEST(TextRules, PrefixLengthTreatsInvalidBytesAsSingleCharacters) {
   // A complete two-byte character followed by a stray continuation byte.
   EXPECT_EQ(utf8PrefixLength("\xC3\xA9\x80", 2), 2u);
   // A truncated lead followed by ASCII, then a stray byte at the cut.
-  EXPECT_EQ(utf8PrefixLength("\xE2" "A\x82", 2), 2u);
+  EXPECT_EQ(utf8PrefixLength("\xE2\x41\x82", 2), 2u);
   // A three-byte sequence with a fourth continuation byte after it.
   EXPECT_EQ(utf8PrefixLength("\xE2\x82\xAC\x80", 3), 3u);
 }
@@ -110,8 +110,8 @@ TEST(TextRules, XmlEscapingDropsControlBytes) {
 }
 
 TEST(TextRules, XmlEscapingKeepsValidUtf8) {
-  EXPECT_EQ(xml("caf\xC3\xA9"), "caf\xC3\xA9");                        // é
-  EXPECT_EQ(xml("\xC2\x80\xDF\xBF"), "\xC2\x80\xDF\xBF");              // U+0080, U+07FF
+  EXPECT_EQ(xml("caf\xC3\xA9"), "caf\xC3\xA9");                            // é
+  EXPECT_EQ(xml("\xC2\x80\xDF\xBF"), "\xC2\x80\xDF\xBF");                  // U+0080, U+07FF
   EXPECT_EQ(xml("\xE0\xA0\x80\xE2\x82\xAC"), "\xE0\xA0\x80\xE2\x82\xAC");  // U+0800, €
   EXPECT_EQ(xml("\xE6\x97\xA5\xE6\x9C\xAC"), "\xE6\x97\xA5\xE6\x9C\xAC");  // 日本
   EXPECT_EQ(xml("\xED\x9F\xBF\xEE\x80\x80"), "\xED\x9F\xBF\xEE\x80\x80");  // U+D7FF, U+E000
@@ -122,25 +122,25 @@ TEST(TextRules, XmlEscapingKeepsValidUtf8) {
 }
 
 TEST(TextRules, XmlEscapingDropsInvalidUtf8) {
-  EXPECT_EQ(xml("a\xE9z"), "az");                  // a lone Latin-1 byte (233)
-  EXPECT_EQ(xml("a\x80z"), "az");                  // stray continuation byte
+  EXPECT_EQ(xml("a\xE9z"), "az");  // a lone Latin-1 byte (233)
+  EXPECT_EQ(xml("a\x80z"), "az");  // stray continuation byte
   EXPECT_EQ(xml("a\xBF\xBFz"), "az");
-  EXPECT_EQ(xml("a\xC0\x80z"), "az");              // overlong NUL
-  EXPECT_EQ(xml("a\xC1\xBFz"), "az");              // overlong
-  EXPECT_EQ(xml("a\xE0\x80\xAFz"), "az");          // overlong "/"
-  EXPECT_EQ(xml("a\xF0\x80\x80\xAFz"), "az");      // overlong "/"
-  EXPECT_EQ(xml("a\xED\xA0\x80z"), "az");          // surrogate U+D800
-  EXPECT_EQ(xml("a\xED\xBF\xBFz"), "az");          // surrogate U+DFFF
-  EXPECT_EQ(xml("a\xF4\x90\x80\x80z"), "az");      // U+110000
+  EXPECT_EQ(xml("a\xC0\x80z"), "az");          // overlong NUL
+  EXPECT_EQ(xml("a\xC1\xBFz"), "az");          // overlong
+  EXPECT_EQ(xml("a\xE0\x80\xAFz"), "az");      // overlong "/"
+  EXPECT_EQ(xml("a\xF0\x80\x80\xAFz"), "az");  // overlong "/"
+  EXPECT_EQ(xml("a\xED\xA0\x80z"), "az");      // surrogate U+D800
+  EXPECT_EQ(xml("a\xED\xBF\xBFz"), "az");      // surrogate U+DFFF
+  EXPECT_EQ(xml("a\xF4\x90\x80\x80z"), "az");  // U+110000
   EXPECT_EQ(xml("a\xF5\x80\x80\x80z"), "az");
   EXPECT_EQ(xml("a\xFF\xFEz"), "az");
-  EXPECT_EQ(xml("a\xEF\xBF\xBEz"), "az");          // U+FFFE
-  EXPECT_EQ(xml("a\xEF\xBF\xBFz"), "az");          // U+FFFF
-  EXPECT_EQ(xml("a\xE2\x82z"), "az");              // truncated, followed by ASCII
-  EXPECT_EQ(xml("a\xE2\x82"), "a");                // truncated at the end
+  EXPECT_EQ(xml("a\xEF\xBF\xBEz"), "az");  // U+FFFE
+  EXPECT_EQ(xml("a\xEF\xBF\xBFz"), "az");  // U+FFFF
+  EXPECT_EQ(xml("a\xE2\x82z"), "az");      // truncated, followed by ASCII
+  EXPECT_EQ(xml("a\xE2\x82"), "a");        // truncated at the end
   EXPECT_EQ(xml("a\xC3"), "a");
   EXPECT_EQ(xml("a\xF0\x9F\x98"), "a");
-  EXPECT_EQ(xml("\xC3\xC3\xA9"), "\xC3\xA9");      // a bad lead, then a good character
+  EXPECT_EQ(xml("\xC3\xC3\xA9"), "\xC3\xA9");  // a bad lead, then a good character
   EXPECT_EQ(xml("\xE2\x82<"), "&lt;");
 }
 

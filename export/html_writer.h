@@ -1,0 +1,29 @@
+// The writer of the Html output type: a bare table, one line per tag and cell, with "&",
+// "<", ">" and '"' of names and values written as entity references so that the data shows
+// as text. Line breaks inside a value are written as they are (a line feed becomes CR LF).
+#pragma once
+
+#include <string_view>
+
+#include "export/output_writer.h"
+
+namespace rowpress {
+
+class HtmlWriter final : public OutputWriter {
+ public:
+  HtmlWriter() = default;
+
+  void begin(OutputFile& out) override;
+  void beginHeaderRow() override;
+  void headerCell(const ColumnInfo& column) override;
+  void endHeaderRow() override;
+  void beginRow() override;
+  void cell(std::string_view value, const ColumnInfo& column, bool forceFullLength) override;
+  void endRow() override;
+  void finish(int columnCount, long long tableRows) override;
+
+ private:
+  OutputFile* out_ = nullptr;
+};
+
+}  // namespace rowpress

@@ -1,0 +1,201 @@
+#include "export/spreadsheetml_writer.h"
+
+#include <charconv>
+#include <cstring>
+#include <initializer_list>
+
+#include "export/output_file.h"
+#include "export/text_rules.h"
+
+namespace rowpress {
+
+namespace {
+
+// The 33 lines that `begin` writes; each "\n" becomes CR LF on the way to the file.
+constexpr std::string_view kBegin =
+    "<?xml version=\"1.0\"?>\n"
+    "<?mso-application progid=\"Excel.Sheet\"?>\n"
+    "<Workbook xmlns=\"urn:schemas-microsoft-com:office:spreadsheet\"\n"
+    "xmlns:o=\"urn:schemas-microsoft-com:office:office\"\n"
+    "xmlns:x=\"urn:schemas-microsoft-com:office:excel\"\n"
+    "xmlns:ss=\"urn:schemas-microsoft-com:office:spreadsheet\"\n"
+    "xmlns:html=\"http://www.w3.org/TR/REC-html40\">\n"
+    "<DocumentProperties xmlns=\"urn:schemas-microsoft-com:office:office\">\n"
+    "<LastAuthor> </LastAuthor>\n"
+    "<Created>1996-10-14T23:33:28Z</Created>\n"
+    "<Version>11.5606</Version>\n"
+    "</DocumentProperties>\n"
+    "<ExcelWorkbook xmlns=\"urn:schemas-microsoft-com:office:excel\">\n"
+    "<WindowHeight>9300</WindowHeight>\n"
+    "<WindowWidth>15135</WindowWidth>\n"
+    "<WindowTopX>120</WindowTopX>\n"
+    "<WindowTopY>120</WindowTopY>\n"
+    "<AcceptLabelsInFormulas/>\n"
+    "<ProtectStructure>False</ProtectStructure>\n"
+    "<ProtectWindows>False</ProtectWindows>\n"
+    "</ExcelWorkbook>\n"
+    "<Styles>\n"
+    "<Style ss:ID=\"Default\" ss:Name=\"Normal\">\n"
+    "<Alignment ss:Vertical=\"Bottom\"/>\n"
+    "<Borders/>\n"
+    "<Font/>\n"
+    "<Interior/>\n"
+    "<NumberFormat/>\n"
+    "<Protection/>\n"
+    "</Style>\n"
+    "</Styles>\n"
+    "<Worksheet ss:Name=\"rowpress\">\n"
+    "<Table ss:ExpandedColumnCount=\"0\" ss:ExpandedRowCount=\"1\""
+    " x:FullColumns=\"1\" x:FullRows=\"1\">      \n";
+
+constexpr std::string_view kTagStart = "<Table ss:ExpandedColumnCount=\"";
+constexpr std::string_view kTagMiddle = "\" ss:ExpandedRowCount=\"";
+constexpr std::string_view kTagEnd = "\" x:FullColumns=\"1\" x:FullRows=\"1\">";
+
+constexpr std::size_t countLineFeeds(std::string_view text) {
+  std::size_t n = 0;
+  for (char c : text) n += (c == '\n');
+  return n;
+}
+
+// On disk each of the 32 line feeds before the tag gains a CR.
+static_assert(kBegin.find(kTagStart) + countLineFeeds(kBegin.substr(0, kBegin.find(kTagStart))) ==
+              SpreadsheetMlWriter::kTableTagOffset);
+static_assert(countLineFeeds(kBegin) == 33);
+static_assert(kBegin.size() - kBegin.find(kTagStart) == 97 + 1);  // placeholder line + LF
+static_assert(std::string_view("xmlns:html=\"http://www.w3.org/TR/REC-html40\">").size() == 45);
+
+constexpr std::string_view kTrailer =
+    "</Table>\n"
+    "<WorksheetOptions xmlns=\"urn:schemas-microsoft-com:office:excel\">\n"
+    "<Selected/>\n"
+    "<Panes>\n"
+    "<Pane>\n"
+    "     <Number>3</Number>\n"
+    "<ActiveRow>1</ActiveRow>\n"
+    "<ActiveCol>1</ActiveCol>\n"
+    "</Pane>\n"
+    "</Panes>\n"
+    "<ProtectObjects>False</ProtectObjects>\n"
+    "<ProtectScenarios>False</ProtectScenarios>\n"
+    " </WorksheetOptions>\n"
+    "</Worksheet>\n"
+    "</Workbook>\n";
+static_assert(countLineFeeds(kTrailer) == 15);
+
+constexpr std::string_view kRowStart = "<Row>\n";
+constexpr std::string_view kRowEnd = "</Row>\n";
+constexpr std::string_view kStringOpen = "    <Cell><Data ss:Type=\"String\">";
+constexpr std::string_view kNumberOpen = "    <Cell><Data ss:Type=\"Number\">";
+constexpr std::string_view kCellClose = "</Data></Cell>\n";
+constexpr std::string_view kBinaryCell =
+    "<Cell><Data ss:Type=\"String\">&lt;BINARY&gt;</Data></Cell>\n";
+constexpr std::string_view kTooLarge = "&lt;Too Large&gt;";
+
+}  // namespace
+
+bool SpreadsheetMlWriter::isNumericType(int sqlType) {
+  switch (sqlType) {
+    case 2:   // SQL_NUMERIC
+    case 3:   // SQL_DECIMAL
+    case 4:   // SQL_INTEGER
+    case 5:   // SQL_SMALLINT
+    case 6:   // SQL_FLOAT
+    case 7:   // SQL_REAL
+    case 8:   // SQL_DOUBLE
+    case -6:  // SQL_TINYINT
+    case -5:  // SQL_BIGINT
+      return true;
+    default:
+      return false;
+  }
+}
+
+bool SpreadsheetMlWriter::isBinaryType(int sqlType) {
+  return sqlType == -2 || sqlType == -3 || sqlType == -4;  // BINARY, VARBINARY, LONGVARBINARY
+}
+
+void SpreadsheetMlWriter::begin(OutputFile& out) {
+  out_ = &out;
+  out_->write(kBegin);
+}
+
+void SpreadsheetMlWriter::beginHeaderRow() {
+  if (out_) out_->write(kRowStart);
+}
+
+void SpreadsheetMlWriter::headerCell(const ColumnInfo& column) {
+  if (!out_) return;
+  out_->write(kStringOpen);
+  writeXmlEscaped(*out_, column.name);
+  out_->write(kCellClose);
+}
+
+void SpreadsheetMlWriter::endHeaderRow() {
+  if (out_) out_->write(kRowEnd);
+}
+
+void SpreadsheetMlWriter::beginRow() {
+  if (out_) out_->write(kRowStart);
+}
+
+void SpreadsheetMlWriter::cell(std::string_view value, const ColumnInfo& column,
+                               bool forceFullLength) {
+  if (!out_) return;
+  if (isBinaryType(column.sqlType)) {
+    out_->write(kBinaryCell);
+    return;
+  }
+  if (isNumericType(column.sqlType) && isNumericText(value)) {
+    out_->write(kNumberOpen);
+    out_->write(value);
+    out_->write(kCellClose);
+    return;
+  }
+  out_->write(kStringOpen);
+  writeStringContent(value, column, forceFullLength);
+  out_->write(kCellClose);
+}
+
+void SpreadsheetMlWriter::writeStringContent(std::string_view value, const ColumnInfo& column,
+                                             bool forceFullLength) {
+  if (value.size() > kStringLimit) {
+    out_->write(kTooLarge);
+  } else if (forceFullLength) {
+    const FixedWidth fixed = fixedWidth(value, column.declaredSize);
+    writeXmlEscaped(*out_, fixed.text);
+    writeSpaces(*out_, fixed.padding);
+  } else {
+    writeXmlEscaped(*out_, value);
+  }
+}
+
+void SpreadsheetMlWriter::endRow() {
+  if (out_) out_->write(kRowEnd);
+}
+
+void SpreadsheetMlWriter::finish(int columnCount, long long tableRows) {
+  if (!out_) return;
+  out_->write(kTrailer);
+
+  char columns[24];
+  char rows[24];
+  const std::size_t columnDigits = static_cast<std::size_t>(
+      std::to_chars(columns, columns + sizeof columns, columnCount).ptr - columns);
+  const std::size_t rowDigits =
+      static_cast<std::size_t>(std::to_chars(rows, rows + sizeof rows, tableRows).ptr - rows);
+  const std::size_t length =
+      kTagStart.size() + columnDigits + kTagMiddle.size() + rowDigits + kTagEnd.size();
+  if (length > kTableTagRoom) return;  // it would overwrite the header row
+
+  char tag[kTableTagRoom];
+  char* p = tag;
+  for (std::string_view piece : {kTagStart, std::string_view(columns, columnDigits), kTagMiddle,
+                                 std::string_view(rows, rowDigits), kTagEnd}) {
+    std::memcpy(p, piece.data(), piece.size());
+    p += piece.size();
+  }
+  out_->overwriteAt(static_cast<off_t>(kTableTagOffset), std::string_view(tag, length));
+}
+
+}  // namespace rowpress

@@ -1,0 +1,221 @@
+#include "export/text_rules.h"
+
+#include <array>
+
+#include "export/output_file.h"
+
+namespace rowpress {
+
+namespace {
+
+constexpr bool isContinuation(unsigned char c) { return (c & 0xC0) == 0x80; }
+
+// The length of the sequence that a lead byte announces; 1 for ASCII and for bytes that
+// cannot lead a sequence.
+constexpr std::size_t announcedLength(unsigned char c) {
+  if (c >= 0xC2 && c <= 0xDF) return 2;
+  if (c >= 0xE0 && c <= 0xEF) return 3;
+  if (c >= 0xF0 && c <= 0xF4) return 4;
+  return 1;
+}
+
+// The length of the well-formed UTF-8 sequence of two or more bytes at p (Unicode table
+// 3-7), or 0 when the bytes there are not one or encode U+FFFE or U+FFFF.
+std::size_t xmlSequenceLength(const unsigned char* p, std::size_t avail) {
+  const unsigned char c = p[0];
+  if (c >= 0xC2 && c <= 0xDF) {
+    return (avail >= 2 && isContinuation(p[1])) ? 2 : 0;
+  }
+  if (c >= 0xE0 && c <= 0xEF) {
+    if (avail < 3) return 0;
+    unsigned char lo = 0x80, hi = 0xBF;
+    if (c == 0xE0) lo = 0xA0;  // overlong below U+0800
+    if (c == 0xED) hi = 0x9F;  // surrogates U+D800..U+DFFF
+    if (p[1] < lo || p[1] > hi || !isContinuation(p[2])) return 0;
+    if (c == 0xEF && p[1] == 0xBF && (p[2] == 0xBE || p[2] == 0xBF)) return 0;  // U+FFFE/F
+    return 3;
+  }
+  if (c >= 0xF0 && c <= 0xF4) {
+    if (avail < 4) return 0;
+    unsigned char lo = 0x80, hi = 0xBF;
+    if (c == 0xF0) lo = 0x90;  // overlong below U+10000
+    if (c == 0xF4) hi = 0x8F;  // above U+10FFFF
+    if (p[1] < lo || p[1] > hi || !isContinuation(p[2]) || !isContinuation(p[3])) return 0;
+    return 4;
+  }
+  return 0;  // a stray continuation byte, C0, C1 or F5..FF
+}
+
+// What the XML escaping does with each byte.
+enum XmlClass : unsigned char { kCopy, kDrop, kEntity, kMultiByte };
+
+constexpr std::array<unsigned char, 256> makeXmlClasses() {
+  std::array<unsigned char, 256> t{};
+  for (int c = 0; c < 256; ++c) {
+    if (c < 0x20) {
+      t[c] = kDrop;
+    } else if (c >= 0x80) {
+      t[c] = kMultiByte;
+    } else if (c == '<' || c == '>' || c == '&' || c == '"' || c == '\'') {
+      t[c] = kEntity;
+    } else {
+      t[c] = kCopy;
+    }
+  }
+  return t;
+}
+constexpr std::array<unsigned char, 256> kXmlClasses = makeXmlClasses();
+
+constexpr std::string_view xmlEntity(unsigned char c) {
+  switch (c) {
+    case '<':
+      return "&lt;";
+    case '>':
+      return "&gt;";
+    case '&':
+      return "&amp;";
+    case '"':
+      return "&quot;";
+    default:
+      return "&apos;";
+  }
+}
+
+struct FileSink {
+  OutputFile& out;
+  void write(std::string_view text) { out.write(text); }
+};
+
+struct StringSink {
+  std::string& out;
+  void write(std::string_view text) { out.append(text); }
+};
+
+template <class Sink>
+void xmlEscape(Sink sink, std::string_view text) {
+  const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+  const std::size_t n = text.size();
+  std::size_t runStart = 0;  // the bytes [runStart, i) are kept as they are
+  std::size_t i = 0;
+  auto flushRun = [&] {
+    if (i > runStart) sink.write(text.substr(runStart, i - runStart));
+  };
+  while (i < n) {
+    switch (kXmlClasses[p[i]]) {
+      case kCopy:
+        ++i;
+        continue;
+      case kMultiByte:
+        if (std::size_t len = xmlSequenceLength(p + i, n - i); len != 0) {
+          i += len;
+          continue;
+        }
+        break;  // dropped
+      case kEntity:
+        flushRun();
+        sink.write(xmlEntity(p[i]));
+        runStart = ++i;
+        continue;
+      default:
+        break;  // dropped
+    }
+    flushRun();
+    runStart = ++i;
+  }
+  flushRun();
+}
+
+constexpr std::array<bool, 256> makeHtmlSpecials() {
+  std::array<bool, 256> t{};
+  t['&'] = t['<'] = t['>'] = t['"'] = true;
+  return t;
+}
+constexpr std::array<bool, 256> kHtmlSpecials = makeHtmlSpecials();
+
+template <class Sink>
+void htmlEscape(Sink sink, std::string_view text) {
+  const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+  const std::size_t n = text.size();
+  std::size_t runStart = 0;
+  for (std::size_t i = 0; i < n; ++i) {
+    if (!kHtmlSpecials[p[i]]) continue;
+    if (i > runStart) sink.write(text.substr(runStart, i - runStart));
+    switch (p[i]) {
+      case '&':
+        sink.write("&amp;");
+        break;
+      case '<':
+        sink.write("&lt;");
+        break;
+      case '>':
+        sink.write("&gt;");
+        break;
+      default:
+        sink.write("&quot;");
+        break;
+    }
+    runStart = i + 1;
+  }
+  if (n > runStart) sink.write(text.substr(runStart));
+}
+
+}  // namespace
+
+std::size_t utf8PrefixLength(std::string_view text, std::size_t limit) {
+  if (text.size() <= limit) return text.size();
+  const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+  if (!isContinuation(p[limit])) return limit;  // a character starts right at the cut
+  // Find the byte that leads the character the cut falls into: at most three back.
+  std::size_t lead = limit;
+  while (lead > 0 && limit - lead < 3 && isContinuation(p[lead])) --lead;
+  if (isContinuation(p[lead])) return limit;  // only stray continuation bytes
+  return lead + announcedLength(p[lead]) > limit ? lead : limit;
+}
+
+FixedWidth fixedWidth(std::string_view value, std::int32_t declaredSize) {
+  if (declaredSize <= 0) return {};
+  const auto width = static_cast<std::size_t>(declaredSize);
+  const std::size_t taken = utf8PrefixLength(value, width);
+  return {value.substr(0, taken), width - taken};
+}
+
+void writeSpaces(OutputFile& out, std::size_t count) {
+  static constexpr std::string_view kSpaces =
+      "                                                                "
+      "                                                                ";
+  while (count > kSpaces.size()) {
+    out.write(kSpaces);
+    count -= kSpaces.size();
+  }
+  if (count > 0) out.write(kSpaces.substr(0, count));
+}
+
+bool isNumericText(std::string_view text) {
+  std::size_t i = 0;
+  if (!text.empty() && (text[0] == '+' || text[0] == '-')) i = 1;
+  bool digit = false;
+  bool stop = false;
+  for (; i < text.size(); ++i) {
+    const char c = text[i];
+    if (c >= '0' && c <= '9') {
+      digit = true;
+    } else if (c == '.' && !stop) {
+      stop = true;
+    } else {
+      return false;
+    }
+  }
+  return digit;
+}
+
+void writeXmlEscaped(OutputFile& out, std::string_view text) { xmlEscape(FileSink{out}, text); }
+
+void appendXmlEscaped(std::string& out, std::string_view text) { xmlEscape(StringSink{out}, text); }
+
+void writeHtmlEscaped(OutputFile& out, std::string_view text) { htmlEscape(FileSink{out}, text); }
+
+void appendHtmlEscaped(std::string& out, std::string_view text) {
+  htmlEscape(StringSink{out}, text);
+}
+
+}  // namespace rowpress

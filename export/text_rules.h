@@ -1,0 +1,50 @@
+// Text rules shared by the output writers: the fixed-width form of forceFullLength, the
+// numeric-text test of Number cells, and the escaping of SpreadsheetML String content and of
+// HTML cells. Nothing here allocates per value: the writing forms hand runs of the value to
+// the output file in as few pieces as the escaping allows.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace rowpress {
+
+class OutputFile;
+
+// The length of the longest prefix of `text` that is at most `limit` bytes and does not end
+// inside a UTF-8 character. A byte that cannot start or continue a well-formed sequence
+// counts as a character of its own, so invalid input is cut at `limit` itself.
+std::size_t utf8PrefixLength(std::string_view text, std::size_t limit);
+
+// The fixed-width form of a value for a column of `declaredSize`: exactly declaredSize bytes,
+// made of `text` (a prefix of the value, cut on a UTF-8 character boundary when the value is
+// longer) followed by `padding` spaces. A declaredSize of 0 or less gives nothing at all.
+struct FixedWidth {
+  std::string_view text;
+  std::size_t padding = 0;
+};
+FixedWidth fixedWidth(std::string_view value, std::int32_t declaredSize);
+
+// Writes `count` spaces.
+void writeSpaces(OutputFile& out, std::size_t count);
+
+// Numeric text for a Number cell: an optional "+" or "-", then ASCII digits with at most one
+// full stop among them, and at least one digit ("12", "-3.25", "+.5", "7."; not "", "-",
+// ".", "1-2", "1.2.3", "1E+10").
+bool isNumericText(std::string_view text);
+
+// SpreadsheetML String content: bytes 0 to 31, bytes that are not part of a well-formed
+// UTF-8 sequence (overlong forms, surrogates, code points above U+10FFFF, stray continuation
+// bytes, truncated sequences) and the non-characters U+FFFE and U+FFFF are dropped; "<", ">",
+// "&", '"' and "'" become &lt; &gt; &amp; &quot; &apos;; everything else is kept as it is.
+void writeXmlEscaped(OutputFile& out, std::string_view text);
+void appendXmlEscaped(std::string& out, std::string_view text);
+
+// HTML cell text: "&", "<", ">" and '"' become &amp; &lt; &gt; &quot;; everything else,
+// line breaks included, is kept as it is (a line feed written to an OutputFile becomes CR LF).
+void writeHtmlEscaped(OutputFile& out, std::string_view text);
+void appendHtmlEscaped(std::string& out, std::string_view text);
+
+}  // namespace rowpress

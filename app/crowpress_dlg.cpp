@@ -52,7 +52,9 @@ RunOutcome CrowpressDlg::RunExport(SQLHSTMT statement, std::string& sql) {
   job_.excel2007 = view_.isChecked(ControlId::Excel2007);
   job_.forceFullLength = view_.isChecked(ControlId::ForceFullLength);
   ExportRun run(job_, view_);
-  return run.run(statement, sql);
+  RunOutcome outcome = run.run(statement, sql);
+  lastExport_ = ExportSummary{run.outputPath(), run.dataRows()};
+  return outcome;
 }
 
 // Checks `checkedBox` alone and sets the flag that goes with it (none for XML).

@@ -13,6 +13,12 @@
 
 namespace rowpress {
 
+// What the last export run produced.
+struct ExportSummary {
+  std::string path;
+  long long rows = 0;
+};
+
 class CrowpressDlg {
  public:
   // Listens to `view`'s notifications for as long as it lives.
@@ -39,6 +45,7 @@ class CrowpressDlg {
   // The export run on an open statement.
   virtual RunOutcome RunExport(SQLHSTMT statement, std::string& sql);
 
+  const ExportSummary& lastExport() const { return lastExport_; }
   JobSettings& job() { return job_; }
   View& view() { return view_; }
 
@@ -47,6 +54,7 @@ class CrowpressDlg {
 
   JobSettings& job_;
   View& view_;
+  ExportSummary lastExport_;
 };
 
 }  // namespace rowpress

@@ -1,6 +1,39 @@
-#include <cstdio>
+// rowpress: pulls the result of one SQL query out of an ODBC data source into a file that a
+// spreadsheet program or a browser opens. With -silent the job runs unattended, without a
+// window or a display.
+#include <iostream>
+#include <string>
+#include <vector>
 
-int main() {
-  std::puts("rowpress " ROWPRESS_VERSION);
-  return 0;
+#include "app/command_line.h"
+#include "app/crowpress_dlg.h"
+#include "app/memory_view.h"
+#include "app/startup.h"
+#include "export/output_naming.h"
+
+int main(int argc, char** argv) {
+  using namespace rowpress;
+  std::vector<std::string> args(argv, argv + argc);
+  CommandLine line = parseCommandLine(args);
+  if (line.help) {
+    std::cout << helpText(defaultDirectory());
+    return 0;
+  }
+  if (line.version) {
+    std::cout << "rowpress " << ROWPRESS_VERSION << '\n';
+    return 0;
+  }
+
+  JobSettings job;
+  if (line.silent) {
+    MemoryView view(&std::cerr);
+    CrowpressDlg dialog(job, view);
+    applyDefaults(job, view);
+    for (const std::string& problem : applyCommandLine(line, job, view)) {
+      std::cerr << "rowpress: " << problem << '\n';
+    }
+    return runUnattended(dialog, std::cout, std::cerr);
+  }
+  std::cerr << "rowpress: this build has no window; run a job with -silent (see --help)\n";
+  return 64;
 }

@@ -91,6 +91,7 @@ RunOutcome ExportRun::run(SQLHSTMT statement, std::string& sql) {
 
   // The output file is created before anything is executed; without it nothing runs.
   OutputPath output = prepareOutputPath(job_, type);
+  outputPath_ = output.path;
   OutputTarget target;
   if (output.path.empty() || !target.open(output.path)) {
     std::string reason = output.path.empty() ? output.error : target.error();
@@ -147,7 +148,8 @@ RunOutcome ExportRun::run(SQLHSTMT statement, std::string& sql) {
   statusLine_.clear();
 
   // A statement without result columns (an UPDATE) has no rows to fetch.
-  long long dataRows = 0;
+  long long& dataRows = dataRows_;
+  dataRows = 0;
   value_.resize(kValueLimit + 1);
   const bool forceFullLength = job_.forceFullLength;
   bool stopped = false;

@@ -34,6 +34,10 @@ class ExportRun {
   // One run on an open statement with the working copy of the SQL text, which it rewrites.
   RunOutcome run(SQLHSTMT statement, std::string& sql);
 
+  // After the run: the output path it chose and the data rows it wrote.
+  const std::string& outputPath() const { return outputPath_; }
+  long long dataRows() const { return dataRows_; }
+
  private:
   RunOutcome statementFailed(SQLHSTMT statement, const char* caption);
   void appendToStatusLine(std::string_view value);
@@ -45,6 +49,8 @@ class ExportRun {
   std::vector<ColumnInfo> columns_;
   std::vector<char> value_;
   std::string statusLine_;
+  std::string outputPath_;
+  long long dataRows_ = 0;
 };
 
 }  // namespace rowpress

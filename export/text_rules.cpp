@@ -1,5 +1,7 @@
 #include "export/text_rules.h"
 
+#include <algorithm>
+
 #include <array>
 
 #include "export/output_file.h"
@@ -174,7 +176,9 @@ std::size_t utf8PrefixLength(std::string_view text, std::size_t limit) {
 
 FixedWidth fixedWidth(std::string_view value, std::int32_t declaredSize) {
   if (declaredSize <= 0) return {};
-  const auto width = static_cast<std::size_t>(declaredSize);
+  // No value is longer than 65,536 bytes, so no column is padded wider than that: a driver
+  // that reports a size of 2^31-1 for a text column must not turn each cell into gigabytes.
+  const auto width = std::min(static_cast<std::size_t>(declaredSize), kFixedWidthLimit);
   const std::size_t taken = utf8PrefixLength(value, width);
   return {value.substr(0, taken), width - taken};
 }

@@ -25,6 +25,9 @@ struct FixedWidth {
   std::string_view text;
   std::size_t padding = 0;
 };
+// The widest fixed-width field: the longest value a cell can hold.
+inline constexpr std::size_t kFixedWidthLimit = 65536;
+
 FixedWidth fixedWidth(std::string_view value, std::int32_t declaredSize);
 
 // Writes `count` spaces.

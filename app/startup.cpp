@@ -1,0 +1,73 @@
+#include "app/startup.h"
+
+#include "settings/settings_file.h"
+
+namespace rowpress {
+
+void applyDefaults(JobSettings& job, View& view) {
+  job.launchApplication.clear();
+  view.setText(ControlId::LaunchApplication, "");
+  view.setChecked(ControlId::LaunchOnFinish, true);
+  job.noAutoOpen = false;
+  job.outFileName.clear();
+  view.setText(ControlId::OutFileName, "");
+  job.outputCsv = job.outputTsv = job.outputHtml = false;
+  view.setChecked(ControlId::OutputCsv, false);
+  view.setChecked(ControlId::OutputXml, true);
+  view.setChecked(ControlId::OutputHtml, false);
+  view.setChecked(ControlId::OutputTsv, false);
+  job.settingsFile.clear();
+}
+
+std::vector<std::string> applyCommandLine(const CommandLine& line, JobSettings& job, View& view) {
+  std::vector<std::string> problems;
+  for (const std::string& file : line.settingsFiles) {
+    job.settingsFile = file;
+    if (file.empty()) continue;
+    SettingsLoadResult loaded = loadSettingsFile(job, view, file);
+    if (!loaded.opened) problems.push_back("cannot read the settings file " + file);
+    for (auto& problem : loaded.problems) problems.push_back(file + ": " + problem);
+  }
+  if (line.noAutoOpen) job.noAutoOpen = true;
+  if (line.openWith) job.launchApplication = *line.openWith;
+  if (line.outFile) job.outFileName = *line.outFile;
+  if (line.silent) job.silent = true;
+
+  // The controls show the job; of the output flags the first set one in the order CSV, TSV,
+  // HTML wins, none set means XML.
+  view.setText(ControlId::LaunchApplication, job.launchApplication);
+  view.setChecked(ControlId::LaunchOnFinish, !job.noAutoOpen);
+  view.setText(ControlId::OutFileName, job.outFileName);
+  ControlId box = job.outputCsv    ? ControlId::OutputCsv
+                  : job.outputTsv  ? ControlId::OutputTsv
+                  : job.outputHtml ? ControlId::OutputHtml
+                                   : ControlId::OutputXml;
+  for (ControlId each : {ControlId::OutputCsv, ControlId::OutputTsv, ControlId::OutputHtml,
+                         ControlId::OutputXml}) {
+    view.setChecked(each, each == box);
+  }
+  return problems;
+}
+
+int runUnattended(CrowpressDlg& dialog, std::ostream& out, std::ostream& err) {
+  FetchResult result = dialog.OnFetch();
+  View& view = dialog.view();
+  if (result.outcome == RunOutcome::NoConnection) {
+    // Nobody sees the status list: its failure lines go to the log.
+    for (int i = 1; i < view.lineCount(ControlId::StatusList); ++i) {
+      err << "rowpress: " << view.lineText(ControlId::StatusList, i) << '\n';
+    }
+    if (!result.connectDiagnostic.empty()) err << "rowpress: " << result.connectDiagnostic;
+  }
+  const ExportSummary& summary = dialog.lastExport();
+  if (result.outcome == RunOutcome::Exported || result.outcome == RunOutcome::Limit) {
+    out << summary.path << '\n';
+  } else if (result.outcome == RunOutcome::NoRows) {
+    err << "rowpress: the query returned no rows; no file was written\n";
+  }
+  out.flush();
+  err.flush();
+  return static_cast<int>(result.outcome);
+}
+
+}  // namespace rowpress

@@ -1,0 +1,186 @@
+// Start-up on the in-memory window, and the unattended run of the real executable.
+#include "app/startup.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdlib>
+
+#include "tests/odbc_fixture.h"
+
+namespace rowpress {
+namespace {
+
+using ::testing::HasSubstr;
+using testing::fileExists;
+using testing::readFile;
+using testing::writeFile;
+
+// A settings file as a person would write it: only value lines, LF line ends.
+std::string settings(const std::vector<std::string>& lines) {
+  std::string text = "-- hand-written job\n";
+  for (const auto& line : lines) text += line + "\n";
+  return text;
+}
+
+class StartupTest : public testing::OdbcTest {
+ protected:
+  void start(std::vector<std::string> args) {
+    args.insert(args.begin(), "rowpress");
+    applyDefaults(job_, view_);
+    problems_ = applyCommandLine(parseCommandLine(args), job_, view_);
+  }
+  std::vector<ControlId> checkedOutputBoxes() const {
+    std::vector<ControlId> boxes;
+    for (ControlId b : {ControlId::OutputXml, ControlId::OutputCsv, ControlId::OutputTsv,
+                        ControlId::OutputHtml}) {
+      if (view_.isChecked(b)) boxes.push_back(b);
+    }
+    return boxes;
+  }
+
+  // Runs the executable with `args` in the fixture's ODBC world and without a display.
+  int runRowpress(const std::string& args) {
+    std::string command = "env -u DISPLAY -u WAYLAND_DISPLAY " + std::string(ROWPRESS_BINARY) +
+                          " " + args + " > '" + (temp_ / "stdout") + "' 2> '" +
+                          (temp_ / "stderr") + "' < /dev/null";
+    int status = std::system(command.c_str());
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+
+  std::vector<std::string> problems_;
+};
+
+TEST_F(StartupTest, WithoutArgumentsTheJobIsTheDefault) {
+  start({});
+  EXPECT_THAT(checkedOutputBoxes(), ::testing::ElementsAre(ControlId::OutputXml));
+  EXPECT_TRUE(view_.isChecked(ControlId::LaunchOnFinish));
+  EXPECT_FALSE(view_.isChecked(ControlId::Excel2007) || view_.isChecked(ControlId::ForceFullLength));
+  EXPECT_EQ(view_.text(ControlId::OutFileName), "");
+  EXPECT_EQ(view_.text(ControlId::LaunchApplication), "");
+  EXPECT_FALSE(job_.noAutoOpen || job_.silent || job_.outputCsv);
+  EXPECT_TRUE(problems_.empty());
+}
+
+TEST_F(StartupTest, ASwitchBeatsASettingsFileWhereverItStands) {
+  writeFile(temp_ / "a.DIRU", settings({"OutFileName=\"from-file.xls\";",
+                                        "LaunchApplication=\"file-app\";"}));
+  start({"-outfile=from-switch.xls", "-file=" + (temp_ / "a.DIRU")});
+  EXPECT_EQ(job_.outFileName, "from-switch.xls");
+  EXPECT_EQ(view_.text(ControlId::OutFileName), "from-switch.xls");
+  EXPECT_EQ(job_.launchApplication, "file-app");
+
+  start({"-file=" + (temp_ / "a.DIRU"), "-outfile="});
+  EXPECT_EQ(job_.outFileName, "");
+  EXPECT_EQ(view_.text(ControlId::OutFileName), "");
+}
+
+TEST_F(StartupTest, SettingsFilesAreReadInOrder) {
+  writeFile(temp_ / "one.DIRU", settings({"Database=\"first\";", "UserName=\"alice\";",
+                                          "CSV=\"1\";"}));
+  writeFile(temp_ / "two.DIRU", settings({"Database=\"second\";"}));
+  start({"-file=" + (temp_ / "one.DIRU"), "-file=" + (temp_ / "two.DIRU")});
+  EXPECT_EQ(job_.dataSource, "second");
+  EXPECT_EQ(job_.userName, "alice");
+  // Loading the second file reset the output type; it names none, so XML it is.
+  EXPECT_THAT(checkedOutputBoxes(), ::testing::ElementsAre(ControlId::OutputXml));
+  EXPECT_EQ(job_.settingsFile, temp_ / "two.DIRU");
+}
+
+TEST_F(StartupTest, OutputFlagAndLaunchFromAFile) {
+  writeFile(temp_ / "csv.DIRU", settings({"CSV=\"1\";", "DoLaunchApplication=\"1\";"}));
+  start({"-file=" + (temp_ / "csv.DIRU")});
+  EXPECT_THAT(checkedOutputBoxes(), ::testing::ElementsAre(ControlId::OutputCsv));
+  EXPECT_TRUE(view_.isChecked(ControlId::LaunchOnFinish));
+  start({"-noautoopen", "-file=" + (temp_ / "csv.DIRU")});
+  EXPECT_FALSE(view_.isChecked(ControlId::LaunchOnFinish));
+  EXPECT_TRUE(job_.noAutoOpen);
+}
+
+TEST_F(StartupTest, AMissingSettingsFileIsNamed) {
+  start({"-file=" + (temp_ / "missing.DIRU")});
+  ASSERT_EQ(problems_.size(), 1u);
+  EXPECT_THAT(problems_[0], HasSubstr("missing.DIRU"));
+}
+
+class UnattendedTest : public StartupTest {
+ protected:
+  void SetUp() override {
+    StartupTest::SetUp();
+    execute("create table city (name varchar(40), people integer)");
+    execute("insert into city values ('Zürich', 421878)");
+    execute("insert into city values ('Genève, GE', 203856)");
+    job_file_ = temp_ / "job.DIRU";
+  }
+  void writeJob(const std::string& sql, const std::string& more = "") {
+    writeFile(job_file_, settings({"Database=\"rowtest\";", "SQL=\"" + sql + "\";", more}));
+  }
+  std::string job_file_;
+};
+
+TEST_F(UnattendedTest, ACompleteJobWritesItsFileAndOpensNothing) {
+  writeJob("select name, people from city order by people", "CSV=\"1\";");
+  const std::string out = temp_ / "cities.csv";
+  // -openwith= names a program that would leave a mark if it were started.
+  EXPECT_EQ(runRowpress("-noautoopen '-openwith=touch " + (temp_ / "opened") + "' -silent '-file=" +
+                        job_file_ + "' '-outfile=" + out + "'"),
+            0);
+  EXPECT_EQ(readFile(out), "name,people,\r\nGenève; GE,203856,\r\nZürich,421878,\r\n");
+  EXPECT_EQ(readFile(temp_ / "stdout"), out + "\n");
+  EXPECT_EQ(readFile(temp_ / "stderr"), "");
+  ::usleep(200 * 1000);
+  EXPECT_FALSE(fileExists(temp_ / "opened"));
+}
+
+TEST_F(UnattendedTest, ExitStatusTellsTheOutcome) {
+  writeJob("select * from city where people < 0");
+  EXPECT_EQ(runRowpress("-silent -noautoopen '-file=" + job_file_ + "'"), 1);
+  EXPECT_THAT(readFile(temp_ / "stderr"), HasSubstr("no rows"));
+
+  // A job without SQL: the empty statement fails and the message reaches the log.
+  writeFile(job_file_, settings({"Database=\"rowtest\";"}));
+  EXPECT_EQ(runRowpress("-silent -noautoopen '-file=" + job_file_ + "'"), 3);
+  EXPECT_THAT(readFile(temp_ / "stderr"), HasSubstr("SQL statement failed.: [HY"));
+
+  // A settings file that does not exist: no data source, no connection.
+  EXPECT_EQ(runRowpress("-silent '-file=" + (temp_ / "nope.DIRU") + "'"), 2);
+  EXPECT_THAT(readFile(temp_ / "stderr"), HasSubstr("did not connect"));
+  EXPECT_THAT(readFile(temp_ / "stderr"), HasSubstr("nope.DIRU"));
+
+  writeJob("select * from city");
+  EXPECT_EQ(runRowpress("-silent -noautoopen '-file=" + job_file_ + "' -outfile=" +
+                        (temp_ / "no-such-dir/x.xls")),
+            4);
+  EXPECT_THAT(readFile(temp_ / "stderr"), HasSubstr("Unable to Open Output File: unable to create"));
+
+  writeJob("with recursive c(x) as (select 1 union all select x + 1 from c where x < 70000) "
+           "select x from c");
+  EXPECT_EQ(runRowpress("-silent -noautoopen '-file=" + job_file_ + "' -outfile=" +
+                        (temp_ / "big.xls")),
+            5);
+  EXPECT_THAT(readFile(temp_ / "stderr"), HasSubstr("TOO BIG: Row Count Larger than 65534"));
+  EXPECT_TRUE(fileExists(temp_ / "big.xls"));
+}
+
+TEST_F(UnattendedTest, NightlyFileNamedSilentRunsUnattended) {
+  const std::string nightly = temp_ / "nightly-silent.DIRU";
+  writeFile(nightly, settings({"Database=\"rowtest\";", "SQL=\"select name from city\";",
+                               "TSV=\"1\";", "DoLaunchApplication=\"0\";"}));
+  EXPECT_EQ(runRowpress("'-file=" + nightly + "'"), 0);
+  std::string path = readFile(temp_ / "stdout");
+  ASSERT_FALSE(path.empty());
+  path.pop_back();
+  EXPECT_THAT(path, ::testing::MatchesRegex(home() + "/row[0-9A-F]{4}\\.TMP\\.csv"));
+  EXPECT_EQ(readFile(path), "name\t\r\nZürich\t\r\nGenève, GE\t\r\n");
+}
+
+TEST_F(UnattendedTest, HelpAndVersion) {
+  EXPECT_EQ(runRowpress("--help"), 0);
+  EXPECT_THAT(readFile(temp_ / "stdout"), HasSubstr(home()));
+  EXPECT_EQ(runRowpress("--version"), 0);
+  EXPECT_EQ(readFile(temp_ / "stdout"), "rowpress 3.1.2\n");
+}
+
+}  // namespace
+}  // namespace rowpress

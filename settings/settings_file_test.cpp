@@ -1,0 +1,305 @@
+#include "settings/settings_file.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "app/memory_view.h"
+#include "settings/settings_reader.h"
+
+namespace rowpress {
+namespace {
+
+std::string readFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void writeFile(const std::string& path, const std::string& text) {
+  std::ofstream(path, std::ios::binary) << text;
+}
+
+// A window showing a whole job, as a user would leave it before saving.
+void fillWindow(MemoryView& view) {
+  view.appendLine(ControlId::DataSourceList, "warehouse");
+  view.appendLine(ControlId::DataSourceList, "sales");
+  view.select(ControlId::DataSourceList, 1);
+  view.setText(ControlId::UserName, "clerk");
+  view.setText(ControlId::Password, "s3cret pass");
+  view.setText(ControlId::SqlBox, "SELECT * FROM stock WHERE name <> \"x\"");
+  view.setChecked(ControlId::OutputCsv, true);
+  view.setChecked(ControlId::Excel2007, true);
+  view.setChecked(ControlId::LaunchOnFinish, false);
+  view.setText(ControlId::LaunchApplication, "gnumeric --no-splash");
+  view.setText(ControlId::OutFileName, "/tmp/stock.csv");
+}
+
+void expectSameJob(const JobSettings& a, const JobSettings& b) {
+  EXPECT_EQ(a.dataSource, b.dataSource);
+  EXPECT_EQ(a.userName, b.userName);
+  EXPECT_EQ(a.password, b.password);
+  EXPECT_EQ(a.sql, b.sql);
+  EXPECT_EQ(a.excel2007, b.excel2007);
+  EXPECT_EQ(a.forceFullLength, b.forceFullLength);
+  EXPECT_EQ(a.outputCsv, b.outputCsv);
+  EXPECT_EQ(a.outputTsv, b.outputTsv);
+  EXPECT_EQ(a.outputHtml, b.outputHtml);
+  EXPECT_EQ(a.launchApplication, b.launchApplication);
+  EXPECT_EQ(a.noAutoOpen, b.noAutoOpen);
+  EXPECT_EQ(a.outFileName, b.outFileName);
+}
+
+class SettingsFileTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/rowpress-settings-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    dir_ = pattern;
+  }
+  void TearDown() override { std::filesystem::remove_all(dir_); }
+
+  std::string path(const std::string& name) const { return dir_ + "/" + name; }
+  std::vector<std::string> filesInDir() const {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(dir_)) {
+      names.push_back(entry.path().filename().string());
+    }
+    return names;
+  }
+
+  std::string dir_;
+};
+
+TEST_F(SettingsFileTest, SaveThenLoadGivesTheSameJobAndControls) {
+  MemoryView saving;
+  fillWindow(saving);
+  JobSettings saved;
+  saved.dataSource = "stale";
+  saved.outputHtml = true;
+  SettingsSaveResult result = saveSettingsFile(saved, saving, path("job.DIRU"));
+  ASSERT_TRUE(result.written) << result.error;
+  EXPECT_EQ(result.problems, std::vector<std::string>{});
+  // The job now holds what the window showed.
+  EXPECT_EQ(saved.dataSource, "sales");
+  EXPECT_EQ(saved.password, "s3cret pass");
+  EXPECT_TRUE(saved.outputCsv && saved.excel2007 && saved.noAutoOpen);
+  EXPECT_FALSE(saved.outputHtml || saved.forceFullLength);
+  EXPECT_NE(readFile(path("job.DIRU")).find("\r\nDoLaunchApplication=\"0\";\r\n"),
+            std::string::npos);
+
+  // The loading window shows another job; loading replaces it.
+  MemoryView loading;
+  loading.appendLine(ControlId::DataSourceList, "other");
+  loading.setChecked(ControlId::OutputHtml, true);
+  loading.setChecked(ControlId::LaunchOnFinish, true);
+  JobSettings loaded;
+  loaded.outputHtml = true;
+  SettingsLoadResult load = loadSettingsFile(loaded, loading, path("job.DIRU"));
+  ASSERT_TRUE(load.opened) << load.error;
+  EXPECT_EQ(load.problems, std::vector<std::string>{});
+  expectSameJob(saved, loaded);
+
+  EXPECT_EQ(loading.lines(ControlId::DataSourceList), std::vector<std::string>{"sales"});
+  EXPECT_EQ(loading.selectedIndex(ControlId::DataSourceList), 0);
+  for (ControlId box : {ControlId::UserName, ControlId::Password, ControlId::SqlBox,
+                        ControlId::LaunchApplication, ControlId::OutFileName}) {
+    EXPECT_EQ(loading.text(box), saving.text(box)) << static_cast<int>(box);
+  }
+  for (ControlId box :
+       {ControlId::OutputCsv, ControlId::OutputTsv, ControlId::OutputHtml, ControlId::OutputXml,
+        ControlId::Excel2007, ControlId::ForceFullLength, ControlId::LaunchOnFinish}) {
+    EXPECT_EQ(loading.isChecked(box), saving.isChecked(box)) << static_cast<int>(box);
+  }
+}
+
+TEST_F(SettingsFileTest, NoSelectedDataSourceSavesAnEmptyNameAndSaysSo) {
+  MemoryView view;
+  view.appendLine(ControlId::DataSourceList, "sales");
+  view.setText(ControlId::UserName, "clerk");
+  JobSettings job;
+  job.dataSource = "sales";
+  SettingsSaveResult result = saveSettingsFile(job, view, path("a.DIRU"));
+  ASSERT_TRUE(result.written);
+  EXPECT_EQ(result.problems,
+            std::vector<std::string>{"No data source was selected; the settings file names none."});
+  EXPECT_EQ(job.dataSource, "");
+  EXPECT_NE(readFile(path("a.DIRU")).find("\r\nDatabase=\"\";\r\n"), std::string::npos);
+}
+
+TEST_F(SettingsFileTest, MultiLineSqlGainsTwoSpacesPerLineOnEachRound) {
+  MemoryView first;
+  fillWindow(first);
+  first.setText(ControlId::SqlBox, "SELECT a\r\nFROM t\r\n\r\nWHERE b = 1");
+  JobSettings job;
+  SettingsSaveResult save = saveSettingsFile(job, first, path("a.DIRU"));
+  ASSERT_TRUE(save.written);
+  EXPECT_EQ(save.problems, std::vector<std::string>{});  // the added spaces are expected
+
+  MemoryView second;
+  ASSERT_TRUE(loadSettingsFile(job, second, path("a.DIRU")).opened);
+  EXPECT_EQ(job.sql, "SELECT a  \r\nFROM t  \r\n  \r\nWHERE b = 1");
+
+  save = saveSettingsFile(job, second, path("a.DIRU"));
+  ASSERT_TRUE(save.written);
+  EXPECT_EQ(save.problems, std::vector<std::string>{});
+  MemoryView third;
+  ASSERT_TRUE(loadSettingsFile(job, third, path("a.DIRU")).opened);
+  EXPECT_EQ(job.sql, "SELECT a    \r\nFROM t    \r\n    \r\nWHERE b = 1");
+  EXPECT_EQ(third.text(ControlId::SqlBox), job.sql);
+}
+
+TEST_F(SettingsFileTest, FileIsForItsOwnerOnlyAlsoWhenReplacingAnother) {
+  const std::string target = path("a.DIRU");
+  writeFile(target, "old contents");
+  ASSERT_EQ(chmod(target.c_str(), 0644), 0);
+  MemoryView view;
+  fillWindow(view);
+  JobSettings job;
+  ASSERT_TRUE(saveSettingsFile(job, view, target).written);
+  struct stat st {};
+  ASSERT_EQ(stat(target.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  EXPECT_EQ(readFile(target).rfind("-- ---", 0), 0u);
+  EXPECT_EQ(filesInDir(), std::vector<std::string>{"a.DIRU"});
+}
+
+TEST_F(SettingsFileTest, FileThatCannotBeCreatedIsReportedAndLeavesNothing) {
+  MemoryView view;
+  fillWindow(view);
+  JobSettings job;
+  SettingsSaveResult result = saveSettingsFile(job, view, path("missing/a.DIRU"));
+  EXPECT_FALSE(result.written);
+  EXPECT_EQ(result.error, "The settings file could not be written: No such file or directory.");
+
+  // A folder in the way: the rename fails after the temporary file was written.
+  std::filesystem::create_directory(path("folder"));
+  result = saveSettingsFile(job, view, path("folder"));
+  EXPECT_FALSE(result.written);
+  EXPECT_FALSE(result.error.empty());
+  EXPECT_EQ(filesInDir(), std::vector<std::string>{"folder"});
+  EXPECT_TRUE(std::filesystem::is_empty(path("folder")));
+}
+
+TEST_F(SettingsFileTest, FailedWriteKeepsTheOldFileWhole) {
+  const std::string target = path("a.DIRU");
+  writeFile(target, "old contents");
+  MemoryView view;
+  fillWindow(view);
+  JobSettings job;
+
+  // Let the file grow to 512 bytes only: the write fails halfway through.
+  rlimit saved{};
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+  rlimit small = saved;
+  small.rlim_cur = 512;
+  auto oldHandler = signal(SIGXFSZ, SIG_IGN);
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+  SettingsSaveResult result = saveSettingsFile(job, view, target);
+  setrlimit(RLIMIT_FSIZE, &saved);
+  signal(SIGXFSZ, oldHandler);
+
+  EXPECT_FALSE(result.written);
+  EXPECT_EQ(result.error, "The settings file could not be written: File too large.");
+  EXPECT_EQ(readFile(target), "old contents");
+  EXPECT_EQ(filesInDir(), std::vector<std::string>{"a.DIRU"});
+}
+
+TEST_F(SettingsFileTest, PasswordThatWouldNotLoadBackIsNotWritten) {
+  struct Case {
+    std::string password;
+    std::string problem;
+  };
+  const Case cases[] = {
+      // Scrambles to a closing pair right at the start of the value.
+      {"l" + std::string(13, 'x'),
+       "The password cannot be stored in a settings file and was not saved."},
+      // Scrambles to a line feed ('K' ^ 0xBD = 246, + 20 wraps round to 10).
+      {"\xBD", "The password cannot be stored in a settings file and was not saved."},
+      {std::string(108, 'p'), "The password is longer than 107 bytes and was not saved."},
+  };
+  for (const Case& c : cases) {
+    MemoryView view;
+    fillWindow(view);
+    view.setText(ControlId::Password, c.password);
+    JobSettings job;
+    SettingsSaveResult result = saveSettingsFile(job, view, path("a.DIRU"));
+    ASSERT_TRUE(result.written);
+    EXPECT_EQ(result.problems, std::vector<std::string>{c.problem});
+    EXPECT_EQ(job.password, c.password);  // the job keeps connecting with it
+    EXPECT_NE(readFile(path("a.DIRU")).find("\r\nPassword=\"\";\r\n"), std::string::npos);
+
+    // Loading keeps the password that was there: an empty value is ignored.
+    JobSettings loaded;
+    loaded.password = "earlier";
+    MemoryView loading;
+    ASSERT_TRUE(loadSettingsFile(loaded, loading, path("a.DIRU")).opened);
+    EXPECT_EQ(loaded.password, "earlier");
+    EXPECT_EQ(loaded.userName, "clerk");
+  }
+}
+
+TEST_F(SettingsFileTest, EveryFieldThatWouldNotLoadBackIsNamed) {
+  MemoryView view;
+  fillWindow(view);
+  view.setText(ControlId::UserName, "a\";b");
+  view.setText(ControlId::SqlBox, "SELECT '\"+'\r\nFROM t");
+  view.setChecked(ControlId::OutputHtml, true);  // with CSV: only the last one comes back
+  view.setText(ControlId::OutFileName, "/" + std::string(255, 'o'));
+  JobSettings job;
+  SettingsSaveResult result = saveSettingsFile(job, view, path("a.DIRU"));
+  ASSERT_TRUE(result.written);
+  EXPECT_EQ(result.problems,
+            (std::vector<std::string>{
+                "The user name will not load back as saved.",
+                "The SQL text will not load back as saved.",
+                "The CSV output setting will not load back as saved.",
+                "The output file name is longer than 255 bytes and will not load back.",
+            }));
+}
+
+TEST_F(SettingsFileTest, FileThatCannotBeOpenedChangesNothing) {
+  MemoryView view;
+  view.appendLine(ControlId::DataSourceList, "sales");
+  view.setChecked(ControlId::OutputHtml, true);
+  JobSettings job;
+  job.outputHtml = true;
+  job.userName = "clerk";
+
+  SettingsLoadResult result = loadSettingsFile(job, view, path("missing.DIRU"));
+  EXPECT_FALSE(result.opened);
+  EXPECT_EQ(result.error, "The settings file could not be read: No such file or directory.");
+  EXPECT_FALSE(loadSettingsFile(job, view, dir_).opened);  // a folder is no settings file
+
+  EXPECT_EQ(view.lines(ControlId::DataSourceList), std::vector<std::string>{"sales"});
+  EXPECT_TRUE(view.isChecked(ControlId::OutputHtml));
+  EXPECT_FALSE(view.isChecked(ControlId::OutputXml));
+  EXPECT_TRUE(job.outputHtml);
+  EXPECT_EQ(job.userName, "clerk");
+}
+
+TEST_F(SettingsFileTest, LoadingNamesTheValuesItRefused) {
+  writeFile(path("a.DIRU"),
+            "Password=\"\x19>\";\nDatabase=\"" + std::string(128, 'd') + "\";\nUserName=\"u\";\n");
+  JobSettings job;
+  MemoryView view;
+  SettingsLoadResult result = loadSettingsFile(job, view, path("a.DIRU"));
+  ASSERT_TRUE(result.opened);
+  EXPECT_EQ(result.problems,
+            (std::vector<std::string>{kBadPasswordMessage,
+                                      "The data source name is longer than 127 bytes and was "
+                                      "refused."}));
+  EXPECT_EQ(job.dataSource, "");
+  EXPECT_EQ(view.lineCount(ControlId::DataSourceList), 0);
+  EXPECT_EQ(job.userName, "u");
+}
+
+}  // namespace
+}  // namespace rowpress

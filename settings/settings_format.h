@@ -1,0 +1,69 @@
+// The layout of a settings (DIRU) file as rowpress writes it: commented value lines, one per
+// setting of the job, every line ended by CR LF. The reader (settings_reader.h) is much
+// looser than this layout; both share the key strings defined here.
+#pragma once
+
+#include <ctime>
+#include <string>
+#include <string_view>
+
+#include "app/job_settings.h"
+
+namespace rowpress {
+
+// The settings a file can hold, in the order in which the reader tests for them on a line.
+// DoLaunchApplication comes before LaunchApplication because its key string holds the other.
+enum class SettingKey {
+  Database,
+  UserName,
+  DoLaunchApplication,
+  ForceFullLength,
+  Excel2007,
+  LaunchApplication,
+  OutFileName,
+  Password,
+  Sql,
+  Tsv,
+  Csv,
+  Html,
+};
+inline constexpr SettingKey kKeyTestOrder[] = {
+    SettingKey::Database,
+    SettingKey::UserName,
+    SettingKey::DoLaunchApplication,
+    SettingKey::ForceFullLength,
+    SettingKey::Excel2007,
+    SettingKey::LaunchApplication,
+    SettingKey::OutFileName,
+    SettingKey::Password,
+    SettingKey::Sql,
+    SettingKey::Tsv,
+    SettingKey::Csv,
+    SettingKey::Html,
+};
+
+// The key string: the key, its equals sign and the opening double quote, as `CSV="`.
+std::string_view keyStringOf(SettingKey key);
+
+// A value ends at the closing pair; a line of the SQL text that goes on ends with the
+// continuation pair.
+inline constexpr std::string_view kClosingPair = "\";";
+inline constexpr std::string_view kContinuationPair = "\"+";
+
+// The date and time of the "-- Generated : " line, as 06/12/2010 02:05:09 PM. Built by hand
+// rather than with strftime so that the process locale cannot change the AM/PM text.
+std::string formatGeneratedDate(const std::tm& local);
+
+// The SQL value as written: CR becomes a space and LF becomes a space, the continuation pair,
+// the line break and four spaces and a double quote opening the next file line.
+std::string encodeSqlValue(std::string_view sql);
+
+// The whole file for `job`, dated with the local time of `when`. The password is written
+// scrambled; `withPassword` false, or a password too long to scramble, writes an empty
+// password value instead.
+std::string formatSettingsFile(const JobSettings& job, std::time_t when, bool withPassword = true);
+
+// One value line with its line break, as `CSV="0";` CR LF.
+std::string valueLine(SettingKey key, std::string_view value);
+
+}  // namespace rowpress

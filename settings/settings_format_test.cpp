@@ -1,0 +1,157 @@
+#include "settings/settings_format.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+namespace rowpress {
+namespace {
+
+std::vector<std::string> splitCrLf(const std::string& text) {
+  std::vector<std::string> lines;
+  std::size_t start = 0;
+  for (std::size_t at; (at = text.find("\r\n", start)) != std::string::npos; start = at + 2) {
+    lines.push_back(text.substr(start, at - start));
+  }
+  EXPECT_EQ(start, text.size()) << "text after the last CR LF";
+  return lines;
+}
+
+JobSettings stockJob() {
+  JobSettings job;
+  job.dataSource = "Sales DB";
+  job.userName = "clerk";
+  job.password = "a";
+  job.sql = "SELECT name, \"qty\"\r\nFROM stock\r\nWHERE qty > 0";
+  job.excel2007 = true;
+  job.outputTsv = true;
+  job.launchApplication = "gnumeric --no-splash";
+  job.outFileName = "/tmp/stock.tsv";
+  return job;
+}
+
+TEST(SettingsFormat, WholeFileByteForByte) {
+  const std::string expected =
+      "-- "
+      "----------------------------------------------------------------------------------------\r\n"
+      "-- ROWPRESS Settings File\r\n"
+      "-- \r\n"
+      "-- Generated : <date>\r\n"
+      "-- "
+      "----------------------------------------------------------------------------------------\r\n"
+      "-- The Database Name \r\n"
+      "Database=\"Sales DB\";\r\n"
+      "-- "
+      "........................................................................................\r\n"
+      "-- The User Name \r\n"
+      "UserName=\"clerk\";\r\n"
+      "-- "
+      "........................................................................................\r\n"
+      "-- The Password \r\n"
+      "Password=\"\x15>\";\r\n"
+      "-- "
+      "........................................................................................\r\n"
+      "-- The SQL \r\n"
+      "SQL=\"SELECT name, \"qty\"  \"+\r\n"
+      "    \"FROM stock  \"+\r\n"
+      "    \"WHERE qty > 0\";\r\n"
+      "-- "
+      "........................................................................................\r\n"
+      "-- Excell 2007 Compatible Mode \r\n"
+      "2007=\"1\";\r\n"
+      "-- "
+      "........................................................................................\r\n"
+      "-- "
+      "........................................................................................\r\n"
+      "-- Force Full Column Length \r\n"
+      "ForceFullLength=\"0\";\r\n"
+      "-- "
+      "........................................................................................\r\n"
+      "-- "
+      "........................................................................................\r\n"
+      "-- The CSV Output Preference \r\n"
+      "CSV=\"0\";\r\n"
+      "-- "
+      "........................................................................................\r\n"
+      "-- "
+      "........................................................................................\r\n"
+      "-- The TSV Output Preference \r\n"
+      "TSV=\"1\";\r\n"
+      "-- "
+      "........................................................................................\r\n"
+      "-- The HTML Output Preference \r\n"
+      "HTML=\"0\";\r\n"
+      "-- "
+      "........................................................................................\r\n"
+      "-- The Launch Application Preference (setting to \"\" forces excel as launch application) "
+      "\r\n"
+      "LaunchApplication=\"gnumeric --no-splash\";\r\n"
+      "DoLaunchApplication=\"1\";\r\n"
+      "-- "
+      "----------------------------------------------------------------------------------------\r\n"
+      "-- The OutPut File Name Preference (set to \"\" to force unique temp names) \r\n"
+      "OutFileName=\"/tmp/stock.tsv\";\r\n"
+      "-- "
+      "----------------------------------------------------------------------------------------\r\n"
+      "-- END\r\n"
+      "-- "
+      "----------------------------------------------------------------------------------------"
+      "\r\n";
+  std::string written = formatSettingsFile(stockJob(), std::time(nullptr));
+  // Only the date changes from one save to the next.
+  const std::string dateLead = "-- Generated : ";
+  std::size_t date = written.find(dateLead);
+  ASSERT_NE(date, std::string::npos);
+  date += dateLead.size();
+  std::size_t end = written.find("\r\n", date);
+  ASSERT_NE(end, std::string::npos);
+  EXPECT_EQ(end - date, 22u) << "MM/DD/YYYY HH:MM:SS AM";
+  written.replace(date, end - date, "<date>");
+  EXPECT_EQ(written, expected);
+}
+
+TEST(SettingsFormat, GeneratedDateUsesTwelveHourClockWithAmPm) {
+  std::tm t{};
+  t.tm_year = 2010 - 1900;
+  t.tm_mon = 5;
+  t.tm_mday = 12;
+  t.tm_hour = 14;
+  t.tm_min = 5;
+  t.tm_sec = 9;
+  EXPECT_EQ(formatGeneratedDate(t), "06/12/2010 02:05:09 PM");
+  t.tm_hour = 0;
+  EXPECT_EQ(formatGeneratedDate(t), "06/12/2010 12:05:09 AM");
+  t.tm_hour = 12;
+  EXPECT_EQ(formatGeneratedDate(t), "06/12/2010 12:05:09 PM");
+  t.tm_hour = 11;
+  t.tm_mon = 11;
+  t.tm_mday = 31;
+  EXPECT_EQ(formatGeneratedDate(t), "12/31/2010 11:05:09 AM");
+}
+
+TEST(SettingsFormat, OneLineSqlGives44LinesAndEachFurtherLineOneMore) {
+  JobSettings job;
+  job.sql = "SELECT 1";
+  std::vector<std::string> lines = splitCrLf(formatSettingsFile(job, 0));
+  ASSERT_EQ(lines.size(), 44u);
+  EXPECT_EQ(lines[15], "SQL=\"SELECT 1\";");
+
+  job.sql = "SELECT 1\r\nUNION\r\nSELECT 2\r\n\r\n";
+  lines = splitCrLf(formatSettingsFile(job, 0));
+  ASSERT_EQ(lines.size(), 48u);
+  EXPECT_EQ(lines[15], "SQL=\"SELECT 1  \"+");
+  EXPECT_EQ(lines[16], "    \"UNION  \"+");
+  EXPECT_EQ(lines[17], "    \"SELECT 2  \"+");
+  EXPECT_EQ(lines[18], "    \"  \"+");
+  EXPECT_EQ(lines[19], "    \"\";");
+  EXPECT_EQ(lines.back(), "-- " + std::string(88, '-'));
+  for (const std::string& line : lines) EXPECT_EQ(line.find('\n'), std::string::npos);
+
+  // A CR alone becomes a space; an LF alone still starts a new file line.
+  EXPECT_EQ(encodeSqlValue("a\rb\nc"), "a b \"+\r\n    \"c");
+}
+
+}  // namespace
+}  // namespace rowpress

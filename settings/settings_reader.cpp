@@ -1,0 +1,250 @@
+#include "settings/settings_reader.h"
+
+#include <optional>
+#include <string_view>
+
+#include "settings/password_scramble.h"
+
+namespace rowpress {
+
+namespace {
+
+// Hands out the lines of the file one by one. After the end of the file or an over-long line
+// it hands out nothing more.
+class LineReader {
+ public:
+  explicit LineReader(std::istream& in) : buf_(in.rdbuf()) {}
+
+  std::optional<std::string> next() {
+    if (done_ || buf_ == nullptr) return std::nullopt;
+    using Traits = std::char_traits<char>;
+    std::string line;
+    bool endedByLf = false;
+    for (;;) {
+      Traits::int_type c = buf_->sbumpc();
+      if (Traits::eq_int_type(c, Traits::eof())) break;
+      if (c == '\n') {
+        endedByLf = true;
+        break;
+      }
+      line.push_back(Traits::to_char_type(c));
+      // One byte more than the limit may still be the CR of a CR LF line end; beyond that
+      // the line is over-long whatever follows, and is not read any further.
+      if (line.size() > kSettingsLineLimit + 1) return finish();
+    }
+    if (!endedByLf && line.empty()) return finish();
+    if (endedByLf && !line.empty() && line.back() == '\r') line.pop_back();
+    if (line.size() > kSettingsLineLimit) return finish();
+    return line;
+  }
+
+ private:
+  std::optional<std::string> finish() {
+    done_ = true;
+    return std::nullopt;
+  }
+
+  std::streambuf* buf_;
+  bool done_ = false;
+};
+
+struct KeyFound {
+  SettingKey key;
+  std::size_t valueStart;
+};
+
+std::optional<KeyFound> findKey(const std::string& line) {
+  for (SettingKey key : kKeyTestOrder) {
+    std::string_view keyString = keyStringOf(key);
+    std::size_t at = line.find(keyString);
+    if (at != std::string::npos) return KeyFound{key, at + keyString.size()};
+  }
+  return std::nullopt;
+}
+
+bool acceptsEmptyValue(SettingKey key) {
+  return key == SettingKey::LaunchApplication || key == SettingKey::OutFileName;
+}
+
+// The value of a one-line setting: from the end of the key string to the first closing
+// pair of the line, which must not lie before the value.
+std::optional<std::string> readValue(const std::string& line, const KeyFound& found) {
+  std::size_t close = line.find(kClosingPair);
+  if (close == std::string::npos || close < found.valueStart) return std::nullopt;
+  std::string value = line.substr(found.valueStart, close - found.valueStart);
+  if (value.empty() && !acceptsEmptyValue(found.key)) return std::nullopt;
+  return value;
+}
+
+// The SQL text: on one line like any other value, or as pieces, each from the first double
+// quote of a line to its first continuation pair, the last piece ending at a closing pair.
+std::optional<std::string> readSql(const std::string& first, const KeyFound& found,
+                                   LineReader& reader) {
+  if (auto value = readValue(first, found)) return value;
+  std::size_t close = first.find(kClosingPair);
+  if (close != std::string::npos && close >= found.valueStart) return std::nullopt;  // empty
+  std::size_t pair = first.find(kContinuationPair);
+  if (pair == std::string::npos || pair < found.valueStart) return std::nullopt;
+
+  std::string sql;
+  std::string current = first;
+  for (;;) {
+    std::size_t quote = current.find('"');
+    pair = current.find(kContinuationPair);
+    if (quote == std::string::npos || pair == std::string::npos) break;
+    // The pair can start at the quote itself; then the piece is empty.
+    if (pair > quote) sql.append(current, quote + 1, pair - quote - 1);
+    sql += "\r\n";
+    current = reader.next().value_or(std::string());
+  }
+  std::size_t quote = current.find('"');
+  close = current.find(kClosingPair);
+  if (quote != std::string::npos && close != std::string::npos && close > quote) {
+    sql.append(current, quote + 1, close - quote - 1);
+  }
+  return sql;
+}
+
+bool isSet(const std::string& value) { return value.empty() || value[0] != '0'; }
+
+// The three output flags exclude each other: setting one clears the other two and unchecks
+// "Output To XML"; clearing one touches nothing else.
+void applyOutput(SettingKey key, bool on, JobSettings& job, View* view) {
+  struct Output {
+    SettingKey key;
+    bool JobSettings::*flag;
+    ControlId box;
+  };
+  const Output outputs[] = {
+      {SettingKey::Csv, &JobSettings::outputCsv, ControlId::OutputCsv},
+      {SettingKey::Tsv, &JobSettings::outputTsv, ControlId::OutputTsv},
+      {SettingKey::Html, &JobSettings::outputHtml, ControlId::OutputHtml},
+  };
+  for (const Output& o : outputs) {
+    if (o.key == key) {
+      job.*o.flag = on;
+      if (view) view->setChecked(o.box, on);
+    } else if (on) {
+      job.*o.flag = false;
+      if (view) view->setChecked(o.box, false);
+    }
+  }
+  if (on && view) view->setChecked(ControlId::OutputXml, false);
+}
+
+struct TextField {
+  std::string JobSettings::*field;
+  std::size_t limit;
+  const char* name;
+  ControlId box;
+};
+
+std::optional<TextField> textFieldOf(SettingKey key) {
+  switch (key) {
+    case SettingKey::Database:
+      return TextField{&JobSettings::dataSource, kCredentialLimit, "The data source name",
+                       ControlId::DataSourceList};
+    case SettingKey::UserName:
+      return TextField{&JobSettings::userName, kCredentialLimit, "The user name",
+                       ControlId::UserName};
+    case SettingKey::Sql:
+      return TextField{&JobSettings::sql, kSqlLimit, "The SQL text", ControlId::SqlBox};
+    case SettingKey::LaunchApplication:
+      return TextField{&JobSettings::launchApplication, kPathLimit, "The application to launch",
+                       ControlId::LaunchApplication};
+    case SettingKey::OutFileName:
+      return TextField{&JobSettings::outFileName, kPathLimit, "The output file name",
+                       ControlId::OutFileName};
+    default:
+      return std::nullopt;
+  }
+}
+
+std::optional<std::string> applySetting(const SettingLine& line, JobSettings& job, View* view) {
+  if (auto text = textFieldOf(line.key)) {
+    if (line.value.size() > text->limit) return tooLongMessage(text->name, text->limit);
+    // The box is set first: setting the application or output file box notifies its
+    // handler, and the field must end up holding the value read whatever the handler does.
+    if (view) {
+      if (text->box == ControlId::DataSourceList) {
+        view->appendLine(text->box, line.value);
+        view->selectLine(text->box, line.value);
+      } else {
+        view->setText(text->box, line.value);
+      }
+    }
+    job.*text->field = line.value;
+    return std::nullopt;
+  }
+
+  bool on = isSet(line.value);
+  switch (line.key) {
+    case SettingKey::Password: {
+      std::optional<std::string> password = unscramblePassword(line.value);
+      job.password = password.value_or(std::string());
+      if (view) view->setText(ControlId::Password, job.password);
+      if (!password) return std::string(kBadPasswordMessage);
+      break;
+    }
+    case SettingKey::DoLaunchApplication:
+      job.noAutoOpen = !on;
+      if (view) view->setChecked(ControlId::LaunchOnFinish, on);
+      break;
+    case SettingKey::ForceFullLength:
+      job.forceFullLength = on;
+      if (view) view->setChecked(ControlId::ForceFullLength, on);
+      break;
+    case SettingKey::Excel2007:
+      job.excel2007 = on;
+      if (view) view->setChecked(ControlId::Excel2007, on);
+      break;
+    case SettingKey::Csv:
+    case SettingKey::Tsv:
+    case SettingKey::Html:
+      applyOutput(line.key, on, job, view);
+      break;
+    default:
+      break;
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
+std::vector<SettingLine> readSettingLines(std::istream& in) {
+  LineReader reader(in);
+  std::vector<SettingLine> found;
+  while (std::optional<std::string> line = reader.next()) {
+    std::optional<KeyFound> key = findKey(*line);
+    if (!key) continue;
+    std::optional<std::string> value =
+        key->key == SettingKey::Sql ? readSql(*line, *key, reader) : readValue(*line, *key);
+    if (value) found.push_back({key->key, std::move(*value)});
+  }
+  return found;
+}
+
+void resetBeforeLoad(JobSettings& job, View* view) {
+  job.outputTsv = false;
+  job.outputCsv = false;
+  job.outputHtml = false;
+  if (!view) return;
+  view->clearList(ControlId::DataSourceList);
+  view->setChecked(ControlId::OutputHtml, false);
+  view->setChecked(ControlId::OutputXml, true);
+  view->setChecked(ControlId::OutputCsv, false);
+  view->setChecked(ControlId::OutputTsv, false);
+}
+
+std::vector<std::string> applySettingLines(const std::vector<SettingLine>& lines, JobSettings& job,
+                                           View* view) {
+  std::vector<std::string> problems;
+  for (const SettingLine& line : lines) {
+    if (std::optional<std::string> problem = applySetting(line, job, view)) {
+      problems.push_back(std::move(*problem));
+    }
+  }
+  return problems;
+}
+
+}  // namespace rowpress

@@ -1,0 +1,55 @@
+// Reading a settings (DIRU) file. The reader does not follow the writer's layout: it looks
+// for a key string anywhere in each line, takes the value up to the line's first closing
+// pair, and lets the SQL text run over several lines joined by continuation pairs. Reading
+// is split in two steps: finding the settings in the text, then applying them to the job
+// (and to the window's controls, when there is a window).
+#pragma once
+
+#include <cstddef>
+#include <istream>
+#include <string>
+#include <vector>
+
+#include "app/job_settings.h"
+#include "app/view.h"
+#include "settings/settings_format.h"
+
+namespace rowpress {
+
+// The longest line the reader accepts, in bytes, without its line end. A longer line ends
+// the reading as the end of the file does.
+inline constexpr std::size_t kSettingsLineLimit = 65536;
+
+// One setting found in the file: its key and its value as it stands in the file (for
+// Password the scrambled bytes, for SQL the text with CR LF line breaks).
+struct SettingLine {
+  SettingKey key;
+  std::string value;
+};
+
+// The settings of the text read from `in`, in file order. Lines are split at LF; a CR right
+// before the LF is dropped. Lines without a key string and values that cannot be used are
+// passed over; the first key found on a line, in kKeyTestOrder, decides the line. The
+// continuation lines of the SQL text are taken by the SQL setting and searched for nothing
+// else. A continuation line holding no text adds an empty line to the SQL text.
+std::vector<SettingLine> readSettingLines(std::istream& in);
+
+// What loading does before the first setting: the data source list is emptied, the output
+// type goes back to the workbook ("Output To XML" checked, the CSV, TSV and HTML boxes and
+// flags cleared). Every other field and control keeps its value until a setting changes it.
+// `view` may be null: then only the job changes.
+void resetBeforeLoad(JobSettings& job, View* view);
+
+// Applies the settings in order to the job and, when `view` is not null, to the controls.
+// Values over the limits of the job record are refused whole, never cut: the setting is not
+// applied and a line naming it is returned. A password value that is not a scrambled
+// password empties the password (a password meant for another data source is never kept)
+// and is named as well.
+std::vector<std::string> applySettingLines(const std::vector<SettingLine>& lines, JobSettings& job,
+                                           View* view);
+
+// The problem line for a password value that is not a scrambled password.
+inline constexpr const char* kBadPasswordMessage =
+    "The password in the settings file is not a scrambled password; it was left empty.";
+
+}  // namespace rowpress

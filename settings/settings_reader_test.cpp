@@ -1,0 +1,258 @@
+#include "settings/settings_reader.h"
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "app/memory_view.h"
+
+namespace rowpress {
+namespace {
+
+// Loads hand-written file text into a job and a window that already hold other values.
+class SettingsReaderTest : public ::testing::Test {
+ protected:
+  std::vector<std::string> load(const std::string& text) {
+    std::istringstream in(text);
+    resetBeforeLoad(job, &view);
+    return applySettingLines(readSettingLines(in), job, &view);
+  }
+
+  JobSettings job;
+  MemoryView view;
+};
+
+TEST_F(SettingsReaderTest, KeyStringIsFoundAnywhereInALineEvenInAComment) {
+  load("some text Database=\"dsn\"; more\r\n-- the old line was CSV=\"1\"; \r\n");
+  EXPECT_EQ(job.dataSource, "dsn");
+  EXPECT_EQ(view.lines(ControlId::DataSourceList), std::vector<std::string>{"dsn"});
+  EXPECT_EQ(view.selectedIndex(ControlId::DataSourceList), 0);
+  EXPECT_TRUE(job.outputCsv);
+  EXPECT_TRUE(view.isChecked(ControlId::OutputCsv));
+  EXPECT_FALSE(view.isChecked(ControlId::OutputXml));
+}
+
+TEST_F(SettingsReaderTest, FirstKeyInTestOrderDecidesTheLine) {
+  job.userName = "before";
+  load("Database=\"d\";UserName=\"u\";\r\n");
+  EXPECT_EQ(job.dataSource, "d");
+  EXPECT_EQ(job.userName, "before");
+
+  // Database still decides, but the line's first closing pair lies before its value.
+  job.dataSource = "kept";
+  load("UserName=\"u\";Database=\"d\";\r\n");
+  EXPECT_EQ(job.dataSource, "kept");
+  EXPECT_EQ(job.userName, "before");
+
+  // DoLaunchApplication holds the key string of LaunchApplication, which stays untouched.
+  job.launchApplication = "app";
+  view.setChecked(ControlId::LaunchOnFinish, true);
+  load("DoLaunchApplication=\"0\";\r\n");
+  EXPECT_EQ(job.launchApplication, "app");
+  EXPECT_TRUE(job.noAutoOpen);
+  EXPECT_FALSE(view.isChecked(ControlId::LaunchOnFinish));
+}
+
+TEST_F(SettingsReaderTest, OutputTypeIsTheLastOneSetInFileOrder) {
+  load("CSV=\"1\";\r\nHTML=\"1\";\r\n");
+  EXPECT_FALSE(job.outputCsv || job.outputTsv);
+  EXPECT_TRUE(job.outputHtml);
+  EXPECT_TRUE(view.isChecked(ControlId::OutputHtml));
+  EXPECT_FALSE(view.isChecked(ControlId::OutputCsv) || view.isChecked(ControlId::OutputXml));
+
+  // A value starting with 0 clears only its own flag and does not bring XML back.
+  load("TSV=\"1\";\r\nCSV=\"0\";\r\nHTML=\"0x\";\r\n");
+  EXPECT_TRUE(job.outputTsv);
+  EXPECT_TRUE(view.isChecked(ControlId::OutputTsv));
+  EXPECT_FALSE(view.isChecked(ControlId::OutputXml));
+}
+
+TEST_F(SettingsReaderTest, LoadingResetsToTheWorkbookAndEmptiesTheDataSourceList) {
+  job.dataSource = "old";
+  job.outputHtml = true;
+  view.appendLine(ControlId::DataSourceList, "old");
+  view.appendLine(ControlId::DataSourceList, "other");
+  view.setChecked(ControlId::OutputHtml, true);
+  view.setChecked(ControlId::OutputTsv, true);
+  view.setChecked(ControlId::Excel2007, true);
+  load("-- nothing here\r\nUserName=\"u\";\r\n");
+  EXPECT_TRUE(view.isChecked(ControlId::OutputXml));
+  EXPECT_FALSE(view.isChecked(ControlId::OutputHtml) || view.isChecked(ControlId::OutputTsv) ||
+               view.isChecked(ControlId::OutputCsv));
+  EXPECT_FALSE(job.outputCsv || job.outputTsv || job.outputHtml);
+  EXPECT_EQ(view.lineCount(ControlId::DataSourceList), 0);
+  EXPECT_EQ(job.dataSource, "old");  // the field keeps its value without a Database line
+  EXPECT_TRUE(view.isChecked(ControlId::Excel2007));  // no key, no change
+}
+
+TEST_F(SettingsReaderTest, EmptyValuesAreIgnoredExceptApplicationAndOutputFile) {
+  job.dataSource = "d";
+  job.userName = "u";
+  job.password = "p";
+  job.sql = "SELECT 1";
+  job.excel2007 = job.forceFullLength = job.noAutoOpen = true;
+  job.launchApplication = "app";
+  job.outFileName = "out";
+  view.setText(ControlId::UserName, "u");
+  view.setText(ControlId::LaunchApplication, "app");
+  view.setText(ControlId::OutFileName, "out");
+  view.setChecked(ControlId::Excel2007, true);
+  view.setChecked(ControlId::ForceFullLength, true);
+  load(
+      "Database=\"\";\nUserName=\"\";\nPassword=\"\";\nSQL=\"\";\n2007=\"\";\n"
+      "ForceFullLength=\"\";\nCSV=\"\";\nTSV=\"\";\nHTML=\"\";\nDoLaunchApplication=\"\";\n"
+      "LaunchApplication=\"\";\nOutFileName=\"\";\n");
+  EXPECT_EQ(job.dataSource, "d");
+  EXPECT_EQ(view.lineCount(ControlId::DataSourceList), 0);
+  EXPECT_EQ(job.userName, "u");
+  EXPECT_EQ(job.password, "p");
+  EXPECT_EQ(job.sql, "SELECT 1");
+  EXPECT_TRUE(job.excel2007 && job.forceFullLength && job.noAutoOpen);
+  EXPECT_TRUE(view.isChecked(ControlId::Excel2007) && view.isChecked(ControlId::ForceFullLength));
+  EXPECT_TRUE(view.isChecked(ControlId::OutputXml));
+  EXPECT_EQ(job.launchApplication, "");
+  EXPECT_EQ(view.text(ControlId::LaunchApplication), "");
+  EXPECT_EQ(job.outFileName, "");
+  EXPECT_EQ(view.text(ControlId::OutFileName), "");
+}
+
+TEST_F(SettingsReaderTest, ValueEndsAtTheFirstClosingPairOfTheLine) {
+  load("UserName=\"ab\";cd\";\r\n");
+  EXPECT_EQ(job.userName, "ab");
+  EXPECT_EQ(view.text(ControlId::UserName), "ab");
+
+  load("x\";UserName=\"late\";\r\nUserName=\"no closing pair\r\n");
+  EXPECT_EQ(job.userName, "ab");
+}
+
+TEST_F(SettingsReaderTest, LfOnlyLinesReadLikeCrLfAndALoneCrIsContent) {
+  const std::string file = "UserName=\"u\";\nOutFileName=\"/tmp/o\";\n2007=\"1\"";  // no final LF
+  load(file);
+  EXPECT_EQ(job.userName, "u");
+  EXPECT_EQ(job.outFileName, "/tmp/o");
+  // The last line has no closing pair; with one and no line end it is read.
+  EXPECT_FALSE(job.excel2007);
+  load("2007=\"1\";");
+  EXPECT_TRUE(job.excel2007);
+  EXPECT_TRUE(view.isChecked(ControlId::Excel2007));
+
+  load("UserName=\"a\rb\";\r\r\n");
+  EXPECT_EQ(job.userName, "a\rb");
+}
+
+TEST_F(SettingsReaderTest, LineOverTheLimitEndsTheReading) {
+  // A line of exactly the limit, with its CR LF, is still read.
+  std::string fits = "UserName=\"fits\";";
+  fits.insert(0, kSettingsLineLimit - fits.size(), ' ');
+  load(fits + "\r\nOutFileName=\"next\";\r\n");
+  EXPECT_EQ(job.userName, "fits");
+  EXPECT_EQ(job.outFileName, "next");
+
+  load("UserName=\"first\";\r\n" + std::string(kSettingsLineLimit + 1, 'x') +
+       "\r\nOutFileName=\"after\";\r\n2007=\"1\";\r\n");
+  EXPECT_EQ(job.userName, "first");
+  EXPECT_EQ(job.outFileName, "next");
+  EXPECT_FALSE(job.excel2007);
+}
+
+TEST_F(SettingsReaderTest, SqlOnOneLineAndAcrossContinuationLines) {
+  load("SQL=\"SELECT \"a\" FROM t\";\r\n");
+  EXPECT_EQ(job.sql, "SELECT \"a\" FROM t");
+  EXPECT_EQ(view.text(ControlId::SqlBox), job.sql);
+
+  load(
+      "SQL=\"SELECT a  \"+\r\n"
+      "    \"FROM t  \"+\r\n"
+      "    \"WHERE b = 1\";\r\n"
+      "CSV=\"1\";\r\n");
+  EXPECT_EQ(job.sql, "SELECT a  \r\nFROM t  \r\nWHERE b = 1");
+  EXPECT_TRUE(job.outputCsv);
+}
+
+TEST_F(SettingsReaderTest, EmptyContinuationLinesAddEmptyLinesAndReadingGoesOn) {
+  load(
+      "SQL=\"SELECT 1\"+\n"
+      "    \"+\n"
+      "    \"\"+\n"
+      "    \"UNION SELECT 2\";\n"
+      "UserName=\"u\";\n");
+  EXPECT_EQ(job.sql, "SELECT 1\r\n\r\n\r\nUNION SELECT 2");
+  EXPECT_EQ(job.userName, "u");
+}
+
+TEST_F(SettingsReaderTest, ContinuationLinesAreTakenByTheSqlText) {
+  // The line ending the pieces is consumed too: its text between quote and closing pair
+  // joins the SQL, and its key is not applied.
+  load(
+      "SQL=\"SELECT 1 \"+\r\n"
+      "  \"Database=\"x\"+\r\n"
+      "CSV=\"1\";\r\n"
+      "TSV=\"1\";\r\n");
+  EXPECT_EQ(job.sql, "SELECT 1 \r\nDatabase=\"x\r\n1");
+  EXPECT_EQ(view.lineCount(ControlId::DataSourceList), 0);
+  EXPECT_FALSE(job.outputCsv);
+  EXPECT_TRUE(job.outputTsv);
+}
+
+TEST_F(SettingsReaderTest, FileEndingDuringContinuationKeepsThePiecesRead) {
+  load("SQL=\"SELECT 1  \"+\r\n    \"FROM t  \"+\r\n");
+  EXPECT_EQ(job.sql, "SELECT 1  \r\nFROM t  \r\n");
+  EXPECT_EQ(view.text(ControlId::SqlBox), job.sql);
+}
+
+TEST_F(SettingsReaderTest, SqlLineWithoutUsablePairIsIgnored) {
+  job.sql = "kept";
+  load("SQL=\"SELECT 1\r\nSQL=\"\";\r\nx\"+ \";SQL=\"SELECT 2\r\n");
+  EXPECT_EQ(job.sql, "kept");
+}
+
+TEST_F(SettingsReaderTest, ValuesOverTheRecordLimitsAreRefusedWhole) {
+  job.userName = "u";
+  job.outFileName = "o";
+  job.sql = "s";
+  std::vector<std::string> problems =
+      load("Database=\"" + std::string(127, 'd') + "\";\r\nUserName=\"" + std::string(128, 'u') +
+           "\";\r\nOutFileName=\"" + std::string(256, 'o') + "\";\r\nLaunchApplication=\"" +
+           std::string(255, 'a') + "\";\r\nSQL=\"" + std::string(32768, 's') + "\";\r\n");
+  EXPECT_EQ(job.dataSource, std::string(127, 'd'));
+  EXPECT_EQ(job.launchApplication, std::string(255, 'a'));
+  EXPECT_EQ(job.userName, "u");
+  EXPECT_EQ(job.outFileName, "o");
+  EXPECT_EQ(view.text(ControlId::OutFileName), "");
+  EXPECT_EQ(job.sql, "s");
+  EXPECT_EQ(problems, (std::vector<std::string>{
+                          "The user name is longer than 127 bytes and was refused.",
+                          "The output file name is longer than 255 bytes and was refused.",
+                          "The SQL text is longer than 32767 bytes and was refused.",
+                      }));
+}
+
+TEST_F(SettingsReaderTest, PasswordIsUnscrambledAndABadOneEmptiesIt) {
+  EXPECT_TRUE(load("Password=\"\x15>\";\r\n").empty());
+  EXPECT_EQ(job.password, "a");
+  EXPECT_EQ(view.text(ControlId::Password), "a");
+
+  // Announces 5 bytes, holds 1; then a length byte above 127.
+  EXPECT_EQ(load("Password=\"\x19>\";\r\n"), std::vector<std::string>{kBadPasswordMessage});
+  EXPECT_EQ(job.password, "");
+  EXPECT_EQ(view.text(ControlId::Password), "");
+  job.password = "x";
+  EXPECT_EQ(load("Password=\"\xC8>\";\r\n").size(), 1u);
+  EXPECT_EQ(job.password, "");
+}
+
+TEST_F(SettingsReaderTest, FlagsSetBothTheJobAndTheirBoxes) {
+  load("2007=\"1\";\nForceFullLength=\"yes\";\nDoLaunchApplication=\"1\";\n");
+  EXPECT_TRUE(job.excel2007 && job.forceFullLength);
+  EXPECT_FALSE(job.noAutoOpen);
+  EXPECT_TRUE(view.isChecked(ControlId::Excel2007) && view.isChecked(ControlId::ForceFullLength) &&
+              view.isChecked(ControlId::LaunchOnFinish));
+  load("2007=\"0\";\nForceFullLength=\"0\";\n");
+  EXPECT_FALSE(job.excel2007 || job.forceFullLength);
+  EXPECT_FALSE(view.isChecked(ControlId::Excel2007) || view.isChecked(ControlId::ForceFullLength));
+}
+
+}  // namespace
+}  // namespace rowpress

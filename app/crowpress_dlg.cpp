@@ -1,6 +1,8 @@
 #include "app/crowpress_dlg.h"
 
+#include "db/catalog.h"
 #include "export/export_run.h"
+#include "settings/settings_commands.h"
 
 namespace rowpress {
 
@@ -16,8 +18,27 @@ void CrowpressDlg::handle(ControlId id, Notification what) {
     if (id == ControlId::OutFileName) OnOutFileNameChange();
     return;
   }
-  if (what != Notification::Click) return;
+  if (what == Notification::SelectionChanged) {
+    if (id == ControlId::DataSourceList) OnSelectDatabase();
+    if (id == ControlId::TableList) OnSelectTable();
+    return;
+  }
   switch (id) {
+    case ControlId::ListDatabases:
+      OnListDatabases();
+      break;
+    case ControlId::SaveSettings:
+      OnSaveSettings();
+      break;
+    case ControlId::LoadPrevious:
+      OnLoadPrevious();
+      break;
+    case ControlId::Browse:
+      OnBrowse();
+      break;
+    case ControlId::SupportPage:
+      OnSupportPage();
+      break;
     case ControlId::Fetch:
       OnFetch();
       break;
@@ -55,6 +76,33 @@ RunOutcome CrowpressDlg::RunExport(SQLHSTMT statement, std::string& sql) {
   RunOutcome outcome = run.run(statement, sql);
   lastExport_ = ExportSummary{run.outputPath(), run.dataRows()};
   return outcome;
+}
+
+void CrowpressDlg::OnListDatabases() { listDataSources(view_); }
+
+void CrowpressDlg::OnSelectDatabase() { selectDataSource(job_, view_); }
+
+void CrowpressDlg::OnSelectTable() { selectTable(view_); }
+
+void CrowpressDlg::OnSaveSettings() { saveSettingsCommand(job_, view_); }
+
+void CrowpressDlg::OnLoadPrevious() { loadSettingsCommand(job_, view_); }
+
+void CrowpressDlg::OnBrowse() {
+  FileDialogSetup setup;
+  setup.title = "Set Output File Name";
+  setup.filters = {{"XLS", "*.xls"}, {"CSV", "*.CSV"}, {"All", "*.*"}};
+  setup.promptOverwrite = true;
+  auto path = view_.chooseSaveFile(setup);
+  // Setting the box raises its change notification, which copies it into the job.
+  view_.setText(ControlId::OutFileName, path ? *path : std::string());
+}
+
+void CrowpressDlg::OnSupportPage() { view_.openUrl(kSupportUrl); }
+
+void CrowpressDlg::OnHelp() {
+  view_.messageBox(std::string("Please see the online documentation at ") + kDocumentationUrl + " ",
+                   "ROWPRESS Help Information");
 }
 
 // Checks `checkedBox` alone and sets the flag that goes with it (none for XML).

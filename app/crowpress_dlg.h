@@ -19,6 +19,9 @@ struct ExportSummary {
   long long rows = 0;
 };
 
+inline constexpr char kSupportUrl[] = "https://rowpress.org/support";
+inline constexpr char kDocumentationUrl[] = "https://rowpress.org/docs";
+
 class CrowpressDlg {
  public:
   // Listens to `view`'s notifications for as long as it lives.
@@ -32,6 +35,21 @@ class CrowpressDlg {
 
   // "Fetch ODBC Data into XLS": runs the job.
   FetchResult OnFetch();
+
+  // Catalog browsing.
+  void OnListDatabases();
+  void OnSelectDatabase();
+  void OnSelectTable();
+
+  // Settings files.
+  void OnSaveSettings();
+  void OnLoadPrevious();
+
+  // "browse": picks the output file name; cancelling empties it.
+  void OnBrowse();
+  void OnSupportPage();
+  // F1: the help message.
+  void OnHelp();
 
   // Output-type check boxes: each keeps exactly one of the four boxes checked.
   void OnOutputCsv();

@@ -1,0 +1,74 @@
+#include "db/catalog.h"
+
+#include "db/odbc_session.h"
+
+namespace rowpress {
+
+namespace {
+
+void appendGroup(SQLHENV environment, SQLUSMALLINT first, View& view) {
+  SQLCHAR name[33];
+  SQLCHAR description[255];
+  SQLSMALLINT nameLength = 0, descriptionLength = 0;
+  SQLUSMALLINT direction = first;
+  // Only plain success lists a name: a name or description that did not fit ends the group.
+  while (SQLDataSources(environment, direction, name, sizeof name, &nameLength, description,
+                        sizeof description, &descriptionLength) == SQL_SUCCESS) {
+    view.appendLine(ControlId::DataSourceList, reinterpret_cast<char*>(name));
+    direction = SQL_FETCH_NEXT;
+  }
+}
+
+}  // namespace
+
+void listDataSources(View& view) {
+  // Listing names needs only an environment, allocated the ODBC 2 way with no version set.
+  SQLHENV environment = SQL_NULL_HENV;
+  if (!succeeded(SQLAllocEnv(&environment))) return;
+  OdbcHandle owner(SQL_HANDLE_ENV, environment);
+  appendGroup(environment, SQL_FETCH_FIRST_SYSTEM, view);
+  appendGroup(environment, SQL_FETCH_FIRST_USER, view);
+}
+
+void selectDataSource(JobSettings& job, View& view) {
+  BusyCursor busy(view);
+  int selected = view.selectedIndex(ControlId::DataSourceList);
+  if (selected < 0) return;  // nothing selected: nothing to latch
+  job.dataSource = view.lineText(ControlId::DataSourceList, selected);
+  view.clearList(ControlId::TableList);
+  job.userName = view.text(ControlId::UserName);
+  job.password = view.text(ControlId::Password);
+  // Over-long credentials are latched as they are and refused here and at the fetch: a cut
+  // password would connect with another one.
+  if (auto problem = findLimitProblem(job); problem && problem->outcome == RunOutcome::NoConnection) {
+    view.appendLine(ControlId::TableList, problem->message);
+    return;
+  }
+
+  auto session = OpenSession(job, kSelectionSessionMessages, view, ControlId::TableList);
+  if (!session) return;
+  SQLHSTMT statement = session->statement();
+  if (!succeeded(SQLTables(statement, nullptr, 0, nullptr, 0, nullptr, 0, nullptr, 0))) return;
+  SQLCHAR name[129] = {0};
+  SQLLEN indicator = 0;
+  SQLBindCol(statement, 3, SQL_C_CHAR, name, sizeof name, &indicator);
+  while (succeeded(SQLFetch(statement))) {
+    view.appendLine(ControlId::TableList,
+                    indicator == SQL_NULL_DATA ? "" : reinterpret_cast<char*>(name));
+  }
+}
+
+std::string defaultQueryFor(std::string_view table) {
+  if (table.find(' ') != std::string_view::npos) {
+    return "select * from `" + std::string(table) + "`";
+  }
+  return "select * from " + std::string(table);
+}
+
+void selectTable(View& view) {
+  int selected = view.selectedIndex(ControlId::TableList);
+  if (selected < 0) return;
+  view.setText(ControlId::SqlBox, defaultQueryFor(view.lineText(ControlId::TableList, selected)));
+}
+
+}  // namespace rowpress

@@ -1,0 +1,47 @@
+#include "settings/settings_commands.h"
+
+#include "app/status_list.h"
+#include "settings/settings_file.h"
+
+namespace rowpress {
+
+FileDialogSetup saveSettingsDialog() {
+  FileDialogSetup setup;
+  setup.title = "Save Settings to an DIRU File";
+  setup.filters = {{"DIRU", "*.DIRU"}, {"All", "*.*"}};
+  setup.promptOverwrite = true;
+  return setup;
+}
+
+FileDialogSetup loadSettingsDialog() {
+  FileDialogSetup setup;
+  setup.filters = {{"DIRU", "*.DIRU"}, {"All", "*.*"}};
+  setup.mustExist = true;
+  return setup;
+}
+
+void saveSettingsCommand(JobSettings& job, View& view) {
+  auto path = view.chooseSaveFile(saveSettingsDialog());
+  if (!path) {
+    AddStatusLine(view, "Aborted File Save");
+    return;
+  }
+  SettingsSaveResult saved = saveSettingsFile(job, view, *path);
+  AddStatusLine(view, *path);
+  if (!saved.written) AddStatusLine(view, "The settings were not saved: " + saved.error);
+  for (const std::string& problem : saved.problems) AddStatusLine(view, problem);
+}
+
+void loadSettingsCommand(JobSettings& job, View& view) {
+  auto path = view.chooseOpenFile(loadSettingsDialog());
+  if (!path) {
+    AddStatusLine(view, "Aborted File Open ");
+    return;
+  }
+  SettingsLoadResult loaded = loadSettingsFile(job, view, *path);
+  AddStatusLine(view, *path);
+  if (!loaded.opened) AddStatusLine(view, "The settings were not loaded: " + loaded.error);
+  for (const std::string& problem : loaded.problems) AddStatusLine(view, problem);
+}
+
+}  // namespace rowpress

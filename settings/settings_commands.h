@@ -1,0 +1,17 @@
+// The "Save Settings" and "Load Previous" commands: a file dialog, the settings file, and
+// one line in the status list.
+#pragma once
+
+#include "app/job_settings.h"
+#include "app/view.h"
+
+namespace rowpress {
+
+// The dialogs' filters: "DIRU" (*.DIRU), then "All" (*.*).
+FileDialogSetup saveSettingsDialog();
+FileDialogSetup loadSettingsDialog();
+
+void saveSettingsCommand(JobSettings& job, View& view);
+void loadSettingsCommand(JobSettings& job, View& view);
+
+}  // namespace rowpress

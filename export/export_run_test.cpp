@@ -254,6 +254,15 @@ TEST_F(ExportRunTest, MissingDataSourceReportsDidNotConnect) {
   EXPECT_FALSE(fileExists(home()));
 }
 
+TEST_F(ExportRunTest, WithoutADataSourceTheFetchCannotConnectAndClearsTheListEachTime) {
+  view_.setText(ControlId::SqlBox, "select 1");
+  view_.appendLine(ControlId::StatusList, "old");
+  EXPECT_EQ(dlg_.OnFetch().outcome, RunOutcome::NoConnection);
+  EXPECT_EQ(dlg_.OnFetch().outcome, RunOutcome::NoConnection);
+  EXPECT_THAT(view_.lines(ControlId::StatusList), ElementsAre("select 1", "did not connect"));
+  EXPECT_EQ(view_.busyDepth, 0);
+}
+
 TEST_F(ExportRunTest, OverLongCredentialsAreRefusedBeforeConnecting) {
   job_.password = std::string(128, 'p');
   EXPECT_EQ(fetch("select 1").outcome, RunOutcome::NoConnection);

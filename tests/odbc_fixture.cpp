@@ -58,13 +58,27 @@ std::vector<std::string> listDirectory(const std::string& path) {
   return names;
 }
 
+namespace {
+
+// unixODBC reads ODBCSYSINI once per process and keeps the path, so every test of a process
+// shares one directory for odbcinst.ini and odbc.ini, and each test writes them afresh.
+const std::string& systemIniDirectory() {
+  static TempDir* directory = new TempDir;  // lives as long as the process
+  static const bool removed = std::atexit([] { delete directory; }) == 0;
+  (void)removed;
+  return directory->path();
+}
+
+}  // namespace
+
 void OdbcTest::SetUp() {
   ASSERT_TRUE(fileExists(kSqliteDriver))
       << "the SQLite3 ODBC driver is missing: install libsqliteodbc";
-  ::setenv("ODBCSYSINI", temp_.path().c_str(), 1);
+  systemIni_ = systemIniDirectory();
+  ::setenv("ODBCSYSINI", systemIni_.c_str(), 1);
   ::setenv("ODBCINI", (temp_ / "user-odbc.ini").c_str(), 1);
   ::setenv("ROWPRESS_HOME", home().c_str(), 1);
-  writeFile(temp_ / "odbcinst.ini", std::string("[SQLite3]\nDescription=SQLite3 ODBC\nDriver=") +
+  writeFile(systemIni_ + "/odbcinst.ini", std::string("[SQLite3]\nDescription=SQLite3 ODBC\nDriver=") +
                                         kSqliteDriver + "\n");
   addDataSource("rowtest", database());
   // The window's state at start-up that the export depends on.
@@ -88,7 +102,7 @@ void OdbcTest::addDataSource(const std::string& name, const std::string& databas
 }
 
 void OdbcTest::writeIniFiles() {
-  writeFile(temp_ / "odbc.ini", system_);
+  writeFile(systemIni_ + "/odbc.ini", system_);
   writeFile(temp_ / "user-odbc.ini", user_);
 }
 

@@ -64,6 +64,7 @@ class OdbcTest : public ::testing::Test {
 
  private:
   void writeIniFiles();
+  std::string systemIni_;
   std::string system_;
   std::string user_;
 };

@@ -1,0 +1,144 @@
+// The dialog's own handlers, driven through the in-memory window.
+#include "app/crowpress_dlg.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "app/memory_view.h"
+#include "app/startup.h"
+#include "tests/odbc_fixture.h"
+
+namespace rowpress {
+namespace {
+
+using ::testing::ElementsAre;
+
+class DialogTest : public ::testing::Test {
+ protected:
+  void SetUp() override { applyDefaults(job_, view_); }
+
+  // The checked output boxes as a word, and the flags as a word, for compact comparisons.
+  std::string boxes() const {
+    std::string s;
+    if (view_.isChecked(ControlId::OutputXml)) s += "X";
+    if (view_.isChecked(ControlId::OutputCsv)) s += "C";
+    if (view_.isChecked(ControlId::OutputTsv)) s += "T";
+    if (view_.isChecked(ControlId::OutputHtml)) s += "H";
+    return s;
+  }
+  std::string flags() const {
+    return std::string(job_.outputCsv ? "c" : "") + (job_.outputTsv ? "t" : "") +
+           (job_.outputHtml ? "h" : "");
+  }
+
+  JobSettings job_;
+  MemoryView view_;
+  CrowpressDlg dlg_{job_, view_};
+};
+
+TEST_F(DialogTest, OutputTypeBoxesStayExclusive) {
+  EXPECT_EQ(boxes(), "X");
+  EXPECT_EQ(flags(), "");
+  // Each row: the box clicked, then the boxes and flags that follow.
+  struct Step {
+    ControlId click;
+    const char* boxes;
+    const char* flags;
+  };
+  const Step steps[] = {
+      {ControlId::OutputXml, "C", "c"},   // unchecking XML falls back to CSV
+      {ControlId::OutputCsv, "X", ""},    // unchecking CSV falls back to XML
+      {ControlId::OutputTsv, "T", "t"},
+      {ControlId::OutputCsv, "C", "c"},
+      {ControlId::OutputCsv, "X", ""},
+      {ControlId::OutputTsv, "T", "t"},
+      {ControlId::OutputHtml, "H", "h"},  // HTML while TSV was chosen
+      {ControlId::OutputHtml, "X", ""},
+      {ControlId::OutputHtml, "H", "h"},
+      {ControlId::OutputXml, "X", ""},    // checking XML clears the others
+      {ControlId::OutputTsv, "T", "t"},
+      {ControlId::OutputTsv, "X", ""},
+  };
+  for (const Step& step : steps) {
+    view_.click(step.click);
+    EXPECT_EQ(boxes(), step.boxes) << static_cast<int>(step.click);
+    EXPECT_EQ(flags(), step.flags) << static_cast<int>(step.click);
+  }
+}
+
+TEST_F(DialogTest, LaunchOnFinishAndMirroredBoxes) {
+  view_.click(ControlId::LaunchOnFinish);
+  EXPECT_TRUE(job_.noAutoOpen);
+  view_.click(ControlId::LaunchOnFinish);
+  EXPECT_FALSE(job_.noAutoOpen);
+
+  std::string typed;
+  for (char c : std::string("gnumeric")) {
+    typed += c;
+    view_.type(ControlId::LaunchApplication, typed);
+    EXPECT_EQ(job_.launchApplication, typed);
+  }
+  view_.type(ControlId::LaunchApplication, "");
+  EXPECT_EQ(job_.launchApplication, "");
+  view_.type(ControlId::OutFileName, "/tmp/report");
+  EXPECT_EQ(job_.outFileName, "/tmp/report");
+}
+
+TEST_F(DialogTest, BrowseTakesTheNameAsChosenAndCancelEmptiesIt) {
+  view_.fileDialogAnswers.push_back("/data/report without extension");
+  view_.click(ControlId::Browse);
+  EXPECT_EQ(view_.text(ControlId::OutFileName), "/data/report without extension");
+  EXPECT_EQ(job_.outFileName, "/data/report without extension");
+  ASSERT_EQ(view_.fileDialogs.size(), 1u);
+  EXPECT_EQ(view_.fileDialogs[0].title, "Set Output File Name");
+  using Filter = std::pair<std::string, std::string>;
+  EXPECT_THAT(view_.fileDialogs[0].filters,
+              ElementsAre(Filter{"XLS", "*.xls"}, Filter{"CSV", "*.CSV"}, Filter{"All", "*.*"}));
+  EXPECT_TRUE(view_.fileDialogs[0].promptOverwrite);
+
+  view_.click(ControlId::Browse);  // no answer queued: cancelled
+  EXPECT_EQ(view_.text(ControlId::OutFileName), "");
+  EXPECT_EQ(job_.outFileName, "");
+}
+
+TEST_F(DialogTest, HelpAndSupportPage) {
+  dlg_.OnHelp();
+  ASSERT_EQ(view_.messages.size(), 1u);
+  EXPECT_EQ(view_.messages[0].caption, "ROWPRESS Help Information");
+  EXPECT_EQ(view_.messages[0].text,
+            std::string("Please see the online documentation at ") + kDocumentationUrl + " ");
+  view_.click(ControlId::SupportPage);
+  EXPECT_THAT(view_.openedUrls, ElementsAre(kSupportUrl));
+  EXPECT_TRUE(view_.lines(ControlId::StatusList).empty());
+}
+
+TEST_F(DialogTest, SaveAndLoadCommandsReportInTheStatusList) {
+  testing::TempDir dir;
+  view_.appendLine(ControlId::StatusList, "earlier line");
+  view_.appendLine(ControlId::DataSourceList, "shop");
+  view_.selectLine(ControlId::DataSourceList, "shop");
+  view_.setText(ControlId::UserName, "ann");
+  view_.click(ControlId::OutputCsv);
+  const std::string path = dir / "job";  // no extension is added
+  view_.fileDialogAnswers.push_back(path);
+  view_.click(ControlId::SaveSettings);
+  EXPECT_TRUE(testing::fileExists(path));
+  EXPECT_EQ(job_.userName, "ann");  // saving latches the credentials
+  view_.click(ControlId::SaveSettings);  // cancelled
+  EXPECT_THAT(view_.lines(ControlId::StatusList),
+              ElementsAre("earlier line", path, "Aborted File Save"));
+  EXPECT_EQ(view_.fileDialogs[0].title, "Save Settings to an DIRU File");
+
+  view_.click(ControlId::OutputXml);
+  view_.fileDialogAnswers.push_back(path);
+  view_.click(ControlId::LoadPrevious);
+  view_.click(ControlId::LoadPrevious);  // cancelled
+  EXPECT_THAT(view_.lines(ControlId::StatusList),
+              ElementsAre("earlier line", path, "Aborted File Save", path, "Aborted File Open "));
+  EXPECT_EQ(boxes(), "C");
+  EXPECT_TRUE(view_.fileDialogs.back().mustExist);
+  EXPECT_EQ(view_.fileDialogs.back().title, "");
+}
+
+}  // namespace
+}  // namespace rowpress

@@ -1,0 +1,98 @@
+// Catalog browsing against a private ODBC configuration with several data sources.
+#include "db/catalog.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "tests/odbc_fixture.h"
+
+namespace rowpress {
+namespace {
+
+using ::testing::ElementsAre;
+
+class CatalogTest : public testing::OdbcTest {
+ protected:
+  void SetUp() override {
+    OdbcTest::SetUp();
+    addDataSource("sales", temp_ / "sales.db");
+    addDataSource("both", temp_ / "sales.db");
+    addDataSource("mine", temp_ / "sales.db", true);
+    addDataSource("both", temp_ / "sales.db", true);
+    addDataSource("gone", temp_ / "missing.db", false, "NoCreat=1");
+    execute("create table orders (id integer)", "sales");
+    execute("create table \"Order Details\" (id integer)", "sales");
+    execute("create table alpha (id integer)", "sales");
+    execute("create table Beta (id integer)", "sales");
+    execute("create view big_orders as select * from orders", "sales");
+  }
+  void selectSource(const std::string& name) {
+    auto lines = view_.lines(ControlId::DataSourceList);
+    auto at = std::find(lines.begin(), lines.end(), name);
+    ASSERT_NE(at, lines.end()) << name;
+    view_.select(ControlId::DataSourceList, static_cast<int>(at - lines.begin()));
+  }
+};
+
+TEST_F(CatalogTest, ListsSystemThenUserSourcesAndAppendsEachTime) {
+  view_.click(ControlId::ListDatabases);
+  EXPECT_THAT(view_.lines(ControlId::DataSourceList),
+              ElementsAre("rowtest", "sales", "both", "gone", "mine", "both"));
+  view_.click(ControlId::ListDatabases);
+  EXPECT_EQ(view_.lines(ControlId::DataSourceList).size(), 12u);
+}
+
+TEST_F(CatalogTest, SelectingASourceLatchesCredentialsAndListsItsTablesSorted) {
+  view_.click(ControlId::ListDatabases);
+  view_.setText(ControlId::UserName, "ann");
+  view_.setText(ControlId::Password, "secret");
+  selectSource("sales");
+  EXPECT_EQ(job_.dataSource, "sales");
+  EXPECT_EQ(job_.userName, "ann");
+  EXPECT_EQ(job_.password, "secret");
+  EXPECT_THAT(view_.lines(ControlId::TableList),
+              ElementsAre("alpha", "Beta", "big_orders", "Order Details", "orders"));
+  EXPECT_EQ(view_.busyDepth, 0);
+
+  // A password typed after the selection is not used until the next selection.
+  view_.setText(ControlId::Password, "typed later");
+  EXPECT_EQ(job_.password, "secret");
+  selectSource("sales");
+  EXPECT_EQ(job_.password, "typed later");
+  EXPECT_EQ(view_.lines(ControlId::TableList).size(), 5u);
+}
+
+TEST_F(CatalogTest, SelectingATableWritesItsDefaultQuery) {
+  view_.click(ControlId::ListDatabases);
+  selectSource("sales");
+  auto tables = view_.lines(ControlId::TableList);
+  view_.select(ControlId::TableList, 3);
+  EXPECT_EQ(view_.text(ControlId::SqlBox), "select * from `Order Details`");
+  view_.select(ControlId::TableList, 4);
+  EXPECT_EQ(view_.text(ControlId::SqlBox), "select * from orders");
+  EXPECT_EQ(defaultQueryFor("big-orders"), "select * from big-orders");
+}
+
+TEST_F(CatalogTest, AFailingSourceLeavesOnlyTheFailureLine) {
+  view_.click(ControlId::ListDatabases);
+  selectSource("sales");
+  selectSource("gone");
+  EXPECT_EQ(job_.dataSource, "gone");
+  EXPECT_THAT(view_.lines(ControlId::TableList), ElementsAre("did not connect"));
+  // The failure line is a line like any other: selecting it quotes it as a name.
+  view_.select(ControlId::TableList, 0);
+  EXPECT_EQ(view_.text(ControlId::SqlBox), "select * from `did not connect`");
+}
+
+TEST_F(CatalogTest, OverLongNamesEndTheirGroup) {
+  // A name over 32 characters does not fit the driver manager's answer; it and every later
+  // name of its group are left out.
+  addDataSource("a_data_source_name_of_forty_characters__", temp_ / "x.db", true);
+  addDataSource("after", temp_ / "x.db", true);
+  view_.click(ControlId::ListDatabases);
+  EXPECT_THAT(view_.lines(ControlId::DataSourceList),
+              ElementsAre("rowtest", "sales", "both", "gone", "mine", "both"));
+}
+
+}  // namespace
+}  // namespace rowpress

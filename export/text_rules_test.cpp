@@ -53,6 +53,10 @@ TEST(TextRules, FixedWidthPadsAndCuts) {
   EXPECT_EQ(fixed("abc", -1), "");
   EXPECT_EQ(fixed("abc", INT32_MIN), "");
   EXPECT_EQ(fixed("", 0), "");
+  // A driver's "unlimited" size pads no wider than the longest possible value.
+  EXPECT_EQ(fixed("ab", INT32_MAX).size(), 65536u);
+  EXPECT_EQ(fixed("ab", 65537).size(), 65536u);
+  EXPECT_EQ(fixed("ab", 65536).size(), 65536u);
 }
 
 TEST(TextRules, FixedWidthCutsOnCharacterBoundary) {

@@ -9,6 +9,13 @@ packages=(
   qt6-base-dev libgtest-dev libgmock-dev
   sqlite3 libxml2-utils python3
 )
+# Parts of the project that need more list their packages in scripts/packages.d/*.txt.
+for list in "$(dirname "$0")"/packages.d/*.txt; do
+  [ -f "$list" ] || continue
+  while read -r p _; do
+    case "$p" in ""|\#*) ;; *) packages+=("$p") ;; esac
+  done < "$list"
+done
 if [ "$#" -gt 0 ]; then packages+=("$@"); fi
 
 missing=()

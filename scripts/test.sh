@@ -8,3 +8,10 @@ scripts/install-deps.sh
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cmake --build build -j"$(nproc)"
 ctest --test-dir build --output-on-failure -j2
+
+# Further test stages (other builds of the same tests, longer checks) in scripts/test.d/.
+for stage in scripts/test.d/*.sh; do
+  [ -f "$stage" ] || continue
+  echo "== $stage"
+  bash "$stage"
+done

@@ -18,6 +18,8 @@ namespace {
 
 constexpr char kBinaryValue[] = "<BINARY>";
 constexpr long long kProgressEvery = 1024;
+// The buffer of the first SQLGetData call of each value.
+constexpr std::size_t kFirstPiece = 512;
 
 bool isBinaryType(SQLSMALLINT type) {
   return type == SQL_BINARY || type == SQL_VARBINARY || type == SQL_LONGVARBINARY;
@@ -61,26 +63,34 @@ RunOutcome ExportRun::statementFailed(SQLHSTMT statement, const char* caption) {
 }
 
 bool ExportRun::fetchValue(SQLHSTMT statement, int k, std::string_view& value) {
+  // Most values are short: ask for them with a small buffer first, because drivers spend
+  // time in proportion to the buffer they are handed, and fetch a long value's remaining
+  // pieces only when the first one came back cut, up to the 65,536-byte limit.
   char* buffer = value_.data();
-  buffer[0] = 0;
+  const auto column = static_cast<SQLUSMALLINT>(k);
   SQLLEN indicator = 0;
-  SQLRETURN rc = SQLGetData(statement, static_cast<SQLUSMALLINT>(k), SQL_C_CHAR, buffer,
-                            static_cast<SQLLEN>(value_.size()), &indicator);
+  SQLRETURN rc = SQLGetData(statement, column, SQL_C_CHAR, buffer, kFirstPiece, &indicator);
   if (rc == SQL_NO_DATA || (succeeded(rc) && indicator == SQL_NULL_DATA)) {
     value = std::string_view();
     return true;
   }
   if (!succeeded(rc)) return false;
-  std::size_t length;
-  if (indicator >= 0 && static_cast<std::size_t>(indicator) < value_.size()) {
-    length = static_cast<std::size_t>(indicator);
-  } else {
-    // Longer than the buffer, or of unknown length: the buffer holds the first 65,536 bytes,
-    // and a cut must not leave part of a character behind.
-    length = ::strnlen(buffer, kValueLimit);
-    length = withoutPartialCharacter(std::string_view(buffer, length));
+  if (indicator >= 0 && indicator < static_cast<SQLLEN>(kFirstPiece)) {
+    value = std::string_view(buffer, static_cast<std::size_t>(indicator));
+    return true;
   }
-  value = std::string_view(buffer, length);
+  std::size_t length = kFirstPiece - 1;
+  while (rc == SQL_SUCCESS_WITH_INFO && length < kValueLimit) {
+    const std::size_t room = value_.size() - length;  // the rest of the limit plus its NUL
+    rc = SQLGetData(statement, column, SQL_C_CHAR, buffer + length, static_cast<SQLLEN>(room),
+                    &indicator);
+    if (rc == SQL_NO_DATA) break;
+    if (!succeeded(rc)) return false;
+    const bool whole = indicator >= 0 && static_cast<std::size_t>(indicator) < room;
+    length += whole ? static_cast<std::size_t>(indicator) : room - 1;
+  }
+  // A value cut at the limit must not leave part of a character behind.
+  value = std::string_view(buffer, withoutPartialCharacter(std::string_view(buffer, length)));
   return true;
 }
 

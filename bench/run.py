@@ -1,0 +1,258 @@
+#!/usr/bin/env python3
+"""The rowpress benchmark: exports of the same 1,000,000 x 8 table through rowpress and its
+peers, alternating, several repetitions each; medians, ratios and peak memory go to
+bench/RESULTS.md.
+
+    bench/run.py [--rows N] [--reps N] [--no-postgres]
+
+Needs a built build/rowpress (bench/run.sh builds it and installs what is missing)."""
+import argparse
+import os
+import platform
+import pwd
+import shutil
+import socket
+import statistics
+import subprocess
+import sys
+import time
+
+TOP = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+ROWPRESS = os.path.join(TOP, "build", "rowpress")
+WORK = "/tmp/rowpress-bench"
+SQLITE_DRIVER = "/usr/lib/x86_64-linux-gnu/odbc/libsqlite3odbc.so"
+PG_DRIVER = "/usr/lib/x86_64-linux-gnu/odbc/psqlodbcw.so"
+PG_BIN = "/usr/lib/postgresql/15/bin"
+QUERY = "select * from bench"
+
+
+def sh(cmd, **kw):
+    return subprocess.run(cmd, shell=isinstance(cmd, str), check=True, **kw)
+
+
+def timed(cmd, env):
+    """Runs cmd under /usr/bin/time; returns (seconds, peak RSS in KiB)."""
+    report = os.path.join(WORK, "time.txt")
+    full = ["/usr/bin/time", "-f", "%e %M", "-o", report] + cmd
+    result = subprocess.run(full, env=env, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+    if result.returncode != 0:
+        sys.exit(f"failed ({result.returncode}): {' '.join(cmd)}\n{result.stderr.decode()}")
+    seconds, rss = open(report).read().split()[-2:]
+    return float(seconds), int(rss)
+
+
+def settings_file(path, dsn, sql, flags):
+    """A minimal job file: the reader finds its keys anywhere, one per line."""
+    lines = [f'Database="{dsn}";', f'SQL="{sql}";', 'DoLaunchApplication="0";']
+    lines += [f'{key}="1";' for key in flags]
+    with open(path, "w") as f:
+        f.write("\r\n".join(lines) + "\r\n")
+
+
+def odbc_env(extra_dsns=""):
+    os.makedirs(WORK, exist_ok=True)
+    with open(os.path.join(WORK, "odbcinst.ini"), "w") as f:
+        f.write(f"[SQLite3]\nDriver={SQLITE_DRIVER}\n[PostgreSQL Unicode]\nDriver={PG_DRIVER}\n")
+    with open(os.path.join(WORK, "odbc.ini"), "w") as f:
+        f.write(f"[bench-sqlite]\nDriver=SQLite3\nDatabase={WORK}/bench.db\nStepAPI=1\nNoCreat=1\n")
+        f.write(extra_dsns)
+    open(os.path.join(WORK, "user-odbc.ini"), "w").close()
+    env = dict(os.environ)
+    env.update(ODBCSYSINI=WORK, ODBCINI=os.path.join(WORK, "user-odbc.ini"),
+               ROWPRESS_HOME=os.path.join(WORK, "home"))
+    return env
+
+
+def make_sqlite(rows):
+    db = os.path.join(WORK, "bench.db")
+    stamp = os.path.join(WORK, "bench.rows")
+    if os.path.exists(db) and os.path.exists(stamp) and open(stamp).read() == str(rows):
+        return
+    if os.path.exists(db):
+        os.remove(db)
+    script = open(os.path.join(TOP, "bench", "make_data.sql")).read().replace("ROWS", str(rows))
+    sh(["sqlite3", db], input=script.encode(), stdout=subprocess.DEVNULL)
+    open(stamp, "w").write(str(rows))
+
+
+def rowpress_commands(dsn, tag, sql=QUERY):
+    """One rowpress command per output type."""
+    commands = {}
+    for name, flags in (("csv", ["CSV"]), ("tsv", ["TSV"]), ("html", ["HTML"]),
+                        ("workbook", ["2007"])):
+        job = os.path.join(WORK, f"{tag}-{name}.DIRU")
+        settings_file(job, dsn, sql, flags)
+        out = os.path.join(WORK, f"out-{tag}-{name}")
+        commands[f"rowpress {name}"] = [ROWPRESS, "-silent", "-noautoopen", "-file=" + job,
+                                        "-outfile=" + out]
+    return commands
+
+
+def measure(commands, env, reps):
+    samples = {name: [] for name in commands}
+    for rep in range(reps):
+        for name, cmd in commands.items():  # alternating: one of each per round
+            samples[name].append(timed(cmd, env))
+            shutil.rmtree(os.path.join(WORK, "home"), ignore_errors=True)
+        print(f"  round {rep + 1}/{reps} done", flush=True)
+    return {name: (statistics.median(s for s, _ in v), max(r for _, r in v))
+            for name, v in samples.items()}
+
+
+def free_port():
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+class Postgres:
+    """A throwaway PostgreSQL server in WORK/pg, run as the postgres user when root."""
+
+    def __init__(self):
+        self.dir = os.path.join(WORK, "pg")
+        self.port = free_port()
+        self.as_user = ["runuser", "-u", "postgres", "--"] if os.geteuid() == 0 else []
+
+    def start(self):
+        shutil.rmtree(self.dir, ignore_errors=True)
+        os.makedirs(os.path.join(self.dir, "sock"))
+        if self.as_user:
+            pw = pwd.getpwnam("postgres")
+            for root, dirs, _ in os.walk(self.dir):
+                os.chown(root, pw.pw_uid, pw.pw_gid)
+                for d in dirs:
+                    os.chown(os.path.join(root, d), pw.pw_uid, pw.pw_gid)
+        sh(self.as_user + [f"{PG_BIN}/initdb", "-D", f"{self.dir}/data", "-U", "postgres",
+                           "--auth-local=trust", "--auth-host=trust", "--encoding=UTF8",
+                           "--locale=C.UTF-8"], stdout=subprocess.DEVNULL)
+        sh(self.as_user + [f"{PG_BIN}/pg_ctl", "-D", f"{self.dir}/data", "-l", f"{self.dir}/log",
+                           "-w", "-o", f"-p {self.port} -k {self.dir}/sock "
+                           "-c listen_addresses=127.0.0.1", "start"], stdout=subprocess.DEVNULL)
+
+    def stop(self):
+        subprocess.run(self.as_user + [f"{PG_BIN}/pg_ctl", "-D", f"{self.dir}/data", "-m", "fast",
+                                       "stop"], stdout=subprocess.DEVNULL)
+
+    def psql(self, *args, **kw):
+        return sh(["psql", "-X", "-q", "-h", "127.0.0.1", "-p", str(self.port), "-U", "postgres",
+                   "-d", "postgres", *args], **kw)
+
+    def load(self, rows):
+        self.psql("-c", f"""
+          create table bench as
+          select i as id, (i * 7919 % 1000003) / 97.0::float8 as amount,
+                 round((i * 31 % 100000) / 100.0, 2)::numeric(10,2) as price,
+                 'C' || (i % 99991) as code,
+                 'item ' || i || ', "' || (i % 17) || '"' as label,
+                 case when i % 10 = 0 then null
+                      else 'A longer note about row ' || i || ': with commas, "quotes" and ümlauts'
+                 end as note,
+                 date '2000-01-01' + (i % 9000) as day,
+                 case when i % 7 = 0 then null else i % 2 end as flag
+          from generate_series(1, {rows}) i""", stdout=subprocess.DEVNULL)
+
+    def dsn(self):
+        return (f"[bench-pg]\nDriver=PostgreSQL Unicode\nServername=127.0.0.1\nPort={self.port}\n"
+                "Database=postgres\nUsername=postgres\nUseDeclareFetch=1\nFetch=10000\n")
+
+
+def table(results, floor):
+    lines = ["| command | median s | ratio to " + floor + " | peak RSS MiB |", "|---|---|---|---|"]
+    base = results[floor][0]
+    for name, (seconds, rss) in results.items():
+        lines.append(f"| {name} | {seconds:.2f} | {seconds / base:.2f} | {rss / 1024:.1f} |")
+    return "\n".join(lines)
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--rows", type=int, default=1_000_000)
+    parser.add_argument("--reps", type=int, default=3)
+    parser.add_argument("--no-postgres", action="store_true")
+    args = parser.parse_args()
+    if not os.access(ROWPRESS, os.X_OK):
+        sys.exit("build/rowpress is missing: run bench/run.sh")
+
+    pg = None if args.no_postgres else Postgres()
+    env = odbc_env(pg.dsn() if pg else "")
+    print(f"building the SQLite table of {args.rows} rows", flush=True)
+    make_sqlite(args.rows)
+    db = os.path.join(WORK, "bench.db")
+    query_file = os.path.join(WORK, "query.sql")
+    open(query_file, "w").write(QUERY + "\n")
+    py = "/usr/bin/python3"
+    peers = {
+        "sqlite3 -csv": ["sh", "-c", f"sqlite3 -csv {db} '{QUERY}' > {WORK}/out-sqlite3"],
+        "isql -b": ["sh", "-c", f"isql -b -d, bench-sqlite < {query_file} > {WORK}/out-isql"],
+        "pyodbc fetchmany": [py, os.path.join(TOP, "bench", "pyodbc_csv.py"), "bench-sqlite",
+                             QUERY, f"{WORK}/out-pyodbc"],
+    }
+    commands = dict(peers)
+    commands.update(rowpress_commands("bench-sqlite", "sqlite"))
+    print("SQLite: timing", flush=True)
+    sqlite_results = measure(commands, env, args.reps)
+    small = rowpress_commands("bench-sqlite", "small", QUERY + " limit 10000")
+    print("SQLite: memory at 10,000 rows", flush=True)
+    small_results = measure(small, env, 1)
+
+    pg_results = pg_small = None
+    if pg:
+        print("PostgreSQL: starting and loading", flush=True)
+        pg.start()
+        try:
+            pg.load(args.rows)
+            commands = {
+                "psql \\copy csv": ["psql", "-X", "-q", "-h", "127.0.0.1", "-p", str(pg.port),
+                                    "-U", "postgres", "-d", "postgres", "-c",
+                                    f"\\copy ({QUERY}) to '{WORK}/out-copy' csv header"],
+                "isql -b": ["sh", "-c", f"isql -b -d, bench-pg < {query_file} > {WORK}/out-isql"],
+                "pyodbc fetchmany": [py, os.path.join(TOP, "bench", "pyodbc_csv.py"), "bench-pg",
+                                     QUERY, f"{WORK}/out-pyodbc"],
+            }
+            commands.update(rowpress_commands("bench-pg", "pg"))
+            print("PostgreSQL: timing", flush=True)
+            pg_results = measure(commands, env, args.reps)
+            pg_small = measure(rowpress_commands("bench-pg", "pgsmall", QUERY + " limit 10000"),
+                               env, 1)
+        finally:
+            pg.stop()
+
+    write_results(args, sqlite_results, small_results, pg_results, pg_small)
+
+
+def memory_table(big, small):
+    lines = ["| output | peak RSS at 10,000 rows MiB | at all rows MiB | growth |",
+             "|---|---|---|---|"]
+    for name, (_, rss_small) in small.items():
+        rss_big = big[name][1]
+        lines.append(f"| {name} | {rss_small / 1024:.1f} | {rss_big / 1024:.1f} | "
+                     f"{(rss_big - rss_small) / rss_small * 100:+.1f}% |")
+    return "\n".join(lines)
+
+
+def write_results(args, sqlite_results, small_results, pg_results, pg_small):
+    cpu = next((l.split(":", 1)[1].strip() for l in open("/proc/cpuinfo")
+                if l.startswith("model name")), platform.processor())
+    memory = next(l.split()[1] for l in open("/proc/meminfo") if l.startswith("MemTotal"))
+    out = [
+        "# rowpress benchmark results", "",
+        f"Machine: {cpu}, {os.cpu_count()} cores, {int(memory) // 1024 // 1024} GiB; "
+        f"{args.rows:,} rows x 8 columns; {args.reps} alternating repetitions, medians.",
+        f"Command: `bench/run.sh --rows {args.rows} --reps {args.reps}`", "",
+        "## SQLite3 ODBC (StepAPI=1)", "", table(sqlite_results, "sqlite3 -csv"), "",
+        memory_table({k.replace("rowpress ", ""): v for k, v in sqlite_results.items()},
+                     {k.replace("rowpress ", ""): v for k, v in small_results.items()}), "",
+    ]
+    if pg_results:
+        out += ["## PostgreSQL ODBC (UseDeclareFetch=1, Fetch=10000)", "",
+                table(pg_results, "psql \\copy csv"), "",
+                memory_table({k.replace("rowpress ", ""): v for k, v in pg_results.items()},
+                             {k.replace("rowpress ", ""): v for k, v in pg_small.items()}), ""]
+    text = "\n".join(out)
+    with open(os.path.join(WORK, "results.md"), "w") as f:
+        f.write(text)
+    print(text)
+
+
+if __name__ == "__main__":
+    main()

@@ -244,6 +244,30 @@ TEST_F(ExportRunTest, LongValuesAreCutAt65536BytesOnACharacterBoundary) {
   EXPECT_EQ(file, "v,\r\n" + first + ",\r\n" + second + ",\r\n");
 }
 
+TEST_F(ExportRunTest, ValuesAroundThePieceSizeArriveWhole) {
+  execute("create table t (n integer, v text)");
+  std::vector<std::string> values;
+  for (int length = 508; length <= 516; ++length) {
+    // ASCII, then the same length ending in two-byte characters that straddle the pieces.
+    values.push_back(std::string(static_cast<std::size_t>(length), 'a'));
+    std::string accented(static_cast<std::size_t>(length - 6), 'b');
+    accented += "éèà";
+    values.push_back(accented);
+  }
+  values.push_back("");
+  for (std::size_t i = 0; i < values.size(); ++i) {
+    execute("insert into t values (" + std::to_string(i) + ", '" + values[i] + "')");
+  }
+  execute("insert into t values (999, NULL)");
+  view_.click(ControlId::OutputCsv);
+  job_.outFileName = temp_ / "t.csv";
+  ASSERT_EQ(fetch("select v from t order by n").outcome, RunOutcome::Exported);
+  std::string expected = "v,\r\n";
+  for (const std::string& v : values) expected += v + ",\r\n";
+  expected += ",\r\n";
+  EXPECT_EQ(readFile(job_.outFileName), expected);
+}
+
 TEST_F(ExportRunTest, MissingDataSourceReportsDidNotConnect) {
   job_.dataSource = "nosuchsource";
   FetchResult result = fetch("select 1");

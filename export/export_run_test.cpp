@@ -268,6 +268,21 @@ TEST_F(ExportRunTest, ValuesAroundThePieceSizeArriveWhole) {
   EXPECT_EQ(readFile(job_.outFileName), expected);
 }
 
+TEST_F(ExportRunTest, DriverSizesOfZeroAndTwoToThe31AreSafeInFixedWidth) {
+  // SQLite's driver takes the size from the declared type.
+  execute("create table z (a varchar(0), b varchar(2147483647), c varchar(3))");
+  execute("insert into z values ('x', 'y', 'z')");
+  view_.click(ControlId::OutputCsv);
+  view_.setChecked(ControlId::ForceFullLength, true);
+  job_.outFileName = temp_ / "z.csv";
+  ASSERT_EQ(fetch("select a, b, c from z").outcome, RunOutcome::Exported);
+  // Size 0 writes nothing; an "unlimited" size pads no wider than the longest value.
+  EXPECT_EQ(readFile(job_.outFileName),
+            "a,b,c,\r\n,y" + std::string(65535, ' ') + ",z  ,\r\n");
+  EXPECT_THAT(readFile(home() + "/" + kColumnTypeReportName),
+              HasSubstr("\r\n2,b,-1,2147483647,0,LONG VARCHAR"));
+}
+
 TEST_F(ExportRunTest, MissingDataSourceReportsDidNotConnect) {
   job_.dataSource = "nosuchsource";
   FetchResult result = fetch("select 1");

@@ -1,6 +1,6 @@
 // rowpress: pulls the result of one SQL query out of an ODBC data source into a file that a
 // spreadsheet program or a browser opens. With -silent the job runs unattended, without a
-// window or a display.
+// window or a display (no application object is created); otherwise the window opens.
 #include <iostream>
 #include <string>
 #include <vector>
@@ -8,6 +8,7 @@
 #include "app/command_line.h"
 #include "app/crowpress_dlg.h"
 #include "app/memory_view.h"
+#include "app/qt/main_window.h"
 #include "app/startup.h"
 #include "export/output_naming.h"
 
@@ -24,8 +25,8 @@ int main(int argc, char** argv) {
     return 0;
   }
 
-  JobSettings job;
   if (line.silent) {
+    JobSettings job;
     MemoryView view(&std::cerr);
     CrowpressDlg dialog(job, view);
     applyDefaults(job, view);
@@ -34,6 +35,5 @@ int main(int argc, char** argv) {
     }
     return runUnattended(dialog, std::cout, std::cerr);
   }
-  std::cerr << "rowpress: this build has no window; run a job with -silent (see --help)\n";
-  return 64;
+  return runMainWindow(argc, argv, line);
 }

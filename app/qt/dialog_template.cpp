@@ -1,0 +1,154 @@
+#include "app/qt/dialog_template.h"
+
+#include <QAbstractButton>
+#include <QCheckBox>
+#include <QFont>
+#include <QFontMetrics>
+#include <QGroupBox>
+#include <QLabel>
+#include <QPushButton>
+#include <QStyle>
+#include <QWidget>
+#include <cmath>
+
+namespace rowpress {
+
+const std::vector<TemplateControl>& mainDialogTemplate() {
+  using K = ControlKind;
+  static const std::vector<TemplateControl> controls = {
+      {1000, K::PushButton, "List Available Databases", {7, 46, 188, 14}},
+      {1001, K::ListBox, "", {7, 124, 186, 124}},
+      {1002, K::PushButton, "Fetch ODBC Data into XLS", {205, 166, 196, 14}},
+      {1003, K::MultiLineEdit, "", {205, 108, 198, 43}},
+      {1004, K::ListBox, "", {205, 186, 195, 36}},
+      {1005, K::ListBox, "", {205, 20, 197, 84}},
+      {0, K::Label, "Step 1. Press Button to List Databases", {13, 36, 144, 9}},
+      {0,
+       K::Label,
+       "Step 2. Select Database from Below by Highlighting it (Enter username and password FIRST "
+       "if required)",
+       {11, 70, 179, 19}},
+      {0, K::Label, "Step 3. Select Table From Below by Highlighting it.", {205, 7, 196, 12}},
+      {0, K::Label, "Step 4. Press Button to fetch data.", {205, 154, 144, 12}},
+      {1008, K::Edit, "", {63, 90, 130, 14}},
+      {1009, K::PasswordEdit, "", {63, 105, 129, 14}},
+      {0, K::RightLabel, "User Name", {21, 95, 36, 8}},
+      {0, K::RightLabel, "Password", {25, 108, 32, 8}},
+      {1010, K::CheckBox, "Output to CSV", {417, 35, 62, 10}},
+      {1011, K::PushButton, "Save Settings", {205, 232, 195, 16}},
+      {1012, K::PushButton, "Support Page", {7, 7, 88, 17}},
+      {1013, K::PushButton, "Load Previous", {106, 7, 88, 17}},
+      {0, K::GroupBox, "Advanced", {409, 2, 100, 246}},
+      {1014, K::CheckBox, "Output To XML", {417, 24, 62, 9}},
+      {1015, K::CheckBox, "Output to HTML", {417, 59, 61, 11}},
+      {0, K::GroupBox, "Application to Launch", {414, 113, 91, 54}},
+      {1016, K::Edit, "", {418, 146, 80, 14}},
+      {1017, K::CheckBox, "Launch On Finish", {419, 127, 76, 12}},
+      {0, K::GroupBox, "Output File Name", {415, 174, 86, 66}},
+      {1018, K::Edit, "", {420, 213, 77, 16}},
+      {1019, K::PushButton, "browse", {422, 190, 74, 18}},
+      {0, K::GroupBox, "Output Type", {413, 14, 89, 59}},
+      {0, K::GroupBox, "Compatibility", {414, 75, 87, 34}},
+      {1020, K::CheckBox, "Force Full Length", {420, 85, 71, 10}},
+      {1021, K::CheckBox, "Output to TSV", {417, 47, 61, 10}},
+      {1022, K::CheckBox, "2007", {420, 96, 32, 10}},
+  };
+  return controls;
+}
+
+QRect DialogUnits::toPixels(const QRect& units) const {
+  // Both edges are converted, so that neighbouring controls keep their gaps.
+  const int left = static_cast<int>(std::lround(units.x() * x));
+  const int top = static_cast<int>(std::lround(units.y() * y));
+  const int right = static_cast<int>(std::lround((units.x() + units.width()) * x));
+  const int bottom = static_cast<int>(std::lround((units.y() + units.height()) * y));
+  return QRect(left, top, right - left, bottom - top);
+}
+
+QSize DialogUnits::toPixels(const QSize& units) const {
+  return QSize(static_cast<int>(std::lround(units.width() * x)),
+               static_cast<int>(std::lround(units.height() * y)));
+}
+
+DialogUnits baseUnits(const QFont& font) {
+  const QFontMetricsF metrics(font);
+  const QString letters = QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz");
+  const double averageWidth = metrics.horizontalAdvance(letters) / letters.size();
+  return DialogUnits{averageWidth / 4.0, std::ceil(metrics.height()) / 8.0};
+}
+
+namespace {
+
+bool isWrapped(const QWidget* widget) {
+  auto* label = qobject_cast<const QLabel*>(widget);
+  return label && label->wordWrap();
+}
+
+// The width of the longest word of a wrapped label: no line break can help it.
+int longestWord(const QLabel* label) {
+  const QFontMetrics metrics(label->font());
+  int longest = 0;
+  for (const QString& word : label->text().split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
+    longest = std::max(longest, metrics.horizontalAdvance(word));
+  }
+  return longest;
+}
+
+}  // namespace
+
+bool textFits(const QWidget* widget, const QSize& size) {
+  if (auto* label = qobject_cast<const QLabel*>(widget)) {
+    if (label->text().isEmpty()) return true;
+    if (label->wordWrap()) {
+      return longestWord(label) <= size.width() &&
+             label->heightForWidth(size.width()) <= size.height();
+    }
+    const QSize hint = label->sizeHint();
+    return hint.width() <= size.width() && hint.height() <= size.height();
+  }
+  if (auto* group = qobject_cast<const QGroupBox*>(widget)) {
+    return group->minimumSizeHint().width() <= size.width();
+  }
+  if (auto* check = qobject_cast<const QCheckBox*>(widget)) {
+    const QSize hint = check->sizeHint();
+    return hint.width() <= size.width() && hint.height() <= size.height();
+  }
+  if (auto* button = qobject_cast<const QAbstractButton*>(widget)) {
+    // The style's minimum button height is padding, not text: the text line with the
+    // button's frame is what has to show.
+    const int frame = button->style()->pixelMetric(QStyle::PM_DefaultFrameWidth, nullptr, button);
+    const int textHeight = button->fontMetrics().height() + 2 * frame;
+    return button->sizeHint().width() <= size.width() && textHeight <= size.height();
+  }
+  return true;
+}
+
+DialogUnits fitUnits(DialogUnits base, const std::vector<PlacedControl>& controls) {
+  DialogUnits units = base;
+  constexpr double kStep = 1.01;
+  for (int round = 0; round < 300; ++round) {
+    bool growX = false;
+    bool growY = false;
+    for (const PlacedControl& control : controls) {
+      const QSize size = units.toPixels(control.units).size();
+      if (textFits(control.widget, size)) continue;
+      // Too narrow when even an unlimited height does not help; wrapped text gets its room
+      // from the width, so that it keeps the number of lines the layout leaves for it.
+      const bool narrow =
+          isWrapped(control.widget) || !textFits(control.widget, QSize(size.width(), 1 << 20));
+      (narrow ? growX : growY) = true;
+    }
+    if (!growX && !growY) break;
+    if (growX) units.x *= kStep;
+    if (growY) units.y *= kStep;
+  }
+  return units;
+}
+
+void placeControls(const DialogUnits& units, const std::vector<PlacedControl>& controls) {
+  for (const PlacedControl& control : controls) {
+    control.widget->setGeometry(units.toPixels(control.units));
+  }
+}
+
+}  // namespace rowpress

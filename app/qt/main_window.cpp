@@ -1,0 +1,403 @@
+#include "app/qt/main_window.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QContextMenuEvent>
+#include <QDesktopServices>
+#include <QGroupBox>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMenu>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QShortcut>
+#include <QToolButton>
+#include <QUrl>
+
+#include "app/crowpress_dlg.h"
+#include "app/qt/about_dlg.h"
+#include "app/qt/view_widgets.h"
+#include "app/startup.h"
+#include "app/status_list.h"
+
+namespace rowpress {
+
+namespace {
+
+// The small button of the about box sits at the end of the line of step 1, and the export's
+// row count at the end of the line of step 4.
+constexpr QRect kAboutButtonRect{159, 30, 36, 13};
+constexpr QRect kProgressRect{349, 154, 58, 12};
+// Static texts at least this tall (two lines) wrap their words.
+constexpr int kTwoLines = 16;
+
+QString fromUtf8(std::string_view text) {
+  return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+}  // namespace
+
+QtMainWindow::QtMainWindow(QWidget* parent) : QDialog(parent) {
+  setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                 Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+  setWindowTitle(QString::fromUtf8(kWindowTitle));
+  setWindowIcon(applicationIcon());
+  createControls();
+  layOut();
+
+  auto* help = new QShortcut(QKeySequence(Qt::Key_F1), this);
+  help->setContext(Qt::WindowShortcut);
+  connect(help, &QShortcut::activated, this, [this] {
+    if (help_) help_();
+  });
+  controls_.at(ControlId::ListDatabases)->setFocus();
+}
+
+QtMainWindow::~QtMainWindow() = default;
+
+void QtMainWindow::createControls() {
+  for (const TemplateControl& spec : mainDialogTemplate()) {
+    QWidget* widget = createControl(spec);
+    if (spec.id != 0) {
+      widget->setObjectName(QStringLiteral("control%1").arg(spec.id));
+      controls_[static_cast<ControlId>(spec.id)] = widget;
+    }
+    placed_.push_back({widget, spec.rect});
+  }
+  // Group boxes only frame their controls: they lie beneath them and let clicks through.
+  for (QGroupBox* group : findChildren<QGroupBox*>()) group->lower();
+
+  aboutButton_ = new QToolButton(this);
+  aboutButton_->setText(QStringLiteral("About"));
+  aboutButton_->setToolTip(QString::fromUtf8(kAboutItem).remove(QLatin1Char('&')));
+  aboutButton_->setAccessibleName(aboutButton_->toolTip());
+  aboutButton_->setFocusPolicy(Qt::NoFocus);
+  connect(aboutButton_, &QToolButton::clicked, this, &QtMainWindow::showAbout);
+  placed_.push_back({aboutButton_, kAboutButtonRect});
+
+  progress_ = new QLabel(this);
+  progress_->setObjectName(QStringLiteral("progress"));
+  progress_->setAlignment(Qt::AlignRight | Qt::AlignTop);
+  placed_.push_back({progress_, kProgressRect});
+}
+
+QWidget* QtMainWindow::createControl(const TemplateControl& spec) {
+  const ControlId id = static_cast<ControlId>(spec.id);
+  const QString text = QString::fromUtf8(spec.text);
+  switch (spec.kind) {
+    case ControlKind::PushButton: {
+      auto* button = new QPushButton(text, this);
+      // No push button is the default: Enter clicks the focused button or ends the dialog.
+      button->setAutoDefault(false);
+      button->setDefault(false);
+      connect(button, &QPushButton::clicked, this, [this, id] { notify(id, Notification::Click); });
+      return button;
+    }
+    case ControlKind::CheckBox: {
+      auto* box = new QCheckBox(text, this);
+      connect(box, &QCheckBox::clicked, this, [this, id] { notify(id, Notification::Click); });
+      return box;
+    }
+    case ControlKind::Edit:
+    case ControlKind::PasswordEdit: {
+      auto* edit = new QLineEdit(this);
+      if (spec.kind == ControlKind::PasswordEdit) edit->setEchoMode(QLineEdit::Password);
+      connect(edit, &QLineEdit::textEdited, this,
+              [this, id] { notify(id, Notification::TextChanged); });
+      return edit;
+    }
+    case ControlKind::MultiLineEdit: {
+      auto* edit = new QPlainTextEdit(this);
+      edit->setLineWrapMode(QPlainTextEdit::NoWrap);
+      edit->setTabChangesFocus(true);
+      return edit;
+    }
+    case ControlKind::ListBox: {
+      auto* list = new QListWidget(this);
+      list->setSelectionMode(id == ControlId::StatusList ? QAbstractItemView::ExtendedSelection
+                                                         : QAbstractItemView::SingleSelection);
+      watchList(id, list);
+      return list;
+    }
+    case ControlKind::Label:
+    case ControlKind::RightLabel: {
+      auto* label = new QLabel(text, this);
+      const Qt::Alignment side = spec.kind == ControlKind::Label ? Qt::AlignLeft : Qt::AlignRight;
+      label->setAlignment(side | Qt::AlignTop);
+      label->setWordWrap(spec.rect.height() >= kTwoLines);
+      return label;
+    }
+    case ControlKind::GroupBox: {
+      auto* group = new QGroupBox(text, this);
+      group->setAttribute(Qt::WA_TransparentForMouseEvents);
+      return group;
+    }
+  }
+  return nullptr;
+}
+
+void QtMainWindow::watchList(ControlId id, QListWidget* list) {
+  connect(list, &QListWidget::itemSelectionChanged, this, [this, id, list] {
+    if (quiet_) return;
+    presses_[list->viewport()].changed = true;
+    notify(id, Notification::SelectionChanged);
+  });
+  if (list->selectionMode() != QAbstractItemView::SingleSelection) return;
+  // Pressing the selected line again selects it again, so that a data source can be
+  // connected anew after the user name or password changed.
+  list->viewport()->installEventFilter(this);
+  connect(list, &QListWidget::pressed, this, [this, id, list](const QModelIndex& index) {
+    const Press press = presses_[list->viewport()];
+    if (!press.changed && index.row() == press.rowBefore && selectedIndex(id) == index.row()) {
+      notify(id, Notification::SelectionChanged);
+    }
+  });
+}
+
+bool QtMainWindow::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() == QEvent::MouseButtonPress) {
+    if (auto* list = qobject_cast<QListWidget*>(watched->parent())) {
+      const QList<QListWidgetItem*> selected = list->selectedItems();
+      presses_[watched] = Press{selected.isEmpty() ? -1 : list->row(selected.first()), false};
+    }
+  }
+  return QDialog::eventFilter(watched, event);
+}
+
+void QtMainWindow::layOut() {
+  units_ = fitUnits(baseUnits(font()), placed_);
+  placeControls(units_, placed_);
+  setFixedSize(units_.toPixels(QSize(kMainDialogWidth, kMainDialogHeight)));
+}
+
+QWidget* QtMainWindow::control(ControlId id) const {
+  auto it = controls_.find(id);
+  return it == controls_.end() ? nullptr : it->second;
+}
+
+QListWidget* QtMainWindow::list(ControlId id) const {
+  return qobject_cast<QListWidget*>(control(id));
+}
+
+QLineEdit* QtMainWindow::lineEdit(ControlId id) const {
+  return qobject_cast<QLineEdit*>(control(id));
+}
+
+QCheckBox* QtMainWindow::checkBox(ControlId id) const {
+  return qobject_cast<QCheckBox*>(control(id));
+}
+
+QPlainTextEdit* QtMainWindow::sqlBox() const {
+  return qobject_cast<QPlainTextEdit*>(control(ControlId::SqlBox));
+}
+
+std::string QtMainWindow::text(ControlId id) const {
+  if (id == ControlId::SqlBox) {
+    // The job and its settings file keep line breaks as CR LF.
+    QString text = sqlBox()->toPlainText();
+    text.replace(QLatin1Char('\n'), QStringLiteral("\r\n"));
+    return text.toUtf8().toStdString();
+  }
+  if (QLineEdit* edit = lineEdit(id)) return edit->text().toUtf8().toStdString();
+  return std::string();
+}
+
+void QtMainWindow::setText(ControlId id, std::string_view text) {
+  if (id == ControlId::SqlBox) {
+    QString shown = fromUtf8(text);
+    shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    sqlBox()->setPlainText(shown);
+    return;
+  }
+  QLineEdit* edit = lineEdit(id);
+  if (!edit) return;
+  edit->setText(fromUtf8(text));
+  // The mirrored boxes tell the logic about a new text wherever it came from.
+  if (id == ControlId::LaunchApplication || id == ControlId::OutFileName) {
+    notify(id, Notification::TextChanged);
+  }
+}
+
+bool QtMainWindow::isChecked(ControlId id) const {
+  QCheckBox* box = checkBox(id);
+  return box && box->isChecked();
+}
+
+void QtMainWindow::setChecked(ControlId id, bool checked) {
+  if (QCheckBox* box = checkBox(id)) box->setChecked(checked);
+}
+
+void QtMainWindow::appendLine(ControlId id, std::string_view line) {
+  QListWidget* target = list(id);
+  if (!target) return;
+  quiet_ = true;
+  addListLine(*target, line, id == ControlId::TableList);
+  quiet_ = false;
+}
+
+void QtMainWindow::clearList(ControlId id) {
+  QListWidget* target = list(id);
+  if (!target) return;
+  quiet_ = true;
+  target->clear();
+  quiet_ = false;
+}
+
+int QtMainWindow::lineCount(ControlId id) const {
+  QListWidget* target = list(id);
+  return target ? target->count() : 0;
+}
+
+std::string QtMainWindow::lineText(ControlId id, int index) const {
+  QListWidget* target = list(id);
+  return target ? listLineText(*target, index) : std::string();
+}
+
+int QtMainWindow::selectedIndex(ControlId id) const {
+  QListWidget* target = list(id);
+  if (!target) return -1;
+  int first = -1;
+  for (QListWidgetItem* item : target->selectedItems()) {
+    const int row = target->row(item);
+    if (first < 0 || row < first) first = row;
+  }
+  return first;
+}
+
+void QtMainWindow::selectLine(ControlId id, std::string_view line) {
+  QListWidget* target = list(id);
+  if (!target) return;
+  quiet_ = true;
+  const int row = findListLine(*target, line);
+  target->clearSelection();
+  if (row >= 0) {
+    target->setCurrentRow(row, QItemSelectionModel::ClearAndSelect);
+  } else {
+    target->setCurrentItem(nullptr);
+  }
+  quiet_ = false;
+}
+
+void QtMainWindow::messageBox(std::string_view text, std::string_view caption) {
+  QMessageBox box(QMessageBox::Information, fromUtf8(caption), fromUtf8(text), QMessageBox::Ok,
+                  this);
+  box.setTextFormat(Qt::PlainText);  // database messages may hold angle brackets
+  // The box is for reading and answering even in the middle of a command.
+  if (busyDepth_ > 0) QApplication::setOverrideCursor(Qt::ArrowCursor);
+  box.exec();
+  if (busyDepth_ > 0) QApplication::restoreOverrideCursor();
+}
+
+std::optional<std::string> QtMainWindow::chooseFile(const FileDialogSetup& setup,
+                                                    FileDialogMode mode) {
+  if (chooser_) return chooser_(setup, mode);
+  return runFileDialog(this, setup, mode);
+}
+
+std::optional<std::string> QtMainWindow::chooseSaveFile(const FileDialogSetup& setup) {
+  return chooseFile(setup, FileDialogMode::Save);
+}
+
+std::optional<std::string> QtMainWindow::chooseOpenFile(const FileDialogSetup& setup) {
+  return chooseFile(setup, FileDialogMode::Open);
+}
+
+void QtMainWindow::openUrl(std::string_view url) {
+  if (urlOpener_) {
+    urlOpener_(std::string(url));
+    return;
+  }
+  QDesktopServices::openUrl(QUrl(fromUtf8(url)));
+}
+
+void QtMainWindow::beginBusy() {
+  // A new command starts: the row count of the last export goes.
+  if (busyDepth_++ == 0) progress_->clear();
+  QApplication::setOverrideCursor(Qt::WaitCursor);
+}
+
+void QtMainWindow::endBusy() {
+  if (busyDepth_ == 0) return;
+  --busyDepth_;
+  QApplication::restoreOverrideCursor();
+}
+
+void QtMainWindow::rowsDone(long long rows) {
+  progress_->setText(QStringLiteral("%1 rows").arg(rows));
+  // Repaint and answer the window system, but hold the user's input until the export ends:
+  // no second command may start in the middle of this one.
+  QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+}
+
+void QtMainWindow::showAbout() {
+  CAboutDlg about(
+      [this] {
+        if (help_) help_();
+      },
+      this);
+  about.exec();
+}
+
+void QtMainWindow::keyPressEvent(QKeyEvent* event) {
+  if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+    // Enter clicks the focused push button; anywhere else (the SQL box keeps its Enter) it
+    // ends the dialog.
+    QWidget* focused = focusWidget();
+    if (auto* button = qobject_cast<QPushButton*>(focused)) {
+      button->click();
+    } else {
+      accept();
+    }
+    return;
+  }
+  QDialog::keyPressEvent(event);
+}
+
+void QtMainWindow::contextMenuEvent(QContextMenuEvent* event) {
+  QMenu menu(this);
+  menu.addAction(QString::fromUtf8(kAboutItem), this, &QtMainWindow::showAbout);
+  menu.exec(event->globalPos());
+}
+
+void QtMainWindow::closeEvent(QCloseEvent* event) {
+  // A command that is running finishes first.
+  if (busyDepth_ > 0) {
+    event->ignore();
+    return;
+  }
+  QDialog::closeEvent(event);
+}
+
+void QtMainWindow::reject() {
+  if (busyDepth_ > 0) return;
+  QDialog::reject();
+}
+
+void startWindow(const CommandLine& line, JobSettings& job, View& view) {
+  applyDefaults(job, view);
+  for (const std::string& problem : applyCommandLine(line, job, view)) {
+    AddStatusLine(view, problem);
+  }
+}
+
+int runMainWindow(int& argc, char** argv, const CommandLine& line) {
+  QApplication application(argc, argv);
+  QApplication::setApplicationName(QStringLiteral("rowpress"));
+  QApplication::setWindowIcon(applicationIcon());
+
+  JobSettings job;
+  QtMainWindow window;
+  CrowpressDlg dialog(job, window);
+  window.setHelpHandler([&dialog] { dialog.OnHelp(); });
+  startWindow(line, job, window);
+  window.show();
+  window.control(ControlId::ListDatabases)->setFocus();
+  window.exec();
+  return 0;
+}
+
+}  // namespace rowpress

@@ -1,0 +1,131 @@
+// The main window: the dialog with every control of the layout, and the View through which
+// the dialog logic (CrowpressDlg) reads and writes them. User actions reach the logic as
+// notifications: clicks on buttons and check boxes, typing in the edit boxes, selection
+// changes in the lists. F1 runs the help handler; the context menu and a small button open
+// the about box; Esc, the close box and Enter (outside a push button and the SQL box) end
+// the dialog.
+#pragma once
+
+#include <QDialog>
+#include <functional>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/command_line.h"
+#include "app/job_settings.h"
+#include "app/qt/dialog_template.h"
+#include "app/qt/view_widgets.h"
+#include "app/view.h"
+
+class QCheckBox;
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class QPlainTextEdit;
+class QToolButton;
+
+namespace rowpress {
+
+inline constexpr char kWindowTitle[] = "rowpress Version 3.1.2";
+inline constexpr char kAboutItem[] = "&About rowpress...";
+
+class QtMainWindow : public QDialog, public View {
+  Q_OBJECT
+
+ public:
+  using FileChooser =
+      std::function<std::optional<std::string>(const FileDialogSetup&, FileDialogMode)>;
+  using UrlOpener = std::function<void(const std::string&)>;
+
+  explicit QtMainWindow(QWidget* parent = nullptr);
+  ~QtMainWindow() override;
+
+  // View.
+  std::string text(ControlId id) const override;
+  void setText(ControlId id, std::string_view text) override;
+  bool isChecked(ControlId id) const override;
+  void setChecked(ControlId id, bool checked) override;
+  void appendLine(ControlId list, std::string_view line) override;
+  void clearList(ControlId list) override;
+  int lineCount(ControlId list) const override;
+  std::string lineText(ControlId list, int index) const override;
+  int selectedIndex(ControlId list) const override;
+  void selectLine(ControlId list, std::string_view line) override;
+  void messageBox(std::string_view text, std::string_view caption) override;
+  std::optional<std::string> chooseSaveFile(const FileDialogSetup& setup) override;
+  std::optional<std::string> chooseOpenFile(const FileDialogSetup& setup) override;
+  void openUrl(std::string_view url) override;
+  void beginBusy() override;
+  void endBusy() override;
+  void rowsDone(long long rows) override;
+
+  // What F1 runs (the dialog logic's help command).
+  void setHelpHandler(std::function<void()> help) { help_ = std::move(help); }
+  // Replace the file dialogs and the web browser, e.g. with a script.
+  void setFileChooser(FileChooser chooser) { chooser_ = std::move(chooser); }
+  void setUrlOpener(UrlOpener opener) { urlOpener_ = std::move(opener); }
+
+  // Shows the about box modally.
+  void showAbout();
+
+  // The widget of a control of the layout; nullptr for an unknown identifier.
+  QWidget* control(ControlId id) const;
+  QToolButton* aboutButton() const { return aboutButton_; }
+  // Shows how many rows an export has written so far.
+  QLabel* progressLabel() const { return progress_; }
+  const DialogUnits& units() const { return units_; }
+
+ protected:
+  void keyPressEvent(QKeyEvent* event) override;
+  void contextMenuEvent(QContextMenuEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ public slots:
+  void reject() override;
+
+ private:
+  void createControls();
+  void layOut();
+  QWidget* createControl(const TemplateControl& spec);
+  void watchList(ControlId id, QListWidget* list);
+  QListWidget* list(ControlId id) const;
+  QLineEdit* lineEdit(ControlId id) const;
+  QCheckBox* checkBox(ControlId id) const;
+  QPlainTextEdit* sqlBox() const;
+  std::optional<std::string> chooseFile(const FileDialogSetup& setup, FileDialogMode mode);
+
+  std::map<ControlId, QWidget*> controls_;
+  std::vector<PlacedControl> placed_;
+  DialogUnits units_;
+  QToolButton* aboutButton_ = nullptr;
+  QLabel* progress_ = nullptr;
+
+  std::function<void()> help_;
+  FileChooser chooser_;
+  UrlOpener urlOpener_;
+  int busyDepth_ = 0;
+  // Set while the program changes a list, whose selection signals are then no user action.
+  bool quiet_ = false;
+
+  // A press on the line that is already selected selects it again; what was selected
+  // before the press, and whether the press changed the selection.
+  struct Press {
+    int rowBefore = -1;
+    bool changed = false;
+  };
+  std::map<const QObject*, Press> presses_;
+};
+
+// Start-up on the window: the defaults, then the settings files and switches of `line`;
+// what went wrong with a settings file is added to the status list.
+void startWindow(const CommandLine& line, JobSettings& job, View& view);
+
+// The interactive program: the application object, the window with the dialog logic on it,
+// start-up from the command line (settings files and switches; their problems go to the
+// status list), then the window until it is closed. Returns the exit status.
+int runMainWindow(int& argc, char** argv, const CommandLine& line);
+
+}  // namespace rowpress

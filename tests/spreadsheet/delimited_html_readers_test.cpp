@@ -1,0 +1,160 @@
+// CSV, TSV and HTML files that the export run writes, read back by readers that owe nothing
+// to rowpress (Python's csv module with the format's own dialect, and html.parser) and
+// compared with the rows that went into the database, with rowpress's replacements applied:
+// in delimited output the separator becomes ";" and CR and LF become "|"; in HTML the page
+// shows every value as text.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "tests/odbc_fixture.h"
+#include "tests/spreadsheet/sheet_reader.h"
+
+namespace rowpress {
+namespace {
+
+using testing::OdbcTest;
+using testing::SheetDump;
+
+using SourceRow = std::vector<std::optional<std::string>>;
+
+std::string sqlLiteral(const std::optional<std::string>& value) {
+  if (!value) return "NULL";
+  std::string literal = "'";
+  for (char c : *value) literal += c == '\'' ? std::string("''") : std::string(1, c);
+  return literal + "'";
+}
+
+std::string replaced(std::string value, char separator, bool lineBreaks) {
+  for (char& c : value) {
+    if (c == separator) c = ';';
+    if (lineBreaks && (c == '\r' || c == '\n')) c = '|';
+  }
+  return value;
+}
+
+// A line feed inside an HTML cell reaches the file as CR LF, like every line end.
+std::string withCrLf(const std::string& value) {
+  std::string out;
+  for (char c : value) out += c == '\n' ? std::string("\r\n") : std::string(1, c);
+  return out;
+}
+
+class IndependentReaderTest : public OdbcTest {
+ protected:
+  void SetUp() override {
+    OdbcTest::SetUp();
+    ASSERT_FALSE(testing::findProgram("python3").empty())
+        << "python3 is missing: install it (scripts/install-deps.sh)";
+    execute("create table src (id integer, name varchar(40), note text)");
+    for (const SourceRow& row : rows_) {
+      execute("insert into src values (" + sqlLiteral(row[0]) + ", " + sqlLiteral(row[1]) + ", " +
+              sqlLiteral(row[2]) + ")");
+    }
+  }
+
+  // Exports `sql` as `box` to a named file and reads it back with `mode`.
+  SheetDump exportAndRead(ControlId box, const std::string& mode, const std::string& sql) {
+    view_.click(box);
+    job_.outFileName = temp_ / ("out." + mode);
+    EXPECT_EQ(fetch(sql).outcome, RunOutcome::Exported) << sql;
+    SheetDump dump = testing::readWithPython(mode, job_.outFileName, temp_.path());
+    EXPECT_THAT(dump.errors, ::testing::IsEmpty()) << testing::readFile(job_.outFileName);
+    EXPECT_EQ(dump.sheets.size(), 1u);
+    return dump;
+  }
+
+  // Compares every row of the only sheet: the cells' kinds and texts.
+  static void expectRows(const SheetDump& dump,
+                         const std::vector<std::vector<testing::SheetCell>>& expected) {
+    if (dump.sheets.size() != 1) return;
+    const auto& rows = dump.sheets[0].rows;
+    ASSERT_EQ(rows.size(), expected.size());
+    for (std::size_t r = 0; r < rows.size(); ++r) {
+      EXPECT_EQ(rows[r], expected[r]) << "row " << r + 1;
+    }
+  }
+
+  // A delimited line: every field followed by the separator, so the reader sees one more,
+  // empty, field at the end.
+  static std::vector<testing::SheetCell> delimitedLine(const std::vector<std::string>& fields) {
+    std::vector<testing::SheetCell> cells;
+    for (const std::string& field : fields) cells.push_back({"text", field});
+    cells.push_back({"text", ""});
+    return cells;
+  }
+
+  std::vector<std::vector<testing::SheetCell>> expectedDelimited(char separator) const {
+    std::vector<std::vector<testing::SheetCell>> expected;
+    expected.push_back(delimitedLine(
+        {"id", replaced("first,name", separator, false), replaced("tab\tnote", separator, false)}));
+    for (const SourceRow& row : rows_) {
+      std::vector<std::string> fields;
+      for (const auto& value : row) fields.push_back(replaced(value.value_or(""), separator, true));
+      expected.push_back(delimitedLine(fields));
+    }
+    return expected;
+  }
+
+  const std::string sql_ =
+      "select id, name as \"first,name\", note as \"tab\tnote\" from src order by rowid";
+  const std::vector<SourceRow> rows_ = {
+      {"1", "a,b", "tab\there"},
+      {"2", "line\r\nbreak", "lone\nlf\rcr"},
+      {"3", "<i>bold</i> & \"quoted\" 'single'", "&amp; stays literal"},
+      {std::nullopt, std::nullopt, std::nullopt},
+      {"5", "Zürich € 😀 日本語", "  padded  "},
+      {"6", ";|already", ""},
+  };
+};
+
+TEST_F(IndependentReaderTest, CsvReadsBackAsTheSourceRows) {
+  expectRows(exportAndRead(ControlId::OutputCsv, "csv", sql_), expectedDelimited(','));
+}
+
+TEST_F(IndependentReaderTest, TsvReadsBackAsTheSourceRows) {
+  expectRows(exportAndRead(ControlId::OutputTsv, "tsv", sql_), expectedDelimited('\t'));
+}
+
+TEST_F(IndependentReaderTest, HtmlShowsEveryValueAsText) {
+  std::vector<std::vector<testing::SheetCell>> expected = {
+      {{"th", "id"}, {"th", "first,name"}, {"th", "tab\tnote"}}};
+  for (const SourceRow& row : rows_) {
+    std::vector<testing::SheetCell> cells;
+    for (const auto& value : row) cells.push_back({"td", withCrLf(value.value_or(""))});
+    expected.push_back(cells);
+  }
+  expectRows(exportAndRead(ControlId::OutputHtml, "html", sql_), expected);
+}
+
+TEST_F(IndependentReaderTest, FixedWidthFieldsHaveTheDeclaredSize) {
+  execute("create table fixed (code varchar(8), tag varchar(3))");
+  execute("insert into fixed values ('ab', 'a,b,c')");
+  execute("insert into fixed values ('abcdefghij', NULL)");
+  // 11 bytes: the cut at 8 may not split the euro sign, so a space takes its place.
+  execute("insert into fixed values ('Zürich€x', 'é')");
+  view_.setChecked(ControlId::ForceFullLength, true);
+  expectRows(
+      exportAndRead(ControlId::OutputCsv, "csv", "select code, tag from fixed order by rowid"),
+      {delimitedLine({"code", "tag"}), delimitedLine({"ab      ", "a;b"}),
+       delimitedLine({"abcdefgh", "   "}), delimitedLine({"Zürich ", "é "})});
+}
+
+TEST_F(IndependentReaderTest, DelimitedOutputHasNoRowLimit) {
+  execute("create table seq (n integer, label varchar(20))");
+  execute(
+      "insert into seq with recursive c(x) as (select 1 union all select x + 1 from c "
+      "where x < 70000) select x, 'r,' || x from c");
+  std::vector<std::vector<testing::SheetCell>> expected = {delimitedLine({"n", "label"})};
+  for (int i = 1; i <= 70000; ++i) {
+    expected.push_back(delimitedLine({std::to_string(i), "r;" + std::to_string(i)}));
+  }
+  expectRows(exportAndRead(ControlId::OutputCsv, "csv", "select n, label from seq order by n"),
+             expected);
+}
+
+}  // namespace
+}  // namespace rowpress

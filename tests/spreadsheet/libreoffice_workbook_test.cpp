@@ -1,0 +1,221 @@
+// Workbooks that the export run writes, opened by the real spreadsheet program: LibreOffice
+// converts them to flat OpenDocument spreadsheets, and every cell that arrives there is
+// compared with the row that went into the database: numbers as numbers, text as text, the
+// row and column counts as written.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "tests/odbc_fixture.h"
+#include "tests/spreadsheet/sheet_reader.h"
+
+namespace rowpress {
+namespace {
+
+using testing::OdbcTest;
+using testing::Sheet;
+using testing::SheetCell;
+using testing::SheetDump;
+
+SheetCell number(const std::string& value) { return {"float", value}; }
+SheetCell text(const std::string& value) { return {"string", value}; }
+SheetCell empty() { return {}; }
+
+// A number arrives as LibreOffice's own decimal form (15000000000.0 as 15000000000), so
+// numbers are compared by value; everything else byte for byte.
+bool sameCell(const SheetCell& actual, const SheetCell& expected) {
+  if (actual.kind != expected.kind) return false;
+  if (expected.kind != "float") return actual.text == expected.text;
+  return !actual.text.empty() && std::stod(actual.text) == std::stod(expected.text);
+}
+
+// Every expected row, cell by cell; the sheet holds no further non-empty row or cell.
+void expectSheet(const Sheet& sheet, const std::vector<std::vector<SheetCell>>& expected) {
+  EXPECT_EQ(testing::usedRows(sheet), expected.size());
+  int mismatches = 0;
+  for (std::size_t r = 0; r < expected.size() && r < sheet.rows.size(); ++r) {
+    EXPECT_LE(testing::usedCells(sheet.rows[r]), expected[r].size()) << "row " << r + 1;
+    for (std::size_t c = 0; c < expected[r].size(); ++c) {
+      const SheetCell actual = testing::cellAt(sheet.rows[r], c);
+      if (sameCell(actual, expected[r][c])) continue;
+      if (++mismatches > 10) continue;  // the first ten are enough to see the fault
+      ADD_FAILURE() << "row " << r + 1 << ", column " << c + 1 << ": expected "
+                    << expected[r][c].kind << " \"" << expected[r][c].text.substr(0, 80)
+                    << "\", LibreOffice has " << actual.kind << " \"" << actual.text.substr(0, 80)
+                    << "\"";
+    }
+  }
+  EXPECT_EQ(mismatches, 0);
+}
+
+class LibreOfficeWorkbookTest : public OdbcTest {
+ protected:
+  void SetUp() override {
+    OdbcTest::SetUp();
+    ASSERT_FALSE(testing::findProgram("soffice").empty())
+        << "LibreOffice is missing: install libreoffice-calc-nogui (scripts/packages.d/checks.txt)";
+    ASSERT_FALSE(testing::findProgram("python3").empty()) << "python3 is missing";
+  }
+
+  // Runs the job with `sql` and gives the path of the workbook it kept.
+  std::string exportWorkbook(const std::string& sql, RunOutcome expected) {
+    FetchResult result = fetch(sql);
+    EXPECT_EQ(result.outcome, expected) << sql;
+    return dlg_.lastExport().path;
+  }
+
+  // Converts all workbooks with one run of LibreOffice and reads the results.
+  std::vector<SheetDump> openInLibreOffice(const std::vector<std::string>& workbooks) {
+    const std::string converted = temp_ / "converted";
+    std::filesystem::create_directories(converted);
+    std::string log;
+    const int status = testing::convertWithLibreOffice(workbooks, converted, temp_.path(), log);
+    EXPECT_EQ(status, 0) << log;
+    std::vector<SheetDump> dumps;
+    for (const std::string& workbook : workbooks) {
+      const std::string fods = converted + "/" + testing::stemOf(workbook) + ".fods";
+      EXPECT_TRUE(testing::fileExists(fods)) << "LibreOffice did not open " << workbook << "\n"
+                                             << log;
+      dumps.push_back(testing::readWithPython("fods", fods, temp_.path()));
+      EXPECT_THAT(dumps.back().errors, ::testing::IsEmpty()) << fods;
+    }
+    return dumps;
+  }
+
+  // The one sheet a workbook has, named as rowpress names it.
+  static const Sheet& onlySheet(const SheetDump& dump) {
+    static const Sheet none;
+    EXPECT_EQ(dump.sheets.size(), 1u);
+    if (dump.sheets.empty()) return none;
+    EXPECT_EQ(dump.sheets[0].name, "rowpress");
+    return dump.sheets[0];
+  }
+};
+
+TEST_F(LibreOfficeWorkbookTest, TypedCellsEscapedTextUnicodeNullsAndLongValues) {
+  execute(
+      "create table sample (id integer, amount double, big bigint, name varchar(60), "
+      "code varchar(10), note text, raw blob)");
+  execute(
+      "insert into sample values (1, 3.25, 123456789012, 'A&B <x> \"q\" O''Neil', '42', "
+      "'plain text', x'00ff')");
+  execute(
+      "insert into sample values (-12, -0.5, -7, 'Zürich € 😀 日本語', '007', "
+      "'tab' || char(9) || 'and' || char(13) || char(10) || 'break', x'41')");
+  execute("insert into sample values (NULL, NULL, NULL, NULL, NULL, NULL, NULL)");
+  // Text in numeric columns stays text; "1-2" must not become the number 1.
+  execute("insert into sample values ('n/a', 0.001, '1-2', '  two  spaces  ', '=1+1', '', NULL)");
+
+  const std::vector<std::vector<SheetCell>> sample = {
+      {text("id"), text("amount"), text("big"), text("name"), text("code"), text("note"),
+       text("raw")},
+      {number("1"), number("3.25"), number("123456789012"), text("A&B <x> \"q\" O'Neil"),
+       text("42"), text("plain text"), text("<BINARY>")},
+      // Control characters are dropped from String cells.
+      {number("-12"), number("-0.5"), number("-7"), text("Zürich € 😀 日本語"), text("007"),
+       text("tabandbreak"), text("<BINARY>")},
+      {empty(), empty(), empty(), empty(), empty(), empty(), text("<BINARY>")},
+      {text("n/a"), number("0.001"), text("1-2"), text("  two  spaces  "), text("=1+1"), empty(),
+       text("<BINARY>")},
+  };
+  const std::string sql = "select * from sample order by rowid";
+  const std::string defaultWorkbook = exportWorkbook(sql, RunOutcome::Exported);
+  EXPECT_THAT(defaultWorkbook, ::testing::EndsWith(".TMP.xls"));
+
+  view_.setChecked(ControlId::Excel2007, true);
+  const std::string workbook2007 = exportWorkbook(sql, RunOutcome::Exported);
+  EXPECT_THAT(workbook2007, ::testing::EndsWith(".TMP.xml"));
+  view_.setChecked(ControlId::Excel2007, false);
+
+  // A String cell holds at most 32,765 bytes, counted before escaping; a longer value is
+  // replaced by a marker.
+  std::string ascii;
+  while (ascii.size() < 32765) ascii += "abc<&>'\"0123456789 ";
+  ascii.resize(32765);
+  std::string accented;
+  while (accented.size() < 32764) accented += "é";
+  accented += "z";
+  const std::string tooLong = ascii + "x";
+  execute("create table long (v text)");
+  for (const std::string& value : {ascii, accented, tooLong}) {
+    std::string literal;
+    for (char c : value) literal += c == '\'' ? std::string("''") : std::string(1, c);
+    execute("insert into long values ('" + literal + "')");
+  }
+  const std::string longWorkbook =
+      exportWorkbook("select v as \"long values\" from long order by rowid", RunOutcome::Exported);
+
+  std::vector<SheetDump> dumps = openInLibreOffice({defaultWorkbook, workbook2007, longWorkbook});
+  ASSERT_EQ(dumps.size(), 3u);
+  {
+    SCOPED_TRACE("default workbook " + defaultWorkbook);
+    expectSheet(onlySheet(dumps[0]), sample);
+  }
+  {
+    SCOPED_TRACE("2007 workbook " + workbook2007);
+    expectSheet(onlySheet(dumps[1]), sample);
+  }
+  {
+    SCOPED_TRACE("long values " + longWorkbook);
+    expectSheet(onlySheet(dumps[2]),
+                {{text("long values")}, {text(ascii)}, {text(accented)}, {text("<Too Large>")}});
+  }
+}
+
+TEST_F(LibreOfficeWorkbookTest, WorkbooksStoppedAtALimitStillOpen) {
+  // 70,000 rows: the run stops after the 65,534th data row (65,535 rows with the header).
+  execute("create table seq (n integer, label varchar(20))");
+  execute(
+      "insert into seq with recursive c(x) as (select 1 union all select x + 1 from c "
+      "where x < 70000) select x, 'r' || x from c");
+  const std::string tall = exportWorkbook("select n, label from seq order by n", RunOutcome::Limit);
+  EXPECT_EQ(dlg_.lastExport().rows, 65534);
+
+  // 256 columns: the header row has them all, the first data row stops after 255 cells.
+  std::string columns;
+  std::string values1;
+  std::string values2;
+  for (int k = 1; k <= 256; ++k) {
+    const std::string sep = k == 1 ? "" : ", ";
+    columns += sep + "c" + std::to_string(k) + (k % 2 ? " integer" : " varchar(10)");
+    values1 += sep + (k % 2 ? std::to_string(k) : "'v" + std::to_string(k) + "'");
+    values2 += sep + (k % 2 ? std::to_string(-k) : "'w" + std::to_string(k) + "'");
+  }
+  execute("create table wide (" + columns + ")");
+  execute("insert into wide values (" + values1 + ")");
+  execute("insert into wide values (" + values2 + ")");
+  const std::string wide = exportWorkbook("select * from wide order by rowid", RunOutcome::Limit);
+
+  std::vector<SheetDump> dumps = openInLibreOffice({tall, wide});
+  ASSERT_EQ(dumps.size(), 2u);
+  {
+    SCOPED_TRACE("row limit " + tall);
+    std::vector<std::vector<SheetCell>> expected = {{text("n"), text("label")}};
+    for (int i = 1; i <= 65534; ++i) {
+      expected.push_back({number(std::to_string(i)), text("r" + std::to_string(i))});
+    }
+    expectSheet(onlySheet(dumps[0]), expected);
+  }
+  {
+    SCOPED_TRACE("column stop " + wide);
+    std::vector<SheetCell> header;
+    std::vector<SheetCell> first;
+    for (int k = 1; k <= 256; ++k) {
+      header.push_back(text("c" + std::to_string(k)));
+      if (k <= 255) {
+        first.push_back(k % 2 ? number(std::to_string(k)) : text("v" + std::to_string(k)));
+      }
+    }
+    const Sheet& sheet = onlySheet(dumps[1]);
+    expectSheet(sheet, {header, first});
+    if (sheet.rows.size() >= 2) {
+      EXPECT_EQ(testing::usedCells(sheet.rows[1]), 255u);
+    }
+  }
+}
+
+}  // namespace
+}  // namespace rowpress

@@ -1,0 +1,182 @@
+#include "tests/spreadsheet/sheet_reader.h"
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <sstream>
+
+#include "tests/odbc_fixture.h"
+
+namespace rowpress::testing {
+
+namespace {
+
+std::string unescape(const std::string& text) {
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] != '\\' || i + 1 == text.size()) {
+      out += text[i];
+      continue;
+    }
+    switch (text[++i]) {
+      case 't':
+        out += '\t';
+        break;
+      case 'r':
+        out += '\r';
+        break;
+      case 'n':
+        out += '\n';
+        break;
+      default:
+        out += text[i];
+        break;
+    }
+  }
+  return out;
+}
+
+std::vector<std::string> splitTabs(const std::string& line) {
+  std::vector<std::string> fields;
+  std::size_t from = 0;
+  while (true) {
+    std::size_t tab = line.find('\t', from);
+    fields.push_back(line.substr(from, tab == std::string::npos ? tab : tab - from));
+    if (tab == std::string::npos) return fields;
+    from = tab + 1;
+  }
+}
+
+}  // namespace
+
+std::string findProgram(const std::string& program) {
+  const char* path = std::getenv("PATH");
+  std::string_view rest(path ? path : "");
+  while (!rest.empty()) {
+    std::size_t colon = rest.find(':');
+    std::string dir(rest.substr(0, colon));
+    std::string candidate = (dir.empty() ? "." : dir) + "/" + program;
+    if (::access(candidate.c_str(), X_OK) == 0) return candidate;
+    if (colon == std::string_view::npos) break;
+    rest.remove_prefix(colon + 1);
+  }
+  return {};
+}
+
+std::string shellQuote(const std::string& text) {
+  std::string quoted = "'";
+  for (char c : text) {
+    if (c == '\'') {
+      quoted += "'\\''";
+    } else {
+      quoted += c;
+    }
+  }
+  return quoted + "'";
+}
+
+int runShell(const std::string& command) {
+  int status = std::system(command.c_str());
+  return status != -1 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+SheetDump parseSheetDump(const std::string& text) {
+  SheetDump dump;
+  std::istringstream lines(text);
+  std::string line;
+  while (std::getline(lines, line)) {
+    std::vector<std::string> fields = splitTabs(line);
+    if (fields[0] == "S") {
+      dump.sheets.push_back(Sheet{fields.size() > 1 ? unescape(fields[1]) : "", {}});
+    } else if (fields[0] == "R" && !dump.sheets.empty()) {
+      SheetRow row;
+      for (std::size_t i = 1; i < fields.size(); ++i) {
+        std::size_t colon = fields[i].find(':');
+        if (colon == std::string::npos) {
+          dump.errors.push_back("a cell without a kind: " + fields[i]);
+          continue;
+        }
+        row.push_back({fields[i].substr(0, colon), unescape(fields[i].substr(colon + 1))});
+      }
+      dump.sheets.back().rows.push_back(std::move(row));
+    } else if (fields[0] == "E") {
+      dump.errors.push_back(fields.size() > 1 ? unescape(fields[1]) : "");
+    } else {
+      dump.errors.push_back("a line the reader should not print: " + line);
+    }
+  }
+  return dump;
+}
+
+SheetDump readWithPython(const std::string& mode, const std::string& file,
+                         const std::string& scratchDirectory) {
+  const std::string python = findProgram("python3");
+  if (python.empty()) {
+    SheetDump missing;
+    missing.errors.push_back("python3 is missing: install it (scripts/install-deps.sh)");
+    return missing;
+  }
+  const std::string script = std::string(ROWPRESS_SOURCE_DIR) + "/tests/spreadsheet/sheet_dump.py";
+  const std::string out = scratchDirectory + "/sheet-dump.out";
+  const std::string err = scratchDirectory + "/sheet-dump.err";
+  const int status =
+      runShell(shellQuote(python) + " " + shellQuote(script) + " " + mode + " " + shellQuote(file) +
+               " > " + shellQuote(out) + " 2> " + shellQuote(err) + " < /dev/null");
+  SheetDump dump = parseSheetDump(readFile(out));
+  dump.exitStatus = status;
+  dump.log = readFile(err);
+  if (status != 0 && dump.errors.empty()) {
+    dump.errors.push_back("sheet_dump.py ended with status " + std::to_string(status) + ": " +
+                          dump.log);
+  }
+  return dump;
+}
+
+int convertWithLibreOffice(const std::vector<std::string>& files,
+                           const std::string& outputDirectory, const std::string& scratchDirectory,
+                           std::string& log) {
+  const std::string soffice = findProgram("soffice");
+  if (soffice.empty()) {
+    log = "soffice is missing: install libreoffice-calc-nogui (scripts/packages.d/checks.txt)";
+    return -1;
+  }
+  const std::string home = scratchDirectory + "/lo-home";
+  const std::string profile = scratchDirectory + "/lo-profile";
+  std::filesystem::create_directories(home);
+  std::string command = "env -u DISPLAY -u WAYLAND_DISPLAY HOME=" + shellQuote(home) +
+                        " timeout 300 " + shellQuote(soffice) +
+                        " --headless --norestore --nolockcheck -env:UserInstallation=file://" +
+                        profile + " --convert-to fods --outdir " + shellQuote(outputDirectory);
+  for (const std::string& file : files) command += " " + shellQuote(file);
+  const std::string logFile = scratchDirectory + "/soffice.log";
+  const int status = runShell(command + " > " + shellQuote(logFile) + " 2>&1 < /dev/null");
+  log = readFile(logFile);
+  return status;
+}
+
+std::string stemOf(const std::string& path) {
+  std::string name = std::filesystem::path(path).filename().string();
+  std::size_t dot = name.rfind('.');
+  return dot == std::string::npos ? name : name.substr(0, dot);
+}
+
+SheetCell cellAt(const SheetRow& row, std::size_t column) {
+  return column < row.size() ? row[column] : SheetCell{};
+}
+
+std::size_t usedCells(const SheetRow& row) {
+  std::size_t n = row.size();
+  while (n > 0 && row[n - 1] == SheetCell{}) --n;
+  return n;
+}
+
+std::size_t usedRows(const Sheet& sheet) {
+  std::size_t n = sheet.rows.size();
+  while (n > 0 && usedCells(sheet.rows[n - 1]) == 0) --n;
+  return n;
+}
+
+}  // namespace rowpress::testing

@@ -1,0 +1,73 @@
+// Reading rowpress's output back with programs that owe nothing to rowpress: LibreOffice
+// converts workbooks into flat OpenDocument spreadsheets, and sheet_dump.py (Python's csv
+// module, html.parser and ElementTree) turns those, CSV, TSV and HTML files into rows of
+// typed cells that the tests compare with the rows they put into the database.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace rowpress::testing {
+
+// One cell as the reader saw it. For a flat OpenDocument spreadsheet the kind is the value
+// type ("float", "string", "" for an empty cell) and the text is office:value for numbers,
+// the displayed text otherwise; CSV and TSV fields are "text"; HTML cells "th" or "td".
+struct SheetCell {
+  std::string kind;
+  std::string text;
+  bool operator==(const SheetCell&) const = default;
+};
+using SheetRow = std::vector<SheetCell>;
+
+struct Sheet {
+  std::string name;
+  std::vector<SheetRow> rows;
+};
+
+struct SheetDump {
+  std::vector<Sheet> sheets;
+  std::vector<std::string> errors;  // what the reader would not accept
+  int exitStatus = -1;
+  std::string log;  // the reader's standard error
+};
+
+// The full path of `program` on the PATH, or empty when it is not there.
+std::string findProgram(const std::string& program);
+
+// Single-quotes `text` for /bin/sh.
+std::string shellQuote(const std::string& text);
+
+// Runs `command` with /bin/sh; returns its exit status, or -1 when it did not exit.
+int runShell(const std::string& command);
+
+// Reads `file` with sheet_dump.py in `mode` ("fods", "csv", "tsv" or "html"). Scratch files
+// go to `scratchDirectory`.
+SheetDump readWithPython(const std::string& mode, const std::string& file,
+                         const std::string& scratchDirectory);
+
+// Parses the output of sheet_dump.py.
+SheetDump parseSheetDump(const std::string& text);
+
+// Converts `files` to flat OpenDocument spreadsheets (NAME.fods in `outputDirectory`) with
+// one run of LibreOffice, with a private profile and home directory under
+// `scratchDirectory` so that nothing touches the real home. Returns LibreOffice's exit
+// status; its output goes to `log`.
+int convertWithLibreOffice(const std::vector<std::string>& files,
+                           const std::string& outputDirectory, const std::string& scratchDirectory,
+                           std::string& log);
+
+// The file name without its directory and its last extension: /a/b/row1A2F.TMP.xls gives
+// row1A2F.TMP, which is also the name LibreOffice gives the converted file.
+std::string stemOf(const std::string& path);
+
+// The cell at (row, column), or an empty cell when the row is shorter: spreadsheets do not
+// store empty cells at the end of a row.
+SheetCell cellAt(const SheetRow& row, std::size_t column);
+
+// The number of rows of `sheet` without empty rows at its end.
+std::size_t usedRows(const Sheet& sheet);
+
+// The number of cells of `row` without empty cells at its end.
+std::size_t usedCells(const SheetRow& row);
+
+}  // namespace rowpress::testing

@@ -78,8 +78,7 @@ void OdbcTest::SetUp() {
   ::setenv("ODBCSYSINI", systemIni_.c_str(), 1);
   ::setenv("ODBCINI", (temp_ / "user-odbc.ini").c_str(), 1);
   ::setenv("ROWPRESS_HOME", home().c_str(), 1);
-  writeFile(systemIni_ + "/odbcinst.ini", std::string("[SQLite3]\nDescription=SQLite3 ODBC\nDriver=") +
-                                        kSqliteDriver + "\n");
+  drivers_ = std::string("[SQLite3]\nDescription=SQLite3 ODBC\nDriver=") + kSqliteDriver + "\n";
   addDataSource("rowtest", database());
   // The window's state at start-up that the export depends on.
   view_.setChecked(ControlId::OutputXml, true);
@@ -95,13 +94,26 @@ void OdbcTest::TearDown() {
 
 void OdbcTest::addDataSource(const std::string& name, const std::string& databaseFile, bool user,
                              const std::string& extraLines) {
-  std::string section = "[" + name + "]\nDriver=SQLite3\nDatabase=" + databaseFile +
-                        "\nStepAPI=1\n" + extraLines + (extraLines.empty() ? "" : "\n");
+  addDataSourceSection(
+      name, "Driver=SQLite3\nDatabase=" + databaseFile + "\nStepAPI=1\n" + extraLines, user);
+}
+
+void OdbcTest::addDriver(const std::string& name, const std::string& library,
+                         const std::string& extraLines) {
+  drivers_ += "[" + name + "]\nDriver=" + library + "\n" + extraLines +
+              (extraLines.empty() || extraLines.back() == '\n' ? "" : "\n");
+  writeIniFiles();
+}
+
+void OdbcTest::addDataSourceSection(const std::string& name, const std::string& lines, bool user) {
+  std::string section = "[" + name + "]\n" + lines;
+  if (!lines.empty() && lines.back() != '\n') section += "\n";
   (user ? user_ : system_) += section;
   writeIniFiles();
 }
 
 void OdbcTest::writeIniFiles() {
+  writeFile(systemIni_ + "/odbcinst.ini", drivers_);
   writeFile(systemIni_ + "/odbc.ini", system_);
   writeFile(temp_ / "user-odbc.ini", user_);
 }

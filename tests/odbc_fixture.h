@@ -46,6 +46,12 @@ class OdbcTest : public ::testing::Test {
   // section as they are (e.g. "NoCreat=1").
   void addDataSource(const std::string& name, const std::string& databaseFile, bool user = false,
                      const std::string& extraLines = "");
+  // Registers a further ODBC driver in odbcinst.ini; extra lines go into its section.
+  void addDriver(const std::string& name, const std::string& library,
+                 const std::string& extraLines = "");
+  // Defines a data source (system or user) for any driver: `lines` are the section's
+  // lines as they are, "Driver=NAME" among them.
+  void addDataSourceSection(const std::string& name, const std::string& lines, bool user = false);
   // Runs statements on a data source through ODBC; fails the test when one fails.
   void execute(const std::string& sql, const std::string& dataSource = "rowtest");
 
@@ -65,6 +71,7 @@ class OdbcTest : public ::testing::Test {
  private:
   void writeIniFiles();
   std::string systemIni_;
+  std::string drivers_;
   std::string system_;
   std::string user_;
 };

@@ -1,0 +1,159 @@
+// Sessions on a real PostgreSQL server: the table list of a data source, a failing statement's
+// diagnostic line, and logins that fail, in the dialog logic and in the unattended run.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "tests/servers/server_test.h"
+
+namespace rowpress::testing {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+using ::testing::IsEmpty;
+using ::testing::Not;
+
+// The diagnostic line of a refused connection to the shared server: the driver's message cut
+// to its first 99 bytes, as every diagnostic line is, so the reason is often cut short.
+std::string connectDiagnostic(const std::string& reason) {
+  const std::string message = "[unixODBC]connection to server at \"127.0.0.1\", port " +
+                              serverFacts()["PG_PORT"] + " failed: FATAL:  " + reason;
+  return "[08001] " + message.substr(0, 99) + " (101)\n";
+}
+
+class PostgresSessionTest : public ServerTest {
+ protected:
+  // Selects `dataSource` in the data source list, as the user does after typing the
+  // credentials; the table list then shows its tables.
+  std::vector<std::string> selectDataSource(const std::string& dataSource) {
+    dlg_.OnListDatabases();
+    const std::vector<std::string> names = view_.lines(ControlId::DataSourceList);
+    auto found = std::find(names.begin(), names.end(), dataSource);
+    EXPECT_NE(found, names.end()) << dataSource << " is not among the data sources";
+    if (found == names.end()) return {};
+    view_.type(ControlId::UserName, userFor(dataSource));
+    view_.type(ControlId::Password, passwordFor(dataSource));
+    view_.select(ControlId::DataSourceList, static_cast<int>(found - names.begin()));
+    return view_.lines(ControlId::TableList);
+  }
+};
+
+TEST_F(PostgresSessionTest, TheTableListHoldsTheTablesOfTheDatabase) {
+  // A database of its own, so that the list is exactly what this test created.
+  const std::string database = unique("catalog");
+  run(kPgAnsi, "drop database if exists " + database);
+  run(kPgAnsi, "create database " + database);
+  addDataSourceSection("pg-catalog", postgresSection("PostgreSQL ANSI", database, false));
+  run("pg-catalog", "create table orders (id integer, total numeric(8,2))");
+  run("pg-catalog", "create table \"Order Details\" (id integer)");
+  run("pg-catalog", "create table alpha (a text)");
+  run("pg-catalog", "create view beta_view as select id from orders");
+  run("pg-catalog", "insert into orders values (7, 12.50)");
+
+  // Sorted without regard to case; views are listed too, system tables are not.
+  EXPECT_THAT(selectDataSource("pg-catalog"),
+              ElementsAre("alpha", "beta_view", "Order Details", "orders"));
+  EXPECT_EQ(job_.dataSource, "pg-catalog");
+  EXPECT_EQ(job_.password, passwordFor("pg-catalog"));
+
+  view_.select(ControlId::TableList, 3);
+  EXPECT_EQ(view_.text(ControlId::SqlBox), "select * from orders");
+  ASSERT_EQ(dlg_.OnFetch().outcome, RunOutcome::Exported);
+  EXPECT_THAT(view_.lines(ControlId::StatusList),
+              ElementsAre("select * from orders", "id | total | ", "7 | 12.50 | "));
+
+  // The default query puts a name with a blank between back-quotes, which PostgreSQL does
+  // not accept: the run ends as a failed statement with the server's syntax error.
+  view_.select(ControlId::TableList, 2);
+  EXPECT_EQ(view_.text(ControlId::SqlBox), "select * from `Order Details`");
+  EXPECT_EQ(dlg_.OnFetch().outcome, RunOutcome::StatementFailed);
+  EXPECT_THAT(view_.lines(ControlId::StatusList),
+              ElementsAre("select * from `Order Details`", "SQL statement failed.",
+                          "[42601] ERROR: syntax error at or near \"`\";\nError while executing "
+                          "the query (1)\n"));
+}
+
+TEST_F(PostgresSessionTest, AFailedConnectIsTheTableListsOnlyLine) {
+  EXPECT_THAT(selectDataSource(kPgNoDatabase), ElementsAre("did not connect"));
+}
+
+TEST_F(PostgresSessionTest, AFailingStatementShowsTheServersDiagnostic) {
+  const std::string sql = "select * from " + unique("no_such_table");
+  ASSERT_EQ(fetchFrom(kPgAnsi, sql).outcome, RunOutcome::StatementFailed);
+  const std::string diagnostic = "[42P01] ERROR: relation \"" + unique("no_such_table") +
+                                 "\" does not exist;\nError while executing the query (1)\n";
+  EXPECT_THAT(view_.lines(ControlId::StatusList),
+              ElementsAre(sql, "SQL statement failed.", diagnostic));
+  ASSERT_EQ(view_.messages.size(), 1u);
+  EXPECT_EQ(view_.messages[0].caption, "SQL statement failed.");
+  EXPECT_EQ(view_.messages[0].text, diagnostic);
+  EXPECT_THAT(outputFiles(), IsEmpty());
+  EXPECT_THAT(temporaryLeftovers(home()), IsEmpty());
+}
+
+TEST_F(PostgresSessionTest, ALongServerMessageIsCutTo99Bytes) {
+  // PostgreSQL keeps 63 bytes of a name; with them the message is longer than 99 bytes.
+  const std::string name(63, 'q');
+  ASSERT_EQ(fetchFrom(kPgAnsi, "select * from " + name).outcome, RunOutcome::StatementFailed);
+  const std::string message =
+      "ERROR: relation \"" + name + "\" does not exist;\nError while executing the query";
+  ASSERT_GT(message.size(), 99u);
+  EXPECT_EQ(view_.lines(ControlId::StatusList).at(2),
+            "[42P01] " + message.substr(0, 99) + " (1)\n");
+}
+
+TEST_F(PostgresSessionTest, AMissingDatabaseIsAFailedConnect) {
+  FetchResult result = fetchFrom(kPgNoDatabase, "select 1");
+  EXPECT_EQ(result.outcome, RunOutcome::NoConnection);
+  EXPECT_THAT(view_.lines(ControlId::StatusList), ElementsAre("select 1", "did not connect"));
+  // The driver's message, cut to 99 bytes like every diagnostic line.
+  EXPECT_EQ(result.connectDiagnostic,
+            connectDiagnostic("database \"no_such_database\" does not exist"));
+  EXPECT_THAT(outputFiles(), IsEmpty());
+}
+
+// The unattended run of the real executable.
+class PostgresUnattendedTest : public ServerTest {
+ protected:
+  int runJob(const std::string& dataSource, const std::string& password) {
+    const std::string job =
+        writeJob(dataSource, userFor(dataSource), password, "select 1 as one", true);
+    return runRowpress({"-silent", "-noautoopen", "-file=" + job, "-outfile=" + out_});
+  }
+  std::string out_ = temp_ / "one.csv";
+};
+
+TEST_F(PostgresUnattendedTest, TheRightPasswordExports) {
+  EXPECT_EQ(runJob(kPgLogin, passwordFor(kPgLogin)), 0) << stderrText();
+  EXPECT_EQ(readFile(out_), "one,\r\n1,\r\n");
+  EXPECT_EQ(stdoutText(), out_ + "\n");
+}
+
+TEST_F(PostgresUnattendedTest, AWrongPasswordEndsWithStatus2AndWritesNothing) {
+  EXPECT_EQ(runJob(kPgLogin, "wrong-" + passwordFor(kPgLogin)), 2);
+  EXPECT_FALSE(fileExists(out_));
+  EXPECT_THAT(outputFiles(), IsEmpty());
+  EXPECT_EQ(stdoutText(), "");
+  const std::string err = stderrText();
+  EXPECT_EQ(err, "rowpress: did not connect\nrowpress: " +
+                     connectDiagnostic("password authentication failed for user \"rowpress\""));
+  EXPECT_THAT(err, Not(HasSubstr(passwordFor(kPgLogin))));
+}
+
+TEST_F(PostgresUnattendedTest, NoPasswordEndsWithStatus2) {
+  EXPECT_EQ(runJob(kPgLogin, ""), 2);
+  EXPECT_FALSE(fileExists(out_));
+  EXPECT_THAT(stderrText(), HasSubstr("no password supplied"));
+}
+
+TEST_F(PostgresUnattendedTest, AMissingDatabaseEndsWithStatus2) {
+  writeFile(out_, "an earlier export\n");
+  EXPECT_EQ(runJob(kPgNoDatabase, passwordFor(kPgNoDatabase)), 2);
+  EXPECT_EQ(readFile(out_), "an earlier export\n");
+  EXPECT_THAT(temporaryLeftovers(temp_.path()), IsEmpty());
+  EXPECT_EQ(stderrText(), "rowpress: did not connect\nrowpress: " +
+                              connectDiagnostic("database \"no_such_database\" does not exist"));
+}
+
+}  // namespace
+}  // namespace rowpress::testing

@@ -1,0 +1,84 @@
+// The fixture of the tests against real database servers: the private ODBC configuration of
+// OdbcTest, plus the PostgreSQL drivers (ANSI and Unicode) and the MariaDB driver, and data
+// sources on the throwaway servers that tests/servers/start.sh started. A test fails, never
+// skips, when the servers or a driver are missing.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "tests/odbc_fixture.h"
+#include "tests/servers/server_support.h"
+
+namespace rowpress::testing {
+
+// PostgreSQL through the ANSI driver, rows streamed by a cursor (UseDeclareFetch=1,
+// Fetch=10000); the login role's credentials are in the data source.
+inline constexpr char kPgAnsi[] = "pg-ansi";
+// PostgreSQL through the Unicode driver, the whole result read at once.
+inline constexpr char kPgUnicode[] = "pg-unicode";
+// PostgreSQL through the ANSI driver with booleans, text and bytea as their own ODBC types
+// (BoolsAsChar=0, TextAsLongVarchar=0, ByteaAsLongVarBinary=0).
+inline constexpr char kPgPlainTypes[] = "pg-plain-types";
+// PostgreSQL without credentials in the data source: the job brings them.
+inline constexpr char kPgLogin[] = "pg-login";
+// PostgreSQL, a database that the server does not have.
+inline constexpr char kPgNoDatabase[] = "pg-no-database";
+// MariaDB with a utf8mb4 connection; the MariaDB driver takes the credentials that
+// SQLConnect passes, so the job always brings them.
+inline constexpr char kMariaDb[] = "mariadb";
+
+class ServerTest : public OdbcTest {
+ protected:
+  void SetUp() override;
+
+  const ServerFacts& facts() const { return serverFacts(); }
+  // The user name and password that the job uses on `dataSource`.
+  std::string userFor(const std::string& dataSource) const;
+  std::string passwordFor(const std::string& dataSource) const;
+  // The lines of a PostgreSQL data source on the shared server for `driver`.
+  std::string postgresSection(const std::string& driver, const std::string& database,
+                              bool withCredentials) const;
+
+  // Runs statements through ODBC with the job's credentials for `dataSource`; fails the
+  // test when one fails.
+  void run(const std::string& dataSource, const std::string& sql);
+  // The first column of the first row of a query, as text.
+  std::string queryValue(const std::string& dataSource, const std::string& sql);
+
+  // A job on `dataSource` with its credentials and this SQL, through the dialog logic.
+  FetchResult fetchFrom(const std::string& dataSource, const std::string& sql);
+
+  // `base` made unique to this test process, for tables on the shared servers.
+  static std::string unique(const std::string& base);
+
+  // The one file the last run left in the default directory.
+  std::string onlyOutput();
+  // The lines of the column type report, without their CR LF.
+  std::vector<std::string> typeReport() const;
+  // The first five fields of the report's column lines: number, name, type, size, scale.
+  std::vector<std::string> typeReportColumns() const;
+
+  // Writes a settings file for the unattended run of `sql` on `dataSource`, with the given
+  // credentials, and returns its path.
+  std::string writeJob(const std::string& dataSource, const std::string& user,
+                       const std::string& password, const std::string& sql, bool csv = false);
+  // Runs the executable with these arguments within `limit` seconds; its standard output
+  // and error are kept in stdout() and stderr().
+  int runRowpress(const std::vector<std::string>& args, int limitSeconds = 60);
+  std::string stdoutText() const { return readFile(temp_ / "stdout"); }
+  std::string stderrText() const { return readFile(temp_ / "stderr"); }
+};
+
+// The rows of a workbook, header row first; each row is the list of its cell lines.
+std::vector<std::vector<std::string>> workbookRows(const std::string& workbook);
+// The cell lines that the workbook writer writes.
+std::string numberCell(std::string_view value);
+std::string stringCell(std::string_view value);
+inline constexpr char kBinaryCell[] = "<Cell><Data ss:Type=\"String\">&lt;BINARY&gt;</Data></Cell>";
+
+// The names in a directory that hold ".rowpress-": temporary output files left behind.
+std::vector<std::string> temporaryLeftovers(const std::string& directory);
+
+}  // namespace rowpress::testing

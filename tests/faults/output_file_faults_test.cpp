@@ -1,0 +1,200 @@
+// The real executable against file systems that fail it: directories it cannot write to, a
+// full file system, a file size limit, a target that is a directory. Every such run ends
+// with exit status 4, says why on standard error, prints no path, leaves a file that already
+// had the target's name as it was, and leaves no temporary file behind.
+//
+// The tests run as root, whom permissions do not stop, so they use faults that stop root
+// too: a path below a regular file (ENOTDIR), /proc (no files can be created there), and
+// tmpfs file systems mounted read-only or with 64 KiB of room in a mount namespace of
+// their own (unshare -m), which disappear with the process that mounted them.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "tests/faults/rowpress_process.h"
+#include "tests/odbc_fixture.h"
+#include "tests/spreadsheet/sheet_reader.h"
+
+namespace rowpress {
+namespace {
+
+using testing::ChildResult;
+using ::testing::ElementsAre;
+using testing::fileExists;
+using ::testing::HasSubstr;
+using testing::listDirectory;
+using testing::readFile;
+using testing::shellQuote;
+using testing::writeFile;
+
+constexpr char kOld[] = "yesterday's report\r\n";
+
+class OutputFileFaultTest : public testing::OdbcTest {
+ protected:
+  void SetUp() override {
+    OdbcTest::SetUp();
+    // 200,000 rows: several MiB in any output type.
+    execute("create table seq (n integer, label varchar(20))");
+    execute(
+        "insert into seq with recursive c(x) as (select 1 union all select x + 1 from c "
+        "where x < 200000) select x, 'r' || x from c");
+    execute("create table marks (n integer)");
+    execute("insert into marks values (0)");
+  }
+
+  std::string job(const std::string& sql, const std::vector<std::string>& lines = {}) {
+    const std::string file = temp_ / "job.DIRU";
+    writeFile(file, testing::jobFileText("rowtest", sql, lines));
+    return "-file=" + file;
+  }
+
+  ChildResult run(const std::string& outFile, const std::string& jobArg,
+                  const testing::EnvironmentChanges& changes = {}) {
+    return testing::runRowpress(temp_.path(),
+                                {"-silent", "-noautoopen", jobArg, "-outfile=" + outFile}, changes);
+  }
+
+  // Runs `script` in a mount namespace of its own, as root can.
+  ChildResult runInOwnMountNamespace(const std::string& script) {
+    EXPECT_FALSE(testing::findProgram("unshare").empty()) << "unshare is missing (util-linux)";
+    EXPECT_FALSE(testing::findProgram("mount").empty()) << "mount is missing";
+    const std::string inner = temp_ / "namespace.sh";
+    writeFile(inner, "set -u\n" + script + "\n");
+    return testing::runScript(temp_.path(),
+                              "export ROWPRESS\nexec unshare -m /bin/sh " + shellQuote(inner));
+  }
+
+  // The statement of the `marks` job ran when n is no longer 0.
+  std::string marksJob() { return job("update marks set n = n + 1"); }
+  bool marksStatementRan() {
+    const std::string check = temp_ / "marks.txt";
+    testing::runShell("sqlite3 " + shellQuote(database()) + " 'select n from marks' > " +
+                      shellQuote(check));
+    return readFile(check) != "0\n";
+  }
+};
+
+TEST_F(OutputFileFaultTest, PathsBelowARegularFileOrInProcAreRefusedBeforeTheStatementRuns) {
+  writeFile(temp_ / "plain", "a regular file");
+  for (const std::string& outFile :
+       {temp_ / "plain/report.csv", "/proc/rowpress-" + std::to_string(::getpid()) + ".xls"}) {
+    SCOPED_TRACE(outFile);
+    ChildResult result = run(outFile, marksJob());
+    EXPECT_EQ(result.exitStatus, 4);
+    EXPECT_THAT(result.err, HasSubstr("Unable to Open Output File: unable to create: " + outFile));
+    EXPECT_EQ(result.out, "");
+    EXPECT_FALSE(marksStatementRan());
+  }
+  EXPECT_EQ(readFile(temp_ / "plain"), "a regular file");
+  EXPECT_TRUE(outputFiles().empty());
+}
+
+TEST_F(OutputFileFaultTest, ADefaultDirectoryThatCannotBeCreated) {
+  writeFile(temp_ / "plain", "a regular file");
+  const testing::EnvironmentChanges home = {{"ROWPRESS_HOME", temp_ / "plain/rowpress"}};
+  // Without a file name there is nowhere to write.
+  ChildResult result = testing::runRowpress(
+      temp_.path(), {"-silent", "-noautoopen", job("select n from seq where n < 3")}, home);
+  EXPECT_EQ(result.exitStatus, 4);
+  EXPECT_THAT(result.err, HasSubstr("Unable to Open Output File: unable to create:"));
+  EXPECT_EQ(result.out, "");
+
+  // A named file does not need the default directory; only the type report is lost.
+  result = run(temp_ / "named.csv", job("select n from seq where n < 3", {"CSV=\"1\";"}), home);
+  EXPECT_EQ(result.exitStatus, 0) << result.err;
+  EXPECT_EQ(readFile(temp_ / "named.csv"), "n,\r\n1,\r\n2,\r\n");
+  EXPECT_EQ(result.out, temp_ / "named.csv\n");
+}
+
+TEST_F(OutputFileFaultTest, AReadOnlyFileSystem) {
+  const std::string dir = temp_ / "readonly";
+  std::filesystem::create_directories(dir);
+  ChildResult result =
+      runInOwnMountNamespace("D=" + shellQuote(dir) +
+                             "\nmount -t tmpfs -o size=64k tmpfs \"$D\" || exit 90"
+                             "\nprintf \"yesterday's report\\r\\n\" > \"$D/report.xls\""
+                             "\nmount -o remount,ro \"$D\" || exit 91"
+                             "\n\"$ROWPRESS\" -silent -noautoopen " +
+                             shellQuote(marksJob()) +
+                             " \"-outfile=$D/report.xls\" > \"$D.out\" 2> \"$D.err\" < /dev/null"
+                             "\necho $? > \"$D.status\"\nls -a \"$D\" > \"$D.listing\"\ncat "
+                             "\"$D/report.xls\" > \"$D.after\"");
+  ASSERT_EQ(result.exitStatus, 0) << "mounting a tmpfs failed: " << result.err;
+  EXPECT_EQ(readFile(dir + ".status"), "4\n");
+  EXPECT_THAT(readFile(dir + ".err"),
+              HasSubstr("Unable to Open Output File: unable to create: " + dir + "/report.xls"));
+  EXPECT_EQ(readFile(dir + ".out"), "");
+  EXPECT_EQ(readFile(dir + ".listing"), ".\n..\nreport.xls\n");
+  EXPECT_EQ(readFile(dir + ".after"), kOld);
+  EXPECT_FALSE(marksStatementRan());
+}
+
+// A full file system: the writes fail with ENOSPC, in the middle of the rows (CSV, several
+// MiB) or only when the last buffered lines reach the disk (a workbook of about 150 KiB).
+TEST_F(OutputFileFaultTest, AFullFileSystemKeepsTheOldFileAndLeavesNoTemporaryFile) {
+  struct Case {
+    const char* name;
+    const char* sql;
+    const char* type;
+  };
+  for (const Case& c : {Case{"report.csv", "select n, label from seq", "CSV=\"1\";"},
+                        Case{"report.xls", "select n, label from seq where n <= 1500", ""}}) {
+    SCOPED_TRACE(c.name);
+    const std::string dir = temp_ / (std::string("full-") + c.name);
+    std::filesystem::create_directories(dir);
+    const std::string target = dir + "/" + c.name;
+    ChildResult result = runInOwnMountNamespace(
+        "D=" + shellQuote(dir) +
+        "\nmount -t tmpfs -o size=64k tmpfs \"$D\" || exit 90"
+        "\nprintf \"yesterday's report\\r\\n\" > " +
+        shellQuote(target) + "\n\"$ROWPRESS\" -silent -noautoopen " +
+        shellQuote(job(c.sql, {c.type})) + " " + shellQuote("-outfile=" + target) +
+        " > \"$D.out\" 2> \"$D.err\" < /dev/null"
+        "\necho $? > \"$D.status\"\nls -a \"$D\" > \"$D.listing\"\ncat " +
+        shellQuote(target) + " > \"$D.after\"");
+    ASSERT_EQ(result.exitStatus, 0) << "mounting a tmpfs failed: " << result.err;
+    EXPECT_EQ(readFile(dir + ".status"), "4\n");
+    EXPECT_THAT(readFile(dir + ".err"), HasSubstr("Unable to Write Output File: unable to write: " +
+                                                  target + " (No space left on device)"));
+    EXPECT_EQ(readFile(dir + ".out"), "");
+    EXPECT_EQ(readFile(dir + ".listing"), std::string(".\n..\n") + c.name + "\n");
+    EXPECT_EQ(readFile(dir + ".after"), kOld);
+  }
+}
+
+// RLIMIT_FSIZE (ulimit -f) with SIGXFSZ ignored: a write past the limit fails with EFBIG.
+TEST_F(OutputFileFaultTest, AFileSizeLimitKeepsTheOldFile) {
+  const std::string target = temp_ / "limited.csv";
+  writeFile(target, kOld);
+  ChildResult result = testing::runScript(
+      temp_.path(), "trap '' XFSZ\nulimit -f 128\nexec \"$ROWPRESS\" -silent -noautoopen " +
+                        shellQuote(job("select n, label from seq", {"TSV=\"1\";"})) + " " +
+                        shellQuote("-outfile=" + target));
+  EXPECT_EQ(result.exitStatus, 4);
+  EXPECT_EQ(result.signal, 0);
+  EXPECT_THAT(result.err, HasSubstr("unable to write: " + target + " (File too large)"));
+  EXPECT_EQ(result.out, "");
+  EXPECT_EQ(readFile(target), kOld);
+  EXPECT_THAT(listDirectory(temp_.path()),
+              ::testing::Not(::testing::Contains(HasSubstr(".rowpress-"))));
+}
+
+TEST_F(OutputFileFaultTest, ATargetThatIsADirectoryIsNotReplaced) {
+  const std::string target = temp_ / "adir";
+  std::filesystem::create_directories(target);
+  writeFile(target + "/inside", "kept");
+  ChildResult result = run(target, job("select n from seq where n < 10", {"HTML=\"1\";"}));
+  EXPECT_EQ(result.exitStatus, 4);
+  EXPECT_THAT(result.err, HasSubstr("unable to write: " + target));
+  EXPECT_EQ(result.out, "");
+  EXPECT_THAT(listDirectory(target), ElementsAre("inside"));
+  EXPECT_THAT(listDirectory(temp_.path()),
+              ::testing::Not(::testing::Contains(HasSubstr(".rowpress-"))));
+}
+
+}  // namespace
+}  // namespace rowpress

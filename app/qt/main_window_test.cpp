@@ -1,0 +1,352 @@
+// The window itself: its controls, their texts, kinds and places, the keyboard, the context
+// menu, the about box and the help box.
+#include "app/qt/main_window.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QContextMenuEvent>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMenu>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTest>
+#include <QToolButton>
+#include <memory>
+
+#include "app/qt/about_dlg.h"
+#include "app/qt/modal_script.h"
+#include "app/qt/window_fixture.h"
+
+namespace rowpress::testing {
+namespace {
+
+using Id = ControlId;
+
+TEST_F(WindowTest, ButtonsAndCheckBoxesCarryTheirTexts) {
+  const std::vector<std::pair<Id, const char*>> buttons = {
+      {Id::ListDatabases, "List Available Databases"},
+      {Id::Fetch, "Fetch ODBC Data into XLS"},
+      {Id::SaveSettings, "Save Settings"},
+      {Id::SupportPage, "Support Page"},
+      {Id::LoadPrevious, "Load Previous"},
+      {Id::Browse, "browse"},
+  };
+  for (const auto& [id, text] : buttons) {
+    auto* button = widget<QPushButton>(id);
+    ASSERT_NE(button, nullptr);
+    EXPECT_EQ(button->text(), QString::fromUtf8(text));
+    // No default push button: Enter elsewhere ends the dialog.
+    EXPECT_FALSE(button->autoDefault()) << text;
+    EXPECT_FALSE(button->isDefault()) << text;
+  }
+  const std::vector<std::pair<Id, const char*>> boxes = {
+      {Id::OutputXml, "Output To XML"},
+      {Id::OutputCsv, "Output to CSV"},
+      {Id::OutputTsv, "Output to TSV"},
+      {Id::OutputHtml, "Output to HTML"},
+      {Id::LaunchOnFinish, "Launch On Finish"},
+      {Id::ForceFullLength, "Force Full Length"},
+      {Id::Excel2007, "2007"},
+  };
+  for (const auto& [id, text] : boxes) {
+    auto* box = widget<QCheckBox>(id);
+    ASSERT_NE(box, nullptr);
+    EXPECT_EQ(box->text(), QString::fromUtf8(text));
+    // Plain check boxes: the dialog logic, not the toolkit, keeps the output types apart.
+    EXPECT_FALSE(box->autoExclusive()) << text;
+    EXPECT_FALSE(box->isTristate()) << text;
+  }
+}
+
+TEST_F(WindowTest, StaticTextsAndGroupsAreThere) {
+  QStringList labels;
+  for (QLabel* label : window_.findChildren<QLabel*>()) labels << label->text();
+  for (const char* text :
+       {"Step 1. Press Button to List Databases",
+        "Step 2. Select Database from Below by Highlighting it (Enter username and password "
+        "FIRST if required)",
+        "Step 3. Select Table From Below by Highlighting it.",
+        "Step 4. Press Button to fetch data.", "User Name", "Password"}) {
+    EXPECT_TRUE(labels.contains(QString::fromUtf8(text))) << text;
+  }
+  QStringList groups;
+  for (QGroupBox* group : window_.findChildren<QGroupBox*>()) groups << group->title();
+  groups.sort();
+  EXPECT_EQ(groups, QStringList({"Advanced", "Application to Launch", "Compatibility",
+                                 "Output File Name", "Output Type"}));
+}
+
+TEST_F(WindowTest, EditBoxesAndListsHaveTheirKinds) {
+  EXPECT_EQ(widget<QLineEdit>(Id::UserName)->echoMode(), QLineEdit::Normal);
+  EXPECT_EQ(widget<QLineEdit>(Id::Password)->echoMode(), QLineEdit::Password);
+  EXPECT_EQ(widget<QLineEdit>(Id::LaunchApplication)->echoMode(), QLineEdit::Normal);
+  EXPECT_EQ(widget<QLineEdit>(Id::OutFileName)->echoMode(), QLineEdit::Normal);
+  EXPECT_EQ(widget<QPlainTextEdit>(Id::SqlBox)->lineWrapMode(), QPlainTextEdit::NoWrap);
+  EXPECT_EQ(widget<QListWidget>(Id::DataSourceList)->selectionMode(),
+            QAbstractItemView::SingleSelection);
+  EXPECT_EQ(widget<QListWidget>(Id::TableList)->selectionMode(),
+            QAbstractItemView::SingleSelection);
+  EXPECT_EQ(widget<QListWidget>(Id::StatusList)->selectionMode(),
+            QAbstractItemView::ExtendedSelection);
+}
+
+TEST_F(WindowTest, TitleIconAndFixedSize) {
+  EXPECT_EQ(window_.windowTitle(), QStringLiteral("rowpress Version 3.1.2"));
+  EXPECT_FALSE(window_.windowIcon().isNull());
+  EXPECT_FALSE(window_.windowIcon().pixmap(32, 32).isNull());
+  EXPECT_EQ(window_.minimumSize(), window_.maximumSize());
+  // 516 x 255 dialog units.
+  EXPECT_NEAR(window_.width() / window_.units().x, 516, 1);
+  EXPECT_NEAR(window_.height() / window_.units().y, 255, 1);
+}
+
+TEST_F(WindowTest, TabOrderFollowsTheLayout) {
+  std::vector<QString> order;
+  QWidget* first = window_.control(Id::ListDatabases);
+  QWidget* each = first;
+  do {
+    if (each->objectName().startsWith(QStringLiteral("control")) &&
+        (each->focusPolicy() & Qt::TabFocus)) {
+      order.push_back(each->objectName().mid(7));
+    }
+    each = each->nextInFocusChain();
+  } while (each != first);
+  const std::vector<QString> expected = {"1000", "1001", "1002", "1003", "1004", "1005", "1008",
+                                         "1009", "1010", "1011", "1012", "1013", "1014", "1015",
+                                         "1016", "1017", "1018", "1019", "1020", "1021", "1022"};
+  EXPECT_EQ(order, expected);
+}
+
+TEST_F(WindowTest, ThreeColumnsAndTheOrderOfTheOutputBoxes) {
+  auto rect = [this](Id id) { return window_.control(id)->geometry(); };
+  // Left column, middle column, the advanced column.
+  EXPECT_LT(rect(Id::DataSourceList).right(), rect(Id::TableList).left());
+  EXPECT_LT(rect(Id::ListDatabases).right(), rect(Id::StatusList).left());
+  EXPECT_LT(rect(Id::TableList).right(), rect(Id::OutputXml).left());
+  EXPECT_LT(rect(Id::SaveSettings).right(), rect(Id::OutFileName).left());
+  // Top to bottom.
+  EXPECT_LT(rect(Id::SupportPage).bottom(), rect(Id::ListDatabases).top());
+  EXPECT_LT(rect(Id::ListDatabases).bottom(), rect(Id::UserName).top());
+  EXPECT_LT(rect(Id::UserName).bottom(), rect(Id::DataSourceList).top());
+  EXPECT_LT(rect(Id::TableList).bottom(), rect(Id::SqlBox).top());
+  EXPECT_LT(rect(Id::Fetch).bottom(), rect(Id::StatusList).top());
+  EXPECT_LT(rect(Id::StatusList).bottom(), rect(Id::SaveSettings).top());
+  EXPECT_LT(rect(Id::OutputXml).top(), rect(Id::OutputCsv).top());
+  EXPECT_LT(rect(Id::OutputCsv).top(), rect(Id::OutputTsv).top());
+  EXPECT_LT(rect(Id::OutputTsv).top(), rect(Id::OutputHtml).top());
+  EXPECT_LT(rect(Id::Browse).bottom(), rect(Id::OutFileName).top());
+  for (const auto& [id, widget] : std::vector<std::pair<Id, QWidget*>>{
+           {Id::DataSourceList, window_.control(Id::DataSourceList)},
+           {Id::Excel2007, window_.control(Id::Excel2007)}}) {
+    EXPECT_TRUE(window_.rect().contains(widget->geometry())) << static_cast<int>(id);
+  }
+}
+
+// Every text shows whole, with the window's own font and with larger ones.
+void expectNothingClipped(QtMainWindow& window, int pointSize) {
+  window.rowsDone(1048576);  // the longest row count of a workbook
+  for (QWidget* each : window.findChildren<QWidget*>()) {
+    const QRect geometry = each->geometry();
+    if (each->parentWidget() != &window) continue;
+    EXPECT_TRUE(window.rect().contains(geometry)) << pointSize << "pt";
+    if (auto* label = qobject_cast<QLabel*>(each)) {
+      if (label->wordWrap()) {
+        EXPECT_LE(label->heightForWidth(geometry.width()), geometry.height())
+            << label->text().toStdString() << " at " << pointSize << "pt";
+      } else {
+        EXPECT_LE(label->sizeHint().width(), geometry.width())
+            << label->text().toStdString() << " at " << pointSize << "pt";
+        EXPECT_LE(label->sizeHint().height(), geometry.height())
+            << label->text().toStdString() << " at " << pointSize << "pt";
+      }
+    } else if (auto* box = qobject_cast<QCheckBox*>(each)) {
+      EXPECT_LE(box->sizeHint().width(), geometry.width())
+          << box->text().toStdString() << " at " << pointSize << "pt";
+      EXPECT_LE(box->sizeHint().height(), geometry.height())
+          << box->text().toStdString() << " at " << pointSize << "pt";
+    } else if (auto* button = qobject_cast<QAbstractButton*>(each)) {
+      EXPECT_LE(button->sizeHint().width(), geometry.width())
+          << button->text().toStdString() << " at " << pointSize << "pt";
+      EXPECT_LE(button->fontMetrics().height(), geometry.height())
+          << button->text().toStdString() << " at " << pointSize << "pt";
+    } else if (auto* group = qobject_cast<QGroupBox*>(each)) {
+      EXPECT_LE(group->fontMetrics().horizontalAdvance(group->title()), geometry.width())
+          << group->title().toStdString() << " at " << pointSize << "pt";
+    }
+  }
+}
+
+TEST(WindowLayout, NoTextIsClippedAtCommonFontSizes) {
+  const QFont original = QApplication::font();
+  for (int pointSize : {8, 9, 10, 11, 12, 14, 16}) {
+    QFont font = original;
+    font.setPointSize(pointSize);
+    QApplication::setFont(font);
+    QtMainWindow window;
+    expectNothingClipped(window, pointSize);
+  }
+  QApplication::setFont(original);
+}
+
+TEST(WindowLayout, LargerFontsMakeALargerWindow) {
+  const QFont original = QApplication::font();
+  QFont font = original;
+  font.setPointSize(9);
+  QApplication::setFont(font);
+  auto small = std::make_unique<QtMainWindow>();
+  font.setPointSize(14);
+  QApplication::setFont(font);
+  auto large = std::make_unique<QtMainWindow>();
+  QApplication::setFont(original);
+  EXPECT_GT(large->width(), small->width());
+  EXPECT_GT(large->height(), small->height());
+}
+
+TEST_F(WindowTest, F1ShowsTheHelpBox) {
+  showActive();
+  ModalScript script({[](QWidget* top) {
+    auto* box = qobject_cast<QMessageBox*>(top);
+    ASSERT_NE(box, nullptr);
+    EXPECT_EQ(box->windowTitle(), QStringLiteral("ROWPRESS Help Information"));
+    EXPECT_EQ(box->text(), QStringLiteral("Please see the online documentation at ") +
+                               QString::fromUtf8(kDocumentationUrl) + QStringLiteral(" "));
+    EXPECT_EQ(box->icon(), QMessageBox::Information);
+    EXPECT_EQ(box->standardButtons(), QMessageBox::Ok);
+    box->button(QMessageBox::Ok)->click();
+  }});
+  QTest::keyClick(window_.control(Id::UserName), Qt::Key_F1);
+  EXPECT_TRUE(script.finished());
+}
+
+TEST_F(WindowTest, F1WithShiftCtrlOrAltDoesNothing) {
+  int helps = 0;
+  window_.setHelpHandler([&helps] { ++helps; });
+  showActive();
+  QWidget* focused = window_.control(Id::SqlBox);
+  QTest::keyClick(focused, Qt::Key_F1, Qt::ShiftModifier);
+  QTest::keyClick(focused, Qt::Key_F1, Qt::ControlModifier);
+  QTest::keyClick(focused, Qt::Key_F1, Qt::AltModifier);
+  EXPECT_EQ(helps, 0);
+  QTest::keyClick(focused, Qt::Key_F1);
+  EXPECT_EQ(helps, 1);
+}
+
+// Checks the about box and answers F1 in it before closing it.
+ModalScript::Step checkAboutBox() {
+  return [](QWidget* top) {
+    auto* about = qobject_cast<CAboutDlg*>(top);
+    ASSERT_NE(about, nullptr);
+    EXPECT_EQ(about->windowTitle(), QStringLiteral("About rowpress"));
+    QStringList lines;
+    bool picture = false;
+    for (QLabel* label : about->findChildren<QLabel*>()) {
+      lines << label->text();
+      picture = picture || !label->pixmap().isNull();
+    }
+    EXPECT_TRUE(picture);
+    EXPECT_TRUE(lines.contains(QStringLiteral("rowpress Version 3.0.0")));
+    EXPECT_TRUE(lines.contains(QStringLiteral("https://rowpress.org")));
+    EXPECT_TRUE(lines.contains(QString::fromUtf8(kAboutNotice)));
+    EXPECT_EQ(about->okButton()->text(), QStringLiteral("OK"));
+    EXPECT_TRUE(about->okButton()->isDefault());
+    about->okButton()->click();
+  };
+}
+
+TEST_F(WindowTest, ContextMenuOpensTheAboutBox) {
+  showActive();
+  ModalScript script({[](QWidget* top) {
+                        auto* menu = qobject_cast<QMenu*>(top);
+                        ASSERT_NE(menu, nullptr);
+                        ASSERT_EQ(menu->actions().size(), 1);
+                        QAction* about = menu->actions().first();
+                        EXPECT_EQ(about->text(), QStringLiteral("&About rowpress..."));
+                        menu->setActiveAction(about);
+                        QTest::keyClick(menu, Qt::Key_Return);
+                      },
+                      checkAboutBox()});
+  // A right click on a static text reaches the dialog's menu.
+  QLabel* step1 = nullptr;
+  for (QLabel* label : window_.findChildren<QLabel*>()) {
+    if (label->text().startsWith(QStringLiteral("Step 1."))) step1 = label;
+  }
+  ASSERT_NE(step1, nullptr);
+  const QPoint at = step1->rect().center();
+  QContextMenuEvent event(QContextMenuEvent::Mouse, at, step1->mapToGlobal(at));
+  QApplication::sendEvent(step1, &event);
+  EXPECT_TRUE(script.finished());
+}
+
+TEST_F(WindowTest, TheSmallButtonOpensTheAboutBoxWhereF1StillHelps) {
+  int helps = 0;
+  window_.setHelpHandler([&helps] { ++helps; });
+  showActive();
+  ModalScript script({[&helps](QWidget* top) {
+    ASSERT_TRUE(QTest::qWaitForWindowActive(top));
+    QTest::keyClick(top, Qt::Key_F1);
+    EXPECT_EQ(helps, 1);
+    checkAboutBox()(top);
+  }});
+  EXPECT_FALSE(window_.aboutButton()->text().isEmpty());
+  QTest::mouseClick(window_.aboutButton(), Qt::LeftButton);
+  EXPECT_TRUE(script.finished());
+}
+
+TEST_F(WindowTest, EscapeEndsTheDialog) {
+  showActive();
+  QTest::keyClick(window_.control(Id::UserName), Qt::Key_Escape);
+  EXPECT_FALSE(window_.isVisible());
+  EXPECT_EQ(window_.result(), QDialog::Rejected);
+}
+
+TEST_F(WindowTest, CloseBoxEndsTheDialogButNotWhileACommandRuns) {
+  showActive();
+  window_.beginBusy();
+  window_.close();
+  EXPECT_TRUE(window_.isVisible());
+  window_.endBusy();
+  window_.close();
+  EXPECT_FALSE(window_.isVisible());
+}
+
+TEST_F(WindowTest, EnterInAnEditBoxOrListEndsTheDialog) {
+  showActive();
+  // Keys go to the focused control.
+  window_.control(Id::UserName)->setFocus();
+  QTest::keyClick(window_.control(Id::UserName), Qt::Key_Return);
+  EXPECT_FALSE(window_.isVisible());
+  EXPECT_EQ(window_.result(), QDialog::Accepted);
+  showActive();
+  window_.control(Id::OutputCsv)->setFocus();
+  QTest::keyClick(window_.control(Id::OutputCsv), Qt::Key_Enter, Qt::KeypadModifier);
+  EXPECT_FALSE(window_.isVisible());
+}
+
+TEST_F(WindowTest, EnterOnAPushButtonClicksIt) {
+  showActive();
+  QWidget* support = window_.control(Id::SupportPage);
+  support->setFocus();
+  QTest::keyClick(support, Qt::Key_Return);
+  EXPECT_TRUE(window_.isVisible());
+  EXPECT_EQ(urls_, std::vector<std::string>{kSupportUrl});
+}
+
+TEST_F(WindowTest, EnterInTheSqlBoxBreaksTheLine) {
+  showActive();
+  auto* sql = widget<QPlainTextEdit>(Id::SqlBox);
+  sql->setFocus();
+  QTest::keyClicks(sql, "select 1");
+  QTest::keyClick(sql, Qt::Key_Return);
+  QTest::keyClicks(sql, "union select 2");
+  EXPECT_TRUE(window_.isVisible());
+  EXPECT_EQ(window_.text(Id::SqlBox), "select 1\r\nunion select 2");
+}
+
+}  // namespace
+}  // namespace rowpress::testing

@@ -1,0 +1,71 @@
+// Test support: the window with the dialog logic on it, as the program starts it, and the
+// user's ways of working its controls.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <QCheckBox>
+#include <QStyle>
+#include <QStyleOptionButton>
+#include <QTest>
+#include <string>
+#include <vector>
+
+#include "app/crowpress_dlg.h"
+#include "app/qt/main_window.h"
+#include "app/startup.h"
+
+namespace rowpress::testing {
+
+// Clicks a point of `target` through its window, as the window system delivers a click:
+// whatever lies on top of that point takes it.
+inline void clickThroughWindow(QWidget* target, QPoint at,
+                               Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
+  QWidget* window = target->window();
+  ASSERT_TRUE(window->isVisible()) << "the window must be shown";
+  QTest::mouseClick(window->windowHandle(), Qt::LeftButton, modifiers, target->mapTo(window, at));
+}
+
+// Clicks the box itself: a click beside a short text of a stretched check box misses it.
+inline void clickIndicator(QCheckBox* box) {
+  QStyleOptionButton option;
+  option.initFrom(box);
+  const QRect indicator = box->style()->subElementRect(QStyle::SE_CheckBoxIndicator, &option, box);
+  clickThroughWindow(box, indicator.center());
+}
+
+class WindowTest : public ::testing::Test {
+ protected:
+  WindowTest() {
+    window_.setHelpHandler([this] { dlg_.OnHelp(); });
+    window_.setUrlOpener([this](const std::string& url) { urls_.push_back(url); });
+    applyDefaults(job_, window_);
+  }
+
+  // Shows the window and makes it the active one, as keyboard shortcuts need.
+  void showActive() {
+    window_.show();
+    window_.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window_));
+  }
+
+  template <class T>
+  T* widget(ControlId id) {
+    T* found = qobject_cast<T*>(window_.control(id));
+    EXPECT_NE(found, nullptr) << "no control " << static_cast<int>(id) << " of that kind";
+    return found;
+  }
+
+  std::vector<std::string> lines(ControlId list) {
+    std::vector<std::string> result;
+    for (int i = 0; i < window_.lineCount(list); ++i) result.push_back(window_.lineText(list, i));
+    return result;
+  }
+
+  JobSettings job_;
+  QtMainWindow window_;
+  CrowpressDlg dlg_{job_, window_};
+  std::vector<std::string> urls_;
+};
+
+}  // namespace rowpress::testing

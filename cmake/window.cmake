@@ -17,3 +17,7 @@ add_executable(rowpress_qt_tests ${QT_TEST_SOURCES} ${CMAKE_SOURCE_DIR}/app/qt/q
 set_target_properties(rowpress_qt_tests PROPERTIES AUTOMOC ON)
 target_link_libraries(rowpress_qt_tests PRIVATE rowpress_qt Qt6::Test GTest::gtest GTest::gmock)
 gtest_discover_tests(rowpress_qt_tests DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 600)
+
+# Renders the window with a demo data source selected, for the documentation.
+add_executable(rowpress_screenshot ${CMAKE_SOURCE_DIR}/app/qt/screenshot_main.cpp)
+target_link_libraries(rowpress_screenshot PRIVATE rowpress_qt)

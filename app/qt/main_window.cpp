@@ -30,8 +30,8 @@ namespace {
 
 // The small button of the about box sits at the end of the line of step 1, and the export's
 // row count at the end of the line of step 4.
-constexpr QRect kAboutButtonRect{159, 30, 36, 13};
-constexpr QRect kProgressRect{349, 154, 58, 12};
+constexpr QRect kAboutButtonRect{159, 32, 36, 13};
+constexpr QRect kProgressRect{349, 154, 52, 12};
 // Static texts at least this tall (two lines) wrap their words.
 constexpr int kTwoLines = 16;
 

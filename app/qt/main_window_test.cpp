@@ -248,6 +248,8 @@ ModalScript::Step checkAboutBox() {
     for (QLabel* label : about->findChildren<QLabel*>()) {
       lines << label->text();
       picture = picture || !label->pixmap().isNull();
+      EXPECT_LE(label->sizeHint().width(), label->width()) << label->text().toStdString();
+      EXPECT_TRUE(about->rect().contains(label->geometry())) << label->text().toStdString();
     }
     EXPECT_TRUE(picture);
     EXPECT_TRUE(lines.contains(QStringLiteral("rowpress Version 3.0.0")));

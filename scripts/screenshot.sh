@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# Renders the window into docs/window.png as a user sees it after listing the data sources,
+# choosing the demo's data source and its customers table, and fetching it (without opening
+# the result). The window runs on a screenless X server with the fonts of the machine; the
+# data source is the demo database in a private ODBC configuration. Builds
+# rowpress_screenshot in build-qt/ (or $BUILD_DIR) when needed.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+scripts/install-deps.sh
+build=${BUILD_DIR:-build-qt}
+cmake -S . -B "$build" -G Ninja >/dev/null
+cmake --build "$build" -j2 --target rowpress_screenshot
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+driver=$(dpkg -L libsqliteodbc | grep '/libsqlite3odbc\.so$' | head -n1)
+[ -n "$driver" ] || { echo "screenshot: the SQLite3 ODBC driver is missing" >&2; exit 1; }
+sqlite3 "$work/demo.db" < demo/demo.sql > /dev/null
+printf '[SQLite3]\nDescription=SQLite3 ODBC\nDriver=%s\n' "$driver" > "$work/odbcinst.ini"
+printf '[rowpress-demo]\nDriver=SQLite3\nDatabase=%s\nStepAPI=1\n' "$work/demo.db" > "$work/odbc.ini"
+: > "$work/user-odbc.ini"
+mkdir -p -m 0700 "$work/runtime"
+mkdir -p docs
+
+ODBCSYSINI="$work" ODBCINI="$work/user-odbc.ini" ROWPRESS_HOME="$work/home" \
+  XDG_RUNTIME_DIR="$work/runtime" QT_QPA_PLATFORM=xcb \
+  xvfb-run -a -s "-screen 0 1280x1024x24 -dpi 96" \
+  "$build/rowpress_screenshot" docs/window.png rowpress-demo customers
+echo "docs/window.png"

@@ -1,0 +1,313 @@
+// The three writers fed with random results: random column types, declared sizes and names,
+// random values (markup, separators, line breaks, control bytes, broken UTF-8, values at
+// the String cell limit), with and without fixed width. Every workbook must be well-formed
+// XML (xmllint) whose table declares the rows and cells it holds; every delimited line must
+// hold exactly one separator per column; every HTML page must be one table of the rows
+// written; and every cell must hold what the rules of its output type make of its value.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <climits>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "export/delimited_writer.h"
+#include "export/html_writer.h"
+#include "export/output_file.h"
+#include "export/spreadsheetml_writer.h"
+#include "tests/fuzz/random_input.h"
+#include "tests/odbc_fixture.h"
+#include "tests/spreadsheet/sheet_reader.h"
+
+namespace rowpress {
+namespace {
+
+using testing::RandomInput;
+
+struct Result {
+  std::vector<ColumnInfo> columns;
+  std::vector<std::vector<std::string>> rows;
+  bool forceFullLength = false;
+};
+
+bool isBinary(int type) { return type == -2 || type == -3 || type == -4; }
+bool isNumeric(int type) {
+  return type == 2 || type == 3 || type == 4 || type == 5 || type == 6 || type == 7 || type == 8 ||
+         type == -6 || type == -5;
+}
+// A Number cell's text: an optional sign, digits with at most one full stop, one digit at
+// least.
+bool isNumberText(const std::string& text) {
+  std::size_t i = !text.empty() && (text[0] == '+' || text[0] == '-') ? 1 : 0;
+  int digits = 0;
+  int stops = 0;
+  for (; i < text.size(); ++i) {
+    if (text[i] >= '0' && text[i] <= '9') {
+      ++digits;
+    } else if (text[i] == '.') {
+      ++stops;
+    } else {
+      return false;
+    }
+  }
+  return digits > 0 && stops <= 1;
+}
+// Printable ASCII: text whose every rule is plain to state.
+bool isPlain(const std::string& text) {
+  return std::all_of(text.begin(), text.end(), [](char c) { return c >= 32 && c < 127; });
+}
+std::size_t widthOf(const ColumnInfo& column) {
+  return column.declaredSize <= 0 ? 0 : std::min<std::size_t>(column.declaredSize, 65536);
+}
+
+Result randomResult(RandomInput& random) {
+  static const std::vector<std::int16_t> types = {2,  3,  4,  5,   6,  7,  8,  -6, -5, 1, 12,
+                                                  -1, -9, -8, -10, -7, -2, -3, -4, 91, 93};
+  static const std::vector<std::int32_t> sizes = {-1, 0, 1, 2, 5, 8, 40, 255};
+  static const std::vector<std::int32_t> wideSizes = {70000, INT_MAX};
+  static const std::vector<std::string> numberLike = {"0",     "-12",   "3.25", "+.5", "7.", "1-2",
+                                                      "1.2.3", "1E+10", "-",    ".",   " 1", ""};
+  Result result;
+  result.forceFullLength = random.chance(0.3);
+  const auto columnCount = random.between(1, random.chance(0.05) ? 300 : 12);
+  bool wide = false;
+  for (long long k = 0; k < columnCount; ++k) {
+    ColumnInfo column;
+    column.name = random.awkwardText(5);
+    column.sqlType = random.pick(types);
+    column.declaredSize = random.chance(0.03) ? random.pick(wideSizes) : random.pick(sizes);
+    wide = wide || column.declaredSize > 255;
+    result.columns.push_back(column);
+  }
+  // Wide fixed-width columns make big files: few rows of them.
+  const long long rowCount = random.between(0, result.forceFullLength && wide ? 2
+                                               : columnCount > 12             ? 3
+                                                                              : 25);
+  for (long long r = 0; r < rowCount; ++r) {
+    std::vector<std::string> row;
+    for (const ColumnInfo& column : result.columns) {
+      if (isBinary(column.sqlType)) {
+        row.push_back("<BINARY>");  // what the export run hands over for a binary column
+      } else if (isNumeric(column.sqlType) && random.chance(0.6)) {
+        row.push_back(random.pick(numberLike));
+      } else {
+        row.push_back(random.awkwardText(8));
+      }
+    }
+    result.rows.push_back(row);
+  }
+  // Now and then one value at the String cell limit, over it, or as long as a value can be.
+  if (!result.rows.empty() && random.chance(0.08)) {
+    static const std::vector<long long> lengths = {32765, 32766, 65536};
+    auto& row = result.rows[static_cast<std::size_t>(random.between(0, rowCount - 1))];
+    auto& value = row[static_cast<std::size_t>(random.between(0, columnCount - 1))];
+    if (value != "<BINARY>") value = random.from("ab <&>'\"z", random.pick(lengths));
+  }
+  return result;
+}
+
+void writeWith(OutputWriter& writer, const Result& result, const std::vector<ColumnInfo>& columns,
+               const std::string& path) {
+  OutputFile file = OutputFile::create(path, false);
+  ASSERT_TRUE(file.isOpen()) << path;
+  writer.begin(file);
+  writer.beginHeaderRow();
+  for (const ColumnInfo& column : columns) writer.headerCell(column);
+  writer.endHeaderRow();
+  for (const auto& row : result.rows) {
+    writer.beginRow();
+    for (std::size_t k = 0; k < columns.size(); ++k) {
+      writer.cell(row[k], columns[k], result.forceFullLength);
+    }
+    writer.endRow();
+  }
+  writer.finish(static_cast<int>(columns.size()), static_cast<long long>(result.rows.size()) + 1);
+  ASSERT_TRUE(file.close()) << path;
+}
+
+std::string escaped(const std::string& text) {
+  std::string out;
+  for (char c : text) {
+    if (c == '\\')
+      out += "\\\\";
+    else if (c == '\t')
+      out += "\\t";
+    else if (c == '\r')
+      out += "\\r";
+    else if (c == '\n')
+      out += "\\n";
+    else
+      out += c;
+  }
+  return out;
+}
+
+std::string fixed(const std::string& value, std::size_t width) {
+  return value.substr(0, width) + std::string(width - std::min(width, value.size()), ' ');
+}
+
+// The cells a workbook must hold, as check_outputs.py reads them.
+std::string expectedWorkbook(const Result& result) {
+  std::string out;
+  auto cell = [&out](const std::string& kind, const std::string& text, bool plain) {
+    out += (out.empty() || out.back() == '\n' ? "" : "\t") + kind +
+           (plain ? ":" + escaped(text) : "?:");
+  };
+  for (const ColumnInfo& column : result.columns) cell("String", column.name, isPlain(column.name));
+  out += "\n";
+  for (const auto& row : result.rows) {
+    for (std::size_t k = 0; k < row.size(); ++k) {
+      const ColumnInfo& column = result.columns[k];
+      const std::string& value = row[k];
+      if (isBinary(column.sqlType)) {
+        cell("String", "<BINARY>", true);
+      } else if (isNumeric(column.sqlType) && isNumberText(value)) {
+        cell("Number", value, true);
+      } else if (value.size() > 32765) {
+        cell("String", "<Too Large>", true);
+      } else {
+        cell("String", result.forceFullLength ? fixed(value, widthOf(column)) : value,
+             isPlain(value));
+      }
+    }
+    out += "\n";
+  }
+  return out;
+}
+
+std::string withCrLf(const std::string& text) {
+  std::string out;
+  for (char c : text) out += c == '\n' ? std::string("\r\n") : std::string(1, c);
+  return out;
+}
+
+std::string expectedHtml(const Result& result) {
+  std::string out;
+  for (const ColumnInfo& column : result.columns) {
+    out +=
+        (&column == &result.columns.front() ? "" : "\t") + ("th:" + escaped(withCrLf(column.name)));
+  }
+  out += "\n";
+  for (const auto& row : result.rows) {
+    for (std::size_t k = 0; k < row.size(); ++k) {
+      const std::string& value = row[k];
+      out += k == 0 ? "" : "\t";
+      if (!result.forceFullLength) {
+        out += "td:" + escaped(withCrLf(value));
+      } else if (isPlain(value)) {
+        out += "td:" + escaped(fixed(value, widthOf(result.columns[k])));
+      } else {
+        out += "td?:";
+      }
+    }
+    out += "\n";
+  }
+  return out;
+}
+
+// Delimited output, checked here: lines, separators, and every field against its value.
+void checkDelimited(const std::string& path, const Result& result,
+                    const std::vector<ColumnInfo>& columns, char separator) {
+  const std::string text = testing::readFile(path);
+  std::vector<std::string> lines;
+  std::size_t from = 0;
+  for (std::size_t end; (end = text.find("\r\n", from)) != std::string::npos; from = end + 2) {
+    lines.push_back(text.substr(from, end - from));
+  }
+  EXPECT_EQ(from, text.size()) << path << ": the file does not end with CR LF";
+  ASSERT_EQ(lines.size(), result.rows.size() + 1) << path;
+  for (std::size_t r = 0; r < lines.size(); ++r) {
+    const std::string& line = lines[r];
+    ASSERT_EQ(std::count(line.begin(), line.end(), separator), static_cast<long>(columns.size()))
+        << path << " line " << r + 1;
+    EXPECT_EQ(line.find_first_of("\r\n"), std::string::npos) << path << " line " << r + 1;
+    std::size_t start = 0;
+    for (std::size_t k = 0; k < columns.size(); ++k) {
+      const std::size_t stop = line.find(separator, start);
+      const std::string field = line.substr(start, stop - start);
+      start = stop + 1;
+      std::string value = r == 0 ? columns[k].name : result.rows[r - 1][k];
+      for (char& c : value) {
+        if (c == separator) c = ';';
+        if (r > 0 && (c == '\r' || c == '\n')) c = '|';
+      }
+      if (r == 0 || !result.forceFullLength) {
+        EXPECT_EQ(field, value) << path << " line " << r + 1 << " field " << k + 1;
+        continue;
+      }
+      // Fixed width: exactly the width, the value's first bytes (cut back to a whole UTF-8
+      // character, so by at most three bytes) and spaces.
+      const std::size_t width = widthOf(columns[k]);
+      ASSERT_EQ(field.size(), width) << path << " line " << r + 1 << " field " << k + 1;
+      const std::size_t most = std::min(width, value.size());
+      bool found = false;
+      for (std::size_t taken = most; !found && taken + 3 >= most; --taken) {
+        found = field.compare(0, taken, value, 0, taken) == 0 &&
+                field.find_first_not_of(' ', taken) == std::string::npos;
+        if (taken == 0) break;
+      }
+      EXPECT_TRUE(found) << path << " line " << r + 1 << " field " << k + 1;
+    }
+  }
+}
+
+TEST(WritersFuzzTest, RandomResultsGiveWellFormedFilesWithTheirCells) {
+  ASSERT_FALSE(testing::findProgram("xmllint").empty())
+      << "xmllint is missing: install libxml2-utils";
+  ASSERT_FALSE(testing::findProgram("python3").empty()) << "python3 is missing";
+  RandomInput random(99);
+  const int inputs = RandomInput::count(800);
+  testing::TempDir temp;
+  std::string manifest;
+  std::string workbooks;
+  for (int i = 0; i < inputs && !::testing::Test::HasFatalFailure(); ++i) {
+    SCOPED_TRACE("input " + std::to_string(i) + " of start value " +
+                 std::to_string(random.start()));
+    const Result result = randomResult(random);
+    const std::string base = temp / ("r" + std::to_string(i));
+
+    SpreadsheetMlWriter workbook;
+    writeWith(workbook, result, result.columns, base + ".xls");
+    testing::writeFile(base + ".xls.expected", expectedWorkbook(result));
+    manifest += "workbook\t" + base + ".xls\t" + base + ".xls.expected\n";
+    workbooks += " " + base + ".xls";
+
+    HtmlWriter html;
+    writeWith(html, result, result.columns, base + ".html");
+    testing::writeFile(base + ".html.expected", expectedHtml(result));
+    manifest += "html\t" + base + ".html\t" + base + ".html.expected\n";
+
+    // Line breaks in column names are the one thing delimited output keeps as they are.
+    std::vector<ColumnInfo> columns = result.columns;
+    for (ColumnInfo& column : columns)
+      std::replace_if(
+          column.name.begin(), column.name.end(), [](char c) { return c == '\r' || c == '\n'; },
+          '_');
+    for (char separator : {',', '\t'}) {
+      DelimitedWriter delimited(separator);
+      const std::string path = base + (separator == ',' ? ".csv" : ".tsv");
+      writeWith(delimited, result, columns, path);
+      checkDelimited(path, result, columns, separator);
+    }
+  }
+
+  const std::string log = temp / "xmllint.log";
+  EXPECT_EQ(testing::runShell("xmllint --noout" + workbooks + " > " + log + " 2>&1"), 0)
+      << testing::readFile(log).substr(0, 2000);
+  testing::writeFile(temp / "manifest", manifest);
+  const std::string script = std::string(ROWPRESS_SOURCE_DIR) + "/tests/fuzz/check_outputs.py";
+  const std::string report = temp / "report";
+  EXPECT_EQ(testing::runShell("python3 " + testing::shellQuote(script) + " " +
+                              testing::shellQuote(temp / "manifest") + " > " + report + " 2>&1"),
+            0)
+      << testing::readFile(report).substr(0, 3000);
+  EXPECT_THAT(testing::readFile(report),
+              ::testing::HasSubstr("CHECKED\t" + std::to_string(2 * inputs) + "\n"));
+  std::cout << "[ fuzz     ] " << inputs
+            << " random results, each written as workbook, CSV, TSV and HTML\n";
+}
+
+}  // namespace
+}  // namespace rowpress

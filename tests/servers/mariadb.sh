@@ -14,6 +14,7 @@ set -euo pipefail
 action="${1:?usage: mariadb.sh start|stop DIR}"
 dir="${2:?usage: mariadb.sh start|stop DIR}"
 here="$(cd "$(dirname "$0")" && pwd)"
+PATH="$PATH:/usr/sbin:/sbin"  # runuser and mariadbd live there
 
 server_pid() {
   local pid

@@ -15,6 +15,7 @@ set -euo pipefail
 action="${1:?usage: postgres.sh start|stop|crash DIR}"
 dir="${2:?usage: postgres.sh start|stop|crash DIR}"
 here="$(cd "$(dirname "$0")" && pwd)"
+PATH="$PATH:/usr/sbin:/sbin"  # runuser and mariadbd live there
 
 bin="$(ls -d /usr/lib/postgresql/*/bin 2>/dev/null | sort -V | tail -n 1)"
 if [ -z "$bin" ] || [ ! -x "$bin/postgres" ]; then

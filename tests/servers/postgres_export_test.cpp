@@ -144,6 +144,21 @@ TEST_P(PostgresTextTest, Utf8TextReachesTheFileByteForByte) {
             "Emoji \xF0\x9F\x98\x80\xF0\x9F\x8E\x89,\xC3\x9F\xE2\x82\xAC,\r\n");
 }
 
+TEST_P(PostgresTextTest, AValueLongerThanTheBufferIsCutOnACharacterBoundary) {
+  // 80,001 bytes: "x" and 40,000 two-byte characters. The first 65,536 bytes would end in
+  // the middle of a character, so the value keeps 65,535.
+  view_.click(ControlId::OutputCsv);
+  ASSERT_EQ(
+      fetchFrom(GetParam(), "select 'x' || repeat('é', 40000) as long_value, 1 as after").outcome,
+      RunOutcome::Exported);
+  std::string expected = "long_value,after,\r\nx";
+  for (int i = 0; i < 32767; ++i) expected += "é";
+  expected += ",1,\r\n";
+  const std::string file = readFile(onlyOutput());
+  EXPECT_EQ(file.size(), expected.size());
+  EXPECT_TRUE(file == expected) << "the cut value differs from its first 65,535 bytes";
+}
+
 INSTANTIATE_TEST_SUITE_P(BothDrivers, PostgresTextTest, ::testing::Values(kPgAnsi, kPgUnicode),
                          [](const auto& info) {
                            return std::string(info.param) == kPgAnsi ? "Ansi" : "Unicode";

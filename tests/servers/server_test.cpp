@@ -62,8 +62,7 @@ void ServerTest::SetUp() {
   addDataSourceSection(kPgNoDatabase, postgresSection(kPgAnsiDriver, "no_such_database", true));
   addDataSourceSection(kMariaDb, std::string("Driver=") + kMariaDbDriver +
                                      "\nSERVER=127.0.0.1\nPORT=" + facts()["MARIADB_PORT"] +
-                                     "\nDATABASE=" + facts()["MARIADB_DATABASE"] +
-                                     "\nCHARSET=utf8mb4\n");
+                                     "\nDATABASE=" + facts()["MARIADB_DATABASE"] + "\n");
 }
 
 std::string ServerTest::postgresSection(const std::string& driver, const std::string& database,

@@ -25,8 +25,9 @@ inline constexpr char kPgPlainTypes[] = "pg-plain-types";
 inline constexpr char kPgLogin[] = "pg-login";
 // PostgreSQL, a database that the server does not have.
 inline constexpr char kPgNoDatabase[] = "pg-no-database";
-// MariaDB with a utf8mb4 connection; the MariaDB driver takes the credentials that
-// SQLConnect passes, so the job always brings them.
+// MariaDB with the driver's default settings (its connection character set is utf8mb4).
+// The MariaDB driver takes the user name and password that SQLConnect passes, empty ones
+// too, over those of the data source, so the job always brings them.
 inline constexpr char kMariaDb[] = "mariadb";
 
 class ServerTest : public OdbcTest {

@@ -6,7 +6,8 @@
 #   start.sh OUT_DIR
 #
 # Servers that an earlier run left behind for OUT_DIR are stopped first. When a server
-# cannot be started, whatever did start is stopped again and the script fails.
+# cannot be started, whatever did start is stopped again and the script fails. Servers that
+# no stop.sh ends are stopped by a watchdog after ROWPRESS_SERVERS_LIFETIME seconds.
 set -euo pipefail
 
 out="${1:?usage: start.sh OUT_DIR}"
@@ -45,8 +46,14 @@ bash "$here/postgres.sh" start "$root/postgres" &
 postgres_started=$!
 bash "$here/mariadb.sh" start "$root/mariadb" &
 mariadb_started=$!
-wait "$postgres_started"
-wait "$mariadb_started"
+# Both are waited for before judging, so that the cleanup never races a server still starting.
+started=1
+wait "$postgres_started" || started=0
+wait "$mariadb_started" || started=0
+if [ "$started" -eq 0 ]; then
+  failed
+  exit 1
+fi
 
 {
   echo "ROWPRESS_SERVERS_ROOT=$root"
@@ -58,6 +65,12 @@ wait "$mariadb_started"
 } > "$out/servers.env.part"
 mv "$out/servers.env.part" "$out/servers.env"
 trap - ERR
+
+# Should the test run be killed before its cleanup, the servers still go after a while
+# (ROWPRESS_SERVERS_LIFETIME seconds, 45 minutes unless set). stop.sh ends this watchdog.
+lifetime="${ROWPRESS_SERVERS_LIFETIME:-2700}"
+setsid bash -c "sleep $lifetime; exec bash '$here/stop.sh' '$out'" < /dev/null > /dev/null 2>&1 &
+echo $! > "$root/watchdog.pid"
 elapsed_ms=$((($(date +%s%N) - begin) / 1000000))
 echo "PostgreSQL on 127.0.0.1:$(sed -n 's/^PG_PORT=//p' "$out/servers.env")" \
   "and MariaDB on 127.0.0.1:$(sed -n 's/^MARIADB_PORT=//p' "$out/servers.env")" \

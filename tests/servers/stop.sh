@@ -19,6 +19,11 @@ done
 
 for root in $(printf '%s\n' "${roots[@]}" | sort -u); do
   [ -d "$root" ] || continue
+  # The watchdog that start.sh left, unless this is the watchdog itself.
+  watchdog="$(cat "$root/watchdog.pid" 2>/dev/null || true)"
+  if [ -n "$watchdog" ] && [ "$watchdog" != "$$" ] && [ "$watchdog" != "$PPID" ]; then
+    kill -TERM -- "-$watchdog" 2>/dev/null || true
+  fi
   # The servers shut down side by side; each script waits for its own server to be gone.
   while IFS= read -r pidfile; do
     bash "$here/postgres.sh" stop "$(dirname "$(dirname "$pidfile")")" &

@@ -73,7 +73,7 @@ case "$action" in
     fi
     password="pw$(head -c 12 /dev/urandom | od -An -tx1 | tr -d ' \n')"
     "$bin/psql" -X -q -v ON_ERROR_STOP=1 -h "$dir/sock" -p "$port" -U postgres -d postgres <<SQL
-create role rowpress login createdb password '$password';
+create role rowpress login createdb createrole password '$password';
 create database rowpress owner rowpress encoding 'UTF8';
 SQL
     cat > "$dir/postgres.env" <<ENV

@@ -120,6 +120,33 @@ TEST_F(PostgresExportTest, DriverSettingsChangeTheReportedTypes) {
   EXPECT_THAT(rows[2], ElementsAre(stringCell("0"), stringCell(""), kBinaryCell));
 }
 
+TEST_F(PostgresExportTest, NumbersThatAreNoPlainNumbersBecomeStringCells) {
+  ASSERT_EQ(fetchFrom(kPgAnsi,
+                      "select 'NaN'::numeric as nan, 'Infinity'::float8 as inf, "
+                      "'-Infinity'::real as neginf, 1e-7::float8 as tiny, '-0'::float8 as negzero, "
+                      "123456789012345678901234567890.5::numeric as huge, 12.5::money as cash, "
+                      "'a0eebc99-9c0b-4ef8-bb6d-6bb9bd380a11'::uuid as id, "
+                      "interval '1 day 02:03:04' as span, time '13:45:06' as t")
+                .outcome,
+            RunOutcome::Exported);
+  // The driver reports money as SQL_FLOAT and uuid as SQL_GUID, which it hands over in upper
+  // case; interval is text to it.
+  EXPECT_THAT(typeReportColumns(),
+              ElementsAre("1,nan,2,28,0", "2,inf,6,17,0", "3,neginf,7,9,0", "4,tiny,6,17,0",
+                          "5,negzero,6,17,0", "6,huge,2,32,1", "7,cash,6,10,0", "8,id,-11,37,0",
+                          "9,span,12,32,0", "10,t,92,8,6"));
+  const auto rows = workbookRows(readFile(onlyOutput()));
+  ASSERT_EQ(rows.size(), 2u);
+  // A value of a numeric type is a Number cell only when it is a plain decimal number: a
+  // spreadsheet would read NaN, Infinity, an exponent or a currency sign otherwise.
+  EXPECT_THAT(rows[1],
+              ElementsAre(stringCell("NaN"), stringCell("Infinity"), stringCell("-Infinity"),
+                          stringCell("1e-07"), numberCell("-0"),
+                          numberCell("123456789012345678901234567890.5"), stringCell("$12.50"),
+                          stringCell("A0EEBC99-9C0B-4EF8-BB6D-6BB9BD380A11"),
+                          stringCell("1 day 02:03:04"), stringCell("13:45:06")));
+}
+
 // UTF-8 text, letters of three scripts and a character beyond the Basic Multilingual Plane,
 // reaches a CSV file byte for byte through either driver.
 class PostgresTextTest : public ServerTest, public ::testing::WithParamInterface<const char*> {};

@@ -2,6 +2,7 @@
 // diagnostic line, and logins that fail, in the dialog logic and in the unattended run.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include "tests/servers/server_test.h"
 
@@ -127,6 +128,27 @@ TEST_F(PostgresUnattendedTest, TheRightPasswordExports) {
   EXPECT_EQ(runJob(kPgLogin, passwordFor(kPgLogin)), 0) << stderrText();
   EXPECT_EQ(readFile(out_), "one,\r\n1,\r\n");
   EXPECT_EQ(stdoutText(), out_ + "\n");
+}
+
+TEST_F(PostgresUnattendedTest, APasswordWithBlanksQuotesAndBracesReachesTheServerUnchanged) {
+  // Through the settings file (scrambled), the reader and SQLConnect, byte for byte: the
+  // server accepts only the exact password, leading and trailing blanks included.
+  const std::string role = unique("tricky");
+  const std::string password = " pa ss;{w}=rd'\"x\\ ";
+  std::string quoted;
+  for (char c : password) quoted += c == '\'' ? std::string("''") : std::string(1, c);
+  run(kPgAnsi, "drop role if exists " + role);
+  run(kPgAnsi, "create role " + role + " login password '" + quoted + "'");
+  std::string job = writeJob(kPgLogin, role, password, "select current_user as who", true);
+  EXPECT_EQ(runRowpress({"-silent", "-noautoopen", "-file=" + job, "-outfile=" + out_}), 0)
+      << stderrText();
+  EXPECT_EQ(readFile(out_), "who,\r\n" + role + ",\r\n");
+
+  // The same password without its trailing blank is another password.
+  ::unlink(out_.c_str());
+  job = writeJob(kPgLogin, role, password.substr(0, password.size() - 1), "select 1", true);
+  EXPECT_EQ(runRowpress({"-silent", "-noautoopen", "-file=" + job, "-outfile=" + out_}), 2);
+  EXPECT_FALSE(fileExists(out_));
 }
 
 TEST_F(PostgresUnattendedTest, AWrongPasswordEndsWithStatus2AndWritesNothing) {

@@ -18,7 +18,6 @@ namespace rowpress::testing {
 namespace {
 
 using ::testing::ElementsAre;
-using ::testing::HasSubstr;
 using ::testing::IsEmpty;
 using ::testing::MatchesRegex;
 using ::testing::StartsWith;

@@ -66,7 +66,7 @@ class ServerTest : public OdbcTest {
   std::string writeJob(const std::string& dataSource, const std::string& user,
                        const std::string& password, const std::string& sql, bool csv = false);
   // Runs the executable with these arguments within `limit` seconds; its standard output
-  // and error are kept in stdout() and stderr().
+  // and error are kept for stdoutText() and stderrText().
   int runRowpress(const std::vector<std::string>& args, int limitSeconds = 60);
   std::string stdoutText() const { return readFile(temp_ / "stdout"); }
   std::string stderrText() const { return readFile(temp_ / "stderr"); }

@@ -1,6 +1,6 @@
 #include "db/odbc_session.h"
 
-#include <cstdio>
+#include <cstring>
 
 namespace rowpress {
 
@@ -84,7 +84,9 @@ struct SessionOpener {
     };
     if (!succeeded(SQLConnect(session.connection(), text(job.dataSource), SQL_NTS,
                               text(job.userName), SQL_NTS, text(job.password), SQL_NTS))) {
-      if (failure) failure->connectDiagnostic = GetDiagnostic(SQL_HANDLE_DBC, session.connection());
+      if (failure) {
+        failure->connectDiagnostic = GetConnectionDiagnostic(session.connection());
+      }
       return fail(messages.connect);
     }
     session.connected_ = true;
@@ -102,27 +104,41 @@ std::optional<OdbcSession> OpenSession(const JobSettings& job, const SessionMess
   return SessionOpener::open(job, messages, view, target, failure);
 }
 
-std::string GetDiagnostic(SQLSMALLINT handleType, SQLHANDLE handle) {
+std::string GetDiagnostic(SQLSMALLINT handleType, SQLHANDLE handle, std::size_t messageLimit) {
   SQLCHAR state[6] = {0};
   SQLINTEGER native = 0;
-  SQLCHAR message[100] = {0};
+  std::string message(messageLimit + 1, '\0');
   SQLSMALLINT length = 0;
-  SQLRETURN rc = SQLGetDiagRec(handleType, handle, 1, state, &native, message,
-                               sizeof message, &length);
+  SQLRETURN rc = SQLGetDiagRec(handleType, handle, 1, state, &native,
+                               reinterpret_cast<SQLCHAR*>(message.data()),
+                               static_cast<SQLSMALLINT>(message.size()), &length);
   if (!succeeded(rc)) {
     state[0] = 0;
     message[0] = 0;
     native = 0;
   }
-  message[sizeof message - 1] = 0;
-  char line[160];
-  std::snprintf(line, sizeof line, "[%s] %s (%d)\n", reinterpret_cast<char*>(state),
-                reinterpret_cast<char*>(message), static_cast<int>(native));
-  return line;
+  message.resize(std::strlen(message.c_str()));
+  // A message cut by the buffer must not end in part of a character.
+  if (static_cast<std::size_t>(length) > messageLimit) {
+    message.resize(withoutPartialCharacter(message));
+  }
+  return "[" + std::string(reinterpret_cast<char*>(state)) + "] " + message + " (" +
+         std::to_string(native) + ")\n";
+}
+
+std::string GetConnectionDiagnostic(SQLHDBC connection) {
+  std::string line = GetDiagnostic(SQL_HANDLE_DBC, connection, SQL_MAX_MESSAGE_LENGTH);
+  // Some drivers end their message with a line break of their own; the log line has one.
+  const std::size_t tail = line.rfind(" (");
+  std::size_t end = tail;
+  while (end > 0 && (line[end - 1] == '\n' || line[end - 1] == '\r')) --end;
+  return line.erase(end, tail - end);
 }
 
 std::string GetStatementDiagnostic(SQLHSTMT statement) {
-  return GetDiagnostic(SQL_HANDLE_STMT, statement);
+  // The statement's line shows the first 99 bytes of the message, as its 100-byte buffer
+  // holds them.
+  return GetDiagnostic(SQL_HANDLE_STMT, statement, 99);
 }
 
 }  // namespace rowpress

@@ -78,7 +78,8 @@ class OdbcSession {
 
 // What a failed OpenSession leaves behind: the step's line (already added to the target
 // list) and, when the connect itself failed, the connection's diagnostic line so that an
-// unattended run can log why.
+// unattended run can log why. That line keeps the driver's whole message: drivers put a long
+// prefix before the reason, which a cut at 99 bytes would lose.
 struct SessionFailure {
   std::string connectDiagnostic;
 };
@@ -92,9 +93,12 @@ std::optional<OdbcSession> OpenSession(const JobSettings& job, const SessionMess
 
 void CloseSession(OdbcSession& session);
 
-// "[STATE] MESSAGE (NATIVE)\n" from the first diagnostic record of a handle; the message is
-// cut to its first 99 bytes. Without a record: "[]  (0)\n".
+// "[STATE] MESSAGE (NATIVE)\n" from the first diagnostic record of a statement; the message
+// is cut to its first 99 bytes. Without a record: "[]  (0)\n".
 std::string GetStatementDiagnostic(SQLHSTMT statement);
-std::string GetDiagnostic(SQLSMALLINT handleType, SQLHANDLE handle);
+// The line of a connection that could not connect, with the driver's whole message.
+std::string GetConnectionDiagnostic(SQLHDBC connection);
+// The same line for any handle, with the message cut to `messageLimit` bytes.
+std::string GetDiagnostic(SQLSMALLINT handleType, SQLHANDLE handle, std::size_t messageLimit);
 
 }  // namespace rowpress

@@ -148,8 +148,20 @@ TEST_F(LibreOfficeWorkbookTest, TypedCellsEscapedTextUnicodeNullsAndLongValues) 
   const std::string longWorkbook =
       exportWorkbook("select v as \"long values\" from long order by rowid", RunOutcome::Exported);
 
-  std::vector<SheetDump> dumps = openInLibreOffice({defaultWorkbook, workbook2007, longWorkbook});
-  ASSERT_EQ(dumps.size(), 3u);
+  // Fixed width: String cells padded with spaces or cut to the declared size (bytes, never
+  // inside a character), Number cells as they are; header names escaped like values.
+  execute("create table fixed (code varchar(8), qty integer)");
+  execute("insert into fixed values ('ab', 7)");
+  execute("insert into fixed values ('Zürich€x', NULL)");
+  execute("insert into fixed values (NULL, -3)");
+  view_.setChecked(ControlId::ForceFullLength, true);
+  const std::string fixedWorkbook = exportWorkbook(
+      "select code as \"Größe <&> 'x'\", qty from fixed order by rowid", RunOutcome::Exported);
+  view_.setChecked(ControlId::ForceFullLength, false);
+
+  std::vector<SheetDump> dumps =
+      openInLibreOffice({defaultWorkbook, workbook2007, longWorkbook, fixedWorkbook});
+  ASSERT_EQ(dumps.size(), 4u);
   {
     SCOPED_TRACE("default workbook " + defaultWorkbook);
     expectSheet(onlySheet(dumps[0]), sample);
@@ -162,6 +174,15 @@ TEST_F(LibreOfficeWorkbookTest, TypedCellsEscapedTextUnicodeNullsAndLongValues) 
     SCOPED_TRACE("long values " + longWorkbook);
     expectSheet(onlySheet(dumps[2]),
                 {{text("long values")}, {text(ascii)}, {text(accented)}, {text("<Too Large>")}});
+  }
+  {
+    SCOPED_TRACE("fixed width " + fixedWorkbook);
+    // The NULL in the integer column is no number: a String cell, padded to the column's
+    // size, which the SQLite driver declares as 10 for integer.
+    expectSheet(onlySheet(dumps[3]), {{text("Größe <&> 'x'"), text("qty")},
+                                      {text("ab      "), number("7")},
+                                      {text("Zürich "), text(std::string(10, ' '))},
+                                      {text("        "), number("-3")}});
   }
 }
 

@@ -46,9 +46,22 @@ bool onPath(const std::string& program) {
   }
 }
 
+// The part of the temporary name before the process id: "." and the target's name, cut (on a
+// character boundary) so that the whole temporary name fits in a file name of 255 bytes even
+// when the target's name alone takes up nearly all of them. The room kept for the process id
+// does not depend on the id, so every run for a target finds the leftovers of the others.
+std::string temporaryPrefixFor(const std::string& path) {
+  constexpr std::size_t kNameMax = 255;
+  constexpr std::size_t kPidRoom = 20;  // the digits of any process id
+  const std::string base = baseNameOf(path);
+  const std::size_t room = kNameMax - 1 - (sizeof kTemporaryMarker - 1) - kPidRoom -
+                           (sizeof kTemporarySuffix - 1);
+  return "." + base.substr(0, cutOnCharacterBoundary(base, room)) + kTemporaryMarker;
+}
+
 // Removes temporary files that runs of processes no longer alive left beside `path`.
 void removeLeftovers(const std::string& path) {
-  const std::string prefix = "." + baseNameOf(path) + kTemporaryMarker;
+  const std::string prefix = temporaryPrefixFor(path);
   DIR* dir = ::opendir(directoryOf(path).c_str());
   if (!dir) return;
   while (dirent* entry = ::readdir(dir)) {
@@ -144,8 +157,7 @@ OutputPath prepareOutputPath(const JobSettings& job, OutputType type) {
 
 std::string temporaryNameFor(const std::string& path, long pid) {
   std::string dir = directoryOf(path);
-  std::string name = "." + baseNameOf(path) + kTemporaryMarker + std::to_string(pid) +
-                     kTemporarySuffix;
+  std::string name = temporaryPrefixFor(path) + std::to_string(pid) + kTemporarySuffix;
   return path.find('/') == std::string::npos ? name : (dir == "/" ? "/" : dir + "/") + name;
 }
 

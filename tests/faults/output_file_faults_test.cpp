@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "export/output_naming.h"
 #include "tests/faults/rowpress_process.h"
 #include "tests/odbc_fixture.h"
 #include "tests/spreadsheet/sheet_reader.h"
@@ -194,6 +195,31 @@ TEST_F(OutputFileFaultTest, ATargetThatIsADirectoryIsNotReplaced) {
   EXPECT_THAT(listDirectory(target), ElementsAre("inside"));
   EXPECT_THAT(listDirectory(temp_.path()),
               ::testing::Not(::testing::Contains(HasSubstr(".rowpress-"))));
+}
+
+// A name as long as a file name can be (255 bytes) is written like any other, although its
+// temporary name beside it would be longer than that; a leftover under such a name is found.
+TEST_F(OutputFileFaultTest, ATargetNameOfTheLongestFileNameIsWritten) {
+  const std::string dir = temp_ / "long";
+  std::filesystem::create_directories(dir);
+  std::string name;
+  while (name.size() < 253) name += "é";
+  name += "x";  // 255 bytes
+  ASSERT_EQ(name.size(), 255u);
+  const std::string dead = temporaryNameFor(dir + "/" + name, 99999999);
+  EXPECT_LE(dead.size() - dir.size() - 1, 255u);
+  writeFile(dead, "left by a run that died");
+  ASSERT_TRUE(fileExists(dead));
+
+  // The path limit is 255 bytes, so the name is given relative to the directory.
+  ChildResult result = testing::runScript(
+      temp_.path(), "cd " + shellQuote(dir) + " && exec \"$ROWPRESS\" -silent -noautoopen " +
+                        shellQuote(job("select n from seq where n < 3", {"CSV=\"1\";"})) + " " +
+                        shellQuote("-outfile=" + name));
+  EXPECT_EQ(result.exitStatus, 0) << result.err;
+  EXPECT_EQ(result.out, name + "\n");
+  EXPECT_EQ(readFile(dir + "/" + name), "n,\r\n1,\r\n2,\r\n");
+  EXPECT_THAT(listDirectory(dir), ElementsAre(name));
 }
 
 }  // namespace

@@ -59,6 +59,11 @@ int runUnattended(CrowpressDlg& dialog, std::ostream& out, std::ostream& err) {
     }
     if (!result.connectDiagnostic.empty()) err << "rowpress: " << result.connectDiagnostic;
   }
+  if (result.outcome == RunOutcome::OutputFile) {
+    // The message names the file; the status list's last line also says why.
+    const int last = view.lineCount(ControlId::StatusList) - 1;
+    if (last > 0) err << "rowpress: " << view.lineText(ControlId::StatusList, last) << '\n';
+  }
   const ExportSummary& summary = dialog.lastExport();
   if (result.outcome == RunOutcome::Exported || result.outcome == RunOutcome::Limit) {
     out << summary.path << '\n';

@@ -153,6 +153,7 @@ TEST_F(UnattendedTest, ExitStatusTellsTheOutcome) {
                         (temp_ / "no-such-dir/x.xls")),
             4);
   EXPECT_THAT(readFile(temp_ / "stderr"), HasSubstr("Unable to Open Output File: unable to create"));
+  EXPECT_THAT(readFile(temp_ / "stderr"), HasSubstr("x.xls (No such file or directory)"));
 
   writeJob("with recursive c(x) as (select 1 union all select x + 1 from c where x < 70000) "
            "select x from c");

@@ -147,9 +147,9 @@ class Postgres:
                  case when i % 10 = 0 then null
                       else 'A longer note about row ' || i || ': with commas, "quotes" and ümlauts'
                  end as note,
-                 date '2000-01-01' + (i % 9000) as day,
+                 date '2000-01-01' + (i % 9000)::int as day,
                  case when i % 7 = 0 then null else i % 2 end as flag
-          from generate_series(1, {rows}) i""", stdout=subprocess.DEVNULL)
+          from generate_series(1::bigint, {rows}) i""", stdout=subprocess.DEVNULL)
 
     def dsn(self):
         return (f"[bench-pg]\nDriver=PostgreSQL Unicode\nServername=127.0.0.1\nPort={self.port}\n"
@@ -194,6 +194,7 @@ def main():
     small = rowpress_commands("bench-sqlite", "small", QUERY + " limit 10000")
     print("SQLite: memory at 10,000 rows", flush=True)
     small_results = measure(small, env, 1)
+    write_results(args, sqlite_results, small_results, None, None)
 
     pg_results = pg_small = None
     if pg:
@@ -216,8 +217,7 @@ def main():
                                env, 1)
         finally:
             pg.stop()
-
-    write_results(args, sqlite_results, small_results, pg_results, pg_small)
+        write_results(args, sqlite_results, small_results, pg_results, pg_small)
 
 
 def memory_table(big, small):

@@ -104,9 +104,11 @@ RunOutcome ExportRun::run(SQLHSTMT statement, std::string& sql) {
   outputPath_ = output.path;
   OutputTarget target;
   if (output.path.empty() || !target.open(output.path)) {
+    // Without a path (no unique name could be made) the default directory is what failed.
+    const std::string shown = output.path.empty() ? directory : output.path;
     std::string reason = output.path.empty() ? output.error : target.error();
-    AddStatusLine(view_, "unable to create: " + output.path + " (" + reason + ")");
-    view_.messageBox("unable to create: " + output.path + " ", "Unable to Open Output File");
+    AddStatusLine(view_, "unable to create: " + shown + " (" + reason + ")");
+    view_.messageBox("unable to create: " + shown + " ", "Unable to Open Output File");
     return RunOutcome::OutputFile;
   }
   std::unique_ptr<OutputWriter> writer = makeWriter(type);

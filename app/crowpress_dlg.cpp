@@ -63,8 +63,11 @@ void CrowpressDlg::handle(ControlId id, Notification what) {
 }
 
 FetchResult CrowpressDlg::OnFetch() {
-  return runFetch(job_, view_, [this](SQLHSTMT statement, std::string& sql) {
-    return RunExport(statement, sql);
+  return runFetch(job_, view_, [this](const OdbcSession& session, std::string& sql) {
+    connection_ = session.connection();
+    RunOutcome outcome = RunExport(session.statement(), sql);
+    connection_ = SQL_NULL_HDBC;
+    return outcome;
   });
 }
 
@@ -72,7 +75,7 @@ RunOutcome CrowpressDlg::RunExport(SQLHSTMT statement, std::string& sql) {
   // The two compatibility switches live in their boxes while a window is there.
   job_.excel2007 = view_.isChecked(ControlId::Excel2007);
   job_.forceFullLength = view_.isChecked(ControlId::ForceFullLength);
-  ExportRun run(job_, view_);
+  ExportRun run(job_, view_, connection_);
   RunOutcome outcome = run.run(statement, sql);
   lastExport_ = ExportSummary{run.outputPath(), run.dataRows()};
   return outcome;

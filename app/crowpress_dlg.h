@@ -73,6 +73,7 @@ class CrowpressDlg {
   JobSettings& job_;
   View& view_;
   ExportSummary lastExport_;
+  SQLHDBC connection_ = SQL_NULL_HDBC;  // the connection of the running fetch
 };
 
 }  // namespace rowpress

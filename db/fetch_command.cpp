@@ -26,7 +26,7 @@ FetchResult runFetch(JobSettings& job, View& view, const ExportStep& exportStep)
     result.connectDiagnostic = std::move(failure.connectDiagnostic);
     return result;
   }
-  result.outcome = exportStep(session->statement(), working);
+  result.outcome = exportStep(*session, working);
   CloseSession(*session);
   return result;
 }

@@ -16,8 +16,8 @@ struct FetchResult {
   std::string connectDiagnostic;
 };
 
-// The export run, given the open statement and the working copy of the SQL text.
-using ExportStep = std::function<RunOutcome(SQLHSTMT statement, std::string& sql)>;
+// The export run, given the open session and the working copy of the SQL text.
+using ExportStep = std::function<RunOutcome(const OdbcSession& session, std::string& sql)>;
 
 // Clears the status list, shows the SQL box's text as its first line, takes it as the job's
 // SQL, opens a session with the job's latched data source and credentials, runs the export

@@ -20,6 +20,8 @@ constexpr char kBinaryValue[] = "<BINARY>";
 constexpr long long kProgressEvery = 1024;
 // The buffer of the first SQLGetData call of each value.
 constexpr std::size_t kFirstPiece = 512;
+// Columns declared at most this many characters wide are bound.
+constexpr std::int32_t kBindLimit = 1024;
 
 bool isBinaryType(SQLSMALLINT type) {
   return type == SQL_BINARY || type == SQL_VARBINARY || type == SQL_LONGVARBINARY;
@@ -94,6 +96,61 @@ bool ExportRun::fetchValue(SQLHSTMT statement, int k, std::string_view& value) {
   return true;
 }
 
+bool ExportRun::bindShortColumns(SQLHSTMT statement) {
+  bindings_.assign(columns_.size(), Binding{});
+  if (connection_ == SQL_NULL_HDBC) return false;
+  SQLUINTEGER extensions = 0;
+  if (!succeeded(SQLGetInfo(connection_, SQL_GETDATA_EXTENSIONS, &extensions, sizeof extensions,
+                            nullptr))) {
+    return false;
+  }
+  const SQLUINTEGER needed = SQL_GD_ANY_COLUMN | SQL_GD_ANY_ORDER | SQL_GD_BOUND;
+  if ((extensions & needed) != needed) return false;
+  // A column of a small declared size gets room for that many characters of up to four
+  // bytes; long, unsized and binary columns are read with SQLGetData.
+  std::size_t total = 0;
+  for (std::size_t i = 0; i < columns_.size(); ++i) {
+    const ColumnInfo& column = columns_[i];
+    if (isBinaryType(column.sqlType) || column.declaredSize <= 0 ||
+        column.declaredSize > kBindLimit) {
+      continue;
+    }
+    bindings_[i] = Binding{total, std::max<std::size_t>(
+                                      4 * static_cast<std::size_t>(column.declaredSize) + 1, 64)};
+    total += bindings_[i].size;
+  }
+  if (total == 0) return false;
+  bound_.assign(total, 0);
+  indicators_.assign(columns_.size(), 0);
+  for (std::size_t i = 0; i < columns_.size(); ++i) {
+    if (bindings_[i].size == 0) continue;
+    if (!succeeded(SQLBindCol(statement, static_cast<SQLUSMALLINT>(i + 1), SQL_C_CHAR,
+                              bound_.data() + bindings_[i].offset,
+                              static_cast<SQLLEN>(bindings_[i].size), &indicators_[i]))) {
+      SQLFreeStmt(statement, SQL_UNBIND);
+      bindings_.assign(columns_.size(), Binding{});
+      return false;
+    }
+  }
+  return true;
+}
+
+bool ExportRun::columnValue(SQLHSTMT statement, int k, std::string_view& value) {
+  const Binding& binding = bindings_[static_cast<std::size_t>(k - 1)];
+  if (binding.size == 0) return fetchValue(statement, k, value);
+  const SQLLEN indicator = indicators_[static_cast<std::size_t>(k - 1)];
+  if (indicator == SQL_NULL_DATA) {
+    value = std::string_view();
+    return true;
+  }
+  if (indicator >= 0 && static_cast<std::size_t>(indicator) < binding.size) {
+    value = std::string_view(bound_.data() + binding.offset, static_cast<std::size_t>(indicator));
+    return true;
+  }
+  // Longer than its declared size promised (SQLite does not enforce sizes): read it again.
+  return fetchValue(statement, k, value);
+}
+
 RunOutcome ExportRun::run(SQLHSTMT statement, std::string& sql) {
   BusyCursor busy(view_);
   const OutputType type = outputTypeOf(job_);
@@ -163,6 +220,14 @@ RunOutcome ExportRun::run(SQLHSTMT statement, std::string& sql) {
   long long& dataRows = dataRows_;
   dataRows = 0;
   value_.resize(kValueLimit + 1);
+  // The buffers are bound only for this run: unbind them on every way out.
+  struct Unbind {
+    SQLHSTMT statement;
+    bool bound;
+    ~Unbind() {
+      if (bound) SQLFreeStmt(statement, SQL_UNBIND);
+    }
+  } unbind{statement, columnCount > 0 && bindShortColumns(statement)};
   const bool forceFullLength = job_.forceFullLength;
   bool stopped = false;
   while (columnCount > 0) {
@@ -182,7 +247,7 @@ RunOutcome ExportRun::run(SQLHSTMT statement, std::string& sql) {
       std::string_view value;
       if (isBinaryType(column.sqlType)) {
         value = kBinaryValue;
-      } else if (!fetchValue(statement, k, value)) {
+      } else if (!columnValue(statement, k, value)) {
         return statementFailed(statement, "SQL statement failed.");
       }
       if (showRow) appendToStatusLine(value);

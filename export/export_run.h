@@ -29,7 +29,11 @@ void prepareSqlText(std::string& sql);
 
 class ExportRun {
  public:
-  ExportRun(const JobSettings& job, View& view) : job_(job), view_(view) {}
+  // With the statement's connection, short columns are bound when the driver allows reading
+  // the others (and re-reading a cut one) with SQLGetData: one call per row instead of one
+  // per cell.
+  ExportRun(const JobSettings& job, View& view, SQLHDBC connection = SQL_NULL_HDBC)
+      : job_(job), view_(view), connection_(connection) {}
 
   // One run on an open statement with the working copy of the SQL text, which it rewrites.
   RunOutcome run(SQLHSTMT statement, std::string& sql);
@@ -43,9 +47,23 @@ class ExportRun {
   void appendToStatusLine(std::string_view value);
   // Reads column k of the current row into value_; false when the driver failed.
   bool fetchValue(SQLHSTMT statement, int k, std::string_view& value);
+  // Binds the columns that are worth binding; returns whether any was bound.
+  bool bindShortColumns(SQLHSTMT statement);
+  // Column k's value of the current row from its bound buffer, or through fetchValue when it
+  // is not bound or came back cut.
+  bool columnValue(SQLHSTMT statement, int k, std::string_view& value);
+
+  struct Binding {
+    std::size_t offset = 0;
+    std::size_t size = 0;  // 0: not bound
+  };
 
   const JobSettings& job_;
   View& view_;
+  SQLHDBC connection_;
+  std::vector<Binding> bindings_;
+  std::vector<char> bound_;
+  std::vector<SQLLEN> indicators_;
   std::vector<ColumnInfo> columns_;
   std::vector<char> value_;
   std::string statusLine_;

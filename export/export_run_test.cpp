@@ -283,6 +283,21 @@ TEST_F(ExportRunTest, DriverSizesOfZeroAndTwoToThe31AreSafeInFixedWidth) {
               HasSubstr("\r\n2,b,-1,2147483647,0,LONG VARCHAR"));
 }
 
+TEST_F(ExportRunTest, ValuesLongerThanTheirDeclaredSizeArriveWhole) {
+  // Short columns are bound with room for their declared size; SQLite does not enforce it,
+  // so a longer value comes back cut and is read again.
+  execute("create table s (n integer, c varchar(3), d integer)");
+  execute("insert into s values (1, 'abc', 1)");
+  execute("insert into s values (2, '" + std::string(5000, 'x') + "', 22)");
+  execute("insert into s values (3, 'ééééééééééééééééé', 333)");
+  execute("insert into s values (4, NULL, NULL)");
+  view_.click(ControlId::OutputCsv);
+  job_.outFileName = temp_ / "s.csv";
+  ASSERT_EQ(fetch("select c, d from s order by n").outcome, RunOutcome::Exported);
+  EXPECT_EQ(readFile(job_.outFileName), "c,d,\r\nabc,1,\r\n" + std::string(5000, 'x') +
+                                            ",22,\r\nééééééééééééééééé,333,\r\n,,\r\n");
+}
+
 TEST_F(ExportRunTest, MissingDataSourceReportsDidNotConnect) {
   job_.dataSource = "nosuchsource";
   FetchResult result = fetch("select 1");

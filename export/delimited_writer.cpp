@@ -6,9 +6,13 @@
 namespace rowpress {
 
 DelimitedWriter::DelimitedWriter(OutputType type)
-    : separator_(type == OutputType::Tsv ? '\t' : ',') {}
+    : DelimitedWriter(type == OutputType::Tsv ? '\t' : ',') {}
 
-DelimitedWriter::DelimitedWriter(char separator) : separator_(separator) {}
+DelimitedWriter::DelimitedWriter(char separator) : separator_(separator) {
+  valueSpecial_[static_cast<unsigned char>(separator)] = true;
+  valueSpecial_['\r'] = true;
+  valueSpecial_['\n'] = true;
+}
 
 void DelimitedWriter::begin(OutputFile& out) { out_ = &out; }
 
@@ -47,23 +51,29 @@ void DelimitedWriter::endRow() {
 void DelimitedWriter::finish(int, long long) {}
 
 void DelimitedWriter::writeReplaced(std::string_view text, bool lineBreaks) {
-  const char sep = separator_;
+  if (!lineBreaks) {
+    // A header name: only the separator is replaced, and a line break in it stays one.
+    std::size_t runStart = 0;
+    for (std::size_t i = text.find(separator_); i != std::string_view::npos;
+         i = text.find(separator_, runStart)) {
+      out_->write(text.substr(runStart, i - runStart));
+      out_->put(';');
+      runStart = i + 1;
+    }
+    out_->write(text.substr(runStart));
+    return;
+  }
+  // A value: the runs between replaced characters hold no line feed, so they go to the file
+  // without another scan.
   std::size_t runStart = 0;
   for (std::size_t i = 0; i < text.size(); ++i) {
-    const char c = text[i];
-    char replacement;
-    if (c == sep) {
-      replacement = ';';
-    } else if (lineBreaks && (c == '\r' || c == '\n')) {
-      replacement = '|';
-    } else {
-      continue;
-    }
-    if (i > runStart) out_->write(text.substr(runStart, i - runStart));
-    out_->put(replacement);
+    const auto c = static_cast<unsigned char>(text[i]);
+    if (!valueSpecial_[c]) continue;
+    out_->writeWithoutLineFeed(text.substr(runStart, i - runStart));
+    out_->put(c == static_cast<unsigned char>(separator_) ? ';' : '|');
     runStart = i + 1;
   }
-  if (text.size() > runStart) out_->write(text.substr(runStart));
+  out_->writeWithoutLineFeed(text.substr(runStart));
 }
 
 }  // namespace rowpress

@@ -34,6 +34,8 @@ class DelimitedWriter final : public OutputWriter {
 
   OutputFile* out_ = nullptr;
   char separator_;
+  // The bytes that a value cannot hold as they are: the separator, CR and LF.
+  bool valueSpecial_[256] = {};
 };
 
 }  // namespace rowpress

@@ -29,6 +29,8 @@ class OutputFile {
 
   // Appends text; each line feed in it is written as CR LF and ends a line.
   void write(std::string_view text);
+  // Appends text that the caller knows holds no line feed, without looking for one.
+  void writeWithoutLineFeed(std::string_view text) { buffer_.append(text); }
   void put(char c);
   // Appends CR LF.
   void endLine();

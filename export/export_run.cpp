@@ -20,7 +20,7 @@ constexpr char kBinaryValue[] = "<BINARY>";
 constexpr long long kProgressEvery = 1024;
 // The buffer of the first SQLGetData call of each value.
 constexpr std::size_t kFirstPiece = 512;
-// Columns declared at most this many characters wide are bound.
+// Columns declared at most this many characters wide are bound with room for all of them.
 constexpr std::int32_t kBindLimit = 1024;
 
 bool isBinaryType(SQLSMALLINT type) {
@@ -107,16 +107,16 @@ bool ExportRun::bindShortColumns(SQLHSTMT statement) {
   const SQLUINTEGER needed = SQL_GD_ANY_COLUMN | SQL_GD_ANY_ORDER | SQL_GD_BOUND;
   if ((extensions & needed) != needed) return false;
   // A column of a small declared size gets room for that many characters of up to four
-  // bytes; long, unsized and binary columns are read with SQLGetData.
+  // bytes; a long or unsized one gets the first piece's room, and its longer values are read
+  // again with SQLGetData. Binary columns are never fetched.
   std::size_t total = 0;
   for (std::size_t i = 0; i < columns_.size(); ++i) {
     const ColumnInfo& column = columns_[i];
-    if (isBinaryType(column.sqlType) || column.declaredSize <= 0 ||
-        column.declaredSize > kBindLimit) {
-      continue;
-    }
-    bindings_[i] = Binding{total, std::max<std::size_t>(
-                                      4 * static_cast<std::size_t>(column.declaredSize) + 1, 64)};
+    if (isBinaryType(column.sqlType)) continue;
+    const bool sized = column.declaredSize > 0 && column.declaredSize <= kBindLimit;
+    const std::size_t room =
+        sized ? 4 * static_cast<std::size_t>(column.declaredSize) + 1 : kFirstPiece;
+    bindings_[i] = Binding{total, std::max<std::size_t>(room, 64)};
     total += bindings_[i].size;
   }
   if (total == 0) return false;
@@ -147,7 +147,8 @@ bool ExportRun::columnValue(SQLHSTMT statement, int k, std::string_view& value) 
     value = std::string_view(bound_.data() + binding.offset, static_cast<std::size_t>(indicator));
     return true;
   }
-  // Longer than its declared size promised (SQLite does not enforce sizes): read it again.
+  // Longer than its buffer (a long column, or SQLite, which does not enforce declared sizes):
+  // read it again.
   return fetchValue(statement, k, value);
 }
 

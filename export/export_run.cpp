@@ -2,8 +2,6 @@
 
 #include <sqlext.h>
 
-#include <cstring>
-
 #include "app/status_list.h"
 #include "db/odbc_session.h"
 #include "export/column_type_report.h"
@@ -96,7 +94,7 @@ bool ExportRun::fetchValue(SQLHSTMT statement, int k, std::string_view& value) {
   return true;
 }
 
-bool ExportRun::bindShortColumns(SQLHSTMT statement) {
+bool ExportRun::bindColumns(SQLHSTMT statement) {
   bindings_.assign(columns_.size(), Binding{});
   if (connection_ == SQL_NULL_HDBC) return false;
   SQLUINTEGER extensions = 0;
@@ -228,7 +226,7 @@ RunOutcome ExportRun::run(SQLHSTMT statement, std::string& sql) {
     ~Unbind() {
       if (bound) SQLFreeStmt(statement, SQL_UNBIND);
     }
-  } unbind{statement, columnCount > 0 && bindShortColumns(statement)};
+  } unbind{statement, columnCount > 0 && bindColumns(statement)};
   const bool forceFullLength = job_.forceFullLength;
   bool stopped = false;
   while (columnCount > 0) {

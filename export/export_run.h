@@ -29,9 +29,8 @@ void prepareSqlText(std::string& sql);
 
 class ExportRun {
  public:
-  // With the statement's connection, short columns are bound when the driver allows reading
-  // the others (and re-reading a cut one) with SQLGetData: one call per row instead of one
-  // per cell.
+  // With the statement's connection, the columns are bound when the driver allows reading a
+  // cut value again with SQLGetData: one call per row instead of one per cell.
   ExportRun(const JobSettings& job, View& view, SQLHDBC connection = SQL_NULL_HDBC)
       : job_(job), view_(view), connection_(connection) {}
 
@@ -47,8 +46,8 @@ class ExportRun {
   void appendToStatusLine(std::string_view value);
   // Reads column k of the current row into value_; false when the driver failed.
   bool fetchValue(SQLHSTMT statement, int k, std::string_view& value);
-  // Binds the columns that are worth binding; returns whether any was bound.
-  bool bindShortColumns(SQLHSTMT statement);
+  // Binds every column that is fetched; returns whether any was bound.
+  bool bindColumns(SQLHSTMT statement);
   // Column k's value of the current row from its bound buffer, or through fetchValue when it
   // is not bound or came back cut.
   bool columnValue(SQLHSTMT statement, int k, std::string_view& value);

@@ -21,10 +21,6 @@ constexpr std::size_t kFirstPiece = 512;
 // Columns declared at most this many characters wide are bound with room for all of them.
 constexpr std::int32_t kBindLimit = 1024;
 
-bool isBinaryType(SQLSMALLINT type) {
-  return type == SQL_BINARY || type == SQL_VARBINARY || type == SQL_LONGVARBINARY;
-}
-
 }  // namespace
 
 std::unique_ptr<OutputWriter> makeWriter(OutputType type) {

@@ -18,6 +18,10 @@ struct ColumnInfo {
   std::int16_t decimalDigits = 0;
 };
 
+// Binary columns (SQL_BINARY, SQL_VARBINARY, SQL_LONGVARBINARY) are never fetched; their
+// value is "<BINARY>".
+inline bool isBinaryType(int sqlType) { return sqlType == -2 || sqlType == -3 || sqlType == -4; }
+
 // The export run calls these in this order: begin; beginHeaderRow; headerCell per column;
 // endHeaderRow; then per row beginRow, cell per column, endRow; finish once.
 class OutputWriter {

@@ -111,10 +111,6 @@ bool SpreadsheetMlWriter::isNumericType(int sqlType) {
   }
 }
 
-bool SpreadsheetMlWriter::isBinaryType(int sqlType) {
-  return sqlType == -2 || sqlType == -3 || sqlType == -4;  // BINARY, VARBINARY, LONGVARBINARY
-}
-
 void SpreadsheetMlWriter::begin(OutputFile& out) {
   out_ = &out;
   out_->write(kBegin);

@@ -37,7 +37,6 @@ class SpreadsheetMlWriter final : public OutputWriter {
 
   // A Number cell is written only for these SQL types (and numeric text).
   static bool isNumericType(int sqlType);
-  static bool isBinaryType(int sqlType);
 
  private:
   void writeStringContent(std::string_view value, const ColumnInfo& column, bool forceFullLength);

@@ -1,56 +1,26 @@
 #include "export/delimited_writer.h"
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
 #include "export/output_file.h"
+#include "export/writer_test_support.h"
 
 namespace rowpress {
 namespace {
 
-ColumnInfo column(std::string name, std::int32_t declaredSize = 10, std::int16_t sqlType = 12) {
-  ColumnInfo c;
-  c.name = std::move(name);
-  c.sqlType = sqlType;
-  c.declaredSize = declaredSize;
-  return c;
-}
+using testing::column;
 
 class DelimitedWriterTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    std::string pattern = (std::filesystem::temp_directory_path() / "rowpress-dlm-XXXXXX");
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
-  }
-  void TearDown() override { std::filesystem::remove_all(dir_); }
-
   // Writes a whole result (header row and rows, in the export run's order) and returns the
   // file's bytes.
   std::string run(DelimitedWriter& writer, const std::vector<ColumnInfo>& columns,
                   const std::vector<std::vector<std::string>>& rows, bool forceFullLength) {
     const std::string path = dir_ / ("out" + std::to_string(++files_) + ".csv");
-    OutputFile out = OutputFile::create(path, true);
-    EXPECT_TRUE(out.isOpen());
-    writer.begin(out);
-    writer.beginHeaderRow();
-    for (const ColumnInfo& c : columns) writer.headerCell(c);
-    writer.endHeaderRow();
-    for (const auto& row : rows) {
-      writer.beginRow();
-      for (std::size_t k = 0; k < row.size(); ++k) writer.cell(row[k], columns[k], forceFullLength);
-      writer.endRow();
-    }
-    writer.finish(static_cast<int>(columns.size()), static_cast<long long>(rows.size()) + 1);
-    EXPECT_TRUE(out.close());
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    return testing::writeResult(writer, path, columns, rows, forceFullLength);
   }
 
   std::string csv(const std::vector<ColumnInfo>& columns,
@@ -64,7 +34,7 @@ class DelimitedWriterTest : public ::testing::Test {
     return run(w, columns, rows, force);
   }
 
-  std::filesystem::path dir_;
+  testing::TempDir dir_;
   int files_ = 0;
 };
 

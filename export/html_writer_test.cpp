@@ -1,55 +1,25 @@
 #include "export/html_writer.h"
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
 #include "export/output_file.h"
+#include "export/writer_test_support.h"
 
 namespace rowpress {
 namespace {
 
-ColumnInfo column(std::string name, std::int32_t declaredSize = 10, std::int16_t sqlType = 12) {
-  ColumnInfo c;
-  c.name = std::move(name);
-  c.sqlType = sqlType;
-  c.declaredSize = declaredSize;
-  return c;
-}
+using testing::column;
 
 class HtmlWriterTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    std::string pattern = (std::filesystem::temp_directory_path() / "rowpress-html-XXXXXX");
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
-  }
-  void TearDown() override { std::filesystem::remove_all(dir_); }
-
   std::string run(const std::vector<ColumnInfo>& columns,
                   const std::vector<std::vector<std::string>>& rows, bool forceFullLength) {
     const std::string path = dir_ / ("out" + std::to_string(++files_) + ".html");
-    OutputFile out = OutputFile::create(path, true);
-    EXPECT_TRUE(out.isOpen());
     HtmlWriter writer;
-    writer.begin(out);
-    writer.beginHeaderRow();
-    for (const ColumnInfo& c : columns) writer.headerCell(c);
-    writer.endHeaderRow();
-    for (const auto& row : rows) {
-      writer.beginRow();
-      for (std::size_t k = 0; k < row.size(); ++k) writer.cell(row[k], columns[k], forceFullLength);
-      writer.endRow();
-    }
-    writer.finish(static_cast<int>(columns.size()), static_cast<long long>(rows.size()) + 1);
-    EXPECT_TRUE(out.close());
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    return testing::writeResult(writer, path, columns, rows, forceFullLength);
   }
 
   // The file of a one-column, one-row result; returns the data cell line(s).
@@ -63,7 +33,7 @@ class HtmlWriterTest : public ::testing::Test {
     return file.substr(before.size(), file.size() - before.size() - after.size());
   }
 
-  std::filesystem::path dir_;
+  testing::TempDir dir_;
   int files_ = 0;
 };
 

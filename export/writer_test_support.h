@@ -1,0 +1,46 @@
+// Shared by the writers' tests: a column description, and a whole result written through a
+// writer in the export run's order of calls, returned as the file's bytes.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "export/output_file.h"
+#include "export/output_writer.h"
+#include "tests/odbc_fixture.h"
+
+namespace rowpress::testing {
+
+inline ColumnInfo column(std::string name, std::int32_t declaredSize = 10,
+                         std::int16_t sqlType = 12) {
+  ColumnInfo c;
+  c.name = std::move(name);
+  c.sqlType = sqlType;
+  c.declaredSize = declaredSize;
+  return c;
+}
+
+// Writes the header row and `rows` to a new file at `path` and returns its bytes.
+inline std::string writeResult(OutputWriter& writer, const std::string& path,
+                               const std::vector<ColumnInfo>& columns,
+                               const std::vector<std::vector<std::string>>& rows,
+                               bool forceFullLength) {
+  OutputFile out = OutputFile::create(path, true);
+  EXPECT_TRUE(out.isOpen());
+  writer.begin(out);
+  writer.beginHeaderRow();
+  for (const ColumnInfo& c : columns) writer.headerCell(c);
+  writer.endHeaderRow();
+  for (const auto& row : rows) {
+    writer.beginRow();
+    for (std::size_t k = 0; k < row.size(); ++k) writer.cell(row[k], columns[k], forceFullLength);
+    writer.endRow();
+  }
+  writer.finish(static_cast<int>(columns.size()), static_cast<long long>(rows.size()) + 1);
+  EXPECT_TRUE(out.close());
+  return readFile(path);
+}
+
+}  // namespace rowpress::testing

@@ -45,6 +45,7 @@ enum class RunOutcome {
   StatementFailed = 3,  // execute, column count or a fetch failed
   OutputFile = 4,       // the output file could not be created or written
   Limit = 5,            // stopped at a workbook limit; the partial workbook is kept
+  Stopped = 128,        // stopped by a request (a signal: the status is 128 + its number)
 };
 
 // A field of the job that is longer than its limit, with the message that names it and the

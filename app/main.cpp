@@ -9,11 +9,14 @@
 #include "app/crowpress_dlg.h"
 #include "app/memory_view.h"
 #include "app/qt/main_window.h"
+#include "app/signal_stop.h"
 #include "app/startup.h"
 #include "export/output_naming.h"
 
 int main(int argc, char** argv) {
   using namespace rowpress;
+  // Before any other thread exists, so that every thread has the stop signals blocked.
+  startSignalStop();
   std::vector<std::string> args(argv, argv + argc);
   CommandLine line = parseCommandLine(args);
   if (line.help) {

@@ -1,5 +1,6 @@
 #include "app/startup.h"
 
+#include "export/stop_request.h"
 #include "settings/settings_file.h"
 
 namespace rowpress {
@@ -72,6 +73,7 @@ int runUnattended(CrowpressDlg& dialog, std::ostream& out, std::ostream& err) {
   }
   out.flush();
   err.flush();
+  if (result.outcome == RunOutcome::Stopped) return 128 + StopRequest::instance().signal();
   return static_cast<int>(result.outcome);
 }
 

@@ -9,6 +9,7 @@
 #include "export/html_writer.h"
 #include "export/output_naming.h"
 #include "export/spreadsheetml_writer.h"
+#include "export/stop_request.h"
 
 namespace rowpress {
 
@@ -146,8 +147,16 @@ bool ExportRun::columnValue(SQLHSTMT statement, int k, std::string_view& value) 
   return fetchValue(statement, k, value);
 }
 
+RunOutcome ExportRun::stoppedByRequest() {
+  AddStatusLine(view_, "Stopped after " + std::to_string(dataRows_) +
+                           " rows; no output file was written.");
+  return RunOutcome::Stopped;
+}
+
 RunOutcome ExportRun::run(SQLHSTMT statement, std::string& sql) {
   BusyCursor busy(view_);
+  const StopRequest& stop = StopRequest::instance();
+  if (stop.requested()) return stoppedByRequest();
   const OutputType type = outputTypeOf(job_);
   const std::string directory = defaultDirectory();
 
@@ -167,8 +176,14 @@ RunOutcome ExportRun::run(SQLHSTMT statement, std::string& sql) {
   writer->begin(target.file());
 
   prepareSqlText(sql);
-  SQLRETURN rc = SQLExecDirect(statement, reinterpret_cast<SQLCHAR*>(sql.data()),
-                               static_cast<SQLINTEGER>(sql.size()));
+  SQLRETURN rc = SQL_ERROR;
+  {
+    // A stop request cancels the statement while it executes, where the driver allows it.
+    ExecutingStatement executing(statement, driverCancelsSafely(connection_));
+    rc = SQLExecDirect(statement, reinterpret_cast<SQLCHAR*>(sql.data()),
+                       static_cast<SQLINTEGER>(sql.size()));
+  }
+  if (stop.requested()) return stoppedByRequest();
   if (!succeeded(rc)) return statementFailed(statement, "SQL statement failed.");
 
   SQLSMALLINT columnCount = 0;
@@ -226,6 +241,7 @@ RunOutcome ExportRun::run(SQLHSTMT statement, std::string& sql) {
   const bool forceFullLength = job_.forceFullLength;
   bool stopped = false;
   while (columnCount > 0) {
+    if (stop.requested()) return stoppedByRequest();
     rc = SQLFetch(statement);
     if (rc == SQL_NO_DATA) break;
     if (!succeeded(rc)) return statementFailed(statement, "SQL statement failed.");

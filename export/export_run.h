@@ -43,6 +43,8 @@ class ExportRun {
 
  private:
   RunOutcome statementFailed(SQLHSTMT statement, const char* caption);
+  // The run was asked to stop: its temporary file goes, an existing file stays.
+  RunOutcome stoppedByRequest();
   void appendToStatusLine(std::string_view value);
   // Reads column k of the current row into value_; false when the driver failed.
   bool fetchValue(SQLHSTMT statement, int k, std::string_view& value);

@@ -13,6 +13,8 @@
 #include <cstring>
 #include <random>
 
+#include "export/stop_request.h"
+
 namespace rowpress {
 
 namespace {
@@ -166,9 +168,12 @@ bool OutputTarget::open(const std::string& path) {
   removeLeftovers(path);
   temporary_ = temporaryNameFor(path, static_cast<long>(::getpid()));
   ::unlink(temporary_.c_str());
+  // Registered before it exists, so that a stop never misses it.
+  StopRequest::instance().addTemporary(temporary_);
   file_ = OutputFile::create(temporary_, true);
   if (!file_.isOpen()) {
     error_ = file_.error();
+    StopRequest::instance().removeTemporary(temporary_);
     temporary_.clear();
     return false;
   }
@@ -189,6 +194,7 @@ bool OutputTarget::keep() {
     written = false;
   }
   if (!written) ::unlink(temporary_.c_str());
+  StopRequest::instance().removeTemporary(temporary_);
   temporary_.clear();
   return written;
 }
@@ -197,6 +203,7 @@ void OutputTarget::discard() {
   if (temporary_.empty()) return;
   file_.close();
   ::unlink(temporary_.c_str());
+  StopRequest::instance().removeTemporary(temporary_);
   temporary_.clear();
 }
 

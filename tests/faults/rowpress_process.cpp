@@ -74,6 +74,7 @@ bool RowpressProcess::start(const std::vector<std::string>& args,
     ::dup2(in, STDIN_FILENO);
     ::dup2(o, STDOUT_FILENO);
     ::dup2(e, STDERR_FILENO);
+    for (int signal : ignored_) ::signal(signal, SIG_IGN);
     ::execve(argp[0], argp.data(), envp.data());
     ::_exit(127);
   }

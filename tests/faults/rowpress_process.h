@@ -38,10 +38,13 @@ class RowpressProcess {
   ChildResult wait();
   // Sends `signal` to the child.
   void kill(int signal);
+  // The child starts with `signal` ignored, as under nohup. Call before start().
+  void ignoreAtStart(int signal) { ignored_.push_back(signal); }
 
  private:
   std::string directory_;
   pid_t pid_ = -1;
+  std::vector<int> ignored_;
 };
 
 // Runs the executable to its end.

@@ -1,0 +1,84 @@
+#include "export/stop_request.h"
+
+#include <sqlext.h>
+#include <unistd.h>
+
+#include <string_view>
+
+namespace rowpress {
+
+StopRequest& StopRequest::instance() {
+  // Never destroyed: the stopping thread may still use it while the process ends.
+  static StopRequest* request = new StopRequest();
+  return *request;
+}
+
+void StopRequest::request(int signal) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (!requested_.load()) {
+    signal_.store(signal);
+    requested_.store(true);
+  }
+  // The executing thread cannot leave endExecute while the lock is held, so the statement
+  // is still the one executing (or just done executing, and not used again once the run
+  // sees the request).
+  if (executing_ != SQL_NULL_HSTMT && cancelSafe_) SQLCancel(executing_);
+  changed_.notify_all();
+}
+
+void StopRequest::reset() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  requested_.store(false);
+  signal_.store(0);
+}
+
+void StopRequest::beginExecute(SQLHSTMT statement, bool cancelSafe) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  executing_ = statement;
+  cancelSafe_ = cancelSafe;
+}
+
+void StopRequest::endExecute() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  executing_ = SQL_NULL_HSTMT;
+  cancelSafe_ = false;
+  changed_.notify_all();
+}
+
+void StopRequest::addTemporary(const std::string& path) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  temporaries_.insert(path);
+}
+
+void StopRequest::removeTemporary(const std::string& path) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  auto found = temporaries_.find(path);
+  if (found != temporaries_.end()) temporaries_.erase(found);
+  changed_.notify_all();
+}
+
+bool StopRequest::waitUntilIdle(std::chrono::steady_clock::time_point deadline) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  return changed_.wait_until(lock, deadline, [this] { return idle(); });
+}
+
+void StopRequest::removeTemporaries() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  for (const std::string& path : temporaries_) ::unlink(path.c_str());
+  temporaries_.clear();
+}
+
+bool driverCancelsSafely(SQLHDBC connection) {
+  SQLCHAR name[256] = {0};
+  SQLSMALLINT length = 0;
+  SQLRETURN rc = SQLGetInfo(connection, SQL_DRIVER_NAME, name, sizeof name, &length);
+  if (rc != SQL_SUCCESS && rc != SQL_SUCCESS_WITH_INFO) return false;
+  std::string_view driver(reinterpret_cast<const char*>(name));
+  // The file name of the driver library, as the driver manager loaded it.
+  for (std::string_view known : {"psqlodbc", "maodbc"}) {
+    if (driver.find(known) != std::string_view::npos) return true;
+  }
+  return false;
+}
+
+}  // namespace rowpress

@@ -1,0 +1,82 @@
+// The request to stop the running export. One request serves every way a run can be
+// stopped: a signal (SIGINT, SIGTERM, SIGHUP) taken by the thread that waits for them, and
+// later the window's Cancel and the timeouts. The fetch loop checks it once per row; a
+// statement still executing is interrupted with SQLCancel, but only on drivers where that is
+// safe from another thread; where no call can interrupt the driver, the stopping thread
+// removes the run's temporary files itself.
+//
+// The request is process-wide and never destroyed, so that the stopping thread may still use
+// it while the main thread ends the process.
+#pragma once
+
+#include <sql.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <set>
+#include <string>
+
+namespace rowpress {
+
+class StopRequest {
+ public:
+  static StopRequest& instance();
+
+  // Asks the running export to stop; `signal` is the signal that asked (0 for none). The
+  // first request wins. A statement that is executing on a driver that allows it is
+  // cancelled at once.
+  void request(int signal);
+  bool requested() const { return requested_.load(std::memory_order_relaxed); }
+  int signal() const { return signal_.load(std::memory_order_relaxed); }
+  // Forgets a request, before a new command starts.
+  void reset();
+
+  // The statement that is being executed, and whether SQLCancel may be called on it from
+  // another thread while it executes. Between the two calls a request cancels it.
+  void beginExecute(SQLHSTMT statement, bool cancelSafe);
+  void endExecute();
+
+  // The temporary files of the running export: removed by stopProcess when the run does
+  // not end in time to remove them itself.
+  void addTemporary(const std::string& path);
+  void removeTemporary(const std::string& path);
+
+  // Waits until no temporary file is registered and no statement executes, or until
+  // `deadline`. True when that state was reached.
+  bool waitUntilIdle(std::chrono::steady_clock::time_point deadline);
+  // Removes every registered temporary file.
+  void removeTemporaries();
+
+ private:
+  StopRequest() = default;
+  bool idle() const { return temporaries_.empty() && executing_ == SQL_NULL_HSTMT; }
+
+  std::atomic<bool> requested_{false};
+  std::atomic<int> signal_{0};
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  SQLHSTMT executing_ = SQL_NULL_HSTMT;
+  bool cancelSafe_ = false;
+  std::multiset<std::string> temporaries_;
+};
+
+// Whether the driver of `connection` can be interrupted with SQLCancel from another thread
+// while a statement executes. Known for the PostgreSQL and MariaDB drivers (they send the
+// server a cancel request on a connection of their own); the SQLite driver frees the cursor
+// under a running statement, and drivers not known are not cancelled either.
+bool driverCancelsSafely(SQLHDBC connection);
+
+// Registers a statement with the stop request while it executes.
+class ExecutingStatement {
+ public:
+  ExecutingStatement(SQLHSTMT statement, bool cancelSafe) {
+    StopRequest::instance().beginExecute(statement, cancelSafe);
+  }
+  ~ExecutingStatement() { StopRequest::instance().endExecute(); }
+  ExecutingStatement(const ExecutingStatement&) = delete;
+  ExecutingStatement& operator=(const ExecutingStatement&) = delete;
+};
+
+}  // namespace rowpress

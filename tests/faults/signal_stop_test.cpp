@@ -1,0 +1,121 @@
+// SIGINT, SIGTERM and SIGHUP stop a run of the real executable: its temporary file goes, a
+// file that already had the target's name stays as it was, and the exit status is 128 plus
+// the signal number, reached through an exit of its own (not by dying of the signal). A
+// signal that was ignored when rowpress started stays ignored.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <chrono>
+#include <filesystem>
+#include <string>
+#include <thread>
+
+#include "tests/faults/rowpress_process.h"
+#include "tests/odbc_fixture.h"
+
+namespace rowpress {
+namespace {
+
+using testing::listDirectory;
+using testing::readFile;
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+using testing::writeFile;
+
+// Rows enough to keep a run busy for far longer than any test waits.
+constexpr char kEndlessRows[] =
+    "with recursive c(x) as (select 1 union all select x + 1 from c where x < 100000000) "
+    "select x, 'some text to make the lines longer ' || x as label from c";
+
+class SignalStopTest : public testing::OdbcTest {
+ protected:
+  void SetUp() override {
+    OdbcTest::SetUp();
+    dir_ = temp_ / "reports";
+    std::filesystem::create_directories(dir_);
+    target_ = dir_ + "/big.csv";
+    writeFile(target_, "yesterday's report\r\n");
+    job_ = temp_ / "job.DIRU";
+  }
+
+  void startJob(testing::RowpressProcess& child, const std::string& sql) {
+    writeFile(job_, testing::jobFileText("rowtest", sql, {"CSV=\"1\";"}));
+    ASSERT_TRUE(child.start({"-silent", "-noautoopen", "-file=" + job_, "-outfile=" + target_}));
+  }
+
+  // The temporary file beside the target, once the run has written at least `bytes` to it.
+  std::string waitForTemporary(long long bytes) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (std::chrono::steady_clock::now() < deadline) {
+      for (const std::string& name : listDirectory(dir_)) {
+        if (name == "big.csv") continue;
+        const std::string path = dir_ + "/" + name;
+        if (testing::fileSize(path).value_or(-1) >= bytes) return path;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    ADD_FAILURE() << "no temporary file of " << bytes << " bytes appeared in " << dir_;
+    return std::string();
+  }
+
+  std::string dir_;
+  std::string target_;
+  std::string job_;
+};
+
+TEST_F(SignalStopTest, EachStopSignalRemovesTheTemporaryFileAndExitsWith128PlusItsNumber) {
+  for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
+    SCOPED_TRACE(strsignal(signal));
+    testing::RowpressProcess child(temp_.path());
+    startJob(child, kEndlessRows);
+    // Stopped in the fetch loop, after its first flushes.
+    ASSERT_FALSE(waitForTemporary(512 * 1024).empty());
+    child.kill(signal);
+    testing::ChildResult stopped = child.wait();
+    EXPECT_EQ(stopped.signal, 0) << "died of the signal instead of exiting";
+    EXPECT_EQ(stopped.exitStatus, 128 + signal) << stopped.err;
+    EXPECT_EQ(stopped.out, "");
+    EXPECT_THAT(stopped.err, HasSubstr("stopped by signal " + std::to_string(signal)));
+    EXPECT_THAT(listDirectory(dir_), ElementsAre("big.csv"));
+    EXPECT_EQ(readFile(target_), "yesterday's report\r\n");
+  }
+}
+
+TEST_F(SignalStopTest, ARunInsideOneLongDriverStepIsStoppedAndItsFileRemovedForIt) {
+  // The SQLite driver computes this aggregate inside one call, which no one can interrupt;
+  // the temporary file exists from before the statement runs.
+  testing::RowpressProcess child(temp_.path());
+  startJob(child,
+           "with recursive c(x) as (select 1 union all select x + 1 from c where x < 10000000000) "
+           "select count(*) as n from c");
+  ASSERT_FALSE(waitForTemporary(0).empty());
+  child.kill(SIGTERM);
+  testing::ChildResult stopped = child.wait();
+  EXPECT_EQ(stopped.signal, 0);
+  EXPECT_EQ(stopped.exitStatus, 128 + SIGTERM) << stopped.err;
+  EXPECT_THAT(listDirectory(dir_), ElementsAre("big.csv"));
+  EXPECT_EQ(readFile(target_), "yesterday's report\r\n");
+}
+
+TEST_F(SignalStopTest, ASignalIgnoredAtStartStaysIgnored) {
+  // As under nohup: SIGHUP during the run changes nothing, the run ends with every row.
+  testing::RowpressProcess child(temp_.path());
+  child.ignoreAtStart(SIGHUP);
+  startJob(child,
+           "with recursive c(x) as (select 1 union all select x + 1 from c where x < 2000000) "
+           "select x from c");
+  ASSERT_FALSE(waitForTemporary(1024 * 1024).empty());
+  child.kill(SIGHUP);
+  testing::ChildResult done = child.wait();
+  EXPECT_EQ(done.signal, 0);
+  EXPECT_EQ(done.exitStatus, 0) << done.err;
+  EXPECT_EQ(done.out, target_ + "\n");
+  const std::string file = readFile(target_);
+  EXPECT_EQ(file.substr(0, 5), "x,\r\n1");
+  EXPECT_THAT(file, ::testing::EndsWith("\r\n2000000,\r\n"));
+  EXPECT_THAT(listDirectory(dir_), ElementsAre("big.csv"));
+}
+
+}  // namespace
+}  // namespace rowpress

@@ -83,9 +83,16 @@ RunOutcome CrowpressDlg::RunExport(SQLHSTMT statement, std::string& sql) {
 
 void CrowpressDlg::OnListDatabases() { listDataSources(view_); }
 
-void CrowpressDlg::OnSelectDatabase() { selectDataSource(job_, view_); }
+void CrowpressDlg::OnSelectDatabase() {
+  // A selection that latches nothing leaves the table list as it was.
+  if (view_.selectedIndex(ControlId::DataSourceList) < 0) return;
+  tablesListed_ = selectDataSource(job_, view_);
+}
 
-void CrowpressDlg::OnSelectTable() { selectTable(view_); }
+void CrowpressDlg::OnSelectTable() {
+  // The line of a failed connection names no table.
+  if (tablesListed_) selectTable(view_);
+}
 
 void CrowpressDlg::OnSaveSettings() { saveSettingsCommand(job_, view_); }
 

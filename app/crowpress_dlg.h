@@ -73,6 +73,8 @@ class CrowpressDlg {
   JobSettings& job_;
   View& view_;
   ExportSummary lastExport_;
+  // Whether the table list holds the tables of a data source rather than a failure line.
+  bool tablesListed_ = false;
   SQLHDBC connection_ = SQL_NULL_HDBC;  // the connection of the running fetch
 };
 

@@ -30,10 +30,10 @@ void listDataSources(View& view) {
   appendGroup(environment, SQL_FETCH_FIRST_USER, view);
 }
 
-void selectDataSource(JobSettings& job, View& view) {
+bool selectDataSource(JobSettings& job, View& view) {
   BusyCursor busy(view);
   int selected = view.selectedIndex(ControlId::DataSourceList);
-  if (selected < 0) return;  // nothing selected: nothing to latch
+  if (selected < 0) return false;  // nothing selected: nothing to latch
   job.dataSource = view.lineText(ControlId::DataSourceList, selected);
   view.clearList(ControlId::TableList);
   job.userName = view.text(ControlId::UserName);
@@ -42,13 +42,15 @@ void selectDataSource(JobSettings& job, View& view) {
   // password would connect with another one.
   if (auto problem = findLimitProblem(job); problem && problem->outcome == RunOutcome::NoConnection) {
     view.appendLine(ControlId::TableList, problem->message);
-    return;
+    return false;
   }
 
   auto session = OpenSession(job, kSelectionSessionMessages, view, ControlId::TableList);
-  if (!session) return;
+  if (!session) return false;
   SQLHSTMT statement = session->statement();
-  if (!succeeded(SQLTables(statement, nullptr, 0, nullptr, 0, nullptr, 0, nullptr, 0))) return;
+  if (!succeeded(SQLTables(statement, nullptr, 0, nullptr, 0, nullptr, 0, nullptr, 0))) {
+    return false;
+  }
   SQLCHAR name[129] = {0};
   SQLLEN indicator = 0;
   SQLBindCol(statement, 3, SQL_C_CHAR, name, sizeof name, &indicator);
@@ -56,6 +58,7 @@ void selectDataSource(JobSettings& job, View& view) {
     view.appendLine(ControlId::TableList,
                     indicator == SQL_NULL_DATA ? "" : reinterpret_cast<char*>(name));
   }
+  return true;
 }
 
 std::string defaultQueryFor(std::string_view table) {

@@ -16,7 +16,8 @@ void listDataSources(View& view);
 
 // Latches the selected data source and the typed user name and password into the job, then
 // fills the table list with the source's tables, or with the line of the failing step.
-void selectDataSource(JobSettings& job, View& view);
+// Returns whether the list holds tables (a failure line is no table).
+bool selectDataSource(JobSettings& job, View& view);
 
 // "select * from NAME", with the name between back-quotes when it holds a blank.
 std::string defaultQueryFor(std::string_view table);

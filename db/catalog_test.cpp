@@ -79,9 +79,14 @@ TEST_F(CatalogTest, AFailingSourceLeavesOnlyTheFailureLine) {
   selectSource("gone");
   EXPECT_EQ(job_.dataSource, "gone");
   EXPECT_THAT(view_.lines(ControlId::TableList), ElementsAre("did not connect"));
-  // The failure line is a line like any other: selecting it quotes it as a name.
+  // The failure line names no table: selecting it leaves the SQL box alone.
+  view_.setText(ControlId::SqlBox, "select 42");
   view_.select(ControlId::TableList, 0);
-  EXPECT_EQ(view_.text(ControlId::SqlBox), "select * from `did not connect`");
+  EXPECT_EQ(view_.text(ControlId::SqlBox), "select 42");
+  // Once the source connects, its tables build queries again.
+  selectSource("sales");
+  view_.select(ControlId::TableList, 4);
+  EXPECT_EQ(view_.text(ControlId::SqlBox), "select * from orders");
 }
 
 TEST_F(CatalogTest, OverLongNamesEndTheirGroup) {

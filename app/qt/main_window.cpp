@@ -94,12 +94,12 @@ QWidget* QtMainWindow::createControl(const TemplateControl& spec) {
       // No push button is the default: Enter clicks the focused button or ends the dialog.
       button->setAutoDefault(false);
       button->setDefault(false);
-      connect(button, &QPushButton::clicked, this, [this, id] { notify(id, Notification::Click); });
+      connect(button, &QPushButton::clicked, this, [this, id] { command(id, Notification::Click); });
       return button;
     }
     case ControlKind::CheckBox: {
       auto* box = new QCheckBox(text, this);
-      connect(box, &QCheckBox::clicked, this, [this, id] { notify(id, Notification::Click); });
+      connect(box, &QCheckBox::clicked, this, [this, id] { command(id, Notification::Click); });
       return box;
     }
     case ControlKind::Edit:
@@ -144,7 +144,7 @@ void QtMainWindow::watchList(ControlId id, QListWidget* list) {
   connect(list, &QListWidget::itemSelectionChanged, this, [this, id, list] {
     if (quiet_) return;
     presses_[list->viewport()].changed = true;
-    notify(id, Notification::SelectionChanged);
+    command(id, Notification::SelectionChanged);
   });
   if (list->selectionMode() != QAbstractItemView::SingleSelection) return;
   // Pressing the selected line again selects it again, so that a data source can be
@@ -153,12 +153,51 @@ void QtMainWindow::watchList(ControlId id, QListWidget* list) {
   connect(list, &QListWidget::pressed, this, [this, id, list](const QModelIndex& index) {
     const Press press = presses_[list->viewport()];
     if (!press.changed && index.row() == press.rowBefore && selectedIndex(id) == index.row()) {
-      notify(id, Notification::SelectionChanged);
+      command(id, Notification::SelectionChanged);
     }
   });
 }
 
+void QtMainWindow::command(ControlId id, Notification what) {
+  // A new command starts: the row count of the last export goes.
+  if (busyDepth_ == 0) progress_->clear();
+  notify(id, what);
+}
+
+bool QtMainWindow::belongsToWindow(QObject* object) const {
+  if (auto* widget = qobject_cast<QWidget*>(object)) return widget->window() == this;
+  // Shortcuts and other helpers of the window are its children.
+  for (QObject* owner = object; owner; owner = owner->parent()) {
+    if (owner == this) return true;
+  }
+  return false;
+}
+
+bool QtMainWindow::isUserInput(const QEvent* event) {
+  switch (event->type()) {
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonRelease:
+    case QEvent::MouseButtonDblClick:
+    case QEvent::KeyPress:
+    case QEvent::KeyRelease:
+    case QEvent::ShortcutOverride:
+    case QEvent::Shortcut:
+    case QEvent::Wheel:
+    case QEvent::ContextMenu:
+    case QEvent::TouchBegin:
+    case QEvent::TouchUpdate:
+    case QEvent::TouchEnd:
+      return true;
+    default:
+      return false;
+  }
+}
+
 bool QtMainWindow::eventFilter(QObject* watched, QEvent* event) {
+  // While a command runs, what the user does in this window is dropped, never held for
+  // later: a click or key given during an export must not start anything when it ends.
+  // Message boxes shown during the command are windows of their own and still answer.
+  if (busyDepth_ > 0 && isUserInput(event) && belongsToWindow(watched)) return true;
   if (event->type() == QEvent::MouseButtonPress) {
     if (auto* list = qobject_cast<QListWidget*>(watched->parent())) {
       const QList<QListWidgetItem*> selected = list->selectedItems();
@@ -315,22 +354,32 @@ void QtMainWindow::openUrl(std::string_view url) {
 }
 
 void QtMainWindow::beginBusy() {
-  // A new command starts: the row count of the last export goes.
-  if (busyDepth_++ == 0) progress_->clear();
+  if (busyDepth_++ == 0) {
+    // A new command starts: the row count of the last export goes, and from now on the
+    // user's input to this window is dropped (eventFilter).
+    progress_->clear();
+    qApp->installEventFilter(this);
+  }
   QApplication::setOverrideCursor(Qt::WaitCursor);
 }
 
 void QtMainWindow::endBusy() {
   if (busyDepth_ == 0) return;
+  if (busyDepth_ == 1) {
+    // Input that the window system gathered while the command kept the thread busy is read
+    // and dropped now, before the window takes input again.
+    QCoreApplication::processEvents();
+    qApp->removeEventFilter(this);
+  }
   --busyDepth_;
   QApplication::restoreOverrideCursor();
 }
 
 void QtMainWindow::rowsDone(long long rows) {
   progress_->setText(QStringLiteral("%1 rows").arg(rows));
-  // Repaint and answer the window system, but hold the user's input until the export ends:
-  // no second command may start in the middle of this one.
-  QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+  // Repaint and answer the window system; the user's input is dropped meanwhile: no second
+  // command may start in the middle of this one, nor after it.
+  QCoreApplication::processEvents();
 }
 
 void QtMainWindow::showAbout() {
@@ -344,14 +393,10 @@ void QtMainWindow::showAbout() {
 
 void QtMainWindow::keyPressEvent(QKeyEvent* event) {
   if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
-    // Enter clicks the focused push button; anywhere else (the SQL box keeps its Enter) it
-    // ends the dialog.
-    QWidget* focused = focusWidget();
-    if (auto* button = qobject_cast<QPushButton*>(focused)) {
-      button->click();
-    } else {
-      accept();
-    }
+    // Enter clicks the focused push button and does nothing anywhere else (the SQL box keeps
+    // its Enter): a user who presses Enter after typing a password keeps the typed job.
+    if (auto* button = qobject_cast<QPushButton*>(focusWidget())) button->click();
+    event->accept();
     return;
   }
   QDialog::keyPressEvent(event);

@@ -2,8 +2,9 @@
 // the dialog logic (CrowpressDlg) reads and writes them. User actions reach the logic as
 // notifications: clicks on buttons and check boxes, typing in the edit boxes, selection
 // changes in the lists. F1 runs the help handler; the context menu and a small button open
-// the about box; Esc, the close box and Enter (outside a push button and the SQL box) end
-// the dialog.
+// the about box; Enter clicks the focused push button and does nothing elsewhere; Esc and
+// the close box end the dialog when no command runs. Input given to the window while a
+// command runs is dropped.
 #pragma once
 
 #include <QDialog>
@@ -87,6 +88,10 @@ class QtMainWindow : public QDialog, public View {
   void reject() override;
 
  private:
+  // A user's action on a control: the notification that starts its command.
+  void command(ControlId id, Notification what);
+  bool belongsToWindow(QObject* object) const;
+  static bool isUserInput(const QEvent* event);
   void createControls();
   void layOut();
   QWidget* createControl(const TemplateControl& spec);

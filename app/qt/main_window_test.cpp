@@ -317,17 +317,26 @@ TEST_F(WindowTest, CloseBoxEndsTheDialogButNotWhileACommandRuns) {
   EXPECT_FALSE(window_.isVisible());
 }
 
-TEST_F(WindowTest, EnterInAnEditBoxOrListEndsTheDialog) {
+TEST_F(WindowTest, EnterOutsideAPushButtonDoesNothing) {
   showActive();
-  // Keys go to the focused control.
-  window_.control(Id::UserName)->setFocus();
-  QTest::keyClick(window_.control(Id::UserName), Qt::Key_Return);
-  EXPECT_FALSE(window_.isVisible());
-  EXPECT_EQ(window_.result(), QDialog::Accepted);
-  showActive();
-  window_.control(Id::OutputCsv)->setFocus();
-  QTest::keyClick(window_.control(Id::OutputCsv), Qt::Key_Enter, Qt::KeypadModifier);
-  EXPECT_FALSE(window_.isVisible());
+  // A user types a password and presses Enter: the window and the typed job stay.
+  QWidget* password = window_.control(Id::Password);
+  password->setFocus();
+  QTest::keyClicks(password, "secret");
+  QTest::keyClick(password, Qt::Key_Return);
+  EXPECT_TRUE(window_.isVisible());
+  EXPECT_EQ(window_.text(Id::Password), "secret");
+  window_.appendLine(Id::DataSourceList, "sales");
+  for (Id id : {Id::UserName, Id::OutFileName, Id::OutputCsv, Id::Excel2007, Id::DataSourceList,
+                Id::TableList, Id::StatusList}) {
+    SCOPED_TRACE(static_cast<int>(id));
+    window_.control(id)->setFocus();
+    QTest::keyClick(window_.control(id), Qt::Key_Return);
+    QTest::keyClick(window_.control(id), Qt::Key_Enter, Qt::KeypadModifier);
+    EXPECT_TRUE(window_.isVisible());
+  }
+  EXPECT_FALSE(window_.isChecked(Id::OutputCsv));
+  EXPECT_EQ(urls_, std::vector<std::string>{});
 }
 
 TEST_F(WindowTest, EnterOnAPushButtonClicksIt) {

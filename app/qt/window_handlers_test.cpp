@@ -6,8 +6,10 @@
 #include <QCheckBox>
 #include <QFileDialog>
 #include <QLabel>
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMouseEvent>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScrollBar>
@@ -376,10 +378,53 @@ TEST_F(HandlersTest, RowsDoneShowsProgressButAddsNoStatusLine) {
   EXPECT_EQ(window_.progressLabel()->text(), QStringLiteral("2048 rows"));
   window_.endBusy();
   EXPECT_EQ(lines(Id::StatusList), std::vector<std::string>{"select 1"});
-  // The count stays until the next command starts.
+  // The count stays until the next command starts, whether that command shows the busy
+  // cursor or not.
   window_.beginBusy();
   EXPECT_EQ(window_.progressLabel()->text(), QString());
   window_.endBusy();
+  for (Id command : {Id::ListDatabases, Id::SupportPage}) {
+    window_.rowsDone(4096);
+    pressButton(command);
+    EXPECT_EQ(window_.progressLabel()->text(), QString());
+  }
+}
+
+TEST_F(HandlersTest, InputGivenWhileACommandRunsIsDroppedNotReplayed) {
+  window_.activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&window_));
+  int fetches = 0;
+  window_.setListener([&fetches](Id id, Notification what) {
+    if (id == Id::Fetch && what == Notification::Click) ++fetches;
+  });
+  QWidget* fetch = window_.control(Id::Fetch);
+  QWidget* user = window_.control(Id::UserName);
+  // What the window system queues while the command keeps the thread busy: a second click
+  // on the fetch button, Esc, Enter on the fetch button.
+  auto userActs = [&] {
+    const QPoint at = fetch->rect().center();
+    const QPointF global = fetch->mapToGlobal(QPointF(at));
+    for (QEvent::Type type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease}) {
+      QCoreApplication::postEvent(fetch, new QMouseEvent(type, QPointF(at), global, Qt::LeftButton,
+                                                         Qt::LeftButton, Qt::NoModifier));
+    }
+    QCoreApplication::postEvent(user, new QKeyEvent(QEvent::KeyPress, Qt::Key_Escape, {}));
+    fetch->setFocus();
+    QCoreApplication::postEvent(fetch, new QKeyEvent(QEvent::KeyPress, Qt::Key_Return, {}));
+  };
+  window_.beginBusy();
+  userActs();
+  window_.rowsDone(1024);  // the export keeps the window painted
+  userActs();              // and more input comes before it ends
+  window_.endBusy();
+  QCoreApplication::processEvents();
+  QCoreApplication::sendPostedEvents();
+  EXPECT_EQ(fetches, 0);
+  EXPECT_TRUE(window_.isVisible());
+  // Once the command has ended, the window takes input again.
+  pressButton(Id::Fetch);
+  EXPECT_EQ(fetches, 1);
+  window_.setListener(nullptr);
 }
 
 TEST_F(HandlersTest, TheBusyCursorNests) {

@@ -117,8 +117,8 @@ void CrowpressDlg::OnHelp() {
 
 // Checks `checkedBox` alone and sets the flag that goes with it (none for XML).
 void CrowpressDlg::selectOutput(ControlId checkedBox) {
-  for (ControlId box : {ControlId::OutputXml, ControlId::OutputCsv, ControlId::OutputTsv,
-                        ControlId::OutputHtml}) {
+  for (ControlId box :
+       {ControlId::OutputXml, ControlId::OutputCsv, ControlId::OutputTsv, ControlId::OutputHtml}) {
     view_.setChecked(box, box == checkedBox);
   }
   job_.outputCsv = checkedBox == ControlId::OutputCsv;

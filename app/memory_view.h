@@ -4,6 +4,7 @@
 #pragma once
 
 #include <deque>
+#include <functional>
 #include <map>
 #include <optional>
 #include <ostream>
@@ -40,7 +41,10 @@ class MemoryView : public View {
   void openUrl(std::string_view url) override;
   void beginBusy() override;
   void endBusy() override;
-  void rowsDone(long long rows) override { lastRowsDone = rows; }
+  void rowsDone(long long rows) override {
+    lastRowsDone = rows;
+    if (onRowsDone) onRowsDone(rows);
+  }
 
   // What a user does: a click toggles a check box and then notifies; typing replaces the
   // text and notifies; selecting a line notifies a selection change.
@@ -61,6 +65,9 @@ class MemoryView : public View {
   int busyDepth = 0;
   int busyCount = 0;  // how often the busy cursor was shown
   long long lastRowsDone = 0;
+  // Called with every progress report of an export (every 1,024 rows): the place for a test
+  // to act in the middle of a run.
+  std::function<void(long long)> onRowsDone;
 
  private:
   struct List {

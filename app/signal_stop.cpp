@@ -25,8 +25,8 @@ namespace {
       // removed here and the process ends under it.
       stop.removeTemporaries();
     }
-    const std::string line = "rowpress: stopped by signal " + std::to_string(signal) + " (" +
-                             strsignal(signal) + ")\n";
+    const std::string line =
+        "rowpress: stopped by signal " + std::to_string(signal) + " (" + strsignal(signal) + ")\n";
     ssize_t ignored = ::write(STDERR_FILENO, line.data(), line.size());
     (void)ignored;
     // Not exit(): the main thread may still be inside the driver or writing; nothing of the

@@ -40,7 +40,8 @@ bool selectDataSource(JobSettings& job, View& view) {
   job.password = view.text(ControlId::Password);
   // Over-long credentials are latched as they are and refused here and at the fetch: a cut
   // password would connect with another one.
-  if (auto problem = findLimitProblem(job); problem && problem->outcome == RunOutcome::NoConnection) {
+  if (auto problem = findLimitProblem(job);
+      problem && problem->outcome == RunOutcome::NoConnection) {
     view.appendLine(ControlId::TableList, problem->message);
     return false;
   }

@@ -148,8 +148,8 @@ bool ExportRun::columnValue(SQLHSTMT statement, int k, std::string_view& value) 
 }
 
 RunOutcome ExportRun::stoppedByRequest() {
-  AddStatusLine(view_, "Stopped after " + std::to_string(dataRows_) +
-                           " rows; no output file was written.");
+  AddStatusLine(
+      view_, "Stopped after " + std::to_string(dataRows_) + " rows; no output file was written.");
   return RunOutcome::Stopped;
 }
 

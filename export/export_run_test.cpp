@@ -4,20 +4,23 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <chrono>
 #include <filesystem>
+#include <thread>
 
 #include "export/column_type_report.h"
+#include "export/stop_request.h"
 #include "tests/odbc_fixture.h"
 
 namespace rowpress {
 namespace {
 
 using ::testing::ElementsAre;
-using ::testing::HasSubstr;
-using ::testing::StartsWith;
-using testing::OdbcTest;
 using testing::fileExists;
+using ::testing::HasSubstr;
+using testing::OdbcTest;
 using testing::readFile;
+using ::testing::StartsWith;
 using testing::writeFile;
 
 constexpr std::size_t kTagOffset = 1052;
@@ -140,8 +143,8 @@ TEST_F(ExportRunTest, NoRowsKeepsNoFileAndLeavesAnExistingOneAlone) {
   EXPECT_EQ(view_.messages[0].caption, "SQL statement failed.");
   EXPECT_THAT(view_.lines(ControlId::StatusList),
               ElementsAre("select * from people where id > 100", "id | name | "));
-  EXPECT_THAT(testing::listDirectory(temp_.path()), ::testing::Not(::testing::Contains(
-                                                        ::testing::HasSubstr(".part"))));
+  EXPECT_THAT(testing::listDirectory(temp_.path()),
+              ::testing::Not(::testing::Contains(::testing::HasSubstr(".part"))));
 
   // Unattended, the message is not shown.
   view_.messages.clear();
@@ -162,7 +165,8 @@ TEST_F(ExportRunTest, FailingStatementReportsItsDiagnosticAndKeepsTheOldFiles) {
   ASSERT_EQ(lines.size(), 3u);
   EXPECT_EQ(lines[0], "select nonsense from nowhere");
   EXPECT_EQ(lines[1], "SQL statement failed.");
-  EXPECT_THAT(lines[2], ::testing::MatchesRegex("\\[HY000\\] .*no such table: nowhere.* \\(1\\)\n"));
+  EXPECT_THAT(lines[2],
+              ::testing::MatchesRegex("\\[HY000\\] .*no such table: nowhere.* \\(1\\)\n"));
   ASSERT_EQ(view_.messages.size(), 1u);
   EXPECT_EQ(view_.messages[0].text, lines[2]);
   EXPECT_EQ(view_.messages[0].caption, "SQL statement failed.");
@@ -200,7 +204,10 @@ TEST_F(ExportRunTest, MultiLineSqlRunsAsOneLine) {
   std::string text = sql;
   prepareSqlText(text);
   EXPECT_EQ(text, "select id  from people  where id = 1");
-  std::string odd = "a\x10" "b\x13" "c";
+  std::string odd =
+      "a\x10"
+      "b\x13"
+      "c";
   prepareSqlText(odd);
   EXPECT_EQ(odd, "a b c");
 }
@@ -277,8 +284,7 @@ TEST_F(ExportRunTest, DriverSizesOfZeroAndTwoToThe31AreSafeInFixedWidth) {
   job_.outFileName = temp_ / "z.csv";
   ASSERT_EQ(fetch("select a, b, c from z").outcome, RunOutcome::Exported);
   // Size 0 writes nothing; an "unlimited" size pads no wider than the longest value.
-  EXPECT_EQ(readFile(job_.outFileName),
-            "a,b,c,\r\n,y" + std::string(65535, ' ') + ",z  ,\r\n");
+  EXPECT_EQ(readFile(job_.outFileName), "a,b,c,\r\n,y" + std::string(65535, ' ') + ",z  ,\r\n");
   EXPECT_THAT(readFile(home() + "/" + kColumnTypeReportName),
               HasSubstr("\r\n2,b,-1,2147483647,0,LONG VARCHAR"));
 }
@@ -325,8 +331,8 @@ TEST_F(ExportRunTest, OverLongCredentialsAreRefusedBeforeConnecting) {
 }
 
 TEST_F(ExportRunTest, UncreatableOutputFileStopsTheRunBeforeTheStatement) {
-  for (ControlId box : {ControlId::OutputXml, ControlId::OutputCsv, ControlId::OutputTsv,
-                        ControlId::OutputHtml}) {
+  for (ControlId box :
+       {ControlId::OutputXml, ControlId::OutputCsv, ControlId::OutputTsv, ControlId::OutputHtml}) {
     if (!view_.isChecked(box)) view_.click(box);
     view_.messages.clear();
     job_.outFileName = temp_ / "missing-dir/out";
@@ -374,6 +380,68 @@ TEST_F(ExportRunTest, NothingIsLaunchedWithoutRowsOrWithNoAutoOpen) {
   ASSERT_EQ(fetch("select * from people").outcome, RunOutcome::Exported);
   for (int i = 0; i < 200 && !fileExists(record); ++i) ::usleep(50 * 1000);
   EXPECT_TRUE(fileExists(record));
+}
+
+TEST_F(ExportRunTest, AStopRequestEndsTheRunAtTheNextRowAndKeepsTheOldFile) {
+  StopRequest& stop = StopRequest::instance();
+  stop.reset();
+  const std::string target = temp_ / "report.csv";
+  writeFile(target, "the old report\r\n");
+  view_.click(ControlId::OutputCsv);
+  job_.outFileName = target;
+  view_.onRowsDone = [&stop](long long rows) {
+    if (rows == 2048) stop.request(0);
+  };
+  const FetchResult stopped = fetch(
+      "with recursive c(x) as (select 1 union all select x + 1 from c where x < 100000) "
+      "select x from c");
+  view_.onRowsDone = nullptr;
+  EXPECT_EQ(stopped.outcome, RunOutcome::Stopped);
+  EXPECT_EQ(dlg_.lastExport().rows, 2048);
+  EXPECT_EQ(view_.lines(ControlId::StatusList).back(),
+            "Stopped after 2048 rows; no output file was written.");
+  EXPECT_TRUE(view_.messages.empty());
+  EXPECT_EQ(readFile(target), "the old report\r\n");
+  EXPECT_THAT(testing::listDirectory(temp_.path()), ::testing::Contains("report.csv"));
+  for (const std::string& name : testing::listDirectory(temp_.path())) {
+    EXPECT_EQ(name.find(".report.csv"), std::string::npos) << name;
+  }
+  // A request made before a run starts stops it before anything is created.
+  job_.outFileName.clear();
+  EXPECT_EQ(fetch("select * from people").outcome, RunOutcome::Stopped);
+  EXPECT_THAT(outputFiles(), ::testing::IsEmpty());
+  // Once forgotten, the next run goes through.
+  stop.reset();
+  EXPECT_EQ(fetch("select * from people").outcome, RunOutcome::Exported);
+}
+
+TEST(StopRequest, WaitsForTheRunsFilesAndRemovesThemWhenTheRunCannot) {
+  testing::TempDir dir;
+  StopRequest& stop = StopRequest::instance();
+  using Clock = std::chrono::steady_clock;
+  EXPECT_TRUE(stop.waitUntilIdle(Clock::now()));
+  const std::string file = dir / ".report.csv.part";
+  writeFile(file, "half");
+  stop.addTemporary(file);
+  EXPECT_FALSE(stop.waitUntilIdle(Clock::now() + std::chrono::milliseconds(20)));
+  // The run removes its own file from another thread: the wait ends then.
+  std::thread run([&] { stop.removeTemporary(file); });
+  EXPECT_TRUE(stop.waitUntilIdle(Clock::now() + std::chrono::seconds(30)));
+  run.join();
+  EXPECT_TRUE(fileExists(file));  // the run's own business
+  // A run stuck in the driver: its files are removed for it.
+  stop.addTemporary(file);
+  stop.removeTemporaries();
+  EXPECT_FALSE(fileExists(file));
+  EXPECT_TRUE(stop.waitUntilIdle(Clock::now()));
+}
+
+TEST_F(ExportRunTest, TheSqliteDriverIsNeverCancelledFromAnotherThread) {
+  job_.dataSource = "rowtest";
+  auto session = OpenSession(job_, kFetchSessionMessages, view_, ControlId::StatusList);
+  ASSERT_TRUE(session);
+  EXPECT_FALSE(driverCancelsSafely(session->connection()));
+  EXPECT_FALSE(driverCancelsSafely(SQL_NULL_HDBC));
 }
 
 }  // namespace

@@ -94,7 +94,8 @@ QWidget* QtMainWindow::createControl(const TemplateControl& spec) {
       // No push button is the default: Enter clicks the focused button or ends the dialog.
       button->setAutoDefault(false);
       button->setDefault(false);
-      connect(button, &QPushButton::clicked, this, [this, id] { command(id, Notification::Click); });
+      connect(button, &QPushButton::clicked, this,
+              [this, id] { command(id, Notification::Click); });
       return button;
     }
     case ControlKind::CheckBox: {

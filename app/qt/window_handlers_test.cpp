@@ -5,8 +5,8 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QFileDialog>
-#include <QLabel>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMouseEvent>

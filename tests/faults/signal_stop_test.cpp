@@ -17,10 +17,10 @@
 namespace rowpress {
 namespace {
 
-using testing::listDirectory;
-using testing::readFile;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
+using testing::listDirectory;
+using testing::readFile;
 using testing::writeFile;
 
 // Rows enough to keep a run busy for far longer than any test waits.

@@ -30,17 +30,6 @@ constexpr char kConnectionLost[] = "\\[(57P01|08S01)\\] (.|\n)*";
 // Far more rows than the driver's cursor holds at a time (Fetch=1000).
 constexpr char kLargeQuery[] = "select g, md5(g::text) as digest from generate_series(1, 400000) g";
 
-// The in-memory window with a hook in the export's progress report, which comes every 1,024
-// rows: the place to pull the plug in the middle of a run.
-class HookedView : public MemoryView {
- public:
-  std::function<void(long long)> onRows;
-  void rowsDone(long long rows) override {
-    MemoryView::rowsDone(rows);
-    if (onRows) onRows(rows);
-  }
-};
-
 long long fileSize(const std::string& path) {
   struct stat info {};
   return ::stat(path.c_str(), &info) == 0 ? static_cast<long long>(info.st_size) : -1;
@@ -79,7 +68,7 @@ class ServerFaultTest : public ServerTest {
     job_.password = password;
     job_.outputCsv = true;
     job_.outFileName = target_;
-    hooked_.onRows = [&](long long rows) {
+    hooked_.onRowsDone = [&](long long rows) {
       if (pulledAt_ == 0 && rows >= 4096) {
         pulledAt_ = rows;
         pulled_ = pullThePlug();
@@ -118,7 +107,7 @@ class ServerFaultTest : public ServerTest {
   }
 
   static constexpr char kStreaming[] = "pg-streaming";
-  HookedView hooked_;
+  MemoryView hooked_;
   std::string victim_;
   std::string target_;
   long long pulledAt_ = 0;

@@ -31,17 +31,17 @@ struct StopCase {
 };
 
 const StopCase kCases[] = {
-    {kPgAnsi,
-     [](const std::string& marker) { return "select pg_sleep(120) as " + marker; },
+    {kPgAnsi, [](const std::string& marker) { return "select pg_sleep(120) as " + marker; },
      [](const std::string& marker) {
        return "select count(*) from pg_stat_activity where state = 'active' and pid <> "
-              "pg_backend_pid() and query like '%pg_sleep(120) as " + marker + "%'";
+              "pg_backend_pid() and query like '%pg_sleep(120) as " +
+              marker + "%'";
      }},
-    {kMariaDb,
-     [](const std::string& marker) { return "select sleep(120) as " + marker; },
+    {kMariaDb, [](const std::string& marker) { return "select sleep(120) as " + marker; },
      [](const std::string& marker) {
        return "select count(*) from information_schema.processlist where id <> "
-              "connection_id() and info like '%sleep(120) as " + marker + "%'";
+              "connection_id() and info like '%sleep(120) as " +
+              marker + "%'";
      }},
 };
 
@@ -67,13 +67,13 @@ TEST_F(ServerStopTest, ASignalCancelsTheStatementOnTheServer) {
     const std::string target = dir + "/report.csv";
     writeFile(target, kPrevious);
     const std::string marker = "stop_" + std::to_string(::getpid());
-    const std::string job = writeJob(c.dataSource, userFor(c.dataSource),
-                                     passwordFor(c.dataSource), c.sleeping(marker), true);
+    const std::string job = writeJob(c.dataSource, userFor(c.dataSource), passwordFor(c.dataSource),
+                                     c.sleeping(marker), true);
 
     ChildProcess child;
-    ASSERT_TRUE(child.start({ROWPRESS_BINARY, "-silent", "-noautoopen", "-file=" + job,
-                             "-outfile=" + target},
-                            temp_ / "stdout", temp_ / "stderr"));
+    ASSERT_TRUE(child.start(
+        {ROWPRESS_BINARY, "-silent", "-noautoopen", "-file=" + job, "-outfile=" + target},
+        temp_ / "stdout", temp_ / "stderr"));
     ASSERT_TRUE(waitForRunning(c, marker, "1", 60s)) << "the statement never ran";
     ::kill(child.pid(), SIGTERM);
     EXPECT_EQ(child.wait(60s), 128 + SIGTERM) << stderrText();

@@ -75,10 +75,7 @@ bool driverCancelsSafely(SQLHDBC connection) {
   if (rc != SQL_SUCCESS && rc != SQL_SUCCESS_WITH_INFO) return false;
   std::string_view driver(reinterpret_cast<const char*>(name));
   // The file name of the driver library, as the driver manager loaded it.
-  for (std::string_view known : {"psqlodbc", "maodbc"}) {
-    if (driver.find(known) != std::string_view::npos) return true;
-  }
-  return false;
+  return driver.find("psqlodbc") != std::string_view::npos;
 }
 
 }  // namespace rowpress

@@ -63,9 +63,11 @@ class StopRequest {
 };
 
 // Whether the driver of `connection` can be interrupted with SQLCancel from another thread
-// while a statement executes. Known for the PostgreSQL and MariaDB drivers (they send the
-// server a cancel request on a connection of their own); the SQLite driver frees the cursor
-// under a running statement, and drivers not known are not cancelled either.
+// while a statement executes. Known only for the PostgreSQL driver, which sends the server a
+// cancel request on a connection of its own. The MariaDB driver unlocks a mutex that the
+// executing thread holds and writes the statement's memory under it; the SQLite driver frees
+// the cursor under a running statement; drivers not known are not cancelled either. Those
+// runs end after the grace period, their temporary files removed for them.
 bool driverCancelsSafely(SQLHDBC connection);
 
 // Registers a statement with the stop request while it executes.

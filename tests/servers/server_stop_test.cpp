@@ -1,7 +1,8 @@
-// A stop signal while the server is still executing the statement: on the PostgreSQL and
-// MariaDB drivers the statement is cancelled on the server (it stops running there), the
-// temporary file goes, the file that had the target's name stays, and rowpress exits with
-// 128 plus the signal number.
+// A stop signal while the server is still executing the statement: the statement stops
+// running on the server (PostgreSQL's driver cancels it; MariaDB's cannot be cancelled from
+// another thread, and the server ends it when rowpress closes the connection), the temporary
+// file goes, the file that had the target's name stays, and rowpress exits with 128 plus the
+// signal number.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -11,6 +12,7 @@
 #include <filesystem>
 #include <thread>
 
+#include "export/stop_request.h"
 #include "tests/servers/server_test.h"
 
 namespace rowpress::testing {
@@ -24,6 +26,8 @@ constexpr char kPrevious[] = "the previous export\r\n";
 
 struct StopCase {
   const char* dataSource;
+  // Whether rowpress cancels the driver's statements from the thread that takes the signals.
+  bool cancelled;
   // A statement that runs for two minutes, carrying `marker` so that it can be found.
   std::string (*sleeping)(const std::string& marker);
   // How many statements carrying `marker` the server is executing.
@@ -31,13 +35,13 @@ struct StopCase {
 };
 
 const StopCase kCases[] = {
-    {kPgAnsi, [](const std::string& marker) { return "select pg_sleep(120) as " + marker; },
+    {kPgAnsi, true, [](const std::string& marker) { return "select pg_sleep(120) as " + marker; },
      [](const std::string& marker) {
        return "select count(*) from pg_stat_activity where state = 'active' and pid <> "
               "pg_backend_pid() and query like '%pg_sleep(120) as " +
               marker + "%'";
      }},
-    {kMariaDb, [](const std::string& marker) { return "select sleep(120) as " + marker; },
+    {kMariaDb, false, [](const std::string& marker) { return "select sleep(120) as " + marker; },
      [](const std::string& marker) {
        return "select count(*) from information_schema.processlist where id <> "
               "connection_id() and info like '%sleep(120) as " +
@@ -77,11 +81,70 @@ TEST_F(ServerStopTest, ASignalCancelsTheStatementOnTheServer) {
     ASSERT_TRUE(waitForRunning(c, marker, "1", 60s)) << "the statement never ran";
     ::kill(child.pid(), SIGTERM);
     EXPECT_EQ(child.wait(60s), 128 + SIGTERM) << stderrText();
+    // On the ThreadSanitizer build: the thread that took the signal and the one that ran
+    // the export met without a race.
+    EXPECT_THAT(stderrText(), ::testing::Not(::testing::HasSubstr("ThreadSanitizer")));
     // Cancelled, not left sleeping on a connection that is gone.
     EXPECT_TRUE(waitForRunning(c, marker, "0", 30s)) << "the statement still runs on the server";
     EXPECT_THAT(listDirectory(dir), ElementsAre("report.csv"));
     EXPECT_EQ(readFile(target), kPrevious);
   }
+}
+
+// The stop request cancels a statement that another thread is executing, the way the thread
+// that takes the signals does. The scripts/test.d stage for threads runs this test on a
+// ThreadSanitizer build as well, which decides which drivers are cancelled: MariaDB's driver
+// failed there (it unlocks the executing thread's mutex), PostgreSQL's holds up.
+TEST_F(ServerStopTest, AStatementIsCancelledFromAnotherThreadAndItsHandleStaysUsable) {
+  StopRequest& stop = StopRequest::instance();
+  for (const StopCase& c : kCases) {
+    SCOPED_TRACE(c.dataSource);
+    stop.reset();
+    JobSettings job;
+    job.dataSource = c.dataSource;
+    job.userName = userFor(c.dataSource);
+    job.password = passwordFor(c.dataSource);
+    MemoryView lines;
+    SessionFailure failure;
+    auto session = OpenSession(job, kFetchSessionMessages, lines, ControlId::StatusList, &failure);
+    ASSERT_TRUE(session) << failure.connectDiagnostic;
+    ASSERT_EQ(driverCancelsSafely(session->connection()), c.cancelled);
+    if (!c.cancelled) continue;
+    const std::string marker = "thread_" + std::to_string(::getpid());
+
+    bool seenRunning = false;
+    std::thread stopper([&] {
+      seenRunning = waitForRunning(c, marker, "1", 60s);
+      stop.request(SIGTERM);
+    });
+    const auto started = std::chrono::steady_clock::now();
+    std::string sql = c.sleeping(marker);
+    SQLRETURN rc = SQL_SUCCESS;
+    {
+      ExecutingStatement executing(session->statement(), true);
+      rc = SQLExecDirect(session->statement(), reinterpret_cast<SQLCHAR*>(sql.data()), SQL_NTS);
+    }
+    stopper.join();
+    EXPECT_TRUE(seenRunning);
+    EXPECT_LT(std::chrono::steady_clock::now() - started, 60s) << "not cancelled";
+    // PostgreSQL reports the cancel as an error; MariaDB's SLEEP ends early with a result.
+    if (rc == SQL_ERROR) {
+      EXPECT_THAT(GetStatementDiagnostic(session->statement()), ::testing::StartsWith("["));
+    }
+    EXPECT_TRUE(waitForRunning(c, marker, "0", 30s));
+    // The statement handle and the connection serve the next statement.
+    SQLFreeStmt(session->statement(), SQL_CLOSE);
+    std::string next = "select 7";
+    ASSERT_TRUE(succeeded(
+        SQLExecDirect(session->statement(), reinterpret_cast<SQLCHAR*>(next.data()), SQL_NTS)))
+        << GetStatementDiagnostic(session->statement());
+    ASSERT_TRUE(succeeded(SQLFetch(session->statement())));
+    char value[16] = {0};
+    SQLLEN indicator = 0;
+    SQLGetData(session->statement(), 1, SQL_C_CHAR, value, sizeof value, &indicator);
+    EXPECT_STREQ(value, "7");
+  }
+  stop.reset();
 }
 
 }  // namespace

@@ -155,6 +155,12 @@ TEST_F(ExportRunTest, NoRowsKeepsNoFileAndLeavesAnExistingOneAlone) {
   job_.silent = true;
   ASSERT_EQ(fetch("select * from people where id > 100").outcome, RunOutcome::NoRows);
   EXPECT_TRUE(view_.messages.empty());
+
+  // A default name reserved for the run is given back, as after a failed statement.
+  job_.outFileName.clear();
+  ASSERT_EQ(fetch("select * from people where id > 100").outcome, RunOutcome::NoRows);
+  ASSERT_EQ(fetch("select nonsense from nowhere").outcome, RunOutcome::StatementFailed);
+  EXPECT_TRUE(outputFiles().empty());
 }
 
 TEST_F(ExportRunTest, FailingStatementReportsItsDiagnosticAndKeepsTheOldFiles) {

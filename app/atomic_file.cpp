@@ -122,19 +122,27 @@ void removeAbandonedTemporaryFiles(const std::string& directory, const std::stri
   while (dirent* entry = ::readdir(dir)) {
     const char* name = entry->d_name;
     if (!isTemporaryName(name, prefix)) continue;
+    // A leftover whose lock can be taken was left by a run that is gone, unless it is so new
+    // that its run may not have locked it yet. This process's own temporary files are not
+    // even opened: where flock is emulated with fcntl locks, closing any descriptor of a file
+    // drops the process's lock on it.
+    struct stat named;
+    if (::fstatat(dirFd, name, &named, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(named.st_mode) ||
+        isLive(named) || now - named.st_mtime < kAbandonedAfterSeconds) {
+      continue;
+    }
     // Read and write where allowed: where flock is emulated with fcntl locks, an exclusive
     // lock needs a descriptor open for writing.
     const int flags = O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
     int fd = ::openat(dirFd, name, O_RDWR | flags);
     if (fd < 0 && errno == EACCES) fd = ::openat(dirFd, name, O_RDONLY | flags);
     if (fd < 0) continue;
-    struct stat st;
-    // A leftover whose lock can be taken was left by a run that is gone, unless it is so new
-    // that its run may not have locked it yet.
-    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && !isLive(st) &&
-        now - st.st_mtime >= kAbandonedAfterSeconds && ::flock(fd, LOCK_EX | LOCK_NB) == 0) {
-      struct stat named;
-      if (::fstatat(dirFd, name, &named, AT_SYMLINK_NOFOLLOW) == 0 && sameFile(st, named)) {
+    struct stat opened;
+    if (::fstat(fd, &opened) == 0 && sameFile(opened, named) &&
+        ::flock(fd, LOCK_EX | LOCK_NB) == 0) {
+      // Still the same file under that name: removed while its lock is held.
+      struct stat again;
+      if (::fstatat(dirFd, name, &again, AT_SYMLINK_NOFOLLOW) == 0 && sameFile(again, opened)) {
         ::unlinkat(dirFd, name, 0);
       }
     }

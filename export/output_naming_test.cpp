@@ -48,7 +48,7 @@ TEST(ViewerCommand, ChoosesTheApplicationWord) {
   // A relative path that begins with "-" is no option of the viewer.
   EXPECT_THAT(viewerCommand(job, OutputType::Html, "-r.html"),
               ElementsAre("mousepad", "--new-window", "./-r.html"));
-  EXPECT_THAT(viewerCommand(job, OutputType::Html, "d/-r.html").back(), "d/-r.html");
+  EXPECT_EQ(viewerCommand(job, OutputType::Html, "d/-r.html").back(), "d/-r.html");
   job.noAutoOpen = true;
   EXPECT_TRUE(viewerCommand(job, OutputType::Xml, "/d/r.xls").empty());
 }

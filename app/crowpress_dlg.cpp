@@ -77,7 +77,7 @@ RunOutcome CrowpressDlg::RunExport(SQLHSTMT statement, std::string& sql) {
   job_.forceFullLength = view_.isChecked(ControlId::ForceFullLength);
   ExportRun run(job_, view_, connection_);
   RunOutcome outcome = run.run(statement, sql);
-  lastExport_ = ExportSummary{run.outputPath(), run.dataRows()};
+  lastExport_ = ExportSummary{run.outputPath(), run.dataRows(), run.keptFile()};
   return outcome;
 }
 

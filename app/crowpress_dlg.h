@@ -17,6 +17,7 @@ namespace rowpress {
 struct ExportSummary {
   std::string path;
   long long rows = 0;
+  bool kept = false;  // a file was kept at the path
 };
 
 inline constexpr char kSupportUrl[] = "https://rowpress.org/support";

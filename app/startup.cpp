@@ -66,7 +66,9 @@ int runUnattended(CrowpressDlg& dialog, std::ostream& out, std::ostream& err) {
     if (last > 0) err << "rowpress: " << view.lineText(ControlId::StatusList, last) << '\n';
   }
   const ExportSummary& summary = dialog.lastExport();
-  if (result.outcome == RunOutcome::Exported || result.outcome == RunOutcome::Limit) {
+  // A path only for a file that is there: a run refused at a limit before writing keeps none.
+  if ((result.outcome == RunOutcome::Exported || result.outcome == RunOutcome::Limit) &&
+      summary.kept) {
     out << summary.path << '\n';
   } else if (result.outcome == RunOutcome::NoRows) {
     err << "rowpress: the query returned no rows; no file was written\n";

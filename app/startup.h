@@ -19,7 +19,7 @@ void applyDefaults(JobSettings& job, View& view);
 std::vector<std::string> applyCommandLine(const CommandLine& line, JobSettings& job, View& view);
 
 // Runs the fetch on the job as start-up left it; reports on `err` (message boxes as
-// "CAPTION: TEXT", the lines of a failure) and the output path on `out`. Returns the exit
+// "CAPTION: TEXT", the lines of a failure) and the path of a kept file on `out`. Returns the exit
 // status.
 int runUnattended(CrowpressDlg& dialog, std::ostream& out, std::ostream& err);
 

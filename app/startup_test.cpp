@@ -162,6 +162,18 @@ TEST_F(UnattendedTest, ExitStatusTellsTheOutcome) {
             5);
   EXPECT_THAT(readFile(temp_ / "stderr"), HasSubstr("TOO BIG: Row Count Larger than 65534"));
   EXPECT_TRUE(fileExists(temp_ / "big.xls"));
+  EXPECT_EQ(readFile(temp_ / "stdout"), temp_ / "big.xls\n");
+
+  // More columns than a run can hold: refused before anything is written, so no path.
+  std::string wide = "select 1 as c1";
+  for (int i = 2; i <= 257; ++i) wide += ", " + std::to_string(i) + " as c" + std::to_string(i);
+  writeJob(wide, "CSV=\"1\";");
+  EXPECT_EQ(
+      runRowpress("-silent -noautoopen '-file=" + job_file_ + "' -outfile=" + (temp_ / "wide.csv")),
+      5);
+  EXPECT_THAT(readFile(temp_ / "stderr"), HasSubstr("Column Count Greater than 256"));
+  EXPECT_EQ(readFile(temp_ / "stdout"), "");
+  EXPECT_FALSE(fileExists(temp_ / "wide.csv"));
 }
 
 TEST_F(UnattendedTest, NightlyFileNamedSilentRunsUnattended) {

@@ -89,8 +89,8 @@ const char* columnTypeDescription(std::int16_t sqlType) {
 }
 
 void ColumnTypeReport::open(const std::string& directory) {
-  file_ = OutputFile::create(directory + "/" + kColumnTypeReportName, false);
-  if (!file_.isOpen()) return;
+  if (!atomic_.open(directory + "/" + kColumnTypeReportName, 0666)) return;
+  file_ = OutputFile::onDescriptor(atomic_.descriptor());
   file_.write(
       "Column_Number,Column_Name,Column_Type,Column_Precision,Column_Scale,"
       "Column_Type_Description");
@@ -115,7 +115,12 @@ void ColumnTypeReport::addColumn(int ordinal, const ColumnInfo& column) {
 }
 
 void ColumnTypeReport::close() {
-  if (file_.isOpen()) file_.close();
+  if (!file_.isOpen()) return;
+  if (file_.close()) {
+    atomic_.commit();
+  } else {
+    atomic_.discard();
+  }
 }
 
 }  // namespace rowpress

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 
+#include "app/atomic_file.h"
 #include "export/output_file.h"
 #include "export/output_writer.h"
 
@@ -17,13 +18,17 @@ const char* columnTypeDescription(std::int16_t sqlType);
 
 class ColumnTypeReport {
  public:
-  // Creates or empties the report in `directory` and writes the heading line. When the file
-  // cannot be created the report stays off for this run; nothing is shown.
+  // Starts the report in `directory` with the heading line. It is written beside the old
+  // report and replaces it on close(), as every file is replaced (see AtomicFile): until
+  // then the old report stays as it was. When the file cannot be replaced the report stays
+  // off for this run; nothing is shown.
   void open(const std::string& directory);
   void addColumn(int ordinal, const ColumnInfo& column);
+  // Replaces the old report; a report that could not be written is dropped.
   void close();
 
  private:
+  AtomicFile atomic_;
   OutputFile file_;
 };
 

@@ -2,6 +2,8 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "tests/odbc_fixture.h"
 
@@ -32,13 +34,14 @@ TEST(ColumnTypeReport, TypeTextsKeepTheirSpecialBytes) {
   EXPECT_EQ(std::string(columnTypeDescription(-1)),
             "LONG VARCHAR Variable length character data. Maximum length is data source\x96"
             "dependent.");
-  EXPECT_THAT(columnTypeDescription(7), ::testing::HasSubstr("10[\x96" "38] to 10[38]"));
+  EXPECT_THAT(columnTypeDescription(7), ::testing::HasSubstr("10[\x96"
+                                                             "38] to 10[38]"));
   EXPECT_THAT(columnTypeDescription(107), ::testing::HasSubstr("TO MONTH \tNumber"));
   EXPECT_THAT(columnTypeDescription(91), ::testing::HasSubstr("(See \"Constraints"));
   EXPECT_EQ(std::string(columnTypeDescription(-11)), "SQL_GUID");
   EXPECT_EQ(std::string(columnTypeDescription(114)), "*UNKNOWN COLUMN TYPE*");
-  for (int code : {-11, -10, -9, -8, -7, -6, -5, -4, -3, -2, -1, 1, 2, 3, 4, 5, 6, 7, 8, 12, 91,
-                   92, 93, 101, 113}) {
+  for (int code : {-11, -10, -9, -8, -7, -6, -5, -4, -3, -2, -1,  1,  2,
+                   3,   4,   5,  6,  7,  8,  12, 91, 92, 93, 101, 113}) {
     EXPECT_EQ(std::string(columnTypeDescription(static_cast<std::int16_t>(code))).find(','),
               std::string::npos);
   }
@@ -50,6 +53,36 @@ TEST(ColumnTypeReport, AnUnwritableDirectoryIsNoError) {
   report.addColumn(1, ColumnInfo{"id", 4, 10, 0});
   report.close();
   EXPECT_FALSE(testing::fileExists("/nonexistent-dir/" + std::string(kColumnTypeReportName)));
+}
+
+// The report replaces the previous one as a whole, and only when it is complete; a second
+// name of the previous report is never written through.
+TEST(ColumnTypeReport, ReplacesThePreviousReportOnlyWhenClosed) {
+  TempDir dir;
+  const std::string path = dir / kColumnTypeReportName;
+  testing::writeFile(path, "the previous report\r\n");
+  ASSERT_EQ(::chmod(path.c_str(), 0640), 0);
+  ColumnTypeReport report;
+  report.open(dir.path());
+  report.addColumn(1, ColumnInfo{"id", 4, 10, 0});
+  EXPECT_EQ(readFile(path), "the previous report\r\n");
+  report.close();
+  EXPECT_THAT(readFile(path), ::testing::EndsWith("\r\n1,id,4,10,0,INTEGER Exact numeric value "
+                                                  "with precision 10 and scale 0\r\n"));
+  struct stat st;
+  ASSERT_EQ(::stat(path.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0640u);
+
+  ASSERT_EQ(::link(path.c_str(), (dir / "kept.csv").c_str()), 0);
+  const std::string kept = readFile(dir / "kept.csv");
+  ColumnTypeReport second;
+  second.open(dir.path());
+  second.addColumn(1, ColumnInfo{"other", 12, 5, 0});
+  second.close();
+  EXPECT_EQ(readFile(dir / "kept.csv"), kept);
+  EXPECT_EQ(readFile(path), kept);
+  EXPECT_THAT(testing::listDirectory(dir.path()),
+              ::testing::ElementsAre("kept.csv", kColumnTypeReportName));
 }
 
 }  // namespace

@@ -105,6 +105,11 @@ TEST_F(ExportLimitsTest, CsvTakes256ColumnsAndMoreAreRefused) {
   ASSERT_EQ(view_.messages.size(), 1u);
   EXPECT_EQ(view_.messages[0].text, "Column Count Greater than 256");
   EXPECT_EQ(readFile(job_.outFileName), "previous");
+
+  // Refused with a default name: the name reserved for the run is given back.
+  job_.outFileName.clear();
+  ASSERT_EQ(fetch(wideQuery(257)).outcome, RunOutcome::Limit);
+  EXPECT_TRUE(outputFiles().empty());
 }
 
 }  // namespace

@@ -164,7 +164,7 @@ RunOutcome ExportRun::run(SQLHSTMT statement, std::string& sql) {
   OutputPath output = prepareOutputPath(job_, type);
   outputPath_ = output.path;
   OutputTarget target;
-  if (output.path.empty() || !target.open(output.path)) {
+  if (output.path.empty() || !target.open(output.path, std::move(output.reserved))) {
     // Without a path (no unique name could be made) the default directory is what failed.
     const std::string shown = output.path.empty() ? directory : output.path;
     std::string reason = output.path.empty() ? output.error : target.error();
@@ -293,6 +293,7 @@ RunOutcome ExportRun::run(SQLHSTMT statement, std::string& sql) {
     view_.messageBox(text + " ", "Unable to Write Output File");
     return RunOutcome::OutputFile;
   }
+  kept_ = true;
   if (stopped) return RunOutcome::Limit;
   launchViewer(job_, type, output.path);
   return RunOutcome::Exported;

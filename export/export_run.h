@@ -37,9 +37,11 @@ class ExportRun {
   // One run on an open statement with the working copy of the SQL text, which it rewrites.
   RunOutcome run(SQLHSTMT statement, std::string& sql);
 
-  // After the run: the output path it chose and the data rows it wrote.
+  // After the run: the output path it chose, the data rows it wrote and whether the file
+  // was kept at that path.
   const std::string& outputPath() const { return outputPath_; }
   long long dataRows() const { return dataRows_; }
+  bool keptFile() const { return kept_; }
 
  private:
   RunOutcome statementFailed(SQLHSTMT statement, const char* caption);
@@ -70,6 +72,7 @@ class ExportRun {
   std::string statusLine_;
   std::string outputPath_;
   long long dataRows_ = 0;
+  bool kept_ = false;
 };
 
 }  // namespace rowpress

@@ -1,14 +1,18 @@
 #include "export/export_run.h"
 
+#include <fcntl.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <thread>
 
 #include "export/column_type_report.h"
+#include "export/output_naming.h"
 #include "export/stop_request.h"
 #include "tests/odbc_fixture.h"
 
@@ -151,6 +155,12 @@ TEST_F(ExportRunTest, NoRowsKeepsNoFileAndLeavesAnExistingOneAlone) {
   job_.silent = true;
   ASSERT_EQ(fetch("select * from people where id > 100").outcome, RunOutcome::NoRows);
   EXPECT_TRUE(view_.messages.empty());
+
+  // A default name reserved for the run is given back, as after a failed statement.
+  job_.outFileName.clear();
+  ASSERT_EQ(fetch("select * from people where id > 100").outcome, RunOutcome::NoRows);
+  ASSERT_EQ(fetch("select nonsense from nowhere").outcome, RunOutcome::StatementFailed);
+  EXPECT_TRUE(outputFiles().empty());
 }
 
 TEST_F(ExportRunTest, FailingStatementReportsItsDiagnosticAndKeepsTheOldFiles) {
@@ -346,6 +356,35 @@ TEST_F(ExportRunTest, UncreatableOutputFileStopsTheRunBeforeTheStatement) {
   view_.click(ControlId::OutputCsv);
   ASSERT_EQ(fetch("select count(*) from people where id = 9").outcome, RunOutcome::Exported);
   EXPECT_EQ(view_.lines(ControlId::StatusList).back(), "0 | ");
+}
+
+// With every default name taken, the run fails as one whose output file cannot be created,
+// naming the directory, before the statement runs; no earlier file is touched.
+TEST_F(ExportRunTest, WhenEveryDefaultNameIsTakenNothingRuns) {
+  ASSERT_TRUE(createDefaultDirectory(home()));
+  for (unsigned n = 0; n < 0x10000u; ++n) {
+    char name[32];
+    std::snprintf(name, sizeof name, "row%04X.TMP.csv", n);
+    int fd = ::open((home() + "/" + name).c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644);
+    ASSERT_GE(fd, 0) << name;
+    if (n == 0x1234) {
+      ASSERT_EQ(::write(fd, "kept", 4), 4);
+    }
+    ::close(fd);
+  }
+  view_.click(ControlId::OutputCsv);
+  EXPECT_EQ(fetch("insert into people values (9, 'must not run')").outcome, RunOutcome::OutputFile);
+  ASSERT_EQ(view_.messages.size(), 1u);
+  EXPECT_EQ(view_.messages[0].text, "unable to create: " + home() + " ");
+  EXPECT_EQ(view_.messages[0].caption, "Unable to Open Output File");
+  EXPECT_EQ(view_.lines(ControlId::StatusList).back(),
+            "unable to create: " + home() + " (no free name is left in " + home() + ")");
+  EXPECT_EQ(readFile(home() + "/row1234.TMP.csv"), "kept");
+  EXPECT_EQ(outputFiles().size(), 0x10000u);
+
+  job_.outFileName = temp_ / "named.csv";
+  ASSERT_EQ(fetch("select count(*) from people where id = 9").outcome, RunOutcome::Exported);
+  EXPECT_EQ(readFile(job_.outFileName), "count(*),\r\n0,\r\n");
 }
 
 TEST_F(ExportRunTest, LaunchesTheApplicationWithThePathAsLastArgument) {

@@ -15,11 +15,12 @@ constexpr std::size_t kFlushThreshold = 256 * 1024;
 }  // namespace
 
 OutputFile::~OutputFile() {
-  if (fd_ >= 0) ::close(fd_);
+  if (fd_ >= 0 && ownsFd_) ::close(fd_);
 }
 
 OutputFile::OutputFile(OutputFile&& other) noexcept
     : fd_(other.fd_),
+      ownsFd_(other.ownsFd_),
       error_(other.error_),
       buffer_(std::move(other.buffer_)),
       completeLines_(other.completeLines_) {
@@ -30,8 +31,9 @@ OutputFile::OutputFile(OutputFile&& other) noexcept
 
 OutputFile& OutputFile::operator=(OutputFile&& other) noexcept {
   if (this != &other) {
-    if (fd_ >= 0) ::close(fd_);
+    if (fd_ >= 0 && ownsFd_) ::close(fd_);
     fd_ = other.fd_;
+    ownsFd_ = other.ownsFd_;
     error_ = other.error_;
     buffer_ = std::move(other.buffer_);
     completeLines_ = other.completeLines_;
@@ -48,6 +50,18 @@ OutputFile OutputFile::create(const std::string& path, bool exclusive, int mode)
   file.fd_ = ::open(path.c_str(), flags, mode);
   if (file.fd_ < 0) {
     file.error_ = errno;
+  } else {
+    file.buffer_.reserve(kFlushThreshold + 128 * 1024);
+  }
+  return file;
+}
+
+OutputFile OutputFile::onDescriptor(int fd) {
+  OutputFile file;
+  file.fd_ = fd;
+  file.ownsFd_ = false;
+  if (fd < 0) {
+    file.error_ = EBADF;
   } else {
     file.buffer_.reserve(kFlushThreshold + 128 * 1024);
   }
@@ -128,7 +142,7 @@ bool OutputFile::overwriteAt(off_t offset, std::string_view bytes) {
 bool OutputFile::close() {
   if (fd_ < 0) return false;
   writeOut(buffer_.size());
-  if (::close(fd_) != 0 && error_ == 0) error_ = errno;
+  if (ownsFd_ && ::close(fd_) != 0 && error_ == 0) error_ = errno;
   fd_ = -1;
   return error_ == 0;
 }

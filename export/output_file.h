@@ -22,6 +22,9 @@ class OutputFile {
   // Creates `path`; with `exclusive` an existing file is an error, otherwise it is emptied.
   // Returns a closed file and sets error() when it cannot be created.
   static OutputFile create(const std::string& path, bool exclusive, int mode = 0666);
+  // Writes through `fd`, which stays its owner's: close() hands everything to the system
+  // and reports, but leaves the descriptor open.
+  static OutputFile onDescriptor(int fd);
 
   bool isOpen() const { return fd_ >= 0; }
   // The first error (an errno value) met while writing, or 0.
@@ -48,6 +51,7 @@ class OutputFile {
   bool writeOut(std::size_t count);
 
   int fd_ = -1;
+  bool ownsFd_ = true;
   int error_ = 0;
   std::string buffer_;
   std::size_t completeLines_ = 0;  // bytes of buffer_ that end at a line end

@@ -1,6 +1,5 @@
 #include "export/output_naming.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -19,21 +18,6 @@ namespace rowpress {
 
 namespace {
 
-const char kTemporaryMarker[] = ".rowpress-";
-const char kTemporarySuffix[] = ".part";
-
-std::string directoryOf(const std::string& path) {
-  auto slash = path.rfind('/');
-  if (slash == std::string::npos) return ".";
-  if (slash == 0) return "/";
-  return path.substr(0, slash);
-}
-
-std::string baseNameOf(const std::string& path) {
-  auto slash = path.rfind('/');
-  return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
 bool onPath(const std::string& program) {
   const char* path = std::getenv("PATH");
   if (!path) return false;
@@ -46,38 +30,6 @@ bool onPath(const std::string& program) {
     if (colon == std::string_view::npos) return false;
     rest.remove_prefix(colon + 1);
   }
-}
-
-// The part of the temporary name before the process id: "." and the target's name, cut (on a
-// character boundary) so that the whole temporary name fits in a file name of 255 bytes even
-// when the target's name alone takes up nearly all of them. The room kept for the process id
-// does not depend on the id, so every run for a target finds the leftovers of the others.
-std::string temporaryPrefixFor(const std::string& path) {
-  constexpr std::size_t kNameMax = 255;
-  constexpr std::size_t kPidRoom = 20;  // the digits of any process id
-  const std::string base = baseNameOf(path);
-  const std::size_t room = kNameMax - 1 - (sizeof kTemporaryMarker - 1) - kPidRoom -
-                           (sizeof kTemporarySuffix - 1);
-  return "." + base.substr(0, cutOnCharacterBoundary(base, room)) + kTemporaryMarker;
-}
-
-// Removes temporary files that runs of processes no longer alive left beside `path`.
-void removeLeftovers(const std::string& path) {
-  const std::string prefix = temporaryPrefixFor(path);
-  DIR* dir = ::opendir(directoryOf(path).c_str());
-  if (!dir) return;
-  while (dirent* entry = ::readdir(dir)) {
-    std::string_view name(entry->d_name);
-    if (name.substr(0, prefix.size()) != prefix) continue;
-    std::string pidText(name.substr(prefix.size()));
-    char* end = nullptr;
-    long pid = std::strtol(pidText.c_str(), &end, 10);
-    if (end == pidText.c_str() || std::string_view(end) != kTemporarySuffix) continue;
-    if (pid > 0 && ::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH) {
-      ::unlink((directoryOf(path) + "/" + std::string(name)).c_str());
-    }
-  }
-  ::closedir(dir);
 }
 
 }  // namespace
@@ -103,108 +55,178 @@ bool createDefaultDirectory(const std::string& directory) {
   return ::stat(directory.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-OutputPath prepareOutputPath(const JobSettings& job, OutputType type) {
-  const std::string directory = defaultDirectory();
-  std::string base;
-  std::string why;
-  if (!createDefaultDirectory(directory)) {
-    why = "cannot create the directory " + directory + ": " + std::strerror(errno);
-  } else {
-    // Reserve a free name atomically, then remove it and keep only the name.
-    std::random_device device;
-    unsigned start = device() & 0xFFFFu;
-    for (unsigned i = 0; i < 0x10000u && base.empty(); ++i) {
-      char name[16];
-      std::snprintf(name, sizeof name, "row%04X.TMP", (start + i) & 0xFFFFu);
-      std::string candidate = directory + "/" + name;
-      int fd = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-      if (fd >= 0) {
-        ::close(fd);
-        ::unlink(candidate.c_str());
-        base = candidate;
-      } else if (errno != EEXIST) {
-        why = "cannot create a file in " + directory + ": " + std::strerror(errno);
-        break;
-      }
-    }
-    if (base.empty() && why.empty()) why = "no free name is left in " + directory;
-  }
+NameReservation::NameReservation(NameReservation&& other) noexcept
+    : path_(std::move(other.path_)), device_(other.device_), inode_(other.inode_) {
+  other.path_.clear();
+}
 
-  const bool named = !job.outFileName.empty();
-  OutputPath result;
+NameReservation& NameReservation::operator=(NameReservation&& other) noexcept {
+  if (this != &other) {
+    remove();
+    path_ = std::move(other.path_);
+    device_ = other.device_;
+    inode_ = other.inode_;
+    other.path_.clear();
+  }
+  return *this;
+}
+
+void NameReservation::remove() {
+  if (path_.empty()) return;
+  struct stat st;
+  if (::lstat(path_.c_str(), &st) == 0 && st.st_dev == device_ && st.st_ino == inode_ &&
+      S_ISREG(st.st_mode) && st.st_size == 0) {
+    ::unlink(path_.c_str());
+  }
+  path_.clear();
+}
+
+namespace {
+
+const char* defaultExtension(const JobSettings& job, OutputType type) {
   switch (type) {
     case OutputType::Xml:
-      if (job.excel2007) {
-        if (!base.empty()) result.path = base + ".xml";
-      } else {
-        result.path = named ? job.outFileName : base.empty() ? "" : base + ".xls";
-      }
-      break;
+      return job.excel2007 ? ".xml" : ".xls";
     case OutputType::Csv:
     case OutputType::Tsv:
-      result.path = named ? job.outFileName : base.empty() ? "" : base + ".csv";
-      break;
+      return ".csv";
     case OutputType::Html:
-      result.path = named ? job.outFileName : base.empty() ? "" : base + ".html";
       break;
+  }
+  return ".html";
+}
+
+// Reserves a free default name in `directory`: "rowXXXX.TMP" (made and removed again, as a
+// free name of the system's temporary-name service would be) and the same name with
+// `extension`, which is created and stays as the reservation. A name of which either form
+// exists is skipped, so no earlier file is ever replaced.
+OutputPath reserveDefaultName(const std::string& directory, const char* extension) {
+  OutputPath result;
+  std::random_device device;
+  const unsigned start = device() & 0xFFFFu;
+  for (unsigned i = 0; i < 0x10000u; ++i) {
+    char name[16];
+    std::snprintf(name, sizeof name, "row%04X.TMP", (start + i) & 0xFFFFu);
+    const std::string base = directory + "/" + name;
+    int fd = ::open(base.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd < 0 && errno == EEXIST) continue;
+    if (fd < 0) {
+      result.error = "cannot create a file in " + directory + ": " + std::strerror(errno);
+      return result;
+    }
+    ::close(fd);
+    const std::string path = base + extension;
+    fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    const int err = errno;
+    ::unlink(base.c_str());
+    if (fd < 0 && err == EEXIST) continue;
+    if (fd < 0) {
+      result.error = "cannot create a file in " + directory + ": " + std::strerror(err);
+      return result;
+    }
+    struct stat st;
+    const bool known = ::fstat(fd, &st) == 0;
+    ::close(fd);
+    if (!known) {
+      ::unlink(path.c_str());
+      result.error = "cannot create a file in " + directory + ": " + std::strerror(errno);
+      return result;
+    }
+    result.path = path;
+    result.reserved = NameReservation(path, st.st_dev, st.st_ino);
+    return result;
+  }
+  result.error = "no free name is left in " + directory;
+  return result;
+}
+
+}  // namespace
+
+OutputPath prepareOutputPath(const JobSettings& job, OutputType type) {
+  const std::string directory = defaultDirectory();
+  const bool named = !job.outFileName.empty() && !(type == OutputType::Xml && job.excel2007);
+  OutputPath result;
+  if (!createDefaultDirectory(directory)) {
+    if (!named) {
+      result.error = "cannot create the directory " + directory + ": " + std::strerror(errno);
+      return result;
+    }
+  } else {
+    removeAbandonedTemporaryFiles(directory);
+  }
+  if (named) {
+    result.path = job.outFileName;
+  } else if (directory.size() + 1 + std::strlen("row0000.TMP") +
+                 std::strlen(defaultExtension(job, type)) <=
+             kPathLimit) {
+    result = reserveDefaultName(directory, defaultExtension(job, type));
+  }
+  if (result.path.empty() && result.error.empty()) {
+    result.error = tooLongMessage("The output path", kPathLimit);
   }
   if (result.path.size() > kPathLimit) {
     result.error = tooLongMessage("The output path", kPathLimit);
     result.path.clear();
-  } else if (result.path.empty()) {
-    result.error = why;
   }
   return result;
 }
 
-std::string temporaryNameFor(const std::string& path, long pid) {
-  std::string dir = directoryOf(path);
-  std::string name = temporaryPrefixFor(path) + std::to_string(pid) + kTemporarySuffix;
-  return path.find('/') == std::string::npos ? name : (dir == "/" ? "/" : dir + "/") + name;
+bool OutputTarget::open(const std::string& path, NameReservation reserved) {
+  discard();
+  path_ = path;
+  reserved_ = std::move(reserved);
+  error_.clear();
+  if (atomic_.prepare(path)) {
+    // Registered before it exists, so that a stop never misses it.
+    registered_ = atomic_.temporaryPath();
+    StopRequest::instance().addTemporary(registered_);
+    if (atomic_.create(0666)) {
+      file_ = OutputFile::onDescriptor(atomic_.descriptor());
+      return true;
+    }
+  }
+  error_ = atomic_.error();
+  unregister();
+  reserved_.remove();
+  return false;
 }
 
-bool OutputTarget::open(const std::string& path) {
-  path_ = path;
-  removeLeftovers(path);
-  temporary_ = temporaryNameFor(path, static_cast<long>(::getpid()));
-  ::unlink(temporary_.c_str());
-  // Registered before it exists, so that a stop never misses it.
-  StopRequest::instance().addTemporary(temporary_);
-  file_ = OutputFile::create(temporary_, true);
-  if (!file_.isOpen()) {
-    error_ = file_.error();
-    StopRequest::instance().removeTemporary(temporary_);
-    temporary_.clear();
-    return false;
-  }
-  return true;
+void OutputTarget::unregister() {
+  if (registered_.empty()) return;
+  StopRequest::instance().removeTemporary(registered_);
+  registered_.clear();
 }
 
 std::string OutputTarget::error() const {
-  int e = error_ ? error_ : file_.error();
-  return e ? std::strerror(e) : std::string();
+  if (!error_.empty()) return error_;
+  return file_.error() ? std::strerror(file_.error()) : std::string();
 }
 
 bool OutputTarget::keep() {
-  if (temporary_.empty()) return false;
-  bool written = file_.close();
-  if (!written) error_ = file_.error();
-  if (written && ::rename(temporary_.c_str(), path_.c_str()) != 0) {
-    error_ = errno;
-    written = false;
+  if (!atomic_.isOpen()) return false;
+  if (!file_.close()) {
+    error_ = std::strerror(file_.error());
+    discard();
+    return false;
   }
-  if (!written) ::unlink(temporary_.c_str());
-  StopRequest::instance().removeTemporary(temporary_);
-  temporary_.clear();
-  return written;
+  const bool kept = atomic_.commit();
+  unregister();
+  if (!kept) {
+    error_ = atomic_.error();
+    reserved_.remove();
+    return false;
+  }
+  reserved_.release();
+  return true;
 }
 
 void OutputTarget::discard() {
-  if (temporary_.empty()) return;
-  file_.close();
-  ::unlink(temporary_.c_str());
-  StopRequest::instance().removeTemporary(temporary_);
-  temporary_.clear();
+  if (atomic_.isOpen()) {
+    file_.close();
+    atomic_.discard();
+  }
+  unregister();
+  reserved_.remove();
 }
 
 std::vector<std::string> splitCommandWords(std::string_view text) {
@@ -258,7 +280,7 @@ std::vector<std::string> viewerCommand(const JobSettings& job, OutputType type,
     command = {"xdg-open"};
   }
   if (command.empty()) return {};
-  command.push_back(path);
+  command.push_back(path.starts_with('-') ? "./" + path : path);
   return command;
 }
 
@@ -274,14 +296,26 @@ void launchViewer(const JobSettings& job, OutputType type, const std::string& pa
   pid_t middle = ::fork();
   if (middle < 0) return;
   if (middle == 0) {
+    // The viewer starts with no signal blocked and the default action for the signals that
+    // stop a run, whatever this process did with them; ignored ones stay ignored (nohup).
+    sigset_t none;
+    sigemptyset(&none);
+    ::sigprocmask(SIG_SETMASK, &none, nullptr);
+    for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) {
+      struct sigaction action;
+      if (::sigaction(signal, nullptr, &action) == 0 && action.sa_handler != SIG_IGN) {
+        ::signal(signal, SIG_DFL);
+      }
+    }
     ::setsid();
     pid_t viewer = ::fork();
     if (viewer == 0) {
+      // Nothing of this process's input and output: a script that reads rowpress's output
+      // must not wait for the viewer, nor read what it prints.
       int null = ::open("/dev/null", O_RDWR);
-      if (null >= 0) {
-        ::dup2(null, STDIN_FILENO);
-        if (null > STDERR_FILENO) ::close(null);
-      }
+      if (null < 0) ::_exit(127);
+      for (int fd : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO}) ::dup2(null, fd);
+      if (null > STDERR_FILENO) ::close(null);
       ::execvp(argv[0], argv.data());
       ::_exit(127);
     }

@@ -2,10 +2,13 @@
 // handed to the program that shows it.
 #pragma once
 
+#include <sys/types.h>
+
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "app/atomic_file.h"
 #include "app/job_settings.h"
 #include "export/output_file.h"
 
@@ -17,21 +20,49 @@ std::string defaultDirectory();
 // Creates the default directory (and its parents); an existing one is fine.
 bool createDefaultDirectory(const std::string& directory);
 
-struct OutputPath {
-  std::string path;   // empty when no path could be chosen
-  std::string error;  // why, when path is empty
+// The default name reserved for one run: the empty file "rowXXXX.TMP.ext" that the run
+// created, so that no other run takes the name. Unless the run keeps its file under that
+// name (release()), it is removed again, and only while it is still the empty file the run
+// created.
+class NameReservation {
+ public:
+  NameReservation() = default;
+  NameReservation(std::string path, dev_t device, ino_t inode)
+      : path_(std::move(path)), device_(device), inode_(inode) {}
+  ~NameReservation() { remove(); }
+  NameReservation(NameReservation&& other) noexcept;
+  NameReservation& operator=(NameReservation&& other) noexcept;
+  NameReservation(const NameReservation&) = delete;
+  NameReservation& operator=(const NameReservation&) = delete;
+
+  const std::string& path() const { return path_; }
+  // The name now holds the run's file: nothing is removed.
+  void release() { path_.clear(); }
+  void remove();
+
+ private:
+  std::string path_;
+  dev_t device_ = 0;
+  ino_t inode_ = 0;
 };
 
-// Reserves a unique name "rowXXXX.TMP" in the default directory (created first), removes it
-// again and chooses the output path by output type: the job's file name, or the unique name
-// with ".xls", ".xml" (excel2007), ".csv" or ".html".
+struct OutputPath {
+  std::string path;          // empty when no path could be chosen
+  std::string error;         // why, when path is empty
+  NameReservation reserved;  // the default name, when the path is one
+};
+
+// Creates the default directory and removes the abandoned temporary files in it, then
+// chooses the output path by output type: the job's file name, or a default name
+// "rowXXXX.TMP" with ".xls", ".xml" (excel2007), ".csv" or ".html". A default name is
+// reserved with its extension (O_EXCL); a name of which either form exists is skipped.
 OutputPath prepareOutputPath(const JobSettings& job, OutputType type);
 
 // The output file of one run. It is written under a temporary name beside its target and
 // renamed over the target only when the run keeps it, so a failing run, a run without rows
-// or a crash never empties or deletes a file that already had the target's name.
-// Temporary names look like ".NAME.rowpress-PID.part"; leftovers of runs that died are
-// removed when a later run writes the same target.
+// or a crash never empties or deletes a file that already had the target's name. What can
+// stop the replacement is found when the file is opened, before the statement runs (see
+// AtomicFile: directories, files the user may not write, hard links, sticky directories).
 class OutputTarget {
  public:
   OutputTarget() = default;
@@ -39,11 +70,13 @@ class OutputTarget {
   OutputTarget(const OutputTarget&) = delete;
   OutputTarget& operator=(const OutputTarget&) = delete;
 
-  // Opens the temporary file for `path`. False (and error()) when it cannot be created.
-  bool open(const std::string& path);
+  // Opens the temporary file for `path`. False (and error()) when the target cannot be
+  // replaced or the file cannot be created. A reserved default name is removed again unless
+  // the file is kept.
+  bool open(const std::string& path, NameReservation reserved = {});
   OutputFile& file() { return file_; }
   const std::string& path() const { return path_; }
-  const std::string& temporaryPath() const { return temporary_; }
+  const std::string& temporaryPath() const { return atomic_.temporaryPath(); }
   // The reason the file could not be created or written.
   std::string error() const;
 
@@ -54,14 +87,17 @@ class OutputTarget {
   void discard();
 
  private:
-  std::string path_;
-  std::string temporary_;
-  OutputFile file_;
-  int error_ = 0;
-};
+  // The temporary file is known to the stop request from before it is created until it has
+  // been renamed or removed.
+  void unregister();
 
-// The temporary name used while writing `path`, for the process `pid`.
-std::string temporaryNameFor(const std::string& path, long pid);
+  std::string path_;
+  std::string registered_;
+  AtomicFile atomic_;
+  OutputFile file_;
+  NameReservation reserved_;
+  std::string error_;
+};
 
 // Splits an application text into words as a shell would, without expanding anything:
 // blanks separate words, single and double quotes group, a backslash escapes outside
@@ -70,12 +106,15 @@ std::vector<std::string> splitCommandWords(std::string_view text);
 
 // The program and arguments that open `path`: the job's application with the path as its
 // last argument; for HTML without an application `xdg-open`; otherwise the spreadsheet
-// program (`libreoffice --calc` when on the PATH, else `xdg-open`). Empty when noAutoOpen.
+// program (`libreoffice --calc` when on the PATH, else `xdg-open`). A relative path that
+// begins with "-" is given as "./-..." so that it is not taken for an option. Empty when
+// noAutoOpen.
 std::vector<std::string> viewerCommand(const JobSettings& job, OutputType type,
                                        const std::string& path);
 
-// Starts the viewer without a shell, in a session of its own, and waits only until it has
-// been started. A launch that fails is ignored.
+// Starts the viewer without a shell, in a session of its own, with /dev/null as its standard
+// input, output and error and no signal blocked, and waits only until it has been started.
+// A launch that fails is ignored.
 void launchViewer(const JobSettings& job, OutputType type, const std::string& path);
 
 }  // namespace rowpress

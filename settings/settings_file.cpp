@@ -13,6 +13,7 @@
 #include <string_view>
 #include <system_error>
 
+#include "app/atomic_file.h"
 #include "settings/password_scramble.h"
 #include "settings/settings_format.h"
 #include "settings/settings_reader.h"
@@ -56,34 +57,22 @@ PasswordFit passwordFit(const std::string& password) {
   return same ? PasswordFit::Fits : PasswordFit::WouldNotLoadBack;
 }
 
-// Writes `bytes` to a new file beside `path` and renames it over `path`. Returns the reason
-// when the file could not be written; the temporary file is then removed again.
+// Writes `bytes` to a new file beside `path` and renames it over `path` (see AtomicFile: an
+// existing file keeps its permissions, a link is followed). A new settings file is for its
+// owner only: it holds a recoverable password. Returns the reason when the file could not
+// be written; the temporary file is then removed again.
 std::optional<std::string> replaceFile(const std::string& path, std::string_view bytes) {
-  if (path.empty()) return reasonOf(ENOENT);
-  std::string temp = path + ".XXXXXX";
-  int fd = mkstemp(temp.data());
-  if (fd < 0) return reasonOf(errno);
-  auto fail = [&](int err) {
-    if (fd >= 0) close(fd);
-    unlink(temp.c_str());
-    return std::optional<std::string>(reasonOf(err));
-  };
-  // mkstemp already creates the file for its owner only; the settings hold a recoverable
-  // password, so this is made certain whatever the platform's default.
-  if (fchmod(fd, S_IRUSR | S_IWUSR) != 0) return fail(errno);
+  AtomicFile file;
+  if (!file.open(path, S_IRUSR | S_IWUSR)) return file.error();
   while (!bytes.empty()) {
-    ssize_t done = write(fd, bytes.data(), bytes.size());
+    ssize_t done = write(file.descriptor(), bytes.data(), bytes.size());
     if (done < 0) {
       if (errno == EINTR) continue;
-      return fail(errno);
+      return reasonOf(errno);  // the file's destructor removes the temporary file
     }
     bytes.remove_prefix(static_cast<std::size_t>(done));
   }
-  if (fsync(fd) != 0) return fail(errno);
-  int closed = close(fd);
-  fd = -1;
-  if (closed != 0) return fail(errno);
-  if (rename(temp.c_str(), path.c_str()) != 0) return fail(errno);
+  if (!file.commit()) return file.error();
   return std::nullopt;
 }
 

@@ -1,6 +1,6 @@
 // Saving the job to a settings (DIRU) file and loading it back, with the window's controls.
-// Saving takes the job from the controls, writes the file so that it can be read by its
-// owner only, and reads it back to name every setting that would not load back as saved.
+// Saving takes the job from the controls, writes the file (a new one can be read by its
+// owner only), and reads it back to name every setting that would not load back as saved.
 // Loading applies each setting found to the job and to the controls.
 #pragma once
 
@@ -30,8 +30,9 @@ struct SettingsLoadResult {
 // Takes the job from the controls into `job` (the data source from the selected entry of the
 // data source list, none when nothing is selected; the texts from their boxes; the flags
 // from their check boxes), then writes the file at `path`. The file is written beside its
-// target under a temporary name with permissions 0600 and renamed over it, so a failed save
-// leaves neither a partial file nor a damaged old one. A password that would not load back
+// target under a temporary name and renamed over it, so a failed save leaves neither a
+// partial file nor a damaged old one; a new file gets permissions 0600, a replaced one keeps
+// its own, and a link is followed (see AtomicFile). A password that would not load back
 // is not written: its value is left empty.
 SettingsSaveResult saveSettingsFile(JobSettings& job, View& view, const std::string& path);
 

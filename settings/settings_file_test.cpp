@@ -5,7 +5,9 @@
 #include <stdlib.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -156,19 +158,37 @@ TEST_F(SettingsFileTest, MultiLineSqlGainsTwoSpacesPerLineOnEachRound) {
   EXPECT_EQ(third.text(ControlId::SqlBox), job.sql);
 }
 
-TEST_F(SettingsFileTest, FileIsForItsOwnerOnlyAlsoWhenReplacingAnother) {
-  const std::string target = path("a.DIRU");
-  writeFile(target, "old contents");
-  ASSERT_EQ(chmod(target.c_str(), 0644), 0);
+// A new settings file is for its owner only (it holds a recoverable password); a file that
+// is replaced keeps its permissions, and a link keeps pointing to the saved file.
+TEST_F(SettingsFileTest, ANewFileIsForItsOwnerOnlyAndAReplacedOneKeepsItsPermissions) {
   MemoryView view;
   fillWindow(view);
   JobSettings job;
-  ASSERT_TRUE(saveSettingsFile(job, view, target).written);
   struct stat st {};
-  ASSERT_EQ(stat(target.c_str(), &st), 0);
+  ASSERT_TRUE(saveSettingsFile(job, view, path("new.DIRU")).written);
+  ASSERT_EQ(stat(path("new.DIRU").c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0600u);
+
+  const std::string target = path("a.DIRU");
+  writeFile(target, "old contents");
+  ASSERT_EQ(chmod(target.c_str(), 0640), 0);
+  std::filesystem::create_symlink("a.DIRU", path("link.DIRU"));
+  ASSERT_TRUE(saveSettingsFile(job, view, path("link.DIRU")).written);
+  ASSERT_EQ(stat(target.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0640u);
   EXPECT_EQ(readFile(target).rfind("-- ---", 0), 0u);
-  EXPECT_EQ(filesInDir(), std::vector<std::string>{"a.DIRU"});
+  EXPECT_TRUE(std::filesystem::is_symlink(path("link.DIRU")));
+  std::vector<std::string> files = filesInDir();
+  std::sort(files.begin(), files.end());
+  EXPECT_EQ(files, (std::vector<std::string>{"a.DIRU", "link.DIRU", "new.DIRU"}));
+
+  // A second name of the same file would keep the old settings: refused.
+  ASSERT_EQ(link(target.c_str(), path("b.DIRU").c_str()), 0);
+  SettingsSaveResult refused = saveSettingsFile(job, view, target);
+  EXPECT_FALSE(refused.written);
+  EXPECT_EQ(refused.error,
+            "The settings file could not be written: File has 2 hard links; replacing it would "
+            "split them.");
 }
 
 TEST_F(SettingsFileTest, FileThatCannotBeCreatedIsReportedAndLeavesNothing) {
@@ -179,11 +199,11 @@ TEST_F(SettingsFileTest, FileThatCannotBeCreatedIsReportedAndLeavesNothing) {
   EXPECT_FALSE(result.written);
   EXPECT_EQ(result.error, "The settings file could not be written: No such file or directory.");
 
-  // A folder in the way: the rename fails after the temporary file was written.
+  // A folder in the way is refused before anything is written.
   std::filesystem::create_directory(path("folder"));
   result = saveSettingsFile(job, view, path("folder"));
   EXPECT_FALSE(result.written);
-  EXPECT_FALSE(result.error.empty());
+  EXPECT_EQ(result.error, "The settings file could not be written: Is a directory.");
   EXPECT_EQ(filesInDir(), std::vector<std::string>{"folder"});
   EXPECT_TRUE(std::filesystem::is_empty(path("folder")));
 }

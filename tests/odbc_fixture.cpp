@@ -1,13 +1,16 @@
 #include "tests/odbc_fixture.h"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <sql.h>
 #include <sqlext.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -56,6 +59,31 @@ std::vector<std::string> listDirectory(const std::string& path) {
   }
   std::sort(names.begin(), names.end());
   return names;
+}
+
+void setModifiedAgo(const std::string& path, int seconds) {
+  struct timespec times[2];
+  ::clock_gettime(CLOCK_REALTIME, &times[0]);
+  times[0].tv_sec -= seconds;
+  times[1] = times[0];
+  ::utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW);
+}
+
+HeldLock::HeldLock(const std::string& path) {
+  fd_ = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
+  held_ = fd_ >= 0 && ::flock(fd_, LOCK_EX | LOCK_NB) == 0;
+}
+
+HeldLock::~HeldLock() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+bool lockCanBeTaken(const std::string& path) {
+  int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
+  if (fd < 0) return false;
+  const bool taken = ::flock(fd, LOCK_EX | LOCK_NB) == 0;
+  ::close(fd);
+  return taken;
 }
 
 namespace {

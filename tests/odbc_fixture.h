@@ -36,6 +36,26 @@ void writeFile(const std::string& path, const std::string& content);
 bool fileExists(const std::string& path);
 // The names of the entries of a directory, sorted.
 std::vector<std::string> listDirectory(const std::string& path);
+// Sets a file's modification time `seconds` into the past.
+void setModifiedAgo(const std::string& path, int seconds);
+
+// An exclusive flock on a file, held until the object goes: what a run holds on its
+// temporary file, as another process (or a run in another PID namespace) would hold it.
+class HeldLock {
+ public:
+  explicit HeldLock(const std::string& path);
+  ~HeldLock();
+  HeldLock(const HeldLock&) = delete;
+  HeldLock& operator=(const HeldLock&) = delete;
+  bool held() const { return held_; }
+
+ private:
+  int fd_ = -1;
+  bool held_ = false;
+};
+
+// Whether an exclusive flock on the file can be taken now (it is released at once).
+bool lockCanBeTaken(const std::string& path);
 
 class OdbcTest : public ::testing::Test {
  protected:

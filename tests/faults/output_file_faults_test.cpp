@@ -1,21 +1,26 @@
-// The real executable against file systems that fail it: directories it cannot write to, a
-// full file system, a file size limit, a target that is a directory. Every such run ends
-// with exit status 4, says why on standard error, prints no path, leaves a file that already
-// had the target's name as it was, and leaves no temporary file behind.
+// The real executable against file systems that fail it and targets it may not replace:
+// directories it cannot write to, a full file system, a file size limit, a target that is a
+// directory or has a second name, a file of someone else. Every such run ends with exit
+// status 4, says why on standard error, prints no path, leaves a file that already had the
+// target's name as it was, and leaves no temporary file behind; what can be known about the
+// target before the statement runs stops the run before it.
 //
-// The tests run as root, whom permissions do not stop, so they use faults that stop root
-// too: a path below a regular file (ENOTDIR), /proc (no files can be created there), and
-// tmpfs file systems mounted read-only or with 64 KiB of room in a mount namespace of
-// their own (unshare -m), which disappear with the process that mounted them.
+// The tests run as root, whom permissions do not stop. Faults that stop root too: a path
+// below a regular file (ENOTDIR), /proc (no files can be created there), and tmpfs file
+// systems mounted read-only or with 64 KiB of room in a mount namespace of their own
+// (unshare -m), which disappear with the process that mounted them. Faults of permissions
+// are met by the executable run as the unprivileged user 65534 (setpriv).
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <vector>
 
-#include "export/output_naming.h"
+#include "app/atomic_file.h"
 #include "tests/faults/rowpress_process.h"
 #include "tests/odbc_fixture.h"
 #include "tests/spreadsheet/sheet_reader.h"
@@ -71,11 +76,22 @@ class OutputFileFaultTest : public testing::OdbcTest {
 
   // The statement of the `marks` job ran when n is no longer 0.
   std::string marksJob() { return job("update marks set n = n + 1"); }
-  bool marksStatementRan() {
+  bool marksStatementRan(const std::string& database) {
     const std::string check = temp_ / "marks.txt";
-    testing::runShell("sqlite3 " + shellQuote(database()) + " 'select n from marks' > " +
+    testing::runShell("sqlite3 " + shellQuote(database) + " 'select n from marks' > " +
                       shellQuote(check));
     return readFile(check) != "0\n";
+  }
+  bool marksStatementRan() { return marksStatementRan(database()); }
+
+  // Runs the executable as the unprivileged user 65534 with `args`; fails the test when that
+  // user cannot be taken on.
+  ChildResult runUnprivileged(const std::string& args) {
+    EXPECT_FALSE(testing::findProgram("setpriv").empty()) << "setpriv is missing (util-linux)";
+    const std::string setpriv = "setpriv --reuid=65534 --regid=65534 --clear-groups ";
+    ChildResult who = testing::runScript(temp_.path(), setpriv + "id -u");
+    EXPECT_EQ(who.out, "65534\n") << "cannot run as user 65534: " << who.err;
+    return testing::runScript(temp_.path(), "exec " + setpriv + "\"$ROWPRESS\" " + args);
   }
 };
 
@@ -184,17 +200,87 @@ TEST_F(OutputFileFaultTest, AFileSizeLimitKeepsTheOldFile) {
               ::testing::Not(::testing::Contains(HasSubstr(".rowpress-"))));
 }
 
-TEST_F(OutputFileFaultTest, ATargetThatIsADirectoryIsNotReplaced) {
-  const std::string target = temp_ / "adir";
-  std::filesystem::create_directories(target);
-  writeFile(target + "/inside", "kept");
-  ChildResult result = run(target, job("select n from seq where n < 10", {"HTML=\"1\";"}));
-  EXPECT_EQ(result.exitStatus, 4);
-  EXPECT_THAT(result.err, HasSubstr("unable to write: " + target));
-  EXPECT_EQ(result.out, "");
-  EXPECT_THAT(listDirectory(target), ElementsAre("inside"));
+// A directory, a file with a second name (replacing it would split the two) and a FIFO are
+// not replaced: the run stops before the statement.
+TEST_F(OutputFileFaultTest, TargetsThatCannotBeReplacedStopTheRunBeforeTheStatement) {
+  const std::string adir = temp_ / "adir";
+  std::filesystem::create_directories(adir);
+  writeFile(adir + "/inside", "kept");
+  const std::string linked = temp_ / "linked.csv";
+  writeFile(linked, kOld);
+  ASSERT_EQ(::link(linked.c_str(), (temp_ / "second-name.csv").c_str()), 0);
+  const std::string fifo = temp_ / "fifo";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
+  struct Case {
+    std::string target;
+    std::string reason;
+  };
+  for (const Case& c : {Case{adir, "Is a directory"},
+                        Case{linked, "File has 2 hard links; replacing it would split them"},
+                        Case{fifo, "Not a regular file"}}) {
+    SCOPED_TRACE(c.target);
+    ChildResult result = run(c.target, marksJob());
+    EXPECT_EQ(result.exitStatus, 4);
+    EXPECT_THAT(result.err,
+                HasSubstr("Unable to Open Output File: unable to create: " + c.target +
+                          "\nrowpress: unable to create: " + c.target + " (" + c.reason + ")\n"));
+    EXPECT_EQ(result.out, "");
+    EXPECT_FALSE(marksStatementRan());
+  }
+  EXPECT_THAT(listDirectory(adir), ElementsAre("inside"));
+  EXPECT_EQ(readFile(temp_ / "second-name.csv"), kOld);
   EXPECT_THAT(listDirectory(temp_.path()),
               ::testing::Not(::testing::Contains(HasSubstr(".rowpress-"))));
+}
+
+// As a user whom permissions stop: a file the user may not write (in a directory the user
+// may write) and a file of someone else in a sticky directory (which the rename at the end
+// could not replace) stop the run before the statement.
+TEST_F(OutputFileFaultTest, AFileTheUserMayNotReplaceStopsTheRunBeforeTheStatement) {
+  // The user's corner: a database, a default directory and the targets, reachable by it.
+  const std::string area = temp_ / "user";
+  std::filesystem::create_directories(area + "/sticky");
+  ASSERT_EQ(::chmod(temp_.path().c_str(), 0755), 0);
+  ASSERT_EQ(::chmod(std::getenv("ODBCSYSINI"), 0755), 0);
+  const std::string db = area + "/user.db";
+  addDataSource("usertest", db);
+  execute("create table marks (n integer)", "usertest");
+  execute("insert into marks values (0)", "usertest");
+  ASSERT_EQ(::chown(area.c_str(), 65534, 65534), 0);
+  ASSERT_EQ(::chown(db.c_str(), 65534, 65534), 0);
+  ASSERT_EQ(::chmod((area + "/sticky").c_str(), 01777), 0);
+  const std::string readOnly = area + "/read-only.csv";
+  const std::string theirs = area + "/sticky/theirs.csv";
+  for (const std::string& file : {readOnly, theirs}) writeFile(file, kOld);
+  ASSERT_EQ(::chmod(readOnly.c_str(), 0644), 0);
+  ASSERT_EQ(::chmod(theirs.c_str(), 0666), 0);  // writable, but not the user's to replace
+  const std::string jobFile = area + "/job.DIRU";
+  writeFile(jobFile,
+            testing::jobFileText("usertest", "update marks set n = n + 1", {"CSV=\"1\";"}));
+
+  for (const auto& [target, reason] :
+       {std::pair<std::string, std::string>{readOnly, "Permission denied"},
+        {theirs, "File belongs to another user in a sticky directory"}}) {
+    SCOPED_TRACE(target);
+    ChildResult result = runUnprivileged("-silent -noautoopen " + shellQuote("-file=" + jobFile) +
+                                         " " + shellQuote("-outfile=" + target));
+    EXPECT_EQ(result.exitStatus, 4);
+    EXPECT_THAT(result.err,
+                HasSubstr("Unable to Open Output File: unable to create: " + target +
+                          "\nrowpress: unable to create: " + target + " (" + reason + ")\n"));
+    EXPECT_EQ(result.out, "");
+    EXPECT_EQ(readFile(target), kOld);
+    EXPECT_FALSE(marksStatementRan(db));
+  }
+  EXPECT_THAT(listDirectory(area + "/sticky"), ElementsAre("theirs.csv"));
+
+  // The same user replaces a file of its own there, so the refusals above are not for want
+  // of the database or the directories.
+  const std::string own = area + "/sticky/own.csv";
+  ChildResult result = runUnprivileged("-silent -noautoopen " + shellQuote("-file=" + jobFile) +
+                                       " " + shellQuote("-outfile=" + own));
+  EXPECT_EQ(result.exitStatus, 1) << result.err;  // an UPDATE: no rows
+  EXPECT_TRUE(marksStatementRan(db));
 }
 
 // A name as long as a file name can be (255 bytes) is written like any other, although its
@@ -206,10 +292,11 @@ TEST_F(OutputFileFaultTest, ATargetNameOfTheLongestFileNameIsWritten) {
   while (name.size() < 253) name += "é";
   name += "x";  // 255 bytes
   ASSERT_EQ(name.size(), 255u);
-  const std::string dead = temporaryNameFor(dir + "/" + name, 99999999);
+  const std::string dead = temporaryNameFor(dir + "/" + name, "000099999999");
   EXPECT_LE(dead.size() - dir.size() - 1, 255u);
   writeFile(dead, "left by a run that died");
   ASSERT_TRUE(fileExists(dead));
+  testing::setModifiedAgo(dead, 10 * 60);
 
   // The path limit is 255 bytes, so the name is given relative to the directory.
   ChildResult result = testing::runScript(

@@ -150,16 +150,20 @@ TEST_F(ServerFaultTest, TheUnattendedRunEndsWithStatus3WhenItsBackendIsEnded) {
   ASSERT_TRUE(child.start(
       {ROWPRESS_BINARY, "-silent", "-noautoopen", "-file=" + job, "-outfile=" + target_},
       temp_ / "stdout", temp_ / "stderr"));
-  // Wait until rows stream into the temporary file beside the target.
-  const std::string part = temporaryNameFor(target_, child.pid());
+  // Wait until rows stream into the temporary file beside the target (its name has a random
+  // part: the one temporary file there).
+  auto part = [this] {
+    const std::vector<std::string> names = temporaryLeftovers(temp_.path());
+    return names.size() == 1 ? temp_ / names[0] : std::string();
+  };
   const auto deadline = std::chrono::steady_clock::now() + 60s;
-  while (fileSize(part) < 256 * 1024 && child.running() &&
+  while (fileSize(part()) < 256 * 1024 && child.running() &&
          std::chrono::steady_clock::now() < deadline) {
     std::this_thread::sleep_for(5ms);
   }
   ASSERT_TRUE(child.running()) << "the export ended before its backend could be ended:\n"
                                << stderrText();
-  ASSERT_GE(fileSize(part), 256 * 1024) << "no rows streamed within 60 s";
+  ASSERT_GE(fileSize(part()), 256 * 1024) << "no rows streamed within 60 s";
   ASSERT_TRUE(endTheExportsBackend());
 
   std::optional<int> status = child.wait(60s);

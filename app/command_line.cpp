@@ -64,6 +64,7 @@ std::string helpText(const std::string& defaultDirectory) {
          "  0  rows were exported           3  the statement failed\n"
          "  1  the query returned no rows    4  the output file could not be written\n"
          "  2  could not connect             5  stopped at a workbook limit\n"
+         "                                   6  the job could not be read\n"
          "\n"
          "Output files without a name and the column type report lasttablecolumntypeinfo.csv\n"
          "go to the default directory: " +

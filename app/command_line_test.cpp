@@ -54,8 +54,9 @@ TEST(CommandLine, HelpAndVersionHoldNoSwitchText) {
   CommandLine help = parse({"--help"});
   EXPECT_FALSE(help.silent || help.noAutoOpen || help.outFile || !help.settingsFiles.empty());
   std::string text = helpText("/home/u/rowpress");
-  for (const char* word : {"-file=", "-outfile=", "-openwith=", "-noautoopen", "-silent",
-                           "/home/u/rowpress", "ROWPRESS_HOME", "5  stopped"}) {
+  for (const char* word :
+       {"-file=", "-outfile=", "-openwith=", "-noautoopen", "-silent", "/home/u/rowpress",
+        "ROWPRESS_HOME", "5  stopped", "6  the job could not be read"}) {
     EXPECT_NE(text.find(word), std::string::npos) << word;
   }
 }

@@ -36,12 +36,6 @@ std::unique_ptr<OutputWriter> makeWriter(OutputType type) {
   return std::make_unique<SpreadsheetMlWriter>();
 }
 
-void prepareSqlText(std::string& sql) {
-  for (char& c : sql) {
-    if (c == '\r' || c == '\n' || c == '\x10' || c == '\x13') c = ' ';
-  }
-}
-
 void ExportRun::appendToStatusLine(std::string_view value) {
   // The status line holds at most 64 KiB; what does not fit is cut on a character boundary.
   for (std::string_view piece : {value, std::string_view(" | ")}) {
@@ -166,7 +160,7 @@ RunOutcome ExportRun::run(SQLHSTMT statement, std::string& sql) {
   std::unique_ptr<OutputWriter> writer = makeWriter(type);
   writer->begin(target.file());
 
-  prepareSqlText(sql);
+  // The text goes to the driver as written: a "--" comment ends at its line's end.
   SQLRETURN rc = SQLExecDirect(statement, reinterpret_cast<SQLCHAR*>(sql.data()),
                                static_cast<SQLINTEGER>(sql.size()));
   if (!succeeded(rc)) return statementFailed(statement, "SQL statement failed.");

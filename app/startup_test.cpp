@@ -155,6 +155,11 @@ TEST_F(UnattendedTest, ExitStatusTellsTheOutcome) {
   writeJob("select * from city where people < 0");
   EXPECT_EQ(runRowpress("-silent -noautoopen '-file=" + job_file_ + "'"), 1);
   EXPECT_THAT(readFile(temp_ / "stderr"), HasSubstr("no rows"));
+  // An UPDATE that touches no row has no rows either.
+  writeJob("update city set people = 0 where name = 'Atlantis'");
+  EXPECT_EQ(runRowpress("-silent -noautoopen '-file=" + job_file_ + "'"), 1);
+  EXPECT_EQ(readFile(temp_ / "stderr"),
+            "rowpress: the query returned no rows; no file was written\n");
 
   // A job without SQL: the empty statement fails and the message reaches the log.
   writeFile(job_file_, settings({"Database=\"rowtest\";"}));

@@ -163,10 +163,13 @@ RunOutcome ExportRun::run(SQLHSTMT statement, std::string& sql) {
   // The text goes to the driver as written: a "--" comment ends at its line's end.
   SQLRETURN rc = SQLExecDirect(statement, reinterpret_cast<SQLCHAR*>(sql.data()),
                                static_cast<SQLINTEGER>(sql.size()));
-  if (!succeeded(rc)) return statementFailed(statement, "SQL statement failed.");
+  // An UPDATE or DELETE that touched no row returns SQL_NO_DATA: a statement without result
+  // columns, like one that touched rows.
+  const bool noResult = rc == SQL_NO_DATA;
+  if (!noResult && !succeeded(rc)) return statementFailed(statement, "SQL statement failed.");
 
   SQLSMALLINT columnCount = 0;
-  if (!succeeded(SQLNumResultCols(statement, &columnCount))) {
+  if (!noResult && !succeeded(SQLNumResultCols(statement, &columnCount))) {
     return statementFailed(statement, "Could not retrieve number of columns.");
   }
   if (columnCount > kColumnTableSize) {

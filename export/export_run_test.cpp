@@ -172,20 +172,31 @@ TEST_F(ExportRunTest, FailingStatementReportsItsDiagnosticAndKeepsTheOldFiles) {
   EXPECT_TRUE(outputFiles().empty());
 }
 
-TEST_F(ExportRunTest, EmptyAndBlankStatementsFailCleanly) {
-  for (const char* sql : {"", "   \r\n  "}) {
-    EXPECT_EQ(fetch(sql).outcome, RunOutcome::StatementFailed) << '"' << sql << '"';
-    auto lines = view_.lines(ControlId::StatusList);
-    ASSERT_EQ(lines.size(), 3u);
-    EXPECT_EQ(lines[0], sql);
-    EXPECT_EQ(lines[1], "SQL statement failed.");
-    EXPECT_THAT(lines[2], ::testing::EndsWith("\n"));
+TEST_F(ExportRunTest, AnEmptyStatementFailsCleanlyAndABlankOneHasNoRows) {
+  EXPECT_EQ(fetch("").outcome, RunOutcome::StatementFailed);
+  auto lines = view_.lines(ControlId::StatusList);
+  ASSERT_EQ(lines.size(), 3u);
+  EXPECT_EQ(lines[0], "");
+  EXPECT_EQ(lines[1], "SQL statement failed.");
+  EXPECT_THAT(lines[2], ::testing::EndsWith("\n"));
+  // The driver executes blanks and line breaks as nothing and answers SQL_NO_DATA.
+  for (const char* sql : {"     ", "   \r\n  "}) {
+    EXPECT_EQ(fetch(sql).outcome, RunOutcome::NoRows) << '"' << sql << '"';
+    EXPECT_THAT(view_.lines(ControlId::StatusList), ElementsAre(sql, ""));
   }
   EXPECT_TRUE(outputFiles().empty());
 }
 
 TEST_F(ExportRunTest, StatementWithoutResultColumnsEndsAsNoRows) {
   EXPECT_EQ(fetch("update people set name = 'x' where id = 1").outcome, RunOutcome::NoRows);
+  // Touching no row, SQLExecDirect returns SQL_NO_DATA: no rows as well, not a failure.
+  for (const char* none :
+       {"update people set name = 'y' where id = 99", "delete from people where id = 99"}) {
+    SCOPED_TRACE(none);
+    EXPECT_EQ(fetch(none).outcome, RunOutcome::NoRows);
+    EXPECT_THAT(view_.lines(ControlId::StatusList), ElementsAre(none, ""));
+    EXPECT_THAT(view_.messages.back().text, "No Results Found");
+  }
   EXPECT_EQ(readFile(home() + "/" + kColumnTypeReportName),
             "Column_Number,Column_Name,Column_Type,Column_Precision,Column_Scale,"
             "Column_Type_Description\r\n");

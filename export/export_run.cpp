@@ -70,17 +70,24 @@ bool ExportRun::fetchValue(SQLHSTMT statement, int k, std::string_view& value) {
     return true;
   }
   std::size_t length = kFirstPiece - 1;
+  bool cut = true;  // until a piece says that the value ended
   while (rc == SQL_SUCCESS_WITH_INFO && length < kValueLimit) {
     const std::size_t room = value_.size() - length;  // the rest of the limit plus its NUL
     rc = SQLGetData(statement, column, SQL_C_CHAR, buffer + length, static_cast<SQLLEN>(room),
                     &indicator);
-    if (rc == SQL_NO_DATA) break;
+    if (rc == SQL_NO_DATA) {
+      cut = false;
+      break;
+    }
     if (!succeeded(rc)) return false;
     const bool whole = indicator >= 0 && static_cast<std::size_t>(indicator) < room;
     length += whole ? static_cast<std::size_t>(indicator) : room - 1;
+    cut = !whole;
   }
-  // A value cut at the limit must not leave part of a character behind.
-  value = std::string_view(buffer, withoutPartialCharacter(std::string_view(buffer, length)));
+  // Only a value cut at the limit loses a character that the cut split; any other value
+  // passes through byte for byte.
+  if (cut) length = withoutPartialCharacter(std::string_view(buffer, length));
+  value = std::string_view(buffer, length);
   return true;
 }
 

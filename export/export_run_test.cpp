@@ -259,6 +259,39 @@ TEST_F(ExportRunTest, LongValuesAreCutAt65536BytesOnACharacterBoundary) {
   EXPECT_EQ(file, "v,\r\n" + first + ",\r\n" + second + ",\r\n");
 }
 
+TEST_F(ExportRunTest, ValuesShorterThanTheLimitPassThroughByteForByte) {
+  // Values ending in a byte that looks like the start of a UTF-8 character (Latin-1 e-acute,
+  // a lone lead byte, two bytes of a three-byte character), from below the first piece's
+  // size to just under the 65,536-byte limit.
+  execute("create table t (n integer, v text)");
+  std::vector<std::string> values;
+  for (std::size_t length : {100u, 511u, 600u, 5000u, 65535u}) {
+    for (const char* end : {"\xE9", "\xC3", "\xE2\x82"}) {
+      std::string value(length - std::char_traits<char>::length(end), 'a');
+      value += end;
+      values.push_back(value);
+    }
+  }
+  std::string hex;
+  for (std::size_t i = 0; i < values.size(); ++i) {
+    static const char* digits = "0123456789ABCDEF";
+    hex.clear();
+    for (unsigned char c : values[i]) {
+      hex += digits[c >> 4];
+      hex += digits[c & 15];
+    }
+    execute("insert into t values (" + std::to_string(i) + ", cast(x'" + hex + "' as text))");
+  }
+  view_.click(ControlId::OutputCsv);
+  job_.outFileName = temp_ / "t.csv";
+  ASSERT_EQ(fetch("select v from t order by n").outcome, RunOutcome::Exported);
+  const std::string file = readFile(job_.outFileName);
+  std::string expected = "v,\r\n";
+  for (const std::string& v : values) expected += v + ",\r\n";
+  EXPECT_EQ(file.size(), expected.size());
+  EXPECT_TRUE(file == expected) << "a value lost or gained bytes";
+}
+
 TEST_F(ExportRunTest, ValuesAroundThePieceSizeArriveWhole) {
   execute("create table t (n integer, v text)");
   std::vector<std::string> values;

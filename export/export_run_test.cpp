@@ -371,6 +371,24 @@ TEST_F(ExportRunTest, OverLongCredentialsAreRefusedBeforeConnecting) {
               ElementsAre("select 1", "The password is longer than 127 bytes and was refused."));
 }
 
+TEST_F(ExportRunTest, AnOverLongApplicationRefusesOnlyARunThatLaunchesIt) {
+  view_.click(ControlId::OutputCsv);
+  job_.outFileName = temp_ / "p.csv";
+  job_.launchApplication = std::string(300, 'a');
+  job_.noAutoOpen = true;
+  EXPECT_EQ(fetch("select id from people where id = 1").outcome, RunOutcome::Exported);
+  EXPECT_EQ(readFile(job_.outFileName), "id,\r\n1,\r\n");
+
+  job_.noAutoOpen = false;
+  EXPECT_EQ(fetch("insert into people values (9, 'must not run')").outcome, RunOutcome::OutputFile);
+  EXPECT_THAT(view_.lines(ControlId::StatusList),
+              ElementsAre("insert into people values (9, 'must not run')",
+                          "The application to launch is longer than 255 bytes and was refused."));
+  job_.noAutoOpen = true;
+  ASSERT_EQ(fetch("select count(*) from people where id = 9").outcome, RunOutcome::Exported);
+  EXPECT_EQ(view_.lines(ControlId::StatusList).back(), "0 | ");
+}
+
 TEST_F(ExportRunTest, UncreatableOutputFileStopsTheRunBeforeTheStatement) {
   for (ControlId box :
        {ControlId::OutputXml, ControlId::OutputCsv, ControlId::OutputTsv, ControlId::OutputHtml}) {

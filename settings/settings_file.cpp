@@ -6,10 +6,9 @@
 
 #include <cerrno>
 #include <ctime>
-#include <filesystem>
-#include <fstream>
 #include <optional>
 #include <sstream>
+#include <streambuf>
 #include <string_view>
 #include <system_error>
 

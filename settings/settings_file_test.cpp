@@ -224,6 +224,9 @@ TEST_F(SettingsFileTest, PasswordThatWouldNotLoadBackIsNotWritten) {
       // Scrambles to a line feed ('K' ^ 0xBD = 246, + 20 wraps round to 10).
       {"\xBD", "The password cannot be stored in a settings file and was not saved."},
       {std::string(108, 'p'), "The password is longer than 107 bytes and was not saved."},
+      // Loading refuses a password that holds a NUL byte.
+      {std::string("pa\0ss", 5),
+       "The password cannot be stored in a settings file and was not saved."},
   };
   for (const Case& c : cases) {
     MemoryView view;

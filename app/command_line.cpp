@@ -64,6 +64,9 @@ std::string helpText(const std::string& defaultDirectory) {
          "  0  rows were exported           3  the statement failed\n"
          "  1  the query returned no rows    4  the output file could not be written\n"
          "  2  could not connect             5  stopped at a workbook limit\n"
+         "                                   6  the job could not be read\n"
+         "  128+N  stopped by signal N (SIGINT, SIGTERM, SIGHUP): the temporary file is\n"
+         "         removed, an existing file stays as it was\n"
          "\n"
          "Output files without a name and the column type report lasttablecolumntypeinfo.csv\n"
          "go to the default directory: " +

@@ -55,7 +55,8 @@ TEST(CommandLine, HelpAndVersionHoldNoSwitchText) {
   EXPECT_FALSE(help.silent || help.noAutoOpen || help.outFile || !help.settingsFiles.empty());
   std::string text = helpText("/home/u/rowpress");
   for (const char* word : {"-file=", "-outfile=", "-openwith=", "-noautoopen", "-silent",
-                           "/home/u/rowpress", "ROWPRESS_HOME", "5  stopped"}) {
+                           "/home/u/rowpress", "ROWPRESS_HOME", "5  stopped",
+                           "6  the job could not be read", "128+N  stopped by signal N"}) {
     EXPECT_NE(text.find(word), std::string::npos) << word;
   }
 }

@@ -46,18 +46,14 @@ TEST_F(DialogTest, OutputTypeBoxesStayExclusive) {
     const char* flags;
   };
   const Step steps[] = {
-      {ControlId::OutputXml, "C", "c"},   // unchecking XML falls back to CSV
-      {ControlId::OutputCsv, "X", ""},    // unchecking CSV falls back to XML
-      {ControlId::OutputTsv, "T", "t"},
-      {ControlId::OutputCsv, "C", "c"},
-      {ControlId::OutputCsv, "X", ""},
-      {ControlId::OutputTsv, "T", "t"},
+      {ControlId::OutputXml, "C", "c"},  // unchecking XML falls back to CSV
+      {ControlId::OutputCsv, "X", ""},   // unchecking CSV falls back to XML
+      {ControlId::OutputTsv, "T", "t"},  {ControlId::OutputCsv, "C", "c"},
+      {ControlId::OutputCsv, "X", ""},   {ControlId::OutputTsv, "T", "t"},
       {ControlId::OutputHtml, "H", "h"},  // HTML while TSV was chosen
-      {ControlId::OutputHtml, "X", ""},
-      {ControlId::OutputHtml, "H", "h"},
-      {ControlId::OutputXml, "X", ""},    // checking XML clears the others
-      {ControlId::OutputTsv, "T", "t"},
-      {ControlId::OutputTsv, "X", ""},
+      {ControlId::OutputHtml, "X", ""},  {ControlId::OutputHtml, "H", "h"},
+      {ControlId::OutputXml, "X", ""},  // checking XML clears the others
+      {ControlId::OutputTsv, "T", "t"},  {ControlId::OutputTsv, "X", ""},
   };
   for (const Step& step : steps) {
     view_.click(step.click);
@@ -123,7 +119,7 @@ TEST_F(DialogTest, SaveAndLoadCommandsReportInTheStatusList) {
   view_.fileDialogAnswers.push_back(path);
   view_.click(ControlId::SaveSettings);
   EXPECT_TRUE(testing::fileExists(path));
-  EXPECT_EQ(job_.userName, "ann");  // saving latches the credentials
+  EXPECT_EQ(job_.userName, "ann");       // saving latches the credentials
   view_.click(ControlId::SaveSettings);  // cancelled
   EXPECT_THAT(view_.lines(ControlId::StatusList),
               ElementsAre("earlier line", path, "Aborted File Save"));
@@ -138,6 +134,19 @@ TEST_F(DialogTest, SaveAndLoadCommandsReportInTheStatusList) {
   EXPECT_EQ(boxes(), "C");
   EXPECT_TRUE(view_.fileDialogs.back().mustExist);
   EXPECT_EQ(view_.fileDialogs.back().title, "");
+}
+
+TEST_F(DialogTest, SettingsThatCouldNotBeSavedOrLoadedAreSaidOnceInOneLine) {
+  testing::TempDir dir;
+  const std::string path = dir / "missing/job.DIRU";
+  view_.fileDialogAnswers.push_back(path);
+  view_.click(ControlId::SaveSettings);
+  view_.fileDialogAnswers.push_back(path);
+  view_.click(ControlId::LoadPrevious);
+  EXPECT_THAT(
+      view_.lines(ControlId::StatusList),
+      ElementsAre(path, "The settings file could not be written: No such file or directory.", path,
+                  "The settings file could not be read: No such file or directory."));
 }
 
 }  // namespace

@@ -1,5 +1,7 @@
 #include "app/job_settings.h"
 
+#include <utility>
+
 namespace rowpress {
 
 OutputType outputTypeOf(const JobSettings& job) {
@@ -17,8 +19,11 @@ std::size_t cutOnCharacterBoundary(std::string_view text, std::size_t limit) {
   while (back > 0 && (static_cast<unsigned char>(text[back - 1]) & 0xC0) == 0x80) --back;
   if (back == 0) return cut;
   unsigned char lead = static_cast<unsigned char>(text[back - 1]);
-  std::size_t length = lead < 0x80 ? 1 : (lead >> 5) == 0x06 ? 2 : (lead >> 4) == 0x0E ? 3
-                                      : (lead >> 3) == 0x1E ? 4 : 1;
+  std::size_t length = lead < 0x80           ? 1
+                       : (lead >> 5) == 0x06 ? 2
+                       : (lead >> 4) == 0x0E ? 3
+                       : (lead >> 3) == 0x1E ? 4
+                                             : 1;
   // A lead byte without its continuation bytes is not a character: it stands alone.
   for (std::size_t i = back; i < back - 1 + length; ++i) {
     if (i >= text.size() || (static_cast<unsigned char>(text[i]) & 0xC0) != 0x80) length = 1;
@@ -30,18 +35,30 @@ std::size_t cutOnCharacterBoundary(std::string_view text, std::size_t limit) {
 std::size_t withoutPartialCharacter(std::string_view text) {
   std::size_t end = text.size();
   std::size_t back = end;
-  while (back > 0 && end - back < 3 && (static_cast<unsigned char>(text[back - 1]) & 0xC0) == 0x80) {
+  while (back > 0 && end - back < 3 &&
+         (static_cast<unsigned char>(text[back - 1]) & 0xC0) == 0x80) {
     --back;
   }
   if (back == 0) return end;
   unsigned char lead = static_cast<unsigned char>(text[back - 1]);
-  std::size_t length = (lead >> 5) == 0x06 ? 2 : (lead >> 4) == 0x0E ? 3 : (lead >> 3) == 0x1E ? 4 : 1;
+  std::size_t length = (lead >> 5) == 0x06   ? 2
+                       : (lead >> 4) == 0x0E ? 3
+                       : (lead >> 3) == 0x1E ? 4
+                                             : 1;
   return back - 1 + length > end ? back - 1 : end;
 }
 
 std::string tooLongMessage(const char* field, std::size_t limit) {
   return std::string(field) + " is longer than " + std::to_string(limit) +
          " bytes and was refused.";
+}
+
+std::optional<std::string> refusalOf(std::string_view value, std::size_t limit, const char* field) {
+  if (value.size() > limit) return tooLongMessage(field, limit);
+  if (value.find('\0') != std::string_view::npos) {
+    return std::string(field) + " holds a NUL byte and was refused.";
+  }
+  return std::nullopt;
 }
 
 std::optional<LimitProblem> findLimitProblem(const JobSettings& job) {
@@ -60,7 +77,11 @@ std::optional<LimitProblem> findLimitProblem(const JobSettings& job) {
       {job.launchApplication, kPathLimit, "The application to launch", RunOutcome::OutputFile},
   };
   for (const Check& c : checks) {
-    if (c.value.size() > c.limit) return LimitProblem{tooLongMessage(c.field, c.limit), c.outcome};
+    // The application matters only to a run that launches it.
+    if (&c.value == &job.launchApplication && job.noAutoOpen) continue;
+    if (auto refusal = refusalOf(c.value, c.limit, c.field)) {
+      return LimitProblem{std::move(*refusal), c.outcome};
+    }
   }
   return std::nullopt;
 }

@@ -12,8 +12,8 @@ namespace rowpress {
 
 // Limits of the record, in bytes of UTF-8 text.
 inline constexpr std::size_t kCredentialLimit = 127;  // dataSource, userName, password
-inline constexpr std::size_t kPathLimit = 255;        // launchApplication, outFileName, settingsFile
-inline constexpr std::size_t kSqlLimit = 32767;       // what the fetch passes on to the driver
+inline constexpr std::size_t kPathLimit = 255;   // launchApplication, outFileName, settingsFile
+inline constexpr std::size_t kSqlLimit = 32767;  // what the fetch passes on to the driver
 
 struct JobSettings {
   std::string dataSource;
@@ -45,12 +45,14 @@ enum class RunOutcome {
   StatementFailed = 3,  // execute, column count or a fetch failed
   OutputFile = 4,       // the output file could not be created or written
   Limit = 5,            // stopped at a workbook limit; the partial workbook is kept
+  JobUnreadable = 6,    // a settings file could not be read or held a refused value; nothing ran
   Stopped = 128,        // stopped by a request (a signal: the status is 128 + its number)
 };
 
-// A field of the job that is longer than its limit, with the message that names it and the
-// outcome of refusing it. Over-long values are refused, never cut: a cut path writes
-// somewhere else and a cut password connects with another one.
+// A field of the job that cannot be used as it stands, with the message that names it and
+// the outcome of refusing it. Over-long values are refused, never cut: a cut path writes
+// somewhere else and a cut password connects with another one. A value holding a NUL byte is
+// refused too: every system call and the driver manager would read it only up to the NUL.
 struct LimitProblem {
   std::string message;
   RunOutcome outcome;
@@ -66,5 +68,9 @@ std::size_t withoutPartialCharacter(std::string_view text);
 
 // The message for a value of `field` that is longer than `limit` bytes.
 std::string tooLongMessage(const char* field, std::size_t limit);
+
+// Why a value of `field` is refused: longer than `limit` bytes, or holding a NUL byte.
+// Nothing when the value can be used.
+std::optional<std::string> refusalOf(std::string_view value, std::size_t limit, const char* field);
 
 }  // namespace rowpress

@@ -47,6 +47,56 @@ TEST(JobSettings, OverLongFieldsAreRefusedWithTheirOutcome) {
   EXPECT_EQ(findLimitProblem(job)->outcome, RunOutcome::OutputFile);
 }
 
+TEST(JobSettings, ANulByteIsRefusedInEveryFieldLikeAnOverLongValue) {
+  struct Case {
+    std::string JobSettings::*field;
+    const char* message;
+    RunOutcome outcome;
+  };
+  const Case cases[] = {
+      {&JobSettings::dataSource, "The data source name holds a NUL byte and was refused.",
+       RunOutcome::NoConnection},
+      {&JobSettings::userName, "The user name holds a NUL byte and was refused.",
+       RunOutcome::NoConnection},
+      {&JobSettings::password, "The password holds a NUL byte and was refused.",
+       RunOutcome::NoConnection},
+      {&JobSettings::sql, "The SQL text holds a NUL byte and was refused.",
+       RunOutcome::StatementFailed},
+      {&JobSettings::outFileName, "The output file name holds a NUL byte and was refused.",
+       RunOutcome::OutputFile},
+      {&JobSettings::launchApplication,
+       "The application to launch holds a NUL byte and was refused.", RunOutcome::OutputFile},
+  };
+  for (const Case& c : cases) {
+    JobSettings job;
+    job.*c.field = std::string("/d/victim\0x", 11);
+    auto problem = findLimitProblem(job);
+    ASSERT_TRUE(problem) << c.message;
+    EXPECT_EQ(problem->message, c.message);
+    EXPECT_EQ(problem->outcome, c.outcome);
+    // A NUL at either end too.
+    job.*c.field = std::string(1, '\0');
+    EXPECT_TRUE(findLimitProblem(job)) << c.message;
+  }
+}
+
+TEST(JobSettings, TheApplicationIsCheckedOnlyWhenTheResultIsToBeLaunched) {
+  JobSettings job;
+  job.launchApplication = std::string(256, 'a');
+  ASSERT_TRUE(findLimitProblem(job));
+  EXPECT_EQ(findLimitProblem(job)->message,
+            "The application to launch is longer than 255 bytes and was refused.");
+  job.noAutoOpen = true;
+  EXPECT_FALSE(findLimitProblem(job));
+  job.launchApplication = std::string("app\0x", 5);
+  EXPECT_FALSE(findLimitProblem(job));
+  // Everything else is still checked.
+  job.outFileName = std::string(256, 'f');
+  ASSERT_TRUE(findLimitProblem(job));
+  EXPECT_EQ(findLimitProblem(job)->message,
+            "The output file name is longer than 255 bytes and was refused.");
+}
+
 }  // namespace
 }  // namespace rowpress
 

@@ -33,9 +33,8 @@ int main(int argc, char** argv) {
     MemoryView view(&std::cerr);
     CrowpressDlg dialog(job, view);
     applyDefaults(job, view);
-    for (const std::string& problem : applyCommandLine(line, job, view)) {
-      std::cerr << "rowpress: " << problem << '\n';
-    }
+    const std::vector<std::string> problems = applyCommandLine(line, job, view);
+    if (!problems.empty()) return refuseUnreadableJob(problems, std::cerr);
     return runUnattended(dialog, std::cout, std::cerr);
   }
   return runMainWindow(argc, argv, line);

@@ -26,7 +26,7 @@ std::vector<std::string> applyCommandLine(const CommandLine& line, JobSettings& 
     job.settingsFile = file;
     if (file.empty()) continue;
     SettingsLoadResult loaded = loadSettingsFile(job, view, file);
-    if (!loaded.opened) problems.push_back("cannot read the settings file " + file);
+    if (!loaded.opened) problems.push_back(file + ": " + loaded.error);
     for (auto& problem : loaded.problems) problems.push_back(file + ": " + problem);
   }
   if (line.noAutoOpen) job.noAutoOpen = true;
@@ -43,11 +43,18 @@ std::vector<std::string> applyCommandLine(const CommandLine& line, JobSettings& 
                   : job.outputTsv  ? ControlId::OutputTsv
                   : job.outputHtml ? ControlId::OutputHtml
                                    : ControlId::OutputXml;
-  for (ControlId each : {ControlId::OutputCsv, ControlId::OutputTsv, ControlId::OutputHtml,
-                         ControlId::OutputXml}) {
+  for (ControlId each :
+       {ControlId::OutputCsv, ControlId::OutputTsv, ControlId::OutputHtml, ControlId::OutputXml}) {
     view.setChecked(each, each == box);
   }
   return problems;
+}
+
+int refuseUnreadableJob(const std::vector<std::string>& problems, std::ostream& err) {
+  for (const std::string& problem : problems) err << "rowpress: " << problem << '\n';
+  err << "rowpress: the job could not be read; nothing was run\n";
+  err.flush();
+  return static_cast<int>(RunOutcome::JobUnreadable);
 }
 
 int runUnattended(CrowpressDlg& dialog, std::ostream& out, std::ostream& err) {

@@ -15,8 +15,14 @@ namespace rowpress {
 void applyDefaults(JobSettings& job, View& view);
 
 // Reads the named settings files in order, then applies the switches, then shows the result
-// in the controls. Returns the problems that the settings files reported.
+// in the controls. Returns the problems of the settings files, each line naming its file: a
+// file that could not be read, a refused value, an over-long line. Any problem means that
+// the job is not the one that was written.
 std::vector<std::string> applyCommandLine(const CommandLine& line, JobSettings& job, View& view);
+
+// An unattended run whose settings files had problems does not run at all: writes each
+// problem to `err` and returns the exit status of a job that could not be read.
+int refuseUnreadableJob(const std::vector<std::string>& problems, std::ostream& err);
 
 // Runs the fetch on the job as start-up left it; reports on `err` (message boxes as
 // "CAPTION: TEXT", the lines of a failure) and the path of a kept file on `out`. Returns the exit

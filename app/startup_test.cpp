@@ -12,8 +12,8 @@
 namespace rowpress {
 namespace {
 
-using ::testing::HasSubstr;
 using testing::fileExists;
+using ::testing::HasSubstr;
 using testing::readFile;
 using testing::writeFile;
 
@@ -43,8 +43,8 @@ class StartupTest : public testing::OdbcTest {
   // Runs the executable with `args` in the fixture's ODBC world and without a display.
   int runRowpress(const std::string& args) {
     std::string command = "env -u DISPLAY -u WAYLAND_DISPLAY " + std::string(ROWPRESS_BINARY) +
-                          " " + args + " > '" + (temp_ / "stdout") + "' 2> '" +
-                          (temp_ / "stderr") + "' < /dev/null";
+                          " " + args + " > '" + (temp_ / "stdout") + "' 2> '" + (temp_ / "stderr") +
+                          "' < /dev/null";
     int status = std::system(command.c_str());
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   }
@@ -56,7 +56,8 @@ TEST_F(StartupTest, WithoutArgumentsTheJobIsTheDefault) {
   start({});
   EXPECT_THAT(checkedOutputBoxes(), ::testing::ElementsAre(ControlId::OutputXml));
   EXPECT_TRUE(view_.isChecked(ControlId::LaunchOnFinish));
-  EXPECT_FALSE(view_.isChecked(ControlId::Excel2007) || view_.isChecked(ControlId::ForceFullLength));
+  EXPECT_FALSE(view_.isChecked(ControlId::Excel2007) ||
+               view_.isChecked(ControlId::ForceFullLength));
   EXPECT_EQ(view_.text(ControlId::OutFileName), "");
   EXPECT_EQ(view_.text(ControlId::LaunchApplication), "");
   EXPECT_FALSE(job_.noAutoOpen || job_.silent || job_.outputCsv);
@@ -64,8 +65,8 @@ TEST_F(StartupTest, WithoutArgumentsTheJobIsTheDefault) {
 }
 
 TEST_F(StartupTest, ASwitchBeatsASettingsFileWhereverItStands) {
-  writeFile(temp_ / "a.DIRU", settings({"OutFileName=\"from-file.xls\";",
-                                        "LaunchApplication=\"file-app\";"}));
+  writeFile(temp_ / "a.DIRU",
+            settings({"OutFileName=\"from-file.xls\";", "LaunchApplication=\"file-app\";"}));
   start({"-outfile=from-switch.xls", "-file=" + (temp_ / "a.DIRU")});
   EXPECT_EQ(job_.outFileName, "from-switch.xls");
   EXPECT_EQ(view_.text(ControlId::OutFileName), "from-switch.xls");
@@ -77,8 +78,8 @@ TEST_F(StartupTest, ASwitchBeatsASettingsFileWhereverItStands) {
 }
 
 TEST_F(StartupTest, SettingsFilesAreReadInOrder) {
-  writeFile(temp_ / "one.DIRU", settings({"Database=\"first\";", "UserName=\"alice\";",
-                                          "CSV=\"1\";"}));
+  writeFile(temp_ / "one.DIRU",
+            settings({"Database=\"first\";", "UserName=\"alice\";", "CSV=\"1\";"}));
   writeFile(temp_ / "two.DIRU", settings({"Database=\"second\";"}));
   start({"-file=" + (temp_ / "one.DIRU"), "-file=" + (temp_ / "two.DIRU")});
   EXPECT_EQ(job_.dataSource, "second");
@@ -104,6 +105,23 @@ TEST_F(StartupTest, AMissingSettingsFileIsNamed) {
   EXPECT_THAT(problems_[0], HasSubstr("missing.DIRU"));
 }
 
+TEST_F(StartupTest, EveryProblemOfEverySettingsFileNamesItsFileAndField) {
+  writeFile(temp_ / "one.DIRU", settings({"Database=\"first\";", "SQL=\"select 1\";"}));
+  writeFile(temp_ / "two.DIRU",
+            settings({"SQL=\"" + std::string(40000, 's') + "\";",
+                      "Database=\"t" + std::string(1, '\0') + "zzz\";", "OutFileName=\"o.xls\";"}));
+  start({"-file=" + (temp_ / "one.DIRU"), "-file=" + (temp_ / "two.DIRU"), "-file=/dev/null"});
+  EXPECT_EQ(problems_,
+            (std::vector<std::string>{
+                temp_ / "two.DIRU: The SQL text is longer than 32767 bytes and was refused.",
+                temp_ / "two.DIRU: The data source name holds a NUL byte and was refused.",
+                "/dev/null: The settings file could not be read: not a regular file.",
+            }));
+  // The rest of the files was read; an unattended run does not go on with it.
+  EXPECT_EQ(job_.sql, "select 1");
+  EXPECT_EQ(job_.outFileName, "o.xls");
+}
+
 class UnattendedTest : public StartupTest {
  protected:
   void SetUp() override {
@@ -123,8 +141,8 @@ TEST_F(UnattendedTest, ACompleteJobWritesItsFileAndOpensNothing) {
   writeJob("select name, people from city order by people", "CSV=\"1\";");
   const std::string out = temp_ / "cities.csv";
   // -openwith= names a program that would leave a mark if it were started.
-  EXPECT_EQ(runRowpress("-noautoopen '-openwith=touch " + (temp_ / "opened") + "' -silent '-file=" +
-                        job_file_ + "' '-outfile=" + out + "'"),
+  EXPECT_EQ(runRowpress("-noautoopen '-openwith=touch " + (temp_ / "opened") +
+                        "' -silent '-file=" + job_file_ + "' '-outfile=" + out + "'"),
             0);
   EXPECT_EQ(readFile(out), "name,people,\r\nGenève; GE,203856,\r\nZürich,421878,\r\n");
   EXPECT_EQ(readFile(temp_ / "stdout"), out + "\n");
@@ -137,29 +155,38 @@ TEST_F(UnattendedTest, ExitStatusTellsTheOutcome) {
   writeJob("select * from city where people < 0");
   EXPECT_EQ(runRowpress("-silent -noautoopen '-file=" + job_file_ + "'"), 1);
   EXPECT_THAT(readFile(temp_ / "stderr"), HasSubstr("no rows"));
+  // An UPDATE that touches no row has no rows either.
+  writeJob("update city set people = 0 where name = 'Atlantis'");
+  EXPECT_EQ(runRowpress("-silent -noautoopen '-file=" + job_file_ + "'"), 1);
+  EXPECT_EQ(readFile(temp_ / "stderr"),
+            "rowpress: the query returned no rows; no file was written\n");
 
   // A job without SQL: the empty statement fails and the message reaches the log.
   writeFile(job_file_, settings({"Database=\"rowtest\";"}));
   EXPECT_EQ(runRowpress("-silent -noautoopen '-file=" + job_file_ + "'"), 3);
   EXPECT_THAT(readFile(temp_ / "stderr"), HasSubstr("SQL statement failed.: [HY"));
 
-  // A settings file that does not exist: no data source, no connection.
-  EXPECT_EQ(runRowpress("-silent '-file=" + (temp_ / "nope.DIRU") + "'"), 2);
-  EXPECT_THAT(readFile(temp_ / "stderr"), HasSubstr("did not connect"));
-  EXPECT_THAT(readFile(temp_ / "stderr"), HasSubstr("nope.DIRU"));
+  // A settings file that does not exist: the job is not the one written, and nothing runs.
+  EXPECT_EQ(runRowpress("-silent '-file=" + (temp_ / "nope.DIRU") + "'"), 6);
+  EXPECT_EQ(readFile(temp_ / "stderr"),
+            "rowpress: " + (temp_ / "nope.DIRU") +
+                ": The settings file could not be read: No such file or directory.\n"
+                "rowpress: the job could not be read; nothing was run\n");
 
   writeJob("select * from city");
-  EXPECT_EQ(runRowpress("-silent -noautoopen '-file=" + job_file_ + "' -outfile=" +
-                        (temp_ / "no-such-dir/x.xls")),
+  EXPECT_EQ(runRowpress("-silent -noautoopen '-file=" + job_file_ +
+                        "' -outfile=" + (temp_ / "no-such-dir/x.xls")),
             4);
-  EXPECT_THAT(readFile(temp_ / "stderr"), HasSubstr("Unable to Open Output File: unable to create"));
+  EXPECT_THAT(readFile(temp_ / "stderr"),
+              HasSubstr("Unable to Open Output File: unable to create"));
   EXPECT_THAT(readFile(temp_ / "stderr"), HasSubstr("x.xls (No such file or directory)"));
 
-  writeJob("with recursive c(x) as (select 1 union all select x + 1 from c where x < 70000) "
-           "select x from c");
-  EXPECT_EQ(runRowpress("-silent -noautoopen '-file=" + job_file_ + "' -outfile=" +
-                        (temp_ / "big.xls")),
-            5);
+  writeJob(
+      "with recursive c(x) as (select 1 union all select x + 1 from c where x < 70000) "
+      "select x from c");
+  EXPECT_EQ(
+      runRowpress("-silent -noautoopen '-file=" + job_file_ + "' -outfile=" + (temp_ / "big.xls")),
+      5);
   EXPECT_THAT(readFile(temp_ / "stderr"), HasSubstr("TOO BIG: Row Count Larger than 65534"));
   EXPECT_TRUE(fileExists(temp_ / "big.xls"));
   EXPECT_EQ(readFile(temp_ / "stdout"), temp_ / "big.xls\n");

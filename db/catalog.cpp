@@ -19,6 +19,24 @@ void appendGroup(SQLHENV environment, SQLUSMALLINT first, View& view) {
   }
 }
 
+// The whole TABLE_NAME (column 3) of the current row of SQLTables, read in pieces: a name
+// longer than 128 bytes is listed whole, never cut (inside a character, or to the name of
+// another table). A name is read up to the limit of the SQL text, which no longer name fits.
+std::string tableNameOf(SQLHSTMT statement) {
+  std::string name;
+  char piece[129];
+  while (name.size() < kSqlLimit) {
+    SQLLEN indicator = 0;
+    const SQLRETURN rc = SQLGetData(statement, 3, SQL_C_CHAR, piece, sizeof piece, &indicator);
+    if (!succeeded(rc) || indicator == SQL_NULL_DATA) break;  // SQL_NO_DATA: all was read
+    const bool whole = indicator >= 0 && indicator < static_cast<SQLLEN>(sizeof piece);
+    name.append(piece, whole ? static_cast<std::size_t>(indicator) : sizeof piece - 1);
+    if (whole) break;
+  }
+  name.resize(cutOnCharacterBoundary(name, kSqlLimit));
+  return name;
+}
+
 }  // namespace
 
 void listDataSources(View& view) {
@@ -52,12 +70,8 @@ bool selectDataSource(JobSettings& job, View& view) {
   if (!succeeded(SQLTables(statement, nullptr, 0, nullptr, 0, nullptr, 0, nullptr, 0))) {
     return false;
   }
-  SQLCHAR name[129] = {0};
-  SQLLEN indicator = 0;
-  SQLBindCol(statement, 3, SQL_C_CHAR, name, sizeof name, &indicator);
   while (succeeded(SQLFetch(statement))) {
-    view.appendLine(ControlId::TableList,
-                    indicator == SQL_NULL_DATA ? "" : reinterpret_cast<char*>(name));
+    view.appendLine(ControlId::TableList, tableNameOf(statement));
   }
   return true;
 }

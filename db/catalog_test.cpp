@@ -73,6 +73,30 @@ TEST_F(CatalogTest, SelectingATableWritesItsDefaultQuery) {
   EXPECT_EQ(defaultQueryFor("big-orders"), "select * from big-orders");
 }
 
+TEST_F(CatalogTest, TableNamesLongerThan128BytesAreListedWhole) {
+  // 129 bytes that a cut at 128 would split inside the last e-acute, and 301 bytes.
+  std::string accented = "t";
+  for (int i = 0; i < 64; ++i) accented += "\xC3\xA9";
+  const std::string ascii = "long_" + std::string(296, 'n');
+  ASSERT_EQ(accented.size(), 129u);
+  execute("create table \"" + accented + "\" (id integer)", "sales");
+  execute("create table " + ascii + " (id integer)", "sales");
+  execute("insert into " + ascii + " values (7)", "sales");
+  view_.click(ControlId::ListDatabases);
+  selectSource("sales");
+  const std::vector<std::string> tables = view_.lines(ControlId::TableList);
+  EXPECT_THAT(tables, ::testing::Contains(accented));
+  const auto at = std::find(tables.begin(), tables.end(), ascii);
+  ASSERT_NE(at, tables.end());
+  // Its default query runs on that table.
+  view_.select(ControlId::TableList, static_cast<int>(at - tables.begin()));
+  EXPECT_EQ(view_.text(ControlId::SqlBox), "select * from " + ascii);
+  view_.click(ControlId::OutputCsv);
+  job_.outFileName = temp_ / "long.csv";
+  ASSERT_EQ(dlg_.OnFetch().outcome, RunOutcome::Exported);
+  EXPECT_EQ(testing::readFile(job_.outFileName), "id,\r\n7,\r\n");
+}
+
 TEST_F(CatalogTest, AFailingSourceLeavesOnlyTheFailureLine) {
   view_.click(ControlId::ListDatabases);
   selectSource("sales");

@@ -17,7 +17,7 @@ FetchResult runFetch(JobSettings& job, View& view, const ExportStep& exportStep)
     return result;
   }
 
-  // The export rewrites its copy of the text; the SQL box and the job keep theirs.
+  // The export works on a copy of the text; the SQL box and the job keep theirs.
   std::string working = job.sql;
   SessionFailure failure;
   auto session = OpenSession(job, kFetchSessionMessages, view, ControlId::StatusList, &failure);

@@ -1,6 +1,7 @@
 #include "db/odbc_session.h"
 
 #include <cstring>
+#include <utility>
 
 namespace rowpress {
 
@@ -29,24 +30,28 @@ void OdbcHandle::reset() {
   }
 }
 
+OdbcSession::OdbcSession(OdbcSession&& other) noexcept
+    : environment_(std::move(other.environment_)),
+      connection_(std::move(other.connection_)),
+      connected_(std::exchange(other.connected_, false)),
+      statement_(std::move(other.statement_)) {}
+
 OdbcSession& OdbcSession::operator=(OdbcSession&& other) noexcept {
   if (this != &other) {
     close();
     environment_ = std::move(other.environment_);
     connection_ = std::move(other.connection_);
-    connected_ = other.connected_;
+    connected_ = std::exchange(other.connected_, false);
     statement_ = std::move(other.statement_);
-    other.connected_ = false;
   }
   return *this;
 }
 
 void OdbcSession::close() {
   statement_.reset();
-  if (connected_) {
-    SQLDisconnect(connection_.get());
-    connected_ = false;
-  }
+  // Only the session that holds the connection handle disconnects it.
+  if (connected_ && connection_) SQLDisconnect(connection_.get());
+  connected_ = false;
   connection_.reset();
   environment_.reset();
 }

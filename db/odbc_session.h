@@ -56,7 +56,9 @@ class OdbcSession {
  public:
   OdbcSession() = default;
   ~OdbcSession() { close(); }
-  OdbcSession(OdbcSession&&) noexcept = default;
+  // Moving hands over the handles and the connected state with them: the emptied session
+  // owns nothing and disconnects nothing.
+  OdbcSession(OdbcSession&& other) noexcept;
   OdbcSession& operator=(OdbcSession&&) noexcept;
   OdbcSession(const OdbcSession&) = delete;
   OdbcSession& operator=(const OdbcSession&) = delete;

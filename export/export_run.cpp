@@ -37,12 +37,6 @@ std::unique_ptr<OutputWriter> makeWriter(OutputType type) {
   return std::make_unique<SpreadsheetMlWriter>();
 }
 
-void prepareSqlText(std::string& sql) {
-  for (char& c : sql) {
-    if (c == '\r' || c == '\n' || c == '\x10' || c == '\x13') c = ' ';
-  }
-}
-
 void ExportRun::appendToStatusLine(std::string_view value) {
   // The status line holds at most 64 KiB; what does not fit is cut on a character boundary.
   for (std::string_view piece : {value, std::string_view(" | ")}) {
@@ -77,17 +71,24 @@ bool ExportRun::fetchValue(SQLHSTMT statement, int k, std::string_view& value) {
     return true;
   }
   std::size_t length = kFirstPiece - 1;
+  bool cut = true;  // until a piece says that the value ended
   while (rc == SQL_SUCCESS_WITH_INFO && length < kValueLimit) {
     const std::size_t room = value_.size() - length;  // the rest of the limit plus its NUL
     rc = SQLGetData(statement, column, SQL_C_CHAR, buffer + length, static_cast<SQLLEN>(room),
                     &indicator);
-    if (rc == SQL_NO_DATA) break;
+    if (rc == SQL_NO_DATA) {
+      cut = false;
+      break;
+    }
     if (!succeeded(rc)) return false;
     const bool whole = indicator >= 0 && static_cast<std::size_t>(indicator) < room;
     length += whole ? static_cast<std::size_t>(indicator) : room - 1;
+    cut = !whole;
   }
-  // A value cut at the limit must not leave part of a character behind.
-  value = std::string_view(buffer, withoutPartialCharacter(std::string_view(buffer, length)));
+  // Only a value cut at the limit loses a character that the cut split; any other value
+  // passes through byte for byte.
+  if (cut) length = withoutPartialCharacter(std::string_view(buffer, length));
+  value = std::string_view(buffer, length);
   return true;
 }
 
@@ -175,19 +176,22 @@ RunOutcome ExportRun::run(SQLHSTMT statement, std::string& sql) {
   std::unique_ptr<OutputWriter> writer = makeWriter(type);
   writer->begin(target.file());
 
-  prepareSqlText(sql);
   SQLRETURN rc = SQL_ERROR;
   {
-    // A stop request cancels the statement while it executes, where the driver allows it.
+    // The text goes to the driver as written: a "--" comment ends at its line's end. A stop
+    // request cancels the statement while it executes, where the driver allows it.
     ExecutingStatement executing(statement, driverCancelsSafely(connection_));
     rc = SQLExecDirect(statement, reinterpret_cast<SQLCHAR*>(sql.data()),
                        static_cast<SQLINTEGER>(sql.size()));
   }
   if (stop.requested()) return stoppedByRequest();
-  if (!succeeded(rc)) return statementFailed(statement, "SQL statement failed.");
+  // An UPDATE or DELETE that touched no row returns SQL_NO_DATA: a statement without result
+  // columns, like one that touched rows.
+  const bool noResult = rc == SQL_NO_DATA;
+  if (!noResult && !succeeded(rc)) return statementFailed(statement, "SQL statement failed.");
 
   SQLSMALLINT columnCount = 0;
-  if (!succeeded(SQLNumResultCols(statement, &columnCount))) {
+  if (!noResult && !succeeded(SQLNumResultCols(statement, &columnCount))) {
     return statementFailed(statement, "Could not retrieve number of columns.");
   }
   if (columnCount > kColumnTableSize) {

@@ -15,17 +15,14 @@
 
 namespace rowpress {
 
-inline constexpr int kColumnTableSize = 256;        // columns a run can hold
-inline constexpr int kWorkbookColumnLimit = 255;    // cells a workbook data row may hold
+inline constexpr int kColumnTableSize = 256;      // columns a run can hold
+inline constexpr int kWorkbookColumnLimit = 255;  // cells a workbook data row may hold
 inline constexpr long long kWorkbookRowLimit = 65534;
 inline constexpr long long kWorkbook2007RowLimit = 1048576;
-inline constexpr std::size_t kValueLimit = 65536;   // bytes of one value
+inline constexpr std::size_t kValueLimit = 65536;  // bytes of one value
 inline constexpr std::size_t kStatusLineLimit = 65535;
 
 std::unique_ptr<OutputWriter> makeWriter(OutputType type);
-
-// Turns the statement into one line: CR, LF and the bytes 0x10 and 0x13 become blanks.
-void prepareSqlText(std::string& sql);
 
 class ExportRun {
  public:
@@ -34,7 +31,7 @@ class ExportRun {
   ExportRun(const JobSettings& job, View& view, SQLHDBC connection = SQL_NULL_HDBC)
       : job_(job), view_(view), connection_(connection) {}
 
-  // One run on an open statement with the working copy of the SQL text, which it rewrites.
+  // One run on an open statement with the working copy of the SQL text, executed as written.
   RunOutcome run(SQLHSTMT statement, std::string& sql);
 
   // After the run: the output path it chose, the data rows it wrote and whether the file

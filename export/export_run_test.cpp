@@ -185,41 +185,52 @@ TEST_F(ExportRunTest, FailingStatementReportsItsDiagnosticAndKeepsTheOldFiles) {
   EXPECT_TRUE(outputFiles().empty());
 }
 
-TEST_F(ExportRunTest, EmptyAndBlankStatementsFailCleanly) {
-  for (const char* sql : {"", "   \r\n  "}) {
-    EXPECT_EQ(fetch(sql).outcome, RunOutcome::StatementFailed) << '"' << sql << '"';
-    auto lines = view_.lines(ControlId::StatusList);
-    ASSERT_EQ(lines.size(), 3u);
-    EXPECT_EQ(lines[0], sql);
-    EXPECT_EQ(lines[1], "SQL statement failed.");
-    EXPECT_THAT(lines[2], ::testing::EndsWith("\n"));
+TEST_F(ExportRunTest, AnEmptyStatementFailsCleanlyAndABlankOneHasNoRows) {
+  EXPECT_EQ(fetch("").outcome, RunOutcome::StatementFailed);
+  auto lines = view_.lines(ControlId::StatusList);
+  ASSERT_EQ(lines.size(), 3u);
+  EXPECT_EQ(lines[0], "");
+  EXPECT_EQ(lines[1], "SQL statement failed.");
+  EXPECT_THAT(lines[2], ::testing::EndsWith("\n"));
+  // The driver executes blanks and line breaks as nothing and answers SQL_NO_DATA.
+  for (const char* sql : {"     ", "   \r\n  "}) {
+    EXPECT_EQ(fetch(sql).outcome, RunOutcome::NoRows) << '"' << sql << '"';
+    EXPECT_THAT(view_.lines(ControlId::StatusList), ElementsAre(sql, ""));
   }
   EXPECT_TRUE(outputFiles().empty());
 }
 
 TEST_F(ExportRunTest, StatementWithoutResultColumnsEndsAsNoRows) {
   EXPECT_EQ(fetch("update people set name = 'x' where id = 1").outcome, RunOutcome::NoRows);
+  // Touching no row, SQLExecDirect returns SQL_NO_DATA: no rows as well, not a failure.
+  for (const char* none :
+       {"update people set name = 'y' where id = 99", "delete from people where id = 99"}) {
+    SCOPED_TRACE(none);
+    EXPECT_EQ(fetch(none).outcome, RunOutcome::NoRows);
+    EXPECT_THAT(view_.lines(ControlId::StatusList), ElementsAre(none, ""));
+    EXPECT_THAT(view_.messages.back().text, "No Results Found");
+  }
   EXPECT_EQ(readFile(home() + "/" + kColumnTypeReportName),
             "Column_Number,Column_Name,Column_Type,Column_Precision,Column_Scale,"
             "Column_Type_Description\r\n");
   EXPECT_TRUE(outputFiles().empty());
 }
 
-TEST_F(ExportRunTest, MultiLineSqlRunsAsOneLine) {
-  const std::string sql = "select id\r\nfrom people\r\nwhere id = 1";
+TEST_F(ExportRunTest, SqlGoesToTheDriverAsWrittenWithItsLineBreaks) {
+  view_.click(ControlId::OutputCsv);
+  job_.outFileName = temp_ / "p.csv";
+  // A "--" comment ends at the end of its line: the next line is part of the statement.
+  const std::string sql = "select id -- the key\r\nfrom people\r\nwhere id = 1";
   ASSERT_EQ(fetch(sql).outcome, RunOutcome::Exported);
+  EXPECT_EQ(readFile(job_.outFileName), "id,\r\n1,\r\n");
   EXPECT_EQ(view_.lines(ControlId::StatusList)[0], sql);
   EXPECT_EQ(view_.text(ControlId::SqlBox), sql);
   EXPECT_EQ(job_.sql, sql);
-  std::string text = sql;
-  prepareSqlText(text);
-  EXPECT_EQ(text, "select id  from people  where id = 1");
-  std::string odd =
-      "a\x10"
-      "b\x13"
-      "c";
-  prepareSqlText(odd);
-  EXPECT_EQ(odd, "a b c");
+
+  // The comment does not swallow the condition on the next line, with LF line ends too.
+  ASSERT_EQ(fetch("select id, name from people -- every row\nwhere id is null").outcome,
+            RunOutcome::Exported);
+  EXPECT_EQ(readFile(job_.outFileName), "id,name,\r\n,,\r\n");
 }
 
 TEST_F(ExportRunTest, StatusListShowsTheColumnLineAndElevenRows) {
@@ -259,6 +270,39 @@ TEST_F(ExportRunTest, LongValuesAreCutAt65536BytesOnACharacterBoundary) {
   while (second.size() + 2 <= 65536) second += "é";
   EXPECT_EQ(second.size(), 65535u);
   EXPECT_EQ(file, "v,\r\n" + first + ",\r\n" + second + ",\r\n");
+}
+
+TEST_F(ExportRunTest, ValuesShorterThanTheLimitPassThroughByteForByte) {
+  // Values ending in a byte that looks like the start of a UTF-8 character (Latin-1 e-acute,
+  // a lone lead byte, two bytes of a three-byte character), from below the first piece's
+  // size to just under the 65,536-byte limit.
+  execute("create table t (n integer, v text)");
+  std::vector<std::string> values;
+  for (std::size_t length : {100u, 511u, 600u, 5000u, 65535u}) {
+    for (const char* end : {"\xE9", "\xC3", "\xE2\x82"}) {
+      std::string value(length - std::char_traits<char>::length(end), 'a');
+      value += end;
+      values.push_back(value);
+    }
+  }
+  std::string hex;
+  for (std::size_t i = 0; i < values.size(); ++i) {
+    static const char* digits = "0123456789ABCDEF";
+    hex.clear();
+    for (unsigned char c : values[i]) {
+      hex += digits[c >> 4];
+      hex += digits[c & 15];
+    }
+    execute("insert into t values (" + std::to_string(i) + ", cast(x'" + hex + "' as text))");
+  }
+  view_.click(ControlId::OutputCsv);
+  job_.outFileName = temp_ / "t.csv";
+  ASSERT_EQ(fetch("select v from t order by n").outcome, RunOutcome::Exported);
+  const std::string file = readFile(job_.outFileName);
+  std::string expected = "v,\r\n";
+  for (const std::string& v : values) expected += v + ",\r\n";
+  EXPECT_EQ(file.size(), expected.size());
+  EXPECT_TRUE(file == expected) << "a value lost or gained bytes";
 }
 
 TEST_F(ExportRunTest, ValuesAroundThePieceSizeArriveWhole) {
@@ -338,6 +382,24 @@ TEST_F(ExportRunTest, OverLongCredentialsAreRefusedBeforeConnecting) {
   EXPECT_EQ(fetch("select 1").outcome, RunOutcome::NoConnection);
   EXPECT_THAT(view_.lines(ControlId::StatusList),
               ElementsAre("select 1", "The password is longer than 127 bytes and was refused."));
+}
+
+TEST_F(ExportRunTest, AnOverLongApplicationRefusesOnlyARunThatLaunchesIt) {
+  view_.click(ControlId::OutputCsv);
+  job_.outFileName = temp_ / "p.csv";
+  job_.launchApplication = std::string(300, 'a');
+  job_.noAutoOpen = true;
+  EXPECT_EQ(fetch("select id from people where id = 1").outcome, RunOutcome::Exported);
+  EXPECT_EQ(readFile(job_.outFileName), "id,\r\n1,\r\n");
+
+  job_.noAutoOpen = false;
+  EXPECT_EQ(fetch("insert into people values (9, 'must not run')").outcome, RunOutcome::OutputFile);
+  EXPECT_THAT(view_.lines(ControlId::StatusList),
+              ElementsAre("insert into people values (9, 'must not run')",
+                          "The application to launch is longer than 255 bytes and was refused."));
+  job_.noAutoOpen = true;
+  ASSERT_EQ(fetch("select count(*) from people where id = 9").outcome, RunOutcome::Exported);
+  EXPECT_EQ(view_.lines(ControlId::StatusList).back(), "0 | ");
 }
 
 TEST_F(ExportRunTest, UncreatableOutputFileStopsTheRunBeforeTheStatement) {

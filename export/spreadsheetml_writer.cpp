@@ -142,7 +142,8 @@ void SpreadsheetMlWriter::cell(std::string_view value, const ColumnInfo& column,
     out_->write(kBinaryCell);
     return;
   }
-  if (isNumericType(column.sqlType) && isNumericText(value)) {
+  // A whole number longer than a spreadsheet keeps is text, so that no digit is lost.
+  if (isNumericType(column.sqlType) && isNumericText(value) && !isLongWholeNumber(value)) {
     out_->write(kNumberOpen);
     out_->write(value);
     out_->write(kCellClose);

@@ -290,6 +290,26 @@ TEST_F(SpreadsheetMlWriterTest, OtherValuesGiveStringCells) {
   EXPECT_EQ(oneCell(column("N", kDouble, 5), "1-2", true), stringCell("1-2  "));
 }
 
+TEST_F(SpreadsheetMlWriterTest, WholeNumbersOfMoreThan15DigitsGiveStringCells) {
+  for (std::int16_t type : {2, 3, 4, 5, 6, 7, 8, -6, -5}) {
+    EXPECT_EQ(oneCell(column("N", type), "12345678901234567", false),
+              stringCell("12345678901234567"))
+        << type;
+  }
+  EXPECT_EQ(oneCell(column("N", -5), "1000000000000000000", false),
+            stringCell("1000000000000000000"));
+  EXPECT_EQ(oneCell(column("N", -5), "-1234567890123456", false), stringCell("-1234567890123456"));
+  // As a String cell it takes the fixed width like any other.
+  EXPECT_EQ(oneCell(column("N", -5, 20), "12345678901234567", true),
+            stringCell("12345678901234567   "));
+  // Fifteen digits, leading zeros, and fractions stay Numbers.
+  EXPECT_EQ(oneCell(column("N", -5), "123456789012345", false), numberCell("123456789012345"));
+  EXPECT_EQ(oneCell(column("N", -5), "-000123456789012345", false),
+            numberCell("-000123456789012345"));
+  EXPECT_EQ(oneCell(column("N", 3), "1234567890123456.25", false),
+            numberCell("1234567890123456.25"));
+}
+
 TEST_F(SpreadsheetMlWriterTest, BinaryColumnsGiveTheBinaryCellWhateverTheValue) {
   for (std::int16_t type : {-2, -3, -4}) {
     EXPECT_EQ(oneCell(column("B", type, 3), "<BINARY>", false), kBinaryCell) << type;
@@ -342,9 +362,11 @@ TEST_F(SpreadsheetMlWriterTest, StringLimitIs32765Bytes) {
   // The limit is tested before the fixed width.
   EXPECT_EQ(oneCell(column("S", kVarchar, 5), over, true), stringCell("&lt;Too Large&gt;"));
   EXPECT_EQ(oneCell(column("S", kVarchar, 5), fits, true), stringCell("xxxxx"));
-  // A numeric value is never too large.
-  const std::string digits(40000, '9');
-  EXPECT_EQ(oneCell(column("N", kInteger), digits, false), numberCell(digits));
+  // A Number cell is never too large; a whole number of that many digits is a String cell.
+  const std::string digits = std::string(40000, '9') + ".5";
+  EXPECT_EQ(oneCell(column("N", kDouble), digits, false), numberCell(digits));
+  EXPECT_EQ(oneCell(column("N", kInteger), std::string(40000, '9'), false),
+            stringCell("&lt;Too Large&gt;"));
 }
 
 TEST_F(SpreadsheetMlWriterTest, FixedWidthIsCountedBeforeEscaping) {

@@ -1,7 +1,6 @@
 #include "export/text_rules.h"
 
 #include <algorithm>
-
 #include <array>
 
 #include "export/output_file.h"
@@ -210,6 +209,12 @@ bool isNumericText(std::string_view text) {
     }
   }
   return digit;
+}
+
+bool isLongWholeNumber(std::string_view text) {
+  if (!isNumericText(text) || text.find('.') != std::string_view::npos) return false;
+  const std::size_t first = text.find_first_not_of("+-0");
+  return first != std::string_view::npos && text.size() - first > kSpreadsheetDigits;
 }
 
 void writeXmlEscaped(OutputFile& out, std::string_view text) { xmlEscape(FileSink{out}, text); }

@@ -38,6 +38,14 @@ void writeSpaces(OutputFile& out, std::size_t count);
 // ".", "1-2", "1.2.3", "1E+10").
 bool isNumericText(std::string_view text);
 
+// The significant digits that a spreadsheet keeps of a number.
+inline constexpr std::size_t kSpreadsheetDigits = 15;
+
+// Numeric text that a spreadsheet would change: a whole number (no full stop) of more than
+// kSpreadsheetDigits digits, not counting its sign and leading zeros ("12345678901234567",
+// "-1000000000000000000"; not "000000000000000001" nor "12345678901234567.5").
+bool isLongWholeNumber(std::string_view text);
+
 // SpreadsheetML String content: bytes 0 to 31, bytes that are not part of a well-formed
 // UTF-8 sequence (overlong forms, surrogates, code points above U+10FFFF, stray continuation
 // bytes, truncated sequences) and the non-characters U+FFFE and U+FFFF are dropped; "<", ">",

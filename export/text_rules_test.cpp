@@ -43,6 +43,20 @@ TEST(TextRules, NumericTextIsSignDigitsAndAtMostOneFullStop) {
   }
 }
 
+TEST(TextRules, LongWholeNumbersHaveMoreThan15DigitsBesideSignAndLeadingZeros) {
+  for (const char* yes :
+       {"1234567890123456", "12345678901234567", "-1234567890123456", "+1000000000000000000",
+        "0001234567890123456", "-00001234567890123456", "9999999999999999"}) {
+    EXPECT_TRUE(isLongWholeNumber(yes)) << yes;
+  }
+  for (const char* no :
+       {"123456789012345", "-123456789012345", "000000000000000001", "0000000000000000000000",
+        "-000123456789012345", "1234567890123456.5", "12345678901234567.", ".12345678901234567",
+        "1.2345678901234567", "0", "", "12345678901234567E1", "1-2345678901234567"}) {
+    EXPECT_FALSE(isLongWholeNumber(no)) << no;
+  }
+}
+
 TEST(TextRules, FixedWidthPadsAndCuts) {
   EXPECT_EQ(fixed("ab", 5), "ab   ");
   EXPECT_EQ(fixed("abcdefg", 5), "abcde");

@@ -28,7 +28,8 @@ void saveSettingsCommand(JobSettings& job, View& view) {
   }
   SettingsSaveResult saved = saveSettingsFile(job, view, *path);
   AddStatusLine(view, *path);
-  if (!saved.written) AddStatusLine(view, "The settings were not saved: " + saved.error);
+  // The error is a whole sentence that says what was not done and why.
+  if (!saved.written) AddStatusLine(view, saved.error);
   for (const std::string& problem : saved.problems) AddStatusLine(view, problem);
 }
 
@@ -40,7 +41,7 @@ void loadSettingsCommand(JobSettings& job, View& view) {
   }
   SettingsLoadResult loaded = loadSettingsFile(job, view, *path);
   AddStatusLine(view, *path);
-  if (!loaded.opened) AddStatusLine(view, "The settings were not loaded: " + loaded.error);
+  if (!loaded.opened) AddStatusLine(view, loaded.error);
   for (const std::string& problem : loaded.problems) AddStatusLine(view, problem);
 }
 

@@ -6,10 +6,9 @@
 
 #include <cerrno>
 #include <ctime>
-#include <filesystem>
-#include <fstream>
 #include <optional>
 #include <sstream>
+#include <streambuf>
 #include <string_view>
 #include <system_error>
 
@@ -46,14 +45,16 @@ void takeJobFromView(JobSettings& job, const View& view) {
 enum class PasswordFit { Fits, TooLong, WouldNotLoadBack };
 
 // Whether the password line reads back as the same password. The scrambled bytes can hold
-// a closing pair, a line feed or the key string of a key tested before Password.
+// a closing pair, a line feed or the key string of a key tested before Password, and a
+// password holding a NUL byte is refused on reading.
 PasswordFit passwordFit(const std::string& password) {
   std::optional<std::string> scrambled = scramblePassword(password);
   if (!scrambled) return PasswordFit::TooLong;
   std::istringstream line(valueLine(SettingKey::Password, *scrambled));
   std::vector<SettingLine> found = readSettingLines(line);
+  JobSettings loaded;
   bool same = found.size() == 1 && found[0].key == SettingKey::Password &&
-              unscramblePassword(found[0].value) == password;
+              applySettingLines(found, loaded, nullptr).empty() && loaded.password == password;
   return same ? PasswordFit::Fits : PasswordFit::WouldNotLoadBack;
 }
 
@@ -76,14 +77,64 @@ std::optional<std::string> replaceFile(const std::string& path, std::string_view
   return std::nullopt;
 }
 
-// Opens `path` for reading; a folder is not a settings file.
-std::optional<std::string> openForReading(const std::string& path, std::ifstream& in) {
-  errno = 0;
-  in.open(path, std::ios::binary);
-  if (!in.is_open()) return reasonOf(errno);
-  std::error_code ec;
-  if (std::filesystem::is_directory(path, ec)) return reasonOf(EISDIR);
-  return std::nullopt;
+// Reads a settings file through its descriptor and keeps the first read error, where a file
+// stream would throw or pass it off as the end of the file.
+class SettingsFileBuffer : public std::streambuf {
+ public:
+  explicit SettingsFileBuffer(int fd) : fd_(fd) {}
+  int error() const { return error_; }
+
+ protected:
+  int_type underflow() override {
+    if (error_ != 0) return traits_type::eof();
+    for (;;) {
+      const ssize_t n = ::read(fd_, buffer_, sizeof buffer_);
+      if (n > 0) {
+        setg(buffer_, buffer_, buffer_ + n);
+        return traits_type::to_int_type(buffer_[0]);
+      }
+      if (n == 0) return traits_type::eof();
+      if (errno == EINTR) continue;
+      error_ = errno;
+      return traits_type::eof();
+    }
+  }
+
+ private:
+  int fd_;
+  int error_ = 0;
+  char buffer_[16384];
+};
+
+// What reading a settings file found: its settings and, when a line was over-long, the line
+// that says so.
+struct SettingsFileText {
+  std::vector<SettingLine> lines;
+  std::string overLongLine;
+};
+
+// Reads the settings of the file at `path`; returns why it could not be read. Only a regular
+// file is read: it is opened without waiting (a FIFO with no writer, a device) and refused
+// unless it is one, so a path naming anything else never blocks the program.
+std::optional<std::string> readSettingsFile(const std::string& path, SettingsFileText& text) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) return reasonOf(errno);
+  struct stat st {};
+  std::optional<std::string> problem;
+  if (fstat(fd, &st) != 0) {
+    problem = reasonOf(errno);
+  } else if (S_ISDIR(st.st_mode)) {
+    problem = reasonOf(EISDIR);
+  } else if (!S_ISREG(st.st_mode)) {
+    problem = "not a regular file";
+  } else {
+    SettingsFileBuffer buffer(fd);
+    std::istream in(&buffer);
+    text.lines = readSettingLines(in, &text.overLongLine);
+    if (buffer.error() != 0) problem = reasonOf(buffer.error());
+  }
+  ::close(fd);
+  return problem;
 }
 
 std::string willNotLoadBack(const char* field) {
@@ -187,14 +238,14 @@ SettingsSaveResult saveSettingsFile(JobSettings& job, View& view, const std::str
   if (job.dataSource.empty()) {
     result.problems.push_back("No data source was selected; the settings file names none.");
   }
-  std::ifstream in;
-  if (std::optional<std::string> reason = openForReading(path, in)) {
+  SettingsFileText readBack;
+  if (std::optional<std::string> reason = readSettingsFile(path, readBack)) {
     result.problems.push_back("The settings file could not be read back: " + *reason + ".");
     return result;
   }
   JobSettings loaded;
   resetBeforeLoad(loaded, nullptr);
-  applySettingLines(readSettingLines(in), loaded, nullptr);
+  applySettingLines(readBack.lines, loaded, nullptr);
   for (std::string& line : compareLoadedBack(job, loaded, fit)) {
     result.problems.push_back(std::move(line));
   }
@@ -203,14 +254,17 @@ SettingsSaveResult saveSettingsFile(JobSettings& job, View& view, const std::str
 
 SettingsLoadResult loadSettingsFile(JobSettings& job, View& view, const std::string& path) {
   SettingsLoadResult result;
-  std::ifstream in;
-  if (std::optional<std::string> reason = openForReading(path, in)) {
+  // The whole file is read before anything is applied: a file that fails halfway changes
+  // nothing.
+  SettingsFileText text;
+  if (std::optional<std::string> reason = readSettingsFile(path, text)) {
     result.error = "The settings file could not be read: " + *reason + ".";
     return result;
   }
   result.opened = true;
   resetBeforeLoad(job, &view);
-  result.problems = applySettingLines(readSettingLines(in), job, &view);
+  result.problems = applySettingLines(text.lines, job, &view);
+  if (!text.overLongLine.empty()) result.problems.push_back(std::move(text.overLongLine));
   return result;
 }
 

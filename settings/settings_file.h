@@ -38,7 +38,11 @@ SettingsSaveResult saveSettingsFile(JobSettings& job, View& view, const std::str
 
 // Reads the file at `path` and applies its settings to `job` and the controls. Before the
 // first setting the data source list is emptied and the output type goes back to the
-// workbook. Values over the limits of the job record are refused and named.
+// workbook. Only a regular file is read (anything else is refused without waiting for it),
+// and the whole file is read before anything is applied: a file that cannot be read, or
+// fails to read halfway, changes nothing. Refused values (over a limit of the job record,
+// holding a NUL byte, a password that is not scrambled) and a line over the line limit,
+// which ends the reading, are named in `problems`.
 SettingsLoadResult loadSettingsFile(JobSettings& job, View& view, const std::string& path);
 
 // The SQL text as it loads back after a save: each line but the last gains two spaces.

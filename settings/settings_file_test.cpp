@@ -244,6 +244,9 @@ TEST_F(SettingsFileTest, PasswordThatWouldNotLoadBackIsNotWritten) {
       // Scrambles to a line feed ('K' ^ 0xBD = 246, + 20 wraps round to 10).
       {"\xBD", "The password cannot be stored in a settings file and was not saved."},
       {std::string(108, 'p'), "The password is longer than 107 bytes and was not saved."},
+      // Loading refuses a password that holds a NUL byte.
+      {std::string("pa\0ss", 5),
+       "The password cannot be stored in a settings file and was not saved."},
   };
   for (const Case& c : cases) {
     MemoryView view;
@@ -303,6 +306,43 @@ TEST_F(SettingsFileTest, FileThatCannotBeOpenedChangesNothing) {
   EXPECT_FALSE(view.isChecked(ControlId::OutputXml));
   EXPECT_TRUE(job.outputHtml);
   EXPECT_EQ(job.userName, "clerk");
+}
+
+TEST_F(SettingsFileTest, OnlyARegularFileIsReadAndAReadErrorIsReported) {
+  MemoryView view;
+  view.appendLine(ControlId::DataSourceList, "sales");
+  JobSettings job;
+  job.userName = "clerk";
+  struct Case {
+    std::string path;
+    std::string error;
+  };
+  const Case cases[] = {
+      {dir_, "The settings file could not be read: Is a directory."},
+      {"/dev/null", "The settings file could not be read: not a regular file."},
+      // A regular file whose first read fails with EIO.
+      {"/proc/self/mem", "The settings file could not be read: Input/output error."},
+  };
+  for (const Case& c : cases) {
+    SettingsLoadResult result = loadSettingsFile(job, view, c.path);
+    EXPECT_FALSE(result.opened) << c.path;
+    EXPECT_EQ(result.error, c.error);
+  }
+  EXPECT_EQ(view.lines(ControlId::DataSourceList), std::vector<std::string>{"sales"});
+  EXPECT_EQ(job.userName, "clerk");
+}
+
+TEST_F(SettingsFileTest, AnOverLongLineIsAProblemAndWhatCameBeforeItStaysApplied) {
+  writeFile(path("a.DIRU"), "UserName=\"u\";\n" + std::string(70000, 'x') + "\nCSV=\"1\";\n");
+  JobSettings job;
+  MemoryView view;
+  SettingsLoadResult result = loadSettingsFile(job, view, path("a.DIRU"));
+  ASSERT_TRUE(result.opened);
+  EXPECT_EQ(result.problems,
+            std::vector<std::string>{
+                "Line 2 is longer than 65536 bytes; nothing from that line on was read."});
+  EXPECT_EQ(job.userName, "u");
+  EXPECT_FALSE(job.outputCsv);
 }
 
 TEST_F(SettingsFileTest, LoadingNamesTheValuesItRefused) {

@@ -47,6 +47,36 @@ std::string_view keyStringOf(SettingKey key) {
   return {};
 }
 
+const char* fieldNameOf(SettingKey key) {
+  switch (key) {
+    case SettingKey::Database:
+      return "The data source name";
+    case SettingKey::UserName:
+      return "The user name";
+    case SettingKey::DoLaunchApplication:
+      return "The Launch On Finish setting";
+    case SettingKey::ForceFullLength:
+      return "The Force Full Length setting";
+    case SettingKey::Excel2007:
+      return "The 2007 setting";
+    case SettingKey::LaunchApplication:
+      return "The application to launch";
+    case SettingKey::OutFileName:
+      return "The output file name";
+    case SettingKey::Password:
+      return "The password";
+    case SettingKey::Sql:
+      return "The SQL text";
+    case SettingKey::Tsv:
+      return "The TSV output setting";
+    case SettingKey::Csv:
+      return "The CSV output setting";
+    case SettingKey::Html:
+      return "The HTML output setting";
+  }
+  return "";
+}
+
 std::string formatGeneratedDate(const std::tm& local) {
   int hour12 = local.tm_hour % 12 == 0 ? 12 : local.tm_hour % 12;
   char text[64];

@@ -45,6 +45,9 @@ inline constexpr SettingKey kKeyTestOrder[] = {
 // The key string: the key, its equals sign and the opening double quote, as `CSV="`.
 std::string_view keyStringOf(SettingKey key);
 
+// How messages name the field that a setting fills, as "The output file name".
+const char* fieldNameOf(SettingKey key);
+
 // A value ends at the closing pair; a line of the SQL text that goes on ends with the
 // continuation pair.
 inline constexpr std::string_view kClosingPair = "\";";

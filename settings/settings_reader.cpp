@@ -10,7 +10,8 @@ namespace rowpress {
 namespace {
 
 // Hands out the lines of the file one by one. After the end of the file or an over-long line
-// it hands out nothing more.
+// it hands out nothing more; an over-long line is remembered with its number and the start
+// of its text.
 class LineReader {
  public:
   explicit LineReader(std::istream& in) : buf_(in.rdbuf()) {}
@@ -20,6 +21,7 @@ class LineReader {
     using Traits = std::char_traits<char>;
     std::string line;
     bool endedByLf = false;
+    ++number_;
     for (;;) {
       Traits::int_type c = buf_->sbumpc();
       if (Traits::eq_int_type(c, Traits::eof())) break;
@@ -30,22 +32,34 @@ class LineReader {
       line.push_back(Traits::to_char_type(c));
       // One byte more than the limit may still be the CR of a CR LF line end; beyond that
       // the line is over-long whatever follows, and is not read any further.
-      if (line.size() > kSettingsLineLimit + 1) return finish();
+      if (line.size() > kSettingsLineLimit + 1) return overLong(std::move(line));
     }
     if (!endedByLf && line.empty()) return finish();
     if (endedByLf && !line.empty() && line.back() == '\r') line.pop_back();
-    if (line.size() > kSettingsLineLimit) return finish();
+    if (line.size() > kSettingsLineLimit) return overLong(std::move(line));
     return line;
   }
+
+  // The number of the over-long line that ended the reading, 0 when none did.
+  std::size_t overLongLine() const { return overLongLine_; }
+  const std::string& overLongStart() const { return overLongStart_; }
 
  private:
   std::optional<std::string> finish() {
     done_ = true;
     return std::nullopt;
   }
+  std::optional<std::string> overLong(std::string start) {
+    overLongLine_ = number_;
+    overLongStart_ = std::move(start);
+    return finish();
+  }
 
   std::streambuf* buf_;
   bool done_ = false;
+  std::size_t number_ = 0;
+  std::size_t overLongLine_ = 0;
+  std::string overLongStart_;
 };
 
 struct KeyFound {
@@ -135,34 +149,34 @@ void applyOutput(SettingKey key, bool on, JobSettings& job, View* view) {
 struct TextField {
   std::string JobSettings::*field;
   std::size_t limit;
-  const char* name;
   ControlId box;
 };
 
 std::optional<TextField> textFieldOf(SettingKey key) {
   switch (key) {
     case SettingKey::Database:
-      return TextField{&JobSettings::dataSource, kCredentialLimit, "The data source name",
-                       ControlId::DataSourceList};
+      return TextField{&JobSettings::dataSource, kCredentialLimit, ControlId::DataSourceList};
     case SettingKey::UserName:
-      return TextField{&JobSettings::userName, kCredentialLimit, "The user name",
-                       ControlId::UserName};
+      return TextField{&JobSettings::userName, kCredentialLimit, ControlId::UserName};
     case SettingKey::Sql:
-      return TextField{&JobSettings::sql, kSqlLimit, "The SQL text", ControlId::SqlBox};
+      return TextField{&JobSettings::sql, kSqlLimit, ControlId::SqlBox};
     case SettingKey::LaunchApplication:
-      return TextField{&JobSettings::launchApplication, kPathLimit, "The application to launch",
-                       ControlId::LaunchApplication};
+      return TextField{&JobSettings::launchApplication, kPathLimit, ControlId::LaunchApplication};
     case SettingKey::OutFileName:
-      return TextField{&JobSettings::outFileName, kPathLimit, "The output file name",
-                       ControlId::OutFileName};
+      return TextField{&JobSettings::outFileName, kPathLimit, ControlId::OutFileName};
     default:
       return std::nullopt;
   }
 }
 
 std::optional<std::string> applySetting(const SettingLine& line, JobSettings& job, View* view) {
-  if (auto text = textFieldOf(line.key)) {
-    if (line.value.size() > text->limit) return tooLongMessage(text->name, text->limit);
+  const std::optional<TextField> text = textFieldOf(line.key);
+  // The scrambled bytes of a password may be NUL; the password they stand for may not.
+  if (line.key != SettingKey::Password) {
+    const std::size_t limit = text ? text->limit : line.value.size();
+    if (auto refusal = refusalOf(line.value, limit, fieldNameOf(line.key))) return refusal;
+  }
+  if (text) {
     // The box is set first: setting the application or output file box notifies its
     // handler, and the field must end up holding the value read whatever the handler does.
     if (view) {
@@ -181,9 +195,12 @@ std::optional<std::string> applySetting(const SettingLine& line, JobSettings& jo
   switch (line.key) {
     case SettingKey::Password: {
       std::optional<std::string> password = unscramblePassword(line.value);
-      job.password = password.value_or(std::string());
+      std::optional<std::string> refusal =
+          password ? refusalOf(*password, kCredentialLimit, fieldNameOf(SettingKey::Password))
+                   : std::string(kBadPasswordMessage);
+      job.password = refusal ? std::string() : *password;
       if (view) view->setText(ControlId::Password, job.password);
-      if (!password) return std::string(kBadPasswordMessage);
+      if (refusal) return refusal;
       break;
     }
     case SettingKey::DoLaunchApplication:
@@ -211,15 +228,31 @@ std::optional<std::string> applySetting(const SettingLine& line, JobSettings& jo
 
 }  // namespace
 
-std::vector<SettingLine> readSettingLines(std::istream& in) {
+std::vector<SettingLine> readSettingLines(std::istream& in, std::string* overLongLine) {
   LineReader reader(in);
   std::vector<SettingLine> found;
+  std::optional<SettingKey> cutShort;  // the setting whose line was over-long
   while (std::optional<std::string> line = reader.next()) {
     std::optional<KeyFound> key = findKey(*line);
     if (!key) continue;
     std::optional<std::string> value =
         key->key == SettingKey::Sql ? readSql(*line, *key, reader) : readValue(*line, *key);
+    // An SQL text whose continuation line was over-long is not the text that was written.
+    if (reader.overLongLine() != 0 && key->key == SettingKey::Sql) {
+      cutShort = SettingKey::Sql;
+      break;
+    }
     if (value) found.push_back({key->key, std::move(*value)});
+  }
+  if (reader.overLongLine() != 0 && overLongLine != nullptr) {
+    if (!cutShort) {
+      if (std::optional<KeyFound> key = findKey(reader.overLongStart())) cutShort = key->key;
+    }
+    const std::string number = std::to_string(reader.overLongLine());
+    *overLongLine =
+        (cutShort ? std::string(fieldNameOf(*cutShort)) + " on line " + number : "Line " + number) +
+        " is longer than " + std::to_string(kSettingsLineLimit) +
+        " bytes; nothing from that line on was read.";
   }
   return found;
 }

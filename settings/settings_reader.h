@@ -31,8 +31,10 @@ struct SettingLine {
 // before the LF is dropped. Lines without a key string and values that cannot be used are
 // passed over; the first key found on a line, in kKeyTestOrder, decides the line. The
 // continuation lines of the SQL text are taken by the SQL setting and searched for nothing
-// else. A continuation line holding no text adds an empty line to the SQL text.
-std::vector<SettingLine> readSettingLines(std::istream& in);
+// else. A continuation line holding no text adds an empty line to the SQL text. A line over
+// kSettingsLineLimit ends the reading (an SQL text that it belongs to is dropped); then
+// `overLongLine`, when given, receives a line naming it and the setting it holds.
+std::vector<SettingLine> readSettingLines(std::istream& in, std::string* overLongLine = nullptr);
 
 // What loading does before the first setting: the data source list is emptied, the output
 // type goes back to the workbook ("Output To XML" checked, the CSV, TSV and HTML boxes and
@@ -41,10 +43,10 @@ std::vector<SettingLine> readSettingLines(std::istream& in);
 void resetBeforeLoad(JobSettings& job, View* view);
 
 // Applies the settings in order to the job and, when `view` is not null, to the controls.
-// Values over the limits of the job record are refused whole, never cut: the setting is not
-// applied and a line naming it is returned. A password value that is not a scrambled
-// password empties the password (a password meant for another data source is never kept)
-// and is named as well.
+// Values over the limits of the job record, and values holding a NUL byte, are refused whole,
+// never cut: the setting is not applied and a line naming it is returned. A password value
+// that is not a scrambled password, or whose password holds a NUL byte, empties the password
+// (a password meant for another data source is never kept) and is named as well.
 std::vector<std::string> applySettingLines(const std::vector<SettingLine>& lines, JobSettings& job,
                                            View* view);
 

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "app/memory_view.h"
+#include "settings/password_scramble.h"
 
 namespace rowpress {
 namespace {
@@ -157,6 +158,39 @@ TEST_F(SettingsReaderTest, LineOverTheLimitEndsTheReading) {
   EXPECT_FALSE(job.excel2007);
 }
 
+TEST_F(SettingsReaderTest, AnOverLongLineIsNamedWithTheSettingItHolds) {
+  const std::string longValue(kSettingsLineLimit, 'o');
+  std::string named;
+  std::istringstream first("UserName=\"u\";\r\nOutFileName=\"" + longValue +
+                           "\";\r\nCSV=\"1\";\r\n");
+  std::vector<SettingLine> lines = readSettingLines(first, &named);
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_EQ(named,
+            "The output file name on line 2 is longer than 65536 bytes; nothing from that line "
+            "on was read.");
+
+  std::string unnamed;
+  std::istringstream second("-- " + longValue + "\n");
+  EXPECT_TRUE(readSettingLines(second, &unnamed).empty());
+  EXPECT_EQ(unnamed, "Line 1 is longer than 65536 bytes; nothing from that line on was read.");
+
+  // An SQL text whose continuation line is over-long is not taken at all.
+  std::string sql;
+  std::istringstream third("Database=\"d\";\nSQL=\"select 1 \"+\n    \"" + longValue +
+                           "\";\nCSV=\"1\";\n");
+  lines = readSettingLines(third, &sql);
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_EQ(lines[0].key, SettingKey::Database);
+  EXPECT_EQ(
+      sql,
+      "The SQL text on line 3 is longer than 65536 bytes; nothing from that line on was read.");
+
+  std::string none = "untouched";
+  std::istringstream fits("UserName=\"u\";\n");
+  EXPECT_EQ(readSettingLines(fits, &none).size(), 1u);
+  EXPECT_EQ(none, "untouched");
+}
+
 TEST_F(SettingsReaderTest, SqlOnOneLineAndAcrossContinuationLines) {
   load("SQL=\"SELECT \"a\" FROM t\";\r\n");
   EXPECT_EQ(job.sql, "SELECT \"a\" FROM t");
@@ -227,6 +261,56 @@ TEST_F(SettingsReaderTest, ValuesOverTheRecordLimitsAreRefusedWhole) {
                           "The output file name is longer than 255 bytes and was refused.",
                           "The SQL text is longer than 32767 bytes and was refused.",
                       }));
+}
+
+TEST_F(SettingsReaderTest, ValuesHoldingANulByteAreRefusedNeverCutAtIt) {
+  job.dataSource = "d";
+  job.userName = "u";
+  job.sql = "s";
+  job.outFileName = "o";
+  job.launchApplication = "a";
+  view.setChecked(ControlId::Excel2007, false);
+  const std::string nul(1, '\0');
+  std::vector<std::string> problems =
+      load("Database=\"t" + nul + "zzz\";\nUserName=\"" + nul + "\";\nSQL=\"select 1\"+\n    \"" +
+           nul + "from t\";\nOutFileName=\"/d/victim" + nul + "x\";\nLaunchApplication=\"app" +
+           nul + "\";\n2007=\"1" + nul + "\";\nCSV=\"" + nul + "1\";\n");
+  EXPECT_EQ(problems, (std::vector<std::string>{
+                          "The data source name holds a NUL byte and was refused.",
+                          "The user name holds a NUL byte and was refused.",
+                          "The SQL text holds a NUL byte and was refused.",
+                          "The output file name holds a NUL byte and was refused.",
+                          "The application to launch holds a NUL byte and was refused.",
+                          "The 2007 setting holds a NUL byte and was refused.",
+                          "The CSV output setting holds a NUL byte and was refused.",
+                      }));
+  EXPECT_EQ(job.dataSource, "d");
+  EXPECT_EQ(view.lineCount(ControlId::DataSourceList), 0);
+  EXPECT_EQ(job.userName, "u");
+  EXPECT_EQ(job.sql, "s");
+  EXPECT_EQ(job.outFileName, "o");
+  EXPECT_EQ(view.text(ControlId::OutFileName), "");
+  EXPECT_EQ(job.launchApplication, "a");
+  EXPECT_FALSE(job.excel2007 || view.isChecked(ControlId::Excel2007));
+  EXPECT_FALSE(job.outputCsv);
+  EXPECT_TRUE(view.isChecked(ControlId::OutputXml));
+}
+
+TEST_F(SettingsReaderTest, APasswordHoldingANulIsRefusedButScrambledNulBytesAreFine) {
+  // The scrambled form of "x" then 't' ^ 0xEC holds a NUL byte: (('t' ^ p) + 20) % 256 == 0.
+  const std::string password = std::string("x") + static_cast<char>('t' ^ 0xEC);
+  const std::optional<std::string> scrambled = scramblePassword(password);
+  ASSERT_TRUE(scrambled);
+  ASSERT_NE(scrambled->find('\0'), std::string::npos);
+  EXPECT_TRUE(load("Password=\"" + *scrambled + "\";\n").empty());
+  EXPECT_EQ(job.password, password);
+
+  const std::optional<std::string> withNul = scramblePassword(std::string("ab\0c", 4));
+  ASSERT_TRUE(withNul);
+  EXPECT_EQ(load("Password=\"" + *withNul + "\";\n"),
+            std::vector<std::string>{"The password holds a NUL byte and was refused."});
+  EXPECT_EQ(job.password, "");
+  EXPECT_EQ(view.text(ControlId::Password), "");
 }
 
 TEST_F(SettingsReaderTest, PasswordIsUnscrambledAndABadOneEmptiesIt) {

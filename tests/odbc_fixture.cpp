@@ -115,6 +115,10 @@ void OdbcTest::SetUp() {
 }
 
 void OdbcTest::TearDown() {
+  if (tracing_) {
+    SQLSetConnectAttr(SQL_NULL_HDBC, SQL_ATTR_TRACE,
+                      reinterpret_cast<SQLPOINTER>(SQL_OPT_TRACE_OFF), 0);
+  }
   ::unsetenv("ODBCSYSINI");
   ::unsetenv("ODBCINI");
   ::unsetenv("ROWPRESS_HOME");
@@ -140,6 +144,17 @@ void OdbcTest::addDataSourceSection(const std::string& name, const std::string& 
   writeIniFiles();
 }
 
+void OdbcTest::traceOdbcCalls(const std::string& traceFile) {
+  // Tracing is a setting of the driver manager for the whole process, made without a handle.
+  // (The Trace key of odbcinst.ini is read from a cache that earlier tests may have filled.)
+  std::string file = traceFile;
+  ASSERT_TRUE(succeeded(SQLSetConnectAttr(SQL_NULL_HDBC, SQL_ATTR_TRACEFILE,
+                                          reinterpret_cast<SQLPOINTER>(file.data()), SQL_NTS)));
+  ASSERT_TRUE(succeeded(SQLSetConnectAttr(SQL_NULL_HDBC, SQL_ATTR_TRACE,
+                                          reinterpret_cast<SQLPOINTER>(SQL_OPT_TRACE_ON), 0)));
+  tracing_ = true;
+}
+
 void OdbcTest::writeIniFiles() {
   writeFile(systemIni_ + "/odbcinst.ini", drivers_);
   writeFile(systemIni_ + "/odbc.ini", system_);
@@ -153,10 +168,9 @@ void OdbcTest::execute(const std::string& sql, const std::string& dataSource) {
   auto session = OpenSession(job, kFetchSessionMessages, lines, ControlId::StatusList);
   ASSERT_TRUE(session) << "cannot connect to " << dataSource;
   SQLRETURN rc = SQLExecDirect(session->statement(),
-                               reinterpret_cast<SQLCHAR*>(const_cast<char*>(sql.c_str())),
-                               SQL_NTS);
-  ASSERT_TRUE(succeeded(rc) || rc == SQL_NO_DATA)
-      << sql << "\n" << GetStatementDiagnostic(session->statement());
+                               reinterpret_cast<SQLCHAR*>(const_cast<char*>(sql.c_str())), SQL_NTS);
+  ASSERT_TRUE(succeeded(rc) || rc == SQL_NO_DATA) << sql << "\n"
+                                                  << GetStatementDiagnostic(session->statement());
 }
 
 FetchResult OdbcTest::fetch(const std::string& sql) {

@@ -72,6 +72,9 @@ class OdbcTest : public ::testing::Test {
   // Defines a data source (system or user) for any driver: `lines` are the section's
   // lines as they are, "Driver=NAME" among them.
   void addDataSourceSection(const std::string& name, const std::string& lines, bool user = false);
+  // Has the driver manager trace every ODBC call of this process to `traceFile`, until the
+  // end of the test.
+  void traceOdbcCalls(const std::string& traceFile);
   // Runs statements on a data source through ODBC; fails the test when one fails.
   void execute(const std::string& sql, const std::string& dataSource = "rowtest");
 
@@ -91,6 +94,7 @@ class OdbcTest : public ::testing::Test {
  private:
   void writeIniFiles();
   std::string systemIni_;
+  bool tracing_ = false;
   std::string drivers_;
   std::string system_;
   std::string user_;

@@ -82,8 +82,13 @@ std::string randomSettingsText(RandomInput& random) {
   return text;
 }
 
-// The limits of the job record, restated: a field over its limit must never be set.
+// The limits of the job record, restated: a field over its limit, or holding a NUL byte,
+// must never be set.
 void expectWithinLimits(const JobSettings& job) {
+  for (const std::string* text : {&job.dataSource, &job.userName, &job.password, &job.sql,
+                                  &job.launchApplication, &job.outFileName}) {
+    EXPECT_EQ(text->find('\0'), std::string::npos);
+  }
   EXPECT_LE(job.dataSource.size(), 127u);
   EXPECT_LE(job.userName.size(), 127u);
   EXPECT_LE(job.password.size(), 107u);  // the most a scrambled password holds
@@ -146,7 +151,8 @@ TEST(SettingsFuzzTest, RandomFilesNeverSetAFieldOverItsLimit) {
     SCOPED_TRACE("input " + std::to_string(i) + " of start value " +
                  std::to_string(random.start()));
     std::istringstream in(text);
-    const std::vector<SettingLine> lines = readSettingLines(in);
+    std::string overLongLine;
+    const std::vector<SettingLine> lines = readSettingLines(in, &overLongLine);
     std::size_t refusals = 0;
     for (const SettingLine& line : lines) {
       const bool emptyAllowed =
@@ -164,16 +170,26 @@ TEST(SettingsFuzzTest, RandomFilesNeverSetAFieldOverItsLimit) {
         EXPECT_EQ(line.value.find('\n'), std::string::npos);
         EXPECT_EQ(line.value.find("\";"), std::string::npos);
       }
-      if (line.value.size() > limitOf(line.key)) ++refusals;
-      if (line.key == SettingKey::Password && !isScrambledPassword(line.value)) ++refusals;
+      // A value holding a NUL byte is refused like an over-long one; for the password, the
+      // scrambled bytes may hold one, the password they stand for may not.
+      const bool holdsNul = line.value.find('\0') != std::string::npos;
+      if (line.key == SettingKey::Password) {
+        if (!isScrambledPassword(line.value) ||
+            unscramblePassword(line.value)->find('\0') != std::string::npos) {
+          ++refusals;
+        }
+      } else if (line.value.size() > limitOf(line.key) || holdsNul) {
+        ++refusals;
+      }
     }
 
     JobSettings job;
     MemoryView view;
     applyDefaults(job, view);
     resetBeforeLoad(job, &view);
-    const std::vector<std::string> problems = applySettingLines(lines, job, &view);
+    std::vector<std::string> problems = applySettingLines(lines, job, &view);
     EXPECT_EQ(problems.size(), refusals);
+    if (!overLongLine.empty()) problems.push_back(overLongLine);
     expectWithinLimits(job);
     expectControlsInStep(job, view);
 

@@ -38,21 +38,23 @@ bool isNumeric(int type) {
          type == -6 || type == -5;
 }
 // A Number cell's text: an optional sign, digits with at most one full stop, one digit at
-// least.
+// least; but not a whole number of more than 15 digits after the leading zeros.
 bool isNumberText(const std::string& text) {
   std::size_t i = !text.empty() && (text[0] == '+' || text[0] == '-') ? 1 : 0;
   int digits = 0;
+  int significant = 0;
   int stops = 0;
   for (; i < text.size(); ++i) {
     if (text[i] >= '0' && text[i] <= '9') {
       ++digits;
+      if (significant > 0 || text[i] != '0') ++significant;
     } else if (text[i] == '.') {
       ++stops;
     } else {
       return false;
     }
   }
-  return digits > 0 && stops <= 1;
+  return digits > 0 && stops <= 1 && (stops == 1 || significant <= 15);
 }
 // Printable ASCII: text whose every rule is plain to state.
 bool isPlain(const std::string& text) {

@@ -108,6 +108,10 @@ TEST_F(LibreOfficeWorkbookTest, TypedCellsEscapedTextUnicodeNullsAndLongValues) 
   execute("insert into sample values (NULL, NULL, NULL, NULL, NULL, NULL, NULL)");
   // Text in numeric columns stays text; "1-2" must not become the number 1.
   execute("insert into sample values ('n/a', 0.001, '1-2', '  two  spaces  ', '=1+1', '', NULL)");
+  // Whole numbers of more than 15 digits would lose digits as numbers: they stay text.
+  execute(
+      "insert into sample values (1000000000000000000, 2.5, 12345678901234567, 'ids', '0', 'x', "
+      "NULL)");
 
   const std::vector<std::vector<SheetCell>> sample = {
       {text("id"), text("amount"), text("big"), text("name"), text("code"), text("note"),
@@ -120,6 +124,8 @@ TEST_F(LibreOfficeWorkbookTest, TypedCellsEscapedTextUnicodeNullsAndLongValues) 
       {empty(), empty(), empty(), empty(), empty(), empty(), text("<BINARY>")},
       {text("n/a"), number("0.001"), text("1-2"), text("  two  spaces  "), text("=1+1"), empty(),
        text("<BINARY>")},
+      {text("1000000000000000000"), number("2.5"), text("12345678901234567"), text("ids"),
+       text("0"), text("x"), text("<BINARY>")},
   };
   const std::string sql = "select * from sample order by rowid";
   const std::string defaultWorkbook = exportWorkbook(sql, RunOutcome::Exported);

@@ -1,0 +1,135 @@
+// The real executable given settings files that do not hold the job as it was written: a file
+// that cannot be read (missing, a directory, a FIFO, a device, a read error, a line over
+// 65,536 bytes) or that holds a refused value, in any of several files. Each run ends with
+// exit status 6 before it connects (the data source's database file, which a connection
+// would create, never appears), names the file and the field on standard error, prints no
+// path and leaves an existing output file as it was.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <string>
+#include <vector>
+
+#include "tests/faults/rowpress_process.h"
+#include "tests/odbc_fixture.h"
+#include "tests/spreadsheet/sheet_reader.h"
+
+namespace rowpress {
+namespace {
+
+using testing::ChildResult;
+using testing::fileExists;
+using testing::readFile;
+using testing::shellQuote;
+using testing::writeFile;
+
+constexpr char kOld[] = "yesterday's report\r\n";
+constexpr char kNothingRan[] = "rowpress: the job could not be read; nothing was run\n";
+
+class JobFileFaultTest : public testing::OdbcTest {
+ protected:
+  void SetUp() override {
+    OdbcTest::SetUp();
+    // The SQLite driver creates a missing database file when it connects.
+    addDataSource("fresh", fresh());
+    target_ = temp_ / "report.csv";
+    writeFile(target_, kOld);
+    good_ = temp_ / "good.DIRU";
+    writeFile(good_, testing::jobFileText("fresh", "select 1 as one", {"CSV=\"1\";"}));
+  }
+
+  std::string fresh() const { return temp_ / "fresh.db"; }
+
+  std::vector<std::string> argsFor(const std::vector<std::string>& files) const {
+    std::vector<std::string> args = {"-silent", "-noautoopen", "-outfile=" + target_};
+    for (const std::string& file : files) args.push_back("-file=" + file);
+    return args;
+  }
+
+  // The run was refused with `line` as the reason, before it connected.
+  void expectRefused(const ChildResult& result, const std::string& line) {
+    EXPECT_EQ(result.exitStatus, 6);
+    EXPECT_EQ(result.signal, 0);
+    EXPECT_EQ(result.err, "rowpress: " + line + "\n" + kNothingRan);
+    EXPECT_EQ(result.out, "");
+    EXPECT_FALSE(fileExists(fresh())) << "the run connected";
+    EXPECT_EQ(readFile(target_), kOld);
+  }
+
+  std::string target_;
+  std::string good_;
+};
+
+TEST_F(JobFileFaultTest, TheGoodJobAloneConnectsAndRuns) {
+  ChildResult result = testing::runRowpress(temp_.path(), argsFor({good_}));
+  EXPECT_EQ(result.exitStatus, 0) << result.err;
+  EXPECT_EQ(readFile(target_), "one,\r\n1,\r\n");
+  EXPECT_TRUE(fileExists(fresh()));
+}
+
+TEST_F(JobFileFaultTest, ARefusedValueInTheSecondFileEndsTheRunBeforeConnecting) {
+  const std::string nul(1, '\0');
+  struct Case {
+    std::string line;
+    std::string problem;
+  };
+  const Case cases[] = {
+      {"OutFileName=\"" + std::string(256, 'o') + "\";",
+       "The output file name is longer than 255 bytes and was refused."},
+      {"SQL=\"" + std::string(40000, 's') + "\";",
+       "The SQL text is longer than 32767 bytes and was refused."},
+      {"Database=\"t" + nul + "zzz\";", "The data source name holds a NUL byte and was refused."},
+      {"OutFileName=\"" + (temp_ / "victim") + nul + "x\";",
+       "The output file name holds a NUL byte and was refused."},
+      // Announces a password of five bytes and holds one.
+      {"Password=\"\x19>\";",
+       "The password in the settings file is not a scrambled password; it was left empty."},
+  };
+  const std::string second = temp_ / "second.DIRU";
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.problem);
+    writeFile(second, "-- the second file\n" + c.line + "\n");
+    expectRefused(testing::runRowpress(temp_.path(), argsFor({good_, second})),
+                  second + ": " + c.problem);
+  }
+}
+
+TEST_F(JobFileFaultTest, ASettingsFileThatCannotBeReadEndsTheRunBeforeConnecting) {
+  const std::string longLine = temp_ / "long.DIRU";
+  writeFile(longLine, "CSV=\"1\";\nOutFileName=\"" + std::string(70000, 'o') + "\";\n");
+  struct Case {
+    std::string file;
+    std::string problem;
+  };
+  const Case cases[] = {
+      {temp_ / "missing.DIRU", "The settings file could not be read: No such file or directory."},
+      {temp_.path(), "The settings file could not be read: Is a directory."},
+      {"/dev/zero", "The settings file could not be read: not a regular file."},
+      // A regular file whose reading fails with EIO.
+      {"/proc/self/mem", "The settings file could not be read: Input/output error."},
+      {longLine,
+       "The output file name on line 2 is longer than 65536 bytes; nothing from that line on "
+       "was read."},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.file);
+    expectRefused(testing::runRowpress(temp_.path(), argsFor({good_, c.file})),
+                  c.file + ": " + c.problem);
+  }
+}
+
+TEST_F(JobFileFaultTest, AFifoIsRefusedWithoutWaitingForAWriter) {
+  const std::string fifo = temp_ / "job.fifo";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  // Nobody ever writes to the FIFO: a run that waited for a writer would be ended by the
+  // deadline, with status 124.
+  std::string command = "exec timeout 60";
+  command += " \"$ROWPRESS\"";
+  for (const std::string& arg : argsFor({good_, fifo})) command += " " + shellQuote(arg);
+  expectRefused(testing::runScript(temp_.path(), command),
+                fifo + ": The settings file could not be read: not a regular file.");
+}
+
+}  // namespace
+}  // namespace rowpress

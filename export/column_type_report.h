@@ -8,6 +8,7 @@
 #include "app/atomic_file.h"
 #include "export/output_file.h"
 #include "export/output_writer.h"
+#include "export/stop_request.h"
 
 namespace rowpress {
 
@@ -28,6 +29,8 @@ class ColumnTypeReport {
   void close();
 
  private:
+  // Known to the stop request while it is written.
+  RegisteredTemporary registered_;
   AtomicFile atomic_;
   OutputFile file_;
 };

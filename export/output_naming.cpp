@@ -177,24 +177,16 @@ bool OutputTarget::open(const std::string& path, NameReservation reserved) {
   reserved_ = std::move(reserved);
   error_.clear();
   if (atomic_.prepare(path)) {
-    // Registered before it exists, so that a stop never misses it.
-    registered_ = atomic_.temporaryPath();
-    StopRequest::instance().addTemporary(registered_);
+    registered_.set(atomic_.temporaryPath());
     if (atomic_.create(0666)) {
       file_ = OutputFile::onDescriptor(atomic_.descriptor());
       return true;
     }
   }
   error_ = atomic_.error();
-  unregister();
+  registered_.release();
   reserved_.remove();
   return false;
-}
-
-void OutputTarget::unregister() {
-  if (registered_.empty()) return;
-  StopRequest::instance().removeTemporary(registered_);
-  registered_.clear();
 }
 
 std::string OutputTarget::error() const {
@@ -210,7 +202,7 @@ bool OutputTarget::keep() {
     return false;
   }
   const bool kept = atomic_.commit();
-  unregister();
+  registered_.release();
   if (!kept) {
     error_ = atomic_.error();
     reserved_.remove();
@@ -225,7 +217,7 @@ void OutputTarget::discard() {
     file_.close();
     atomic_.discard();
   }
-  unregister();
+  registered_.release();
   reserved_.remove();
 }
 
@@ -237,7 +229,10 @@ std::vector<std::string> splitCommandWords(std::string_view text) {
   for (std::size_t i = 0; i < text.size(); ++i) {
     char c = text[i];
     if (quote == '\'') {
-      if (c == '\'') quote = 0; else word += c;
+      if (c == '\'')
+        quote = 0;
+      else
+        word += c;
     } else if (quote == '"') {
       if (c == '"') {
         quote = 0;

@@ -11,6 +11,7 @@
 #include "app/atomic_file.h"
 #include "app/job_settings.h"
 #include "export/output_file.h"
+#include "export/stop_request.h"
 
 namespace rowpress {
 
@@ -87,12 +88,10 @@ class OutputTarget {
   void discard();
 
  private:
+  std::string path_;
   // The temporary file is known to the stop request from before it is created until it has
   // been renamed or removed.
-  void unregister();
-
-  std::string path_;
-  std::string registered_;
+  RegisteredTemporary registered_;
   AtomicFile atomic_;
   OutputFile file_;
   NameReservation reserved_;

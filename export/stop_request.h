@@ -70,6 +70,30 @@ class StopRequest {
 // runs end after the grace period, their temporary files removed for them.
 bool driverCancelsSafely(SQLHDBC connection);
 
+// Registers a temporary file with the stop request until release() or the end of its life.
+class RegisteredTemporary {
+ public:
+  RegisteredTemporary() = default;
+  ~RegisteredTemporary() { release(); }
+  RegisteredTemporary(const RegisteredTemporary&) = delete;
+  RegisteredTemporary& operator=(const RegisteredTemporary&) = delete;
+
+  // Registers `path` (before the file exists, so that a stop never misses it).
+  void set(const std::string& path) {
+    release();
+    path_ = path;
+    if (!path_.empty()) StopRequest::instance().addTemporary(path_);
+  }
+  void release() {
+    if (path_.empty()) return;
+    StopRequest::instance().removeTemporary(path_);
+    path_.clear();
+  }
+
+ private:
+  std::string path_;
+};
+
 // Registers a statement with the stop request while it executes.
 class ExecutingStatement {
  public:

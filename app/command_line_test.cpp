@@ -3,10 +3,17 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <regex>
+#include <set>
+#include <sstream>
+
+#include "tests/odbc_fixture.h"
+
 namespace rowpress {
 namespace {
 
 using ::testing::ElementsAre;
+using ::testing::UnorderedElementsAre;
 
 CommandLine parse(std::vector<std::string> args) {
   args.insert(args.begin(), "/usr/bin/rowpress");
@@ -59,6 +66,52 @@ TEST(CommandLine, HelpAndVersionHoldNoSwitchText) {
                            "6  the job could not be read", "128+N  stopped by signal N"}) {
     EXPECT_NE(text.find(word), std::string::npos) << word;
   }
+}
+
+// The switch that each word of `text` begins with, as "-file=" of "-file=JOB.DIRU".
+void addSwitches(const std::string& text, std::set<std::string>& switches) {
+  static const std::regex kSwitch("(^|[ ,])(--?[a-z]+=?)");
+  for (std::sregex_iterator it(text.begin(), text.end(), kSwitch), end; it != end; ++it) {
+    switches.insert((*it)[2]);
+  }
+}
+
+// The switches that --help lists: the first column of the lines that begin with a switch.
+std::set<std::string> switchesOfHelp(const std::string& help) {
+  std::set<std::string> switches;
+  std::istringstream lines(help);
+  for (std::string line; std::getline(lines, line);) {
+    if (!line.starts_with("  -")) continue;
+    addSwitches(line.substr(2, line.find("  ", 2) - 2), switches);
+  }
+  return switches;
+}
+
+// The switches that the man page lists: the tags of its OPTIONS section, the line after
+// each .TP, with the roff minus "\-" read as "-".
+std::set<std::string> switchesOfManPage(const std::string& roff) {
+  std::set<std::string> switches;
+  const std::size_t start = roff.find("\n.SH OPTIONS\n");
+  if (start == std::string::npos) return switches;
+  std::istringstream lines(roff.substr(start + 1, roff.find("\n.SH ", start + 1) - start));
+  bool tag = false;
+  for (std::string line; std::getline(lines, line);) {
+    if (tag) {
+      line = std::regex_replace(line, std::regex(R"(\\-)"), "-");
+      addSwitches(line.substr(line.find(' ') + 1), switches);
+    }
+    tag = line == ".TP";
+  }
+  return switches;
+}
+
+TEST(CommandLine, HelpAndManPageListTheSameSwitches) {
+  const std::string manPage = testing::readFile(ROWPRESS_SOURCE_DIR "/docs/rowpress.1");
+  ASSERT_FALSE(manPage.empty()) << "the man page docs/rowpress.1 is missing or empty";
+  const std::set<std::string> help = switchesOfHelp(helpText("/home/u/rowpress"));
+  EXPECT_THAT(help, UnorderedElementsAre("-file=", "-outfile=", "-openwith=", "-noautoopen",
+                                         "-silent", "--help", "--version"));
+  EXPECT_EQ(switchesOfManPage(manPage), help);
 }
 
 }  // namespace

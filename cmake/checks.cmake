@@ -3,18 +3,20 @@
 # and random inputs for the settings reader, password unscrambling and the writers. They
 # form a test binary of their own, built with the same options (sanitizers included) as
 # rowpress_tests.
-file(GLOB ROWPRESS_CHECK_SOURCES CONFIGURE_DEPENDS
-  ${CMAKE_SOURCE_DIR}/tests/spreadsheet/*.cpp
-  ${CMAKE_SOURCE_DIR}/tests/faults/*.cpp
-  ${CMAKE_SOURCE_DIR}/tests/fuzz/*_test.cpp)
-add_executable(rowpress_check_tests ${ROWPRESS_CHECK_SOURCES}
-  ${CMAKE_SOURCE_DIR}/tests/odbc_fixture.cpp)
-target_link_libraries(rowpress_check_tests PRIVATE rowpress_core GTest::gtest_main GTest::gmock)
-target_compile_definitions(rowpress_check_tests PRIVATE
-  ROWPRESS_BINARY="$<TARGET_FILE:rowpress>"
-  ROWPRESS_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
-add_dependencies(rowpress_check_tests rowpress)
-gtest_discover_tests(rowpress_check_tests DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 600)
+if(BUILD_TESTING)
+  file(GLOB ROWPRESS_CHECK_SOURCES CONFIGURE_DEPENDS
+    ${CMAKE_SOURCE_DIR}/tests/spreadsheet/*.cpp
+    ${CMAKE_SOURCE_DIR}/tests/faults/*.cpp
+    ${CMAKE_SOURCE_DIR}/tests/fuzz/*_test.cpp)
+  add_executable(rowpress_check_tests ${ROWPRESS_CHECK_SOURCES}
+    ${CMAKE_SOURCE_DIR}/tests/odbc_fixture.cpp)
+  target_link_libraries(rowpress_check_tests PRIVATE rowpress_core GTest::gtest_main GTest::gmock)
+  target_compile_definitions(rowpress_check_tests PRIVATE
+    ROWPRESS_BINARY="$<TARGET_FILE:rowpress>"
+    ROWPRESS_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
+  add_dependencies(rowpress_check_tests rowpress)
+  gtest_discover_tests(rowpress_check_tests DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 600)
+endif()
 
 # The SQLite3 ODBC driver loads libodbcinst itself to read its settings and unloads it when
 # it disconnects; the settings that libodbcinst keeps in memory then lose the only pointers

@@ -2,6 +2,9 @@
 # through their ODBC drivers. The ctest fixture db_servers starts both before the first of
 # these tests (tests/servers/start.sh) and stops them after the last, also when tests fail
 # (tests/servers/stop.sh). Listing the tests at build time needs no server.
+if(NOT BUILD_TESTING)
+  return()
+endif()
 set(ROWPRESS_SERVERS_DIR ${CMAKE_BINARY_DIR}/servers)
 
 file(GLOB SERVER_TEST_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/servers/*.cpp)

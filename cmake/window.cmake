@@ -1,7 +1,7 @@
 # The Qt window: app/qt/ holds every line of Qt Widgets code. The window library links the
 # core and the executable links the window; the window's tests are a binary of their own
 # with a QApplication on the offscreen platform.
-find_package(Qt6 REQUIRED COMPONENTS Widgets Test)
+find_package(Qt6 REQUIRED COMPONENTS Widgets)
 
 file(GLOB QT_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/app/qt/*.cpp)
 list(FILTER QT_SOURCES EXCLUDE REGEX "_test\\.cpp$|_main\\.cpp$")
@@ -11,12 +11,15 @@ target_link_libraries(rowpress_qt PUBLIC rowpress_core Qt6::Widgets)
 
 target_link_libraries(rowpress PRIVATE rowpress_qt)
 
-file(GLOB QT_TEST_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/app/qt/*_test.cpp)
-add_executable(rowpress_qt_tests ${QT_TEST_SOURCES} ${CMAKE_SOURCE_DIR}/app/qt/qt_test_main.cpp
-                                 ${CMAKE_SOURCE_DIR}/tests/odbc_fixture.cpp)
-set_target_properties(rowpress_qt_tests PROPERTIES AUTOMOC ON)
-target_link_libraries(rowpress_qt_tests PRIVATE rowpress_qt Qt6::Test GTest::gtest GTest::gmock)
-gtest_discover_tests(rowpress_qt_tests DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 600)
+if(BUILD_TESTING)
+  find_package(Qt6 REQUIRED COMPONENTS Test)
+  file(GLOB QT_TEST_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/app/qt/*_test.cpp)
+  add_executable(rowpress_qt_tests ${QT_TEST_SOURCES} ${CMAKE_SOURCE_DIR}/app/qt/qt_test_main.cpp
+                                   ${CMAKE_SOURCE_DIR}/tests/odbc_fixture.cpp)
+  set_target_properties(rowpress_qt_tests PROPERTIES AUTOMOC ON)
+  target_link_libraries(rowpress_qt_tests PRIVATE rowpress_qt Qt6::Test GTest::gtest GTest::gmock)
+  gtest_discover_tests(rowpress_qt_tests DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 600)
+endif()
 
 # Renders the window with a demo data source selected, for the documentation.
 add_executable(rowpress_screenshot ${CMAKE_SOURCE_DIR}/app/qt/screenshot_main.cpp)

@@ -105,6 +105,19 @@ std::set<std::string> switchesOfManPage(const std::string& roff) {
   return switches;
 }
 
+// The switches that the help page lists: the first cells of its table of switches.
+std::set<std::string> switchesOfHelpPage(const std::string& html) {
+  std::set<std::string> switches;
+  const std::size_t start = html.find("<h2 id=\"switches\">");
+  if (start == std::string::npos) return switches;
+  const std::string section = html.substr(start, html.find("<h2", start + 1) - start);
+  static const std::regex kFirstCell("<tr><td><code>(--?[a-z]+=?)");
+  for (std::sregex_iterator it(section.begin(), section.end(), kFirstCell), end; it != end; ++it) {
+    switches.insert((*it)[1]);
+  }
+  return switches;
+}
+
 TEST(CommandLine, HelpAndManPageListTheSameSwitches) {
   const std::string manPage = testing::readFile(ROWPRESS_SOURCE_DIR "/docs/rowpress.1");
   ASSERT_FALSE(manPage.empty()) << "the man page docs/rowpress.1 is missing or empty";
@@ -112,6 +125,18 @@ TEST(CommandLine, HelpAndManPageListTheSameSwitches) {
   EXPECT_THAT(help, UnorderedElementsAre("-file=", "-outfile=", "-openwith=", "-noautoopen",
                                          "-silent", "--help", "--version"));
   EXPECT_EQ(switchesOfManPage(manPage), help);
+}
+
+// The build copies the help page beside the executable, where the window looks for it in a
+// build tree (an installed one looks in ../share/rowpress/).
+TEST(CommandLine, HelpPageBesideTheBuiltExecutableListsTheSameSwitches) {
+  const std::string binary = ROWPRESS_BINARY;
+  const std::string helpPage = binary.substr(0, binary.rfind('/')) + "/share/rowpress/help.html";
+  const std::string html = testing::readFile(helpPage);
+  ASSERT_FALSE(html.empty()) << helpPage << " is missing or empty";
+  EXPECT_TRUE(html == testing::readFile(ROWPRESS_SOURCE_DIR "/docs/help.html"))
+      << helpPage << " is not a copy of docs/help.html";
+  EXPECT_EQ(switchesOfHelpPage(html), switchesOfHelp(helpText("/home/u/rowpress")));
 }
 
 }  // namespace

@@ -122,6 +122,8 @@ desktop-file-validate "$usr/share/applications/rowpress.desktop" ||
   fail "desktop-file-validate failed"
 appstreamcli validate --no-net "$usr/share/metainfo/org.example.rowpress.metainfo.xml" ||
   fail "appstreamcli validate failed"
+# The metainfo with the desktop entry it launches, as a software centre finds them.
+appstreamcli validate-tree --no-net "$root" || fail "appstreamcli validate-tree failed"
 
 # lintian: errors fail the stage; the rest is shown. Run as root it says so; that line is
 # dropped.

@@ -1,6 +1,7 @@
 #include "export/output_naming.h"
 
 #include <fcntl.h>
+#include <pwd.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -38,7 +39,12 @@ std::string defaultDirectory() {
   const char* home = std::getenv("ROWPRESS_HOME");
   if (home && *home) return home;
   const char* user = std::getenv("HOME");
-  return std::string(user && *user ? user : ".") + "/rowpress";
+  if (user && *user) return std::string(user) + "/rowpress";
+  // Without HOME (cron, a service), the home directory of the user's password entry: never
+  // the working directory, which changes from one run to the next.
+  const passwd* entry = ::getpwuid(::getuid());
+  if (entry && entry->pw_dir && *entry->pw_dir) return std::string(entry->pw_dir) + "/rowpress";
+  return "/rowpress";
 }
 
 bool createDefaultDirectory(const std::string& directory) {

@@ -4,6 +4,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <pthread.h>
+#include <pwd.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -11,6 +12,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <optional>
 
 #include "tests/odbc_fixture.h"
 
@@ -36,7 +38,8 @@ TEST(SplitCommandWords, GroupsQuotesWithoutExpandingAnything) {
 
 TEST(ViewerCommand, ChoosesTheApplicationWord) {
   JobSettings job;
-  EXPECT_THAT(viewerCommand(job, OutputType::Html, "/d/r.html"), ElementsAre("xdg-open", "/d/r.html"));
+  EXPECT_THAT(viewerCommand(job, OutputType::Html, "/d/r.html"),
+              ElementsAre("xdg-open", "/d/r.html"));
   auto spreadsheet = viewerCommand(job, OutputType::Csv, "/d/r.csv");
   ASSERT_FALSE(spreadsheet.empty());
   EXPECT_EQ(spreadsheet.back(), "/d/r.csv");
@@ -340,6 +343,34 @@ TEST(OutputTarget, UncreatableFileGivesTheReason) {
   EXPECT_FALSE(out.open("/nonexistent-dir/x.csv"));
   EXPECT_EQ(out.error(), "No such file or directory");
   EXPECT_FALSE(out.keep());
+}
+
+TEST(DefaultDirectory, ComesFromTheEnvironmentElseThePasswordEntryNeverTheWorkingDirectory) {
+  // Restores a variable of the environment when the test ends.
+  struct Saved {
+    const char* name;
+    std::optional<std::string> value;
+    explicit Saved(const char* n) : name(n) {
+      if (const char* v = std::getenv(n)) value = v;
+    }
+    ~Saved() {
+      if (value) {
+        ::setenv(name, value->c_str(), 1);
+      } else {
+        ::unsetenv(name);
+      }
+    }
+  } home("HOME"), rowpressHome("ROWPRESS_HOME");
+  ::setenv("ROWPRESS_HOME", "/srv/reports", 1);
+  EXPECT_EQ(defaultDirectory(), "/srv/reports");
+  ::setenv("ROWPRESS_HOME", "", 1);
+  ::setenv("HOME", "/home/analyst", 1);
+  EXPECT_EQ(defaultDirectory(), "/home/analyst/rowpress");
+  // As under cron or a service without HOME.
+  ::unsetenv("HOME");
+  const passwd* entry = ::getpwuid(::getuid());
+  ASSERT_NE(entry, nullptr);
+  EXPECT_EQ(defaultDirectory(), std::string(entry->pw_dir) + "/rowpress");
 }
 
 }  // namespace

@@ -77,6 +77,17 @@ NameReservation& NameReservation::operator=(NameReservation&& other) noexcept {
   return *this;
 }
 
+NameReservation::NameReservation(std::string path, dev_t device, ino_t inode)
+    : path_(std::move(path)), device_(device), inode_(inode) {
+  if (!path_.empty()) StopRequest::instance().addReservation(path_, device_, inode_);
+}
+
+void NameReservation::release() {
+  if (path_.empty()) return;
+  StopRequest::instance().removeReservation(path_);
+  path_.clear();
+}
+
 void NameReservation::remove() {
   if (path_.empty()) return;
   struct stat st;
@@ -84,6 +95,7 @@ void NameReservation::remove() {
       S_ISREG(st.st_mode) && st.st_size == 0) {
     ::unlink(path_.c_str());
   }
+  StopRequest::instance().removeReservation(path_);
   path_.clear();
 }
 

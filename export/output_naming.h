@@ -28,8 +28,8 @@ bool createDefaultDirectory(const std::string& directory);
 class NameReservation {
  public:
   NameReservation() = default;
-  NameReservation(std::string path, dev_t device, ino_t inode)
-      : path_(std::move(path)), device_(device), inode_(inode) {}
+  // Known to the stop request until it is released or removed.
+  NameReservation(std::string path, dev_t device, ino_t inode);
   ~NameReservation() { remove(); }
   NameReservation(NameReservation&& other) noexcept;
   NameReservation& operator=(NameReservation&& other) noexcept;
@@ -38,7 +38,7 @@ class NameReservation {
 
   const std::string& path() const { return path_; }
   // The name now holds the run's file: nothing is removed.
-  void release() { path_.clear(); }
+  void release();
   void remove();
 
  private:

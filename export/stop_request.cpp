@@ -1,6 +1,7 @@
 #include "export/stop_request.h"
 
 #include <sqlext.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <string_view>
@@ -57,6 +58,22 @@ void StopRequest::removeTemporary(const std::string& path) {
   changed_.notify_all();
 }
 
+void StopRequest::addReservation(const std::string& path, dev_t device, ino_t inode) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  reservations_.push_back({path, device, inode});
+}
+
+void StopRequest::removeReservation(const std::string& path) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  for (auto it = reservations_.begin(); it != reservations_.end(); ++it) {
+    if (it->path == path) {
+      reservations_.erase(it);
+      break;
+    }
+  }
+  changed_.notify_all();
+}
+
 bool StopRequest::waitUntilIdle(std::chrono::steady_clock::time_point deadline) {
   std::unique_lock<std::mutex> lock(mutex_);
   return changed_.wait_until(lock, deadline, [this] { return idle(); });
@@ -66,6 +83,14 @@ void StopRequest::removeTemporaries() {
   std::lock_guard<std::mutex> lock(mutex_);
   for (const std::string& path : temporaries_) ::unlink(path.c_str());
   temporaries_.clear();
+  for (const Reservation& reserved : reservations_) {
+    struct stat st;
+    if (::lstat(reserved.path.c_str(), &st) == 0 && st.st_dev == reserved.device &&
+        st.st_ino == reserved.inode && S_ISREG(st.st_mode) && st.st_size == 0) {
+      ::unlink(reserved.path.c_str());
+    }
+  }
+  reservations_.clear();
 }
 
 bool driverCancelsSafely(SQLHDBC connection) {

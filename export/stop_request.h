@@ -10,6 +10,7 @@
 #pragma once
 
 #include <sql.h>
+#include <sys/types.h>
 
 #include <atomic>
 #include <chrono>
@@ -17,6 +18,7 @@
 #include <mutex>
 #include <set>
 #include <string>
+#include <vector>
 
 namespace rowpress {
 
@@ -43,15 +45,29 @@ class StopRequest {
   void addTemporary(const std::string& path);
   void removeTemporary(const std::string& path);
 
-  // Waits until no temporary file is registered and no statement executes, or until
-  // `deadline`. True when that state was reached.
+  // A default output name that the run reserved as an empty file (`device`, `inode`): removed
+  // by removeTemporaries only while it is still that empty file, so a kept output that has
+  // taken the name since is never touched.
+  void addReservation(const std::string& path, dev_t device, ino_t inode);
+  void removeReservation(const std::string& path);
+
+  // Waits until no temporary file or reservation is registered and no statement executes,
+  // or until `deadline`. True when that state was reached.
   bool waitUntilIdle(std::chrono::steady_clock::time_point deadline);
-  // Removes every registered temporary file.
+  // Removes every registered temporary file and reserved name.
   void removeTemporaries();
 
  private:
   StopRequest() = default;
-  bool idle() const { return temporaries_.empty() && executing_ == SQL_NULL_HSTMT; }
+  bool idle() const {
+    return temporaries_.empty() && reservations_.empty() && executing_ == SQL_NULL_HSTMT;
+  }
+
+  struct Reservation {
+    std::string path;
+    dev_t device;
+    ino_t inode;
+  };
 
   std::atomic<bool> requested_{false};
   std::atomic<int> signal_{0};
@@ -60,6 +76,7 @@ class StopRequest {
   SQLHSTMT executing_ = SQL_NULL_HSTMT;
   bool cancelSafe_ = false;
   std::multiset<std::string> temporaries_;
+  std::vector<Reservation> reservations_;
 };
 
 // Whether the driver of `connection` can be interrupted with SQLCancel from another thread

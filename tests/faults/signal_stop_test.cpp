@@ -98,6 +98,35 @@ TEST_F(SignalStopTest, ARunInsideOneLongDriverStepIsStoppedAndItsFileRemovedForI
   EXPECT_EQ(readFile(target_), "yesterday's report\r\n");
 }
 
+TEST_F(SignalStopTest, AStoppedRunGivesBackTheDefaultNameItReserved) {
+  // No output file named: the run reserves a default name in the default directory, and
+  // the stop (here the forced one, inside one long driver step) gives it back.
+  writeFile(job_, testing::jobFileText(
+                      "rowtest",
+                      "with recursive c(x) as (select 1 union all select x + 1 from c where x < "
+                      "10000000000) select count(*) as n from c",
+                      {"CSV=\"1\";"}));
+  testing::RowpressProcess child(temp_.path());
+  ASSERT_TRUE(child.start({"-silent", "-noautoopen", "-file=" + job_}));
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  bool reserved = false;
+  while (!reserved && std::chrono::steady_clock::now() < deadline) {
+    for (const std::string& name : listDirectory(home())) {
+      if (name.rfind("row", 0) == 0 && name.size() > 12 && name.substr(11) == ".csv") {
+        reserved = true;
+      }
+    }
+    if (!reserved) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  ASSERT_TRUE(reserved) << "no default name was reserved in " << home();
+  child.kill(SIGTERM);
+  testing::ChildResult stopped = child.wait();
+  EXPECT_EQ(stopped.exitStatus, 128 + SIGTERM) << stopped.err;
+  for (const std::string& name : listDirectory(home())) {
+    EXPECT_EQ(name.find("row"), std::string::npos) << "left behind: " << name;
+  }
+}
+
 TEST_F(SignalStopTest, ASignalIgnoredAtStartStaysIgnored) {
   // As under nohup: SIGHUP during the run changes nothing, the run ends with every row.
   testing::RowpressProcess child(temp_.path());

@@ -7,7 +7,7 @@
 
 #include <string>
 
-#include "app/job_settings.h"
+#include "job/job_settings.h"
 #include "app/view.h"
 #include "db/fetch_command.h"
 

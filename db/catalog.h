@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "app/job_settings.h"
+#include "job/job_settings.h"
 #include "app/view.h"
 
 namespace rowpress {

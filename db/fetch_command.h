@@ -4,7 +4,7 @@
 #include <functional>
 #include <string>
 
-#include "app/job_settings.h"
+#include "job/job_settings.h"
 #include "app/view.h"
 #include "db/odbc_session.h"
 

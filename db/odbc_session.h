@@ -8,7 +8,7 @@
 #include <optional>
 #include <string>
 
-#include "app/job_settings.h"
+#include "job/job_settings.h"
 #include "app/view.h"
 
 namespace rowpress {

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "app/atomic_file.h"
+#include "job/atomic_file.h"
 #include "export/output_file.h"
 #include "export/output_writer.h"
 #include "export/stop_request.h"

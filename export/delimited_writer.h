@@ -5,7 +5,7 @@
 
 #include <string_view>
 
-#include "app/job_settings.h"
+#include "job/job_settings.h"
 #include "export/output_writer.h"
 
 namespace rowpress {

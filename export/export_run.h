@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "app/job_settings.h"
+#include "job/job_settings.h"
 #include "app/view.h"
 #include "export/output_writer.h"
 

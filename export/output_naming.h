@@ -8,8 +8,8 @@
 #include <string_view>
 #include <vector>
 
-#include "app/atomic_file.h"
-#include "app/job_settings.h"
+#include "job/atomic_file.h"
+#include "job/job_settings.h"
 #include "export/output_file.h"
 #include "export/stop_request.h"
 

@@ -2,7 +2,7 @@
 // one line in the status list.
 #pragma once
 
-#include "app/job_settings.h"
+#include "job/job_settings.h"
 #include "app/view.h"
 
 namespace rowpress {

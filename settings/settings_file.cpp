@@ -12,7 +12,7 @@
 #include <string_view>
 #include <system_error>
 
-#include "app/atomic_file.h"
+#include "job/atomic_file.h"
 #include "settings/password_scramble.h"
 #include "settings/settings_format.h"
 #include "settings/settings_reader.h"

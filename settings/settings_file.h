@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "app/job_settings.h"
+#include "job/job_settings.h"
 #include "app/view.h"
 
 namespace rowpress {

@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "app/job_settings.h"
+#include "job/job_settings.h"
 
 namespace rowpress {
 

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "app/crowpress_dlg.h"
-#include "app/job_settings.h"
+#include "job/job_settings.h"
 #include "app/memory_view.h"
 
 namespace rowpress::testing {

@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "app/command_line.h"
-#include "app/job_settings.h"
+#include "job/job_settings.h"
 #include "app/qt/dialog_template.h"
 #include "app/qt/view_widgets.h"
 #include "app/view.h"

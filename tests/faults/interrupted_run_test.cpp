@@ -17,7 +17,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/atomic_file.h"
+#include "job/atomic_file.h"
 #include "tests/faults/rowpress_process.h"
 #include "tests/odbc_fixture.h"
 

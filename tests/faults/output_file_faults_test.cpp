@@ -20,7 +20,7 @@
 #include <string>
 #include <vector>
 
-#include "app/atomic_file.h"
+#include "job/atomic_file.h"
 #include "tests/faults/rowpress_process.h"
 #include "tests/odbc_fixture.h"
 #include "tests/spreadsheet/sheet_reader.h"

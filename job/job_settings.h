@@ -8,6 +8,9 @@
 #include <string>
 #include <string_view>
 
+#include "job/exit_status.h"
+#include "job/utf8.h"
+
 namespace rowpress {
 
 // Limits of the record, in bytes of UTF-8 text.
@@ -37,18 +40,6 @@ enum class OutputType { Xml, Csv, Tsv, Html };
 // HTML beats TSV beats CSV; none set means the workbook.
 OutputType outputTypeOf(const JobSettings& job);
 
-// How one run of the job ended. The values are the exit statuses of an unattended run.
-enum class RunOutcome {
-  Exported = 0,         // rows were written and the file kept
-  NoRows = 1,           // the query returned no rows; no file kept
-  NoConnection = 2,     // a session step failed
-  StatementFailed = 3,  // execute, column count or a fetch failed
-  OutputFile = 4,       // the output file could not be created or written
-  Limit = 5,            // stopped at a workbook limit; the partial workbook is kept
-  JobUnreadable = 6,    // a settings file could not be read or held a refused value; nothing ran
-  Stopped = 128,        // stopped by a request (a signal: the status is 128 + its number)
-};
-
 // A field of the job that cannot be used as it stands, with the message that names it and
 // the outcome of refusing it. Over-long values are refused, never cut: a cut path writes
 // somewhere else and a cut password connects with another one. A value holding a NUL byte is
@@ -58,13 +49,6 @@ struct LimitProblem {
   RunOutcome outcome;
 };
 std::optional<LimitProblem> findLimitProblem(const JobSettings& job);
-
-// The longest prefix of `text` of at most `limit` bytes that does not end inside a UTF-8
-// character: a value cut at a limit is cut on a character boundary.
-std::size_t cutOnCharacterBoundary(std::string_view text, std::size_t limit);
-
-// The length of `text` without a UTF-8 character that its end cuts short.
-std::size_t withoutPartialCharacter(std::string_view text);
 
 // The message for a value of `field` that is longer than `limit` bytes.
 std::string tooLongMessage(const char* field, std::size_t limit);

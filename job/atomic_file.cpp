@@ -1,4 +1,4 @@
-#include "app/atomic_file.h"
+#include "job/atomic_file.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -16,7 +16,7 @@
 #include <set>
 #include <utility>
 
-#include "app/job_settings.h"
+#include "job/job_settings.h"
 
 namespace rowpress {
 

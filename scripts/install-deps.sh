@@ -250,7 +250,7 @@ if [ "$systemd" -eq 1 ] && [ -n "$mariadb_unit_before" ]; then
   fi
 fi
 for cluster in $(online_clusters); do
-  case " $(echo $clusters_before) " in *" $cluster "*) continue ;; esac
+  grep -qxF "$cluster" <<< "$clusters_before" && continue
   echo "install-deps.sh: stopping the PostgreSQL cluster $cluster that the install started"
   $sudo pg_ctlcluster "${cluster%/*}" "${cluster#*/}" stop
 done

@@ -41,7 +41,8 @@ echo "install ok installed"
 // Simulations print "Remv" lines from FAKE/removes/PACKAGE. An install records the state of
 // the system files at that moment, and then acts as the packages would: postgresql-common
 // brings its createcluster.conf, mariadb-server starts its server (a sleep standing for it)
-// and, under systemd, enables its unit.
+// and, under systemd, enables its unit; postgresql-15 starts a cluster when
+// FAKE/starts-cluster exists.
 constexpr char kAptGet[] = R"sh(#!/bin/bash
 echo "$*" >> "$FAKE/apt.log"
 case " $* " in
@@ -70,6 +71,9 @@ for p in "$@"; do
       echo $! > "$ROOT/run/mysqld/mysqld.pid"
       [ -d "$ROOT/run/systemd/system" ] && echo enabled > "$FAKE/mariadb.enabled"
       echo mariadb-server >> "$FAKE/installed" ;;
+    postgresql-15)
+      [ -e "$FAKE/starts-cluster" ] && echo "15 main 5433 online postgres /var/lib/postgresql/15/main log" >> "$FAKE/clusters"
+      echo postgresql-15 >> "$FAKE/installed" ;;
     -*|*=*|install) ;;
     *) echo "$p" >> "$FAKE/installed" ;;
   esac
@@ -116,7 +120,10 @@ class InstallDepsTest : public ::testing::Test {
     addCommand("sudo", "#!/bin/bash\nexec \"$@\"\n");
     addCommand("systemctl", std::string(kStopServer) + kSystemctl);
     addCommand("service", std::string(kStopServer) + kService);
-    addCommand("pg_lsclusters", "#!/bin/bash\nexit 0\n");
+    addCommand("pg_lsclusters", "#!/bin/bash\ncat \"$FAKE/clusters\" 2>/dev/null\nexit 0\n");
+    addCommand("pg_ctlcluster",
+               "#!/bin/bash\necho \"pg_ctlcluster $*\" >> \"$FAKE/services.log\"\n"
+               "sed -i \"/^$1 $2 .* online /d\" \"$FAKE/clusters\"\n");
   }
 
   void TearDown() override {
@@ -292,6 +299,17 @@ TEST_F(InstallDepsTest, AServerThatRanBeforeKeepsRunning) {
   EXPECT_EQ(servicesLog(), "");
   ASSERT_TRUE(fileExists(root_ + "/run/mysqld/mysqld.pid"));
   EXPECT_EQ(::kill(std::stoi(readFile(root_ + "/run/mysqld/mysqld.pid")), 0), 0);
+}
+
+TEST_F(InstallDepsTest, AClusterThatTheInstallStartedIsStoppedAndOneThatRanStays) {
+  everythingBut({"postgresql-15"});
+  installed({"libreoffice-calc"});
+  writeFile(fake_ / "clusters", "14 main 5432 online postgres /var/lib/postgresql/14/main log\n");
+  writeFile(fake_ / "starts-cluster", "");
+  EXPECT_EQ(run(""), 0) << err_;
+  EXPECT_EQ(servicesLog(), "pg_ctlcluster 15 main stop\n");
+  EXPECT_EQ(readFile(fake_ / "clusters"),
+            "14 main 5432 online postgres /var/lib/postgresql/14/main log\n");
 }
 
 }  // namespace

@@ -6,7 +6,8 @@
 
 namespace rowpress {
 
-CrowpressDlg::CrowpressDlg(JobSettings& job, View& view) : job_(job), view_(view) {
+CrowpressDlg::CrowpressDlg(JobSettings& job, View& view)
+    : job_(job), view_(view), executablePath_(currentExecutablePath()) {
   view_.setListener([this](ControlId id, Notification what) { handle(id, what); });
 }
 
@@ -108,11 +109,32 @@ void CrowpressDlg::OnBrowse() {
   view_.setText(ControlId::OutFileName, path ? *path : std::string());
 }
 
-void CrowpressDlg::OnSupportPage() { view_.openUrl(kSupportUrl); }
+void CrowpressDlg::OnSupportPage() {
+  const HelpPage page = findHelpPage(executablePath_);
+  if (!page.found()) {
+    reportMissingHelpPage(page);
+    return;
+  }
+  if (!view_.openUrl(fileUrl(page.path))) {
+    view_.messageBox("No program could open the help page. Open it in a web browser: " + page.path,
+                     kHelpCaption);
+  }
+}
 
 void CrowpressDlg::OnHelp() {
-  view_.messageBox(std::string("Please see the online documentation at ") + kDocumentationUrl + " ",
-                   "ROWPRESS Help Information");
+  const HelpPage page = findHelpPage(executablePath_);
+  if (!page.found()) {
+    reportMissingHelpPage(page);
+    return;
+  }
+  view_.messageBox("Please see the online documentation at " + fileUrl(page.path) + " ",
+                   kHelpCaption);
+}
+
+void CrowpressDlg::reportMissingHelpPage(const HelpPage& page) {
+  std::string text = "The help page is missing. It was looked for at:";
+  for (const std::string& path : page.searched) text += "\n" + path;
+  view_.messageBox(text, kHelpCaption);
 }
 
 // Checks `checkedBox` alone and sets the flag that goes with it (none for XML).

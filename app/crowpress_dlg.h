@@ -6,7 +6,9 @@
 #include <sql.h>
 
 #include <string>
+#include <utility>
 
+#include "app/help_page.h"
 #include "job/job_settings.h"
 #include "app/view.h"
 #include "db/fetch_command.h"
@@ -20,8 +22,7 @@ struct ExportSummary {
   bool kept = false;  // a file was kept at the path
 };
 
-inline constexpr char kSupportUrl[] = "https://rowpress.org/support";
-inline constexpr char kDocumentationUrl[] = "https://rowpress.org/docs";
+inline constexpr char kHelpCaption[] = "ROWPRESS Help Information";
 
 class CrowpressDlg {
  public:
@@ -48,8 +49,11 @@ class CrowpressDlg {
 
   // "browse": picks the output file name; cancelling empties it.
   void OnBrowse();
+  // "Support Page": opens the help page installed with the program in the desktop's default
+  // program; says where the page is when nothing opens it, and where it was looked for when
+  // it is missing.
   void OnSupportPage();
-  // F1: the help message.
+  // F1: the help message, with the address of the help page.
   void OnHelp();
 
   // Output-type check boxes: each keeps exactly one of the four boxes checked.
@@ -68,8 +72,12 @@ class CrowpressDlg {
   JobSettings& job() { return job_; }
   View& view() { return view_; }
 
+  // The executable beside which the help page is looked for: the running one unless set.
+  void setExecutablePath(std::string path) { executablePath_ = std::move(path); }
+
  private:
   void selectOutput(ControlId checkedBox);
+  void reportMissingHelpPage(const HelpPage& page);
 
   JobSettings& job_;
   View& view_;
@@ -77,6 +85,7 @@ class CrowpressDlg {
   // Whether the table list holds the tables of a data source rather than a failure line.
   bool tablesListed_ = false;
   SQLHDBC connection_ = SQL_NULL_HDBC;  // the connection of the running fetch
+  std::string executablePath_;
 };
 
 }  // namespace rowpress

@@ -4,6 +4,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "app/memory_view.h"
 #include "app/startup.h"
 #include "tests/odbc_fixture.h"
@@ -97,15 +99,60 @@ TEST_F(DialogTest, BrowseTakesTheNameAsChosenAndCancelEmptiesIt) {
   EXPECT_EQ(job_.outFileName, "");
 }
 
-TEST_F(DialogTest, HelpAndSupportPage) {
+// An installation in a temporary directory whose name needs encoding in a URL.
+class HelpPageDialogTest : public DialogTest {
+ protected:
+  void SetUp() override {
+    DialogTest::SetUp();
+    std::filesystem::create_directories(prefix_ + "/bin");
+    dlg_.setExecutablePath(prefix_ + "/bin/rowpress");
+  }
+  void installPage() {
+    std::filesystem::create_directories(prefix_ + "/share/rowpress");
+    testing::writeFile(page_, "<html></html>");
+  }
+
+  testing::TempDir dir_;
+  const std::string prefix_ = dir_ / "my tools";
+  const std::string page_ = prefix_ + "/share/rowpress/help.html";
+  const std::string url_ = "file://" + dir_.path() + "/my%20tools/share/rowpress/help.html";
+};
+
+TEST_F(HelpPageDialogTest, HelpAndSupportPageShowTheInstalledPage) {
+  installPage();
   dlg_.OnHelp();
   ASSERT_EQ(view_.messages.size(), 1u);
   EXPECT_EQ(view_.messages[0].caption, "ROWPRESS Help Information");
-  EXPECT_EQ(view_.messages[0].text,
-            std::string("Please see the online documentation at ") + kDocumentationUrl + " ");
+  EXPECT_EQ(view_.messages[0].text, "Please see the online documentation at " + url_ + " ");
   view_.click(ControlId::SupportPage);
-  EXPECT_THAT(view_.openedUrls, ElementsAre(kSupportUrl));
+  EXPECT_THAT(view_.openedUrls, ElementsAre(url_));
+  EXPECT_EQ(view_.messages.size(), 1u);
   EXPECT_TRUE(view_.lines(ControlId::StatusList).empty());
+}
+
+TEST_F(HelpPageDialogTest, SupportPageSaysWhereThePageIsWhenNothingOpensIt) {
+  installPage();
+  view_.urlsOpen = false;
+  view_.click(ControlId::SupportPage);
+  EXPECT_THAT(view_.openedUrls, ElementsAre(url_));
+  ASSERT_EQ(view_.messages.size(), 1u);
+  EXPECT_EQ(view_.messages[0].caption, "ROWPRESS Help Information");
+  EXPECT_EQ(view_.messages[0].text,
+            "No program could open the help page. Open it in a web browser: " + page_);
+}
+
+TEST_F(HelpPageDialogTest, AMissingPageIsReportedWithWhereItWasLookedFor) {
+  const std::string missing = "The help page is missing. It was looked for at:\n" + prefix_ +
+                              "/share/rowpress/help.html\n" + prefix_ +
+                              "/bin/share/rowpress/help.html";
+  view_.click(ControlId::SupportPage);
+  EXPECT_TRUE(view_.openedUrls.empty());
+  dlg_.OnHelp();
+  ASSERT_EQ(view_.messages.size(), 2u);
+  for (const MemoryView::Message& message : view_.messages) {
+    EXPECT_EQ(message.caption, "ROWPRESS Help Information");
+    EXPECT_EQ(message.text, missing);
+  }
 }
 
 TEST_F(DialogTest, SaveAndLoadCommandsReportInTheStatusList) {

@@ -9,7 +9,8 @@ namespace {
 
 bool lessIgnoringCase(const std::string& a, const std::string& b) {
   return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
-    return std::tolower(static_cast<unsigned char>(x)) < std::tolower(static_cast<unsigned char>(y));
+    return std::tolower(static_cast<unsigned char>(x)) <
+           std::tolower(static_cast<unsigned char>(y));
   });
 }
 
@@ -113,7 +114,10 @@ std::optional<std::string> MemoryView::chooseOpenFile(const FileDialogSetup& set
   return answerFileDialog(setup);
 }
 
-void MemoryView::openUrl(std::string_view url) { openedUrls.emplace_back(url); }
+bool MemoryView::openUrl(std::string_view url) {
+  openedUrls.emplace_back(url);
+  return urlsOpen;
+}
 
 void MemoryView::beginBusy() {
   ++busyDepth;

@@ -38,7 +38,7 @@ class MemoryView : public View {
   void messageBox(std::string_view text, std::string_view caption) override;
   std::optional<std::string> chooseSaveFile(const FileDialogSetup& setup) override;
   std::optional<std::string> chooseOpenFile(const FileDialogSetup& setup) override;
-  void openUrl(std::string_view url) override;
+  bool openUrl(std::string_view url) override;
   void beginBusy() override;
   void endBusy() override;
   void rowsDone(long long rows) override {
@@ -62,6 +62,7 @@ class MemoryView : public View {
   std::vector<Message> messages;
   std::vector<FileDialogSetup> fileDialogs;
   std::vector<std::string> openedUrls;
+  bool urlsOpen = true;  // what openUrl answers: whether a program took the address
   int busyDepth = 0;
   int busyCount = 0;  // how often the busy cursor was shown
   long long lastRowsDone = 0;

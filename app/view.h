@@ -1,6 +1,6 @@
 // The narrow interface between the dialog logic and its window. It offers exactly the
 // operations that the handlers need: edit box text, check box state, list boxes, message
-// boxes, file dialogs, a web address, the busy cursor. The Qt window implements it, and so
+// boxes, file dialogs, opening a document, the busy cursor. The Qt window implements it, and so
 // does MemoryView, which the unattended run and the tests use.
 #pragma once
 
@@ -80,7 +80,9 @@ class View {
   virtual std::optional<std::string> chooseSaveFile(const FileDialogSetup& setup) = 0;
   virtual std::optional<std::string> chooseOpenFile(const FileDialogSetup& setup) = 0;
 
-  virtual void openUrl(std::string_view url) = 0;
+  // Opens a document or web address in the desktop's default program; false when nothing
+  // could open it.
+  virtual bool openUrl(std::string_view url) = 0;
 
   // The busy cursor; calls nest.
   virtual void beginBusy() = 0;

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# The main job on the bundled demo database: installs what is missing, builds rowpress,
+# The main job on the bundled demo database: installs what is missing for it (only what
+# building rowpress and the demo need, scripts/packages.d/demo.txt), builds rowpress,
 # creates the demo SQLite database with a data source "rowpress-demo" in a private ODBC
 # configuration (build/demo/, neither /etc nor the home directory), and exports the bundled
 # job demo/demo.DIRU unattended to the default directory, printing where the file went.
@@ -11,8 +12,8 @@ set -euo pipefail
 top="$(cd "$(dirname "$0")/.." && pwd)"
 cd "$top"
 
-scripts/install-deps.sh
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo > /dev/null
+scripts/install-deps.sh --demo
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=OFF > /dev/null
 cmake --build build -j"$(nproc)" --target rowpress
 
 demo="$top/build/demo"

@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "app/help_page.h"
 #include "app/qt/dialog_template.h"
 
 namespace rowpress {
@@ -100,7 +101,8 @@ CAboutDlg::CAboutDlg(std::function<void()> help, QWidget* parent) : QDialog(pare
   };
   QLabel* version = makeLine(kAboutVersionLine);
   QLabel* notice = makeLine(kAboutNotice);
-  QLabel* address = makeLine(kAboutWebAddress);
+  const HelpPage page = findHelpPage(currentExecutablePath());
+  QLabel* address = makeLine(page.found() ? page.path.c_str() : kAboutNoHelpPage);
   ok_ = new QPushButton(QStringLiteral("OK"), this);
   ok_->setDefault(true);
   connect(ok_, &QPushButton::clicked, this, &QDialog::accept);

@@ -1,5 +1,5 @@
-// The application icon, and the about box: the icon, the version line, a notice, the web
-// address and "OK".
+// The application icon, and the about box: the icon, the version line, a notice, where the
+// help page is and "OK".
 #pragma once
 
 #include <QDialog>
@@ -18,13 +18,14 @@ QIcon applicationIcon();
 inline constexpr char kAboutCaption[] = "About rowpress";
 inline constexpr char kAboutVersionLine[] = "rowpress Version 3.0.0";
 inline constexpr char kAboutNotice[] = "Copyright (C) the rowpress authors";
-inline constexpr char kAboutWebAddress[] = "https://rowpress.org";
+inline constexpr char kAboutNoHelpPage[] = "The help page is missing";
 
 class CAboutDlg : public QDialog {
   Q_OBJECT
 
  public:
-  // `help` answers F1 while the box is up, as in the main window.
+  // `help` answers F1 while the box is up, as in the main window. The last line shows the
+  // path of the help page installed with the running executable.
   explicit CAboutDlg(std::function<void()> help, QWidget* parent = nullptr);
 
   QPushButton* okButton() const { return ok_; }

@@ -346,12 +346,9 @@ std::optional<std::string> QtMainWindow::chooseOpenFile(const FileDialogSetup& s
   return chooseFile(setup, FileDialogMode::Open);
 }
 
-void QtMainWindow::openUrl(std::string_view url) {
-  if (urlOpener_) {
-    urlOpener_(std::string(url));
-    return;
-  }
-  QDesktopServices::openUrl(QUrl(fromUtf8(url)));
+bool QtMainWindow::openUrl(std::string_view url) {
+  if (urlOpener_) return urlOpener_(std::string(url));
+  return QDesktopServices::openUrl(QUrl(fromUtf8(url)));
 }
 
 void QtMainWindow::beginBusy() {

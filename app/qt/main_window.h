@@ -38,7 +38,8 @@ class QtMainWindow : public QDialog, public View {
  public:
   using FileChooser =
       std::function<std::optional<std::string>(const FileDialogSetup&, FileDialogMode)>;
-  using UrlOpener = std::function<void(const std::string&)>;
+  // Opens an address; false when nothing could.
+  using UrlOpener = std::function<bool(const std::string&)>;
 
   explicit QtMainWindow(QWidget* parent = nullptr);
   ~QtMainWindow() override;
@@ -57,14 +58,14 @@ class QtMainWindow : public QDialog, public View {
   void messageBox(std::string_view text, std::string_view caption) override;
   std::optional<std::string> chooseSaveFile(const FileDialogSetup& setup) override;
   std::optional<std::string> chooseOpenFile(const FileDialogSetup& setup) override;
-  void openUrl(std::string_view url) override;
+  bool openUrl(std::string_view url) override;
   void beginBusy() override;
   void endBusy() override;
   void rowsDone(long long rows) override;
 
   // What F1 runs (the dialog logic's help command).
   void setHelpHandler(std::function<void()> help) { help_ = std::move(help); }
-  // Replace the file dialogs and the web browser, e.g. with a script.
+  // Replace the file dialogs and the desktop's opening of documents, e.g. with a script.
   void setFileChooser(FileChooser chooser) { chooser_ = std::move(chooser); }
   void setUrlOpener(UrlOpener opener) { urlOpener_ = std::move(opener); }
 

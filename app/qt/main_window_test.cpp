@@ -210,12 +210,12 @@ TEST(WindowLayout, LargerFontsMakeALargerWindow) {
 
 TEST_F(WindowTest, F1ShowsTheHelpBox) {
   showActive();
-  ModalScript script({[](QWidget* top) {
+  ModalScript script({[this](QWidget* top) {
     auto* box = qobject_cast<QMessageBox*>(top);
     ASSERT_NE(box, nullptr);
     EXPECT_EQ(box->windowTitle(), QStringLiteral("ROWPRESS Help Information"));
-    EXPECT_EQ(box->text(), QStringLiteral("Please see the online documentation at ") +
-                               QString::fromUtf8(kDocumentationUrl) + QStringLiteral(" "));
+    EXPECT_EQ(box->text().toStdString(),
+              "Please see the online documentation at " + helpUrl_ + " ");
     EXPECT_EQ(box->icon(), QMessageBox::Information);
     EXPECT_EQ(box->standardButtons(), QMessageBox::Ok);
     box->button(QMessageBox::Ok)->click();
@@ -253,7 +253,10 @@ ModalScript::Step checkAboutBox() {
     }
     EXPECT_TRUE(picture);
     EXPECT_TRUE(lines.contains(QStringLiteral("rowpress Version 3.0.0")));
-    EXPECT_TRUE(lines.contains(QStringLiteral("https://rowpress.org")));
+    // The help page that the build copies beside the executable.
+    EXPECT_TRUE(lines.contains(QCoreApplication::applicationDirPath() +
+                               QStringLiteral("/share/rowpress/help.html")))
+        << lines.join(QStringLiteral(" | ")).toStdString();
     EXPECT_TRUE(lines.contains(QString::fromUtf8(kAboutNotice)));
     EXPECT_EQ(about->okButton()->text(), QStringLiteral("OK"));
     EXPECT_TRUE(about->okButton()->isDefault());
@@ -345,7 +348,7 @@ TEST_F(WindowTest, EnterOnAPushButtonClicksIt) {
   support->setFocus();
   QTest::keyClick(support, Qt::Key_Return);
   EXPECT_TRUE(window_.isVisible());
-  EXPECT_EQ(urls_, std::vector<std::string>{kSupportUrl});
+  EXPECT_EQ(urls_, std::vector<std::string>{helpUrl_});
 }
 
 TEST_F(WindowTest, EnterInTheSqlBoxBreaksTheLine) {

@@ -8,12 +8,15 @@
 #include <QStyle>
 #include <QStyleOptionButton>
 #include <QTest>
+#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "app/crowpress_dlg.h"
+#include "app/help_page.h"
 #include "app/qt/main_window.h"
 #include "app/startup.h"
+#include "tests/odbc_fixture.h"
 
 namespace rowpress::testing {
 
@@ -38,8 +41,16 @@ class WindowTest : public ::testing::Test {
  protected:
   WindowTest() {
     window_.setHelpHandler([this] { dlg_.OnHelp(); });
-    window_.setUrlOpener([this](const std::string& url) { urls_.push_back(url); });
+    window_.setUrlOpener([this](const std::string& url) {
+      urls_.push_back(url);
+      return true;
+    });
     applyDefaults(job_, window_);
+    // An installation of its own, with its help page.
+    std::filesystem::create_directories(installed_ / "bin");
+    std::filesystem::create_directories(installed_ / "share/rowpress");
+    writeFile(helpPage_, "<html></html>");
+    dlg_.setExecutablePath(installed_ / "bin/rowpress");
   }
 
   // Shows the window and makes it the active one, as keyboard shortcuts need.
@@ -66,6 +77,9 @@ class WindowTest : public ::testing::Test {
   QtMainWindow window_;
   CrowpressDlg dlg_{job_, window_};
   std::vector<std::string> urls_;
+  TempDir installed_;
+  const std::string helpPage_ = installed_ / "share/rowpress/help.html";
+  const std::string helpUrl_ = fileUrl(helpPage_);
 };
 
 }  // namespace rowpress::testing

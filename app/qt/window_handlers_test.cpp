@@ -9,6 +9,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMessageBox>
 #include <QMouseEvent>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -439,9 +440,27 @@ TEST_F(HandlersTest, TheBusyCursorNests) {
   EXPECT_EQ(QApplication::overrideCursor(), nullptr);
 }
 
-TEST_F(HandlersTest, SupportPageOpensTheSupportAddress) {
+TEST_F(HandlersTest, SupportPageOpensTheHelpPage) {
   pressButton(Id::SupportPage);
-  EXPECT_EQ(urls_, std::vector<std::string>{kSupportUrl});
+  EXPECT_EQ(urls_, std::vector<std::string>{helpUrl_});
+}
+
+TEST_F(HandlersTest, SupportPageSaysWhereThePageIsWhenNothingOpensIt) {
+  window_.setUrlOpener([this](const std::string& url) {
+    urls_.push_back(url);
+    return false;
+  });
+  ModalScript script({[this](QWidget* top) {
+    auto* box = qobject_cast<QMessageBox*>(top);
+    ASSERT_NE(box, nullptr);
+    EXPECT_EQ(box->windowTitle(), QStringLiteral("ROWPRESS Help Information"));
+    EXPECT_EQ(box->text().toStdString(),
+              "No program could open the help page. Open it in a web browser: " + helpPage_);
+    box->button(QMessageBox::Ok)->click();
+  }});
+  pressButton(Id::SupportPage);
+  EXPECT_TRUE(script.finished());
+  EXPECT_EQ(urls_, std::vector<std::string>{helpUrl_});
 }
 
 }  // namespace

@@ -56,7 +56,8 @@ class LibreOfficeWorkbookTest : public OdbcTest {
   void SetUp() override {
     OdbcTest::SetUp();
     ASSERT_FALSE(testing::findProgram("soffice").empty())
-        << "LibreOffice is missing: install libreoffice-calc-nogui (scripts/packages.d/checks.txt)";
+        << "LibreOffice is missing: scripts/install-deps.sh installs its Calc, or says which "
+           "packages installing it would remove";
     ASSERT_FALSE(testing::findProgram("python3").empty()) << "python3 is missing";
   }
 

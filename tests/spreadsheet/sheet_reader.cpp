@@ -140,7 +140,9 @@ int convertWithLibreOffice(const std::vector<std::string>& files,
                            std::string& log) {
   const std::string soffice = findProgram("soffice");
   if (soffice.empty()) {
-    log = "soffice is missing: install libreoffice-calc-nogui (scripts/packages.d/checks.txt)";
+    log =
+        "soffice is missing: scripts/install-deps.sh installs LibreOffice Calc, or says which "
+        "packages installing it would remove";
     return -1;
   }
   const std::string home = scratchDirectory + "/lo-home";

@@ -1,0 +1,317 @@
+// scripts/install-deps.sh against a fake Debian: dpkg-query, apt-get, sudo, systemctl,
+// service and pg_lsclusters are scripts on PATH that answer from files and record what they
+// were asked, and ROWPRESS_DEPS_ROOT stands for / in the system files that the script
+// changes. Nothing of the real machine is read or changed.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "tests/odbc_fixture.h"
+
+namespace rowpress {
+namespace {
+
+using testing::fileExists;
+using ::testing::HasSubstr;
+using ::testing::Not;
+using testing::readFile;
+using testing::writeFile;
+
+// Answers whether a package is installed: those named in FAKE/installed, and, when the file
+// FAKE/everything exists, every package that is not LibreOffice and not named in
+// FAKE/absent.
+constexpr char kDpkgQuery[] = R"sh(#!/bin/bash
+pkg="${@: -1}"
+installed=0
+grep -qx "$pkg" "$FAKE/installed" 2>/dev/null && installed=1
+if [ -e "$FAKE/everything" ]; then
+  case "$pkg" in libreoffice*) ;; *) grep -qx "$pkg" "$FAKE/absent" 2>/dev/null || installed=1 ;; esac
+fi
+[ "$installed" -eq 1 ] || { echo "dpkg-query: no packages found matching $pkg" >&2; exit 1; }
+echo "install ok installed"
+)sh";
+
+// Simulations print "Remv" lines from FAKE/removes/PACKAGE. An install records the state of
+// the system files at that moment, and then acts as the packages would: postgresql-common
+// brings its createcluster.conf, mariadb-server starts its server (a sleep standing for it)
+// and, under systemd, enables its unit; postgresql-15 starts a cluster when
+// FAKE/starts-cluster exists.
+constexpr char kAptGet[] = R"sh(#!/bin/bash
+echo "$*" >> "$FAKE/apt.log"
+case " $* " in
+  *" -s "*)
+    for p in "$@"; do
+      case "$p" in -*|*=*|install) continue ;; esac
+      echo "Inst $p (1 Debian:12)"
+      [ -f "$FAKE/removes/$p" ] && sed 's/.*/Remv & [1]/' "$FAKE/removes/$p"
+    done
+    exit 0 ;;
+  *" update "*) exit 0 ;;
+esac
+policy=absent
+[ -x "$ROOT/usr/sbin/policy-rc.d" ] && { "$ROOT/usr/sbin/policy-rc.d" mariadb start; policy=$?; }
+cluster=$(grep -h '^create_main_cluster' "$ROOT/etc/postgresql-common/createcluster.conf" 2>/dev/null)
+echo "  policy-rc.d: $policy; ${cluster:-no create_main_cluster}" >> "$FAKE/apt.log"
+for p in "$@"; do
+  case "$p" in
+    postgresql-common)
+      mkdir -p "$ROOT/etc/postgresql-common"
+      printf '# the default\n#create_main_cluster = true\nssl = on\n' > "$ROOT/etc/postgresql-common/createcluster.conf"
+      echo postgresql-common >> "$FAKE/installed" ;;
+    mariadb-server)
+      mkdir -p "$ROOT/run/mysqld"
+      setsid sleep 600 < /dev/null > /dev/null 2>&1 &
+      echo $! > "$ROOT/run/mysqld/mysqld.pid"
+      [ -d "$ROOT/run/systemd/system" ] && echo enabled > "$FAKE/mariadb.enabled"
+      echo mariadb-server >> "$FAKE/installed" ;;
+    postgresql-15)
+      [ -e "$FAKE/starts-cluster" ] && echo "15 main 5433 online postgres /var/lib/postgresql/15/main log" >> "$FAKE/clusters"
+      echo postgresql-15 >> "$FAKE/installed" ;;
+    -*|*=*|install) ;;
+    *) echo "$p" >> "$FAKE/installed" ;;
+  esac
+done
+exit 0
+)sh";
+
+// Stopping MariaDB ends its server and removes its pid file, as mariadbd does. The fake
+// systemctl and service begin with it.
+constexpr char kStopServer[] = R"sh(#!/bin/bash
+stop_mariadb() {
+  kill "$(cat "$ROOT/run/mysqld/mysqld.pid")" 2>/dev/null
+  rm -f "$ROOT/run/mysqld/mysqld.pid"
+}
+)sh";
+
+constexpr char kSystemctl[] = R"sh(
+echo "systemctl $*" >> "$FAKE/services.log"
+case "$1" in
+  is-active)
+    if [ -s "$ROOT/run/mysqld/mysqld.pid" ]; then echo active; else echo inactive; exit 3; fi ;;
+  is-enabled)
+    state=$(cat "$FAKE/$2.enabled" 2>/dev/null || echo disabled)
+    echo "$state"; [ "$state" = enabled ] ;;
+  stop) stop_mariadb ;;
+  disable) echo disabled > "$FAKE/$2.enabled" ;;
+esac
+)sh";
+
+constexpr char kService[] = R"sh(
+echo "service $*" >> "$FAKE/services.log"
+[ "$1 $2" = "mariadb stop" ] && stop_mariadb
+exit 0
+)sh";
+
+class InstallDepsTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::filesystem::create_directories(bin_);
+    std::filesystem::create_directories(fake_ / "removes");
+    std::filesystem::create_directories(root_ + "/usr/sbin");
+    addCommand("dpkg-query", kDpkgQuery);
+    addCommand("apt-get", kAptGet);
+    addCommand("sudo", "#!/bin/bash\nexec \"$@\"\n");
+    addCommand("systemctl", std::string(kStopServer) + kSystemctl);
+    addCommand("service", std::string(kStopServer) + kService);
+    addCommand("pg_lsclusters", "#!/bin/bash\ncat \"$FAKE/clusters\" 2>/dev/null\nexit 0\n");
+    addCommand("pg_ctlcluster",
+               "#!/bin/bash\necho \"pg_ctlcluster $*\" >> \"$FAKE/services.log\"\n"
+               "sed -i \"/^$1 $2 .* online /d\" \"$FAKE/clusters\"\n");
+  }
+
+  void TearDown() override {
+    // The server that a fake install started, should the script have left it.
+    const std::string pidFile = root_ + "/run/mysqld/mysqld.pid";
+    if (fileExists(pidFile)) ::kill(std::stoi(readFile(pidFile)), SIGKILL);
+  }
+
+  void addCommand(const std::string& name, const std::string& script) {
+    writeFile(bin_ + "/" + name, script);
+    ::chmod((bin_ + "/" + name).c_str(), 0755);
+  }
+
+  void installed(const std::vector<std::string>& packages) {
+    std::string lines;
+    for (const std::string& p : packages) lines += p + "\n";
+    writeFile(fake_ / "installed", lines);
+  }
+  // Every package but LibreOffice's and `absent` is installed.
+  void everythingBut(const std::vector<std::string>& absent) {
+    writeFile(fake_ / "everything", "");
+    std::string lines;
+    for (const std::string& p : absent) lines += p + "\n";
+    writeFile(fake_ / "absent", lines);
+  }
+
+  // Runs the script; its exit status, standard output and standard error.
+  int run(const std::string& args) {
+    const std::string command = "env PATH='" + bin_ + ":/usr/bin:/bin' FAKE='" + fake_.path() +
+                                "' ROOT='" + root_ + "' ROWPRESS_DEPS_ROOT='" + root_ +
+                                "' bash '" ROWPRESS_SOURCE_DIR "/scripts/install-deps.sh' " + args +
+                                " > '" + fake_ / "out" + "' 2> '" + fake_ / "err" + "' < /dev/null";
+    const int status = std::system(command.c_str());
+    out_ = readFile(fake_ / "out");
+    err_ = readFile(fake_ / "err");
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+
+  std::string aptLog() { return fileExists(fake_ / "apt.log") ? readFile(fake_ / "apt.log") : ""; }
+  std::string servicesLog() {
+    return fileExists(fake_ / "services.log") ? readFile(fake_ / "services.log") : "";
+  }
+
+  testing::TempDir fake_;
+  const std::string bin_ = fake_ / "bin";
+  const std::string root_ = fake_ / "root";
+  std::string out_, err_;
+};
+
+TEST_F(InstallDepsTest, AnInstalledLibreOfficeIsUsedAndTheNoGuiCalcOnlyGoesWhereNoneIs) {
+  struct Case {
+    std::vector<std::string> installed;
+    const char* output;
+  };
+  const Case cases[] = {
+      {{}, "Would install: libreoffice-calc-nogui\n"},
+      {{"libreoffice-core", "libreoffice-calc"}, "Nothing to install.\n"},
+      {{"libreoffice", "libreoffice-core", "libreoffice-calc"}, "Nothing to install.\n"},
+      {{"libreoffice-core-nogui", "libreoffice-calc-nogui"}, "Nothing to install.\n"},
+      // A desktop LibreOffice without Calc gets the desktop Calc, which removes nothing.
+      {{"libreoffice-core", "libreoffice-writer"}, "Would install: libreoffice-calc\n"},
+      {{"libreoffice-core-nogui"}, "Would install: libreoffice-calc-nogui\n"},
+  };
+  everythingBut({});
+  for (const Case& c : cases) {
+    std::string names;
+    for (const std::string& p : c.installed) names += p + " ";
+    SCOPED_TRACE(names);
+    installed(c.installed);
+    EXPECT_EQ(run("--dry-run"), 0) << err_;
+    EXPECT_EQ(out_, c.output);
+  }
+  EXPECT_THAT(aptLog(), Not(HasSubstr("update")));
+  EXPECT_THAT(aptLog(), Not(HasSubstr("600 install")));  // simulations only
+}
+
+TEST_F(InstallDepsTest, TheDemoInstallsOnlyWhatBuildingAndTheDemoNeed) {
+  installed({});
+  EXPECT_EQ(run("--demo --dry-run"), 0) << err_;
+  EXPECT_EQ(out_,
+            "Would install: build-essential cmake ninja-build pkg-config unixodbc unixodbc-dev "
+            "libsqliteodbc sqlite3 qt6-base-dev\n");
+  // The test command adds the spreadsheet program and the database servers.
+  EXPECT_EQ(run("--dry-run"), 0) << err_;
+  EXPECT_THAT(out_, HasSubstr(" libreoffice-calc-nogui "));
+  EXPECT_THAT(out_, HasSubstr(" postgresql-15 "));
+  EXPECT_THAT(out_, HasSubstr(" mariadb-server "));
+  EXPECT_THAT(out_, HasSubstr(" libgtest-dev "));
+}
+
+TEST_F(InstallDepsTest, AnInstallThatWouldRemoveAPackageIsRefusedNamingBoth) {
+  everythingBut({"cmake", "mariadb-server"});
+  installed({"libreoffice-calc"});
+  writeFile(fake_ / "removes/mariadb-server", "mysql-server-core-8.0\nmysql-server-8.0\n");
+  const std::string refusal =
+      "install-deps.sh: installing mariadb-server would remove mysql-server-core-8.0 "
+      "mysql-server-8.0; nothing was installed\n";
+
+  EXPECT_EQ(run("--dry-run"), 1);
+  EXPECT_THAT(err_, HasSubstr(refusal));
+  EXPECT_THAT(err_, Not(HasSubstr("installing cmake")));
+
+  EXPECT_EQ(run(""), 1);
+  EXPECT_THAT(err_, HasSubstr(refusal));
+  // Only simulations ran: nothing was installed, and no system file was touched.
+  EXPECT_THAT(aptLog(),
+              HasSubstr("-s install -y -q --no-install-recommends cmake mariadb-server\n"));
+  EXPECT_THAT(aptLog(), Not(HasSubstr("600 install")));
+  EXPECT_THAT(aptLog(), Not(HasSubstr("policy-rc.d:")));
+  EXPECT_FALSE(fileExists(root_ + "/usr/sbin/policy-rc.d"));
+}
+
+TEST_F(InstallDepsTest, ServersThatTheInstallStartsAreStoppedAndSystemFilesComeBack) {
+  everythingBut({"postgresql-common", "postgresql-15", "mariadb-server"});
+  installed({"libreoffice-calc"});
+  const std::string policy = "#!/bin/sh\n# the machine's own\nexit 0\n";
+  writeFile(root_ + "/usr/sbin/policy-rc.d", policy);
+  ::chmod((root_ + "/usr/sbin/policy-rc.d").c_str(), 0755);
+
+  EXPECT_EQ(run(""), 0) << err_;
+  // postgresql-common first, then the servers with no service start and no main cluster.
+  const std::string log = aptLog();
+  const std::size_t common = log.find(
+      "install -y -q --no-install-recommends postgresql-common\n"
+      "  policy-rc.d: 101; no create_main_cluster\n");
+  ASSERT_NE(common, std::string::npos) << log;
+  EXPECT_NE(log.find("install -y -q --no-install-recommends mariadb-server postgresql-15\n"
+                     "  policy-rc.d: 101; create_main_cluster = false\n",
+                     common),
+            std::string::npos)
+      << log;
+  // The machine's files as they were, the package's own createcluster.conf included.
+  EXPECT_EQ(readFile(root_ + "/usr/sbin/policy-rc.d"), policy);
+  EXPECT_EQ(readFile(root_ + "/etc/postgresql-common/createcluster.conf"),
+            "# the default\n#create_main_cluster = true\nssl = on\n");
+  // The MariaDB server that the install started was stopped again.
+  EXPECT_EQ(servicesLog(), "service mariadb stop\n");
+  EXPECT_FALSE(fileExists(root_ + "/run/mysqld/mysqld.pid"));
+}
+
+TEST_F(InstallDepsTest, UnderSystemdTheMariaDbServiceIsStoppedAndDisabledAgain) {
+  std::filesystem::create_directories(root_ + "/run/systemd/system");
+  everythingBut({"postgresql-15", "mariadb-server"});
+  installed({"libreoffice-calc"});
+  std::filesystem::create_directories(root_ + "/etc/postgresql-common");
+  const std::string ownConfig = "create_main_cluster = true\n# mine\n";
+  writeFile(root_ + "/etc/postgresql-common/createcluster.conf", ownConfig);
+
+  EXPECT_EQ(run(""), 0) << err_;
+  EXPECT_THAT(aptLog(), HasSubstr("install -y -q --no-install-recommends mariadb-server "
+                                  "postgresql-15\n  policy-rc.d: 101; create_main_cluster = "
+                                  "false\n"));
+  EXPECT_THAT(aptLog(), Not(HasSubstr("install -y -q --no-install-recommends postgresql-common")));
+  EXPECT_EQ(readFile(root_ + "/etc/postgresql-common/createcluster.conf"), ownConfig);
+  // The temporary policy is gone: there was none before.
+  EXPECT_FALSE(std::filesystem::exists(root_ + "/usr/sbin/policy-rc.d"));
+  EXPECT_THAT(servicesLog(), HasSubstr("systemctl stop mariadb\n"));
+  EXPECT_THAT(servicesLog(), HasSubstr("systemctl disable mariadb\n"));
+  EXPECT_EQ(readFile(fake_ / "mariadb.enabled"), "disabled\n");
+  EXPECT_FALSE(fileExists(root_ + "/run/mysqld/mysqld.pid"));
+}
+
+TEST_F(InstallDepsTest, AServerThatRanBeforeKeepsRunning) {
+  std::filesystem::create_directories(root_ + "/run/mysqld");
+  everythingBut({"cmake"});
+  installed({"libreoffice-calc"});
+  // A MariaDB service that was running before (a sleep standing for it).
+  ASSERT_EQ(std::system(("setsid sleep 600 < /dev/null > /dev/null 2>&1 & echo $! > '" + root_ +
+                         "/run/mysqld/mysqld.pid" + "'")
+                            .c_str()),
+            0);
+  EXPECT_EQ(run(""), 0) << err_;
+  EXPECT_THAT(aptLog(), HasSubstr("install -y -q --no-install-recommends cmake\n"));
+  EXPECT_EQ(servicesLog(), "");
+  ASSERT_TRUE(fileExists(root_ + "/run/mysqld/mysqld.pid"));
+  EXPECT_EQ(::kill(std::stoi(readFile(root_ + "/run/mysqld/mysqld.pid")), 0), 0);
+}
+
+TEST_F(InstallDepsTest, AClusterThatTheInstallStartedIsStoppedAndOneThatRanStays) {
+  everythingBut({"postgresql-15"});
+  installed({"libreoffice-calc"});
+  writeFile(fake_ / "clusters", "14 main 5432 online postgres /var/lib/postgresql/14/main log\n");
+  writeFile(fake_ / "starts-cluster", "");
+  EXPECT_EQ(run(""), 0) << err_;
+  EXPECT_EQ(servicesLog(), "pg_ctlcluster 15 main stop\n");
+  EXPECT_EQ(readFile(fake_ / "clusters"),
+            "14 main 5432 online postgres /var/lib/postgresql/14/main log\n");
+}
+
+}  // namespace
+}  // namespace rowpress

@@ -25,10 +25,11 @@ namespace {
       // removed here and the process ends under it.
       stop.removeTemporaries();
     }
-    const std::string line =
-        "rowpress: stopped by signal " + std::to_string(signal) + " (" + strsignal(signal) + ")\n";
-    ssize_t ignored = ::write(STDERR_FILENO, line.data(), line.size());
-    (void)ignored;
+    if (stop.claimReport()) {
+      const std::string line = stopLogLine(signal);
+      ssize_t ignored = ::write(STDERR_FILENO, line.data(), line.size());
+      (void)ignored;
+    }
     // Not exit(): the main thread may still be inside the driver or writing; nothing of the
     // process must be torn down under it.
     ::_exit(128 + signal);

@@ -82,7 +82,13 @@ int runUnattended(CrowpressDlg& dialog, std::ostream& out, std::ostream& err) {
   }
   out.flush();
   err.flush();
-  if (result.outcome == RunOutcome::Stopped) return 128 + StopRequest::instance().signal();
+  if (result.outcome == RunOutcome::Stopped) {
+    // The run ended by itself after the request; the thread that took the signal may not
+    // have said so yet.
+    StopRequest& stop = StopRequest::instance();
+    if (stop.claimReport()) err << stopLogLine(stop.signal()) << std::flush;
+    return 128 + stop.signal();
+  }
   return static_cast<int>(result.outcome);
 }
 

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <string_view>
 
 namespace rowpress {
@@ -91,6 +92,10 @@ void StopRequest::removeTemporaries() {
     }
   }
   reservations_.clear();
+}
+
+std::string stopLogLine(int signal) {
+  return "rowpress: stopped by signal " + std::to_string(signal) + " (" + strsignal(signal) + ")\n";
 }
 
 bool driverCancelsSafely(SQLHDBC connection) {

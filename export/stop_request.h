@@ -34,6 +34,9 @@ class StopRequest {
   int signal() const { return signal_.load(std::memory_order_relaxed); }
   // Forgets a request, before a new command starts.
   void reset();
+  // True for the first caller only: the thread that took the signal and the main thread
+  // both may end the process, and the log says once why it stopped.
+  bool claimReport() { return !reported_.exchange(true); }
 
   // The statement that is being executed, and whether SQLCancel may be called on it from
   // another thread while it executes. Between the two calls a request cancels it.
@@ -71,6 +74,7 @@ class StopRequest {
 
   std::atomic<bool> requested_{false};
   std::atomic<int> signal_{0};
+  std::atomic<bool> reported_{false};
   std::mutex mutex_;
   std::condition_variable changed_;
   SQLHSTMT executing_ = SQL_NULL_HSTMT;
@@ -78,6 +82,9 @@ class StopRequest {
   std::multiset<std::string> temporaries_;
   std::vector<Reservation> reservations_;
 };
+
+// The log line of a run stopped by `signal`: "rowpress: stopped by signal 15 (Terminated)".
+std::string stopLogLine(int signal);
 
 // Whether the driver of `connection` can be interrupted with SQLCancel from another thread
 // while a statement executes. Known only for the PostgreSQL driver, which sends the server a

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "app/command_line.h"
-#include "app/crowpress_dlg.h"
+#include "app/main_dialog.h"
 #include "app/memory_view.h"
 #include "app/qt/main_window.h"
 #include "app/signal_stop.h"
@@ -31,7 +31,7 @@ int main(int argc, char** argv) {
   if (line.silent) {
     JobSettings job;
     MemoryView view(&std::cerr);
-    CrowpressDlg dialog(job, view);
+    MainDialog dialog(job, view);
     applyDefaults(job, view);
     const std::vector<std::string> problems = applyCommandLine(line, job, view);
     if (!problems.empty()) return refuseUnreadableJob(problems, std::cerr);

@@ -57,7 +57,7 @@ int refuseUnreadableJob(const std::vector<std::string>& problems, std::ostream& 
   return static_cast<int>(RunOutcome::JobUnreadable);
 }
 
-int runUnattended(CrowpressDlg& dialog, std::ostream& out, std::ostream& err) {
+int runUnattended(MainDialog& dialog, std::ostream& out, std::ostream& err) {
   FetchResult result = dialog.OnFetch();
   View& view = dialog.view();
   if (result.outcome == RunOutcome::NoConnection) {

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "app/command_line.h"
-#include "app/crowpress_dlg.h"
+#include "app/main_dialog.h"
 
 namespace rowpress {
 
@@ -27,6 +27,6 @@ int refuseUnreadableJob(const std::vector<std::string>& problems, std::ostream& 
 // Runs the fetch on the job as start-up left it; reports on `err` (message boxes as
 // "CAPTION: TEXT", the lines of a failure) and the path of a kept file on `out`. Returns the exit
 // status.
-int runUnattended(CrowpressDlg& dialog, std::ostream& out, std::ostream& err);
+int runUnattended(MainDialog& dialog, std::ostream& out, std::ostream& err);
 
 }  // namespace rowpress

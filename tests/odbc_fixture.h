@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "app/crowpress_dlg.h"
-#include "job/job_settings.h"
+#include "app/main_dialog.h"
 #include "app/memory_view.h"
+#include "job/job_settings.h"
 
 namespace rowpress::testing {
 
@@ -89,7 +89,7 @@ class OdbcTest : public ::testing::Test {
   TempDir temp_;
   JobSettings job_;
   MemoryView view_;
-  CrowpressDlg dlg_{job_, view_};
+  MainDialog dlg_{job_, view_};
 
  private:
   void writeIniFiles();

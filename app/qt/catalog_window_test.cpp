@@ -10,7 +10,7 @@
 #include <QPushButton>
 #include <QTest>
 
-#include "app/crowpress_dlg.h"
+#include "app/main_dialog.h"
 #include "app/qt/main_window.h"
 #include "app/qt/modal_script.h"
 #include "app/qt/window_fixture.h"
@@ -71,7 +71,7 @@ class CatalogWindowTest : public OdbcTest {
 
   JobSettings windowJob_;
   QtMainWindow window_;
-  CrowpressDlg windowDlg_{windowJob_, window_};
+  MainDialog windowDlg_{windowJob_, window_};
 };
 
 TEST_F(CatalogWindowTest, ListingTwiceAppendsSystemThenUserNamesAgain) {

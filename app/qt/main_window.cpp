@@ -18,8 +18,8 @@
 #include <QToolButton>
 #include <QUrl>
 
-#include "app/crowpress_dlg.h"
-#include "app/qt/about_dlg.h"
+#include "app/main_dialog.h"
+#include "app/qt/about_box.h"
 #include "app/qt/view_widgets.h"
 #include "app/startup.h"
 #include "app/status_list.h"
@@ -381,7 +381,7 @@ void QtMainWindow::rowsDone(long long rows) {
 }
 
 void QtMainWindow::showAbout() {
-  CAboutDlg about(
+  AboutBox about(
       [this] {
         if (help_) help_();
       },
@@ -434,7 +434,7 @@ int runMainWindow(int& argc, char** argv, const CommandLine& line) {
 
   JobSettings job;
   QtMainWindow window;
-  CrowpressDlg dialog(job, window);
+  MainDialog dialog(job, window);
   window.setHelpHandler([&dialog] { dialog.OnHelp(); });
   startWindow(line, job, window);
   window.show();

@@ -1,5 +1,5 @@
 // The main window: the dialog with every control of the layout, and the View through which
-// the dialog logic (CrowpressDlg) reads and writes them. User actions reach the logic as
+// the dialog logic (MainDialog) reads and writes them. User actions reach the logic as
 // notifications: clicks on buttons and check boxes, typing in the edit boxes, selection
 // changes in the lists. F1 runs the help handler; the context menu and a small button open
 // the about box; Enter clicks the focused push button and does nothing elsewhere; Esc and
@@ -15,10 +15,10 @@
 #include <vector>
 
 #include "app/command_line.h"
-#include "job/job_settings.h"
 #include "app/qt/dialog_template.h"
 #include "app/qt/view_widgets.h"
 #include "app/view.h"
+#include "job/job_settings.h"
 
 class QCheckBox;
 class QLabel;

@@ -19,7 +19,7 @@
 #include <QToolButton>
 #include <memory>
 
-#include "app/qt/about_dlg.h"
+#include "app/qt/about_box.h"
 #include "app/qt/modal_script.h"
 #include "app/qt/window_fixture.h"
 
@@ -240,7 +240,7 @@ TEST_F(WindowTest, F1WithShiftCtrlOrAltDoesNothing) {
 // Checks the about box and answers F1 in it before closing it.
 ModalScript::Step checkAboutBox() {
   return [](QWidget* top) {
-    auto* about = qobject_cast<CAboutDlg*>(top);
+    auto* about = qobject_cast<AboutBox*>(top);
     ASSERT_NE(about, nullptr);
     EXPECT_EQ(about->windowTitle(), QStringLiteral("About rowpress"));
     QStringList lines;

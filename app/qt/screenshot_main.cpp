@@ -9,7 +9,7 @@
 #include <cstdio>
 #include <string>
 
-#include "app/crowpress_dlg.h"
+#include "app/main_dialog.h"
 #include "app/qt/main_window.h"
 #include "app/startup.h"
 
@@ -39,7 +39,7 @@ int main(int argc, char** argv) {
   QApplication application(qtArgc, argv);
   JobSettings job;
   QtMainWindow window;
-  CrowpressDlg dialog(job, window);
+  MainDialog dialog(job, window);
   window.setHelpHandler([&dialog] { dialog.OnHelp(); });
   applyDefaults(job, window);
   window.show();

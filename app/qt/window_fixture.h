@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "app/crowpress_dlg.h"
 #include "app/help_page.h"
+#include "app/main_dialog.h"
 #include "app/qt/main_window.h"
 #include "app/startup.h"
 #include "tests/odbc_fixture.h"
@@ -75,7 +75,7 @@ class WindowTest : public ::testing::Test {
 
   JobSettings job_;
   QtMainWindow window_;
-  CrowpressDlg dlg_{job_, window_};
+  MainDialog dlg_{job_, window_};
   std::vector<std::string> urls_;
   TempDir installed_;
   const std::string helpPage_ = installed_ / "share/rowpress/help.html";

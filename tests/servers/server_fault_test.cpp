@@ -79,7 +79,7 @@ class ServerFaultTest : public ServerTest {
 
   // The fetch command on the hooked window with the job as it stands.
   FetchResult fetchOnHookedView(const std::string& sql) {
-    CrowpressDlg dialog(job_, hooked_);
+    MainDialog dialog(job_, hooked_);
     hooked_.setText(ControlId::SqlBox, sql);
     FetchResult result = dialog.OnFetch();
     rows_ = dialog.lastExport().rows;

@@ -9,9 +9,9 @@
 #include <utility>
 
 #include "app/help_page.h"
-#include "job/job_settings.h"
 #include "app/view.h"
 #include "db/fetch_command.h"
+#include "job/job_settings.h"
 
 namespace rowpress {
 
@@ -24,13 +24,13 @@ struct ExportSummary {
 
 inline constexpr char kHelpCaption[] = "ROWPRESS Help Information";
 
-class CrowpressDlg {
+class MainDialog {
  public:
   // Listens to `view`'s notifications for as long as it lives.
-  CrowpressDlg(JobSettings& job, View& view);
-  ~CrowpressDlg();
-  CrowpressDlg(const CrowpressDlg&) = delete;
-  CrowpressDlg& operator=(const CrowpressDlg&) = delete;
+  MainDialog(JobSettings& job, View& view);
+  ~MainDialog();
+  MainDialog(const MainDialog&) = delete;
+  MainDialog& operator=(const MainDialog&) = delete;
 
   // Routes a notification of the window to its handler.
   void handle(ControlId id, Notification what);

@@ -1,4 +1,4 @@
-#include "app/qt/about_dlg.h"
+#include "app/qt/about_box.h"
 
 #include <QKeySequence>
 #include <QLabel>
@@ -85,7 +85,7 @@ constexpr int kAboutHeight = 55;
 
 }  // namespace
 
-CAboutDlg::CAboutDlg(std::function<void()> help, QWidget* parent) : QDialog(parent) {
+AboutBox::AboutBox(std::function<void()> help, QWidget* parent) : QDialog(parent) {
   setWindowTitle(QString::fromUtf8(kAboutCaption));
   const QIcon icon = applicationIcon();
   setWindowIcon(icon);

@@ -20,13 +20,13 @@ inline constexpr char kAboutVersionLine[] = "rowpress Version 3.0.0";
 inline constexpr char kAboutNotice[] = "Copyright (C) the rowpress authors";
 inline constexpr char kAboutNoHelpPage[] = "The help page is missing";
 
-class CAboutDlg : public QDialog {
+class AboutBox : public QDialog {
   Q_OBJECT
 
  public:
   // `help` answers F1 while the box is up, as in the main window. The last line shows the
   // path of the help page installed with the running executable.
-  explicit CAboutDlg(std::function<void()> help, QWidget* parent = nullptr);
+  explicit AboutBox(std::function<void()> help, QWidget* parent = nullptr);
 
   QPushButton* okButton() const { return ok_; }
 

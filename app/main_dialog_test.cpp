@@ -1,5 +1,5 @@
 // The dialog's own handlers, driven through the in-memory window.
-#include "app/crowpress_dlg.h"
+#include "app/main_dialog.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -35,7 +35,7 @@ class DialogTest : public ::testing::Test {
 
   JobSettings job_;
   MemoryView view_;
-  CrowpressDlg dlg_{job_, view_};
+  MainDialog dlg_{job_, view_};
 };
 
 TEST_F(DialogTest, OutputTypeBoxesStayExclusive) {

@@ -1,4 +1,4 @@
-#include "app/crowpress_dlg.h"
+#include "app/main_dialog.h"
 
 #include "db/catalog.h"
 #include "export/export_run.h"
@@ -6,14 +6,14 @@
 
 namespace rowpress {
 
-CrowpressDlg::CrowpressDlg(JobSettings& job, View& view)
+MainDialog::MainDialog(JobSettings& job, View& view)
     : job_(job), view_(view), executablePath_(currentExecutablePath()) {
   view_.setListener([this](ControlId id, Notification what) { handle(id, what); });
 }
 
-CrowpressDlg::~CrowpressDlg() { view_.setListener(nullptr); }
+MainDialog::~MainDialog() { view_.setListener(nullptr); }
 
-void CrowpressDlg::handle(ControlId id, Notification what) {
+void MainDialog::handle(ControlId id, Notification what) {
   if (what == Notification::TextChanged) {
     if (id == ControlId::LaunchApplication) OnLaunchApplicationChange();
     if (id == ControlId::OutFileName) OnOutFileNameChange();
@@ -63,7 +63,7 @@ void CrowpressDlg::handle(ControlId id, Notification what) {
   }
 }
 
-FetchResult CrowpressDlg::OnFetch() {
+FetchResult MainDialog::OnFetch() {
   return runFetch(job_, view_, [this](const OdbcSession& session, std::string& sql) {
     connection_ = session.connection();
     RunOutcome outcome = RunExport(session.statement(), sql);
@@ -72,7 +72,7 @@ FetchResult CrowpressDlg::OnFetch() {
   });
 }
 
-RunOutcome CrowpressDlg::RunExport(SQLHSTMT statement, std::string& sql) {
+RunOutcome MainDialog::RunExport(SQLHSTMT statement, std::string& sql) {
   // The two compatibility switches live in their boxes while a window is there.
   job_.excel2007 = view_.isChecked(ControlId::Excel2007);
   job_.forceFullLength = view_.isChecked(ControlId::ForceFullLength);
@@ -82,24 +82,24 @@ RunOutcome CrowpressDlg::RunExport(SQLHSTMT statement, std::string& sql) {
   return outcome;
 }
 
-void CrowpressDlg::OnListDatabases() { listDataSources(view_); }
+void MainDialog::OnListDatabases() { listDataSources(view_); }
 
-void CrowpressDlg::OnSelectDatabase() {
+void MainDialog::OnSelectDatabase() {
   // A selection that latches nothing leaves the table list as it was.
   if (view_.selectedIndex(ControlId::DataSourceList) < 0) return;
   tablesListed_ = selectDataSource(job_, view_);
 }
 
-void CrowpressDlg::OnSelectTable() {
+void MainDialog::OnSelectTable() {
   // The line of a failed connection names no table.
   if (tablesListed_) selectTable(view_);
 }
 
-void CrowpressDlg::OnSaveSettings() { saveSettingsCommand(job_, view_); }
+void MainDialog::OnSaveSettings() { saveSettingsCommand(job_, view_); }
 
-void CrowpressDlg::OnLoadPrevious() { loadSettingsCommand(job_, view_); }
+void MainDialog::OnLoadPrevious() { loadSettingsCommand(job_, view_); }
 
-void CrowpressDlg::OnBrowse() {
+void MainDialog::OnBrowse() {
   FileDialogSetup setup;
   setup.title = "Set Output File Name";
   setup.filters = {{"XLS", "*.xls"}, {"CSV", "*.CSV"}, {"All", "*.*"}};
@@ -109,7 +109,7 @@ void CrowpressDlg::OnBrowse() {
   view_.setText(ControlId::OutFileName, path ? *path : std::string());
 }
 
-void CrowpressDlg::OnSupportPage() {
+void MainDialog::OnSupportPage() {
   const HelpPage page = findHelpPage(executablePath_);
   if (!page.found()) {
     reportMissingHelpPage(page);
@@ -121,7 +121,7 @@ void CrowpressDlg::OnSupportPage() {
   }
 }
 
-void CrowpressDlg::OnHelp() {
+void MainDialog::OnHelp() {
   const HelpPage page = findHelpPage(executablePath_);
   if (!page.found()) {
     reportMissingHelpPage(page);
@@ -131,14 +131,14 @@ void CrowpressDlg::OnHelp() {
                    kHelpCaption);
 }
 
-void CrowpressDlg::reportMissingHelpPage(const HelpPage& page) {
+void MainDialog::reportMissingHelpPage(const HelpPage& page) {
   std::string text = "The help page is missing. It was looked for at:";
   for (const std::string& path : page.searched) text += "\n" + path;
   view_.messageBox(text, kHelpCaption);
 }
 
 // Checks `checkedBox` alone and sets the flag that goes with it (none for XML).
-void CrowpressDlg::selectOutput(ControlId checkedBox) {
+void MainDialog::selectOutput(ControlId checkedBox) {
   for (ControlId box :
        {ControlId::OutputXml, ControlId::OutputCsv, ControlId::OutputTsv, ControlId::OutputHtml}) {
     view_.setChecked(box, box == checkedBox);
@@ -150,7 +150,7 @@ void CrowpressDlg::selectOutput(ControlId checkedBox) {
 
 // Unchecking the selected CSV, TSV or HTML box falls back to XML; unchecking XML falls back
 // to CSV, so no click leaves all four boxes unchecked.
-void CrowpressDlg::OnOutputCsv() {
+void MainDialog::OnOutputCsv() {
   if (view_.isChecked(ControlId::OutputCsv)) {
     selectOutput(ControlId::OutputCsv);
   } else {
@@ -159,7 +159,7 @@ void CrowpressDlg::OnOutputCsv() {
   }
 }
 
-void CrowpressDlg::OnOutputTsv() {
+void MainDialog::OnOutputTsv() {
   if (view_.isChecked(ControlId::OutputTsv)) {
     selectOutput(ControlId::OutputTsv);
   } else {
@@ -168,7 +168,7 @@ void CrowpressDlg::OnOutputTsv() {
   }
 }
 
-void CrowpressDlg::OnOutputHtml() {
+void MainDialog::OnOutputHtml() {
   if (view_.isChecked(ControlId::OutputHtml)) {
     selectOutput(ControlId::OutputHtml);
   } else {
@@ -177,7 +177,7 @@ void CrowpressDlg::OnOutputHtml() {
   }
 }
 
-void CrowpressDlg::OnOutputXml() {
+void MainDialog::OnOutputXml() {
   if (view_.isChecked(ControlId::OutputXml)) {
     selectOutput(ControlId::OutputXml);
   } else {
@@ -187,14 +187,14 @@ void CrowpressDlg::OnOutputXml() {
   }
 }
 
-void CrowpressDlg::OnLaunchOnFinish() {
+void MainDialog::OnLaunchOnFinish() {
   job_.noAutoOpen = !view_.isChecked(ControlId::LaunchOnFinish);
 }
 
-void CrowpressDlg::OnLaunchApplicationChange() {
+void MainDialog::OnLaunchApplicationChange() {
   job_.launchApplication = view_.text(ControlId::LaunchApplication);
 }
 
-void CrowpressDlg::OnOutFileNameChange() { job_.outFileName = view_.text(ControlId::OutFileName); }
+void MainDialog::OnOutFileNameChange() { job_.outFileName = view_.text(ControlId::OutFileName); }
 
 }  // namespace rowpress

@@ -76,7 +76,7 @@ RunOutcome MainDialog::RunExport(SQLHSTMT statement, std::string& sql) {
   // The two compatibility switches live in their boxes while a window is there.
   job_.excel2007 = view_.isChecked(ControlId::Excel2007);
   job_.forceFullLength = view_.isChecked(ControlId::ForceFullLength);
-  ExportRun run(job_, view_, connection_);
+  ExportRun run(job_, view_, connection_, *launcher_);
   RunOutcome outcome = run.run(statement, sql);
   lastExport_ = ExportSummary{run.outputPath(), run.dataRows(), run.keptFile()};
   return outcome;

@@ -11,6 +11,7 @@
 #include "app/help_page.h"
 #include "app/view.h"
 #include "db/fetch_command.h"
+#include "export/viewer.h"
 #include "job/job_settings.h"
 
 namespace rowpress {
@@ -68,6 +69,9 @@ class MainDialog {
   // The export run on an open statement.
   virtual RunOutcome RunExport(SQLHSTMT statement, std::string& sql);
 
+  // What starts the viewer after an export (tests record its command instead).
+  void setLauncher(Launcher& launcher) { launcher_ = &launcher; }
+
   const ExportSummary& lastExport() const { return lastExport_; }
   JobSettings& job() { return job_; }
   View& view() { return view_; }
@@ -85,6 +89,7 @@ class MainDialog {
   // Whether the table list holds the tables of a data source rather than a failure line.
   bool tablesListed_ = false;
   SQLHDBC connection_ = SQL_NULL_HDBC;  // the connection of the running fetch
+  Launcher* launcher_ = &processLauncher();
   std::string executablePath_;
 };
 

@@ -53,8 +53,8 @@ TEST_F(ExportMemoryTest, PeakMemoryIsFlatInTheNumberOfRows) {
   for (const std::string flag : {"CSV", "TSV", "HTML", "2007"}) {
     const long small = peakKiB(flag, 10000);
     const long large = peakKiB(flag, 200000);
-    EXPECT_LE(large, small + small / 10) << flag << ": " << small << " KiB at 10,000 rows, "
-                                         << large << " KiB at 200,000";
+    EXPECT_LE(large, small + small / 10)
+        << flag << ": " << small << " KiB at 10,000 rows, " << large << " KiB at 200,000";
   }
 }
 

@@ -8,8 +8,10 @@
 #include "export/delimited_writer.h"
 #include "export/html_writer.h"
 #include "export/output_naming.h"
+#include "export/output_target.h"
 #include "export/spreadsheetml_writer.h"
 #include "export/stop_request.h"
+#include "export/viewer.h"
 
 namespace rowpress {
 
@@ -299,7 +301,7 @@ RunOutcome ExportRun::run(SQLHSTMT statement, std::string& sql) {
   }
   kept_ = true;
   if (stopped) return RunOutcome::Limit;
-  launchViewer(job_, type, output.path);
+  launchViewer(job_, type, output.path, launcher_);
   return RunOutcome::Exported;
 }
 

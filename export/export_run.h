@@ -9,9 +9,10 @@
 #include <string>
 #include <vector>
 
-#include "job/job_settings.h"
 #include "app/view.h"
 #include "export/output_writer.h"
+#include "export/viewer.h"
+#include "job/job_settings.h"
 
 namespace rowpress {
 
@@ -28,8 +29,10 @@ class ExportRun {
  public:
   // With the statement's connection, the columns are bound when the driver allows reading a
   // cut value again with SQLGetData: one call per row instead of one per cell.
-  ExportRun(const JobSettings& job, View& view, SQLHDBC connection = SQL_NULL_HDBC)
-      : job_(job), view_(view), connection_(connection) {}
+  // The finished file is handed to the viewer through `launcher`.
+  ExportRun(const JobSettings& job, View& view, SQLHDBC connection = SQL_NULL_HDBC,
+            Launcher& launcher = processLauncher())
+      : job_(job), view_(view), connection_(connection), launcher_(launcher) {}
 
   // One run on an open statement with the working copy of the SQL text, executed as written.
   RunOutcome run(SQLHSTMT statement, std::string& sql);
@@ -61,6 +64,7 @@ class ExportRun {
   const JobSettings& job_;
   View& view_;
   SQLHDBC connection_;
+  Launcher& launcher_;
   std::vector<Binding> bindings_;
   std::vector<char> bound_;
   std::vector<SQLLEN> indicators_;

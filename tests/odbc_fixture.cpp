@@ -100,6 +100,7 @@ const std::string& systemIniDirectory() {
 }  // namespace
 
 void OdbcTest::SetUp() {
+  dlg_.setLauncher(launcher_);
   ASSERT_TRUE(fileExists(kSqliteDriver))
       << "the SQLite3 ODBC driver is missing: install libsqliteodbc";
   systemIni_ = systemIniDirectory();

@@ -11,6 +11,7 @@
 
 #include "app/main_dialog.h"
 #include "app/memory_view.h"
+#include "export/viewer.h"
 #include "job/job_settings.h"
 
 namespace rowpress::testing {
@@ -57,6 +58,13 @@ class HeldLock {
 // Whether an exclusive flock on the file can be taken now (it is released at once).
 bool lockCanBeTaken(const std::string& path);
 
+// Records the commands it is asked to start, and starts nothing.
+class RecordingLauncher : public Launcher {
+ public:
+  void start(const std::vector<std::string>& command) override { started.push_back(command); }
+  std::vector<std::vector<std::string>> started;
+};
+
 class OdbcTest : public ::testing::Test {
  protected:
   void SetUp() override;
@@ -89,6 +97,8 @@ class OdbcTest : public ::testing::Test {
   TempDir temp_;
   JobSettings job_;
   MemoryView view_;
+  // The viewers that the dialog's exports would start, recorded instead of started.
+  RecordingLauncher launcher_;
   MainDialog dlg_{job_, view_};
 
  private:

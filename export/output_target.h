@@ -1,0 +1,52 @@
+// The output file of one run, written under a temporary name and kept or discarded whole.
+#pragma once
+
+#include <string>
+
+#include "export/output_file.h"
+#include "export/output_naming.h"
+#include "export/stop_request.h"
+#include "job/atomic_file.h"
+
+namespace rowpress {
+
+// The output file of one run. It is written under a temporary name beside its target and
+// renamed over the target only when the run keeps it, so a failing run, a run without rows
+// or a crash never empties or deletes a file that already had the target's name. What can
+// stop the replacement is found when the file is opened, before the statement runs (see
+// AtomicFile: directories, files the user may not write, hard links, sticky directories).
+class OutputTarget {
+ public:
+  OutputTarget() = default;
+  ~OutputTarget() { discard(); }
+  OutputTarget(const OutputTarget&) = delete;
+  OutputTarget& operator=(const OutputTarget&) = delete;
+
+  // Opens the temporary file for `path`. False (and error()) when the target cannot be
+  // replaced or the file cannot be created. A reserved default name is removed again unless
+  // the file is kept.
+  bool open(const std::string& path, NameReservation reserved = {});
+  OutputFile& file() { return file_; }
+  const std::string& path() const { return path_; }
+  const std::string& temporaryPath() const { return atomic_.temporaryPath(); }
+  // The reason the file could not be created or written.
+  std::string error() const;
+
+  // Closes and renames the file over the target. False when a write, the close or the
+  // rename failed; the temporary file is then removed and the target left as it was.
+  bool keep();
+  // Closes and removes the temporary file; the target is untouched.
+  void discard();
+
+ private:
+  std::string path_;
+  // The temporary file is known to the stop request from before it is created until it has
+  // been renamed or removed.
+  RegisteredTemporary registered_;
+  AtomicFile atomic_;
+  OutputFile file_;
+  NameReservation reserved_;
+  std::string error_;
+};
+
+}  // namespace rowpress

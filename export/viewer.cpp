@@ -1,0 +1,151 @@
+#include "export/viewer.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+namespace rowpress {
+
+namespace {
+
+bool onPath(const std::string& program) {
+  const char* path = std::getenv("PATH");
+  if (!path) return false;
+  std::string_view rest(path);
+  while (true) {
+    auto colon = rest.find(':');
+    std::string dir(rest.substr(0, colon));
+    if (dir.empty()) dir = ".";
+    if (::access((dir + "/" + program).c_str(), X_OK) == 0) return true;
+    if (colon == std::string_view::npos) return false;
+    rest.remove_prefix(colon + 1);
+  }
+}
+
+}  // namespace
+
+std::vector<std::string> splitCommandWords(std::string_view text) {
+  std::vector<std::string> words;
+  std::string word;
+  bool inWord = false;
+  char quote = 0;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    char c = text[i];
+    if (quote == '\'') {
+      if (c == '\'')
+        quote = 0;
+      else
+        word += c;
+    } else if (quote == '"') {
+      if (c == '"') {
+        quote = 0;
+      } else if (c == '\\' && i + 1 < text.size() &&
+                 std::strchr("\"\\$`", text[i + 1]) != nullptr) {
+        word += text[++i];
+      } else {
+        word += c;
+      }
+    } else if (c == ' ' || c == '\t' || c == '\n') {
+      if (inWord) words.push_back(std::move(word));
+      word.clear();
+      inWord = false;
+    } else {
+      inWord = true;
+      if (c == '\'' || c == '"') {
+        quote = c;
+      } else if (c == '\\' && i + 1 < text.size()) {
+        word += text[++i];
+      } else {
+        word += c;
+      }
+    }
+  }
+  if (inWord) words.push_back(std::move(word));
+  return words;
+}
+
+std::vector<std::string> viewerCommand(const JobSettings& job, OutputType type,
+                                       const std::string& path) {
+  if (job.noAutoOpen) return {};
+  std::vector<std::string> command;
+  if (!job.launchApplication.empty()) {
+    command = splitCommandWords(job.launchApplication);
+  } else if (type == OutputType::Html) {
+    command = {"xdg-open"};
+  } else if (onPath("libreoffice")) {
+    command = {"libreoffice", "--calc"};
+  } else {
+    command = {"xdg-open"};
+  }
+  if (command.empty()) return {};
+  command.push_back(path.starts_with('-') ? "./" + path : path);
+  return command;
+}
+
+namespace {
+
+class ProcessLauncher : public Launcher {
+ public:
+  void start(const std::vector<std::string>& command) override;
+};
+
+}  // namespace
+
+Launcher& processLauncher() {
+  static ProcessLauncher launcher;
+  return launcher;
+}
+
+void launchViewer(const JobSettings& job, OutputType type, const std::string& path,
+                  Launcher& launcher) {
+  const std::vector<std::string> command = viewerCommand(job, type, path);
+  if (!command.empty()) launcher.start(command);
+}
+
+void ProcessLauncher::start(const std::vector<std::string>& words) {
+  std::vector<std::string> command = words;
+  std::vector<char*> argv;
+  for (auto& word : command) argv.push_back(word.data());
+  argv.push_back(nullptr);
+
+  // Fork twice so that the viewer belongs to no one here: the middle process starts a new
+  // session, forks the viewer and exits at once, and only the middle process is waited for.
+  pid_t middle = ::fork();
+  if (middle < 0) return;
+  if (middle == 0) {
+    // The viewer starts with no signal blocked and the default action for the signals that
+    // stop a run, whatever this process did with them; ignored ones stay ignored (nohup).
+    sigset_t none;
+    sigemptyset(&none);
+    ::sigprocmask(SIG_SETMASK, &none, nullptr);
+    for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) {
+      struct sigaction action;
+      if (::sigaction(signal, nullptr, &action) == 0 && action.sa_handler != SIG_IGN) {
+        ::signal(signal, SIG_DFL);
+      }
+    }
+    ::setsid();
+    pid_t viewer = ::fork();
+    if (viewer == 0) {
+      // Nothing of this process's input and output: a script that reads rowpress's output
+      // must not wait for the viewer, nor read what it prints.
+      int null = ::open("/dev/null", O_RDWR);
+      if (null < 0) ::_exit(127);
+      for (int fd : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO}) ::dup2(null, fd);
+      if (null > STDERR_FILENO) ::close(null);
+      ::execvp(argv[0], argv.data());
+      ::_exit(127);
+    }
+    ::_exit(viewer < 0 ? 1 : 0);
+  }
+  int status = 0;
+  while (::waitpid(middle, &status, 0) < 0 && errno == EINTR) {
+  }
+}
+
+}  // namespace rowpress

@@ -1,0 +1,104 @@
+#include "export/viewer.h"
+
+#include <fcntl.h>
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <pthread.h>
+#include <pwd.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <optional>
+
+#include "tests/odbc_fixture.h"
+
+namespace rowpress {
+namespace {
+
+using ::testing::ElementsAre;
+using testing::fileExists;
+using testing::listDirectory;
+using testing::readFile;
+using testing::TempDir;
+using testing::writeFile;
+
+TEST(SplitCommandWords, GroupsQuotesWithoutExpandingAnything) {
+  EXPECT_THAT(splitCommandWords("gnumeric"), ElementsAre("gnumeric"));
+  EXPECT_THAT(splitCommandWords("  libreoffice   --calc "), ElementsAre("libreoffice", "--calc"));
+  EXPECT_THAT(splitCommandWords("'/opt/my app/run' \"a b\" c\\ d"),
+              ElementsAre("/opt/my app/run", "a b", "c d"));
+  EXPECT_THAT(splitCommandWords("echo $HOME `id` \"\\\"q\\\"\" ''"),
+              ElementsAre("echo", "$HOME", "`id`", "\"q\"", ""));
+  EXPECT_TRUE(splitCommandWords("   ").empty());
+}
+
+TEST(ViewerCommand, ChoosesTheApplicationWord) {
+  JobSettings job;
+  EXPECT_THAT(viewerCommand(job, OutputType::Html, "/d/r.html"),
+              ElementsAre("xdg-open", "/d/r.html"));
+  auto spreadsheet = viewerCommand(job, OutputType::Csv, "/d/r.csv");
+  ASSERT_FALSE(spreadsheet.empty());
+  EXPECT_EQ(spreadsheet.back(), "/d/r.csv");
+  EXPECT_TRUE(spreadsheet.front() == "libreoffice" || spreadsheet.front() == "xdg-open");
+
+  job.launchApplication = "mousepad --new-window";
+  EXPECT_THAT(viewerCommand(job, OutputType::Html, "/d/a b.html"),
+              ElementsAre("mousepad", "--new-window", "/d/a b.html"));
+  // A relative path that begins with "-" is no option of the viewer.
+  EXPECT_THAT(viewerCommand(job, OutputType::Html, "-r.html"),
+              ElementsAre("mousepad", "--new-window", "./-r.html"));
+  EXPECT_EQ(viewerCommand(job, OutputType::Html, "d/-r.html").back(), "d/-r.html");
+  job.noAutoOpen = true;
+  EXPECT_TRUE(viewerCommand(job, OutputType::Xml, "/d/r.xls").empty());
+}
+
+// The viewer gets none of rowpress's input and output (a script reading rowpress's output
+// would wait for the viewer to end) and none of its blocked signals.
+TEST(LaunchViewer, TheViewerHasDevNullForInputAndOutputAndNoSignalBlocked) {
+  TempDir dir;
+  const std::string record = dir / "viewer.txt";
+  const std::string viewer = dir / "viewer";
+  // The viewer's own descriptors and blocked signals, read before it redirects anything.
+  writeFile(viewer,
+            "#!/bin/sh\nfds=$(for n in 0 1 2; do readlink /proc/$$/fd/$n; done)\n"
+            "blocked=$(grep '^SigBlk:' /proc/$$/status)\n"
+            "printf '%s\\n' \"$fds\" \"$blocked\" \"$@\" > \"" +
+                record + ".tmp\"\nmv \"" + record + ".tmp\" \"" + record + "\"\n");
+  ASSERT_EQ(::chmod(viewer.c_str(), 0755), 0);
+
+  // This thread's standard output and error are a pipe, and the signals that stop a run are
+  // blocked, as they are in rowpress.
+  int pipeFds[2];
+  ASSERT_EQ(::pipe(pipeFds), 0);
+  const int savedOut = ::dup(STDOUT_FILENO), savedErr = ::dup(STDERR_FILENO);
+  sigset_t stopping, before;
+  sigemptyset(&stopping);
+  for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&stopping, signal);
+  ::pthread_sigmask(SIG_BLOCK, &stopping, &before);
+  ::dup2(pipeFds[1], STDOUT_FILENO);
+  ::dup2(pipeFds[1], STDERR_FILENO);
+  JobSettings job;
+  job.launchApplication = "'" + viewer + "'";
+  const std::string cwd = std::filesystem::current_path();
+  std::filesystem::current_path(dir.path());
+  launchViewer(job, OutputType::Csv, "-report.csv");
+  std::filesystem::current_path(cwd);
+  ::dup2(savedOut, STDOUT_FILENO);
+  ::dup2(savedErr, STDERR_FILENO);
+  ::close(savedOut);
+  ::close(savedErr);
+  ::close(pipeFds[1]);
+  ::pthread_sigmask(SIG_SETMASK, &before, nullptr);
+
+  for (int i = 0; i < 400 && !fileExists(record); ++i) ::usleep(25 * 1000);
+  EXPECT_EQ(readFile(record),
+            "/dev/null\n/dev/null\n/dev/null\nSigBlk:\t0000000000000000\n./-report.csv\n");
+  ::close(pipeFds[0]);
+}
+
+}  // namespace
+}  // namespace rowpress

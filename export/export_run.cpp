@@ -2,6 +2,8 @@
 
 #include <sqlext.h>
 
+#include <optional>
+
 #include "app/status_list.h"
 #include "db/odbc_session.h"
 #include "export/column_type_report.h"
@@ -158,26 +160,35 @@ RunOutcome ExportRun::stoppedByRequest() {
 
 RunOutcome ExportRun::run(SQLHSTMT statement, std::string& sql) {
   BusyCursor busy(view_);
-  const StopRequest& stop = StopRequest::instance();
-  if (stop.requested()) return stoppedByRequest();
+  if (StopRequest::instance().requested()) return stoppedByRequest();
   const OutputType type = outputTypeOf(job_);
-  const std::string directory = defaultDirectory();
-
   // The output file is created before anything is executed; without it nothing runs.
-  OutputPath output = prepareOutputPath(job_, type);
-  outputPath_ = output.path;
   OutputTarget target;
-  if (output.path.empty() || !target.open(output.path, std::move(output.reserved))) {
-    // Without a path (no unique name could be made) the default directory is what failed.
-    const std::string shown = output.path.empty() ? directory : output.path;
-    std::string reason = output.path.empty() ? output.error : target.error();
-    AddStatusLine(view_, "unable to create: " + shown + " (" + reason + ")");
-    view_.messageBox("unable to create: " + shown + " ", "Unable to Open Output File");
-    return RunOutcome::OutputFile;
-  }
+  if (!openOutput(type, target)) return RunOutcome::OutputFile;
   std::unique_ptr<OutputWriter> writer = makeWriter(type);
   writer->begin(target.file());
+  if (std::optional<RunOutcome> failed = execute(statement, sql)) return *failed;
+  describeColumns(statement, *writer);
+  bool stopped = false;
+  if (std::optional<RunOutcome> failed = streamRows(statement, type, *writer, target, stopped)) {
+    return *failed;
+  }
+  return finish(type, *writer, target, stopped);
+}
 
+bool ExportRun::openOutput(OutputType type, OutputTarget& target) {
+  OutputPath output = prepareOutputPath(job_, type);
+  outputPath_ = output.path;
+  if (!output.path.empty() && target.open(output.path, std::move(output.reserved))) return true;
+  // Without a path (no unique name could be made) the default directory is what failed.
+  const std::string shown = output.path.empty() ? defaultDirectory() : output.path;
+  std::string reason = output.path.empty() ? output.error : target.error();
+  AddStatusLine(view_, "unable to create: " + shown + " (" + reason + ")");
+  view_.messageBox("unable to create: " + shown + " ", "Unable to Open Output File");
+  return false;
+}
+
+std::optional<RunOutcome> ExportRun::execute(SQLHSTMT statement, std::string& sql) {
   SQLRETURN rc = SQL_ERROR;
   {
     // The text goes to the driver as written: a "--" comment ends at its line's end. A stop
@@ -186,32 +197,33 @@ RunOutcome ExportRun::run(SQLHSTMT statement, std::string& sql) {
     rc = SQLExecDirect(statement, reinterpret_cast<SQLCHAR*>(sql.data()),
                        static_cast<SQLINTEGER>(sql.size()));
   }
-  if (stop.requested()) return stoppedByRequest();
+  if (StopRequest::instance().requested()) return stoppedByRequest();
   // An UPDATE or DELETE that touched no row returns SQL_NO_DATA: a statement without result
   // columns, like one that touched rows.
   const bool noResult = rc == SQL_NO_DATA;
   if (!noResult && !succeeded(rc)) return statementFailed(statement, "SQL statement failed.");
 
-  SQLSMALLINT columnCount = 0;
-  if (!noResult && !succeeded(SQLNumResultCols(statement, &columnCount))) {
+  columnCount_ = 0;
+  if (!noResult && !succeeded(SQLNumResultCols(statement, &columnCount_))) {
     return statementFailed(statement, "Could not retrieve number of columns.");
   }
-  if (columnCount > kColumnTableSize) {
+  if (columnCount_ > kColumnTableSize) {
     std::string text = "Column Count Greater than " + std::to_string(kColumnTableSize);
     AddStatusLine(view_, text);
     view_.messageBox(text, "TOO BIG");
     return RunOutcome::Limit;
   }
-  const long long rowLimit = job_.excel2007 ? kWorkbook2007RowLimit : kWorkbookRowLimit;
-  const bool workbook = type == OutputType::Xml;
+  return std::nullopt;
+}
 
-  writer->beginHeaderRow();
+void ExportRun::describeColumns(SQLHSTMT statement, OutputWriter& writer) {
+  writer.beginHeaderRow();
   ColumnTypeReport report;
-  report.open(directory);
-  columns_.assign(static_cast<std::size_t>(std::max<SQLSMALLINT>(columnCount, 0)), ColumnInfo{});
+  report.open(defaultDirectory());
+  columns_.assign(static_cast<std::size_t>(std::max<SQLSMALLINT>(columnCount_, 0)), ColumnInfo{});
   statusLine_.clear();
   statusLine_.reserve(kStatusLineLimit + 1);
-  for (int k = 1; k <= columnCount; ++k) {
+  for (int k = 1; k <= columnCount_; ++k) {
     SQLCHAR name[256] = {0};
     SQLSMALLINT nameLength = 0, sqlType = 0, digits = 0;
     SQLULEN size = 0;
@@ -224,17 +236,22 @@ RunOutcome ExportRun::run(SQLHSTMT statement, std::string& sql) {
     column.declaredSize = static_cast<std::int32_t>(static_cast<std::uint32_t>(size));
     column.decimalDigits = digits;
     report.addColumn(k, column);
-    writer->headerCell(column);
+    writer.headerCell(column);
     appendToStatusLine(column.name);
   }
   report.close();
-  writer->endHeaderRow();
+  writer.endHeaderRow();
   AddStatusLine(view_, statusLine_);
   statusLine_.clear();
+}
 
-  // A statement without result columns (an UPDATE) has no rows to fetch.
-  long long& dataRows = dataRows_;
-  dataRows = 0;
+std::optional<RunOutcome> ExportRun::streamRows(SQLHSTMT statement, OutputType type,
+                                                OutputWriter& writer, OutputTarget& target,
+                                                bool& stopped) {
+  const StopRequest& stop = StopRequest::instance();
+  const long long rowLimit = job_.excel2007 ? kWorkbook2007RowLimit : kWorkbookRowLimit;
+  const bool workbook = type == OutputType::Xml;
+  dataRows_ = 0;
   value_.resize(kValueLimit + 1);
   // The buffers are bound only for this run: unbind them on every way out.
   struct Unbind {
@@ -243,65 +260,76 @@ RunOutcome ExportRun::run(SQLHSTMT statement, std::string& sql) {
     ~Unbind() {
       if (bound) SQLFreeStmt(statement, SQL_UNBIND);
     }
-  } unbind{statement, columnCount > 0 && bindColumns(statement)};
-  const bool forceFullLength = job_.forceFullLength;
-  bool stopped = false;
-  while (columnCount > 0) {
+  } unbind{statement, columnCount_ > 0 && bindColumns(statement)};
+  // A statement without result columns (an UPDATE) has no rows to fetch.
+  while (columnCount_ > 0) {
     if (stop.requested()) return stoppedByRequest();
-    rc = SQLFetch(statement);
+    const SQLRETURN rc = SQLFetch(statement);
     if (rc == SQL_NO_DATA) break;
     if (!succeeded(rc)) return statementFailed(statement, "SQL statement failed.");
-    ++dataRows;
-    const bool showRow = dataRows < 12;
-    writer->beginRow();
-    for (int k = 1; k <= columnCount; ++k) {
-      if (workbook && k > kWorkbookColumnLimit) {
-        view_.messageBox("Column Count Greater than 255", "TOO BIG");
-        stopped = true;
-        break;
-      }
-      const ColumnInfo& column = columns_[static_cast<std::size_t>(k - 1)];
-      std::string_view value;
-      if (isBinaryType(column.sqlType)) {
-        value = kBinaryValue;
-      } else if (!columnValue(statement, k, value)) {
-        return statementFailed(statement, "SQL statement failed.");
-      }
-      if (showRow) appendToStatusLine(value);
-      writer->cell(value, column, forceFullLength);
+    ++dataRows_;
+    const bool showRow = dataRows_ < 12;
+    if (!writeRow(statement, workbook, writer, showRow, stopped)) {
+      return statementFailed(statement, "SQL statement failed.");
     }
-    writer->endRow();
     if (stopped) break;
     if (showRow) {
       AddStatusLine(view_, statusLine_);
       statusLine_.clear();
     }
-    if (workbook && dataRows + 1 > rowLimit) {
+    if (workbook && dataRows_ + 1 > rowLimit) {
       view_.messageBox("Row Count Larger than " + std::to_string(rowLimit) + " ", "TOO BIG");
       stopped = true;
       break;
     }
     if (target.file().error() != 0) break;  // the disk is full: stop fetching
-    if (dataRows % kProgressEvery == 0) view_.rowsDone(dataRows);
+    if (dataRows_ % kProgressEvery == 0) view_.rowsDone(dataRows_);
   }
-  view_.rowsDone(dataRows);
+  view_.rowsDone(dataRows_);
+  return std::nullopt;
+}
 
+bool ExportRun::writeRow(SQLHSTMT statement, bool workbook, OutputWriter& writer, bool showRow,
+                         bool& stopped) {
+  writer.beginRow();
+  for (int k = 1; k <= columnCount_; ++k) {
+    if (workbook && k > kWorkbookColumnLimit) {
+      view_.messageBox("Column Count Greater than 255", "TOO BIG");
+      stopped = true;
+      break;
+    }
+    const ColumnInfo& column = columns_[static_cast<std::size_t>(k - 1)];
+    std::string_view value;
+    if (isBinaryType(column.sqlType)) {
+      value = kBinaryValue;
+    } else if (!columnValue(statement, k, value)) {
+      return false;
+    }
+    if (showRow) appendToStatusLine(value);
+    writer.cell(value, column, job_.forceFullLength);
+  }
+  writer.endRow();
+  return true;
+}
+
+RunOutcome ExportRun::finish(OutputType type, OutputWriter& writer, OutputTarget& target,
+                             bool stopped) {
   // A stopped workbook is closed properly as well, so that it opens.
-  writer->finish(columnCount, dataRows + 1);
-  if (dataRows == 0 && !stopped) {
+  writer.finish(columnCount_, dataRows_ + 1);
+  if (dataRows_ == 0 && !stopped) {
     target.discard();
     if (!job_.silent) view_.messageBox("No Results Found", "SQL statement failed.");
     return RunOutcome::NoRows;
   }
   if (!target.keep()) {
-    std::string text = "unable to write: " + output.path + " (" + target.error() + ")";
+    std::string text = "unable to write: " + outputPath_ + " (" + target.error() + ")";
     AddStatusLine(view_, text);
     view_.messageBox(text + " ", "Unable to Write Output File");
     return RunOutcome::OutputFile;
   }
   kept_ = true;
   if (stopped) return RunOutcome::Limit;
-  launchViewer(job_, type, output.path, launcher_);
+  launchViewer(job_, type, outputPath_, launcher_);
   return RunOutcome::Exported;
 }
 

@@ -6,6 +6,7 @@
 #include <sql.h>
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -15,6 +16,8 @@
 #include "job/job_settings.h"
 
 namespace rowpress {
+
+class OutputTarget;
 
 inline constexpr int kColumnTableSize = 256;      // columns a run can hold
 inline constexpr int kWorkbookColumnLimit = 255;  // cells a workbook data row may hold
@@ -44,6 +47,23 @@ class ExportRun {
   bool keptFile() const { return kept_; }
 
  private:
+  // The steps of a run, in order. Each reports what went wrong itself; a step that ends the
+  // run returns its outcome.
+  // Chooses the path and opens the output file; false when it cannot be created.
+  bool openOutput(OutputType type, OutputTarget& target);
+  // Executes the statement and reads its column count.
+  std::optional<RunOutcome> execute(SQLHSTMT statement, std::string& sql);
+  // Describes every column: the header row, the type report and the column line.
+  void describeColumns(SQLHSTMT statement, OutputWriter& writer);
+  // Fetches every row into the writer; `stopped` when a workbook limit stopped it.
+  std::optional<RunOutcome> streamRows(SQLHSTMT statement, OutputType type, OutputWriter& writer,
+                                       OutputTarget& target, bool& stopped);
+  // One fetched row's cells; false when the driver failed to deliver a value.
+  bool writeRow(SQLHSTMT statement, bool workbook, OutputWriter& writer, bool showRow,
+                bool& stopped);
+  // Finishes the file and keeps, discards or launches it.
+  RunOutcome finish(OutputType type, OutputWriter& writer, OutputTarget& target, bool stopped);
+
   RunOutcome statementFailed(SQLHSTMT statement, const char* caption);
   // The run was asked to stop: its temporary file goes, an existing file stays.
   RunOutcome stoppedByRequest();
@@ -72,6 +92,7 @@ class ExportRun {
   std::vector<char> value_;
   std::string statusLine_;
   std::string outputPath_;
+  SQLSMALLINT columnCount_ = 0;
   long long dataRows_ = 0;
   bool kept_ = false;
 };

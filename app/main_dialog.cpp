@@ -78,7 +78,8 @@ RunOutcome MainDialog::RunExport(SQLHSTMT statement, std::string& sql) {
   job_.forceFullLength = view_.isChecked(ControlId::ForceFullLength);
   ExportRun run(job_, view_, connection_, *launcher_);
   RunOutcome outcome = run.run(statement, sql);
-  lastExport_ = ExportSummary{run.outputPath(), run.dataRows(), run.keptFile()};
+  lastExport_ =
+      ExportSummary{run.outputPath(), run.dataRows(), run.keptFile(), run.outputFailure()};
   return outcome;
 }
 

@@ -21,6 +21,8 @@ struct ExportSummary {
   std::string path;
   long long rows = 0;
   bool kept = false;  // a file was kept at the path
+  // Why the output file could not be created or written, as the status list says it.
+  std::string outputFailure;
 };
 
 inline constexpr char kHelpCaption[] = "ROWPRESS Help Information";

@@ -59,20 +59,18 @@ int refuseUnreadableJob(const std::vector<std::string>& problems, std::ostream& 
 
 int runUnattended(MainDialog& dialog, std::ostream& out, std::ostream& err) {
   FetchResult result = dialog.OnFetch();
-  View& view = dialog.view();
+  const ExportSummary& summary = dialog.lastExport();
+  // Nobody sees the status list: what it says about a failure goes to the log.
   if (result.outcome == RunOutcome::NoConnection) {
-    // Nobody sees the status list: its failure lines go to the log.
-    for (int i = 1; i < view.lineCount(ControlId::StatusList); ++i) {
-      err << "rowpress: " << view.lineText(ControlId::StatusList, i) << '\n';
-    }
+    if (!result.failureLine.empty()) err << "rowpress: " << result.failureLine << '\n';
     if (!result.connectDiagnostic.empty()) err << "rowpress: " << result.connectDiagnostic;
   }
   if (result.outcome == RunOutcome::OutputFile) {
-    // The message names the file; the status list's last line also says why.
-    const int last = view.lineCount(ControlId::StatusList) - 1;
-    if (last > 0) err << "rowpress: " << view.lineText(ControlId::StatusList, last) << '\n';
+    // The message names the file; this line also says why.
+    const std::string& why =
+        result.failureLine.empty() ? summary.outputFailure : result.failureLine;
+    if (!why.empty()) err << "rowpress: " << why << '\n';
   }
-  const ExportSummary& summary = dialog.lastExport();
   // A path only for a file that is there: a run refused at a limit before writing keeps none.
   if ((result.outcome == RunOutcome::Exported || result.outcome == RunOutcome::Limit) &&
       summary.kept) {

@@ -64,8 +64,12 @@ bool selectDataSource(JobSettings& job, View& view) {
     return false;
   }
 
-  auto session = OpenSession(job, kSelectionSessionMessages, view, ControlId::TableList);
-  if (!session) return false;
+  SessionFailure failure;
+  auto session = OpenSession(job, kSelectionSessionMessages, &failure);
+  if (!session) {
+    if (!failure.line.empty()) view.appendLine(ControlId::TableList, failure.line);
+    return false;
+  }
   SQLHSTMT statement = session->statement();
   if (!succeeded(SQLTables(statement, nullptr, 0, nullptr, 0, nullptr, 0, nullptr, 0))) {
     return false;

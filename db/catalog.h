@@ -5,8 +5,8 @@
 #include <string>
 #include <string_view>
 
-#include "job/job_settings.h"
 #include "app/view.h"
+#include "job/job_settings.h"
 
 namespace rowpress {
 

@@ -14,15 +14,18 @@ FetchResult runFetch(JobSettings& job, View& view, const ExportStep& exportStep)
   if (auto problem = findLimitProblem(job)) {
     AddStatusLine(view, problem->message);
     result.outcome = problem->outcome;
+    result.failureLine = problem->message;
     return result;
   }
 
   // The export works on a copy of the text; the SQL box and the job keep theirs.
   std::string working = job.sql;
   SessionFailure failure;
-  auto session = OpenSession(job, kFetchSessionMessages, view, ControlId::StatusList, &failure);
+  auto session = OpenSession(job, kFetchSessionMessages, &failure);
   if (!session) {
+    if (!failure.line.empty()) AddStatusLine(view, failure.line);
     result.outcome = RunOutcome::NoConnection;
+    result.failureLine = std::move(failure.line);
     result.connectDiagnostic = std::move(failure.connectDiagnostic);
     return result;
   }

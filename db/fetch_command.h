@@ -4,14 +4,17 @@
 #include <functional>
 #include <string>
 
-#include "job/job_settings.h"
 #include "app/view.h"
 #include "db/odbc_session.h"
+#include "job/job_settings.h"
 
 namespace rowpress {
 
 struct FetchResult {
   RunOutcome outcome = RunOutcome::NoConnection;
+  // When the fetch ended before the export: the line it added to the status list after the
+  // SQL text (a refused value, or the session step that failed), if any.
+  std::string failureLine;
   // When the connect failed: the connection's diagnostic line.
   std::string connectDiagnostic;
 };

@@ -61,10 +61,10 @@ void CloseSession(OdbcSession& session) { session.close(); }
 // Builds a session step by step; kept as a friend so that OdbcSession stays closed to others.
 struct SessionOpener {
   static std::optional<OdbcSession> open(const JobSettings& job, const SessionMessages& messages,
-                                         View& view, ControlId target, SessionFailure* failure) {
+                                         SessionFailure* failure) {
     OdbcSession session;
     auto fail = [&](const char* line) -> std::optional<OdbcSession> {
-      if (line && *line) view.appendLine(target, line);
+      if (failure && line) failure->line = line;
       session.close();
       return std::nullopt;
     };
@@ -105,8 +105,8 @@ struct SessionOpener {
 };
 
 std::optional<OdbcSession> OpenSession(const JobSettings& job, const SessionMessages& messages,
-                                       View& view, ControlId target, SessionFailure* failure) {
-  return SessionOpener::open(job, messages, view, target, failure);
+                                       SessionFailure* failure) {
+  return SessionOpener::open(job, messages, failure);
 }
 
 std::string GetDiagnostic(SQLSMALLINT handleType, SQLHANDLE handle, std::size_t messageLimit) {

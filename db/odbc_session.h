@@ -9,7 +9,6 @@
 #include <string>
 
 #include "job/job_settings.h"
-#include "app/view.h"
 
 namespace rowpress {
 
@@ -78,19 +77,20 @@ class OdbcSession {
   OdbcHandle statement_;
 };
 
-// What a failed OpenSession leaves behind: the step's line (already added to the target
-// list) and, when the connect itself failed, the connection's diagnostic line so that an
-// unattended run can log why. That line keeps the driver's whole message: drivers put a long
+// What a failed OpenSession leaves behind: the failing step's line, for the list of the
+// command that opened the session (empty for a step that reports nothing), and, when the
+// connect itself failed, the connection's diagnostic line so that an unattended run can log
+// why. That line keeps the driver's whole message: drivers put a long
 // prefix before the reason, which a cut at 99 bytes would lose.
 struct SessionFailure {
+  std::string line;
   std::string connectDiagnostic;
 };
 
 // Opens environment (ODBC 3), connection, connect with the job's data source and
-// credentials, and a statement. On failure the failing step's line goes to `target` and the
-// handles obtained so far are already released.
+// credentials, and a statement. On failure `failure` tells which step failed and the handles
+// obtained so far are already released.
 std::optional<OdbcSession> OpenSession(const JobSettings& job, const SessionMessages& messages,
-                                       View& view, ControlId target,
                                        SessionFailure* failure = nullptr);
 
 void CloseSession(OdbcSession& session);

@@ -12,7 +12,6 @@
 #include <string>
 #include <vector>
 
-#include "app/memory_view.h"
 #include "tests/odbc_fixture.h"
 
 namespace rowpress {
@@ -73,10 +72,22 @@ class OdbcSessionTest : public testing::OdbcTest {
   std::optional<OdbcSession> open() {
     JobSettings job;
     job.dataSource = "rowtest";
-    return OpenSession(job, kFetchSessionMessages, lines_, ControlId::StatusList);
+    return OpenSession(job, kFetchSessionMessages);
   }
-  MemoryView lines_;
 };
+
+TEST_F(OdbcSessionTest, AFailedOpenSaysWhichStepFailedAndWhy) {
+  JobSettings job;
+  job.dataSource = "no such source";
+  for (const SessionMessages* messages : {&kFetchSessionMessages, &kSelectionSessionMessages}) {
+    SessionFailure failure;
+    EXPECT_FALSE(OpenSession(job, *messages, &failure));
+    EXPECT_EQ(failure.line, "did not connect");
+    EXPECT_THAT(failure.connectDiagnostic, ::testing::StartsWith("[IM002] "));
+  }
+  // Without a record of the failure the caller learns only that it failed.
+  EXPECT_FALSE(OpenSession(job, kFetchSessionMessages));
+}
 
 TEST_F(OdbcSessionTest, MovedSessionsAreReleasedOnceByTheirOwnerInOrder) {
   const std::string trace = temp_ / "trace.log";

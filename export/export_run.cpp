@@ -183,7 +183,8 @@ bool ExportRun::openOutput(OutputType type, OutputTarget& target) {
   // Without a path (no unique name could be made) the default directory is what failed.
   const std::string shown = output.path.empty() ? defaultDirectory() : output.path;
   std::string reason = output.path.empty() ? output.error : target.error();
-  AddStatusLine(view_, "unable to create: " + shown + " (" + reason + ")");
+  outputFailure_ = "unable to create: " + shown + " (" + reason + ")";
+  AddStatusLine(view_, outputFailure_);
   view_.messageBox("unable to create: " + shown + " ", "Unable to Open Output File");
   return false;
 }
@@ -322,9 +323,9 @@ RunOutcome ExportRun::finish(OutputType type, OutputWriter& writer, OutputTarget
     return RunOutcome::NoRows;
   }
   if (!target.keep()) {
-    std::string text = "unable to write: " + outputPath_ + " (" + target.error() + ")";
-    AddStatusLine(view_, text);
-    view_.messageBox(text + " ", "Unable to Write Output File");
+    outputFailure_ = "unable to write: " + outputPath_ + " (" + target.error() + ")";
+    AddStatusLine(view_, outputFailure_);
+    view_.messageBox(outputFailure_ + " ", "Unable to Write Output File");
     return RunOutcome::OutputFile;
   }
   kept_ = true;

@@ -43,6 +43,8 @@ class ExportRun {
   // After the run: the output path it chose, the data rows it wrote and whether the file
   // was kept at that path.
   const std::string& outputPath() const { return outputPath_; }
+  // The status line that says why the output file could not be created or written.
+  const std::string& outputFailure() const { return outputFailure_; }
   long long dataRows() const { return dataRows_; }
   bool keptFile() const { return kept_; }
 
@@ -92,6 +94,7 @@ class ExportRun {
   std::vector<char> value_;
   std::string statusLine_;
   std::string outputPath_;
+  std::string outputFailure_;
   SQLSMALLINT columnCount_ = 0;
   long long dataRows_ = 0;
   bool kept_ = false;

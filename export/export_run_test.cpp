@@ -531,7 +531,7 @@ TEST(StopRequest, WaitsForTheRunsFilesAndRemovesThemWhenTheRunCannot) {
 
 TEST_F(ExportRunTest, TheSqliteDriverIsNeverCancelledFromAnotherThread) {
   job_.dataSource = "rowtest";
-  auto session = OpenSession(job_, kFetchSessionMessages, view_, ControlId::StatusList);
+  auto session = OpenSession(job_, kFetchSessionMessages);
   ASSERT_TRUE(session);
   EXPECT_FALSE(driverCancelsSafely(session->connection()));
   EXPECT_FALSE(driverCancelsSafely(SQL_NULL_HDBC));

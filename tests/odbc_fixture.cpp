@@ -166,7 +166,7 @@ void OdbcTest::execute(const std::string& sql, const std::string& dataSource) {
   JobSettings job;
   job.dataSource = dataSource;
   MemoryView lines;
-  auto session = OpenSession(job, kFetchSessionMessages, lines, ControlId::StatusList);
+  auto session = OpenSession(job, kFetchSessionMessages);
   ASSERT_TRUE(session) << "cannot connect to " << dataSource;
   SQLRETURN rc = SQLExecDirect(session->statement(),
                                reinterpret_cast<SQLCHAR*>(const_cast<char*>(sql.c_str())), SQL_NTS);

@@ -106,7 +106,7 @@ TEST_F(ServerStopTest, AStatementIsCancelledFromAnotherThreadAndItsHandleStaysUs
     job.password = passwordFor(c.dataSource);
     MemoryView lines;
     SessionFailure failure;
-    auto session = OpenSession(job, kFetchSessionMessages, lines, ControlId::StatusList, &failure);
+    auto session = OpenSession(job, kFetchSessionMessages, &failure);
     ASSERT_TRUE(session) << failure.connectDiagnostic;
     ASSERT_EQ(driverCancelsSafely(session->connection()), c.cancelled);
     if (!c.cancelled) continue;

@@ -90,7 +90,7 @@ void ServerTest::run(const std::string& dataSource, const std::string& sql) {
   job.password = passwordFor(dataSource);
   MemoryView lines;
   SessionFailure failure;
-  auto session = OpenSession(job, kFetchSessionMessages, lines, ControlId::StatusList, &failure);
+  auto session = OpenSession(job, kFetchSessionMessages, &failure);
   ASSERT_TRUE(session) << "cannot connect to " << dataSource << ": " << failure.connectDiagnostic;
   SQLRETURN rc = SQLExecDirect(session->statement(),
                                reinterpret_cast<SQLCHAR*>(const_cast<char*>(sql.c_str())), SQL_NTS);
@@ -105,7 +105,7 @@ std::string ServerTest::queryValue(const std::string& dataSource, const std::str
   job.password = passwordFor(dataSource);
   MemoryView lines;
   SessionFailure failure;
-  auto session = OpenSession(job, kFetchSessionMessages, lines, ControlId::StatusList, &failure);
+  auto session = OpenSession(job, kFetchSessionMessages, &failure);
   if (!session) {
     ADD_FAILURE() << "cannot connect to " << dataSource << ": " << failure.connectDiagnostic;
     return "";

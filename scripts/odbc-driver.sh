@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Prints the full path of an ODBC driver library that rowpress is tried with, as its Debian
+# Prints the full path of an ODBC driver library that rowpress is tested with, as its Debian
 # package installed it for this machine's architecture (under /usr/lib/<multiarch>/odbc/).
 # Every script, test and the benchmark find their drivers here and nowhere else.
 #

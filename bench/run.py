@@ -20,8 +20,6 @@ import time
 TOP = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 ROWPRESS = os.path.join(TOP, "build", "rowpress")
 WORK = "/tmp/rowpress-bench"
-SQLITE_DRIVER = "/usr/lib/x86_64-linux-gnu/odbc/libsqlite3odbc.so"
-PG_DRIVER = "/usr/lib/x86_64-linux-gnu/odbc/psqlodbcw.so"
 PG_BIN = "/usr/lib/postgresql/15/bin"
 QUERY = "select * from bench"
 
@@ -49,10 +47,23 @@ def settings_file(path, dsn, sql, flags):
         f.write("\r\n".join(lines) + "\r\n")
 
 
+def odbc_driver(library):
+    """The path of an ODBC driver library, from scripts/odbc-driver.sh; stops when missing."""
+    found = subprocess.run([os.path.join(TOP, "scripts", "odbc-driver.sh"), library],
+                           stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+    if found.returncode != 0:
+        sys.exit(found.stderr.strip())
+    return found.stdout.strip()
+
+
 def odbc_env(extra_dsns=""):
+    """The private ODBC configuration: the SQLite3 driver, and the PostgreSQL one when
+    extra_dsns (PostgreSQL's data source) is given."""
     os.makedirs(WORK, exist_ok=True)
     with open(os.path.join(WORK, "odbcinst.ini"), "w") as f:
-        f.write(f"[SQLite3]\nDriver={SQLITE_DRIVER}\n[PostgreSQL Unicode]\nDriver={PG_DRIVER}\n")
+        f.write(f"[SQLite3]\nDriver={odbc_driver('libsqlite3odbc.so')}\n")
+        if extra_dsns:
+            f.write(f"[PostgreSQL Unicode]\nDriver={odbc_driver('psqlodbcw.so')}\n")
     with open(os.path.join(WORK, "odbc.ini"), "w") as f:
         f.write(f"[bench-sqlite]\nDriver=SQLite3\nDatabase={WORK}/bench.db\nStepAPI=1\nNoCreat=1\n")
         f.write(extra_dsns)

@@ -4,11 +4,21 @@
 # form a test binary of their own, built with the same options (sanitizers included) as
 # rowpress_tests.
 if(BUILD_TESTING)
-  file(GLOB ROWPRESS_CHECK_SOURCES CONFIGURE_DEPENDS
-    ${CMAKE_SOURCE_DIR}/tests/spreadsheet/*.cpp
-    ${CMAKE_SOURCE_DIR}/tests/faults/*.cpp
-    ${CMAKE_SOURCE_DIR}/tests/fuzz/*_test.cpp)
-  add_executable(rowpress_check_tests ${ROWPRESS_CHECK_SOURCES}
+  add_executable(rowpress_check_tests
+    # Files read back by LibreOffice and by independent readers.
+    ${CMAKE_SOURCE_DIR}/tests/spreadsheet/delimited_html_readers_test.cpp
+    ${CMAKE_SOURCE_DIR}/tests/spreadsheet/libreoffice_workbook_test.cpp
+    ${CMAKE_SOURCE_DIR}/tests/spreadsheet/sheet_reader.cpp
+    # Faults met by the real executable, started as a child process.
+    ${CMAKE_SOURCE_DIR}/tests/faults/connection_faults_test.cpp
+    ${CMAKE_SOURCE_DIR}/tests/faults/interrupted_run_test.cpp
+    ${CMAKE_SOURCE_DIR}/tests/faults/job_file_faults_test.cpp
+    ${CMAKE_SOURCE_DIR}/tests/faults/output_file_faults_test.cpp
+    ${CMAKE_SOURCE_DIR}/tests/faults/rowpress_process.cpp
+    ${CMAKE_SOURCE_DIR}/tests/faults/signal_stop_test.cpp
+    # Random inputs.
+    ${CMAKE_SOURCE_DIR}/tests/fuzz/settings_fuzz_test.cpp
+    ${CMAKE_SOURCE_DIR}/tests/fuzz/writers_fuzz_test.cpp
     ${CMAKE_SOURCE_DIR}/tests/odbc_fixture.cpp)
   target_link_libraries(rowpress_check_tests PRIVATE rowpress_core GTest::gtest_main GTest::gmock)
   target_compile_definitions(rowpress_check_tests PRIVATE

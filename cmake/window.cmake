@@ -3,9 +3,11 @@
 # with a QApplication on the offscreen platform.
 find_package(Qt6 REQUIRED COMPONENTS Widgets)
 
-file(GLOB QT_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/app/qt/*.cpp)
-list(FILTER QT_SOURCES EXCLUDE REGEX "_test\\.cpp$|_main\\.cpp$")
-add_library(rowpress_qt STATIC ${QT_SOURCES})
+add_library(rowpress_qt STATIC
+  ${CMAKE_SOURCE_DIR}/app/qt/about_box.cpp
+  ${CMAKE_SOURCE_DIR}/app/qt/dialog_template.cpp
+  ${CMAKE_SOURCE_DIR}/app/qt/main_window.cpp
+  ${CMAKE_SOURCE_DIR}/app/qt/view_widgets.cpp)
 set_target_properties(rowpress_qt PROPERTIES AUTOMOC ON AUTORCC ON)
 target_link_libraries(rowpress_qt PUBLIC rowpress_core Qt6::Widgets)
 
@@ -13,11 +15,15 @@ target_link_libraries(rowpress PRIVATE rowpress_qt)
 
 if(BUILD_TESTING)
   find_package(Qt6 REQUIRED COMPONENTS Test)
-  file(GLOB QT_TEST_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/app/qt/*_test.cpp)
-  add_executable(rowpress_qt_tests ${QT_TEST_SOURCES} ${CMAKE_SOURCE_DIR}/app/qt/qt_test_main.cpp
-                                   ${CMAKE_SOURCE_DIR}/tests/odbc_fixture.cpp)
+  add_executable(rowpress_qt_tests
+    ${CMAKE_SOURCE_DIR}/app/qt/catalog_window_test.cpp
+    ${CMAKE_SOURCE_DIR}/app/qt/main_window_test.cpp
+    ${CMAKE_SOURCE_DIR}/app/qt/window_handlers_test.cpp
+    ${CMAKE_SOURCE_DIR}/app/qt/qt_test_main.cpp
+    ${CMAKE_SOURCE_DIR}/tests/odbc_fixture.cpp)
   set_target_properties(rowpress_qt_tests PROPERTIES AUTOMOC ON)
   target_link_libraries(rowpress_qt_tests PRIVATE rowpress_qt Qt6::Test GTest::gtest GTest::gmock)
+  target_compile_definitions(rowpress_qt_tests PRIVATE ROWPRESS_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
   gtest_discover_tests(rowpress_qt_tests DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 600)
 endif()
 

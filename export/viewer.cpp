@@ -19,9 +19,11 @@ bool onPath(const std::string& program) {
   std::string_view rest(path);
   while (true) {
     auto colon = rest.find(':');
-    std::string dir(rest.substr(0, colon));
-    if (dir.empty()) dir = ".";
-    if (::access((dir + "/" + program).c_str(), X_OK) == 0) return true;
+    // An empty entry of PATH is the working directory.
+    const std::string_view dir =
+        colon == 0 || rest.empty() ? std::string_view(".") : rest.substr(0, colon);
+    const std::string candidate = std::string(dir) + "/" + program;
+    if (::access(candidate.c_str(), X_OK) == 0) return true;
     if (colon == std::string_view::npos) return false;
     rest.remove_prefix(colon + 1);
   }

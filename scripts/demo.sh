@@ -22,10 +22,11 @@ if [ ! -s "$demo/rowpress-demo.db" ] || [ demo/demo.sql -nt "$demo/rowpress-demo
   rm -f "$demo/rowpress-demo.db"
   sqlite3 "$demo/rowpress-demo.db" < demo/demo.sql > /dev/null
 fi
+driver=$(scripts/odbc-driver.sh libsqlite3odbc.so)
 cat > "$demo/odbcinst.ini" <<INI
 [SQLite3]
 Description=SQLite3 ODBC driver
-Driver=/usr/lib/x86_64-linux-gnu/odbc/libsqlite3odbc.so
+Driver=$driver
 INI
 # StepAPI=1 lets the driver hand over one row at a time instead of the whole result.
 cat > "$demo/odbc.ini" <<INI

@@ -14,8 +14,7 @@ cmake --build "$build" -j2 --target rowpress_screenshot
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-driver=$(dpkg -L libsqliteodbc | grep '/libsqlite3odbc\.so$' | head -n1)
-[ -n "$driver" ] || { echo "screenshot: the SQLite3 ODBC driver is missing" >&2; exit 1; }
+driver=$(scripts/odbc-driver.sh libsqlite3odbc.so)
 sqlite3 "$work/demo.db" < demo/demo.sql > /dev/null
 printf '[SQLite3]\nDescription=SQLite3 ODBC\nDriver=%s\n' "$driver" > "$work/odbcinst.ini"
 printf '[rowpress-demo]\nDriver=SQLite3\nDatabase=%s\nStepAPI=1\n' "$work/demo.db" > "$work/odbc.ini"

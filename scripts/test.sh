@@ -9,9 +9,10 @@ cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=O
 cmake --build build -j"$(nproc)"
 ctest --test-dir build --output-on-failure -j2
 
-# Further test stages (other builds of the same tests, longer checks) in scripts/test.d/.
-for stage in scripts/test.d/*.sh; do
-  [ -f "$stage" ] || continue
-  echo "== $stage"
-  bash "$stage"
+# The further stages, in this order: the same tests on an AddressSanitizer and
+# UndefinedBehaviorSanitizer build, the stop request on a ThreadSanitizer build, the Debian
+# package as a user gets it.
+for stage in sanitize threads package; do
+  echo "== scripts/test.d/$stage.sh"
+  bash "scripts/test.d/$stage.sh"
 done

@@ -1,7 +1,7 @@
-// scripts/install-deps.sh against a fake Debian: dpkg-query, apt-get, sudo, systemctl,
-// service and pg_lsclusters are scripts on PATH that answer from files and record what they
-// were asked, and ROWPRESS_DEPS_ROOT stands for / in the system files that the script
-// changes. Nothing of the real machine is read or changed.
+// scripts/install-deps.sh and scripts/odbc-driver.sh against a fake Debian: dpkg-query,
+// dpkg, apt-get, sudo, systemctl, service and pg_lsclusters are scripts on PATH that answer
+// from files and record what they were asked, and ROWPRESS_DEPS_ROOT stands for / in the
+// system files that the script changes. Nothing of the real machine is read or changed.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -150,11 +150,11 @@ class InstallDepsTest : public ::testing::Test {
     writeFile(fake_ / "absent", lines);
   }
 
-  // Runs the script; its exit status, standard output and standard error.
-  int run(const std::string& args) {
+  // Runs a script of scripts/; its exit status, standard output and standard error.
+  int run(const std::string& args, const std::string& script = "install-deps.sh") {
     const std::string command = "env PATH='" + bin_ + ":/usr/bin:/bin' FAKE='" + fake_.path() +
                                 "' ROOT='" + root_ + "' ROWPRESS_DEPS_ROOT='" + root_ +
-                                "' bash '" ROWPRESS_SOURCE_DIR "/scripts/install-deps.sh' " + args +
+                                "' bash '" ROWPRESS_SOURCE_DIR "/scripts/" + script + "' " + args +
                                 " > '" + fake_ / "out" + "' 2> '" + fake_ / "err" + "' < /dev/null";
     const int status = std::system(command.c_str());
     out_ = readFile(fake_ / "out");
@@ -311,6 +311,39 @@ TEST_F(InstallDepsTest, AClusterThatTheInstallStartedIsStoppedAndOneThatRanStays
   EXPECT_EQ(servicesLog(), "pg_ctlcluster 15 main stop\n");
   EXPECT_EQ(readFile(fake_ / "clusters"),
             "14 main 5432 online postgres /var/lib/postgresql/14/main log\n");
+}
+
+// The one place where scripts, tests and the benchmark learn a driver's path: the library of
+// the machine's own architecture from its package's file list (not another file of the
+// package that merely starts alike), or a failure that names the package to install.
+TEST_F(InstallDepsTest, OdbcDriverPrintsThePackagedLibraryOrNamesThePackageToInstall) {
+  const std::string library = fake_ / "lib/aarch64-linux-gnu/odbc/libsqlite3odbc.so";
+  std::filesystem::create_directories(fake_ / "lib/aarch64-linux-gnu/odbc");
+  writeFile(library, "");
+  addCommand("dpkg", R"sh(#!/bin/bash
+[ "$1" = --print-architecture ] && { echo arm64; exit 0; }
+if [ "$1 $2" != "-L libsqliteodbc:arm64" ]; then
+  echo "dpkg-query: package '$2' is not installed" >&2
+  exit 1
+fi
+echo /usr/share/doc/libsqliteodbc
+echo "$FAKE/lib/aarch64-linux-gnu/odbc/libsqlite3odbc-0.9998.so"
+echo "$FAKE/lib/aarch64-linux-gnu/odbc/libsqlite3odbc.so"
+)sh");
+  EXPECT_EQ(run("libsqlite3odbc.so", "odbc-driver.sh"), 0) << err_;
+  EXPECT_EQ(out_, library + "\n");
+
+  EXPECT_EQ(run("libmaodbc.so", "odbc-driver.sh"), 1);
+  EXPECT_EQ(out_, "");
+  EXPECT_EQ(err_,
+            "odbc-driver.sh: the ODBC driver libmaodbc.so is missing (install odbc-mariadb)\n");
+  EXPECT_EQ(run("psqlodbcw.so", "odbc-driver.sh"), 1);
+  EXPECT_THAT(err_, HasSubstr("(install odbc-postgresql)"));
+
+  // Listed by its package but not on disk: missing all the same.
+  std::filesystem::remove(library);
+  EXPECT_EQ(run("libsqlite3odbc.so", "odbc-driver.sh"), 1);
+  EXPECT_THAT(err_, HasSubstr("(install libsqliteodbc)"));
 }
 
 }  // namespace

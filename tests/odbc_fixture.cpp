@@ -9,11 +9,13 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <stdexcept>
 
 #include "db/odbc_session.h"
 #include "export/column_type_report.h"
@@ -47,6 +49,25 @@ void writeFile(const std::string& path, const std::string& content) {
 }
 
 bool fileExists(const std::string& path) { return ::access(path.c_str(), F_OK) == 0; }
+
+std::string odbcDriver(const std::string& library) {
+  const std::string command =
+      "'" ROWPRESS_SOURCE_DIR "/scripts/odbc-driver.sh' '" + library + "' 2>&1";
+  FILE* pipe = ::popen(command.c_str(), "r");
+  if (!pipe) throw std::runtime_error("cannot run " + command);
+  std::string output;
+  char buffer[512];
+  while (const size_t got = std::fread(buffer, 1, sizeof buffer, pipe)) output.append(buffer, got);
+  const int status = ::pclose(pipe);
+  while (!output.empty() && output.back() == '\n') output.pop_back();
+  if (status != 0 || output.empty()) throw std::runtime_error(output);
+  return output;
+}
+
+const std::string& sqliteDriver() {
+  static const std::string driver = odbcDriver("libsqlite3odbc.so");
+  return driver;
+}
 
 std::vector<std::string> listDirectory(const std::string& path) {
   std::vector<std::string> names;
@@ -101,13 +122,17 @@ const std::string& systemIniDirectory() {
 
 void OdbcTest::SetUp() {
   dlg_.setLauncher(launcher_);
-  ASSERT_TRUE(fileExists(kSqliteDriver))
-      << "the SQLite3 ODBC driver is missing: install libsqliteodbc";
+  std::string driver;
+  try {
+    driver = sqliteDriver();
+  } catch (const std::exception& missing) {
+    FAIL() << missing.what();
+  }
   systemIni_ = systemIniDirectory();
   ::setenv("ODBCSYSINI", systemIni_.c_str(), 1);
   ::setenv("ODBCINI", (temp_ / "user-odbc.ini").c_str(), 1);
   ::setenv("ROWPRESS_HOME", home().c_str(), 1);
-  drivers_ = std::string("[SQLite3]\nDescription=SQLite3 ODBC\nDriver=") + kSqliteDriver + "\n";
+  drivers_ = std::string("[SQLite3]\nDescription=SQLite3 ODBC\nDriver=") + driver + "\n";
   addDataSource("rowtest", database());
   // The window's state at start-up that the export depends on.
   view_.setChecked(ControlId::OutputXml, true);

@@ -16,7 +16,12 @@
 
 namespace rowpress::testing {
 
-inline constexpr char kSqliteDriver[] = "/usr/lib/x86_64-linux-gnu/odbc/libsqlite3odbc.so";
+// The path of an ODBC driver library ("libsqlite3odbc.so", "psqlodbcw.so", ...) as
+// scripts/odbc-driver.sh finds it, by the same rule as the scripts and the benchmark. Throws,
+// with the script's message naming the package to install, when the driver is missing.
+std::string odbcDriver(const std::string& library);
+// The SQLite3 ODBC driver, looked up once per process.
+const std::string& sqliteDriver();
 
 // A fresh temporary directory, removed with everything in it when the object goes.
 class TempDir {

@@ -18,8 +18,7 @@ for tool in dpkg-deb dpkg-shlibdeps lintian desktop-file-validate appstreamcli g
   xmllint file; do
   command -v "$tool" > /dev/null || fail "$tool is missing (scripts/packages.d/package.txt)"
 done
-sqlite_driver=/usr/lib/x86_64-linux-gnu/odbc/libsqlite3odbc.so
-[ -f "$sqlite_driver" ] || fail "the SQLite3 ODBC driver $sqlite_driver is missing (libsqliteodbc)"
+sqlite_driver=$(scripts/odbc-driver.sh libsqlite3odbc.so) || fail "no SQLite3 ODBC driver"
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT

@@ -34,7 +34,7 @@ class ConnectionFaultTest : public testing::OdbcTest {
   // odbcinst.ini, `sources` in odbc.ini.
   testing::EnvironmentChanges odbcWorld(const std::string& drivers, const std::string& sources) {
     writeFile(odbc_ + "/odbcinst.ini",
-              std::string("[SQLite3]\nDriver=") + testing::kSqliteDriver + "\n" + drivers);
+              std::string("[SQLite3]\nDriver=") + testing::sqliteDriver() + "\n" + drivers);
     writeFile(odbc_ + "/odbc.ini", sources);
     writeFile(odbc_ + "/user.ini", "");
     return {{"ODBCSYSINI", odbc_}, {"ODBCINI", odbc_ + "/user.ini"}};

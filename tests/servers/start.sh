@@ -15,18 +15,10 @@ here="$(cd "$(dirname "$0")" && pwd)"
 mkdir -p "$out"
 bash "$here/stop.sh" "$out"
 
-find_library() {
-  local found
-  found="$(ls /usr/lib/*/odbc/"$1" 2>/dev/null | head -n 1)"
-  if [ -z "$found" ]; then
-    echo "start.sh: ODBC driver $1 is missing (install $2)" >&2
-    return 1
-  fi
-  echo "$found"
-}
-pg_ansi="$(find_library psqlodbca.so odbc-postgresql)"
-pg_unicode="$(find_library psqlodbcw.so odbc-postgresql)"
-mariadb_odbc="$(find_library libmaodbc.so odbc-mariadb)"
+driver="$here/../../scripts/odbc-driver.sh"
+pg_ansi="$("$driver" psqlodbca.so)"
+pg_unicode="$("$driver" psqlodbcw.so)"
+mariadb_odbc="$("$driver" libmaodbc.so)"
 
 root="$(mktemp -d /tmp/rowpress-servers-XXXXXX)"
 chmod 755 "$root"  # the servers run as their own users and must reach their directories

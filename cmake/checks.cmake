@@ -26,6 +26,10 @@ if(BUILD_TESTING)
     ROWPRESS_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
   add_dependencies(rowpress_check_tests rowpress)
   gtest_discover_tests(rowpress_check_tests DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 600)
+
+  # Every C++ file of the tree is formatted as clang-format writes it.
+  add_test(NAME format COMMAND bash ${CMAKE_SOURCE_DIR}/scripts/check-format.sh)
+  set_tests_properties(format PROPERTIES TIMEOUT 120)
 endif()
 
 # The SQLite3 ODBC driver loads libodbcinst itself to read its settings and unloads it when

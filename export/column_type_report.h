@@ -5,10 +5,10 @@
 #include <cstdint>
 #include <string>
 
-#include "job/atomic_file.h"
 #include "export/output_file.h"
 #include "export/output_writer.h"
 #include "export/stop_request.h"
+#include "job/atomic_file.h"
 
 namespace rowpress {
 

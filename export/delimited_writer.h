@@ -5,8 +5,8 @@
 
 #include <string_view>
 
-#include "job/job_settings.h"
 #include "export/output_writer.h"
+#include "job/job_settings.h"
 
 namespace rowpress {
 

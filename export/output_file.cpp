@@ -127,8 +127,8 @@ bool OutputFile::overwriteAt(off_t offset, std::string_view bytes) {
   if (!flush() || fd_ < 0) return false;
   std::size_t done = 0;
   while (done < bytes.size()) {
-    ssize_t n = ::pwrite(fd_, bytes.data() + done, bytes.size() - done,
-                         offset + static_cast<off_t>(done));
+    ssize_t n =
+        ::pwrite(fd_, bytes.data() + done, bytes.size() - done, offset + static_cast<off_t>(done));
     if (n < 0) {
       if (errno == EINTR) continue;
       error_ = errno;

@@ -12,8 +12,8 @@ class OutputFile;
 
 // One result column as SQLDescribeCol describes it.
 struct ColumnInfo {
-  std::string name;            // at most 255 bytes
-  std::int16_t sqlType = 0;    // ODBC SQL type code
+  std::string name;               // at most 255 bytes
+  std::int16_t sqlType = 0;       // ODBC SQL type code
   std::int32_t declaredSize = 0;  // compared as a signed value
   std::int16_t decimalDigits = 0;
 };

@@ -2,8 +2,8 @@
 // one line in the status list.
 #pragma once
 
-#include "job/job_settings.h"
 #include "app/view.h"
+#include "job/job_settings.h"
 
 namespace rowpress {
 

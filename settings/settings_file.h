@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "job/job_settings.h"
 #include "app/view.h"
+#include "job/job_settings.h"
 
 namespace rowpress {
 

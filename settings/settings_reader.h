@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "job/job_settings.h"
 #include "app/view.h"
+#include "job/job_settings.h"
 #include "settings/settings_format.h"
 
 namespace rowpress {

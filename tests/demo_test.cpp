@@ -19,9 +19,10 @@ class DemoTest : public testing::OdbcTest {
     OdbcTest::SetUp();
     ASSERT_EQ(std::system("command -v sqlite3 > /dev/null"), 0) << "sqlite3 is missing";
     const std::string db = temp_ / "demo.db";
-    ASSERT_EQ(std::system(("sqlite3 '" + db + "' < '" ROWPRESS_SOURCE_DIR "/demo/demo.sql' > /dev/null")
-                              .c_str()),
-              0);
+    ASSERT_EQ(
+        std::system(
+            ("sqlite3 '" + db + "' < '" ROWPRESS_SOURCE_DIR "/demo/demo.sql' > /dev/null").c_str()),
+        0);
     addDataSource("rowpress-demo", db, false, "NoCreat=1");
   }
   const std::string jobFile = ROWPRESS_SOURCE_DIR "/demo/demo.DIRU";

@@ -2,6 +2,8 @@
 
 #include <utility>
 
+#include "job/job_fields.h"
+
 namespace rowpress {
 
 OutputType outputTypeOf(const JobSettings& job) {
@@ -25,25 +27,11 @@ std::optional<std::string> refusalOf(std::string_view value, std::size_t limit, 
 }
 
 std::optional<LimitProblem> findLimitProblem(const JobSettings& job) {
-  struct Check {
-    const std::string& value;
-    std::size_t limit;
-    const char* field;
-    RunOutcome outcome;
-  };
-  const Check checks[] = {
-      {job.dataSource, kCredentialLimit, "The data source name", RunOutcome::NoConnection},
-      {job.userName, kCredentialLimit, "The user name", RunOutcome::NoConnection},
-      {job.password, kCredentialLimit, "The password", RunOutcome::NoConnection},
-      {job.sql, kSqlLimit, "The SQL text", RunOutcome::StatementFailed},
-      {job.outFileName, kPathLimit, "The output file name", RunOutcome::OutputFile},
-      {job.launchApplication, kPathLimit, "The application to launch", RunOutcome::OutputFile},
-  };
-  for (const Check& c : checks) {
+  for (const TextField* field : kTextFields) {
     // The application matters only to a run that launches it.
-    if (&c.value == &job.launchApplication && job.noAutoOpen) continue;
-    if (auto refusal = refusalOf(c.value, c.limit, c.field)) {
-      return LimitProblem{std::move(*refusal), c.outcome};
+    if (field == &kLaunchApplicationField && job.noAutoOpen) continue;
+    if (auto refusal = refusalOf(job.*field->member, field->limit, field->name)) {
+      return LimitProblem{std::move(*refusal), field->refusedAs};
     }
   }
   return std::nullopt;

@@ -13,6 +13,7 @@
 #include <system_error>
 
 #include "job/atomic_file.h"
+#include "job/job_fields.h"
 #include "settings/password_scramble.h"
 #include "settings/settings_format.h"
 #include "settings/settings_reader.h"
@@ -150,27 +151,15 @@ std::string tooLongToLoadBack(const char* field, std::size_t limit) {
 std::vector<std::string> compareLoadedBack(const JobSettings& saved, const JobSettings& loaded,
                                            PasswordFit fit) {
   std::vector<std::string> problems;
-  struct TextCheck {
-    const char* field;
-    const std::string& saved;
-    const std::string& loaded;
-    std::size_t limit;
-  };
   const std::string expectedSql = sqlAsLoadedBack(saved.sql);
-  const TextCheck before[] = {
-      {"The data source name", saved.dataSource, loaded.dataSource, kCredentialLimit},
-      {"The user name", saved.userName, loaded.userName, kCredentialLimit},
+  auto checkText = [&](const TextField& field) {
+    if (saved.*field.member == loaded.*field.member) return;
+    problems.push_back((saved.*field.member).size() > field.limit
+                           ? tooLongToLoadBack(field.name, field.limit)
+                           : willNotLoadBack(field.name));
   };
-  const TextCheck after[] = {
-      {"The application to launch", saved.launchApplication, loaded.launchApplication, kPathLimit},
-      {"The output file name", saved.outFileName, loaded.outFileName, kPathLimit},
-  };
-  auto checkText = [&problems](const TextCheck& c) {
-    if (c.saved == c.loaded) return;
-    problems.push_back(c.saved.size() > c.limit ? tooLongToLoadBack(c.field, c.limit)
-                                                : willNotLoadBack(c.field));
-  };
-  for (const TextCheck& c : before) checkText(c);
+  checkText(kDataSourceField);
+  checkText(kUserNameField);
 
   if (fit == PasswordFit::TooLong) {
     problems.push_back("The password is longer than " + std::to_string(kScrambledPasswordLimit) +
@@ -178,36 +167,29 @@ std::vector<std::string> compareLoadedBack(const JobSettings& saved, const JobSe
   } else if (fit == PasswordFit::WouldNotLoadBack) {
     problems.push_back("The password cannot be stored in a settings file and was not saved.");
   } else if (saved.password != loaded.password) {
-    problems.push_back(willNotLoadBack("The password"));
+    problems.push_back(willNotLoadBack(kPasswordField.name));
   }
 
   if (expectedSql != loaded.sql) {
-    if (expectedSql.size() > kSqlLimit) {
-      problems.push_back(saved.sql.size() > kSqlLimit
-                             ? tooLongToLoadBack("The SQL text", kSqlLimit)
-                             : "The SQL text grows past " + std::to_string(kSqlLimit) +
+    const std::size_t limit = kSqlField.limit;
+    if (expectedSql.size() > limit) {
+      problems.push_back(saved.sql.size() > limit
+                             ? tooLongToLoadBack(kSqlField.name, limit)
+                             : std::string(kSqlField.name) + " grows past " +
+                                   std::to_string(limit) +
                                    " bytes in the settings file and will not load back.");
     } else {
-      problems.push_back(willNotLoadBack("The SQL text"));
+      problems.push_back(willNotLoadBack(kSqlField.name));
     }
   }
 
-  struct FlagCheck {
-    const char* field;
-    bool JobSettings::*flag;
-  };
-  const FlagCheck flags[] = {
-      {"The 2007 setting", &JobSettings::excel2007},
-      {"The Force Full Length setting", &JobSettings::forceFullLength},
-      {"The CSV output setting", &JobSettings::outputCsv},
-      {"The TSV output setting", &JobSettings::outputTsv},
-      {"The HTML output setting", &JobSettings::outputHtml},
-      {"The Launch On Finish setting", &JobSettings::noAutoOpen},
-  };
-  for (const FlagCheck& f : flags) {
-    if (saved.*f.flag != loaded.*f.flag) problems.push_back(willNotLoadBack(f.field));
+  for (const FlagField* flag : kFlagFields) {
+    if (saved.*flag->member != loaded.*flag->member) {
+      problems.push_back(willNotLoadBack(flag->name));
+    }
   }
-  for (const TextCheck& c : after) checkText(c);
+  checkText(kLaunchApplicationField);
+  checkText(kOutFileNameField);
   return problems;
 }
 

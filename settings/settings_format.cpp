@@ -47,34 +47,45 @@ std::string_view keyStringOf(SettingKey key) {
   return {};
 }
 
-const char* fieldNameOf(SettingKey key) {
+const TextField* textFieldOf(SettingKey key) {
   switch (key) {
     case SettingKey::Database:
-      return "The data source name";
+      return &kDataSourceField;
     case SettingKey::UserName:
-      return "The user name";
-    case SettingKey::DoLaunchApplication:
-      return "The Launch On Finish setting";
-    case SettingKey::ForceFullLength:
-      return "The Force Full Length setting";
-    case SettingKey::Excel2007:
-      return "The 2007 setting";
-    case SettingKey::LaunchApplication:
-      return "The application to launch";
-    case SettingKey::OutFileName:
-      return "The output file name";
+      return &kUserNameField;
     case SettingKey::Password:
-      return "The password";
+      return &kPasswordField;
     case SettingKey::Sql:
-      return "The SQL text";
-    case SettingKey::Tsv:
-      return "The TSV output setting";
-    case SettingKey::Csv:
-      return "The CSV output setting";
-    case SettingKey::Html:
-      return "The HTML output setting";
+      return &kSqlField;
+    case SettingKey::LaunchApplication:
+      return &kLaunchApplicationField;
+    case SettingKey::OutFileName:
+      return &kOutFileNameField;
+    default:
+      return nullptr;
   }
-  return "";
+}
+
+const FlagField& flagFieldOf(SettingKey key) {
+  switch (key) {
+    case SettingKey::DoLaunchApplication:
+      return kNoAutoOpenField;
+    case SettingKey::ForceFullLength:
+      return kForceFullLengthField;
+    case SettingKey::Excel2007:
+      return kExcel2007Field;
+    case SettingKey::Tsv:
+      return kOutputTsvField;
+    case SettingKey::Csv:
+      return kOutputCsvField;
+    default:
+      return kOutputHtmlField;
+  }
+}
+
+const char* fieldNameOf(SettingKey key) {
+  const TextField* text = textFieldOf(key);
+  return text ? text->name : flagFieldOf(key).name;
 }
 
 std::string formatGeneratedDate(const std::tm& local) {

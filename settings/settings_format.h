@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 
+#include "job/job_fields.h"
 #include "job/job_settings.h"
 
 namespace rowpress {
@@ -45,6 +46,10 @@ inline constexpr SettingKey kKeyTestOrder[] = {
 // The key string: the key, its equals sign and the opening double quote, as `CSV="`.
 std::string_view keyStringOf(SettingKey key);
 
+// The text field that a setting fills, or nullptr for a flag.
+const TextField* textFieldOf(SettingKey key);
+// The flag that a setting of a flag sets (DoLaunchApplication: noAutoOpen, inverted).
+const FlagField& flagFieldOf(SettingKey key);
 // How messages name the field that a setting fills, as "The output file name".
 const char* fieldNameOf(SettingKey key);
 

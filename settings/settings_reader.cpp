@@ -146,31 +146,25 @@ void applyOutput(SettingKey key, bool on, JobSettings& job, View* view) {
   if (on && view) view->setChecked(ControlId::OutputXml, false);
 }
 
-struct TextField {
-  std::string JobSettings::*field;
-  std::size_t limit;
-  ControlId box;
-};
-
-std::optional<TextField> textFieldOf(SettingKey key) {
+// The box that shows a text setting's field.
+ControlId boxOf(SettingKey key) {
   switch (key) {
     case SettingKey::Database:
-      return TextField{&JobSettings::dataSource, kCredentialLimit, ControlId::DataSourceList};
+      return ControlId::DataSourceList;
     case SettingKey::UserName:
-      return TextField{&JobSettings::userName, kCredentialLimit, ControlId::UserName};
+      return ControlId::UserName;
     case SettingKey::Sql:
-      return TextField{&JobSettings::sql, kSqlLimit, ControlId::SqlBox};
+      return ControlId::SqlBox;
     case SettingKey::LaunchApplication:
-      return TextField{&JobSettings::launchApplication, kPathLimit, ControlId::LaunchApplication};
-    case SettingKey::OutFileName:
-      return TextField{&JobSettings::outFileName, kPathLimit, ControlId::OutFileName};
+      return ControlId::LaunchApplication;
     default:
-      return std::nullopt;
+      return ControlId::OutFileName;
   }
 }
 
 std::optional<std::string> applySetting(const SettingLine& line, JobSettings& job, View* view) {
-  const std::optional<TextField> text = textFieldOf(line.key);
+  // The password is read scrambled; it is taken apart below.
+  const TextField* text = line.key == SettingKey::Password ? nullptr : textFieldOf(line.key);
   // The scrambled bytes of a password may be NUL; the password they stand for may not.
   if (line.key != SettingKey::Password) {
     const std::size_t limit = text ? text->limit : line.value.size();
@@ -180,14 +174,15 @@ std::optional<std::string> applySetting(const SettingLine& line, JobSettings& jo
     // The box is set first: setting the application or output file box notifies its
     // handler, and the field must end up holding the value read whatever the handler does.
     if (view) {
-      if (text->box == ControlId::DataSourceList) {
-        view->appendLine(text->box, line.value);
-        view->selectLine(text->box, line.value);
+      const ControlId box = boxOf(line.key);
+      if (box == ControlId::DataSourceList) {
+        view->appendLine(box, line.value);
+        view->selectLine(box, line.value);
       } else {
-        view->setText(text->box, line.value);
+        view->setText(box, line.value);
       }
     }
-    job.*text->field = line.value;
+    job.*text->member = line.value;
     return std::nullopt;
   }
 

@@ -1,8 +1,8 @@
 #include "app/main_dialog.h"
 
+#include "app/settings_commands.h"
 #include "db/catalog.h"
 #include "export/export_run.h"
-#include "settings/settings_commands.h"
 
 namespace rowpress {
 
@@ -83,17 +83,33 @@ RunOutcome MainDialog::RunExport(SQLHSTMT statement, std::string& sql) {
   return outcome;
 }
 
-void MainDialog::OnListDatabases() { listDataSources(view_); }
+void MainDialog::OnListDatabases() {
+  for (const std::string& name : listDataSources()) {
+    view_.appendLine(ControlId::DataSourceList, name);
+  }
+}
 
 void MainDialog::OnSelectDatabase() {
   // A selection that latches nothing leaves the table list as it was.
-  if (view_.selectedIndex(ControlId::DataSourceList) < 0) return;
-  tablesListed_ = selectDataSource(job_, view_);
+  const int selected = view_.selectedIndex(ControlId::DataSourceList);
+  if (selected < 0) return;
+  BusyCursor busy(view_);
+  // The data source and the typed credentials are latched together.
+  job_.dataSource = view_.lineText(ControlId::DataSourceList, selected);
+  view_.clearList(ControlId::TableList);
+  job_.userName = view_.text(ControlId::UserName);
+  job_.password = view_.text(ControlId::Password);
+  const TableListing listing = listTables(job_);
+  if (!listing.failureLine.empty()) view_.appendLine(ControlId::TableList, listing.failureLine);
+  for (const std::string& table : listing.tables) view_.appendLine(ControlId::TableList, table);
+  tablesListed_ = listing.listed;
 }
 
 void MainDialog::OnSelectTable() {
   // The line of a failed connection names no table.
-  if (tablesListed_) selectTable(view_);
+  const int selected = view_.selectedIndex(ControlId::TableList);
+  if (!tablesListed_ || selected < 0) return;
+  view_.setText(ControlId::SqlBox, defaultQueryFor(view_.lineText(ControlId::TableList, selected)));
 }
 
 void MainDialog::OnSaveSettings() { saveSettingsCommand(job_, view_); }

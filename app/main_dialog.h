@@ -8,9 +8,9 @@
 #include <string>
 #include <utility>
 
+#include "app/fetch_command.h"
 #include "app/help_page.h"
 #include "app/view.h"
-#include "db/fetch_command.h"
 #include "export/viewer.h"
 #include "job/job_settings.h"
 

@@ -1,12 +1,13 @@
 #include "db/catalog.h"
 
 #include "db/odbc_session.h"
+#include "job/utf8.h"
 
 namespace rowpress {
 
 namespace {
 
-void appendGroup(SQLHENV environment, SQLUSMALLINT first, View& view) {
+void appendGroup(SQLHENV environment, SQLUSMALLINT first, std::vector<std::string>& names) {
   SQLCHAR name[33];
   SQLCHAR description[255];
   SQLSMALLINT nameLength = 0, descriptionLength = 0;
@@ -14,7 +15,7 @@ void appendGroup(SQLHENV environment, SQLUSMALLINT first, View& view) {
   // Only plain success lists a name: a name or description that did not fit ends the group.
   while (SQLDataSources(environment, direction, name, sizeof name, &nameLength, description,
                         sizeof description, &descriptionLength) == SQL_SUCCESS) {
-    view.appendLine(ControlId::DataSourceList, reinterpret_cast<char*>(name));
+    names.emplace_back(reinterpret_cast<char*>(name));
     direction = SQL_FETCH_NEXT;
   }
 }
@@ -39,45 +40,39 @@ std::string tableNameOf(SQLHSTMT statement) {
 
 }  // namespace
 
-void listDataSources(View& view) {
+std::vector<std::string> listDataSources() {
   // Listing names needs only an environment, allocated the ODBC 2 way with no version set.
+  std::vector<std::string> names;
   SQLHENV environment = SQL_NULL_HENV;
-  if (!succeeded(SQLAllocEnv(&environment))) return;
+  if (!succeeded(SQLAllocEnv(&environment))) return names;
   OdbcHandle owner(SQL_HANDLE_ENV, environment);
-  appendGroup(environment, SQL_FETCH_FIRST_SYSTEM, view);
-  appendGroup(environment, SQL_FETCH_FIRST_USER, view);
+  appendGroup(environment, SQL_FETCH_FIRST_SYSTEM, names);
+  appendGroup(environment, SQL_FETCH_FIRST_USER, names);
+  return names;
 }
 
-bool selectDataSource(JobSettings& job, View& view) {
-  BusyCursor busy(view);
-  int selected = view.selectedIndex(ControlId::DataSourceList);
-  if (selected < 0) return false;  // nothing selected: nothing to latch
-  job.dataSource = view.lineText(ControlId::DataSourceList, selected);
-  view.clearList(ControlId::TableList);
-  job.userName = view.text(ControlId::UserName);
-  job.password = view.text(ControlId::Password);
-  // Over-long credentials are latched as they are and refused here and at the fetch: a cut
-  // password would connect with another one.
+TableListing listTables(const JobSettings& job) {
+  TableListing listing;
+  // Over-long credentials are refused here and at the fetch: a cut password would connect
+  // with another one.
   if (auto problem = findLimitProblem(job);
       problem && problem->outcome == RunOutcome::NoConnection) {
-    view.appendLine(ControlId::TableList, problem->message);
-    return false;
+    listing.failureLine = problem->message;
+    return listing;
   }
-
   SessionFailure failure;
   auto session = OpenSession(job, kSelectionSessionMessages, &failure);
   if (!session) {
-    if (!failure.line.empty()) view.appendLine(ControlId::TableList, failure.line);
-    return false;
+    listing.failureLine = std::move(failure.line);
+    return listing;
   }
   SQLHSTMT statement = session->statement();
   if (!succeeded(SQLTables(statement, nullptr, 0, nullptr, 0, nullptr, 0, nullptr, 0))) {
-    return false;
+    return listing;
   }
-  while (succeeded(SQLFetch(statement))) {
-    view.appendLine(ControlId::TableList, tableNameOf(statement));
-  }
-  return true;
+  listing.listed = true;
+  while (succeeded(SQLFetch(statement))) listing.tables.push_back(tableNameOf(statement));
+  return listing;
 }
 
 std::string defaultQueryFor(std::string_view table) {
@@ -85,12 +80,6 @@ std::string defaultQueryFor(std::string_view table) {
     return "select * from `" + std::string(table) + "`";
   }
   return "select * from " + std::string(table);
-}
-
-void selectTable(View& view) {
-  int selected = view.selectedIndex(ControlId::TableList);
-  if (selected < 0) return;
-  view.setText(ControlId::SqlBox, defaultQueryFor(view.lineText(ControlId::TableList, selected)));
 }
 
 }  // namespace rowpress

@@ -4,25 +4,29 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
-#include "app/view.h"
 #include "job/job_settings.h"
 
 namespace rowpress {
 
-// Appends the system data source names, then the user ones, to the data source list; the
-// list is not cleared. A group ends at the first call that is not plain SQL_SUCCESS.
-void listDataSources(View& view);
+// The data source names that the driver manager knows: the system ones, then the user
+// ones. A group ends at the first call that is not plain SQL_SUCCESS.
+std::vector<std::string> listDataSources();
 
-// Latches the selected data source and the typed user name and password into the job, then
-// fills the table list with the source's tables, or with the line of the failing step.
-// Returns whether the list holds tables (a failure line is no table).
-bool selectDataSource(JobSettings& job, View& view);
+// The tables of a data source, or why there are none.
+struct TableListing {
+  bool listed = false;  // the source answered with its tables (maybe none)
+  std::vector<std::string> tables;
+  // The line that says why nothing was listed (a refused credential, the session step that
+  // failed); empty when nothing is to be said.
+  std::string failureLine;
+};
+
+// Connects with the job's data source and credentials and lists its tables.
+TableListing listTables(const JobSettings& job);
 
 // "select * from NAME", with the name between back-quotes when it holds a blank.
 std::string defaultQueryFor(std::string_view table);
-
-// Writes the default query of the selected table into the SQL box.
-void selectTable(View& view);
 
 }  // namespace rowpress

@@ -1,4 +1,4 @@
-#include "db/fetch_command.h"
+#include "app/fetch_command.h"
 
 #include "app/status_list.h"
 

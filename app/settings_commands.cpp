@@ -1,4 +1,4 @@
-#include "settings/settings_commands.h"
+#include "app/settings_commands.h"
 
 #include "app/status_list.h"
 #include "settings/settings_file.h"

@@ -1,10 +1,30 @@
 #include "app/main_dialog.h"
 
 #include "app/settings_commands.h"
+#include "app/status_list.h"
 #include "db/catalog.h"
 #include "export/export_run.h"
 
 namespace rowpress {
+
+namespace {
+
+// What the export run reports, shown in the window: the status list, message boxes and the
+// row count.
+class ViewReport : public ExportReport {
+ public:
+  explicit ViewReport(View& view) : view_(view) {}
+  void statusLine(std::string_view line) override { AddStatusLine(view_, line); }
+  void message(std::string_view text, std::string_view caption) override {
+    view_.messageBox(text, caption);
+  }
+  void rowsDone(long long rows) override { view_.rowsDone(rows); }
+
+ private:
+  View& view_;
+};
+
+}  // namespace
 
 MainDialog::MainDialog(JobSettings& job, View& view)
     : job_(job), view_(view), executablePath_(currentExecutablePath()) {
@@ -73,10 +93,12 @@ FetchResult MainDialog::OnFetch() {
 }
 
 RunOutcome MainDialog::RunExport(SQLHSTMT statement, std::string& sql) {
+  BusyCursor busy(view_);
   // The two compatibility switches live in their boxes while a window is there.
   job_.excel2007 = view_.isChecked(ControlId::Excel2007);
   job_.forceFullLength = view_.isChecked(ControlId::ForceFullLength);
-  ExportRun run(job_, view_, connection_, *launcher_);
+  ViewReport report(view_);
+  ExportRun run(job_, report, connection_, *launcher_);
   RunOutcome outcome = run.run(statement, sql);
   lastExport_ =
       ExportSummary{run.outputPath(), run.dataRows(), run.keptFile(), run.outputFailure()};

@@ -4,7 +4,6 @@
 
 #include <optional>
 
-#include "app/status_list.h"
 #include "db/odbc_session.h"
 #include "export/column_type_report.h"
 #include "export/delimited_writer.h"
@@ -51,9 +50,9 @@ void ExportRun::appendToStatusLine(std::string_view value) {
 
 RunOutcome ExportRun::statementFailed(SQLHSTMT statement, const char* caption) {
   std::string diagnostic = GetStatementDiagnostic(statement);
-  AddStatusLine(view_, "SQL statement failed.");
-  AddStatusLine(view_, diagnostic);
-  view_.messageBox(diagnostic, caption);
+  report_.statusLine("SQL statement failed.");
+  report_.statusLine(diagnostic);
+  report_.message(diagnostic, caption);
   return RunOutcome::StatementFailed;
 }
 
@@ -153,13 +152,12 @@ bool ExportRun::columnValue(SQLHSTMT statement, int k, std::string_view& value) 
 }
 
 RunOutcome ExportRun::stoppedByRequest() {
-  AddStatusLine(
-      view_, "Stopped after " + std::to_string(dataRows_) + " rows; no output file was written.");
+  report_.statusLine("Stopped after " + std::to_string(dataRows_) +
+                     " rows; no output file was written.");
   return RunOutcome::Stopped;
 }
 
 RunOutcome ExportRun::run(SQLHSTMT statement, std::string& sql) {
-  BusyCursor busy(view_);
   if (StopRequest::instance().requested()) return stoppedByRequest();
   const OutputType type = outputTypeOf(job_);
   // The output file is created before anything is executed; without it nothing runs.
@@ -184,8 +182,8 @@ bool ExportRun::openOutput(OutputType type, OutputTarget& target) {
   const std::string shown = output.path.empty() ? defaultDirectory() : output.path;
   std::string reason = output.path.empty() ? output.error : target.error();
   outputFailure_ = "unable to create: " + shown + " (" + reason + ")";
-  AddStatusLine(view_, outputFailure_);
-  view_.messageBox("unable to create: " + shown + " ", "Unable to Open Output File");
+  report_.statusLine(outputFailure_);
+  report_.message("unable to create: " + shown + " ", "Unable to Open Output File");
   return false;
 }
 
@@ -210,8 +208,8 @@ std::optional<RunOutcome> ExportRun::execute(SQLHSTMT statement, std::string& sq
   }
   if (columnCount_ > kColumnTableSize) {
     std::string text = "Column Count Greater than " + std::to_string(kColumnTableSize);
-    AddStatusLine(view_, text);
-    view_.messageBox(text, "TOO BIG");
+    report_.statusLine(text);
+    report_.message(text, "TOO BIG");
     return RunOutcome::Limit;
   }
   return std::nullopt;
@@ -242,7 +240,7 @@ void ExportRun::describeColumns(SQLHSTMT statement, OutputWriter& writer) {
   }
   report.close();
   writer.endHeaderRow();
-  AddStatusLine(view_, statusLine_);
+  report_.statusLine(statusLine_);
   statusLine_.clear();
 }
 
@@ -275,18 +273,18 @@ std::optional<RunOutcome> ExportRun::streamRows(SQLHSTMT statement, OutputType t
     }
     if (stopped) break;
     if (showRow) {
-      AddStatusLine(view_, statusLine_);
+      report_.statusLine(statusLine_);
       statusLine_.clear();
     }
     if (workbook && dataRows_ + 1 > rowLimit) {
-      view_.messageBox("Row Count Larger than " + std::to_string(rowLimit) + " ", "TOO BIG");
+      report_.message("Row Count Larger than " + std::to_string(rowLimit) + " ", "TOO BIG");
       stopped = true;
       break;
     }
     if (target.file().error() != 0) break;  // the disk is full: stop fetching
-    if (dataRows_ % kProgressEvery == 0) view_.rowsDone(dataRows_);
+    if (dataRows_ % kProgressEvery == 0) report_.rowsDone(dataRows_);
   }
-  view_.rowsDone(dataRows_);
+  report_.rowsDone(dataRows_);
   return std::nullopt;
 }
 
@@ -295,7 +293,7 @@ bool ExportRun::writeRow(SQLHSTMT statement, bool workbook, OutputWriter& writer
   writer.beginRow();
   for (int k = 1; k <= columnCount_; ++k) {
     if (workbook && k > kWorkbookColumnLimit) {
-      view_.messageBox("Column Count Greater than 255", "TOO BIG");
+      report_.message("Column Count Greater than 255", "TOO BIG");
       stopped = true;
       break;
     }
@@ -319,13 +317,13 @@ RunOutcome ExportRun::finish(OutputType type, OutputWriter& writer, OutputTarget
   writer.finish(columnCount_, dataRows_ + 1);
   if (dataRows_ == 0 && !stopped) {
     target.discard();
-    if (!job_.silent) view_.messageBox("No Results Found", "SQL statement failed.");
+    if (!job_.silent) report_.message("No Results Found", "SQL statement failed.");
     return RunOutcome::NoRows;
   }
   if (!target.keep()) {
     outputFailure_ = "unable to write: " + outputPath_ + " (" + target.error() + ")";
-    AddStatusLine(view_, outputFailure_);
-    view_.messageBox(outputFailure_ + " ", "Unable to Write Output File");
+    report_.statusLine(outputFailure_);
+    report_.message(outputFailure_ + " ", "Unable to Write Output File");
     return RunOutcome::OutputFile;
   }
   kept_ = true;

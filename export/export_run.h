@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "app/view.h"
+#include "export/export_report.h"
 #include "export/output_writer.h"
 #include "export/viewer.h"
 #include "job/job_settings.h"
@@ -33,9 +33,9 @@ class ExportRun {
   // With the statement's connection, the columns are bound when the driver allows reading a
   // cut value again with SQLGetData: one call per row instead of one per cell.
   // The finished file is handed to the viewer through `launcher`.
-  ExportRun(const JobSettings& job, View& view, SQLHDBC connection = SQL_NULL_HDBC,
+  ExportRun(const JobSettings& job, ExportReport& report, SQLHDBC connection = SQL_NULL_HDBC,
             Launcher& launcher = processLauncher())
-      : job_(job), view_(view), connection_(connection), launcher_(launcher) {}
+      : job_(job), report_(report), connection_(connection), launcher_(launcher) {}
 
   // One run on an open statement with the working copy of the SQL text, executed as written.
   RunOutcome run(SQLHSTMT statement, std::string& sql);
@@ -84,7 +84,7 @@ class ExportRun {
   };
 
   const JobSettings& job_;
-  View& view_;
+  ExportReport& report_;
   SQLHDBC connection_;
   Launcher& launcher_;
   std::vector<Binding> bindings_;

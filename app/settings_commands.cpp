@@ -1,7 +1,7 @@
 #include "app/settings_commands.h"
 
+#include "app/job_controls.h"
 #include "app/status_list.h"
-#include "settings/settings_file.h"
 
 namespace rowpress {
 

@@ -1,7 +1,7 @@
 #include "app/startup.h"
 
+#include "app/job_controls.h"
 #include "export/stop_request.h"
-#include "settings/settings_file.h"
 
 namespace rowpress {
 

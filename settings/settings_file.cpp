@@ -26,23 +26,6 @@ std::string reasonOf(int err) {
   return err == 0 ? std::string("unknown error") : std::generic_category().message(err);
 }
 
-void takeJobFromView(JobSettings& job, const View& view) {
-  int selected = view.selectedIndex(ControlId::DataSourceList);
-  job.dataSource =
-      selected < 0 ? std::string() : view.lineText(ControlId::DataSourceList, selected);
-  job.userName = view.text(ControlId::UserName);
-  job.password = view.text(ControlId::Password);
-  job.launchApplication = view.text(ControlId::LaunchApplication);
-  job.outFileName = view.text(ControlId::OutFileName);
-  job.outputCsv = view.isChecked(ControlId::OutputCsv);
-  job.outputTsv = view.isChecked(ControlId::OutputTsv);
-  job.outputHtml = view.isChecked(ControlId::OutputHtml);
-  job.sql = view.text(ControlId::SqlBox);
-  job.excel2007 = view.isChecked(ControlId::Excel2007);
-  job.forceFullLength = view.isChecked(ControlId::ForceFullLength);
-  job.noAutoOpen = !view.isChecked(ControlId::LaunchOnFinish);
-}
-
 enum class PasswordFit { Fits, TooLong, WouldNotLoadBack };
 
 // Whether the password line reads back as the same password. The scrambled bytes can hold
@@ -55,7 +38,7 @@ PasswordFit passwordFit(const std::string& password) {
   std::vector<SettingLine> found = readSettingLines(line);
   JobSettings loaded;
   bool same = found.size() == 1 && found[0].key == SettingKey::Password &&
-              applySettingLines(found, loaded, nullptr).empty() && loaded.password == password;
+              applySettingLines(found, loaded).problems.empty() && loaded.password == password;
   return same ? PasswordFit::Fits : PasswordFit::WouldNotLoadBack;
 }
 
@@ -205,8 +188,7 @@ std::string sqlAsLoadedBack(const std::string& sql) {
   return out;
 }
 
-SettingsSaveResult saveSettingsFile(JobSettings& job, View& view, const std::string& path) {
-  takeJobFromView(job, view);
+SettingsSaveResult saveSettings(const JobSettings& job, const std::string& path) {
   const PasswordFit fit = passwordFit(job.password);
   const std::string text = formatSettingsFile(job, std::time(nullptr), fit == PasswordFit::Fits);
 
@@ -226,15 +208,15 @@ SettingsSaveResult saveSettingsFile(JobSettings& job, View& view, const std::str
     return result;
   }
   JobSettings loaded;
-  resetBeforeLoad(loaded, nullptr);
-  applySettingLines(readBack.lines, loaded, nullptr);
+  resetBeforeLoad(loaded);
+  applySettingLines(readBack.lines, loaded);
   for (std::string& line : compareLoadedBack(job, loaded, fit)) {
     result.problems.push_back(std::move(line));
   }
   return result;
 }
 
-SettingsLoadResult loadSettingsFile(JobSettings& job, View& view, const std::string& path) {
+SettingsLoadResult loadSettings(JobSettings& job, const std::string& path) {
   SettingsLoadResult result;
   // The whole file is read before anything is applied: a file that fails halfway changes
   // nothing.
@@ -244,8 +226,10 @@ SettingsLoadResult loadSettingsFile(JobSettings& job, View& view, const std::str
     return result;
   }
   result.opened = true;
-  resetBeforeLoad(job, &view);
-  result.problems = applySettingLines(text.lines, job, &view);
+  resetBeforeLoad(job);
+  AppliedSettings applied = applySettingLines(text.lines, job);
+  result.problems = std::move(applied.problems);
+  result.shown = std::move(applied.shown);
   if (!text.overLongLine.empty()) result.problems.push_back(std::move(text.overLongLine));
   return result;
 }

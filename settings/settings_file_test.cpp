@@ -1,5 +1,3 @@
-#include "settings/settings_file.h"
-
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <stdlib.h>
@@ -14,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "app/job_controls.h"
 #include "app/memory_view.h"
 #include "settings/settings_reader.h"
 

@@ -119,50 +119,22 @@ std::optional<std::string> readSql(const std::string& first, const KeyFound& fou
   return sql;
 }
 
-bool isSet(const std::string& value) { return value.empty() || value[0] != '0'; }
-
-// The three output flags exclude each other: setting one clears the other two and unchecks
-// "Output To XML"; clearing one touches nothing else.
-void applyOutput(SettingKey key, bool on, JobSettings& job, View* view) {
-  struct Output {
-    SettingKey key;
-    bool JobSettings::*flag;
-    ControlId box;
-  };
-  const Output outputs[] = {
-      {SettingKey::Csv, &JobSettings::outputCsv, ControlId::OutputCsv},
-      {SettingKey::Tsv, &JobSettings::outputTsv, ControlId::OutputTsv},
-      {SettingKey::Html, &JobSettings::outputHtml, ControlId::OutputHtml},
-  };
-  for (const Output& o : outputs) {
-    if (o.key == key) {
-      job.*o.flag = on;
-      if (view) view->setChecked(o.box, on);
+// The three output flags exclude each other: setting one clears the other two; clearing one
+// touches nothing else.
+void applyOutput(SettingKey key, bool on, JobSettings& job) {
+  for (SettingKey output : {SettingKey::Csv, SettingKey::Tsv, SettingKey::Html}) {
+    bool JobSettings::*flag = flagFieldOf(output).member;
+    if (output == key) {
+      job.*flag = on;
     } else if (on) {
-      job.*o.flag = false;
-      if (view) view->setChecked(o.box, false);
+      job.*flag = false;
     }
   }
-  if (on && view) view->setChecked(ControlId::OutputXml, false);
 }
 
-// The box that shows a text setting's field.
-ControlId boxOf(SettingKey key) {
-  switch (key) {
-    case SettingKey::Database:
-      return ControlId::DataSourceList;
-    case SettingKey::UserName:
-      return ControlId::UserName;
-    case SettingKey::Sql:
-      return ControlId::SqlBox;
-    case SettingKey::LaunchApplication:
-      return ControlId::LaunchApplication;
-    default:
-      return ControlId::OutFileName;
-  }
-}
-
-std::optional<std::string> applySetting(const SettingLine& line, JobSettings& job, View* view) {
+// Applies one setting to the job; what the window is to show of it goes to `shown`.
+std::optional<std::string> applySetting(const SettingLine& line, JobSettings& job,
+                                        std::vector<AppliedSetting>& shown) {
   // The password is read scrambled; it is taken apart below.
   const TextField* text = line.key == SettingKey::Password ? nullptr : textFieldOf(line.key);
   // The scrambled bytes of a password may be NUL; the password they stand for may not.
@@ -171,53 +143,35 @@ std::optional<std::string> applySetting(const SettingLine& line, JobSettings& jo
     if (auto refusal = refusalOf(line.value, limit, fieldNameOf(line.key))) return refusal;
   }
   if (text) {
-    // The box is set first: setting the application or output file box notifies its
-    // handler, and the field must end up holding the value read whatever the handler does.
-    if (view) {
-      const ControlId box = boxOf(line.key);
-      if (box == ControlId::DataSourceList) {
-        view->appendLine(box, line.value);
-        view->selectLine(box, line.value);
-      } else {
-        view->setText(box, line.value);
-      }
-    }
     job.*text->member = line.value;
+    shown.push_back({line.key, line.value, false});
     return std::nullopt;
   }
-
-  bool on = isSet(line.value);
+  if (line.key == SettingKey::Password) {
+    std::optional<std::string> password = unscramblePassword(line.value);
+    std::optional<std::string> refusal =
+        password ? refusalOf(*password, kCredentialLimit, fieldNameOf(SettingKey::Password))
+                 : std::string(kBadPasswordMessage);
+    job.password = refusal ? std::string() : *password;
+    // A refused password empties the box as well.
+    shown.push_back({line.key, job.password, false});
+    return refusal;
+  }
+  const bool on = settingIsOn(line.value);
   switch (line.key) {
-    case SettingKey::Password: {
-      std::optional<std::string> password = unscramblePassword(line.value);
-      std::optional<std::string> refusal =
-          password ? refusalOf(*password, kCredentialLimit, fieldNameOf(SettingKey::Password))
-                   : std::string(kBadPasswordMessage);
-      job.password = refusal ? std::string() : *password;
-      if (view) view->setText(ControlId::Password, job.password);
-      if (refusal) return refusal;
-      break;
-    }
     case SettingKey::DoLaunchApplication:
       job.noAutoOpen = !on;
-      if (view) view->setChecked(ControlId::LaunchOnFinish, on);
-      break;
-    case SettingKey::ForceFullLength:
-      job.forceFullLength = on;
-      if (view) view->setChecked(ControlId::ForceFullLength, on);
-      break;
-    case SettingKey::Excel2007:
-      job.excel2007 = on;
-      if (view) view->setChecked(ControlId::Excel2007, on);
       break;
     case SettingKey::Csv:
     case SettingKey::Tsv:
     case SettingKey::Html:
-      applyOutput(line.key, on, job, view);
+      applyOutput(line.key, on, job);
       break;
     default:
+      job.*flagFieldOf(line.key).member = on;
       break;
   }
+  shown.push_back({line.key, std::string(), on});
   return std::nullopt;
 }
 
@@ -252,27 +206,22 @@ std::vector<SettingLine> readSettingLines(std::istream& in, std::string* overLon
   return found;
 }
 
-void resetBeforeLoad(JobSettings& job, View* view) {
+bool settingIsOn(std::string_view value) { return value.empty() || value[0] != '0'; }
+
+void resetBeforeLoad(JobSettings& job) {
   job.outputTsv = false;
   job.outputCsv = false;
   job.outputHtml = false;
-  if (!view) return;
-  view->clearList(ControlId::DataSourceList);
-  view->setChecked(ControlId::OutputHtml, false);
-  view->setChecked(ControlId::OutputXml, true);
-  view->setChecked(ControlId::OutputCsv, false);
-  view->setChecked(ControlId::OutputTsv, false);
 }
 
-std::vector<std::string> applySettingLines(const std::vector<SettingLine>& lines, JobSettings& job,
-                                           View* view) {
-  std::vector<std::string> problems;
+AppliedSettings applySettingLines(const std::vector<SettingLine>& lines, JobSettings& job) {
+  AppliedSettings result;
   for (const SettingLine& line : lines) {
-    if (std::optional<std::string> problem = applySetting(line, job, view)) {
-      problems.push_back(std::move(*problem));
+    if (std::optional<std::string> problem = applySetting(line, job, result.shown)) {
+      result.problems.push_back(std::move(*problem));
     }
   }
-  return problems;
+  return result;
 }
 
 }  // namespace rowpress

@@ -1,16 +1,16 @@
 // Reading a settings (DIRU) file. The reader does not follow the writer's layout: it looks
 // for a key string anywhere in each line, takes the value up to the line's first closing
 // pair, and lets the SQL text run over several lines joined by continuation pairs. Reading
-// is split in two steps: finding the settings in the text, then applying them to the job
-// (and to the window's controls, when there is a window).
+// is split in two steps: finding the settings in the text, then applying them to the job,
+// which says what it applied so that a window can show it.
 #pragma once
 
 #include <cstddef>
 #include <istream>
 #include <string>
+#include <string_view>
 #include <vector>
 
-#include "app/view.h"
 #include "job/job_settings.h"
 #include "settings/settings_format.h"
 
@@ -36,19 +36,35 @@ struct SettingLine {
 // `overLongLine`, when given, receives a line naming it and the setting it holds.
 std::vector<SettingLine> readSettingLines(std::istream& in, std::string* overLongLine = nullptr);
 
-// What loading does before the first setting: the data source list is emptied, the output
-// type goes back to the workbook ("Output To XML" checked, the CSV, TSV and HTML boxes and
-// flags cleared). Every other field and control keeps its value until a setting changes it.
-// `view` may be null: then only the job changes.
-void resetBeforeLoad(JobSettings& job, View* view);
+// What loading does to the job before the first setting: the output type goes back to the
+// workbook (the CSV, TSV and HTML flags cleared). Every other field keeps its value until a
+// setting changes it.
+void resetBeforeLoad(JobSettings& job);
 
-// Applies the settings in order to the job and, when `view` is not null, to the controls.
-// Values over the limits of the job record, and values holding a NUL byte, are refused whole,
-// never cut: the setting is not applied and a line naming it is returned. A password value
-// that is not a scrambled password, or whose password holds a NUL byte, empties the password
-// (a password meant for another data source is never kept) and is named as well.
-std::vector<std::string> applySettingLines(const std::vector<SettingLine>& lines, JobSettings& job,
-                                           View* view);
+// A setting as it was applied, for the window to show: its key, the text of its box (a text
+// setting's value, the password as read, or empty when it was refused), or whether a flag is
+// on.
+struct AppliedSetting {
+  SettingKey key;
+  std::string text;
+  bool on = false;
+};
+
+struct AppliedSettings {
+  // One line for each setting that was refused.
+  std::vector<std::string> problems;
+  // The settings that changed the job, in file order.
+  std::vector<AppliedSetting> shown;
+};
+
+// Applies the settings in order to the job. Values over the limits of the job record or
+// holding a NUL byte are refused whole, never cut: the setting is not applied and a line
+// naming it is returned. A password value that is not a scrambled password empties the
+// password (a password meant for another data source is never kept) and is named as well.
+AppliedSettings applySettingLines(const std::vector<SettingLine>& lines, JobSettings& job);
+
+// Whether a flag's value sets it: anything but a value starting with "0".
+bool settingIsOn(std::string_view value);
 
 // The problem line for a password value that is not a scrambled password.
 inline constexpr const char* kBadPasswordMessage =

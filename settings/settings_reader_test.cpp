@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "app/job_controls.h"
 #include "app/memory_view.h"
 #include "settings/password_scramble.h"
 
@@ -17,8 +18,11 @@ class SettingsReaderTest : public ::testing::Test {
  protected:
   std::vector<std::string> load(const std::string& text) {
     std::istringstream in(text);
-    resetBeforeLoad(job, &view);
-    return applySettingLines(readSettingLines(in), job, &view);
+    resetBeforeLoad(job);
+    AppliedSettings applied = applySettingLines(readSettingLines(in), job);
+    resetControlsBeforeLoad(view);
+    showAppliedSettings(applied.shown, view);
+    return applied.problems;
   }
 
   JobSettings job;

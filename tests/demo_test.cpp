@@ -4,8 +4,8 @@
 
 #include <cstdlib>
 
+#include "app/job_controls.h"
 #include "app/startup.h"
-#include "settings/settings_file.h"
 #include "tests/odbc_fixture.h"
 
 namespace rowpress {

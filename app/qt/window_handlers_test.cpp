@@ -16,11 +16,11 @@
 #include <QScrollBar>
 #include <QTest>
 
+#include "app/job_controls.h"
 #include "app/memory_view.h"
 #include "app/qt/main_window.h"
 #include "app/qt/modal_script.h"
 #include "app/qt/window_fixture.h"
-#include "settings/settings_file.h"
 #include "tests/odbc_fixture.h"
 
 namespace rowpress::testing {

@@ -11,10 +11,10 @@
 #include <string>
 #include <vector>
 
+#include "app/job_controls.h"
 #include "app/memory_view.h"
 #include "app/startup.h"
 #include "settings/password_scramble.h"
-#include "settings/settings_file.h"
 #include "settings/settings_reader.h"
 #include "tests/fuzz/random_input.h"
 #include "tests/odbc_fixture.h"
@@ -186,8 +186,11 @@ TEST(SettingsFuzzTest, RandomFilesNeverSetAFieldOverItsLimit) {
     JobSettings job;
     MemoryView view;
     applyDefaults(job, view);
-    resetBeforeLoad(job, &view);
-    std::vector<std::string> problems = applySettingLines(lines, job, &view);
+    resetBeforeLoad(job);
+    AppliedSettings applied = applySettingLines(lines, job);
+    resetControlsBeforeLoad(view);
+    showAppliedSettings(applied.shown, view);
+    std::vector<std::string> problems = std::move(applied.problems);
     EXPECT_EQ(problems.size(), refusals);
     if (!overLongLine.empty()) problems.push_back(overLongLine);
     expectWithinLimits(job);

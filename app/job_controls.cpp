@@ -1,0 +1,105 @@
+#include "app/job_controls.h"
+
+namespace rowpress {
+
+namespace {
+
+ControlId outputBoxOf(SettingKey key) {
+  switch (key) {
+    case SettingKey::Csv:
+      return ControlId::OutputCsv;
+    case SettingKey::Tsv:
+      return ControlId::OutputTsv;
+    default:
+      return ControlId::OutputHtml;
+  }
+}
+
+}  // namespace
+
+void takeJob(JobSettings& job, const View& view) {
+  const int selected = view.selectedIndex(ControlId::DataSourceList);
+  job.dataSource =
+      selected < 0 ? std::string() : view.lineText(ControlId::DataSourceList, selected);
+  job.userName = view.text(ControlId::UserName);
+  job.password = view.text(ControlId::Password);
+  job.launchApplication = view.text(ControlId::LaunchApplication);
+  job.outFileName = view.text(ControlId::OutFileName);
+  job.outputCsv = view.isChecked(ControlId::OutputCsv);
+  job.outputTsv = view.isChecked(ControlId::OutputTsv);
+  job.outputHtml = view.isChecked(ControlId::OutputHtml);
+  job.sql = view.text(ControlId::SqlBox);
+  job.excel2007 = view.isChecked(ControlId::Excel2007);
+  job.forceFullLength = view.isChecked(ControlId::ForceFullLength);
+  job.noAutoOpen = !view.isChecked(ControlId::LaunchOnFinish);
+}
+
+void resetControlsBeforeLoad(View& view) {
+  view.clearList(ControlId::DataSourceList);
+  view.setChecked(ControlId::OutputHtml, false);
+  view.setChecked(ControlId::OutputXml, true);
+  view.setChecked(ControlId::OutputCsv, false);
+  view.setChecked(ControlId::OutputTsv, false);
+}
+
+void showAppliedSettings(const std::vector<AppliedSetting>& shown, View& view) {
+  for (const AppliedSetting& setting : shown) {
+    switch (setting.key) {
+      case SettingKey::Database:
+        view.appendLine(ControlId::DataSourceList, setting.text);
+        view.selectLine(ControlId::DataSourceList, setting.text);
+        break;
+      case SettingKey::UserName:
+        view.setText(ControlId::UserName, setting.text);
+        break;
+      case SettingKey::Password:
+        view.setText(ControlId::Password, setting.text);
+        break;
+      case SettingKey::Sql:
+        view.setText(ControlId::SqlBox, setting.text);
+        break;
+      case SettingKey::LaunchApplication:
+        view.setText(ControlId::LaunchApplication, setting.text);
+        break;
+      case SettingKey::OutFileName:
+        view.setText(ControlId::OutFileName, setting.text);
+        break;
+      case SettingKey::DoLaunchApplication:
+        view.setChecked(ControlId::LaunchOnFinish, setting.on);
+        break;
+      case SettingKey::ForceFullLength:
+        view.setChecked(ControlId::ForceFullLength, setting.on);
+        break;
+      case SettingKey::Excel2007:
+        view.setChecked(ControlId::Excel2007, setting.on);
+        break;
+      case SettingKey::Csv:
+      case SettingKey::Tsv:
+      case SettingKey::Html:
+        for (SettingKey output : {SettingKey::Csv, SettingKey::Tsv, SettingKey::Html}) {
+          if (output == setting.key) {
+            view.setChecked(outputBoxOf(output), setting.on);
+          } else if (setting.on) {
+            view.setChecked(outputBoxOf(output), false);
+          }
+        }
+        if (setting.on) view.setChecked(ControlId::OutputXml, false);
+        break;
+    }
+  }
+}
+
+SettingsLoadResult loadSettingsFile(JobSettings& job, View& view, const std::string& path) {
+  SettingsLoadResult loaded = loadSettings(job, path);
+  if (!loaded.opened) return loaded;
+  resetControlsBeforeLoad(view);
+  showAppliedSettings(loaded.shown, view);
+  return loaded;
+}
+
+SettingsSaveResult saveSettingsFile(JobSettings& job, View& view, const std::string& path) {
+  takeJob(job, view);
+  return saveSettings(job, path);
+}
+
+}  // namespace rowpress

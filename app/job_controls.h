@@ -1,0 +1,37 @@
+// Moving values between the job and the window's controls: the one place where the settings
+// file's load and save meet the controls. Loading applies a file to the job (settings/) and
+// then shows what it applied; saving takes the job from the controls and writes it.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "app/view.h"
+#include "job/job_settings.h"
+#include "settings/settings_file.h"
+
+namespace rowpress {
+
+// Takes the job from the controls: the data source from the selected entry of the data
+// source list (none when nothing is selected), the texts from their boxes, the flags from
+// their check boxes ("Launch On Finish" unchecked is noAutoOpen).
+void takeJob(JobSettings& job, const View& view);
+
+// What loading a file does to the controls before its first setting: the data source list is
+// emptied and the output type goes back to the workbook ("Output To XML" checked, the CSV,
+// TSV and HTML boxes unchecked). Every other control keeps its state.
+void resetControlsBeforeLoad(View& view);
+
+// Shows the settings that a load applied, in file order, as the controls show them: a text
+// in its box (a data source is added to the list and selected), a flag in its check box; an
+// output type that is set checks its box alone, one that is cleared unchecks only its box.
+void showAppliedSettings(const std::vector<AppliedSetting>& shown, View& view);
+
+// Loads the settings file at `path` into the job and the controls (nothing changes when it
+// cannot be read).
+SettingsLoadResult loadSettingsFile(JobSettings& job, View& view, const std::string& path);
+
+// Takes the job from the controls and saves it to the settings file at `path`.
+SettingsSaveResult saveSettingsFile(JobSettings& job, View& view, const std::string& path);
+
+}  // namespace rowpress

@@ -55,6 +55,8 @@ class OutputFile {
   int error_ = 0;
   std::string buffer_;
   std::size_t completeLines_ = 0;  // bytes of buffer_ that end at a line end
+  off_t written_ = 0;              // bytes handed to the system
+  off_t writingBack_ = 0;          // of those, bytes whose write to disk has been started
 };
 
 }  // namespace rowpress

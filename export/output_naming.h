@@ -34,7 +34,6 @@ class NameReservation {
   NameReservation(const NameReservation&) = delete;
   NameReservation& operator=(const NameReservation&) = delete;
 
-  const std::string& path() const { return path_; }
   // The name now holds the run's file: nothing is removed.
   void release();
   void remove();

@@ -7,7 +7,6 @@ namespace rowpress {
 
 bool OutputTarget::open(const std::string& path, NameReservation reserved) {
   discard();
-  path_ = path;
   reserved_ = std::move(reserved);
   error_.clear();
   if (atomic_.prepare(path)) {

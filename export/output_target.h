@@ -27,7 +27,6 @@ class OutputTarget {
   // the file is kept.
   bool open(const std::string& path, NameReservation reserved = {});
   OutputFile& file() { return file_; }
-  const std::string& path() const { return path_; }
   const std::string& temporaryPath() const { return atomic_.temporaryPath(); }
   // The reason the file could not be created or written.
   std::string error() const;
@@ -39,7 +38,6 @@ class OutputTarget {
   void discard();
 
  private:
-  std::string path_;
   // The temporary file is known to the stop request from before it is created until it has
   // been renamed or removed.
   RegisteredTemporary registered_;

@@ -57,8 +57,6 @@ class AtomicFile {
   // The descriptor of the temporary file, open for reading and writing; it holds the lock
   // and stays open until commit() or discard().
   int descriptor() const { return fd_; }
-  // The file that is replaced, links followed; set by open().
-  const std::string& target() const { return target_; }
   // Empty when no temporary file is open.
   const std::string& temporaryPath() const { return temporary_; }
   // Why the file could not be replaced, as a short sentence without a final stop.

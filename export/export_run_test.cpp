@@ -527,6 +527,12 @@ TEST(StopRequest, WaitsForTheRunsFilesAndRemovesThemWhenTheRunCannot) {
   stop.removeTemporaries();
   EXPECT_FALSE(fileExists(file));
   EXPECT_TRUE(stop.waitUntilIdle(Clock::now()));
+  // A step that has created files it has not registered yet is waited for too.
+  {
+    StepBeforeRegistration step;
+    EXPECT_FALSE(stop.waitUntilIdle(Clock::now() + std::chrono::milliseconds(20)));
+  }
+  EXPECT_TRUE(stop.waitUntilIdle(Clock::now()));
 }
 
 TEST_F(ExportRunTest, TheSqliteDriverIsNeverCancelledFromAnotherThread) {

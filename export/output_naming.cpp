@@ -100,6 +100,8 @@ const char* defaultExtension(const JobSettings& job, OutputType type) {
 // `extension`, which is created and stays as the reservation. A name of which either form
 // exists is skipped, so no earlier file is ever replaced.
 OutputPath reserveDefaultName(const std::string& directory, const char* extension) {
+  // A stop waits until the name is reserved and registered, so that it can give it back.
+  StepBeforeRegistration step;
   OutputPath result;
   std::random_device device;
   const unsigned start = device() & 0xFFFFu;

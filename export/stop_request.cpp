@@ -75,6 +75,17 @@ void StopRequest::removeReservation(const std::string& path) {
   changed_.notify_all();
 }
 
+void StopRequest::beginStep() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  ++steps_;
+}
+
+void StopRequest::endStep() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  --steps_;
+  changed_.notify_all();
+}
+
 bool StopRequest::waitUntilIdle(std::chrono::steady_clock::time_point deadline) {
   std::unique_lock<std::mutex> lock(mutex_);
   return changed_.wait_until(lock, deadline, [this] { return idle(); });

@@ -54,6 +54,12 @@ class StopRequest {
   void addReservation(const std::string& path, dev_t device, ino_t inode);
   void removeReservation(const std::string& path);
 
+  // A short step that creates files before it can register them (a default name is reserved
+  // in two creations): while one runs, a stop waits for it instead of ending the process
+  // between the creation and the registration.
+  void beginStep();
+  void endStep();
+
   // Waits until no temporary file or reservation is registered and no statement executes,
   // or until `deadline`. True when that state was reached.
   bool waitUntilIdle(std::chrono::steady_clock::time_point deadline);
@@ -63,7 +69,8 @@ class StopRequest {
  private:
   StopRequest() = default;
   bool idle() const {
-    return temporaries_.empty() && reservations_.empty() && executing_ == SQL_NULL_HSTMT;
+    return temporaries_.empty() && reservations_.empty() && steps_ == 0 &&
+           executing_ == SQL_NULL_HSTMT;
   }
 
   struct Reservation {
@@ -81,6 +88,7 @@ class StopRequest {
   bool cancelSafe_ = false;
   std::multiset<std::string> temporaries_;
   std::vector<Reservation> reservations_;
+  int steps_ = 0;
 };
 
 // The log line of a run stopped by `signal`: "rowpress: stopped by signal 15 (Terminated)".
@@ -116,6 +124,15 @@ class RegisteredTemporary {
 
  private:
   std::string path_;
+};
+
+// Marks a step that creates files before it registers them, for as long as it lives.
+class StepBeforeRegistration {
+ public:
+  StepBeforeRegistration() { StopRequest::instance().beginStep(); }
+  ~StepBeforeRegistration() { StopRequest::instance().endStep(); }
+  StepBeforeRegistration(const StepBeforeRegistration&) = delete;
+  StepBeforeRegistration& operator=(const StepBeforeRegistration&) = delete;
 };
 
 // Registers a statement with the stop request while it executes.

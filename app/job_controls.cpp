@@ -4,18 +4,51 @@ namespace rowpress {
 
 namespace {
 
-ControlId outputBoxOf(SettingKey key) {
+OutputType outputTypeOfKey(SettingKey key) {
   switch (key) {
     case SettingKey::Csv:
-      return ControlId::OutputCsv;
+      return OutputType::Csv;
     case SettingKey::Tsv:
-      return ControlId::OutputTsv;
+      return OutputType::Tsv;
     default:
-      return ControlId::OutputHtml;
+      return OutputType::Html;
   }
 }
 
+constexpr OutputType kOutputTypes[] = {OutputType::Xml, OutputType::Csv, OutputType::Tsv,
+                                       OutputType::Html};
+
 }  // namespace
+
+ControlId outputBoxOf(OutputType type) {
+  switch (type) {
+    case OutputType::Csv:
+      return ControlId::OutputCsv;
+    case OutputType::Tsv:
+      return ControlId::OutputTsv;
+    case OutputType::Html:
+      return ControlId::OutputHtml;
+    case OutputType::Xml:
+      break;
+  }
+  return ControlId::OutputXml;
+}
+
+void showOutputType(View& view, OutputType type) {
+  for (OutputType each : kOutputTypes) view.setChecked(outputBoxOf(each), each == type);
+}
+
+void showJob(const JobSettings& job, View& view) {
+  view.setText(ControlId::UserName, job.userName);
+  view.setText(ControlId::Password, job.password);
+  view.setText(ControlId::SqlBox, job.sql);
+  view.setText(ControlId::LaunchApplication, job.launchApplication);
+  view.setText(ControlId::OutFileName, job.outFileName);
+  view.setChecked(ControlId::Excel2007, job.excel2007);
+  view.setChecked(ControlId::ForceFullLength, job.forceFullLength);
+  view.setChecked(ControlId::LaunchOnFinish, !job.noAutoOpen);
+  showOutputType(view, outputTypeOf(job));
+}
 
 void takeJob(JobSettings& job, const View& view) {
   const int selected = view.selectedIndex(ControlId::DataSourceList);
@@ -36,10 +69,7 @@ void takeJob(JobSettings& job, const View& view) {
 
 void resetControlsBeforeLoad(View& view) {
   view.clearList(ControlId::DataSourceList);
-  view.setChecked(ControlId::OutputHtml, false);
-  view.setChecked(ControlId::OutputXml, true);
-  view.setChecked(ControlId::OutputCsv, false);
-  view.setChecked(ControlId::OutputTsv, false);
+  showOutputType(view, OutputType::Xml);
 }
 
 void showAppliedSettings(const std::vector<AppliedSetting>& shown, View& view) {
@@ -76,14 +106,12 @@ void showAppliedSettings(const std::vector<AppliedSetting>& shown, View& view) {
       case SettingKey::Csv:
       case SettingKey::Tsv:
       case SettingKey::Html:
-        for (SettingKey output : {SettingKey::Csv, SettingKey::Tsv, SettingKey::Html}) {
-          if (output == setting.key) {
-            view.setChecked(outputBoxOf(output), setting.on);
-          } else if (setting.on) {
-            view.setChecked(outputBoxOf(output), false);
-          }
+        // Cleared, the flag unchecks its own box only: the workbook's box stays as it is.
+        if (setting.on) {
+          showOutputType(view, outputTypeOfKey(setting.key));
+        } else {
+          view.setChecked(outputBoxOf(outputTypeOfKey(setting.key)), false);
         }
-        if (setting.on) view.setChecked(ControlId::OutputXml, false);
         break;
     }
   }

@@ -12,6 +12,17 @@
 
 namespace rowpress {
 
+// The check box that shows `type`.
+ControlId outputBoxOf(OutputType type);
+
+// Shows `type` in the output-type boxes: its box checked, the other three unchecked. Every
+// change of the output type that the controls show goes through here.
+void showOutputType(View& view, OutputType type);
+
+// Shows the job in the controls: its texts in their boxes, its flags in their check boxes and
+// its output type. The data source list is left as listing or loading filled it.
+void showJob(const JobSettings& job, View& view);
+
 // Takes the job from the controls: the data source from the selected entry of the data
 // source list (none when nothing is selected), the texts from their boxes, the flags from
 // their check boxes ("Launch On Finish" unchecked is noAutoOpen).

@@ -1,5 +1,6 @@
 #include "app/main_dialog.h"
 
+#include "app/job_controls.h"
 #include "app/settings_commands.h"
 #include "app/status_list.h"
 #include "db/catalog.h"
@@ -176,54 +177,21 @@ void MainDialog::reportMissingHelpPage(const HelpPage& page) {
   view_.messageBox(text, kHelpCaption);
 }
 
-// Checks `checkedBox` alone and sets the flag that goes with it (none for XML).
-void MainDialog::selectOutput(ControlId checkedBox) {
-  for (ControlId box :
-       {ControlId::OutputXml, ControlId::OutputCsv, ControlId::OutputTsv, ControlId::OutputHtml}) {
-    view_.setChecked(box, box == checkedBox);
-  }
-  job_.outputCsv = checkedBox == ControlId::OutputCsv;
-  job_.outputTsv = checkedBox == ControlId::OutputTsv;
-  job_.outputHtml = checkedBox == ControlId::OutputHtml;
+// Sets the output type in the job and shows it in the boxes.
+void MainDialog::selectOutput(OutputType type) {
+  setOutputType(job_, type);
+  showOutputType(view_, type);
 }
 
-// Unchecking the selected CSV, TSV or HTML box falls back to XML; unchecking XML falls back
-// to CSV, so no click leaves all four boxes unchecked.
-void MainDialog::OnOutputCsv() {
-  if (view_.isChecked(ControlId::OutputCsv)) {
-    selectOutput(ControlId::OutputCsv);
-  } else {
-    job_.outputCsv = false;
-    view_.setChecked(ControlId::OutputXml, true);
-  }
-}
+// A box that was checked selects its type. Unchecking the selected CSV, TSV or HTML box falls
+// back to XML; unchecking XML falls back to CSV, so no click leaves all four boxes unchecked.
+void MainDialog::OnOutputCsv() { onOutputBox(OutputType::Csv, OutputType::Xml); }
+void MainDialog::OnOutputTsv() { onOutputBox(OutputType::Tsv, OutputType::Xml); }
+void MainDialog::OnOutputHtml() { onOutputBox(OutputType::Html, OutputType::Xml); }
+void MainDialog::OnOutputXml() { onOutputBox(OutputType::Xml, OutputType::Csv); }
 
-void MainDialog::OnOutputTsv() {
-  if (view_.isChecked(ControlId::OutputTsv)) {
-    selectOutput(ControlId::OutputTsv);
-  } else {
-    job_.outputTsv = false;
-    view_.setChecked(ControlId::OutputXml, true);
-  }
-}
-
-void MainDialog::OnOutputHtml() {
-  if (view_.isChecked(ControlId::OutputHtml)) {
-    selectOutput(ControlId::OutputHtml);
-  } else {
-    job_.outputHtml = false;
-    view_.setChecked(ControlId::OutputXml, true);
-  }
-}
-
-void MainDialog::OnOutputXml() {
-  if (view_.isChecked(ControlId::OutputXml)) {
-    selectOutput(ControlId::OutputXml);
-  } else {
-    job_.outputCsv = true;
-    view_.setChecked(ControlId::OutputHtml, false);
-    view_.setChecked(ControlId::OutputCsv, true);
-  }
+void MainDialog::onOutputBox(OutputType type, OutputType fallback) {
+  selectOutput(view_.isChecked(outputBoxOf(type)) ? type : fallback);
 }
 
 void MainDialog::OnLaunchOnFinish() {

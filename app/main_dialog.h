@@ -82,7 +82,8 @@ class MainDialog {
   void setExecutablePath(std::string path) { executablePath_ = std::move(path); }
 
  private:
-  void selectOutput(ControlId checkedBox);
+  void selectOutput(OutputType type);
+  void onOutputBox(OutputType type, OutputType fallback);
   void reportMissingHelpPage(const HelpPage& page);
 
   JobSettings& job_;

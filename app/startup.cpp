@@ -12,11 +12,8 @@ void applyDefaults(JobSettings& job, View& view) {
   job.noAutoOpen = false;
   job.outFileName.clear();
   view.setText(ControlId::OutFileName, "");
-  job.outputCsv = job.outputTsv = job.outputHtml = false;
-  view.setChecked(ControlId::OutputCsv, false);
-  view.setChecked(ControlId::OutputXml, true);
-  view.setChecked(ControlId::OutputHtml, false);
-  view.setChecked(ControlId::OutputTsv, false);
+  setOutputType(job, OutputType::Xml);
+  showOutputType(view, OutputType::Xml);
   job.settingsFile.clear();
 }
 
@@ -34,19 +31,8 @@ std::vector<std::string> applyCommandLine(const CommandLine& line, JobSettings& 
   if (line.outFile) job.outFileName = *line.outFile;
   if (line.silent) job.silent = true;
 
-  // The controls show the job; of the output flags the first set one in the order CSV, TSV,
-  // HTML wins, none set means XML.
-  view.setText(ControlId::LaunchApplication, job.launchApplication);
-  view.setChecked(ControlId::LaunchOnFinish, !job.noAutoOpen);
-  view.setText(ControlId::OutFileName, job.outFileName);
-  ControlId box = job.outputCsv    ? ControlId::OutputCsv
-                  : job.outputTsv  ? ControlId::OutputTsv
-                  : job.outputHtml ? ControlId::OutputHtml
-                                   : ControlId::OutputXml;
-  for (ControlId each :
-       {ControlId::OutputCsv, ControlId::OutputTsv, ControlId::OutputHtml, ControlId::OutputXml}) {
-    view.setChecked(each, each == box);
-  }
+  // The controls show the job as the files and switches made it.
+  showJob(job, view);
   return problems;
 }
 

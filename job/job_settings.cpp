@@ -13,6 +13,12 @@ OutputType outputTypeOf(const JobSettings& job) {
   return OutputType::Xml;
 }
 
+void setOutputType(JobSettings& job, OutputType type) {
+  job.outputCsv = type == OutputType::Csv;
+  job.outputTsv = type == OutputType::Tsv;
+  job.outputHtml = type == OutputType::Html;
+}
+
 std::string tooLongMessage(const char* field, std::size_t limit) {
   return std::string(field) + " is longer than " + std::to_string(limit) +
          " bytes and was refused.";

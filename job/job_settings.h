@@ -39,6 +39,8 @@ enum class OutputType { Xml, Csv, Tsv, Html };
 
 // HTML beats TSV beats CSV; none set means the workbook.
 OutputType outputTypeOf(const JobSettings& job);
+// Sets the flag of `type` alone (the workbook has none).
+void setOutputType(JobSettings& job, OutputType type);
 
 // A field of the job that cannot be used as it stands, with the message that names it and
 // the outcome of refusing it. Over-long values are refused, never cut: a cut path writes

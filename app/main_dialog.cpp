@@ -10,15 +10,12 @@ namespace rowpress {
 
 namespace {
 
-// What the export run reports, shown in the window: the status list, message boxes and the
+// What the export run reports while it runs, shown in the window: the status list and the
 // row count.
 class ViewReport : public ExportReport {
  public:
   explicit ViewReport(View& view) : view_(view) {}
   void statusLine(std::string_view line) override { AddStatusLine(view_, line); }
-  void message(std::string_view text, std::string_view caption) override {
-    view_.messageBox(text, caption);
-  }
   void rowsDone(long long rows) override { view_.rowsDone(rows); }
 
  private:
@@ -86,24 +83,22 @@ void MainDialog::handle(ControlId id, Notification what) {
 
 FetchResult MainDialog::OnFetch() {
   return runFetch(job_, view_, [this](const OdbcSession& session, std::string& sql) {
-    connection_ = session.connection();
-    RunOutcome outcome = RunExport(session.statement(), sql);
-    connection_ = SQL_NULL_HDBC;
-    return outcome;
+    return RunExport(session, sql);
   });
 }
 
-RunOutcome MainDialog::RunExport(SQLHSTMT statement, std::string& sql) {
+RunOutcome MainDialog::RunExport(const OdbcSession& session, std::string& sql) {
   BusyCursor busy(view_);
   // The two compatibility switches live in their boxes while a window is there.
   job_.excel2007 = view_.isChecked(ControlId::Excel2007);
   job_.forceFullLength = view_.isChecked(ControlId::ForceFullLength);
   ViewReport report(view_);
-  ExportRun run(job_, report, connection_, *launcher_);
-  RunOutcome outcome = run.run(statement, sql);
-  lastExport_ =
-      ExportSummary{run.outputPath(), run.dataRows(), run.keptFile(), run.outputFailure()};
-  return outcome;
+  ExportRun run(job_, report, *launcher_);
+  lastExport_ = run.run(session, sql);
+  for (const ExportMessage& message : lastExport_.messages) {
+    view_.messageBox(message.text, message.caption);
+  }
+  return lastExport_.outcome;
 }
 
 void MainDialog::OnListDatabases() {

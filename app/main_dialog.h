@@ -11,19 +11,11 @@
 #include "app/fetch_command.h"
 #include "app/help_page.h"
 #include "app/view.h"
+#include "export/export_run.h"
 #include "export/viewer.h"
 #include "job/job_settings.h"
 
 namespace rowpress {
-
-// What the last export run produced.
-struct ExportSummary {
-  std::string path;
-  long long rows = 0;
-  bool kept = false;  // a file was kept at the path
-  // Why the output file could not be created or written, as the status list says it.
-  std::string outputFailure;
-};
 
 inline constexpr char kHelpCaption[] = "ROWPRESS Help Information";
 
@@ -68,13 +60,14 @@ class MainDialog {
   void OnLaunchApplicationChange();
   void OnOutFileNameChange();
 
-  // The export run on an open statement.
-  virtual RunOutcome RunExport(SQLHSTMT statement, std::string& sql);
+  // The export run on an open session: shows its lines as it goes and its messages at its
+  // end, and keeps its result as the last export.
+  RunOutcome RunExport(const OdbcSession& session, std::string& sql);
 
   // What starts the viewer after an export (tests record its command instead).
   void setLauncher(Launcher& launcher) { launcher_ = &launcher; }
 
-  const ExportSummary& lastExport() const { return lastExport_; }
+  const ExportResult& lastExport() const { return lastExport_; }
   JobSettings& job() { return job_; }
   View& view() { return view_; }
 
@@ -88,10 +81,9 @@ class MainDialog {
 
   JobSettings& job_;
   View& view_;
-  ExportSummary lastExport_;
+  ExportResult lastExport_;
   // Whether the table list holds the tables of a data source rather than a failure line.
   bool tablesListed_ = false;
-  SQLHDBC connection_ = SQL_NULL_HDBC;  // the connection of the running fetch
   Launcher* launcher_ = &processLauncher();
   std::string executablePath_;
 };

@@ -45,7 +45,7 @@ int refuseUnreadableJob(const std::vector<std::string>& problems, std::ostream& 
 
 int runUnattended(MainDialog& dialog, std::ostream& out, std::ostream& err) {
   FetchResult result = dialog.OnFetch();
-  const ExportSummary& summary = dialog.lastExport();
+  const ExportResult& summary = dialog.lastExport();
   // Nobody sees the status list: what it says about a failure goes to the log.
   if (result.outcome == RunOutcome::NoConnection) {
     if (!result.failureLine.empty()) err << "rowpress: " << result.failureLine << '\n';

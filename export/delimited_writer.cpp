@@ -30,7 +30,10 @@ void DelimitedWriter::endHeaderRow() {
 
 void DelimitedWriter::beginRow() {}
 
-void DelimitedWriter::cell(std::string_view value, const ColumnInfo& column, bool forceFullLength) {
+void DelimitedWriter::cell(const CellValue& cellValue, const ColumnInfo& column,
+                           bool forceFullLength) {
+  // NULL is written like the empty string.
+  const std::string_view value = cellValue.text;
   if (!out_) return;
   if (forceFullLength) {
     // The replacements swap single ASCII bytes, so the cut computed on the value is the cut

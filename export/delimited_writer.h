@@ -23,7 +23,7 @@ class DelimitedWriter final : public OutputWriter {
   void headerCell(const ColumnInfo& column) override;
   void endHeaderRow() override;
   void beginRow() override;
-  void cell(std::string_view value, const ColumnInfo& column, bool forceFullLength) override;
+  void cell(const CellValue& value, const ColumnInfo& column, bool forceFullLength) override;
   void endRow() override;
   void finish(int columnCount, long long tableRows) override;
 

@@ -52,11 +52,15 @@ RunOutcome ExportRun::statementFailed(SQLHSTMT statement, const char* caption) {
   std::string diagnostic = GetStatementDiagnostic(statement);
   report_.statusLine("SQL statement failed.");
   report_.statusLine(diagnostic);
-  report_.message(diagnostic, caption);
+  message(std::move(diagnostic), caption);
   return RunOutcome::StatementFailed;
 }
 
-bool ExportRun::fetchValue(SQLHSTMT statement, int k, std::string_view& value) {
+void ExportRun::message(std::string text, std::string caption) {
+  result_.messages.push_back(ExportMessage{std::move(text), std::move(caption)});
+}
+
+bool ExportRun::fetchValue(SQLHSTMT statement, int k, CellValue& value) {
   // Most values are short: ask for them with a small buffer first, because drivers spend
   // time in proportion to the buffer they are handed, and fetch a long value's remaining
   // pieces only when the first one came back cut, up to the 65,536-byte limit.
@@ -65,12 +69,12 @@ bool ExportRun::fetchValue(SQLHSTMT statement, int k, std::string_view& value) {
   SQLLEN indicator = 0;
   SQLRETURN rc = SQLGetData(statement, column, SQL_C_CHAR, buffer, kFirstPiece, &indicator);
   if (rc == SQL_NO_DATA || (succeeded(rc) && indicator == SQL_NULL_DATA)) {
-    value = std::string_view();
+    value = CellValue{std::string_view(), rc != SQL_NO_DATA};
     return true;
   }
   if (!succeeded(rc)) return false;
   if (indicator >= 0 && indicator < static_cast<SQLLEN>(kFirstPiece)) {
-    value = std::string_view(buffer, static_cast<std::size_t>(indicator));
+    value = CellValue{std::string_view(buffer, static_cast<std::size_t>(indicator))};
     return true;
   }
   std::size_t length = kFirstPiece - 1;
@@ -91,7 +95,7 @@ bool ExportRun::fetchValue(SQLHSTMT statement, int k, std::string_view& value) {
   // Only a value cut at the limit loses a character that the cut split; any other value
   // passes through byte for byte.
   if (cut) length = withoutPartialCharacter(std::string_view(buffer, length));
-  value = std::string_view(buffer, length);
+  value = CellValue{std::string_view(buffer, length)};
   return true;
 }
 
@@ -134,16 +138,17 @@ bool ExportRun::bindColumns(SQLHSTMT statement) {
   return true;
 }
 
-bool ExportRun::columnValue(SQLHSTMT statement, int k, std::string_view& value) {
+bool ExportRun::columnValue(SQLHSTMT statement, int k, CellValue& value) {
   const Binding& binding = bindings_[static_cast<std::size_t>(k - 1)];
   if (binding.size == 0) return fetchValue(statement, k, value);
   const SQLLEN indicator = indicators_[static_cast<std::size_t>(k - 1)];
   if (indicator == SQL_NULL_DATA) {
-    value = std::string_view();
+    value = CellValue{std::string_view(), true};
     return true;
   }
   if (indicator >= 0 && static_cast<std::size_t>(indicator) < binding.size) {
-    value = std::string_view(bound_.data() + binding.offset, static_cast<std::size_t>(indicator));
+    value = CellValue{
+        std::string_view(bound_.data() + binding.offset, static_cast<std::size_t>(indicator))};
     return true;
   }
   // Longer than its buffer (a long column, or SQLite, which does not enforce declared sizes):
@@ -152,18 +157,25 @@ bool ExportRun::columnValue(SQLHSTMT statement, int k, std::string_view& value) 
 }
 
 RunOutcome ExportRun::stoppedByRequest() {
-  report_.statusLine("Stopped after " + std::to_string(dataRows_) +
+  report_.statusLine("Stopped after " + std::to_string(result_.rows) +
                      " rows; no output file was written.");
   return RunOutcome::Stopped;
 }
 
-RunOutcome ExportRun::run(SQLHSTMT statement, std::string& sql) {
+ExportResult ExportRun::run(const OdbcSession& session, std::string& sql) {
+  result_ = ExportResult{};
+  connection_ = session.connection();
+  result_.outcome = runSteps(session.statement(), sql);
+  return std::move(result_);
+}
+
+RunOutcome ExportRun::runSteps(SQLHSTMT statement, std::string& sql) {
   if (StopRequest::instance().requested()) return stoppedByRequest();
   const OutputType type = outputTypeOf(job_);
   // The output file is created before anything is executed; without it nothing runs.
   OutputTarget target;
   if (!openOutput(type, target)) return RunOutcome::OutputFile;
-  std::unique_ptr<OutputWriter> writer = makeWriter(type);
+  std::unique_ptr<OutputWriter> writer = writerFor_(type);
   writer->begin(target.file());
   if (std::optional<RunOutcome> failed = execute(statement, sql)) return *failed;
   describeColumns(statement, *writer);
@@ -176,14 +188,14 @@ RunOutcome ExportRun::run(SQLHSTMT statement, std::string& sql) {
 
 bool ExportRun::openOutput(OutputType type, OutputTarget& target) {
   OutputPath output = prepareOutputPath(job_, type);
-  outputPath_ = output.path;
+  result_.path = output.path;
   if (!output.path.empty() && target.open(output.path, std::move(output.reserved))) return true;
   // Without a path (no unique name could be made) the default directory is what failed.
   const std::string shown = output.path.empty() ? defaultDirectory() : output.path;
   std::string reason = output.path.empty() ? output.error : target.error();
-  outputFailure_ = "unable to create: " + shown + " (" + reason + ")";
-  report_.statusLine(outputFailure_);
-  report_.message("unable to create: " + shown + " ", "Unable to Open Output File");
+  result_.outputFailure = "unable to create: " + shown + " (" + reason + ")";
+  report_.statusLine(result_.outputFailure);
+  message("unable to create: " + shown + " ", "Unable to Open Output File");
   return false;
 }
 
@@ -209,7 +221,7 @@ std::optional<RunOutcome> ExportRun::execute(SQLHSTMT statement, std::string& sq
   if (columnCount_ > kColumnTableSize) {
     std::string text = "Column Count Greater than " + std::to_string(kColumnTableSize);
     report_.statusLine(text);
-    report_.message(text, "TOO BIG");
+    message(text, "TOO BIG");
     return RunOutcome::Limit;
   }
   return std::nullopt;
@@ -250,7 +262,7 @@ std::optional<RunOutcome> ExportRun::streamRows(SQLHSTMT statement, OutputType t
   const StopRequest& stop = StopRequest::instance();
   const long long rowLimit = job_.excel2007 ? kWorkbook2007RowLimit : kWorkbookRowLimit;
   const bool workbook = type == OutputType::Xml;
-  dataRows_ = 0;
+  result_.rows = 0;
   value_.resize(kValueLimit + 1);
   // The buffers are bound only for this run: unbind them on every way out.
   struct Unbind {
@@ -266,8 +278,8 @@ std::optional<RunOutcome> ExportRun::streamRows(SQLHSTMT statement, OutputType t
     const SQLRETURN rc = SQLFetch(statement);
     if (rc == SQL_NO_DATA) break;
     if (!succeeded(rc)) return statementFailed(statement, "SQL statement failed.");
-    ++dataRows_;
-    const bool showRow = dataRows_ < 12;
+    ++result_.rows;
+    const bool showRow = result_.rows < 12;
     if (!writeRow(statement, workbook, writer, showRow, stopped)) {
       return statementFailed(statement, "SQL statement failed.");
     }
@@ -276,15 +288,15 @@ std::optional<RunOutcome> ExportRun::streamRows(SQLHSTMT statement, OutputType t
       report_.statusLine(statusLine_);
       statusLine_.clear();
     }
-    if (workbook && dataRows_ + 1 > rowLimit) {
-      report_.message("Row Count Larger than " + std::to_string(rowLimit) + " ", "TOO BIG");
+    if (workbook && result_.rows + 1 > rowLimit) {
+      message("Row Count Larger than " + std::to_string(rowLimit) + " ", "TOO BIG");
       stopped = true;
       break;
     }
     if (target.file().error() != 0) break;  // the disk is full: stop fetching
-    if (dataRows_ % kProgressEvery == 0) report_.rowsDone(dataRows_);
+    if (result_.rows % kProgressEvery == 0) report_.rowsDone(result_.rows);
   }
-  report_.rowsDone(dataRows_);
+  report_.rowsDone(result_.rows);
   return std::nullopt;
 }
 
@@ -293,18 +305,18 @@ bool ExportRun::writeRow(SQLHSTMT statement, bool workbook, OutputWriter& writer
   writer.beginRow();
   for (int k = 1; k <= columnCount_; ++k) {
     if (workbook && k > kWorkbookColumnLimit) {
-      report_.message("Column Count Greater than 255", "TOO BIG");
+      message("Column Count Greater than 255", "TOO BIG");
       stopped = true;
       break;
     }
     const ColumnInfo& column = columns_[static_cast<std::size_t>(k - 1)];
-    std::string_view value;
+    CellValue value;
     if (isBinaryType(column.sqlType)) {
-      value = kBinaryValue;
+      value = CellValue{kBinaryValue};
     } else if (!columnValue(statement, k, value)) {
       return false;
     }
-    if (showRow) appendToStatusLine(value);
+    if (showRow) appendToStatusLine(value.text);
     writer.cell(value, column, job_.forceFullLength);
   }
   writer.endRow();
@@ -314,21 +326,21 @@ bool ExportRun::writeRow(SQLHSTMT statement, bool workbook, OutputWriter& writer
 RunOutcome ExportRun::finish(OutputType type, OutputWriter& writer, OutputTarget& target,
                              bool stopped) {
   // A stopped workbook is closed properly as well, so that it opens.
-  writer.finish(columnCount_, dataRows_ + 1);
-  if (dataRows_ == 0 && !stopped) {
+  writer.finish(columnCount_, result_.rows + 1);
+  if (result_.rows == 0 && !stopped) {
     target.discard();
-    if (!job_.silent) report_.message("No Results Found", "SQL statement failed.");
+    if (!job_.silent) message("No Results Found", "SQL statement failed.");
     return RunOutcome::NoRows;
   }
   if (!target.keep()) {
-    outputFailure_ = "unable to write: " + outputPath_ + " (" + target.error() + ")";
-    report_.statusLine(outputFailure_);
-    report_.message(outputFailure_ + " ", "Unable to Write Output File");
+    result_.outputFailure = "unable to write: " + result_.path + " (" + target.error() + ")";
+    report_.statusLine(result_.outputFailure);
+    message(result_.outputFailure + " ", "Unable to Write Output File");
     return RunOutcome::OutputFile;
   }
-  kept_ = true;
+  result_.kept = true;
   if (stopped) return RunOutcome::Limit;
-  launchViewer(job_, type, outputPath_, launcher_);
+  launchViewer(job_, type, result_.path, launcher_);
   return RunOutcome::Exported;
 }
 

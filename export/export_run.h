@@ -1,6 +1,6 @@
 // The export run: executes the job's statement, describes its columns, streams every row
-// into the writer of the job's output type, enforces the workbook limits, reports in the
-// status list and message boxes, and keeps, discards or launches the file.
+// into the writer of the job's output type, enforces the workbook limits, keeps, discards or
+// launches the file, and returns what happened.
 #pragma once
 
 #include <sql.h>
@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "db/odbc_session.h"
 #include "export/export_report.h"
 #include "export/output_writer.h"
 #include "export/viewer.h"
@@ -27,29 +28,42 @@ inline constexpr std::size_t kValueLimit = 65536;  // bytes of one value
 inline constexpr std::size_t kStatusLineLimit = 65535;
 
 std::unique_ptr<OutputWriter> makeWriter(OutputType type);
+// What makes the writer of an output type (tests record the cells instead).
+using WriterMaker = std::unique_ptr<OutputWriter> (*)(OutputType type);
+
+// A message box for the user: its text and caption.
+struct ExportMessage {
+  std::string text;
+  std::string caption;
+};
+
+// What an export run did.
+struct ExportResult {
+  RunOutcome outcome = RunOutcome::Exported;
+  std::string path;    // the output path the run chose; empty when none could be made
+  long long rows = 0;  // data rows written
+  bool kept = false;   // a file was kept at the path
+  // Why the output file could not be created or written, as the status list says it.
+  std::string outputFailure;
+  // The message boxes to show, in order (a run shows one at most, rarely two).
+  std::vector<ExportMessage> messages;
+};
 
 class ExportRun {
  public:
-  // With the statement's connection, the columns are bound when the driver allows reading a
-  // cut value again with SQLGetData: one call per row instead of one per cell.
-  // The finished file is handed to the viewer through `launcher`.
-  ExportRun(const JobSettings& job, ExportReport& report, SQLHDBC connection = SQL_NULL_HDBC,
-            Launcher& launcher = processLauncher())
-      : job_(job), report_(report), connection_(connection), launcher_(launcher) {}
+  // The finished file is handed to the viewer through `launcher`; the rows are written by
+  // the writer that `writerFor` makes for the job's output type.
+  explicit ExportRun(const JobSettings& job, ExportReport& report,
+                     Launcher& launcher = processLauncher(), WriterMaker writerFor = makeWriter)
+      : job_(job), report_(report), launcher_(launcher), writerFor_(writerFor) {}
 
-  // One run on an open statement with the working copy of the SQL text, executed as written.
-  RunOutcome run(SQLHSTMT statement, std::string& sql);
-
-  // After the run: the output path it chose, the data rows it wrote and whether the file
-  // was kept at that path.
-  const std::string& outputPath() const { return outputPath_; }
-  // The status line that says why the output file could not be created or written.
-  const std::string& outputFailure() const { return outputFailure_; }
-  long long dataRows() const { return dataRows_; }
-  bool keptFile() const { return kept_; }
+  // One run on the session's statement with the working copy of the SQL text, executed as
+  // written. The columns are bound when the session's driver allows reading a cut value
+  // again with SQLGetData: one call per row instead of one per cell.
+  ExportResult run(const OdbcSession& session, std::string& sql);
 
  private:
-  // The steps of a run, in order. Each reports what went wrong itself; a step that ends the
+  // The steps of a run, in order. Each records what went wrong itself; a step that ends the
   // run returns its outcome.
   // Chooses the path and opens the output file; false when it cannot be created.
   bool openOutput(OutputType type, OutputTarget& target);
@@ -66,17 +80,20 @@ class ExportRun {
   // Finishes the file and keeps, discards or launches it.
   RunOutcome finish(OutputType type, OutputWriter& writer, OutputTarget& target, bool stopped);
 
+  // The steps in order; returns the outcome.
+  RunOutcome runSteps(SQLHSTMT statement, std::string& sql);
   RunOutcome statementFailed(SQLHSTMT statement, const char* caption);
+  void message(std::string text, std::string caption);
   // The run was asked to stop: its temporary file goes, an existing file stays.
   RunOutcome stoppedByRequest();
   void appendToStatusLine(std::string_view value);
   // Reads column k of the current row into value_; false when the driver failed.
-  bool fetchValue(SQLHSTMT statement, int k, std::string_view& value);
+  bool fetchValue(SQLHSTMT statement, int k, CellValue& value);
   // Binds every column that is fetched; returns whether any was bound.
   bool bindColumns(SQLHSTMT statement);
   // Column k's value of the current row from its bound buffer, or through fetchValue when it
   // is not bound or came back cut.
-  bool columnValue(SQLHSTMT statement, int k, std::string_view& value);
+  bool columnValue(SQLHSTMT statement, int k, CellValue& value);
 
   struct Binding {
     std::size_t offset = 0;
@@ -85,19 +102,17 @@ class ExportRun {
 
   const JobSettings& job_;
   ExportReport& report_;
-  SQLHDBC connection_;
   Launcher& launcher_;
+  WriterMaker writerFor_;
+  SQLHDBC connection_ = SQL_NULL_HDBC;
+  ExportResult result_;
   std::vector<Binding> bindings_;
   std::vector<char> bound_;
   std::vector<SQLLEN> indicators_;
   std::vector<ColumnInfo> columns_;
   std::vector<char> value_;
   std::string statusLine_;
-  std::string outputPath_;
-  std::string outputFailure_;
   SQLSMALLINT columnCount_ = 0;
-  long long dataRows_ = 0;
-  bool kept_ = false;
 };
 
 }  // namespace rowpress

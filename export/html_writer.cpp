@@ -27,7 +27,9 @@ void HtmlWriter::beginRow() {
   if (out_) out_->write("<tr>\n");
 }
 
-void HtmlWriter::cell(std::string_view value, const ColumnInfo& column, bool forceFullLength) {
+void HtmlWriter::cell(const CellValue& cellValue, const ColumnInfo& column, bool forceFullLength) {
+  // NULL is written like the empty string.
+  const std::string_view value = cellValue.text;
   if (!out_) return;
   out_->write("<td>");
   if (forceFullLength) {

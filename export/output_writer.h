@@ -18,6 +18,13 @@ struct ColumnInfo {
   std::int16_t decimalDigits = 0;
 };
 
+// One value of a row as the driver delivered it: its text, and whether it was NULL (the
+// text is then empty). The writers of today write both alike; a writer may tell them apart.
+struct CellValue {
+  std::string_view text;
+  bool null = false;
+};
+
 // Binary columns (SQL_BINARY, SQL_VARBINARY, SQL_LONGVARBINARY) are never fetched; their
 // value is "<BINARY>".
 inline bool isBinaryType(int sqlType) { return sqlType == -2 || sqlType == -3 || sqlType == -4; }
@@ -32,7 +39,7 @@ class OutputWriter {
   virtual void headerCell(const ColumnInfo& column) = 0;
   virtual void endHeaderRow() = 0;
   virtual void beginRow() = 0;
-  virtual void cell(std::string_view value, const ColumnInfo& column, bool forceFullLength) = 0;
+  virtual void cell(const CellValue& value, const ColumnInfo& column, bool forceFullLength) = 0;
   virtual void endRow() = 0;
   // tableRows counts the header row.
   virtual void finish(int columnCount, long long tableRows) = 0;

@@ -135,8 +135,10 @@ void SpreadsheetMlWriter::beginRow() {
   if (out_) out_->write(kRowStart);
 }
 
-void SpreadsheetMlWriter::cell(std::string_view value, const ColumnInfo& column,
+void SpreadsheetMlWriter::cell(const CellValue& cellValue, const ColumnInfo& column,
                                bool forceFullLength) {
+  // NULL is written like the empty string.
+  const std::string_view value = cellValue.text;
   if (!out_) return;
   if (isBinaryType(column.sqlType)) {
     out_->write(kBinaryCell);

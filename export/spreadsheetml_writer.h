@@ -29,7 +29,7 @@ class SpreadsheetMlWriter final : public OutputWriter {
   void headerCell(const ColumnInfo& column) override;
   void endHeaderRow() override;
   void beginRow() override;
-  void cell(std::string_view value, const ColumnInfo& column, bool forceFullLength) override;
+  void cell(const CellValue& value, const ColumnInfo& column, bool forceFullLength) override;
   void endRow() override;
   // Writes the trailer and rewrites the table tag. Counts whose tag would not fit the
   // placeholder's line (more than ten digits together) leave the placeholder as it is.

@@ -159,7 +159,7 @@ class SpreadsheetMlWriterTest : public ::testing::Test {
           for (const auto& row : rows) {
             w.beginRow();
             for (std::size_t k = 0; k < row.size(); ++k)
-              w.cell(row[k], columns[k], forceFullLength);
+              w.cell({row[k]}, columns[k], forceFullLength);
             w.endRow();
           }
           w.finish(static_cast<int>(columns.size()), static_cast<long long>(rows.size()) + 1);
@@ -438,7 +438,7 @@ TEST_F(SpreadsheetMlWriterTest, StoppedRunEndsTheRowThenFinishesAWellFormedWorkb
     w.headerCell(b);
     w.endHeaderRow();
     w.beginRow();
-    w.cell("7", a, false);
+    w.cell({"7"}, a, false);
     w.endRow();
     w.finish(2, 2);
   });
@@ -468,8 +468,8 @@ TEST_F(SpreadsheetMlWriterTest, ManyRowsAreWrittenInOrder) {
     for (int i = 0; i < 20000; ++i) {
       const std::string n = std::to_string(i);
       w.beginRow();
-      w.cell(n, id, false);
-      w.cell("v" + n, name, false);
+      w.cell({n}, id, false);
+      w.cell({"v" + n}, name, false);
       w.endRow();
     }
     w.finish(2, 20001);

@@ -35,7 +35,7 @@ inline std::string writeResult(OutputWriter& writer, const std::string& path,
   writer.endHeaderRow();
   for (const auto& row : rows) {
     writer.beginRow();
-    for (std::size_t k = 0; k < row.size(); ++k) writer.cell(row[k], columns[k], forceFullLength);
+    for (std::size_t k = 0; k < row.size(); ++k) writer.cell({row[k]}, columns[k], forceFullLength);
     writer.endRow();
   }
   writer.finish(static_cast<int>(columns.size()), static_cast<long long>(rows.size()) + 1);

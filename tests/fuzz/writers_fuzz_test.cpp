@@ -121,7 +121,7 @@ void writeWith(OutputWriter& writer, const Result& result, const std::vector<Col
   for (const auto& row : result.rows) {
     writer.beginRow();
     for (std::size_t k = 0; k < columns.size(); ++k) {
-      writer.cell(row[k], columns[k], result.forceFullLength);
+      writer.cell({row[k]}, columns[k], result.forceFullLength);
     }
     writer.endRow();
   }

@@ -1,5 +1,3 @@
-#include "settings/settings_reader.h"
-
 #include <gtest/gtest.h>
 
 #include <sstream>
@@ -9,12 +7,14 @@
 #include "app/job_controls.h"
 #include "app/memory_view.h"
 #include "settings/password_scramble.h"
+#include "settings/settings_reader.h"
 
 namespace rowpress {
 namespace {
 
-// Loads hand-written file text into a job and a window that already hold other values.
-class SettingsReaderTest : public ::testing::Test {
+// The reading rules of settings files, seen in the job and the controls: hand-written file
+// text is loaded into a job and a window that already hold other values.
+class SettingsLoadTest : public ::testing::Test {
  protected:
   std::vector<std::string> load(const std::string& text) {
     std::istringstream in(text);
@@ -29,7 +29,7 @@ class SettingsReaderTest : public ::testing::Test {
   MemoryView view;
 };
 
-TEST_F(SettingsReaderTest, KeyStringIsFoundAnywhereInALineEvenInAComment) {
+TEST_F(SettingsLoadTest, KeyStringIsFoundAnywhereInALineEvenInAComment) {
   load("some text Database=\"dsn\"; more\r\n-- the old line was CSV=\"1\"; \r\n");
   EXPECT_EQ(job.dataSource, "dsn");
   EXPECT_EQ(view.lines(ControlId::DataSourceList), std::vector<std::string>{"dsn"});
@@ -39,7 +39,7 @@ TEST_F(SettingsReaderTest, KeyStringIsFoundAnywhereInALineEvenInAComment) {
   EXPECT_FALSE(view.isChecked(ControlId::OutputXml));
 }
 
-TEST_F(SettingsReaderTest, FirstKeyInTestOrderDecidesTheLine) {
+TEST_F(SettingsLoadTest, FirstKeyInTestOrderDecidesTheLine) {
   job.userName = "before";
   load("Database=\"d\";UserName=\"u\";\r\n");
   EXPECT_EQ(job.dataSource, "d");
@@ -60,7 +60,7 @@ TEST_F(SettingsReaderTest, FirstKeyInTestOrderDecidesTheLine) {
   EXPECT_FALSE(view.isChecked(ControlId::LaunchOnFinish));
 }
 
-TEST_F(SettingsReaderTest, OutputTypeIsTheLastOneSetInFileOrder) {
+TEST_F(SettingsLoadTest, OutputTypeIsTheLastOneSetInFileOrder) {
   load("CSV=\"1\";\r\nHTML=\"1\";\r\n");
   EXPECT_FALSE(job.outputCsv || job.outputTsv);
   EXPECT_TRUE(job.outputHtml);
@@ -74,7 +74,7 @@ TEST_F(SettingsReaderTest, OutputTypeIsTheLastOneSetInFileOrder) {
   EXPECT_FALSE(view.isChecked(ControlId::OutputXml));
 }
 
-TEST_F(SettingsReaderTest, LoadingResetsToTheWorkbookAndEmptiesTheDataSourceList) {
+TEST_F(SettingsLoadTest, LoadingResetsToTheWorkbookAndEmptiesTheDataSourceList) {
   job.dataSource = "old";
   job.outputHtml = true;
   view.appendLine(ControlId::DataSourceList, "old");
@@ -92,7 +92,7 @@ TEST_F(SettingsReaderTest, LoadingResetsToTheWorkbookAndEmptiesTheDataSourceList
   EXPECT_TRUE(view.isChecked(ControlId::Excel2007));  // no key, no change
 }
 
-TEST_F(SettingsReaderTest, EmptyValuesAreIgnoredExceptApplicationAndOutputFile) {
+TEST_F(SettingsLoadTest, EmptyValuesAreIgnoredExceptApplicationAndOutputFile) {
   job.dataSource = "d";
   job.userName = "u";
   job.password = "p";
@@ -123,7 +123,7 @@ TEST_F(SettingsReaderTest, EmptyValuesAreIgnoredExceptApplicationAndOutputFile) 
   EXPECT_EQ(view.text(ControlId::OutFileName), "");
 }
 
-TEST_F(SettingsReaderTest, ValueEndsAtTheFirstClosingPairOfTheLine) {
+TEST_F(SettingsLoadTest, ValueEndsAtTheFirstClosingPairOfTheLine) {
   load("UserName=\"ab\";cd\";\r\n");
   EXPECT_EQ(job.userName, "ab");
   EXPECT_EQ(view.text(ControlId::UserName), "ab");
@@ -132,7 +132,7 @@ TEST_F(SettingsReaderTest, ValueEndsAtTheFirstClosingPairOfTheLine) {
   EXPECT_EQ(job.userName, "ab");
 }
 
-TEST_F(SettingsReaderTest, LfOnlyLinesReadLikeCrLfAndALoneCrIsContent) {
+TEST_F(SettingsLoadTest, LfOnlyLinesReadLikeCrLfAndALoneCrIsContent) {
   const std::string file = "UserName=\"u\";\nOutFileName=\"/tmp/o\";\n2007=\"1\"";  // no final LF
   load(file);
   EXPECT_EQ(job.userName, "u");
@@ -147,7 +147,7 @@ TEST_F(SettingsReaderTest, LfOnlyLinesReadLikeCrLfAndALoneCrIsContent) {
   EXPECT_EQ(job.userName, "a\rb");
 }
 
-TEST_F(SettingsReaderTest, LineOverTheLimitEndsTheReading) {
+TEST_F(SettingsLoadTest, LineOverTheLimitEndsTheReading) {
   // A line of exactly the limit, with its CR LF, is still read.
   std::string fits = "UserName=\"fits\";";
   fits.insert(0, kSettingsLineLimit - fits.size(), ' ');
@@ -162,7 +162,7 @@ TEST_F(SettingsReaderTest, LineOverTheLimitEndsTheReading) {
   EXPECT_FALSE(job.excel2007);
 }
 
-TEST_F(SettingsReaderTest, AnOverLongLineIsNamedWithTheSettingItHolds) {
+TEST_F(SettingsLoadTest, AnOverLongLineIsNamedWithTheSettingItHolds) {
   const std::string longValue(kSettingsLineLimit, 'o');
   std::string named;
   std::istringstream first("UserName=\"u\";\r\nOutFileName=\"" + longValue +
@@ -195,7 +195,7 @@ TEST_F(SettingsReaderTest, AnOverLongLineIsNamedWithTheSettingItHolds) {
   EXPECT_EQ(none, "untouched");
 }
 
-TEST_F(SettingsReaderTest, SqlOnOneLineAndAcrossContinuationLines) {
+TEST_F(SettingsLoadTest, SqlOnOneLineAndAcrossContinuationLines) {
   load("SQL=\"SELECT \"a\" FROM t\";\r\n");
   EXPECT_EQ(job.sql, "SELECT \"a\" FROM t");
   EXPECT_EQ(view.text(ControlId::SqlBox), job.sql);
@@ -209,7 +209,7 @@ TEST_F(SettingsReaderTest, SqlOnOneLineAndAcrossContinuationLines) {
   EXPECT_TRUE(job.outputCsv);
 }
 
-TEST_F(SettingsReaderTest, EmptyContinuationLinesAddEmptyLinesAndReadingGoesOn) {
+TEST_F(SettingsLoadTest, EmptyContinuationLinesAddEmptyLinesAndReadingGoesOn) {
   load(
       "SQL=\"SELECT 1\"+\n"
       "    \"+\n"
@@ -220,7 +220,7 @@ TEST_F(SettingsReaderTest, EmptyContinuationLinesAddEmptyLinesAndReadingGoesOn) 
   EXPECT_EQ(job.userName, "u");
 }
 
-TEST_F(SettingsReaderTest, ContinuationLinesAreTakenByTheSqlText) {
+TEST_F(SettingsLoadTest, ContinuationLinesAreTakenByTheSqlText) {
   // The line ending the pieces is consumed too: its text between quote and closing pair
   // joins the SQL, and its key is not applied.
   load(
@@ -234,19 +234,19 @@ TEST_F(SettingsReaderTest, ContinuationLinesAreTakenByTheSqlText) {
   EXPECT_TRUE(job.outputTsv);
 }
 
-TEST_F(SettingsReaderTest, FileEndingDuringContinuationKeepsThePiecesRead) {
+TEST_F(SettingsLoadTest, FileEndingDuringContinuationKeepsThePiecesRead) {
   load("SQL=\"SELECT 1  \"+\r\n    \"FROM t  \"+\r\n");
   EXPECT_EQ(job.sql, "SELECT 1  \r\nFROM t  \r\n");
   EXPECT_EQ(view.text(ControlId::SqlBox), job.sql);
 }
 
-TEST_F(SettingsReaderTest, SqlLineWithoutUsablePairIsIgnored) {
+TEST_F(SettingsLoadTest, SqlLineWithoutUsablePairIsIgnored) {
   job.sql = "kept";
   load("SQL=\"SELECT 1\r\nSQL=\"\";\r\nx\"+ \";SQL=\"SELECT 2\r\n");
   EXPECT_EQ(job.sql, "kept");
 }
 
-TEST_F(SettingsReaderTest, ValuesOverTheRecordLimitsAreRefusedWhole) {
+TEST_F(SettingsLoadTest, ValuesOverTheRecordLimitsAreRefusedWhole) {
   job.userName = "u";
   job.outFileName = "o";
   job.sql = "s";
@@ -267,7 +267,7 @@ TEST_F(SettingsReaderTest, ValuesOverTheRecordLimitsAreRefusedWhole) {
                       }));
 }
 
-TEST_F(SettingsReaderTest, ValuesHoldingANulByteAreRefusedNeverCutAtIt) {
+TEST_F(SettingsLoadTest, ValuesHoldingANulByteAreRefusedNeverCutAtIt) {
   job.dataSource = "d";
   job.userName = "u";
   job.sql = "s";
@@ -300,7 +300,7 @@ TEST_F(SettingsReaderTest, ValuesHoldingANulByteAreRefusedNeverCutAtIt) {
   EXPECT_TRUE(view.isChecked(ControlId::OutputXml));
 }
 
-TEST_F(SettingsReaderTest, APasswordHoldingANulIsRefusedButScrambledNulBytesAreFine) {
+TEST_F(SettingsLoadTest, APasswordHoldingANulIsRefusedButScrambledNulBytesAreFine) {
   // The scrambled form of "x" then 't' ^ 0xEC holds a NUL byte: (('t' ^ p) + 20) % 256 == 0.
   const std::string password = std::string("x") + static_cast<char>('t' ^ 0xEC);
   const std::optional<std::string> scrambled = scramblePassword(password);
@@ -317,7 +317,7 @@ TEST_F(SettingsReaderTest, APasswordHoldingANulIsRefusedButScrambledNulBytesAreF
   EXPECT_EQ(view.text(ControlId::Password), "");
 }
 
-TEST_F(SettingsReaderTest, PasswordIsUnscrambledAndABadOneEmptiesIt) {
+TEST_F(SettingsLoadTest, PasswordIsUnscrambledAndABadOneEmptiesIt) {
   EXPECT_TRUE(load("Password=\"\x15>\";\r\n").empty());
   EXPECT_EQ(job.password, "a");
   EXPECT_EQ(view.text(ControlId::Password), "a");
@@ -331,7 +331,7 @@ TEST_F(SettingsReaderTest, PasswordIsUnscrambledAndABadOneEmptiesIt) {
   EXPECT_EQ(job.password, "");
 }
 
-TEST_F(SettingsReaderTest, FlagsSetBothTheJobAndTheirBoxes) {
+TEST_F(SettingsLoadTest, FlagsSetBothTheJobAndTheirBoxes) {
   load("2007=\"1\";\nForceFullLength=\"yes\";\nDoLaunchApplication=\"1\";\n");
   EXPECT_TRUE(job.excel2007 && job.forceFullLength);
   EXPECT_FALSE(job.noAutoOpen);

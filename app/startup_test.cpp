@@ -147,6 +147,18 @@ TEST_F(UnattendedTest, ACompleteJobWritesItsFileAndOpensNothing) {
   EXPECT_FALSE(fileExists(temp_ / "opened"));
 }
 
+TEST_F(UnattendedTest, AJobThatOpensItsFileLeavesItsViewerRunningOnItsOwn) {
+  // What the test above looks for is there when the run opens its file: one viewer, which
+  // the run did not wait for.
+  writeJob("select name, people from city order by people", "CSV=\"1\";");
+  testing::StartedProcesses started;
+  ASSERT_TRUE(started.active());
+  EXPECT_EQ(runRowpress({"-openwith=touch " + (temp_ / "opened"), "-silent", "-file=" + job_file_,
+                         "-outfile=" + (temp_ / "cities.csv")}),
+            0);
+  EXPECT_EQ(started.collect().size(), 1u);
+}
+
 TEST_F(UnattendedTest, ExitStatusTellsTheOutcome) {
   writeJob("select * from city where people < 0");
   EXPECT_EQ(runRowpress({"-silent", "-noautoopen", "-file=" + job_file_}), 1);

@@ -51,16 +51,16 @@ StartedProcesses::~StartedProcesses() {
 std::vector<std::string> StartedProcesses::collect() {
   std::vector<std::string> found;
   while (true) {
-    // The running ones are named while they still have a command line, then ended.
+    // Each is named while it still has a command line (one that ended has none), then
+    // ended and reaped.
     for (pid_t pid : runningChildren()) {
       const std::string command = commandOf(pid);
-      if (command.empty()) continue;  // ended: reaped below
-      found.push_back(std::to_string(pid) + " (" + command + ")");
+      found.push_back(std::to_string(pid) + " (" + (command.empty() ? "ended" : command) + ")");
       ::kill(pid, SIGKILL);
       while (::waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
       }
     }
-    // Then the ones that had ended; waitpid fails with ECHILD once no child is left.
+    // Then any that /proc did not list; waitpid fails with ECHILD once no child is left.
     pid_t pid;
     while ((pid = ::waitpid(-1, nullptr, WNOHANG)) > 0)
       found.push_back(std::to_string(pid) + " (ended)");

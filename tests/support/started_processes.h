@@ -14,7 +14,8 @@ namespace rowpress::testing {
 class StartedProcesses {
  public:
   StartedProcesses();
-  // Ends and reaps what is left, and gives the test process back its former setting.
+  // Ends and reaps what is left, and gives the test process back its former setting. Make
+  // it before the test's own ChildProcess objects, so that they end their children first.
   ~StartedProcesses();
   StartedProcesses(const StartedProcesses&) = delete;
   StartedProcesses& operator=(const StartedProcesses&) = delete;

@@ -7,7 +7,7 @@
 #include <set>
 #include <sstream>
 
-#include "tests/odbc_fixture.h"
+#include "tests/support/odbc_fixture.h"
 
 namespace rowpress {
 namespace {

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/odbc_fixture.h"
+#include "tests/support/odbc_fixture.h"
 
 namespace rowpress {
 namespace {

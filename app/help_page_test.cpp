@@ -6,7 +6,7 @@
 
 #include <filesystem>
 
-#include "tests/odbc_fixture.h"
+#include "tests/support/odbc_fixture.h"
 
 namespace rowpress {
 namespace {

@@ -8,30 +8,18 @@
 
 #include "app/memory_view.h"
 #include "app/startup.h"
-#include "tests/odbc_fixture.h"
+#include "tests/support/odbc_fixture.h"
+#include "tests/support/output_boxes.h"
 
 namespace rowpress {
 namespace {
 
 using ::testing::ElementsAre;
+using testing::outputState;
 
 class DialogTest : public ::testing::Test {
  protected:
   void SetUp() override { applyDefaults(job_, view_); }
-
-  // The checked output boxes as a word, and the flags as a word, for compact comparisons.
-  std::string boxes() const {
-    std::string s;
-    if (view_.isChecked(ControlId::OutputXml)) s += "X";
-    if (view_.isChecked(ControlId::OutputCsv)) s += "C";
-    if (view_.isChecked(ControlId::OutputTsv)) s += "T";
-    if (view_.isChecked(ControlId::OutputHtml)) s += "H";
-    return s;
-  }
-  std::string flags() const {
-    return std::string(job_.outputCsv ? "c" : "") + (job_.outputTsv ? "t" : "") +
-           (job_.outputHtml ? "h" : "");
-  }
 
   JobSettings job_;
   MemoryView view_;
@@ -39,28 +27,25 @@ class DialogTest : public ::testing::Test {
 };
 
 TEST_F(DialogTest, OutputTypeBoxesStayExclusive) {
-  EXPECT_EQ(boxes(), "X");
-  EXPECT_EQ(flags(), "");
-  // Each row: the box clicked, then the boxes and flags that follow.
+  EXPECT_EQ(outputState(view_, job_), "XML/");
+  // Each row: the box clicked, then the checked boxes and the flags that follow.
   struct Step {
     ControlId click;
-    const char* boxes;
-    const char* flags;
+    const char* state;
   };
   const Step steps[] = {
-      {ControlId::OutputXml, "C", "c"},  // unchecking XML falls back to CSV
-      {ControlId::OutputCsv, "X", ""},   // unchecking CSV falls back to XML
-      {ControlId::OutputTsv, "T", "t"},  {ControlId::OutputCsv, "C", "c"},
-      {ControlId::OutputCsv, "X", ""},   {ControlId::OutputTsv, "T", "t"},
-      {ControlId::OutputHtml, "H", "h"},  // HTML while TSV was chosen
-      {ControlId::OutputHtml, "X", ""},  {ControlId::OutputHtml, "H", "h"},
-      {ControlId::OutputXml, "X", ""},  // checking XML clears the others
-      {ControlId::OutputTsv, "T", "t"},  {ControlId::OutputTsv, "X", ""},
+      {ControlId::OutputXml, "CSV/c"},  // unchecking XML falls back to CSV
+      {ControlId::OutputCsv, "XML/"},   // unchecking CSV falls back to XML
+      {ControlId::OutputTsv, "TSV/t"},   {ControlId::OutputCsv, "CSV/c"},
+      {ControlId::OutputCsv, "XML/"},    {ControlId::OutputTsv, "TSV/t"},
+      {ControlId::OutputHtml, "HTML/h"},  // HTML while TSV was chosen
+      {ControlId::OutputHtml, "XML/"},   {ControlId::OutputHtml, "HTML/h"},
+      {ControlId::OutputXml, "XML/"},  // checking XML clears the others
+      {ControlId::OutputTsv, "TSV/t"},   {ControlId::OutputTsv, "XML/"},
   };
   for (const Step& step : steps) {
     view_.click(step.click);
-    EXPECT_EQ(boxes(), step.boxes) << static_cast<int>(step.click);
-    EXPECT_EQ(flags(), step.flags) << static_cast<int>(step.click);
+    EXPECT_EQ(outputState(view_, job_), step.state) << static_cast<int>(step.click);
   }
 }
 
@@ -178,7 +163,7 @@ TEST_F(DialogTest, SaveAndLoadCommandsReportInTheStatusList) {
   view_.click(ControlId::LoadPrevious);  // cancelled
   EXPECT_THAT(view_.lines(ControlId::StatusList),
               ElementsAre("earlier line", path, "Aborted File Save", path, "Aborted File Open "));
-  EXPECT_EQ(boxes(), "C");
+  EXPECT_EQ(outputState(view_, job_), "CSV/c");
   EXPECT_TRUE(view_.fileDialogs.back().mustExist);
   EXPECT_EQ(view_.fileDialogs.back().title, "");
 }

@@ -3,17 +3,19 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
-#include <cstdlib>
-
-#include "tests/odbc_fixture.h"
+#include "tests/support/child_process.h"
+#include "tests/support/odbc_fixture.h"
+#include "tests/support/output_boxes.h"
+#include "tests/support/started_processes.h"
 
 namespace rowpress {
 namespace {
 
 using testing::fileExists;
 using ::testing::HasSubstr;
+using ::testing::IsEmpty;
+using testing::outputState;
 using testing::readFile;
 using testing::writeFile;
 
@@ -31,30 +33,21 @@ class StartupTest : public testing::OdbcTest {
     applyDefaults(job_, view_);
     problems_ = applyCommandLine(parseCommandLine(args), job_, view_);
   }
-  std::vector<ControlId> checkedOutputBoxes() const {
-    std::vector<ControlId> boxes;
-    for (ControlId b : {ControlId::OutputXml, ControlId::OutputCsv, ControlId::OutputTsv,
-                        ControlId::OutputHtml}) {
-      if (view_.isChecked(b)) boxes.push_back(b);
-    }
-    return boxes;
-  }
 
-  // Runs the executable with `args` in the fixture's ODBC world and without a display.
-  int runRowpress(const std::string& args) {
-    std::string command = "env -u DISPLAY -u WAYLAND_DISPLAY " + std::string(ROWPRESS_BINARY) +
-                          " " + args + " > '" + (temp_ / "stdout") + "' 2> '" + (temp_ / "stderr") +
-                          "' < /dev/null";
-    int status = std::system(command.c_str());
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  // Runs the executable with `args` in the fixture's ODBC world and without a display; what
+  // it printed stays in run_.
+  int runRowpress(const std::vector<std::string>& args) {
+    run_ = testing::runRowpress(temp_.path(), args);
+    return run_.exitStatus;
   }
 
   std::vector<std::string> problems_;
+  testing::ChildResult run_;
 };
 
 TEST_F(StartupTest, WithoutArgumentsTheJobIsTheDefault) {
   start({});
-  EXPECT_THAT(checkedOutputBoxes(), ::testing::ElementsAre(ControlId::OutputXml));
+  EXPECT_EQ(outputState(view_, job_), "XML/");
   EXPECT_TRUE(view_.isChecked(ControlId::LaunchOnFinish));
   EXPECT_FALSE(view_.isChecked(ControlId::Excel2007) ||
                view_.isChecked(ControlId::ForceFullLength));
@@ -85,14 +78,14 @@ TEST_F(StartupTest, SettingsFilesAreReadInOrder) {
   EXPECT_EQ(job_.dataSource, "second");
   EXPECT_EQ(job_.userName, "alice");
   // Loading the second file reset the output type; it names none, so XML it is.
-  EXPECT_THAT(checkedOutputBoxes(), ::testing::ElementsAre(ControlId::OutputXml));
+  EXPECT_EQ(outputState(view_, job_), "XML/");
   EXPECT_EQ(job_.settingsFile, temp_ / "two.DIRU");
 }
 
 TEST_F(StartupTest, OutputFlagAndLaunchFromAFile) {
   writeFile(temp_ / "csv.DIRU", settings({"CSV=\"1\";", "DoLaunchApplication=\"1\";"}));
   start({"-file=" + (temp_ / "csv.DIRU")});
-  EXPECT_THAT(checkedOutputBoxes(), ::testing::ElementsAre(ControlId::OutputCsv));
+  EXPECT_EQ(outputState(view_, job_), "CSV/c");
   EXPECT_TRUE(view_.isChecked(ControlId::LaunchOnFinish));
   start({"-noautoopen", "-file=" + (temp_ / "csv.DIRU")});
   EXPECT_FALSE(view_.isChecked(ControlId::LaunchOnFinish));
@@ -140,66 +133,78 @@ class UnattendedTest : public StartupTest {
 TEST_F(UnattendedTest, ACompleteJobWritesItsFileAndOpensNothing) {
   writeJob("select name, people from city order by people", "CSV=\"1\";");
   const std::string out = temp_ / "cities.csv";
-  // -openwith= names a program that would leave a mark if it were started.
-  EXPECT_EQ(runRowpress("-noautoopen '-openwith=touch " + (temp_ / "opened") +
-                        "' -silent '-file=" + job_file_ + "' '-outfile=" + out + "'"),
+  // Whatever the run starts, even detached, is left to this process once the run ended.
+  testing::StartedProcesses started;
+  ASSERT_TRUE(started.active());
+  // -openwith= names a program that the run would start to open its file.
+  EXPECT_EQ(runRowpress({"-noautoopen", "-openwith=touch " + (temp_ / "opened"), "-silent",
+                         "-file=" + job_file_, "-outfile=" + out}),
             0);
   EXPECT_EQ(readFile(out), "name,people,\r\nGenève; GE,203856,\r\nZürich,421878,\r\n");
-  EXPECT_EQ(readFile(temp_ / "stdout"), out + "\n");
-  EXPECT_EQ(readFile(temp_ / "stderr"), "");
-  ::usleep(200 * 1000);
+  EXPECT_EQ(run_.out, out + "\n");
+  EXPECT_EQ(run_.err, "");
+  EXPECT_THAT(started.collect(), IsEmpty());
   EXPECT_FALSE(fileExists(temp_ / "opened"));
+}
+
+TEST_F(UnattendedTest, AJobThatOpensItsFileLeavesItsViewerRunningOnItsOwn) {
+  // What the test above looks for is there when the run opens its file: one viewer, which
+  // the run did not wait for.
+  writeJob("select name, people from city order by people", "CSV=\"1\";");
+  testing::StartedProcesses started;
+  ASSERT_TRUE(started.active());
+  EXPECT_EQ(runRowpress({"-openwith=touch " + (temp_ / "opened"), "-silent", "-file=" + job_file_,
+                         "-outfile=" + (temp_ / "cities.csv")}),
+            0);
+  EXPECT_EQ(started.collect().size(), 1u);
 }
 
 TEST_F(UnattendedTest, ExitStatusTellsTheOutcome) {
   writeJob("select * from city where people < 0");
-  EXPECT_EQ(runRowpress("-silent -noautoopen '-file=" + job_file_ + "'"), 1);
-  EXPECT_THAT(readFile(temp_ / "stderr"), HasSubstr("no rows"));
+  EXPECT_EQ(runRowpress({"-silent", "-noautoopen", "-file=" + job_file_}), 1);
+  EXPECT_THAT(run_.err, HasSubstr("no rows"));
   // An UPDATE that touches no row has no rows either.
   writeJob("update city set people = 0 where name = 'Atlantis'");
-  EXPECT_EQ(runRowpress("-silent -noautoopen '-file=" + job_file_ + "'"), 1);
-  EXPECT_EQ(readFile(temp_ / "stderr"),
-            "rowpress: the query returned no rows; no file was written\n");
+  EXPECT_EQ(runRowpress({"-silent", "-noautoopen", "-file=" + job_file_}), 1);
+  EXPECT_EQ(run_.err, "rowpress: the query returned no rows; no file was written\n");
 
   // A job without SQL: the empty statement fails and the message reaches the log.
   writeFile(job_file_, settings({"Database=\"rowtest\";"}));
-  EXPECT_EQ(runRowpress("-silent -noautoopen '-file=" + job_file_ + "'"), 3);
-  EXPECT_THAT(readFile(temp_ / "stderr"), HasSubstr("SQL statement failed.: [HY"));
+  EXPECT_EQ(runRowpress({"-silent", "-noautoopen", "-file=" + job_file_}), 3);
+  EXPECT_THAT(run_.err, HasSubstr("SQL statement failed.: [HY"));
 
   // A settings file that does not exist: the job is not the one written, and nothing runs.
-  EXPECT_EQ(runRowpress("-silent '-file=" + (temp_ / "nope.DIRU") + "'"), 6);
-  EXPECT_EQ(readFile(temp_ / "stderr"),
-            "rowpress: " + (temp_ / "nope.DIRU") +
-                ": The settings file could not be read: No such file or directory.\n"
-                "rowpress: the job could not be read; nothing was run\n");
+  EXPECT_EQ(runRowpress({"-silent", "-file=" + (temp_ / "nope.DIRU")}), 6);
+  EXPECT_EQ(run_.err, "rowpress: " + (temp_ / "nope.DIRU") +
+                          ": The settings file could not be read: No such file or directory.\n"
+                          "rowpress: the job could not be read; nothing was run\n");
 
   writeJob("select * from city");
-  EXPECT_EQ(runRowpress("-silent -noautoopen '-file=" + job_file_ +
-                        "' -outfile=" + (temp_ / "no-such-dir/x.xls")),
+  EXPECT_EQ(runRowpress({"-silent", "-noautoopen", "-file=" + job_file_,
+                         "-outfile=" + (temp_ / "no-such-dir/x.xls")}),
             4);
-  EXPECT_THAT(readFile(temp_ / "stderr"),
-              HasSubstr("Unable to Open Output File: unable to create"));
-  EXPECT_THAT(readFile(temp_ / "stderr"), HasSubstr("x.xls (No such file or directory)"));
+  EXPECT_THAT(run_.err, HasSubstr("Unable to Open Output File: unable to create"));
+  EXPECT_THAT(run_.err, HasSubstr("x.xls (No such file or directory)"));
 
   writeJob(
       "with recursive c(x) as (select 1 union all select x + 1 from c where x < 70000) "
       "select x from c");
-  EXPECT_EQ(
-      runRowpress("-silent -noautoopen '-file=" + job_file_ + "' -outfile=" + (temp_ / "big.xls")),
-      5);
-  EXPECT_THAT(readFile(temp_ / "stderr"), HasSubstr("TOO BIG: Row Count Larger than 65534"));
+  EXPECT_EQ(runRowpress({"-silent", "-noautoopen", "-file=" + job_file_,
+                         "-outfile=" + (temp_ / "big.xls")}),
+            5);
+  EXPECT_THAT(run_.err, HasSubstr("TOO BIG: Row Count Larger than 65534"));
   EXPECT_TRUE(fileExists(temp_ / "big.xls"));
-  EXPECT_EQ(readFile(temp_ / "stdout"), temp_ / "big.xls\n");
+  EXPECT_EQ(run_.out, temp_ / "big.xls\n");
 
   // More columns than a run can hold: refused before anything is written, so no path.
   std::string wide = "select 1 as c1";
   for (int i = 2; i <= 257; ++i) wide += ", " + std::to_string(i) + " as c" + std::to_string(i);
   writeJob(wide, "CSV=\"1\";");
-  EXPECT_EQ(
-      runRowpress("-silent -noautoopen '-file=" + job_file_ + "' -outfile=" + (temp_ / "wide.csv")),
-      5);
-  EXPECT_THAT(readFile(temp_ / "stderr"), HasSubstr("Column Count Greater than 256"));
-  EXPECT_EQ(readFile(temp_ / "stdout"), "");
+  EXPECT_EQ(runRowpress({"-silent", "-noautoopen", "-file=" + job_file_,
+                         "-outfile=" + (temp_ / "wide.csv")}),
+            5);
+  EXPECT_THAT(run_.err, HasSubstr("Column Count Greater than 256"));
+  EXPECT_EQ(run_.out, "");
   EXPECT_FALSE(fileExists(temp_ / "wide.csv"));
 }
 
@@ -207,8 +212,8 @@ TEST_F(UnattendedTest, NightlyFileNamedSilentRunsUnattended) {
   const std::string nightly = temp_ / "nightly-silent.DIRU";
   writeFile(nightly, settings({"Database=\"rowtest\";", "SQL=\"select name from city\";",
                                "TSV=\"1\";", "DoLaunchApplication=\"0\";"}));
-  EXPECT_EQ(runRowpress("'-file=" + nightly + "'"), 0);
-  std::string path = readFile(temp_ / "stdout");
+  EXPECT_EQ(runRowpress({"-file=" + nightly}), 0);
+  std::string path = run_.out;
   ASSERT_FALSE(path.empty());
   path.pop_back();
   EXPECT_THAT(path, ::testing::MatchesRegex(home() + "/row[0-9A-F]{4}\\.TMP\\.csv"));
@@ -216,10 +221,10 @@ TEST_F(UnattendedTest, NightlyFileNamedSilentRunsUnattended) {
 }
 
 TEST_F(UnattendedTest, HelpAndVersion) {
-  EXPECT_EQ(runRowpress("--help"), 0);
-  EXPECT_THAT(readFile(temp_ / "stdout"), HasSubstr(home()));
-  EXPECT_EQ(runRowpress("--version"), 0);
-  EXPECT_EQ(readFile(temp_ / "stdout"), "rowpress 3.1.2\n");
+  EXPECT_EQ(runRowpress({"--help"}), 0);
+  EXPECT_THAT(run_.out, HasSubstr(home()));
+  EXPECT_EQ(runRowpress({"--version"}), 0);
+  EXPECT_EQ(run_.out, "rowpress 3.1.2\n");
 }
 
 }  // namespace

@@ -14,16 +14,11 @@ if(BUILD_TESTING)
     ${CMAKE_SOURCE_DIR}/tests/faults/interrupted_run_test.cpp
     ${CMAKE_SOURCE_DIR}/tests/faults/job_file_faults_test.cpp
     ${CMAKE_SOURCE_DIR}/tests/faults/output_file_faults_test.cpp
-    ${CMAKE_SOURCE_DIR}/tests/faults/rowpress_process.cpp
     ${CMAKE_SOURCE_DIR}/tests/faults/signal_stop_test.cpp
     # Random inputs.
     ${CMAKE_SOURCE_DIR}/tests/fuzz/settings_fuzz_test.cpp
-    ${CMAKE_SOURCE_DIR}/tests/fuzz/writers_fuzz_test.cpp
-    ${CMAKE_SOURCE_DIR}/tests/odbc_fixture.cpp)
-  target_link_libraries(rowpress_check_tests PRIVATE rowpress_core GTest::gtest_main GTest::gmock)
-  target_compile_definitions(rowpress_check_tests PRIVATE
-    ROWPRESS_BINARY="$<TARGET_FILE:rowpress>"
-    ROWPRESS_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
+    ${CMAKE_SOURCE_DIR}/tests/fuzz/writers_fuzz_test.cpp)
+  target_link_libraries(rowpress_check_tests PRIVATE rowpress_test_support GTest::gtest_main)
   add_dependencies(rowpress_check_tests rowpress)
   gtest_discover_tests(rowpress_check_tests DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 600)
 

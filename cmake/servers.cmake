@@ -14,13 +14,9 @@ add_executable(rowpress_server_tests
   ${CMAKE_SOURCE_DIR}/tests/servers/server_fault_test.cpp
   ${CMAKE_SOURCE_DIR}/tests/servers/server_stop_test.cpp
   ${CMAKE_SOURCE_DIR}/tests/servers/server_support.cpp
-  ${CMAKE_SOURCE_DIR}/tests/servers/server_test.cpp
-  ${CMAKE_SOURCE_DIR}/tests/odbc_fixture.cpp)
-target_link_libraries(rowpress_server_tests PRIVATE rowpress_core GTest::gtest_main GTest::gmock
-                                                    pthread)
+  ${CMAKE_SOURCE_DIR}/tests/servers/server_test.cpp)
+target_link_libraries(rowpress_server_tests PRIVATE rowpress_test_support GTest::gtest_main pthread)
 target_compile_definitions(rowpress_server_tests PRIVATE
-  ROWPRESS_BINARY="$<TARGET_FILE:rowpress>"
-  ROWPRESS_SOURCE_DIR="${CMAKE_SOURCE_DIR}"
   ROWPRESS_SERVERS_ENV="${ROWPRESS_SERVERS_DIR}/servers.env")
 add_dependencies(rowpress_server_tests rowpress)
 

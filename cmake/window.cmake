@@ -19,11 +19,9 @@ if(BUILD_TESTING)
     ${CMAKE_SOURCE_DIR}/app/qt/catalog_window_test.cpp
     ${CMAKE_SOURCE_DIR}/app/qt/main_window_test.cpp
     ${CMAKE_SOURCE_DIR}/app/qt/window_handlers_test.cpp
-    ${CMAKE_SOURCE_DIR}/app/qt/qt_test_main.cpp
-    ${CMAKE_SOURCE_DIR}/tests/odbc_fixture.cpp)
+    ${CMAKE_SOURCE_DIR}/app/qt/qt_test_main.cpp)
   set_target_properties(rowpress_qt_tests PROPERTIES AUTOMOC ON)
-  target_link_libraries(rowpress_qt_tests PRIVATE rowpress_qt Qt6::Test GTest::gtest GTest::gmock)
-  target_compile_definitions(rowpress_qt_tests PRIVATE ROWPRESS_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
+  target_link_libraries(rowpress_qt_tests PRIVATE rowpress_qt rowpress_test_support Qt6::Test)
   gtest_discover_tests(rowpress_qt_tests DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 600)
 endif()
 

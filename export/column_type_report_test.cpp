@@ -7,7 +7,7 @@
 
 #include <chrono>
 
-#include "tests/odbc_fixture.h"
+#include "tests/support/odbc_fixture.h"
 
 namespace rowpress {
 namespace {

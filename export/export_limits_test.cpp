@@ -2,11 +2,11 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <string>
 
 #include "export/export_run.h"
-#include "tests/odbc_fixture.h"
+#include "tests/support/odbc_fixture.h"
+#include "tests/support/xml_check.h"
 
 namespace rowpress {
 namespace {
@@ -27,10 +27,6 @@ std::string wideQuery(int columns) {
   return sql;
 }
 
-bool wellFormed(const std::string& path) {
-  return std::system(("xmllint --noout '" + path + "'").c_str()) == 0;
-}
-
 std::size_t count(const std::string& text, const std::string& what) {
   std::size_t n = 0;
   for (auto at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
@@ -41,8 +37,6 @@ class ExportLimitsTest : public OdbcTest {
  protected:
   void SetUp() override {
     OdbcTest::SetUp();
-    ASSERT_EQ(std::system("command -v xmllint > /dev/null"), 0)
-        << "xmllint is missing: install libxml2-utils";
     job_.outFileName = temp_ / "out.xls";
   }
 };
@@ -67,7 +61,7 @@ TEST_F(ExportLimitsTest, WorkbookStopsAfterTheRowThatCrossesTheLimitAndStillOpen
   EXPECT_NE(file.find(">65534</Data>"), std::string::npos);
   EXPECT_EQ(file.find(">65535</Data>"), std::string::npos);
   EXPECT_TRUE(file.ends_with("</Workbook>\r\n"));
-  EXPECT_TRUE(wellFormed(job_.outFileName));
+  EXPECT_TRUE(testing::wellFormedXml({job_.outFileName}));
 }
 
 TEST_F(ExportLimitsTest, OtherOutputTypesHaveNoRowLimit) {
@@ -92,7 +86,7 @@ TEST_F(ExportLimitsTest, WorkbookTakes255ColumnsAndStopsAt256) {
   EXPECT_EQ(count(file, "<Cell>"), 256u + 255u);
   EXPECT_NE(file.find(">255</Data>"), std::string::npos);
   EXPECT_EQ(file.find(">256</Data>"), std::string::npos);
-  EXPECT_TRUE(wellFormed(job_.outFileName));
+  EXPECT_TRUE(testing::wellFormedXml({job_.outFileName}));
 }
 
 TEST_F(ExportLimitsTest, CsvTakes256ColumnsAndMoreAreRefused) {

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/odbc_fixture.h"
+#include "tests/support/odbc_fixture.h"
 
 namespace rowpress {
 namespace {

@@ -14,7 +14,7 @@
 #include "export/column_type_report.h"
 #include "export/output_naming.h"
 #include "export/stop_request.h"
-#include "tests/odbc_fixture.h"
+#include "tests/support/odbc_fixture.h"
 
 namespace rowpress {
 namespace {

@@ -4,7 +4,7 @@
 
 #include <cerrno>
 
-#include "tests/odbc_fixture.h"
+#include "tests/support/odbc_fixture.h"
 
 namespace rowpress {
 namespace {

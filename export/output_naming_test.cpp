@@ -14,7 +14,7 @@
 #include <filesystem>
 #include <optional>
 
-#include "tests/odbc_fixture.h"
+#include "tests/support/odbc_fixture.h"
 
 namespace rowpress {
 namespace {

@@ -1,10 +1,9 @@
 #include "export/spreadsheetml_writer.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
-#include <sys/wait.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -14,6 +13,7 @@
 #include <vector>
 
 #include "export/output_file.h"
+#include "tests/support/xml_check.h"
 
 namespace rowpress {
 namespace {
@@ -181,13 +181,7 @@ class SpreadsheetMlWriterTest : public ::testing::Test {
   }
 
   static void expectWellFormed(const std::string& path) {
-    ASSERT_EQ(std::system("command -v xmllint >/dev/null 2>&1"), 0)
-        << "xmllint is required for this test (Debian package libxml2-utils)";
-    const std::string command = "xmllint --noout '" + path + "'";
-    const int status = std::system(command.c_str());
-    ASSERT_NE(status, -1);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0) << path << " is not well-formed XML";
+    EXPECT_TRUE(testing::wellFormedXml({path}));
   }
 
   std::filesystem::path dir_;
@@ -451,11 +445,9 @@ TEST_F(SpreadsheetMlWriterTest, XmllintRejectsAMalformedFile) {
   // Proves that the well-formedness check can fail.
   const std::string path = (dir_ / "bad.xml").string();
   std::ofstream(path) << "<a>&</a>\n";
-  const std::string command = "xmllint --noout '" + path + "' 2>/dev/null";
-  const int status = std::system(command.c_str());
-  ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_NE(WEXITSTATUS(status), 0);
-  EXPECT_NE(WEXITSTATUS(status), 127) << "xmllint is missing";
+  const ::testing::AssertionResult checked = testing::wellFormedXml({path});
+  EXPECT_FALSE(checked);
+  EXPECT_THAT(checked.message(), ::testing::HasSubstr("bad.xml:1: parser error"));
 }
 
 TEST_F(SpreadsheetMlWriterTest, ManyRowsAreWrittenInOrder) {

@@ -9,7 +9,7 @@
 
 #include "export/output_file.h"
 #include "export/output_writer.h"
-#include "tests/odbc_fixture.h"
+#include "tests/support/odbc_fixture.h"
 
 namespace rowpress::testing {
 

@@ -6,7 +6,8 @@
 
 #include "app/job_controls.h"
 #include "app/startup.h"
-#include "tests/odbc_fixture.h"
+#include "tests/support/odbc_fixture.h"
+#include "tests/support/xml_check.h"
 
 namespace rowpress {
 namespace {
@@ -41,7 +42,7 @@ TEST_F(DemoTest, TheBundledJobExportsEveryOrderLine) {
             std::string::npos);
   EXPECT_NE(workbook.find("Safety &amp; Care"), std::string::npos);
   EXPECT_NE(workbook.find("Zürich"), std::string::npos);
-  EXPECT_EQ(std::system(("xmllint --noout '" + dlg_.lastExport().path + "'").c_str()), 0);
+  EXPECT_TRUE(testing::wellFormedXml({dlg_.lastExport().path}));
 }
 
 TEST_F(DemoTest, SavingTheLoadedJobWritesTheSameFile) {

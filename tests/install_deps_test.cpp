@@ -5,7 +5,6 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 
 #include <csignal>
 #include <cstdlib>
@@ -13,7 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "tests/odbc_fixture.h"
+#include "tests/support/child_process.h"
+#include "tests/support/odbc_fixture.h"
 
 namespace rowpress {
 namespace {
@@ -150,16 +150,18 @@ class InstallDepsTest : public ::testing::Test {
     writeFile(fake_ / "absent", lines);
   }
 
-  // Runs a script of scripts/; its exit status, standard output and standard error.
-  int run(const std::string& args, const std::string& script = "install-deps.sh") {
-    const std::string command = "env PATH='" + bin_ + ":/usr/bin:/bin' FAKE='" + fake_.path() +
-                                "' ROOT='" + root_ + "' ROWPRESS_DEPS_ROOT='" + root_ +
-                                "' bash '" ROWPRESS_SOURCE_DIR "/scripts/" + script + "' " + args +
-                                " > '" + fake_ / "out" + "' 2> '" + fake_ / "err" + "' < /dev/null";
-    const int status = std::system(command.c_str());
-    out_ = readFile(fake_ / "out");
-    err_ = readFile(fake_ / "err");
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  // Runs a script of scripts/ with bash; its exit status, standard output and standard error.
+  int run(const std::vector<std::string>& args, const std::string& script = "install-deps.sh") {
+    std::vector<std::string> argv = {"/bin/bash", ROWPRESS_SOURCE_DIR "/scripts/" + script};
+    argv.insert(argv.end(), args.begin(), args.end());
+    const testing::ChildResult result = testing::runProgram(argv, testing::kNoLimit,
+                                                            {{"PATH", bin_ + ":/usr/bin:/bin"},
+                                                             {"FAKE", fake_.path()},
+                                                             {"ROOT", root_},
+                                                             {"ROWPRESS_DEPS_ROOT", root_}});
+    out_ = result.out;
+    err_ = result.err;
+    return result.exitStatus;
   }
 
   std::string aptLog() { return fileExists(fake_ / "apt.log") ? readFile(fake_ / "apt.log") : ""; }
@@ -193,7 +195,7 @@ TEST_F(InstallDepsTest, AnInstalledLibreOfficeIsUsedAndTheNoGuiCalcOnlyGoesWhere
     for (const std::string& p : c.installed) names += p + " ";
     SCOPED_TRACE(names);
     installed(c.installed);
-    EXPECT_EQ(run("--dry-run"), 0) << err_;
+    EXPECT_EQ(run({"--dry-run"}), 0) << err_;
     EXPECT_EQ(out_, c.output);
   }
   EXPECT_THAT(aptLog(), Not(HasSubstr("update")));
@@ -202,12 +204,12 @@ TEST_F(InstallDepsTest, AnInstalledLibreOfficeIsUsedAndTheNoGuiCalcOnlyGoesWhere
 
 TEST_F(InstallDepsTest, TheDemoInstallsOnlyWhatBuildingAndTheDemoNeed) {
   installed({});
-  EXPECT_EQ(run("--demo --dry-run"), 0) << err_;
+  EXPECT_EQ(run({"--demo", "--dry-run"}), 0) << err_;
   EXPECT_EQ(out_,
             "Would install: build-essential cmake ninja-build pkg-config unixodbc unixodbc-dev "
             "libsqliteodbc sqlite3 qt6-base-dev\n");
   // The test command adds the spreadsheet program and the database servers.
-  EXPECT_EQ(run("--dry-run"), 0) << err_;
+  EXPECT_EQ(run({"--dry-run"}), 0) << err_;
   EXPECT_THAT(out_, HasSubstr(" libreoffice-calc-nogui "));
   EXPECT_THAT(out_, HasSubstr(" postgresql-15 "));
   EXPECT_THAT(out_, HasSubstr(" mariadb-server "));
@@ -222,11 +224,11 @@ TEST_F(InstallDepsTest, AnInstallThatWouldRemoveAPackageIsRefusedNamingBoth) {
       "install-deps.sh: installing mariadb-server would remove mysql-server-core-8.0 "
       "mysql-server-8.0; nothing was installed\n";
 
-  EXPECT_EQ(run("--dry-run"), 1);
+  EXPECT_EQ(run({"--dry-run"}), 1);
   EXPECT_THAT(err_, HasSubstr(refusal));
   EXPECT_THAT(err_, Not(HasSubstr("installing cmake")));
 
-  EXPECT_EQ(run(""), 1);
+  EXPECT_EQ(run({}), 1);
   EXPECT_THAT(err_, HasSubstr(refusal));
   // Only simulations ran: nothing was installed, and no system file was touched.
   EXPECT_THAT(aptLog(),
@@ -243,7 +245,7 @@ TEST_F(InstallDepsTest, ServersThatTheInstallStartsAreStoppedAndSystemFilesComeB
   writeFile(root_ + "/usr/sbin/policy-rc.d", policy);
   ::chmod((root_ + "/usr/sbin/policy-rc.d").c_str(), 0755);
 
-  EXPECT_EQ(run(""), 0) << err_;
+  EXPECT_EQ(run({}), 0) << err_;
   // postgresql-common first, then the servers with no service start and no main cluster.
   const std::string log = aptLog();
   const std::size_t common = log.find(
@@ -272,7 +274,7 @@ TEST_F(InstallDepsTest, UnderSystemdTheMariaDbServiceIsStoppedAndDisabledAgain) 
   const std::string ownConfig = "create_main_cluster = true\n# mine\n";
   writeFile(root_ + "/etc/postgresql-common/createcluster.conf", ownConfig);
 
-  EXPECT_EQ(run(""), 0) << err_;
+  EXPECT_EQ(run({}), 0) << err_;
   EXPECT_THAT(aptLog(), HasSubstr("install -y -q --no-install-recommends mariadb-server "
                                   "postgresql-15\n  policy-rc.d: 101; create_main_cluster = "
                                   "false\n"));
@@ -295,7 +297,7 @@ TEST_F(InstallDepsTest, AServerThatRanBeforeKeepsRunning) {
                          "/run/mysqld/mysqld.pid" + "'")
                             .c_str()),
             0);
-  EXPECT_EQ(run(""), 0) << err_;
+  EXPECT_EQ(run({}), 0) << err_;
   EXPECT_THAT(aptLog(), HasSubstr("install -y -q --no-install-recommends cmake\n"));
   EXPECT_EQ(servicesLog(), "");
   ASSERT_TRUE(fileExists(root_ + "/run/mysqld/mysqld.pid"));
@@ -307,7 +309,7 @@ TEST_F(InstallDepsTest, AClusterThatTheInstallStartedIsStoppedAndOneThatRanStays
   installed({"libreoffice-calc"});
   writeFile(fake_ / "clusters", "14 main 5432 online postgres /var/lib/postgresql/14/main log\n");
   writeFile(fake_ / "starts-cluster", "");
-  EXPECT_EQ(run(""), 0) << err_;
+  EXPECT_EQ(run({}), 0) << err_;
   EXPECT_EQ(servicesLog(), "pg_ctlcluster 15 main stop\n");
   EXPECT_EQ(readFile(fake_ / "clusters"),
             "14 main 5432 online postgres /var/lib/postgresql/14/main log\n");
@@ -330,19 +332,19 @@ echo /usr/share/doc/libsqliteodbc
 echo "$FAKE/lib/aarch64-linux-gnu/odbc/libsqlite3odbc-0.9998.so"
 echo "$FAKE/lib/aarch64-linux-gnu/odbc/libsqlite3odbc.so"
 )sh");
-  EXPECT_EQ(run("libsqlite3odbc.so", "odbc-driver.sh"), 0) << err_;
+  EXPECT_EQ(run({"libsqlite3odbc.so"}, "odbc-driver.sh"), 0) << err_;
   EXPECT_EQ(out_, library + "\n");
 
-  EXPECT_EQ(run("libmaodbc.so", "odbc-driver.sh"), 1);
+  EXPECT_EQ(run({"libmaodbc.so"}, "odbc-driver.sh"), 1);
   EXPECT_EQ(out_, "");
   EXPECT_EQ(err_,
             "odbc-driver.sh: the ODBC driver libmaodbc.so is missing (install odbc-mariadb)\n");
-  EXPECT_EQ(run("psqlodbcw.so", "odbc-driver.sh"), 1);
+  EXPECT_EQ(run({"psqlodbcw.so"}, "odbc-driver.sh"), 1);
   EXPECT_THAT(err_, HasSubstr("(install odbc-postgresql)"));
 
   // Listed by its package but not on disk: missing all the same.
   std::filesystem::remove(library);
-  EXPECT_EQ(run("libsqlite3odbc.so", "odbc-driver.sh"), 1);
+  EXPECT_EQ(run({"libsqlite3odbc.so"}, "odbc-driver.sh"), 1);
   EXPECT_THAT(err_, HasSubstr("(install libsqliteodbc)"));
 }
 

@@ -15,7 +15,7 @@
 #include "app/qt/modal_script.h"
 #include "app/qt/window_fixture.h"
 #include "app/startup.h"
-#include "tests/odbc_fixture.h"
+#include "tests/support/odbc_fixture.h"
 
 namespace rowpress::testing {
 namespace {

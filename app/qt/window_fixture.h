@@ -16,7 +16,7 @@
 #include "app/main_dialog.h"
 #include "app/qt/main_window.h"
 #include "app/startup.h"
-#include "tests/odbc_fixture.h"
+#include "tests/support/odbc_fixture.h"
 
 namespace rowpress::testing {
 

@@ -21,7 +21,8 @@
 #include "app/qt/main_window.h"
 #include "app/qt/modal_script.h"
 #include "app/qt/window_fixture.h"
-#include "tests/odbc_fixture.h"
+#include "tests/support/odbc_fixture.h"
+#include "tests/support/output_boxes.h"
 
 namespace rowpress::testing {
 namespace {
@@ -34,17 +35,7 @@ class HandlersTest : public WindowTest {
   void click(Id id) { clickIndicator(widget<QCheckBox>(id)); }
 
   // The checked output box, which must be the only one, and the flags of the job.
-  std::string outputState() {
-    std::string checked;
-    for (auto [id, name] : {std::pair{Id::OutputXml, "XML"}, std::pair{Id::OutputCsv, "CSV"},
-                            std::pair{Id::OutputTsv, "TSV"}, std::pair{Id::OutputHtml, "HTML"}}) {
-      if (widget<QCheckBox>(id)->isChecked())
-        checked += checked.empty() ? name : std::string("+") + name;
-    }
-    std::string flags = std::string(job_.outputCsv ? "c" : "") + (job_.outputTsv ? "t" : "") +
-                        (job_.outputHtml ? "h" : "");
-    return checked + "/" + flags;
-  }
+  std::string outputState() { return testing::outputState(window_, job_); }
 
   // Answers the file dialogs in order, recording how each was set up.
   void answerFileDialogs(std::vector<std::optional<std::string>> answers) {

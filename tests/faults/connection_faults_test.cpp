@@ -9,8 +9,8 @@
 #include <filesystem>
 #include <string>
 
-#include "tests/faults/rowpress_process.h"
-#include "tests/odbc_fixture.h"
+#include "tests/support/child_process.h"
+#include "tests/support/odbc_fixture.h"
 
 namespace rowpress {
 namespace {

@@ -18,8 +18,8 @@
 #include <vector>
 
 #include "job/atomic_file.h"
-#include "tests/faults/rowpress_process.h"
-#include "tests/odbc_fixture.h"
+#include "tests/support/child_process.h"
+#include "tests/support/odbc_fixture.h"
 
 namespace rowpress {
 namespace {
@@ -67,8 +67,9 @@ TEST_F(InterruptedRunTest, AKilledRunLeavesTheOldFileAndALeftoverThatGoesOnlyOnc
                      "from c",
                      {"CSV=\"1\";"}));
 
-  testing::RowpressProcess child(temp_.path());
-  ASSERT_TRUE(child.start({"-silent", "-noautoopen", "-file=" + job, "-outfile=" + target}));
+  testing::ChildProcess child(temp_.path());
+  ASSERT_TRUE(
+      child.startRowpress({"-silent", "-noautoopen", "-file=" + job, "-outfile=" + target}));
 
   // Kill it once its temporary file has grown past its first few flushes.
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);

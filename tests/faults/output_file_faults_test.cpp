@@ -21,9 +21,8 @@
 #include <vector>
 
 #include "job/atomic_file.h"
-#include "tests/faults/rowpress_process.h"
-#include "tests/odbc_fixture.h"
-#include "tests/spreadsheet/sheet_reader.h"
+#include "tests/support/child_process.h"
+#include "tests/support/odbc_fixture.h"
 
 namespace rowpress {
 namespace {

@@ -11,8 +11,8 @@
 #include <string>
 #include <thread>
 
-#include "tests/faults/rowpress_process.h"
-#include "tests/odbc_fixture.h"
+#include "tests/support/child_process.h"
+#include "tests/support/odbc_fixture.h"
 
 namespace rowpress {
 namespace {
@@ -39,9 +39,10 @@ class SignalStopTest : public testing::OdbcTest {
     job_ = temp_ / "job.DIRU";
   }
 
-  void startJob(testing::RowpressProcess& child, const std::string& sql) {
+  void startJob(testing::ChildProcess& child, const std::string& sql) {
     writeFile(job_, testing::jobFileText("rowtest", sql, {"CSV=\"1\";"}));
-    ASSERT_TRUE(child.start({"-silent", "-noautoopen", "-file=" + job_, "-outfile=" + target_}));
+    ASSERT_TRUE(
+        child.startRowpress({"-silent", "-noautoopen", "-file=" + job_, "-outfile=" + target_}));
   }
 
   // The temporary file beside the target, once the run has written at least `bytes` to it.
@@ -67,7 +68,7 @@ class SignalStopTest : public testing::OdbcTest {
 TEST_F(SignalStopTest, EachStopSignalRemovesTheTemporaryFileAndExitsWith128PlusItsNumber) {
   for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
     SCOPED_TRACE(strsignal(signal));
-    testing::RowpressProcess child(temp_.path());
+    testing::ChildProcess child(temp_.path());
     startJob(child, kEndlessRows);
     // Stopped in the fetch loop, after its first flushes.
     ASSERT_FALSE(waitForTemporary(512 * 1024).empty());
@@ -88,7 +89,7 @@ TEST_F(SignalStopTest, EachStopSignalRemovesTheTemporaryFileAndExitsWith128PlusI
 TEST_F(SignalStopTest, ARunInsideOneLongDriverStepIsStoppedAndItsFileRemovedForIt) {
   // The SQLite driver computes this aggregate inside one call, which no one can interrupt;
   // the temporary file exists from before the statement runs.
-  testing::RowpressProcess child(temp_.path());
+  testing::ChildProcess child(temp_.path());
   startJob(child,
            "with recursive c(x) as (select 1 union all select x + 1 from c where x < 10000000000) "
            "select count(*) as n from c");
@@ -109,8 +110,8 @@ TEST_F(SignalStopTest, AStoppedRunGivesBackTheDefaultNameItReserved) {
                       "with recursive c(x) as (select 1 union all select x + 1 from c where x < "
                       "10000000000) select count(*) as n from c",
                       {"CSV=\"1\";"}));
-  testing::RowpressProcess child(temp_.path());
-  ASSERT_TRUE(child.start({"-silent", "-noautoopen", "-file=" + job_}));
+  testing::ChildProcess child(temp_.path());
+  ASSERT_TRUE(child.startRowpress({"-silent", "-noautoopen", "-file=" + job_}));
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
   bool reserved = false;
   while (!reserved && std::chrono::steady_clock::now() < deadline) {
@@ -132,7 +133,7 @@ TEST_F(SignalStopTest, AStoppedRunGivesBackTheDefaultNameItReserved) {
 
 TEST_F(SignalStopTest, ASignalIgnoredAtStartStaysIgnored) {
   // As under nohup: SIGHUP during the run changes nothing, the run ends with every row.
-  testing::RowpressProcess child(temp_.path());
+  testing::ChildProcess child(temp_.path());
   child.ignoreAtStart(SIGHUP);
   startJob(child,
            "with recursive c(x) as (select 1 union all select x + 1 from c where x < 2000000) "

@@ -5,7 +5,6 @@
 // never hang.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -29,11 +28,6 @@ constexpr char kPrevious[] = "the previous export\r\n";
 constexpr char kConnectionLost[] = "\\[(57P01|08S01)\\] (.|\n)*";
 // Far more rows than the driver's cursor holds at a time (Fetch=1000).
 constexpr char kLargeQuery[] = "select g, md5(g::text) as digest from generate_series(1, 400000) g";
-
-long long fileSize(const std::string& path) {
-  struct stat info {};
-  return ::stat(path.c_str(), &info) == 0 ? static_cast<long long>(info.st_size) : -1;
-}
 
 class ServerFaultTest : public ServerTest {
  protected:
@@ -146,10 +140,9 @@ TEST_F(ServerFaultTest, AnErrorInTheMiddleOfTheResultFailsTheStatement) {
 TEST_F(ServerFaultTest, TheUnattendedRunEndsWithStatus3WhenItsBackendIsEnded) {
   const std::string job =
       writeJob(kStreaming, userFor(kStreaming), passwordFor(kStreaming), kLargeQuery, true);
-  ChildProcess child;
-  ASSERT_TRUE(child.start(
-      {ROWPRESS_BINARY, "-silent", "-noautoopen", "-file=" + job, "-outfile=" + target_},
-      temp_ / "stdout", temp_ / "stderr"));
+  ChildProcess child(temp_.path());
+  ASSERT_TRUE(
+      child.startRowpress({"-silent", "-noautoopen", "-file=" + job, "-outfile=" + target_}));
   // Wait until rows stream into the temporary file beside the target (its name has a random
   // part: the one temporary file there).
   auto part = [this] {
@@ -157,18 +150,18 @@ TEST_F(ServerFaultTest, TheUnattendedRunEndsWithStatus3WhenItsBackendIsEnded) {
     return names.size() == 1 ? temp_ / names[0] : std::string();
   };
   const auto deadline = std::chrono::steady_clock::now() + 60s;
-  while (fileSize(part()) < 256 * 1024 && child.running() &&
+  while (fileSize(part()).value_or(-1) < 256 * 1024 && child.running() &&
          std::chrono::steady_clock::now() < deadline) {
     std::this_thread::sleep_for(5ms);
   }
   ASSERT_TRUE(child.running()) << "the export ended before its backend could be ended:\n"
                                << stderrText();
-  ASSERT_GE(fileSize(part()), 256 * 1024) << "no rows streamed within 60 s";
+  ASSERT_GE(fileSize(part()).value_or(-1), 256 * 1024) << "no rows streamed within 60 s";
   ASSERT_TRUE(endTheExportsBackend());
 
-  std::optional<int> status = child.wait(60s);
-  ASSERT_TRUE(status.has_value()) << "rowpress hung after its backend was ended";
-  EXPECT_EQ(*status, 3);
+  const ChildResult ended = child.wait(60s);
+  ASSERT_FALSE(ended.timedOut) << "rowpress hung after its backend was ended";
+  EXPECT_EQ(ended.exitStatus, 3);
   EXPECT_EQ(stdoutText(), "");
   EXPECT_THAT(stderrText(),
               MatchesRegex("SQL statement failed\\.: " + std::string(kConnectionLost)));
@@ -185,8 +178,8 @@ class ServerCrashTest : public ServerFaultTest {
     script_ = facts()["ROWPRESS_SERVER_SCRIPTS"] + "/postgres.sh";
     // Under the servers' root, so that the fixture's stop also ends it if this test dies.
     dir_ = facts()["ROWPRESS_SERVERS_ROOT"] + "/private-" + std::to_string(::getpid());
-    std::string output;
-    ASSERT_EQ(runProgram({"/bin/bash", script_, "start", dir_}, 120s, &output), 0) << output;
+    const ChildResult started = runProgram({"/bin/bash", script_, "start", dir_}, 120s);
+    ASSERT_EQ(started.exitStatus, 0) << started.out << started.err;
     const ServerFacts own = ServerFacts::load(dir_ + "/postgres.env");
     ASSERT_TRUE(own.loaded()) << own.error();
     ownPassword_ = own["PG_PASSWORD"];
@@ -200,15 +193,15 @@ class ServerCrashTest : public ServerFaultTest {
   }
   void TearDown() override {
     if (!dir_.empty()) {
-      std::string output;
-      EXPECT_EQ(runProgram({"/bin/bash", script_, "stop", dir_}, 60s, &output), 0) << output;
+      const ChildResult stopped = runProgram({"/bin/bash", script_, "stop", dir_}, 60s);
+      EXPECT_EQ(stopped.exitStatus, 0) << stopped.out << stopped.err;
       std::error_code ignored;
       std::filesystem::remove_all(dir_, ignored);
     }
     ServerFaultTest::TearDown();
   }
   // Brings the server down at once, as pg_ctl stop -m immediate does.
-  bool crash() { return runProgram({"/bin/bash", script_, "crash", dir_}, 60s) == 0; }
+  bool crash() { return runProgram({"/bin/bash", script_, "crash", dir_}, 60s).exitStatus == 0; }
 
   std::string script_;
   std::string dir_;

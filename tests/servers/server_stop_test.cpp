@@ -74,13 +74,12 @@ TEST_F(ServerStopTest, ASignalCancelsTheStatementOnTheServer) {
     const std::string job = writeJob(c.dataSource, userFor(c.dataSource), passwordFor(c.dataSource),
                                      c.sleeping(marker), true);
 
-    ChildProcess child;
-    ASSERT_TRUE(child.start(
-        {ROWPRESS_BINARY, "-silent", "-noautoopen", "-file=" + job, "-outfile=" + target},
-        temp_ / "stdout", temp_ / "stderr"));
+    ChildProcess child(temp_.path());
+    ASSERT_TRUE(
+        child.startRowpress({"-silent", "-noautoopen", "-file=" + job, "-outfile=" + target}));
     ASSERT_TRUE(waitForRunning(c, marker, "1", 60s)) << "the statement never ran";
     ::kill(child.pid(), SIGTERM);
-    EXPECT_EQ(child.wait(60s), 128 + SIGTERM) << stderrText();
+    EXPECT_EQ(child.wait(60s).exitStatus, 128 + SIGTERM) << stderrText();
     // On the ThreadSanitizer build: the thread that took the signal and the one that ran
     // the export met without a race.
     EXPECT_THAT(stderrText(), ::testing::Not(::testing::HasSubstr("ThreadSanitizer")));

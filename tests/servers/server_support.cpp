@@ -1,15 +1,8 @@
 #include "tests/servers/server_support.h"
 
-#include <fcntl.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
-
-#include "tests/odbc_fixture.h"
 
 namespace rowpress::testing {
 
@@ -48,70 +41,6 @@ std::vector<std::string> ServerFacts::missing(const std::vector<std::string>& ke
 const ServerFacts& serverFacts() {
   static const ServerFacts facts = ServerFacts::load(ROWPRESS_SERVERS_ENV);
   return facts;
-}
-
-ChildProcess::~ChildProcess() {
-  if (pid_ > 0 && !status_) {
-    ::kill(pid_, SIGKILL);
-    ::waitpid(pid_, nullptr, 0);
-  }
-}
-
-bool ChildProcess::start(const std::vector<std::string>& argv, const std::string& outPath,
-                         const std::string& errPath) {
-  std::vector<char*> args;
-  for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
-  args.push_back(nullptr);
-  pid_ = ::fork();
-  if (pid_ < 0) return false;
-  if (pid_ == 0) {
-    int in = ::open("/dev/null", O_RDONLY);
-    int out = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    int err = errPath == outPath ? ::dup(out)
-                                 : ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    if (in < 0 || out < 0 || err < 0) ::_exit(126);
-    ::dup2(in, 0);
-    ::dup2(out, 1);
-    ::dup2(err, 2);
-    ::execv(args[0], args.data());
-    ::_exit(127);
-  }
-  status_.reset();
-  return true;
-}
-
-bool ChildProcess::running() {
-  if (pid_ <= 0 || status_) return false;
-  int status = 0;
-  if (::waitpid(pid_, &status, WNOHANG) == pid_) {
-    status_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return false;
-  }
-  return true;
-}
-
-std::optional<int> ChildProcess::wait(std::chrono::milliseconds limit) {
-  const auto deadline = std::chrono::steady_clock::now() + limit;
-  while (running()) {
-    if (std::chrono::steady_clock::now() >= deadline) {
-      ::kill(pid_, SIGKILL);
-      ::waitpid(pid_, nullptr, 0);
-      status_ = -1;
-      return std::nullopt;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  return status_;
-}
-
-int runProgram(const std::vector<std::string>& argv, std::chrono::seconds limit,
-               std::string* output) {
-  TempDir scratch;
-  ChildProcess child;
-  if (!child.start(argv, scratch / "out", scratch / "out")) return -1;
-  std::optional<int> status = child.wait(limit);
-  if (output) *output = readFile(scratch / "out");
-  return status.value_or(-1);
 }
 
 Watchdog::Watchdog(std::chrono::seconds limit, std::string what) {

@@ -171,16 +171,14 @@ std::string ServerTest::writeJob(const std::string& dataSource, const std::strin
 }
 
 int ServerTest::runRowpress(const std::vector<std::string>& args, int limitSeconds) {
-  std::vector<std::string> argv = {ROWPRESS_BINARY};
-  argv.insert(argv.end(), args.begin(), args.end());
-  ChildProcess child;
-  if (!child.start(argv, temp_ / "stdout", temp_ / "stderr")) {
+  ChildProcess child(temp_.path());
+  if (!child.startRowpress(args)) {
     ADD_FAILURE() << "cannot start " << ROWPRESS_BINARY;
     return -1;
   }
-  std::optional<int> status = child.wait(std::chrono::seconds(limitSeconds));
-  if (!status) ADD_FAILURE() << "rowpress did not end within " << limitSeconds << " s";
-  return status.value_or(-1);
+  const ChildResult result = child.wait(std::chrono::seconds(limitSeconds));
+  if (result.timedOut) ADD_FAILURE() << "rowpress did not end within " << limitSeconds << " s";
+  return result.exitStatus;
 }
 
 std::vector<std::vector<std::string>> workbookRows(const std::string& workbook) {

@@ -8,8 +8,9 @@
 #include <string_view>
 #include <vector>
 
-#include "tests/odbc_fixture.h"
 #include "tests/servers/server_support.h"
+#include "tests/support/child_process.h"
+#include "tests/support/odbc_fixture.h"
 
 namespace rowpress::testing {
 
@@ -68,8 +69,9 @@ class ServerTest : public OdbcTest {
   // Runs the executable with these arguments within `limit` seconds; its standard output
   // and error are kept for stdoutText() and stderrText().
   int runRowpress(const std::vector<std::string>& args, int limitSeconds = 60);
-  std::string stdoutText() const { return readFile(temp_ / "stdout"); }
-  std::string stderrText() const { return readFile(temp_ / "stderr"); }
+  // What the last child started in the test's directory printed.
+  std::string stdoutText() const { return readFile(temp_ / "child.stdout"); }
+  std::string stderrText() const { return readFile(temp_ / "child.stderr"); }
 };
 
 // The rows of a workbook, header row first; each row is the list of its cell lines.

@@ -10,8 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "tests/odbc_fixture.h"
 #include "tests/spreadsheet/sheet_reader.h"
+#include "tests/support/child_process.h"
+#include "tests/support/odbc_fixture.h"
 
 namespace rowpress {
 namespace {

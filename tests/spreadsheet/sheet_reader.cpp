@@ -1,13 +1,10 @@
 #include "tests/spreadsheet/sheet_reader.h"
 
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <cstdlib>
 #include <filesystem>
 #include <sstream>
 
-#include "tests/odbc_fixture.h"
+#include "tests/support/child_process.h"
+#include "tests/support/odbc_fixture.h"
 
 namespace rowpress::testing {
 
@@ -51,37 +48,6 @@ std::vector<std::string> splitTabs(const std::string& line) {
 }
 
 }  // namespace
-
-std::string findProgram(const std::string& program) {
-  const char* path = std::getenv("PATH");
-  std::string_view rest(path ? path : "");
-  while (!rest.empty()) {
-    std::size_t colon = rest.find(':');
-    std::string dir(rest.substr(0, colon));
-    std::string candidate = (dir.empty() ? "." : dir) + "/" + program;
-    if (::access(candidate.c_str(), X_OK) == 0) return candidate;
-    if (colon == std::string_view::npos) break;
-    rest.remove_prefix(colon + 1);
-  }
-  return {};
-}
-
-std::string shellQuote(const std::string& text) {
-  std::string quoted = "'";
-  for (char c : text) {
-    if (c == '\'') {
-      quoted += "'\\''";
-    } else {
-      quoted += c;
-    }
-  }
-  return quoted + "'";
-}
-
-int runShell(const std::string& command) {
-  int status = std::system(command.c_str());
-  return status != -1 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
 
 SheetDump parseSheetDump(const std::string& text) {
   SheetDump dump;

@@ -31,15 +31,6 @@ struct SheetDump {
   std::string log;  // the reader's standard error
 };
 
-// The full path of `program` on the PATH, or empty when it is not there.
-std::string findProgram(const std::string& program);
-
-// Single-quotes `text` for /bin/sh.
-std::string shellQuote(const std::string& text);
-
-// Runs `command` with /bin/sh; returns its exit status, or -1 when it did not exit.
-int runShell(const std::string& command);
-
 // Reads `file` with sheet_dump.py in `mode` ("fods", "csv", "tsv" or "html"). Scratch files
 // go to `scratchDirectory`.
 SheetDump readWithPython(const std::string& mode, const std::string& file,

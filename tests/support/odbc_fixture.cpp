@@ -1,4 +1,4 @@
-#include "tests/odbc_fixture.h"
+#include "tests/support/odbc_fixture.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -9,7 +9,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
@@ -19,6 +18,7 @@
 
 #include "db/odbc_session.h"
 #include "export/column_type_report.h"
+#include "tests/support/child_process.h"
 
 namespace rowpress::testing {
 
@@ -51,16 +51,13 @@ void writeFile(const std::string& path, const std::string& content) {
 bool fileExists(const std::string& path) { return ::access(path.c_str(), F_OK) == 0; }
 
 std::string odbcDriver(const std::string& library) {
-  const std::string command =
-      "'" ROWPRESS_SOURCE_DIR "/scripts/odbc-driver.sh' '" + library + "' 2>&1";
-  FILE* pipe = ::popen(command.c_str(), "r");
-  if (!pipe) throw std::runtime_error("cannot run " + command);
-  std::string output;
-  char buffer[512];
-  while (const size_t got = std::fread(buffer, 1, sizeof buffer, pipe)) output.append(buffer, got);
-  const int status = ::pclose(pipe);
+  const ChildResult found =
+      runProgram({ROWPRESS_SOURCE_DIR "/scripts/odbc-driver.sh", library}, kNoLimit);
+  std::string output = found.exitStatus == 0 ? found.out : found.out + found.err;
   while (!output.empty() && output.back() == '\n') output.pop_back();
-  if (status != 0 || output.empty()) throw std::runtime_error(output);
+  if (found.exitStatus != 0 || output.empty()) {
+    throw std::runtime_error(output.empty() ? "scripts/odbc-driver.sh failed" : output);
+  }
   return output;
 }
 
@@ -80,6 +77,12 @@ std::vector<std::string> listDirectory(const std::string& path) {
   }
   std::sort(names.begin(), names.end());
   return names;
+}
+
+std::optional<long long> fileSize(const std::string& path) {
+  struct stat st;
+  if (::stat(path.c_str(), &st) != 0) return std::nullopt;
+  return static_cast<long long>(st.st_size);
 }
 
 void setModifiedAgo(const std::string& path, int seconds) {

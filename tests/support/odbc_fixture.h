@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -42,6 +43,8 @@ void writeFile(const std::string& path, const std::string& content);
 bool fileExists(const std::string& path);
 // The names of the entries of a directory, sorted.
 std::vector<std::string> listDirectory(const std::string& path);
+// The size of a file, or nothing when it does not exist.
+std::optional<long long> fileSize(const std::string& path);
 // Sets a file's modification time `seconds` into the past.
 void setModifiedAgo(const std::string& path, int seconds);
 

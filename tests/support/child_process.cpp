@@ -1,0 +1,217 @@
+#include "tests/support/child_process.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <thread>
+
+#include "tests/support/odbc_fixture.h"
+
+extern char** environ;
+
+namespace rowpress::testing {
+
+namespace {
+
+// Waits until `pid` has ended (it stays a zombie, to be reaped by the caller) or `limit`
+// has passed; true when it ended. A pidfd wakes the wait when the child ends; where there
+// is none, the child is looked at every few milliseconds.
+bool endsWithin(pid_t pid, std::chrono::milliseconds limit) {
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  auto left = [&deadline] {
+    const auto rest = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    return rest.count() > 0 ? static_cast<int>(std::min<long long>(rest.count(), 1 << 30)) : 0;
+  };
+  const int pidfd = static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
+  if (pidfd >= 0) {
+    pollfd ended{pidfd, POLLIN, 0};
+    int ready;
+    while ((ready = ::poll(&ended, 1, left())) < 0 && errno == EINTR) {
+    }
+    ::close(pidfd);
+    return ready > 0;
+  }
+  siginfo_t info{};
+  while (true) {
+    info.si_pid = 0;
+    if (::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
+        info.si_pid == pid) {
+      return true;
+    }
+    if (left() == 0) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+}
+
+}  // namespace
+
+ChildProcess::~ChildProcess() {
+  if (pid_ > 0 && !status_) {
+    ::kill(pid_, SIGKILL);
+    int status = 0;
+    while (::waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
+    }
+  }
+}
+
+bool ChildProcess::start(const std::vector<std::string>& args, const EnvironmentChanges& changes) {
+  std::vector<std::string> environment;
+  for (char** e = environ; *e; ++e) {
+    std::string entry = *e;
+    if (!changes.count(entry.substr(0, entry.find('=')))) environment.push_back(entry);
+  }
+  for (const auto& [name, value] : changes) {
+    if (value) environment.push_back(name + "=" + *value);
+  }
+  std::vector<std::string> argv = args;
+
+  // Everything the child needs is prepared before the fork.
+  std::vector<char*> argp;
+  for (std::string& a : argv) argp.push_back(a.data());
+  argp.push_back(nullptr);
+  std::vector<char*> envp;
+  for (std::string& e : environment) envp.push_back(e.data());
+  envp.push_back(nullptr);
+  const std::string out = directory_ + "/child.stdout";
+  const std::string err = directory_ + "/child.stderr";
+
+  status_.reset();
+  pid_ = argv.empty() ? -1 : ::fork();
+  if (pid_ < 0) return false;
+  if (pid_ == 0) {
+    int in = ::open("/dev/null", O_RDONLY);
+    int o = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    int e = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (in < 0 || o < 0 || e < 0) ::_exit(126);
+    ::dup2(in, STDIN_FILENO);
+    ::dup2(o, STDOUT_FILENO);
+    ::dup2(e, STDERR_FILENO);
+    for (int signal : ignored_) ::signal(signal, SIG_IGN);
+    ::execve(argp[0], argp.data(), envp.data());
+    ::_exit(127);
+  }
+  return true;
+}
+
+bool ChildProcess::startRowpress(const std::vector<std::string>& args,
+                                 const EnvironmentChanges& changes) {
+  EnvironmentChanges all = changes;
+  all.emplace("DISPLAY", std::nullopt);
+  all.emplace("WAYLAND_DISPLAY", std::nullopt);
+  std::vector<std::string> argv = {ROWPRESS_BINARY};
+  argv.insert(argv.end(), args.begin(), args.end());
+  return start(argv, all);
+}
+
+bool ChildProcess::running() {
+  if (pid_ <= 0 || status_) return false;
+  int status = 0;
+  if (::waitpid(pid_, &status, WNOHANG) == pid_) {
+    status_ = status;
+    return false;
+  }
+  return true;
+}
+
+void ChildProcess::kill(int signal) {
+  if (running()) ::kill(pid_, signal);
+}
+
+ChildResult ChildProcess::wait(std::chrono::milliseconds limit) {
+  ChildResult result;
+  if (pid_ <= 0) return result;
+  if (!status_) {
+    if (limit != kNoLimit && !endsWithin(pid_, limit)) {
+      ::kill(pid_, SIGKILL);
+      result.timedOut = true;
+    }
+    int status = 0;
+    pid_t got;
+    while ((got = ::waitpid(pid_, &status, 0)) < 0 && errno == EINTR) {
+    }
+    if (got != pid_) return result;
+    status_ = status;
+  }
+  if (WIFEXITED(*status_)) result.exitStatus = WEXITSTATUS(*status_);
+  if (WIFSIGNALED(*status_)) result.signal = WTERMSIG(*status_);
+  result.out = out();
+  result.err = err();
+  return result;
+}
+
+std::string ChildProcess::out() const { return readFile(directory_ + "/child.stdout"); }
+
+std::string ChildProcess::err() const { return readFile(directory_ + "/child.stderr"); }
+
+ChildResult runProgram(const std::vector<std::string>& argv, std::chrono::milliseconds limit,
+                       const EnvironmentChanges& changes) {
+  TempDir scratch;
+  ChildProcess child(scratch.path());
+  if (!child.start(argv, changes)) return {};
+  return child.wait(limit);
+}
+
+ChildResult runRowpress(const std::string& directory, const std::vector<std::string>& args,
+                        const EnvironmentChanges& changes, std::chrono::milliseconds limit) {
+  ChildProcess child(directory);
+  if (!child.startRowpress(args, changes)) return {};
+  return child.wait(limit);
+}
+
+ChildResult runScript(const std::string& directory, const std::string& script) {
+  const std::string file = directory + "/child.sh";
+  writeFile(file, "ROWPRESS=" + shellQuote(ROWPRESS_BINARY) + "\nunset DISPLAY WAYLAND_DISPLAY\n" +
+                      script + "\n");
+  ChildProcess child(directory);
+  if (!child.start({"/bin/sh", file})) return {};
+  return child.wait();
+}
+
+std::string jobFileText(const std::string& dataSource, const std::string& sql,
+                        const std::vector<std::string>& lines) {
+  std::string text =
+      "-- job of a fault test\nDatabase=\"" + dataSource + "\";\nSQL=\"" + sql + "\";\n";
+  for (const std::string& line : lines) text += line + "\n";
+  return text;
+}
+
+std::string findProgram(const std::string& program) {
+  const char* path = std::getenv("PATH");
+  std::string_view rest(path ? path : "");
+  while (!rest.empty()) {
+    std::size_t colon = rest.find(':');
+    std::string dir(rest.substr(0, colon));
+    std::string candidate = (dir.empty() ? "." : dir) + "/" + program;
+    if (::access(candidate.c_str(), X_OK) == 0) return candidate;
+    if (colon == std::string_view::npos) break;
+    rest.remove_prefix(colon + 1);
+  }
+  return {};
+}
+
+std::string shellQuote(const std::string& text) {
+  std::string quoted = "'";
+  for (char c : text) {
+    if (c == '\'') {
+      quoted += "'\\''";
+    } else {
+      quoted += c;
+    }
+  }
+  return quoted + "'";
+}
+
+int runShell(const std::string& command) {
+  int status = std::system(command.c_str());
+  return status != -1 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+}  // namespace rowpress::testing

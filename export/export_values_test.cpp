@@ -10,7 +10,7 @@
 
 #include "export/column_type_report.h"
 #include "export/export_run.h"
-#include "tests/odbc_fixture.h"
+#include "tests/support/odbc_fixture.h"
 
 namespace rowpress {
 namespace {

@@ -15,6 +15,7 @@ add_executable(rowpress_server_tests
   ${CMAKE_SOURCE_DIR}/tests/servers/server_stop_test.cpp
   ${CMAKE_SOURCE_DIR}/tests/servers/server_support.cpp
   ${CMAKE_SOURCE_DIR}/tests/servers/server_test.cpp
+  ${CMAKE_SOURCE_DIR}/tests/servers/server_types_test.cpp
   ${CMAKE_SOURCE_DIR}/tests/odbc_fixture.cpp)
 target_link_libraries(rowpress_server_tests PRIVATE rowpress_core GTest::gtest_main GTest::gmock
                                                     pthread)

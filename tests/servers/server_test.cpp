@@ -207,6 +207,15 @@ std::string stringCell(std::string_view value) {
   return "    <Cell><Data ss:Type=\"String\">" + std::string(value) + "</Data></Cell>";
 }
 
+std::string escapeRegex(const std::string& text) {
+  std::string escaped;
+  for (char c : text) {
+    if (std::string_view(".[]()*+?^$|\\{}").find(c) != std::string_view::npos) escaped += '\\';
+    escaped += c;
+  }
+  return escaped;
+}
+
 std::vector<std::string> temporaryLeftovers(const std::string& directory) {
   std::vector<std::string> leftovers;
   for (const std::string& name : listDirectory(directory)) {

@@ -79,6 +79,9 @@ std::string numberCell(std::string_view value);
 std::string stringCell(std::string_view value);
 inline constexpr char kBinaryCell[] = "<Cell><Data ss:Type=\"String\">&lt;BINARY&gt;</Data></Cell>";
 
+// `text` with every character that a regular expression treats specially escaped.
+std::string escapeRegex(const std::string& text);
+
 // The names in a directory that hold ".rowpress-": temporary output files left behind.
 std::vector<std::string> temporaryLeftovers(const std::string& directory);
 

@@ -4,10 +4,12 @@
 // skips, when the servers or a driver are missing.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "db/odbc_session.h"
 #include "tests/odbc_fixture.h"
 #include "tests/servers/server_support.h"
 
@@ -42,6 +44,8 @@ class ServerTest : public OdbcTest {
   std::string postgresSection(const std::string& driver, const std::string& database,
                               bool withCredentials) const;
 
+  // A session on `dataSource` with the job's credentials; fails the test when none opens.
+  std::optional<OdbcSession> openSession(const std::string& dataSource);
   // Runs statements through ODBC with the job's credentials for `dataSource`; fails the
   // test when one fails.
   void run(const std::string& dataSource, const std::string& sql);

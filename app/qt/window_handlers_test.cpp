@@ -5,7 +5,6 @@
 
 #include <QApplication>
 #include <QCheckBox>
-#include <QFileDialog>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>

@@ -352,9 +352,9 @@ TEST_F(SettingsFileTest, LoadingNamesTheValuesItRefused) {
   SettingsLoadResult result = loadSettingsFile(job, view, path("a.DIRU"));
   ASSERT_TRUE(result.opened);
   EXPECT_EQ(result.problems,
-            (std::vector<std::string>{kBadPasswordMessage,
-                                      "The data source name is longer than 127 bytes and was "
-                                      "refused."}));
+            (std::vector<std::string>{
+                "The password in the settings file is not a scrambled password; it was left empty.",
+                "The data source name is longer than 127 bytes and was refused."}));
   EXPECT_EQ(job.dataSource, "");
   EXPECT_EQ(view.lineCount(ControlId::DataSourceList), 0);
   EXPECT_EQ(job.userName, "u");

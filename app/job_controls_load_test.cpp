@@ -150,12 +150,12 @@ TEST_F(SettingsLoadTest, LfOnlyLinesReadLikeCrLfAndALoneCrIsContent) {
 TEST_F(SettingsLoadTest, LineOverTheLimitEndsTheReading) {
   // A line of exactly the limit, with its CR LF, is still read.
   std::string fits = "UserName=\"fits\";";
-  fits.insert(0, kSettingsLineLimit - fits.size(), ' ');
+  fits.insert(0, 65536 - fits.size(), ' ');
   load(fits + "\r\nOutFileName=\"next\";\r\n");
   EXPECT_EQ(job.userName, "fits");
   EXPECT_EQ(job.outFileName, "next");
 
-  load("UserName=\"first\";\r\n" + std::string(kSettingsLineLimit + 1, 'x') +
+  load("UserName=\"first\";\r\n" + std::string(65537, 'x') +
        "\r\nOutFileName=\"after\";\r\n2007=\"1\";\r\n");
   EXPECT_EQ(job.userName, "first");
   EXPECT_EQ(job.outFileName, "next");
@@ -163,7 +163,7 @@ TEST_F(SettingsLoadTest, LineOverTheLimitEndsTheReading) {
 }
 
 TEST_F(SettingsLoadTest, AnOverLongLineIsNamedWithTheSettingItHolds) {
-  const std::string longValue(kSettingsLineLimit, 'o');
+  const std::string longValue(65536, 'o');
   std::string named;
   std::istringstream first("UserName=\"u\";\r\nOutFileName=\"" + longValue +
                            "\";\r\nCSV=\"1\";\r\n");
@@ -323,7 +323,9 @@ TEST_F(SettingsLoadTest, PasswordIsUnscrambledAndABadOneEmptiesIt) {
   EXPECT_EQ(view.text(ControlId::Password), "a");
 
   // Announces 5 bytes, holds 1; then a length byte above 127.
-  EXPECT_EQ(load("Password=\"\x19>\";\r\n"), std::vector<std::string>{kBadPasswordMessage});
+  EXPECT_EQ(load("Password=\"\x19>\";\r\n"),
+            std::vector<std::string>{"The password in the settings file is not a scrambled "
+                                     "password; it was left empty."});
   EXPECT_EQ(job.password, "");
   EXPECT_EQ(view.text(ControlId::Password), "");
   job.password = "x";

@@ -14,7 +14,8 @@ add_executable(rowpress_server_tests
   ${CMAKE_SOURCE_DIR}/tests/servers/server_fault_test.cpp
   ${CMAKE_SOURCE_DIR}/tests/servers/server_stop_test.cpp
   ${CMAKE_SOURCE_DIR}/tests/servers/server_support.cpp
-  ${CMAKE_SOURCE_DIR}/tests/servers/server_test.cpp)
+  ${CMAKE_SOURCE_DIR}/tests/servers/server_test.cpp
+  ${CMAKE_SOURCE_DIR}/tests/servers/server_types_test.cpp)
 target_link_libraries(rowpress_server_tests PRIVATE rowpress_test_support GTest::gtest_main pthread)
 target_compile_definitions(rowpress_server_tests PRIVATE
   ROWPRESS_SERVERS_ENV="${ROWPRESS_SERVERS_DIR}/servers.env")

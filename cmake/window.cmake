@@ -18,6 +18,7 @@ if(BUILD_TESTING)
   add_executable(rowpress_qt_tests
     ${CMAKE_SOURCE_DIR}/app/qt/catalog_window_test.cpp
     ${CMAKE_SOURCE_DIR}/app/qt/main_window_test.cpp
+    ${CMAKE_SOURCE_DIR}/app/qt/window_files_test.cpp
     ${CMAKE_SOURCE_DIR}/app/qt/window_handlers_test.cpp
     ${CMAKE_SOURCE_DIR}/app/qt/qt_test_main.cpp)
   set_target_properties(rowpress_qt_tests PROPERTIES AUTOMOC ON)

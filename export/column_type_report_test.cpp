@@ -23,7 +23,7 @@ TEST(ColumnTypeReport, WritesOneRawLinePerColumn) {
   report.addColumn(2, ColumnInfo{"a,\"b\"", -9, -1, -3});
   report.addColumn(3, ColumnInfo{"d", 9, 0, 0});
   report.close();
-  EXPECT_EQ(readFile(dir / kColumnTypeReportName),
+  EXPECT_EQ(readFile(dir / "lasttablecolumntypeinfo.csv"),
             "Column_Number,Column_Name,Column_Type,Column_Precision,Column_Scale,"
             "Column_Type_Description\r\n"
             "1,id,4,10,0,INTEGER Exact numeric value with precision 10 and scale 0\r\n"
@@ -54,14 +54,14 @@ TEST(ColumnTypeReport, AnUnwritableDirectoryIsNoError) {
   report.open("/nonexistent-dir");
   report.addColumn(1, ColumnInfo{"id", 4, 10, 0});
   report.close();
-  EXPECT_FALSE(testing::fileExists("/nonexistent-dir/" + std::string(kColumnTypeReportName)));
+  EXPECT_FALSE(testing::fileExists("/nonexistent-dir/lasttablecolumntypeinfo.csv"));
 }
 
 // The report replaces the previous one as a whole, and only when it is complete; a second
 // name of the previous report is never written through.
 TEST(ColumnTypeReport, ReplacesThePreviousReportOnlyWhenClosed) {
   TempDir dir;
-  const std::string path = dir / kColumnTypeReportName;
+  const std::string path = dir / "lasttablecolumntypeinfo.csv";
   testing::writeFile(path, "the previous report\r\n");
   ASSERT_EQ(::chmod(path.c_str(), 0640), 0);
   ColumnTypeReport report;
@@ -88,7 +88,7 @@ TEST(ColumnTypeReport, ReplacesThePreviousReportOnlyWhenClosed) {
   EXPECT_EQ(readFile(dir / "kept.csv"), kept);
   EXPECT_EQ(readFile(path), kept);
   EXPECT_THAT(testing::listDirectory(dir.path()),
-              ::testing::ElementsAre("kept.csv", kColumnTypeReportName));
+              ::testing::ElementsAre("kept.csv", "lasttablecolumntypeinfo.csv"));
 }
 
 }  // namespace

@@ -32,84 +32,94 @@ JobSettings stockJob() {
   return job;
 }
 
-TEST(SettingsFormat, WholeFileByteForByte) {
-  const std::string expected =
-      "-- "
-      "----------------------------------------------------------------------------------------\r\n"
-      "-- ROWPRESS Settings File\r\n"
-      "-- \r\n"
-      "-- Generated : <date>\r\n"
-      "-- "
-      "----------------------------------------------------------------------------------------\r\n"
-      "-- The Database Name \r\n"
-      "Database=\"Sales DB\";\r\n"
-      "-- "
-      "........................................................................................\r\n"
-      "-- The User Name \r\n"
-      "UserName=\"clerk\";\r\n"
-      "-- "
-      "........................................................................................\r\n"
-      "-- The Password \r\n"
-      "Password=\"\x15>\";\r\n"
-      "-- "
-      "........................................................................................\r\n"
-      "-- The SQL \r\n"
-      "SQL=\"SELECT name, \"qty\"  \"+\r\n"
-      "    \"FROM stock  \"+\r\n"
-      "    \"WHERE qty > 0\";\r\n"
-      "-- "
-      "........................................................................................\r\n"
-      "-- Excell 2007 Compatible Mode \r\n"
-      "2007=\"1\";\r\n"
-      "-- "
-      "........................................................................................\r\n"
-      "-- "
-      "........................................................................................\r\n"
-      "-- Force Full Column Length \r\n"
-      "ForceFullLength=\"0\";\r\n"
-      "-- "
-      "........................................................................................\r\n"
-      "-- "
-      "........................................................................................\r\n"
-      "-- The CSV Output Preference \r\n"
-      "CSV=\"0\";\r\n"
-      "-- "
-      "........................................................................................\r\n"
-      "-- "
-      "........................................................................................\r\n"
-      "-- The TSV Output Preference \r\n"
-      "TSV=\"1\";\r\n"
-      "-- "
-      "........................................................................................\r\n"
-      "-- The HTML Output Preference \r\n"
-      "HTML=\"0\";\r\n"
-      "-- "
-      "........................................................................................\r\n"
-      "-- The Launch Application Preference (setting to \"\" forces excel as launch application) "
-      "\r\n"
-      "LaunchApplication=\"gnumeric --no-splash\";\r\n"
-      "DoLaunchApplication=\"1\";\r\n"
-      "-- "
-      "----------------------------------------------------------------------------------------\r\n"
-      "-- The OutPut File Name Preference (set to \"\" to force unique temp names) \r\n"
-      "OutFileName=\"/tmp/stock.tsv\";\r\n"
-      "-- "
-      "----------------------------------------------------------------------------------------\r\n"
-      "-- END\r\n"
-      "-- "
-      "----------------------------------------------------------------------------------------"
-      "\r\n";
-  std::string written = formatSettingsFile(stockJob(), std::time(nullptr));
-  // Only the date changes from one save to the next.
+// The file that saving stockJob() writes, with "<date>" for the date of the save.
+constexpr char kStockJobFile[] =
+    "-- "
+    "----------------------------------------------------------------------------------------\r\n"
+    "-- ROWPRESS Settings File\r\n"
+    "-- \r\n"
+    "-- Generated : <date>\r\n"
+    "-- "
+    "----------------------------------------------------------------------------------------\r\n"
+    "-- The Database Name \r\n"
+    "Database=\"Sales DB\";\r\n"
+    "-- "
+    "........................................................................................\r\n"
+    "-- The User Name \r\n"
+    "UserName=\"clerk\";\r\n"
+    "-- "
+    "........................................................................................\r\n"
+    "-- The Password \r\n"
+    "Password=\"\x15>\";\r\n"
+    "-- "
+    "........................................................................................\r\n"
+    "-- The SQL \r\n"
+    "SQL=\"SELECT name, \"qty\"  \"+\r\n"
+    "    \"FROM stock  \"+\r\n"
+    "    \"WHERE qty > 0\";\r\n"
+    "-- "
+    "........................................................................................\r\n"
+    "-- Excell 2007 Compatible Mode \r\n"
+    "2007=\"1\";\r\n"
+    "-- "
+    "........................................................................................\r\n"
+    "-- "
+    "........................................................................................\r\n"
+    "-- Force Full Column Length \r\n"
+    "ForceFullLength=\"0\";\r\n"
+    "-- "
+    "........................................................................................\r\n"
+    "-- "
+    "........................................................................................\r\n"
+    "-- The CSV Output Preference \r\n"
+    "CSV=\"0\";\r\n"
+    "-- "
+    "........................................................................................\r\n"
+    "-- "
+    "........................................................................................\r\n"
+    "-- The TSV Output Preference \r\n"
+    "TSV=\"1\";\r\n"
+    "-- "
+    "........................................................................................\r\n"
+    "-- The HTML Output Preference \r\n"
+    "HTML=\"0\";\r\n"
+    "-- "
+    "........................................................................................\r\n"
+    "-- The Launch Application Preference (setting to \"\" forces excel as launch application) "
+    "\r\n"
+    "LaunchApplication=\"gnumeric --no-splash\";\r\n"
+    "DoLaunchApplication=\"1\";\r\n"
+    "-- "
+    "----------------------------------------------------------------------------------------\r\n"
+    "-- The OutPut File Name Preference (set to \"\" to force unique temp names) \r\n"
+    "OutFileName=\"/tmp/stock.tsv\";\r\n"
+    "-- "
+    "----------------------------------------------------------------------------------------\r\n"
+    "-- END\r\n"
+    "-- "
+    "----------------------------------------------------------------------------------------"
+    "\r\n";
+
+// `written` with its date, which changes from one save to the next, as "<date>".
+std::string withoutDate(std::string written) {
   const std::string dateLead = "-- Generated : ";
   std::size_t date = written.find(dateLead);
-  ASSERT_NE(date, std::string::npos);
+  if (date == std::string::npos) {
+    ADD_FAILURE() << "no date line";
+    return written;
+  }
   date += dateLead.size();
   std::size_t end = written.find("\r\n", date);
-  ASSERT_NE(end, std::string::npos);
+  if (end == std::string::npos) {
+    ADD_FAILURE() << "the date line does not end";
+    return written;
+  }
   EXPECT_EQ(end - date, 22u) << "MM/DD/YYYY HH:MM:SS AM";
-  written.replace(date, end - date, "<date>");
-  EXPECT_EQ(written, expected);
+  return written.replace(date, end - date, "<date>");
+}
+
+TEST(SettingsFormat, WholeFileByteForByte) {
+  EXPECT_EQ(withoutDate(formatSettingsFile(stockJob(), std::time(nullptr))), kStockJobFile);
 }
 
 TEST(SettingsFormat, GeneratedDateUsesTwelveHourClockWithAmPm) {

@@ -5,18 +5,21 @@
 #include <gtest/gtest.h>
 
 #include <QCheckBox>
+#include <QPushButton>
 #include <QStyle>
 #include <QStyleOptionButton>
 #include <QTest>
 #include <filesystem>
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
-#include "app/help_page.h"
 #include "app/main_dialog.h"
 #include "app/qt/main_window.h"
 #include "app/startup.h"
 #include "tests/support/odbc_fixture.h"
+#include "tests/support/output_boxes.h"
 
 namespace rowpress::testing {
 
@@ -79,7 +82,40 @@ class WindowTest : public ::testing::Test {
   std::vector<std::string> urls_;
   TempDir installed_;
   const std::string helpPage_ = installed_ / "share/rowpress/help.html";
-  const std::string helpUrl_ = fileUrl(helpPage_);
+  // The temporary directory's name needs no encoding in a URL.
+  const std::string helpUrl_ = "file://" + installed_.path() + "/share/rowpress/help.html";
+};
+
+// The window shown, with the user's ways of working its buttons, check boxes and file
+// dialogs.
+class HandlersTest : public WindowTest {
+ protected:
+  void SetUp() override { window_.show(); }
+  void click(ControlId id) { clickIndicator(widget<QCheckBox>(id)); }
+
+  // The checked output box, which must be the only one, and the flags of the job.
+  std::string outputState() { return testing::outputState(window_, job_); }
+
+  // Answers the file dialogs in order, recording how each was set up.
+  void answerFileDialogs(std::vector<std::optional<std::string>> answers) {
+    answers_ = std::move(answers);
+    window_.setFileChooser([this](const FileDialogSetup& setup, FileDialogMode mode) {
+      asked_.push_back({setup, mode});
+      if (answers_.empty()) return std::optional<std::string>();
+      auto answer = answers_.front();
+      answers_.erase(answers_.begin());
+      return answer;
+    });
+  }
+
+  void pressButton(ControlId id) {
+    QWidget* button = widget<QPushButton>(id);
+    clickThroughWindow(button, button->rect().center());
+  }
+
+  std::vector<std::optional<std::string>> answers_;
+  std::vector<std::pair<FileDialogSetup, FileDialogMode>> asked_;
+  TempDir temp_;
 };
 
 }  // namespace rowpress::testing

@@ -49,84 +49,106 @@ class InterruptedRunTest : public testing::OdbcTest {
     return testing::runRowpress(temp_.path(),
                                 {"-silent", "-noautoopen", "-file=" + job, "-outfile=" + target});
   }
+
+  // Starts an export of far more rows than can be written before the kill to target_, kills
+  // it (SIGKILL) once its temporary file has grown past its first few flushes, and gives the
+  // name of that temporary file, which the run held locked until the kill.
+  void killMidExport(std::string* leftoverName) {
+    const std::string job = temp_ / "job.DIRU";
+    writeFile(job, testing::jobFileText(
+                       "rowtest",
+                       "with recursive c(x) as (select 1 union all select x + 1 from c where x < "
+                       "100000000) select x, 'some text to make the lines longer ' || x as label "
+                       "from c",
+                       {"CSV=\"1\";"}));
+    testing::ChildProcess child(temp_.path());
+    ASSERT_TRUE(
+        child.startRowpress({"-silent", "-noautoopen", "-file=" + job, "-outfile=" + target_}));
+
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    std::string name;
+    long long seen = 0;
+    while (std::chrono::steady_clock::now() < deadline) {
+      std::vector<std::string> names = temporaryFiles(dir_, ".big.csv.rowpress-");
+      if (names.size() == 1) {
+        name = names[0];
+        seen = testing::fileSize(dir_ + "/" + name).value_or(0);
+        if (seen >= 1024 * 1024) break;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    ASSERT_GE(seen, 1024 * 1024) << "no temporary file beside " << target_ << " grew";
+    const std::string leftover = dir_ + "/" + name;
+    EXPECT_THAT(name, MatchesRegex("\\.big\\.csv\\.rowpress-[0-9A-Za-z]{12}\\.part"));
+    // The run holds the lock on its temporary file while it writes it.
+    EXPECT_FALSE(testing::lockCanBeTaken(leftover));
+    child.kill(SIGKILL);
+    testing::ChildResult killed = child.wait();
+    ASSERT_EQ(killed.signal, SIGKILL) << "the run ended before the kill: " << killed.err;
+    // The lock went with the process.
+    EXPECT_TRUE(testing::lockCanBeTaken(leftover));
+    *leftoverName = name;
+  }
+
+  static std::string baseName(const std::string& path) { return path.substr(path.rfind('/') + 1); }
+
+  // A report that an earlier run wrote, in a directory of its own.
+  void writeYesterdaysReport() {
+    std::filesystem::create_directories(dir_);
+    writeFile(target_, "yesterday's report\r\n");
+  }
+
+  const std::string dir_ = temp_ / "reports";
+  const std::string target_ = dir_ + "/big.csv";
 };
 
 constexpr int kOld = 10 * 60;  // seconds: well past the few minutes a leftover is left alone
 
-TEST_F(InterruptedRunTest, AKilledRunLeavesTheOldFileAndALeftoverThatGoesOnlyOnceItIsOld) {
-  const std::string dir = temp_ / "reports";
-  std::filesystem::create_directories(dir);
-  const std::string target = dir + "/big.csv";
-  writeFile(target, "yesterday's report\r\n");
-  const std::string job = temp_ / "job.DIRU";
-  // Far more rows than can be written before the kill.
-  writeFile(job, testing::jobFileText(
-                     "rowtest",
-                     "with recursive c(x) as (select 1 union all select x + 1 from c where x < "
-                     "100000000) select x, 'some text to make the lines longer ' || x as label "
-                     "from c",
-                     {"CSV=\"1\";"}));
+// The row lines of the killed export of killMidExport: n, the label and n.
+std::string rowLine(long long row) {
+  return std::to_string(row) + ",some text to make the lines longer " + std::to_string(row) + ",";
+}
 
-  testing::ChildProcess child(temp_.path());
-  ASSERT_TRUE(
-      child.startRowpress({"-silent", "-noautoopen", "-file=" + job, "-outfile=" + target}));
-
-  // Kill it once its temporary file has grown past its first few flushes.
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+TEST_F(InterruptedRunTest, AKilledRunLeavesTheOldFileAndItsRowsInALeftover) {
+  ASSERT_NO_FATAL_FAILURE(writeYesterdaysReport());
   std::string name;
-  long long seen = 0;
-  while (std::chrono::steady_clock::now() < deadline) {
-    std::vector<std::string> names = temporaryFiles(dir, ".big.csv.rowpress-");
-    if (names.size() == 1) {
-      name = names[0];
-      seen = testing::fileSize(dir + "/" + name).value_or(0);
-      if (seen >= 1024 * 1024) break;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  ASSERT_GE(seen, 1024 * 1024) << "no temporary file beside " << target << " grew";
-  const std::string leftover = dir + "/" + name;
-  EXPECT_THAT(name, MatchesRegex("\\.big\\.csv\\.rowpress-[0-9A-Za-z]{12}\\.part"));
-  // The run holds the lock on its temporary file while it writes it.
-  EXPECT_FALSE(testing::lockCanBeTaken(leftover));
-  child.kill(SIGKILL);
-  testing::ChildResult killed = child.wait();
-  ASSERT_EQ(killed.signal, SIGKILL) << "the run ended before the kill: " << killed.err;
-  // The lock went with the process.
-  EXPECT_TRUE(testing::lockCanBeTaken(leftover));
+  ASSERT_NO_FATAL_FAILURE(killMidExport(&name));
 
-  EXPECT_EQ(readFile(target), "yesterday's report\r\n");
-  EXPECT_THAT(listDirectory(dir), UnorderedElementsAre(name, "big.csv"));
+  EXPECT_EQ(readFile(target_), "yesterday's report\r\n");
+  EXPECT_THAT(listDirectory(dir_), UnorderedElementsAre(name, "big.csv"));
   // The leftover holds the rows in order, line by line. Only whole lines are handed to the
   // system, but a kill can still cut the write that was under way, so the last line may be
   // a part of the next row.
-  const std::string partial = readFile(leftover);
+  const std::string partial = readFile(dir_ + "/" + name);
   EXPECT_THAT(partial, StartsWith("x,label,\r\n"));
   std::size_t from = partial.find("\r\n") + 2;
   long long row = 0;
   for (std::size_t end; (end = partial.find("\r\n", from)) != std::string::npos; from = end + 2) {
     ++row;
-    const std::string expected =
-        std::to_string(row) + ",some text to make the lines longer " + std::to_string(row) + ",";
-    if (partial.compare(from, end - from, expected) != 0) {
+    if (partial.compare(from, end - from, rowLine(row)) != 0) {
       ADD_FAILURE() << "line " << row + 1
                     << " of the leftover: " << partial.substr(from, end - from);
       break;
     }
   }
-  const std::string nextRow = std::to_string(row + 1) + ",some text to make the lines longer " +
-                              std::to_string(row + 1) + ",";
-  EXPECT_EQ(nextRow.compare(0, partial.size() - from, partial, from), 0)
+  EXPECT_EQ(rowLine(row + 1).compare(0, partial.size() - from, partial, from), 0)
       << "the end of the leftover: " << partial.substr(from);
   EXPECT_GT(row, 10000);
+}
+
+TEST_F(InterruptedRunTest, AKilledRunsLeftoverGoesOnlyOnceItIsOldAndNoOneHoldsItsLock) {
+  ASSERT_NO_FATAL_FAILURE(writeYesterdaysReport());
+  std::string name;
+  ASSERT_NO_FATAL_FAILURE(killMidExport(&name));
+  const std::string leftover = dir_ + "/" + name;
 
   // Beside it: an old temporary file of the same target whose lock this process holds (a
   // live run elsewhere; its random part is all digits, as a process id would be), a young
   // one nobody locks, an old one of another target, and a file that only looks similar.
-  const std::string held = temporaryNameFor(target, "000099999999");
-  const std::string young = temporaryNameFor(target, "youngRun0123");
-  const std::string other = temporaryNameFor(dir + "/other.csv", "0123456789ab");
-  const std::string similar = dir + "/.big.csv.rowpress-0123456789ab.partial";
+  const std::string held = temporaryNameFor(target_, "000099999999");
+  const std::string young = temporaryNameFor(target_, "youngRun0123");
+  const std::string other = temporaryNameFor(dir_ + "/other.csv", "0123456789ab");
+  const std::string similar = dir_ + "/.big.csv.rowpress-0123456789ab.partial";
   for (const std::string& file : {held, young, other, similar}) {
     writeFile(file, "not mine to remove");
     testing::setModifiedAgo(file, kOld);
@@ -134,14 +156,13 @@ TEST_F(InterruptedRunTest, AKilledRunLeavesTheOldFileAndALeftoverThatGoesOnlyOnc
   testing::setModifiedAgo(young, 4 * 60);
   auto lock = std::make_unique<testing::HeldLock>(held);
   ASSERT_TRUE(lock->held());
-  auto baseName = [](const std::string& path) { return path.substr(path.rfind('/') + 1); };
 
   // The killed run's leftover is young yet: it stays, like everything else.
-  testing::ChildResult next = runJob("select 'today' as report", target);
+  testing::ChildResult next = runJob("select 'today' as report", target_);
   EXPECT_EQ(next.exitStatus, 0) << next.err;
-  EXPECT_EQ(next.out, target + "\n");
-  EXPECT_EQ(readFile(target), "report,\r\ntoday,\r\n");
-  EXPECT_THAT(listDirectory(dir),
+  EXPECT_EQ(next.out, target_ + "\n");
+  EXPECT_EQ(readFile(target_), "report,\r\ntoday,\r\n");
+  EXPECT_THAT(listDirectory(dir_),
               UnorderedElementsAre(name, baseName(held), baseName(young), baseName(other),
                                    baseName(similar), "big.csv"));
   EXPECT_EQ(readFile(held), "not mine to remove");
@@ -149,19 +170,19 @@ TEST_F(InterruptedRunTest, AKilledRunLeavesTheOldFileAndALeftoverThatGoesOnlyOnc
   // Once old, the leftover whose lock can be taken goes; the locked one stays whatever its
   // age, and is not published either.
   testing::setModifiedAgo(leftover, kOld);
-  next = runJob("select 'later' as report", target);
+  next = runJob("select 'later' as report", target_);
   EXPECT_EQ(next.exitStatus, 0) << next.err;
-  EXPECT_EQ(readFile(target), "report,\r\nlater,\r\n");
-  EXPECT_THAT(listDirectory(dir),
+  EXPECT_EQ(readFile(target_), "report,\r\nlater,\r\n");
+  EXPECT_THAT(listDirectory(dir_),
               UnorderedElementsAre(baseName(held), baseName(young), baseName(other),
                                    baseName(similar), "big.csv"));
   EXPECT_EQ(readFile(held), "not mine to remove");
 
   // Without its lock, the old one goes too.
   lock.reset();
-  next = runJob("select 'last' as report", target);
+  next = runJob("select 'last' as report", target_);
   EXPECT_EQ(next.exitStatus, 0) << next.err;
-  EXPECT_THAT(listDirectory(dir),
+  EXPECT_THAT(listDirectory(dir_),
               UnorderedElementsAre(baseName(young), baseName(other), baseName(similar), "big.csv"));
 }
 

@@ -142,10 +142,64 @@ bool isScrambledPassword(const std::string& value) {
   return length >= 0 && length <= 107 && value.size() >= static_cast<std::size_t>(length) + 1;
 }
 
+// Checks each line that the reader made of a random file and counts those whose value it
+// must refuse: over the field's limit, holding a NUL byte, or a password that does not
+// unscramble to one without a NUL byte.
+std::size_t expectLinesAsReadAndCountRefusals(const std::vector<SettingLine>& lines) {
+  std::size_t refusals = 0;
+  for (const SettingLine& line : lines) {
+    const bool emptyAllowed =
+        line.key == SettingKey::LaunchApplication || line.key == SettingKey::OutFileName;
+    if (!emptyAllowed) {
+      EXPECT_FALSE(line.value.empty());
+    }
+    if (line.key == SettingKey::Sql) {
+      // The pieces of a multi-line SQL text are joined with CR LF only.
+      for (std::size_t at = line.value.find('\n'); at != std::string::npos;
+           at = line.value.find('\n', at + 1)) {
+        EXPECT_TRUE(at > 0 && line.value[at - 1] == '\r');
+      }
+    } else {
+      EXPECT_EQ(line.value.find('\n'), std::string::npos);
+      EXPECT_EQ(line.value.find("\";"), std::string::npos);
+    }
+    // A value holding a NUL byte is refused like an over-long one; for the password, the
+    // scrambled bytes may hold one, the password they stand for may not.
+    const bool holdsNul = line.value.find('\0') != std::string::npos;
+    if (line.key == SettingKey::Password) {
+      if (!isScrambledPassword(line.value) ||
+          unscramblePassword(line.value)->find('\0') != std::string::npos) {
+        ++refusals;
+      }
+    } else if (line.value.size() > limitOf(line.key) || holdsNul) {
+      ++refusals;
+    }
+  }
+  return refusals;
+}
+
+// Loads `text` as a settings file and expects the same problems and the same job as reading
+// it line by line gave.
+void expectSameFromFile(const std::string& text, const std::vector<std::string>& problems,
+                        const JobSettings& job) {
+  testing::TempDir temp;
+  const std::string path = temp / "random.DIRU";
+  testing::writeFile(path, text);
+  JobSettings fromFile;
+  MemoryView fileView;
+  applyDefaults(fromFile, fileView);
+  SettingsLoadResult loaded = loadSettingsFile(fromFile, fileView, path);
+  EXPECT_TRUE(loaded.opened);
+  EXPECT_EQ(loaded.problems, problems);
+  EXPECT_EQ(fromFile.sql, job.sql);
+  EXPECT_EQ(fromFile.password, job.password);
+  EXPECT_EQ(fromFile.dataSource, job.dataSource);
+  EXPECT_EQ(fromFile.outputHtml, job.outputHtml);
+}
+
 TEST(SettingsFuzzTest, RandomFilesNeverSetAFieldOverItsLimit) {
   RandomInput random(20240601);
   const int inputs = RandomInput::count(4000);
-  testing::TempDir temp;
   for (int i = 0; i < inputs && !HasFailure(); ++i) {
     const std::string text = randomSettingsText(random);
     SCOPED_TRACE("input " + std::to_string(i) + " of start value " +
@@ -153,35 +207,7 @@ TEST(SettingsFuzzTest, RandomFilesNeverSetAFieldOverItsLimit) {
     std::istringstream in(text);
     std::string overLongLine;
     const std::vector<SettingLine> lines = readSettingLines(in, &overLongLine);
-    std::size_t refusals = 0;
-    for (const SettingLine& line : lines) {
-      const bool emptyAllowed =
-          line.key == SettingKey::LaunchApplication || line.key == SettingKey::OutFileName;
-      if (!emptyAllowed) {
-        EXPECT_FALSE(line.value.empty());
-      }
-      if (line.key == SettingKey::Sql) {
-        // The pieces of a multi-line SQL text are joined with CR LF only.
-        for (std::size_t at = line.value.find('\n'); at != std::string::npos;
-             at = line.value.find('\n', at + 1)) {
-          EXPECT_TRUE(at > 0 && line.value[at - 1] == '\r');
-        }
-      } else {
-        EXPECT_EQ(line.value.find('\n'), std::string::npos);
-        EXPECT_EQ(line.value.find("\";"), std::string::npos);
-      }
-      // A value holding a NUL byte is refused like an over-long one; for the password, the
-      // scrambled bytes may hold one, the password they stand for may not.
-      const bool holdsNul = line.value.find('\0') != std::string::npos;
-      if (line.key == SettingKey::Password) {
-        if (!isScrambledPassword(line.value) ||
-            unscramblePassword(line.value)->find('\0') != std::string::npos) {
-          ++refusals;
-        }
-      } else if (line.value.size() > limitOf(line.key) || holdsNul) {
-        ++refusals;
-      }
-    }
+    const std::size_t refusals = expectLinesAsReadAndCountRefusals(lines);
 
     JobSettings job;
     MemoryView view;
@@ -197,20 +223,7 @@ TEST(SettingsFuzzTest, RandomFilesNeverSetAFieldOverItsLimit) {
     expectControlsInStep(job, view);
 
     // The same text read from a file gives the same job.
-    if (i % 8 == 0) {
-      const std::string path = temp / "random.DIRU";
-      testing::writeFile(path, text);
-      JobSettings fromFile;
-      MemoryView fileView;
-      applyDefaults(fromFile, fileView);
-      SettingsLoadResult loaded = loadSettingsFile(fromFile, fileView, path);
-      EXPECT_TRUE(loaded.opened);
-      EXPECT_EQ(loaded.problems, problems);
-      EXPECT_EQ(fromFile.sql, job.sql);
-      EXPECT_EQ(fromFile.password, job.password);
-      EXPECT_EQ(fromFile.dataSource, job.dataSource);
-      EXPECT_EQ(fromFile.outputHtml, job.outputHtml);
-    }
+    if (i % 8 == 0) expectSameFromFile(text, problems, job);
   }
   std::cout << "[ fuzz     ] " << inputs << " settings files read\n";
 }

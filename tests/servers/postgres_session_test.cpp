@@ -1,5 +1,5 @@
-// Sessions on a real PostgreSQL server: the table list of a data source, a failing statement's
-// diagnostic line, and logins that fail, in the dialog logic and in the unattended run.
+// Sessions on a real PostgreSQL server: the table list of a data source, a long server message
+// in the diagnostic line, and logins that fail, in the dialog logic and in the unattended run.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -76,20 +76,6 @@ TEST_F(PostgresSessionTest, TheTableListHoldsTheTablesOfTheDatabase) {
 
 TEST_F(PostgresSessionTest, AFailedConnectIsTheTableListsOnlyLine) {
   EXPECT_THAT(selectDataSource(kPgNoDatabase), ElementsAre("did not connect"));
-}
-
-TEST_F(PostgresSessionTest, AFailingStatementShowsTheServersDiagnostic) {
-  const std::string sql = "select * from " + unique("no_such_table");
-  ASSERT_EQ(fetchFrom(kPgAnsi, sql).outcome, RunOutcome::StatementFailed);
-  const std::string diagnostic = "[42P01] ERROR: relation \"" + unique("no_such_table") +
-                                 "\" does not exist;\nError while executing the query (1)\n";
-  EXPECT_THAT(view_.lines(ControlId::StatusList),
-              ElementsAre(sql, "SQL statement failed.", diagnostic));
-  ASSERT_EQ(view_.messages.size(), 1u);
-  EXPECT_EQ(view_.messages[0].caption, "SQL statement failed.");
-  EXPECT_EQ(view_.messages[0].text, diagnostic);
-  EXPECT_THAT(outputFiles(), IsEmpty());
-  EXPECT_THAT(temporaryLeftovers(home()), IsEmpty());
 }
 
 TEST_F(PostgresSessionTest, ALongServerMessageIsCutTo99Bytes) {

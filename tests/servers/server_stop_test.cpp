@@ -99,14 +99,8 @@ TEST_F(ServerStopTest, AStatementIsCancelledFromAnotherThreadAndItsHandleStaysUs
   for (const StopCase& c : kCases) {
     SCOPED_TRACE(c.dataSource);
     stop.reset();
-    JobSettings job;
-    job.dataSource = c.dataSource;
-    job.userName = userFor(c.dataSource);
-    job.password = passwordFor(c.dataSource);
-    MemoryView lines;
-    SessionFailure failure;
-    auto session = OpenSession(job, kFetchSessionMessages, &failure);
-    ASSERT_TRUE(session) << failure.connectDiagnostic;
+    auto session = openSession(c.dataSource);
+    ASSERT_TRUE(session);
     ASSERT_EQ(driverCancelsSafely(session->connection()), c.cancelled);
     if (!c.cancelled) continue;
     const std::string marker = "thread_" + std::to_string(::getpid());

@@ -83,15 +83,22 @@ std::string ServerTest::passwordFor(const std::string& dataSource) const {
   return facts()[dataSource.starts_with("mariadb") ? "MARIADB_PASSWORD" : "PG_PASSWORD"];
 }
 
-void ServerTest::run(const std::string& dataSource, const std::string& sql) {
+std::optional<OdbcSession> ServerTest::openSession(const std::string& dataSource) {
   JobSettings job;
   job.dataSource = dataSource;
   job.userName = userFor(dataSource);
   job.password = passwordFor(dataSource);
-  MemoryView lines;
   SessionFailure failure;
   auto session = OpenSession(job, kFetchSessionMessages, &failure);
-  ASSERT_TRUE(session) << "cannot connect to " << dataSource << ": " << failure.connectDiagnostic;
+  if (!session) {
+    ADD_FAILURE() << "cannot connect to " << dataSource << ": " << failure.connectDiagnostic;
+  }
+  return session;
+}
+
+void ServerTest::run(const std::string& dataSource, const std::string& sql) {
+  auto session = openSession(dataSource);
+  if (!session) return;
   SQLRETURN rc = SQLExecDirect(session->statement(),
                                reinterpret_cast<SQLCHAR*>(const_cast<char*>(sql.c_str())), SQL_NTS);
   ASSERT_TRUE(succeeded(rc) || rc == SQL_NO_DATA) << sql << "\n"
@@ -99,17 +106,8 @@ void ServerTest::run(const std::string& dataSource, const std::string& sql) {
 }
 
 std::string ServerTest::queryValue(const std::string& dataSource, const std::string& sql) {
-  JobSettings job;
-  job.dataSource = dataSource;
-  job.userName = userFor(dataSource);
-  job.password = passwordFor(dataSource);
-  MemoryView lines;
-  SessionFailure failure;
-  auto session = OpenSession(job, kFetchSessionMessages, &failure);
-  if (!session) {
-    ADD_FAILURE() << "cannot connect to " << dataSource << ": " << failure.connectDiagnostic;
-    return "";
-  }
+  auto session = openSession(dataSource);
+  if (!session) return "";
   SQLHSTMT statement = session->statement();
   if (!succeeded(SQLExecDirect(
           statement, reinterpret_cast<SQLCHAR*>(const_cast<char*>(sql.c_str())), SQL_NTS)) ||
@@ -203,6 +201,15 @@ std::string numberCell(std::string_view value) {
 
 std::string stringCell(std::string_view value) {
   return "    <Cell><Data ss:Type=\"String\">" + std::string(value) + "</Data></Cell>";
+}
+
+std::string escapeRegex(const std::string& text) {
+  std::string escaped;
+  for (char c : text) {
+    if (std::string_view(".[]()*+?^$|\\{}").find(c) != std::string_view::npos) escaped += '\\';
+    escaped += c;
+  }
+  return escaped;
 }
 
 std::vector<std::string> temporaryLeftovers(const std::string& directory) {

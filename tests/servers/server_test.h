@@ -4,10 +4,12 @@
 // skips, when the servers or a driver are missing.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "db/odbc_session.h"
 #include "tests/servers/server_support.h"
 #include "tests/support/child_process.h"
 #include "tests/support/odbc_fixture.h"
@@ -43,6 +45,8 @@ class ServerTest : public OdbcTest {
   std::string postgresSection(const std::string& driver, const std::string& database,
                               bool withCredentials) const;
 
+  // A session on `dataSource` with the job's credentials; fails the test when none opens.
+  std::optional<OdbcSession> openSession(const std::string& dataSource);
   // Runs statements through ODBC with the job's credentials for `dataSource`; fails the
   // test when one fails.
   void run(const std::string& dataSource, const std::string& sql);
@@ -80,6 +84,9 @@ std::vector<std::vector<std::string>> workbookRows(const std::string& workbook);
 std::string numberCell(std::string_view value);
 std::string stringCell(std::string_view value);
 inline constexpr char kBinaryCell[] = "<Cell><Data ss:Type=\"String\">&lt;BINARY&gt;</Data></Cell>";
+
+// `text` with every character that a regular expression treats specially escaped.
+std::string escapeRegex(const std::string& text);
 
 // The names in a directory that hold ".rowpress-": temporary output files left behind.
 std::vector<std::string> temporaryLeftovers(const std::string& directory);

@@ -52,6 +52,13 @@ void expectSheet(const Sheet& sheet, const std::vector<std::vector<SheetCell>>& 
   EXPECT_EQ(mismatches, 0);
 }
 
+// A workbook that an export wrote, and the sheet that LibreOffice must find in it.
+struct WrittenWorkbook {
+  std::string what;  // for the failure messages
+  std::string path;
+  std::vector<std::vector<SheetCell>> rows;
+};
+
 class LibreOfficeWorkbookTest : public OdbcTest {
  protected:
   void SetUp() override {
@@ -95,103 +102,114 @@ class LibreOfficeWorkbookTest : public OdbcTest {
     EXPECT_EQ(dump.sheets[0].name, "rowpress");
     return dump.sheets[0];
   }
-};
 
-TEST_F(LibreOfficeWorkbookTest, TypedCellsEscapedTextUnicodeNullsAndLongValues) {
-  execute(
-      "create table sample (id integer, amount double, big bigint, name varchar(60), "
-      "code varchar(10), note text, raw blob)");
-  execute(
-      "insert into sample values (1, 3.25, 123456789012, 'A&B <x> \"q\" O''Neil', '42', "
-      "'plain text', x'00ff')");
-  execute(
-      "insert into sample values (-12, -0.5, -7, 'Zürich € 😀 日本語', '007', "
-      "'tab' || char(9) || 'and' || char(13) || char(10) || 'break', x'41')");
-  execute("insert into sample values (NULL, NULL, NULL, NULL, NULL, NULL, NULL)");
-  // Text in numeric columns stays text; "1-2" must not become the number 1.
-  execute("insert into sample values ('n/a', 0.001, '1-2', '  two  spaces  ', '=1+1', '', NULL)");
-  // Whole numbers of more than 15 digits would lose digits as numbers: they stay text.
-  execute(
-      "insert into sample values (1000000000000000000, 2.5, 12345678901234567, 'ids', '0', 'x', "
-      "NULL)");
+  // Typed cells, escaped text, Unicode, NULLs and binary values, as a default workbook and
+  // as a 2007 workbook.
+  std::vector<WrittenWorkbook> sampleWorkbooks() {
+    execute(
+        "create table sample (id integer, amount double, big bigint, name varchar(60), "
+        "code varchar(10), note text, raw blob)");
+    execute(
+        "insert into sample values (1, 3.25, 123456789012, 'A&B <x> \"q\" O''Neil', '42', "
+        "'plain text', x'00ff')");
+    execute(
+        "insert into sample values (-12, -0.5, -7, 'Zürich € 😀 日本語', '007', "
+        "'tab' || char(9) || 'and' || char(13) || char(10) || 'break', x'41')");
+    execute("insert into sample values (NULL, NULL, NULL, NULL, NULL, NULL, NULL)");
+    // Text in numeric columns stays text; "1-2" must not become the number 1.
+    execute("insert into sample values ('n/a', 0.001, '1-2', '  two  spaces  ', '=1+1', '', NULL)");
+    // Whole numbers of more than 15 digits would lose digits as numbers: they stay text.
+    execute(
+        "insert into sample values (1000000000000000000, 2.5, 12345678901234567, 'ids', '0', "
+        "'x', NULL)");
 
-  const std::vector<std::vector<SheetCell>> sample = {
-      {text("id"), text("amount"), text("big"), text("name"), text("code"), text("note"),
-       text("raw")},
-      {number("1"), number("3.25"), number("123456789012"), text("A&B <x> \"q\" O'Neil"),
-       text("42"), text("plain text"), text("<BINARY>")},
-      // Control characters are dropped from String cells.
-      {number("-12"), number("-0.5"), number("-7"), text("Zürich € 😀 日本語"), text("007"),
-       text("tabandbreak"), text("<BINARY>")},
-      {empty(), empty(), empty(), empty(), empty(), empty(), text("<BINARY>")},
-      {text("n/a"), number("0.001"), text("1-2"), text("  two  spaces  "), text("=1+1"), empty(),
-       text("<BINARY>")},
-      {text("1000000000000000000"), number("2.5"), text("12345678901234567"), text("ids"),
-       text("0"), text("x"), text("<BINARY>")},
-  };
-  const std::string sql = "select * from sample order by rowid";
-  const std::string defaultWorkbook = exportWorkbook(sql, RunOutcome::Exported);
-  EXPECT_THAT(defaultWorkbook, ::testing::EndsWith(".TMP.xls"));
-
-  view_.setChecked(ControlId::Excel2007, true);
-  const std::string workbook2007 = exportWorkbook(sql, RunOutcome::Exported);
-  EXPECT_THAT(workbook2007, ::testing::EndsWith(".TMP.xml"));
-  view_.setChecked(ControlId::Excel2007, false);
+    const std::vector<std::vector<SheetCell>> sample = {
+        {text("id"), text("amount"), text("big"), text("name"), text("code"), text("note"),
+         text("raw")},
+        {number("1"), number("3.25"), number("123456789012"), text("A&B <x> \"q\" O'Neil"),
+         text("42"), text("plain text"), text("<BINARY>")},
+        // Control characters are dropped from String cells.
+        {number("-12"), number("-0.5"), number("-7"), text("Zürich € 😀 日本語"), text("007"),
+         text("tabandbreak"), text("<BINARY>")},
+        {empty(), empty(), empty(), empty(), empty(), empty(), text("<BINARY>")},
+        {text("n/a"), number("0.001"), text("1-2"), text("  two  spaces  "), text("=1+1"), empty(),
+         text("<BINARY>")},
+        {text("1000000000000000000"), number("2.5"), text("12345678901234567"), text("ids"),
+         text("0"), text("x"), text("<BINARY>")},
+    };
+    const std::string sql = "select * from sample order by rowid";
+    const std::string defaultWorkbook = exportWorkbook(sql, RunOutcome::Exported);
+    EXPECT_THAT(defaultWorkbook, ::testing::EndsWith(".TMP.xls"));
+    view_.setChecked(ControlId::Excel2007, true);
+    const std::string workbook2007 = exportWorkbook(sql, RunOutcome::Exported);
+    EXPECT_THAT(workbook2007, ::testing::EndsWith(".TMP.xml"));
+    view_.setChecked(ControlId::Excel2007, false);
+    return {{"default workbook ", defaultWorkbook, sample},
+            {"2007 workbook ", workbook2007, sample}};
+  }
 
   // A String cell holds at most 32,765 bytes, counted before escaping; a longer value is
   // replaced by a marker.
-  std::string ascii;
-  while (ascii.size() < 32765) ascii += "abc<&>'\"0123456789 ";
-  ascii.resize(32765);
-  std::string accented;
-  while (accented.size() < 32764) accented += "é";
-  accented += "z";
-  const std::string tooLong = ascii + "x";
-  execute("create table long (v text)");
-  for (const std::string& value : {ascii, accented, tooLong}) {
-    std::string literal;
-    for (char c : value) literal += c == '\'' ? std::string("''") : std::string(1, c);
-    execute("insert into long values ('" + literal + "')");
+  WrittenWorkbook longValuesWorkbook() {
+    std::string ascii;
+    while (ascii.size() < 32765) ascii += "abc<&>'\"0123456789 ";
+    ascii.resize(32765);
+    std::string accented;
+    while (accented.size() < 32764) accented += "é";
+    accented += "z";
+    const std::string tooLong = ascii + "x";
+    execute("create table long (v text)");
+    for (const std::string& value : {ascii, accented, tooLong}) {
+      std::string literal;
+      for (char c : value) literal += c == '\'' ? std::string("''") : std::string(1, c);
+      execute("insert into long values ('" + literal + "')");
+    }
+    return {"long values ",
+            exportWorkbook("select v as \"long values\" from long order by rowid",
+                           RunOutcome::Exported),
+            {{text("long values")}, {text(ascii)}, {text(accented)}, {text("<Too Large>")}}};
   }
-  const std::string longWorkbook =
-      exportWorkbook("select v as \"long values\" from long order by rowid", RunOutcome::Exported);
 
   // Fixed width: String cells padded with spaces or cut to the declared size (bytes, never
   // inside a character), Number cells as they are; header names escaped like values.
-  execute("create table fixed (code varchar(8), qty integer)");
-  execute("insert into fixed values ('ab', 7)");
-  execute("insert into fixed values ('Zürich€x', NULL)");
-  execute("insert into fixed values (NULL, -3)");
-  view_.setChecked(ControlId::ForceFullLength, true);
-  const std::string fixedWorkbook = exportWorkbook(
-      "select code as \"Größe <&> 'x'\", qty from fixed order by rowid", RunOutcome::Exported);
-  view_.setChecked(ControlId::ForceFullLength, false);
-
-  std::vector<SheetDump> dumps =
-      openInLibreOffice({defaultWorkbook, workbook2007, longWorkbook, fixedWorkbook});
-  ASSERT_EQ(dumps.size(), 4u);
-  {
-    SCOPED_TRACE("default workbook " + defaultWorkbook);
-    expectSheet(onlySheet(dumps[0]), sample);
-  }
-  {
-    SCOPED_TRACE("2007 workbook " + workbook2007);
-    expectSheet(onlySheet(dumps[1]), sample);
-  }
-  {
-    SCOPED_TRACE("long values " + longWorkbook);
-    expectSheet(onlySheet(dumps[2]),
-                {{text("long values")}, {text(ascii)}, {text(accented)}, {text("<Too Large>")}});
-  }
-  {
-    SCOPED_TRACE("fixed width " + fixedWorkbook);
+  WrittenWorkbook fixedWidthWorkbook() {
+    execute("create table fixed (code varchar(8), qty integer)");
+    execute("insert into fixed values ('ab', 7)");
+    execute("insert into fixed values ('Zürich€x', NULL)");
+    execute("insert into fixed values (NULL, -3)");
+    view_.setChecked(ControlId::ForceFullLength, true);
+    const std::string path = exportWorkbook(
+        "select code as \"Größe <&> 'x'\", qty from fixed order by rowid", RunOutcome::Exported);
+    view_.setChecked(ControlId::ForceFullLength, false);
     // The NULL in the integer column is no number: a String cell, padded to the column's
     // size, which the SQLite driver declares as 10 for integer.
-    expectSheet(onlySheet(dumps[3]), {{text("Größe <&> 'x'"), text("qty")},
-                                      {text("ab      "), number("7")},
-                                      {text("Zürich "), text(std::string(10, ' '))},
-                                      {text("        "), number("-3")}});
+    return {"fixed width ",
+            path,
+            {{text("Größe <&> 'x'"), text("qty")},
+             {text("ab      "), number("7")},
+             {text("Zürich "), text(std::string(10, ' '))},
+             {text("        "), number("-3")}}};
   }
+
+  // Opens every workbook with one run of LibreOffice and compares each one's sheet.
+  void expectOpenedAsWritten(const std::vector<WrittenWorkbook>& workbooks) {
+    std::vector<std::string> paths;
+    for (const WrittenWorkbook& workbook : workbooks) paths.push_back(workbook.path);
+    std::vector<SheetDump> dumps = openInLibreOffice(paths);
+    ASSERT_EQ(dumps.size(), workbooks.size());
+    for (std::size_t i = 0; i < workbooks.size(); ++i) {
+      SCOPED_TRACE(workbooks[i].what + workbooks[i].path);
+      expectSheet(onlySheet(dumps[i]), workbooks[i].rows);
+    }
+  }
+};
+
+TEST_F(LibreOfficeWorkbookTest, TypedCellsEscapedTextUnicodeNullsAndLongValues) {
+  std::vector<WrittenWorkbook> workbooks = sampleWorkbooks();
+  workbooks.push_back(longValuesWorkbook());
+  workbooks.push_back(fixedWidthWorkbook());
+  ASSERT_EQ(workbooks.size(), 4u);
+  expectOpenedAsWritten(workbooks);
 }
 
 TEST_F(LibreOfficeWorkbookTest, WorkbooksStoppedAtALimitStillOpen) {

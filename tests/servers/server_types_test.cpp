@@ -1,0 +1,249 @@
+// The same exports from each server: how every column type becomes a cell, what the type
+// report shows, UTF-8 text byte for byte, a value cut at the buffer and a failing statement.
+// The test bodies are shared; what each server and driver produces is a table of data below.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <ostream>
+#include <utility>
+
+#include "tests/servers/server_test.h"
+
+namespace rowpress::testing {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::ElementsAreArray;
+using ::testing::IsEmpty;
+using ::testing::MatchesRegex;
+using ::testing::StartsWith;
+
+class ServerTypesTest;
+
+// What one server, through one driver, makes of the same exports.
+struct ServerCase {
+  const char* label;        // the test name's suffix
+  const char* dataSource;   // where the exports run
+  const char* setupSource;  // where the tables are made
+  // A table of every kind of value: one row of values, one of NULLs and one of edge values.
+  const char* typesColumns;
+  const char* typesRows;
+  // Orders the rows as: values, edge values, NULLs.
+  const char* typesOrder;
+  std::vector<const char*> header;
+  std::vector<std::string> valueRow;
+  std::vector<std::string> edgeRow;
+  std::vector<std::size_t> binaryColumns;  // "<BINARY>" also when NULL
+  // The start of the value row's line in the status list.
+  const char* valueLine;
+  // The type report: the first five fields of each column line, and whole lines by index.
+  std::vector<std::string> reportColumns;
+  std::vector<std::pair<std::size_t, std::string>> reportLines;
+  // The columns of a table of names and notes in three scripts.
+  const char* textColumns;
+  // One column of "x" and 40,000 two-byte characters (80,001 bytes), then one of 1.
+  const char* longValueQuery;
+  // The diagnostic line of a query of table `table` that does not exist, as a regular
+  // expression.
+  std::string (*missingTable)(ServerTypesTest& test, const std::string& table);
+};
+
+void PrintTo(const ServerCase& server, std::ostream* out) { *out << server.dataSource; }
+
+class ServerTypesTest : public ServerTest, public ::testing::WithParamInterface<ServerCase> {
+ public:
+  using ServerTest::facts;
+  using ServerTest::queryValue;
+
+ protected:
+  void createTypesTable() {
+    const ServerCase& server = GetParam();
+    table_ = unique("types");
+    run(server.setupSource, "drop table if exists " + table_);
+    run(server.setupSource, "create table " + table_ + " " + server.typesColumns);
+    run(server.setupSource, "insert into " + table_ + " values " + server.typesRows);
+  }
+  std::string table_;
+};
+
+TEST_P(ServerTypesTest, EachTypeBecomesANumberOrAStringCell) {
+  const ServerCase& server = GetParam();
+  ASSERT_NO_FATAL_FAILURE(createTypesTable());
+  ASSERT_EQ(
+      fetchFrom(server.dataSource, "select * from " + table_ + " " + server.typesOrder).outcome,
+      RunOutcome::Exported);
+  const auto rows = workbookRows(readFile(onlyOutput()));
+  ASSERT_EQ(rows.size(), 4u);
+  std::vector<std::string> header;
+  for (const char* name : server.header) header.push_back(stringCell(name));
+  EXPECT_THAT(rows[0], ElementsAreArray(header));
+  EXPECT_THAT(rows[1], ElementsAreArray(server.valueRow));
+  EXPECT_THAT(rows[2], ElementsAreArray(server.edgeRow));
+  // NULLs: empty String cells, numeric columns included; binary columns stay "<BINARY>".
+  std::vector<std::string> nulls(server.header.size(), stringCell(""));
+  for (std::size_t column : server.binaryColumns) nulls[column] = kBinaryCell;
+  EXPECT_THAT(rows[3], ElementsAreArray(nulls));
+  EXPECT_THAT(view_.lines(ControlId::StatusList).at(2), StartsWith(server.valueLine));
+}
+
+TEST_P(ServerTypesTest, TheTypeReportShowsTheCodesTheDriverReports) {
+  const ServerCase& server = GetParam();
+  ASSERT_NO_FATAL_FAILURE(createTypesTable());
+  ASSERT_EQ(fetchFrom(server.dataSource, "select * from " + table_).outcome, RunOutcome::Exported);
+  EXPECT_THAT(typeReportColumns(), ElementsAreArray(server.reportColumns));
+  const std::vector<std::string> report = typeReport();
+  ASSERT_EQ(report.size(), server.reportColumns.size() + 1);
+  EXPECT_EQ(report[0],
+            "Column_Number,Column_Name,Column_Type,Column_Precision,Column_Scale,"
+            "Column_Type_Description");
+  for (const auto& [index, line] : server.reportLines) EXPECT_EQ(report.at(index), line);
+}
+
+TEST_P(ServerTypesTest, Utf8TextReachesTheFileByteForByte) {
+  const ServerCase& server = GetParam();
+  const std::string table = unique("cities");
+  run(server.setupSource, "drop table if exists " + table);
+  run(server.setupSource, "create table " + table + " " + server.textColumns);
+  run(server.setupSource, "insert into " + table +
+                              " values (1, 'Zürich', 'Grüezi'), (2, 'Łódź', 'Dzień dobry'), "
+                              "(3, '東京', 'こんにちは'), (4, 'Emoji 😀🎉', 'ß€')");
+  view_.click(ControlId::OutputCsv);
+  ASSERT_EQ(
+      fetchFrom(server.dataSource, "select name, note from " + table + " order by id").outcome,
+      RunOutcome::Exported);
+  EXPECT_EQ(readFile(onlyOutput()),
+            "name,note,\r\n"
+            "Z\xC3\xBCrich,Gr\xC3\xBC"
+            "ezi,\r\n"
+            "\xC5\x81\xC3\xB3\x64\xC5\xBA,Dzie\xC5\x84 dobry,\r\n"
+            "\xE6\x9D\xB1\xE4\xBA\xAC,\xE3\x81\x93\xE3\x82\x93\xE3\x81\xAB\xE3\x81\xA1\xE3\x81\xAF,"
+            "\r\n"
+            "Emoji \xF0\x9F\x98\x80\xF0\x9F\x8E\x89,\xC3\x9F\xE2\x82\xAC,\r\n");
+}
+
+TEST_P(ServerTypesTest, AValueLongerThanTheBufferIsCutOnACharacterBoundary) {
+  // The first 65,536 bytes would end in the middle of a character, so the value keeps
+  // 65,535.
+  view_.click(ControlId::OutputCsv);
+  ASSERT_EQ(fetchFrom(GetParam().dataSource, GetParam().longValueQuery).outcome,
+            RunOutcome::Exported);
+  std::string expected = "long_value,after,\r\nx";
+  for (int i = 0; i < 32767; ++i) expected += "é";
+  expected += ",1,\r\n";
+  const std::string file = readFile(onlyOutput());
+  EXPECT_EQ(file.size(), expected.size());
+  EXPECT_TRUE(file == expected) << "the cut value differs from its first 65,535 bytes";
+}
+
+TEST_P(ServerTypesTest, AFailingStatementShowsTheServersDiagnostic) {
+  const std::string table = unique("no_such_table");
+  const std::string sql = "select * from " + table;
+  ASSERT_EQ(fetchFrom(GetParam().dataSource, sql).outcome, RunOutcome::StatementFailed);
+  EXPECT_THAT(view_.lines(ControlId::StatusList),
+              ElementsAre(sql, "SQL statement failed.",
+                          MatchesRegex(GetParam().missingTable(*this, table))));
+  ASSERT_EQ(view_.messages.size(), 1u);
+  EXPECT_EQ(view_.messages[0].caption, "SQL statement failed.");
+  EXPECT_EQ(view_.messages[0].text, view_.lines(ControlId::StatusList).at(2));
+  EXPECT_THAT(outputFiles(), IsEmpty());
+  EXPECT_THAT(temporaryLeftovers(home()), IsEmpty());
+}
+
+// MariaDB: a FLOAT comes in plain decimals (a Number cell) but a large DOUBLE with an exponent
+// (a String cell); a boolean is a TINYINT, so a Number cell.
+const ServerCase kMariaDbCase{
+    "MariaDb",
+    kMariaDb,
+    kMariaDb,
+    "(i int, b bigint, n decimal(12,3), d double, r float, ok boolean, v varchar(20), t text, "
+    "bin blob, vb varbinary(8), day date, ts datetime(6), si smallint, ti tinyint, c char(3), "
+    "u int unsigned)",
+    "(42, 9000000000, 1234.500, 3.25, 1.5, true, 'Zürich', 'Łódź 東京 😀', x'00ff', x'01', "
+    "'2024-02-29', '2024-02-29 13:45:06', -7, -128, 'ab', 4294967295), "
+    "(null, null, null, null, null, null, null, null, null, null, null, null, null, null, null, "
+    "null), "
+    "(-1, -9223372036854775808, -0.001, 1e300, -2.5e-5, false, '<a&b>', 'x''y', '', '', "
+    "'1000-01-01', '1999-12-31 23:59:59.123456', 0, 127, '', 0)",
+    "order by i is null, i desc",
+    {"i", "b", "n", "d", "r", "ok", "v", "t", "bin", "vb", "day", "ts", "si", "ti", "c", "u"},
+    {numberCell("42"), numberCell("9000000000"), numberCell("1234.500"), numberCell("3.25"),
+     numberCell("1.5"), numberCell("1"), stringCell("Zürich"), stringCell("Łódź 東京 😀"),
+     kBinaryCell, kBinaryCell, stringCell("2024-02-29"), stringCell("2024-02-29 13:45:06.000000"),
+     numberCell("-7"), numberCell("-128"), stringCell("ab"), numberCell("4294967295")},
+    // A whole number of more than 15 digits is a String cell, which a spreadsheet would
+    // otherwise round. Markup is escaped.
+    {numberCell("-1"), stringCell("-9223372036854775808"), numberCell("-0.001"),
+     stringCell("1e300"), numberCell("-0.000025"), numberCell("0"), stringCell("&lt;a&amp;b&gt;"),
+     stringCell("x&apos;y"), kBinaryCell, kBinaryCell, stringCell("1000-01-01"),
+     stringCell("1999-12-31 23:59:59.123456"), numberCell("0"), numberCell("127"), stringCell(""),
+     numberCell("0")},
+    {8, 9},
+    "42 | 9000000000 | 1234.500 | 3.25 | 1.5 | 1 | Zürich | ",
+    {"1,i,4,10,0", "2,b,-5,20,0", "3,n,3,12,3", "4,d,8,15,0", "5,r,7,7,0", "6,ok,-6,3,0",
+     "7,v,12,20,0", "8,t,-1,65535,0", "9,bin,-4,65535,0", "10,vb,-3,8,0", "11,day,91,10,0",
+     "12,ts,93,26,6", "13,si,5,5,0", "14,ti,-6,3,0", "15,c,1,3,0", "16,u,4,10,0"},
+    {},
+    "(id int, name varchar(40), note text) character set utf8mb4",
+    "select concat('x', repeat('é', 40000)) as long_value, 1 as after",
+    // The driver puts its own version and the server's before the server's message.
+    [](ServerTypesTest& test, const std::string& table) {
+      return "\\[42S02\\] \\[ma-[0-9.]+\\]\\[" +
+             escapeRegex(test.queryValue(kMariaDb, "select version()")) + "\\]Table '" +
+             test.facts()["MARIADB_DATABASE"] + "\\." + table + "' doesn't exist \\(1146\\)\n";
+    },
+};
+
+// PostgreSQL, through either driver, which describe the columns alike: double precision as
+// SQL_FLOAT (6), boolean as VARCHAR (BoolsAsChar), text as LONG VARCHAR (TextAsLongVarchar),
+// bytea as LONG VARBINARY with size 0 (ByteaAsLongVarBinary). A boolean arrives as 1 or 0
+// text; a number in exponent form is no plain number, so a String cell.
+ServerCase postgresCase(const char* label, const char* dataSource) {
+  return {
+      label,
+      dataSource,
+      kPgAnsi,
+      "(i integer, b bigint, n numeric(12,3), d double precision, r real, ok boolean, "
+      "v varchar(20), t text, bin bytea, day date, ts timestamp, si smallint, c char(3))",
+      "(42, 9000000000, 1234.500, 3.25, 1.5, true, 'Zürich', 'Łódź 東京 😀', '\\x00ff', "
+      "'2024-02-29', '2024-02-29 13:45:06', -7, 'ab'), "
+      "(null, null, null, null, null, null, null, null, null, null, null, null, null), "
+      "(-1, -9223372036854775808, -0.001, 1e300, -2.5e-5, false, '<a&b>', 'x''y', '', "
+      "'0001-01-01', '1999-12-31 23:59:59.123456', 0, '')",
+      "order by i desc nulls last",
+      {"i", "b", "n", "d", "r", "ok", "v", "t", "bin", "day", "ts", "si", "c"},
+      {numberCell("42"), numberCell("9000000000"), numberCell("1234.500"), numberCell("3.25"),
+       numberCell("1.5"), stringCell("1"), stringCell("Zürich"), stringCell("Łódź 東京 😀"),
+       kBinaryCell, stringCell("2024-02-29"), stringCell("2024-02-29 13:45:06"), numberCell("-7"),
+       stringCell("ab ")},
+      {numberCell("-1"), stringCell("-9223372036854775808"), numberCell("-0.001"),
+       stringCell("1e+300"), stringCell("-2.5e-05"), stringCell("0"), stringCell("&lt;a&amp;b&gt;"),
+       stringCell("x&apos;y"), kBinaryCell, stringCell("0001-01-01"),
+       stringCell("1999-12-31 23:59:59.123456"), numberCell("0"), stringCell("   ")},
+      {8},
+      "42 | 9000000000 | 1234.500 | 3.25 | 1.5 | 1 | Zürich | ",
+      {"1,i,4,10,0", "2,b,-5,19,0", "3,n,2,12,3", "4,d,6,17,0", "5,r,7,9,0", "6,ok,12,5,0",
+       "7,v,12,20,0", "8,t,-1,8190,0", "9,bin,-4,0,0", "10,day,91,10,0", "11,ts,93,26,6",
+       "12,si,5,5,0", "13,c,1,3,0"},
+      {{4,
+        "4,d,6,17,0,FLOAT(p) Signed; approximate; numeric value with a binary precision of "
+        "at least p. (The maximum precision is driver-defined.)"},
+       {10,
+        "10,day,91,10,0,DATE Year; month; and day fields; conforming to the rules of the "
+        "Gregorian calendar. (See \"Constraints of the Gregorian Calendar;\" later in this "
+        "appendix.)"}},
+      "(id integer, name varchar(40), note text)",
+      "select 'x' || repeat('é', 40000) as long_value, 1 as after",
+      [](ServerTypesTest&, const std::string& table) {
+        return escapeRegex("[42P01] ERROR: relation \"" + table +
+                           "\" does not exist;\nError while executing the query (1)\n");
+      },
+  };
+}
+
+INSTANTIATE_TEST_SUITE_P(EachServer, ServerTypesTest,
+                         ::testing::Values(kMariaDbCase, postgresCase("PgAnsi", kPgAnsi),
+                                           postgresCase("PgUnicode", kPgUnicode)),
+                         [](const auto& info) { return std::string(info.param.label); });
+
+}  // namespace
+}  // namespace rowpress::testing

@@ -3,7 +3,10 @@
 peers, alternating, several repetitions each; medians, ratios and peak memory go to
 bench/RESULTS.md.
 
-    bench/run.py [--rows N] [--reps N] [--no-postgres]
+    bench/run.py [--rows N] [--reps N] [--no-postgres] [--against OTHER_ROWPRESS]
+
+--against times another rowpress executable (an earlier build) in the same alternating
+rounds, so that a change is measured against the code before it on the same machine.
 
 Needs a built build/rowpress (bench/run.sh builds it and installs what is missing)."""
 import argparse
@@ -86,7 +89,7 @@ def make_sqlite(rows):
     open(stamp, "w").write(str(rows))
 
 
-def rowpress_commands(dsn, tag, sql=QUERY):
+def rowpress_commands(dsn, tag, sql=QUERY, executable=ROWPRESS, label="rowpress"):
     """One rowpress command per output type."""
     commands = {}
     for name, flags in (("csv", ["CSV"]), ("tsv", ["TSV"]), ("html", ["HTML"]),
@@ -94,8 +97,8 @@ def rowpress_commands(dsn, tag, sql=QUERY):
         job = os.path.join(WORK, f"{tag}-{name}.DIRU")
         settings_file(job, dsn, sql, flags)
         out = os.path.join(WORK, f"out-{tag}-{name}")
-        commands[f"rowpress {name}"] = [ROWPRESS, "-silent", "-noautoopen", "-file=" + job,
-                                        "-outfile=" + out]
+        commands[f"{label} {name}"] = [executable, "-silent", "-noautoopen", "-file=" + job,
+                                       "-outfile=" + out]
     return commands
 
 
@@ -180,7 +183,11 @@ def main():
     parser.add_argument("--rows", type=int, default=1_000_000)
     parser.add_argument("--reps", type=int, default=3)
     parser.add_argument("--no-postgres", action="store_true")
+    parser.add_argument("--against", metavar="OTHER_ROWPRESS",
+                        help="another rowpress executable to time in the same rounds")
     args = parser.parse_args()
+    if args.against and not os.access(args.against, os.X_OK):
+        sys.exit(f"{args.against} is not an executable")
     if not os.access(ROWPRESS, os.X_OK):
         sys.exit("build/rowpress is missing: run bench/run.sh")
 
@@ -200,6 +207,9 @@ def main():
     }
     commands = dict(peers)
     commands.update(rowpress_commands("bench-sqlite", "sqlite"))
+    if args.against:
+        commands.update(rowpress_commands("bench-sqlite", "sqlite-other", QUERY, args.against,
+                                          "other rowpress"))
     print("SQLite: timing", flush=True)
     sqlite_results = measure(commands, env, args.reps)
     small = rowpress_commands("bench-sqlite", "small", QUERY + " limit 10000")
@@ -222,6 +232,9 @@ def main():
                                      QUERY, f"{WORK}/out-pyodbc"],
             }
             commands.update(rowpress_commands("bench-pg", "pg"))
+            if args.against:
+                commands.update(rowpress_commands("bench-pg", "pg-other", QUERY, args.against,
+                                                  "other rowpress"))
             print("PostgreSQL: timing", flush=True)
             pg_results = measure(commands, env, args.reps)
             pg_small = measure(rowpress_commands("bench-pg", "pgsmall", QUERY + " limit 10000"),
@@ -249,7 +262,8 @@ def write_results(args, sqlite_results, small_results, pg_results, pg_small):
         "# rowpress benchmark results", "",
         f"Machine: {cpu}, {os.cpu_count()} cores, {int(memory) // 1024 // 1024} GiB; "
         f"{args.rows:,} rows x 8 columns; {args.reps} alternating repetitions, medians.",
-        f"Command: `bench/run.sh --rows {args.rows} --reps {args.reps}`", "",
+        f"Command: `bench/run.sh --rows {args.rows} --reps {args.reps}"
+        + (f" --against {args.against}" if args.against else "") + "`", "",
         "## SQLite3 ODBC (StepAPI=1)", "", table(sqlite_results, "sqlite3 -csv"), "",
         memory_table({k.replace("rowpress ", ""): v for k, v in sqlite_results.items()},
                      {k.replace("rowpress ", ""): v for k, v in small_results.items()}), "",

@@ -31,6 +31,11 @@ struct JobSettings {
   std::string launchApplication;
   bool noAutoOpen = false;
   std::string outFileName;
+  bool outputXlsx = false;  // the Office Open XML workbook (.xlsx)
+  // Standard CSV for the CSV and TSV outputs: a field is quoted where it must be and every
+  // value is written as it is; and a UTF-8 byte order mark at the start of those files.
+  bool quoteFields = false;
+  bool byteOrderMark = false;
   bool silent = false;
   std::string settingsFile;
 };

@@ -39,6 +39,7 @@ CommandLine parseCommandLine(const std::vector<std::string>& args) {
       line.outFile = std::string(tested);
     }
     if (contains(tested, "-silent")) line.silent = true;
+    if (contains(tested, "-quiet")) line.quiet = true;
     if (arg == "--help" || arg == "-h") line.help = true;
     if (arg == "--version") line.version = true;
   }
@@ -47,7 +48,7 @@ CommandLine parseCommandLine(const std::vector<std::string>& args) {
 
 std::string helpText(const std::string& defaultDirectory) {
   return "Usage: rowpress [-file=JOB.DIRU ...] [-outfile=PATH] [-openwith=APPLICATION]\n"
-         "                [-noautoopen] [-silent]\n"
+         "                [-noautoopen] [-silent] [-quiet]\n"
          "\n"
          "Pulls the result of one SQL query out of an ODBC data source into an Excel XML\n"
          "workbook, a CSV, TSV or HTML file. Without -silent the window opens with the job\n"
@@ -58,6 +59,8 @@ std::string helpText(const std::string& defaultDirectory) {
          "  -openwith=APP        open the result with APP (words split as a shell would)\n"
          "  -noautoopen          do not open the result when the run is done\n"
          "  -silent              run the job unattended, without a window, and exit\n"
+         "  -quiet               unattended: no progress line and no summary line on\n"
+         "                       standard error (failures are still reported there)\n"
          "  --help, --version    print this text or the version\n"
          "\n"
          "Exit status of an unattended run:\n"

@@ -16,6 +16,7 @@ struct CommandLine {
   std::optional<std::string> openWith;
   bool noAutoOpen = false;
   bool silent = false;
+  bool quiet = false;    // "-quiet": no progress line and no summary line
   bool help = false;     // an argument "--help" or "-h"
   bool version = false;  // an argument "--version"
 };

@@ -28,10 +28,13 @@ TEST(CommandLine, SwitchesAndTheirValues) {
   EXPECT_EQ(line.openWith, "gnumeric");
   EXPECT_TRUE(line.noAutoOpen);
   EXPECT_TRUE(line.silent);
+  EXPECT_FALSE(line.quiet);
+  EXPECT_TRUE(parse({"-silent", "-quiet"}).quiet);
 
   CommandLine none = parse({});
   EXPECT_TRUE(none.settingsFiles.empty());
-  EXPECT_FALSE(none.outFile || none.openWith || none.noAutoOpen || none.silent || none.help);
+  EXPECT_FALSE(none.outFile || none.openWith || none.noAutoOpen || none.silent || none.help ||
+               none.quiet);
 }
 
 TEST(CommandLine, SwitchesAreFoundAnywhereInAnArgument) {
@@ -43,9 +46,12 @@ TEST(CommandLine, SwitchesAreFoundAnywhereInAnArgument) {
   line = parse({"-openwith=viewer -outfile=/tmp/o.csv"});
   EXPECT_EQ(line.openWith, "viewer -outfile=/tmp/o.csv");
   EXPECT_EQ(line.outFile, "/tmp/o.csv");
+  // -quiet follows the same rule: a name holding it is as quiet as the switch.
+  EXPECT_TRUE(parse({"-file=/jobs/nightly-quiet.DIRU"}).quiet);
+  EXPECT_TRUE(parse({"-outfile=/tmp/-quiet.csv"}).quiet);
   // Switches are case-sensitive.
-  line = parse({"-SILENT", "-OutFile=x"});
-  EXPECT_FALSE(line.silent || line.outFile);
+  line = parse({"-SILENT", "-OutFile=x", "-QUIET"});
+  EXPECT_FALSE(line.silent || line.outFile || line.quiet);
 }
 
 TEST(CommandLine, EmptyValuesAndRepeats) {
@@ -123,7 +129,7 @@ TEST(CommandLine, HelpAndManPageListTheSameSwitches) {
   ASSERT_FALSE(manPage.empty()) << "the man page docs/rowpress.1 is missing or empty";
   const std::set<std::string> help = switchesOfHelp(helpText("/home/u/rowpress"));
   EXPECT_THAT(help, UnorderedElementsAre("-file=", "-outfile=", "-openwith=", "-noautoopen",
-                                         "-silent", "--help", "--version"));
+                                         "-silent", "-quiet", "--help", "--version"));
   EXPECT_EQ(switchesOfManPage(manPage), help);
 }
 

@@ -1,6 +1,8 @@
 // rowpress: pulls the result of one SQL query out of an ODBC data source into a file that a
 // spreadsheet program or a browser opens. With -silent the job runs unattended, without a
 // window or a display (no application object is created); otherwise the window opens.
+#include <unistd.h>
+
 #include <iostream>
 #include <string>
 #include <vector>
@@ -35,7 +37,9 @@ int main(int argc, char** argv) {
     applyDefaults(job, view);
     const std::vector<std::string> problems = applyCommandLine(line, job, view);
     if (!problems.empty()) return refuseUnreadableJob(problems, std::cerr);
-    return runUnattended(dialog, std::cout, std::cerr);
+    // The progress line only where someone watches: standard error on a terminal.
+    RunLog log{line.quiet, !line.quiet && ::isatty(STDERR_FILENO) ? STDERR_FILENO : -1};
+    return runUnattended(dialog, view, std::cout, std::cerr, log);
   }
   return runMainWindow(argc, argv, line);
 }

@@ -94,6 +94,7 @@ RunOutcome MainDialog::RunExport(const OdbcSession& session, std::string& sql) {
   job_.forceFullLength = view_.isChecked(ControlId::ForceFullLength);
   ViewReport report(view_);
   ExportRun run(job_, report, *launcher_);
+  run.countRowsIn(rowsWritten_);
   lastExport_ = run.run(session, sql);
   for (const ExportMessage& message : lastExport_.messages) {
     view_.messageBox(message.text, message.caption);

@@ -5,6 +5,7 @@
 
 #include <sql.h>
 
+#include <atomic>
 #include <string>
 #include <utility>
 
@@ -68,6 +69,8 @@ class MainDialog {
   void setLauncher(Launcher& launcher) { launcher_ = &launcher; }
 
   const ExportResult& lastExport() const { return lastExport_; }
+  // The data rows the running export has written so far; another thread may read it.
+  const std::atomic<long long>& rowsWritten() const { return rowsWritten_; }
   JobSettings& job() { return job_; }
   View& view() { return view_; }
 
@@ -82,6 +85,7 @@ class MainDialog {
   JobSettings& job_;
   View& view_;
   ExportResult lastExport_;
+  std::atomic<long long> rowsWritten_{0};
   // Whether the table list holds the tables of a data source rather than a failure line.
   bool tablesListed_ = false;
   Launcher* launcher_ = &processLauncher();

@@ -91,6 +91,7 @@ void MemoryView::selectLine(ControlId list, std::string_view line) {
 void MemoryView::messageBox(std::string_view text, std::string_view caption) {
   messages.push_back({std::string(text), std::string(caption)});
   if (echo_) {
+    if (beforeEcho) beforeEcho();
     std::string_view shown = text;
     while (!shown.empty() && (shown.back() == '\n' || shown.back() == ' ')) shown.remove_suffix(1);
     *echo_ << caption << ": " << shown << '\n';

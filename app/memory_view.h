@@ -69,6 +69,8 @@ class MemoryView : public View {
   // Called with every progress report of an export (every 1,024 rows): the place for a test
   // to act in the middle of a run.
   std::function<void(long long)> onRowsDone;
+  // Called before a message box is echoed: the place to clear a progress line first.
+  std::function<void()> beforeEcho;
 
  private:
   struct List {

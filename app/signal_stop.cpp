@@ -26,7 +26,8 @@ namespace {
       stop.removeTemporaries();
     }
     if (stop.claimReport()) {
-      const std::string line = stopLogLine(signal);
+      // On a terminal the line replaces the progress line that may stand there.
+      const std::string line = (::isatty(STDERR_FILENO) ? "\r\033[K" : "") + stopLogLine(signal);
       ssize_t ignored = ::write(STDERR_FILENO, line.data(), line.size());
       (void)ignored;
     }

@@ -1,6 +1,9 @@
 #include "app/startup.h"
 
+#include <optional>
+
 #include "app/job_controls.h"
+#include "app/progress_line.h"
 #include "export/stop_request.h"
 
 namespace rowpress {
@@ -43,8 +46,56 @@ int refuseUnreadableJob(const std::vector<std::string>& problems, std::ostream& 
   return static_cast<int>(RunOutcome::JobUnreadable);
 }
 
-int runUnattended(MainDialog& dialog, std::ostream& out, std::ostream& err) {
-  FetchResult result = dialog.OnFetch();
+std::string summaryLine(const FetchResult& result, const ExportResult& exported, int signal,
+                        std::chrono::duration<double> elapsed) {
+  const std::string seconds = secondsText(elapsed) + " s";
+  std::string what;
+  switch (result.outcome) {
+    case RunOutcome::Exported:
+    case RunOutcome::Limit:
+      if (exported.kept) {
+        return "rowpress: " + std::to_string(exported.rows) + " rows to " + exported.path + " in " +
+               seconds +
+               (result.outcome == RunOutcome::Limit ? " (stopped at a workbook limit)" : "");
+      }
+      what = "the result is too large for a workbook";
+      break;
+    case RunOutcome::NoRows:
+      return "rowpress: 0 rows in " + seconds;
+    case RunOutcome::NoConnection:
+      what = "could not connect";
+      break;
+    case RunOutcome::StatementFailed:
+      what = "the statement failed";
+      break;
+    case RunOutcome::OutputFile:
+      what = "the output file could not be written";
+      break;
+    case RunOutcome::JobUnreadable:
+      what = "the job could not be read";
+      break;
+    case RunOutcome::Stopped:
+      what = "stopped by signal " + std::to_string(signal);
+      break;
+  }
+  return "rowpress: " + what + " after " + seconds;
+}
+
+int runUnattended(MainDialog& dialog, MemoryView& view, std::ostream& out, std::ostream& err,
+                  const RunLog& log) {
+  const auto start = std::chrono::steady_clock::now();
+  FetchResult result;
+  {
+    std::optional<ProgressLine> progress;
+    if (!log.quiet && log.progressTerminal >= 0) {
+      progress.emplace(log.progressTerminal, dialog.rowsWritten());
+      // A message box is echoed on a line of its own.
+      view.beforeEcho = [&progress] { progress->erase(); };
+    }
+    result = dialog.OnFetch();
+    view.beforeEcho = nullptr;
+  }
+  const auto elapsed = std::chrono::steady_clock::now() - start;
   const ExportResult& summary = dialog.lastExport();
   // Nobody sees the status list: what it says about a failure goes to the log.
   if (result.outcome == RunOutcome::NoConnection) {
@@ -65,14 +116,15 @@ int runUnattended(MainDialog& dialog, std::ostream& out, std::ostream& err) {
     err << "rowpress: the query returned no rows; no file was written\n";
   }
   out.flush();
-  err.flush();
+  StopRequest& stop = StopRequest::instance();
   if (result.outcome == RunOutcome::Stopped) {
     // The run ended by itself after the request; the thread that took the signal may not
     // have said so yet.
-    StopRequest& stop = StopRequest::instance();
-    if (stop.claimReport()) err << stopLogLine(stop.signal()) << std::flush;
-    return 128 + stop.signal();
+    if (stop.claimReport()) err << stopLogLine(stop.signal());
   }
+  if (!log.quiet) err << summaryLine(result, summary, stop.signal(), elapsed) << '\n';
+  err.flush();
+  if (result.outcome == RunOutcome::Stopped) return 128 + stop.signal();
   return static_cast<int>(result.outcome);
 }
 

@@ -2,12 +2,14 @@
 // brought into line with the job, and the unattended run.
 #pragma once
 
+#include <chrono>
 #include <ostream>
 #include <string>
 #include <vector>
 
 #include "app/command_line.h"
 #include "app/main_dialog.h"
+#include "app/memory_view.h"
 
 namespace rowpress {
 
@@ -24,9 +26,20 @@ std::vector<std::string> applyCommandLine(const CommandLine& line, JobSettings& 
 // problem to `err` and returns the exit status of a job that could not be read.
 int refuseUnreadableJob(const std::vector<std::string>& problems, std::ostream& err);
 
-// Runs the fetch on the job as start-up left it; reports on `err` (message boxes as
-// "CAPTION: TEXT", the lines of a failure) and the path of a kept file on `out`. Returns the exit
-// status.
-int runUnattended(MainDialog& dialog, std::ostream& out, std::ostream& err);
+// What an unattended run tells its operator besides its failure lines.
+struct RunLog {
+  bool quiet = false;         // neither the progress line nor the summary line
+  int progressTerminal = -1;  // the terminal that shows the progress line; -1: none
+};
+
+// The last line of an unattended run: "rowpress: N rows to PATH in S s", or what failed.
+std::string summaryLine(const FetchResult& result, const ExportResult& exported, int signal,
+                        std::chrono::duration<double> elapsed);
+
+// Runs the fetch on the job as start-up left it, with `view` the dialog's view; reports on
+// `err` (message boxes as "CAPTION: TEXT", the lines of a failure, the progress line and the
+// summary line) and the path of a kept file on `out`. Returns the exit status.
+int runUnattended(MainDialog& dialog, MemoryView& view, std::ostream& out, std::ostream& err,
+                  const RunLog& log = {});
 
 }  // namespace rowpress

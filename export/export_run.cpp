@@ -164,6 +164,7 @@ RunOutcome ExportRun::stoppedByRequest() {
 
 ExportResult ExportRun::run(const OdbcSession& session, std::string& sql) {
   result_ = ExportResult{};
+  if (liveRows_) liveRows_->store(0, std::memory_order_relaxed);
   connection_ = session.connection();
   result_.outcome = runSteps(session.statement(), sql);
   return std::move(result_);
@@ -279,6 +280,7 @@ std::optional<RunOutcome> ExportRun::streamRows(SQLHSTMT statement, OutputType t
     if (rc == SQL_NO_DATA) break;
     if (!succeeded(rc)) return statementFailed(statement, "SQL statement failed.");
     ++result_.rows;
+    if (liveRows_) liveRows_->store(result_.rows, std::memory_order_relaxed);
     const bool showRow = result_.rows < 12;
     if (!writeRow(statement, workbook, writer, showRow, stopped)) {
       return statementFailed(statement, "SQL statement failed.");

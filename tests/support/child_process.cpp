@@ -1,6 +1,7 @@
 #include "tests/support/child_process.h"
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/syscall.h>
@@ -10,6 +11,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
+#include <regex>
 #include <thread>
 
 #include "tests/support/odbc_fixture.h"
@@ -212,6 +214,17 @@ std::string shellQuote(const std::string& text) {
 int runShell(const std::string& command) {
   int status = std::system(command.c_str());
   return status != -1 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+std::string withoutSummary(const std::string& err) {
+  const std::size_t end = err.size() >= 1 && err.back() == '\n' ? err.size() - 1 : err.size();
+  const std::size_t start = err.rfind('\n', end == 0 ? 0 : end - 1);
+  const std::size_t from = start == std::string::npos || end == 0 ? 0 : start + 1;
+  const std::string last = err.substr(from, end - from);
+  static const std::regex summary(
+      "rowpress: .* (in|after) [0-9]+\\.[0-9] s( \\(stopped at a workbook limit\\))?");
+  EXPECT_TRUE(std::regex_match(last, summary)) << "no summary line at the end of: " << err;
+  return err.substr(0, from);
 }
 
 }  // namespace rowpress::testing

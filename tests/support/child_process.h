@@ -86,6 +86,10 @@ std::string jobFileText(const std::string& dataSource, const std::string& sql,
 // The full path of `program` on the PATH, or empty when it is not there.
 std::string findProgram(const std::string& program);
 
+// The standard error of an unattended run without its last line, the summary line, which
+// holds the time the run took. Fails the test when the last line is not a summary line.
+std::string withoutSummary(const std::string& err);
+
 // Single-quotes `text` for /bin/sh.
 std::string shellQuote(const std::string& text);
 

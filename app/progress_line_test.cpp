@@ -1,0 +1,71 @@
+#include "app/progress_line.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <unistd.h>
+
+#include <string>
+
+namespace rowpress {
+namespace {
+
+using std::chrono::milliseconds;
+
+TEST(ProgressLine, TheLineGivesRowsRateAndTenthsOfSeconds) {
+  EXPECT_EQ(ProgressLine::text(12345, milliseconds(3000)), "12345 rows, 4115 rows/s, 3.0 s");
+  EXPECT_EQ(ProgressLine::text(0, milliseconds(0)), "0 rows, 0 rows/s, 0.0 s");
+  EXPECT_EQ(secondsText(milliseconds(1250)), "1.3");
+  EXPECT_EQ(secondsText(milliseconds(49)), "0.0");
+  EXPECT_EQ(secondsText(milliseconds(59960)), "60.0");
+}
+
+// Reads what is in the pipe now, waiting up to `limit` for the first bytes.
+std::string readPipe(int fd, int limitMs) {
+  std::string seen;
+  pollfd ready{fd, POLLIN, 0};
+  while (::poll(&ready, 1, seen.empty() ? limitMs : 0) > 0) {
+    char buffer[4096];
+    const ssize_t n = ::read(fd, buffer, sizeof buffer);
+    if (n <= 0) break;
+    seen.append(buffer, static_cast<std::size_t>(n));
+  }
+  return seen;
+}
+
+class ProgressLineTest : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_EQ(::pipe2(fds_, O_CLOEXEC), 0); }
+  void TearDown() override {
+    ::close(fds_[0]);
+    ::close(fds_[1]);
+  }
+  int fds_[2] = {-1, -1};
+};
+
+TEST_F(ProgressLineTest, RedrawsTheCountInPlaceAndErasesItself) {
+  std::atomic<long long> rows{0};
+  ProgressLine line(fds_[1], rows, milliseconds(5));
+  rows.store(4242);
+  std::string seen;
+  for (int i = 0; i < 200 && seen.find("4242 rows") == std::string::npos; ++i) {
+    seen += readPipe(fds_[0], 50);
+  }
+  ASSERT_NE(seen.find("\r4242 rows, "), std::string::npos) << seen;
+  EXPECT_EQ(seen.find('\n'), std::string::npos);  // always the same line
+  line.erase();
+  seen += readPipe(fds_[0], 0);
+  EXPECT_TRUE(seen.ends_with("\r\x1b[K")) << seen;
+  // Erased, it stays erased: the drawing thread has ended.
+  line.erase();
+  EXPECT_EQ(readPipe(fds_[0], 0), "");
+}
+
+TEST_F(ProgressLineTest, ALineNeverDrawnIsNotErasedEither) {
+  std::atomic<long long> rows{7};
+  { ProgressLine line(fds_[1], rows, milliseconds(60 * 60 * 1000)); }
+  EXPECT_EQ(readPipe(fds_[0], 0), "");
+}
+
+}  // namespace
+}  // namespace rowpress

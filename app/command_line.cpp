@@ -39,6 +39,7 @@ CommandLine parseCommandLine(const std::vector<std::string>& args) {
       line.outFile = std::string(tested);
     }
     if (contains(tested, "-silent")) line.silent = true;
+    if (contains(tested, "-passwordfile=")) line.passwordFile = std::string(valueOf(tested));
     if (arg == "--help" || arg == "-h") line.help = true;
     if (arg == "--version") line.version = true;
   }
@@ -47,7 +48,7 @@ CommandLine parseCommandLine(const std::vector<std::string>& args) {
 
 std::string helpText(const std::string& defaultDirectory) {
   return "Usage: rowpress [-file=JOB.DIRU ...] [-outfile=PATH] [-openwith=APPLICATION]\n"
-         "                [-noautoopen] [-silent]\n"
+         "                [-noautoopen] [-silent] [-passwordfile=PATH]\n"
          "\n"
          "Pulls the result of one SQL query out of an ODBC data source into an Excel XML\n"
          "workbook, a CSV, TSV or HTML file. Without -silent the window opens with the job\n"
@@ -58,6 +59,8 @@ std::string helpText(const std::string& defaultDirectory) {
          "  -openwith=APP        open the result with APP (words split as a shell would)\n"
          "  -noautoopen          do not open the result when the run is done\n"
          "  -silent              run the job unattended, without a window, and exit\n"
+         "  -passwordfile=PATH   the password is the first line of PATH, a file that only\n"
+         "                       its owner may read (mode 600)\n"
          "  --help, --version    print this text or the version\n"
          "\n"
          "Exit status of an unattended run:\n"
@@ -70,9 +73,15 @@ std::string helpText(const std::string& defaultDirectory) {
          "\n"
          "Output files without a name and the column type report lasttablecolumntypeinfo.csv\n"
          "go to the default directory: " +
-         defaultDirectory +
+         (defaultDirectory.empty() ? std::string("none (no HOME, no password entry)")
+                                   : defaultDirectory) +
          "\n"
-         "($ROWPRESS_HOME when set, else $HOME/rowpress).\n";
+         "($ROWPRESS_HOME when set, else $HOME/rowpress, else rowpress in the home directory\n"
+         "of the user's password entry).\n"
+         "\n"
+         "ROWPRESS_USER and ROWPRESS_PASSWORD, when set and not empty, give the user name\n"
+         "and password over the settings files' (-passwordfile= beats ROWPRESS_PASSWORD);\n"
+         "rowpress removes both from its environment once read.\n";
 }
 
 }  // namespace rowpress

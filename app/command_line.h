@@ -16,6 +16,8 @@ struct CommandLine {
   std::optional<std::string> openWith;
   bool noAutoOpen = false;
   bool silent = false;
+  // The last "-passwordfile=" value: the file whose first line is the password.
+  std::optional<std::string> passwordFile;
   bool help = false;     // an argument "--help" or "-h"
   bool version = false;  // an argument "--version"
 };

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "app/command_line.h"
+#include "app/credentials.h"
 #include "app/main_dialog.h"
 #include "app/memory_view.h"
 #include "app/qt/main_window.h"
@@ -15,10 +16,13 @@
 
 int main(int argc, char** argv) {
   using namespace rowpress;
-  // Before any other thread exists, so that every thread has the stop signals blocked.
-  startSignalStop();
   std::vector<std::string> args(argv, argv + argc);
   CommandLine line = parseCommandLine(args);
+  // Before any other thread exists, as changing the environment must be; from here on no
+  // program that rowpress starts inherits the credentials.
+  const OutsideCredentials outside = takeOutsideCredentials(line.passwordFile);
+  // Before any other thread exists, so that every thread has the stop signals blocked.
+  startSignalStop();
   if (line.help) {
     std::cout << helpText(defaultDirectory());
     return 0;
@@ -33,9 +37,9 @@ int main(int argc, char** argv) {
     MemoryView view(&std::cerr);
     MainDialog dialog(job, view);
     applyDefaults(job, view);
-    const std::vector<std::string> problems = applyCommandLine(line, job, view);
+    const std::vector<std::string> problems = applyCommandLine(line, job, view, outside);
     if (!problems.empty()) return refuseUnreadableJob(problems, std::cerr);
     return runUnattended(dialog, std::cout, std::cerr);
   }
-  return runMainWindow(argc, argv, line);
+  return runMainWindow(argc, argv, line, outside);
 }

@@ -40,6 +40,7 @@ CommandLine parseCommandLine(const std::vector<std::string>& args) {
     }
     if (contains(tested, "-silent")) line.silent = true;
     if (contains(tested, "-quiet")) line.quiet = true;
+    if (contains(tested, "-passwordfile=")) line.passwordFile = std::string(valueOf(tested));
     if (arg == "--help" || arg == "-h") line.help = true;
     if (arg == "--version") line.version = true;
   }
@@ -48,7 +49,7 @@ CommandLine parseCommandLine(const std::vector<std::string>& args) {
 
 std::string helpText(const std::string& defaultDirectory) {
   return "Usage: rowpress [-file=JOB.DIRU ...] [-outfile=PATH] [-openwith=APPLICATION]\n"
-         "                [-noautoopen] [-silent] [-quiet]\n"
+         "                [-noautoopen] [-silent] [-quiet] [-passwordfile=PATH]\n"
          "\n"
          "Pulls the result of one SQL query out of an ODBC data source into an Excel XML\n"
          "workbook, a CSV, TSV or HTML file. Without -silent the window opens with the job\n"
@@ -61,6 +62,8 @@ std::string helpText(const std::string& defaultDirectory) {
          "  -silent              run the job unattended, without a window, and exit\n"
          "  -quiet               unattended: no progress line and no summary line on\n"
          "                       standard error (failures are still reported there)\n"
+         "  -passwordfile=PATH   the password is the first line of PATH, a file that only\n"
+         "                       its owner may read (mode 600)\n"
          "  --help, --version    print this text or the version\n"
          "\n"
          "Exit status of an unattended run:\n"
@@ -73,9 +76,15 @@ std::string helpText(const std::string& defaultDirectory) {
          "\n"
          "Output files without a name and the column type report lasttablecolumntypeinfo.csv\n"
          "go to the default directory: " +
-         defaultDirectory +
+         (defaultDirectory.empty() ? std::string("none (no HOME, no password entry)")
+                                   : defaultDirectory) +
          "\n"
-         "($ROWPRESS_HOME when set, else $HOME/rowpress).\n";
+         "($ROWPRESS_HOME when set, else $HOME/rowpress, else rowpress in the home directory\n"
+         "of the user's password entry).\n"
+         "\n"
+         "ROWPRESS_USER and ROWPRESS_PASSWORD, when set and not empty, give the user name\n"
+         "and password over the settings files' (-passwordfile= beats ROWPRESS_PASSWORD);\n"
+         "rowpress removes both from its environment once read.\n";
 }
 
 }  // namespace rowpress

@@ -16,7 +16,9 @@ struct CommandLine {
   std::optional<std::string> openWith;
   bool noAutoOpen = false;
   bool silent = false;
-  bool quiet = false;    // "-quiet": no progress line and no summary line
+  bool quiet = false;  // "-quiet": no progress line and no summary line
+  // The last "-passwordfile=" value: the file whose first line is the password.
+  std::optional<std::string> passwordFile;
   bool help = false;     // an argument "--help" or "-h"
   bool version = false;  // an argument "--version"
 };

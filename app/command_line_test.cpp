@@ -34,7 +34,24 @@ TEST(CommandLine, SwitchesAndTheirValues) {
   CommandLine none = parse({});
   EXPECT_TRUE(none.settingsFiles.empty());
   EXPECT_FALSE(none.outFile || none.openWith || none.noAutoOpen || none.silent || none.help ||
-               none.quiet);
+               none.quiet || none.passwordFile);
+}
+
+TEST(CommandLine, ThePasswordFileSwitchFollowsTheSameRules) {
+  // Not a settings file: "-passwordfile=" does not hold "-file=".
+  CommandLine line = parse({"-passwordfile=/etc/rowpress/pw", "-passwordfile=/etc/rowpress/pw2"});
+  EXPECT_EQ(line.passwordFile, "/etc/rowpress/pw2");
+  EXPECT_TRUE(line.settingsFiles.empty());
+  // Found anywhere inside an argument, after -openwith= in its value only; an old switch in
+  // its value counts as everywhere else.
+  line = parse({"x-passwordfile=a=b", "-openwith=viewer -passwordfile=/run/pw"});
+  EXPECT_EQ(line.passwordFile, "/run/pw");
+  EXPECT_EQ(line.openWith, "viewer -passwordfile=/run/pw");
+  line = parse({"-passwordfile=/secrets/nightly-silent"});
+  EXPECT_EQ(line.passwordFile, "/secrets/nightly-silent");
+  EXPECT_TRUE(line.silent);
+  EXPECT_EQ(parse({"-passwordfile="}).passwordFile, "");
+  EXPECT_FALSE(parse({"-PasswordFile=/run/pw"}).passwordFile);
 }
 
 TEST(CommandLine, SwitchesAreFoundAnywhereInAnArgument) {
@@ -67,11 +84,14 @@ TEST(CommandLine, HelpAndVersionHoldNoSwitchText) {
   CommandLine help = parse({"--help"});
   EXPECT_FALSE(help.silent || help.noAutoOpen || help.outFile || !help.settingsFiles.empty());
   std::string text = helpText("/home/u/rowpress");
-  for (const char* word : {"-file=", "-outfile=", "-openwith=", "-noautoopen", "-silent",
-                           "/home/u/rowpress", "ROWPRESS_HOME", "5  stopped",
-                           "6  the job could not be read", "128+N  stopped by signal N"}) {
+  for (const char* word :
+       {"-file=", "-outfile=", "-openwith=", "-noautoopen", "-silent", "-passwordfile=PATH",
+        "ROWPRESS_USER", "ROWPRESS_PASSWORD", "/home/u/rowpress", "ROWPRESS_HOME", "5  stopped",
+        "6  the job could not be read", "128+N  stopped by signal N"}) {
     EXPECT_NE(text.find(word), std::string::npos) << word;
   }
+  // Without any default directory the text says so instead of naming a relative one.
+  EXPECT_NE(helpText("").find("default directory: none"), std::string::npos);
 }
 
 // The switch that each word of `text` begins with, as "-file=" of "-file=JOB.DIRU".
@@ -128,8 +148,9 @@ TEST(CommandLine, HelpAndManPageListTheSameSwitches) {
   const std::string manPage = testing::readFile(ROWPRESS_SOURCE_DIR "/docs/rowpress.1");
   ASSERT_FALSE(manPage.empty()) << "the man page docs/rowpress.1 is missing or empty";
   const std::set<std::string> help = switchesOfHelp(helpText("/home/u/rowpress"));
-  EXPECT_THAT(help, UnorderedElementsAre("-file=", "-outfile=", "-openwith=", "-noautoopen",
-                                         "-silent", "-quiet", "--help", "--version"));
+  EXPECT_THAT(help,
+              UnorderedElementsAre("-file=", "-outfile=", "-openwith=", "-noautoopen", "-silent",
+                                   "-quiet", "-passwordfile=", "--help", "--version"));
   EXPECT_EQ(switchesOfManPage(manPage), help);
 }
 

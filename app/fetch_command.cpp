@@ -1,6 +1,7 @@
 #include "app/fetch_command.h"
 
 #include "app/status_list.h"
+#include "export/output_naming.h"
 
 namespace rowpress {
 
@@ -15,6 +16,17 @@ FetchResult runFetch(JobSettings& job, View& view, const ExportStep& exportStep)
     AddStatusLine(view, problem->message);
     result.outcome = problem->outcome;
     result.failureLine = problem->message;
+    return result;
+  }
+
+  // A run that would write to a default name cannot start without a default directory; it
+  // ends before connecting. (The 2007 box decides, as in the export run.)
+  JobSettings naming = job;
+  naming.excel2007 = view.isChecked(ControlId::Excel2007);
+  if (needsDefaultName(naming, outputTypeOf(job)) && defaultDirectory().empty()) {
+    result.failureLine = std::string(kNoDefaultDirectory) + "; name the output file.";
+    AddStatusLine(view, result.failureLine);
+    result.outcome = RunOutcome::OutputFile;
     return result;
   }
 

@@ -268,6 +268,41 @@ TEST_F(SettingsFileTest, PasswordThatWouldNotLoadBackIsNotWritten) {
   }
 }
 
+TEST_F(SettingsFileTest, APasswordFromOutsideIsNotWrittenUntilTheUserTypesAnother) {
+  MemoryView view;
+  fillWindow(view);
+  JobSettings job;
+  // As start-up leaves it when ROWPRESS_PASSWORD or a password file gave the password.
+  job.password = "s3cret pass";
+  job.outsidePassword = "s3cret pass";
+  SettingsSaveResult result = saveSettingsFile(job, view, path("a.DIRU"));
+  ASSERT_TRUE(result.written);
+  EXPECT_EQ(result.problems,
+            std::vector<std::string>{
+                "The password came from ROWPRESS_PASSWORD or a password file and was not saved."});
+  EXPECT_NE(readFile(path("a.DIRU")).find("\r\nPassword=\"\";\r\n"), std::string::npos);
+  EXPECT_EQ(job.password, "s3cret pass");  // the job keeps connecting with it
+
+  // A password the user typed is the user's: saved as any other.
+  view.setText(ControlId::Password, "typed");
+  result = saveSettingsFile(job, view, path("b.DIRU"));
+  EXPECT_TRUE(result.problems.empty());
+  JobSettings loaded;
+  MemoryView loading;
+  ASSERT_TRUE(loadSettingsFile(loaded, loading, path("b.DIRU")).opened);
+  EXPECT_EQ(loaded.password, "typed");
+
+  // Back in the box, the password from outside stays out again; once a settings file gave
+  // the password, none is from outside any more.
+  view.setText(ControlId::Password, "s3cret pass");
+  EXPECT_EQ(saveSettingsFile(job, view, path("c.DIRU")).problems.size(), 1u);
+  ASSERT_TRUE(loadSettingsFile(job, view, path("b.DIRU")).opened);
+  view.setText(ControlId::Password, "s3cret pass");
+  EXPECT_TRUE(saveSettingsFile(job, view, path("c.DIRU")).problems.empty());
+  ASSERT_TRUE(loadSettingsFile(loaded, loading, path("c.DIRU")).opened);
+  EXPECT_EQ(loaded.password, "s3cret pass");
+}
+
 TEST_F(SettingsFileTest, EveryFieldThatWouldNotLoadBackIsNamed) {
   MemoryView view;
   fillWindow(view);

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "app/command_line.h"
+#include "app/credentials.h"
 #include "app/main_dialog.h"
 #include "app/memory_view.h"
 #include "app/qt/main_window.h"
@@ -17,10 +18,13 @@
 
 int main(int argc, char** argv) {
   using namespace rowpress;
-  // Before any other thread exists, so that every thread has the stop signals blocked.
-  startSignalStop();
   std::vector<std::string> args(argv, argv + argc);
   CommandLine line = parseCommandLine(args);
+  // Before any other thread exists, as changing the environment must be; from here on no
+  // program that rowpress starts inherits the credentials.
+  const OutsideCredentials outside = takeOutsideCredentials(line.passwordFile);
+  // Before any other thread exists, so that every thread has the stop signals blocked.
+  startSignalStop();
   if (line.help) {
     std::cout << helpText(defaultDirectory());
     return 0;
@@ -35,11 +39,11 @@ int main(int argc, char** argv) {
     MemoryView view(&std::cerr);
     MainDialog dialog(job, view);
     applyDefaults(job, view);
-    const std::vector<std::string> problems = applyCommandLine(line, job, view);
+    const std::vector<std::string> problems = applyCommandLine(line, job, view, outside);
     if (!problems.empty()) return refuseUnreadableJob(problems, std::cerr);
     // The progress line only where someone watches: standard error on a terminal.
     RunLog log{line.quiet, !line.quiet && ::isatty(STDERR_FILENO) ? STDERR_FILENO : -1};
     return runUnattended(dialog, view, std::cout, std::cerr, log);
   }
-  return runMainWindow(argc, argv, line);
+  return runMainWindow(argc, argv, line, outside);
 }

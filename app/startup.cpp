@@ -20,7 +20,8 @@ void applyDefaults(JobSettings& job, View& view) {
   job.settingsFile.clear();
 }
 
-std::vector<std::string> applyCommandLine(const CommandLine& line, JobSettings& job, View& view) {
+std::vector<std::string> applyCommandLine(const CommandLine& line, JobSettings& job, View& view,
+                                          const OutsideCredentials& outside) {
   std::vector<std::string> problems;
   for (const std::string& file : line.settingsFiles) {
     job.settingsFile = file;
@@ -33,6 +34,7 @@ std::vector<std::string> applyCommandLine(const CommandLine& line, JobSettings& 
   if (line.openWith) job.launchApplication = *line.openWith;
   if (line.outFile) job.outFileName = *line.outFile;
   if (line.silent) job.silent = true;
+  applyOutsideCredentials(outside, job, problems);
 
   // The controls show the job as the files and switches made it.
   showJob(job, view);
@@ -108,6 +110,7 @@ int runUnattended(MainDialog& dialog, MemoryView& view, std::ostream& out, std::
         result.failureLine.empty() ? summary.outputFailure : result.failureLine;
     if (!why.empty()) err << "rowpress: " << why << '\n';
   }
+  if (!summary.typeReportSkipped.empty()) err << "rowpress: " << summary.typeReportSkipped << '\n';
   // A path only for a file that is there: a run refused at a limit before writing keeps none.
   if ((result.outcome == RunOutcome::Exported || result.outcome == RunOutcome::Limit) &&
       summary.kept) {

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "app/command_line.h"
+#include "app/credentials.h"
 #include "app/main_dialog.h"
 #include "app/memory_view.h"
 
@@ -20,7 +21,10 @@ void applyDefaults(JobSettings& job, View& view);
 // in the controls. Returns the problems of the settings files, each line naming its file: a
 // file that could not be read, a refused value, an over-long line. Any problem means that
 // the job is not the one that was written.
-std::vector<std::string> applyCommandLine(const CommandLine& line, JobSettings& job, View& view);
+// The credentials from outside the job file (`outside`) beat the files; a password file
+// that could not be used is one of the problems.
+std::vector<std::string> applyCommandLine(const CommandLine& line, JobSettings& job, View& view,
+                                          const OutsideCredentials& outside = {});
 
 // An unattended run whose settings files had problems does not run at all: writes each
 // problem to `err` and returns the exit status of a job that could not be read.

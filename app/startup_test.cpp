@@ -3,9 +3,13 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <cstdlib>
 #include <regex>
 
+#include "settings/password_scramble.h"
 #include "tests/support/child_process.h"
 #include "tests/support/odbc_fixture.h"
 #include "tests/support/output_boxes.h"
@@ -35,7 +39,9 @@ class StartupTest : public testing::OdbcTest {
   void start(std::vector<std::string> args) {
     args.insert(args.begin(), "rowpress");
     applyDefaults(job_, view_);
-    problems_ = applyCommandLine(parseCommandLine(args), job_, view_);
+    // As the executable starts: the credentials from outside first.
+    const CommandLine line = parseCommandLine(args);
+    problems_ = applyCommandLine(line, job_, view_, takeOutsideCredentials(line.passwordFile));
   }
 
   // Runs the executable with `args` in the fixture's ODBC world and without a display; what
@@ -117,6 +123,117 @@ TEST_F(StartupTest, EveryProblemOfEverySettingsFileNamesItsFileAndField) {
   // The rest of the files was read; an unattended run does not go on with it.
   EXPECT_EQ(job_.sql, "select 1");
   EXPECT_EQ(job_.outFileName, "o.xls");
+}
+
+TEST_F(StartupTest, CredentialsFromTheEnvironmentBeatTheFileAndLeaveTheEnvironment) {
+  testing::SavedVariable user(kUserVariable), password(kPasswordVariable);
+  writeFile(temp_ / "a.DIRU", settings({"UserName=\"file-user\";",
+                                        "Password=\"" + *scramblePassword("file-pass") + "\";"}));
+  ::setenv(kUserVariable, "env-user", 1);
+  ::setenv(kPasswordVariable, "env pass", 1);
+  start({"-file=" + (temp_ / "a.DIRU")});
+  EXPECT_EQ(job_.userName, "env-user");
+  EXPECT_EQ(job_.password, "env pass");
+  // The window shows them in its boxes, where the user may still change them.
+  EXPECT_EQ(view_.text(ControlId::UserName), "env-user");
+  EXPECT_EQ(view_.text(ControlId::Password), "env pass");
+  EXPECT_THAT(problems_, IsEmpty());
+  // No program started later inherits them.
+  EXPECT_EQ(std::getenv(kUserVariable), nullptr);
+  EXPECT_EQ(std::getenv(kPasswordVariable), nullptr);
+
+  // Set but empty counts as unset: the file's values stand; the variables go all the same.
+  ::setenv(kUserVariable, "", 1);
+  ::setenv(kPasswordVariable, "", 1);
+  start({"-file=" + (temp_ / "a.DIRU")});
+  EXPECT_EQ(job_.userName, "file-user");
+  EXPECT_EQ(job_.password, "file-pass");
+  EXPECT_EQ(std::getenv(kUserVariable), nullptr);
+  EXPECT_EQ(std::getenv(kPasswordVariable), nullptr);
+}
+
+TEST_F(StartupTest, ThePasswordFileBeatsTheEnvironmentAndOnlyItsOwnerMayReadIt) {
+  testing::SavedVariable user(kUserVariable), password(kPasswordVariable);
+  const std::string file = temp_ / "pw";
+  // The first line, without its line end, whatever follows; a link to a private file is
+  // followed.
+  const std::string link = temp_ / "pw-link";
+  ASSERT_EQ(::symlink(file.c_str(), link.c_str()), 0);
+  const struct {
+    std::string text;
+    std::string path;
+    std::string password;
+  } read[] = {
+      {"from file\r\nsecond line\n", file, "from file"},
+      {" lf only \n\n", file, " lf only "},
+      {"no line end", link, "no line end"},
+      {"ends in CR\r", file, "ends in CR\r"},
+      {"\n", file, ""},
+  };
+  for (const auto& c : read) {
+    SCOPED_TRACE(c.text);
+    writeFile(file, c.text);
+    ASSERT_EQ(::chmod(file.c_str(), 0600), 0);
+    ::setenv(kUserVariable, "env-user", 1);
+    ::setenv(kPasswordVariable, "env pass", 1);
+    start({"-passwordfile=" + c.path});
+    EXPECT_THAT(problems_, IsEmpty());
+    EXPECT_EQ(job_.password, c.password);
+    EXPECT_EQ(view_.text(ControlId::Password), c.password);
+    EXPECT_EQ(job_.userName, "env-user");
+    EXPECT_EQ(std::getenv(kPasswordVariable), nullptr);
+  }
+
+  // Refused, naming the file and why, never the password; nor does the run take the
+  // password of the environment instead.
+  const std::string secret = "top secret";
+  const std::string fifo = temp_ / "fifo";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  const struct {
+    std::string path;
+    mode_t mode;
+    std::string problem;
+  } refused[] = {
+      {file, 0640,
+       file + ": The password file gives group or others access (mode 0640); only "
+              "its owner may read it (chmod 600)."},
+      {file, 0604,
+       file + ": The password file gives group or others access (mode 0604); only "
+              "its owner may read it (chmod 600)."},
+      {file, 0620,
+       file + ": The password file gives group or others access (mode 0620); only "
+              "its owner may read it (chmod 600)."},
+      {link, 0644,
+       link + ": The password file gives group or others access (mode 0644); only "
+              "its owner may read it (chmod 600)."},
+      // Without waiting for a writer.
+      {fifo, 0600, fifo + ": The password file is not a regular file."},
+      {temp_.path(), 0700, temp_.path() + ": The password file is not a regular file."},
+      {temp_ / "missing", 0600,
+       temp_ / "missing: The password file could not be read: No such file or directory."},
+      {"", 0600, "-passwordfile= names no file; no password was read."},
+  };
+  for (const auto& c : refused) {
+    SCOPED_TRACE(c.problem);
+    writeFile(file, secret + "\n");
+    ASSERT_EQ(::chmod(file.c_str(), c.mode), 0);
+    job_.password.clear();
+    ::setenv(kPasswordVariable, "env pass", 1);
+    start({"-passwordfile=" + c.path});
+    EXPECT_EQ(problems_, std::vector<std::string>{c.problem});
+    EXPECT_EQ(job_.password, "");
+    EXPECT_EQ(std::getenv(kPasswordVariable), nullptr);
+  }
+  // A password over the limit of the job record is refused, not cut.
+  writeFile(file, std::string(128, 'p') + "\n");
+  ASSERT_EQ(::chmod(file.c_str(), 0600), 0);
+  start({"-passwordfile=" + file});
+  EXPECT_EQ(problems_, std::vector<std::string>{
+                           file + ": The password is longer than 127 bytes and was refused."});
+  writeFile(file, std::string(127, 'p') + "\r\n");
+  start({"-passwordfile=" + file});
+  EXPECT_THAT(problems_, IsEmpty());
+  EXPECT_EQ(job_.password, std::string(127, 'p'));
 }
 
 class UnattendedTest : public StartupTest {

@@ -231,7 +231,14 @@ std::optional<RunOutcome> ExportRun::execute(SQLHSTMT statement, std::string& sq
 void ExportRun::describeColumns(SQLHSTMT statement, OutputWriter& writer) {
   writer.beginHeaderRow();
   ColumnTypeReport report;
-  report.open(defaultDirectory());
+  // Without a default directory the report has nowhere to go: never the working directory.
+  if (const std::string directory = defaultDirectory(); !directory.empty()) {
+    report.open(directory);
+  } else {
+    result_.typeReportSkipped =
+        std::string(kNoDefaultDirectory) + "; the column type report was not written.";
+    report_.statusLine(result_.typeReportSkipped);
+  }
   columns_.assign(static_cast<std::size_t>(std::max<SQLSMALLINT>(columnCount_, 0)), ColumnInfo{});
   statusLine_.clear();
   statusLine_.reserve(kStatusLineLimit + 1);

@@ -46,6 +46,9 @@ struct ExportResult {
   bool kept = false;   // a file was kept at the path
   // Why the output file could not be created or written, as the status list says it.
   std::string outputFailure;
+  // Why the column type report was not written (there is no default directory), as the
+  // status list says it; empty otherwise.
+  std::string typeReportSkipped;
   // The message boxes to show, in order (a run shows one at most, rarely two).
   std::vector<ExportMessage> messages;
 };

@@ -24,8 +24,13 @@ std::string defaultDirectory() {
   // Without HOME (cron, a service), the home directory of the user's password entry: never
   // the working directory, which changes from one run to the next.
   const passwd* entry = ::getpwuid(::getuid());
-  if (entry && entry->pw_dir && *entry->pw_dir) return std::string(entry->pw_dir) + "/rowpress";
-  return "/rowpress";
+  if (entry && entry->pw_dir && entry->pw_dir[0] == '/')
+    return std::string(entry->pw_dir) + "/rowpress";
+  return std::string();
+}
+
+bool needsDefaultName(const JobSettings& job, OutputType type) {
+  return job.outFileName.empty() || (type == OutputType::Xml && job.excel2007);
 }
 
 bool createDefaultDirectory(const std::string& directory) {
@@ -145,9 +150,15 @@ OutputPath reserveDefaultName(const std::string& directory, const char* extensio
 
 OutputPath prepareOutputPath(const JobSettings& job, OutputType type) {
   const std::string directory = defaultDirectory();
-  const bool named = !job.outFileName.empty() && !(type == OutputType::Xml && job.excel2007);
+  const bool named = !needsDefaultName(job, type);
   OutputPath result;
-  if (!createDefaultDirectory(directory)) {
+  if (directory.empty()) {
+    // Nothing is created or cleaned up anywhere else, the working directory least of all.
+    if (!named) {
+      result.error = kNoDefaultDirectory;
+      return result;
+    }
+  } else if (!createDefaultDirectory(directory)) {
     if (!named) {
       result.error = "cannot create the directory " + directory + ": " + std::strerror(errno);
       return result;

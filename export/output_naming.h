@@ -13,8 +13,20 @@
 
 namespace rowpress {
 
-// $ROWPRESS_HOME when set and not empty, else $HOME/rowpress.
+// $ROWPRESS_HOME when set and not empty, else $HOME/rowpress, else rowpress in the home
+// directory of the user's password entry; empty when there is none of them (a service
+// without HOME, run under a user id that the password database does not know). Never a
+// path relative to the working directory.
 std::string defaultDirectory();
+
+// Why defaultDirectory() is empty.
+inline constexpr char kNoDefaultDirectory[] =
+    "There is no default directory: neither ROWPRESS_HOME nor HOME is set and the user has "
+    "no home directory in the password database";
+
+// Whether a run of `job` with output `type` writes to a default name rather than the job's
+// own file name (a 2007 workbook always takes a default name).
+bool needsDefaultName(const JobSettings& job, OutputType type);
 
 // Creates the default directory (and its parents); an existing one is fine.
 bool createDefaultDirectory(const std::string& directory);

@@ -12,7 +12,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <optional>
 
 #include "tests/support/odbc_fixture.h"
 
@@ -111,21 +110,7 @@ TEST_F(OutputPathTest, RefusesPathsOverTheLimit) {
 }
 
 TEST(DefaultDirectory, ComesFromTheEnvironmentElseThePasswordEntryNeverTheWorkingDirectory) {
-  // Restores a variable of the environment when the test ends.
-  struct Saved {
-    const char* name;
-    std::optional<std::string> value;
-    explicit Saved(const char* n) : name(n) {
-      if (const char* v = std::getenv(n)) value = v;
-    }
-    ~Saved() {
-      if (value) {
-        ::setenv(name, value->c_str(), 1);
-      } else {
-        ::unsetenv(name);
-      }
-    }
-  } home("HOME"), rowpressHome("ROWPRESS_HOME");
+  testing::SavedVariable home("HOME"), rowpressHome("ROWPRESS_HOME");
   ::setenv("ROWPRESS_HOME", "/srv/reports", 1);
   EXPECT_EQ(defaultDirectory(), "/srv/reports");
   ::setenv("ROWPRESS_HOME", "", 1);

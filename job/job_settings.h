@@ -38,6 +38,9 @@ struct JobSettings {
   bool byteOrderMark = false;
   bool silent = false;
   std::string settingsFile;
+  // The password that the environment or a password file gave at start-up, kept while the
+  // job may still use it: a settings file saved with this password leaves it out.
+  std::optional<std::string> outsidePassword;
 };
 
 enum class OutputType { Xml, Csv, Tsv, Html };

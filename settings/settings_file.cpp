@@ -26,7 +26,7 @@ std::string reasonOf(int err) {
   return err == 0 ? std::string("unknown error") : std::generic_category().message(err);
 }
 
-enum class PasswordFit { Fits, TooLong, WouldNotLoadBack };
+enum class PasswordFit { Fits, TooLong, WouldNotLoadBack, FromOutside };
 
 // Whether the password line reads back as the same password. The scrambled bytes can hold
 // a closing pair, a line feed or the key string of a key tested before Password, and a
@@ -147,6 +147,9 @@ std::vector<std::string> compareLoadedBack(const JobSettings& saved, const JobSe
   if (fit == PasswordFit::TooLong) {
     problems.push_back("The password is longer than " + std::to_string(kScrambledPasswordLimit) +
                        " bytes and was not saved.");
+  } else if (fit == PasswordFit::FromOutside) {
+    problems.push_back(
+        "The password came from ROWPRESS_PASSWORD or a password file and was not saved.");
   } else if (fit == PasswordFit::WouldNotLoadBack) {
     problems.push_back("The password cannot be stored in a settings file and was not saved.");
   } else if (saved.password != loaded.password) {
@@ -189,7 +192,10 @@ std::string sqlAsLoadedBack(const std::string& sql) {
 }
 
 SettingsSaveResult saveSettings(const JobSettings& job, const std::string& path) {
-  const PasswordFit fit = passwordFit(job.password);
+  // A password given from outside stays outside: the file is where it must not be.
+  const PasswordFit fit = job.outsidePassword && *job.outsidePassword == job.password
+                              ? PasswordFit::FromOutside
+                              : passwordFit(job.password);
   const std::string text = formatSettingsFile(job, std::time(nullptr), fit == PasswordFit::Fits);
 
   SettingsSaveResult result;
@@ -230,6 +236,10 @@ SettingsLoadResult loadSettings(JobSettings& job, const std::string& path) {
   AppliedSettings applied = applySettingLines(text.lines, job);
   result.problems = std::move(applied.problems);
   result.shown = std::move(applied.shown);
+  // A password read from the file replaces the one given from outside.
+  for (const AppliedSetting& setting : result.shown) {
+    if (setting.key == SettingKey::Password) job.outsidePassword.reset();
+  }
   if (!text.overLongLine.empty()) result.problems.push_back(std::move(text.overLongLine));
   return result;
 }

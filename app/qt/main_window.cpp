@@ -420,14 +420,16 @@ void QtMainWindow::reject() {
   QDialog::reject();
 }
 
-void startWindow(const CommandLine& line, JobSettings& job, View& view) {
+void startWindow(const CommandLine& line, JobSettings& job, View& view,
+                 const OutsideCredentials& outside) {
   applyDefaults(job, view);
-  for (const std::string& problem : applyCommandLine(line, job, view)) {
+  for (const std::string& problem : applyCommandLine(line, job, view, outside)) {
     AddStatusLine(view, problem);
   }
 }
 
-int runMainWindow(int& argc, char** argv, const CommandLine& line) {
+int runMainWindow(int& argc, char** argv, const CommandLine& line,
+                  const OutsideCredentials& outside) {
   QApplication application(argc, argv);
   QApplication::setApplicationName(QStringLiteral("rowpress"));
   QApplication::setWindowIcon(applicationIcon());
@@ -436,7 +438,7 @@ int runMainWindow(int& argc, char** argv, const CommandLine& line) {
   QtMainWindow window;
   MainDialog dialog(job, window);
   window.setHelpHandler([&dialog] { dialog.OnHelp(); });
-  startWindow(line, job, window);
+  startWindow(line, job, window, outside);
   window.show();
   window.control(ControlId::ListDatabases)->setFocus();
   window.exec();

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "app/command_line.h"
+#include "app/credentials.h"
 #include "app/qt/dialog_template.h"
 #include "app/qt/view_widgets.h"
 #include "app/view.h"
@@ -125,13 +126,16 @@ class QtMainWindow : public QDialog, public View {
   std::map<const QObject*, Press> presses_;
 };
 
-// Start-up on the window: the defaults, then the settings files and switches of `line`;
-// what went wrong with a settings file is added to the status list.
-void startWindow(const CommandLine& line, JobSettings& job, View& view);
+// Start-up on the window: the defaults, then the settings files and switches of `line` and
+// the credentials from outside, which fill the user name and password boxes; what went wrong
+// with a settings file or the password file is added to the status list.
+void startWindow(const CommandLine& line, JobSettings& job, View& view,
+                 const OutsideCredentials& outside = {});
 
 // The interactive program: the application object, the window with the dialog logic on it,
 // start-up from the command line (settings files and switches; their problems go to the
 // status list), then the window until it is closed. Returns the exit status.
-int runMainWindow(int& argc, char** argv, const CommandLine& line);
+int runMainWindow(int& argc, char** argv, const CommandLine& line,
+                  const OutsideCredentials& outside = {});
 
 }  // namespace rowpress

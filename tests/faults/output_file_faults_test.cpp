@@ -126,6 +126,49 @@ TEST_F(OutputFileFaultTest, ADefaultDirectoryThatCannotBeCreated) {
   EXPECT_EQ(result.out, temp_ / "named.csv\n");
 }
 
+TEST_F(OutputFileFaultTest, WithoutHomeOrAPasswordEntryNothingGoesToTheWorkingDirectory) {
+  EXPECT_FALSE(testing::findProgram("unshare").empty()) << "unshare is missing (util-linux)";
+  // User 54321 in a user namespace of its own, which the password database does not know,
+  // without HOME, as a service may run; the test's files are its own there.
+  const std::string cwd = temp_ / "cwd";
+  std::filesystem::create_directories(cwd);
+  const std::string unknownUser = "cd " + shellQuote(cwd) +
+                                  " || exit 90\nexec env -u HOME -u ROWPRESS_HOME unshare -U "
+                                  "--map-user=54321 --map-group=54321 ";
+  ChildResult who =
+      testing::runScript(temp_.path(), unknownUser + "sh -c 'id -u; getent passwd 54321'");
+  ASSERT_EQ(who.out, "54321\n") << "cannot run as a user without a password entry: " << who.err;
+  auto runUnknown = [&](const std::string& args) {
+    return testing::runScript(temp_.path(), unknownUser + "\"$ROWPRESS\" " + args);
+  };
+  const std::string noDirectory =
+      "There is no default directory: neither ROWPRESS_HOME nor HOME is set and the user has "
+      "no home directory in the password database";
+
+  // A default name cannot be made: the run ends before it connects (to a data source that
+  // does not exist, where a connect would end with status 2).
+  const std::string nowhere = temp_ / "nowhere.DIRU";
+  writeFile(nowhere, testing::jobFileText("no-such-source", "select 1"));
+  ChildResult result = runUnknown("-silent -noautoopen " + shellQuote("-file=" + nowhere));
+  EXPECT_EQ(result.exitStatus, 4);
+  EXPECT_THAT(result.err, HasSubstr("rowpress: " + noDirectory + "; name the output file.\n"));
+  EXPECT_EQ(result.out, "");
+
+  // A named file is written; the column type report has nowhere to go, and the run says so.
+  const std::string named = temp_ / "named.csv";
+  result = runUnknown("-silent -noautoopen " +
+                      shellQuote(job("select n from seq where n < 3", {"CSV=\"1\";"})) + " " +
+                      shellQuote("-outfile=" + named));
+  EXPECT_EQ(result.exitStatus, 0) << result.err;
+  EXPECT_EQ(readFile(named), "n,\r\n1,\r\n2,\r\n");
+  EXPECT_EQ(result.out, named + "\n");
+  EXPECT_THAT(result.err, HasSubstr("rowpress: " + noDirectory +
+                                    "; the column type report was not written.\n"));
+
+  EXPECT_THAT(runUnknown("--help").out, HasSubstr("default directory: none"));
+  EXPECT_THAT(listDirectory(cwd), ::testing::IsEmpty());
+}
+
 TEST_F(OutputFileFaultTest, AReadOnlyFileSystem) {
   const std::string dir = temp_ / "readonly";
   std::filesystem::create_directories(dir);

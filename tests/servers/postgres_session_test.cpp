@@ -2,8 +2,14 @@
 // in the diagnostic line, and logins that fail, in the dialog logic and in the unattended run.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <thread>
+
+#include "app/startup.h"
 #include "tests/servers/server_test.h"
 
 namespace rowpress::testing {
@@ -161,6 +167,87 @@ TEST_F(PostgresUnattendedTest, AMissingDatabaseEndsWithStatus2) {
   EXPECT_THAT(temporaryLeftovers(temp_.path()), IsEmpty());
   EXPECT_EQ(stderrText(), "rowpress: did not connect\nrowpress: " +
                               connectDiagnostic("database \"no_such_database\" does not exist"));
+}
+
+TEST_F(PostgresUnattendedTest, ThePasswordFromOutsideReachesTheServerAndNothingElse) {
+  using namespace std::chrono_literals;
+  const std::string user = userFor(kPgLogin);
+  const std::string password = passwordFor(kPgLogin);
+  const std::string wrong = "wrong-" + password;
+  const std::string marker = "creds_" + std::to_string(::getpid());
+  // The job file holds no user name and a wrong password: the environment beats it.
+  std::string job = writeJob(kPgLogin, "", wrong, "select pg_sleep(120) as " + marker, true);
+
+  // While the run is going, its command line holds no password.
+  {
+    ChildProcess child(temp_.path());
+    ASSERT_TRUE(child.startRowpress({"-silent", "-noautoopen", "-file=" + job, "-outfile=" + out_},
+                                    {{"ROWPRESS_USER", user}, {"ROWPRESS_PASSWORD", password}}));
+    ASSERT_TRUE(waitForValue(kPgAnsi,
+                             "select count(*) from pg_stat_activity where state = 'active' and "
+                             "query like '%pg_sleep(120) as " +
+                                 marker +
+                                 "%' and pid <> "
+                                 "pg_backend_pid()",
+                             "1", 60s))
+        << "the run never logged in with the password of the environment: " << stderrText();
+    const std::string cmdline = readFile("/proc/" + std::to_string(child.pid()) + "/cmdline");
+    EXPECT_THAT(cmdline, HasSubstr("-silent"));
+    EXPECT_THAT(cmdline, Not(HasSubstr(password)));
+    child.kill(SIGTERM);
+    EXPECT_EQ(child.wait(60s).exitStatus, 128 + SIGTERM);
+    EXPECT_THAT(stderrText(), Not(HasSubstr(password)));
+  }
+
+  // The password file beats the environment; the program that opens the result inherits
+  // neither variable. It writes its environment beside the file it opens.
+  const std::string passwordFile = temp_ / "pg.pw";
+  writeFile(passwordFile, password + "\n");
+  ASSERT_EQ(::chmod(passwordFile.c_str(), 0600), 0);
+  job = writeJob(kPgLogin, "", "", "select current_user as who", true);
+  ChildProcess child(temp_.path());
+  ASSERT_TRUE(child.startRowpress(
+      {"-silent", "-file=" + job, "-outfile=" + out_, "-passwordfile=" + passwordFile,
+       "-openwith=/bin/sh -c 'env > \"$0.env.part\" && mv \"$0.env.part\" \"$0.env\"'"},
+      {{"ROWPRESS_USER", user}, {"ROWPRESS_PASSWORD", wrong}}));
+  const ChildResult result = child.wait(60s);
+  EXPECT_EQ(result.exitStatus, 0) << result.err;
+  EXPECT_EQ(readFile(out_), "who,\r\n" + user + ",\r\n");
+  EXPECT_THAT(result.err, Not(HasSubstr(password)));
+  const auto deadline = std::chrono::steady_clock::now() + 30s;
+  while (!fileExists(out_ + ".env") && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(20ms);
+  }
+  const std::string viewerEnvironment = readFile(out_ + ".env");
+  ASSERT_THAT(viewerEnvironment, HasSubstr("ODBCINI=")) << "the viewer never wrote its environment";
+  EXPECT_THAT(viewerEnvironment, Not(HasSubstr("ROWPRESS_USER")));
+  EXPECT_THAT(viewerEnvironment, Not(HasSubstr("ROWPRESS_PASSWORD")));
+  EXPECT_THAT(viewerEnvironment, Not(HasSubstr(password)));
+
+  // A password file that group or others may read stops the run before it connects, and
+  // says why without the password.
+  ASSERT_EQ(::chmod(passwordFile.c_str(), 0640), 0);
+  ::unlink(out_.c_str());
+  EXPECT_EQ(runRowpress({"-silent", "-noautoopen", "-file=" + job, "-outfile=" + out_,
+                         "-passwordfile=" + passwordFile}),
+            6);
+  EXPECT_THAT(stderrText(), HasSubstr("rowpress: " + passwordFile +
+                                      ": The password file gives group or others access (mode "
+                                      "0640); only its owner may read it (chmod 600).\n"));
+  EXPECT_THAT(stderrText(), Not(HasSubstr(password)));
+  EXPECT_FALSE(fileExists(out_));
+
+  // In the window's logic: the status list of a run with the password of the environment.
+  SavedVariable userVariable(kUserVariable), passwordVariable(kPasswordVariable);
+  ::setenv(kUserVariable, user.c_str(), 1);
+  ::setenv(kPasswordVariable, password.c_str(), 1);
+  applyDefaults(job_, view_);
+  ASSERT_THAT(applyCommandLine(parseCommandLine({"rowpress", "-file=" + job, "-outfile=" + out_}),
+                               job_, view_, takeOutsideCredentials(std::nullopt)),
+              IsEmpty());
+  ASSERT_EQ(dlg_.OnFetch().outcome, RunOutcome::Exported);
+  EXPECT_THAT(view_.lines(ControlId::StatusList),
+              ElementsAre("select current_user as who", "who | ", user + " | "));
 }
 
 }  // namespace

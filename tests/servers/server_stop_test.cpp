@@ -54,12 +54,7 @@ class ServerStopTest : public ServerTest {
   // Waits until the server's count of running statements reaches `count`.
   bool waitForRunning(const StopCase& c, const std::string& marker, const std::string& count,
                       std::chrono::seconds limit) {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (std::chrono::steady_clock::now() < deadline) {
-      if (queryValue(c.dataSource, c.running(marker)) == count) return true;
-      std::this_thread::sleep_for(20ms);
-    }
-    return false;
+    return waitForValue(c.dataSource, c.running(marker), count, limit);
   }
 };
 

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <ctime>
+#include <thread>
 
 #include "db/odbc_session.h"
 #include "export/column_type_report.h"
@@ -119,6 +120,16 @@ std::string ServerTest::queryValue(const std::string& dataSource, const std::str
   SQLLEN indicator = 0;
   SQLGetData(statement, 1, SQL_C_CHAR, value, sizeof value, &indicator);
   return indicator == SQL_NULL_DATA ? "" : value;
+}
+
+bool ServerTest::waitForValue(const std::string& dataSource, const std::string& sql,
+                              const std::string& expected, std::chrono::seconds limit) {
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  while (std::chrono::steady_clock::now() < deadline) {
+    if (queryValue(dataSource, sql) == expected) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return false;
 }
 
 FetchResult ServerTest::fetchFrom(const std::string& dataSource, const std::string& sql) {

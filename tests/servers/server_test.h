@@ -4,6 +4,7 @@
 // skips, when the servers or a driver are missing.
 #pragma once
 
+#include <chrono>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -52,6 +53,9 @@ class ServerTest : public OdbcTest {
   void run(const std::string& dataSource, const std::string& sql);
   // The first column of the first row of a query, as text.
   std::string queryValue(const std::string& dataSource, const std::string& sql);
+  // Asks the query again until its value is `expected`; false when `limit` passed first.
+  bool waitForValue(const std::string& dataSource, const std::string& sql,
+                    const std::string& expected, std::chrono::seconds limit);
 
   // A job on `dataSource` with its credentials and this SQL, through the dialog logic.
   FetchResult fetchFrom(const std::string& dataSource, const std::string& sql);

@@ -93,6 +93,18 @@ void setModifiedAgo(const std::string& path, int seconds) {
   ::utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW);
 }
 
+SavedVariable::SavedVariable(const char* name) : name_(name) {
+  if (const char* value = std::getenv(name)) value_ = value;
+}
+
+SavedVariable::~SavedVariable() {
+  if (value_) {
+    ::setenv(name_, value_->c_str(), 1);
+  } else {
+    ::unsetenv(name_);
+  }
+}
+
 HeldLock::HeldLock(const std::string& path) {
   fd_ = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
   held_ = fd_ >= 0 && ::flock(fd_, LOCK_EX | LOCK_NB) == 0;

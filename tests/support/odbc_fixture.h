@@ -48,6 +48,20 @@ std::optional<long long> fileSize(const std::string& path);
 // Sets a file's modification time `seconds` into the past.
 void setModifiedAgo(const std::string& path, int seconds);
 
+// A variable of this process's environment, given back the value it had (or removed again)
+// when the object goes; the test may set and remove it meanwhile.
+class SavedVariable {
+ public:
+  explicit SavedVariable(const char* name);
+  ~SavedVariable();
+  SavedVariable(const SavedVariable&) = delete;
+  SavedVariable& operator=(const SavedVariable&) = delete;
+
+ private:
+  const char* name_;
+  std::optional<std::string> value_;
+};
+
 // An exclusive flock on a file, held until the object goes: what a run holds on its
 // temporary file, as another process (or a run in another PID namespace) would hold it.
 class HeldLock {

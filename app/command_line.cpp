@@ -39,6 +39,7 @@ CommandLine parseCommandLine(const std::vector<std::string>& args) {
       line.outFile = std::string(tested);
     }
     if (contains(tested, "-silent")) line.silent = true;
+    if (contains(tested, "-timeout=")) line.timeout = std::string(valueOf(tested));
     if (arg == "--help" || arg == "-h") line.help = true;
     if (arg == "--version") line.version = true;
   }
@@ -47,7 +48,7 @@ CommandLine parseCommandLine(const std::vector<std::string>& args) {
 
 std::string helpText(const std::string& defaultDirectory) {
   return "Usage: rowpress [-file=JOB.DIRU ...] [-outfile=PATH] [-openwith=APPLICATION]\n"
-         "                [-noautoopen] [-silent]\n"
+         "                [-noautoopen] [-silent] [-timeout=SECONDS]\n"
          "\n"
          "Pulls the result of one SQL query out of an ODBC data source into an Excel XML\n"
          "workbook, a CSV, TSV or HTML file. Without -silent the window opens with the job\n"
@@ -58,6 +59,8 @@ std::string helpText(const std::string& defaultDirectory) {
          "  -openwith=APP        open the result with APP (words split as a shell would)\n"
          "  -noautoopen          do not open the result when the run is done\n"
          "  -silent              run the job unattended, without a window, and exit\n"
+         "  -timeout=SECONDS     give up when connecting, executing the statement or waiting\n"
+         "                       for the next row takes longer (0: never; settings key Timeout)\n"
          "  --help, --version    print this text or the version\n"
          "\n"
          "Exit status of an unattended run:\n"
@@ -65,6 +68,8 @@ std::string helpText(const std::string& defaultDirectory) {
          "  1  the query returned no rows    4  the output file could not be written\n"
          "  2  could not connect             5  stopped at a workbook limit\n"
          "                                   6  the job could not be read\n"
+         "  A run past -timeout ends with 2 (connecting) or 3 (the statement) and says\n"
+         "  \"timed out after N s\".\n"
          "  128+N  stopped by signal N (SIGINT, SIGTERM, SIGHUP): the temporary file is\n"
          "         removed, an existing file stays as it was\n"
          "\n"

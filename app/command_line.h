@@ -16,6 +16,8 @@ struct CommandLine {
   std::optional<std::string> openWith;
   bool noAutoOpen = false;
   bool silent = false;
+  // The last "-timeout=" value as written; start-up takes it as whole seconds or refuses it.
+  std::optional<std::string> timeout;
   bool help = false;     // an argument "--help" or "-h"
   bool version = false;  // an argument "--version"
 };

@@ -22,16 +22,18 @@ CommandLine parse(std::vector<std::string> args) {
 
 TEST(CommandLine, SwitchesAndTheirValues) {
   CommandLine line = parse({"-file=a.DIRU", "-outfile=/tmp/x y.xls", "-openwith=gnumeric",
-                            "-noautoopen", "-silent", "-file=b=c.DIRU"});
+                            "-noautoopen", "-silent", "-file=b=c.DIRU", "-timeout=30"});
   EXPECT_THAT(line.settingsFiles, ElementsAre("a.DIRU", "b=c.DIRU"));
   EXPECT_EQ(line.outFile, "/tmp/x y.xls");
   EXPECT_EQ(line.openWith, "gnumeric");
   EXPECT_TRUE(line.noAutoOpen);
   EXPECT_TRUE(line.silent);
+  EXPECT_EQ(line.timeout, "30");
 
   CommandLine none = parse({});
   EXPECT_TRUE(none.settingsFiles.empty());
-  EXPECT_FALSE(none.outFile || none.openWith || none.noAutoOpen || none.silent || none.help);
+  EXPECT_FALSE(none.outFile || none.openWith || none.noAutoOpen || none.silent || none.help ||
+               none.timeout);
 }
 
 TEST(CommandLine, SwitchesAreFoundAnywhereInAnArgument) {
@@ -43,6 +45,11 @@ TEST(CommandLine, SwitchesAreFoundAnywhereInAnArgument) {
   line = parse({"-openwith=viewer -outfile=/tmp/o.csv"});
   EXPECT_EQ(line.openWith, "viewer -outfile=/tmp/o.csv");
   EXPECT_EQ(line.outFile, "/tmp/o.csv");
+  // -timeout= is tested after the other five, on what they left of the argument; the value
+  // is kept as written for start-up to judge.
+  line = parse({"-outfile=/tmp/o.csv -timeout=5", "x-timeout=7 s"});
+  EXPECT_EQ(line.outFile, "/tmp/o.csv -timeout=5");
+  EXPECT_EQ(line.timeout, "7 s");
   // Switches are case-sensitive.
   line = parse({"-SILENT", "-OutFile=x"});
   EXPECT_FALSE(line.silent || line.outFile);
@@ -61,9 +68,10 @@ TEST(CommandLine, HelpAndVersionHoldNoSwitchText) {
   CommandLine help = parse({"--help"});
   EXPECT_FALSE(help.silent || help.noAutoOpen || help.outFile || !help.settingsFiles.empty());
   std::string text = helpText("/home/u/rowpress");
-  for (const char* word : {"-file=", "-outfile=", "-openwith=", "-noautoopen", "-silent",
-                           "/home/u/rowpress", "ROWPRESS_HOME", "5  stopped",
-                           "6  the job could not be read", "128+N  stopped by signal N"}) {
+  for (const char* word :
+       {"-file=", "-outfile=", "-openwith=", "-noautoopen", "-silent", "/home/u/rowpress",
+        "ROWPRESS_HOME", "5  stopped", "6  the job could not be read", "128+N  stopped by signal N",
+        "\"timed out after N s\""}) {
     EXPECT_NE(text.find(word), std::string::npos) << word;
   }
 }
@@ -123,7 +131,7 @@ TEST(CommandLine, HelpAndManPageListTheSameSwitches) {
   ASSERT_FALSE(manPage.empty()) << "the man page docs/rowpress.1 is missing or empty";
   const std::set<std::string> help = switchesOfHelp(helpText("/home/u/rowpress"));
   EXPECT_THAT(help, UnorderedElementsAre("-file=", "-outfile=", "-openwith=", "-noautoopen",
-                                         "-silent", "--help", "--version"));
+                                         "-silent", "-timeout=", "--help", "--version"));
   EXPECT_EQ(switchesOfManPage(manPage), help);
 }
 

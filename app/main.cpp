@@ -9,6 +9,7 @@
 #include "app/main_dialog.h"
 #include "app/memory_view.h"
 #include "app/qt/main_window.h"
+#include "app/run_watchdog.h"
 #include "app/signal_stop.h"
 #include "app/startup.h"
 #include "export/output_naming.h"
@@ -35,6 +36,7 @@ int main(int argc, char** argv) {
     applyDefaults(job, view);
     const std::vector<std::string> problems = applyCommandLine(line, job, view);
     if (!problems.empty()) return refuseUnreadableJob(problems, std::cerr);
+    if (job.timeoutSeconds > 0) startRunWatchdog(job.timeoutSeconds);
     return runUnattended(dialog, std::cout, std::cerr);
   }
   return runMainWindow(argc, argv, line);

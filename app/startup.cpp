@@ -1,6 +1,7 @@
 #include "app/startup.h"
 
 #include "app/job_controls.h"
+#include "app/run_watchdog.h"
 #include "export/stop_request.h"
 
 namespace rowpress {
@@ -30,6 +31,11 @@ std::vector<std::string> applyCommandLine(const CommandLine& line, JobSettings& 
   if (line.openWith) job.launchApplication = *line.openWith;
   if (line.outFile) job.outFileName = *line.outFile;
   if (line.silent) job.silent = true;
+  if (line.timeout) {
+    std::optional<int> seconds = parseTimeoutSeconds(*line.timeout);
+    if (seconds) job.timeoutSeconds = *seconds;
+    if (!seconds) problems.push_back("-timeout=" + *line.timeout + ": " + kTimeoutRefused);
+  }
 
   // The controls show the job as the files and switches made it.
   showJob(job, view);
@@ -64,12 +70,16 @@ int runUnattended(MainDialog& dialog, std::ostream& out, std::ostream& err) {
   } else if (result.outcome == RunOutcome::NoRows) {
     err << "rowpress: the query returned no rows; no file was written\n";
   }
+  StopRequest& stop = StopRequest::instance();
+  if (result.outcome == RunOutcome::StatementFailed && stop.timedOutAfter() > 0) {
+    // Said once: the watchdog may be ending the process at the same moment.
+    if (stop.claimReport()) err << statementTimedOutLine(stop.timedOutAfter());
+  }
   out.flush();
   err.flush();
   if (result.outcome == RunOutcome::Stopped) {
     // The run ended by itself after the request; the thread that took the signal may not
     // have said so yet.
-    StopRequest& stop = StopRequest::instance();
     if (stop.claimReport()) err << stopLogLine(stop.signal()) << std::flush;
     return 128 + stop.signal();
   }

@@ -287,12 +287,18 @@ std::optional<RunOutcome> ExportRun::streamRows(SQLHSTMT statement, OutputType t
     if (stop.requested()) return stoppedByRequest();
     const SQLRETURN rc = SQLFetch(statement);
     if (rc == SQL_NO_DATA) break;
-    if (!succeeded(rc)) return statementFailed(statement, "SQL statement failed.");
+    // A fetch that failed under a stop request (the driver's own timeout ended it, or a
+    // cancel) ends as the request says.
+    if (!succeeded(rc)) {
+      return stop.requested() ? stoppedByRequest()
+                              : statementFailed(statement, "SQL statement failed.");
+    }
     stop.markProgress();
     ++result_.rows;
     const bool showRow = result_.rows < 12;
     if (!writeRow(statement, workbook, writer, showRow, stopped)) {
-      return statementFailed(statement, "SQL statement failed.");
+      return stop.requested() ? stoppedByRequest()
+                              : statementFailed(statement, "SQL statement failed.");
     }
     if (stopped) break;
     if (showRow) {

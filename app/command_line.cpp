@@ -41,6 +41,7 @@ CommandLine parseCommandLine(const std::vector<std::string>& args) {
     if (contains(tested, "-silent")) line.silent = true;
     if (contains(tested, "-quiet")) line.quiet = true;
     if (contains(tested, "-passwordfile=")) line.passwordFile = std::string(valueOf(tested));
+    if (contains(tested, "-timeout=")) line.timeout = std::string(valueOf(tested));
     if (arg == "--help" || arg == "-h") line.help = true;
     if (arg == "--version") line.version = true;
   }
@@ -50,6 +51,7 @@ CommandLine parseCommandLine(const std::vector<std::string>& args) {
 std::string helpText(const std::string& defaultDirectory) {
   return "Usage: rowpress [-file=JOB.DIRU ...] [-outfile=PATH] [-openwith=APPLICATION]\n"
          "                [-noautoopen] [-silent] [-quiet] [-passwordfile=PATH]\n"
+         "                [-timeout=SECONDS]\n"
          "\n"
          "Pulls the result of one SQL query out of an ODBC data source into an Excel XML\n"
          "workbook, a CSV, TSV or HTML file. Without -silent the window opens with the job\n"
@@ -64,6 +66,8 @@ std::string helpText(const std::string& defaultDirectory) {
          "                       standard error (failures are still reported there)\n"
          "  -passwordfile=PATH   the password is the first line of PATH, a file that only\n"
          "                       its owner may read (mode 600)\n"
+         "  -timeout=SECONDS     give up when connecting, executing the statement or waiting\n"
+         "                       for the next row takes longer (0: never; settings key Timeout)\n"
          "  --help, --version    print this text or the version\n"
          "\n"
          "Exit status of an unattended run:\n"
@@ -71,6 +75,8 @@ std::string helpText(const std::string& defaultDirectory) {
          "  1  the query returned no rows    4  the output file could not be written\n"
          "  2  could not connect             5  stopped at a workbook limit\n"
          "                                   6  the job could not be read\n"
+         "  A run past -timeout ends with 2 (connecting) or 3 (the statement) and says\n"
+         "  \"timed out after N s\".\n"
          "  128+N  stopped by signal N (SIGINT, SIGTERM, SIGHUP): the temporary file is\n"
          "         removed, an existing file stays as it was\n"
          "\n"

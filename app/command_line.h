@@ -19,6 +19,8 @@ struct CommandLine {
   bool quiet = false;  // "-quiet": no progress line and no summary line
   // The last "-passwordfile=" value: the file whose first line is the password.
   std::optional<std::string> passwordFile;
+  // The last "-timeout=" value as written; start-up takes it as whole seconds or refuses it.
+  std::optional<std::string> timeout;
   bool help = false;     // an argument "--help" or "-h"
   bool version = false;  // an argument "--version"
 };

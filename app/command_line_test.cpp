@@ -22,7 +22,7 @@ CommandLine parse(std::vector<std::string> args) {
 
 TEST(CommandLine, SwitchesAndTheirValues) {
   CommandLine line = parse({"-file=a.DIRU", "-outfile=/tmp/x y.xls", "-openwith=gnumeric",
-                            "-noautoopen", "-silent", "-file=b=c.DIRU"});
+                            "-noautoopen", "-silent", "-file=b=c.DIRU", "-timeout=30"});
   EXPECT_THAT(line.settingsFiles, ElementsAre("a.DIRU", "b=c.DIRU"));
   EXPECT_EQ(line.outFile, "/tmp/x y.xls");
   EXPECT_EQ(line.openWith, "gnumeric");
@@ -30,11 +30,12 @@ TEST(CommandLine, SwitchesAndTheirValues) {
   EXPECT_TRUE(line.silent);
   EXPECT_FALSE(line.quiet);
   EXPECT_TRUE(parse({"-silent", "-quiet"}).quiet);
+  EXPECT_EQ(line.timeout, "30");
 
   CommandLine none = parse({});
   EXPECT_TRUE(none.settingsFiles.empty());
   EXPECT_FALSE(none.outFile || none.openWith || none.noAutoOpen || none.silent || none.help ||
-               none.quiet || none.passwordFile);
+               none.quiet || none.passwordFile || none.timeout);
 }
 
 TEST(CommandLine, ThePasswordFileSwitchFollowsTheSameRules) {
@@ -66,6 +67,11 @@ TEST(CommandLine, SwitchesAreFoundAnywhereInAnArgument) {
   // -quiet follows the same rule: a name holding it is as quiet as the switch.
   EXPECT_TRUE(parse({"-file=/jobs/nightly-quiet.DIRU"}).quiet);
   EXPECT_TRUE(parse({"-outfile=/tmp/-quiet.csv"}).quiet);
+  // -timeout= is tested after the other five, on what they left of the argument; the value
+  // is kept as written for start-up to judge.
+  line = parse({"-outfile=/tmp/o.csv -timeout=5", "x-timeout=7 s"});
+  EXPECT_EQ(line.outFile, "/tmp/o.csv -timeout=5");
+  EXPECT_EQ(line.timeout, "7 s");
   // Switches are case-sensitive.
   line = parse({"-SILENT", "-OutFile=x", "-QUIET"});
   EXPECT_FALSE(line.silent || line.outFile || line.quiet);
@@ -87,7 +93,7 @@ TEST(CommandLine, HelpAndVersionHoldNoSwitchText) {
   for (const char* word :
        {"-file=", "-outfile=", "-openwith=", "-noautoopen", "-silent", "-passwordfile=PATH",
         "ROWPRESS_USER", "ROWPRESS_PASSWORD", "/home/u/rowpress", "ROWPRESS_HOME", "5  stopped",
-        "6  the job could not be read", "128+N  stopped by signal N"}) {
+        "6  the job could not be read", "128+N  stopped by signal N", "\"timed out after N s\""}) {
     EXPECT_NE(text.find(word), std::string::npos) << word;
   }
   // Without any default directory the text says so instead of naming a relative one.
@@ -150,7 +156,7 @@ TEST(CommandLine, HelpAndManPageListTheSameSwitches) {
   const std::set<std::string> help = switchesOfHelp(helpText("/home/u/rowpress"));
   EXPECT_THAT(help,
               UnorderedElementsAre("-file=", "-outfile=", "-openwith=", "-noautoopen", "-silent",
-                                   "-quiet", "-passwordfile=", "--help", "--version"));
+                                   "-quiet", "-passwordfile=", "-timeout=", "--help", "--version"));
   EXPECT_EQ(switchesOfManPage(manPage), help);
 }
 

@@ -2,6 +2,7 @@
 
 #include "app/status_list.h"
 #include "export/output_naming.h"
+#include "export/stop_request.h"
 
 namespace rowpress {
 
@@ -33,7 +34,11 @@ FetchResult runFetch(JobSettings& job, View& view, const ExportStep& exportStep)
   // The export works on a copy of the text; the SQL box and the job keep theirs.
   std::string working = job.sql;
   SessionFailure failure;
-  auto session = OpenSession(job, kFetchSessionMessages, &failure);
+  std::optional<OdbcSession> session;
+  {
+    WaitingFor connecting(StopRequest::Wait::Connect);
+    session = OpenSession(job, kFetchSessionMessages, &failure);
+  }
   if (!session) {
     if (!failure.line.empty()) AddStatusLine(view, failure.line);
     result.outcome = RunOutcome::NoConnection;

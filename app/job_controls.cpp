@@ -113,6 +113,8 @@ void showAppliedSettings(const std::vector<AppliedSetting>& shown, View& view) {
           view.setChecked(outputBoxOf(outputTypeOfKey(setting.key)), false);
         }
         break;
+      case SettingKey::Timeout:
+        break;  // no box shows it: the job keeps it
     }
   }
 }

@@ -56,6 +56,7 @@ void expectSameJob(const JobSettings& a, const JobSettings& b) {
   EXPECT_EQ(a.launchApplication, b.launchApplication);
   EXPECT_EQ(a.noAutoOpen, b.noAutoOpen);
   EXPECT_EQ(a.outFileName, b.outFileName);
+  EXPECT_EQ(a.timeoutSeconds, b.timeoutSeconds);
 }
 
 class SettingsFileTest : public ::testing::Test {
@@ -85,6 +86,8 @@ TEST_F(SettingsFileTest, SaveThenLoadGivesTheSameJobAndControls) {
   JobSettings saved;
   saved.dataSource = "stale";
   saved.outputHtml = true;
+  // No box shows the timeout: the job keeps the one it was loaded with.
+  saved.timeoutSeconds = 90;
   SettingsSaveResult result = saveSettingsFile(saved, saving, path("job.DIRU"));
   ASSERT_TRUE(result.written) << result.error;
   EXPECT_EQ(result.problems, std::vector<std::string>{});
@@ -390,6 +393,12 @@ TEST_F(SettingsFileTest, LoadingNamesTheValuesItRefused) {
             (std::vector<std::string>{
                 "The password in the settings file is not a scrambled password; it was left empty.",
                 "The data source name is longer than 127 bytes and was refused."}));
+  // A timeout that is not a whole number of seconds keeps the one before it.
+  job.timeoutSeconds = 20;
+  writeFile(path("b.DIRU"), "Timeout=\"1.5\";\nTimeout=\"\";\n");
+  result = loadSettingsFile(job, view, path("b.DIRU"));
+  EXPECT_EQ(result.problems, std::vector<std::string>{std::string(kTimeoutRefused)});
+  EXPECT_EQ(job.timeoutSeconds, 20);
   EXPECT_EQ(job.dataSource, "");
   EXPECT_EQ(view.lineCount(ControlId::DataSourceList), 0);
   EXPECT_EQ(job.userName, "u");

@@ -58,6 +58,13 @@ TEST_F(SettingsLoadTest, FirstKeyInTestOrderDecidesTheLine) {
   EXPECT_EQ(job.launchApplication, "app");
   EXPECT_TRUE(job.noAutoOpen);
   EXPECT_FALSE(view.isChecked(ControlId::LaunchOnFinish));
+
+  // Timeout comes last: a line that also holds an older key is that key's, as it always was.
+  load("CSV=\"1\"; Timeout=\"5\";\r\n");
+  EXPECT_TRUE(job.outputCsv);
+  EXPECT_EQ(job.timeoutSeconds, 0);
+  load("-- give up after Timeout=\"5\"; seconds\r\n");
+  EXPECT_EQ(job.timeoutSeconds, 5);
 }
 
 TEST_F(SettingsLoadTest, OutputTypeIsTheLastOneSetInFileOrder) {

@@ -4,6 +4,7 @@
 
 #include "app/job_controls.h"
 #include "app/progress_line.h"
+#include "app/run_watchdog.h"
 #include "export/stop_request.h"
 
 namespace rowpress {
@@ -35,6 +36,11 @@ std::vector<std::string> applyCommandLine(const CommandLine& line, JobSettings& 
   if (line.outFile) job.outFileName = *line.outFile;
   if (line.silent) job.silent = true;
   applyOutsideCredentials(outside, job, problems);
+  if (line.timeout) {
+    std::optional<int> seconds = parseTimeoutSeconds(*line.timeout);
+    if (seconds) job.timeoutSeconds = *seconds;
+    if (!seconds) problems.push_back("-timeout=" + *line.timeout + ": " + kTimeoutRefused);
+  }
 
   // The controls show the job as the files and switches made it.
   showJob(job, view);
@@ -118,8 +124,12 @@ int runUnattended(MainDialog& dialog, MemoryView& view, std::ostream& out, std::
   } else if (result.outcome == RunOutcome::NoRows) {
     err << "rowpress: the query returned no rows; no file was written\n";
   }
-  out.flush();
   StopRequest& stop = StopRequest::instance();
+  if (result.outcome == RunOutcome::StatementFailed && stop.timedOutAfter() > 0) {
+    // Said once: the watchdog may be ending the process at the same moment.
+    if (stop.claimReport()) err << statementTimedOutLine(stop.timedOutAfter());
+  }
+  out.flush();
   if (result.outcome == RunOutcome::Stopped) {
     // The run ended by itself after the request; the thread that took the signal may not
     // have said so yet.

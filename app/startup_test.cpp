@@ -78,6 +78,25 @@ TEST_F(StartupTest, ASwitchBeatsASettingsFileWhereverItStands) {
   start({"-file=" + (temp_ / "a.DIRU"), "-outfile="});
   EXPECT_EQ(job_.outFileName, "");
   EXPECT_EQ(view_.text(ControlId::OutFileName), "");
+
+  writeFile(temp_ / "t.DIRU", settings({"Timeout=\"30\";"}));
+  start({"-file=" + (temp_ / "t.DIRU")});
+  EXPECT_EQ(job_.timeoutSeconds, 30);
+  start({"-timeout=0", "-file=" + (temp_ / "t.DIRU")});
+  EXPECT_EQ(job_.timeoutSeconds, 0);
+  EXPECT_TRUE(problems_.empty());
+}
+
+TEST_F(StartupTest, ATimeoutThatIsNotAWholeNumberOfSecondsIsAProblem) {
+  for (const char* value : {"", "1.5", "-1", "+3", " 3", "3s", "1000000000"}) {
+    SCOPED_TRACE(value);
+    start({"-timeout=" + std::string(value)});
+    EXPECT_EQ(problems_,
+              std::vector<std::string>{"-timeout=" + std::string(value) + ": " + kTimeoutRefused});
+  }
+  start({"-timeout=999999999"});
+  EXPECT_EQ(job_.timeoutSeconds, 999999999);
+  EXPECT_TRUE(problems_.empty());
 }
 
 TEST_F(StartupTest, SettingsFilesAreReadInOrder) {
@@ -299,6 +318,10 @@ TEST_F(UnattendedTest, ExitStatusTellsTheOutcome) {
   EXPECT_THAT(run_.err, HasSubstr("SQL statement failed.: [HY"));
 
   // A settings file that does not exist: the job is not the one written, and nothing runs.
+  EXPECT_EQ(runRowpress({"-silent", "-noautoopen", "-file=" + job_file_, "-timeout=soon"}), 6);
+  EXPECT_EQ(run_.err,
+            "rowpress: -timeout=soon: The timeout is not a whole number of seconds and was "
+            "refused.\nrowpress: the job could not be read; nothing was run\n");
   EXPECT_EQ(runRowpress({"-silent", "-file=" + (temp_ / "nope.DIRU")}), 6);
   EXPECT_EQ(run_.err, "rowpress: " + (temp_ / "nope.DIRU") +
                           ": The settings file could not be read: No such file or directory.\n"

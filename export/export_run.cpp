@@ -157,6 +157,12 @@ bool ExportRun::columnValue(SQLHSTMT statement, int k, CellValue& value) {
 }
 
 RunOutcome ExportRun::stoppedByRequest() {
+  // A run that waited too long failed like a statement that the server ended.
+  if (const int seconds = StopRequest::instance().timedOutAfter()) {
+    report_.statusLine("SQL statement failed.");
+    report_.statusLine(timedOutText(seconds));
+    return RunOutcome::StatementFailed;
+  }
   report_.statusLine("Stopped after " + std::to_string(result_.rows) +
                      " rows; no output file was written.");
   return RunOutcome::Stopped;
@@ -178,11 +184,15 @@ RunOutcome ExportRun::runSteps(SQLHSTMT statement, std::string& sql) {
   if (!openOutput(type, target)) return RunOutcome::OutputFile;
   std::unique_ptr<OutputWriter> writer = writerFor_(type);
   writer->begin(target.file());
-  if (std::optional<RunOutcome> failed = execute(statement, sql)) return *failed;
-  describeColumns(statement, *writer);
   bool stopped = false;
-  if (std::optional<RunOutcome> failed = streamRows(statement, type, *writer, target, stopped)) {
-    return *failed;
+  {
+    // A timeout bounds executing the statement and each wait for a row, not the file's end.
+    WaitingFor waiting(StopRequest::Wait::Statement);
+    if (std::optional<RunOutcome> failed = execute(statement, sql)) return *failed;
+    describeColumns(statement, *writer);
+    if (std::optional<RunOutcome> failed = streamRows(statement, type, *writer, target, stopped)) {
+      return *failed;
+    }
   }
   return finish(type, *writer, target, stopped);
 }
@@ -267,7 +277,7 @@ void ExportRun::describeColumns(SQLHSTMT statement, OutputWriter& writer) {
 std::optional<RunOutcome> ExportRun::streamRows(SQLHSTMT statement, OutputType type,
                                                 OutputWriter& writer, OutputTarget& target,
                                                 bool& stopped) {
-  const StopRequest& stop = StopRequest::instance();
+  StopRequest& stop = StopRequest::instance();
   const long long rowLimit = job_.excel2007 ? kWorkbook2007RowLimit : kWorkbookRowLimit;
   const bool workbook = type == OutputType::Xml;
   result_.rows = 0;
@@ -285,12 +295,19 @@ std::optional<RunOutcome> ExportRun::streamRows(SQLHSTMT statement, OutputType t
     if (stop.requested()) return stoppedByRequest();
     const SQLRETURN rc = SQLFetch(statement);
     if (rc == SQL_NO_DATA) break;
-    if (!succeeded(rc)) return statementFailed(statement, "SQL statement failed.");
+    // A fetch that failed under a stop request (the driver's own timeout ended it, or a
+    // cancel) ends as the request says.
+    if (!succeeded(rc)) {
+      return stop.requested() ? stoppedByRequest()
+                              : statementFailed(statement, "SQL statement failed.");
+    }
+    stop.markProgress();
     ++result_.rows;
     if (liveRows_) liveRows_->store(result_.rows, std::memory_order_relaxed);
     const bool showRow = result_.rows < 12;
     if (!writeRow(statement, workbook, writer, showRow, stopped)) {
-      return statementFailed(statement, "SQL statement failed.");
+      return stop.requested() ? stoppedByRequest()
+                              : statementFailed(statement, "SQL statement failed.");
     }
     if (stopped) break;
     if (showRow) {

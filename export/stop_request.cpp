@@ -15,10 +15,11 @@ StopRequest& StopRequest::instance() {
   return *request;
 }
 
-void StopRequest::request(int signal) {
+void StopRequest::request(int signal, int timeoutSeconds) {
   std::lock_guard<std::mutex> lock(mutex_);
   if (!requested_.load()) {
     signal_.store(signal);
+    timedOutAfter_.store(timeoutSeconds);
     requested_.store(true);
   }
   // The executing thread cannot leave endExecute while the lock is held, so the statement
@@ -32,6 +33,7 @@ void StopRequest::reset() {
   std::lock_guard<std::mutex> lock(mutex_);
   requested_.store(false);
   signal_.store(0);
+  timedOutAfter_.store(0);
 }
 
 void StopRequest::beginExecute(SQLHSTMT statement, bool cancelSafe) {
@@ -107,6 +109,10 @@ void StopRequest::removeTemporaries() {
 
 std::string stopLogLine(int signal) {
   return "rowpress: stopped by signal " + std::to_string(signal) + " (" + strsignal(signal) + ")\n";
+}
+
+std::string timedOutText(int seconds) {
+  return "timed out after " + std::to_string(seconds) + " s";
 }
 
 bool driverCancelsSafely(SQLHDBC connection) {

@@ -1,6 +1,6 @@
 // The request to stop the running export. One request serves every way a run can be
-// stopped: a signal (SIGINT, SIGTERM, SIGHUP) taken by the thread that waits for them, and
-// later the window's Cancel and the timeouts. The fetch loop checks it once per row; a
+// stopped: a signal (SIGINT, SIGTERM, SIGHUP) taken by the thread that waits for them, the
+// timeout watchdog, and later the window's Cancel. The fetch loop checks it once per row; a
 // statement still executing is interrupted with SQLCancel, but only on drivers where that is
 // safe from another thread; where no call can interrupt the driver, the stopping thread
 // removes the run's temporary files itself.
@@ -15,6 +15,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstdint>
 #include <mutex>
 #include <set>
 #include <string>
@@ -29,9 +30,34 @@ class StopRequest {
   // Asks the running export to stop; `signal` is the signal that asked (0 for none). The
   // first request wins. A statement that is executing on a driver that allows it is
   // cancelled at once.
-  void request(int signal);
+  void request(int signal) { request(signal, 0); }
+  // Asks the running export to stop because a wait took longer than `seconds`.
+  void requestTimeout(int seconds) { request(0, seconds); }
   bool requested() const { return requested_.load(std::memory_order_relaxed); }
   int signal() const { return signal_.load(std::memory_order_relaxed); }
+  // The seconds of the limit when the request came from a timeout, else 0.
+  int timedOutAfter() const {
+    // The acquiring load of the flag makes the seconds stored before it visible.
+    return requested_.load(std::memory_order_acquire)
+               ? timedOutAfter_.load(std::memory_order_relaxed)
+               : 0;
+  }
+
+  // What the run is waiting for, as the timeout watchdog sees it: the connect, the
+  // statement (executing it, or the next row), or nothing that a timeout bounds.
+  enum class Wait { Nothing, Connect, Statement };
+  void beginWait(Wait what) {
+    markProgress();
+    wait_.store(what, std::memory_order_relaxed);
+  }
+  Wait waiting() const { return wait_.load(std::memory_order_relaxed); }
+  // A row arrived: the wait for the next one starts now. Called only by the thread that runs
+  // the export, once per row, so a plain store of the next count is enough (no lock, no
+  // read-modify-write).
+  void markProgress() {
+    progress_.store(progress_.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
+  }
+  std::uint64_t progress() const { return progress_.load(std::memory_order_relaxed); }
   // Forgets a request, before a new command starts.
   void reset();
   // True for the first caller only: the thread that took the signal and the main thread
@@ -68,6 +94,7 @@ class StopRequest {
 
  private:
   StopRequest() = default;
+  void request(int signal, int timeoutSeconds);
   bool idle() const {
     return temporaries_.empty() && reservations_.empty() && steps_ == 0 &&
            executing_ == SQL_NULL_HSTMT;
@@ -81,7 +108,10 @@ class StopRequest {
 
   std::atomic<bool> requested_{false};
   std::atomic<int> signal_{0};
+  std::atomic<int> timedOutAfter_{0};
   std::atomic<bool> reported_{false};
+  std::atomic<Wait> wait_{Wait::Nothing};
+  std::atomic<std::uint64_t> progress_{0};
   std::mutex mutex_;
   std::condition_variable changed_;
   SQLHSTMT executing_ = SQL_NULL_HSTMT;
@@ -93,6 +123,19 @@ class StopRequest {
 
 // The log line of a run stopped by `signal`: "rowpress: stopped by signal 15 (Terminated)".
 std::string stopLogLine(int signal);
+
+// What a run that timed out says: "timed out after 30 s".
+std::string timedOutText(int seconds);
+
+// Marks what the run waits for while it lives; afterwards it waits for nothing that a timeout
+// bounds.
+class WaitingFor {
+ public:
+  explicit WaitingFor(StopRequest::Wait what) { StopRequest::instance().beginWait(what); }
+  ~WaitingFor() { StopRequest::instance().beginWait(StopRequest::Wait::Nothing); }
+  WaitingFor(const WaitingFor&) = delete;
+  WaitingFor& operator=(const WaitingFor&) = delete;
+};
 
 // Whether the driver of `connection` can be interrupted with SQLCancel from another thread
 // while a statement executes. Known only for the PostgreSQL driver, which sends the server a

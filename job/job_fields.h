@@ -53,6 +53,9 @@ inline constexpr FlagField kOutputHtmlField{&JobSettings::outputHtml, "The HTML 
 inline constexpr FlagField kNoAutoOpenField{&JobSettings::noAutoOpen,
                                             "The Launch On Finish setting"};
 
+// The timeout is a number of seconds (see parseTimeoutSeconds); messages name it so.
+inline constexpr const char* kTimeoutFieldName = "The timeout";
+
 inline constexpr const FlagField* kFlagFields[] = {
     &kExcel2007Field, &kForceFullLengthField, &kOutputCsvField,
     &kOutputTsvField, &kOutputHtmlField,      &kNoAutoOpenField,

@@ -32,6 +32,17 @@ std::optional<std::string> refusalOf(std::string_view value, std::size_t limit, 
   return std::nullopt;
 }
 
+std::optional<int> parseTimeoutSeconds(std::string_view text) {
+  if (text.empty()) return std::nullopt;
+  long long seconds = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return std::nullopt;
+    seconds = seconds * 10 + (c - '0');
+    if (seconds > kTimeoutLimit) return std::nullopt;
+  }
+  return static_cast<int>(seconds);
+}
+
 std::optional<LimitProblem> findLimitProblem(const JobSettings& job) {
   for (const TextField* field : kTextFields) {
     // The application matters only to a run that launches it.

@@ -41,6 +41,9 @@ struct JobSettings {
   // The password that the environment or a password file gave at start-up, kept while the
   // job may still use it: a settings file saved with this password leaves it out.
   std::optional<std::string> outsidePassword;
+  // Seconds that connecting, executing the statement and each wait for the next row may
+  // take; 0 for no limit.
+  int timeoutSeconds = 0;
 };
 
 enum class OutputType { Xml, Csv, Tsv, Html };
@@ -62,6 +65,14 @@ std::optional<LimitProblem> findLimitProblem(const JobSettings& job);
 
 // The message for a value of `field` that is longer than `limit` bytes.
 std::string tooLongMessage(const char* field, std::size_t limit);
+
+// The seconds of a timeout written as a whole number ("0" for none): digits only, at most
+// kTimeoutLimit. Nothing when the text is not such a number.
+inline constexpr int kTimeoutLimit = 999999999;
+std::optional<int> parseTimeoutSeconds(std::string_view text);
+// The message for a timeout that parseTimeoutSeconds does not take.
+inline constexpr const char* kTimeoutRefused =
+    "The timeout is not a whole number of seconds and was refused.";
 
 // Why a value of `field` is refused: longer than `limit` bytes, or holding a NUL byte.
 // Nothing when the value can be used.

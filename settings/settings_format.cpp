@@ -43,6 +43,8 @@ std::string_view keyStringOf(SettingKey key) {
       return "CSV=\"";
     case SettingKey::Html:
       return "HTML=\"";
+    case SettingKey::Timeout:
+      return "Timeout=\"";
   }
   return {};
 }
@@ -84,6 +86,7 @@ const FlagField& flagFieldOf(SettingKey key) {
 }
 
 const char* fieldNameOf(SettingKey key) {
+  if (key == SettingKey::Timeout) return kTimeoutFieldName;
   const TextField* text = textFieldOf(key);
   return text ? text->name : flagFieldOf(key).name;
 }
@@ -181,6 +184,12 @@ std::string formatSettingsFile(const JobSettings& job, std::time_t when, bool wi
   line("-- The OutPut File Name Preference (set to \"\" to force unique temp names) ");
   out += valueLine(SettingKey::OutFileName, job.outFileName);
   line(dashes);
+  // Only a job with a timeout has the block: a file without one stays as it always was.
+  if (job.timeoutSeconds > 0) {
+    line("-- The Timeout in seconds for connecting, executing and each row (0 or absent: none) ");
+    out += valueLine(SettingKey::Timeout, std::to_string(job.timeoutSeconds));
+    line(dashes);
+  }
   line("-- END");
   line(dashes);
   return out;

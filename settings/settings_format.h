@@ -27,6 +27,7 @@ enum class SettingKey {
   Tsv,
   Csv,
   Html,
+  Timeout,
 };
 inline constexpr SettingKey kKeyTestOrder[] = {
     SettingKey::Database,
@@ -41,12 +42,13 @@ inline constexpr SettingKey kKeyTestOrder[] = {
     SettingKey::Tsv,
     SettingKey::Csv,
     SettingKey::Html,
+    SettingKey::Timeout,
 };
 
 // The key string: the key, its equals sign and the opening double quote, as `CSV="`.
 std::string_view keyStringOf(SettingKey key);
 
-// The text field that a setting fills, or nullptr for a flag.
+// The text field that a setting fills, or nullptr for a flag or the timeout.
 const TextField* textFieldOf(SettingKey key);
 // The flag that a setting of a flag sets (DoLaunchApplication: noAutoOpen, inverted).
 const FlagField& flagFieldOf(SettingKey key);

@@ -122,6 +122,20 @@ TEST(SettingsFormat, WholeFileByteForByte) {
   EXPECT_EQ(withoutDate(formatSettingsFile(stockJob(), std::time(nullptr))), kStockJobFile);
 }
 
+TEST(SettingsFormat, ATimeoutIsWrittenOnlyWhenSetInItsBlockBeforeTheEnd) {
+  // Without one the file is the same as ever (WholeFileByteForByte).
+  JobSettings job = stockJob();
+  job.timeoutSeconds = 45;
+  std::string expected = kStockJobFile;
+  expected.insert(expected.find("-- END\r\n"),
+                  "-- The Timeout in seconds for connecting, executing and each row (0 or absent: "
+                  "none) \r\n"
+                  "Timeout=\"45\";\r\n"
+                  "-- " +
+                      std::string(88, '-') + "\r\n");
+  EXPECT_EQ(withoutDate(formatSettingsFile(job, std::time(nullptr))), expected);
+}
+
 TEST(SettingsFormat, GeneratedDateUsesTwelveHourClockWithAmPm) {
   std::tm t{};
   t.tm_year = 2010 - 1900;

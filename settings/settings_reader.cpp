@@ -147,6 +147,12 @@ std::optional<std::string> applySetting(const SettingLine& line, JobSettings& jo
     shown.push_back({line.key, line.value, false});
     return std::nullopt;
   }
+  if (line.key == SettingKey::Timeout) {
+    std::optional<int> seconds = parseTimeoutSeconds(line.value);
+    if (!seconds) return std::string(kTimeoutRefused);
+    job.timeoutSeconds = *seconds;
+    return std::nullopt;
+  }
   if (line.key == SettingKey::Password) {
     std::optional<std::string> password = unscramblePassword(line.value);
     std::optional<std::string> refusal =

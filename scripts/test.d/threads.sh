@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # The stop request on a ThreadSanitizer build in build-tsan/: the thread that takes the stop
-# signals cancels a statement that the export's thread is executing, in the real executable
-# and in-process, against the PostgreSQL and MariaDB servers (the drivers that rowpress
-# cancels from another thread). ctest starts and stops the servers as in the plain build.
+# signals, and the timeout watchdog, stop a statement that the export's thread is executing,
+# in the real executable and in-process, against the PostgreSQL and MariaDB servers (the
+# drivers that rowpress cancels from another thread). ctest starts and stops the servers as in the plain build.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 started=$(date +%s)

@@ -1,7 +1,8 @@
 // SIGINT, SIGTERM and SIGHUP stop a run of the real executable: its temporary file goes, a
 // file that already had the target's name stays as it was, and the exit status is 128 plus
 // the signal number, reached through an exit of its own (not by dying of the signal). A
-// signal that was ignored when rowpress started stays ignored.
+// signal that was ignored when rowpress started stays ignored. A statement past -timeout is
+// stopped the same way and ends as a failed statement.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -128,6 +129,35 @@ TEST_F(SignalStopTest, AStoppedRunGivesBackTheDefaultNameItReserved) {
   EXPECT_EQ(stopped.exitStatus, 128 + SIGTERM) << stopped.err;
   for (const std::string& name : listDirectory(home())) {
     EXPECT_EQ(name.find("row"), std::string::npos) << "left behind: " << name;
+  }
+}
+
+TEST_F(SignalStopTest, AStatementPastTheTimeoutFailsInTimeAndLeavesNoFileBehind) {
+  // Inside one driver step that no one can interrupt: the files are removed for the run.
+  writeFile(job_, testing::jobFileText(
+                      "rowtest",
+                      "with recursive c(x) as (select 1 union all select x + 1 from c where x < "
+                      "10000000000) select count(*) as n from c",
+                      {"CSV=\"1\";", "Timeout=\"1\";"}));
+  // Once onto an existing file, once onto a default name that the run reserved.
+  for (bool named : {true, false}) {
+    SCOPED_TRACE(named ? "named output" : "default name");
+    std::vector<std::string> args = {"-silent", "-noautoopen", "-file=" + job_};
+    if (named) args.push_back("-outfile=" + target_);
+    const auto started = std::chrono::steady_clock::now();
+    testing::ChildResult run =
+        testing::runRowpress(temp_.path(), args, {}, std::chrono::seconds(60));
+    const auto took = std::chrono::steady_clock::now() - started;
+    EXPECT_GE(took, std::chrono::seconds(1));
+    EXPECT_LT(took, std::chrono::seconds(8)) << "the limit, then the grace of a stop";
+    EXPECT_EQ(run.exitStatus, 3) << run.err;
+    EXPECT_EQ(run.err, "SQL statement failed.: timed out after 1 s\n");
+    EXPECT_EQ(run.out, "");
+    EXPECT_THAT(listDirectory(dir_), ElementsAre("big.csv"));
+    EXPECT_EQ(readFile(target_), "yesterday's report\r\n");
+    for (const std::string& name : listDirectory(home())) {
+      EXPECT_EQ(name.find("row"), std::string::npos) << "left behind: " << name;
+    }
   }
 }
 

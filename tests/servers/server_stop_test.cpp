@@ -2,10 +2,14 @@
 // running on the server (PostgreSQL's driver cancels it; MariaDB's cannot be cancelled from
 // another thread, and the server ends it when rowpress closes the connection), the temporary
 // file goes, the file that had the target's name stays, and rowpress exits with 128 plus the
-// signal number.
+// signal number. A timeout stops a run the same way, as a failed statement, and a login that
+// gets no answer as a failed connection.
+#include <arpa/inet.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -83,6 +87,103 @@ TEST_F(ServerStopTest, ASignalCancelsTheStatementOnTheServer) {
     EXPECT_THAT(listDirectory(dir), ElementsAre("report.csv"));
     EXPECT_EQ(readFile(target), kPrevious);
   }
+}
+
+// What a run past its timeout must leave: the status, the one line that says why, no
+// temporary file, the old file as it was, and no race seen by ThreadSanitizer between the
+// watchdog and the run.
+void expectTimedOut(const ChildResult& run, int status, const std::string& lines,
+                    const std::string& dir, const std::string& target) {
+  EXPECT_EQ(run.exitStatus, status) << run.err;
+  EXPECT_EQ(run.err, lines);
+  EXPECT_EQ(run.out, "");
+  EXPECT_THAT(listDirectory(dir), ElementsAre("report.csv"));
+  EXPECT_EQ(readFile(target), kPrevious);
+}
+
+TEST_F(ServerStopTest, AStatementPastTheTimeoutFailsInTimeAndStopsOnTheServer) {
+  for (const StopCase& c : kCases) {
+    SCOPED_TRACE(c.dataSource);
+    const std::string dir = temp_ / c.dataSource;
+    std::filesystem::create_directories(dir);
+    const std::string target = dir + "/report.csv";
+    writeFile(target, kPrevious);
+    const std::string marker = "timeout_" + std::to_string(::getpid());
+    const std::string job = writeJob(c.dataSource, userFor(c.dataSource), passwordFor(c.dataSource),
+                                     c.sleeping(marker), true);
+    const auto started = std::chrono::steady_clock::now();
+    const ChildResult run = ::rowpress::testing::runRowpress(
+        temp_.path(),
+        {"-silent", "-noautoopen", "-file=" + job, "-outfile=" + target, "-timeout=2"}, {}, 60s);
+    const auto took = std::chrono::steady_clock::now() - started;
+    // The limit, then at most the grace that a driver gets to return.
+    EXPECT_GE(took, 2s);
+    EXPECT_LT(took, 10s);
+    expectTimedOut(run, 3, "SQL statement failed.: timed out after 2 s\n", dir, target);
+    EXPECT_TRUE(waitForRunning(c, marker, "0", 30s)) << "the statement still runs on the server";
+  }
+}
+
+TEST_F(ServerStopTest, ATimeoutBoundsEachWaitForARowNotTheWholeExport) {
+  const std::string dir = temp_ / "rows";
+  std::filesystem::create_directories(dir);
+  const std::string target = dir + "/report.csv";
+  // Six rows half a second apart: three seconds in all under a limit of two.
+  const std::string steady =
+      writeJob(kPgRowByRow, userFor(kPgRowByRow), passwordFor(kPgRowByRow),
+               "select x || pg_sleep(0.5)::text as x from generate_series(1, 6) as x", true);
+  const auto started = std::chrono::steady_clock::now();
+  ASSERT_EQ(runRowpress(
+                {"-silent", "-noautoopen", "-file=" + steady, "-outfile=" + target, "-timeout=2"}),
+            0)
+      << stderrText();
+  EXPECT_GE(std::chrono::steady_clock::now() - started, 3s);
+  EXPECT_EQ(readFile(target), "x,\r\n1,\r\n2,\r\n3,\r\n4,\r\n5,\r\n6,\r\n");
+
+  // The same rows with a pause longer than the limit before the fourth.
+  writeFile(target, kPrevious);
+  const std::string stalling =
+      writeJob(kPgRowByRow, userFor(kPgRowByRow), passwordFor(kPgRowByRow),
+               "select x || pg_sleep(case when x = 4 then 120 else 0.5 end)::text as x "
+               "from generate_series(1, 6) as x",
+               true);
+  const ChildResult run = ::rowpress::testing::runRowpress(
+      temp_.path(),
+      {"-silent", "-noautoopen", "-file=" + stalling, "-outfile=" + target, "-timeout=2"}, {}, 60s);
+  expectTimedOut(run, 3, "SQL statement failed.: timed out after 2 s\n", dir, target);
+}
+
+TEST_F(ServerStopTest, ALoginToAServerThatNeverAnswersTimesOut) {
+  // A listener that takes connections (the kernel completes them from the backlog) and never
+  // says a word: the driver waits for the server's greeting. A closed port would refuse at
+  // once and prove nothing.
+  const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  ASSERT_GE(listener, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  ASSERT_EQ(::listen(listener, 16), 0);
+  ASSERT_EQ(::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length), 0);
+  addDataSourceSection("silent-server", "Driver=PostgreSQL ANSI\nServername=127.0.0.1\nPort=" +
+                                            std::to_string(ntohs(address.sin_port)) +
+                                            "\nDatabase=nobody\n");
+  const std::string dir = temp_ / "silent";
+  std::filesystem::create_directories(dir);
+  const std::string target = dir + "/report.csv";
+  writeFile(target, kPrevious);
+  const std::string job = writeJob("silent-server", "someone", "secret", "select 1", true);
+  const auto started = std::chrono::steady_clock::now();
+  const ChildResult run = ::rowpress::testing::runRowpress(
+      temp_.path(), {"-silent", "-noautoopen", "-file=" + job, "-outfile=" + target, "-timeout=2"},
+      {}, 60s);
+  const auto took = std::chrono::steady_clock::now() - started;
+  ::close(listener);
+  EXPECT_GE(took, 2s);
+  EXPECT_LT(took, 6s);
+  expectTimedOut(run, 2, "rowpress: did not connect\nrowpress: timed out after 2 s\n", dir, target);
+  EXPECT_TRUE(outputFiles().empty());
 }
 
 // The stop request cancels a statement that another thread is executing, the way the thread

@@ -59,6 +59,8 @@ void ServerTest::SetUp() {
   addDataSourceSection(kPgPlainTypes,
                        postgresSection(kPgAnsiDriver, database, true) +
                            "BoolsAsChar=0\nTextAsLongVarchar=0\nByteaAsLongVarBinary=0\n");
+  addDataSourceSection(
+      kPgRowByRow, postgresSection(kPgAnsiDriver, database, true) + "UseDeclareFetch=1\nFetch=1\n");
   addDataSourceSection(kPgLogin, postgresSection(kPgAnsiDriver, database, false));
   addDataSourceSection(kPgNoDatabase, postgresSection(kPgAnsiDriver, "no_such_database", true));
   addDataSourceSection(kMariaDb, std::string("Driver=") + kMariaDbDriver +

@@ -25,6 +25,9 @@ inline constexpr char kPgUnicode[] = "pg-unicode";
 // PostgreSQL through the ANSI driver with booleans, text and bytea as their own ODBC types
 // (BoolsAsChar=0, TextAsLongVarchar=0, ByteaAsLongVarBinary=0).
 inline constexpr char kPgPlainTypes[] = "pg-plain-types";
+// PostgreSQL through the ANSI driver, fetching one row from the server at a time (Fetch=1),
+// so that each row comes as soon as the server has it.
+inline constexpr char kPgRowByRow[] = "pg-row-by-row";
 // PostgreSQL without credentials in the data source: the job brings them.
 inline constexpr char kPgLogin[] = "pg-login";
 // PostgreSQL, a database that the server does not have.

@@ -1,0 +1,78 @@
+#include "app/run_watchdog.h"
+
+#include <unistd.h>
+
+#include <chrono>
+#include <thread>
+
+#include "app/signal_stop.h"
+#include "export/stop_request.h"
+#include "job/exit_status.h"
+
+namespace rowpress {
+
+namespace {
+
+// How often the watchdog looks: a run ends at most this long after its limit.
+constexpr std::chrono::milliseconds kLook{100};
+
+void say(const std::string& text) {
+  ssize_t ignored = ::write(STDERR_FILENO, text.data(), text.size());
+  (void)ignored;
+}
+
+// Acts on a wait that took too long. Returns only when the run ends by itself.
+void timedOut(StopRequest::Wait waiting, int seconds) {
+  StopRequest& stop = StopRequest::instance();
+  if (waiting == StopRequest::Wait::Connect) {
+    // The driver holds the main thread inside the connect; no output exists yet, but a run
+    // that just got past the connect may have registered one.
+    stop.removeTemporaries();
+    if (stop.claimReport()) say(connectTimedOutLines(seconds));
+    ::_exit(static_cast<int>(RunOutcome::NoConnection));
+  }
+  stop.requestTimeout(seconds);
+  // A run that sees the request ends as a failed statement and says so itself.
+  if (stop.waitUntilIdle(std::chrono::steady_clock::now() + kStopGrace)) return;
+  // The driver is still inside one long call: the files go here and the process ends under
+  // it, as for a stop signal.
+  stop.removeTemporaries();
+  if (stop.claimReport()) say(statementTimedOutLine(seconds));
+  ::_exit(static_cast<int>(RunOutcome::StatementFailed));
+}
+
+void watch(int seconds) {
+  const StopRequest& stop = StopRequest::instance();
+  const std::chrono::seconds limit(seconds);
+  std::uint64_t seen = stop.progress();
+  auto deadline = std::chrono::steady_clock::now() + limit;
+  for (;;) {
+    std::this_thread::sleep_for(kLook);
+    const auto now = std::chrono::steady_clock::now();
+    const std::uint64_t progress = stop.progress();
+    const StopRequest::Wait waiting = stop.waiting();
+    // A new wait or a row starts the limit again; between waits nothing is bounded.
+    if (progress != seen || waiting == StopRequest::Wait::Nothing) {
+      seen = progress;
+      deadline = now + limit;
+      continue;
+    }
+    if (now < deadline) continue;
+    timedOut(waiting, seconds);
+    return;
+  }
+}
+
+}  // namespace
+
+std::string connectTimedOutLines(int seconds) {
+  return "rowpress: did not connect\nrowpress: " + timedOutText(seconds) + "\n";
+}
+
+std::string statementTimedOutLine(int seconds) {
+  return "SQL statement failed.: " + timedOutText(seconds) + "\n";
+}
+
+void startRunWatchdog(int seconds) { std::thread(watch, seconds).detach(); }
+
+}  // namespace rowpress

@@ -1,0 +1,23 @@
+// The timeout of an unattended run: a thread of its own that watches what the run waits for
+// and acts when one wait takes longer than the limit. Connecting cannot be interrupted, and no
+// output file exists yet, so a connect past the limit ends the process with the status of a
+// run that could not connect. Executing the statement or waiting for the next row past the
+// limit sends the stop request: the run then ends by itself as a failed statement, or, when
+// the driver cannot be interrupted, its temporary files are removed for it and the process
+// ends with that status. Each row restarts the limit, so an export that keeps delivering rows
+// runs as long as it needs.
+#pragma once
+
+#include <string>
+
+namespace rowpress {
+
+// The log lines of a run that timed out, connecting or in the statement.
+std::string connectTimedOutLines(int seconds);
+std::string statementTimedOutLine(int seconds);
+
+// Starts watching with a limit of `seconds` (more than 0). Call after startSignalStop, so that
+// the thread has the stop signals blocked.
+void startRunWatchdog(int seconds);
+
+}  // namespace rowpress

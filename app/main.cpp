@@ -42,7 +42,7 @@ int main(int argc, char** argv) {
     applyDefaults(job, view);
     const std::vector<std::string> problems = applyCommandLine(line, job, view, outside);
     if (!problems.empty()) return refuseUnreadableJob(problems, std::cerr);
-    if (job.timeoutSeconds > 0) startRunWatchdog(job.timeoutSeconds);
+    if (job.timeoutSeconds > 0) startRunWatchdog(job.timeoutSeconds, !line.quiet);
     // The progress line only where someone watches: standard error on a terminal.
     RunLog log{line.quiet, !line.quiet && ::isatty(STDERR_FILENO) ? STDERR_FILENO : -1};
     return runUnattended(dialog, view, std::cout, std::cerr, log);

@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "app/signal_stop.h"
+#include "app/startup.h"
 #include "export/stop_request.h"
 #include "job/exit_status.h"
 
@@ -16,19 +17,35 @@ namespace {
 // How often the watchdog looks: a run ends at most this long after its limit.
 constexpr std::chrono::milliseconds kLook{100};
 
-void say(const std::string& text) {
+struct Watch {
+  int seconds;
+  bool summary;
+  std::chrono::steady_clock::time_point start;
+};
+
+// Writes the lines of a run that the watchdog ends, and its summary line when wanted; on a
+// terminal they replace the progress line that may stand there.
+void say(const Watch& watch, const std::string& lines, RunOutcome outcome) {
+  std::string text = (::isatty(STDERR_FILENO) ? "\r\033[K" : "") + lines;
+  if (watch.summary) {
+    const auto elapsed = std::chrono::steady_clock::now() - watch.start;
+    text += summaryLine(FetchResult{outcome, "", ""}, ExportResult{}, 0, elapsed) + "\n";
+  }
   ssize_t ignored = ::write(STDERR_FILENO, text.data(), text.size());
   (void)ignored;
 }
 
 // Acts on a wait that took too long. Returns only when the run ends by itself.
-void timedOut(StopRequest::Wait waiting, int seconds) {
+void timedOut(StopRequest::Wait waiting, const Watch& watch) {
+  const int seconds = watch.seconds;
   StopRequest& stop = StopRequest::instance();
   if (waiting == StopRequest::Wait::Connect) {
     // The driver holds the main thread inside the connect; no output exists yet, but a run
     // that just got past the connect may have registered one.
     stop.removeTemporaries();
-    if (stop.claimReport()) say(connectTimedOutLines(seconds));
+    if (stop.claimReport()) {
+      say(watch, connectTimedOutLines(seconds), RunOutcome::NoConnection);
+    }
     ::_exit(static_cast<int>(RunOutcome::NoConnection));
   }
   stop.requestTimeout(seconds);
@@ -37,13 +54,15 @@ void timedOut(StopRequest::Wait waiting, int seconds) {
   // The driver is still inside one long call: the files go here and the process ends under
   // it, as for a stop signal.
   stop.removeTemporaries();
-  if (stop.claimReport()) say(statementTimedOutLine(seconds));
+  if (stop.claimReport()) {
+    say(watch, statementTimedOutLine(seconds), RunOutcome::StatementFailed);
+  }
   ::_exit(static_cast<int>(RunOutcome::StatementFailed));
 }
 
-void watch(int seconds) {
+void watch(const Watch& watching) {
   const StopRequest& stop = StopRequest::instance();
-  const std::chrono::seconds limit(seconds);
+  const std::chrono::seconds limit(watching.seconds);
   std::uint64_t seen = stop.progress();
   auto deadline = std::chrono::steady_clock::now() + limit;
   for (;;) {
@@ -58,7 +77,7 @@ void watch(int seconds) {
       continue;
     }
     if (now < deadline) continue;
-    timedOut(waiting, seconds);
+    timedOut(waiting, watching);
     return;
   }
 }
@@ -73,6 +92,8 @@ std::string statementTimedOutLine(int seconds) {
   return "SQL statement failed.: " + timedOutText(seconds) + "\n";
 }
 
-void startRunWatchdog(int seconds) { std::thread(watch, seconds).detach(); }
+void startRunWatchdog(int seconds, bool summary) {
+  std::thread(watch, Watch{seconds, summary, std::chrono::steady_clock::now()}).detach();
+}
 
 }  // namespace rowpress

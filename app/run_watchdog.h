@@ -16,8 +16,9 @@ namespace rowpress {
 std::string connectTimedOutLines(int seconds);
 std::string statementTimedOutLine(int seconds);
 
-// Starts watching with a limit of `seconds` (more than 0). Call after startSignalStop, so that
-// the thread has the stop signals blocked.
-void startRunWatchdog(int seconds);
+// Starts watching with a limit of `seconds` (more than 0); a process that the watchdog ends
+// ends with the run's summary line too when `summary` is set. Call after startSignalStop, so
+// that the thread has the stop signals blocked.
+void startRunWatchdog(int seconds, bool summary);
 
 }  // namespace rowpress

@@ -95,7 +95,7 @@ TEST_F(ServerStopTest, ASignalCancelsTheStatementOnTheServer) {
 void expectTimedOut(const ChildResult& run, int status, const std::string& lines,
                     const std::string& dir, const std::string& target) {
   EXPECT_EQ(run.exitStatus, status) << run.err;
-  EXPECT_EQ(run.err, lines);
+  EXPECT_EQ(testing::withoutSummary(run.err), lines);
   EXPECT_EQ(run.out, "");
   EXPECT_THAT(listDirectory(dir), ElementsAre("report.csv"));
   EXPECT_EQ(readFile(target), kPrevious);

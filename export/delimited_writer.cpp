@@ -5,21 +5,30 @@
 
 namespace rowpress {
 
-DelimitedWriter::DelimitedWriter(OutputType type)
-    : DelimitedWriter(type == OutputType::Tsv ? '\t' : ',') {}
+DelimitedWriter::DelimitedWriter(OutputType type, const WriterOptions& options)
+    : DelimitedWriter(type == OutputType::Tsv ? '\t' : ',', options) {}
 
-DelimitedWriter::DelimitedWriter(char separator) : separator_(separator) {
+DelimitedWriter::DelimitedWriter(char separator, const WriterOptions& options)
+    : separator_(separator), options_(options) {
   valueSpecial_[static_cast<unsigned char>(separator)] = true;
   valueSpecial_['\r'] = true;
   valueSpecial_['\n'] = true;
+  if (options.quoteFields) valueSpecial_['"'] = true;
 }
 
-void DelimitedWriter::begin(OutputFile& out) { out_ = &out; }
+void DelimitedWriter::begin(OutputFile& out) {
+  out_ = &out;
+  if (options_.byteOrderMark) out_->writeWithoutLineFeed("\xEF\xBB\xBF");
+}
 
-void DelimitedWriter::beginHeaderRow() {}
+void DelimitedWriter::beginHeaderRow() { firstField_ = true; }
 
 void DelimitedWriter::headerCell(const ColumnInfo& column) {
   if (!out_) return;
+  if (options_.quoteFields) {
+    writeStandardField(column.name, 0, false);
+    return;
+  }
   writeReplaced(column.name, false);
   out_->put(separator_);
 }
@@ -28,13 +37,20 @@ void DelimitedWriter::endHeaderRow() {
   if (out_) out_->endLine();
 }
 
-void DelimitedWriter::beginRow() {}
+void DelimitedWriter::beginRow() { firstField_ = true; }
 
 void DelimitedWriter::cell(const CellValue& cellValue, const ColumnInfo& column,
                            bool forceFullLength) {
-  // NULL is written like the empty string.
   const std::string_view value = cellValue.text;
   if (!out_) return;
+  if (options_.quoteFields) {
+    // The fixed-width form is made of the value, then quoted as a whole.
+    const FixedWidth fixed =
+        forceFullLength ? fixedWidth(value, column.declaredSize) : FixedWidth{value, 0};
+    writeStandardField(fixed.text, fixed.padding, cellValue.null);
+    return;
+  }
+  // NULL is written like the empty string.
   if (forceFullLength) {
     // The replacements swap single ASCII bytes, so the cut computed on the value is the cut
     // of the prepared value.
@@ -52,6 +68,34 @@ void DelimitedWriter::endRow() {
 }
 
 void DelimitedWriter::finish(int, long long) {}
+
+void DelimitedWriter::writeStandardField(std::string_view text, std::size_t padding, bool null) {
+  if (!firstField_) out_->put(separator_);
+  firstField_ = false;
+  // The empty string is quoted so that a reader can tell it from NULL.
+  bool quoted = text.empty() && padding == 0 && !null;
+  for (std::size_t i = 0; i < text.size() && !quoted; ++i) {
+    quoted = valueSpecial_[static_cast<unsigned char>(text[i])];
+  }
+  if (!quoted) {
+    // Nothing special in it: no line feed either.
+    out_->writeWithoutLineFeed(text);
+    writeSpaces(*out_, padding);
+    return;
+  }
+  // Inside the quotes every byte stays as it is, a line feed too: it is part of the value,
+  // not a line end. Each double quote is written twice.
+  out_->put('"');
+  std::size_t runStart = 0;
+  for (std::size_t i = text.find('"'); i != std::string_view::npos; i = text.find('"', runStart)) {
+    out_->writeWithoutLineFeed(text.substr(runStart, i + 1 - runStart));
+    out_->put('"');
+    runStart = i + 1;
+  }
+  out_->writeWithoutLineFeed(text.substr(runStart));
+  writeSpaces(*out_, padding);
+  out_->put('"');
+}
 
 void DelimitedWriter::writeReplaced(std::string_view text, bool lineBreaks) {
   if (!lineBreaks) {

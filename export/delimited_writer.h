@@ -1,6 +1,12 @@
-// The writer of the Csv and Tsv output types: one line per row, every field followed by the
-// separator (the last one too), no quoting. In values the separator becomes ";" and CR and
-// LF become "|"; header names get only the separator replacement.
+// The writer of the Csv and Tsv output types: one line per row, ended by CR LF. By default
+// every field is followed by the separator (the last one too) and nothing is quoted: in
+// values the separator becomes ";" and CR and LF become "|"; header names get only the
+// separator replacement. With WriterOptions::quoteFields the lines are standard CSV
+// (RFC 4180, whose line end is CR LF too): fields are separated, not ended, by the
+// separator; a field that holds the separator, a double quote, CR or LF is put in double
+// quotes with its double quotes doubled, and every other byte, line breaks included, is
+// written as it is; a NULL is an empty field, the empty string "". Header names follow the
+// same rules.
 #pragma once
 
 #include <string_view>
@@ -13,8 +19,8 @@ namespace rowpress {
 class DelimitedWriter final : public OutputWriter {
  public:
   // OutputType::Tsv separates with a tab; every other type (Csv) with a comma.
-  explicit DelimitedWriter(OutputType type);
-  explicit DelimitedWriter(char separator);
+  explicit DelimitedWriter(OutputType type, const WriterOptions& options = {});
+  explicit DelimitedWriter(char separator, const WriterOptions& options = {});
 
   char separator() const { return separator_; }
 
@@ -31,10 +37,17 @@ class DelimitedWriter final : public OutputWriter {
   // Writes `text` with the separator turned into ";" and, with `lineBreaks`, CR and LF
   // turned into "|".
   void writeReplaced(std::string_view text, bool lineBreaks);
+  // Standard CSV: writes the separator before every field but the first of its line, then
+  // `text` followed by `padding` spaces, in double quotes when `text` needs them. An empty
+  // field that is not `null` is written as "".
+  void writeStandardField(std::string_view text, std::size_t padding, bool null);
 
   OutputFile* out_ = nullptr;
   char separator_;
-  // The bytes that a value cannot hold as they are: the separator, CR and LF.
+  WriterOptions options_;
+  bool firstField_ = true;  // standard CSV: no field of the line is written yet
+  // The bytes that a value cannot hold as they are: the separator, CR and LF; in standard
+  // CSV the double quote too.
   bool valueSpecial_[256] = {};
 };
 

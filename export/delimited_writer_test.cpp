@@ -2,9 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "export/export_run.h"
 #include "export/output_file.h"
 #include "export/writer_test_support.h"
 
@@ -17,11 +19,11 @@ class DelimitedWriterTest : public ::testing::Test {
  protected:
   // Writes a whole result (header row and rows, in the export run's order) and returns the
   // file's bytes.
-  std::string run(DelimitedWriter& writer, const std::vector<ColumnInfo>& columns,
+  std::string run(OutputWriter& writer, const std::vector<ColumnInfo>& columns,
                   const std::vector<std::vector<std::string>>& rows, bool forceFullLength) {
-    const std::string path = dir_ / ("out" + std::to_string(++files_) + ".csv");
-    return testing::writeResult(writer, path, columns, rows, forceFullLength);
+    return testing::writeResult(writer, nextPath(), columns, rows, forceFullLength);
   }
+  std::string nextPath() { return dir_ / ("out" + std::to_string(++files_) + ".csv"); }
 
   std::string csv(const std::vector<ColumnInfo>& columns,
                   const std::vector<std::vector<std::string>>& rows, bool force = false) {
@@ -32,6 +34,17 @@ class DelimitedWriterTest : public ::testing::Test {
                   const std::vector<std::vector<std::string>>& rows, bool force = false) {
     DelimitedWriter w(OutputType::Tsv);
     return run(w, columns, rows, force);
+  }
+
+  // Standard CSV (quoteFields) with `separator`; std::nullopt values are NULL.
+  std::string standard(const std::vector<ColumnInfo>& columns,
+                       const std::vector<std::vector<std::optional<std::string>>>& rows,
+                       bool force = false, char separator = ',', bool byteOrderMark = false) {
+    WriterOptions options;
+    options.quoteFields = true;
+    options.byteOrderMark = byteOrderMark;
+    DelimitedWriter w(separator, options);
+    return testing::writeResult(w, nextPath(), columns, rows, force);
   }
 
   testing::TempDir dir_;
@@ -111,6 +124,97 @@ TEST_F(DelimitedWriterTest, OtherSeparator) {
 
 TEST_F(DelimitedWriterTest, NoColumnsGiveEmptyLines) {
   EXPECT_EQ(csv({}, {{}, {}}), "\r\n\r\n\r\n");
+}
+
+// Standard CSV: a field is quoted only when it holds the separator, a double quote, CR or LF;
+// inside the quotes every byte stays (no LF turned into CR LF), quotes are doubled; no
+// separator after the last field; the line end stays CR LF.
+TEST_F(DelimitedWriterTest, StandardCsvQuotesOnlyWhatNeedsIt) {
+  EXPECT_EQ(standard({column("ID"), column("NAME")}, {{"1", "a,b"},
+                                                      {"2", "say \"hi\""},
+                                                      {"3", "cr\rlf\ncrlf\r\n"},
+                                                      {"4", "\""},
+                                                      {"5", ","},
+                                                      {"6", "  lead;|x"},
+                                                      {"7", "caf\xC3\xA9 \xFF\x01'<&>"}}),
+            "ID,NAME\r\n1,\"a,b\"\r\n2,\"say \"\"hi\"\"\"\r\n3,\"cr\rlf\ncrlf\r\n\"\r\n"
+            "4,\"\"\"\"\r\n5,\",\"\r\n6,  lead;|x\r\n7,caf\xC3\xA9 \xFF\x01'<&>\r\n");
+  // A NUL byte inside a value stays as it is, quoted or not.
+  EXPECT_EQ(standard({column("A")}, {{std::string("a\0b", 3)}, {std::string("\"\0", 2)}}),
+            std::string("A\r\na\0b\r\n\"\"\"\0\"\r\n", 15));
+}
+
+TEST_F(DelimitedWriterTest, StandardCsvTellsNullFromTheEmptyString) {
+  EXPECT_EQ(standard({column("A"), column("B"), column("C")},
+                     {{std::nullopt, "", std::nullopt}, {"", std::nullopt, ""}}),
+            "A,B,C\r\n,\"\",\r\n\"\",,\"\"\r\n");
+  // One column of NULL is an empty line, of the empty string a quoted one.
+  EXPECT_EQ(standard({column("A")}, {{std::nullopt}, {""}}), "A\r\n\r\n\"\"\r\n");
+  EXPECT_EQ(standard({}, {{}, {}}), "\r\n\r\n\r\n");
+}
+
+TEST_F(DelimitedWriterTest, StandardTsvQuotesTabsAndKeepsCommas) {
+  EXPECT_EQ(standard({column("ID"), column("NA\tME")},
+                     {{"1", "a\tb,c"}, {"2", "x\"y"}, {std::nullopt, ""}}, false, '\t'),
+            "ID\t\"NA\tME\"\r\n1\t\"a\tb,c\"\r\n2\t\"x\"\"y\"\r\n\t\"\"\r\n");
+}
+
+TEST_F(DelimitedWriterTest, StandardHeaderNamesFollowTheSameRules) {
+  EXPECT_EQ(standard({column("a,b"), column("c\rd"), column("e\nf"), column("g\"h"), column(""),
+                      column(" i ")},
+                     {}),
+            "\"a,b\",\"c\rd\",\"e\nf\",\"g\"\"h\",\"\", i \r\n");
+}
+
+// Force Full Length makes the fixed-width form of the value first and quotes that.
+TEST_F(DelimitedWriterTest, StandardFixedWidthPadsBeforeQuoting) {
+  const std::vector<ColumnInfo> c6 = {column("A", 6)};
+  EXPECT_EQ(
+      standard(c6, {{"ab"}, {"a,b"}, {"a\"bcdefg"}, {"abc\r\nd,e"}, {""}, {std::nullopt}}, true),
+      "A\r\nab    \r\n\"a,b   \"\r\n\"a\"\"bcde\"\r\n\"abc\r\nd\"\r\n      \r\n      \r\n");
+  // The cut keeps whole UTF-8 characters; "aé€" is 61 C3 A9 E2 82 AC.
+  EXPECT_EQ(standard({column("A", 5), column("B", 4)},
+                     {{"a\xC3\xA9\xE2\x82\xAC", "\"a\xE2\x82\xAC"}}, true),
+            "A,B\r\na\xC3\xA9  ,\"\"\"a  \"\r\n");
+  // No width: nothing is left of a value, but NULL and the empty string stay apart.
+  EXPECT_EQ(standard({column("A", 0), column("B", -5), column("C", 0)}, {{"abc", std::nullopt, ""}},
+                     true),
+            "A,B,C\r\n\"\",,\"\"\r\n");
+}
+
+TEST_F(DelimitedWriterTest, ByteOrderMarkStartsTheFile) {
+  WriterOptions bom;
+  bom.byteOrderMark = true;
+  DelimitedWriter csvWithBom(OutputType::Csv, bom);
+  EXPECT_EQ(run(csvWithBom, {column("A"), column("B")}, {{"a,b", "c"}}, false),
+            "\xEF\xBB\xBF"
+            "A,B,\r\na;b,c,\r\n");
+  DelimitedWriter tsvWithBom(OutputType::Tsv, bom);
+  EXPECT_EQ(run(tsvWithBom, {column("A")}, {}, false),
+            "\xEF\xBB\xBF"
+            "A\t\r\n");
+  EXPECT_EQ(standard({column("A")}, {{"x,y"}}, false, '\t', true),
+            "\xEF\xBB\xBF"
+            "A\r\nx,y\r\n");
+  EXPECT_EQ(standard({column("A")}, {{"x,y"}}, false, '\t', false), "A\r\nx,y\r\n");
+}
+
+// The export run hands the job's options to the writer it makes.
+TEST_F(DelimitedWriterTest, MakeWriterPassesTheJobsOptions) {
+  JobSettings job;
+  job.quoteFields = true;
+  job.byteOrderMark = true;
+  for (OutputType type : {OutputType::Csv, OutputType::Tsv}) {
+    std::unique_ptr<OutputWriter> writer = makeWriter(type, writerOptionsOf(job));
+    EXPECT_EQ(run(*writer, {column("A"), column("B")}, {{"a,b", ""}}, false),
+              type == OutputType::Csv ? "\xEF\xBB\xBF"
+                                        "A,B\r\n\"a,b\",\"\"\r\n"
+                                      : "\xEF\xBB\xBF"
+                                        "A\tB\r\na,b\t\"\"\r\n");
+  }
+  // Without the options the writer keeps its earlier bytes.
+  std::unique_ptr<OutputWriter> plain = makeWriter(OutputType::Csv, writerOptionsOf(JobSettings{}));
+  EXPECT_EQ(run(*plain, {column("A"), column("B")}, {{"a,b", ""}}, false), "A,B,\r\na;b,,\r\n");
 }
 
 }  // namespace

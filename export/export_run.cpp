@@ -27,17 +27,24 @@ constexpr std::int32_t kBindLimit = 1024;
 
 }  // namespace
 
-std::unique_ptr<OutputWriter> makeWriter(OutputType type) {
+std::unique_ptr<OutputWriter> makeWriter(OutputType type, const WriterOptions& options) {
   switch (type) {
     case OutputType::Csv:
     case OutputType::Tsv:
-      return std::make_unique<DelimitedWriter>(type);
+      return std::make_unique<DelimitedWriter>(type, options);
     case OutputType::Html:
       return std::make_unique<HtmlWriter>();
     case OutputType::Xml:
       break;
   }
   return std::make_unique<SpreadsheetMlWriter>();
+}
+
+WriterOptions writerOptionsOf(const JobSettings& job) {
+  WriterOptions options;
+  options.quoteFields = job.quoteFields;
+  options.byteOrderMark = job.byteOrderMark;
+  return options;
 }
 
 void ExportRun::appendToStatusLine(std::string_view value) {
@@ -182,7 +189,7 @@ RunOutcome ExportRun::runSteps(SQLHSTMT statement, std::string& sql) {
   // The output file is created before anything is executed; without it nothing runs.
   OutputTarget target;
   if (!openOutput(type, target)) return RunOutcome::OutputFile;
-  std::unique_ptr<OutputWriter> writer = writerFor_(type);
+  std::unique_ptr<OutputWriter> writer = writerFor_(type, writerOptionsOf(job_));
   writer->begin(target.file());
   bool stopped = false;
   {

@@ -28,9 +28,13 @@ inline constexpr long long kWorkbook2007RowLimit = 1048576;
 inline constexpr std::size_t kValueLimit = 65536;  // bytes of one value
 inline constexpr std::size_t kStatusLineLimit = 65535;
 
-std::unique_ptr<OutputWriter> makeWriter(OutputType type);
+// The writer of an output type, writing with the job's `options` where the type has any.
+std::unique_ptr<OutputWriter> makeWriter(OutputType type, const WriterOptions& options = {});
 // What makes the writer of an output type (tests record the cells instead).
-using WriterMaker = std::unique_ptr<OutputWriter> (*)(OutputType type);
+using WriterMaker = std::unique_ptr<OutputWriter> (*)(OutputType type,
+                                                      const WriterOptions& options);
+// The writer options that `job` chooses.
+WriterOptions writerOptionsOf(const JobSettings& job);
 
 // A message box for the user: its text and caption.
 struct ExportMessage {

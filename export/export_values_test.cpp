@@ -26,7 +26,9 @@ using ExportValuesTest = OdbcTest;
 class CellRecorder : public OutputWriter {
  public:
   static inline std::vector<std::pair<std::string, bool>> cells;
-  static std::unique_ptr<OutputWriter> make(OutputType) { return std::make_unique<CellRecorder>(); }
+  static std::unique_ptr<OutputWriter> make(OutputType, const WriterOptions&) {
+    return std::make_unique<CellRecorder>();
+  }
   void begin(OutputFile&) override {}
   void beginHeaderRow() override {}
   void headerCell(const ColumnInfo&) override {}

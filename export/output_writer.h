@@ -25,6 +25,17 @@ struct CellValue {
   bool null = false;
 };
 
+// The job's choices that change how the CSV and TSV writer writes; both off give the
+// delimited output of every earlier version, byte for byte.
+struct WriterOptions {
+  // Standard CSV: a field that holds the separator, a double quote, CR or LF is quoted, with
+  // its double quotes doubled; every value is written as it is; no separator ends a line; a
+  // NULL is an empty field and the empty string "".
+  bool quoteFields = false;
+  // A UTF-8 byte order mark (EF BB BF) starts the file.
+  bool byteOrderMark = false;
+};
+
 // Binary columns (SQL_BINARY, SQL_VARBINARY, SQL_LONGVARBINARY) are never fetched; their
 // value is "<BINARY>".
 inline bool isBinaryType(int sqlType) { return sqlType == -2 || sqlType == -3 || sqlType == -4; }

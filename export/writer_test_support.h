@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -22,11 +23,18 @@ inline ColumnInfo column(std::string name, std::int32_t declaredSize = 10,
   return c;
 }
 
-// Writes the header row and `rows` to a new file at `path` and returns its bytes.
-inline std::string writeResult(OutputWriter& writer, const std::string& path,
-                               const std::vector<ColumnInfo>& columns,
-                               const std::vector<std::vector<std::string>>& rows,
-                               bool forceFullLength) {
+// A value as the export run hands it over: std::nullopt stands for NULL.
+inline CellValue cellOf(const std::string& value) { return {value}; }
+inline CellValue cellOf(const std::optional<std::string>& value) {
+  return value ? CellValue{*value} : CellValue{{}, true};
+}
+
+// Writes the header row and `rows` (of std::string, or of std::optional<std::string> to
+// hold NULLs) to a new file at `path` and returns its bytes.
+template <class Value>
+std::string writeResult(OutputWriter& writer, const std::string& path,
+                        const std::vector<ColumnInfo>& columns,
+                        const std::vector<std::vector<Value>>& rows, bool forceFullLength) {
   OutputFile out = OutputFile::create(path, true);
   EXPECT_TRUE(out.isOpen());
   writer.begin(out);
@@ -35,7 +43,8 @@ inline std::string writeResult(OutputWriter& writer, const std::string& path,
   writer.endHeaderRow();
   for (const auto& row : rows) {
     writer.beginRow();
-    for (std::size_t k = 0; k < row.size(); ++k) writer.cell({row[k]}, columns[k], forceFullLength);
+    for (std::size_t k = 0; k < row.size(); ++k)
+      writer.cell(cellOf(row[k]), columns[k], forceFullLength);
     writer.endRow();
   }
   writer.finish(static_cast<int>(columns.size()), static_cast<long long>(rows.size()) + 1);

@@ -1,19 +1,24 @@
 #!/usr/bin/env python3
-"""Checks many workbooks and HTML tables in one run against the cells they should hold.
+"""Checks many workbooks, HTML tables and standard CSV and TSV files in one run against the
+cells they should hold.
 
     check_outputs.py MANIFEST
 
-Each manifest line is KIND<TAB>FILE<TAB>EXPECTED, KIND "workbook" or "html". EXPECTED holds
+Each manifest line is KIND<TAB>FILE<TAB>EXPECTED, KIND "workbook", "html", "csv" or "tsv"
+(standard CSV, read by the csv module with its default quoting; "csv-bom" and "tsv-bom"
+must start with a UTF-8 byte order mark). EXPECTED holds
 one line per row (the header row first): its cells separated by tabs, each KIND:TEXT with
 backslash, tab, CR and LF written as \\, \t, \r and \n. A cell kind ending in "?" checks the
 kind only. Workbook kinds are the ss:Type of the cell's Data ("Number", "String"); HTML kinds
-are "th" and "td". Files may hold any bytes: they are decoded as UTF-8 with surrogate escapes
+are "th" and "td"; CSV and TSV fields are "text". Files may hold any bytes: they are decoded as UTF-8 with surrogate escapes
 so that bytes which are not UTF-8 compare as themselves.
 
 Prints FAIL<TAB>FILE<TAB>REASON for each file that does not hold what it should, and then
 CHECKED<TAB>N. The exit status is 1 when a file failed.
 """
 
+import csv
+import io
 import re
 import sys
 import xml.etree.ElementTree as ET
@@ -130,6 +135,32 @@ def html_rows(path):
     return reader.rows
 
 
+def standard_rows(path, kind):
+    with open(path, "rb") as f:
+        data = f.read()
+    if kind.endswith("-bom"):
+        if not data.startswith(b"\xef\xbb\xbf"):
+            raise ValueError("no byte order mark")
+        data = data[3:]
+    if not data.endswith(b"\r\n"):
+        raise ValueError("the file does not end with CR LF")
+    text = data.decode("utf-8", "surrogateescape")
+    delimiter = "," if kind.startswith("csv") else "\t"
+    rows = []
+    for fields in csv.reader(io.StringIO(text, newline=""), delimiter=delimiter, strict=True):
+        # The csv module reads an empty line, a row of one empty field, as no fields at all.
+        rows.append([("text", field) for field in fields or [""]])
+    return rows
+
+
+def rows_of(kind, path):
+    if kind == "workbook":
+        return workbook_rows(path)
+    if kind == "html":
+        return html_rows(path)
+    return standard_rows(path, kind)
+
+
 def main(argv):
     if len(argv) != 2:
         sys.stderr.write(__doc__)
@@ -140,9 +171,9 @@ def main(argv):
         for line in manifest:
             kind, path, expected_path = line.rstrip("\n").split("\t")
             try:
-                rows = workbook_rows(path) if kind == "workbook" else html_rows(path)
+                rows = rows_of(kind, path)
                 problem = compare(rows, read_expected(expected_path))
-            except (ET.ParseError, ValueError, OSError) as e:
+            except (ET.ParseError, ValueError, OSError, csv.Error) as e:
                 problem = "%s: %s" % (type(e).__name__, e)
             checked += 1
             if problem:

@@ -2,7 +2,8 @@
 // to rowpress (Python's csv module with the format's own dialect, and html.parser) and
 // compared with the rows that went into the database, with rowpress's replacements applied:
 // in delimited output the separator becomes ";" and CR and LF become "|"; in HTML the page
-// shows every value as text.
+// shows every value as text. Standard CSV (Quote Fields) gives back the database's values
+// exactly.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -60,7 +61,7 @@ class IndependentReaderTest : public OdbcTest {
   // Exports `sql` as `box` to a named file and reads it back with `mode`.
   SheetDump exportAndRead(ControlId box, const std::string& mode, const std::string& sql) {
     view_.click(box);
-    job_.outFileName = temp_ / ("out." + mode);
+    job_.outFileName = temp_ / ("out." + mode.substr(mode.find('-') + 1));
     EXPECT_EQ(fetch(sql).outcome, RunOutcome::Exported) << sql;
     SheetDump dump = testing::readWithPython(mode, job_.outFileName, temp_.path());
     EXPECT_THAT(dump.errors, ::testing::IsEmpty()) << testing::readFile(job_.outFileName);
@@ -100,6 +101,19 @@ class IndependentReaderTest : public OdbcTest {
     return expected;
   }
 
+  // Standard CSV: the header names and every value exactly as the database holds them, NULL
+  // read as the empty string (the file tells them apart: see the test).
+  std::vector<std::vector<testing::SheetCell>> expectedStandard() const {
+    std::vector<std::vector<testing::SheetCell>> expected = {
+        {{"text", "id"}, {"text", "first,name"}, {"text", "tab\tnote"}}};
+    for (const SourceRow& row : rows_) {
+      std::vector<testing::SheetCell> cells;
+      for (const auto& value : row) cells.push_back({"text", value.value_or("")});
+      expected.push_back(cells);
+    }
+    return expected;
+  }
+
   const std::string sql_ =
       "select id, name as \"first,name\", note as \"tab\tnote\" from src order by rowid";
   const std::vector<SourceRow> rows_ = {
@@ -118,6 +132,28 @@ TEST_F(IndependentReaderTest, CsvReadsBackAsTheSourceRows) {
 
 TEST_F(IndependentReaderTest, TsvReadsBackAsTheSourceRows) {
   expectRows(exportAndRead(ControlId::OutputTsv, "tsv", sql_), expectedDelimited('\t'));
+}
+
+TEST_F(IndependentReaderTest, StandardCsvReadsBackAsTheDatabaseValues) {
+  job_.quoteFields = true;
+  expectRows(exportAndRead(ControlId::OutputCsv, "standard-csv", sql_), expectedStandard());
+  const std::string bytes = testing::readFile(job_.outFileName);
+  // No byte order mark unless asked for; NULL is an empty field, the empty string "".
+  EXPECT_EQ(bytes.substr(0, 3), "id,");
+  EXPECT_THAT(bytes, ::testing::HasSubstr("\r\n,,\r\n"));
+  EXPECT_THAT(bytes, ::testing::HasSubstr("\r\n6,;|already,\"\"\r\n"));
+}
+
+TEST_F(IndependentReaderTest, StandardTsvWithByteOrderMarkReadsBackAsTheDatabaseValues) {
+  job_.quoteFields = true;
+  job_.byteOrderMark = true;
+  expectRows(exportAndRead(ControlId::OutputTsv, "standard-tsv", sql_), expectedStandard());
+  const std::string bytes = testing::readFile(job_.outFileName);
+  EXPECT_EQ(bytes.substr(0, 5),
+            "\xEF\xBB\xBF"
+            "id");
+  EXPECT_THAT(bytes, ::testing::HasSubstr("\r\n\t\t\r\n"));
+  EXPECT_THAT(bytes, ::testing::HasSubstr("\r\n6\t;|already\t\"\"\r\n"));
 }
 
 TEST_F(IndependentReaderTest, HtmlShowsEveryValueAsText) {
@@ -142,6 +178,19 @@ TEST_F(IndependentReaderTest, FixedWidthFieldsHaveTheDeclaredSize) {
       exportAndRead(ControlId::OutputCsv, "csv", "select code, tag from fixed order by rowid"),
       {delimitedLine({"code", "tag"}), delimitedLine({"ab      ", "a;b"}),
        delimitedLine({"abcdefgh", "   "}), delimitedLine({"Zürich ", "é "})});
+}
+
+TEST_F(IndependentReaderTest, StandardCsvFixedWidthFieldsAreQuotedWithTheirPadding) {
+  execute("create table fixed (code varchar(8), tag varchar(3))");
+  execute("insert into fixed values ('a,\"b', 'x\ny')");
+  execute("insert into fixed values ('abcdefghij', NULL)");
+  job_.quoteFields = true;
+  view_.setChecked(ControlId::ForceFullLength, true);
+  expectRows(exportAndRead(ControlId::OutputCsv, "standard-csv",
+                           "select code, tag from fixed order by rowid"),
+             {{{"text", "code"}, {"text", "tag"}},
+              {{"text", "a,\"b    "}, {"text", "x\ny"}},
+              {{"text", "abcdefgh"}, {"text", "   "}}});
 }
 
 TEST_F(IndependentReaderTest, DelimitedOutputHasNoRowLimit) {

@@ -6,6 +6,9 @@ compare with the rows they put into the database.
     sheet_dump.py fods FILE          a flat OpenDocument spreadsheet (LibreOffice's .fods)
     sheet_dump.py csv FILE           comma-separated: csv module, no quoting, CR LF lines
     sheet_dump.py tsv FILE           the same with tabs
+    sheet_dump.py standard-csv FILE  standard CSV: csv module with its default (excel)
+                                     quoting, strict; a UTF-8 byte order mark is skipped
+    sheet_dump.py standard-tsv FILE  the same with tabs
     sheet_dump.py html FILE          html.parser; entities decoded
 
 Output, UTF-8, one line each:
@@ -123,6 +126,17 @@ def dump_delimited(path, delimiter, printer):
             printer.row([("text", field) for field in fields])
 
 
+def dump_standard(path, delimiter, printer):
+    with open(path, "rb") as raw:
+        data = raw.read()
+    if data and not data.endswith(b"\r\n"):
+        printer.error("the file does not end with CR LF")
+    printer.sheet("")
+    with open(path, newline="", encoding="utf-8-sig") as f:
+        for fields in csv.reader(f, delimiter=delimiter, strict=True):
+            printer.row([("text", field) for field in fields])
+
+
 class TableReader(HTMLParser):
     """Collects the cells of a bare HTML table; anything else in the page is an error."""
 
@@ -186,7 +200,8 @@ def dump_html(path, printer):
 
 
 def main(argv):
-    if len(argv) != 3 or argv[1] not in ("fods", "csv", "tsv", "html"):
+    modes = ("fods", "csv", "tsv", "standard-csv", "standard-tsv", "html")
+    if len(argv) != 3 or argv[1] not in modes:
         sys.stderr.write(__doc__)
         return 2
     printer = Printer()
@@ -198,6 +213,10 @@ def main(argv):
             dump_delimited(path, ",", printer)
         elif mode == "tsv":
             dump_delimited(path, "\t", printer)
+        elif mode == "standard-csv":
+            dump_standard(path, ",", printer)
+        elif mode == "standard-tsv":
+            dump_standard(path, "\t", printer)
         else:
             dump_html(path, printer)
     except (OSError, UnicodeDecodeError, csv.Error, ET.ParseError, ValueError) as e:

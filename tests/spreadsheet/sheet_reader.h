@@ -31,8 +31,9 @@ struct SheetDump {
   std::string log;  // the reader's standard error
 };
 
-// Reads `file` with sheet_dump.py in `mode` ("fods", "csv", "tsv" or "html"). Scratch files
-// go to `scratchDirectory`.
+// Reads `file` with sheet_dump.py, run by Debian's Python (/usr/bin/python3), in `mode`
+// ("fods", "csv", "tsv", "standard-csv", "standard-tsv" or "html"). Scratch files go to
+// `scratchDirectory`.
 SheetDump readWithPython(const std::string& mode, const std::string& file,
                          const std::string& scratchDirectory);
 

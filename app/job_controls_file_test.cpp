@@ -393,12 +393,13 @@ TEST_F(SettingsFileTest, LoadingNamesTheValuesItRefused) {
             (std::vector<std::string>{
                 "The password in the settings file is not a scrambled password; it was left empty.",
                 "The data source name is longer than 127 bytes and was refused."}));
-  // A timeout that is not a whole number of seconds keeps the one before it.
+  // A timeout that is not a whole number of seconds is refused: loading started from none,
+  // and none it stays (an earlier file's 20 s does not carry over).
   job.timeoutSeconds = 20;
   writeFile(path("b.DIRU"), "Timeout=\"1.5\";\nTimeout=\"\";\n");
   result = loadSettingsFile(job, view, path("b.DIRU"));
   EXPECT_EQ(result.problems, std::vector<std::string>{std::string(kTimeoutRefused)});
-  EXPECT_EQ(job.timeoutSeconds, 20);
+  EXPECT_EQ(job.timeoutSeconds, 0);
   EXPECT_EQ(job.dataSource, "");
   EXPECT_EQ(view.lineCount(ControlId::DataSourceList), 0);
   EXPECT_EQ(job.userName, "u");

@@ -65,6 +65,9 @@ TEST_F(SettingsLoadTest, FirstKeyInTestOrderDecidesTheLine) {
   EXPECT_EQ(job.timeoutSeconds, 0);
   load("-- give up after Timeout=\"5\"; seconds\r\n");
   EXPECT_EQ(job.timeoutSeconds, 5);
+  // A file without a Timeout line leaves none of an earlier file's.
+  load("UserName=\"u\";\r\n");
+  EXPECT_EQ(job.timeoutSeconds, 0);
 }
 
 TEST_F(SettingsLoadTest, OutputTypeIsTheLastOneSetInFileOrder) {

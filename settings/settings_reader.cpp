@@ -218,6 +218,7 @@ void resetBeforeLoad(JobSettings& job) {
   job.outputTsv = false;
   job.outputCsv = false;
   job.outputHtml = false;
+  job.timeoutSeconds = 0;
 }
 
 AppliedSettings applySettingLines(const std::vector<SettingLine>& lines, JobSettings& job) {

@@ -37,8 +37,9 @@ struct SettingLine {
 std::vector<SettingLine> readSettingLines(std::istream& in, std::string* overLongLine = nullptr);
 
 // What loading does to the job before the first setting: the output type goes back to the
-// workbook (the CSV, TSV and HTML flags cleared). Every other field keeps its value until a
-// setting changes it.
+// workbook (the CSV, TSV, HTML and XLSX flags cleared) and the settings that a file holds only
+// when they are on (Quote Fields, UTF-8 Byte Order Mark) are cleared. Every other field keeps
+// its value until a setting changes it.
 void resetBeforeLoad(JobSettings& job);
 
 // A setting as it was applied, for the window to show: its key, the text of its box (a text

@@ -7,20 +7,26 @@ compare with the rows they put into the database.
     sheet_dump.py csv FILE           comma-separated: csv module, no quoting, CR LF lines
     sheet_dump.py tsv FILE           the same with tabs
     sheet_dump.py html FILE          html.parser; entities decoded
+    sheet_dump.py xlsx FILE          an Office Open XML workbook, read with openpyxl
 
 Output, UTF-8, one line each:
     S<TAB>NAME                       a sheet begins (csv, tsv and html have one, named "")
     R<TAB>KIND:TEXT<TAB>KIND:TEXT... a row; in TEXT a backslash, tab, CR and LF are written
                                      as \\, \t, \r and \n
     E<TAB>MESSAGE                    something a reader of this format would not accept
+    I<TAB>NAME:VALUE<TAB>...         xlsx only, after a sheet's rows: how the sheet shows
+                                     them (freeze, filter, bold, widths)
 
 KIND is the cell's value type for fods ("float", "string", ... or "" for an empty cell, whose
 TEXT is then the number for float cells: office:value), "text" for csv and tsv fields, and
-"th" or "td" for HTML cells. The exit status is 0 when the file was read without an E line.
+"th" or "td" for HTML cells. For xlsx it is "number" (Python's repr of the value), "text",
+"bool" ("TRUE" or "FALSE"), "datetime", "date" or "time" (ISO 8601), or "" for an empty
+cell. The exit status is 0 when the file was read without an E line.
 """
 
 import csv
 import sys
+import zipfile
 import xml.etree.ElementTree as ET
 from html.parser import HTMLParser
 
@@ -79,6 +85,8 @@ def cell_of(element):
     kind = element.get("{%s}value-type" % OFFICE, "")
     if kind in ("float", "percentage", "currency"):
         return kind, element.get("{%s}value" % OFFICE, "")
+    if kind in ("date", "time", "boolean"):
+        return kind, element.get("{%s}%s-value" % (OFFICE, kind), "")
     paragraphs = [paragraph_text(p) for p in element.findall("{%s}p" % TEXT)]
     return kind, "\n".join(paragraphs)
 
@@ -185,8 +193,44 @@ def dump_html(path, printer):
         printer.error("a row or cell is left open")
 
 
+def xlsx_cell(cell):
+    import datetime
+    value = cell.value
+    if value is None:
+        return "", ""
+    if isinstance(value, bool):
+        return "bool", "TRUE" if value else "FALSE"
+    if isinstance(value, datetime.datetime):
+        return "datetime", value.isoformat()
+    if isinstance(value, datetime.date):
+        return "date", value.isoformat()
+    if isinstance(value, datetime.time):
+        return "time", value.isoformat()
+    if isinstance(value, (int, float)):
+        return "number", repr(value)
+    return "text", str(value)
+
+
+def dump_xlsx(path, printer):
+    import openpyxl
+    from openpyxl.utils import get_column_letter
+    book = openpyxl.load_workbook(path)
+    for sheet in book.worksheets:
+        printer.sheet(sheet.title)
+        for row in sheet.iter_rows():
+            printer.row([xlsx_cell(cell) for cell in row])
+        header = next(sheet.iter_rows(max_row=1), ())
+        bold = "".join("1" if cell.font is not None and cell.font.b else "0" for cell in header)
+        widths = ",".join(
+            "%g" % (sheet.column_dimensions[get_column_letter(i + 1)].width or 0)
+            for i in range(len(header)))
+        info = [("freeze", sheet.freeze_panes or ""), ("filter", sheet.auto_filter.ref or ""),
+                ("bold", bold), ("widths", widths)]
+        printer.line("I" + "".join("\t%s:%s" % (name, escape(value)) for name, value in info))
+
+
 def main(argv):
-    if len(argv) != 3 or argv[1] not in ("fods", "csv", "tsv", "html"):
+    if len(argv) != 3 or argv[1] not in ("fods", "csv", "tsv", "html", "xlsx"):
         sys.stderr.write(__doc__)
         return 2
     printer = Printer()
@@ -198,9 +242,12 @@ def main(argv):
             dump_delimited(path, ",", printer)
         elif mode == "tsv":
             dump_delimited(path, "\t", printer)
+        elif mode == "xlsx":
+            dump_xlsx(path, printer)
         else:
             dump_html(path, printer)
-    except (OSError, UnicodeDecodeError, csv.Error, ET.ParseError, ValueError) as e:
+    except (OSError, UnicodeDecodeError, csv.Error, ET.ParseError, ValueError, KeyError,
+            ImportError, zipfile.BadZipFile) as e:
         printer.error("%s: %s" % (type(e).__name__, e))
     sys.stdout.flush()
     return 1 if printer.errors else 0

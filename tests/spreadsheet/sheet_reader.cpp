@@ -56,7 +56,7 @@ SheetDump parseSheetDump(const std::string& text) {
   while (std::getline(lines, line)) {
     std::vector<std::string> fields = splitTabs(line);
     if (fields[0] == "S") {
-      dump.sheets.push_back(Sheet{fields.size() > 1 ? unescape(fields[1]) : "", {}});
+      dump.sheets.push_back(Sheet{fields.size() > 1 ? unescape(fields[1]) : "", {}, {}});
     } else if (fields[0] == "R" && !dump.sheets.empty()) {
       SheetRow row;
       for (std::size_t i = 1; i < fields.size(); ++i) {
@@ -68,6 +68,13 @@ SheetDump parseSheetDump(const std::string& text) {
         row.push_back({fields[i].substr(0, colon), unescape(fields[i].substr(colon + 1))});
       }
       dump.sheets.back().rows.push_back(std::move(row));
+    } else if (fields[0] == "I" && !dump.sheets.empty()) {
+      for (std::size_t i = 1; i < fields.size(); ++i) {
+        const std::size_t colon = fields[i].find(':');
+        dump.sheets.back().info.emplace_back(
+            fields[i].substr(0, colon),
+            colon == std::string::npos ? std::string() : unescape(fields[i].substr(colon + 1)));
+      }
     } else if (fields[0] == "E") {
       dump.errors.push_back(fields.size() > 1 ? unescape(fields[1]) : "");
     } else {
@@ -79,7 +86,10 @@ SheetDump parseSheetDump(const std::string& text) {
 
 SheetDump readWithPython(const std::string& mode, const std::string& file,
                          const std::string& scratchDirectory) {
-  const std::string python = findProgram("python3");
+  // Debian's Python holds the modules that the packages install; another python3 may come
+  // first on the PATH.
+  const std::string python =
+      std::filesystem::exists("/usr/bin/python3") ? "/usr/bin/python3" : findProgram("python3");
   if (python.empty()) {
     SheetDump missing;
     missing.errors.push_back("python3 is missing: install it (scripts/install-deps.sh)");

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace rowpress::testing {
@@ -22,6 +23,15 @@ using SheetRow = std::vector<SheetCell>;
 struct Sheet {
   std::string name;
   std::vector<SheetRow> rows;
+  // How an xlsx sheet shows its rows, by name: "freeze" (the first cell that scrolls, as
+  // "A2"), "filter" (the autofilter's range), "bold" (a 1 or 0 per header cell), "widths".
+  std::vector<std::pair<std::string, std::string>> info;
+  std::string infoOf(const std::string& name) const {
+    for (const auto& [key, value] : info) {
+      if (key == name) return value;
+    }
+    return "(none)";
+  }
 };
 
 struct SheetDump {
@@ -31,8 +41,9 @@ struct SheetDump {
   std::string log;  // the reader's standard error
 };
 
-// Reads `file` with sheet_dump.py in `mode` ("fods", "csv", "tsv" or "html"). Scratch files
-// go to `scratchDirectory`.
+// Reads `file` with sheet_dump.py in `mode` ("fods", "csv", "tsv", "html" or "xlsx") under
+// Debian's Python, whose modules (openpyxl) the tests use. Scratch files go to
+// `scratchDirectory`.
 SheetDump readWithPython(const std::string& mode, const std::string& file,
                          const std::string& scratchDirectory);
 

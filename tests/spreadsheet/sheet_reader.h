@@ -4,6 +4,7 @@
 // typed cells that the tests compare with the rows they put into the database.
 #pragma once
 
+#include <ostream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -19,6 +20,10 @@ struct SheetCell {
   bool operator==(const SheetCell&) const = default;
 };
 using SheetRow = std::vector<SheetCell>;
+// How a test failure shows a cell: "kind:text".
+inline void PrintTo(const SheetCell& cell, std::ostream* out) {
+  *out << cell.kind << ":" << cell.text;
+}
 
 struct Sheet {
   std::string name;

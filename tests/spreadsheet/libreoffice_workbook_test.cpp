@@ -67,6 +67,8 @@ class LibreOfficeWorkbookTest : public OdbcTest {
         << "LibreOffice is missing: scripts/install-deps.sh installs its Calc, or says which "
            "packages installing it would remove";
     ASSERT_FALSE(testing::findProgram("python3").empty()) << "python3 is missing";
+    ASSERT_EQ(testing::runShell("/usr/bin/python3 -c 'import openpyxl' 2> /dev/null"), 0)
+        << "openpyxl is missing: install python3-openpyxl (scripts/install-deps.sh)";
   }
 
   // Runs the job with `sql` and gives the path of the workbook it kept.
@@ -261,6 +263,104 @@ TEST_F(LibreOfficeWorkbookTest, WorkbooksStoppedAtALimitStillOpen) {
     if (sheet.rows.size() >= 2) {
       EXPECT_EQ(testing::usedCells(sheet.rows[1]), 255u);
     }
+  }
+}
+
+// The .xlsx output read back by two readers that owe nothing to rowpress nor to each other:
+// LibreOffice and openpyxl. Each cell must arrive with its type and its value.
+TEST_F(LibreOfficeWorkbookTest, XlsxCellsArriveTypedInLibreOfficeAndInOpenpyxl) {
+  execute(
+      "create table kinds (i integer, x double, big bigint, d date, t time, ts timestamp, "
+      "b bit, s varchar(40), raw blob)");
+  execute(
+      "insert into kinds values (42, 3.25, 123456789012345, '2024-02-29', '12:30:05', "
+      "'2024-01-02 03:04:05', 1, 'Zürich € 😀 <b>&amp;</b>', x'00ff')");
+  execute(
+      "insert into kinds values (-7, -0.5, 12345678901234567, '0000-00-00', '24:00:00', "
+      "'1899-12-31 00:00:00', 0, 'tab' || char(9) || 'break' || char(10), x'41')");
+  execute("insert into kinds values (NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL)");
+  std::string longest(32767, 'y');
+  execute("insert into kinds values (0, 1e-3, -1, '9999-12-31', '00:00:00', "
+          "'2024-01-02 03:04:05+01', NULL, '" + longest + "', NULL)");
+  execute("insert into kinds values (1, 2, 3, '1900-03-01', '23:59:59', '1900-03-01 00:00:01', "
+          "1, '" + longest + "z', NULL)");
+  view_.click(ControlId::OutputXlsx);
+  const std::string workbook = exportWorkbook("select * from kinds order by rowid",
+                                              RunOutcome::Exported);
+  EXPECT_THAT(workbook, ::testing::EndsWith(".TMP.xlsx"));
+
+  using Cells = std::vector<SheetCell>;
+  {
+    SCOPED_TRACE("LibreOffice " + workbook);
+    std::vector<SheetDump> dumps = openInLibreOffice({workbook});
+    ASSERT_EQ(dumps.size(), 1u);
+    ASSERT_EQ(dumps[0].sheets.size(), 1u);
+    EXPECT_EQ(dumps[0].sheets[0].name, "Sheet1");
+    auto date = [](const std::string& v) { return SheetCell{"date", v}; };
+    auto time = [](const std::string& v) { return SheetCell{"time", v}; };
+    auto boolean = [](const std::string& v) { return SheetCell{"boolean", v}; };
+    expectSheet(
+        dumps[0].sheets[0],
+        {{text("i"), text("x"), text("big"), text("d"), text("t"), text("ts"), text("b"),
+          text("s"), text("raw")},
+         {number("42"), number("3.25"), number("123456789012345"), date("2024-02-29"),
+          time("PT12H30M05S"), date("2024-01-02T03:04:05"), boolean("true"),
+          text("Zürich € 😀 <b>&amp;</b>"), text("<BINARY>")},
+         {number("-7"), number("-0.5"), text("12345678901234567"), text("0000-00-00"),
+          text("24:00:00"), text("1899-12-31 00:00:00"), boolean("false"), text("tabbreak"),
+          text("<BINARY>")},
+         {empty(), empty(), empty(), empty(), empty(), empty(), empty(), empty(),
+          text("<BINARY>")},
+         {number("0"), number("0.001"), number("-1"), date("9999-12-31"), time("PT00H00M00S"),
+          text("2024-01-02 03:04:05+01"), empty(), text(longest), text("<BINARY>")},
+         {number("1"), number("2"), number("3"), date("1900-03-01"), time("PT23H59M59S"),
+          date("1900-03-01T00:00:01"), boolean("true"), text("<Too Large>"),
+          text("<BINARY>")}});
+  }
+  {
+    SCOPED_TRACE("openpyxl " + workbook);
+    const SheetDump dump = testing::readWithPython("xlsx", workbook, temp_.path());
+    EXPECT_THAT(dump.errors, ::testing::IsEmpty()) << dump.log;
+    ASSERT_EQ(dump.sheets.size(), 1u);
+    const Sheet& sheet = dump.sheets[0];
+    auto number = [](const std::string& v) { return SheetCell{"number", v}; };
+    auto text = [](const std::string& v) { return SheetCell{"text", v}; };
+    auto when = [](const std::string& v) { return SheetCell{"datetime", v}; };
+    auto time = [](const std::string& v) { return SheetCell{"time", v}; };
+    auto boolean = [](const std::string& v) { return SheetCell{"bool", v}; };
+    const std::vector<Cells> expected = {
+        {text("i"), text("x"), text("big"), text("d"), text("t"), text("ts"), text("b"),
+         text("s"), text("raw")},
+        {number("42"), number("3.25"), number("123456789012345"), when("2024-02-29T00:00:00"),
+         time("12:30:05"), when("2024-01-02T03:04:05"), boolean("TRUE"),
+         text("Zürich € 😀 <b>&amp;</b>"), text("<BINARY>")},
+        {number("-7"), number("-0.5"), text("12345678901234567"), text("0000-00-00"),
+         text("24:00:00"), text("1899-12-31 00:00:00"), boolean("FALSE"), text("tabbreak"),
+         text("<BINARY>")},
+        {empty(), empty(), empty(), empty(), empty(), empty(), empty(), empty(),
+         text("<BINARY>")},
+        {number("0"), number("0.001"), number("-1"), when("9999-12-31T00:00:00"),
+         time("00:00:00"), text("2024-01-02 03:04:05+01"), empty(), text(longest),
+         text("<BINARY>")},
+        {number("1"), number("2"), number("3"), when("1900-03-01T00:00:00"), time("23:59:59"),
+         when("1900-03-01T00:00:01"), boolean("TRUE"), text("<Too Large>"), text("<BINARY>")}};
+    ASSERT_EQ(sheet.rows.size(), expected.size());
+    for (std::size_t r = 0; r < expected.size(); ++r) {
+      for (std::size_t c = 0; c < expected[r].size(); ++c) {
+        const SheetCell actual = testing::cellAt(sheet.rows[r], c);
+        // Numbers by value: openpyxl gives whole numbers without a fraction.
+        const bool same = actual.kind == "number" && expected[r][c].kind == "number"
+                              ? std::stod(actual.text) == std::stod(expected[r][c].text)
+                              : actual == expected[r][c];
+        EXPECT_TRUE(same) << "row " << r + 1 << ", column " << c + 1 << ": expected "
+                          << expected[r][c].kind << " \"" << expected[r][c].text.substr(0, 80)
+                          << "\", openpyxl has " << actual.kind << " \""
+                          << actual.text.substr(0, 80) << "\"";
+      }
+    }
+    EXPECT_EQ(sheet.infoOf("freeze"), "A2");
+    EXPECT_EQ(sheet.infoOf("filter"), "A1:I6");
+    EXPECT_EQ(sheet.infoOf("bold"), "111111111");
   }
 }
 

@@ -18,7 +18,9 @@ Output, UTF-8, one line each:
                                      them (freeze, filter, bold, widths)
 
 KIND is the cell's value type for fods ("float", "string", ... or "" for an empty cell, whose
-TEXT is then the number for float cells: office:value), "text" for csv and tsv fields, and
+TEXT is then the number for float cells: office:value; for "date", "time" and "boolean" cells
+office:date-value, office:time-value or office:boolean-value; a cell holding only the formula
+TRUE() or FALSE() is "boolean"), "text" for csv and tsv fields, and
 "th" or "td" for HTML cells. For xlsx it is "number" (Python's repr of the value), "text",
 "bool" ("TRUE" or "FALSE"), "datetime", "date" or "time" (ISO 8601), or "" for an empty
 cell. The exit status is 0 when the file was read without an E line.
@@ -83,6 +85,11 @@ def paragraph_text(element):
 
 def cell_of(element):
     kind = element.get("{%s}value-type" % OFFICE, "")
+    # A logical value of a workbook arrives as the formula TRUE() or FALSE(); its number
+    # format says "boolean" only in some of the cases.
+    formula = element.get("{%s}formula" % TABLE, "")
+    if formula in ("of:=TRUE()", "of:=FALSE()"):
+        return "boolean", "true" if formula == "of:=TRUE()" else "false"
     if kind in ("float", "percentage", "currency"):
         return kind, element.get("{%s}value" % OFFICE, "")
     if kind in ("date", "time", "boolean"):

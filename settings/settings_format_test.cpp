@@ -166,7 +166,9 @@ TEST(SettingsFormat, NoKeyStringHoldsAnotherOneOrTheWordsOfAComment) {
   JobSettings job;
   job.outputXlsx = job.quoteFields = job.byteOrderMark = true;
   for (const std::string& line : splitCrLf(formatSettingsFile(job, 0))) {
-    if (line.rfind("--", 0) == 0) EXPECT_EQ(line.find("=\""), std::string::npos) << line;
+    if (line.rfind("--", 0) == 0) {
+      EXPECT_EQ(line.find("=\""), std::string::npos) << line;
+    }
   }
 }
 

@@ -4,10 +4,13 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <ostream>
 #include <utility>
 
 #include "tests/servers/server_test.h"
+#include "tests/spreadsheet/sheet_reader.h"
+#include "tests/support/child_process.h"
 
 namespace rowpress::testing {
 namespace {
@@ -46,7 +49,18 @@ struct ServerCase {
   // The diagnostic line of a query of table `table` that does not exist, as a regular
   // expression.
   std::string (*missingTable)(ServerTypesTest& test, const std::string& table);
+  // The value row and the edge row of the types table in an .xlsx workbook, as typed cells
+  // (see sameXlsxCell).
+  std::vector<SheetCell> xlsxValueRow;
+  std::vector<SheetCell> xlsxEdgeRow;
 };
+
+SheetCell xNumber(const char* value) { return {"number", value}; }
+SheetCell xText(const char* value) { return {"text", value}; }
+SheetCell xDate(const char* value) { return {"date", value}; }
+SheetCell xDateTime(const char* value) { return {"datetime", value}; }
+const SheetCell kXBinary{"text", "<BINARY>"};
+const SheetCell kXEmpty{};
 
 void PrintTo(const ServerCase& server, std::ostream* out) { *out << server.dataSource; }
 
@@ -84,6 +98,51 @@ TEST_P(ServerTypesTest, EachTypeBecomesANumberOrAStringCell) {
   for (std::size_t column : server.binaryColumns) nulls[column] = kBinaryCell;
   EXPECT_THAT(rows[3], ElementsAreArray(nulls));
   EXPECT_THAT(view_.lines(ControlId::StatusList).at(2), StartsWith(server.valueLine));
+}
+
+// The .xlsx workbook of the same table, read back by LibreOffice and by openpyxl: every cell
+// with its type and its value.
+TEST_P(ServerTypesTest, EachTypeBecomesATypedXlsxCellForBothReaders) {
+  const ServerCase& server = GetParam();
+  ASSERT_NO_FATAL_FAILURE(createTypesTable());
+  view_.click(ControlId::OutputXlsx);
+  ASSERT_EQ(
+      fetchFrom(server.dataSource, "select * from " + table_ + " " + server.typesOrder).outcome,
+      RunOutcome::Exported);
+  const std::string workbook = onlyOutput();
+  std::vector<SheetCell> header;
+  for (const char* name : server.header) header.push_back({"text", name});
+  std::vector<SheetCell> nulls(server.header.size());
+  for (std::size_t column : server.binaryColumns) nulls[column] = kXBinary;
+  const std::vector<std::vector<SheetCell>> expected = {header, server.xlsxValueRow,
+                                                        server.xlsxEdgeRow, nulls};
+
+  const std::string converted = temp_ / "converted";
+  std::filesystem::create_directories(converted);
+  std::string log;
+  ASSERT_EQ(convertWithLibreOffice({workbook}, converted, temp_.path(), log), 0) << log;
+  for (const bool libreOffice : {true, false}) {
+    SCOPED_TRACE(libreOffice ? "LibreOffice" : "openpyxl");
+    const SheetDump dump =
+        libreOffice
+            ? readWithPython("fods", converted + "/" + stemOf(workbook) + ".fods", temp_.path())
+            : readWithPython("xlsx", workbook, temp_.path());
+    EXPECT_THAT(dump.errors, IsEmpty()) << dump.log;
+    ASSERT_GE(dump.sheets.size(), 1u);
+    const Sheet& sheet = dump.sheets[0];
+    EXPECT_EQ(usedRows(sheet), expected.size());
+    for (std::size_t r = 0; r < expected.size(); ++r) {
+      ASSERT_EQ(expected[r].size(), server.header.size()) << "row " << r + 1;
+      EXPECT_LE(r < sheet.rows.size() ? usedCells(sheet.rows[r]) : 0, expected[r].size());
+      for (std::size_t c = 0; c < expected[r].size(); ++c) {
+        const SheetCell actual = r < sheet.rows.size() ? cellAt(sheet.rows[r], c) : SheetCell{};
+        EXPECT_TRUE(sameXlsxCell(actual, expected[r][c], libreOffice))
+            << "row " << r + 1 << ", column " << server.header[c] << ": expected "
+            << expected[r][c].kind << " \"" << expected[r][c].text << "\", read " << actual.kind
+            << " \"" << actual.text << "\"";
+      }
+    }
+  }
 }
 
 TEST_P(ServerTypesTest, TheTypeReportShowsTheCodesTheDriverReports) {
@@ -191,6 +250,16 @@ const ServerCase kMariaDbCase{
              escapeRegex(test.queryValue(kMariaDb, "select version()")) + "\\]Table '" +
              test.facts()["MARIADB_DATABASE"] + "\\." + table + "' doesn't exist \\(1146\\)\n";
     },
+    // A boolean is a TINYINT: a number. A DATETIME(6) with a fraction of zero is a whole
+    // second; a date before 1900-03-01 is text.
+    {xNumber("42"), xNumber("9000000000"), xNumber("1234.5"), xNumber("3.25"), xNumber("1.5"),
+     xNumber("1"), xText("Zürich"), xText("Łódź 東京 😀"), kXBinary, kXBinary, xDate("2024-02-29"),
+     xDateTime("2024-02-29T13:45:06"), xNumber("-7"), xNumber("-128"), xText("ab"),
+     xNumber("4294967295")},
+    {xNumber("-1"), xText("-9223372036854775808"), xNumber("-0.001"), xText("1e300"),
+     xNumber("-0.000025"), xNumber("0"), xText("<a&b>"), xText("x'y"), kXBinary, kXBinary,
+     xText("1000-01-01"), xDateTime("1999-12-31T23:59:59.123456"), xNumber("0"), xNumber("127"),
+     kXEmpty, xNumber("0")},
 };
 
 // PostgreSQL, through either driver, which describe the columns alike: double precision as
@@ -237,6 +306,13 @@ ServerCase postgresCase(const char* label, const char* dataSource) {
         return escapeRegex("[42P01] ERROR: relation \"" + table +
                            "\" does not exist;\nError while executing the query (1)\n");
       },
+      // The driver reports a boolean as text, "1" or "0": it stays text.
+      {xNumber("42"), xNumber("9000000000"), xNumber("1234.5"), xNumber("3.25"), xNumber("1.5"),
+       xText("1"), xText("Zürich"), xText("Łódź 東京 😀"), kXBinary, xDate("2024-02-29"),
+       xDateTime("2024-02-29T13:45:06"), xNumber("-7"), xText("ab ")},
+      {xNumber("-1"), xText("-9223372036854775808"), xNumber("-0.001"), xText("1e+300"),
+       xText("-2.5e-05"), xText("0"), xText("<a&b>"), xText("x'y"), kXBinary, xText("0001-01-01"),
+       xDateTime("1999-12-31T23:59:59.123456"), xNumber("0"), xText("   ")},
   };
 }
 

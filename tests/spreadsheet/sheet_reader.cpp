@@ -1,5 +1,7 @@
 #include "tests/spreadsheet/sheet_reader.h"
 
+#include <cmath>
+#include <cstdio>
 #include <filesystem>
 #include <sstream>
 
@@ -47,7 +49,63 @@ std::vector<std::string> splitTabs(const std::string& line) {
   }
 }
 
+// Seconds since midnight of "HH:MM:SS[.fraction]" or of LibreOffice's "PTHHHMMMSS[.f]S".
+bool secondsOf(const std::string& text, double& seconds) {
+  int hours = 0, minutes = 0;
+  double secs = 0;
+  if (std::sscanf(text.c_str(), "PT%dH%dM%lfS", &hours, &minutes, &secs) == 3 ||
+      std::sscanf(text.c_str(), "%d:%d:%lf", &hours, &minutes, &secs) == 3) {
+    seconds = hours * 3600.0 + minutes * 60.0 + secs;
+    return true;
+  }
+  return false;
+}
+
+// A date and a time "YYYY-MM-DDTHH:MM:SS[.f]" (or a date alone, at midnight) as the date and
+// the seconds of its day.
+bool dateTimeOf(const std::string& text, std::string& date, double& seconds) {
+  if (text.size() < 10) return false;
+  date = text.substr(0, 10);
+  seconds = 0;
+  return text.size() == 10 || (text[10] == 'T' && secondsOf(text.substr(11), seconds));
+}
+
+bool sameDateTime(const std::string& actual, const std::string& expected, double tolerance) {
+  std::string actualDate, expectedDate;
+  double actualSeconds = 0, expectedSeconds = 0;
+  return dateTimeOf(actual, actualDate, actualSeconds) &&
+         dateTimeOf(expected, expectedDate, expectedSeconds) && actualDate == expectedDate &&
+         std::abs(actualSeconds - expectedSeconds) <= tolerance;
+}
+
 }  // namespace
+
+bool sameXlsxCell(const SheetCell& actual, const SheetCell& expected, bool libreOffice) {
+  const std::string& kind = expected.kind;
+  // LibreOffice writes the seconds of a date and time in hundredths.
+  const double tolerance = libreOffice ? 0.005 : 0.001;
+  if (kind.empty()) return actual == SheetCell{};
+  if (kind == "text") return actual == SheetCell{libreOffice ? "string" : "text", expected.text};
+  if (kind == "number") {
+    return actual.kind == (libreOffice ? "float" : "number") && !actual.text.empty() &&
+           std::stod(actual.text) == std::stod(expected.text);
+  }
+  if (kind == "bool") {
+    return libreOffice ? actual == SheetCell{"boolean", expected.text == "TRUE" ? "true" : "false"}
+                       : actual == SheetCell{"bool", expected.text};
+  }
+  if (kind == "time") {
+    double a = 0, e = 0;
+    return actual.kind == "time" && secondsOf(actual.text, a) && secondsOf(expected.text, e) &&
+           std::abs(a - e) <= tolerance;
+  }
+  // A date alone is a date-time at midnight to openpyxl.
+  if (kind == "date" || kind == "datetime") {
+    return actual.kind == (libreOffice ? "date" : "datetime") &&
+           sameDateTime(actual.text, expected.text, tolerance);
+  }
+  return false;
+}
 
 SheetDump parseSheetDump(const std::string& text) {
   SheetDump dump;

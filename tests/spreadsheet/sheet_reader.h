@@ -52,6 +52,14 @@ struct SheetDump {
 SheetDump readWithPython(const std::string& mode, const std::string& file,
                          const std::string& scratchDirectory);
 
+// Whether a cell of an .xlsx workbook, as LibreOffice (through a flat OpenDocument
+// spreadsheet) or openpyxl read it, is the typed cell `expected`: kind "number", "text",
+// "bool" ("TRUE" or "FALSE"), "date" ("YYYY-MM-DD"), "datetime" ("YYYY-MM-DDTHH:MM:SS" with
+// an optional fraction), "time" ("HH:MM:SS", the same) or "" for an empty cell. Numbers are
+// compared by value, times to the millisecond that a workbook keeps (LibreOffice writes
+// hundredths of a second).
+bool sameXlsxCell(const SheetCell& actual, const SheetCell& expected, bool libreOffice);
+
 // Parses the output of sheet_dump.py.
 SheetDump parseSheetDump(const std::string& text);
 

@@ -61,9 +61,10 @@ TEST(CommandLine, HelpAndVersionHoldNoSwitchText) {
   CommandLine help = parse({"--help"});
   EXPECT_FALSE(help.silent || help.noAutoOpen || help.outFile || !help.settingsFiles.empty());
   std::string text = helpText("/home/u/rowpress");
-  for (const char* word : {"-file=", "-outfile=", "-openwith=", "-noautoopen", "-silent",
-                           "/home/u/rowpress", "ROWPRESS_HOME", "5  stopped",
-                           "6  the job could not be read", "128+N  stopped by signal N"}) {
+  for (const char* word :
+       {"-file=", "-outfile=", "-openwith=", "-noautoopen", "-silent", "/home/u/rowpress",
+        "ROWPRESS_HOME", "5  stopped", "6  the job could not be read", "128+N  stopped by signal N",
+        "XLSX=1", "QuoteFields=1", "ByteOrderMark=1", ".xlsx"}) {
     EXPECT_NE(text.find(word), std::string::npos) << word;
   }
 }

@@ -280,13 +280,17 @@ TEST_F(LibreOfficeWorkbookTest, XlsxCellsArriveTypedInLibreOfficeAndInOpenpyxl) 
       "'1899-12-31 00:00:00', 0, 'tab' || char(9) || 'break' || char(10), x'41')");
   execute("insert into kinds values (NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL)");
   std::string longest(32767, 'y');
-  execute("insert into kinds values (0, 1e-3, -1, '9999-12-31', '00:00:00', "
-          "'2024-01-02 03:04:05+01', NULL, '" + longest + "', NULL)");
-  execute("insert into kinds values (1, 2, 3, '1900-03-01', '23:59:59', '1900-03-01 00:00:01', "
-          "1, '" + longest + "z', NULL)");
+  execute(
+      "insert into kinds values (0, 1e-3, -1, '9999-12-31', '00:00:00', "
+      "'2024-01-02 03:04:05+01', NULL, '" +
+      longest + "', NULL)");
+  execute(
+      "insert into kinds values (1, 2, 3, '1900-03-01', '23:59:59', '1900-03-01 00:00:01', "
+      "1, '" +
+      longest + "z', NULL)");
   view_.click(ControlId::OutputXlsx);
-  const std::string workbook = exportWorkbook("select * from kinds order by rowid",
-                                              RunOutcome::Exported);
+  const std::string workbook =
+      exportWorkbook("select * from kinds order by rowid", RunOutcome::Exported);
   EXPECT_THAT(workbook, ::testing::EndsWith(".TMP.xlsx"));
 
   using Cells = std::vector<SheetCell>;
@@ -301,21 +305,19 @@ TEST_F(LibreOfficeWorkbookTest, XlsxCellsArriveTypedInLibreOfficeAndInOpenpyxl) 
     auto boolean = [](const std::string& v) { return SheetCell{"boolean", v}; };
     expectSheet(
         dumps[0].sheets[0],
-        {{text("i"), text("x"), text("big"), text("d"), text("t"), text("ts"), text("b"),
-          text("s"), text("raw")},
+        {{text("i"), text("x"), text("big"), text("d"), text("t"), text("ts"), text("b"), text("s"),
+          text("raw")},
          {number("42"), number("3.25"), number("123456789012345"), date("2024-02-29"),
           time("PT12H30M05S"), date("2024-01-02T03:04:05"), boolean("true"),
           text("Zürich € 😀 <b>&amp;</b>"), text("<BINARY>")},
          {number("-7"), number("-0.5"), text("12345678901234567"), text("0000-00-00"),
           text("24:00:00"), text("1899-12-31 00:00:00"), boolean("false"), text("tabbreak"),
           text("<BINARY>")},
-         {empty(), empty(), empty(), empty(), empty(), empty(), empty(), empty(),
-          text("<BINARY>")},
+         {empty(), empty(), empty(), empty(), empty(), empty(), empty(), empty(), text("<BINARY>")},
          {number("0"), number("0.001"), number("-1"), date("9999-12-31"), time("PT00H00M00S"),
           text("2024-01-02 03:04:05+01"), empty(), text(longest), text("<BINARY>")},
          {number("1"), number("2"), number("3"), date("1900-03-01"), time("PT23H59M59S"),
-          date("1900-03-01T00:00:01"), boolean("true"), text("<Too Large>"),
-          text("<BINARY>")}});
+          date("1900-03-01T00:00:01"), boolean("true"), text("<Too Large>"), text("<BINARY>")}});
   }
   {
     SCOPED_TRACE("openpyxl " + workbook);
@@ -329,19 +331,17 @@ TEST_F(LibreOfficeWorkbookTest, XlsxCellsArriveTypedInLibreOfficeAndInOpenpyxl) 
     auto time = [](const std::string& v) { return SheetCell{"time", v}; };
     auto boolean = [](const std::string& v) { return SheetCell{"bool", v}; };
     const std::vector<Cells> expected = {
-        {text("i"), text("x"), text("big"), text("d"), text("t"), text("ts"), text("b"),
-         text("s"), text("raw")},
+        {text("i"), text("x"), text("big"), text("d"), text("t"), text("ts"), text("b"), text("s"),
+         text("raw")},
         {number("42"), number("3.25"), number("123456789012345"), when("2024-02-29T00:00:00"),
          time("12:30:05"), when("2024-01-02T03:04:05"), boolean("TRUE"),
          text("Zürich € 😀 <b>&amp;</b>"), text("<BINARY>")},
         {number("-7"), number("-0.5"), text("12345678901234567"), text("0000-00-00"),
          text("24:00:00"), text("1899-12-31 00:00:00"), boolean("FALSE"), text("tabbreak"),
          text("<BINARY>")},
-        {empty(), empty(), empty(), empty(), empty(), empty(), empty(), empty(),
-         text("<BINARY>")},
-        {number("0"), number("0.001"), number("-1"), when("9999-12-31T00:00:00"),
-         time("00:00:00"), text("2024-01-02 03:04:05+01"), empty(), text(longest),
-         text("<BINARY>")},
+        {empty(), empty(), empty(), empty(), empty(), empty(), empty(), empty(), text("<BINARY>")},
+        {number("0"), number("0.001"), number("-1"), when("9999-12-31T00:00:00"), time("00:00:00"),
+         text("2024-01-02 03:04:05+01"), empty(), text(longest), text("<BINARY>")},
         {number("1"), number("2"), number("3"), when("1900-03-01T00:00:00"), time("23:59:59"),
          when("1900-03-01T00:00:01"), boolean("TRUE"), text("<Too Large>"), text("<BINARY>")}};
     ASSERT_EQ(sheet.rows.size(), expected.size());

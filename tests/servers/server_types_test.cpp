@@ -4,13 +4,11 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <ostream>
 #include <utility>
 
 #include "tests/servers/server_test.h"
 #include "tests/spreadsheet/sheet_reader.h"
-#include "tests/support/child_process.h"
 
 namespace rowpress::testing {
 namespace {
@@ -109,40 +107,12 @@ TEST_P(ServerTypesTest, EachTypeBecomesATypedXlsxCellForBothReaders) {
   ASSERT_EQ(
       fetchFrom(server.dataSource, "select * from " + table_ + " " + server.typesOrder).outcome,
       RunOutcome::Exported);
-  const std::string workbook = onlyOutput();
   std::vector<SheetCell> header;
   for (const char* name : server.header) header.push_back({"text", name});
   std::vector<SheetCell> nulls(server.header.size());
   for (std::size_t column : server.binaryColumns) nulls[column] = kXBinary;
-  const std::vector<std::vector<SheetCell>> expected = {header, server.xlsxValueRow,
-                                                        server.xlsxEdgeRow, nulls};
-
-  const std::string converted = temp_ / "converted";
-  std::filesystem::create_directories(converted);
-  std::string log;
-  ASSERT_EQ(convertWithLibreOffice({workbook}, converted, temp_.path(), log), 0) << log;
-  for (const bool libreOffice : {true, false}) {
-    SCOPED_TRACE(libreOffice ? "LibreOffice" : "openpyxl");
-    const SheetDump dump =
-        libreOffice
-            ? readWithPython("fods", converted + "/" + stemOf(workbook) + ".fods", temp_.path())
-            : readWithPython("xlsx", workbook, temp_.path());
-    EXPECT_THAT(dump.errors, IsEmpty()) << dump.log;
-    ASSERT_GE(dump.sheets.size(), 1u);
-    const Sheet& sheet = dump.sheets[0];
-    EXPECT_EQ(usedRows(sheet), expected.size());
-    for (std::size_t r = 0; r < expected.size(); ++r) {
-      ASSERT_EQ(expected[r].size(), server.header.size()) << "row " << r + 1;
-      EXPECT_LE(r < sheet.rows.size() ? usedCells(sheet.rows[r]) : 0, expected[r].size());
-      for (std::size_t c = 0; c < expected[r].size(); ++c) {
-        const SheetCell actual = r < sheet.rows.size() ? cellAt(sheet.rows[r], c) : SheetCell{};
-        EXPECT_TRUE(sameXlsxCell(actual, expected[r][c], libreOffice))
-            << "row " << r + 1 << ", column " << server.header[c] << ": expected "
-            << expected[r][c].kind << " \"" << expected[r][c].text << "\", read " << actual.kind
-            << " \"" << actual.text << "\"";
-      }
-    }
-  }
+  expectXlsxReadByBoth(onlyOutput(), {header, server.xlsxValueRow, server.xlsxEdgeRow, nulls},
+                       temp_.path());
 }
 
 TEST_P(ServerTypesTest, TheTypeReportShowsTheCodesTheDriverReports) {

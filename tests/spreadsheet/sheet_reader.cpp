@@ -1,5 +1,7 @@
 #include "tests/spreadsheet/sheet_reader.h"
 
+#include <gtest/gtest.h>
+
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
@@ -105,6 +107,42 @@ bool sameXlsxCell(const SheetCell& actual, const SheetCell& expected, bool libre
            sameDateTime(actual.text, expected.text, tolerance);
   }
   return false;
+}
+
+SheetDump expectXlsxReadByBoth(const std::string& path, const std::vector<SheetRow>& rows,
+                               const std::string& scratchDirectory) {
+  const std::string converted = scratchDirectory + "/converted";
+  std::filesystem::create_directories(converted);
+  std::string log;
+  EXPECT_EQ(convertWithLibreOffice({path}, converted, scratchDirectory, log), 0) << log;
+  SheetDump read;
+  for (const bool libreOffice : {true, false}) {
+    SCOPED_TRACE(libreOffice ? "LibreOffice" : "openpyxl");
+    read = libreOffice
+               ? readWithPython("fods", converted + "/" + stemOf(path) + ".fods", scratchDirectory)
+               : readWithPython("xlsx", path, scratchDirectory);
+    EXPECT_EQ(read.errors, std::vector<std::string>{}) << read.log;
+    if (read.sheets.empty()) {
+      ADD_FAILURE() << "no sheet";
+      continue;
+    }
+    const Sheet& sheet = read.sheets[0];
+    EXPECT_EQ(usedRows(sheet), rows.size());
+    int mismatches = 0;
+    for (std::size_t r = 0; r < rows.size(); ++r) {
+      const SheetRow none;
+      const SheetRow& actual = r < sheet.rows.size() ? sheet.rows[r] : none;
+      EXPECT_LE(usedCells(actual), rows[r].size()) << "row " << r + 1;
+      for (std::size_t c = 0; c < rows[r].size(); ++c) {
+        const SheetCell cell = cellAt(actual, c);
+        if (sameXlsxCell(cell, rows[r][c], libreOffice) || ++mismatches > 10) continue;
+        ADD_FAILURE() << "row " << r + 1 << ", column " << c + 1 << ": expected " << rows[r][c].kind
+                      << " \"" << rows[r][c].text.substr(0, 80) << "\", read " << cell.kind << " \""
+                      << cell.text.substr(0, 80) << "\"";
+      }
+    }
+  }
+  return read;
 }
 
 SheetDump parseSheetDump(const std::string& text) {

@@ -60,6 +60,12 @@ SheetDump readWithPython(const std::string& mode, const std::string& file,
 // hundredths of a second).
 bool sameXlsxCell(const SheetCell& actual, const SheetCell& expected, bool libreOffice);
 
+// Reads the .xlsx workbook `path` with LibreOffice and with openpyxl (scratch files in
+// `scratchDirectory`) and expects the first sheet of each to hold `rows`, typed cells as
+// sameXlsxCell takes them, and no further non-empty row or cell. Returns what openpyxl read.
+SheetDump expectXlsxReadByBoth(const std::string& path, const std::vector<SheetRow>& rows,
+                               const std::string& scratchDirectory);
+
 // Parses the output of sheet_dump.py.
 SheetDump parseSheetDump(const std::string& text);
 

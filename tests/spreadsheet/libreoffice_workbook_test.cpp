@@ -326,5 +326,41 @@ TEST_F(LibreOfficeWorkbookTest, XlsxCellsArriveTypedInLibreOfficeAndInOpenpyxl) 
   EXPECT_EQ(dump.sheets[0].infoOf("bold"), "111111111");
 }
 
+// A real export past the rows of one sheet: the first sheet is full, the rest goes on in the
+// next one below its own header row. Read with openpyxl (LibreOffice takes minutes over a
+// million rows).
+TEST_F(LibreOfficeWorkbookTest, AnXlsxExportPastASheetsRowsGoesOnInTheNextSheet) {
+  execute("create table seq (n integer)");
+  execute(
+      "insert into seq with recursive c(x) as (select 1 union all select x + 1 from c "
+      "where x < 1048577) select x from c");
+  view_.click(ControlId::OutputXlsx);
+  const std::string workbook = exportWorkbook("select n from seq order by n", RunOutcome::Exported);
+  EXPECT_EQ(dlg_.lastExport().rows, 1048577);
+  const SheetDump dump = testing::readWithPython("xlsx", workbook, temp_.path());
+  EXPECT_THAT(dump.errors, ::testing::IsEmpty()) << dump.log;
+  ASSERT_EQ(dump.sheets.size(), 2u);
+  const SheetCell header{"text", "n"};
+  const Sheet& first = dump.sheets[0];
+  EXPECT_EQ(first.name, "Sheet1");
+  ASSERT_EQ(first.rows.size(), 1048576u);
+  EXPECT_EQ(first.rows[0], testing::SheetRow{header});
+  int mismatches = 0;
+  for (std::size_t r = 1; r < first.rows.size() && mismatches < 10; ++r) {
+    const testing::SheetRow expected{{"number", std::to_string(r)}};
+    if (first.rows[r] == expected) continue;
+    ++mismatches;
+    ADD_FAILURE() << "Sheet1 row " << r + 1 << " holds " << testing::cellAt(first.rows[r], 0).text;
+  }
+  EXPECT_EQ(first.infoOf("filter"), "A1:A1048576");
+  const Sheet& second = dump.sheets[1];
+  EXPECT_EQ(second.name, "Sheet2");
+  EXPECT_EQ(second.rows, (std::vector<testing::SheetRow>{
+                             {header}, {{"number", "1048576"}}, {{"number", "1048577"}}}));
+  EXPECT_EQ(second.infoOf("freeze"), "A2");
+  EXPECT_EQ(second.infoOf("filter"), "A1:A3");
+  EXPECT_EQ(second.infoOf("bold"), "1");
+}
+
 }  // namespace
 }  // namespace rowpress

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
+#include <cstdio>
 
 #include "export/output_file.h"
 #include "export/spreadsheetml_writer.h"
@@ -200,7 +201,21 @@ void XlsxWriter::fail() {
 void XlsxWriter::check(int error) {
   // A cell that the library refuses (it never refuses what this writer hands it) would be
   // a cell lost; the file is not kept then.
-  if (error != LXW_NO_ERROR && !failed_) fail();
+  if (error != LXW_NO_ERROR && !failed_) {
+    errno = EIO;
+    fail();
+  }
+}
+
+void XlsxWriter::checkSheetFile(bool flush) {
+  // The library writes each finished row to the sheet's temporary file without looking at
+  // the result: a full disk would lose rows without a word. Its stream says so, and
+  // flushing it again gives the reason.
+  FILE* file = sheet_ ? sheet_->optimize_tmpfile : nullptr;
+  if (failed_ || file == nullptr) return;
+  if (!flush && !ferror(file)) return;
+  errno = 0;
+  if (std::fflush(file) != 0 || ferror(file)) fail();
 }
 
 void XlsxWriter::begin(OutputFile& out) {
@@ -298,7 +313,8 @@ void XlsxWriter::beginRow() {
     // The sheet is full: the rows go on in the next one, below its own header row.
     CNumbers numbers;
     closeSheet();
-    if (!addSheet()) return;
+    checkSheetFile(true);
+    if (failed_ || !addSheet()) return;
     writeHeaderRow();
   }
   ++row_;
@@ -379,7 +395,7 @@ void XlsxWriter::cell(const CellValue& value, const ColumnInfo& column, bool for
   writeText(k, text);
 }
 
-void XlsxWriter::endRow() {}
+void XlsxWriter::endRow() { checkSheetFile(false); }
 
 void XlsxWriter::finish(int columnCount, long long tableRows) {
   (void)columnCount;
@@ -393,6 +409,7 @@ void XlsxWriter::finish(int columnCount, long long tableRows) {
   }
   CNumbers numbers;
   closeSheet();
+  checkSheetFile(true);
   if (failed_) {
     lxw_workbook_free(workbook);
     return;

@@ -66,6 +66,9 @@ class XlsxWriter final : public OutputWriter {
   void writeText(int column, std::string_view text, lxw_format* format = nullptr);
   void writeDateTime(int column, std::string_view text);
   void check(int error);
+  // Fails the file when a write to the current sheet's temporary file failed; `flush` hands
+  // the stream's buffer to the system first, so that nothing unwritten is left unchecked.
+  void checkSheetFile(bool flush);
 
   long long sheetRows_;
   OutputFile* out_ = nullptr;

@@ -5,7 +5,10 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <locale.h>
+#include <signal.h>
 #include <stdlib.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -294,6 +297,41 @@ TEST_F(XlsxWriterTest, AWorkbookThatCannotBeWrittenFailsTheOutputFileAndLeavesNo
     EXPECT_FALSE(out.close());
   }
   EXPECT_EQ(listDirectory(temp_.path()), std::vector<std::string>{});
+}
+
+// The library writes the finished rows to the sheet's temporary file and does not look at
+// the result. A file size limit stands for a disk that fills up: the rows stop there, and
+// the file fails with the reason instead of losing them without a word. Run in a child
+// process, so that the limit holds for nothing else.
+TEST_F(XlsxWriterTest, ARowThatCannotBeWrittenFailsTheFileWithTheReason) {
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    ::signal(SIGXFSZ, SIG_IGN);
+    const rlimit limit{256 * 1024, 256 * 1024};
+    if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) ::_exit(100);
+    XlsxWriter writer;
+    OutputFile out = OutputFile::create(path_, true);
+    writer.begin(out);
+    writer.beginHeaderRow();
+    writer.headerCell(column("s", 80));
+    writer.endHeaderRow();
+    const std::string text(60, 'r');
+    int rows = 0;
+    // As the export run does: it stops fetching once the file has failed.
+    for (; rows < 100000 && out.error() == 0; ++rows) {
+      writer.beginRow();
+      writer.cell({text}, column("s", 80), false);
+      writer.endRow();
+    }
+    writer.finish(1, rows + 1);
+    const int error = out.error();
+    ::_exit(out.close() ? 101 : rows == 100000 ? 102 : error);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status)) << status;
+  EXPECT_EQ(WEXITSTATUS(status), EFBIG) << "101: kept, 102: every row went through";
 }
 
 }  // namespace

@@ -10,13 +10,15 @@ OutputType outputTypeOfKey(SettingKey key) {
       return OutputType::Csv;
     case SettingKey::Tsv:
       return OutputType::Tsv;
+    case SettingKey::Xlsx:
+      return OutputType::Xlsx;
     default:
       return OutputType::Html;
   }
 }
 
 constexpr OutputType kOutputTypes[] = {OutputType::Xml, OutputType::Csv, OutputType::Tsv,
-                                       OutputType::Html};
+                                       OutputType::Html, OutputType::Xlsx};
 
 }  // namespace
 
@@ -28,6 +30,8 @@ ControlId outputBoxOf(OutputType type) {
       return ControlId::OutputTsv;
     case OutputType::Html:
       return ControlId::OutputHtml;
+    case OutputType::Xlsx:
+      return ControlId::OutputXlsx;
     case OutputType::Xml:
       break;
   }
@@ -47,6 +51,8 @@ void showJob(const JobSettings& job, View& view) {
   view.setChecked(ControlId::Excel2007, job.excel2007);
   view.setChecked(ControlId::ForceFullLength, job.forceFullLength);
   view.setChecked(ControlId::LaunchOnFinish, !job.noAutoOpen);
+  view.setChecked(ControlId::QuoteFields, job.quoteFields);
+  view.setChecked(ControlId::ByteOrderMark, job.byteOrderMark);
   showOutputType(view, outputTypeOf(job));
 }
 
@@ -61,15 +67,20 @@ void takeJob(JobSettings& job, const View& view) {
   job.outputCsv = view.isChecked(ControlId::OutputCsv);
   job.outputTsv = view.isChecked(ControlId::OutputTsv);
   job.outputHtml = view.isChecked(ControlId::OutputHtml);
+  job.outputXlsx = view.isChecked(ControlId::OutputXlsx);
   job.sql = view.text(ControlId::SqlBox);
   job.excel2007 = view.isChecked(ControlId::Excel2007);
   job.forceFullLength = view.isChecked(ControlId::ForceFullLength);
   job.noAutoOpen = !view.isChecked(ControlId::LaunchOnFinish);
+  job.quoteFields = view.isChecked(ControlId::QuoteFields);
+  job.byteOrderMark = view.isChecked(ControlId::ByteOrderMark);
 }
 
 void resetControlsBeforeLoad(View& view) {
   view.clearList(ControlId::DataSourceList);
   showOutputType(view, OutputType::Xml);
+  view.setChecked(ControlId::QuoteFields, false);
+  view.setChecked(ControlId::ByteOrderMark, false);
 }
 
 void showAppliedSettings(const std::vector<AppliedSetting>& shown, View& view) {
@@ -103,9 +114,16 @@ void showAppliedSettings(const std::vector<AppliedSetting>& shown, View& view) {
       case SettingKey::Excel2007:
         view.setChecked(ControlId::Excel2007, setting.on);
         break;
+      case SettingKey::QuoteFields:
+        view.setChecked(ControlId::QuoteFields, setting.on);
+        break;
+      case SettingKey::ByteOrderMark:
+        view.setChecked(ControlId::ByteOrderMark, setting.on);
+        break;
       case SettingKey::Csv:
       case SettingKey::Tsv:
       case SettingKey::Html:
+      case SettingKey::Xlsx:
         // Cleared, the flag unchecks its own box only: the workbook's box stays as it is.
         if (setting.on) {
           showOutputType(view, outputTypeOfKey(setting.key));

@@ -15,7 +15,7 @@ namespace rowpress {
 // The check box that shows `type`.
 ControlId outputBoxOf(OutputType type);
 
-// Shows `type` in the output-type boxes: its box checked, the other three unchecked. Every
+// Shows `type` in the output-type boxes: its box checked, the other four unchecked. Every
 // change of the output type that the controls show goes through here.
 void showOutputType(View& view, OutputType type);
 
@@ -29,8 +29,9 @@ void showJob(const JobSettings& job, View& view);
 void takeJob(JobSettings& job, const View& view);
 
 // What loading a file does to the controls before its first setting: the data source list is
-// emptied and the output type goes back to the workbook ("Output To XML" checked, the CSV,
-// TSV and HTML boxes unchecked). Every other control keeps its state.
+// emptied, the output type goes back to the workbook ("Output To XML" checked, the CSV, TSV,
+// HTML and XLSX boxes unchecked) and "Quote Fields" and "UTF-8 Byte Order Mark" are
+// unchecked. Every other control keeps its state.
 void resetControlsBeforeLoad(View& view);
 
 // Shows the settings that a load applied, in file order, as the controls show them: a text

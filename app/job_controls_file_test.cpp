@@ -56,6 +56,9 @@ void expectSameJob(const JobSettings& a, const JobSettings& b) {
   EXPECT_EQ(a.launchApplication, b.launchApplication);
   EXPECT_EQ(a.noAutoOpen, b.noAutoOpen);
   EXPECT_EQ(a.outFileName, b.outFileName);
+  EXPECT_EQ(a.outputXlsx, b.outputXlsx);
+  EXPECT_EQ(a.quoteFields, b.quoteFields);
+  EXPECT_EQ(a.byteOrderMark, b.byteOrderMark);
   EXPECT_EQ(a.timeoutSeconds, b.timeoutSeconds);
 }
 
@@ -122,6 +125,50 @@ TEST_F(SettingsFileTest, SaveThenLoadGivesTheSameJobAndControls) {
         ControlId::Excel2007, ControlId::ForceFullLength, ControlId::LaunchOnFinish}) {
     EXPECT_EQ(loading.isChecked(box), saving.isChecked(box)) << static_cast<int>(box);
   }
+}
+
+TEST_F(SettingsFileTest, TheXlsxOutputAndTheCsvOptionsGoAndComeBack) {
+  MemoryView saving;
+  fillWindow(saving);
+  saving.setChecked(ControlId::OutputCsv, false);
+  saving.setChecked(ControlId::OutputXlsx, true);
+  saving.setChecked(ControlId::QuoteFields, true);
+  saving.setChecked(ControlId::ByteOrderMark, true);
+  JobSettings saved;
+  SettingsSaveResult result = saveSettingsFile(saved, saving, path("job.DIRU"));
+  ASSERT_TRUE(result.written) << result.error;
+  EXPECT_EQ(result.problems, std::vector<std::string>{});
+  EXPECT_TRUE(saved.outputXlsx && saved.quoteFields && saved.byteOrderMark);
+
+  MemoryView loading;
+  loading.setChecked(ControlId::OutputHtml, true);
+  JobSettings loaded;
+  loaded.outputHtml = true;
+  SettingsLoadResult load = loadSettingsFile(loaded, loading, path("job.DIRU"));
+  ASSERT_TRUE(load.opened) << load.error;
+  EXPECT_EQ(load.problems, std::vector<std::string>{});
+  expectSameJob(saved, loaded);
+  EXPECT_EQ(outputTypeOf(loaded), OutputType::Xlsx);
+  for (ControlId box :
+       {ControlId::OutputCsv, ControlId::OutputTsv, ControlId::OutputHtml, ControlId::OutputXml,
+        ControlId::OutputXlsx, ControlId::QuoteFields, ControlId::ByteOrderMark}) {
+    EXPECT_EQ(loading.isChecked(box), saving.isChecked(box)) << static_cast<int>(box);
+  }
+
+  // Unchecked again, they leave the file as it always was and a load turns them off.
+  saving.setChecked(ControlId::OutputXlsx, false);
+  saving.setChecked(ControlId::QuoteFields, false);
+  saving.setChecked(ControlId::ByteOrderMark, false);
+  ASSERT_TRUE(saveSettingsFile(saved, saving, path("job.DIRU")).written);
+  const std::string text = readFile(path("job.DIRU"));
+  EXPECT_EQ(text.find("XLSX"), std::string::npos);
+  EXPECT_EQ(text.find("QuoteFields"), std::string::npos);
+  EXPECT_EQ(text.find("ByteOrderMark"), std::string::npos);
+  ASSERT_TRUE(loadSettingsFile(loaded, loading, path("job.DIRU")).opened);
+  EXPECT_FALSE(loaded.outputXlsx || loaded.quoteFields || loaded.byteOrderMark);
+  EXPECT_TRUE(loading.isChecked(ControlId::OutputXml));
+  EXPECT_FALSE(loading.isChecked(ControlId::QuoteFields) ||
+               loading.isChecked(ControlId::ByteOrderMark));
 }
 
 TEST_F(SettingsFileTest, NoSelectedDataSourceSavesAnEmptyNameAndSaysSo) {

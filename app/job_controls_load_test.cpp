@@ -82,6 +82,34 @@ TEST_F(SettingsLoadTest, OutputTypeIsTheLastOneSetInFileOrder) {
   EXPECT_TRUE(job.outputTsv);
   EXPECT_TRUE(view.isChecked(ControlId::OutputTsv));
   EXPECT_FALSE(view.isChecked(ControlId::OutputXml));
+
+  // XLSX takes part like the others, before or after them.
+  load("HTML=\"1\";\r\nXLSX=\"1\";\r\n");
+  EXPECT_EQ(outputTypeOf(job), OutputType::Xlsx);
+  EXPECT_FALSE(job.outputHtml);
+  EXPECT_TRUE(view.isChecked(ControlId::OutputXlsx));
+  EXPECT_FALSE(view.isChecked(ControlId::OutputHtml) || view.isChecked(ControlId::OutputXml));
+  load("XLSX=\"1\";\r\nCSV=\"1\";\r\n");
+  EXPECT_EQ(outputTypeOf(job), OutputType::Csv);
+  EXPECT_FALSE(job.outputXlsx);
+  EXPECT_FALSE(view.isChecked(ControlId::OutputXlsx));
+  load("XLSX=\"1\";\r\nXLSX=\"0\";\r\n");
+  EXPECT_EQ(outputTypeOf(job), OutputType::Xml);
+  EXPECT_FALSE(view.isChecked(ControlId::OutputXlsx) || view.isChecked(ControlId::OutputXml));
+}
+
+TEST_F(SettingsLoadTest, QuoteFieldsAndByteOrderMarkAreReadAndClearedByEveryLoad) {
+  load("-- \r\nQuoteFields=\"1\";\r\nByteOrderMark=\"1\";\r\n");
+  EXPECT_TRUE(job.quoteFields && job.byteOrderMark);
+  EXPECT_TRUE(view.isChecked(ControlId::QuoteFields) && view.isChecked(ControlId::ByteOrderMark));
+  // A file without them (every file saved with them off) turns them off.
+  job.outputXlsx = true;
+  load("UserName=\"u\";\r\n");
+  EXPECT_FALSE(job.quoteFields || job.byteOrderMark || job.outputXlsx);
+  EXPECT_FALSE(view.isChecked(ControlId::QuoteFields) || view.isChecked(ControlId::ByteOrderMark));
+  load("QuoteFields=\"1\";ByteOrderMark=\"0\";\r\nByteOrderMark=\"0\";\r\n");
+  EXPECT_TRUE(job.quoteFields);
+  EXPECT_FALSE(job.byteOrderMark);
 }
 
 TEST_F(SettingsLoadTest, LoadingResetsToTheWorkbookAndEmptiesTheDataSourceList) {
@@ -90,12 +118,13 @@ TEST_F(SettingsLoadTest, LoadingResetsToTheWorkbookAndEmptiesTheDataSourceList) 
   view.appendLine(ControlId::DataSourceList, "old");
   view.appendLine(ControlId::DataSourceList, "other");
   view.setChecked(ControlId::OutputHtml, true);
+  view.setChecked(ControlId::OutputXlsx, true);
   view.setChecked(ControlId::OutputTsv, true);
   view.setChecked(ControlId::Excel2007, true);
   load("-- nothing here\r\nUserName=\"u\";\r\n");
   EXPECT_TRUE(view.isChecked(ControlId::OutputXml));
   EXPECT_FALSE(view.isChecked(ControlId::OutputHtml) || view.isChecked(ControlId::OutputTsv) ||
-               view.isChecked(ControlId::OutputCsv));
+               view.isChecked(ControlId::OutputCsv) || view.isChecked(ControlId::OutputXlsx));
   EXPECT_FALSE(job.outputCsv || job.outputTsv || job.outputHtml);
   EXPECT_EQ(view.lineCount(ControlId::DataSourceList), 0);
   EXPECT_EQ(job.dataSource, "old");  // the field keeps its value without a Database line

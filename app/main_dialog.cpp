@@ -73,6 +73,9 @@ void MainDialog::handle(ControlId id, Notification what) {
     case ControlId::OutputXml:
       OnOutputXml();
       break;
+    case ControlId::OutputXlsx:
+      OnOutputXlsx();
+      break;
     case ControlId::LaunchOnFinish:
       OnLaunchOnFinish();
       break;
@@ -89,9 +92,11 @@ FetchResult MainDialog::OnFetch() {
 
 RunOutcome MainDialog::RunExport(const OdbcSession& session, std::string& sql) {
   BusyCursor busy(view_);
-  // The two compatibility switches live in their boxes while a window is there.
+  // The compatibility switches live in their boxes while a window is there.
   job_.excel2007 = view_.isChecked(ControlId::Excel2007);
   job_.forceFullLength = view_.isChecked(ControlId::ForceFullLength);
+  job_.quoteFields = view_.isChecked(ControlId::QuoteFields);
+  job_.byteOrderMark = view_.isChecked(ControlId::ByteOrderMark);
   ViewReport report(view_);
   ExportRun run(job_, report, *launcher_);
   run.countRowsIn(rowsWritten_);
@@ -179,12 +184,14 @@ void MainDialog::selectOutput(OutputType type) {
   showOutputType(view_, type);
 }
 
-// A box that was checked selects its type. Unchecking the selected CSV, TSV or HTML box falls
-// back to XML; unchecking XML falls back to CSV, so no click leaves all four boxes unchecked.
+// A box that was checked selects its type. Unchecking the selected CSV, TSV, HTML or XLSX box
+// falls back to XML; unchecking XML falls back to CSV, so no click leaves all five boxes
+// unchecked.
 void MainDialog::OnOutputCsv() { onOutputBox(OutputType::Csv, OutputType::Xml); }
 void MainDialog::OnOutputTsv() { onOutputBox(OutputType::Tsv, OutputType::Xml); }
 void MainDialog::OnOutputHtml() { onOutputBox(OutputType::Html, OutputType::Xml); }
 void MainDialog::OnOutputXml() { onOutputBox(OutputType::Xml, OutputType::Csv); }
+void MainDialog::OnOutputXlsx() { onOutputBox(OutputType::Xlsx, OutputType::Xml); }
 
 void MainDialog::onOutputBox(OutputType type, OutputType fallback) {
   selectOutput(view_.isChecked(outputBoxOf(type)) ? type : fallback);

@@ -52,11 +52,12 @@ class MainDialog {
   // F1: the help message, with the address of the help page.
   void OnHelp();
 
-  // Output-type check boxes: each keeps exactly one of the four boxes checked.
+  // Output-type check boxes: each keeps exactly one of the five boxes checked.
   void OnOutputCsv();
   void OnOutputTsv();
   void OnOutputHtml();
   void OnOutputXml();
+  void OnOutputXlsx();
   void OnLaunchOnFinish();
   void OnLaunchApplicationChange();
   void OnOutFileNameChange();

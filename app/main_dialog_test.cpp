@@ -42,6 +42,10 @@ TEST_F(DialogTest, OutputTypeBoxesStayExclusive) {
       {ControlId::OutputHtml, "XML/"},   {ControlId::OutputHtml, "HTML/h"},
       {ControlId::OutputXml, "XML/"},  // checking XML clears the others
       {ControlId::OutputTsv, "TSV/t"},   {ControlId::OutputTsv, "XML/"},
+      {ControlId::OutputXlsx, "XLSX/x"}, {ControlId::OutputXlsx, "XML/"},
+      {ControlId::OutputHtml, "HTML/h"}, {ControlId::OutputXlsx, "XLSX/x"},  // from HTML
+      {ControlId::OutputCsv, "CSV/c"},  // CSV while XLSX was chosen
+      {ControlId::OutputXlsx, "XLSX/x"}, {ControlId::OutputXml, "XML/"},
   };
   for (const Step& step : steps) {
     view_.click(step.click);

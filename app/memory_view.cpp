@@ -23,6 +23,9 @@ bool isCheckBox(ControlId id) {
     case ControlId::LaunchOnFinish:
     case ControlId::ForceFullLength:
     case ControlId::Excel2007:
+    case ControlId::OutputXlsx:
+    case ControlId::QuoteFields:
+    case ControlId::ByteOrderMark:
       return true;
     default:
       return false;

@@ -36,6 +36,9 @@ enum class ControlId : int {
   ForceFullLength = 1020,
   OutputTsv = 1021,
   Excel2007 = 1022,
+  OutputXlsx = 1023,
+  QuoteFields = 1024,
+  ByteOrderMark = 1025,
 };
 
 enum class Notification { Click, TextChanged, SelectionChanged };

@@ -8,7 +8,8 @@ bench/RESULTS.md.
 --against times another rowpress executable (an earlier build) in the same alternating
 rounds, so that a change is measured against the code before it on the same machine.
 
-Needs a built build/rowpress (bench/run.sh builds it and installs what is missing)."""
+Needs a built build/rowpress (bench/run.sh builds it and installs what is missing). Its files
+go to /tmp/rowpress-bench, or to $ROWPRESS_BENCH_DIR."""
 import argparse
 import os
 import platform
@@ -22,7 +23,9 @@ import time
 
 TOP = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 ROWPRESS = os.path.join(TOP, "build", "rowpress")
-WORK = "/tmp/rowpress-bench"
+# Where the database, the job files and the outputs go; ROWPRESS_BENCH_DIR moves it, so that two
+# benchmarks on one machine keep apart.
+WORK = os.environ.get("ROWPRESS_BENCH_DIR", "/tmp/rowpress-bench")
 PG_BIN = "/usr/lib/postgresql/15/bin"
 QUERY = "select * from bench"
 
@@ -93,7 +96,7 @@ def rowpress_commands(dsn, tag, sql=QUERY, executable=ROWPRESS, label="rowpress"
     """One rowpress command per output type."""
     commands = {}
     for name, flags in (("csv", ["CSV"]), ("tsv", ["TSV"]), ("html", ["HTML"]),
-                        ("workbook", ["2007"])):
+                        ("workbook", ["2007"]), ("xlsx", ["XLSX"])):
         job = os.path.join(WORK, f"{tag}-{name}.DIRU")
         settings_file(job, dsn, sql, flags)
         out = os.path.join(WORK, f"out-{tag}-{name}")
@@ -204,6 +207,8 @@ def main():
         "isql -b": ["sh", "-c", f"isql -b -d, bench-sqlite < {query_file} > {WORK}/out-isql"],
         "pyodbc fetchmany": [py, os.path.join(TOP, "bench", "pyodbc_csv.py"), "bench-sqlite",
                              QUERY, f"{WORK}/out-pyodbc"],
+        "pyodbc + XlsxWriter": [py, os.path.join(TOP, "bench", "pyodbc_xlsx.py"), "bench-sqlite",
+                                QUERY, f"{WORK}/out-pyodbc.xlsx"],
     }
     commands = dict(peers)
     commands.update(rowpress_commands("bench-sqlite", "sqlite"))
@@ -230,6 +235,8 @@ def main():
                 "isql -b": ["sh", "-c", f"isql -b -d, bench-pg < {query_file} > {WORK}/out-isql"],
                 "pyodbc fetchmany": [py, os.path.join(TOP, "bench", "pyodbc_csv.py"), "bench-pg",
                                      QUERY, f"{WORK}/out-pyodbc"],
+                "pyodbc + XlsxWriter": [py, os.path.join(TOP, "bench", "pyodbc_xlsx.py"),
+                                        "bench-pg", QUERY, f"{WORK}/out-pyodbc.xlsx"],
             }
             commands.update(rowpress_commands("bench-pg", "pg"))
             if args.against:

@@ -8,7 +8,6 @@ if(BUILD_TESTING)
     # Files read back by LibreOffice and by independent readers.
     ${CMAKE_SOURCE_DIR}/tests/spreadsheet/delimited_html_readers_test.cpp
     ${CMAKE_SOURCE_DIR}/tests/spreadsheet/libreoffice_workbook_test.cpp
-    ${CMAKE_SOURCE_DIR}/tests/spreadsheet/sheet_reader.cpp
     # Faults met by the real executable, started as a child process.
     ${CMAKE_SOURCE_DIR}/tests/faults/connection_faults_test.cpp
     ${CMAKE_SOURCE_DIR}/tests/faults/interrupted_run_test.cpp

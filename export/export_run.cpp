@@ -13,6 +13,7 @@
 #include "export/spreadsheetml_writer.h"
 #include "export/stop_request.h"
 #include "export/viewer.h"
+#include "export/xlsx_writer.h"
 
 namespace rowpress {
 
@@ -34,6 +35,8 @@ std::unique_ptr<OutputWriter> makeWriter(OutputType type, const WriterOptions& o
       return std::make_unique<DelimitedWriter>(type, options);
     case OutputType::Html:
       return std::make_unique<HtmlWriter>();
+    case OutputType::Xlsx:
+      return std::make_unique<XlsxWriter>();
     case OutputType::Xml:
       break;
   }
@@ -191,6 +194,9 @@ RunOutcome ExportRun::runSteps(SQLHSTMT statement, std::string& sql) {
   if (!openOutput(type, target)) return RunOutcome::OutputFile;
   std::unique_ptr<OutputWriter> writer = writerFor_(type, writerOptionsOf(job_));
   writer->begin(target.file());
+  // A writer that could not start its file (the workbook library's temporary files) fails
+  // like a file that could not be created: before the statement runs.
+  if (target.file().error() != 0) return outputNotCreated(result_.path, target.error());
   bool stopped = false;
   {
     // A timeout bounds executing the statement and each wait for a row, not the file's end.
@@ -210,11 +216,15 @@ bool ExportRun::openOutput(OutputType type, OutputTarget& target) {
   if (!output.path.empty() && target.open(output.path, std::move(output.reserved))) return true;
   // Without a path (no unique name could be made) the default directory is what failed.
   const std::string shown = output.path.empty() ? defaultDirectory() : output.path;
-  std::string reason = output.path.empty() ? output.error : target.error();
+  outputNotCreated(shown, output.path.empty() ? output.error : target.error());
+  return false;
+}
+
+RunOutcome ExportRun::outputNotCreated(const std::string& shown, const std::string& reason) {
   result_.outputFailure = "unable to create: " + shown + " (" + reason + ")";
   report_.statusLine(result_.outputFailure);
   message("unable to create: " + shown + " ", "Unable to Open Output File");
-  return false;
+  return RunOutcome::OutputFile;
 }
 
 std::optional<RunOutcome> ExportRun::execute(SQLHSTMT statement, std::string& sql) {
@@ -360,6 +370,12 @@ RunOutcome ExportRun::finish(OutputType type, OutputWriter& writer, OutputTarget
                              bool stopped) {
   // A stopped workbook is closed properly as well, so that it opens.
   writer.finish(columnCount_, result_.rows + 1);
+  // A stop requested while the file was being finished (a large workbook is assembled at
+  // its end) removes it once it is done.
+  if (StopRequest::instance().requested()) {
+    target.discard();
+    return stoppedByRequest();
+  }
   if (result_.rows == 0 && !stopped) {
     target.discard();
     if (!job_.silent) message("No Results Found", "SQL statement failed.");

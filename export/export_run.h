@@ -95,6 +95,8 @@ class ExportRun {
   // The steps in order; returns the outcome.
   RunOutcome runSteps(SQLHSTMT statement, std::string& sql);
   RunOutcome statementFailed(SQLHSTMT statement, const char* caption);
+  // The output file at `shown` could not be created, for `reason`.
+  RunOutcome outputNotCreated(const std::string& shown, const std::string& reason);
   void message(std::string text, std::string caption);
   // The run was asked to stop: its temporary file goes, an existing file stays.
   RunOutcome stoppedByRequest();

@@ -24,6 +24,7 @@ OutputFile::OutputFile(OutputFile&& other) noexcept
     : fd_(other.fd_),
       ownsFd_(other.ownsFd_),
       error_(other.error_),
+      path_(std::move(other.path_)),
       buffer_(std::move(other.buffer_)),
       completeLines_(other.completeLines_),
       written_(other.written_),
@@ -39,6 +40,7 @@ OutputFile& OutputFile::operator=(OutputFile&& other) noexcept {
     fd_ = other.fd_;
     ownsFd_ = other.ownsFd_;
     error_ = other.error_;
+    path_ = std::move(other.path_);
     buffer_ = std::move(other.buffer_);
     completeLines_ = other.completeLines_;
     written_ = other.written_;
@@ -54,6 +56,7 @@ OutputFile OutputFile::create(const std::string& path, bool exclusive, int mode)
   OutputFile file;
   int flags = O_WRONLY | O_CREAT | O_CLOEXEC | (exclusive ? O_EXCL : O_TRUNC);
   file.fd_ = ::open(path.c_str(), flags, mode);
+  file.path_ = path;
   if (file.fd_ < 0) {
     file.error_ = errno;
   } else {
@@ -62,9 +65,10 @@ OutputFile OutputFile::create(const std::string& path, bool exclusive, int mode)
   return file;
 }
 
-OutputFile OutputFile::onDescriptor(int fd) {
+OutputFile OutputFile::onDescriptor(int fd, std::string path) {
   OutputFile file;
   file.fd_ = fd;
+  file.path_ = std::move(path);
   file.ownsFd_ = false;
   if (fd < 0) {
     file.error_ = EBADF;
@@ -150,6 +154,10 @@ bool OutputFile::overwriteAt(off_t offset, std::string_view bytes) {
     done += static_cast<std::size_t>(n);
   }
   return true;
+}
+
+void OutputFile::fail(int err) {
+  if (error_ == 0) error_ = err != 0 ? err : EIO;
 }
 
 bool OutputFile::close() {

@@ -23,12 +23,17 @@ class OutputFile {
   // Returns a closed file and sets error() when it cannot be created.
   static OutputFile create(const std::string& path, bool exclusive, int mode = 0666);
   // Writes through `fd`, which stays its owner's: close() hands everything to the system
-  // and reports, but leaves the descriptor open.
-  static OutputFile onDescriptor(int fd);
+  // and reports, but leaves the descriptor open. `path` names the file that `fd` is open on.
+  static OutputFile onDescriptor(int fd, std::string path = {});
 
   bool isOpen() const { return fd_ >= 0; }
   // The first error (an errno value) met while writing, or 0.
   int error() const { return error_; }
+  // The path of the file on disk; empty when it is not known.
+  const std::string& path() const { return path_; }
+  // Records an error met by a writer that fills the file through its path (a library that
+  // writes the file itself): the first error stays, and close() reports it. 0 counts as EIO.
+  void fail(int err);
 
   // Appends text; each line feed in it is written as CR LF and ends a line.
   void write(std::string_view text);
@@ -53,6 +58,7 @@ class OutputFile {
   int fd_ = -1;
   bool ownsFd_ = true;
   int error_ = 0;
+  std::string path_;
   std::string buffer_;
   std::size_t completeLines_ = 0;  // bytes of buffer_ that end at a line end
   off_t written_ = 0;              // bytes handed to the system

@@ -94,6 +94,8 @@ const char* defaultExtension(const JobSettings& job, OutputType type) {
     case OutputType::Csv:
     case OutputType::Tsv:
       return ".csv";
+    case OutputType::Xlsx:
+      return ".xlsx";
     case OutputType::Html:
       break;
   }

@@ -64,7 +64,7 @@ struct OutputPath {
 
 // Creates the default directory and removes the abandoned temporary files in it, then
 // chooses the output path by output type: the job's file name, or a default name
-// "rowXXXX.TMP" with ".xls", ".xml" (excel2007), ".csv" or ".html". A default name is
+// "rowXXXX.TMP" with ".xls", ".xml" (excel2007), ".csv", ".html" or ".xlsx". A default name is
 // reserved with its extension (O_EXCL); a name of which either form exists is skipped.
 OutputPath prepareOutputPath(const JobSettings& job, OutputType type);
 

@@ -12,7 +12,7 @@ bool OutputTarget::open(const std::string& path, NameReservation reserved) {
   if (atomic_.prepare(path)) {
     registered_.set(atomic_.temporaryPath());
     if (atomic_.create(0666)) {
-      file_ = OutputFile::onDescriptor(atomic_.descriptor());
+      file_ = OutputFile::onDescriptor(atomic_.descriptor(), atomic_.temporaryPath());
       return true;
     }
   }

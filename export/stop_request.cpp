@@ -88,9 +88,28 @@ void StopRequest::endStep() {
   changed_.notify_all();
 }
 
+void StopRequest::beginUninterruptible() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  ++uninterruptible_;
+}
+
+void StopRequest::endUninterruptible() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  --uninterruptible_;
+  changed_.notify_all();
+}
+
 bool StopRequest::waitUntilIdle(std::chrono::steady_clock::time_point deadline) {
   std::unique_lock<std::mutex> lock(mutex_);
-  return changed_.wait_until(lock, deadline, [this] { return idle(); });
+  const auto grace = deadline - std::chrono::steady_clock::now();
+  for (;;) {
+    if (changed_.wait_until(lock, deadline, [this] { return idle(); })) return true;
+    if (uninterruptible_ == 0) return false;
+    changed_.wait(lock, [this] { return idle() || uninterruptible_ == 0; });
+    if (idle()) return true;
+    // The run gets the same time again to finish what follows the step.
+    deadline = std::chrono::steady_clock::now() + grace;
+  }
 }
 
 void StopRequest::removeTemporaries() {

@@ -86,8 +86,14 @@ class StopRequest {
   void beginStep();
   void endStep();
 
+  // A step that must not be cut off (a workbook being assembled when it is closed): while
+  // one runs, a stop waits for it past any deadline, and the run removes its file after it.
+  void beginUninterruptible();
+  void endUninterruptible();
+
   // Waits until no temporary file or reservation is registered and no statement executes,
-  // or until `deadline`. True when that state was reached.
+  // or until `deadline`. True when that state was reached. An uninterruptible step holds the
+  // deadline off: after it ends, the wait goes on for as long again as the deadline gave.
   bool waitUntilIdle(std::chrono::steady_clock::time_point deadline);
   // Removes every registered temporary file and reserved name.
   void removeTemporaries();
@@ -119,6 +125,7 @@ class StopRequest {
   std::multiset<std::string> temporaries_;
   std::vector<Reservation> reservations_;
   int steps_ = 0;
+  int uninterruptible_ = 0;
 };
 
 // The log line of a run stopped by `signal`: "rowpress: stopped by signal 15 (Terminated)".
@@ -176,6 +183,15 @@ class StepBeforeRegistration {
   ~StepBeforeRegistration() { StopRequest::instance().endStep(); }
   StepBeforeRegistration(const StepBeforeRegistration&) = delete;
   StepBeforeRegistration& operator=(const StepBeforeRegistration&) = delete;
+};
+
+// Marks a step that a stop must wait for, for as long as it lives.
+class UninterruptibleStep {
+ public:
+  UninterruptibleStep() { StopRequest::instance().beginUninterruptible(); }
+  ~UninterruptibleStep() { StopRequest::instance().endUninterruptible(); }
+  UninterruptibleStep(const UninterruptibleStep&) = delete;
+  UninterruptibleStep& operator=(const UninterruptibleStep&) = delete;
 };
 
 // Registers a statement with the stop request while it executes.

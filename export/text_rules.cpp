@@ -92,7 +92,9 @@ struct StringSink {
   void write(std::string_view text) { out.append(text); }
 };
 
-template <class Sink>
+// The XML text rules: bytes are dropped as the class table says; markup characters become
+// entities when `escape`, and are kept as they are otherwise.
+template <bool escape = true, class Sink>
 void xmlEscape(Sink sink, std::string_view text) {
   const auto* p = reinterpret_cast<const unsigned char*>(text.data());
   const std::size_t n = text.size();
@@ -113,6 +115,10 @@ void xmlEscape(Sink sink, std::string_view text) {
         }
         break;  // dropped
       case kEntity:
+        if constexpr (!escape) {
+          ++i;
+          continue;
+        }
         flushRun();
         sink.write(xmlEntity(p[i]));
         runStart = ++i;
@@ -220,6 +226,20 @@ bool isLongWholeNumber(std::string_view text) {
 void writeXmlEscaped(OutputFile& out, std::string_view text) { xmlEscape(FileSink{out}, text); }
 
 void appendXmlEscaped(std::string& out, std::string_view text) { xmlEscape(StringSink{out}, text); }
+
+void appendXmlText(std::string& out, std::string_view text) {
+  xmlEscape<false>(StringSink{out}, text);
+}
+
+std::size_t utf16Length(std::string_view text) {
+  std::size_t units = 0;
+  for (char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    // Each character counts at its lead byte; one of four bytes needs two units.
+    units += !isContinuation(byte) + (byte >= 0xF0);
+  }
+  return units;
+}
 
 void writeHtmlEscaped(OutputFile& out, std::string_view text) { htmlEscape(FileSink{out}, text); }
 

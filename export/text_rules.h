@@ -52,6 +52,13 @@ bool isLongWholeNumber(std::string_view text);
 // "&", '"' and "'" become &lt; &gt; &amp; &quot; &apos;; everything else is kept as it is.
 void writeXmlEscaped(OutputFile& out, std::string_view text);
 void appendXmlEscaped(std::string& out, std::string_view text);
+// The same text without escaping, for a writer whose library escapes it: the same bytes are
+// dropped, "<", ">", "&", '"' and "'" are kept as they are.
+void appendXmlText(std::string& out, std::string_view text);
+
+// The length of well-formed UTF-8 text in UTF-16 code units, as a spreadsheet counts the
+// characters of a cell: a character beyond U+FFFF counts two.
+std::size_t utf16Length(std::string_view text);
 
 // HTML cell text: "&", "<", ">" and '"' become &amp; &lt; &gt; &quot;; everything else,
 // line breaks included, is kept as it is (a line feed written to an OutputFile becomes CR LF).

@@ -52,13 +52,18 @@ inline constexpr FlagField kOutputTsvField{&JobSettings::outputTsv, "The TSV out
 inline constexpr FlagField kOutputHtmlField{&JobSettings::outputHtml, "The HTML output setting"};
 inline constexpr FlagField kNoAutoOpenField{&JobSettings::noAutoOpen,
                                             "The Launch On Finish setting"};
+inline constexpr FlagField kOutputXlsxField{&JobSettings::outputXlsx, "The XLSX output setting"};
+inline constexpr FlagField kQuoteFieldsField{&JobSettings::quoteFields, "The Quote Fields setting"};
+inline constexpr FlagField kByteOrderMarkField{&JobSettings::byteOrderMark,
+                                               "The UTF-8 Byte Order Mark setting"};
 
 // The timeout is a number of seconds (see parseTimeoutSeconds); messages name it so.
 inline constexpr const char* kTimeoutFieldName = "The timeout";
 
 inline constexpr const FlagField* kFlagFields[] = {
-    &kExcel2007Field, &kForceFullLengthField, &kOutputCsvField,
-    &kOutputTsvField, &kOutputHtmlField,      &kNoAutoOpenField,
+    &kExcel2007Field,  &kForceFullLengthField, &kOutputCsvField,
+    &kOutputTsvField,  &kOutputHtmlField,      &kNoAutoOpenField,
+    &kOutputXlsxField, &kQuoteFieldsField,     &kByteOrderMarkField,
 };
 
 }  // namespace rowpress

@@ -10,6 +10,7 @@ OutputType outputTypeOf(const JobSettings& job) {
   if (job.outputHtml) return OutputType::Html;
   if (job.outputTsv) return OutputType::Tsv;
   if (job.outputCsv) return OutputType::Csv;
+  if (job.outputXlsx) return OutputType::Xlsx;
   return OutputType::Xml;
 }
 
@@ -17,6 +18,7 @@ void setOutputType(JobSettings& job, OutputType type) {
   job.outputCsv = type == OutputType::Csv;
   job.outputTsv = type == OutputType::Tsv;
   job.outputHtml = type == OutputType::Html;
+  job.outputXlsx = type == OutputType::Xlsx;
 }
 
 std::string tooLongMessage(const char* field, std::size_t limit) {

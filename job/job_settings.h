@@ -46,11 +46,12 @@ struct JobSettings {
   int timeoutSeconds = 0;
 };
 
-enum class OutputType { Xml, Csv, Tsv, Html };
+enum class OutputType { Xml, Csv, Tsv, Html, Xlsx };
 
-// HTML beats TSV beats CSV; none set means the workbook.
+// HTML beats TSV beats CSV beats XLSX; none set means the workbook. Loading and the window
+// set one flag at most; the older flags keep their order over the newest one.
 OutputType outputTypeOf(const JobSettings& job);
-// Sets the flag of `type` alone (the workbook has none).
+// Sets the flag of `type` alone (the XML workbook has none).
 void setOutputType(JobSettings& job, OutputType type);
 
 // A field of the job that cannot be used as it stands, with the message that names it and

@@ -12,14 +12,28 @@ TEST(JobSettings, FreshRecordExportsTheWorkbook) {
   EXPECT_FALSE(job.silent || job.noAutoOpen || job.excel2007 || job.forceFullLength);
 }
 
-TEST(JobSettings, OutputTypePrecedenceIsHtmlThenTsvThenCsv) {
+TEST(JobSettings, OutputTypePrecedenceIsHtmlThenTsvThenCsvThenXlsx) {
   JobSettings job;
+  job.outputXlsx = true;
+  EXPECT_EQ(outputTypeOf(job), OutputType::Xlsx);
   job.outputCsv = true;
   EXPECT_EQ(outputTypeOf(job), OutputType::Csv);
   job.outputTsv = true;
   EXPECT_EQ(outputTypeOf(job), OutputType::Tsv);
   job.outputHtml = true;
   EXPECT_EQ(outputTypeOf(job), OutputType::Html);
+}
+
+TEST(JobSettings, SettingAnOutputTypeClearsEveryOtherFlag) {
+  for (OutputType type :
+       {OutputType::Xml, OutputType::Csv, OutputType::Tsv, OutputType::Html, OutputType::Xlsx}) {
+    JobSettings job;
+    job.outputCsv = job.outputTsv = job.outputHtml = job.outputXlsx = true;
+    setOutputType(job, type);
+    EXPECT_EQ(outputTypeOf(job), type);
+    EXPECT_EQ(job.outputCsv + job.outputTsv + job.outputHtml + job.outputXlsx,
+              type == OutputType::Xml ? 0 : 1);
+  }
 }
 
 TEST(JobSettings, OverLongFieldsAreRefusedWithTheirOutcome) {

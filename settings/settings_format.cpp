@@ -15,6 +15,14 @@ std::string rule(char c) { return "-- " + std::string(88, c); }
 
 const char* flag(bool on) { return on ? "1" : "0"; }
 
+// A setting that is written only when on: its comment line and its value line.
+void appendWhenOn(std::string& out, bool on, std::string_view comment, SettingKey key) {
+  if (!on) return;
+  out += comment;
+  out += kLineEnd;
+  out += valueLine(key, "1");
+}
+
 }  // namespace
 
 std::string_view keyStringOf(SettingKey key) {
@@ -43,6 +51,12 @@ std::string_view keyStringOf(SettingKey key) {
       return "CSV=\"";
     case SettingKey::Html:
       return "HTML=\"";
+    case SettingKey::Xlsx:
+      return "XLSX=\"";
+    case SettingKey::QuoteFields:
+      return "QuoteFields=\"";
+    case SettingKey::ByteOrderMark:
+      return "ByteOrderMark=\"";
     case SettingKey::Timeout:
       return "Timeout=\"";
   }
@@ -80,6 +94,12 @@ const FlagField& flagFieldOf(SettingKey key) {
       return kOutputTsvField;
     case SettingKey::Csv:
       return kOutputCsvField;
+    case SettingKey::Xlsx:
+      return kOutputXlsxField;
+    case SettingKey::QuoteFields:
+      return kQuoteFieldsField;
+    case SettingKey::ByteOrderMark:
+      return kByteOrderMarkField;
     default:
       return kOutputHtmlField;
   }
@@ -184,11 +204,15 @@ std::string formatSettingsFile(const JobSettings& job, std::time_t when, bool wi
   line("-- The OutPut File Name Preference (set to \"\" to force unique temp names) ");
   out += valueLine(SettingKey::OutFileName, job.outFileName);
   line(dashes);
-  // Only a job with a timeout has the block: a file without one stays as it always was.
+  appendWhenOn(out, job.outputXlsx, "-- The XLSX Output Preference ", SettingKey::Xlsx);
+  appendWhenOn(out, job.quoteFields, "-- Quote Fields of CSV and TSV Output ",
+               SettingKey::QuoteFields);
+  appendWhenOn(out, job.byteOrderMark, "-- UTF-8 Byte Order Mark of CSV and TSV Output ",
+               SettingKey::ByteOrderMark);
+  // Only a job with a timeout has its lines: a file without one stays as it always was.
   if (job.timeoutSeconds > 0) {
     line("-- The Timeout in seconds for connecting, executing and each row (0 or absent: none) ");
     out += valueLine(SettingKey::Timeout, std::to_string(job.timeoutSeconds));
-    line(dashes);
   }
   line("-- END");
   line(dashes);

@@ -14,6 +14,8 @@ namespace rowpress {
 
 // The settings a file can hold, in the order in which the reader tests for them on a line.
 // DoLaunchApplication comes before LaunchApplication because its key string holds the other.
+// The keys added since the first twelve come after them: no key string holds another one's,
+// so a reader that does not know them passes their lines over.
 enum class SettingKey {
   Database,
   UserName,
@@ -27,6 +29,9 @@ enum class SettingKey {
   Tsv,
   Csv,
   Html,
+  Xlsx,
+  QuoteFields,
+  ByteOrderMark,
   Timeout,
 };
 inline constexpr SettingKey kKeyTestOrder[] = {
@@ -42,6 +47,9 @@ inline constexpr SettingKey kKeyTestOrder[] = {
     SettingKey::Tsv,
     SettingKey::Csv,
     SettingKey::Html,
+    SettingKey::Xlsx,
+    SettingKey::QuoteFields,
+    SettingKey::ByteOrderMark,
     SettingKey::Timeout,
 };
 
@@ -68,7 +76,9 @@ std::string formatGeneratedDate(const std::tm& local);
 // the line break and four spaces and a double quote opening the next file line.
 std::string encodeSqlValue(std::string_view sql);
 
-// The whole file for `job`, dated with the local time of `when`. The password is written
+// The whole file for `job`, dated with the local time of `when`. The settings added since the
+// first twelve are written only when on, each as a comment line and its value line before
+// the end, so that a file without them stays as it always was. The password is written
 // scrambled; `withPassword` false, or a password too long to scramble, writes an empty
 // password value instead.
 std::string formatSettingsFile(const JobSettings& job, std::time_t when, bool withPassword = true);

@@ -130,10 +130,64 @@ TEST(SettingsFormat, ATimeoutIsWrittenOnlyWhenSetInItsBlockBeforeTheEnd) {
   expected.insert(expected.find("-- END\r\n"),
                   "-- The Timeout in seconds for connecting, executing and each row (0 or absent: "
                   "none) \r\n"
-                  "Timeout=\"45\";\r\n"
-                  "-- " +
-                      std::string(88, '-') + "\r\n");
+                  "Timeout=\"45\";\r\n");
   EXPECT_EQ(withoutDate(formatSettingsFile(job, std::time(nullptr))), expected);
+}
+
+TEST(SettingsFormat, TheNewerSettingsComeBeforeTheEndOnlyWhenOn) {
+  JobSettings job = stockJob();
+  job.outputTsv = false;
+  job.outputXlsx = true;
+  job.quoteFields = true;
+  job.byteOrderMark = true;
+  job.timeoutSeconds = 45;
+  std::string expected = kStockJobFile;
+  expected.replace(expected.find("TSV=\"1\""), 7, "TSV=\"0\"");
+  const std::string end = "-- END\r\n";
+  expected.insert(expected.find(end),
+                  "-- The XLSX Output Preference \r\n"
+                  "XLSX=\"1\";\r\n"
+                  "-- Quote Fields of CSV and TSV Output \r\n"
+                  "QuoteFields=\"1\";\r\n"
+                  "-- UTF-8 Byte Order Mark of CSV and TSV Output \r\n"
+                  "ByteOrderMark=\"1\";\r\n"
+                  "-- The Timeout in seconds for connecting, executing and each row (0 or absent: "
+                  "none) \r\n"
+                  "Timeout=\"45\";\r\n");
+  EXPECT_EQ(withoutDate(formatSettingsFile(job, std::time(nullptr))), expected);
+  // Each alone, in its place.
+  job.outputXlsx = job.byteOrderMark = false;
+  job.timeoutSeconds = 0;
+  const std::string quoteOnly = withoutDate(formatSettingsFile(job, std::time(nullptr)));
+  EXPECT_NE(
+      quoteOnly.find("(set to \"\" to force unique temp names) \r\nOutFileName=\"/tmp/stock.tsv\";"
+                     "\r\n-- " +
+                     std::string(88, '-') +
+                     "\r\n-- Quote Fields of CSV and TSV Output \r\nQuoteFields=\"1\";\r\n-- END"),
+      std::string::npos);
+}
+
+TEST(SettingsFormat, NoKeyStringHoldsAnotherOneOrTheWordsOfAComment) {
+  // Readers of older files pass the newer lines over only when no key they know lies in them;
+  // DoLaunchApplication holds LaunchApplication, which the test order allows for.
+  for (SettingKey key : kKeyTestOrder) {
+    for (SettingKey other : kKeyTestOrder) {
+      if (key == other ||
+          (key == SettingKey::DoLaunchApplication && other == SettingKey::LaunchApplication)) {
+        continue;
+      }
+      EXPECT_EQ(keyStringOf(key).find(keyStringOf(other)), std::string_view::npos)
+          << keyStringOf(key) << " holds " << keyStringOf(other);
+    }
+  }
+  JobSettings job;
+  job.outputXlsx = job.quoteFields = job.byteOrderMark = true;
+  job.timeoutSeconds = 5;
+  for (const std::string& line : splitCrLf(formatSettingsFile(job, 0))) {
+    if (line.rfind("--", 0) == 0) {
+      EXPECT_EQ(line.find("=\""), std::string::npos) << line;
+    }
+  }
 }
 
 TEST(SettingsFormat, GeneratedDateUsesTwelveHourClockWithAmPm) {

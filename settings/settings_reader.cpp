@@ -119,10 +119,10 @@ std::optional<std::string> readSql(const std::string& first, const KeyFound& fou
   return sql;
 }
 
-// The three output flags exclude each other: setting one clears the other two; clearing one
-// touches nothing else.
+// The output flags exclude each other: setting one clears the others; clearing one touches
+// nothing else.
 void applyOutput(SettingKey key, bool on, JobSettings& job) {
-  for (SettingKey output : {SettingKey::Csv, SettingKey::Tsv, SettingKey::Html}) {
+  for (SettingKey output : {SettingKey::Csv, SettingKey::Tsv, SettingKey::Html, SettingKey::Xlsx}) {
     bool JobSettings::*flag = flagFieldOf(output).member;
     if (output == key) {
       job.*flag = on;
@@ -171,6 +171,7 @@ std::optional<std::string> applySetting(const SettingLine& line, JobSettings& jo
     case SettingKey::Csv:
     case SettingKey::Tsv:
     case SettingKey::Html:
+    case SettingKey::Xlsx:
       applyOutput(line.key, on, job);
       break;
     default:
@@ -218,6 +219,9 @@ void resetBeforeLoad(JobSettings& job) {
   job.outputTsv = false;
   job.outputCsv = false;
   job.outputHtml = false;
+  job.outputXlsx = false;
+  job.quoteFields = false;
+  job.byteOrderMark = false;
   job.timeoutSeconds = 0;
 }
 

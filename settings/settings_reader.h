@@ -37,9 +37,10 @@ struct SettingLine {
 std::vector<SettingLine> readSettingLines(std::istream& in, std::string* overLongLine = nullptr);
 
 // What loading does to the job before the first setting: the output type goes back to the
-// workbook (the CSV, TSV and HTML flags cleared) and the timeout to none, so that a file
-// without a Timeout line runs without one. Every other field keeps its value until a setting
-// changes it.
+// workbook (the CSV, TSV, HTML and XLSX flags cleared), the settings that a file holds only
+// when they are on (Quote Fields, UTF-8 Byte Order Mark) are cleared, and the timeout goes to
+// none, so that a file without a Timeout line runs without one. Every other field keeps its
+// value until a setting changes it.
 void resetBeforeLoad(JobSettings& job);
 
 // A setting as it was applied, for the window to show: its key, the text of its box (a text

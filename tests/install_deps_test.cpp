@@ -207,10 +207,11 @@ TEST_F(InstallDepsTest, TheDemoInstallsOnlyWhatBuildingAndTheDemoNeed) {
   EXPECT_EQ(run({"--demo", "--dry-run"}), 0) << err_;
   EXPECT_EQ(out_,
             "Would install: build-essential cmake ninja-build pkg-config unixodbc unixodbc-dev "
-            "libsqliteodbc sqlite3 qt6-base-dev\n");
+            "libsqliteodbc sqlite3 libxlsxwriter-dev qt6-base-dev\n");
   // The test command adds the spreadsheet program and the database servers.
   EXPECT_EQ(run({"--dry-run"}), 0) << err_;
   EXPECT_THAT(out_, HasSubstr(" libreoffice-calc-nogui "));
+  EXPECT_THAT(out_, HasSubstr(" python3-openpyxl "));
   EXPECT_THAT(out_, HasSubstr(" postgresql-15 "));
   EXPECT_THAT(out_, HasSubstr(" mariadb-server "));
   EXPECT_THAT(out_, HasSubstr(" libgtest-dev "));

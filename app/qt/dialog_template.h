@@ -32,8 +32,8 @@ struct TemplateControl {
   QRect rect;  // x, y, width, height in dialog units
 };
 
-inline constexpr int kMainDialogWidth = 516;
-inline constexpr int kMainDialogHeight = 255;
+inline constexpr int kMainDialogWidth = 536;
+inline constexpr int kMainDialogHeight = 289;
 
 // The main dialog's controls in tab order.
 const std::vector<TemplateControl>& mainDialogTemplate();

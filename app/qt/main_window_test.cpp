@@ -53,6 +53,9 @@ TEST_F(WindowTest, ButtonsAndCheckBoxesCarryTheirTexts) {
       {Id::LaunchOnFinish, "Launch On Finish"},
       {Id::ForceFullLength, "Force Full Length"},
       {Id::Excel2007, "2007"},
+      {Id::OutputXlsx, "Output To XLSX"},
+      {Id::QuoteFields, "Quote Fields"},
+      {Id::ByteOrderMark, "UTF-8 Byte Order Mark"},
   };
   for (const auto& [id, text] : boxes) {
     auto* box = widget<QCheckBox>(id);
@@ -101,9 +104,9 @@ TEST_F(WindowTest, TitleIconAndFixedSize) {
   EXPECT_FALSE(window_.windowIcon().isNull());
   EXPECT_FALSE(window_.windowIcon().pixmap(32, 32).isNull());
   EXPECT_EQ(window_.minimumSize(), window_.maximumSize());
-  // 516 x 255 dialog units.
-  EXPECT_NEAR(window_.width() / window_.units().x, 516, 1);
-  EXPECT_NEAR(window_.height() / window_.units().y, 255, 1);
+  // 536 x 289 dialog units: the template grew for the fifth output box and the two options.
+  EXPECT_NEAR(window_.width() / window_.units().x, 536, 1);
+  EXPECT_NEAR(window_.height() / window_.units().y, 289, 1);
 }
 
 TEST_F(WindowTest, TabOrderFollowsTheLayout) {
@@ -117,9 +120,10 @@ TEST_F(WindowTest, TabOrderFollowsTheLayout) {
     }
     each = each->nextInFocusChain();
   } while (each != first);
-  const std::vector<QString> expected = {"1000", "1001", "1002", "1003", "1004", "1005", "1008",
-                                         "1009", "1010", "1011", "1012", "1013", "1014", "1015",
-                                         "1016", "1017", "1018", "1019", "1020", "1021", "1022"};
+  const std::vector<QString> expected = {"1000", "1001", "1002", "1003", "1004", "1005",
+                                         "1008", "1009", "1010", "1011", "1012", "1013",
+                                         "1014", "1015", "1016", "1017", "1018", "1019",
+                                         "1020", "1021", "1022", "1023", "1024", "1025"};
   EXPECT_EQ(order, expected);
 }
 
@@ -140,10 +144,18 @@ TEST_F(WindowTest, ThreeColumnsAndTheOrderOfTheOutputBoxes) {
   EXPECT_LT(rect(Id::OutputXml).top(), rect(Id::OutputCsv).top());
   EXPECT_LT(rect(Id::OutputCsv).top(), rect(Id::OutputTsv).top());
   EXPECT_LT(rect(Id::OutputTsv).top(), rect(Id::OutputHtml).top());
+  EXPECT_LT(rect(Id::OutputHtml).bottom(), rect(Id::OutputXlsx).top());
+  // The two options of standard CSV under the other compatibility switches, above the
+  // application to launch.
+  EXPECT_LT(rect(Id::OutputXlsx).bottom(), rect(Id::ForceFullLength).top());
+  EXPECT_LT(rect(Id::Excel2007).bottom(), rect(Id::QuoteFields).top());
+  EXPECT_LT(rect(Id::QuoteFields).bottom(), rect(Id::ByteOrderMark).top());
+  EXPECT_LT(rect(Id::ByteOrderMark).bottom(), rect(Id::LaunchOnFinish).top());
   EXPECT_LT(rect(Id::Browse).bottom(), rect(Id::OutFileName).top());
   for (const auto& [id, widget] : std::vector<std::pair<Id, QWidget*>>{
            {Id::DataSourceList, window_.control(Id::DataSourceList)},
-           {Id::Excel2007, window_.control(Id::Excel2007)}}) {
+           {Id::Excel2007, window_.control(Id::Excel2007)},
+           {Id::ByteOrderMark, window_.control(Id::ByteOrderMark)}}) {
     EXPECT_TRUE(window_.rect().contains(widget->geometry())) << static_cast<int>(id);
   }
 }

@@ -47,6 +47,15 @@ TEST_F(HandlersTest, ClicksOnTheOutputBoxesKeepExactlyOneChecked) {
   click(Id::OutputHtml);
   click(Id::OutputXml);
   EXPECT_EQ(outputState(), "XML/");
+  click(Id::OutputXlsx);
+  EXPECT_EQ(outputState(), "XLSX/x");
+  click(Id::OutputXlsx);  // unchecking XLSX falls back to XML
+  EXPECT_EQ(outputState(), "XML/");
+  click(Id::OutputTsv);
+  click(Id::OutputXlsx);
+  EXPECT_EQ(outputState(), "XLSX/x");
+  click(Id::OutputHtml);
+  EXPECT_EQ(outputState(), "HTML/h");
 }
 
 TEST_F(HandlersTest, TheKeyboardTogglesAnOutputBoxLikeAClick) {
@@ -68,9 +77,21 @@ TEST_F(HandlersTest, LaunchOnFinishSetsNoAutoOpenInverted) {
 TEST_F(HandlersTest, CompatibilityBoxesAreReadWhenNeeded) {
   click(Id::Excel2007);
   click(Id::ForceFullLength);
+  click(Id::QuoteFields);
+  click(Id::ByteOrderMark);
   EXPECT_TRUE(window_.isChecked(Id::Excel2007));
   EXPECT_TRUE(window_.isChecked(Id::ForceFullLength));
+  EXPECT_TRUE(window_.isChecked(Id::QuoteFields));
+  EXPECT_TRUE(window_.isChecked(Id::ByteOrderMark));
   EXPECT_EQ(outputState(), "XML/");
+  // The job takes them from the window when it is saved or run.
+  JobSettings taken;
+  takeJob(taken, window_);
+  EXPECT_TRUE(taken.excel2007 && taken.forceFullLength && taken.quoteFields && taken.byteOrderMark);
+  click(Id::ByteOrderMark);
+  takeJob(taken, window_);
+  EXPECT_TRUE(taken.quoteFields);
+  EXPECT_FALSE(taken.byteOrderMark);
 }
 
 TEST_F(HandlersTest, TypingUpdatesTheJobAtEveryKeystroke) {

@@ -38,6 +38,9 @@ const std::vector<std::string> kKeyStrings = {
     "TSV=\"",
     "CSV=\"",
     "HTML=\"",
+    "XLSX=\"",
+    "QuoteFields=\"",
+    "ByteOrderMark=\"",
 };
 
 std::string randomSettingsText(RandomInput& random) {
@@ -110,8 +113,11 @@ void expectControlsInStep(const JobSettings& job, const MemoryView& view) {
   EXPECT_EQ(view.isChecked(ControlId::OutputCsv), job.outputCsv);
   EXPECT_EQ(view.isChecked(ControlId::OutputTsv), job.outputTsv);
   EXPECT_EQ(view.isChecked(ControlId::OutputHtml), job.outputHtml);
-  EXPECT_LE(job.outputCsv + job.outputTsv + job.outputHtml, 1);
-  if (job.outputCsv || job.outputTsv || job.outputHtml) {
+  EXPECT_EQ(view.isChecked(ControlId::OutputXlsx), job.outputXlsx);
+  EXPECT_EQ(view.isChecked(ControlId::QuoteFields), job.quoteFields);
+  EXPECT_EQ(view.isChecked(ControlId::ByteOrderMark), job.byteOrderMark);
+  EXPECT_LE(job.outputCsv + job.outputTsv + job.outputHtml + job.outputXlsx, 1);
+  if (job.outputCsv || job.outputTsv || job.outputHtml || job.outputXlsx) {
     EXPECT_FALSE(view.isChecked(ControlId::OutputXml));
   }
   const int selected = view.selectedIndex(ControlId::DataSourceList);
@@ -195,6 +201,8 @@ void expectSameFromFile(const std::string& text, const std::vector<std::string>&
   EXPECT_EQ(fromFile.password, job.password);
   EXPECT_EQ(fromFile.dataSource, job.dataSource);
   EXPECT_EQ(fromFile.outputHtml, job.outputHtml);
+  EXPECT_EQ(fromFile.outputXlsx, job.outputXlsx);
+  EXPECT_EQ(fromFile.quoteFields, job.quoteFields);
 }
 
 TEST(SettingsFuzzTest, RandomFilesNeverSetAFieldOverItsLimit) {
@@ -248,12 +256,13 @@ void typeRandomJob(RandomInput& random, MemoryView& view) {
   view.setText(ControlId::SqlBox, sql);
   view.setText(ControlId::LaunchApplication, text(255));
   view.setText(ControlId::OutFileName, text(255));
-  const ControlId output = random.pick(std::vector<ControlId>{
-      ControlId::OutputXml, ControlId::OutputCsv, ControlId::OutputTsv, ControlId::OutputHtml});
-  for (ControlId box :
-       {ControlId::OutputXml, ControlId::OutputCsv, ControlId::OutputTsv, ControlId::OutputHtml}) {
-    view.setChecked(box, box == output);
-  }
+  const std::vector<ControlId> outputs = {ControlId::OutputXml, ControlId::OutputCsv,
+                                          ControlId::OutputTsv, ControlId::OutputHtml,
+                                          ControlId::OutputXlsx};
+  const ControlId output = random.pick(outputs);
+  for (ControlId box : outputs) view.setChecked(box, box == output);
+  view.setChecked(ControlId::QuoteFields, random.chance(0.5));
+  view.setChecked(ControlId::ByteOrderMark, random.chance(0.5));
   view.setChecked(ControlId::Excel2007, random.chance(0.5));
   view.setChecked(ControlId::ForceFullLength, random.chance(0.5));
   view.setChecked(ControlId::LaunchOnFinish, random.chance(0.5));
@@ -321,6 +330,8 @@ TEST(SettingsFuzzTest, SavedJobsLoadBackOrTheSaveNamesWhatWillNot) {
     EXPECT_EQ(loaded.excel2007, saved.excel2007);
     EXPECT_EQ(loaded.forceFullLength, saved.forceFullLength);
     EXPECT_EQ(loaded.noAutoOpen, saved.noAutoOpen);
+    EXPECT_EQ(loaded.quoteFields, saved.quoteFields);
+    EXPECT_EQ(loaded.byteOrderMark, saved.byteOrderMark);
     EXPECT_EQ(outputTypeOf(loaded), outputTypeOf(saved));
     expectWithinLimits(loaded);
     expectControlsInStep(loaded, loadedView);

@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "tests/servers/server_test.h"
+#include "tests/spreadsheet/sheet_reader.h"
 
 namespace rowpress::testing {
 namespace {
@@ -46,7 +47,18 @@ struct ServerCase {
   // The diagnostic line of a query of table `table` that does not exist, as a regular
   // expression.
   std::string (*missingTable)(ServerTypesTest& test, const std::string& table);
+  // The value row and the edge row of the types table in an .xlsx workbook, as typed cells
+  // (see sameXlsxCell).
+  std::vector<SheetCell> xlsxValueRow;
+  std::vector<SheetCell> xlsxEdgeRow;
 };
+
+SheetCell xNumber(const char* value) { return {"number", value}; }
+SheetCell xText(const char* value) { return {"text", value}; }
+SheetCell xDate(const char* value) { return {"date", value}; }
+SheetCell xDateTime(const char* value) { return {"datetime", value}; }
+const SheetCell kXBinary{"text", "<BINARY>"};
+const SheetCell kXEmpty{};
 
 void PrintTo(const ServerCase& server, std::ostream* out) { *out << server.dataSource; }
 
@@ -84,6 +96,23 @@ TEST_P(ServerTypesTest, EachTypeBecomesANumberOrAStringCell) {
   for (std::size_t column : server.binaryColumns) nulls[column] = kBinaryCell;
   EXPECT_THAT(rows[3], ElementsAreArray(nulls));
   EXPECT_THAT(view_.lines(ControlId::StatusList).at(2), StartsWith(server.valueLine));
+}
+
+// The .xlsx workbook of the same table, read back by LibreOffice and by openpyxl: every cell
+// with its type and its value.
+TEST_P(ServerTypesTest, EachTypeBecomesATypedXlsxCellForBothReaders) {
+  const ServerCase& server = GetParam();
+  ASSERT_NO_FATAL_FAILURE(createTypesTable());
+  view_.click(ControlId::OutputXlsx);
+  ASSERT_EQ(
+      fetchFrom(server.dataSource, "select * from " + table_ + " " + server.typesOrder).outcome,
+      RunOutcome::Exported);
+  std::vector<SheetCell> header;
+  for (const char* name : server.header) header.push_back({"text", name});
+  std::vector<SheetCell> nulls(server.header.size());
+  for (std::size_t column : server.binaryColumns) nulls[column] = kXBinary;
+  expectXlsxReadByBoth(onlyOutput(), {header, server.xlsxValueRow, server.xlsxEdgeRow, nulls},
+                       temp_.path());
 }
 
 TEST_P(ServerTypesTest, TheTypeReportShowsTheCodesTheDriverReports) {
@@ -191,6 +220,16 @@ const ServerCase kMariaDbCase{
              escapeRegex(test.queryValue(kMariaDb, "select version()")) + "\\]Table '" +
              test.facts()["MARIADB_DATABASE"] + "\\." + table + "' doesn't exist \\(1146\\)\n";
     },
+    // A boolean is a TINYINT: a number. A DATETIME(6) with a fraction of zero is a whole
+    // second; a date before 1900-03-01 is text.
+    {xNumber("42"), xNumber("9000000000"), xNumber("1234.5"), xNumber("3.25"), xNumber("1.5"),
+     xNumber("1"), xText("Zürich"), xText("Łódź 東京 😀"), kXBinary, kXBinary, xDate("2024-02-29"),
+     xDateTime("2024-02-29T13:45:06"), xNumber("-7"), xNumber("-128"), xText("ab"),
+     xNumber("4294967295")},
+    {xNumber("-1"), xText("-9223372036854775808"), xNumber("-0.001"), xText("1e300"),
+     xNumber("-0.000025"), xNumber("0"), xText("<a&b>"), xText("x'y"), kXBinary, kXBinary,
+     xText("1000-01-01"), xDateTime("1999-12-31T23:59:59.123456"), xNumber("0"), xNumber("127"),
+     kXEmpty, xNumber("0")},
 };
 
 // PostgreSQL, through either driver, which describe the columns alike: double precision as
@@ -237,6 +276,13 @@ ServerCase postgresCase(const char* label, const char* dataSource) {
         return escapeRegex("[42P01] ERROR: relation \"" + table +
                            "\" does not exist;\nError while executing the query (1)\n");
       },
+      // The driver reports a boolean as text, "1" or "0": it stays text.
+      {xNumber("42"), xNumber("9000000000"), xNumber("1234.5"), xNumber("3.25"), xNumber("1.5"),
+       xText("1"), xText("Zürich"), xText("Łódź 東京 😀"), kXBinary, xDate("2024-02-29"),
+       xDateTime("2024-02-29T13:45:06"), xNumber("-7"), xText("ab ")},
+      {xNumber("-1"), xText("-9223372036854775808"), xNumber("-0.001"), xText("1e+300"),
+       xText("-2.5e-05"), xText("0"), xText("<a&b>"), xText("x'y"), kXBinary, xText("0001-01-01"),
+       xDateTime("1999-12-31T23:59:59.123456"), xNumber("0"), xText("   ")},
   };
 }
 

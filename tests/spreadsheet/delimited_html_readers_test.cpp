@@ -135,7 +135,7 @@ TEST_F(IndependentReaderTest, TsvReadsBackAsTheSourceRows) {
 }
 
 TEST_F(IndependentReaderTest, StandardCsvReadsBackAsTheDatabaseValues) {
-  job_.quoteFields = true;
+  view_.setChecked(ControlId::QuoteFields, true);  // "Quote Fields"
   expectRows(exportAndRead(ControlId::OutputCsv, "standard-csv", sql_), expectedStandard());
   const std::string bytes = testing::readFile(job_.outFileName);
   // No byte order mark unless asked for; NULL is an empty field, the empty string "".
@@ -145,8 +145,8 @@ TEST_F(IndependentReaderTest, StandardCsvReadsBackAsTheDatabaseValues) {
 }
 
 TEST_F(IndependentReaderTest, StandardTsvWithByteOrderMarkReadsBackAsTheDatabaseValues) {
-  job_.quoteFields = true;
-  job_.byteOrderMark = true;
+  view_.setChecked(ControlId::QuoteFields, true);    // "Quote Fields"
+  view_.setChecked(ControlId::ByteOrderMark, true);  // "UTF-8 Byte Order Mark"
   expectRows(exportAndRead(ControlId::OutputTsv, "standard-tsv", sql_), expectedStandard());
   const std::string bytes = testing::readFile(job_.outFileName);
   EXPECT_EQ(bytes.substr(0, 5),
@@ -184,7 +184,7 @@ TEST_F(IndependentReaderTest, StandardCsvFixedWidthFieldsAreQuotedWithTheirPaddi
   execute("create table fixed (code varchar(8), tag varchar(3))");
   execute("insert into fixed values ('a,\"b', 'x\ny')");
   execute("insert into fixed values ('abcdefghij', NULL)");
-  job_.quoteFields = true;
+  view_.setChecked(ControlId::QuoteFields, true);  // "Quote Fields"
   view_.setChecked(ControlId::ForceFullLength, true);
   expectRows(exportAndRead(ControlId::OutputCsv, "standard-csv",
                            "select code, tag from fixed order by rowid"),

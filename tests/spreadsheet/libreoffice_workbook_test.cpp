@@ -67,6 +67,8 @@ class LibreOfficeWorkbookTest : public OdbcTest {
         << "LibreOffice is missing: scripts/install-deps.sh installs its Calc, or says which "
            "packages installing it would remove";
     ASSERT_FALSE(testing::findProgram("python3").empty()) << "python3 is missing";
+    ASSERT_EQ(testing::runShell("/usr/bin/python3 -c 'import openpyxl' 2> /dev/null"), 0)
+        << "openpyxl is missing: install python3-openpyxl (scripts/install-deps.sh)";
   }
 
   // Runs the job with `sql` and gives the path of the workbook it kept.
@@ -262,6 +264,102 @@ TEST_F(LibreOfficeWorkbookTest, WorkbooksStoppedAtALimitStillOpen) {
       EXPECT_EQ(testing::usedCells(sheet.rows[1]), 255u);
     }
   }
+}
+
+// The .xlsx output read back by two readers that owe nothing to rowpress nor to each other:
+// LibreOffice and openpyxl. Each cell must arrive with its type and its value.
+TEST_F(LibreOfficeWorkbookTest, XlsxCellsArriveTypedInLibreOfficeAndInOpenpyxl) {
+  execute(
+      "create table kinds (i integer, x double, big bigint, d date, t time, ts timestamp, "
+      "b bit, s varchar(40), raw blob)");
+  execute(
+      "insert into kinds values (42, 3.25, 123456789012345, '2024-02-29', '12:30:05', "
+      "'2024-01-02 03:04:05', 1, 'Zürich € 😀 <b>&amp;</b>', x'00ff')");
+  execute(
+      "insert into kinds values (-7, -0.5, 12345678901234567, '0000-00-00', '24:00:00', "
+      "'1899-12-31 00:00:00', 0, 'tab' || char(9) || 'break' || char(10), x'41')");
+  execute("insert into kinds values (NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL)");
+  std::string longest(32767, 'y');
+  execute(
+      "insert into kinds values (0, 1e-3, -1, '9999-12-31', '00:00:00', "
+      "'2024-01-02 03:04:05+01', NULL, '" +
+      longest + "', NULL)");
+  execute(
+      "insert into kinds values (1, 2, 3, '1900-03-01', '23:59:59', '1900-03-01 00:00:01', "
+      "1, '" +
+      longest + "z', NULL)");
+  view_.click(ControlId::OutputXlsx);
+  const std::string workbook =
+      exportWorkbook("select * from kinds order by rowid", RunOutcome::Exported);
+  EXPECT_THAT(workbook, ::testing::EndsWith(".TMP.xlsx"));
+
+  // The typed cells of an .xlsx workbook (see sameXlsxCell), not LibreOffice's kinds.
+  auto xNumber = [](const char* v) { return SheetCell{"number", v}; };
+  auto xText = [](const std::string& v) { return SheetCell{"text", v}; };
+  auto xDate = [](const char* v) { return SheetCell{"date", v}; };
+  auto xWhen = [](const char* v) { return SheetCell{"datetime", v}; };
+  auto xTime = [](const char* v) { return SheetCell{"time", v}; };
+  auto xBool = [](const char* v) { return SheetCell{"bool", v}; };
+  const SheetCell xBinary = xText("<BINARY>");
+  const SheetDump dump = testing::expectXlsxReadByBoth(
+      workbook,
+      {{xText("i"), xText("x"), xText("big"), xText("d"), xText("t"), xText("ts"), xText("b"),
+        xText("s"), xText("raw")},
+       {xNumber("42"), xNumber("3.25"), xNumber("123456789012345"), xDate("2024-02-29"),
+        xTime("12:30:05"), xWhen("2024-01-02T03:04:05"), xBool("TRUE"),
+        xText("Zürich € 😀 <b>&amp;</b>"), xBinary},
+       // More than 15 digits, dates before 1900-03-01, 24:00 and zone offsets stay text;
+       // control characters are dropped.
+       {xNumber("-7"), xNumber("-0.5"), xText("12345678901234567"), xText("0000-00-00"),
+        xText("24:00:00"), xText("1899-12-31 00:00:00"), xBool("FALSE"), xText("tabbreak"),
+        xBinary},
+       {empty(), empty(), empty(), empty(), empty(), empty(), empty(), empty(), xBinary},
+       {xNumber("0"), xNumber("0.001"), xNumber("-1"), xDate("9999-12-31"), xTime("00:00:00"),
+        xText("2024-01-02 03:04:05+01"), empty(), xText(longest), xBinary},
+       {xNumber("1"), xNumber("2"), xNumber("3"), xDate("1900-03-01"), xTime("23:59:59"),
+        xWhen("1900-03-01T00:00:01"), xBool("TRUE"), xText("<Too Large>"), xBinary}},
+      temp_.path());
+  ASSERT_EQ(dump.sheets.size(), 1u);
+  EXPECT_EQ(dump.sheets[0].name, "Sheet1");
+  EXPECT_EQ(dump.sheets[0].infoOf("freeze"), "A2");
+  EXPECT_EQ(dump.sheets[0].infoOf("filter"), "A1:I6");
+  EXPECT_EQ(dump.sheets[0].infoOf("bold"), "111111111");
+}
+
+// A real export past the rows of one sheet: the first sheet is full, the rest goes on in the
+// next one below its own header row. Read with openpyxl (LibreOffice takes minutes over a
+// million rows).
+TEST_F(LibreOfficeWorkbookTest, AnXlsxExportPastASheetsRowsGoesOnInTheNextSheet) {
+  execute("create table seq (n integer)");
+  execute(
+      "insert into seq with recursive c(x) as (select 1 union all select x + 1 from c "
+      "where x < 1048577) select x from c");
+  view_.click(ControlId::OutputXlsx);
+  const std::string workbook = exportWorkbook("select n from seq order by n", RunOutcome::Exported);
+  EXPECT_EQ(dlg_.lastExport().rows, 1048577);
+  const SheetDump dump = testing::readWithPython("xlsx", workbook, temp_.path());
+  EXPECT_THAT(dump.errors, ::testing::IsEmpty()) << dump.log;
+  ASSERT_EQ(dump.sheets.size(), 2u);
+  const SheetCell header{"text", "n"};
+  const Sheet& first = dump.sheets[0];
+  EXPECT_EQ(first.name, "Sheet1");
+  ASSERT_EQ(first.rows.size(), 1048576u);
+  EXPECT_EQ(first.rows[0], testing::SheetRow{header});
+  int mismatches = 0;
+  for (std::size_t r = 1; r < first.rows.size() && mismatches < 10; ++r) {
+    const testing::SheetRow expected{{"number", std::to_string(r)}};
+    if (first.rows[r] == expected) continue;
+    ++mismatches;
+    ADD_FAILURE() << "Sheet1 row " << r + 1 << " holds " << testing::cellAt(first.rows[r], 0).text;
+  }
+  EXPECT_EQ(first.infoOf("filter"), "A1:A1048576");
+  const Sheet& second = dump.sheets[1];
+  EXPECT_EQ(second.name, "Sheet2");
+  EXPECT_EQ(second.rows, (std::vector<testing::SheetRow>{
+                             {header}, {{"number", "1048576"}}, {{"number", "1048577"}}}));
+  EXPECT_EQ(second.infoOf("freeze"), "A2");
+  EXPECT_EQ(second.infoOf("filter"), "A1:A3");
+  EXPECT_EQ(second.infoOf("bold"), "1");
 }
 
 }  // namespace

@@ -10,20 +10,28 @@ compare with the rows they put into the database.
                                      quoting, strict; a UTF-8 byte order mark is skipped
     sheet_dump.py standard-tsv FILE  the same with tabs
     sheet_dump.py html FILE          html.parser; entities decoded
+    sheet_dump.py xlsx FILE          an Office Open XML workbook, read with openpyxl
 
 Output, UTF-8, one line each:
     S<TAB>NAME                       a sheet begins (csv, tsv and html have one, named "")
     R<TAB>KIND:TEXT<TAB>KIND:TEXT... a row; in TEXT a backslash, tab, CR and LF are written
                                      as \\, \t, \r and \n
     E<TAB>MESSAGE                    something a reader of this format would not accept
+    I<TAB>NAME:VALUE<TAB>...         xlsx only, after a sheet's rows: how the sheet shows
+                                     them (freeze, filter, bold, widths)
 
 KIND is the cell's value type for fods ("float", "string", ... or "" for an empty cell, whose
-TEXT is then the number for float cells: office:value), "text" for csv and tsv fields, and
-"th" or "td" for HTML cells. The exit status is 0 when the file was read without an E line.
+TEXT is then the number for float cells: office:value; for "date", "time" and "boolean" cells
+office:date-value, office:time-value or office:boolean-value; a cell holding only the formula
+TRUE() or FALSE() is "boolean"), "text" for csv and tsv fields, and
+"th" or "td" for HTML cells. For xlsx it is "number" (Python's repr of the value), "text",
+"bool" ("TRUE" or "FALSE"), "datetime", "date" or "time" (ISO 8601), or "" for an empty
+cell. The exit status is 0 when the file was read without an E line.
 """
 
 import csv
 import sys
+import zipfile
 import xml.etree.ElementTree as ET
 from html.parser import HTMLParser
 
@@ -80,8 +88,15 @@ def paragraph_text(element):
 
 def cell_of(element):
     kind = element.get("{%s}value-type" % OFFICE, "")
+    # A logical value of a workbook arrives as the formula TRUE() or FALSE(); its number
+    # format says "boolean" only in some of the cases.
+    formula = element.get("{%s}formula" % TABLE, "")
+    if formula in ("of:=TRUE()", "of:=FALSE()"):
+        return "boolean", "true" if formula == "of:=TRUE()" else "false"
     if kind in ("float", "percentage", "currency"):
         return kind, element.get("{%s}value" % OFFICE, "")
+    if kind in ("date", "time", "boolean"):
+        return kind, element.get("{%s}%s-value" % (OFFICE, kind), "")
     paragraphs = [paragraph_text(p) for p in element.findall("{%s}p" % TEXT)]
     return kind, "\n".join(paragraphs)
 
@@ -199,8 +214,44 @@ def dump_html(path, printer):
         printer.error("a row or cell is left open")
 
 
+def xlsx_cell(cell):
+    import datetime
+    value = cell.value
+    if value is None:
+        return "", ""
+    if isinstance(value, bool):
+        return "bool", "TRUE" if value else "FALSE"
+    if isinstance(value, datetime.datetime):
+        return "datetime", value.isoformat()
+    if isinstance(value, datetime.date):
+        return "date", value.isoformat()
+    if isinstance(value, datetime.time):
+        return "time", value.isoformat()
+    if isinstance(value, (int, float)):
+        return "number", repr(value)
+    return "text", str(value)
+
+
+def dump_xlsx(path, printer):
+    import openpyxl
+    from openpyxl.utils import get_column_letter
+    book = openpyxl.load_workbook(path)
+    for sheet in book.worksheets:
+        printer.sheet(sheet.title)
+        for row in sheet.iter_rows():
+            printer.row([xlsx_cell(cell) for cell in row])
+        header = next(sheet.iter_rows(max_row=1), ())
+        bold = "".join("1" if cell.font is not None and cell.font.b else "0" for cell in header)
+        widths = ",".join(
+            "%g" % (sheet.column_dimensions[get_column_letter(i + 1)].width or 0)
+            for i in range(len(header)))
+        info = [("freeze", sheet.freeze_panes or ""), ("filter", sheet.auto_filter.ref or ""),
+                ("bold", bold), ("widths", widths)]
+        printer.line("I" + "".join("\t%s:%s" % (name, escape(value)) for name, value in info))
+
+
 def main(argv):
-    modes = ("fods", "csv", "tsv", "standard-csv", "standard-tsv", "html")
+    modes = ("fods", "csv", "tsv", "standard-csv", "standard-tsv", "html", "xlsx")
     if len(argv) != 3 or argv[1] not in modes:
         sys.stderr.write(__doc__)
         return 2
@@ -217,9 +268,12 @@ def main(argv):
             dump_standard(path, ",", printer)
         elif mode == "standard-tsv":
             dump_standard(path, "\t", printer)
+        elif mode == "xlsx":
+            dump_xlsx(path, printer)
         else:
             dump_html(path, printer)
-    except (OSError, UnicodeDecodeError, csv.Error, ET.ParseError, ValueError) as e:
+    except (OSError, UnicodeDecodeError, csv.Error, ET.ParseError, ValueError, KeyError,
+            ImportError, zipfile.BadZipFile) as e:
         printer.error("%s: %s" % (type(e).__name__, e))
     sys.stdout.flush()
     return 1 if printer.errors else 0

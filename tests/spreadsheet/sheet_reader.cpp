@@ -1,7 +1,10 @@
 #include "tests/spreadsheet/sheet_reader.h"
 
+#include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cmath>
+#include <cstdio>
 #include <filesystem>
 #include <sstream>
 
@@ -49,7 +52,99 @@ std::vector<std::string> splitTabs(const std::string& line) {
   }
 }
 
+// Seconds since midnight of "HH:MM:SS[.fraction]" or of LibreOffice's "PTHHHMMMSS[.f]S".
+bool secondsOf(const std::string& text, double& seconds) {
+  int hours = 0, minutes = 0;
+  double secs = 0;
+  if (std::sscanf(text.c_str(), "PT%dH%dM%lfS", &hours, &minutes, &secs) == 3 ||
+      std::sscanf(text.c_str(), "%d:%d:%lf", &hours, &minutes, &secs) == 3) {
+    seconds = hours * 3600.0 + minutes * 60.0 + secs;
+    return true;
+  }
+  return false;
+}
+
+// A date and a time "YYYY-MM-DDTHH:MM:SS[.f]" (or a date alone, at midnight) as the date and
+// the seconds of its day.
+bool dateTimeOf(const std::string& text, std::string& date, double& seconds) {
+  if (text.size() < 10) return false;
+  date = text.substr(0, 10);
+  seconds = 0;
+  return text.size() == 10 || (text[10] == 'T' && secondsOf(text.substr(11), seconds));
+}
+
+bool sameDateTime(const std::string& actual, const std::string& expected, double tolerance) {
+  std::string actualDate, expectedDate;
+  double actualSeconds = 0, expectedSeconds = 0;
+  return dateTimeOf(actual, actualDate, actualSeconds) &&
+         dateTimeOf(expected, expectedDate, expectedSeconds) && actualDate == expectedDate &&
+         std::abs(actualSeconds - expectedSeconds) <= tolerance;
+}
+
 }  // namespace
+
+bool sameXlsxCell(const SheetCell& actual, const SheetCell& expected, bool libreOffice) {
+  const std::string& kind = expected.kind;
+  // LibreOffice writes the seconds of a date and time in hundredths.
+  const double tolerance = libreOffice ? 0.005 : 0.001;
+  if (kind.empty()) return actual == SheetCell{};
+  if (kind == "text") return actual == SheetCell{libreOffice ? "string" : "text", expected.text};
+  if (kind == "number") {
+    return actual.kind == (libreOffice ? "float" : "number") && !actual.text.empty() &&
+           std::stod(actual.text) == std::stod(expected.text);
+  }
+  if (kind == "bool") {
+    return libreOffice ? actual == SheetCell{"boolean", expected.text == "TRUE" ? "true" : "false"}
+                       : actual == SheetCell{"bool", expected.text};
+  }
+  if (kind == "time") {
+    double a = 0, e = 0;
+    return actual.kind == "time" && secondsOf(actual.text, a) && secondsOf(expected.text, e) &&
+           std::abs(a - e) <= tolerance;
+  }
+  // A date alone is a date-time at midnight to openpyxl.
+  if (kind == "date" || kind == "datetime") {
+    return actual.kind == (libreOffice ? "date" : "datetime") &&
+           sameDateTime(actual.text, expected.text, tolerance);
+  }
+  return false;
+}
+
+SheetDump expectXlsxReadByBoth(const std::string& path, const std::vector<SheetRow>& rows,
+                               const std::string& scratchDirectory) {
+  const std::string converted = scratchDirectory + "/converted";
+  std::filesystem::create_directories(converted);
+  std::string log;
+  EXPECT_EQ(convertWithLibreOffice({path}, converted, scratchDirectory, log), 0) << log;
+  SheetDump read;
+  for (const bool libreOffice : {true, false}) {
+    SCOPED_TRACE(libreOffice ? "LibreOffice" : "openpyxl");
+    read = libreOffice
+               ? readWithPython("fods", converted + "/" + stemOf(path) + ".fods", scratchDirectory)
+               : readWithPython("xlsx", path, scratchDirectory);
+    EXPECT_EQ(read.errors, std::vector<std::string>{}) << read.log;
+    if (read.sheets.empty()) {
+      ADD_FAILURE() << "no sheet";
+      continue;
+    }
+    const Sheet& sheet = read.sheets[0];
+    EXPECT_EQ(usedRows(sheet), rows.size());
+    int mismatches = 0;
+    for (std::size_t r = 0; r < rows.size(); ++r) {
+      const SheetRow none;
+      const SheetRow& actual = r < sheet.rows.size() ? sheet.rows[r] : none;
+      EXPECT_LE(usedCells(actual), rows[r].size()) << "row " << r + 1;
+      for (std::size_t c = 0; c < rows[r].size(); ++c) {
+        const SheetCell cell = cellAt(actual, c);
+        if (sameXlsxCell(cell, rows[r][c], libreOffice) || ++mismatches > 10) continue;
+        ADD_FAILURE() << "row " << r + 1 << ", column " << c + 1 << ": expected " << rows[r][c].kind
+                      << " \"" << rows[r][c].text.substr(0, 80) << "\", read " << cell.kind << " \""
+                      << cell.text.substr(0, 80) << "\"";
+      }
+    }
+  }
+  return read;
+}
 
 SheetDump parseSheetDump(const std::string& text) {
   SheetDump dump;
@@ -58,7 +153,7 @@ SheetDump parseSheetDump(const std::string& text) {
   while (std::getline(lines, line)) {
     std::vector<std::string> fields = splitTabs(line);
     if (fields[0] == "S") {
-      dump.sheets.push_back(Sheet{fields.size() > 1 ? unescape(fields[1]) : "", {}});
+      dump.sheets.push_back(Sheet{fields.size() > 1 ? unescape(fields[1]) : "", {}, {}});
     } else if (fields[0] == "R" && !dump.sheets.empty()) {
       SheetRow row;
       for (std::size_t i = 1; i < fields.size(); ++i) {
@@ -70,6 +165,13 @@ SheetDump parseSheetDump(const std::string& text) {
         row.push_back({fields[i].substr(0, colon), unescape(fields[i].substr(colon + 1))});
       }
       dump.sheets.back().rows.push_back(std::move(row));
+    } else if (fields[0] == "I" && !dump.sheets.empty()) {
+      for (std::size_t i = 1; i < fields.size(); ++i) {
+        const std::size_t colon = fields[i].find(':');
+        dump.sheets.back().info.emplace_back(
+            fields[i].substr(0, colon),
+            colon == std::string::npos ? std::string() : unescape(fields[i].substr(colon + 1)));
+      }
     } else if (fields[0] == "E") {
       dump.errors.push_back(fields.size() > 1 ? unescape(fields[1]) : "");
     } else {

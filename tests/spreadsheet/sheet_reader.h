@@ -4,7 +4,9 @@
 // typed cells that the tests compare with the rows they put into the database.
 #pragma once
 
+#include <ostream>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace rowpress::testing {
@@ -18,10 +20,23 @@ struct SheetCell {
   bool operator==(const SheetCell&) const = default;
 };
 using SheetRow = std::vector<SheetCell>;
+// How a test failure shows a cell: "kind:text".
+inline void PrintTo(const SheetCell& cell, std::ostream* out) {
+  *out << cell.kind << ":" << cell.text;
+}
 
 struct Sheet {
   std::string name;
   std::vector<SheetRow> rows;
+  // How an xlsx sheet shows its rows, by name: "freeze" (the first cell that scrolls, as
+  // "A2"), "filter" (the autofilter's range), "bold" (a 1 or 0 per header cell), "widths".
+  std::vector<std::pair<std::string, std::string>> info;
+  std::string infoOf(const std::string& name) const {
+    for (const auto& [key, value] : info) {
+      if (key == name) return value;
+    }
+    return "(none)";
+  }
 };
 
 struct SheetDump {
@@ -31,11 +46,26 @@ struct SheetDump {
   std::string log;  // the reader's standard error
 };
 
-// Reads `file` with sheet_dump.py, run by Debian's Python (/usr/bin/python3), in `mode`
-// ("fods", "csv", "tsv", "standard-csv", "standard-tsv" or "html"). Scratch files go to
+// Reads `file` with sheet_dump.py, run by Debian's Python (/usr/bin/python3), whose modules
+// (openpyxl) the tests use, in `mode` ("fods", "csv", "tsv", "standard-csv", "standard-tsv",
+// "html" or "xlsx"). Scratch files go to
 // `scratchDirectory`.
 SheetDump readWithPython(const std::string& mode, const std::string& file,
                          const std::string& scratchDirectory);
+
+// Whether a cell of an .xlsx workbook, as LibreOffice (through a flat OpenDocument
+// spreadsheet) or openpyxl read it, is the typed cell `expected`: kind "number", "text",
+// "bool" ("TRUE" or "FALSE"), "date" ("YYYY-MM-DD"), "datetime" ("YYYY-MM-DDTHH:MM:SS" with
+// an optional fraction), "time" ("HH:MM:SS", the same) or "" for an empty cell. Numbers are
+// compared by value, times to the millisecond that a workbook keeps (LibreOffice writes
+// hundredths of a second).
+bool sameXlsxCell(const SheetCell& actual, const SheetCell& expected, bool libreOffice);
+
+// Reads the .xlsx workbook `path` with LibreOffice and with openpyxl (scratch files in
+// `scratchDirectory`) and expects the first sheet of each to hold `rows`, typed cells as
+// sameXlsxCell takes them, and no further non-empty row or cell. Returns what openpyxl read.
+SheetDump expectXlsxReadByBoth(const std::string& path, const std::vector<SheetRow>& rows,
+                               const std::string& scratchDirectory);
 
 // Parses the output of sheet_dump.py.
 SheetDump parseSheetDump(const std::string& text);

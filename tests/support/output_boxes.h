@@ -9,7 +9,7 @@
 namespace rowpress::testing {
 
 // The checked output boxes and the job's output flags as one word: "XML/" for a workbook,
-// "CSV/c", "TSV/t" and "HTML/h" for the others; more than one checked box shows as
+// "CSV/c", "TSV/t", "HTML/h" and "XLSX/x" for the others; more than one checked box shows as
 // "XML+CSV", a box without its flag as "CSV/".
 std::string outputState(const View& view, const JobSettings& job);
 

@@ -1,0 +1,424 @@
+#include "export/xlsx_writer.h"
+
+#include <locale.h>
+#include <xlsxwriter.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <charconv>
+#include <cstdio>
+
+#include "export/output_file.h"
+#include "export/spreadsheetml_writer.h"
+#include "export/stop_request.h"
+#include "export/text_rules.h"
+
+namespace rowpress {
+
+namespace {
+
+constexpr char kBinaryValue[] = "<BINARY>";
+constexpr char kTooLarge[] = "<Too Large>";
+
+// libxlsxwriter formats numbers with the C library, which follows LC_NUMERIC: under a locale
+// with a decimal comma it would write "3,25" into the file. Every call into the library runs
+// with the C locale's numbers on this thread, whatever the process locale is.
+class CNumbers {
+ public:
+  CNumbers() : previous_(uselocale(cLocale())) {}
+  ~CNumbers() { uselocale(previous_); }
+  CNumbers(const CNumbers&) = delete;
+  CNumbers& operator=(const CNumbers&) = delete;
+
+ private:
+  static locale_t cLocale() {
+    // Made once and kept for the life of the process; "C" always exists.
+    static const locale_t c = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(nullptr));
+    return c;
+  }
+  locale_t previous_;
+};
+
+bool isDateTimeType(int sqlType) {
+  switch (sqlType) {
+    case 9:   // SQL_DATE
+    case 10:  // SQL_TIME
+    case 11:  // SQL_TIMESTAMP
+    case 91:  // SQL_TYPE_DATE
+    case 92:  // SQL_TYPE_TIME
+    case 93:  // SQL_TYPE_TIMESTAMP
+      return true;
+    default:
+      return false;
+  }
+}
+
+constexpr int kBitType = -7;  // SQL_BIT
+
+// Reads exactly `digits` ASCII digits at `at`.
+bool readDigits(std::string_view text, std::size_t at, std::size_t digits, int& value) {
+  if (at + digits > text.size()) return false;
+  value = 0;
+  for (std::size_t i = at; i < at + digits; ++i) {
+    if (text[i] < '0' || text[i] > '9') return false;
+    value = value * 10 + (text[i] - '0');
+  }
+  return true;
+}
+
+bool isLeapYear(int year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
+
+int daysInMonth(int year, int month) {
+  static constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  return month == 2 && isLeapYear(year) ? 29 : kDays[month - 1];
+}
+
+// "YYYY-MM-DD" at the start of `text`.
+bool readDate(std::string_view text, SqlDateTime& value) {
+  if (text.size() < 10 || text[4] != '-' || text[7] != '-') return false;
+  if (!readDigits(text, 0, 4, value.year) || !readDigits(text, 5, 2, value.month) ||
+      !readDigits(text, 8, 2, value.day)) {
+    return false;
+  }
+  return value.month >= 1 && value.month <= 12 && value.day >= 1 &&
+         value.day <= daysInMonth(value.year, value.month);
+}
+
+// "HH:MM:SS" with an optional fraction of a second, the whole of `text`.
+bool readTime(std::string_view text, SqlDateTime& value) {
+  int hour = 0, minute = 0, second = 0;
+  if (text.size() < 8 || text[2] != ':' || text[5] != ':') return false;
+  if (!readDigits(text, 0, 2, hour) || !readDigits(text, 3, 2, minute) ||
+      !readDigits(text, 6, 2, second) || hour > 23 || minute > 59 || second > 59) {
+    return false;
+  }
+  double fraction = 0;
+  if (text.size() > 8) {
+    if (text[8] != '.' || text.size() == 9) return false;
+    double scale = 1;
+    for (std::size_t i = 9; i < text.size(); ++i) {
+      if (text[i] < '0' || text[i] > '9') return false;
+      scale /= 10;
+      fraction += (text[i] - '0') * scale;
+    }
+  }
+  value.hasFraction = fraction != 0;
+  value.seconds = hour * 3600.0 + minute * 60.0 + second + fraction;
+  return true;
+}
+
+// Days from 1970-01-01 to a date of the proleptic Gregorian calendar.
+long long daysFromCivil(int year, int month, int day) {
+  const long long y = year - (month <= 2 ? 1 : 0);
+  const long long era = (y >= 0 ? y : y - 399) / 400;
+  const long long yearOfEra = y - era * 400;
+  const long long dayOfYear = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
+  const long long dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
+  return era * 146097 + dayOfEra - 719468;
+}
+
+// The characters of a column's width: its values' room as the declared size says, and
+// enough for the header's name beside the autofilter's button.
+double columnWidth(const ColumnInfo& column, XlsxWriter::CellKind kind, std::size_t nameLength) {
+  int room = 0;
+  switch (kind) {
+    case XlsxWriter::CellKind::DateTime:
+      room = column.sqlType == 91 || column.sqlType == 9    ? 10
+             : column.sqlType == 92 || column.sqlType == 10 ? 12
+                                                            : 23;
+      break;
+    case XlsxWriter::CellKind::Boolean:
+      room = 6;
+      break;
+    case XlsxWriter::CellKind::Binary:
+      room = 8;
+      break;
+    case XlsxWriter::CellKind::Number:
+      // The sign and the decimal point beside the digits.
+      room = column.declaredSize > 0 ? std::min(column.declaredSize, 100) + 2 : 12;
+      break;
+    case XlsxWriter::CellKind::Text:
+      room = column.declaredSize > 0 ? std::min(column.declaredSize, 100) : 20;
+      break;
+  }
+  const int header = static_cast<int>(std::min<std::size_t>(nameLength, 100)) + 3;
+  return std::clamp(std::max(room, header), 8, XlsxWriter::kWidestColumn);
+}
+
+}  // namespace
+
+bool parseSqlDateTime(std::string_view text, SqlDateTime& value) {
+  value = SqlDateTime{};
+  if (text.size() >= 10 && text[4] == '-') {
+    if (!readDate(text, value)) return false;
+    value.hasDate = true;
+    if (text.size() == 10) return true;
+    if (text[10] != ' ' && text[10] != 'T') return false;
+    value.hasTime = readTime(text.substr(11), value);
+    return value.hasTime;
+  }
+  value.hasTime = readTime(text, value);
+  return value.hasTime;
+}
+
+bool spreadsheetSerial(const SqlDateTime& value, double& serial) {
+  double days = 0;
+  if (value.hasDate) {
+    if (value.year > 9999 ||
+        daysFromCivil(value.year, value.month, value.day) < daysFromCivil(1900, 3, 1)) {
+      return false;
+    }
+    days = static_cast<double>(daysFromCivil(value.year, value.month, value.day) -
+                               daysFromCivil(1899, 12, 30));
+  }
+  serial = days + value.seconds / 86400.0;
+  return true;
+}
+
+XlsxWriter::CellKind XlsxWriter::cellKindOf(int sqlType) {
+  if (isBinaryType(sqlType)) return CellKind::Binary;
+  if (SpreadsheetMlWriter::isNumericType(sqlType)) return CellKind::Number;
+  if (isDateTimeType(sqlType)) return CellKind::DateTime;
+  if (sqlType == kBitType) return CellKind::Boolean;
+  return CellKind::Text;
+}
+
+XlsxWriter::XlsxWriter(long long sheetRows) : sheetRows_(std::max(sheetRows, 1LL)) {}
+
+XlsxWriter::~XlsxWriter() {
+  // A workbook that was never finished leaves nothing: its sheets' temporary files go.
+  if (workbook_) lxw_workbook_free(workbook_);
+}
+
+bool XlsxWriter::ok() const { return workbook_ != nullptr && !failed_; }
+
+void XlsxWriter::fail() {
+  const int err = errno;
+  if (out_) out_->fail(err);
+  failed_ = true;
+}
+
+void XlsxWriter::check(int error) {
+  // A cell that the library refuses (it never refuses what this writer hands it) would be
+  // a cell lost; the file is not kept then.
+  if (error != LXW_NO_ERROR && !failed_) {
+    errno = EIO;
+    fail();
+  }
+}
+
+void XlsxWriter::checkSheetFile(bool flush) {
+  // The library writes each finished row to the sheet's temporary file without looking at
+  // the result: a full disk would lose rows without a word. Its stream says so, and
+  // flushing it again gives the reason.
+  FILE* file = sheet_ ? sheet_->optimize_tmpfile : nullptr;
+  if (failed_ || file == nullptr) return;
+  if (!flush && !ferror(file)) return;
+  errno = 0;
+  if (std::fflush(file) != 0 || ferror(file)) fail();
+}
+
+void XlsxWriter::begin(OutputFile& out) {
+  out_ = &out;
+  const std::string& path = out.path();
+  if (path.empty()) {
+    errno = EINVAL;
+    fail();
+    return;
+  }
+  const std::size_t slash = path.rfind('/');
+  tmpdir_ = slash == std::string::npos ? std::string(".")
+            : slash == 0               ? std::string("/")
+                                       : path.substr(0, slash);
+  lxw_workbook_options options{};
+  options.constant_memory = LXW_TRUE;
+  options.tmpdir = tmpdir_.data();
+  options.use_zip64 = LXW_FALSE;
+  CNumbers numbers;
+  errno = 0;
+  workbook_ = workbook_new_opt(path.c_str(), &options);
+  if (!workbook_) {
+    fail();
+    return;
+  }
+  bold_ = workbook_add_format(workbook_);
+  format_set_bold(bold_);
+  auto numberFormat = [this](const char* pattern) {
+    lxw_format* format = workbook_add_format(workbook_);
+    format_set_num_format(format, pattern);
+    return format;
+  };
+  date_ = numberFormat("yyyy-mm-dd");
+  time_ = numberFormat("hh:mm:ss");
+  dateTime_ = numberFormat("yyyy-mm-dd hh:mm:ss");
+  timeMillis_ = numberFormat("hh:mm:ss.000");
+  dateTimeMillis_ = numberFormat("yyyy-mm-dd hh:mm:ss.000");
+  addSheet();
+}
+
+bool XlsxWriter::addSheet() {
+  errno = 0;
+  const std::string name = "Sheet" + std::to_string(sheets_ + 1);
+  sheet_ = workbook_add_worksheet(workbook_, name.c_str());
+  if (!sheet_) {
+    // In constant-memory mode a sheet starts with its temporary file.
+    fail();
+    return false;
+  }
+  ++sheets_;
+  row_ = 0;
+  return true;
+}
+
+void XlsxWriter::beginHeaderRow() {
+  columns_.clear();
+  kinds_.clear();
+}
+
+void XlsxWriter::headerCell(const ColumnInfo& column) {
+  columns_.push_back(column);
+  kinds_.push_back(cellKindOf(column.sqlType));
+}
+
+void XlsxWriter::endHeaderRow() {
+  if (!ok()) return;
+  CNumbers numbers;
+  writeHeaderRow();
+}
+
+void XlsxWriter::writeHeaderRow() {
+  for (std::size_t k = 0; k < columns_.size() && ok(); ++k) {
+    text_.clear();
+    appendXmlText(text_, columns_[k].name);
+    const auto col = static_cast<lxw_col_t>(k);
+    check(worksheet_set_column(sheet_, col, col,
+                               columnWidth(columns_[k], kinds_[k], utf16Length(text_)), nullptr));
+    if (!text_.empty()) check(worksheet_write_string(sheet_, 0, col, text_.c_str(), bold_));
+  }
+  // The header row stays in view.
+  worksheet_freeze_panes(sheet_, 1, 0);
+  row_ = 0;
+}
+
+void XlsxWriter::closeSheet() {
+  if (columns_.empty()) return;
+  check(worksheet_autofilter(sheet_, 0, 0, static_cast<lxw_row_t>(row_),
+                             static_cast<lxw_col_t>(columns_.size() - 1)));
+}
+
+void XlsxWriter::beginRow() {
+  column_ = 0;
+  if (!ok()) return;
+  if (row_ >= sheetRows_) {
+    // The sheet is full: the rows go on in the next one, below its own header row.
+    CNumbers numbers;
+    closeSheet();
+    checkSheetFile(true);
+    if (failed_ || !addSheet()) return;
+    writeHeaderRow();
+  }
+  ++row_;
+}
+
+void XlsxWriter::writeText(int column, std::string_view text, lxw_format* format) {
+  text_.clear();
+  appendXmlText(text_, text);
+  // An empty text is an empty cell.
+  if (text_.empty()) return;
+  const char* shown = utf16Length(text_) > kCellCharacters ? kTooLarge : text_.c_str();
+  check(worksheet_write_string(sheet_, static_cast<lxw_row_t>(row_), static_cast<lxw_col_t>(column),
+                               shown, format));
+}
+
+void XlsxWriter::writeDateTime(int column, std::string_view text) {
+  SqlDateTime value;
+  double serial = 0;
+  if (!parseSqlDateTime(text, value) || !spreadsheetSerial(value, serial)) {
+    writeText(column, text);
+    return;
+  }
+  lxw_format* format = nullptr;
+  if (!value.hasTime) {
+    format = date_;
+  } else if (!value.hasDate) {
+    format = value.hasFraction ? timeMillis_ : time_;
+  } else {
+    format = value.hasFraction ? dateTimeMillis_ : dateTime_;
+  }
+  check(worksheet_write_number(sheet_, static_cast<lxw_row_t>(row_), static_cast<lxw_col_t>(column),
+                               serial, format));
+}
+
+void XlsxWriter::cell(const CellValue& value, const ColumnInfo& column, bool forceFullLength) {
+  (void)forceFullLength;
+  const int k = column_++;
+  if (!ok()) return;
+  // NULL is an empty cell.
+  if (value.null) return;
+  const CellKind kind =
+      static_cast<std::size_t>(k) < kinds_.size() ? kinds_[k] : cellKindOf(column.sqlType);
+  CNumbers numbers;
+  const auto row = static_cast<lxw_row_t>(row_);
+  const auto col = static_cast<lxw_col_t>(k);
+  const std::string_view text = value.text;
+  switch (kind) {
+    case CellKind::Binary:
+      check(worksheet_write_string(sheet_, row, col, kBinaryValue, nullptr));
+      return;
+    case CellKind::Number: {
+      // Only a real number is a number; a whole number longer than the spreadsheet keeps
+      // stays text, so that no digit is lost.
+      if (isNumericText(text) && !isLongWholeNumber(text)) {
+        const std::string_view digits = text[0] == '+' ? text.substr(1) : text;
+        double number = 0;
+        const auto [end, error] =
+            std::from_chars(digits.data(), digits.data() + digits.size(), number);
+        if (error == std::errc() && end == digits.data() + digits.size()) {
+          check(worksheet_write_number(sheet_, row, col, number, nullptr));
+          return;
+        }
+      }
+      break;
+    }
+    case CellKind::DateTime:
+      writeDateTime(k, text);
+      return;
+    case CellKind::Boolean:
+      if (text == "0" || text == "1") {
+        check(worksheet_write_boolean(sheet_, row, col, text == "1", nullptr));
+        return;
+      }
+      break;
+    case CellKind::Text:
+      break;
+  }
+  writeText(k, text);
+}
+
+void XlsxWriter::endRow() { checkSheetFile(false); }
+
+void XlsxWriter::finish(int columnCount, long long tableRows) {
+  (void)columnCount;
+  (void)tableRows;
+  if (!workbook_) return;
+  lxw_workbook* workbook = workbook_;
+  workbook_ = nullptr;
+  if (failed_) {
+    lxw_workbook_free(workbook);
+    return;
+  }
+  CNumbers numbers;
+  closeSheet();
+  checkSheetFile(true);
+  if (failed_) {
+    lxw_workbook_free(workbook);
+    return;
+  }
+  // Assembling the workbook from its sheets' temporary files takes a while on a large
+  // export; a stop request waits for it, and the run then removes the file.
+  UninterruptibleStep assembling;
+  errno = 0;
+  if (workbook_close(workbook) != LXW_NO_ERROR) fail();
+}
+
+}  // namespace rowpress

@@ -1,0 +1,110 @@
+// The writer of the Xlsx output type: an Office Open XML workbook written with libxlsxwriter in
+// its constant-memory mode, so that memory stays flat however many rows come. Cells are typed
+// from the column's SQL type: numbers, dates and times, booleans, text. Each sheet holds a bold
+// header row that stays in view, an autofilter over the columns and at most a sheet's worth
+// of data rows; the rows go on in Sheet2, Sheet3, ...
+//
+// libxlsxwriter writes the file itself: the workbook goes to the path of the run's output file
+// (its temporary file beside the target) and the library's own temporary files to the same
+// directory. Each sheet is written to a temporary file as the rows come, and the workbook is
+// assembled from them when it is finished; a stop request waits for that. A failure of the
+// library is recorded on the output file, which then reports it as a write error.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+#include "export/output_writer.h"
+
+struct lxw_workbook;
+struct lxw_worksheet;
+struct lxw_format;
+
+namespace rowpress {
+
+class XlsxWriter final : public OutputWriter {
+ public:
+  // Data rows of one sheet: a sheet holds 1,048,576 rows, the header row among them.
+  static constexpr long long kSheetRows = 1048575;
+  // The characters a cell holds, counted in UTF-16 code units as the spreadsheet counts them;
+  // a longer text is written as "<Too Large>".
+  static constexpr std::size_t kCellCharacters = 32767;
+  // The widest column, in characters: a wide text column stays usable on the screen.
+  static constexpr int kWidestColumn = 50;
+
+  // `sheetRows` is the number of data rows a sheet takes before the next one starts.
+  explicit XlsxWriter(long long sheetRows = kSheetRows);
+  ~XlsxWriter() override;
+  XlsxWriter(const XlsxWriter&) = delete;
+  XlsxWriter& operator=(const XlsxWriter&) = delete;
+
+  // `out` must name its file (OutputFile::path): the workbook is written there.
+  void begin(OutputFile& out) override;
+  void beginHeaderRow() override;
+  void headerCell(const ColumnInfo& column) override;
+  void endHeaderRow() override;
+  void beginRow() override;
+  // forceFullLength does not apply to a typed workbook.
+  void cell(const CellValue& value, const ColumnInfo& column, bool forceFullLength) override;
+  void endRow() override;
+  // Assembles the workbook and writes it to the file.
+  void finish(int columnCount, long long tableRows) override;
+
+  // How a column's values are written.
+  enum class CellKind { Text, Number, DateTime, Boolean, Binary };
+  static CellKind cellKindOf(int sqlType);
+
+ private:
+  bool ok() const;
+  // Records a failure of the library on the output file; later calls write nothing.
+  void fail();
+  bool addSheet();
+  void writeHeaderRow();
+  // Gives the current sheet its autofilter over the rows written to it.
+  void closeSheet();
+  void writeText(int column, std::string_view text, lxw_format* format = nullptr);
+  void writeDateTime(int column, std::string_view text);
+  void check(int error);
+  // Fails the file when a write to the current sheet's temporary file failed; `flush` hands
+  // the stream's buffer to the system first, so that nothing unwritten is left unchecked.
+  void checkSheetFile(bool flush);
+
+  long long sheetRows_;
+  OutputFile* out_ = nullptr;
+  lxw_workbook* workbook_ = nullptr;
+  lxw_worksheet* sheet_ = nullptr;
+  lxw_format* bold_ = nullptr;
+  lxw_format* date_ = nullptr;
+  lxw_format* time_ = nullptr;
+  lxw_format* dateTime_ = nullptr;
+  lxw_format* timeMillis_ = nullptr;
+  lxw_format* dateTimeMillis_ = nullptr;
+  bool failed_ = false;
+  int sheets_ = 0;
+  std::vector<ColumnInfo> columns_;
+  std::vector<CellKind> kinds_;
+  long long row_ = 0;  // the row being written in the current sheet; 0 is the header row
+  int column_ = 0;     // the next cell of the row
+  std::string text_;   // the cleaned text of a cell
+  std::string tmpdir_;
+};
+
+// A date, a time of day or both, as SQL writes them: "YYYY-MM-DD", "HH:MM:SS" and
+// "YYYY-MM-DD HH:MM:SS", the seconds with an optional fraction. Anything else (a zone offset,
+// a time of 24:00 or more, a date that does not exist) is not one.
+struct SqlDateTime {
+  bool hasDate = false;
+  bool hasTime = false;
+  bool hasFraction = false;  // a fraction of a second that is not zero
+  int year = 0, month = 0, day = 0;
+  double seconds = 0;  // since midnight
+};
+bool parseSqlDateTime(std::string_view text, SqlDateTime& value);
+
+// The spreadsheet's serial number of a date and time (days since 1899-12-30, the time as the
+// fraction of a day), or nothing when the date lies outside 1900-03-01..9999-12-31, where the
+// spreadsheet's serial numbers do not match the calendar or end.
+bool spreadsheetSerial(const SqlDateTime& value, double& serial);
+
+}  // namespace rowpress

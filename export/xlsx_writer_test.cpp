@@ -1,0 +1,338 @@
+// The .xlsx writer: typed cells, the header row, sheets, the locale of numbers and failures,
+// each workbook read back with openpyxl.
+#include "export/xlsx_writer.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <locale.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <filesystem>
+#include <optional>
+
+#include "export/writer_test_support.h"
+#include "tests/spreadsheet/sheet_reader.h"
+#include "tests/support/child_process.h"
+
+namespace rowpress::testing {
+namespace {
+
+using Row = std::vector<std::optional<std::string>>;  // nothing: NULL
+
+constexpr std::int16_t kVarchar = 12, kInteger = 4, kDecimal = 3, kDouble = 8, kBigint = -5,
+                       kBit = -7, kDate = 91, kTime = 92, kTimestamp = 93, kVarbinary = -3;
+
+class XlsxWriterTest : public ::testing::Test {
+ protected:
+  // Writes the rows through `writer` in the export run's order and reads the workbook back.
+  SheetDump write(XlsxWriter& writer, const std::vector<ColumnInfo>& columns,
+                  const std::vector<Row>& rows) {
+    OutputFile out = OutputFile::create(path_, true);
+    EXPECT_TRUE(out.isOpen());
+    writer.begin(out);
+    writer.beginHeaderRow();
+    for (const ColumnInfo& c : columns) writer.headerCell(c);
+    writer.endHeaderRow();
+    for (const Row& row : rows) {
+      writer.beginRow();
+      for (std::size_t k = 0; k < row.size(); ++k) {
+        writer.cell(row[k] ? CellValue{*row[k]} : CellValue{{}, true}, columns[k], true);
+      }
+      writer.endRow();
+    }
+    writer.finish(static_cast<int>(columns.size()), static_cast<long long>(rows.size()) + 1);
+    EXPECT_TRUE(out.close()) << std::strerror(out.error());
+    SheetDump dump = readWithPython("xlsx", path_, temp_.path());
+    EXPECT_EQ(dump.errors, std::vector<std::string>{}) << dump.log;
+    return dump;
+  }
+
+  SheetDump write(const std::vector<ColumnInfo>& columns, const std::vector<Row>& rows) {
+    XlsxWriter writer;
+    return write(writer, columns, rows);
+  }
+
+  // The cells of one column below the header, as "kind:text".
+  static std::vector<std::string> columnCells(const Sheet& sheet, std::size_t k) {
+    std::vector<std::string> cells;
+    for (std::size_t r = 1; r < sheet.rows.size(); ++r) {
+      const SheetCell cell = cellAt(sheet.rows[r], k);
+      cells.push_back(cell.kind + ":" + cell.text);
+    }
+    return cells;
+  }
+
+  TempDir temp_;
+  std::string path_ = temp_ / "out.xlsx";
+};
+
+TEST_F(XlsxWriterTest, NumericColumnsHoldNumbersOnlyWhereTheyAreRealNumbers) {
+  const SheetDump dump = write({column("n", 10, kDecimal), column("big", 19, kBigint)},
+                               {{"3.25", "9007199254740993"},
+                                {"-0.5", "123456789012345"},
+                                {"+.5", "-1234567890123456"},
+                                {"7.", "000000000000000001"},
+                                {"1-2", "12345678901234567.5"},
+                                {"", "1E+10"},
+                                {std::nullopt, " 12"}});
+  ASSERT_EQ(dump.sheets.size(), 1u);
+  EXPECT_EQ(columnCells(dump.sheets[0], 0),
+            (std::vector<std::string>{"number:3.25", "number:-0.5", "number:0.5", "number:7",
+                                      "text:1-2", ":", ":"}));
+  // More than 15 digits of a whole number would be rounded by the spreadsheet: text.
+  EXPECT_EQ(columnCells(dump.sheets[0], 1),
+            (std::vector<std::string>{"text:9007199254740993", "number:123456789012345",
+                                      "text:-1234567890123456", "number:1",
+                                      "number:1.234567890123457e+16", "text:1E+10", "text: 12"}));
+}
+
+TEST_F(XlsxWriterTest, DatesTimesAndTimestampsAreDateCellsWithinTheSpreadsheetsCalendar) {
+  const SheetDump dump =
+      write({column("d", 10, kDate), column("t", 8, kTime), column("ts", 26, kTimestamp)},
+            {{"2024-02-29", "23:59:59", "2024-01-02 03:04:05"},
+             {"1900-03-01", "00:00:00", "2024-01-02 03:04:05.250"},
+             {"9999-12-31", "12:30:00.5", "2024-01-02T03:04:05"},
+             {"1900-02-28", "24:00:00", "2024-01-02 03:04:05+01"},
+             {"0000-00-00", "-01:00:00", "0000-00-00 00:00:00"},
+             {"2023-02-29", "12:60:00", "10000-01-01 00:00:00"},
+             {"2024-1-2", "838:59:59", "2024-01-02 03:04"}});
+  ASSERT_EQ(dump.sheets.size(), 1u);
+  const Sheet& sheet = dump.sheets[0];
+  EXPECT_EQ(
+      columnCells(sheet, 0),
+      (std::vector<std::string>{"datetime:2024-02-29T00:00:00", "datetime:1900-03-01T00:00:00",
+                                "datetime:9999-12-31T00:00:00", "text:1900-02-28",
+                                "text:0000-00-00", "text:2023-02-29", "text:2024-1-2"}));
+  EXPECT_EQ(columnCells(sheet, 1),
+            (std::vector<std::string>{"time:23:59:59", "time:00:00:00", "time:12:30:00.500000",
+                                      "text:24:00:00", "text:-01:00:00", "text:12:60:00",
+                                      "text:838:59:59"}));
+  EXPECT_EQ(columnCells(sheet, 2),
+            (std::vector<std::string>{
+                "datetime:2024-01-02T03:04:05", "datetime:2024-01-02T03:04:05.250000",
+                "datetime:2024-01-02T03:04:05", "text:2024-01-02 03:04:05+01",
+                "text:0000-00-00 00:00:00", "text:10000-01-01 00:00:00", "text:2024-01-02 03:04"}));
+}
+
+TEST(XlsxSerial, DaysCountFrom1899_12_30AndTheCalendarEndsAt9999) {
+  SqlDateTime value;
+  double serial = 0;
+  ASSERT_TRUE(parseSqlDateTime("1900-03-01", value));
+  ASSERT_TRUE(spreadsheetSerial(value, serial));
+  EXPECT_EQ(serial, 61);
+  ASSERT_TRUE(parseSqlDateTime("9999-12-31 12:00:00", value));
+  ASSERT_TRUE(spreadsheetSerial(value, serial));
+  EXPECT_EQ(serial, 2958465.5);
+  ASSERT_TRUE(parseSqlDateTime("06:00:00", value));
+  ASSERT_TRUE(spreadsheetSerial(value, serial));
+  EXPECT_EQ(serial, 0.25);
+  ASSERT_TRUE(parseSqlDateTime("1900-02-28", value));
+  EXPECT_FALSE(spreadsheetSerial(value, serial));
+}
+
+TEST_F(XlsxWriterTest, BitsAreBooleansBinaryIsMarkedAndNullIsAnEmptyCell) {
+  const SheetDump dump = write({column("b", 1, kBit), column("bin", 16, kVarbinary),
+                                column("s", 10, kVarchar), column("i", 10, kInteger)},
+                               {{"1", "<BINARY>", "", "42"},
+                                {"0", "<BINARY>", std::nullopt, std::nullopt},
+                                {"t", "<BINARY>", "x", "-7"},
+                                {std::nullopt, "<BINARY>", "NULL", "0"}});
+  ASSERT_EQ(dump.sheets.size(), 1u);
+  const Sheet& sheet = dump.sheets[0];
+  EXPECT_EQ(columnCells(sheet, 0),
+            (std::vector<std::string>{"bool:TRUE", "bool:FALSE", "text:t", ":"}));
+  EXPECT_EQ(columnCells(sheet, 1), std::vector<std::string>(4, "text:<BINARY>"));
+  EXPECT_EQ(columnCells(sheet, 2), (std::vector<std::string>{":", ":", "text:x", "text:NULL"}));
+  EXPECT_EQ(columnCells(sheet, 3),
+            (std::vector<std::string>{"number:42", ":", "number:-7", "number:0"}));
+}
+
+TEST_F(XlsxWriterTest, TextKeepsUtf8AndMarkupAndDropsWhatTheWorkbookDrops) {
+  const std::string twoUnits = "\xF0\x9F\x98\x80";  // U+1F600: two UTF-16 units
+  const std::string fits = std::string(32765, 'a') + twoUnits;
+  const std::string over = std::string(32766, 'a') + twoUnits;
+  const SheetDump dump =
+      write({column("Größe <&>", 10, kVarchar)}, {{"Zürich \xE2\x82\xAC <b>&amp;</b> \"q\" 'a'"},
+                                                  {"a\tb\r\nc\x01\x7F"},
+                                                  {"bad \xC3 \xFF \xED\xA0\x80 end"},
+                                                  {"\x01\x02"},
+                                                  {fits},
+                                                  {over},
+                                                  {std::string(32767, 'x')}});
+  ASSERT_EQ(dump.sheets.size(), 1u);
+  const Sheet& sheet = dump.sheets[0];
+  EXPECT_EQ(cellAt(sheet.rows[0], 0), (SheetCell{"text", "Größe <&>"}));
+  const std::vector<std::string> cells = columnCells(sheet, 0);
+  ASSERT_EQ(cells.size(), 7u);
+  EXPECT_EQ(cells[0], "text:Zürich \xE2\x82\xAC <b>&amp;</b> \"q\" 'a'");
+  EXPECT_EQ(cells[1], "text:abc\x7F");
+  EXPECT_EQ(cells[2], "text:bad    end");
+  EXPECT_EQ(cells[3], ":");  // nothing is left of it
+  // 32,767 characters as the spreadsheet counts them fit; one more is too large. (Compared
+  // without printing: a failure would show 32 KiB of text.)
+  EXPECT_TRUE(cells[4] == "text:" + fits) << cells[4].size();
+  EXPECT_EQ(cells[5], "text:<Too Large>");
+  EXPECT_TRUE(cells[6] == "text:" + std::string(32767, 'x')) << cells[6].size();
+}
+
+TEST_F(XlsxWriterTest, HeaderIsBoldAndFrozenWithAnAutofilterAndCappedWidths) {
+  const SheetDump dump =
+      write({column("id", 10, kInteger), column("name", 30, kVarchar),
+             column("notes", 2147483647, kVarchar), column("a_long_column_name", 2, kVarchar),
+             column("d", 10, kDate)},
+            {{"1", "x", "y", "z", "2024-01-02"}, {"2", "x", "y", "z", "2024-01-03"}});
+  ASSERT_EQ(dump.sheets.size(), 1u);
+  const Sheet& sheet = dump.sheets[0];
+  EXPECT_EQ(sheet.name, "Sheet1");
+  EXPECT_EQ(sheet.rows[0], (SheetRow{{"text", "id"},
+                                     {"text", "name"},
+                                     {"text", "notes"},
+                                     {"text", "a_long_column_name"},
+                                     {"text", "d"}}));
+  EXPECT_EQ(sheet.infoOf("bold"), "11111");
+  EXPECT_EQ(sheet.infoOf("freeze"), "A2");
+  EXPECT_EQ(sheet.infoOf("filter"), "A1:E3");
+  // The declared size, the header's name beside its filter button, at most 50 characters;
+  // the spreadsheet adds a little padding to each.
+  const std::string widths = sheet.infoOf("widths");
+  std::vector<double> w;
+  for (std::size_t from = 0; from <= widths.size();) {
+    const std::size_t comma = std::min(widths.find(',', from), widths.size());
+    w.push_back(std::stod(widths.substr(from, comma - from)));
+    from = comma + 1;
+  }
+  ASSERT_EQ(w.size(), 5u) << widths;
+  EXPECT_NEAR(w[0], 12, 1);
+  EXPECT_NEAR(w[1], 30, 1);
+  EXPECT_NEAR(w[2], 50, 1);
+  EXPECT_NEAR(w[3], 21, 1);
+  EXPECT_NEAR(w[4], 10, 1);
+}
+
+TEST_F(XlsxWriterTest, RowsGoOnInTheNextSheetBelowItsOwnHeaderRow) {
+  XlsxWriter writer(3);
+  std::vector<Row> rows;
+  for (int i = 1; i <= 7; ++i) rows.push_back({std::to_string(i), "r" + std::to_string(i)});
+  const SheetDump dump = write(writer, {column("n", 10, kInteger), column("s")}, rows);
+  ASSERT_EQ(dump.sheets.size(), 3u);
+  const std::vector<std::vector<std::string>> expected = {
+      {"number:1", "number:2", "number:3"}, {"number:4", "number:5", "number:6"}, {"number:7"}};
+  for (std::size_t s = 0; s < 3; ++s) {
+    const Sheet& sheet = dump.sheets[s];
+    EXPECT_EQ(sheet.name, "Sheet" + std::to_string(s + 1));
+    EXPECT_EQ(sheet.rows[0], (SheetRow{{"text", "n"}, {"text", "s"}}));
+    EXPECT_EQ(columnCells(sheet, 0), expected[s]);
+    EXPECT_EQ(sheet.infoOf("freeze"), "A2");
+    EXPECT_EQ(sheet.infoOf("bold"), "11");
+    EXPECT_EQ(sheet.infoOf("filter"), "A1:B" + std::to_string(expected[s].size() + 1));
+  }
+}
+
+// A locale with a decimal comma, made for the test in a directory of its own.
+std::string commaLocaleDirectory(const std::string& directory) {
+  const std::string localedef = findProgram("localedef");
+  EXPECT_FALSE(localedef.empty()) << "localedef is missing (Debian libc-bin)";
+  const int status = runShell(shellQuote(localedef) + " -i de_DE -f UTF-8 " +
+                              shellQuote(directory + "/de_DE.UTF-8") + " > /dev/null 2>&1");
+  EXPECT_TRUE(status == 0 || status == 1) << "localedef failed: " << status;
+  return directory;
+}
+
+TEST_F(XlsxWriterTest, NumbersAreWrittenInTheCLocaleUnderACommaDecimalLocale) {
+  const std::string saved = setlocale(LC_ALL, nullptr);
+  setenv("LOCPATH", commaLocaleDirectory(temp_.path()).c_str(), 1);
+  ASSERT_NE(setlocale(LC_ALL, "de_DE.UTF-8"), nullptr) << "the comma locale could not be made";
+  char probe[16];
+  std::snprintf(probe, sizeof probe, "%.2f", 3.25);
+  EXPECT_STREQ(probe, "3,25");  // the locale is the one that would break the file
+  SheetDump dump;
+  {
+    XlsxWriter writer;
+    OutputFile out = OutputFile::create(path_, true);
+    writer.begin(out);
+    writer.beginHeaderRow();
+    writer.headerCell(column("n", 10, kDouble));
+    writer.headerCell(column("t", 8, kTime));
+    writer.endHeaderRow();
+    writer.beginRow();
+    writer.cell({"3.25"}, column("n", 10, kDouble), false);
+    writer.cell({"12:00:00.5"}, column("t", 8, kTime), false);
+    writer.endRow();
+    writer.finish(2, 2);
+    EXPECT_TRUE(out.close());
+  }
+  setlocale(LC_ALL, saved.c_str());
+  unsetenv("LOCPATH");
+  dump = readWithPython("xlsx", path_, temp_.path());
+  ASSERT_EQ(dump.sheets.size(), 1u) << dump.log;
+  EXPECT_EQ(dump.errors, std::vector<std::string>{});
+  EXPECT_EQ(columnCells(dump.sheets[0], 0), std::vector<std::string>{"number:3.25"});
+  EXPECT_EQ(columnCells(dump.sheets[0], 1), std::vector<std::string>{"time:12:00:00.500000"});
+}
+
+TEST_F(XlsxWriterTest, AWorkbookThatCannotBeWrittenFailsTheOutputFileAndLeavesNothing) {
+  // The workbook is created when it is finished: a directory that is gone by then fails it.
+  {
+    XlsxWriter writer;
+    const std::string directory = temp_ / "vanishing";
+    std::filesystem::create_directories(directory);
+    OutputFile out = OutputFile::create(directory + "/out.xlsx", true);
+    writer.begin(out);
+    writer.beginHeaderRow();
+    writer.headerCell(column("s"));
+    writer.endHeaderRow();
+    writer.beginRow();
+    writer.cell({"x"}, column("s"), false);
+    writer.endRow();
+    EXPECT_EQ(out.error(), 0);
+    std::filesystem::remove(directory + "/out.xlsx");
+    std::filesystem::remove(directory);
+    writer.finish(1, 2);
+    EXPECT_NE(out.error(), 0);
+    EXPECT_FALSE(out.close());
+  }
+  EXPECT_EQ(listDirectory(temp_.path()), std::vector<std::string>{});
+}
+
+// The library writes the finished rows to the sheet's temporary file and does not look at
+// the result. A file size limit stands for a disk that fills up: the rows stop there, and
+// the file fails with the reason instead of losing them without a word. Run in a child
+// process, so that the limit holds for nothing else.
+TEST_F(XlsxWriterTest, ARowThatCannotBeWrittenFailsTheFileWithTheReason) {
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    ::signal(SIGXFSZ, SIG_IGN);
+    const rlimit limit{256 * 1024, 256 * 1024};
+    if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) ::_exit(100);
+    XlsxWriter writer;
+    OutputFile out = OutputFile::create(path_, true);
+    writer.begin(out);
+    writer.beginHeaderRow();
+    writer.headerCell(column("s", 80));
+    writer.endHeaderRow();
+    const std::string text(60, 'r');
+    int rows = 0;
+    // As the export run does: it stops fetching once the file has failed.
+    for (; rows < 100000 && out.error() == 0; ++rows) {
+      writer.beginRow();
+      writer.cell({text}, column("s", 80), false);
+      writer.endRow();
+    }
+    writer.finish(1, rows + 1);
+    const int error = out.error();
+    ::_exit(out.close() ? 101 : rows == 100000 ? 102 : error);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status)) << status;
+  EXPECT_EQ(WEXITSTATUS(status), EFBIG) << "101: kept, 102: every row went through";
+}
+
+}  // namespace
+}  // namespace rowpress::testing

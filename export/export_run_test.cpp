@@ -14,7 +14,6 @@
 #include "export/column_type_report.h"
 #include "export/output_naming.h"
 #include "export/stop_request.h"
-#include "tests/spreadsheet/sheet_reader.h"
 #include "tests/support/odbc_fixture.h"
 
 namespace rowpress {
@@ -128,103 +127,6 @@ TEST_F(ExportRunTest, DefaultNamesCarryTheTemporaryNameAndTheExtension) {
     ASSERT_EQ(files.size(), 1u);
     EXPECT_THAT(files[0], ::testing::MatchesRegex(c.pattern));
   }
-}
-
-TEST_F(ExportRunTest, AnXlsxRunReplacesItsTargetWithTypedCellsAndLaunchesTheSpreadsheet) {
-  execute("create table kinds (n double, d date, t timestamp, b bit, s varchar(10))");
-  execute("insert into kinds values (3.25, '2024-02-29', '2024-01-02 03:04:05', 1, '<a&b>')");
-  execute("insert into kinds values (NULL, '0000-00-00', NULL, 0, NULL)");
-  outputAs(ControlId::OutputXlsx);
-  job_.noAutoOpen = false;
-  job_.launchApplication = "viewer";
-  job_.outFileName = temp_ / "kinds.xlsx";
-  writeFile(job_.outFileName, "the old workbook");
-  // Options of the other types change nothing here.
-  view_.setChecked(ControlId::ForceFullLength, true);
-  view_.setChecked(ControlId::QuoteFields, true);
-  ASSERT_EQ(fetch("select * from kinds").outcome, RunOutcome::Exported);
-  EXPECT_TRUE(job_.quoteFields);  // read from its box like the other switches
-  EXPECT_EQ(dlg_.lastExport().rows, 2);
-  EXPECT_THAT(view_.lines(ControlId::StatusList),
-              ElementsAre("select * from kinds", "n | d | t | b | s | ",
-                          "3.25 | 2024-02-29 | 2024-01-02 03:04:05 | 1 | <a&b> | ",
-                          " | 0000-00-00 |  | 0 |  | "));
-  EXPECT_TRUE(view_.messages.empty());
-  // Nothing but the workbook is left beside it: the library's files went with the run.
-  for (const std::string& name : testing::listDirectory(temp_.path())) {
-    EXPECT_NE(name[0], '.') << name;
-  }
-  const testing::SheetDump dump = testing::readWithPython("xlsx", job_.outFileName, temp_.path());
-  EXPECT_EQ(dump.errors, std::vector<std::string>{}) << dump.log;
-  ASSERT_EQ(dump.sheets.size(), 1u);
-  using Row = testing::SheetRow;
-  EXPECT_THAT(
-      dump.sheets[0].rows,
-      ElementsAre(Row{{"text", "n"}, {"text", "d"}, {"text", "t"}, {"text", "b"}, {"text", "s"}},
-                  Row{{"number", "3.25"},
-                      {"datetime", "2024-02-29T00:00:00"},
-                      {"datetime", "2024-01-02T03:04:05"},
-                      {"bool", "TRUE"},
-                      {"text", "<a&b>"}},
-                  Row{{"", ""}, {"text", "0000-00-00"}, {"", ""}, {"bool", "FALSE"}, {"", ""}}));
-  using Command = std::vector<std::string>;
-  EXPECT_THAT(launcher_.started, ElementsAre(Command{"viewer", job_.outFileName}));
-}
-
-// Makes the writer of the type and asks the run to stop while the file is being finished, as
-// a signal during a long assembly of a workbook would.
-class StopWhileFinishing : public OutputWriter {
- public:
-  static std::unique_ptr<OutputWriter> make(OutputType type, const WriterOptions& options) {
-    return std::make_unique<StopWhileFinishing>(makeWriter(type, options));
-  }
-  explicit StopWhileFinishing(std::unique_ptr<OutputWriter> inner) : inner_(std::move(inner)) {}
-  void begin(OutputFile& out) override { inner_->begin(out); }
-  void beginHeaderRow() override { inner_->beginHeaderRow(); }
-  void headerCell(const ColumnInfo& column) override { inner_->headerCell(column); }
-  void endHeaderRow() override { inner_->endHeaderRow(); }
-  void beginRow() override { inner_->beginRow(); }
-  void cell(const CellValue& value, const ColumnInfo& column, bool full) override {
-    inner_->cell(value, column, full);
-  }
-  void endRow() override { inner_->endRow(); }
-  void finish(int columnCount, long long tableRows) override {
-    StopRequest::instance().request(0);
-    inner_->finish(columnCount, tableRows);
-  }
-
- private:
-  std::unique_ptr<OutputWriter> inner_;
-};
-
-class RecordingReport : public ExportReport {
- public:
-  void statusLine(std::string_view line) override { lines.emplace_back(line); }
-  void rowsDone(long long) override {}
-  std::vector<std::string> lines;
-};
-
-TEST_F(ExportRunTest, AStopDuringTheFinishOfTheFileRemovesItOnceItIsDone) {
-  StopRequest::instance().reset();
-  job_.dataSource = "rowtest";
-  job_.outputXlsx = true;
-  job_.noAutoOpen = false;
-  job_.outFileName = temp_ / "people.xlsx";
-  writeFile(job_.outFileName, "the old workbook");
-  auto session = OpenSession(job_, kFetchSessionMessages);
-  ASSERT_TRUE(session);
-  RecordingReport report;
-  ExportRun run(job_, report, launcher_, &StopWhileFinishing::make);
-  std::string sql = "select * from people";
-  const ExportResult result = run.run(*session, sql);
-  StopRequest::instance().reset();
-  EXPECT_EQ(result.outcome, RunOutcome::Stopped);
-  EXPECT_FALSE(result.kept);
-  EXPECT_EQ(report.lines.back(), "Stopped after 2 rows; no output file was written.");
-  EXPECT_EQ(readFile(job_.outFileName), "the old workbook");
-  EXPECT_THAT(testing::listDirectory(temp_.path()),
-              ::testing::Not(::testing::Contains(::testing::HasSubstr(".part"))));
-  EXPECT_THAT(launcher_.started, ::testing::IsEmpty());
 }
 
 TEST_F(ExportRunTest, Excel2007IgnoresTheNamedFileAndNamesItsOwn) {

@@ -23,6 +23,21 @@ void appendWhenOn(std::string& out, bool on, std::string_view comment, SettingKe
   out += valueLine(key, "1");
 }
 
+// The settings that came after the first twelve, each only when set, so that a file without
+// them stays as it always was and older readers pass their lines over.
+void appendNewerSettings(std::string& out, const JobSettings& job) {
+  appendWhenOn(out, job.outputXlsx, "-- The XLSX Output Preference ", SettingKey::Xlsx);
+  appendWhenOn(out, job.quoteFields, "-- Quote Fields of CSV and TSV Output ",
+               SettingKey::QuoteFields);
+  appendWhenOn(out, job.byteOrderMark, "-- UTF-8 Byte Order Mark of CSV and TSV Output ",
+               SettingKey::ByteOrderMark);
+  if (job.timeoutSeconds > 0) {
+    out += "-- The Timeout in seconds for connecting, executing and each row (0 or absent: none) ";
+    out += kLineEnd;
+    out += valueLine(SettingKey::Timeout, std::to_string(job.timeoutSeconds));
+  }
+}
+
 }  // namespace
 
 std::string_view keyStringOf(SettingKey key) {
@@ -204,16 +219,7 @@ std::string formatSettingsFile(const JobSettings& job, std::time_t when, bool wi
   line("-- The OutPut File Name Preference (set to \"\" to force unique temp names) ");
   out += valueLine(SettingKey::OutFileName, job.outFileName);
   line(dashes);
-  appendWhenOn(out, job.outputXlsx, "-- The XLSX Output Preference ", SettingKey::Xlsx);
-  appendWhenOn(out, job.quoteFields, "-- Quote Fields of CSV and TSV Output ",
-               SettingKey::QuoteFields);
-  appendWhenOn(out, job.byteOrderMark, "-- UTF-8 Byte Order Mark of CSV and TSV Output ",
-               SettingKey::ByteOrderMark);
-  // Only a job with a timeout has its lines: a file without one stays as it always was.
-  if (job.timeoutSeconds > 0) {
-    line("-- The Timeout in seconds for connecting, executing and each row (0 or absent: none) ");
-    out += valueLine(SettingKey::Timeout, std::to_string(job.timeoutSeconds));
-  }
+  appendNewerSettings(out, job);
   line("-- END");
   line(dashes);
   return out;

@@ -300,6 +300,26 @@ void checkDelimited(const std::string& path, const Result& result,
   }
 }
 
+// Writes `result`, with NULLs drawn from `extras`, as standard CSV and TSV (a byte order mark
+// now and then) and its expected values beside them; returns their lines of the manifest.
+std::string writeStandard(const Result& result, RandomInput& extras, const std::string& base) {
+  std::string manifest;
+  const Result standard = withNulls(result, extras);
+  testing::writeFile(base + ".standard.expected", expectedStandard(standard));
+  for (char separator : {',', '\t'}) {
+    WriterOptions options;
+    options.quoteFields = true;
+    options.byteOrderMark = extras.chance(0.3);
+    DelimitedWriter delimited(separator, options);
+    const std::string path = base + (separator == ',' ? ".s.csv" : ".s.tsv");
+    writeWith(delimited, standard, standard.columns, path);
+    manifest += std::string(separator == ',' ? "csv" : "tsv") +
+                (options.byteOrderMark ? "-bom\t" : "\t") + path + "\t" + base +
+                ".standard.expected\n";
+  }
+  return manifest;
+}
+
 TEST(WritersFuzzTest, RandomResultsGiveWellFormedFilesWithTheirCells) {
   ASSERT_FALSE(testing::findProgram("python3").empty()) << "python3 is missing";
   RandomInput random(99);
@@ -341,19 +361,7 @@ TEST(WritersFuzzTest, RandomResultsGiveWellFormedFilesWithTheirCells) {
       checkDelimited(path, result, columns, separator);
     }
 
-    const Result standard = withNulls(result, extras);
-    testing::writeFile(base + ".standard.expected", expectedStandard(standard));
-    for (char separator : {',', '\t'}) {
-      WriterOptions options;
-      options.quoteFields = true;
-      options.byteOrderMark = extras.chance(0.3);
-      DelimitedWriter delimited(separator, options);
-      const std::string path = base + (separator == ',' ? ".s.csv" : ".s.tsv");
-      writeWith(delimited, standard, standard.columns, path);
-      manifest += std::string(separator == ',' ? "csv" : "tsv") +
-                  (options.byteOrderMark ? "-bom\t" : "\t") + path + "\t" + base +
-                  ".standard.expected\n";
-    }
+    manifest += writeStandard(result, extras, base);
   }
 
   EXPECT_TRUE(testing::wellFormedXml(workbooks));

@@ -201,13 +201,19 @@ TEST_F(PostgresUnattendedTest, ThePasswordFromOutsideReachesTheServerAndNothingE
     EXPECT_EQ(child.wait(60s).exitStatus, 128 + SIGTERM);
     EXPECT_THAT(stderrText(), Not(HasSubstr(password)));
   }
+}
 
+TEST_F(PostgresUnattendedTest, APasswordFileBeatsTheEnvironmentAndTheViewerInheritsNeither) {
+  using namespace std::chrono_literals;
+  const std::string user = userFor(kPgLogin);
+  const std::string password = passwordFor(kPgLogin);
+  const std::string wrong = "wrong-" + password;
   // The password file beats the environment; the program that opens the result inherits
   // neither variable. It writes its environment beside the file it opens.
   const std::string passwordFile = temp_ / "pg.pw";
   writeFile(passwordFile, password + "\n");
   ASSERT_EQ(::chmod(passwordFile.c_str(), 0600), 0);
-  job = writeJob(kPgLogin, "", "", "select current_user as who", true);
+  const std::string job = writeJob(kPgLogin, "", "", "select current_user as who", true);
   ChildProcess child(temp_.path());
   ASSERT_TRUE(child.startRowpress(
       {"-silent", "-file=" + job, "-outfile=" + out_, "-passwordfile=" + passwordFile,
@@ -226,11 +232,18 @@ TEST_F(PostgresUnattendedTest, ThePasswordFromOutsideReachesTheServerAndNothingE
   EXPECT_THAT(viewerEnvironment, Not(HasSubstr("ROWPRESS_USER")));
   EXPECT_THAT(viewerEnvironment, Not(HasSubstr("ROWPRESS_PASSWORD")));
   EXPECT_THAT(viewerEnvironment, Not(HasSubstr(password)));
+}
 
+TEST_F(PostgresUnattendedTest, AReadablePasswordFileIsRefusedAndNoStatusLineShowsAPassword) {
+  using namespace std::chrono_literals;
+  const std::string user = userFor(kPgLogin);
+  const std::string password = passwordFor(kPgLogin);
+  const std::string passwordFile = temp_ / "pg.pw";
+  writeFile(passwordFile, password + "\n");
+  const std::string job = writeJob(kPgLogin, "", "", "select current_user as who", true);
   // A password file that group or others may read stops the run before it connects, and
   // says why without the password.
   ASSERT_EQ(::chmod(passwordFile.c_str(), 0640), 0);
-  ::unlink(out_.c_str());
   EXPECT_EQ(runRowpress({"-silent", "-noautoopen", "-file=" + job, "-outfile=" + out_,
                          "-passwordfile=" + passwordFile}),
             6);

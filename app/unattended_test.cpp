@@ -1,0 +1,225 @@
+// The unattended run of the real executable: its file, its exit statuses, its log lines.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <regex>
+
+#include "app/startup_test_support.h"
+#include "settings/password_scramble.h"
+#include "tests/support/child_process.h"
+#include "tests/support/odbc_fixture.h"
+#include "tests/support/output_boxes.h"
+#include "tests/support/started_processes.h"
+
+namespace rowpress {
+namespace {
+
+using testing::fileExists;
+using ::testing::HasSubstr;
+using ::testing::IsEmpty;
+using ::testing::Not;
+using testing::outputState;
+using testing::readFile;
+using testing::settings;
+using ::testing::StartsWith;
+using testing::StartupTest;
+using testing::UnattendedTest;
+using testing::writeFile;
+
+TEST_F(UnattendedTest, ACompleteJobWritesItsFileAndOpensNothing) {
+  writeJob("select name, people from city order by people", "CSV=\"1\";");
+  const std::string out = temp_ / "cities.csv";
+  // Whatever the run starts, even detached, is left to this process once the run ended.
+  testing::StartedProcesses started;
+  ASSERT_TRUE(started.active());
+  // -openwith= names a program that the run would start to open its file.
+  EXPECT_EQ(runRowpress({"-noautoopen", "-openwith=touch " + (temp_ / "opened"), "-silent",
+                         "-file=" + job_file_, "-outfile=" + out}),
+            0);
+  EXPECT_EQ(readFile(out), "name,people,\r\nGenève; GE,203856,\r\nZürich,421878,\r\n");
+  EXPECT_EQ(run_.out, out + "\n");
+  // Standard error is a file here: no progress line, only the summary.
+  EXPECT_EQ(testing::withoutSummary(run_.err), "");
+  EXPECT_THAT(run_.err, StartsWith("rowpress: 2 rows to " + out + " in "));
+  EXPECT_THAT(started.collect(), IsEmpty());
+  EXPECT_FALSE(fileExists(temp_ / "opened"));
+}
+
+TEST_F(UnattendedTest, AJobThatOpensItsFileLeavesItsViewerRunningOnItsOwn) {
+  // What the test above looks for is there when the run opens its file: one viewer, which
+  // the run did not wait for.
+  writeJob("select name, people from city order by people", "CSV=\"1\";");
+  testing::StartedProcesses started;
+  ASSERT_TRUE(started.active());
+  EXPECT_EQ(runRowpress({"-openwith=touch " + (temp_ / "opened"), "-silent", "-file=" + job_file_,
+                         "-outfile=" + (temp_ / "cities.csv")}),
+            0);
+  EXPECT_EQ(started.collect().size(), 1u);
+}
+
+TEST_F(UnattendedTest, ExitStatusTellsTheOutcome) {
+  writeJob("select * from city where people < 0");
+  EXPECT_EQ(runRowpress({"-silent", "-noautoopen", "-file=" + job_file_}), 1);
+  EXPECT_THAT(run_.err, HasSubstr("no rows"));
+  // An UPDATE that touches no row has no rows either.
+  writeJob("update city set people = 0 where name = 'Atlantis'");
+  EXPECT_EQ(runRowpress({"-silent", "-noautoopen", "-file=" + job_file_}), 1);
+  EXPECT_EQ(testing::withoutSummary(run_.err),
+            "rowpress: the query returned no rows; no file was written\n");
+  EXPECT_THAT(run_.err, HasSubstr("\nrowpress: 0 rows in "));
+
+  // A job without SQL: the empty statement fails and the message reaches the log.
+  writeFile(job_file_, settings({"Database=\"rowtest\";"}));
+  EXPECT_EQ(runRowpress({"-silent", "-noautoopen", "-file=" + job_file_}), 3);
+  EXPECT_THAT(run_.err, HasSubstr("SQL statement failed.: [HY"));
+
+  // A settings file that does not exist: the job is not the one written, and nothing runs.
+  EXPECT_EQ(runRowpress({"-silent", "-noautoopen", "-file=" + job_file_, "-timeout=soon"}), 6);
+  EXPECT_EQ(run_.err,
+            "rowpress: -timeout=soon: The timeout is not a whole number of seconds and was "
+            "refused.\nrowpress: the job could not be read; nothing was run\n");
+  EXPECT_EQ(runRowpress({"-silent", "-file=" + (temp_ / "nope.DIRU")}), 6);
+  EXPECT_EQ(run_.err, "rowpress: " + (temp_ / "nope.DIRU") +
+                          ": The settings file could not be read: No such file or directory.\n"
+                          "rowpress: the job could not be read; nothing was run\n");
+
+  writeJob("select * from city");
+  EXPECT_EQ(runRowpress({"-silent", "-noautoopen", "-file=" + job_file_,
+                         "-outfile=" + (temp_ / "no-such-dir/x.xls")}),
+            4);
+  EXPECT_THAT(run_.err, HasSubstr("Unable to Open Output File: unable to create"));
+  EXPECT_THAT(run_.err, HasSubstr("x.xls (No such file or directory)"));
+
+  writeJob(
+      "with recursive c(x) as (select 1 union all select x + 1 from c where x < 70000) "
+      "select x from c");
+  EXPECT_EQ(runRowpress({"-silent", "-noautoopen", "-file=" + job_file_,
+                         "-outfile=" + (temp_ / "big.xls")}),
+            5);
+  EXPECT_THAT(run_.err, HasSubstr("TOO BIG: Row Count Larger than 65534"));
+  EXPECT_TRUE(fileExists(temp_ / "big.xls"));
+  EXPECT_EQ(run_.out, temp_ / "big.xls\n");
+
+  // More columns than a run can hold: refused before anything is written, so no path.
+  std::string wide = "select 1 as c1";
+  for (int i = 2; i <= 257; ++i) wide += ", " + std::to_string(i) + " as c" + std::to_string(i);
+  writeJob(wide, "CSV=\"1\";");
+  EXPECT_EQ(runRowpress({"-silent", "-noautoopen", "-file=" + job_file_,
+                         "-outfile=" + (temp_ / "wide.csv")}),
+            5);
+  EXPECT_THAT(run_.err, HasSubstr("Column Count Greater than 256"));
+  EXPECT_EQ(run_.out, "");
+  EXPECT_FALSE(fileExists(temp_ / "wide.csv"));
+}
+
+TEST_F(UnattendedTest, TheSummarySaysWhatFailedAndQuietLeavesOutOnlyTheSummary) {
+  writeJob("select * from city");
+  const std::vector<std::string> args = {"-silent", "-noautoopen", "-file=" + job_file_,
+                                         "-outfile=" + (temp_ / "no-such-dir/x.xls")};
+  EXPECT_EQ(runRowpress(args), 4);
+  const std::string failure = testing::withoutSummary(run_.err);
+  EXPECT_THAT(failure, HasSubstr("unable to create"));
+  EXPECT_THAT(run_.err, HasSubstr("\nrowpress: the output file could not be written after "));
+
+  std::vector<std::string> quiet = args;
+  quiet.push_back("-quiet");
+  EXPECT_EQ(runRowpress(quiet), 4);
+  EXPECT_EQ(run_.err, failure);
+
+  writeJob("select name from city", "CSV=\"1\";");
+  EXPECT_EQ(runRowpress({"-silent", "-quiet", "-noautoopen", "-file=" + job_file_,
+                         "-outfile=" + (temp_ / "c.csv")}),
+            0);
+  EXPECT_EQ(run_.out, temp_ / "c.csv\n");
+  EXPECT_EQ(run_.err, "");
+}
+
+// With standard error on a terminal, a line there shows the rows, the rate and the time
+// while the run goes on, and is erased before the summary.
+TEST_F(UnattendedTest, AProgressLineShowsOnATerminalAndIsErasedAtTheEnd) {
+  writeJob(
+      "with recursive c(x) as (select 1 union all select x + 1 from c where x < 2000000) "
+      "select x from c",
+      "CSV=\"1\";");
+  // Runs the command with its standard error on a pseudo-terminal and prints what the
+  // terminal received.
+  writeFile(temp_ / "on_terminal.py",
+            "import os, pty, subprocess, sys\n"
+            "master, slave = pty.openpty()\n"
+            "child = subprocess.Popen(sys.argv[1:], stdin=subprocess.DEVNULL,\n"
+            "                         stdout=subprocess.DEVNULL, stderr=slave)\n"
+            "os.close(slave)\n"
+            "seen = b''\n"
+            "while True:\n"
+            "    try:\n"
+            "        chunk = os.read(master, 65536)\n"
+            "    except OSError:\n"
+            "        break\n"
+            "    if not chunk:\n"
+            "        break\n"
+            "    seen += chunk\n"
+            "sys.stdout.buffer.write(seen)\n"
+            "sys.exit(child.wait())\n");
+  const std::string out = temp_ / "many.csv";
+  const testing::ChildResult run = testing::runScript(
+      temp_.path(), "exec /usr/bin/python3 " + testing::shellQuote(temp_ / "on_terminal.py") +
+                        " \"$ROWPRESS\" -silent -noautoopen " +
+                        testing::shellQuote("-file=" + job_file_) + " " +
+                        testing::shellQuote("-outfile=" + out));
+  ASSERT_EQ(run.exitStatus, 0) << run.err;
+  // The terminal turns each line end into CR LF.
+  const std::regex shown(
+      "(\r[0-9]+ rows, [0-9]+ rows/s, [0-9]+\\.[0-9] s\x1b\\[K)+\r\x1b\\[K"
+      "rowpress: 2000000 rows to [^\r\n]* in [0-9]+\\.[0-9] s\r\n");
+  EXPECT_TRUE(std::regex_match(run.out, shown)) << run.out;
+}
+
+TEST(SummaryLine, SaysWhatWasDoneOrWhatFailed) {
+  using std::chrono::milliseconds;
+  ExportResult kept;
+  kept.rows = 7500;
+  kept.path = "/srv/orders.xls";
+  kept.kept = true;
+  auto line = [](RunOutcome outcome, const ExportResult& exported, int signal = 0) {
+    return summaryLine(FetchResult{outcome, "", ""}, exported, signal, milliseconds(1249));
+  };
+  EXPECT_EQ(line(RunOutcome::Exported, kept), "rowpress: 7500 rows to /srv/orders.xls in 1.2 s");
+  EXPECT_EQ(line(RunOutcome::Limit, kept),
+            "rowpress: 7500 rows to /srv/orders.xls in 1.2 s (stopped at a workbook limit)");
+  EXPECT_EQ(line(RunOutcome::Limit, ExportResult{}),
+            "rowpress: the result is too large for a workbook after 1.2 s");
+  EXPECT_EQ(line(RunOutcome::NoRows, ExportResult{}), "rowpress: 0 rows in 1.2 s");
+  EXPECT_EQ(line(RunOutcome::NoConnection, ExportResult{}),
+            "rowpress: could not connect after 1.2 s");
+  EXPECT_EQ(line(RunOutcome::StatementFailed, ExportResult{}),
+            "rowpress: the statement failed after 1.2 s");
+  EXPECT_EQ(line(RunOutcome::OutputFile, ExportResult{}),
+            "rowpress: the output file could not be written after 1.2 s");
+  EXPECT_EQ(line(RunOutcome::Stopped, ExportResult{}, 15),
+            "rowpress: stopped by signal 15 after 1.2 s");
+}
+
+TEST_F(UnattendedTest, NightlyFileNamedSilentRunsUnattended) {
+  const std::string nightly = temp_ / "nightly-silent.DIRU";
+  writeFile(nightly, settings({"Database=\"rowtest\";", "SQL=\"select name from city\";",
+                               "TSV=\"1\";", "DoLaunchApplication=\"0\";"}));
+  EXPECT_EQ(runRowpress({"-file=" + nightly}), 0);
+  std::string path = run_.out;
+  ASSERT_FALSE(path.empty());
+  path.pop_back();
+  EXPECT_THAT(path, ::testing::MatchesRegex(home() + "/row[0-9A-F]{4}\\.TMP\\.csv"));
+  EXPECT_EQ(readFile(path), "name\t\r\nZürich\t\r\nGenève, GE\t\r\n");
+}
+
+TEST_F(UnattendedTest, HelpAndVersion) {
+  EXPECT_EQ(runRowpress({"--help"}), 0);
+  EXPECT_THAT(run_.out, HasSubstr(home()));
+  EXPECT_EQ(runRowpress({"--version"}), 0);
+  EXPECT_EQ(run_.out, "rowpress 3.1.2\n");
+}
+
+}  // namespace
+}  // namespace rowpress

@@ -47,6 +47,7 @@ FetchResult runFetch(JobSettings& job, View& view, const ExportStep& exportStep)
     return result;
   }
   result.outcome = exportStep(*session, working);
+  result.exported = true;
   CloseSession(*session);
   return result;
 }

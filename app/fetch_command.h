@@ -17,6 +17,8 @@ struct FetchResult {
   std::string failureLine;
   // When the connect failed: the connection's diagnostic line.
   std::string connectDiagnostic;
+  // Whether the export ran (the session opened); its result is the dialog's last export.
+  bool exported = false;
 };
 
 // The export run, given the open session and the working copy of the SQL text.

@@ -84,25 +84,27 @@ void MainDialog::handle(ControlId id, Notification what) {
   }
 }
 
-FetchResult MainDialog::OnFetch() {
-  return runFetch(job_, view_, [this](const OdbcSession& session, std::string& sql) {
-    return RunExport(session, sql);
-  });
+FetchResult MainDialog::OnFetch(View& view, Launcher& launcher) {
+  return runFetch(job_, view,
+                  [this, &view, &launcher](const OdbcSession& session, std::string& sql) {
+                    return RunExport(session, sql, view, launcher);
+                  });
 }
 
-RunOutcome MainDialog::RunExport(const OdbcSession& session, std::string& sql) {
-  BusyCursor busy(view_);
+RunOutcome MainDialog::RunExport(const OdbcSession& session, std::string& sql, View& view,
+                                 Launcher& launcher) {
+  BusyCursor busy(view);
   // The compatibility switches live in their boxes while a window is there.
-  job_.excel2007 = view_.isChecked(ControlId::Excel2007);
-  job_.forceFullLength = view_.isChecked(ControlId::ForceFullLength);
-  job_.quoteFields = view_.isChecked(ControlId::QuoteFields);
-  job_.byteOrderMark = view_.isChecked(ControlId::ByteOrderMark);
-  ViewReport report(view_);
-  ExportRun run(job_, report, *launcher_);
+  job_.excel2007 = view.isChecked(ControlId::Excel2007);
+  job_.forceFullLength = view.isChecked(ControlId::ForceFullLength);
+  job_.quoteFields = view.isChecked(ControlId::QuoteFields);
+  job_.byteOrderMark = view.isChecked(ControlId::ByteOrderMark);
+  ViewReport report(view);
+  ExportRun run(job_, report, launcher);
   run.countRowsIn(rowsWritten_);
   lastExport_ = run.run(session, sql);
   for (const ExportMessage& message : lastExport_.messages) {
-    view_.messageBox(message.text, message.caption);
+    view.messageBox(message.text, message.caption);
   }
   return lastExport_.outcome;
 }

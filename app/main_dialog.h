@@ -32,7 +32,10 @@ class MainDialog {
   void handle(ControlId id, Notification what);
 
   // "Fetch ODBC Data into XLS": runs the job.
-  FetchResult OnFetch();
+  FetchResult OnFetch() { return OnFetch(view_, *launcher_); }
+  // The same on `view` and `launcher` instead of the dialog's own: a window that runs the
+  // fetch on a thread of its own passes ones that carry every call over to its thread.
+  FetchResult OnFetch(View& view, Launcher& launcher);
 
   // Catalog browsing.
   void OnListDatabases();
@@ -64,10 +67,15 @@ class MainDialog {
 
   // The export run on an open session: shows its lines as it goes and its messages at its
   // end, and keeps its result as the last export.
-  RunOutcome RunExport(const OdbcSession& session, std::string& sql);
+  RunOutcome RunExport(const OdbcSession& session, std::string& sql) {
+    return RunExport(session, sql, view_, *launcher_);
+  }
+  RunOutcome RunExport(const OdbcSession& session, std::string& sql, View& view,
+                       Launcher& launcher);
 
   // What starts the viewer after an export (tests record its command instead).
   void setLauncher(Launcher& launcher) { launcher_ = &launcher; }
+  Launcher& launcher() const { return *launcher_; }
 
   const ExportResult& lastExport() const { return lastExport_; }
   // The data rows the running export has written so far; another thread may read it.

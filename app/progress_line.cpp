@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <filesystem>
 
 namespace rowpress {
 
@@ -46,6 +47,15 @@ void ProgressLine::erase() {
 std::string secondsText(std::chrono::duration<double> elapsed) {
   const long long tenths = std::max(0LL, static_cast<long long>(elapsed.count() * 10 + 0.5));
   return std::to_string(tenths / 10) + "." + std::to_string(tenths % 10);
+}
+
+std::string runEndLine(long long rows, std::chrono::duration<double> elapsed,
+                       const std::string& keptPath) {
+  std::string line = std::to_string(rows) + " rows in " + secondsText(elapsed) + " s, ";
+  if (keptPath.empty()) return line + "no file kept";
+  std::error_code error;
+  const std::filesystem::path full = std::filesystem::absolute(keptPath, error);
+  return line + "kept " + (error ? keptPath : full.lexically_normal().string());
 }
 
 std::string ProgressLine::text(long long rows, std::chrono::duration<double> elapsed) {

@@ -16,6 +16,12 @@ namespace rowpress {
 // Seconds with one decimal, "3.0", whatever the locale's decimal point.
 std::string secondsText(std::chrono::duration<double> elapsed);
 
+// The line that ends a run in the window: the rows, the time and where the file went, as
+// "3 rows in 0.2 s, kept /home/ann/out.csv" or "0 rows in 0.2 s, no file kept". A relative
+// `keptPath` is given in full from the working directory; empty means none was kept.
+std::string runEndLine(long long rows, std::chrono::duration<double> elapsed,
+                       const std::string& keptPath);
+
 class ProgressLine {
  public:
   // Starts drawing the count `rows` (which the export keeps current) to `fd` every `every`.

@@ -5,6 +5,7 @@
 #include <poll.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <string>
 
 namespace rowpress {
@@ -18,6 +19,16 @@ TEST(ProgressLine, TheLineGivesRowsRateAndTenthsOfSeconds) {
   EXPECT_EQ(secondsText(milliseconds(1250)), "1.3");
   EXPECT_EQ(secondsText(milliseconds(49)), "0.0");
   EXPECT_EQ(secondsText(milliseconds(59960)), "60.0");
+}
+
+TEST(ProgressLine, TheEndLineGivesTheFullPathOfTheKeptFileOrSaysNoneWas) {
+  EXPECT_EQ(runEndLine(3, milliseconds(200), "/home/ann/out.csv"),
+            "3 rows in 0.2 s, kept /home/ann/out.csv");
+  EXPECT_EQ(runEndLine(2048, milliseconds(1260), ""), "2048 rows in 1.3 s, no file kept");
+  // A name typed without a directory is where the run wrote it: the working directory.
+  const std::string here = std::filesystem::current_path().string();
+  EXPECT_EQ(runEndLine(1, milliseconds(0), "./sub/../out.csv"),
+            "1 rows in 0.0 s, kept " + here + "/out.csv");
 }
 
 // Reads what is in the pipe now, waiting up to `limit` for the first bytes.

@@ -6,6 +6,7 @@ find_package(Qt6 REQUIRED COMPONENTS Widgets)
 add_library(rowpress_qt STATIC
   ${CMAKE_SOURCE_DIR}/app/qt/about_box.cpp
   ${CMAKE_SOURCE_DIR}/app/qt/dialog_template.cpp
+  ${CMAKE_SOURCE_DIR}/app/qt/export_worker.cpp
   ${CMAKE_SOURCE_DIR}/app/qt/main_window.cpp
   ${CMAKE_SOURCE_DIR}/app/qt/view_widgets.cpp)
 set_target_properties(rowpress_qt PROPERTIES AUTOMOC ON AUTORCC ON)

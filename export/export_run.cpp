@@ -173,6 +173,11 @@ RunOutcome ExportRun::stoppedByRequest() {
     report_.statusLine(timedOutText(seconds));
     return RunOutcome::StatementFailed;
   }
+  // The user's Cancel in the window: the window stays open and the earlier file is kept.
+  if (StopRequest::instance().cancelled()) {
+    report_.statusLine("Cancelled after " + std::to_string(result_.rows) + " rows");
+    return RunOutcome::Stopped;
+  }
   report_.statusLine("Stopped after " + std::to_string(result_.rows) +
                      " rows; no output file was written.");
   return RunOutcome::Stopped;

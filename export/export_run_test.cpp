@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <thread>
@@ -392,6 +393,42 @@ TEST_F(ExportRunTest, AStopRequestEndsTheRunAtTheNextRowAndKeepsTheOldFile) {
   EXPECT_EQ(fetch("select * from people").outcome, RunOutcome::Stopped);
   EXPECT_THAT(outputFiles(), ::testing::IsEmpty());
   // Once forgotten, the next run goes through.
+  stop.reset();
+  EXPECT_EQ(fetch("select * from people").outcome, RunOutcome::Exported);
+}
+
+TEST_F(ExportRunTest, TheWindowsCancelSaysCancelledAndIsForgottenForTheNextRun) {
+  StopRequest& stop = StopRequest::instance();
+  stop.reset();
+  const std::string target = temp_ / "report.csv";
+  writeFile(target, "the old report\r\n");
+  view_.click(ControlId::OutputCsv);
+  job_.outFileName = target;
+  view_.onRowsDone = [&stop](long long rows) {
+    if (rows == 1024) stop.requestCancel();
+    // A signal after the Cancel changes nothing: the first request wins.
+    if (rows == 2048) stop.request(SIGTERM);
+  };
+  const FetchResult cancelled = fetch(
+      "with recursive c(x) as (select 1 union all select x + 1 from c where x < 100000) "
+      "select x from c");
+  view_.onRowsDone = nullptr;
+  EXPECT_EQ(cancelled.outcome, RunOutcome::Stopped);
+  EXPECT_TRUE(stop.cancelled());
+  EXPECT_EQ(stop.signal(), 0);
+  EXPECT_EQ(view_.lines(ControlId::StatusList).back(), "Cancelled after 1024 rows");
+  EXPECT_EQ(readFile(target), "the old report\r\n");
+  for (const std::string& name : testing::listDirectory(temp_.path())) {
+    EXPECT_EQ(name.find(".report.csv"), std::string::npos) << name;
+  }
+  // A signal after a reset is a signal again, not a Cancel.
+  stop.reset();
+  EXPECT_FALSE(stop.cancelled());
+  stop.request(SIGTERM);
+  EXPECT_FALSE(stop.cancelled());
+  EXPECT_EQ(fetch("select * from people").outcome, RunOutcome::Stopped);
+  EXPECT_EQ(view_.lines(ControlId::StatusList).back(),
+            "Stopped after 0 rows; no output file was written.");
   stop.reset();
   EXPECT_EQ(fetch("select * from people").outcome, RunOutcome::Exported);
 }

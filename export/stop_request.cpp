@@ -15,11 +15,12 @@ StopRequest& StopRequest::instance() {
   return *request;
 }
 
-void StopRequest::request(int signal, int timeoutSeconds) {
+void StopRequest::request(int signal, int timeoutSeconds, bool cancel) {
   std::lock_guard<std::mutex> lock(mutex_);
   if (!requested_.load()) {
     signal_.store(signal);
     timedOutAfter_.store(timeoutSeconds);
+    cancelled_.store(cancel);
     requested_.store(true);
   }
   // The executing thread cannot leave endExecute while the lock is held, so the statement
@@ -34,6 +35,7 @@ void StopRequest::reset() {
   requested_.store(false);
   signal_.store(0);
   timedOutAfter_.store(0);
+  cancelled_.store(false);
 }
 
 void StopRequest::beginExecute(SQLHSTMT statement, bool cancelSafe) {

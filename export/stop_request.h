@@ -1,6 +1,6 @@
 // The request to stop the running export. One request serves every way a run can be
 // stopped: a signal (SIGINT, SIGTERM, SIGHUP) taken by the thread that waits for them, the
-// timeout watchdog, and later the window's Cancel. The fetch loop checks it once per row; a
+// timeout watchdog, and the window's Cancel. The fetch loop checks it once per row; a
 // statement still executing is interrupted with SQLCancel, but only on drivers where that is
 // safe from another thread; where no call can interrupt the driver, the stopping thread
 // removes the run's temporary files itself.
@@ -33,8 +33,15 @@ class StopRequest {
   void request(int signal) { request(signal, 0); }
   // Asks the running export to stop because a wait took longer than `seconds`.
   void requestTimeout(int seconds) { request(0, seconds); }
+  // Asks the running export to stop because the user cancelled it in the window, which stays
+  // open: the run says so in its own words.
+  void requestCancel() { request(0, 0, true); }
   bool requested() const { return requested_.load(std::memory_order_relaxed); }
   int signal() const { return signal_.load(std::memory_order_relaxed); }
+  // Whether the request that won came from the window's Cancel.
+  bool cancelled() const {
+    return requested_.load(std::memory_order_acquire) && cancelled_.load(std::memory_order_relaxed);
+  }
   // The seconds of the limit when the request came from a timeout, else 0.
   int timedOutAfter() const {
     // The acquiring load of the flag makes the seconds stored before it visible.
@@ -100,7 +107,7 @@ class StopRequest {
 
  private:
   StopRequest() = default;
-  void request(int signal, int timeoutSeconds);
+  void request(int signal, int timeoutSeconds, bool cancel = false);
   bool idle() const {
     return temporaries_.empty() && reservations_.empty() && steps_ == 0 &&
            executing_ == SQL_NULL_HSTMT;
@@ -115,6 +122,7 @@ class StopRequest {
   std::atomic<bool> requested_{false};
   std::atomic<int> signal_{0};
   std::atomic<int> timedOutAfter_{0};
+  std::atomic<bool> cancelled_{false};
   std::atomic<bool> reported_{false};
   std::atomic<Wait> wait_{Wait::Nothing};
   std::atomic<std::uint64_t> progress_{0};

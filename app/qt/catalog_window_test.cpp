@@ -1,14 +1,21 @@
 // Catalog browsing and the fetch through the window, on a private ODBC configuration with
 // SQLite data sources: system and user ones, one name in both groups, one that cannot open.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <QCheckBox>
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QTest>
+#include <QThread>
+#include <QToolButton>
+#include <algorithm>
+#include <filesystem>
 
 #include "app/main_dialog.h"
 #include "app/qt/main_window.h"
@@ -177,6 +184,237 @@ TEST_F(CatalogWindowTest, AnEmptyResultIsShownInAMessageBox) {
   EXPECT_TRUE(script.finished());
   EXPECT_EQ(outputFiles(), std::vector<std::string>{});
   EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+}
+
+// The fetch on a thread of its own, as the program runs it: the window stays live, shows
+// the progress and cancels. A recursive query of millions of rows keeps the export going.
+class LiveExportTest : public CatalogWindowTest {
+ protected:
+  void SetUp() override {
+    CatalogWindowTest::SetUp();
+    if (HasFatalFailure()) return;
+    window_.runFetchesLive(windowDlg_);
+    windowDlg_.setLauncher(launcher_);
+    press(Id::ListDatabases);
+    clickLine(Id::DataSourceList, "rowtest");
+    clickIndicator(qobject_cast<QCheckBox*>(window_.control(Id::OutputCsv)));
+    clickIndicator(qobject_cast<QCheckBox*>(window_.control(Id::LaunchOnFinish)));
+    std::filesystem::create_directories(outDir_);
+    window_.setText(Id::OutFileName, target_);
+    writeFile(target_, kEarlier);
+  }
+
+  void TearDown() override {
+    // A run that a failed check left going ends before the dialog it uses goes.
+    if (window_.fetchRunning()) {
+      window_.reject();
+      EXPECT_TRUE(QTest::qWaitFor([this] { return !window_.fetchRunning(); }, 10000));
+    }
+    CatalogWindowTest::TearDown();
+  }
+
+  // Starts an export of `rows` rows and waits until it has written `atLeast`.
+  void startExport(long long rows, long long atLeast) {
+    window_.setText(Id::SqlBox,
+                    "with recursive c(x) as (select 1 union all select x + 1 from c where x < " +
+                        std::to_string(rows) + ") select x, 'row number ' || x as label from c");
+    press(Id::Fetch);
+    ASSERT_TRUE(window_.fetchRunning()) << "the fetch must run on its own thread";
+    ASSERT_TRUE(QTest::qWaitFor([&] { return rowsWritten() >= atLeast; }, 20000))
+        << "the export wrote " << rowsWritten() << " rows";
+    ASSERT_TRUE(window_.fetchRunning()) << "the export ended before the test could watch it";
+  }
+
+  long long rowsWritten() const { return windowDlg_.rowsWritten().load(); }
+
+  bool waitForTheEnd(int ms) {
+    return QTest::qWaitFor([this] { return !window_.fetchRunning(); }, ms);
+  }
+
+  // No file but the target: no temporary file is left beside it.
+  std::vector<std::string> outputDirectory() const { return listDirectory(outDir_); }
+
+  static constexpr char kEarlier[] = "the earlier file\r\n";
+  const std::string outDir_ = temp_ / "out";
+  const std::string target_ = outDir_ + "/orders.csv";
+  const std::vector<Id> kCommands = {
+      Id::ListDatabases, Id::DataSourceList, Id::TableList,         Id::SqlBox,
+      Id::UserName,      Id::Password,       Id::OutputCsv,         Id::OutputTsv,
+      Id::OutputHtml,    Id::OutputXml,      Id::OutputXlsx,        Id::SaveSettings,
+      Id::SupportPage,   Id::LoadPrevious,   Id::LaunchApplication, Id::LaunchOnFinish,
+      Id::OutFileName,   Id::Browse,         Id::ForceFullLength,   Id::Excel2007,
+      Id::QuoteFields,   Id::ByteOrderMark};
+};
+
+// Counts the paint events of a widget and notes when the first one after a request came.
+class PaintWatch : public QObject {
+ public:
+  explicit PaintWatch(QWidget* widget) { widget->installEventFilter(this); }
+  bool painted = false;
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (event->type() == QEvent::Paint) painted = true;
+    return QObject::eventFilter(watched, event);
+  }
+};
+
+TEST_F(LiveExportTest, TheWindowRepaintsShowsProgressAndOffersOnlyCancelWhileItRuns) {
+  ASSERT_NO_FATAL_FAILURE(startExport(2000000, 20000));
+  auto* fetch = qobject_cast<QPushButton*>(window_.control(Id::Fetch));
+  EXPECT_EQ(fetch->text(), QStringLiteral("Cancel"));
+  EXPECT_TRUE(fetch->isEnabled());
+  for (Id id : kCommands) {
+    EXPECT_FALSE(window_.control(id)->isEnabled()) << "control " << static_cast<int>(id);
+  }
+  EXPECT_FALSE(window_.aboutButton()->isEnabled());
+  // The progress line stands where step 4 was: rows, rate and time, redrawn as rows come.
+  QLabel* live = window_.liveProgressLabel();
+  EXPECT_TRUE(live->isVisible());
+  const QRegularExpression progress(QStringLiteral("^(\\d+) rows, \\d+ rows/s, \\d+\\.\\d s$"));
+  const QString first = live->text();
+  EXPECT_TRUE(progress.match(first).hasMatch()) << first.toStdString();
+  EXPECT_TRUE(QTest::qWaitFor([&] { return live->text() != first; }, 2000));
+  EXPECT_GT(progress.match(live->text()).captured(1).toLongLong(), 0);
+  // Uncovering the window asks for a repaint: it comes at once, while rows are still
+  // being written.
+  PaintWatch paints(&window_);
+  QElapsedTimer clock;
+  qint64 slowest = 0;
+  for (int i = 0; i < 10; ++i) {
+    const long long before = rowsWritten();
+    paints.painted = false;
+    clock.start();
+    window_.update();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return paints.painted; }, 1000));
+    slowest = std::max(slowest, clock.elapsed());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return rowsWritten() > before; }, 1000));
+  }
+  RecordProperty("slowestRepaintMs", static_cast<int>(slowest));
+  EXPECT_LT(slowest, 100) << "ms from the repaint request to the paint event";
+  EXPECT_TRUE(window_.fetchRunning());
+  // A command given meanwhile starts nothing.
+  press(Id::ListDatabases);
+  EXPECT_EQ(window_.lineCount(Id::DataSourceList), 6);
+  QTest::keyClick(window_.control(Id::SqlBox), Qt::Key_A);
+  EXPECT_EQ(window_.text(Id::SqlBox).substr(0, 14), "with recursive");
+}
+
+TEST_F(LiveExportTest, CancelEndsTheRunWithinASecondAndKeepsTheEarlierFile) {
+  ASSERT_NO_FATAL_FAILURE(startExport(2000000, 100000));
+  QElapsedTimer clock;
+  clock.start();
+  press(Id::Fetch);
+  ASSERT_TRUE(waitForTheEnd(5000));
+  RecordProperty("cancelMs", static_cast<int>(clock.elapsed()));
+  EXPECT_LT(clock.elapsed(), 1000) << "ms from Cancel to the end of the run";
+  const long long rows = windowDlg_.lastExport().rows;
+  EXPECT_GE(rows, 100000);
+  EXPECT_LT(rows, 2000000);
+  const std::vector<std::string> status = lines(Id::StatusList);
+  ASSERT_GE(status.size(), 2u);
+  EXPECT_EQ(status[status.size() - 2], "Cancelled after " + std::to_string(rows) + " rows");
+  EXPECT_THAT(status.back(),
+              ::testing::MatchesRegex("[0-9]+ rows in [0-9]+\\.[0-9] s, no file kept"));
+  EXPECT_TRUE(status.back().starts_with(std::to_string(rows) + " rows in "));
+  EXPECT_EQ(readFile(target_), kEarlier);
+  EXPECT_EQ(outputDirectory(), std::vector<std::string>{"orders.csv"});
+  // The window stays and takes commands again; the next run is not cancelled.
+  EXPECT_TRUE(window_.isVisible());
+  auto* fetch = qobject_cast<QPushButton*>(window_.control(Id::Fetch));
+  EXPECT_EQ(fetch->text(), QStringLiteral("Fetch ODBC Data into XLS"));
+  for (Id id : kCommands) EXPECT_TRUE(window_.control(id)->isEnabled());
+  EXPECT_EQ(window_.progressLabel()->text(), QString::number(rows) + QStringLiteral(" rows"));
+  EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+  window_.setText(Id::SqlBox, "select 'tea' as item");
+  press(Id::Fetch);
+  ASSERT_TRUE(waitForTheEnd(10000));
+  EXPECT_EQ(windowDlg_.lastExport().outcome, RunOutcome::Exported);
+  EXPECT_EQ(readFile(target_), "item,\r\ntea,\r\n");
+  // Not launched, the file is still named in full.
+  EXPECT_THAT(lines(Id::StatusList).back(),
+              ::testing::MatchesRegex("1 rows in [0-9]+\\.[0-9] s, kept " + target_));
+}
+
+TEST_F(LiveExportTest, EscCancelsAndClosingAsksFirst) {
+  ASSERT_NO_FATAL_FAILURE(startExport(2000000, 10000));
+  QTest::keyClick(window_.control(Id::StatusList), Qt::Key_Escape);
+  ASSERT_TRUE(waitForTheEnd(5000));
+  EXPECT_TRUE(window_.isVisible());
+  EXPECT_TRUE(
+      lines(Id::StatusList)[lines(Id::StatusList).size() - 2].starts_with("Cancelled after "));
+
+  ASSERT_NO_FATAL_FAILURE(startExport(2000000, 10000));
+  auto answer = [](QMessageBox::StandardButton button) {
+    return [button](QWidget* top) {
+      auto* box = qobject_cast<QMessageBox*>(top);
+      ASSERT_NE(box, nullptr);
+      EXPECT_EQ(box->text(), QStringLiteral("An export is running. Cancel it and close?"));
+      box->button(button)->click();
+    };
+  };
+  {
+    ModalScript script({answer(QMessageBox::No)});
+    window_.close();
+    EXPECT_TRUE(script.finished());
+  }
+  EXPECT_TRUE(window_.isVisible());
+  EXPECT_TRUE(window_.fetchRunning());
+  const long long before = rowsWritten();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return rowsWritten() > before; }, 2000));
+  {
+    ModalScript script({answer(QMessageBox::Yes)});
+    window_.close();
+    EXPECT_TRUE(script.finished());
+  }
+  ASSERT_TRUE(QTest::qWaitFor([this] { return !window_.isVisible(); }, 5000));
+  EXPECT_FALSE(window_.fetchRunning());
+  EXPECT_EQ(readFile(target_), kEarlier);
+  EXPECT_EQ(outputDirectory(), std::vector<std::string>{"orders.csv"});
+}
+
+// Launches on the window's thread, as the dialogs and widgets of a viewer may need.
+class ThreadCheckingLauncher : public Launcher {
+ public:
+  void start(const std::vector<std::string>& command) override {
+    started.push_back(command);
+    onWindowThread = QThread::currentThread() == qApp->thread();
+  }
+  std::vector<std::vector<std::string>> started;
+  bool onWindowThread = false;
+};
+
+TEST_F(LiveExportTest, MessagesAndTheViewerOfTheRunComeOnTheWindowsThread) {
+  clickLine(Id::TableList, "apple");
+  bool boxOnWindowThread = false;
+  {
+    ModalScript script({[&](QWidget* top) {
+      auto* box = qobject_cast<QMessageBox*>(top);
+      ASSERT_NE(box, nullptr);
+      EXPECT_EQ(box->text(), QStringLiteral("No Results Found"));
+      boxOnWindowThread = QThread::currentThread() == qApp->thread();
+      box->button(QMessageBox::Ok)->click();
+    }});
+    press(Id::Fetch);
+    ASSERT_TRUE(waitForTheEnd(10000));
+    EXPECT_TRUE(script.finished());
+  }
+  EXPECT_TRUE(boxOnWindowThread);
+  EXPECT_THAT(lines(Id::StatusList).back(),
+              ::testing::MatchesRegex("0 rows in [0-9]+\\.[0-9] s, no file kept"));
+  EXPECT_EQ(readFile(target_), kEarlier);
+
+  ThreadCheckingLauncher viewer;
+  windowDlg_.setLauncher(viewer);
+  clickIndicator(qobject_cast<QCheckBox*>(window_.control(Id::LaunchOnFinish)));
+  execute("insert into apple values (7)");
+  clickLine(Id::TableList, "apple");
+  press(Id::Fetch);
+  ASSERT_TRUE(waitForTheEnd(10000));
+  ASSERT_EQ(viewer.started.size(), 1u);
+  EXPECT_THAT(viewer.started[0], ::testing::Contains(target_));
+  EXPECT_TRUE(viewer.onWindowThread);
+  EXPECT_EQ(readFile(target_), "x,\r\n7,\r\n");
 }
 
 }  // namespace

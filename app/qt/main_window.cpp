@@ -20,6 +20,7 @@
 
 #include "app/main_dialog.h"
 #include "app/qt/about_box.h"
+#include "app/qt/export_worker.h"
 #include "app/qt/view_widgets.h"
 #include "app/startup.h"
 #include "app/status_list.h"
@@ -29,9 +30,12 @@ namespace rowpress {
 namespace {
 
 // The small button of the about box sits at the end of the line of step 1, and the export's
-// row count at the end of the line of step 4.
+// row count at the end of the line of step 4. While an export runs, its progress line takes
+// the whole line of step 4.
 constexpr QRect kAboutButtonRect{159, 32, 36, 13};
 constexpr QRect kProgressRect{349, 154, 52, 12};
+constexpr QRect kLiveProgressRect{205, 154, 196, 12};
+constexpr std::string_view kStepFourPrefix = "Step 4.";
 // Static texts at least this tall (two lines) wrap their words.
 constexpr int kTwoLines = 16;
 
@@ -57,7 +61,10 @@ QtMainWindow::QtMainWindow(QWidget* parent) : QDialog(parent) {
   controls_.at(ControlId::ListDatabases)->setFocus();
 }
 
-QtMainWindow::~QtMainWindow() = default;
+QtMainWindow::~QtMainWindow() {
+  // A fetch still running is cancelled and waited for while the window is whole.
+  worker_.reset();
+}
 
 void QtMainWindow::createControls() {
   for (const TemplateControl& spec : mainDialogTemplate()) {
@@ -67,6 +74,7 @@ void QtMainWindow::createControls() {
       controls_[static_cast<ControlId>(spec.id)] = widget;
     }
     placed_.push_back({widget, spec.rect});
+    if (std::string_view(spec.text).starts_with(kStepFourPrefix)) stepFour_ = widget;
   }
   // Group boxes only frame their controls: they lie beneath them and let clicks through.
   for (QGroupBox* group : findChildren<QGroupBox*>()) group->lower();
@@ -83,6 +91,12 @@ void QtMainWindow::createControls() {
   progress_->setObjectName(QStringLiteral("progress"));
   progress_->setAlignment(Qt::AlignRight | Qt::AlignTop);
   placed_.push_back({progress_, kProgressRect});
+
+  liveProgress_ = new QLabel(this);
+  liveProgress_->setObjectName(QStringLiteral("liveProgress"));
+  liveProgress_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+  liveProgress_->hide();
+  placed_.push_back({liveProgress_, kLiveProgressRect});
 }
 
 QWidget* QtMainWindow::createControl(const TemplateControl& spec) {
@@ -160,9 +174,93 @@ void QtMainWindow::watchList(ControlId id, QListWidget* list) {
 }
 
 void QtMainWindow::command(ControlId id, Notification what) {
+  if (worker_ && id == ControlId::Fetch && what == Notification::Click) {
+    // The fetch button starts the fetch on its thread, and cancels it while it runs.
+    if (live_) {
+      cancelLiveFetch();
+    } else {
+      worker_->start();
+    }
+    return;
+  }
   // A new command starts: the row count of the last export goes.
   if (busyDepth_ == 0) progress_->clear();
   notify(id, what);
+}
+
+void QtMainWindow::runFetchesLive(MainDialog& dialog) {
+  worker_ = std::make_unique<ExportWorker>(*this, dialog);
+  connect(worker_.get(), &ExportWorker::finished, this, [this] {
+    if (closeWhenDone_) close();
+  });
+}
+
+void QtMainWindow::cancelLiveFetch() {
+  if (worker_) worker_->cancel();
+}
+
+void QtMainWindow::beginLive() {
+  live_ = true;
+  closeWhenDone_ = false;
+  // Input to anything but the Cancel button and Esc is dropped from now on (eventFilter).
+  beginBusy();
+  // The pointer still works the window: the busy arrow, not the wait cursor.
+  QApplication::changeOverrideCursor(Qt::BusyCursor);
+  for (const auto& [id, widget] : controls_) {
+    if (id != ControlId::Fetch && id != ControlId::StatusList) widget->setEnabled(false);
+  }
+  aboutButton_->setEnabled(false);
+  auto* fetch = qobject_cast<QPushButton*>(control(ControlId::Fetch));
+  fetchText_ = fetch->text();
+  fetch->setText(QString::fromUtf8(kCancelText));
+  if (stepFour_) stepFour_->hide();
+  progress_->hide();
+  liveProgress_->clear();
+  liveProgress_->show();
+}
+
+void QtMainWindow::showLiveProgress(std::string_view text) {
+  liveProgress_->setText(fromUtf8(text));
+}
+
+void QtMainWindow::endLive(long long rows) {
+  if (!live_) return;
+  for (const auto& [id, widget] : controls_) widget->setEnabled(true);
+  aboutButton_->setEnabled(true);
+  qobject_cast<QPushButton*>(control(ControlId::Fetch))->setText(fetchText_);
+  liveProgress_->hide();
+  if (stepFour_) stepFour_->show();
+  progress_->setText(QStringLiteral("%1 rows").arg(rows));
+  progress_->show();
+  live_ = false;
+  endBusy();
+}
+
+bool QtMainWindow::passesWhileLive(QObject* watched, QEvent* event) {
+  QWidget* fetch = control(ControlId::Fetch);
+  switch (event->type()) {
+    case QEvent::KeyPress: {
+      const auto* key = static_cast<QKeyEvent*>(event);
+      if (key->key() == Qt::Key_Escape) {
+        // Esc cancels, as the Cancel button does; the window stays open.
+        if (!key->isAutoRepeat()) cancelLiveFetch();
+        return false;
+      }
+      [[fallthrough]];
+    }
+    case QEvent::KeyRelease: {
+      // Space or Enter on the focused Cancel button presses it.
+      const int key = static_cast<QKeyEvent*>(event)->key();
+      return focusWidget() == fetch &&
+             (key == Qt::Key_Space || key == Qt::Key_Return || key == Qt::Key_Enter);
+    }
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonRelease:
+      // Not a double click: its second click would cancel the run it just started.
+      return watched == fetch;
+    default:
+      return false;
+  }
 }
 
 bool QtMainWindow::belongsToWindow(QObject* object) const {
@@ -198,7 +296,9 @@ bool QtMainWindow::eventFilter(QObject* watched, QEvent* event) {
   // While a command runs, what the user does in this window is dropped, never held for
   // later: a click or key given during an export must not start anything when it ends.
   // Message boxes shown during the command are windows of their own and still answer.
-  if (busyDepth_ > 0 && isUserInput(event) && belongsToWindow(watched)) return true;
+  if (busyDepth_ > 0 && isUserInput(event) && belongsToWindow(watched)) {
+    if (!live_ || !passesWhileLive(watched, event)) return true;
+  }
   if (event->type() == QEvent::MouseButtonPress) {
     if (auto* list = qobject_cast<QListWidget*>(watched->parent())) {
       const QList<QListWidgetItem*> selected = list->selectedItems();
@@ -375,9 +475,6 @@ void QtMainWindow::endBusy() {
 
 void QtMainWindow::rowsDone(long long rows) {
   progress_->setText(QStringLiteral("%1 rows").arg(rows));
-  // Repaint and answer the window system; the user's input is dropped meanwhile: no second
-  // command may start in the middle of this one, nor after it.
-  QCoreApplication::processEvents();
 }
 
 void QtMainWindow::showAbout() {
@@ -407,6 +504,22 @@ void QtMainWindow::contextMenuEvent(QContextMenuEvent* event) {
 }
 
 void QtMainWindow::closeEvent(QCloseEvent* event) {
+  if (live_) {
+    // An export on its thread is cancelled first when the user wants, and the window closes
+    // once it has ended.
+    event->ignore();
+    const auto answer =
+        QMessageBox::question(this, windowTitle(), QString::fromUtf8(kCloseWhileRunning),
+                              QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
+    if (answer != QMessageBox::Yes) return;
+    if (live_) {
+      closeWhenDone_ = true;
+      cancelLiveFetch();
+    } else {
+      close();  // it ended while the user was asked
+    }
+    return;
+  }
   // A command that is running finishes first.
   if (busyDepth_ > 0) {
     event->ignore();
@@ -416,6 +529,10 @@ void QtMainWindow::closeEvent(QCloseEvent* event) {
 }
 
 void QtMainWindow::reject() {
+  if (live_) {
+    cancelLiveFetch();
+    return;
+  }
   if (busyDepth_ > 0) return;
   QDialog::reject();
 }
@@ -437,6 +554,7 @@ int runMainWindow(int& argc, char** argv, const CommandLine& line,
   JobSettings job;
   QtMainWindow window;
   MainDialog dialog(job, window);
+  window.runFetchesLive(dialog);
   window.setHelpHandler([&dialog] { dialog.OnHelp(); });
   startWindow(line, job, window, outside);
   window.show();

@@ -4,12 +4,14 @@
 // changes in the lists. F1 runs the help handler; the context menu and a small button open
 // the about box; Enter clicks the focused push button and does nothing elsewhere; Esc and
 // the close box end the dialog when no command runs. Input given to the window while a
-// command runs is dropped.
+// command runs is dropped. Once runFetchesLive is called, the fetch runs on a thread of its
+// own: the window stays live, the fetch button and Esc cancel it, and closing asks first.
 #pragma once
 
 #include <QDialog>
 #include <functional>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -30,8 +32,13 @@ class QToolButton;
 
 namespace rowpress {
 
+class ExportWorker;
+class MainDialog;
+
 inline constexpr char kWindowTitle[] = "rowpress Version 3.1.2";
 inline constexpr char kAboutItem[] = "&About rowpress...";
+inline constexpr char kCancelText[] = "Cancel";
+inline constexpr char kCloseWhileRunning[] = "An export is running. Cancel it and close?";
 
 class QtMainWindow : public QDialog, public View {
   Q_OBJECT
@@ -73,11 +80,26 @@ class QtMainWindow : public QDialog, public View {
   // Shows the about box modally.
   void showAbout();
 
+  // From now on the fetch button runs `dialog`'s fetch command on a thread of its own.
+  void runFetchesLive(MainDialog& dialog);
+  // Whether a fetch runs on its thread now.
+  bool fetchRunning() const { return live_; }
+
+  // The live state during such a fetch (called by its worker): every control that would
+  // start another command is disabled, the fetch button reads "Cancel", and the progress
+  // line replaces the text of step 4; at the end the window shows the rows written and takes
+  // commands again.
+  void beginLive();
+  void endLive(long long rows);
+  void showLiveProgress(std::string_view text);
+
   // The widget of a control of the layout; nullptr for an unknown identifier.
   QWidget* control(ControlId id) const;
   QToolButton* aboutButton() const { return aboutButton_; }
   // Shows how many rows an export has written so far.
   QLabel* progressLabel() const { return progress_; }
+  // Shows the rows written, the rate and the time while a fetch runs on its thread.
+  QLabel* liveProgressLabel() const { return liveProgress_; }
   const DialogUnits& units() const { return units_; }
 
  protected:
@@ -103,17 +125,28 @@ class QtMainWindow : public QDialog, public View {
   QCheckBox* checkBox(ControlId id) const;
   QPlainTextEdit* sqlBox() const;
   std::optional<std::string> chooseFile(const FileDialogSetup& setup, FileDialogMode mode);
+  // What the user may still do in the window while a fetch runs on its thread: press the
+  // fetch button (now Cancel) and Esc.
+  bool passesWhileLive(QObject* watched, QEvent* event);
+  void cancelLiveFetch();
 
   std::map<ControlId, QWidget*> controls_;
   std::vector<PlacedControl> placed_;
   DialogUnits units_;
   QToolButton* aboutButton_ = nullptr;
   QLabel* progress_ = nullptr;
+  QLabel* liveProgress_ = nullptr;
+  QWidget* stepFour_ = nullptr;
+  QString fetchText_;
 
   std::function<void()> help_;
   FileChooser chooser_;
   UrlOpener urlOpener_;
   int busyDepth_ = 0;
+  std::unique_ptr<ExportWorker> worker_;
+  bool live_ = false;
+  // The user asked to close while a fetch ran: the window closes once it has ended.
+  bool closeWhenDone_ = false;
   // Set while the program changes a list, whose selection signals are then no user action.
   bool quiet_ = false;
 

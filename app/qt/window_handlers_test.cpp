@@ -256,7 +256,7 @@ TEST_F(HandlersTest, InputGivenWhileACommandRunsIsDroppedNotReplayed) {
   };
   window_.beginBusy();
   userActs();
-  window_.rowsDone(1024);  // the export keeps the window painted
+  window_.rowsDone(1024);  // the export reports its rows
   userActs();              // and more input comes before it ends
   window_.endBusy();
   QCoreApplication::processEvents();

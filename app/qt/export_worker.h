@@ -1,0 +1,54 @@
+// The fetch command of the window on a thread of its own, so that the window stays live while
+// an export runs: it repaints, moves and resizes, shows the progress a few times a second and
+// offers Cancel. The dialog logic runs unchanged on the worker thread; it reaches the window
+// only through a View (and a Launcher) that carry every call over to the GUI thread, so that
+// nothing on the worker touches a widget.
+#pragma once
+
+#include <QObject>
+#include <QTimer>
+#include <chrono>
+#include <memory>
+#include <thread>
+
+#include "app/fetch_command.h"
+
+namespace rowpress {
+
+class MainDialog;
+class QtMainWindow;
+
+class ExportWorker : public QObject {
+  Q_OBJECT
+
+ public:
+  ExportWorker(QtMainWindow& window, MainDialog& dialog);
+  // A run still going is cancelled and waited for.
+  ~ExportWorker() override;
+  ExportWorker(const ExportWorker&) = delete;
+  ExportWorker& operator=(const ExportWorker&) = delete;
+
+  // Starts the fetch command; the window turns live (its other commands disabled).
+  void start();
+  // Asks the running export to stop at its next row; the run ends as cancelled.
+  void cancel();
+  bool running() const { return running_; }
+
+ signals:
+  // The run has ended and the window takes commands again.
+  void finished();
+
+ private:
+  void showProgress();
+  void onThreadDone();
+
+  QtMainWindow& window_;
+  MainDialog& dialog_;
+  QTimer progressTimer_;
+  std::thread thread_;
+  bool running_ = false;
+  FetchResult result_;
+  std::chrono::steady_clock::time_point started_;
+};
+
+}  // namespace rowpress

@@ -102,7 +102,7 @@ RunOutcome MainDialog::RunExport(const OdbcSession& session, std::string& sql) {
   run.countRowsIn(rowsWritten_);
   lastExport_ = run.run(session, sql);
   for (const ExportMessage& message : lastExport_.messages) {
-    view_.messageBox(message.text, message.caption);
+    view_.messageBox(message.text, message.caption, message.reason);
   }
   return lastExport_.outcome;
 }

@@ -26,6 +26,7 @@ class QLabel;
 class QLineEdit;
 class QListWidget;
 class QPlainTextEdit;
+class QScrollArea;
 class QToolButton;
 
 namespace rowpress {
@@ -56,7 +57,8 @@ class QtMainWindow : public QDialog, public View {
   std::string lineText(ControlId list, int index) const override;
   int selectedIndex(ControlId list) const override;
   void selectLine(ControlId list, std::string_view line) override;
-  void messageBox(std::string_view text, std::string_view caption) override;
+  void messageBox(std::string_view text, std::string_view caption,
+                  std::string_view reason = {}) override;
   std::optional<std::string> chooseSaveFile(const FileDialogSetup& setup) override;
   std::optional<std::string> chooseOpenFile(const FileDialogSetup& setup) override;
   bool openUrl(std::string_view url) override;
@@ -79,6 +81,12 @@ class QtMainWindow : public QDialog, public View {
   // Shows how many rows an export has written so far.
   QLabel* progressLabel() const { return progress_; }
   const DialogUnits& units() const { return units_; }
+  // The controls lie on a canvas at least as large as the template, in a scroll area that
+  // fills the window: on a screen smaller than the template the canvas scrolls.
+  QWidget* canvas() const { return canvas_; }
+  QScrollArea* scrollArea() const { return scrollArea_; }
+  // The template's size in pixels: the smallest the canvas gets.
+  QSize templateSize() const;
 
  protected:
   void keyPressEvent(QKeyEvent* event) override;
@@ -96,6 +104,10 @@ class QtMainWindow : public QDialog, public View {
   static bool isUserInput(const QEvent* event);
   void createControls();
   void layOut();
+  void placeOnCanvas();
+  void fitToScreen();
+  void orderTabsByLayout();
+  void showNewestStatusLine(QListWidget* list);
   QWidget* createControl(const TemplateControl& spec);
   void watchList(ControlId id, QListWidget* list);
   QListWidget* list(ControlId id) const;
@@ -107,6 +119,8 @@ class QtMainWindow : public QDialog, public View {
   std::map<ControlId, QWidget*> controls_;
   std::vector<PlacedControl> placed_;
   DialogUnits units_;
+  QScrollArea* scrollArea_ = nullptr;
+  QWidget* canvas_ = nullptr;
   QToolButton* aboutButton_ = nullptr;
   QLabel* progress_ = nullptr;
 

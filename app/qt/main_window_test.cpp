@@ -15,6 +15,9 @@
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QStyle>
 #include <QTest>
 #include <QToolButton>
 #include <memory>
@@ -99,19 +102,22 @@ TEST_F(WindowTest, EditBoxesAndListsHaveTheirKinds) {
             QAbstractItemView::ExtendedSelection);
 }
 
-TEST_F(WindowTest, TitleIconAndFixedSize) {
+TEST_F(WindowTest, TitleIconAndAResizableWindow) {
   EXPECT_EQ(window_.windowTitle(), QStringLiteral("rowpress Version 3.1.2"));
   EXPECT_FALSE(window_.windowIcon().isNull());
   EXPECT_FALSE(window_.windowIcon().pixmap(32, 32).isNull());
-  EXPECT_EQ(window_.minimumSize(), window_.maximumSize());
+  EXPECT_NE(window_.minimumSize(), window_.maximumSize());
+  EXPECT_TRUE(window_.windowFlags() & Qt::WindowMaximizeButtonHint);
   // 536 x 289 dialog units: the template grew for the fifth output box and the two options.
-  EXPECT_NEAR(window_.width() / window_.units().x, 536, 1);
-  EXPECT_NEAR(window_.height() / window_.units().y, 289, 1);
+  const QSize canvas = window_.canvas()->minimumSize();
+  EXPECT_NEAR(canvas.width() / window_.units().x, 536, 1);
+  EXPECT_NEAR(canvas.height() / window_.units().y, 289, 1);
 }
 
-TEST_F(WindowTest, TabOrderFollowsTheLayout) {
+// The order in which Tab visits the controls of the layout, from the first.
+std::vector<QString> tabOrder(QtMainWindow& window) {
   std::vector<QString> order;
-  QWidget* first = window_.control(Id::ListDatabases);
+  QWidget* first = window.control(Id::SupportPage);
   QWidget* each = first;
   do {
     if (each->objectName().startsWith(QStringLiteral("control")) &&
@@ -120,11 +126,41 @@ TEST_F(WindowTest, TabOrderFollowsTheLayout) {
     }
     each = each->nextInFocusChain();
   } while (each != first);
-  const std::vector<QString> expected = {"1000", "1001", "1002", "1003", "1004", "1005",
-                                         "1008", "1009", "1010", "1011", "1012", "1013",
-                                         "1014", "1015", "1016", "1017", "1018", "1019",
-                                         "1020", "1021", "1022", "1023", "1024", "1025"};
-  EXPECT_EQ(order, expected);
+  return order;
+}
+
+TEST_F(WindowTest, TabFollowsTheVisualOrder) {
+  // Down the left column, down the middle, then "Advanced" from its top: the output boxes,
+  // the compatibility switches, the application to launch, the output file name.
+  const std::vector<QString> expected = {"1012", "1013", "1000", "1008", "1009", "1001",  // left
+                                         "1005", "1003", "1002", "1004", "1011",          // middle
+                                         "1014", "1010", "1021", "1015", "1023", "1020",
+                                         "1022", "1024", "1025",  // types, switches
+                                         "1017", "1016", "1019", "1018"};
+  EXPECT_EQ(tabOrder(window_), expected);
+  // The keyboard really goes that way, into "Advanced" even where it is scrolled away.
+  showActive();
+  window_.control(Id::SaveSettings)->setFocus();
+  QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+  EXPECT_EQ(QApplication::focusWidget(), window_.control(Id::OutputXml));
+  const QRect shown = window_.scrollArea()->viewport()->rect();
+  QWidget* xml = window_.control(Id::OutputXml);
+  EXPECT_TRUE(shown.contains(
+      QRect(xml->mapTo(window_.scrollArea()->viewport(), QPoint(0, 0)), xml->size())));
+}
+
+TEST_F(WindowTest, TheFirstDownInAListSelectsItsFirstEntry) {
+  showActive();
+  for (Id id : {Id::DataSourceList, Id::TableList, Id::StatusList}) {
+    SCOPED_TRACE(static_cast<int>(id));
+    for (const char* line : {"one", "two", "three"}) window_.appendLine(id, line);
+    auto* list = widget<QListWidget>(id);
+    list->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(list, Qt::Key_Down);
+    EXPECT_EQ(window_.selectedIndex(id), 0);
+    QTest::keyClick(list, Qt::Key_Down);
+    EXPECT_EQ(window_.selectedIndex(id), 1);
+  }
 }
 
 TEST_F(WindowTest, ThreeColumnsAndTheOrderOfTheOutputBoxes) {
@@ -156,7 +192,7 @@ TEST_F(WindowTest, ThreeColumnsAndTheOrderOfTheOutputBoxes) {
            {Id::DataSourceList, window_.control(Id::DataSourceList)},
            {Id::Excel2007, window_.control(Id::Excel2007)},
            {Id::ByteOrderMark, window_.control(Id::ByteOrderMark)}}) {
-    EXPECT_TRUE(window_.rect().contains(widget->geometry())) << static_cast<int>(id);
+    EXPECT_TRUE(window_.canvas()->rect().contains(widget->geometry())) << static_cast<int>(id);
   }
 }
 
@@ -165,8 +201,8 @@ void expectNothingClipped(QtMainWindow& window, int pointSize) {
   window.rowsDone(1048576);  // the longest row count of a workbook
   for (QWidget* each : window.findChildren<QWidget*>()) {
     const QRect geometry = each->geometry();
-    if (each->parentWidget() != &window) continue;
-    EXPECT_TRUE(window.rect().contains(geometry)) << pointSize << "pt";
+    if (each->parentWidget() != window.canvas()) continue;
+    EXPECT_TRUE(window.canvas()->rect().contains(geometry)) << pointSize << "pt";
     if (auto* label = qobject_cast<QLabel*>(each)) {
       if (label->wordWrap()) {
         EXPECT_LE(label->heightForWidth(geometry.width()), geometry.height())
@@ -194,6 +230,73 @@ void expectNothingClipped(QtMainWindow& window, int pointSize) {
   }
 }
 
+TEST_F(WindowTest, AResizedWindowGivesItsRoomToTheListsAndTheSqlBox) {
+  window_.show();
+  const QSize base = window_.templateSize();
+  window_.resize(base + QSize(300, 200));
+  ASSERT_EQ(window_.canvas()->size(), base + QSize(300, 200));
+  QtMainWindow unchanged;  // the template's own layout, for comparison
+  unchanged.canvas()->resize(base);
+  auto grown = [&](Id id) { return window_.control(id)->size() - unchanged.control(id)->size(); };
+  // The left column's data source list takes all the height and a third of the width; the
+  // table list, the SQL box and the status list share the height and two thirds of the width.
+  EXPECT_NEAR(grown(Id::DataSourceList).width(), 100, 2);
+  EXPECT_EQ(grown(Id::DataSourceList).height(), 200);
+  int middleHeight = 0;
+  for (Id id : {Id::TableList, Id::SqlBox, Id::StatusList}) {
+    EXPECT_NEAR(grown(id).width(), 200, 4) << static_cast<int>(id);
+    EXPECT_GE(grown(id).height(), 50) << static_cast<int>(id);
+    middleHeight += grown(id).height();
+  }
+  EXPECT_NEAR(middleHeight, 200, 2);
+  // The boxes on the right keep their size and move to the window's right edge; the buttons
+  // keep their height; the lowest controls go to the bottom.
+  for (Id id : {Id::OutputXml, Id::OutFileName, Id::Browse, Id::Fetch, Id::SaveSettings}) {
+    EXPECT_EQ(grown(id).height(), 0) << static_cast<int>(id);
+  }
+  EXPECT_EQ(grown(Id::OutFileName).width(), 0);
+  EXPECT_EQ(window_.control(Id::OutputXml)->x() - unchanged.control(Id::OutputXml)->x(), 300);
+  EXPECT_EQ(window_.control(Id::SaveSettings)->y() - unchanged.control(Id::SaveSettings)->y(), 200);
+  expectNothingClipped(window_, 0);
+  // Smaller than the template, the controls keep their places and the canvas scrolls.
+  window_.resize(base - QSize(200, 100));
+  QApplication::processEvents();
+  EXPECT_EQ(window_.canvas()->size(), base);
+  EXPECT_TRUE(window_.scrollArea()->horizontalScrollBar()->isVisible());
+  EXPECT_TRUE(window_.scrollArea()->verticalScrollBar()->isVisible());
+  EXPECT_EQ(window_.control(Id::OutputXml)->geometry(),
+            unchanged.control(Id::OutputXml)->geometry());
+}
+
+TEST_F(WindowTest, MessageBoxesKeepTheirTextAndGiveTheReasonBelowIt) {
+  showActive();
+  const QString caption = QStringLiteral("Unable to Open Output File");
+  ModalScript script(
+      {[&caption](QWidget* top) {
+         auto* box = qobject_cast<QMessageBox*>(top);
+         ASSERT_NE(box, nullptr);
+         EXPECT_EQ(box->windowTitle(), caption);
+         EXPECT_EQ(box->text(), QStringLiteral("unable to create: /out/a<b>.xls "));
+         EXPECT_EQ(box->informativeText(), QStringLiteral("No such file or directory"));
+         EXPECT_EQ(box->textFormat(), Qt::PlainText);
+         box->button(QMessageBox::Ok)->click();
+       },
+       [&caption](QWidget* top) {
+         // A short text under a long caption: the box is wide enough for the
+         // caption and the title bar's buttons.
+         auto* box = qobject_cast<QMessageBox*>(top);
+         ASSERT_NE(box, nullptr);
+         EXPECT_TRUE(box->informativeText().isEmpty());
+         const int titleBar = box->style()->pixelMetric(QStyle::PM_TitleBarHeight, nullptr, box);
+         EXPECT_GE(box->width(), box->fontMetrics().horizontalAdvance(caption) + 3 * titleBar);
+         box->button(QMessageBox::Ok)->click();
+       }});
+  window_.messageBox("unable to create: /out/a<b>.xls ", caption.toStdString(),
+                     "No such file or directory");
+  window_.messageBox("x", caption.toStdString());
+  EXPECT_TRUE(script.finished());
+}
+
 TEST(WindowLayout, NoTextIsClippedAtCommonFontSizes) {
   const QFont original = QApplication::font();
   for (int pointSize : {8, 9, 10, 11, 12, 14, 16}) {
@@ -216,8 +319,8 @@ TEST(WindowLayout, LargerFontsMakeALargerWindow) {
   QApplication::setFont(font);
   auto large = std::make_unique<QtMainWindow>();
   QApplication::setFont(original);
-  EXPECT_GT(large->width(), small->width());
-  EXPECT_GT(large->height(), small->height());
+  EXPECT_GT(large->templateSize().width(), small->templateSize().width());
+  EXPECT_GT(large->templateSize().height(), small->templateSize().height());
 }
 
 TEST_F(WindowTest, F1ShowsTheHelpBox) {

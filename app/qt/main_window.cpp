@@ -300,6 +300,30 @@ void QtMainWindow::fitToScreen() {
   resize(size);
 }
 
+// Once shown, the window's frame is known: the window with its frame fits the available area
+// and lies within it.
+void QtMainWindow::fitFrameToScreen() {
+  QScreen* shown = screen();
+  if (!shown || isMaximized() || isFullScreen()) return;
+  const QRect available = shown->availableGeometry();
+  const QSize frame = frameGeometry().size() - size();
+  const QSize inside = size().boundedTo(available.size() - frame);
+  if (inside != size()) resize(inside);
+  QRect outer(frameGeometry().topLeft(), inside + frame);
+  if (outer.right() > available.right()) outer.moveRight(available.right());
+  if (outer.bottom() > available.bottom()) outer.moveBottom(available.bottom());
+  if (outer.left() < available.left()) outer.moveLeft(available.left());
+  if (outer.top() < available.top()) outer.moveTop(available.top());
+  if (outer.topLeft() != frameGeometry().topLeft()) move(outer.topLeft());
+}
+
+void QtMainWindow::showEvent(QShowEvent* event) {
+  QDialog::showEvent(event);
+  if (framed_) return;
+  framed_ = true;
+  fitFrameToScreen();
+}
+
 // Tab goes down the left column, then down the middle one, then down "Advanced"; controls
 // side by side go from left to right.
 void QtMainWindow::orderTabsByLayout() {

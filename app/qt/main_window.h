@@ -92,6 +92,7 @@ class QtMainWindow : public QDialog, public View {
   void keyPressEvent(QKeyEvent* event) override;
   void contextMenuEvent(QContextMenuEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
+  void showEvent(QShowEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  public slots:
@@ -106,6 +107,7 @@ class QtMainWindow : public QDialog, public View {
   void layOut();
   void placeOnCanvas();
   void fitToScreen();
+  void fitFrameToScreen();
   void orderTabsByLayout();
   void showNewestStatusLine(QListWidget* list);
   QWidget* createControl(const TemplateControl& spec);
@@ -121,6 +123,7 @@ class QtMainWindow : public QDialog, public View {
   DialogUnits units_;
   QScrollArea* scrollArea_ = nullptr;
   QWidget* canvas_ = nullptr;
+  bool framed_ = false;  // fitted to its screen with the window frame, once shown
   QToolButton* aboutButton_ = nullptr;
   QLabel* progress_ = nullptr;
 

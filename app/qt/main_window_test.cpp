@@ -15,16 +15,20 @@
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QStyle>
 #include <QTest>
 #include <QToolButton>
+#include <chrono>
+#include <cstdlib>
 #include <memory>
 
 #include "app/qt/about_box.h"
 #include "app/qt/modal_script.h"
 #include "app/qt/window_fixture.h"
+#include "tests/support/child_process.h"
 
 namespace rowpress::testing {
 namespace {
@@ -307,6 +311,75 @@ TEST(WindowLayout, NoTextIsClippedAtCommonFontSizes) {
     expectNothingClipped(window, pointSize);
   }
   QApplication::setFont(original);
+}
+
+// On the screen the window opens on: the window fits the screen's available area, every
+// control lies whole on the canvas and scrolls whole into view (or, when larger than the
+// view, to its top left corner), and a screen that holds the template shows it without
+// scrolling, also maximised. A run under a real X server names the screen it expects in
+// ROWPRESS_TEST_SCREEN ("WIDTHxHEIGHT" in device pixels).
+TEST(WindowLayout, EveryControlCanBeReachedOnItsScreen) {
+  QtMainWindow window;
+  window.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+  QScreen* screen = window.screen();
+  ASSERT_NE(screen, nullptr);
+  if (const char* expected = std::getenv("ROWPRESS_TEST_SCREEN")) {
+    const QSize device = screen->geometry().size() * screen->devicePixelRatio();
+    EXPECT_EQ(QStringLiteral("%1x%2").arg(device.width()).arg(device.height()),
+              QString::fromUtf8(expected));
+  }
+  const QRect available = screen->availableGeometry();
+  SCOPED_TRACE(QStringLiteral("screen %1x%2, scale %3")
+                   .arg(available.width())
+                   .arg(available.height())
+                   .arg(screen->devicePixelRatio())
+                   .toStdString());
+  EXPECT_LE(window.frameGeometry().width(), available.width());
+  EXPECT_LE(window.frameGeometry().height(), available.height());
+
+  QScrollArea* area = window.scrollArea();
+  QWidget* view = area->viewport();
+  const QSize reach(view->width() + area->horizontalScrollBar()->maximum(),
+                    view->height() + area->verticalScrollBar()->maximum());
+  EXPECT_GE(reach.width(), window.canvas()->width());
+  EXPECT_GE(reach.height(), window.canvas()->height());
+  for (QWidget* each : window.canvas()->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+    const std::string name =
+        each->objectName().toStdString() + " " + each->metaObject()->className();
+    EXPECT_TRUE(window.canvas()->rect().contains(each->geometry())) << name;
+    // One larger than the view is reached by scrolling across the canvas (checked above).
+    if (each->width() > view->width() || each->height() > view->height()) continue;
+    scrollIntoView(each);
+    const QRect shown(each->mapTo(view, QPoint(0, 0)), each->size());
+    EXPECT_TRUE(view->rect().contains(shown)) << name;
+  }
+  if (available.size().boundedTo(window.templateSize()) == window.templateSize()) {
+    EXPECT_FALSE(area->horizontalScrollBar()->isVisible());
+    EXPECT_FALSE(area->verticalScrollBar()->isVisible());
+    window.showMaximized();
+    QTRY_COMPARE(window.canvas()->size(), view->size());
+  }
+}
+
+// The same on a 1280x800 screen of an X server at 100%, 150% and 200% scaling: this test
+// binary runs the check above under Xvfb.
+TEST(WindowLayout, FitsA1280x800ScreenAt100150And200Percent) {
+  const std::string xvfb = findProgram("xvfb-run");
+  ASSERT_FALSE(xvfb.empty()) << "xvfb-run is missing: install xvfb and xauth";
+  const std::string self = QCoreApplication::applicationFilePath().toStdString();
+  for (const char* scale : {"1", "1.5", "2"}) {
+    SCOPED_TRACE(std::string("QT_SCALE_FACTOR=") + scale);
+    const ChildResult run =
+        runProgram({xvfb, "-a", "-s", "-screen 0 1280x800x24 -dpi 96", self,
+                    "--gtest_filter=WindowLayout.EveryControlCanBeReachedOnItsScreen"},
+                   std::chrono::minutes(2),
+                   {{"QT_QPA_PLATFORM", "xcb"},
+                    {"QT_SCALE_FACTOR", scale},
+                    {"ROWPRESS_TEST_SCREEN", "1280x800"}});
+    EXPECT_EQ(run.exitStatus, 0) << run.out << run.err;
+    EXPECT_NE(run.out.find("[  PASSED  ] 1 test."), std::string::npos) << run.out;
+  }
 }
 
 TEST(WindowLayout, LargerFontsMakeALargerWindow) {

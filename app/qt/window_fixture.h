@@ -28,7 +28,11 @@ namespace rowpress::testing {
 // clicking it on a small screen.
 inline void scrollIntoView(QWidget* target) {
   for (QWidget* each = target->parentWidget(); each; each = each->parentWidget()) {
-    if (auto* area = qobject_cast<QScrollArea*>(each)) area->ensureWidgetVisible(target, 0, 0);
+    auto* area = qobject_cast<QScrollArea*>(each);
+    if (!area || !area->widget()) continue;
+    // The whole widget, not the text cursor that ensureWidgetVisible() shows of edit boxes.
+    const QPoint centre = target->mapTo(area->widget(), target->rect().center());
+    area->ensureVisible(centre.x(), centre.y(), target->width() / 2 + 1, target->height() / 2 + 1);
   }
 }
 

@@ -41,6 +41,8 @@ FetchResult runFetch(JobSettings& job, View& view, const ExportStep& exportStep)
   }
   if (!session) {
     if (!failure.line.empty()) AddStatusLine(view, failure.line);
+    // Why: the driver's diagnostic line, as the unattended run logs it.
+    if (!failure.connectDiagnostic.empty()) AddStatusLine(view, failure.connectDiagnostic);
     result.outcome = RunOutcome::NoConnection;
     result.failureLine = std::move(failure.line);
     result.connectDiagnostic = std::move(failure.connectDiagnostic);

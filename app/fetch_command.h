@@ -13,7 +13,8 @@ namespace rowpress {
 struct FetchResult {
   RunOutcome outcome = RunOutcome::NoConnection;
   // When the fetch ended before the export: the line it added to the status list after the
-  // SQL text (a refused value, or the session step that failed), if any.
+  // SQL text (a refused value, or the session step that failed), if any. A failed connect
+  // adds its diagnostic line below it.
   std::string failureLine;
   // When the connect failed: the connection's diagnostic line.
   std::string connectDiagnostic;

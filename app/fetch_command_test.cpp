@@ -54,7 +54,9 @@ TEST_F(FetchCommandTest, AFailedConnectionIsALineAndAResultWithoutAnExport) {
   EXPECT_EQ(result.failureLine, "did not connect");
   EXPECT_THAT(result.connectDiagnostic, StartsWith("[IM002] "));
   EXPECT_TRUE(sessions_.empty());
-  EXPECT_THAT(view_.lines(ControlId::StatusList), ElementsAre("select 1", "did not connect"));
+  // The reason follows on a line of its own, as the unattended run logs it.
+  EXPECT_THAT(view_.lines(ControlId::StatusList),
+              ElementsAre("select 1", "did not connect", result.connectDiagnostic));
 }
 
 TEST_F(FetchCommandTest, ARefusedValueEndsTheFetchBeforeConnecting) {

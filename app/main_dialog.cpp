@@ -104,7 +104,7 @@ RunOutcome MainDialog::RunExport(const OdbcSession& session, std::string& sql, V
   run.countRowsIn(rowsWritten_);
   lastExport_ = run.run(session, sql);
   for (const ExportMessage& message : lastExport_.messages) {
-    view.messageBox(message.text, message.caption);
+    view.messageBox(message.text, message.caption, message.reason);
   }
   return lastExport_.outcome;
 }

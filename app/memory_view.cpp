@@ -91,8 +91,10 @@ void MemoryView::selectLine(ControlId list, std::string_view line) {
   l.selected = it == l.lines.end() ? -1 : static_cast<int>(it - l.lines.begin());
 }
 
-void MemoryView::messageBox(std::string_view text, std::string_view caption) {
-  messages.push_back({std::string(text), std::string(caption)});
+void MemoryView::messageBox(std::string_view text, std::string_view caption,
+                            std::string_view reason) {
+  // The echo keeps its one line: the unattended run reports the reason on a line of its own.
+  messages.push_back({std::string(text), std::string(caption), std::string(reason)});
   if (echo_) {
     if (beforeEcho) beforeEcho();
     std::string_view shown = text;

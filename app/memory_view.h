@@ -20,6 +20,7 @@ class MemoryView : public View {
   struct Message {
     std::string text;
     std::string caption;
+    std::string reason;
   };
 
   // With an echo stream, every message box is also written there as "CAPTION: TEXT".
@@ -35,7 +36,8 @@ class MemoryView : public View {
   std::string lineText(ControlId list, int index) const override;
   int selectedIndex(ControlId list) const override;
   void selectLine(ControlId list, std::string_view line) override;
-  void messageBox(std::string_view text, std::string_view caption) override;
+  void messageBox(std::string_view text, std::string_view caption,
+                  std::string_view reason = {}) override;
   std::optional<std::string> chooseSaveFile(const FileDialogSetup& setup) override;
   std::optional<std::string> chooseOpenFile(const FileDialogSetup& setup) override;
   bool openUrl(std::string_view url) override;

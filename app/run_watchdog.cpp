@@ -43,6 +43,9 @@ void timedOut(StopRequest::Wait waiting, const Watch& watch) {
     // The driver holds the main thread inside the connect; no output exists yet, but a run
     // that just got past the connect may have registered one.
     stop.removeTemporaries();
+    // Marked as timed out first: a connect that the driver gives up at this same moment
+    // leaves the report to this thread (see runUnattended).
+    stop.requestTimeout(seconds);
     if (stop.claimReport()) {
       say(watch, connectTimedOutLines(seconds), RunOutcome::NoConnection);
     }

@@ -1,6 +1,7 @@
 #include "app/startup.h"
 
 #include <optional>
+#include <thread>
 
 #include "app/job_controls.h"
 #include "app/progress_line.h"
@@ -105,6 +106,13 @@ int runUnattended(MainDialog& dialog, MemoryView& view, std::ostream& out, std::
   }
   const auto elapsed = std::chrono::steady_clock::now() - start;
   const ExportResult& summary = dialog.lastExport();
+  StopRequest& stop = StopRequest::instance();
+  if (result.outcome == RunOutcome::NoConnection && stop.timedOutAfter() > 0 &&
+      !stop.claimReport()) {
+    // The connect ended as the watchdog gave up on it: the watchdog says so and ends the
+    // process; nothing more is said here.
+    for (;;) std::this_thread::sleep_for(std::chrono::hours(1));
+  }
   // Nobody sees the status list: what it says about a failure goes to the log.
   if (result.outcome == RunOutcome::NoConnection) {
     if (!result.failureLine.empty()) err << "rowpress: " << result.failureLine << '\n';
@@ -124,7 +132,6 @@ int runUnattended(MainDialog& dialog, MemoryView& view, std::ostream& out, std::
   } else if (result.outcome == RunOutcome::NoRows) {
     err << "rowpress: the query returned no rows; no file was written\n";
   }
-  StopRequest& stop = StopRequest::instance();
   if (result.outcome == RunOutcome::StatementFailed && stop.timedOutAfter() > 0) {
     // Said once: the watchdog may be ending the process at the same moment.
     if (stop.claimReport()) err << statementTimedOutLine(stop.timedOutAfter());

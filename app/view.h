@@ -77,7 +77,9 @@ class View {
   virtual void selectLine(ControlId list, std::string_view line) = 0;
 
   // A message with a caption, the information icon and an OK button; returns when closed.
-  virtual void messageBox(std::string_view text, std::string_view caption) = 0;
+  // A reason (why something failed), when given, shows below the message.
+  virtual void messageBox(std::string_view text, std::string_view caption,
+                          std::string_view reason = {}) = 0;
 
   // File dialogs: the chosen path, or nothing when the user cancelled.
   virtual std::optional<std::string> chooseSaveFile(const FileDialogSetup& setup) = 0;

@@ -64,6 +64,13 @@ TableListing listTables(const JobSettings& job) {
   auto session = OpenSession(job, kSelectionSessionMessages, &failure);
   if (!session) {
     listing.failureLine = std::move(failure.line);
+    // The reason of a failed connect goes with its line, which stays one entry of the list.
+    if (!failure.connectDiagnostic.empty()) {
+      std::string_view why = failure.connectDiagnostic;
+      while (!why.empty() && why.back() == '\n') why.remove_suffix(1);
+      listing.failureLine += '\n';
+      listing.failureLine += why;
+    }
     return listing;
   }
   SQLHSTMT statement = session->statement();

@@ -19,6 +19,7 @@ struct TableListing {
   bool listed = false;  // the source answered with its tables (maybe none)
   std::vector<std::string> tables;
   // The line that says why nothing was listed (a refused credential, the session step that
+  // failed, followed after a line break by the driver's diagnostic line when the connect
   // failed); empty when nothing is to be said.
   std::string failureLine;
 };

@@ -66,8 +66,8 @@ RunOutcome ExportRun::statementFailed(SQLHSTMT statement, const char* caption) {
   return RunOutcome::StatementFailed;
 }
 
-void ExportRun::message(std::string text, std::string caption) {
-  result_.messages.push_back(ExportMessage{std::move(text), std::move(caption)});
+void ExportRun::message(std::string text, std::string caption, std::string reason) {
+  result_.messages.push_back(ExportMessage{std::move(text), std::move(caption), std::move(reason)});
 }
 
 bool ExportRun::fetchValue(SQLHSTMT statement, int k, CellValue& value) {
@@ -228,7 +228,7 @@ bool ExportRun::openOutput(OutputType type, OutputTarget& target) {
 RunOutcome ExportRun::outputNotCreated(const std::string& shown, const std::string& reason) {
   result_.outputFailure = "unable to create: " + shown + " (" + reason + ")";
   report_.statusLine(result_.outputFailure);
-  message("unable to create: " + shown + " ", "Unable to Open Output File");
+  message("unable to create: " + shown + " ", "Unable to Open Output File", reason);
   return RunOutcome::OutputFile;
 }
 

@@ -40,6 +40,7 @@ WriterOptions writerOptionsOf(const JobSettings& job);
 struct ExportMessage {
   std::string text;
   std::string caption;
+  std::string reason;  // why it failed, when the text does not say
 };
 
 // What an export run did.
@@ -97,7 +98,7 @@ class ExportRun {
   RunOutcome statementFailed(SQLHSTMT statement, const char* caption);
   // The output file at `shown` could not be created, for `reason`.
   RunOutcome outputNotCreated(const std::string& shown, const std::string& reason);
-  void message(std::string text, std::string caption);
+  void message(std::string text, std::string caption, std::string reason = {});
   // The run was asked to stop: its temporary file goes, an existing file stays.
   RunOutcome stoppedByRequest();
   void appendToStatusLine(std::string_view value);

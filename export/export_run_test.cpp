@@ -251,8 +251,9 @@ TEST_F(ExportRunTest, MissingDataSourceReportsDidNotConnect) {
   job_.dataSource = "nosuchsource";
   FetchResult result = fetch("select 1");
   EXPECT_EQ(result.outcome, RunOutcome::NoConnection);
-  EXPECT_THAT(view_.lines(ControlId::StatusList), ElementsAre("select 1", "did not connect"));
   EXPECT_THAT(result.connectDiagnostic, HasSubstr("IM002"));
+  EXPECT_THAT(view_.lines(ControlId::StatusList),
+              ElementsAre("select 1", "did not connect", result.connectDiagnostic));
   EXPECT_TRUE(view_.messages.empty());
   EXPECT_FALSE(fileExists(home()));
 }
@@ -262,7 +263,8 @@ TEST_F(ExportRunTest, WithoutADataSourceTheFetchCannotConnectAndClearsTheListEac
   view_.appendLine(ControlId::StatusList, "old");
   EXPECT_EQ(dlg_.OnFetch().outcome, RunOutcome::NoConnection);
   EXPECT_EQ(dlg_.OnFetch().outcome, RunOutcome::NoConnection);
-  EXPECT_THAT(view_.lines(ControlId::StatusList), ElementsAre("select 1", "did not connect"));
+  EXPECT_THAT(view_.lines(ControlId::StatusList),
+              ElementsAre("select 1", "did not connect", StartsWith("[IM002] ")));
   EXPECT_EQ(view_.busyDepth, 0);
 }
 
@@ -302,6 +304,10 @@ TEST_F(ExportRunTest, UncreatableOutputFileStopsTheRunBeforeTheStatement) {
     ASSERT_EQ(view_.messages.size(), 1u);
     EXPECT_EQ(view_.messages[0].text, "unable to create: " + job_.outFileName + " ");
     EXPECT_EQ(view_.messages[0].caption, "Unable to Open Output File");
+    // The box gives the reason that the status list shows after the name.
+    EXPECT_FALSE(view_.messages[0].reason.empty());
+    EXPECT_EQ(view_.lines(ControlId::StatusList).back(),
+              "unable to create: " + job_.outFileName + " (" + view_.messages[0].reason + ")");
   }
   job_.outFileName.clear();
   view_.click(ControlId::OutputCsv);

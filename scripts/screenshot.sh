@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
-# Renders the window into docs/window.png as a user sees it after listing the data sources,
-# choosing the demo's data source and its customers table, and fetching it (without opening
-# the result). The window runs on a screenless X server with the fonts of the machine; the
-# data source is the demo database in a private ODBC configuration. Builds
-# rowpress_screenshot in build-qt/ (or $BUILD_DIR) when needed.
+# Renders the window as a user sees it after listing the data sources, choosing the demo's
+# data source and its customers table, and fetching it (without opening the result):
+# docs/window.png at 100% scaling on a 1280x800 screen, and docs/window-150.png at 150% on a
+# 1920x1080 screen, the smallest common screen that holds the whole window at that scale (on
+# a smaller one the window scrolls). The window runs on a screenless X server with the fonts
+# of the machine; the data source is the demo database in a private ODBC configuration.
+# Builds rowpress_screenshot in build-qt/ (or $BUILD_DIR) when needed.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -22,8 +24,13 @@ printf '[rowpress-demo]\nDriver=SQLite3\nDatabase=%s\nStepAPI=1\n' "$work/demo.d
 mkdir -p -m 0700 "$work/runtime"
 mkdir -p docs
 
-ODBCSYSINI="$work" ODBCINI="$work/user-odbc.ini" ROWPRESS_HOME="$work/home" \
-  XDG_RUNTIME_DIR="$work/runtime" QT_QPA_PLATFORM=xcb \
-  xvfb-run -a -s "-screen 0 1280x1024x24 -dpi 96" \
-  "$build/rowpress_screenshot" docs/window.png rowpress-demo customers
-echo "docs/window.png"
+# shoot SCALE SCREEN OUTPUT
+shoot() {
+  ODBCSYSINI="$work" ODBCINI="$work/user-odbc.ini" ROWPRESS_HOME="$work/home" \
+    XDG_RUNTIME_DIR="$work/runtime" QT_QPA_PLATFORM=xcb QT_SCALE_FACTOR="$1" \
+    xvfb-run -a -s "-screen 0 ${2}x24 -dpi 96" \
+    "$build/rowpress_screenshot" "$3" rowpress-demo customers
+  echo "$3"
+}
+shoot 1 1280x800 docs/window.png
+shoot 1.5 1920x1080 docs/window-150.png

@@ -149,9 +149,70 @@ DialogUnits fitUnits(DialogUnits base, const std::vector<PlacedControl>& control
   return units;
 }
 
-void placeControls(const DialogUnits& units, const std::vector<PlacedControl>& controls) {
+double stretchedPosition(double unit, double pixelsPerUnit, int extra,
+                         const std::vector<StretchBand>& bands) {
+  double position = unit * pixelsPerUnit;
+  for (const StretchBand& band : bands) {
+    if (unit >= band.to) {
+      position += band.share * extra;
+    } else if (unit > band.from) {
+      position += band.share * extra * (unit - band.from) / (band.to - band.from);
+    }
+  }
+  return position;
+}
+
+namespace {
+
+// The columns of the template: where each begins, in dialog units.
+constexpr int kMiddleColumn = 200;
+constexpr int kAdvancedColumn = 405;
+
+// Across the window: the left column takes a third of the extra width, the middle column
+// two thirds; the "Advanced" column moves right.
+const std::vector<StretchBand> kAcross = {{7, 195, 1.0 / 3}, {205, 403, 2.0 / 3}};
+// Down the left column the data source list takes all the extra height; down the middle the
+// table list, the SQL box and the status list share it; in the "Advanced" column its frame
+// grows below the boxes it holds.
+const std::vector<StretchBand> kDownLeft = {{124, 282, 1.0}};
+const std::vector<StretchBand> kDownMiddle = {{20, 104, 0.3}, {108, 151, 0.3}, {186, 256, 0.4}};
+const std::vector<StretchBand> kDownAdvanced = {{274, 282, 1.0}};
+
+}  // namespace
+
+int templateColumn(const QRect& units) {
+  if (units.x() < kMiddleColumn) return 0;
+  if (units.x() < kAdvancedColumn) return 1;
+  return 2;
+}
+
+namespace {
+
+const std::vector<StretchBand>& bandsDown(const QRect& units) {
+  static const std::vector<StretchBand>* const kDown[] = {&kDownLeft, &kDownMiddle, &kDownAdvanced};
+  return *kDown[templateColumn(units)];
+}
+
+}  // namespace
+
+void placeControls(const DialogUnits& units, const std::vector<PlacedControl>& controls,
+                   QSize extra) {
+  extra = extra.expandedTo(QSize(0, 0));
   for (const PlacedControl& control : controls) {
-    control.widget->setGeometry(units.toPixels(control.units));
+    const QRect& r = control.units;
+    const std::vector<StretchBand>& down = bandsDown(r);
+    // Both edges are placed, so that neighbouring controls keep their gaps.
+    auto across = [&](int unit) {
+      return static_cast<int>(
+          std::lround(stretchedPosition(unit, units.x, extra.width(), kAcross)));
+    };
+    auto downwards = [&](int unit) {
+      return static_cast<int>(std::lround(stretchedPosition(unit, units.y, extra.height(), down)));
+    };
+    const int left = across(r.x());
+    const int top = downwards(r.y());
+    control.widget->setGeometry(
+        QRect(left, top, across(r.x() + r.width()) - left, downwards(r.y() + r.height()) - top));
   }
 }
 

@@ -65,7 +65,28 @@ bool textFits(const QWidget* widget, const QSize& size);
 // rectangle; the relative layout stays as the template has it.
 DialogUnits fitUnits(DialogUnits base, const std::vector<PlacedControl>& controls);
 
-// Puts every control at its rectangle.
-void placeControls(const DialogUnits& units, const std::vector<PlacedControl>& controls);
+// The column of the template that a control in `units` belongs to: 0 the left one (the data
+// sources), 1 the middle one (tables, SQL, status), 2 "Advanced".
+int templateColumn(const QRect& units);
+
+// A window larger than the template shares its extra room out along bands of the template:
+// along one axis, a band (in dialog units) grows by its share of the extra pixels and what
+// lies beyond it moves by that growth. A control that spans a band grows with it.
+struct StretchBand {
+  int from;
+  int to;
+  double share;
+};
+
+// The pixel position of the dialog-unit coordinate `unit` along one axis, with `extra` pixels
+// shared out along `bands`.
+double stretchedPosition(double unit, double pixelsPerUnit, int extra,
+                         const std::vector<StretchBand>& bands);
+
+// Puts every control at its rectangle; with `extra` pixels of room beyond the template, the
+// lists, the SQL box and the status list take it: the left and middle columns widen, the
+// "Advanced" column keeps its width on the right, and each column's lists grow downwards.
+void placeControls(const DialogUnits& units, const std::vector<PlacedControl>& controls,
+                   QSize extra = QSize(0, 0));
 
 }  // namespace rowpress

@@ -81,8 +81,9 @@ class QueuedView : public View {
       window->selectLine(list, copy);
     });
   }
-  void messageBox(std::string_view text, std::string_view caption) override {
-    onWindowThread(window_, [&] { window_.messageBox(text, caption); });
+  void messageBox(std::string_view text, std::string_view caption,
+                  std::string_view reason) override {
+    onWindowThread(window_, [&] { window_.messageBox(text, caption, reason); });
   }
   std::optional<std::string> chooseSaveFile(const FileDialogSetup& setup) override {
     std::optional<std::string> result;

@@ -5,6 +5,7 @@
 #include <QCloseEvent>
 #include <QContextMenuEvent>
 #include <QDesktopServices>
+#include <QGridLayout>
 #include <QGroupBox>
 #include <QKeyEvent>
 #include <QLabel>
@@ -14,9 +15,16 @@
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScreen>
+#include <QScrollArea>
 #include <QShortcut>
+#include <QSpacerItem>
+#include <QStyle>
 #include <QToolButton>
 #include <QUrl>
+#include <QVBoxLayout>
+#include <algorithm>
+#include <tuple>
 
 #include "app/main_dialog.h"
 #include "app/qt/about_box.h"
@@ -43,15 +51,73 @@ QString fromUtf8(std::string_view text) {
   return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
 
+// A message box is as wide as its text: a short text under a long caption would cut the
+// caption in the title bar. The box is made wide enough for its caption and the title bar's
+// buttons.
+void keepCaptionWhole(QMessageBox& box) {
+  const QFontMetrics title(box.font());
+  const int buttons = 4 * box.style()->pixelMetric(QStyle::PM_TitleBarHeight, nullptr, &box);
+  const int width = title.horizontalAdvance(box.windowTitle()) + buttons;
+  auto* grid = qobject_cast<QGridLayout*>(box.layout());
+  if (!grid) return;
+  grid->addItem(new QSpacerItem(width, 0, QSizePolicy::Minimum, QSizePolicy::Fixed),
+                grid->rowCount(), 0, 1, grid->columnCount());
+}
+
+// The widget on which the controls lie: it places them anew whenever its size changes.
+class Canvas : public QWidget {
+ public:
+  explicit Canvas(std::function<void()> placeControls) : placeControls_(std::move(placeControls)) {}
+
+ protected:
+  void resizeEvent(QResizeEvent* event) override {
+    QWidget::resizeEvent(event);
+    placeControls_();
+  }
+
+ private:
+  std::function<void()> placeControls_;
+};
+
+// In a list where nothing is selected, Down selects the first entry (rather than the second,
+// past the entry that the focus made current without selecting it).
+class FirstEntryOnDown : public QObject {
+ public:
+  using QObject::QObject;
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (event->type() != QEvent::KeyPress) return false;
+    const auto* key = static_cast<QKeyEvent*>(event);
+    auto* list = qobject_cast<QListWidget*>(watched);
+    if (!list || key->key() != Qt::Key_Down || key->modifiers() != Qt::NoModifier) return false;
+    if (list->count() == 0 || !list->selectedItems().isEmpty()) return false;
+    list->setCurrentRow(0, QItemSelectionModel::ClearAndSelect);
+    list->scrollToItem(list->item(0));
+    return true;
+  }
+};
+
 }  // namespace
 
 QtMainWindow::QtMainWindow(QWidget* parent) : QDialog(parent) {
   setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                 Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+                 Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint |
+                 Qt::WindowCloseButtonHint);
   setWindowTitle(QString::fromUtf8(kWindowTitle));
   setWindowIcon(applicationIcon());
+  canvas_ = new Canvas([this] { placeOnCanvas(); });
+  scrollArea_ = new QScrollArea(this);
+  scrollArea_->setFrameShape(QFrame::NoFrame);
+  scrollArea_->setFocusPolicy(Qt::NoFocus);
+  scrollArea_->setWidgetResizable(true);
+  auto* frame = new QVBoxLayout(this);
+  frame->setContentsMargins(0, 0, 0, 0);
+  frame->addWidget(scrollArea_);
   createControls();
+  scrollArea_->setWidget(canvas_);
   layOut();
+  orderTabsByLayout();
 
   auto* help = new QShortcut(QKeySequence(Qt::Key_F1), this);
   help->setContext(Qt::WindowShortcut);
@@ -79,7 +145,7 @@ void QtMainWindow::createControls() {
   // Group boxes only frame their controls: they lie beneath them and let clicks through.
   for (QGroupBox* group : findChildren<QGroupBox*>()) group->lower();
 
-  aboutButton_ = new QToolButton(this);
+  aboutButton_ = new QToolButton(canvas_);
   aboutButton_->setText(QStringLiteral("About"));
   aboutButton_->setToolTip(QString::fromUtf8(kAboutItem).remove(QLatin1Char('&')));
   aboutButton_->setAccessibleName(aboutButton_->toolTip());
@@ -87,12 +153,12 @@ void QtMainWindow::createControls() {
   connect(aboutButton_, &QToolButton::clicked, this, &QtMainWindow::showAbout);
   placed_.push_back({aboutButton_, kAboutButtonRect});
 
-  progress_ = new QLabel(this);
+  progress_ = new QLabel(canvas_);
   progress_->setObjectName(QStringLiteral("progress"));
   progress_->setAlignment(Qt::AlignRight | Qt::AlignTop);
   placed_.push_back({progress_, kProgressRect});
 
-  liveProgress_ = new QLabel(this);
+  liveProgress_ = new QLabel(canvas_);
   liveProgress_->setObjectName(QStringLiteral("liveProgress"));
   liveProgress_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
   liveProgress_->hide();
@@ -104,7 +170,7 @@ QWidget* QtMainWindow::createControl(const TemplateControl& spec) {
   const QString text = QString::fromUtf8(spec.text);
   switch (spec.kind) {
     case ControlKind::PushButton: {
-      auto* button = new QPushButton(text, this);
+      auto* button = new QPushButton(text, canvas_);
       // No push button is the default: Enter clicks the focused button or ends the dialog.
       button->setAutoDefault(false);
       button->setDefault(false);
@@ -113,41 +179,42 @@ QWidget* QtMainWindow::createControl(const TemplateControl& spec) {
       return button;
     }
     case ControlKind::CheckBox: {
-      auto* box = new QCheckBox(text, this);
+      auto* box = new QCheckBox(text, canvas_);
       connect(box, &QCheckBox::clicked, this, [this, id] { command(id, Notification::Click); });
       return box;
     }
     case ControlKind::Edit:
     case ControlKind::PasswordEdit: {
-      auto* edit = new QLineEdit(this);
+      auto* edit = new QLineEdit(canvas_);
       if (spec.kind == ControlKind::PasswordEdit) edit->setEchoMode(QLineEdit::Password);
       connect(edit, &QLineEdit::textEdited, this,
               [this, id] { notify(id, Notification::TextChanged); });
       return edit;
     }
     case ControlKind::MultiLineEdit: {
-      auto* edit = new QPlainTextEdit(this);
+      auto* edit = new QPlainTextEdit(canvas_);
       edit->setLineWrapMode(QPlainTextEdit::NoWrap);
       edit->setTabChangesFocus(true);
       return edit;
     }
     case ControlKind::ListBox: {
-      auto* list = new QListWidget(this);
+      auto* list = new QListWidget(canvas_);
       list->setSelectionMode(id == ControlId::StatusList ? QAbstractItemView::ExtendedSelection
                                                          : QAbstractItemView::SingleSelection);
       watchList(id, list);
+      list->installEventFilter(new FirstEntryOnDown(list));
       return list;
     }
     case ControlKind::Label:
     case ControlKind::RightLabel: {
-      auto* label = new QLabel(text, this);
+      auto* label = new QLabel(text, canvas_);
       const Qt::Alignment side = spec.kind == ControlKind::Label ? Qt::AlignLeft : Qt::AlignRight;
       label->setAlignment(side | Qt::AlignTop);
       label->setWordWrap(spec.rect.height() >= kTwoLines);
       return label;
     }
     case ControlKind::GroupBox: {
-      auto* group = new QGroupBox(text, this);
+      auto* group = new QGroupBox(text, canvas_);
       group->setAttribute(Qt::WA_TransparentForMouseEvents);
       return group;
     }
@@ -310,8 +377,67 @@ bool QtMainWindow::eventFilter(QObject* watched, QEvent* event) {
 
 void QtMainWindow::layOut() {
   units_ = fitUnits(baseUnits(font()), placed_);
-  placeControls(units_, placed_);
-  setFixedSize(units_.toPixels(QSize(kMainDialogWidth, kMainDialogHeight)));
+  canvas_->setMinimumSize(templateSize());
+  placeOnCanvas();
+  fitToScreen();
+}
+
+QSize QtMainWindow::templateSize() const {
+  return units_.toPixels(QSize(kMainDialogWidth, kMainDialogHeight));
+}
+
+// The room of a canvas larger than the template goes to the lists, the SQL box and the
+// status list.
+void QtMainWindow::placeOnCanvas() {
+  placeControls(units_, placed_, canvas_->size() - templateSize());
+}
+
+// The window opens at the template's size, but never larger than its screen's available
+// area: there the canvas scrolls.
+void QtMainWindow::fitToScreen() {
+  QSize size = templateSize();
+  if (QScreen* shown = screen()) size = size.boundedTo(shown->availableGeometry().size());
+  resize(size);
+}
+
+// Once shown, the window's frame is known: the window with its frame fits the available area
+// and lies within it.
+void QtMainWindow::fitFrameToScreen() {
+  QScreen* shown = screen();
+  if (!shown || isMaximized() || isFullScreen()) return;
+  const QRect available = shown->availableGeometry();
+  const QSize frame = frameGeometry().size() - size();
+  const QSize inside = size().boundedTo(available.size() - frame);
+  if (inside != size()) resize(inside);
+  QRect outer(frameGeometry().topLeft(), inside + frame);
+  if (outer.right() > available.right()) outer.moveRight(available.right());
+  if (outer.bottom() > available.bottom()) outer.moveBottom(available.bottom());
+  if (outer.left() < available.left()) outer.moveLeft(available.left());
+  if (outer.top() < available.top()) outer.moveTop(available.top());
+  if (outer.topLeft() != frameGeometry().topLeft()) move(outer.topLeft());
+}
+
+void QtMainWindow::showEvent(QShowEvent* event) {
+  QDialog::showEvent(event);
+  if (framed_) return;
+  framed_ = true;
+  fitFrameToScreen();
+}
+
+// Tab goes down the left column, then down the middle one, then down "Advanced"; controls
+// side by side go from left to right.
+void QtMainWindow::orderTabsByLayout() {
+  std::vector<std::pair<QRect, QWidget*>> order;
+  for (const TemplateControl& spec : mainDialogTemplate()) {
+    if (spec.id != 0) order.emplace_back(spec.rect, control(static_cast<ControlId>(spec.id)));
+  }
+  std::stable_sort(order.begin(), order.end(), [](const auto& a, const auto& b) {
+    return std::make_tuple(templateColumn(a.first), a.first.y(), a.first.x()) <
+           std::make_tuple(templateColumn(b.first), b.first.y(), b.first.x());
+  });
+  for (std::size_t i = 1; i < order.size(); ++i) {
+    QWidget::setTabOrder(order[i - 1].second, order[i].second);
+  }
 }
 
 QWidget* QtMainWindow::control(ControlId id) const {
@@ -377,7 +503,11 @@ void QtMainWindow::appendLine(ControlId id, std::string_view line) {
   quiet_ = true;
   addListLine(*target, line, id == ControlId::TableList);
   quiet_ = false;
+  if (id == ControlId::StatusList) showNewestStatusLine(target);
 }
+
+// The newest status line is the one to read: the list scrolls to it, selecting nothing.
+void QtMainWindow::showNewestStatusLine(QListWidget* list) { list->scrollToBottom(); }
 
 void QtMainWindow::clearList(ControlId id) {
   QListWidget* target = list(id);
@@ -422,10 +552,13 @@ void QtMainWindow::selectLine(ControlId id, std::string_view line) {
   quiet_ = false;
 }
 
-void QtMainWindow::messageBox(std::string_view text, std::string_view caption) {
+void QtMainWindow::messageBox(std::string_view text, std::string_view caption,
+                              std::string_view reason) {
   QMessageBox box(QMessageBox::Information, fromUtf8(caption), fromUtf8(text), QMessageBox::Ok,
                   this);
   box.setTextFormat(Qt::PlainText);  // database messages may hold angle brackets
+  if (!reason.empty()) box.setInformativeText(fromUtf8(reason));
+  keepCaptionWhole(box);
   // The box is for reading and answering even in the middle of a command.
   if (busyDepth_ > 0) QApplication::setOverrideCursor(Qt::ArrowCursor);
   box.exec();

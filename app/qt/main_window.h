@@ -28,6 +28,7 @@ class QLabel;
 class QLineEdit;
 class QListWidget;
 class QPlainTextEdit;
+class QScrollArea;
 class QToolButton;
 
 namespace rowpress {
@@ -63,7 +64,8 @@ class QtMainWindow : public QDialog, public View {
   std::string lineText(ControlId list, int index) const override;
   int selectedIndex(ControlId list) const override;
   void selectLine(ControlId list, std::string_view line) override;
-  void messageBox(std::string_view text, std::string_view caption) override;
+  void messageBox(std::string_view text, std::string_view caption,
+                  std::string_view reason = {}) override;
   std::optional<std::string> chooseSaveFile(const FileDialogSetup& setup) override;
   std::optional<std::string> chooseOpenFile(const FileDialogSetup& setup) override;
   bool openUrl(std::string_view url) override;
@@ -101,11 +103,18 @@ class QtMainWindow : public QDialog, public View {
   // Shows the rows written, the rate and the time while a fetch runs on its thread.
   QLabel* liveProgressLabel() const { return liveProgress_; }
   const DialogUnits& units() const { return units_; }
+  // The controls lie on a canvas at least as large as the template, in a scroll area that
+  // fills the window: on a screen smaller than the template the canvas scrolls.
+  QWidget* canvas() const { return canvas_; }
+  QScrollArea* scrollArea() const { return scrollArea_; }
+  // The template's size in pixels: the smallest the canvas gets.
+  QSize templateSize() const;
 
  protected:
   void keyPressEvent(QKeyEvent* event) override;
   void contextMenuEvent(QContextMenuEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
+  void showEvent(QShowEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  public slots:
@@ -118,6 +127,11 @@ class QtMainWindow : public QDialog, public View {
   static bool isUserInput(const QEvent* event);
   void createControls();
   void layOut();
+  void placeOnCanvas();
+  void fitToScreen();
+  void fitFrameToScreen();
+  void orderTabsByLayout();
+  void showNewestStatusLine(QListWidget* list);
   QWidget* createControl(const TemplateControl& spec);
   void watchList(ControlId id, QListWidget* list);
   QListWidget* list(ControlId id) const;
@@ -133,6 +147,9 @@ class QtMainWindow : public QDialog, public View {
   std::map<ControlId, QWidget*> controls_;
   std::vector<PlacedControl> placed_;
   DialogUnits units_;
+  QScrollArea* scrollArea_ = nullptr;
+  QWidget* canvas_ = nullptr;
+  bool framed_ = false;  // fitted to its screen with the window frame, once shown
   QToolButton* aboutButton_ = nullptr;
   QLabel* progress_ = nullptr;
   QLabel* liveProgress_ = nullptr;

@@ -15,13 +15,20 @@
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QStyle>
 #include <QTest>
 #include <QToolButton>
+#include <chrono>
+#include <cstdlib>
 #include <memory>
 
 #include "app/qt/about_box.h"
 #include "app/qt/modal_script.h"
 #include "app/qt/window_fixture.h"
+#include "tests/support/child_process.h"
 
 namespace rowpress::testing {
 namespace {
@@ -99,19 +106,22 @@ TEST_F(WindowTest, EditBoxesAndListsHaveTheirKinds) {
             QAbstractItemView::ExtendedSelection);
 }
 
-TEST_F(WindowTest, TitleIconAndFixedSize) {
+TEST_F(WindowTest, TitleIconAndAResizableWindow) {
   EXPECT_EQ(window_.windowTitle(), QStringLiteral("rowpress Version 3.1.2"));
   EXPECT_FALSE(window_.windowIcon().isNull());
   EXPECT_FALSE(window_.windowIcon().pixmap(32, 32).isNull());
-  EXPECT_EQ(window_.minimumSize(), window_.maximumSize());
+  EXPECT_NE(window_.minimumSize(), window_.maximumSize());
+  EXPECT_TRUE(window_.windowFlags() & Qt::WindowMaximizeButtonHint);
   // 536 x 289 dialog units: the template grew for the fifth output box and the two options.
-  EXPECT_NEAR(window_.width() / window_.units().x, 536, 1);
-  EXPECT_NEAR(window_.height() / window_.units().y, 289, 1);
+  const QSize canvas = window_.canvas()->minimumSize();
+  EXPECT_NEAR(canvas.width() / window_.units().x, 536, 1);
+  EXPECT_NEAR(canvas.height() / window_.units().y, 289, 1);
 }
 
-TEST_F(WindowTest, TabOrderFollowsTheLayout) {
+// The order in which Tab visits the controls of the layout, from the first.
+std::vector<QString> tabOrder(QtMainWindow& window) {
   std::vector<QString> order;
-  QWidget* first = window_.control(Id::ListDatabases);
+  QWidget* first = window.control(Id::SupportPage);
   QWidget* each = first;
   do {
     if (each->objectName().startsWith(QStringLiteral("control")) &&
@@ -120,11 +130,41 @@ TEST_F(WindowTest, TabOrderFollowsTheLayout) {
     }
     each = each->nextInFocusChain();
   } while (each != first);
-  const std::vector<QString> expected = {"1000", "1001", "1002", "1003", "1004", "1005",
-                                         "1008", "1009", "1010", "1011", "1012", "1013",
-                                         "1014", "1015", "1016", "1017", "1018", "1019",
-                                         "1020", "1021", "1022", "1023", "1024", "1025"};
-  EXPECT_EQ(order, expected);
+  return order;
+}
+
+TEST_F(WindowTest, TabFollowsTheVisualOrder) {
+  // Down the left column, down the middle, then "Advanced" from its top: the output boxes,
+  // the compatibility switches, the application to launch, the output file name.
+  const std::vector<QString> expected = {"1012", "1013", "1000", "1008", "1009", "1001",  // left
+                                         "1005", "1003", "1002", "1004", "1011",          // middle
+                                         "1014", "1010", "1021", "1015", "1023", "1020",
+                                         "1022", "1024", "1025",  // types, switches
+                                         "1017", "1016", "1019", "1018"};
+  EXPECT_EQ(tabOrder(window_), expected);
+  // The keyboard really goes that way, into "Advanced" even where it is scrolled away.
+  showActive();
+  window_.control(Id::SaveSettings)->setFocus();
+  QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+  EXPECT_EQ(QApplication::focusWidget(), window_.control(Id::OutputXml));
+  const QRect shown = window_.scrollArea()->viewport()->rect();
+  QWidget* xml = window_.control(Id::OutputXml);
+  EXPECT_TRUE(shown.contains(
+      QRect(xml->mapTo(window_.scrollArea()->viewport(), QPoint(0, 0)), xml->size())));
+}
+
+TEST_F(WindowTest, TheFirstDownInAListSelectsItsFirstEntry) {
+  showActive();
+  for (Id id : {Id::DataSourceList, Id::TableList, Id::StatusList}) {
+    SCOPED_TRACE(static_cast<int>(id));
+    for (const char* line : {"one", "two", "three"}) window_.appendLine(id, line);
+    auto* list = widget<QListWidget>(id);
+    list->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(list, Qt::Key_Down);
+    EXPECT_EQ(window_.selectedIndex(id), 0);
+    QTest::keyClick(list, Qt::Key_Down);
+    EXPECT_EQ(window_.selectedIndex(id), 1);
+  }
 }
 
 TEST_F(WindowTest, ThreeColumnsAndTheOrderOfTheOutputBoxes) {
@@ -156,7 +196,7 @@ TEST_F(WindowTest, ThreeColumnsAndTheOrderOfTheOutputBoxes) {
            {Id::DataSourceList, window_.control(Id::DataSourceList)},
            {Id::Excel2007, window_.control(Id::Excel2007)},
            {Id::ByteOrderMark, window_.control(Id::ByteOrderMark)}}) {
-    EXPECT_TRUE(window_.rect().contains(widget->geometry())) << static_cast<int>(id);
+    EXPECT_TRUE(window_.canvas()->rect().contains(widget->geometry())) << static_cast<int>(id);
   }
 }
 
@@ -165,8 +205,8 @@ void expectNothingClipped(QtMainWindow& window, int pointSize) {
   window.rowsDone(1048576);  // the longest row count of a workbook
   for (QWidget* each : window.findChildren<QWidget*>()) {
     const QRect geometry = each->geometry();
-    if (each->parentWidget() != &window) continue;
-    EXPECT_TRUE(window.rect().contains(geometry)) << pointSize << "pt";
+    if (each->parentWidget() != window.canvas()) continue;
+    EXPECT_TRUE(window.canvas()->rect().contains(geometry)) << pointSize << "pt";
     if (auto* label = qobject_cast<QLabel*>(each)) {
       if (label->wordWrap()) {
         EXPECT_LE(label->heightForWidth(geometry.width()), geometry.height())
@@ -194,6 +234,73 @@ void expectNothingClipped(QtMainWindow& window, int pointSize) {
   }
 }
 
+TEST_F(WindowTest, AResizedWindowGivesItsRoomToTheListsAndTheSqlBox) {
+  window_.show();
+  const QSize base = window_.templateSize();
+  window_.resize(base + QSize(300, 200));
+  ASSERT_EQ(window_.canvas()->size(), base + QSize(300, 200));
+  QtMainWindow unchanged;  // the template's own layout, for comparison
+  unchanged.canvas()->resize(base);
+  auto grown = [&](Id id) { return window_.control(id)->size() - unchanged.control(id)->size(); };
+  // The left column's data source list takes all the height and a third of the width; the
+  // table list, the SQL box and the status list share the height and two thirds of the width.
+  EXPECT_NEAR(grown(Id::DataSourceList).width(), 100, 2);
+  EXPECT_EQ(grown(Id::DataSourceList).height(), 200);
+  int middleHeight = 0;
+  for (Id id : {Id::TableList, Id::SqlBox, Id::StatusList}) {
+    EXPECT_NEAR(grown(id).width(), 200, 4) << static_cast<int>(id);
+    EXPECT_GE(grown(id).height(), 50) << static_cast<int>(id);
+    middleHeight += grown(id).height();
+  }
+  EXPECT_NEAR(middleHeight, 200, 2);
+  // The boxes on the right keep their size and move to the window's right edge; the buttons
+  // keep their height; the lowest controls go to the bottom.
+  for (Id id : {Id::OutputXml, Id::OutFileName, Id::Browse, Id::Fetch, Id::SaveSettings}) {
+    EXPECT_EQ(grown(id).height(), 0) << static_cast<int>(id);
+  }
+  EXPECT_EQ(grown(Id::OutFileName).width(), 0);
+  EXPECT_EQ(window_.control(Id::OutputXml)->x() - unchanged.control(Id::OutputXml)->x(), 300);
+  EXPECT_EQ(window_.control(Id::SaveSettings)->y() - unchanged.control(Id::SaveSettings)->y(), 200);
+  expectNothingClipped(window_, 0);
+  // Smaller than the template, the controls keep their places and the canvas scrolls.
+  window_.resize(base - QSize(200, 100));
+  QApplication::processEvents();
+  EXPECT_EQ(window_.canvas()->size(), base);
+  EXPECT_TRUE(window_.scrollArea()->horizontalScrollBar()->isVisible());
+  EXPECT_TRUE(window_.scrollArea()->verticalScrollBar()->isVisible());
+  EXPECT_EQ(window_.control(Id::OutputXml)->geometry(),
+            unchanged.control(Id::OutputXml)->geometry());
+}
+
+TEST_F(WindowTest, MessageBoxesKeepTheirTextAndGiveTheReasonBelowIt) {
+  showActive();
+  const QString caption = QStringLiteral("Unable to Open Output File");
+  ModalScript script(
+      {[&caption](QWidget* top) {
+         auto* box = qobject_cast<QMessageBox*>(top);
+         ASSERT_NE(box, nullptr);
+         EXPECT_EQ(box->windowTitle(), caption);
+         EXPECT_EQ(box->text(), QStringLiteral("unable to create: /out/a<b>.xls "));
+         EXPECT_EQ(box->informativeText(), QStringLiteral("No such file or directory"));
+         EXPECT_EQ(box->textFormat(), Qt::PlainText);
+         box->button(QMessageBox::Ok)->click();
+       },
+       [&caption](QWidget* top) {
+         // A short text under a long caption: the box is wide enough for the
+         // caption and the title bar's buttons.
+         auto* box = qobject_cast<QMessageBox*>(top);
+         ASSERT_NE(box, nullptr);
+         EXPECT_TRUE(box->informativeText().isEmpty());
+         const int titleBar = box->style()->pixelMetric(QStyle::PM_TitleBarHeight, nullptr, box);
+         EXPECT_GE(box->width(), box->fontMetrics().horizontalAdvance(caption) + 3 * titleBar);
+         box->button(QMessageBox::Ok)->click();
+       }});
+  window_.messageBox("unable to create: /out/a<b>.xls ", caption.toStdString(),
+                     "No such file or directory");
+  window_.messageBox("x", caption.toStdString());
+  EXPECT_TRUE(script.finished());
+}
+
 TEST(WindowLayout, NoTextIsClippedAtCommonFontSizes) {
   const QFont original = QApplication::font();
   for (int pointSize : {8, 9, 10, 11, 12, 14, 16}) {
@@ -206,6 +313,75 @@ TEST(WindowLayout, NoTextIsClippedAtCommonFontSizes) {
   QApplication::setFont(original);
 }
 
+// On the screen the window opens on: the window fits the screen's available area, every
+// control lies whole on the canvas and scrolls whole into view (or, when larger than the
+// view, to its top left corner), and a screen that holds the template shows it without
+// scrolling, also maximised. A run under a real X server names the screen it expects in
+// ROWPRESS_TEST_SCREEN ("WIDTHxHEIGHT" in device pixels).
+TEST(WindowLayout, EveryControlCanBeReachedOnItsScreen) {
+  QtMainWindow window;
+  window.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+  QScreen* screen = window.screen();
+  ASSERT_NE(screen, nullptr);
+  if (const char* expected = std::getenv("ROWPRESS_TEST_SCREEN")) {
+    const QSize device = screen->geometry().size() * screen->devicePixelRatio();
+    EXPECT_EQ(QStringLiteral("%1x%2").arg(device.width()).arg(device.height()),
+              QString::fromUtf8(expected));
+  }
+  const QRect available = screen->availableGeometry();
+  SCOPED_TRACE(QStringLiteral("screen %1x%2, scale %3")
+                   .arg(available.width())
+                   .arg(available.height())
+                   .arg(screen->devicePixelRatio())
+                   .toStdString());
+  EXPECT_LE(window.frameGeometry().width(), available.width());
+  EXPECT_LE(window.frameGeometry().height(), available.height());
+
+  QScrollArea* area = window.scrollArea();
+  QWidget* view = area->viewport();
+  const QSize reach(view->width() + area->horizontalScrollBar()->maximum(),
+                    view->height() + area->verticalScrollBar()->maximum());
+  EXPECT_GE(reach.width(), window.canvas()->width());
+  EXPECT_GE(reach.height(), window.canvas()->height());
+  for (QWidget* each : window.canvas()->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+    const std::string name =
+        each->objectName().toStdString() + " " + each->metaObject()->className();
+    EXPECT_TRUE(window.canvas()->rect().contains(each->geometry())) << name;
+    // One larger than the view is reached by scrolling across the canvas (checked above).
+    if (each->width() > view->width() || each->height() > view->height()) continue;
+    scrollIntoView(each);
+    const QRect shown(each->mapTo(view, QPoint(0, 0)), each->size());
+    EXPECT_TRUE(view->rect().contains(shown)) << name;
+  }
+  if (available.size().boundedTo(window.templateSize()) == window.templateSize()) {
+    EXPECT_FALSE(area->horizontalScrollBar()->isVisible());
+    EXPECT_FALSE(area->verticalScrollBar()->isVisible());
+    window.showMaximized();
+    QTRY_COMPARE(window.canvas()->size(), view->size());
+  }
+}
+
+// The same on a 1280x800 screen of an X server at 100%, 150% and 200% scaling: this test
+// binary runs the check above under Xvfb.
+TEST(WindowLayout, FitsA1280x800ScreenAt100150And200Percent) {
+  const std::string xvfb = findProgram("xvfb-run");
+  ASSERT_FALSE(xvfb.empty()) << "xvfb-run is missing: install xvfb and xauth";
+  const std::string self = QCoreApplication::applicationFilePath().toStdString();
+  for (const char* scale : {"1", "1.5", "2"}) {
+    SCOPED_TRACE(std::string("QT_SCALE_FACTOR=") + scale);
+    const ChildResult run =
+        runProgram({xvfb, "-a", "-s", "-screen 0 1280x800x24 -dpi 96", self,
+                    "--gtest_filter=WindowLayout.EveryControlCanBeReachedOnItsScreen"},
+                   std::chrono::minutes(2),
+                   {{"QT_QPA_PLATFORM", "xcb"},
+                    {"QT_SCALE_FACTOR", scale},
+                    {"ROWPRESS_TEST_SCREEN", "1280x800"}});
+    EXPECT_EQ(run.exitStatus, 0) << run.out << run.err;
+    EXPECT_NE(run.out.find("[  PASSED  ] 1 test."), std::string::npos) << run.out;
+  }
+}
+
 TEST(WindowLayout, LargerFontsMakeALargerWindow) {
   const QFont original = QApplication::font();
   QFont font = original;
@@ -216,8 +392,8 @@ TEST(WindowLayout, LargerFontsMakeALargerWindow) {
   QApplication::setFont(font);
   auto large = std::make_unique<QtMainWindow>();
   QApplication::setFont(original);
-  EXPECT_GT(large->width(), small->width());
-  EXPECT_GT(large->height(), small->height());
+  EXPECT_GT(large->templateSize().width(), small->templateSize().width());
+  EXPECT_GT(large->templateSize().height(), small->templateSize().height());
 }
 
 TEST_F(WindowTest, F1ShowsTheHelpBox) {

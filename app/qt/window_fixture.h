@@ -6,6 +6,7 @@
 
 #include <QCheckBox>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QStyle>
 #include <QStyleOptionButton>
 #include <QTest>
@@ -23,12 +24,25 @@
 
 namespace rowpress::testing {
 
+// Scrolls every scroll area that holds `target` until it shows, as a user would before
+// clicking it on a small screen.
+inline void scrollIntoView(QWidget* target) {
+  for (QWidget* each = target->parentWidget(); each; each = each->parentWidget()) {
+    auto* area = qobject_cast<QScrollArea*>(each);
+    if (!area || !area->widget()) continue;
+    // The whole widget, not the text cursor that ensureWidgetVisible() shows of edit boxes.
+    const QPoint centre = target->mapTo(area->widget(), target->rect().center());
+    area->ensureVisible(centre.x(), centre.y(), target->width() / 2 + 1, target->height() / 2 + 1);
+  }
+}
+
 // Clicks a point of `target` through its window, as the window system delivers a click:
-// whatever lies on top of that point takes it.
+// whatever lies on top of that point takes it. The target is scrolled into view first.
 inline void clickThroughWindow(QWidget* target, QPoint at,
                                Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
   QWidget* window = target->window();
   ASSERT_TRUE(window->isVisible()) << "the window must be shown";
+  scrollIntoView(target);
   QTest::mouseClick(window->windowHandle(), Qt::LeftButton, modifiers, target->mapTo(window, at));
 }
 

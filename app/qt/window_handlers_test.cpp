@@ -134,17 +134,25 @@ TEST_F(HandlersTest, TheSqlBoxKeepsLineBreaksAsCrLf) {
   EXPECT_EQ(window_.text(Id::SqlBox), "größe");
 }
 
-TEST_F(HandlersTest, StatusLinesAreNeitherSelectedNorScrolledTo) {
-  for (int i = 0; i < 60; ++i) window_.appendLine(Id::StatusList, "line " + std::to_string(i));
-  window_.appendLine(Id::StatusList, "select 1\r\nunion select 2");
+TEST_F(HandlersTest, StatusLinesScrollToTheNewestButAreNeverSelected) {
   auto* status = widget<QListWidget>(Id::StatusList);
-  QApplication::processEvents();
+  auto newestShows = [status] {
+    QApplication::processEvents();
+    const QRect newest = status->visualItemRect(status->item(status->count() - 1));
+    return status->viewport()->rect().contains(newest);
+  };
+  for (int i = 0; i < 60; ++i) window_.appendLine(Id::StatusList, "line " + std::to_string(i));
+  EXPECT_TRUE(newestShows());
+  window_.appendLine(Id::StatusList, "select 1\r\nunion select 2");
   EXPECT_EQ(status->count(), 61);
-  EXPECT_EQ(status->verticalScrollBar()->value(), 0);
+  EXPECT_TRUE(newestShows());
+  EXPECT_GT(status->verticalScrollBar()->value(), 0);
   EXPECT_TRUE(status->selectedItems().isEmpty());
+  EXPECT_EQ(status->currentRow(), -1);
   EXPECT_EQ(window_.lineText(Id::StatusList, 60), "select 1\r\nunion select 2");
   // Selecting lines, several at once, changes nothing.
   const JobSettings before = job_;
+  status->scrollToTop();
   clickThroughWindow(status->viewport(), status->visualItemRect(status->item(0)).center());
   clickThroughWindow(status->viewport(), status->visualItemRect(status->item(2)).center(),
                      Qt::ShiftModifier);

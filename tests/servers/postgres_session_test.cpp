@@ -81,7 +81,9 @@ TEST_F(PostgresSessionTest, TheTableListHoldsTheTablesOfTheDatabase) {
 }
 
 TEST_F(PostgresSessionTest, AFailedConnectIsTheTableListsOnlyLine) {
-  EXPECT_THAT(selectDataSource(kPgNoDatabase), ElementsAre("did not connect"));
+  std::string reason = connectDiagnostic("database \"no_such_database\" does not exist");
+  reason.pop_back();  // the list's line ends without a line break
+  EXPECT_THAT(selectDataSource(kPgNoDatabase), ElementsAre("did not connect\n" + reason));
 }
 
 TEST_F(PostgresSessionTest, ALongServerMessageIsCutTo99Bytes) {
@@ -98,10 +100,11 @@ TEST_F(PostgresSessionTest, ALongServerMessageIsCutTo99Bytes) {
 TEST_F(PostgresSessionTest, AMissingDatabaseIsAFailedConnect) {
   FetchResult result = fetchFrom(kPgNoDatabase, "select 1");
   EXPECT_EQ(result.outcome, RunOutcome::NoConnection);
-  EXPECT_THAT(view_.lines(ControlId::StatusList), ElementsAre("select 1", "did not connect"));
-  // The driver's message, cut to 99 bytes like every diagnostic line.
+  // The driver's message, with the reason at its end.
   EXPECT_EQ(result.connectDiagnostic,
             connectDiagnostic("database \"no_such_database\" does not exist"));
+  EXPECT_THAT(view_.lines(ControlId::StatusList),
+              ElementsAre("select 1", "did not connect", result.connectDiagnostic));
   EXPECT_THAT(outputFiles(), IsEmpty());
 }
 

@@ -216,7 +216,8 @@ TEST_F(ServerCrashTest, TheServerGoingDownMidExportFailsTheStatement) {
 
   // With the server gone, the next run does not connect, and still keeps the file.
   EXPECT_EQ(fetchOnHookedView("select 1").outcome, RunOutcome::NoConnection);
-  EXPECT_THAT(hooked_.lines(ControlId::StatusList), ElementsAre("select 1", "did not connect"));
+  EXPECT_THAT(hooked_.lines(ControlId::StatusList),
+              ElementsAre("select 1", "did not connect", StartsWith("[")));
   EXPECT_EQ(readFile(target_), kPrevious);
 }
 

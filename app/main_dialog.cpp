@@ -161,7 +161,11 @@ void MainDialog::OnSupportPage() {
   if (!view_.openUrl(fileUrl(page.path))) {
     view_.messageBox("No program could open the help page. Open it in a web browser: " + page.path,
                      kHelpCaption);
+    return;
   }
+  // The desktop took the page, but whether a browser shows it is out of sight from here (an
+  // opener without a browser says nothing): the status list says where the page is.
+  AddStatusLine(view_, "Opening the help page: " + page.path);
 }
 
 void MainDialog::OnHelp() {

@@ -8,6 +8,8 @@ add_library(rowpress_qt STATIC
   ${CMAKE_SOURCE_DIR}/app/qt/dialog_template.cpp
   ${CMAKE_SOURCE_DIR}/app/qt/export_worker.cpp
   ${CMAKE_SOURCE_DIR}/app/qt/main_window.cpp
+  ${CMAKE_SOURCE_DIR}/app/qt/main_window_controls.cpp
+  ${CMAKE_SOURCE_DIR}/app/qt/main_window_live.cpp
   ${CMAKE_SOURCE_DIR}/app/qt/view_widgets.cpp)
 set_target_properties(rowpress_qt PROPERTIES AUTOMOC ON AUTORCC ON)
 target_link_libraries(rowpress_qt PUBLIC rowpress_core Qt6::Widgets)
@@ -19,6 +21,7 @@ if(BUILD_TESTING)
   add_executable(rowpress_qt_tests
     ${CMAKE_SOURCE_DIR}/app/qt/catalog_window_test.cpp
     ${CMAKE_SOURCE_DIR}/app/qt/main_window_test.cpp
+    ${CMAKE_SOURCE_DIR}/app/qt/window_layout_test.cpp
     ${CMAKE_SOURCE_DIR}/app/qt/window_files_test.cpp
     ${CMAKE_SOURCE_DIR}/app/qt/window_handlers_test.cpp
     ${CMAKE_SOURCE_DIR}/app/qt/qt_test_main.cpp)

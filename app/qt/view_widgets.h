@@ -3,6 +3,7 @@
 // on one row, line breaks as blanks. The file dialogs are set up from FileDialogSetup.
 #pragma once
 
+#include <QString>
 #include <QStringList>
 #include <optional>
 #include <string>
@@ -15,6 +16,11 @@ class QListWidget;
 class QWidget;
 
 namespace rowpress {
+
+// UTF-8 bytes of the dialog logic as a QString.
+inline QString fromUtf8(std::string_view text) {
+  return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
 
 // Byte order with ASCII letters compared without regard to case.
 bool lessIgnoringCase(std::string_view a, std::string_view b);

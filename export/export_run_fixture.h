@@ -1,0 +1,32 @@
+// The fixture of the export run's tests: a data source holding a small table of people, run
+// through the dialog logic.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "tests/support/odbc_fixture.h"
+
+namespace rowpress {
+
+class ExportRunTest : public testing::OdbcTest {
+ protected:
+  void SetUp() override {
+    OdbcTest::SetUp();
+    execute("create table people (id integer, name varchar(20))");
+    execute("insert into people values (1, 'A&B')");
+    execute("insert into people values (NULL, NULL)");
+  }
+
+  // The one file a run left in the default directory.
+  std::string onlyOutput() {
+    auto files = outputFiles();
+    EXPECT_EQ(files.size(), 1u);
+    return files.empty() ? std::string() : home() + "/" + files[0];
+  }
+
+  void outputAs(ControlId box) { view_.click(box); }
+};
+
+}  // namespace rowpress

@@ -116,14 +116,14 @@ QtMainWindow::~QtMainWindow() {
 }
 
 void QtMainWindow::createControls() {
-  for (const TemplateControl& spec : mainDialogTemplate()) {
-    QWidget* widget = createControl(spec);
-    if (spec.id != 0) {
-      widget->setObjectName(QStringLiteral("control%1").arg(spec.id));
-      controls_[static_cast<ControlId>(spec.id)] = widget;
+  for (const TemplateControl& entry : mainDialogTemplate()) {
+    QWidget* widget = createControl(entry);
+    if (entry.id != 0) {
+      widget->setObjectName(QStringLiteral("control%1").arg(entry.id));
+      controls_[static_cast<ControlId>(entry.id)] = widget;
     }
-    placed_.push_back({widget, spec.rect});
-    if (std::string_view(spec.text).starts_with(kStepFourPrefix)) stepFour_ = widget;
+    placed_.push_back({widget, entry.rect});
+    if (std::string_view(entry.text).starts_with(kStepFourPrefix)) stepFour_ = widget;
   }
   // Group boxes only frame their controls: they lie beneath them and let clicks through.
   for (QGroupBox* group : findChildren<QGroupBox*>()) group->lower();
@@ -148,10 +148,10 @@ void QtMainWindow::createControls() {
   placed_.push_back({liveProgress_, kLiveProgressRect});
 }
 
-QWidget* QtMainWindow::createControl(const TemplateControl& spec) {
-  const ControlId id = static_cast<ControlId>(spec.id);
-  const QString text = QString::fromUtf8(spec.text);
-  switch (spec.kind) {
+QWidget* QtMainWindow::createControl(const TemplateControl& entry) {
+  const ControlId id = static_cast<ControlId>(entry.id);
+  const QString text = QString::fromUtf8(entry.text);
+  switch (entry.kind) {
     case ControlKind::PushButton: {
       auto* button = new QPushButton(text, canvas_);
       // No push button is the default: Enter clicks the focused button or ends the dialog.
@@ -169,7 +169,7 @@ QWidget* QtMainWindow::createControl(const TemplateControl& spec) {
     case ControlKind::Edit:
     case ControlKind::PasswordEdit: {
       auto* edit = new QLineEdit(canvas_);
-      if (spec.kind == ControlKind::PasswordEdit) edit->setEchoMode(QLineEdit::Password);
+      if (entry.kind == ControlKind::PasswordEdit) edit->setEchoMode(QLineEdit::Password);
       connect(edit, &QLineEdit::textEdited, this,
               [this, id] { notify(id, Notification::TextChanged); });
       return edit;
@@ -191,9 +191,9 @@ QWidget* QtMainWindow::createControl(const TemplateControl& spec) {
     case ControlKind::Label:
     case ControlKind::RightLabel: {
       auto* label = new QLabel(text, canvas_);
-      const Qt::Alignment side = spec.kind == ControlKind::Label ? Qt::AlignLeft : Qt::AlignRight;
+      const Qt::Alignment side = entry.kind == ControlKind::Label ? Qt::AlignLeft : Qt::AlignRight;
       label->setAlignment(side | Qt::AlignTop);
-      label->setWordWrap(spec.rect.height() >= kTwoLines);
+      label->setWordWrap(entry.rect.height() >= kTwoLines);
       return label;
     }
     case ControlKind::GroupBox: {
@@ -291,8 +291,8 @@ void QtMainWindow::showEvent(QShowEvent* event) {
 // side by side go from left to right.
 void QtMainWindow::orderTabsByLayout() {
   std::vector<std::pair<QRect, QWidget*>> order;
-  for (const TemplateControl& spec : mainDialogTemplate()) {
-    if (spec.id != 0) order.emplace_back(spec.rect, control(static_cast<ControlId>(spec.id)));
+  for (const TemplateControl& entry : mainDialogTemplate()) {
+    if (entry.id != 0) order.emplace_back(entry.rect, control(static_cast<ControlId>(entry.id)));
   }
   std::stable_sort(order.begin(), order.end(), [](const auto& a, const auto& b) {
     return std::make_tuple(templateColumn(a.first), a.first.y(), a.first.x()) <

@@ -132,7 +132,7 @@ class QtMainWindow : public QDialog, public View {
   void fitFrameToScreen();
   void orderTabsByLayout();
   void showNewestStatusLine(QListWidget* list);
-  QWidget* createControl(const TemplateControl& spec);
+  QWidget* createControl(const TemplateControl& entry);
   void watchList(ControlId id, QListWidget* list);
   QListWidget* list(ControlId id) const;
   QLineEdit* lineEdit(ControlId id) const;

@@ -17,27 +17,7 @@ cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=O
 cmake --build build -j"$(nproc)" --target rowpress
 
 demo="$top/build/demo"
-mkdir -p "$demo"
-if [ ! -s "$demo/rowpress-demo.db" ] || [ demo/demo.sql -nt "$demo/rowpress-demo.db" ]; then
-  rm -f "$demo/rowpress-demo.db"
-  sqlite3 "$demo/rowpress-demo.db" < demo/demo.sql > /dev/null
-fi
-driver=$(scripts/odbc-driver.sh libsqlite3odbc.so)
-cat > "$demo/odbcinst.ini" <<INI
-[SQLite3]
-Description=SQLite3 ODBC driver
-Driver=$driver
-INI
-# StepAPI=1 lets the driver hand over one row at a time instead of the whole result.
-cat > "$demo/odbc.ini" <<INI
-[rowpress-demo]
-Description=rowpress demo shop
-Driver=SQLite3
-Database=$demo/rowpress-demo.db
-StepAPI=1
-NoCreat=1
-INI
-: > "$demo/odbc-user.ini"
+scripts/demo-odbc.sh "$demo"
 export ODBCSYSINI="$demo" ODBCINI="$demo/odbc-user.ini"
 
 if [ "${1:-}" = "--window" ]; then

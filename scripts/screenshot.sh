@@ -16,17 +16,13 @@ cmake --build "$build" -j2 --target rowpress_screenshot
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-driver=$(scripts/odbc-driver.sh libsqlite3odbc.so)
-sqlite3 "$work/demo.db" < demo/demo.sql > /dev/null
-printf '[SQLite3]\nDescription=SQLite3 ODBC\nDriver=%s\n' "$driver" > "$work/odbcinst.ini"
-printf '[rowpress-demo]\nDriver=SQLite3\nDatabase=%s\nStepAPI=1\n' "$work/demo.db" > "$work/odbc.ini"
-: > "$work/user-odbc.ini"
+scripts/demo-odbc.sh "$work"
 mkdir -p -m 0700 "$work/runtime"
 mkdir -p docs
 
 # shoot SCALE SCREEN OUTPUT
 shoot() {
-  ODBCSYSINI="$work" ODBCINI="$work/user-odbc.ini" ROWPRESS_HOME="$work/home" \
+  ODBCSYSINI="$work" ODBCINI="$work/odbc-user.ini" ROWPRESS_HOME="$work/home" \
     XDG_RUNTIME_DIR="$work/runtime" QT_QPA_PLATFORM=xcb QT_SCALE_FACTOR="$1" \
     xvfb-run -a -s "-screen 0 ${2}x24 -dpi 96" \
     "$build/rowpress_screenshot" "$3" rowpress-demo customers

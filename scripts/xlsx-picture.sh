@@ -13,11 +13,7 @@ cmake --build "$build" -j2 --target rowpress
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-driver=$(scripts/odbc-driver.sh libsqlite3odbc.so)
-sqlite3 "$work/demo.db" < demo/demo.sql > /dev/null
-printf '[SQLite3]\nDescription=SQLite3 ODBC\nDriver=%s\n' "$driver" > "$work/odbcinst.ini"
-printf '[rowpress-demo]\nDriver=SQLite3\nDatabase=%s\nStepAPI=1\n' "$work/demo.db" > "$work/odbc.ini"
-: > "$work/user-odbc.ini"
+scripts/demo-odbc.sh "$work"
 cat > "$work/orders.DIRU" <<'JOB'
 Database="rowpress-demo";
 SQL="select o.id as order_id, o.ordered, o.shipped, c.credit_limit, o.status from orders o join customers c on c.id = o.customer_id order by o.id limit 24";
@@ -25,7 +21,7 @@ XLSX="1";
 DoLaunchApplication="0";
 JOB
 
-ODBCSYSINI="$work" ODBCINI="$work/user-odbc.ini" ROWPRESS_HOME="$work/home" \
+ODBCSYSINI="$work" ODBCINI="$work/odbc-user.ini" ROWPRESS_HOME="$work/home" \
   "$build/rowpress" -silent -file="$work/orders.DIRU" -outfile="$work/orders.xlsx" > /dev/null
 mkdir -p "$work/lo-home" docs
 HOME="$work/lo-home" soffice --headless --norestore -env:UserInstallation="file://$work/lo-profile" \

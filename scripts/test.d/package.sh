@@ -18,7 +18,7 @@ for tool in dpkg-deb dpkg-shlibdeps lintian desktop-file-validate appstreamcli g
   xmllint file; do
   command -v "$tool" > /dev/null || fail "$tool is missing (scripts/packages.d/package.txt)"
 done
-sqlite_driver=$(scripts/odbc-driver.sh libsqlite3odbc.so) || fail "no SQLite3 ODBC driver"
+scripts/odbc-driver.sh libsqlite3odbc.so > /dev/null || fail "no SQLite3 ODBC driver"
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -89,11 +89,7 @@ help=$("$usr/bin/rowpress" --help) || fail "--help failed"
 
 # The bundled demo job, unattended, from the demo database through the SQLite3 driver, with
 # a private ODBC configuration and default directory.
-sqlite3 "$work/demo.db" < demo/demo.sql > /dev/null
-printf '[SQLite3]\nDriver=%s\n' "$sqlite_driver" > "$work/odbcinst.ini"
-printf '[rowpress-demo]\nDriver=SQLite3\nDatabase=%s\nStepAPI=1\nNoCreat=1\n' "$work/demo.db" \
-  > "$work/odbc.ini"
-: > "$work/odbc-user.ini"
+scripts/demo-odbc.sh "$work"
 status=0
 path=$(ODBCSYSINI="$work" ODBCINI="$work/odbc-user.ini" ROWPRESS_HOME="$work/home" \
   "$usr/bin/rowpress" -silent -noautoopen "-file=$top/demo/demo.DIRU" 2> "$work/stderr") ||

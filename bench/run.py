@@ -92,11 +92,17 @@ def make_sqlite(rows):
     open(stamp, "w").write(str(rows))
 
 
-def rowpress_commands(dsn, tag, sql=QUERY, executable=ROWPRESS, label="rowpress"):
+OUTPUT_TYPES = (("csv", ["CSV"]), ("tsv", ["TSV"]), ("html", ["HTML"]), ("workbook", ["2007"]),
+                ("xlsx", ["XLSX"]))
+# What every rowpress writes: an earlier one given with --against may not know .xlsx.
+OLDER_OUTPUT_TYPES = OUTPUT_TYPES[:4]
+
+
+def rowpress_commands(dsn, tag, sql=QUERY, executable=ROWPRESS, label="rowpress",
+                      types=OUTPUT_TYPES):
     """One rowpress command per output type."""
     commands = {}
-    for name, flags in (("csv", ["CSV"]), ("tsv", ["TSV"]), ("html", ["HTML"]),
-                        ("workbook", ["2007"]), ("xlsx", ["XLSX"])):
+    for name, flags in types:
         job = os.path.join(WORK, f"{tag}-{name}.DIRU")
         settings_file(job, dsn, sql, flags)
         out = os.path.join(WORK, f"out-{tag}-{name}")
@@ -214,7 +220,7 @@ def main():
     commands.update(rowpress_commands("bench-sqlite", "sqlite"))
     if args.against:
         commands.update(rowpress_commands("bench-sqlite", "sqlite-other", QUERY, args.against,
-                                          "other rowpress"))
+                                          "other rowpress", OLDER_OUTPUT_TYPES))
     print("SQLite: timing", flush=True)
     sqlite_results = measure(commands, env, args.reps)
     small = rowpress_commands("bench-sqlite", "small", QUERY + " limit 10000")
@@ -241,7 +247,7 @@ def main():
             commands.update(rowpress_commands("bench-pg", "pg"))
             if args.against:
                 commands.update(rowpress_commands("bench-pg", "pg-other", QUERY, args.against,
-                                                  "other rowpress"))
+                                                  "other rowpress", OLDER_OUTPUT_TYPES))
             print("PostgreSQL: timing", flush=True)
             pg_results = measure(commands, env, args.reps)
             pg_small = measure(rowpress_commands("bench-pg", "pgsmall", QUERY + " limit 10000"),

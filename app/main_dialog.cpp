@@ -101,7 +101,6 @@ RunOutcome MainDialog::RunExport(const OdbcSession& session, std::string& sql, V
   job_.byteOrderMark = view.isChecked(ControlId::ByteOrderMark);
   ViewReport report(view);
   ExportRun run(job_, report, launcher);
-  run.countRowsIn(rowsWritten_);
   lastExport_ = run.run(session, sql);
   for (const ExportMessage& message : lastExport_.messages) {
     view.messageBox(message.text, message.caption, message.reason);

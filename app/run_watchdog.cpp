@@ -66,12 +66,12 @@ void timedOut(StopRequest::Wait waiting, const Watch& watch) {
 void watch(const Watch& watching) {
   const StopRequest& stop = StopRequest::instance();
   const std::chrono::seconds limit(watching.seconds);
-  std::uint64_t seen = stop.progress();
+  StopRequest::Progress seen = stop.progress();
   auto deadline = std::chrono::steady_clock::now() + limit;
   for (;;) {
     std::this_thread::sleep_for(kLook);
     const auto now = std::chrono::steady_clock::now();
-    const std::uint64_t progress = stop.progress();
+    const StopRequest::Progress progress = stop.progress();
     const StopRequest::Wait waiting = stop.waiting();
     // A new wait or a row starts the limit again; between waits nothing is bounded.
     if (progress != seen || waiting == StopRequest::Wait::Nothing) {

@@ -185,7 +185,7 @@ RunOutcome ExportRun::stoppedByRequest() {
 
 ExportResult ExportRun::run(const OdbcSession& session, std::string& sql) {
   result_ = ExportResult{};
-  if (liveRows_) liveRows_->store(0, std::memory_order_relaxed);
+  StopRequest::instance().rowWritten(0);
   connection_ = session.connection();
   result_.outcome = runSteps(session.statement(), sql);
   return std::move(result_);
@@ -323,9 +323,8 @@ std::optional<RunOutcome> ExportRun::streamRows(SQLHSTMT statement, OutputType t
       return stop.requested() ? stoppedByRequest()
                               : statementFailed(statement, "SQL statement failed.");
     }
-    stop.markProgress();
     ++result_.rows;
-    if (liveRows_) liveRows_->store(result_.rows, std::memory_order_relaxed);
+    stop.rowWritten(result_.rows);
     const bool showRow = result_.rows < 12;
     if (!writeRow(statement, workbook, writer, showRow, stopped)) {
       return stop.requested() ? stoppedByRequest()

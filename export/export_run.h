@@ -5,7 +5,6 @@
 
 #include <sql.h>
 
-#include <atomic>
 #include <memory>
 #include <optional>
 #include <string>
@@ -71,10 +70,6 @@ class ExportRun {
   // again with SQLGetData: one call per row instead of one per cell.
   ExportResult run(const OdbcSession& session, std::string& sql);
 
-  // Keeps `rows` at the number of data rows written, at every row, for a thread that shows
-  // the progress (it reads the count without a lock).
-  void countRowsIn(std::atomic<long long>& rows) { liveRows_ = &rows; }
-
  private:
   // The steps of a run, in order. Each records what went wrong itself; a step that ends the
   // run returns its outcome.
@@ -120,7 +115,6 @@ class ExportRun {
   Launcher& launcher_;
   WriterMaker writerFor_;
   SQLHDBC connection_ = SQL_NULL_HDBC;
-  std::atomic<long long>* liveRows_ = nullptr;
   ExportResult result_;
   std::vector<Binding> bindings_;
   std::vector<char> bound_;

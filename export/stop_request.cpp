@@ -36,6 +36,7 @@ void StopRequest::reset() {
   signal_.store(0);
   timedOutAfter_.store(0);
   cancelled_.store(false);
+  rows_.store(0, std::memory_order_relaxed);
 }
 
 void StopRequest::beginExecute(SQLHSTMT statement, bool cancelSafe) {

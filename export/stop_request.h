@@ -54,18 +54,26 @@ class StopRequest {
   // statement (executing it, or the next row), or nothing that a timeout bounds.
   enum class Wait { Nothing, Connect, Statement };
   void beginWait(Wait what) {
-    markProgress();
+    waits_.store(waits_.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
     wait_.store(what, std::memory_order_relaxed);
   }
   Wait waiting() const { return wait_.load(std::memory_order_relaxed); }
-  // A row arrived: the wait for the next one starts now. Called only by the thread that runs
-  // the export, once per row, so a plain store of the next count is enough (no lock, no
-  // read-modify-write).
-  void markProgress() {
-    progress_.store(progress_.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
+  // The running export wrote its row number `rows` (0 when it starts), and the wait for the
+  // next row starts now. Called only by the thread that runs the export, once per row, so a
+  // plain store is enough (no lock, no read-modify-write).
+  void rowWritten(long long rows) { rows_.store(rows, std::memory_order_relaxed); }
+  // The data rows the running export has written so far, for a thread that shows progress.
+  const std::atomic<long long>& rowsWritten() const { return rows_; }
+  // What the watchdog watches: it changes whenever a wait begins or a row arrives.
+  struct Progress {
+    std::uint64_t waits = 0;
+    long long rows = 0;
+    bool operator==(const Progress&) const = default;
+  };
+  Progress progress() const {
+    return {waits_.load(std::memory_order_relaxed), rows_.load(std::memory_order_relaxed)};
   }
-  std::uint64_t progress() const { return progress_.load(std::memory_order_relaxed); }
-  // Forgets a request, before a new command starts.
+  // Forgets a request and the row count of the last run, before a new command starts.
   void reset();
   // True for the first caller only: the thread that took the signal and the main thread
   // both may end the process, and the log says once why it stopped.
@@ -125,7 +133,8 @@ class StopRequest {
   std::atomic<bool> cancelled_{false};
   std::atomic<bool> reported_{false};
   std::atomic<Wait> wait_{Wait::Nothing};
-  std::atomic<std::uint64_t> progress_{0};
+  std::atomic<std::uint64_t> waits_{0};
+  std::atomic<long long> rows_{0};
   std::mutex mutex_;
   std::condition_variable changed_;
   SQLHSTMT executing_ = SQL_NULL_HSTMT;

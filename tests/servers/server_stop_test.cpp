@@ -60,18 +60,29 @@ class ServerStopTest : public ServerTest {
                       std::chrono::seconds limit) {
     return waitForValue(c.dataSource, c.running(marker), count, limit);
   }
+
+  // A case's own directory with an earlier report in it, and a job that sleeps on the
+  // server under a marker of its own.
+  struct Sleeper {
+    std::string dir, target, marker, job;
+  };
+  Sleeper sleeper(const StopCase& c, const std::string& markerPrefix) {
+    Sleeper s;
+    s.dir = temp_ / c.dataSource;
+    std::filesystem::create_directories(s.dir);
+    s.target = s.dir + "/report.csv";
+    writeFile(s.target, kPrevious);
+    s.marker = markerPrefix + std::to_string(::getpid());
+    s.job = writeJob(c.dataSource, userFor(c.dataSource), passwordFor(c.dataSource),
+                     c.sleeping(s.marker), true);
+    return s;
+  }
 };
 
 TEST_F(ServerStopTest, ASignalCancelsTheStatementOnTheServer) {
   for (const StopCase& c : kCases) {
     SCOPED_TRACE(c.dataSource);
-    const std::string dir = temp_ / c.dataSource;
-    std::filesystem::create_directories(dir);
-    const std::string target = dir + "/report.csv";
-    writeFile(target, kPrevious);
-    const std::string marker = "stop_" + std::to_string(::getpid());
-    const std::string job = writeJob(c.dataSource, userFor(c.dataSource), passwordFor(c.dataSource),
-                                     c.sleeping(marker), true);
+    const auto [dir, target, marker, job] = sleeper(c, "stop_");
 
     ChildProcess child(temp_.path());
     ASSERT_TRUE(
@@ -104,13 +115,7 @@ void expectTimedOut(const ChildResult& run, int status, const std::string& lines
 TEST_F(ServerStopTest, AStatementPastTheTimeoutFailsInTimeAndStopsOnTheServer) {
   for (const StopCase& c : kCases) {
     SCOPED_TRACE(c.dataSource);
-    const std::string dir = temp_ / c.dataSource;
-    std::filesystem::create_directories(dir);
-    const std::string target = dir + "/report.csv";
-    writeFile(target, kPrevious);
-    const std::string marker = "timeout_" + std::to_string(::getpid());
-    const std::string job = writeJob(c.dataSource, userFor(c.dataSource), passwordFor(c.dataSource),
-                                     c.sleeping(marker), true);
+    const auto [dir, target, marker, job] = sleeper(c, "timeout_");
     const auto started = std::chrono::steady_clock::now();
     const ChildResult run = ::rowpress::testing::runRowpress(
         temp_.path(),

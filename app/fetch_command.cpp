@@ -25,7 +25,15 @@ FetchResult runFetch(JobSettings& job, View& view, const ExportStep& exportStep)
   JobSettings naming = job;
   naming.excel2007 = view.isChecked(ControlId::Excel2007);
   if (needsDefaultName(naming, outputTypeOf(job)) && defaultDirectory().empty()) {
-    result.failureLine = std::string(kNoDefaultDirectory) + "; name the output file.";
+    result.failureLine = noDefaultDirectoryReason() + "; name the output file.";
+    AddStatusLine(view, result.failureLine);
+    result.outcome = RunOutcome::OutputFile;
+    return result;
+  }
+
+  // The output and the type report never replace a file that the job was read from.
+  if (auto line = jobFileInTheWay(naming, outputTypeOf(job))) {
+    result.failureLine = std::move(*line);
     AddStatusLine(view, result.failureLine);
     result.outcome = RunOutcome::OutputFile;
     return result;

@@ -68,8 +68,20 @@ TEST_F(UnattendedTest, ExitStatusTellsTheOutcome) {
   writeJob("update city set people = 0 where name = 'Atlantis'");
   EXPECT_EQ(runRowpress({"-silent", "-noautoopen", "-file=" + job_file_}), 1);
   EXPECT_EQ(testing::withoutSummary(run_.err),
-            "rowpress: the query returned no rows; no file was written\n");
+            "rowpress: the statement returned no result set (0 rows affected); no file was "
+            "written\n");
   EXPECT_THAT(run_.err, HasSubstr("\nrowpress: 0 rows in "));
+  // Rows that a statement changed are counted where the driver tells them, and the type
+  // report of the last query stays: there are no columns to report.
+  const std::string report = home() + "/lasttablecolumntypeinfo.csv";
+  ::mkdir(home().c_str(), 0700);
+  writeFile(report, "the last query's columns\r\n");
+  writeJob("insert into city select name, people + 1 from city");
+  EXPECT_EQ(runRowpress({"-silent", "-noautoopen", "-file=" + job_file_}), 1);
+  EXPECT_EQ(testing::withoutSummary(run_.err),
+            "rowpress: the statement returned no result set (2 rows affected); no file was "
+            "written\n");
+  EXPECT_EQ(readFile(report), "the last query's columns\r\n");
 
   // A job without SQL: the empty statement fails and the message reaches the log.
   writeFile(job_file_, settings({"Database=\"rowtest\";"}));
@@ -202,16 +214,87 @@ TEST(SummaryLine, SaysWhatWasDoneOrWhatFailed) {
             "rowpress: stopped by signal 15 after 1.2 s");
 }
 
-TEST_F(UnattendedTest, NightlyFileNamedSilentRunsUnattended) {
+TEST_F(UnattendedTest, SwitchTextInsideAnArgumentIsOnlyText) {
+  // An earlier export whose name holds "-file=" is a value, never read as a job.
+  const std::string notes = temp_ / "notes-file=1.csv";
+  writeFile(notes, settings({"Database=\"rowtest\";", "SQL=\"delete from city\";"}));
+  writeJob("select name from city order by name", "TSV=\"1\";");
+  EXPECT_EQ(runRowpress({"-silent", "-noautoopen", "-file=" + job_file_, "-outfile=" + notes}), 0);
+  EXPECT_EQ(readFile(notes), "name\t\r\nGenève, GE\t\r\nZürich\t\r\n");
+  const std::string timed = temp_ / "x-timeout=abc.csv";
+  EXPECT_EQ(runRowpress({"-silent", "-noautoopen", "-file=" + job_file_, "-outfile=" + timed}), 0);
+  EXPECT_EQ(run_.out, timed + "\n");
+
+  // A mistyped switch runs nothing, whatever else the command line holds.
+  const std::string typo = temp_ / "typo.csv";
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"-silent", "-file=" + job_file_, "-outfiel=" + typo},
+        std::vector<std::string>{"-outfiel=" + typo, "--help"}}) {
+    EXPECT_EQ(runRowpress(args), 6);
+    EXPECT_EQ(run_.err, "rowpress: -outfiel=" + typo +
+                            ": not a switch of rowpress (see rowpress --help)\n"
+                            "rowpress: the job could not be read; nothing was run\n");
+    EXPECT_EQ(run_.out, "");
+  }
+  EXPECT_FALSE(fileExists(typo));
+
+  // Without -silent a name holding it opens the window, which cannot start without a
+  // display: no run, no file, no summary.
   const std::string nightly = temp_ / "nightly-silent.DIRU";
-  writeFile(nightly, settings({"Database=\"rowtest\";", "SQL=\"select name from city\";",
-                               "TSV=\"1\";", "DoLaunchApplication=\"0\";"}));
-  EXPECT_EQ(runRowpress({"-file=" + nightly}), 0);
-  std::string path = run_.out;
-  ASSERT_FALSE(path.empty());
-  path.pop_back();
-  EXPECT_THAT(path, ::testing::MatchesRegex(home() + "/row[0-9A-F]{4}\\.TMP\\.csv"));
-  EXPECT_EQ(readFile(path), "name\t\r\nZürich\t\r\nGenève, GE\t\r\n");
+  writeFile(nightly, readFile(job_file_));
+  runRowpress({"-file=" + nightly, "-outfile=" + (temp_ / "a-silent.csv")});
+  EXPECT_TRUE(run_.exitStatus != 0 || run_.signal != 0);
+  EXPECT_EQ(run_.out, "");
+  EXPECT_THAT(run_.err, Not(HasSubstr("rowpress: ")));
+  EXPECT_FALSE(fileExists(temp_ / "a-silent.csv"));
+}
+
+TEST_F(UnattendedTest, TheOutputAndTheTypeReportAreNeverAJobFileOfTheRun) {
+  writeJob("select name from city", "CSV=\"1\";");
+  const std::string job = readFile(job_file_);
+  const std::string link = temp_ / "link.csv";
+  ASSERT_EQ(::symlink(job_file_.c_str(), link.c_str()), 0);
+  for (const std::string& out : {job_file_, link}) {
+    EXPECT_EQ(runRowpress({"-silent", "-noautoopen", "-file=" + job_file_, "-outfile=" + out}), 4);
+    EXPECT_EQ(testing::withoutSummary(run_.err),
+              "rowpress: unable to create: " + out + " (the job was read from it)\n");
+    EXPECT_EQ(readFile(job_file_), job);
+  }
+  // A second job file counts as much as the first.
+  const std::string more = temp_ / "more.DIRU";
+  writeFile(more, settings({"TSV=\"1\";"}));
+  EXPECT_EQ(runRowpress({"-silent", "-noautoopen", "-file=" + job_file_, "-file=" + more,
+                         "-outfile=" + more}),
+            4);
+  EXPECT_EQ(readFile(more), settings({"TSV=\"1\";"}));
+
+  // The job kept where the type report goes: the run does not replace it either.
+  const std::string report = home() + "/lasttablecolumntypeinfo.csv";
+  ::mkdir(home().c_str(), 0700);
+  writeFile(report, job);
+  EXPECT_EQ(
+      runRowpress({"-silent", "-noautoopen", "-file=" + report, "-outfile=" + (temp_ / "out.csv")}),
+      4);
+  EXPECT_EQ(testing::withoutSummary(run_.err),
+            "rowpress: unable to create: " + report + " (the job was read from it)\n");
+  EXPECT_EQ(readFile(report), job);
+  EXPECT_FALSE(fileExists(temp_ / "out.csv"));
+}
+
+TEST_F(UnattendedTest, ARelativeHomeIsNoDefaultDirectory) {
+  writeJob("select name from city", "CSV=\"1\";");
+  const std::string work = temp_ / "work";
+  ASSERT_EQ(::mkdir(work.c_str(), 0700), 0);
+  for (const char* variables : {"ROWPRESS_HOME=relhome", "ROWPRESS_HOME= HOME=relhome"}) {
+    SCOPED_TRACE(variables);
+    run_ = testing::runScript(temp_.path(), "cd " + testing::shellQuote(work) + " && " + variables +
+                                                " \"$ROWPRESS\" -silent -noautoopen -file=" +
+                                                testing::shellQuote(job_file_));
+    EXPECT_EQ(run_.exitStatus, 4);
+    EXPECT_THAT(run_.err, HasSubstr("is not an absolute path; name the output file.\n"));
+    EXPECT_EQ(run_.out, "");
+    EXPECT_FALSE(fileExists(work + "/relhome"));
+  }
 }
 
 TEST_F(UnattendedTest, HelpAndVersion) {

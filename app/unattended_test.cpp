@@ -6,6 +6,7 @@
 
 #include <cstdlib>
 #include <regex>
+#include <set>
 
 #include "app/startup_test_support.h"
 #include "settings/password_scramble.h"
@@ -189,29 +190,44 @@ TEST_F(UnattendedTest, AProgressLineShowsOnATerminalAndIsErasedAtTheEnd) {
   EXPECT_TRUE(std::regex_match(run.out, shown)) << run.out;
 }
 
-TEST(SummaryLine, SaysWhatWasDoneOrWhatFailed) {
+TEST(SummaryLine, TellsEveryOutcomeApartAndEndsEveryLog) {
   using std::chrono::milliseconds;
   ExportResult kept;
   kept.rows = 7500;
   kept.path = "/srv/orders.xls";
   kept.kept = true;
-  auto line = [](RunOutcome outcome, const ExportResult& exported, int signal = 0) {
-    return summaryLine(FetchResult{outcome, "", ""}, exported, signal, milliseconds(1249));
+  ExportResult refused;  // a result refused at a limit before anything was written
+  refused.path = kept.path;
+  struct Case {
+    RunOutcome outcome;
+    const ExportResult& exported;
+    int signal;
   };
-  EXPECT_EQ(line(RunOutcome::Exported, kept), "rowpress: 7500 rows to /srv/orders.xls in 1.2 s");
-  EXPECT_EQ(line(RunOutcome::Limit, kept),
-            "rowpress: 7500 rows to /srv/orders.xls in 1.2 s (stopped at a workbook limit)");
-  EXPECT_EQ(line(RunOutcome::Limit, ExportResult{}),
-            "rowpress: the result is too large for a workbook after 1.2 s");
-  EXPECT_EQ(line(RunOutcome::NoRows, ExportResult{}), "rowpress: 0 rows in 1.2 s");
-  EXPECT_EQ(line(RunOutcome::NoConnection, ExportResult{}),
-            "rowpress: could not connect after 1.2 s");
-  EXPECT_EQ(line(RunOutcome::StatementFailed, ExportResult{}),
-            "rowpress: the statement failed after 1.2 s");
-  EXPECT_EQ(line(RunOutcome::OutputFile, ExportResult{}),
-            "rowpress: the output file could not be written after 1.2 s");
-  EXPECT_EQ(line(RunOutcome::Stopped, ExportResult{}, 15),
-            "rowpress: stopped by signal 15 after 1.2 s");
+  const Case cases[] = {
+      {RunOutcome::Exported, kept, 0},        {RunOutcome::Limit, kept, 0},
+      {RunOutcome::Limit, refused, 0},        {RunOutcome::NoRows, refused, 0},
+      {RunOutcome::NoConnection, refused, 0}, {RunOutcome::StatementFailed, refused, 0},
+      {RunOutcome::OutputFile, refused, 0},   {RunOutcome::JobUnreadable, refused, 0},
+      {RunOutcome::Stopped, refused, 15},     {RunOutcome::Stopped, refused, 2},
+  };
+  std::set<std::string> lines;
+  for (const Case& c : cases) {
+    const std::string line =
+        summaryLine(FetchResult{c.outcome, "", ""}, c.exported, c.signal, milliseconds(1249));
+    SCOPED_TRACE(line);
+    // A log tells every outcome apart by its last line.
+    EXPECT_TRUE(lines.insert(line).second);
+    // The line that the tests of the executable take for the summary is this one.
+    EXPECT_EQ(testing::withoutSummary("rowpress: a failure\n" + line + "\n"),
+              "rowpress: a failure\n");
+    EXPECT_NE(line.find(" 1.2 s"), std::string::npos);
+    // Only a file that is there is named, with its rows.
+    const bool named = line.find(kept.path) != std::string::npos;
+    EXPECT_EQ(named, c.exported.kept);
+    EXPECT_EQ(line.find("7500 rows") != std::string::npos, c.exported.kept);
+    if (c.signal != 0)
+      EXPECT_NE(line.find("signal " + std::to_string(c.signal)), std::string::npos);
+  }
 }
 
 TEST_F(UnattendedTest, SwitchTextInsideAnArgumentIsOnlyText) {

@@ -25,7 +25,7 @@ int main(int argc, char** argv) {
   // program that rowpress starts inherits the credentials.
   const OutsideCredentials outside = takeOutsideCredentials(line.passwordFile);
   // Before any other thread exists, so that every thread has the stop signals blocked.
-  startSignalStop();
+  startSignalStop(line.silent && !line.quiet);
   // An argument that is no switch is refused before anything is printed (start-up refuses
   // it for a run, and the window shows it as a status line).
   if (!line.refused.empty() && (line.help || line.version)) {

@@ -8,13 +8,15 @@
 #include <string>
 #include <thread>
 
+#include "app/startup.h"
 #include "export/stop_request.h"
 
 namespace rowpress {
 
 namespace {
 
-[[noreturn]] void takeSignals(sigset_t signals) {
+[[noreturn]] void takeSignals(sigset_t signals, bool summary,
+                              std::chrono::steady_clock::time_point start) {
   for (;;) {
     int signal = 0;
     if (sigwait(&signals, &signal) != 0) continue;
@@ -25,12 +27,20 @@ namespace {
       // removed here and the process ends under it.
       stop.removeTemporaries();
     }
-    if (stop.claimReport()) {
-      // On a terminal the line replaces the progress line that may stand there.
-      const std::string line = (::isatty(STDERR_FILENO) ? "\r\033[K" : "") + stopLogLine(signal);
-      ssize_t ignored = ::write(STDERR_FILENO, line.data(), line.size());
-      (void)ignored;
+    if (!stop.claimReport()) {
+      // The run ended by itself and the main thread is saying so: it ends the process.
+      for (;;) ::pause();
     }
+    // On a terminal the line replaces the progress line that may stand there.
+    std::string line = (::isatty(STDERR_FILENO) ? "\r\033[K" : "") + stopLogLine(signal);
+    // The summary ends every unattended run's log, a stopped one's too.
+    if (summary) {
+      line += summaryLine(FetchResult{RunOutcome::Stopped, "", ""}, ExportResult{}, signal,
+                          std::chrono::steady_clock::now() - start) +
+              "\n";
+    }
+    ssize_t ignored = ::write(STDERR_FILENO, line.data(), line.size());
+    (void)ignored;
     // Not exit(): the main thread may still be inside the driver or writing; nothing of the
     // process must be torn down under it.
     ::_exit(128 + signal);
@@ -39,7 +49,7 @@ namespace {
 
 }  // namespace
 
-void startSignalStop() {
+void startSignalStop(bool summary) {
   sigset_t signals;
   sigemptyset(&signals);
   for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
@@ -48,7 +58,7 @@ void startSignalStop() {
     sigaddset(&signals, signal);
   }
   if (pthread_sigmask(SIG_BLOCK, &signals, nullptr) != 0) return;
-  std::thread(takeSignals, signals).detach();
+  std::thread(takeSignals, signals, summary, std::chrono::steady_clock::now()).detach();
 }
 
 }  // namespace rowpress

@@ -14,7 +14,8 @@ namespace rowpress {
 inline constexpr std::chrono::milliseconds kStopGrace{2000};
 
 // Call first in main, before any other thread exists: threads started later inherit the
-// blocked signals.
-void startSignalStop();
+// blocked signals. A process that the stop ends ends with the run's summary line too when
+// `summary` is set (an unattended run that is not quiet).
+void startSignalStop(bool summary = false);
 
 }  // namespace rowpress

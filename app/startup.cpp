@@ -154,14 +154,24 @@ int runUnattended(MainDialog& dialog, MemoryView& view, std::ostream& out, std::
     err << "rowpress: the query returned no rows; no file was written\n";
   }
   if (result.outcome == RunOutcome::StatementFailed && stop.timedOutAfter() > 0) {
-    // Said once: the watchdog may be ending the process at the same moment.
-    if (stop.claimReport()) err << statementTimedOutLine(stop.timedOutAfter());
+    // Said once: the watchdog may be ending the process at the same moment, with the
+    // summary; then it ends the process.
+    if (!stop.claimReport()) {
+      err.flush();
+      for (;;) std::this_thread::sleep_for(std::chrono::hours(1));
+    }
+    err << statementTimedOutLine(stop.timedOutAfter());
   }
   out.flush();
   if (result.outcome == RunOutcome::Stopped) {
-    // The run ended by itself after the request; the thread that took the signal may not
-    // have said so yet.
-    if (stop.claimReport()) err << stopLogLine(stop.signal());
+    // The run ended by itself after the request. Whichever of this thread and the one that
+    // took the signal comes first says so, with the summary, and ends the process; the
+    // other waits for that end, so the summary is never cut off nor said twice.
+    if (!stop.claimReport()) {
+      err.flush();
+      for (;;) std::this_thread::sleep_for(std::chrono::hours(1));
+    }
+    err << stopLogLine(stop.signal());
   }
   if (!log.quiet) err << summaryLine(result, summary, stop.signal(), elapsed) << '\n';
   err.flush();

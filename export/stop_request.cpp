@@ -6,6 +6,8 @@
 
 #include <cstring>
 #include <string_view>
+#include <system_error>
+#include <thread>
 
 namespace rowpress {
 
@@ -16,18 +18,38 @@ StopRequest& StopRequest::instance() {
 }
 
 void StopRequest::request(int signal, int timeoutSeconds, bool cancel) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  if (!requested_.load()) {
-    signal_.store(signal);
-    timedOutAfter_.store(timeoutSeconds);
-    cancelled_.store(cancel);
-    requested_.store(true);
+  SQLHSTMT toCancel = SQL_NULL_HSTMT;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!requested_.load()) {
+      signal_.store(signal);
+      timedOutAfter_.store(timeoutSeconds);
+      cancelled_.store(cancel);
+      requested_.store(true);
+    }
+    if (executing_ != SQL_NULL_HSTMT && cancelSafe_ && !cancelling_) {
+      toCancel = executing_;
+      cancelling_ = true;
+    }
+    changed_.notify_all();
   }
-  // The executing thread cannot leave endExecute while the lock is held, so the statement
-  // is still the one executing (or just done executing, and not used again once the run
-  // sees the request).
-  if (executing_ != SQL_NULL_HSTMT && cancelSafe_) SQLCancel(executing_);
-  changed_.notify_all();
+  if (toCancel == SQL_NULL_HSTMT) return;
+  // The driver is never called under the lock, and never on the requesting thread: a cancel
+  // that the server's side never answers would hold it, and the stop's deadline with it. The
+  // statement stays the one executing until the cancel returns: endExecute waits for it.
+  try {
+    std::thread([this, toCancel] {
+      SQLCancel(toCancel);
+      std::lock_guard<std::mutex> lock(mutex_);
+      cancelling_ = false;
+      changed_.notify_all();
+    }).detach();
+  } catch (const std::system_error&) {
+    // No thread for the cancel: the statement runs on, and the stop's deadline decides.
+    std::lock_guard<std::mutex> lock(mutex_);
+    cancelling_ = false;
+    changed_.notify_all();
+  }
 }
 
 void StopRequest::reset() {
@@ -46,7 +68,11 @@ void StopRequest::beginExecute(SQLHSTMT statement, bool cancelSafe) {
 }
 
 void StopRequest::endExecute() {
-  std::lock_guard<std::mutex> lock(mutex_);
+  std::unique_lock<std::mutex> lock(mutex_);
+  // A cancel still inside the driver uses the statement: it is not given back before the
+  // cancel returns. A cancel that never returns leaves the run here, and the stop's deadline
+  // ends the process.
+  changed_.wait(lock, [this] { return !cancelling_; });
   executing_ = SQL_NULL_HSTMT;
   cancelSafe_ = false;
   changed_.notify_all();

@@ -139,6 +139,7 @@ class StopRequest {
   std::condition_variable changed_;
   SQLHSTMT executing_ = SQL_NULL_HSTMT;
   bool cancelSafe_ = false;
+  bool cancelling_ = false;  // a thread of its own is inside SQLCancel on executing_
   std::multiset<std::string> temporaries_;
   std::vector<Reservation> reservations_;
   int steps_ = 0;

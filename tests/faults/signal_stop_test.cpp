@@ -82,6 +82,10 @@ TEST_F(SignalStopTest, EachStopSignalRemovesTheTemporaryFileAndExitsWith128PlusI
     const std::string said = "stopped by signal " + std::to_string(signal) + " (";
     EXPECT_THAT(stopped.err, HasSubstr(said));
     EXPECT_EQ(stopped.err.find(said), stopped.err.rfind(said)) << stopped.err;
+    // The summary ends the log of a stopped run too.
+    const std::string log = testing::withoutSummary(stopped.err);
+    EXPECT_THAT(stopped.err.substr(log.size()),
+                ::testing::StartsWith("rowpress: stopped by signal " + std::to_string(signal)));
     EXPECT_THAT(listDirectory(dir_), ElementsAre("big.csv"));
     EXPECT_EQ(readFile(target_), "yesterday's report\r\n");
   }
@@ -99,6 +103,8 @@ TEST_F(SignalStopTest, ARunInsideOneLongDriverStepIsStoppedAndItsFileRemovedForI
   testing::ChildResult stopped = child.wait();
   EXPECT_EQ(stopped.signal, 0);
   EXPECT_EQ(stopped.exitStatus, 128 + SIGTERM) << stopped.err;
+  // Ended by the thread that took the signal, with the summary all the same.
+  testing::withoutSummary(stopped.err);
   EXPECT_THAT(listDirectory(dir_), ElementsAre("big.csv"));
   EXPECT_EQ(readFile(target_), "yesterday's report\r\n");
 }

@@ -8,13 +8,17 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <thread>
+#include <utility>
+#include <vector>
 
 #include "export/stop_request.h"
 #include "tests/servers/server_test.h"
@@ -79,25 +83,146 @@ class ServerStopTest : public ServerTest {
   }
 };
 
+// What every stopped run leaves: the status of its signal, reached by an exit of its own, no
+// temporary file, the earlier file as it was, and a log that ends with the summary line.
+void expectStopped(const ChildResult& run, int signal, const std::string& dir,
+                   const std::string& target) {
+  EXPECT_EQ(run.signal, 0) << "died of the signal instead of exiting";
+  EXPECT_EQ(run.exitStatus, 128 + signal) << run.err;
+  EXPECT_EQ(run.out, "");
+  const std::string log = withoutSummary(run.err);
+  EXPECT_THAT(
+      run.err.substr(log.size()),
+      ::testing::StartsWith("rowpress: stopped by signal " + std::to_string(signal) + " after "));
+  // On the ThreadSanitizer build: the thread that took the signal and the one that ran the
+  // export met without a race.
+  EXPECT_THAT(run.err, ::testing::Not(::testing::HasSubstr("ThreadSanitizer")));
+  EXPECT_THAT(listDirectory(dir), ElementsAre("report.csv"));
+  EXPECT_EQ(readFile(target), kPrevious);
+}
+
 TEST_F(ServerStopTest, ASignalCancelsTheStatementOnTheServer) {
   for (const StopCase& c : kCases) {
-    SCOPED_TRACE(c.dataSource);
-    const auto [dir, target, marker, job] = sleeper(c, "stop_");
+    for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
+      SCOPED_TRACE(std::string(c.dataSource) + ", " + strsignal(signal));
+      const auto [dir, target, marker, job] = sleeper(c, "stop_");
 
-    ChildProcess child(temp_.path());
-    ASSERT_TRUE(
-        child.startRowpress({"-silent", "-noautoopen", "-file=" + job, "-outfile=" + target}));
-    ASSERT_TRUE(waitForRunning(c, marker, "1", 60s)) << "the statement never ran";
-    ::kill(child.pid(), SIGTERM);
-    EXPECT_EQ(child.wait(60s).exitStatus, 128 + SIGTERM) << stderrText();
-    // On the ThreadSanitizer build: the thread that took the signal and the one that ran
-    // the export met without a race.
-    EXPECT_THAT(stderrText(), ::testing::Not(::testing::HasSubstr("ThreadSanitizer")));
-    // Cancelled, not left sleeping on a connection that is gone.
-    EXPECT_TRUE(waitForRunning(c, marker, "0", 30s)) << "the statement still runs on the server";
-    EXPECT_THAT(listDirectory(dir), ElementsAre("report.csv"));
-    EXPECT_EQ(readFile(target), kPrevious);
+      ChildProcess child(temp_.path());
+      ASSERT_TRUE(
+          child.startRowpress({"-silent", "-noautoopen", "-file=" + job, "-outfile=" + target}));
+      ASSERT_TRUE(waitForRunning(c, marker, "1", 60s)) << "the statement never ran";
+      ::kill(child.pid(), signal);
+      expectStopped(child.wait(60s), signal, dir, target);
+      // Cancelled, not left sleeping on a connection that is gone.
+      EXPECT_TRUE(waitForRunning(c, marker, "0", 30s)) << "the statement still runs on the server";
+    }
   }
+}
+
+// Forwards the first connection made to it to the PostgreSQL server and takes every later
+// one without ever answering: the cancel request of a network that has gone dead.
+class DeadCancelProxy {
+ public:
+  explicit DeadCancelProxy(int serverPort) : serverPort_(serverPort) {
+    listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    if (listener_ < 0 || ::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) ||
+        ::listen(listener_, 16) ||
+        ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length)) {
+      ADD_FAILURE() << "the proxy could not listen";
+      return;
+    }
+    port_ = ntohs(address.sin_port);
+    thread_ = std::thread([this] { serve(); });
+  }
+  ~DeadCancelProxy() {
+    stopping_ = true;
+    ::shutdown(listener_, SHUT_RDWR);
+    if (thread_.joinable()) thread_.join();
+    for (int fd : held_) ::close(fd);
+    ::close(listener_);
+  }
+  int port() const { return port_; }
+  // Whether a connection came after the first one: the cancel request reached the proxy.
+  bool cancelArrived() const { return cancelArrived_; }
+
+ private:
+  void serve() {
+    const int client = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
+    if (client < 0) return;
+    const int server = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(static_cast<uint16_t>(serverPort_));
+    if (::connect(server, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+      ::close(client);
+      ::close(server);
+      return;
+    }
+    held_ = {client, server};
+    for (;;) {
+      pollfd fds[3] = {{listener_, POLLIN, 0}, {client, POLLIN, 0}, {server, POLLIN, 0}};
+      if (::poll(fds, 3, 200) < 0 || stopping_) return;
+      if (fds[0].revents & POLLIN) {
+        const int late = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
+        if (late >= 0) {
+          held_.push_back(late);  // taken, never read, never answered
+          cancelArrived_ = true;
+        }
+      }
+      if (fds[0].revents & (POLLERR | POLLHUP | POLLNVAL)) return;
+      for (auto [from, to] : {std::pair{1, server}, std::pair{2, client}}) {
+        if (!(fds[from].revents & (POLLIN | POLLHUP))) continue;
+        char buffer[65536];
+        const ssize_t got = ::read(fds[from].fd, buffer, sizeof buffer);
+        if (got <= 0) return;
+        for (ssize_t done = 0; done < got;) {
+          const ssize_t put = ::write(to, buffer + done, static_cast<std::size_t>(got - done));
+          if (put <= 0) return;
+          done += put;
+        }
+      }
+    }
+  }
+
+  int serverPort_;
+  int listener_ = -1;
+  int port_ = 0;
+  std::thread thread_;
+  std::vector<int> held_;
+  std::atomic<bool> stopping_{false};
+  std::atomic<bool> cancelArrived_{false};
+};
+
+TEST_F(ServerStopTest, ACancelThatIsNeverAnsweredDoesNotHoldTheStop) {
+  DeadCancelProxy proxy(std::stoi(facts()["PG_PORT"]));
+  ASSERT_NE(proxy.port(), 0);
+  std::string section = postgresSection("PostgreSQL ANSI", facts()["PG_DATABASE"], true);
+  section.replace(section.find("Port=" + facts()["PG_PORT"]), 5 + facts()["PG_PORT"].size(),
+                  "Port=" + std::to_string(proxy.port()));
+  addDataSourceSection("dead-cancel", section);
+  const std::string dir = temp_ / "dead-cancel";
+  std::filesystem::create_directories(dir);
+  const std::string target = dir + "/report.csv";
+  writeFile(target, kPrevious);
+  const std::string marker = "deadcancel_" + std::to_string(::getpid());
+  const std::string job = writeJob("dead-cancel", userFor(kPgAnsi), passwordFor(kPgAnsi),
+                                   kCases[0].sleeping(marker), true);
+
+  ChildProcess child(temp_.path());
+  ASSERT_TRUE(
+      child.startRowpress({"-silent", "-noautoopen", "-file=" + job, "-outfile=" + target}));
+  ASSERT_TRUE(waitForRunning(kCases[0], marker, "1", 60s)) << "the statement never ran";
+  ::kill(child.pid(), SIGTERM);
+  // Far less than the two minutes the statement sleeps: the stop's own deadline ends it.
+  const ChildResult run = child.wait(30s);
+  EXPECT_FALSE(run.timedOut) << "the stop waited for a cancel that never came back";
+  EXPECT_TRUE(proxy.cancelArrived()) << "the driver never sent its cancel request";
+  expectStopped(run, SIGTERM, dir, target);
 }
 
 // What a run past its timeout must leave: the status, the one line that says why, no

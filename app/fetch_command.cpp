@@ -1,5 +1,7 @@
 #include "app/fetch_command.h"
 
+#include <utility>
+
 #include "app/status_list.h"
 #include "export/output_naming.h"
 #include "export/stop_request.h"
@@ -21,10 +23,12 @@ FetchResult runFetch(JobSettings& job, View& view, const ExportStep& exportStep)
   }
 
   // A run that would write to a default name cannot start without a default directory; it
-  // ends before connecting. (The 2007 box decides, as in the export run.)
-  JobSettings naming = job;
-  naming.excel2007 = view.isChecked(ControlId::Excel2007);
-  if (needsDefaultName(naming, outputTypeOf(job)) && defaultDirectory().empty()) {
+  // ends before connecting. (The 2007 box decides, as in the export run, which sets the job's
+  // flag from it too.)
+  const bool excel2007 = std::exchange(job.excel2007, view.isChecked(ControlId::Excel2007));
+  const bool needsName = needsDefaultName(job, outputTypeOf(job));
+  job.excel2007 = excel2007;
+  if (needsName && defaultDirectory().empty()) {
     result.failureLine = std::string(kNoDefaultDirectory) + "; name the output file.";
     AddStatusLine(view, result.failureLine);
     result.outcome = RunOutcome::OutputFile;

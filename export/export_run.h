@@ -53,6 +53,9 @@ struct ExportResult {
   // Why the column type report was not written (there is no default directory), as the
   // status list says it; empty otherwise.
   std::string typeReportSkipped;
+  // "could not start VIEWER: REASON" when the viewer of a kept file could not be started, as
+  // the status list says it; empty otherwise.
+  std::string viewerFailure;
   // The message boxes to show, in order (a run shows one at most, rarely two).
   std::vector<ExportMessage> messages;
 };

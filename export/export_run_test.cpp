@@ -177,9 +177,10 @@ TEST_F(ExportRunTest, AnEmptyStatementFailsCleanlyAndABlankOneHasNoRows) {
   EXPECT_EQ(lines[1], "SQL statement failed.");
   EXPECT_THAT(lines[2], ::testing::EndsWith("\n"));
   // The driver executes blanks and line breaks as nothing and answers SQL_NO_DATA.
-  for (const char* sql : {"     ", "   \r\n  "}) {
+  // The status list shows the line break escaped.
+  for (auto [sql, shown] : {std::pair{"     ", "     "}, std::pair{"   \r\n  ", "   \\r\\n  "}}) {
     EXPECT_EQ(fetch(sql).outcome, RunOutcome::NoRows) << '"' << sql << '"';
-    EXPECT_THAT(view_.lines(ControlId::StatusList), ElementsAre(sql, ""));
+    EXPECT_THAT(view_.lines(ControlId::StatusList), ElementsAre(shown, ""));
   }
   EXPECT_TRUE(outputFiles().empty());
 }
@@ -207,7 +208,9 @@ TEST_F(ExportRunTest, SqlGoesToTheDriverAsWrittenWithItsLineBreaks) {
   const std::string sql = "select id -- the key\r\nfrom people\r\nwhere id = 1";
   ASSERT_EQ(fetch(sql).outcome, RunOutcome::Exported);
   EXPECT_EQ(readFile(job_.outFileName), "id,\r\n1,\r\n");
-  EXPECT_EQ(view_.lines(ControlId::StatusList)[0], sql);
+  // The status list shows the text with its line breaks escaped, one entry.
+  EXPECT_EQ(view_.lines(ControlId::StatusList)[0],
+            "select id -- the key\\r\\nfrom people\\r\\nwhere id = 1");
   EXPECT_EQ(view_.text(ControlId::SqlBox), sql);
   EXPECT_EQ(job_.sql, sql);
 

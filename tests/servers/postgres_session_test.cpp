@@ -76,7 +76,7 @@ TEST_F(PostgresSessionTest, TheTableListHoldsTheTablesOfTheDatabase) {
   EXPECT_EQ(dlg_.OnFetch().outcome, RunOutcome::StatementFailed);
   EXPECT_THAT(view_.lines(ControlId::StatusList),
               ElementsAre("select * from `Order Details`", "SQL statement failed.",
-                          "[42601] ERROR: syntax error at or near \"`\";\nError while executing "
+                          "[42601] ERROR: syntax error at or near \"`\";\\nError while executing "
                           "the query (1)\n"));
 }
 
@@ -93,8 +93,10 @@ TEST_F(PostgresSessionTest, ALongServerMessageIsCutTo99Bytes) {
   const std::string message =
       "ERROR: relation \"" + name + "\" does not exist;\nError while executing the query";
   ASSERT_GT(message.size(), 99u);
+  ASSERT_EQ(message.find('\n'), 97u);
+  // The status list shows the line feed inside the message escaped.
   EXPECT_EQ(view_.lines(ControlId::StatusList).at(2),
-            "[42P01] " + message.substr(0, 99) + " (1)\n");
+            "[42P01] " + message.substr(0, 97) + "\\nE (1)\n");
 }
 
 TEST_F(PostgresSessionTest, AMissingDatabaseIsAFailedConnect) {

@@ -116,7 +116,7 @@ TEST_F(ServerFaultTest, TheBackendEndedMidExportFailsTheStatement) {
   expectAFailedStatementAndThePreviousFile(result);
   // The backend was ended between two fetches; the driver reads the server's farewell.
   EXPECT_EQ(hooked_.lines(ControlId::StatusList).back(),
-            "[57P01] FATAL: terminating connection due to administrator command;\nThe connection "
+            "[57P01] FATAL: terminating connection due to administrator command;\\nThe connection "
             "has been lost (35)\n");
 }
 

@@ -83,7 +83,10 @@ bool lockCanBeTaken(const std::string& path);
 // Records the commands it is asked to start, and starts nothing.
 class RecordingLauncher : public Launcher {
  public:
-  void start(const std::vector<std::string>& command) override { started.push_back(command); }
+  std::string start(const std::vector<std::string>& command) override {
+    started.push_back(command);
+    return {};
+  }
   std::vector<std::vector<std::string>> started;
 };
 

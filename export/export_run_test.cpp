@@ -355,5 +355,23 @@ TEST_F(ExportRunTest, NothingIsLaunchedWithoutRowsOrWithNoAutoOpen) {
   EXPECT_EQ(launcher_.started[0][0], "viewer");
 }
 
+// A viewer that the real launcher cannot start: the status list says so after the rows,
+// and the run is an export all the same.
+TEST_F(ExportRunTest, AViewerThatCannotStartIsAStatusLine) {
+  dlg_.setLauncher(processLauncher());
+  view_.click(ControlId::OutputCsv);
+  job_.noAutoOpen = false;
+  job_.launchApplication = "'" + (temp_ / "no such viewer\x1b[2J") + "' --calc";
+  job_.outFileName = temp_ / "p.csv";
+  ASSERT_EQ(fetch("select * from people").outcome, RunOutcome::Exported);
+  EXPECT_EQ(readFile(job_.outFileName), "id,name,\r\n1,A&B,\r\n,,\r\n");
+  EXPECT_THAT(view_.lines(ControlId::StatusList),
+              ElementsAre("select * from people", "id | name | ", "1 | A&B | ", " |  | ",
+                          "could not start " + temp_.path() +
+                              "/no such viewer\\x1b[2J: No such file or directory"));
+  EXPECT_EQ(dlg_.lastExport().viewerFailure,
+            "could not start " + (temp_ / "no such viewer\x1b[2J") + ": No such file or directory");
+}
+
 }  // namespace
 }  // namespace rowpress

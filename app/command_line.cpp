@@ -1,51 +1,64 @@
 #include "app/command_line.h"
 
+#include <optional>
 #include <string_view>
 
 namespace rowpress {
 
 namespace {
 
-bool contains(std::string_view text, std::string_view what) {
-  return text.find(what) != std::string_view::npos;
+// The switches without a value: the argument is the switch itself.
+constexpr std::string_view kBareSwitches[] = {"-silent", "-quiet", "-noautoopen",
+                                              "-h",      "--help", "--version"};
+// The switches with a value: the argument begins with the switch, "=" included.
+constexpr std::string_view kValueSwitches[] = {
+    "-file=", "-outfile=", "-openwith=", "-passwordfile=", "-timeout="};
+
+// The switch that takes a value which `arg` begins with, or nothing.
+std::optional<std::string_view> valueSwitchOf(std::string_view arg) {
+  for (std::string_view name : kValueSwitches) {
+    if (arg.starts_with(name)) return name;
+  }
+  return std::nullopt;
 }
 
-// The text after the first "=", or nothing when there is none.
-std::string_view valueOf(std::string_view text) {
-  auto equals = text.find('=');
-  return equals == std::string_view::npos ? std::string_view() : text.substr(equals + 1);
+bool isBareSwitch(std::string_view arg) {
+  for (std::string_view name : kBareSwitches) {
+    if (arg == name) return true;
+  }
+  return false;
 }
 
 }  // namespace
 
 CommandLine parseCommandLine(const std::vector<std::string>& args) {
   CommandLine line;
-  // First pass: settings files, read in order before any switch applies, so that a switch
-  // beats a settings file wherever it stands.
-  for (const std::string& arg : args) {
-    if (contains(arg, "-file=")) line.settingsFiles.emplace_back(valueOf(arg));
-  }
-  // Second pass: the switches. Once "-openwith=" or "-outfile=" matched, the later tests of
-  // the argument look only at its value.
-  for (const std::string& arg : args) {
-    std::string_view tested = arg;
-    if (contains(arg, "-noautoopen")) line.noAutoOpen = true;
-    if (contains(tested, "-openwith=")) {
-      tested = valueOf(tested);
-      line.openWith = std::string(tested);
+  // Settings files are collected in order and read before any switch applies, so that a
+  // switch beats a settings file wherever it stands.
+  for (std::size_t i = 1; i < args.size(); ++i) {
+    const std::string_view arg = args[i];
+    if (const auto name = valueSwitchOf(arg)) {
+      const std::string value(arg.substr(name->size()));
+      if (*name == "-file=") line.settingsFiles.push_back(value);
+      if (*name == "-outfile=") line.outFile = value;
+      if (*name == "-openwith=") line.openWith = value;
+      if (*name == "-passwordfile=") line.passwordFile = value;
+      if (*name == "-timeout=") line.timeout = value;
+    } else if (isBareSwitch(arg)) {
+      if (arg == "-silent") line.silent = true;
+      if (arg == "-quiet") line.quiet = true;
+      if (arg == "-noautoopen") line.noAutoOpen = true;
+      if (arg == "-h" || arg == "--help") line.help = true;
+      if (arg == "--version") line.version = true;
+    } else {
+      line.refused.push_back(std::string(arg));
     }
-    if (contains(tested, "-outfile=")) {
-      tested = valueOf(tested);
-      line.outFile = std::string(tested);
-    }
-    if (contains(tested, "-silent")) line.silent = true;
-    if (contains(tested, "-quiet")) line.quiet = true;
-    if (contains(tested, "-passwordfile=")) line.passwordFile = std::string(valueOf(tested));
-    if (contains(tested, "-timeout=")) line.timeout = std::string(valueOf(tested));
-    if (arg == "--help" || arg == "-h") line.help = true;
-    if (arg == "--version") line.version = true;
   }
   return line;
+}
+
+std::string refusedArgumentLine(const std::string& argument) {
+  return argument + ": not a switch of rowpress (see rowpress --help)";
 }
 
 std::string helpText(const std::string& defaultDirectory) {
@@ -86,6 +99,10 @@ std::string helpText(const std::string& defaultDirectory) {
          "  -timeout=SECONDS     give up when connecting, executing the statement or waiting\n"
          "                       for the next row takes longer (0: never; settings key Timeout)\n"
          "  --help, --version    print this text or the version\n"
+         "\n"
+         "An argument is a switch only as a whole: exactly one of the switches without a\n"
+         "value, or beginning with one that takes a value; the value is everything after\n"
+         "its \"=\". Any other argument is refused (status 6) and nothing runs.\n"
          "\n"
          "Exit status of an unattended run:\n"
          "  0  rows were exported           3  the statement failed\n"

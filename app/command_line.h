@@ -1,5 +1,6 @@
-// The command line of rowpress, read into a plain record. A switch is found anywhere inside
-// an argument, and a value runs from the argument's first "=" to its end.
+// The command line of rowpress, read into a plain record. An argument is a switch only when it
+// is one of the switches without a value exactly, or begins with a switch that takes one; the
+// value is everything after that switch's "=". Text inside a value is never a switch.
 #pragma once
 
 #include <optional>
@@ -23,10 +24,16 @@ struct CommandLine {
   std::optional<std::string> timeout;
   bool help = false;     // an argument "--help" or "-h"
   bool version = false;  // an argument "--version"
+  // The arguments that are no switch, in order: a job given with one of them is not the job
+  // that was meant, so nothing runs.
+  std::vector<std::string> refused;
 };
 
-// Reads every argument, the program's own path (argument 0) included.
+// Reads the arguments after the program's own path (argument 0), which is not scanned.
 CommandLine parseCommandLine(const std::vector<std::string>& args);
+
+// The line that refuses an argument that is no switch.
+std::string refusedArgumentLine(const std::string& argument);
 
 // The text printed for --help, naming `defaultDirectory`.
 std::string helpText(const std::string& defaultDirectory);

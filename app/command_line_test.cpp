@@ -38,43 +38,37 @@ TEST(CommandLine, SwitchesAndTheirValues) {
                none.quiet || none.passwordFile || none.timeout);
 }
 
-TEST(CommandLine, ThePasswordFileSwitchFollowsTheSameRules) {
-  // Not a settings file: "-passwordfile=" does not hold "-file=".
-  CommandLine line = parse({"-passwordfile=/etc/rowpress/pw", "-passwordfile=/etc/rowpress/pw2"});
-  EXPECT_EQ(line.passwordFile, "/etc/rowpress/pw2");
-  EXPECT_TRUE(line.settingsFiles.empty());
-  // Found anywhere inside an argument, after -openwith= in its value only; an old switch in
-  // its value counts as everywhere else.
-  line = parse({"x-passwordfile=a=b", "-openwith=viewer -passwordfile=/run/pw"});
-  EXPECT_EQ(line.passwordFile, "/run/pw");
-  EXPECT_EQ(line.openWith, "viewer -passwordfile=/run/pw");
-  line = parse({"-passwordfile=/secrets/nightly-silent"});
-  EXPECT_EQ(line.passwordFile, "/secrets/nightly-silent");
+TEST(CommandLine, AnArgumentIsASwitchOnlyAsAWhole) {
+  // A value is everything after its switch's "=": switch text inside it is only text.
+  CommandLine line =
+      parse({"-outfile=/r/notes-file=1.csv", "-openwith=viewer -outfile=/tmp/o.csv",
+             "-file=/jobs/nightly-silent.DIRU", "-passwordfile=/run/pw-quiet", "-timeout=5"});
+  EXPECT_EQ(line.outFile, "/r/notes-file=1.csv");
+  EXPECT_EQ(line.openWith, "viewer -outfile=/tmp/o.csv");
+  EXPECT_THAT(line.settingsFiles, ElementsAre("/jobs/nightly-silent.DIRU"));
+  EXPECT_EQ(line.passwordFile, "/run/pw-quiet");
+  EXPECT_EQ(line.timeout, "5");
+  EXPECT_FALSE(line.silent || line.quiet || line.noAutoOpen);
+  EXPECT_TRUE(line.refused.empty());
+  line = parse({"-outfile=/tmp/x-timeout=abc.csv", "-outfile=/tmp/a-silent.csv"});
+  EXPECT_EQ(line.outFile, "/tmp/a-silent.csv");
+  EXPECT_FALSE(line.timeout || line.silent);
+
+  // Anything else is refused, in order: mistyped or differently cased switches, switches
+  // inside other text, a bare value, an empty argument.
+  line = parse({"-outfiel=x", "-SILENT", "-OutFile=x", "x-silent", "-silent-", "-passwordfile",
+                "report.DIRU", "", "--quiet", "-silent"});
+  EXPECT_THAT(line.refused, ElementsAre("-outfiel=x", "-SILENT", "-OutFile=x", "x-silent",
+                                        "-silent-", "-passwordfile", "report.DIRU", "", "--quiet"));
   EXPECT_TRUE(line.silent);
-  EXPECT_EQ(parse({"-passwordfile="}).passwordFile, "");
-  EXPECT_FALSE(parse({"-PasswordFile=/run/pw"}).passwordFile);
+  EXPECT_FALSE(line.outFile || line.quiet || line.passwordFile);
 }
 
-TEST(CommandLine, SwitchesAreFoundAnywhereInAnArgument) {
-  // A settings file whose name holds -silent also runs the job unattended.
-  CommandLine line = parse({"-file=/jobs/nightly-silent.DIRU"});
-  EXPECT_THAT(line.settingsFiles, ElementsAre("/jobs/nightly-silent.DIRU"));
-  EXPECT_TRUE(line.silent);
-  // After -openwith= the later tests look only at its value.
-  line = parse({"-openwith=viewer -outfile=/tmp/o.csv"});
-  EXPECT_EQ(line.openWith, "viewer -outfile=/tmp/o.csv");
-  EXPECT_EQ(line.outFile, "/tmp/o.csv");
-  // -quiet follows the same rule: a name holding it is as quiet as the switch.
-  EXPECT_TRUE(parse({"-file=/jobs/nightly-quiet.DIRU"}).quiet);
-  EXPECT_TRUE(parse({"-outfile=/tmp/-quiet.csv"}).quiet);
-  // -timeout= is tested after the other five, on what they left of the argument; the value
-  // is kept as written for start-up to judge.
-  line = parse({"-outfile=/tmp/o.csv -timeout=5", "x-timeout=7 s"});
-  EXPECT_EQ(line.outFile, "/tmp/o.csv -timeout=5");
-  EXPECT_EQ(line.timeout, "7 s");
-  // Switches are case-sensitive.
-  line = parse({"-SILENT", "-OutFile=x", "-QUIET"});
-  EXPECT_FALSE(line.silent || line.outFile || line.quiet);
+TEST(CommandLine, TheProgramsOwnPathIsNotScanned) {
+  CommandLine line = parseCommandLine({"/opt/jobs-silent/-file=x/rowpress"});
+  EXPECT_FALSE(line.silent);
+  EXPECT_TRUE(line.settingsFiles.empty());
+  EXPECT_TRUE(line.refused.empty());
 }
 
 TEST(CommandLine, EmptyValuesAndRepeats) {
@@ -93,8 +87,8 @@ TEST(CommandLine, HelpAndVersionHoldNoSwitchText) {
   for (const char* word :
        {"-file=", "-outfile=", "-openwith=", "-noautoopen", "-silent", "-passwordfile=PATH",
         "ROWPRESS_USER", "ROWPRESS_PASSWORD", "/home/u/rowpress", "ROWPRESS_HOME", "5  stopped",
-        "6  the job could not be read", "128+N  stopped by signal N", "\"timed out after N s\"",
-        "XLSX=1", "QuoteFields=1", "ByteOrderMark=1", ".xlsx"}) {
+        "6  the job could not be read", "7  the file was written", "128+N  stopped by signal N",
+        "\"timed out after N s\"", "XLSX=1", "QuoteFields=1", "ByteOrderMark=1", ".xlsx"}) {
     EXPECT_NE(text.find(word), std::string::npos) << word;
   }
   // Without any default directory the text says so instead of naming a relative one.

@@ -24,12 +24,19 @@ FetchResult runFetch(JobSettings& job, View& view, const ExportStep& exportStep)
 
   // A run that would write to a default name cannot start without a default directory; it
   // ends before connecting. (The 2007 box decides, as in the export run, which sets the job's
-  // flag from it too.)
+  // flag from it too: the job is not copied, it holds the password.)
   const bool excel2007 = std::exchange(job.excel2007, view.isChecked(ControlId::Excel2007));
-  const bool needsName = needsDefaultName(job, outputTypeOf(job));
+  const OutputType type = outputTypeOf(job);
+  std::optional<std::string> refused;
+  if (needsDefaultName(job, type) && defaultDirectory().empty()) {
+    refused = noDefaultDirectoryReason() + "; name the output file.";
+  } else {
+    // The output and the type report never replace a file that the job was read from.
+    refused = jobFileInTheWay(job, type);
+  }
   job.excel2007 = excel2007;
-  if (needsName && defaultDirectory().empty()) {
-    result.failureLine = std::string(kNoDefaultDirectory) + "; name the output file.";
+  if (refused) {
+    result.failureLine = std::move(*refused);
     AddStatusLine(view, result.failureLine);
     result.outcome = RunOutcome::OutputFile;
     return result;

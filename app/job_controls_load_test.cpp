@@ -16,17 +16,22 @@ namespace {
 // text is loaded into a job and a window that already hold other values.
 class SettingsLoadTest : public ::testing::Test {
  protected:
-  std::vector<std::string> load(const std::string& text) {
-    std::istringstream in(text);
+  std::vector<std::string> load(const std::string& file) {
+    std::istringstream in(file);
+    SettingsText text = readSettingLines(in);
     resetBeforeLoad(job);
-    AppliedSettings applied = applySettingLines(readSettingLines(in), job);
+    AppliedSettings applied = applySettingLines(text.lines, job);
     resetControlsBeforeLoad(view);
     showAppliedSettings(applied.shown, view);
-    return applied.problems;
+    holdsKey = text.holdsKey;
+    std::vector<std::string> problems = std::move(applied.problems);
+    problems.insert(problems.end(), text.problems.begin(), text.problems.end());
+    return problems;
   }
 
   JobSettings job;
   MemoryView view;
+  bool holdsKey = false;  // whether the text loaded last held any key string
 };
 
 TEST_F(SettingsLoadTest, KeyStringIsFoundAnywhereInALineEvenInAComment) {
@@ -203,35 +208,34 @@ TEST_F(SettingsLoadTest, LineOverTheLimitEndsTheReading) {
 
 TEST_F(SettingsLoadTest, AnOverLongLineIsNamedWithTheSettingItHolds) {
   const std::string longValue(65536, 'o');
-  std::string named;
   std::istringstream first("UserName=\"u\";\r\nOutFileName=\"" + longValue +
                            "\";\r\nCSV=\"1\";\r\n");
-  std::vector<SettingLine> lines = readSettingLines(first, &named);
-  ASSERT_EQ(lines.size(), 1u);
-  EXPECT_EQ(named,
-            "The output file name on line 2 is longer than 65536 bytes; nothing from that line "
-            "on was read.");
+  SettingsText text = readSettingLines(first);
+  ASSERT_EQ(text.lines.size(), 1u);
+  EXPECT_EQ(text.problems,
+            std::vector<std::string>{"The output file name on line 2 is longer than 65536 bytes; "
+                                     "nothing from that line on was read."});
 
-  std::string unnamed;
   std::istringstream second("-- " + longValue + "\n");
-  EXPECT_TRUE(readSettingLines(second, &unnamed).empty());
-  EXPECT_EQ(unnamed, "Line 1 is longer than 65536 bytes; nothing from that line on was read.");
+  text = readSettingLines(second);
+  EXPECT_TRUE(text.lines.empty());
+  EXPECT_EQ(text.problems, std::vector<std::string>{"Line 1 is longer than 65536 bytes; nothing "
+                                                    "from that line on was read."});
 
   // An SQL text whose continuation line is over-long is not taken at all.
-  std::string sql;
   std::istringstream third("Database=\"d\";\nSQL=\"select 1 \"+\n    \"" + longValue +
                            "\";\nCSV=\"1\";\n");
-  lines = readSettingLines(third, &sql);
-  ASSERT_EQ(lines.size(), 1u);
-  EXPECT_EQ(lines[0].key, SettingKey::Database);
-  EXPECT_EQ(
-      sql,
-      "The SQL text on line 3 is longer than 65536 bytes; nothing from that line on was read.");
+  text = readSettingLines(third);
+  ASSERT_EQ(text.lines.size(), 1u);
+  EXPECT_EQ(text.lines[0].key, SettingKey::Database);
+  EXPECT_EQ(text.problems,
+            std::vector<std::string>{"The SQL text on line 3 is longer than 65536 bytes; nothing "
+                                     "from that line on was read."});
 
-  std::string none = "untouched";
   std::istringstream fits("UserName=\"u\";\n");
-  EXPECT_EQ(readSettingLines(fits, &none).size(), 1u);
-  EXPECT_EQ(none, "untouched");
+  text = readSettingLines(fits);
+  EXPECT_EQ(text.lines.size(), 1u);
+  EXPECT_TRUE(text.problems.empty());
 }
 
 TEST_F(SettingsLoadTest, SqlOnOneLineAndAcrossContinuationLines) {
@@ -273,10 +277,45 @@ TEST_F(SettingsLoadTest, ContinuationLinesAreTakenByTheSqlText) {
   EXPECT_TRUE(job.outputTsv);
 }
 
-TEST_F(SettingsLoadTest, FileEndingDuringContinuationKeepsThePiecesRead) {
-  load("SQL=\"SELECT 1  \"+\r\n    \"FROM t  \"+\r\n");
-  EXPECT_EQ(job.sql, "SELECT 1  \r\nFROM t  \r\n");
-  EXPECT_EQ(view.text(ControlId::SqlBox), job.sql);
+TEST_F(SettingsLoadTest, AnSqlTextWithoutItsClosingPairIsRefusedWhole) {
+  // The file ends after a continuation line: the first half of a statement is not a
+  // statement that was written.
+  job.sql = "kept";
+  EXPECT_EQ(load("Database=\"d\";\r\nSQL=\"delete from victims  \"+\r\n"),
+            std::vector<std::string>{"The SQL text that begins on line 2 ends without its closing "
+                                     "pair (\";); it was not read."});
+  EXPECT_EQ(job.sql, "kept");
+  EXPECT_EQ(view.text(ControlId::SqlBox), "");
+  EXPECT_EQ(job.dataSource, "d");
+
+  // A continuation line with neither pair ends the text as well; the lines after it are
+  // read as usual.
+  EXPECT_EQ(load("SQL=\"select 1  \"+\n    \"from t\n    where x = 1\";\nCSV=\"1\";\n").size(), 1u);
+  EXPECT_EQ(job.sql, "kept");
+  EXPECT_TRUE(job.outputCsv);
+
+  // An empty last piece is a closed text.
+  EXPECT_TRUE(load("SQL=\"select 1  \"+\n    \";\n").empty());
+  EXPECT_EQ(job.sql, "select 1  \r\n");
+}
+
+TEST_F(SettingsLoadTest, TextWithoutAnyKeyHoldsNoJob) {
+  for (const std::string text :
+       {std::string(), std::string("myhost\n"), std::string("\xff\xfeS\0Q\0L\0=\0\"\0", 12)}) {
+    load(text);
+    EXPECT_FALSE(holdsKey) << text;
+  }
+  // A key with a value that cannot be used is still a key of a job.
+  load("UserName=\"\";\n");
+  EXPECT_TRUE(holdsKey);
+}
+
+TEST_F(SettingsLoadTest, ALineEndOfCrAloneIsReadAsTheLineEndWhenTheFileHasNoLf) {
+  EXPECT_TRUE(
+      load("-- rule\rDatabase=\"d\";\rSQL=\"select 1  \"+\r    \"from t\";\rCSV=\"1\";\r").empty());
+  EXPECT_EQ(job.dataSource, "d");
+  EXPECT_EQ(job.sql, "select 1  \r\nfrom t");
+  EXPECT_TRUE(job.outputCsv);
 }
 
 TEST_F(SettingsLoadTest, SqlLineWithoutUsablePairIsIgnored) {

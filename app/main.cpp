@@ -33,6 +33,14 @@ int main(int argc, char** argv) {
   const OutsideCredentials outside = takeOutsideCredentials(line.passwordFile);
   // Before any other thread exists, so that every thread has the stop signals blocked.
   startSignalStop();
+  // An argument that is no switch is refused before anything is printed (start-up refuses
+  // it for a run, and the window shows it as a status line).
+  if (!line.refused.empty() && (line.help || line.version)) {
+    std::vector<std::string> problems;
+    for (const std::string& argument : line.refused)
+      problems.push_back(refusedArgumentLine(argument));
+    return refuseUnreadableJob(problems, std::cerr);
+  }
   if (line.help) {
     std::cout << helpText(defaultDirectory());
     return 0;

@@ -10,6 +10,7 @@
 #include "app/run_watchdog.h"
 #include "export/stop_request.h"
 #include "export/text_rules.h"
+#include "job/job_fields.h"
 
 namespace rowpress {
 
@@ -32,19 +33,37 @@ std::vector<std::string> applyCommandLine(const CommandLine& line, JobSettings& 
     job.settingsFile = file;
     if (file.empty()) continue;
     SettingsLoadResult loaded = loadSettingsFile(job, view, file);
-    if (!loaded.opened) problems.push_back(file + ": " + loaded.error);
+    if (loaded.holdsNoSettings) {
+      problems.push_back(file + " holds no rowpress settings");
+    } else if (!loaded.opened) {
+      problems.push_back(file + ": " + loaded.error);
+    }
     for (auto& problem : loaded.problems) problems.push_back(file + ": " + problem);
   }
+  // A switch value is refused like a settings file's: whole, never cut.
+  auto takeSwitch = [&](const char* name, const std::optional<std::string>& value,
+                        const TextField& field) {
+    if (!value) return;
+    const std::string named = std::string(field.name) + " of " + name;
+    if (auto refusal = refusalOf(*value, field.limit, named.c_str())) {
+      problems.push_back(std::move(*refusal));
+    } else {
+      job.*field.member = *value;
+    }
+  };
   if (line.noAutoOpen) job.noAutoOpen = true;
-  if (line.openWith) job.launchApplication = *line.openWith;
-  if (line.outFile) job.outFileName = *line.outFile;
+  takeSwitch("-openwith=", line.openWith, kLaunchApplicationField);
+  takeSwitch("-outfile=", line.outFile, kOutFileNameField);
   if (line.silent) job.silent = true;
   applyOutsideCredentials(outside, job, problems);
   if (line.timeout) {
     std::optional<int> seconds = parseTimeoutSeconds(*line.timeout);
     if (seconds) job.timeoutSeconds = *seconds;
-    if (!seconds) problems.push_back("-timeout=" + *line.timeout + ": " + kTimeoutRefused);
+    if (!seconds)
+      problems.push_back("-timeout=" + *line.timeout + ": " + timeoutRefusal(*line.timeout));
   }
+  for (const std::string& argument : line.refused)
+    problems.push_back(refusedArgumentLine(argument));
 
   // The controls show the job as the files and switches made it.
   showJob(job, view);
@@ -155,6 +174,8 @@ int runUnattended(MainDialog& dialog, MemoryView& view, std::ostream& out, std::
       logLine("standard output could not take the path (" + why +
               "); the file was written: " + summary.path);
     }
+  } else if (result.outcome == RunOutcome::NoRows && !summary.noResultSet.empty()) {
+    err << "rowpress: " << summary.noResultSet << "; no file was written\n";
   } else if (result.outcome == RunOutcome::NoRows) {
     err << "rowpress: the query returned no rows; no file was written\n";
   }

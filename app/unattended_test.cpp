@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <regex>
+#include <set>
 
 #include "app/startup_test_support.h"
 #include "settings/password_scramble.h"
@@ -123,8 +124,20 @@ TEST_F(UnattendedTest, ExitStatusTellsTheOutcome) {
   writeJob("update city set people = 0 where name = 'Atlantis'");
   EXPECT_EQ(runRowpress({"-silent", "-noautoopen", "-file=" + job_file_}), 1);
   EXPECT_EQ(testing::withoutSummary(run_.err),
-            "rowpress: the query returned no rows; no file was written\n");
+            "rowpress: the statement returned no result set (0 rows affected); no file was "
+            "written\n");
   EXPECT_THAT(run_.err, HasSubstr("\nrowpress: 0 rows in "));
+  // Rows that a statement changed are counted where the driver tells them, and the type
+  // report of the last query stays: there are no columns to report.
+  const std::string report = home() + "/lasttablecolumntypeinfo.csv";
+  ::mkdir(home().c_str(), 0700);
+  writeFile(report, "the last query's columns\r\n");
+  writeJob("insert into city select name, people + 1 from city");
+  EXPECT_EQ(runRowpress({"-silent", "-noautoopen", "-file=" + job_file_}), 1);
+  EXPECT_EQ(testing::withoutSummary(run_.err),
+            "rowpress: the statement returned no result set (2 rows affected); no file was "
+            "written\n");
+  EXPECT_EQ(readFile(report), "the last query's columns\r\n");
 
   // A job without SQL: the empty statement fails and the message reaches the log.
   writeFile(job_file_, settings({"Database=\"rowtest\";"}));
@@ -337,41 +350,127 @@ TEST_F(UnattendedTest, AProgressLineShowsOnATerminalAndIsErasedAtTheEnd) {
   EXPECT_TRUE(std::regex_match(run.out, shown)) << run.out;
 }
 
-TEST(SummaryLine, SaysWhatWasDoneOrWhatFailed) {
+TEST(SummaryLine, TellsEveryOutcomeApartAndEndsEveryLog) {
   using std::chrono::milliseconds;
   ExportResult kept;
   kept.rows = 7500;
   kept.path = "/srv/orders.xls";
   kept.kept = true;
-  auto line = [](RunOutcome outcome, const ExportResult& exported, int signal = 0) {
-    return summaryLine(FetchResult{outcome, "", ""}, exported, signal, milliseconds(1249));
+  ExportResult refused;  // a result refused at a limit before anything was written
+  refused.path = kept.path;
+  struct Case {
+    RunOutcome outcome;
+    const ExportResult& exported;
+    int signal;
   };
-  EXPECT_EQ(line(RunOutcome::Exported, kept), "rowpress: 7500 rows to /srv/orders.xls in 1.2 s");
-  EXPECT_EQ(line(RunOutcome::Limit, kept),
-            "rowpress: 7500 rows to /srv/orders.xls in 1.2 s (stopped at a workbook limit)");
-  EXPECT_EQ(line(RunOutcome::Limit, ExportResult{}),
-            "rowpress: the result is too large for a workbook after 1.2 s");
-  EXPECT_EQ(line(RunOutcome::NoRows, ExportResult{}), "rowpress: 0 rows in 1.2 s");
-  EXPECT_EQ(line(RunOutcome::NoConnection, ExportResult{}),
-            "rowpress: could not connect after 1.2 s");
-  EXPECT_EQ(line(RunOutcome::StatementFailed, ExportResult{}),
-            "rowpress: the statement failed after 1.2 s");
-  EXPECT_EQ(line(RunOutcome::OutputFile, ExportResult{}),
-            "rowpress: the output file could not be written after 1.2 s");
-  EXPECT_EQ(line(RunOutcome::Stopped, ExportResult{}, 15),
-            "rowpress: stopped by signal 15 after 1.2 s");
+  const Case cases[] = {
+      {RunOutcome::Exported, kept, 0},        {RunOutcome::Limit, kept, 0},
+      {RunOutcome::Limit, refused, 0},        {RunOutcome::NoRows, refused, 0},
+      {RunOutcome::NoConnection, refused, 0}, {RunOutcome::StatementFailed, refused, 0},
+      {RunOutcome::OutputFile, refused, 0},   {RunOutcome::JobUnreadable, refused, 0},
+      {RunOutcome::Stopped, refused, 15},     {RunOutcome::Stopped, refused, 2},
+  };
+  std::set<std::string> lines;
+  for (const Case& c : cases) {
+    const std::string line =
+        summaryLine(FetchResult{c.outcome, "", ""}, c.exported, c.signal, milliseconds(1249));
+    SCOPED_TRACE(line);
+    // A log tells every outcome apart by its last line.
+    EXPECT_TRUE(lines.insert(line).second);
+    // The line that the tests of the executable take for the summary is this one.
+    EXPECT_EQ(testing::withoutSummary("rowpress: a failure\n" + line + "\n"),
+              "rowpress: a failure\n");
+    EXPECT_NE(line.find(" 1.2 s"), std::string::npos);
+    // Only a file that is there is named, with its rows.
+    const bool named = line.find(kept.path) != std::string::npos;
+    EXPECT_EQ(named, c.exported.kept);
+    EXPECT_EQ(line.find("7500 rows") != std::string::npos, c.exported.kept);
+    if (c.signal != 0)
+      EXPECT_NE(line.find("signal " + std::to_string(c.signal)), std::string::npos);
+  }
 }
 
-TEST_F(UnattendedTest, NightlyFileNamedSilentRunsUnattended) {
+TEST_F(UnattendedTest, SwitchTextInsideAnArgumentIsOnlyText) {
+  // An earlier export whose name holds "-file=" is a value, never read as a job.
+  const std::string notes = temp_ / "notes-file=1.csv";
+  writeFile(notes, settings({"Database=\"rowtest\";", "SQL=\"delete from city\";"}));
+  writeJob("select name from city order by name", "TSV=\"1\";");
+  EXPECT_EQ(runRowpress({"-silent", "-noautoopen", "-file=" + job_file_, "-outfile=" + notes}), 0);
+  EXPECT_EQ(readFile(notes), "name\t\r\nGenève, GE\t\r\nZürich\t\r\n");
+  const std::string timed = temp_ / "x-timeout=abc.csv";
+  EXPECT_EQ(runRowpress({"-silent", "-noautoopen", "-file=" + job_file_, "-outfile=" + timed}), 0);
+  EXPECT_EQ(run_.out, timed + "\n");
+
+  // A mistyped switch runs nothing, whatever else the command line holds.
+  const std::string typo = temp_ / "typo.csv";
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"-silent", "-file=" + job_file_, "-outfiel=" + typo},
+        std::vector<std::string>{"-outfiel=" + typo, "--help"}}) {
+    EXPECT_EQ(runRowpress(args), 6);
+    EXPECT_EQ(run_.err, "rowpress: -outfiel=" + typo +
+                            ": not a switch of rowpress (see rowpress --help)\n"
+                            "rowpress: the job could not be read; nothing was run\n");
+    EXPECT_EQ(run_.out, "");
+  }
+  EXPECT_FALSE(fileExists(typo));
+
+  // Without -silent a name holding it opens the window, which cannot start without a
+  // display: no run, no file, no summary.
   const std::string nightly = temp_ / "nightly-silent.DIRU";
-  writeFile(nightly, settings({"Database=\"rowtest\";", "SQL=\"select name from city\";",
-                               "TSV=\"1\";", "DoLaunchApplication=\"0\";"}));
-  EXPECT_EQ(runRowpress({"-file=" + nightly}), 0);
-  std::string path = run_.out;
-  ASSERT_FALSE(path.empty());
-  path.pop_back();
-  EXPECT_THAT(path, ::testing::MatchesRegex(home() + "/row[0-9A-F]{4}\\.TMP\\.csv"));
-  EXPECT_EQ(readFile(path), "name\t\r\nZürich\t\r\nGenève, GE\t\r\n");
+  writeFile(nightly, readFile(job_file_));
+  runRowpress({"-file=" + nightly, "-outfile=" + (temp_ / "a-silent.csv")});
+  EXPECT_TRUE(run_.exitStatus != 0 || run_.signal != 0);
+  EXPECT_EQ(run_.out, "");
+  EXPECT_THAT(run_.err, Not(HasSubstr("rowpress: ")));
+  EXPECT_FALSE(fileExists(temp_ / "a-silent.csv"));
+}
+
+TEST_F(UnattendedTest, TheOutputAndTheTypeReportAreNeverAJobFileOfTheRun) {
+  writeJob("select name from city", "CSV=\"1\";");
+  const std::string job = readFile(job_file_);
+  const std::string link = temp_ / "link.csv";
+  ASSERT_EQ(::symlink(job_file_.c_str(), link.c_str()), 0);
+  for (const std::string& out : {job_file_, link}) {
+    EXPECT_EQ(runRowpress({"-silent", "-noautoopen", "-file=" + job_file_, "-outfile=" + out}), 4);
+    EXPECT_EQ(testing::withoutSummary(run_.err),
+              "rowpress: unable to create: " + out + " (the job was read from it)\n");
+    EXPECT_EQ(readFile(job_file_), job);
+  }
+  // A second job file counts as much as the first.
+  const std::string more = temp_ / "more.DIRU";
+  writeFile(more, settings({"TSV=\"1\";"}));
+  EXPECT_EQ(runRowpress({"-silent", "-noautoopen", "-file=" + job_file_, "-file=" + more,
+                         "-outfile=" + more}),
+            4);
+  EXPECT_EQ(readFile(more), settings({"TSV=\"1\";"}));
+
+  // The job kept where the type report goes: the run does not replace it either.
+  const std::string report = home() + "/lasttablecolumntypeinfo.csv";
+  ::mkdir(home().c_str(), 0700);
+  writeFile(report, job);
+  EXPECT_EQ(
+      runRowpress({"-silent", "-noautoopen", "-file=" + report, "-outfile=" + (temp_ / "out.csv")}),
+      4);
+  EXPECT_EQ(testing::withoutSummary(run_.err),
+            "rowpress: unable to create: " + report + " (the job was read from it)\n");
+  EXPECT_EQ(readFile(report), job);
+  EXPECT_FALSE(fileExists(temp_ / "out.csv"));
+}
+
+TEST_F(UnattendedTest, ARelativeHomeIsNoDefaultDirectory) {
+  writeJob("select name from city", "CSV=\"1\";");
+  const std::string work = temp_ / "work";
+  ASSERT_EQ(::mkdir(work.c_str(), 0700), 0);
+  for (const char* variables : {"ROWPRESS_HOME=relhome", "ROWPRESS_HOME= HOME=relhome"}) {
+    SCOPED_TRACE(variables);
+    run_ = testing::runScript(temp_.path(), "cd " + testing::shellQuote(work) + " && " + variables +
+                                                " \"$ROWPRESS\" -silent -noautoopen -file=" +
+                                                testing::shellQuote(job_file_));
+    EXPECT_EQ(run_.exitStatus, 4);
+    EXPECT_THAT(run_.err, HasSubstr("is not an absolute path; name the output file.\n"));
+    EXPECT_EQ(run_.out, "");
+    EXPECT_FALSE(fileExists(work + "/relhome"));
+  }
 }
 
 TEST_F(UnattendedTest, HelpAndVersion) {

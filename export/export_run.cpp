@@ -251,6 +251,13 @@ std::optional<RunOutcome> ExportRun::execute(SQLHSTMT statement, std::string& sq
   if (!noResult && !succeeded(SQLNumResultCols(statement, &columnCount_))) {
     return statementFailed(statement, "Could not retrieve number of columns.");
   }
+  if (columnCount_ == 0) {
+    SQLLEN affected = -1;
+    if (!succeeded(SQLRowCount(statement, &affected))) affected = -1;
+    result_.noResultSet = "the statement returned no result set";
+    if (affected >= 0) result_.noResultSet += " (" + std::to_string(affected) + " rows affected)";
+    report_.statusLine(result_.noResultSet);
+  }
   if (columnCount_ > kColumnTableSize) {
     std::string text = "Column Count Greater than " + std::to_string(kColumnTableSize);
     report_.statusLine(text);
@@ -263,12 +270,14 @@ std::optional<RunOutcome> ExportRun::execute(SQLHSTMT statement, std::string& sq
 void ExportRun::describeColumns(SQLHSTMT statement, OutputWriter& writer) {
   writer.beginHeaderRow();
   ColumnTypeReport report;
+  // A statement without a result set has no columns to report: the last report stays.
   // Without a default directory the report has nowhere to go: never the working directory.
-  if (const std::string directory = defaultDirectory(); !directory.empty()) {
+  const std::string directory = defaultDirectory();
+  if (columnCount_ > 0 && !directory.empty()) {
     report.open(directory);
-  } else {
+  } else if (columnCount_ > 0) {
     result_.typeReportSkipped =
-        std::string(kNoDefaultDirectory) + "; the column type report was not written.";
+        noDefaultDirectoryReason() + "; the column type report was not written.";
     report_.statusLine(result_.typeReportSkipped);
   }
   columns_.assign(static_cast<std::size_t>(std::max<SQLSMALLINT>(columnCount_, 0)), ColumnInfo{});

@@ -53,6 +53,9 @@ struct ExportResult {
   // Why the column type report was not written (there is no default directory), as the
   // status list says it; empty otherwise.
   std::string typeReportSkipped;
+  // For a statement without a result set (DROP, INSERT, UPDATE, DELETE): the line that says
+  // so, with the rows it affected where the driver tells them; empty otherwise.
+  std::string noResultSet;
   // "could not start VIEWER: REASON" when the viewer of a kept file could not be started, as
   // the status list says it; empty otherwise.
   std::string viewerFailure;

@@ -180,24 +180,31 @@ TEST_F(ExportRunTest, AnEmptyStatementFailsCleanlyAndABlankOneHasNoRows) {
   // The status list shows the line break escaped.
   for (auto [sql, shown] : {std::pair{"     ", "     "}, std::pair{"   \r\n  ", "   \\r\\n  "}}) {
     EXPECT_EQ(fetch(sql).outcome, RunOutcome::NoRows) << '"' << sql << '"';
-    EXPECT_THAT(view_.lines(ControlId::StatusList), ElementsAre(shown, ""));
+    EXPECT_THAT(
+        view_.lines(ControlId::StatusList),
+        ElementsAre(shown, ::testing::StartsWith("the statement returned no result set"), ""));
   }
   EXPECT_TRUE(outputFiles().empty());
 }
 
 TEST_F(ExportRunTest, StatementWithoutResultColumnsEndsAsNoRows) {
+  // The type report of the last query stays: such a statement has no columns to report.
+  ::mkdir(home().c_str(), 0700);
+  writeFile(home() + "/" + kColumnTypeReportName, "the last query's\r\n");
   EXPECT_EQ(fetch("update people set name = 'x' where id = 1").outcome, RunOutcome::NoRows);
+  EXPECT_THAT(
+      view_.lines(ControlId::StatusList),
+      ElementsAre(::testing::_, "the statement returned no result set (1 rows affected)", ""));
   // Touching no row, SQLExecDirect returns SQL_NO_DATA: no rows as well, not a failure.
   for (const char* none :
        {"update people set name = 'y' where id = 99", "delete from people where id = 99"}) {
     SCOPED_TRACE(none);
     EXPECT_EQ(fetch(none).outcome, RunOutcome::NoRows);
-    EXPECT_THAT(view_.lines(ControlId::StatusList), ElementsAre(none, ""));
+    EXPECT_THAT(view_.lines(ControlId::StatusList),
+                ElementsAre(none, "the statement returned no result set (0 rows affected)", ""));
     EXPECT_THAT(view_.messages.back().text, "No Results Found");
   }
-  EXPECT_EQ(readFile(home() + "/" + kColumnTypeReportName),
-            "Column_Number,Column_Name,Column_Type,Column_Precision,Column_Scale,"
-            "Column_Type_Description\r\n");
+  EXPECT_EQ(readFile(home() + "/" + kColumnTypeReportName), "the last query's\r\n");
   EXPECT_TRUE(outputFiles().empty());
 }
 

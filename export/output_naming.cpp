@@ -10,17 +10,34 @@
 #include <cstdlib>
 #include <cstring>
 #include <random>
+#include <utility>
 
+#include "export/column_type_report.h"
 #include "export/stop_request.h"
 #include "job/atomic_file.h"
 
 namespace rowpress {
 
+namespace {
+
+// The variable that decides the default directory, with its value: ROWPRESS_HOME when set
+// and not empty, else HOME when set and not empty; nothing when neither is.
+std::optional<std::pair<const char*, std::string>> homeVariable() {
+  for (const char* name : {"ROWPRESS_HOME", "HOME"}) {
+    const char* value = std::getenv(name);
+    if (value && *value) return std::pair<const char*, std::string>(name, value);
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
 std::string defaultDirectory() {
-  const char* home = std::getenv("ROWPRESS_HOME");
-  if (home && *home) return home;
-  const char* user = std::getenv("HOME");
-  if (user && *user) return std::string(user) + "/rowpress";
+  if (const auto home = homeVariable()) {
+    // A relative value would make the directory depend on where the run was started.
+    if (home->second[0] != '/') return std::string();
+    return home->first == std::string_view("HOME") ? home->second + "/rowpress" : home->second;
+  }
   // Without HOME (cron, a service), the home directory of the user's password entry: never
   // the working directory, which changes from one run to the next.
   const passwd* entry = ::getpwuid(::getuid());
@@ -29,8 +46,32 @@ std::string defaultDirectory() {
   return std::string();
 }
 
+std::string noDefaultDirectoryReason() {
+  const auto home = homeVariable();
+  if (!home || home->second[0] == '/') return kNoDefaultDirectory;
+  return std::string("There is no default directory: ") + home->first + " (" + home->second +
+         ") is not an absolute path";
+}
+
 bool needsDefaultName(const JobSettings& job, OutputType type) {
   return job.outFileName.empty() || (type == OutputType::Xml && job.excel2007);
+}
+
+std::optional<std::string> jobFileInTheWay(const JobSettings& job, OutputType type) {
+  std::vector<std::string> written;
+  if (!needsDefaultName(job, type)) written.push_back(job.outFileName);
+  if (const std::string directory = defaultDirectory(); !directory.empty()) {
+    written.push_back(directory + "/" + kColumnTypeReportName);
+  }
+  for (const std::string& path : written) {
+    struct stat st;
+    if (::stat(path.c_str(), &st) != 0) continue;
+    const FileIdentity identity{st.st_dev, st.st_ino};
+    for (const FileIdentity& read : job.readFrom) {
+      if (read == identity) return "unable to create: " + path + " (the job was read from it)";
+    }
+  }
+  return std::nullopt;
 }
 
 bool createDefaultDirectory(const std::string& directory) {
@@ -157,7 +198,7 @@ OutputPath prepareOutputPath(const JobSettings& job, OutputType type) {
   if (directory.empty()) {
     // Nothing is created or cleaned up anywhere else, the working directory least of all.
     if (!named) {
-      result.error = kNoDefaultDirectory;
+      result.error = noDefaultDirectoryReason();
       return result;
     }
   } else if (!createDefaultDirectory(directory)) {

@@ -4,6 +4,7 @@
 
 #include <sys/types.h>
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -15,18 +16,28 @@ namespace rowpress {
 
 // $ROWPRESS_HOME when set and not empty, else $HOME/rowpress, else rowpress in the home
 // directory of the user's password entry; empty when there is none of them (a service
-// without HOME, run under a user id that the password database does not know). Never a
-// path relative to the working directory.
+// without HOME, run under a user id that the password database does not know) or when the
+// variable that counts holds a relative path. Never a path relative to the working
+// directory.
 std::string defaultDirectory();
 
-// Why defaultDirectory() is empty.
+// Why defaultDirectory() is empty when no variable names a directory.
 inline constexpr char kNoDefaultDirectory[] =
     "There is no default directory: neither ROWPRESS_HOME nor HOME is set and the user has "
     "no home directory in the password database";
 
+// Why defaultDirectory() is empty: kNoDefaultDirectory, or the variable that holds a
+// relative path.
+std::string noDefaultDirectoryReason();
+
 // Whether a run of `job` with output `type` writes to a default name rather than the job's
 // own file name (a 2007 workbook always takes a default name).
 bool needsDefaultName(const JobSettings& job, OutputType type);
+
+// The line that refuses a run whose output file or column type report would replace a file
+// that the job was read from (the same file under any name, links followed); nothing when
+// neither would. A default output name is new, so only a named output can be such a file.
+std::optional<std::string> jobFileInTheWay(const JobSettings& job, OutputType type);
 
 // Creates the default directory (and its parents); an existing one is fine.
 bool createDefaultDirectory(const std::string& directory);

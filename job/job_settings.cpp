@@ -45,6 +45,14 @@ std::optional<int> parseTimeoutSeconds(std::string_view text) {
   return static_cast<int>(seconds);
 }
 
+std::string timeoutRefusal(std::string_view text) {
+  const bool digits =
+      !text.empty() && text.find_first_not_of("0123456789") == std::string_view::npos;
+  if (!digits) return kTimeoutRefused;
+  return "The timeout is more than " + std::to_string(kTimeoutLimit) +
+         " seconds, the largest value, and was refused.";
+}
+
 std::optional<LimitProblem> findLimitProblem(const JobSettings& job) {
   for (const TextField* field : kCredentialTextFields) {
     if (auto refusal = refusalOf(job.*field->member, field->limit, field->name)) {

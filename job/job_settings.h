@@ -3,10 +3,13 @@
 // export run and the settings writer.
 #pragma once
 
+#include <sys/types.h>
+
 #include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "job/exit_status.h"
 #include "job/secret.h"
@@ -18,6 +21,13 @@ namespace rowpress {
 inline constexpr std::size_t kCredentialLimit = 127;  // dataSource, userName, password
 inline constexpr std::size_t kPathLimit = 255;   // launchApplication, outFileName, settingsFile
 inline constexpr std::size_t kSqlLimit = 32767;  // what the fetch passes on to the driver
+
+// A file by its device and inode number: the same file under any of its names or links.
+struct FileIdentity {
+  dev_t device = 0;
+  ino_t inode = 0;
+  bool operator==(const FileIdentity&) const = default;
+};
 
 struct JobSettings {
   std::string dataSource;
@@ -45,6 +55,9 @@ struct JobSettings {
   // Seconds that connecting, executing the statement and each wait for the next row may
   // take; 0 for no limit.
   int timeoutSeconds = 0;
+  // The settings files the job was read from: a run never writes its output or its type
+  // report over one of them.
+  std::vector<FileIdentity> readFrom;
 };
 
 enum class OutputType { Xml, Csv, Tsv, Html, Xlsx };
@@ -72,9 +85,13 @@ std::string tooLongMessage(const char* field, std::size_t limit);
 // kTimeoutLimit. Nothing when the text is not such a number.
 inline constexpr int kTimeoutLimit = 999999999;
 std::optional<int> parseTimeoutSeconds(std::string_view text);
-// The message for a timeout that parseTimeoutSeconds does not take.
+// The message for a timeout that parseTimeoutSeconds does not take because it is no whole
+// number.
 inline constexpr const char* kTimeoutRefused =
     "The timeout is not a whole number of seconds and was refused.";
+// The message for `text`, a timeout that parseTimeoutSeconds does not take: kTimeoutRefused,
+// or for a whole number above kTimeoutLimit one that says the largest value.
+std::string timeoutRefusal(std::string_view text);
 
 // Why a value of `field` is refused: longer than `limit` bytes, or holding a NUL byte.
 // Nothing when the value can be used.

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <ctime>
 #include <optional>
@@ -35,7 +36,7 @@ PasswordFit passwordFit(std::string_view password) {
   std::optional<std::string> scrambled = scramblePassword(password);
   if (!scrambled) return PasswordFit::TooLong;
   std::istringstream line(valueLine(SettingKey::Password, *scrambled));
-  std::vector<SettingLine> found = readSettingLines(line);
+  std::vector<SettingLine> found = readSettingLines(line).lines;
   JobSettings loaded;
   bool same = found.size() == 1 && found[0].key == SettingKey::Password &&
               applySettingLines(found, loaded).problems.empty() && loaded.password == password;
@@ -90,17 +91,12 @@ class SettingsFileBuffer : public std::streambuf {
   char buffer_[16384];
 };
 
-// What reading a settings file found: its settings and, when a line was over-long, the line
-// that says so.
-struct SettingsFileText {
-  std::vector<SettingLine> lines;
-  std::string overLongLine;
-};
-
 // Reads the settings of the file at `path`; returns why it could not be read. Only a regular
 // file is read: it is opened without waiting (a FIFO with no writer, a device) and refused
 // unless it is one, so a path naming anything else never blocks the program.
-std::optional<std::string> readSettingsFile(const std::string& path, SettingsFileText& text) {
+// `identity`, when given, receives the identity of the file that was read.
+std::optional<std::string> readSettingsFile(const std::string& path, SettingsText& text,
+                                            FileIdentity* identity = nullptr) {
   const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
   if (fd < 0) return reasonOf(errno);
   struct stat st {};
@@ -114,8 +110,9 @@ std::optional<std::string> readSettingsFile(const std::string& path, SettingsFil
   } else {
     SettingsFileBuffer buffer(fd);
     std::istream in(&buffer);
-    text.lines = readSettingLines(in, &text.overLongLine);
+    text = readSettingLines(in);
     if (buffer.error() != 0) problem = reasonOf(buffer.error());
+    if (identity) *identity = FileIdentity{st.st_dev, st.st_ino};
   }
   ::close(fd);
   return problem;
@@ -208,7 +205,7 @@ SettingsSaveResult saveSettings(const JobSettings& job, const std::string& path)
   if (job.dataSource.empty()) {
     result.problems.push_back("No data source was selected; the settings file names none.");
   }
-  SettingsFileText readBack;
+  SettingsText readBack;
   if (std::optional<std::string> reason = readSettingsFile(path, readBack)) {
     result.problems.push_back("The settings file could not be read back: " + *reason + ".");
     return result;
@@ -226,21 +223,32 @@ SettingsLoadResult loadSettings(JobSettings& job, const std::string& path) {
   SettingsLoadResult result;
   // The whole file is read before anything is applied: a file that fails halfway changes
   // nothing.
-  SettingsFileText text;
-  if (std::optional<std::string> reason = readSettingsFile(path, text)) {
+  SettingsText text;
+  FileIdentity identity;
+  if (std::optional<std::string> reason = readSettingsFile(path, text, &identity)) {
     result.error = "The settings file could not be read: " + *reason + ".";
     return result;
   }
+  // A file without a single setting is not a job file at all (another file named by
+  // mistake, a settings file in another encoding): it changes nothing.
+  if (!text.holdsKey && text.problems.empty()) {
+    result.holdsNoSettings = true;
+    result.error = "The file holds no rowpress settings; nothing was loaded.";
+    return result;
+  }
   result.opened = true;
+  if (std::find(job.readFrom.begin(), job.readFrom.end(), identity) == job.readFrom.end()) {
+    job.readFrom.push_back(identity);
+  }
   resetBeforeLoad(job);
   AppliedSettings applied = applySettingLines(text.lines, job);
   result.problems = std::move(applied.problems);
+  result.problems.insert(result.problems.end(), text.problems.begin(), text.problems.end());
   result.shown = std::move(applied.shown);
   // A password read from the file replaces the one given from outside.
   for (const AppliedSetting& setting : result.shown) {
     if (setting.key == SettingKey::Password) job.outsidePassword.reset();
   }
-  if (!text.overLongLine.empty()) result.problems.push_back(std::move(text.overLongLine));
   return result;
 }
 

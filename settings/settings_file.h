@@ -23,6 +23,8 @@ struct SettingsSaveResult {
 struct SettingsLoadResult {
   bool opened = false;  // false: nothing changed
   std::string error;    // why the file could not be read
+  // The file could be read but holds no line with a key of a job: it is not a settings file.
+  bool holdsNoSettings = false;
   // Lines for the status list after the path: one for each setting that was refused.
   std::vector<std::string> problems;
   // The settings that changed the job, in file order, for the controls.
@@ -40,8 +42,9 @@ SettingsSaveResult saveSettings(const JobSettings& job, const std::string& path)
 // output type goes back to the workbook. Only a regular file is read (anything else is
 // refused without waiting for it), and the whole file is read before anything is applied: a
 // file that cannot be read, or fails to read halfway, changes nothing. Refused values (over a
-// limit of the job record, holding a NUL byte, a password that is not scrambled) and a line
-// over the line limit, which ends the reading, are named in `problems`.
+// limit of the job record, holding a NUL byte, a password that is not scrambled), an SQL text
+// without its closing pair and a line over the line limit, which ends the reading, are named
+// in `problems`. A file that holds no key of a job changes nothing (`holdsNoSettings`).
 SettingsLoadResult loadSettings(JobSettings& job, const std::string& path);
 
 // The SQL text as it loads back after a save: each line but the last gains two spaces.

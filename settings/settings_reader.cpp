@@ -1,6 +1,8 @@
 #include "settings/settings_reader.h"
 
+#include <algorithm>
 #include <optional>
+#include <sstream>
 #include <string_view>
 
 #include "settings/password_scramble.h"
@@ -20,13 +22,14 @@ class LineReader {
     if (done_ || buf_ == nullptr) return std::nullopt;
     using Traits = std::char_traits<char>;
     std::string line;
-    bool endedByLf = false;
+    bool ended = false;
     ++number_;
     for (;;) {
       Traits::int_type c = buf_->sbumpc();
       if (Traits::eq_int_type(c, Traits::eof())) break;
       if (c == '\n') {
-        endedByLf = true;
+        ended = true;
+        sawLineFeed_ = true;
         break;
       }
       line.push_back(Traits::to_char_type(c));
@@ -34,12 +37,16 @@ class LineReader {
       // the line is over-long whatever follows, and is not read any further.
       if (line.size() > kSettingsLineLimit + 1) return overLong(std::move(line));
     }
-    if (!endedByLf && line.empty()) return finish();
-    if (endedByLf && !line.empty() && line.back() == '\r') line.pop_back();
+    if (!ended && line.empty()) return finish();
+    if (ended && !line.empty() && line.back() == '\r') line.pop_back();
     if (line.size() > kSettingsLineLimit) return overLong(std::move(line));
     return line;
   }
 
+  // Whether any line so far ended with a LF.
+  bool sawLineFeed() const { return sawLineFeed_; }
+  // The number of the line handed out last.
+  std::size_t lineNumber() const { return number_; }
   // The number of the over-long line that ended the reading, 0 when none did.
   std::size_t overLongLine() const { return overLongLine_; }
   const std::string& overLongStart() const { return overLongStart_; }
@@ -56,6 +63,7 @@ class LineReader {
   }
 
   std::streambuf* buf_;
+  bool sawLineFeed_ = false;
   bool done_ = false;
   std::size_t number_ = 0;
   std::size_t overLongLine_ = 0;
@@ -92,8 +100,11 @@ std::optional<std::string> readValue(const std::string& line, const KeyFound& fo
 
 // The SQL text: on one line like any other value, or as pieces, each from the first double
 // quote of a line to its first continuation pair, the last piece ending at a closing pair.
+// A text whose last line has no closing pair (the file ended after a continuation line, or
+// a continuation line holds neither pair) is not the text that was written: `unclosed` is
+// set and nothing is returned.
 std::optional<std::string> readSql(const std::string& first, const KeyFound& found,
-                                   LineReader& reader) {
+                                   LineReader& reader, bool& unclosed) {
   if (auto value = readValue(first, found)) return value;
   std::size_t close = first.find(kClosingPair);
   if (close != std::string::npos && close >= found.valueStart) return std::nullopt;  // empty
@@ -111,11 +122,14 @@ std::optional<std::string> readSql(const std::string& first, const KeyFound& fou
     sql += "\r\n";
     current = reader.next().value_or(std::string());
   }
+  // The closing pair begins with a double quote, so a line that holds one holds a quote.
   std::size_t quote = current.find('"');
   close = current.find(kClosingPair);
-  if (quote != std::string::npos && close != std::string::npos && close > quote) {
-    sql.append(current, quote + 1, close - quote - 1);
+  if (close == std::string::npos) {
+    unclosed = true;
+    return std::nullopt;
   }
+  if (close > quote) sql.append(current, quote + 1, close - quote - 1);
   return sql;
 }
 
@@ -149,7 +163,7 @@ std::optional<std::string> applySetting(const SettingLine& line, JobSettings& jo
   }
   if (line.key == SettingKey::Timeout) {
     std::optional<int> seconds = parseTimeoutSeconds(line.value);
-    if (!seconds) return std::string(kTimeoutRefused);
+    if (!seconds) return timeoutRefusal(line.value);
     job.timeoutSeconds = *seconds;
     return std::nullopt;
   }
@@ -182,35 +196,61 @@ std::optional<std::string> applySetting(const SettingLine& line, JobSettings& jo
   return std::nullopt;
 }
 
-}  // namespace
+// The line naming the over-long line that ended the reading, and the setting it holds.
+std::string overLongLineProblem(const LineReader& reader, std::optional<SettingKey> key) {
+  const std::string number = std::to_string(reader.overLongLine());
+  return (key ? std::string(fieldNameOf(*key)) + " on line " + number : "Line " + number) +
+         " is longer than " + std::to_string(kSettingsLineLimit) +
+         " bytes; nothing from that line on was read.";
+}
 
-std::vector<SettingLine> readSettingLines(std::istream& in, std::string* overLongLine) {
-  LineReader reader(in);
-  std::vector<SettingLine> found;
-  std::optional<SettingKey> cutShort;  // the setting whose line was over-long
-  while (std::optional<std::string> line = reader.next()) {
+// The settings of the lines that `reader` hands out, the first of them already taken.
+SettingsText readLines(LineReader& reader, std::optional<std::string> line) {
+  SettingsText text;
+  for (; line; line = reader.next()) {
     std::optional<KeyFound> key = findKey(*line);
     if (!key) continue;
-    std::optional<std::string> value =
-        key->key == SettingKey::Sql ? readSql(*line, *key, reader) : readValue(*line, *key);
+    text.holdsKey = true;
+    const std::size_t number = reader.lineNumber();
+    bool unclosed = false;
+    std::optional<std::string> value = key->key == SettingKey::Sql
+                                           ? readSql(*line, *key, reader, unclosed)
+                                           : readValue(*line, *key);
     // An SQL text whose continuation line was over-long is not the text that was written.
     if (reader.overLongLine() != 0 && key->key == SettingKey::Sql) {
-      cutShort = SettingKey::Sql;
-      break;
+      text.problems.push_back(overLongLineProblem(reader, SettingKey::Sql));
+      return text;
     }
-    if (value) found.push_back({key->key, std::move(*value)});
-  }
-  if (reader.overLongLine() != 0 && overLongLine != nullptr) {
-    if (!cutShort) {
-      if (std::optional<KeyFound> key = findKey(reader.overLongStart())) cutShort = key->key;
+    if (unclosed) {
+      text.problems.push_back(std::string(fieldNameOf(SettingKey::Sql)) + " that begins on line " +
+                              std::to_string(number) +
+                              " ends without its closing pair (\";); it was not read.");
     }
-    const std::string number = std::to_string(reader.overLongLine());
-    *overLongLine =
-        (cutShort ? std::string(fieldNameOf(*cutShort)) + " on line " + number : "Line " + number) +
-        " is longer than " + std::to_string(kSettingsLineLimit) +
-        " bytes; nothing from that line on was read.";
+    if (value) text.lines.push_back({key->key, std::move(*value)});
   }
-  return found;
+  if (reader.overLongLine() != 0) {
+    const std::optional<KeyFound> key = findKey(reader.overLongStart());
+    text.problems.push_back(
+        overLongLineProblem(reader, key ? std::optional(key->key) : std::nullopt));
+  }
+  return text;
+}
+
+}  // namespace
+
+SettingsText readSettingLines(std::istream& in) {
+  LineReader reader(in);
+  std::optional<std::string> first = reader.next();
+  // A file without a single LF whose text holds a CR was written with CR line ends: it is
+  // read line by line, never as one line that only its first key would decide.
+  if (first && !reader.sawLineFeed() && first->find('\r') != std::string::npos) {
+    std::string text = std::move(*first);
+    std::replace(text.begin(), text.end(), '\r', '\n');
+    std::istringstream lines(text);
+    LineReader crReader(lines);
+    return readLines(crReader, crReader.next());
+  }
+  return readLines(reader, std::move(first));
 }
 
 bool settingIsOn(std::string_view value) { return value.empty() || value[0] != '0'; }

@@ -27,14 +27,29 @@ struct SettingLine {
   std::string value;
 };
 
-// The settings of the text read from `in`, in file order. Lines are split at LF; a CR right
-// before the LF is dropped. Lines without a key string and values that cannot be used are
-// passed over; the first key found on a line, in kKeyTestOrder, decides the line. The
-// continuation lines of the SQL text are taken by the SQL setting and searched for nothing
-// else. A continuation line holding no text adds an empty line to the SQL text. A line over
-// kSettingsLineLimit ends the reading (an SQL text that it belongs to is dropped); then
-// `overLongLine`, when given, receives a line naming it and the setting it holds.
-std::vector<SettingLine> readSettingLines(std::istream& in, std::string* overLongLine = nullptr);
+// What the text of a settings file holds.
+struct SettingsText {
+  // The settings, in file order.
+  std::vector<SettingLine> lines;
+  // One line for each part of the text that was not read as written: an SQL text that ends
+  // without its closing pair, a line over kSettingsLineLimit (which ends the reading). Each
+  // names the line and the setting it holds.
+  std::vector<std::string> problems;
+  // Whether any line held a key string: a text without one (an empty file, another kind of
+  // file, a settings file in another encoding) holds no job at all.
+  bool holdsKey = false;
+};
+
+// The settings of the text read from `in`. Lines end at LF, a CR right before the LF
+// dropped; a text without any LF that holds a CR was written with CR line ends and is read
+// with CR as the line end. Lines
+// without a key string and values that cannot be used are passed over; the first key found
+// on a line, in kKeyTestOrder, decides the line. The continuation lines of the SQL text are
+// taken by the SQL setting and searched for nothing else. A continuation line holding no
+// text adds an empty line to the SQL text. An SQL text without its closing pair is not
+// taken. A line over kSettingsLineLimit ends the reading (an SQL text that it belongs to is
+// dropped).
+SettingsText readSettingLines(std::istream& in);
 
 // What loading does to the job before the first setting: the output type goes back to the
 // workbook (the CSV, TSV, HTML and XLSX flags cleared), the settings that a file holds only

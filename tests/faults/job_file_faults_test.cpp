@@ -118,6 +118,53 @@ TEST_F(JobFileFaultTest, ASettingsFileThatCannotBeReadEndsTheRunBeforeConnecting
   }
 }
 
+TEST_F(JobFileFaultTest, AJobFileCutShortOrHoldingNoJobEndsTheRunBeforeConnecting) {
+  const std::string second = temp_ / "second.DIRU";
+  const std::string unclosed =
+      ": The SQL text that begins on line 2 ends without its closing pair (\";); it was not "
+      "read.";
+  struct Case {
+    std::string text;
+    std::string problem;
+  };
+  const Case cases[] = {
+      // Cut after a continuation line: the first half of the statement never runs.
+      {"-- cut\r\nSQL=\"delete from victims  \"+\r\n", unclosed},
+      {"-- cut\nSQL=\"delete from victims  \"+\n    \"where id = 1", unclosed},
+      {"", " holds no rowpress settings"},
+      {"myhost.example.org\n", " holds no rowpress settings"},
+      // A settings file saved as UTF-16: not one key string can be found in it.
+      {std::string("\xff\xfe") + std::string("C\0S\0V\0=\0\"\0001\0\"\0;\0\r\0\n\0", 20),
+       " holds no rowpress settings"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.problem);
+    writeFile(second, c.text);
+    expectRefused(testing::runRowpress(temp_.path(), argsFor({good_, second})), second + c.problem);
+  }
+}
+
+TEST_F(JobFileFaultTest, AJobFileWithCrLineEndsIsReadLineByLine) {
+  const std::string mac = temp_ / "mac.DIRU";
+  writeFile(mac, "-- rule\rDatabase=\"fresh\";\rSQL=\"select 2 as two\";\rCSV=\"1\";\r");
+  ChildResult result = testing::runRowpress(temp_.path(), argsFor({mac}));
+  EXPECT_EQ(result.exitStatus, 0) << result.err;
+  EXPECT_EQ(readFile(target_), "two,\r\n2,\r\n");
+}
+
+TEST_F(JobFileFaultTest, ASwitchValueOverItsLimitEndsTheRunBeforeConnecting) {
+  const std::string longPath = temp_ / std::string(250, 'p');
+  std::vector<std::string> args = argsFor({good_});
+  args.push_back("-outfile=" + longPath);
+  expectRefused(testing::runRowpress(temp_.path(), args),
+                "The output file name of -outfile= is longer than 255 bytes and was refused.");
+  args = argsFor({good_});
+  args.push_back("-openwith=" + std::string(256, 'v'));
+  expectRefused(
+      testing::runRowpress(temp_.path(), args),
+      "The application to launch of -openwith= is longer than 255 bytes and was refused.");
+}
+
 TEST_F(JobFileFaultTest, AFifoIsRefusedWithoutWaitingForAWriter) {
   const std::string fifo = temp_ / "job.fifo";
   ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);

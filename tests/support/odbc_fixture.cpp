@@ -47,6 +47,8 @@ std::string readFile(const std::string& path) {
 void writeFile(const std::string& path, const std::string& content) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out << content;
+  out.close();
+  if (!out) ADD_FAILURE() << "the test could not write " << path;
 }
 
 bool fileExists(const std::string& path) { return ::access(path.c_str(), F_OK) == 0; }

@@ -196,14 +196,15 @@ void expectSameFromFile(const std::string& text, const std::vector<std::string>&
   JobSettings fromFile;
   MemoryView fileView;
   applyDefaults(fromFile, fileView);
-  const JobSettings before = fromFile;
+  const std::string sqlBefore = fromFile.sql;
+  const bool csvBefore = fromFile.outputCsv;
   SettingsLoadResult loaded = loadSettingsFile(fromFile, fileView, path);
   EXPECT_EQ(loaded.opened, holdsJob);
   EXPECT_EQ(loaded.holdsNoSettings, !holdsJob);
   if (!holdsJob) {
     EXPECT_TRUE(loaded.problems.empty());
-    EXPECT_EQ(fromFile.sql, before.sql);
-    EXPECT_EQ(fromFile.outputCsv, before.outputCsv);
+    EXPECT_EQ(fromFile.sql, sqlBefore);
+    EXPECT_EQ(fromFile.outputCsv, csvBefore);
     return;
   }
   EXPECT_EQ(loaded.problems, problems);

@@ -109,6 +109,7 @@ std::string helpText(const std::string& defaultDirectory) {
          "  1  the query returned no rows    4  the output file could not be written\n"
          "  2  could not connect             5  stopped at a workbook limit\n"
          "                                   6  the job could not be read\n"
+         "  7  the file was written but standard output could not take its path\n"
          "  A run past -timeout ends with 2 (connecting) or 3 (the statement) and says\n"
          "  \"timed out after N s\".\n"
          "  128+N  stopped by signal N (SIGINT, SIGTERM, SIGHUP): the temporary file is\n"

@@ -87,8 +87,8 @@ TEST(CommandLine, HelpAndVersionHoldNoSwitchText) {
   for (const char* word :
        {"-file=", "-outfile=", "-openwith=", "-noautoopen", "-silent", "-passwordfile=PATH",
         "ROWPRESS_USER", "ROWPRESS_PASSWORD", "/home/u/rowpress", "ROWPRESS_HOME", "5  stopped",
-        "6  the job could not be read", "128+N  stopped by signal N", "\"timed out after N s\"",
-        "XLSX=1", "QuoteFields=1", "ByteOrderMark=1", ".xlsx"}) {
+        "6  the job could not be read", "7  the file was written", "128+N  stopped by signal N",
+        "\"timed out after N s\"", "XLSX=1", "QuoteFields=1", "ByteOrderMark=1", ".xlsx"}) {
     EXPECT_NE(text.find(word), std::string::npos) << word;
   }
   // Without any default directory the text says so instead of naming a relative one.

@@ -9,16 +9,35 @@
 #include <cstdlib>
 #include <cstring>
 
+extern char** environ;
+
 namespace rowpress {
 
 namespace {
 
-// The value of a variable, which is then removed from the environment; nothing when it is
-// unset or empty.
-std::optional<std::string> takeVariable(const char* name) {
-  std::optional<std::string> value;
-  if (const char* text = std::getenv(name); text && *text) value = text;
-  ::unsetenv(name);
+// The value of the first entry of variable `name`, as getenv reads it; every entry of the
+// name is then removed from the environment and its bytes, name and value, overwritten where
+// they are. Nothing when the variable is unset or empty.
+template <class Value>
+std::optional<Value> takeVariable(const char* name) {
+  const std::size_t length = std::strlen(name);
+  auto isEntry = [&](const char* entry) {
+    return std::strncmp(entry, name, length) == 0 && entry[length] == '=';
+  };
+  std::optional<Value> value;
+  if (!environ) return value;
+  std::vector<char*> taken;
+  char** kept = environ;
+  for (char** entry = environ; *entry; ++entry) {
+    if (!isEntry(*entry)) {
+      *kept++ = *entry;
+      continue;
+    }
+    if (taken.empty() && (*entry)[length + 1] != '\0') value.emplace((*entry) + length + 1);
+    taken.push_back(*entry);
+  }
+  *kept = nullptr;
+  for (char* entry : taken) wipeBytes(entry, std::strlen(entry));
   return value;
 }
 
@@ -30,7 +49,7 @@ std::string modeText(mode_t mode) {
 
 }  // namespace
 
-std::optional<std::string> readPasswordFile(const std::string& path, std::string& problem) {
+std::optional<Secret> readPasswordFile(const std::string& path, std::string& problem) {
   if (path.empty()) {
     problem = "-passwordfile= names no file; no password was read.";
     return std::nullopt;
@@ -61,9 +80,20 @@ std::optional<std::string> readPasswordFile(const std::string& path, std::string
     return std::nullopt;
   }
   // Only the first line counts: the read stops at its end, or once it is past the longest
-  // password with a CR LF.
-  std::string text;
+  // password with a CR LF. The text never grows past the room reserved for it, so no copy
+  // of it is left behind in a freed block.
   char buffer[256];
+  std::string text;
+  text.reserve(kCredentialLimit + 2 + sizeof buffer);
+  struct Wipe {
+    std::string& text;
+    char* buffer;
+    std::size_t size;
+    ~Wipe() {
+      wipeBytes(text.data(), text.capacity());
+      wipeBytes(buffer, size);
+    }
+  } wipe{text, buffer, sizeof buffer};
   while (text.find('\n') == std::string::npos && text.size() <= kCredentialLimit + 2) {
     const ssize_t got = ::read(fd, buffer, sizeof buffer);
     if (got < 0 && errno == EINTR) continue;
@@ -76,21 +106,22 @@ std::optional<std::string> readPasswordFile(const std::string& path, std::string
     text.append(buffer, static_cast<std::size_t>(got));
   }
   ::close(fd);
-  if (const std::size_t end = text.find('\n'); end != std::string::npos) {
-    text.resize(end);
-    if (!text.empty() && text.back() == '\r') text.pop_back();
+  std::string_view password = text;
+  if (const std::size_t end = password.find('\n'); end != std::string_view::npos) {
+    password = password.substr(0, end);
+    if (!password.empty() && password.back() == '\r') password.remove_suffix(1);
   }
-  if (auto refusal = refusalOf(text, kCredentialLimit, "The password")) {
+  if (auto refusal = refusalOf(password, kCredentialLimit, "The password")) {
     problem = path + ": " + *refusal;
     return std::nullopt;
   }
-  return text;
+  return Secret(password);
 }
 
 OutsideCredentials takeOutsideCredentials(const std::optional<std::string>& passwordFile) {
   OutsideCredentials outside;
-  outside.userName = takeVariable(kUserVariable);
-  outside.password = takeVariable(kPasswordVariable);
+  outside.userName = takeVariable<std::string>(kUserVariable);
+  outside.password = takeVariable<Secret>(kPasswordVariable);
   if (passwordFile) {
     // A password file that cannot be used gives no password, not the next one in line: the
     // job is run only as written.
@@ -104,8 +135,8 @@ void applyOutsideCredentials(const OutsideCredentials& outside, JobSettings& job
   if (!outside.problem.empty()) problems.push_back(outside.problem);
   if (outside.userName) job.userName = *outside.userName;
   if (outside.password) {
-    job.password = *outside.password;
-    job.outsidePassword = *outside.password;
+    job.password = outside.password->view();
+    job.outsidePassword = outside.password->copy();
   }
 }
 

@@ -1,5 +1,7 @@
 #include "app/fetch_command.h"
 
+#include <utility>
+
 #include "app/status_list.h"
 #include "export/output_naming.h"
 #include "export/stop_request.h"
@@ -21,19 +23,20 @@ FetchResult runFetch(JobSettings& job, View& view, const ExportStep& exportStep)
   }
 
   // A run that would write to a default name cannot start without a default directory; it
-  // ends before connecting. (The 2007 box decides, as in the export run.)
-  JobSettings naming = job;
-  naming.excel2007 = view.isChecked(ControlId::Excel2007);
-  if (needsDefaultName(naming, outputTypeOf(job)) && defaultDirectory().empty()) {
-    result.failureLine = noDefaultDirectoryReason() + "; name the output file.";
-    AddStatusLine(view, result.failureLine);
-    result.outcome = RunOutcome::OutputFile;
-    return result;
+  // ends before connecting. (The 2007 box decides, as in the export run, which sets the job's
+  // flag from it too: the job is not copied, it holds the password.)
+  const bool excel2007 = std::exchange(job.excel2007, view.isChecked(ControlId::Excel2007));
+  const OutputType type = outputTypeOf(job);
+  std::optional<std::string> refused;
+  if (needsDefaultName(job, type) && defaultDirectory().empty()) {
+    refused = noDefaultDirectoryReason() + "; name the output file.";
+  } else {
+    // The output and the type report never replace a file that the job was read from.
+    refused = jobFileInTheWay(job, type);
   }
-
-  // The output and the type report never replace a file that the job was read from.
-  if (auto line = jobFileInTheWay(naming, outputTypeOf(job))) {
-    result.failureLine = std::move(*line);
+  job.excel2007 = excel2007;
+  if (refused) {
+    result.failureLine = std::move(*refused);
     AddStatusLine(view, result.failureLine);
     result.outcome = RunOutcome::OutputFile;
     return result;

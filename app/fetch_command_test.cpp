@@ -41,8 +41,9 @@ TEST_F(FetchCommandTest, TheExportGetsAnOpenSessionAndACopyOfTheSqlText) {
   EXPECT_EQ(result.failureLine, "");
   EXPECT_THAT(sessions_, ElementsAre(true));
   EXPECT_EQ(given_, "select 1\r\nfrom people");
-  // The status list starts afresh with the SQL text; the box and the job keep the text.
-  EXPECT_THAT(view_.lines(ControlId::StatusList), ElementsAre("select 1\r\nfrom people"));
+  // The status list starts afresh with the SQL text, its line break escaped; the box and the
+  // job keep the text.
+  EXPECT_THAT(view_.lines(ControlId::StatusList), ElementsAre("select 1\\r\\nfrom people"));
   EXPECT_EQ(view_.text(ControlId::SqlBox), "select 1\r\nfrom people");
   EXPECT_EQ(job_.sql, "select 1\r\nfrom people");
 }

@@ -44,7 +44,7 @@ void showOutputType(View& view, OutputType type) {
 
 void showJob(const JobSettings& job, View& view) {
   view.setText(ControlId::UserName, job.userName);
-  view.setText(ControlId::Password, job.password);
+  view.setText(ControlId::Password, job.password.view());
   view.setText(ControlId::SqlBox, job.sql);
   view.setText(ControlId::LaunchApplication, job.launchApplication);
   view.setText(ControlId::OutFileName, job.outFileName);

@@ -14,11 +14,18 @@
 #include "app/qt/main_window.h"
 #include "app/run_watchdog.h"
 #include "app/signal_stop.h"
+#include "app/standard_streams.h"
 #include "app/startup.h"
 #include "export/output_naming.h"
+#include "export/viewer.h"
 
 int main(int argc, char** argv) {
   using namespace rowpress;
+  // Before anything opens a file: no file or connection may take a standard stream's number.
+  const StandardStreams streams = openClosedStandardStreams();
+  // A write to a pipe that nobody reads, or past the file size limit, fails and is reported
+  // instead of ending the process; the viewer gets both signals as they were found.
+  ignoreWriteSignals();
   std::vector<std::string> args(argv, argv + argc);
   CommandLine line = parseCommandLine(args);
   // Before any other thread exists, as changing the environment must be; from here on no
@@ -52,7 +59,8 @@ int main(int argc, char** argv) {
     if (!problems.empty()) return refuseUnreadableJob(problems, std::cerr);
     if (job.timeoutSeconds > 0) startRunWatchdog(job.timeoutSeconds, !line.quiet);
     // The progress line only where someone watches: standard error on a terminal.
-    RunLog log{line.quiet, !line.quiet && ::isatty(STDERR_FILENO) ? STDERR_FILENO : -1};
+    RunLog log{line.quiet, !line.quiet && ::isatty(STDERR_FILENO) ? STDERR_FILENO : -1,
+               streams.outputClosed};
     return runUnattended(dialog, view, std::cout, std::cerr, log);
   }
   return runMainWindow(argc, argv, line, outside);

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cctype>
 
+#include "export/text_rules.h"
+
 namespace rowpress {
 
 namespace {
@@ -99,7 +101,7 @@ void MemoryView::messageBox(std::string_view text, std::string_view caption,
     if (beforeEcho) beforeEcho();
     std::string_view shown = text;
     while (!shown.empty() && (shown.back() == '\n' || shown.back() == ' ')) shown.remove_suffix(1);
-    *echo_ << caption << ": " << shown << '\n';
+    *echo_ << escapeControls(caption) << ": " << escapeControls(shown) << '\n';
     echo_->flush();
   }
 }

@@ -23,7 +23,8 @@ class MemoryView : public View {
     std::string reason;
   };
 
-  // With an echo stream, every message box is also written there as "CAPTION: TEXT".
+  // With an echo stream, every message box is also written there as "CAPTION: TEXT", one
+  // line with its control characters escaped.
   explicit MemoryView(std::ostream* echo = nullptr) : echo_(echo) {}
 
   std::string text(ControlId id) const override;

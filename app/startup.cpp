@@ -1,5 +1,7 @@
 #include "app/startup.h"
 
+#include <cerrno>
+#include <cstring>
 #include <optional>
 #include <thread>
 
@@ -7,6 +9,7 @@
 #include "app/progress_line.h"
 #include "app/run_watchdog.h"
 #include "export/stop_request.h"
+#include "export/text_rules.h"
 #include "job/job_fields.h"
 
 namespace rowpress {
@@ -68,7 +71,9 @@ std::vector<std::string> applyCommandLine(const CommandLine& line, JobSettings& 
 }
 
 int refuseUnreadableJob(const std::vector<std::string>& problems, std::ostream& err) {
-  for (const std::string& problem : problems) err << "rowpress: " << problem << '\n';
+  for (const std::string& problem : problems) {
+    err << "rowpress: " << escapeControls(problem) << '\n';
+  }
   err << "rowpress: the job could not be read; nothing was run\n";
   err.flush();
   return static_cast<int>(RunOutcome::JobUnreadable);
@@ -81,9 +86,10 @@ std::string summaryLine(const FetchResult& result, const ExportResult& exported,
   switch (result.outcome) {
     case RunOutcome::Exported:
     case RunOutcome::Limit:
+    case RunOutcome::PathNotShown:
       if (exported.kept) {
-        return "rowpress: " + std::to_string(exported.rows) + " rows to " + exported.path + " in " +
-               seconds +
+        return "rowpress: " + std::to_string(exported.rows) + " rows to " +
+               escapeControls(exported.path) + " in " + seconds +
                (result.outcome == RunOutcome::Limit ? " (stopped at a workbook limit)" : "");
       }
       what = "the result is too large for a workbook";
@@ -132,22 +138,42 @@ int runUnattended(MainDialog& dialog, MemoryView& view, std::ostream& out, std::
     // process; nothing more is said here.
     for (;;) std::this_thread::sleep_for(std::chrono::hours(1));
   }
-  // Nobody sees the status list: what it says about a failure goes to the log.
+  // Nobody sees the status list: what it says about a failure goes to the log. Lines that
+  // hold paths or the driver's words are shown escaped, as the status list shows them.
+  auto logLine = [&err](const std::string& line) {
+    const std::string shown = escapeControls(line);
+    err << "rowpress: " << shown << (shown.ends_with('\n') ? "" : "\n");
+  };
   if (result.outcome == RunOutcome::NoConnection) {
-    if (!result.failureLine.empty()) err << "rowpress: " << result.failureLine << '\n';
-    if (!result.connectDiagnostic.empty()) err << "rowpress: " << result.connectDiagnostic;
+    if (!result.failureLine.empty()) logLine(result.failureLine);
+    if (!result.connectDiagnostic.empty()) logLine(result.connectDiagnostic);
   }
   if (result.outcome == RunOutcome::OutputFile) {
     // The message names the file; this line also says why.
     const std::string& why =
         result.failureLine.empty() ? summary.outputFailure : result.failureLine;
-    if (!why.empty()) err << "rowpress: " << why << '\n';
+    if (!why.empty()) logLine(why);
   }
-  if (!summary.typeReportSkipped.empty()) err << "rowpress: " << summary.typeReportSkipped << '\n';
+  if (!summary.typeReportSkipped.empty()) logLine(summary.typeReportSkipped);
+  if (!summary.viewerFailure.empty()) logLine(summary.viewerFailure);
   // A path only for a file that is there: a run refused at a limit before writing keeps none.
+  // The path line is the path's own bytes, for the script that reads it.
+  bool pathShown = true;
   if ((result.outcome == RunOutcome::Exported || result.outcome == RunOutcome::Limit) &&
       summary.kept) {
-    out << summary.path << '\n';
+    std::string why = "it was closed";
+    if (!log.outputClosed) {
+      errno = 0;
+      out << summary.path << '\n';
+      out.flush();
+      if (!out) why = errno != 0 ? std::strerror(errno) : "write error";
+    }
+    pathShown = !log.outputClosed && out;
+    if (!pathShown) {
+      // The file stays; the log says where it is.
+      logLine("standard output could not take the path (" + why +
+              "); the file was written: " + summary.path);
+    }
   } else if (result.outcome == RunOutcome::NoRows && !summary.noResultSet.empty()) {
     err << "rowpress: " << summary.noResultSet << "; no file was written\n";
   } else if (result.outcome == RunOutcome::NoRows) {
@@ -176,6 +202,7 @@ int runUnattended(MainDialog& dialog, MemoryView& view, std::ostream& out, std::
   if (!log.quiet) err << summaryLine(result, summary, stop.signal(), elapsed) << '\n';
   err.flush();
   if (result.outcome == RunOutcome::Stopped) return 128 + stop.signal();
+  if (!pathShown) return static_cast<int>(RunOutcome::PathNotShown);
   return static_cast<int>(result.outcome);
 }
 

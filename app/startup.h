@@ -34,6 +34,7 @@ int refuseUnreadableJob(const std::vector<std::string>& problems, std::ostream& 
 struct RunLog {
   bool quiet = false;         // neither the progress line nor the summary line
   int progressTerminal = -1;  // the terminal that shows the progress line; -1: none
+  bool outputClosed = false;  // standard output was closed at start: no path line reaches it
 };
 
 // The last line of an unattended run: "rowpress: N rows to PATH in S s", or what failed.
@@ -42,7 +43,10 @@ std::string summaryLine(const FetchResult& result, const ExportResult& exported,
 
 // Runs the fetch on the job as start-up left it, with `view` the dialog's view; reports on
 // `err` (message boxes as "CAPTION: TEXT", the lines of a failure, the progress line and the
-// summary line) and the path of a kept file on `out`. Returns the exit status.
+// summary line, paths and the driver's words with their control characters escaped) and the
+// path of a kept file on `out`, as its own bytes. Returns the exit status: the outcome of the
+// run, or 7 when the file was kept but `out` could not take its path (a failure of `err`
+// changes nothing).
 int runUnattended(MainDialog& dialog, MemoryView& view, std::ostream& out, std::ostream& err,
                   const RunLog& log = {});
 

@@ -1,9 +1,11 @@
 #include "app/status_list.h"
 
+#include "export/text_rules.h"
+
 namespace rowpress {
 
 void AddStatusLine(View& view, std::string_view line) {
-  view.appendLine(ControlId::StatusList, line);
+  view.appendLine(ControlId::StatusList, escapeControls(line));
 }
 
 void ClearStatusLines(View& view) { view.clearList(ControlId::StatusList); }

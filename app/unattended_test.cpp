@@ -1,9 +1,12 @@
 // The unattended run of the real executable: its file, its exit statuses, its log lines.
+#include <fcntl.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <regex>
 #include <set>
@@ -59,6 +62,58 @@ TEST_F(UnattendedTest, AJobThatOpensItsFileLeavesItsViewerRunningOnItsOwn) {
                          "-outfile=" + (temp_ / "cities.csv")}),
             0);
   EXPECT_EQ(started.collect().size(), 1u);
+}
+
+// The viewer gets SIGPIPE and SIGXFSZ as rowpress found them, whatever rowpress does with them
+// for its own writes: ignored when they were ignored, with their default action otherwise.
+TEST_F(UnattendedTest, TheViewerGetsTheWriteSignalsAsRowpressFoundThem) {
+  writeJob("select name from city", "CSV=\"1\";");
+  // The viewer notes which signals it ignores (SigIgn, a mask with bit N-1 for signal N).
+  const std::string viewer = temp_ / "viewer";
+  writeFile(
+      viewer,
+      "#!/bin/sh\ngrep '^SigIgn:' /proc/$$/status > \"$1.part\" && mv \"$1.part\" \"$1.sig\"\n");
+  ASSERT_EQ(::chmod(viewer.c_str(), 0755), 0);
+  auto bit = [](int signal) { return 1ull << (signal - 1); };
+  for (int ignored : {SIGPIPE, SIGXFSZ}) {
+    SCOPED_TRACE(strsignal(ignored));
+    const std::string out = temp_ / ("cities-" + std::to_string(ignored) + ".csv");
+    testing::StartedProcesses started;
+    ASSERT_TRUE(started.active());
+    testing::ChildProcess child(temp_.path());
+    child.ignoreAtStart(ignored);
+    ASSERT_TRUE(child.startRowpress(
+        {"-silent", "-file=" + job_file_, "-outfile=" + out, "-openwith=" + viewer}));
+    EXPECT_EQ(child.wait(std::chrono::seconds(60)).exitStatus, 0);
+    ASSERT_TRUE(testing::waitForFile(out + ".sig", std::chrono::seconds(30)))
+        << "the viewer did not run";
+    const std::string line = readFile(out + ".sig");
+    ASSERT_THAT(line, StartsWith("SigIgn:\t"));
+    const unsigned long long mask = std::stoull(line.substr(8), nullptr, 16);
+    EXPECT_EQ(mask & (bit(SIGPIPE) | bit(SIGXFSZ)), bit(ignored));
+  }
+}
+
+// A viewer that cannot start is said on standard error; the file was written all the same.
+TEST_F(UnattendedTest, AViewerThatCannotStartIsReportedAndTheRunStillSucceeds) {
+  writeJob("select name from city", "CSV=\"1\";");
+  const std::string notExecutable = temp_ / "viewer.txt";
+  writeFile(notExecutable, "#!/bin/sh\n");
+  ASSERT_EQ(::chmod(notExecutable.c_str(), 0644), 0);
+  for (const auto& [viewer, reason] :
+       {std::pair<std::string, std::string>{temp_ / "no-such-viewer", "No such file or directory"},
+        {notExecutable, "Permission denied"},
+        {"rowpress-no-such-program-on-the-path", "No such file or directory"}}) {
+    SCOPED_TRACE(viewer);
+    const std::string out = temp_ / "cities.csv";
+    EXPECT_EQ(runRowpress({"-silent", "-file=" + job_file_, "-outfile=" + out,
+                           "-openwith=" + viewer + " --calc"}),
+              0);
+    EXPECT_EQ(run_.out, out + "\n");
+    EXPECT_EQ(readFile(out), "name,\r\nZürich,\r\nGenève; GE,\r\n");
+    EXPECT_EQ(testing::withoutSummary(run_.err),
+              "rowpress: could not start " + viewer + ": " + reason + "\n");
+  }
 }
 
 TEST_F(UnattendedTest, ExitStatusTellsTheOutcome) {
@@ -126,6 +181,111 @@ TEST_F(UnattendedTest, ExitStatusTellsTheOutcome) {
   EXPECT_THAT(run_.err, HasSubstr("Column Count Greater than 256"));
   EXPECT_EQ(run_.out, "");
   EXPECT_FALSE(fileExists(temp_ / "wide.csv"));
+}
+
+// A pipe whose reading end is already closed: a write to it fails with EPIPE (or, where
+// SIGPIPE has its default action, ends the writer).
+struct PipeWithoutReader {
+  PipeWithoutReader() {
+    EXPECT_EQ(::pipe(fds), 0);
+    ::close(fds[0]);
+  }
+  ~PipeWithoutReader() { ::close(fds[1]); }
+  int fds[2] = {-1, -1};
+};
+
+// Standard output that cannot take the path line: status 7, the file stays, and the log says
+// where it is. The path line is all that goes there, so a run without a file is not touched.
+TEST_F(UnattendedTest, APathLineThatStandardOutputCannotTakeIsStatus7AndTheFileStays) {
+  writeJob("select name from city", "CSV=\"1\";");
+  PipeWithoutReader closedPipe;
+  const int full = ::open("/dev/full", O_WRONLY | O_CLOEXEC);
+  ASSERT_GE(full, 0) << "no /dev/full";
+  struct Case {
+    const char* what;
+    int fd;
+    const char* reason;
+  };
+  for (const Case& c : {Case{"a pipe without a reader", closedPipe.fds[1], "Broken pipe"},
+                        Case{"/dev/full", full, "No space left on device"},
+                        Case{"closed at start", -1, "it was closed"}}) {
+    SCOPED_TRACE(c.what);
+    const std::string out = temp_ / "cities.csv";
+    ::unlink(out.c_str());
+    testing::ChildProcess child(temp_.path());
+    child.giveDescriptor(STDOUT_FILENO, c.fd);
+    ASSERT_TRUE(
+        child.startRowpress({"-silent", "-noautoopen", "-file=" + job_file_, "-outfile=" + out}));
+    const testing::ChildResult result = child.wait(std::chrono::seconds(60));
+    EXPECT_EQ(result.signal, 0) << "died of a signal instead of exiting";
+    EXPECT_EQ(result.exitStatus, 7);
+    EXPECT_EQ(readFile(out), "name,\r\nZürich,\r\nGenève; GE,\r\n");
+    EXPECT_EQ(testing::withoutSummary(result.err),
+              std::string("rowpress: standard output could not take the path (") + c.reason +
+                  "); the file was written: " + out + "\n");
+    EXPECT_THAT(result.err, HasSubstr("rowpress: 2 rows to " + out + " in "));
+
+    // A run that keeps no file has no path to print: its own status.
+    writeJob("select name from city where people < 0", "CSV=\"1\";");
+    testing::ChildProcess none(temp_.path());
+    none.giveDescriptor(STDOUT_FILENO, c.fd);
+    ASSERT_TRUE(
+        none.startRowpress({"-silent", "-noautoopen", "-file=" + job_file_, "-outfile=" + out}));
+    EXPECT_EQ(none.wait(std::chrono::seconds(60)).exitStatus, 1);
+    writeJob("select name from city", "CSV=\"1\";");
+  }
+  ::close(full);
+}
+
+// A standard error that went away changes nothing: the status is the run's own.
+TEST_F(UnattendedTest, AStandardErrorThatWentAwayChangesNoStatus) {
+  PipeWithoutReader closedPipe;
+  for (int fd : {closedPipe.fds[1], -1}) {
+    SCOPED_TRACE(fd < 0 ? "closed at start" : "a pipe without a reader");
+    const std::string out = temp_ / "cities.csv";
+    for (const auto& [sql, status] : {std::pair<std::string, int>{"select name from city", 0},
+                                      {"select nothing from city", 3},
+                                      {"select name from city where people < 0", 1}}) {
+      SCOPED_TRACE(sql);
+      writeJob(sql, "CSV=\"1\";");
+      testing::ChildProcess child(temp_.path());
+      child.giveDescriptor(STDERR_FILENO, fd);
+      ASSERT_TRUE(
+          child.startRowpress({"-silent", "-noautoopen", "-file=" + job_file_, "-outfile=" + out}));
+      const testing::ChildResult result = child.wait(std::chrono::seconds(60));
+      EXPECT_EQ(result.signal, 0) << "died of a signal instead of exiting";
+      EXPECT_EQ(result.exitStatus, status);
+      EXPECT_EQ(result.out, status == 0 ? out + "\n" : "");
+    }
+  }
+}
+
+// What comes from outside (here an output path) cannot paint the terminal: on standard error
+// its control characters are escaped; standard output gets the path's own bytes.
+TEST_F(UnattendedTest, ControlCharactersFromOutsideAreEscapedOnStandardError) {
+  writeJob("select name from city", "CSV=\"1\";");
+  const std::string out = temp_ / "x\x1b[2K\rrowpress: 0 rows in 0.0 s";
+  EXPECT_EQ(runRowpress({"-silent", "-noautoopen", "-file=" + job_file_, "-outfile=" + out}), 0);
+  EXPECT_EQ(run_.out, out + "\n");
+  EXPECT_EQ(readFile(out), "name,\r\nZürich,\r\nGenève; GE,\r\n");
+  EXPECT_THAT(run_.err, StartsWith("rowpress: 2 rows to " + temp_.path() +
+                                   "/x\\x1b[2K\\rrowpress: 0 rows in 0.0 s in "));
+  EXPECT_EQ(run_.err.find('\x1b'), std::string::npos) << run_.err;
+  EXPECT_EQ(run_.err.find('\r'), std::string::npos) << run_.err;
+
+  // The lines of a failure: the message box, the reason, a refused settings file.
+  const std::string badDir = temp_ / "no\nrowpress: fake line/x.csv";
+  EXPECT_EQ(runRowpress({"-silent", "-noautoopen", "-file=" + job_file_, "-outfile=" + badDir}), 4);
+  const std::string shown = temp_ / "no\\nrowpress: fake line/x.csv";
+  EXPECT_EQ(testing::withoutSummary(run_.err),
+            "Unable to Open Output File: unable to create: " + shown +
+                "\nrowpress: unable to create: " + shown + " (No such file or directory)\n");
+  const std::string badJob = temp_ / "job\x07\x1b]0;title\x07.DIRU";
+  EXPECT_EQ(runRowpress({"-silent", "-file=" + badJob}), 6);
+  EXPECT_EQ(run_.err, "rowpress: " + temp_.path() +
+                          "/job\\x07\\x1b]0;title\\x07.DIRU: The settings file could not be "
+                          "read: No such file or directory.\n"
+                          "rowpress: the job could not be read; nothing was run\n");
 }
 
 TEST_F(UnattendedTest, TheSummarySaysWhatFailedAndQuietLeavesOutOnlyTheSummary) {

@@ -84,7 +84,7 @@ struct SessionOpener {
     }
     session.connection_ = OdbcHandle(SQL_HANDLE_DBC, handle);
     // Empty texts go as empty strings, never as null pointers.
-    auto text = [](const std::string& s) {
+    auto text = [](const auto& s) {
       return reinterpret_cast<SQLCHAR*>(const_cast<char*>(s.c_str()));
     };
     // Drivers honour the limits unevenly; where they do, they end a login or a statement a

@@ -402,7 +402,9 @@ RunOutcome ExportRun::finish(OutputType type, OutputWriter& writer, OutputTarget
   }
   result_.kept = true;
   if (stopped) return RunOutcome::Limit;
-  launchViewer(job_, type, result_.path, launcher_);
+  // A viewer that could not start leaves the export as it is: the file was written.
+  result_.viewerFailure = launchViewer(job_, type, result_.path, launcher_);
+  if (!result_.viewerFailure.empty()) report_.statusLine(result_.viewerFailure);
   return RunOutcome::Exported;
 }
 

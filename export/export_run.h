@@ -56,6 +56,9 @@ struct ExportResult {
   // For a statement without a result set (DROP, INSERT, UPDATE, DELETE): the line that says
   // so, with the rows it affected where the driver tells them; empty otherwise.
   std::string noResultSet;
+  // "could not start VIEWER: REASON" when the viewer of a kept file could not be started, as
+  // the status list says it; empty otherwise.
+  std::string viewerFailure;
   // The message boxes to show, in order (a run shows one at most, rarely two).
   std::vector<ExportMessage> messages;
 };

@@ -177,11 +177,12 @@ TEST_F(ExportRunTest, AnEmptyStatementFailsCleanlyAndABlankOneHasNoRows) {
   EXPECT_EQ(lines[1], "SQL statement failed.");
   EXPECT_THAT(lines[2], ::testing::EndsWith("\n"));
   // The driver executes blanks and line breaks as nothing and answers SQL_NO_DATA.
-  for (const char* sql : {"     ", "   \r\n  "}) {
+  // The status list shows the line break escaped.
+  for (auto [sql, shown] : {std::pair{"     ", "     "}, std::pair{"   \r\n  ", "   \\r\\n  "}}) {
     EXPECT_EQ(fetch(sql).outcome, RunOutcome::NoRows) << '"' << sql << '"';
     EXPECT_THAT(
         view_.lines(ControlId::StatusList),
-        ElementsAre(sql, ::testing::StartsWith("the statement returned no result set"), ""));
+        ElementsAre(shown, ::testing::StartsWith("the statement returned no result set"), ""));
   }
   EXPECT_TRUE(outputFiles().empty());
 }
@@ -214,7 +215,9 @@ TEST_F(ExportRunTest, SqlGoesToTheDriverAsWrittenWithItsLineBreaks) {
   const std::string sql = "select id -- the key\r\nfrom people\r\nwhere id = 1";
   ASSERT_EQ(fetch(sql).outcome, RunOutcome::Exported);
   EXPECT_EQ(readFile(job_.outFileName), "id,\r\n1,\r\n");
-  EXPECT_EQ(view_.lines(ControlId::StatusList)[0], sql);
+  // The status list shows the text with its line breaks escaped, one entry.
+  EXPECT_EQ(view_.lines(ControlId::StatusList)[0],
+            "select id -- the key\\r\\nfrom people\\r\\nwhere id = 1");
   EXPECT_EQ(view_.text(ControlId::SqlBox), sql);
   EXPECT_EQ(job_.sql, sql);
 
@@ -357,6 +360,24 @@ TEST_F(ExportRunTest, NothingIsLaunchedWithoutRowsOrWithNoAutoOpen) {
   ASSERT_EQ(fetch("select * from people").outcome, RunOutcome::Exported);
   ASSERT_EQ(launcher_.started.size(), 1u);
   EXPECT_EQ(launcher_.started[0][0], "viewer");
+}
+
+// A viewer that the real launcher cannot start: the status list says so after the rows,
+// and the run is an export all the same.
+TEST_F(ExportRunTest, AViewerThatCannotStartIsAStatusLine) {
+  dlg_.setLauncher(processLauncher());
+  view_.click(ControlId::OutputCsv);
+  job_.noAutoOpen = false;
+  job_.launchApplication = "'" + (temp_ / "no such viewer\x1b[2J") + "' --calc";
+  job_.outFileName = temp_ / "p.csv";
+  ASSERT_EQ(fetch("select * from people").outcome, RunOutcome::Exported);
+  EXPECT_EQ(readFile(job_.outFileName), "id,name,\r\n1,A&B,\r\n,,\r\n");
+  EXPECT_THAT(view_.lines(ControlId::StatusList),
+              ElementsAre("select * from people", "id | name | ", "1 | A&B | ", " |  | ",
+                          "could not start " + temp_.path() +
+                              "/no such viewer\\x1b[2J: No such file or directory"));
+  EXPECT_EQ(dlg_.lastExport().viewerFailure,
+            "could not start " + (temp_ / "no such viewer\x1b[2J") + ": No such file or directory");
 }
 
 }  // namespace

@@ -21,8 +21,8 @@ constexpr std::size_t announcedLength(unsigned char c) {
 }
 
 // The length of the well-formed UTF-8 sequence of two or more bytes at p (Unicode table
-// 3-7), or 0 when the bytes there are not one or encode U+FFFE or U+FFFF.
-std::size_t xmlSequenceLength(const unsigned char* p, std::size_t avail) {
+// 3-7), or 0 when the bytes there are not one.
+std::size_t sequenceLength(const unsigned char* p, std::size_t avail) {
   const unsigned char c = p[0];
   if (c >= 0xC2 && c <= 0xDF) {
     return (avail >= 2 && isContinuation(p[1])) ? 2 : 0;
@@ -33,7 +33,6 @@ std::size_t xmlSequenceLength(const unsigned char* p, std::size_t avail) {
     if (c == 0xE0) lo = 0xA0;  // overlong below U+0800
     if (c == 0xED) hi = 0x9F;  // surrogates U+D800..U+DFFF
     if (p[1] < lo || p[1] > hi || !isContinuation(p[2])) return 0;
-    if (c == 0xEF && p[1] == 0xBF && (p[2] == 0xBE || p[2] == 0xBF)) return 0;  // U+FFFE/F
     return 3;
   }
   if (c >= 0xF0 && c <= 0xF4) {
@@ -45,6 +44,13 @@ std::size_t xmlSequenceLength(const unsigned char* p, std::size_t avail) {
     return 4;
   }
   return 0;  // a stray continuation byte, C0, C1 or F5..FF
+}
+
+// The same for XML text, where U+FFFE and U+FFFF are no characters either.
+std::size_t xmlSequenceLength(const unsigned char* p, std::size_t avail) {
+  const std::size_t length = sequenceLength(p, avail);
+  if (length == 3 && p[0] == 0xEF && p[1] == 0xBF && (p[2] == 0xBE || p[2] == 0xBF)) return 0;
+  return length;
 }
 
 // What the XML escaping does with each byte.
@@ -166,7 +172,65 @@ void htmlEscape(Sink sink, std::string_view text) {
   if (n > runStart) sink.write(text.substr(runStart));
 }
 
+// How many bytes at p escapeControls shows as escapes: a C0 control, DEL, a C1 control
+// (two bytes) or one byte that is not part of well-formed UTF-8; 0 for a character that is
+// shown as it is.
+std::size_t escapedLength(const unsigned char* p, std::size_t avail) {
+  const unsigned char c = p[0];
+  if (c < 0x20 || c == 0x7F) return 1;
+  if (c < 0x80) return 0;
+  if (c == 0xC2 && avail >= 2 && p[1] >= 0x80 && p[1] <= 0x9F) return 2;
+  return sequenceLength(p, avail) == 0 ? 1 : 0;
+}
+
 }  // namespace
+
+std::string escapeControls(std::string_view text) {
+  // A line feed at the very end is the line's own end, not part of what it shows.
+  const bool lineEnd = !text.empty() && text.back() == '\n';
+  if (lineEnd) text.remove_suffix(1);
+  const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+  const std::size_t n = text.size();
+  std::string out;
+  out.reserve(n + 1);
+  static constexpr char kHex[] = "0123456789abcdef";
+  std::size_t i = 0;
+  while (i < n) {
+    const std::size_t escaped = escapedLength(p + i, n - i);
+    if (escaped == 0) {
+      const unsigned char c = p[i];
+      std::size_t length = c < 0x80 ? 1 : sequenceLength(p + i, n - i);
+      if (c == '\\' && i + 1 < n) {
+        // A backslash is doubled only where it would read as the start of an escape.
+        const unsigned char next = p[i + 1];
+        if (next == '\\' || next == 'n' || next == 'r' || next == 't' || next == 'x' ||
+            escapedLength(p + i + 1, n - i - 1) != 0) {
+          out += '\\';
+        }
+      }
+      out.append(text.substr(i, length));
+      i += length;
+      continue;
+    }
+    for (std::size_t k = 0; k < escaped; ++k, ++i) {
+      const unsigned char c = p[i];
+      out += '\\';
+      if (c == '\n') {
+        out += 'n';
+      } else if (c == '\r') {
+        out += 'r';
+      } else if (c == '\t') {
+        out += 't';
+      } else {
+        out += 'x';
+        out += kHex[c >> 4];
+        out += kHex[c & 0x0F];
+      }
+    }
+  }
+  if (lineEnd) out += '\n';
+  return out;
+}
 
 std::size_t utf8PrefixLength(std::string_view text, std::size_t limit) {
   if (text.size() <= limit) return text.size();

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 
 namespace rowpress {
 
@@ -93,61 +94,121 @@ namespace {
 
 class ProcessLauncher : public Launcher {
  public:
-  void start(const std::vector<std::string>& command) override;
+  std::string start(const std::vector<std::string>& command) override;
 };
 
+constexpr int kWriteSignals[] = {SIGPIPE, SIGXFSZ};
+// Whether ignoreWriteSignals found each of kWriteSignals with its default action; set once,
+// before any thread exists.
+bool writeSignalsRemembered = false;
+bool writeSignalDefaultAtStart[std::size(kWriteSignals)] = {};
+
+// In the viewer's process, before its program runs: the signals that stop a run, and those
+// that rowpress ignores for its own writes, get their default action back unless they were
+// ignored when rowpress started (as under nohup).
+void giveSignalsBack() {
+  for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
+    struct sigaction action;
+    if (::sigaction(signal, nullptr, &action) == 0 && action.sa_handler != SIG_IGN) {
+      ::signal(signal, SIG_DFL);
+    }
+  }
+  for (std::size_t i = 0; i < std::size(kWriteSignals); ++i) {
+    struct sigaction action;
+    // Without ignoreWriteSignals, as this process has them now.
+    const bool wasDefault =
+        writeSignalsRemembered
+            ? writeSignalDefaultAtStart[i]
+            : ::sigaction(kWriteSignals[i], nullptr, &action) == 0 && action.sa_handler != SIG_IGN;
+    if (wasDefault) ::signal(kWriteSignals[i], SIG_DFL);
+  }
+}
+
+// Writes errno to `fd` and ends the process: how a launch that failed tells the launcher.
+[[noreturn]] void failLaunch(int fd) {
+  const int error = errno;
+  ssize_t ignored = ::write(fd, &error, sizeof error);
+  (void)ignored;
+  ::_exit(127);
+}
+
 }  // namespace
+
+void ignoreWriteSignals() {
+  for (std::size_t i = 0; i < std::size(kWriteSignals); ++i) {
+    struct sigaction action;
+    writeSignalDefaultAtStart[i] =
+        ::sigaction(kWriteSignals[i], nullptr, &action) == 0 && action.sa_handler != SIG_IGN;
+    ::signal(kWriteSignals[i], SIG_IGN);
+  }
+  writeSignalsRemembered = true;
+}
 
 Launcher& processLauncher() {
   static ProcessLauncher launcher;
   return launcher;
 }
 
-void launchViewer(const JobSettings& job, OutputType type, const std::string& path,
-                  Launcher& launcher) {
+std::string launchViewer(const JobSettings& job, OutputType type, const std::string& path,
+                         Launcher& launcher) {
   const std::vector<std::string> command = viewerCommand(job, type, path);
-  if (!command.empty()) launcher.start(command);
+  if (command.empty()) return {};
+  const std::string why = launcher.start(command);
+  return why.empty() ? why : "could not start " + command.front() + ": " + why;
 }
 
-void ProcessLauncher::start(const std::vector<std::string>& words) {
+std::string ProcessLauncher::start(const std::vector<std::string>& words) {
   std::vector<std::string> command = words;
   std::vector<char*> argv;
   for (auto& word : command) argv.push_back(word.data());
   argv.push_back(nullptr);
 
+  // The viewer's process tells why it could not run its program through this pipe; the
+  // pipe closes without a word when the program runs (close-on-exec).
+  int failure[2];
+  if (::pipe2(failure, O_CLOEXEC) != 0) return std::strerror(errno);
   // Fork twice so that the viewer belongs to no one here: the middle process starts a new
   // session, forks the viewer and exits at once, and only the middle process is waited for.
   pid_t middle = ::fork();
-  if (middle < 0) return;
+  if (middle < 0) {
+    const int error = errno;
+    ::close(failure[0]);
+    ::close(failure[1]);
+    return std::strerror(error);
+  }
   if (middle == 0) {
-    // The viewer starts with no signal blocked and the default action for the signals that
-    // stop a run, whatever this process did with them; ignored ones stay ignored (nohup).
+    ::close(failure[0]);
+    // The viewer starts with no signal blocked.
     sigset_t none;
     sigemptyset(&none);
     ::sigprocmask(SIG_SETMASK, &none, nullptr);
-    for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) {
-      struct sigaction action;
-      if (::sigaction(signal, nullptr, &action) == 0 && action.sa_handler != SIG_IGN) {
-        ::signal(signal, SIG_DFL);
-      }
-    }
+    giveSignalsBack();
     ::setsid();
     pid_t viewer = ::fork();
     if (viewer == 0) {
       // Nothing of this process's input and output: a script that reads rowpress's output
       // must not wait for the viewer, nor read what it prints.
       int null = ::open("/dev/null", O_RDWR);
-      if (null < 0) ::_exit(127);
+      if (null < 0) failLaunch(failure[1]);
       for (int fd : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO}) ::dup2(null, fd);
       if (null > STDERR_FILENO) ::close(null);
       ::execvp(argv[0], argv.data());
-      ::_exit(127);
+      failLaunch(failure[1]);
     }
-    ::_exit(viewer < 0 ? 1 : 0);
+    if (viewer < 0) failLaunch(failure[1]);
+    ::_exit(0);
   }
+  ::close(failure[1]);
   int status = 0;
   while (::waitpid(middle, &status, 0) < 0 && errno == EINTR) {
   }
+  // Until the viewer's program runs or the viewer's process gives up.
+  int error = 0;
+  ssize_t got;
+  while ((got = ::read(failure[0], &error, sizeof error)) < 0 && errno == EINTR) {
+  }
+  ::close(failure[0]);
+  return got == static_cast<ssize_t>(sizeof error) ? std::strerror(error) : std::string();
 }
 
 }  // namespace rowpress

@@ -27,17 +27,26 @@ std::vector<std::string> viewerCommand(const JobSettings& job, OutputType type,
 class Launcher {
  public:
   virtual ~Launcher() = default;
-  virtual void start(const std::vector<std::string>& command) = 0;
+  // Why the command could not be started ("No such file or directory"); empty when it was.
+  virtual std::string start(const std::vector<std::string>& command) = 0;
 };
 
 // Starts a command without a shell, in a session of its own, with /dev/null as its standard
-// input, output and error and no signal blocked, and waits only until it has been started.
-// A launch that fails is ignored.
+// input, output and error and no signal blocked, and waits only until it has been started:
+// until its program runs, or failed to. SIGPIPE and SIGXFSZ are as rowpress found them at
+// start (see ignoreWriteSignals).
 Launcher& processLauncher();
 
 // Hands `path` to the viewer that viewerCommand names, through `launcher`; nothing when
-// noAutoOpen.
-void launchViewer(const JobSettings& job, OutputType type, const std::string& path,
-                  Launcher& launcher = processLauncher());
+// noAutoOpen. Returns "could not start VIEWER: REASON" when the viewer could not be started,
+// VIEWER being the program as the command names it; empty otherwise.
+std::string launchViewer(const JobSettings& job, OutputType type, const std::string& path,
+                         Launcher& launcher = processLauncher());
+
+// SIGPIPE and SIGXFSZ end a process that writes to a pipe nobody reads or past its file size
+// limit. rowpress ignores both, so that such a write fails and is reported like any other,
+// and remembers which of them had their default action, so that the viewer gets that back.
+// Call it first in main, before any other thread exists.
+void ignoreWriteSignals();
 
 }  // namespace rowpress

@@ -13,6 +13,7 @@ enum class RunOutcome {
   OutputFile = 4,       // the output file could not be created or written
   Limit = 5,            // stopped at a workbook limit; the partial workbook is kept
   JobUnreadable = 6,    // a settings file could not be read or held a refused value; nothing ran
+  PathNotShown = 7,     // the file was written but standard output could not take its path
   Stopped = 128,        // stopped by a request (a signal: the status is 128 + its number)
 };
 

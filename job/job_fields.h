@@ -22,8 +22,6 @@ inline constexpr TextField kDataSourceField{&JobSettings::dataSource, kCredentia
                                             "The data source name", RunOutcome::NoConnection};
 inline constexpr TextField kUserNameField{&JobSettings::userName, kCredentialLimit, "The user name",
                                           RunOutcome::NoConnection};
-inline constexpr TextField kPasswordField{&JobSettings::password, kCredentialLimit, "The password",
-                                          RunOutcome::NoConnection};
 inline constexpr TextField kSqlField{&JobSettings::sql, kSqlLimit, "The SQL text",
                                      RunOutcome::StatementFailed};
 inline constexpr TextField kOutFileNameField{&JobSettings::outFileName, kPathLimit,
@@ -32,11 +30,21 @@ inline constexpr TextField kLaunchApplicationField{&JobSettings::launchApplicati
                                                    "The application to launch",
                                                    RunOutcome::OutputFile};
 
-// In the order in which a run checks them.
-inline constexpr const TextField* kTextFields[] = {
-    &kDataSourceField, &kUserNameField,    &kPasswordField,
-    &kSqlField,        &kOutFileNameField, &kLaunchApplicationField,
+// The password, held as a Secret: its limit and name as those of the text fields.
+struct SecretField {
+  Secret JobSettings::*member;
+  std::size_t limit;
+  const char* name;
+  RunOutcome refusedAs;
 };
+
+inline constexpr SecretField kPasswordField{&JobSettings::password, kCredentialLimit,
+                                            "The password", RunOutcome::NoConnection};
+
+// In the order in which a run checks them: the password comes after the user name.
+inline constexpr const TextField* kCredentialTextFields[] = {&kDataSourceField, &kUserNameField};
+inline constexpr const TextField* kOtherTextFields[] = {&kSqlField, &kOutFileNameField,
+                                                        &kLaunchApplicationField};
 
 struct FlagField {
   bool JobSettings::*member;

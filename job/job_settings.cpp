@@ -54,7 +54,16 @@ std::string timeoutRefusal(std::string_view text) {
 }
 
 std::optional<LimitProblem> findLimitProblem(const JobSettings& job) {
-  for (const TextField* field : kTextFields) {
+  for (const TextField* field : kCredentialTextFields) {
+    if (auto refusal = refusalOf(job.*field->member, field->limit, field->name)) {
+      return LimitProblem{std::move(*refusal), field->refusedAs};
+    }
+  }
+  if (auto refusal = refusalOf((job.*kPasswordField.member).view(), kPasswordField.limit,
+                               kPasswordField.name)) {
+    return LimitProblem{std::move(*refusal), kPasswordField.refusedAs};
+  }
+  for (const TextField* field : kOtherTextFields) {
     // The application matters only to a run that launches it.
     if (field == &kLaunchApplicationField && job.noAutoOpen) continue;
     if (auto refusal = refusalOf(job.*field->member, field->limit, field->name)) {

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "job/exit_status.h"
+#include "job/secret.h"
 #include "job/utf8.h"
 
 namespace rowpress {
@@ -31,7 +32,7 @@ struct FileIdentity {
 struct JobSettings {
   std::string dataSource;
   std::string userName;
-  std::string password;
+  Secret password;  // move-only: a job with a password is moved, never copied
   std::string sql;  // line breaks as CR LF
   bool excel2007 = false;
   bool forceFullLength = false;
@@ -50,7 +51,7 @@ struct JobSettings {
   std::string settingsFile;
   // The password that the environment or a password file gave at start-up, kept while the
   // job may still use it: a settings file saved with this password leaves it out.
-  std::optional<std::string> outsidePassword;
+  std::optional<Secret> outsidePassword;
   // Seconds that connecting, executing the statement and each wait for the next row may
   // take; 0 for no limit.
   int timeoutSeconds = 0;

@@ -44,13 +44,13 @@ TEST(JobSettings, OverLongFieldsAreRefusedWithTheirOutcome) {
   job.sql = std::string(32767, 's');
   EXPECT_FALSE(findLimitProblem(job));
 
-  job.password.push_back('p');
+  job.password = std::string(128, 'p');
   auto problem = findLimitProblem(job);
   ASSERT_TRUE(problem);
   EXPECT_EQ(problem->message, "The password is longer than 127 bytes and was refused.");
   EXPECT_EQ(problem->outcome, RunOutcome::NoConnection);
 
-  job.password.pop_back();
+  job.password = std::string(127, 'p');
   job.sql.push_back('s');
   ASSERT_TRUE(findLimitProblem(job));
   EXPECT_EQ(findLimitProblem(job)->outcome, RunOutcome::StatementFailed);
@@ -63,33 +63,33 @@ TEST(JobSettings, OverLongFieldsAreRefusedWithTheirOutcome) {
 
 TEST(JobSettings, ANulByteIsRefusedInEveryFieldLikeAnOverLongValue) {
   struct Case {
-    std::string JobSettings::*field;
+    void (*set)(JobSettings& job, const std::string& value);
     const char* message;
     RunOutcome outcome;
   };
   const Case cases[] = {
-      {&JobSettings::dataSource, "The data source name holds a NUL byte and was refused.",
-       RunOutcome::NoConnection},
-      {&JobSettings::userName, "The user name holds a NUL byte and was refused.",
-       RunOutcome::NoConnection},
-      {&JobSettings::password, "The password holds a NUL byte and was refused.",
-       RunOutcome::NoConnection},
-      {&JobSettings::sql, "The SQL text holds a NUL byte and was refused.",
-       RunOutcome::StatementFailed},
-      {&JobSettings::outFileName, "The output file name holds a NUL byte and was refused.",
-       RunOutcome::OutputFile},
-      {&JobSettings::launchApplication,
+      {[](JobSettings& job, const std::string& value) { job.dataSource = value; },
+       "The data source name holds a NUL byte and was refused.", RunOutcome::NoConnection},
+      {[](JobSettings& job, const std::string& value) { job.userName = value; },
+       "The user name holds a NUL byte and was refused.", RunOutcome::NoConnection},
+      {[](JobSettings& job, const std::string& value) { job.password = value; },
+       "The password holds a NUL byte and was refused.", RunOutcome::NoConnection},
+      {[](JobSettings& job, const std::string& value) { job.sql = value; },
+       "The SQL text holds a NUL byte and was refused.", RunOutcome::StatementFailed},
+      {[](JobSettings& job, const std::string& value) { job.outFileName = value; },
+       "The output file name holds a NUL byte and was refused.", RunOutcome::OutputFile},
+      {[](JobSettings& job, const std::string& value) { job.launchApplication = value; },
        "The application to launch holds a NUL byte and was refused.", RunOutcome::OutputFile},
   };
   for (const Case& c : cases) {
     JobSettings job;
-    job.*c.field = std::string("/d/victim\0x", 11);
+    c.set(job, std::string("/d/victim\0x", 11));
     auto problem = findLimitProblem(job);
     ASSERT_TRUE(problem) << c.message;
     EXPECT_EQ(problem->message, c.message);
     EXPECT_EQ(problem->outcome, c.outcome);
     // A NUL at either end too.
-    job.*c.field = std::string(1, '\0');
+    c.set(job, std::string(1, '\0'));
     EXPECT_TRUE(findLimitProblem(job)) << c.message;
   }
 }

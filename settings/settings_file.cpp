@@ -32,7 +32,7 @@ enum class PasswordFit { Fits, TooLong, WouldNotLoadBack, FromOutside };
 // Whether the password line reads back as the same password. The scrambled bytes can hold
 // a closing pair, a line feed or the key string of a key tested before Password, and a
 // password holding a NUL byte is refused on reading.
-PasswordFit passwordFit(const std::string& password) {
+PasswordFit passwordFit(std::string_view password) {
   std::optional<std::string> scrambled = scramblePassword(password);
   if (!scrambled) return PasswordFit::TooLong;
   std::istringstream line(valueLine(SettingKey::Password, *scrambled));
@@ -192,7 +192,7 @@ SettingsSaveResult saveSettings(const JobSettings& job, const std::string& path)
   // A password given from outside stays outside: the file is where it must not be.
   const PasswordFit fit = job.outsidePassword && *job.outsidePassword == job.password
                               ? PasswordFit::FromOutside
-                              : passwordFit(job.password);
+                              : passwordFit(job.password.view());
   const std::string text = formatSettingsFile(job, std::time(nullptr), fit == PasswordFit::Fits);
 
   SettingsSaveResult result;

@@ -84,8 +84,6 @@ const TextField* textFieldOf(SettingKey key) {
       return &kDataSourceField;
     case SettingKey::UserName:
       return &kUserNameField;
-    case SettingKey::Password:
-      return &kPasswordField;
     case SettingKey::Sql:
       return &kSqlField;
     case SettingKey::LaunchApplication:
@@ -122,6 +120,7 @@ const FlagField& flagFieldOf(SettingKey key) {
 
 const char* fieldNameOf(SettingKey key) {
   if (key == SettingKey::Timeout) return kTimeoutFieldName;
+  if (key == SettingKey::Password) return kPasswordField.name;
   const TextField* text = textFieldOf(key);
   return text ? text->name : flagFieldOf(key).name;
 }
@@ -168,7 +167,7 @@ std::string formatSettingsFile(const JobSettings& job, std::time_t when, bool wi
   localtime_r(&when, &local);
 
   std::optional<std::string> scrambled;
-  if (withPassword) scrambled = scramblePassword(job.password);
+  if (withPassword) scrambled = scramblePassword(job.password.view());
 
   std::string out;
   auto line = [&out](std::string_view text) {

@@ -56,7 +56,8 @@ inline constexpr SettingKey kKeyTestOrder[] = {
 // The key string: the key, its equals sign and the opening double quote, as `CSV="`.
 std::string_view keyStringOf(SettingKey key);
 
-// The text field that a setting fills, or nullptr for a flag or the timeout.
+// The text field that a setting fills, or nullptr for a flag, the timeout or the password
+// (kPasswordField).
 const TextField* textFieldOf(SettingKey key);
 // The flag that a setting of a flag sets (DoLaunchApplication: noAutoOpen, inverted).
 const FlagField& flagFieldOf(SettingKey key);

@@ -174,7 +174,7 @@ std::optional<std::string> applySetting(const SettingLine& line, JobSettings& jo
                  : std::string(kBadPasswordMessage);
     job.password = refusal ? std::string() : *password;
     // A refused password empties the box as well.
-    shown.push_back({line.key, job.password, false});
+    shown.push_back({line.key, std::string(job.password.view()), false});
     return refusal;
   }
   const bool on = settingIsOn(line.value);

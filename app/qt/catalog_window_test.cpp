@@ -387,9 +387,10 @@ TEST_F(LiveExportTest, EscCancelsAndClosingAsksFirst) {
 // Launches on the window's thread, as the dialogs and widgets of a viewer may need.
 class ThreadCheckingLauncher : public Launcher {
  public:
-  void start(const std::vector<std::string>& command) override {
+  std::string start(const std::vector<std::string>& command) override {
     started.push_back(command);
     onWindowThread = QThread::currentThread() == qApp->thread();
+    return {};
   }
   std::vector<std::vector<std::string>> started;
   bool onWindowThread = false;

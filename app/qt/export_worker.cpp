@@ -112,8 +112,10 @@ class QueuedView : public View {
 class QueuedLauncher : public Launcher {
  public:
   QueuedLauncher(QtMainWindow& window, Launcher& inner) : window_(window), inner_(inner) {}
-  void start(const std::vector<std::string>& command) override {
-    onWindowThread(window_, [&] { inner_.start(command); });
+  std::string start(const std::vector<std::string>& command) override {
+    std::string why;
+    onWindowThread(window_, [&] { why = inner_.start(command); });
+    return why;
   }
 
  private:

@@ -151,7 +151,7 @@ TEST_F(HandlersTest, StatusLinesScrollToTheNewestButAreNeverSelected) {
   EXPECT_EQ(status->currentRow(), -1);
   EXPECT_EQ(window_.lineText(Id::StatusList, 60), "select 1\r\nunion select 2");
   // Selecting lines, several at once, changes nothing.
-  const JobSettings before = job_;
+  const std::string sqlBefore = job_.sql;
   status->scrollToTop();
   clickThroughWindow(status->viewport(), status->visualItemRect(status->item(0)).center());
   clickThroughWindow(status->viewport(), status->visualItemRect(status->item(2)).center(),
@@ -159,7 +159,7 @@ TEST_F(HandlersTest, StatusLinesScrollToTheNewestButAreNeverSelected) {
   EXPECT_EQ(status->selectedItems().size(), 3);
   EXPECT_EQ(window_.selectedIndex(Id::StatusList), 0);
   EXPECT_EQ(window_.lineCount(Id::StatusList), 61);
-  EXPECT_EQ(job_.sql, before.sql);
+  EXPECT_EQ(job_.sql, sqlBefore);
   EXPECT_EQ(window_.text(Id::SqlBox), "");
 }
 

@@ -2,10 +2,13 @@
 // file that already had the target's name stays as it was, and the exit status is 128 plus
 // the signal number, reached through an exit of its own (not by dying of the signal). A
 // signal that was ignored when rowpress started stays ignored. A statement past -timeout is
-// stopped the same way and ends as a failed statement.
+// stopped the same way and ends as a failed statement. While a run kept busy this way holds a
+// password from outside, its environment block holds no copy of it and it is not dumpable.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
@@ -184,6 +187,62 @@ TEST_F(SignalStopTest, ASignalIgnoredAtStartStaysIgnored) {
   EXPECT_EQ(file.substr(0, 5), "x,\r\n1");
   EXPECT_THAT(file, ::testing::EndsWith("\r\n2000000,\r\n"));
   EXPECT_THAT(listDirectory(dir_), ElementsAre("big.csv"));
+}
+
+// The run goes on as the unprivileged user 65534, for whom the owner of /proc/PID/environ
+// tells whether the process is dumpable: its own user when it is, root when it is not. Root
+// (the test) reads /proc/PID/environ either way: the block the process was started with.
+TEST_F(SignalStopTest, ARunHoldingAPasswordKeepsNoCopyInItsEnvironmentAndIsNotDumpable) {
+  const std::string setpriv = testing::findProgram("setpriv");
+  ASSERT_FALSE(setpriv.empty()) << "setpriv is missing (util-linux)";
+  ASSERT_EQ(::geteuid(), 0u) << "the test needs root to run rowpress as another user";
+  // What the user needs: the ODBC files to read, the database and a directory of its own.
+  ASSERT_EQ(::chmod(temp_.path().c_str(), 0755), 0);
+  ASSERT_EQ(::chmod(std::getenv("ODBCSYSINI"), 0755), 0);
+  std::filesystem::create_directories(home());
+  execute("create table unused (n integer)");  // the database file
+  for (const std::string& mine : {dir_, home(), database()}) {
+    ASSERT_EQ(::chown(mine.c_str(), 65534, 65534), 0);
+  }
+  writeFile(job_, testing::jobFileText("rowtest", kEndlessRows, {"CSV=\"1\";"}));
+  const std::vector<std::string> argv = {
+      setpriv,          "--reuid=65534", "--regid=65534",
+      "--clear-groups", ROWPRESS_BINARY, "-silent",
+      "-noautoopen",    "-file=" + job_, "-outfile=" + dir_ + "/held.csv"};
+  const testing::EnvironmentChanges display = {{"DISPLAY", std::nullopt},
+                                               {"WAYLAND_DISPLAY", std::nullopt}};
+  // A name may stand twice in the block a program is started with; getenv sees the first.
+  const std::string first = "first-" + std::to_string(::getpid()) + "-pass";
+  const std::string second = "second-" + std::to_string(::getpid()) + "-pass";
+  std::vector<std::string> withPassword = testing::environmentWith(display);
+  withPassword.push_back("ROWPRESS_PASSWORD=" + first);
+  withPassword.push_back("ROWPRESS_USER=reporter");
+  withPassword.push_back("ROWPRESS_PASSWORD=" + second);
+
+  for (bool password : {false, true}) {
+    SCOPED_TRACE(password ? "with a password" : "without a password");
+    testing::ChildProcess child(temp_.path());
+    ASSERT_TRUE(child.startWithEnvironment(
+        argv, password ? withPassword : testing::environmentWith(display)));
+    ASSERT_FALSE(waitForTemporary(512 * 1024).empty()) << child.err();
+    const std::string proc = "/proc/" + std::to_string(child.pid());
+    struct stat owner {};
+    ASSERT_EQ(::stat((proc + "/environ").c_str(), &owner), 0);
+    const std::string environment = readFile(proc + "/environ");
+    EXPECT_THAT(environment, HasSubstr("ODBCINI="));
+    if (password) {
+      EXPECT_EQ(owner.st_uid, 0u) << "the run holding a password is dumpable";
+      for (const std::string& gone : {first, second, std::string("ROWPRESS_PASSWORD"),
+                                      std::string("ROWPRESS_USER"), std::string("reporter")}) {
+        EXPECT_THAT(environment, ::testing::Not(HasSubstr(gone)));
+      }
+    } else {
+      // Without a password the run is dumpable, as any process of its user: the owner tells.
+      EXPECT_EQ(owner.st_uid, 65534u);
+    }
+    child.kill(SIGTERM);
+    EXPECT_EQ(child.wait(std::chrono::seconds(60)).exitStatus, 128 + SIGTERM) << child.err();
+  }
 }
 
 }  // namespace

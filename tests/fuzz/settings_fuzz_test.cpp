@@ -88,9 +88,11 @@ std::string randomSettingsText(RandomInput& random) {
 // The limits of the job record, restated: a field over its limit, or holding a NUL byte,
 // must never be set.
 void expectWithinLimits(const JobSettings& job) {
-  for (const std::string* text : {&job.dataSource, &job.userName, &job.password, &job.sql,
-                                  &job.launchApplication, &job.outFileName}) {
-    EXPECT_EQ(text->find('\0'), std::string::npos);
+  for (std::string_view text :
+       {std::string_view(job.dataSource), std::string_view(job.userName), job.password.view(),
+        std::string_view(job.sql), std::string_view(job.launchApplication),
+        std::string_view(job.outFileName)}) {
+    EXPECT_EQ(text.find('\0'), std::string_view::npos);
   }
   EXPECT_LE(job.dataSource.size(), 127u);
   EXPECT_LE(job.userName.size(), 127u);
@@ -103,7 +105,7 @@ void expectWithinLimits(const JobSettings& job) {
 // The controls show what the job holds.
 void expectControlsInStep(const JobSettings& job, const MemoryView& view) {
   EXPECT_EQ(view.text(ControlId::UserName), job.userName);
-  EXPECT_EQ(view.text(ControlId::Password), job.password);
+  EXPECT_EQ(job.password, view.text(ControlId::Password));
   EXPECT_EQ(view.text(ControlId::SqlBox), job.sql);
   EXPECT_EQ(view.text(ControlId::LaunchApplication), job.launchApplication);
   EXPECT_EQ(view.text(ControlId::OutFileName), job.outFileName);
@@ -194,14 +196,15 @@ void expectSameFromFile(const std::string& text, const std::vector<std::string>&
   JobSettings fromFile;
   MemoryView fileView;
   applyDefaults(fromFile, fileView);
-  const JobSettings before = fromFile;
+  const std::string sqlBefore = fromFile.sql;
+  const bool csvBefore = fromFile.outputCsv;
   SettingsLoadResult loaded = loadSettingsFile(fromFile, fileView, path);
   EXPECT_EQ(loaded.opened, holdsJob);
   EXPECT_EQ(loaded.holdsNoSettings, !holdsJob);
   if (!holdsJob) {
     EXPECT_TRUE(loaded.problems.empty());
-    EXPECT_EQ(fromFile.sql, before.sql);
-    EXPECT_EQ(fromFile.outputCsv, before.outputCsv);
+    EXPECT_EQ(fromFile.sql, sqlBefore);
+    EXPECT_EQ(fromFile.outputCsv, csvBefore);
     return;
   }
   EXPECT_EQ(loaded.problems, problems);

@@ -5,7 +5,8 @@
 // hold exactly one separator per column; every HTML page must be one table of the rows
 // written; and every cell must hold what the rules of its output type make of its value.
 // Standard CSV and TSV (with NULLs, now and then a byte order mark) must read back with
-// Python's csv module as exactly the names and values written.
+// Python's csv module as exactly the names and values written. Text escaped for the terminal
+// must read back as exactly the text it stands for, with no control left in it.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -19,6 +20,7 @@
 #include "export/html_writer.h"
 #include "export/output_file.h"
 #include "export/spreadsheetml_writer.h"
+#include "export/text_rules.h"
 #include "tests/fuzz/random_input.h"
 #include "tests/support/child_process.h"
 #include "tests/support/odbc_fixture.h"
@@ -377,6 +379,78 @@ TEST(WritersFuzzTest, RandomResultsGiveWellFormedFilesWithTheirCells) {
   std::cout << "[ fuzz     ] " << inputs
             << " random results, each written as workbook, CSV, TSV, standard CSV and TSV, and "
                "HTML\n";
+}
+
+// Reads text that escapeControls wrote back into the text it stands for: "\\", "\n", "\r",
+// "\t" and "\xNN" are escapes, any other backslash is itself; a final line feed is itself.
+std::string readEscaped(std::string_view shown) {
+  auto hex = [](char c) { return c <= '9' ? c - '0' : c - 'a' + 10; };
+  std::string text;
+  for (std::size_t i = 0; i < shown.size(); ++i) {
+    const char c = shown[i];
+    const char next = i + 1 < shown.size() ? shown[i + 1] : '\0';
+    if (c != '\\' || (next != '\\' && next != 'n' && next != 'r' && next != 't' && next != 'x')) {
+      text += c;
+    } else if (next == 'x') {
+      text += static_cast<char>(hex(shown[i + 2]) * 16 + hex(shown[i + 3]));
+      i += 3;
+    } else {
+      text += next == 'n' ? '\n' : next == 'r' ? '\r' : next == 't' ? '\t' : '\\';
+      ++i;
+    }
+  }
+  return text;
+}
+
+// Whether `text` is well-formed UTF-8 (Unicode table 3-7).
+bool wellFormedUtf8(std::string_view text) {
+  const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+  const std::size_t n = text.size();
+  for (std::size_t i = 0; i < n;) {
+    const unsigned char c = p[i];
+    const std::size_t length = c < 0x80   ? 1
+                               : c < 0xC2 ? 0
+                               : c < 0xE0 ? 2
+                               : c < 0xF0 ? 3
+                               : c < 0xF5 ? 4
+                                          : 0;
+    if (length == 0 || i + length > n) return false;
+    const unsigned char lo = c == 0xE0 ? 0xA0 : c == 0xF0 ? 0x90 : 0x80;
+    const unsigned char hi = c == 0xED ? 0x9F : c == 0xF4 ? 0x8F : 0xBF;
+    for (std::size_t k = 1; k < length; ++k) {
+      if (p[i + k] < (k == 1 ? lo : 0x80) || p[i + k] > (k == 1 ? hi : 0xBF)) return false;
+    }
+    i += length;
+  }
+  return true;
+}
+
+TEST(WritersFuzzTest, EscapedTextReadsBackAsTheTextItShowsAndHoldsNoControl) {
+  RandomInput random(7);
+  const int inputs = RandomInput::count(20000);
+  const std::vector<std::string> escapeLike = {"\\", "\\n",      "\\x",      "\\x1b",   "x",
+                                               "n",  "\xC2\x9B", "\xC2\xA0", "\x1B[2K", "\n"};
+  for (int i = 0; i < inputs && !::testing::Test::HasFailure(); ++i) {
+    SCOPED_TRACE("input " + std::to_string(i) + " of start value " +
+                 std::to_string(random.start()));
+    std::string text = random.awkwardText(12);
+    for (long long k = random.between(0, 6); k > 0; --k) {
+      text.insert(static_cast<std::size_t>(random.between(0, static_cast<long long>(text.size()))),
+                  random.pick(escapeLike));
+    }
+    const std::string shown = escapeControls(text);
+    EXPECT_EQ(readEscaped(shown), text) << shown;
+    EXPECT_TRUE(wellFormedUtf8(shown)) << shown;
+    // Nothing a terminal acts on: no C0 control but a final line feed, no DEL, no C1 control.
+    for (std::size_t k = 0; k < shown.size(); ++k) {
+      const auto c = static_cast<unsigned char>(shown[k]);
+      const bool lineEnd = c == '\n' && k + 1 == shown.size();
+      EXPECT_TRUE((c >= 0x20 && c != 0x7F) || lineEnd) << shown;
+      if (c == 0xC2 && k + 1 < shown.size()) {
+        EXPECT_FALSE(static_cast<unsigned char>(shown[k + 1]) < 0xA0) << shown;
+      }
+    }
+  }
 }
 
 }  // namespace

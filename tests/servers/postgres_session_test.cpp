@@ -7,7 +7,7 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <thread>
+#include <filesystem>
 
 #include "app/startup.h"
 #include "tests/servers/server_test.h"
@@ -76,7 +76,7 @@ TEST_F(PostgresSessionTest, TheTableListHoldsTheTablesOfTheDatabase) {
   EXPECT_EQ(dlg_.OnFetch().outcome, RunOutcome::StatementFailed);
   EXPECT_THAT(view_.lines(ControlId::StatusList),
               ElementsAre("select * from `Order Details`", "SQL statement failed.",
-                          "[42601] ERROR: syntax error at or near \"`\";\nError while executing "
+                          "[42601] ERROR: syntax error at or near \"`\";\\nError while executing "
                           "the query (1)\n"));
 }
 
@@ -93,8 +93,10 @@ TEST_F(PostgresSessionTest, ALongServerMessageIsCutTo99Bytes) {
   const std::string message =
       "ERROR: relation \"" + name + "\" does not exist;\nError while executing the query";
   ASSERT_GT(message.size(), 99u);
+  ASSERT_EQ(message.find('\n'), 97u);
+  // The status list shows the line feed inside the message escaped.
   EXPECT_EQ(view_.lines(ControlId::StatusList).at(2),
-            "[42P01] " + message.substr(0, 99) + " (1)\n");
+            "[42P01] " + message.substr(0, 97) + "\\nE (1)\n");
 }
 
 TEST_F(PostgresSessionTest, AMissingDatabaseIsAFailedConnect) {
@@ -184,7 +186,9 @@ TEST_F(PostgresUnattendedTest, ThePasswordFromOutsideReachesTheServerAndNothingE
   // The job file holds no user name and a wrong password: the environment beats it.
   std::string job = writeJob(kPgLogin, "", wrong, "select pg_sleep(120) as " + marker, true);
 
-  // While the run is going, its command line holds no password.
+  // While the run is connected, neither its command line nor its environment holds the
+  // password: /proc/PID/environ shows the block that the process was started with, read
+  // here as root, who may read it even where the process is not dumpable.
   {
     ChildProcess child(temp_.path());
     ASSERT_TRUE(child.startRowpress({"-silent", "-noautoopen", "-file=" + job, "-outfile=" + out_},
@@ -200,10 +204,39 @@ TEST_F(PostgresUnattendedTest, ThePasswordFromOutsideReachesTheServerAndNothingE
     const std::string cmdline = readFile("/proc/" + std::to_string(child.pid()) + "/cmdline");
     EXPECT_THAT(cmdline, HasSubstr("-silent"));
     EXPECT_THAT(cmdline, Not(HasSubstr(password)));
+    const std::string environment = readFile("/proc/" + std::to_string(child.pid()) + "/environ");
+    EXPECT_THAT(environment, HasSubstr("ODBCINI="));
+    EXPECT_THAT(environment, Not(HasSubstr(password)));
+    EXPECT_THAT(environment, Not(HasSubstr("ROWPRESS_PASSWORD")));
+    EXPECT_THAT(environment, Not(HasSubstr("ROWPRESS_USER")));
     child.kill(SIGTERM);
     EXPECT_EQ(child.wait(60s).exitStatus, 128 + SIGTERM);
     EXPECT_THAT(stderrText(), Not(HasSubstr(password)));
   }
+}
+
+// Standard streams closed at start (`0<&- 1>&- 2>&-`) are not the numbers that the connection
+// takes: a line for standard error would go into the database's socket.
+TEST_F(PostgresUnattendedTest, TheConnectionTakesNoClosedStandardStreamsNumber) {
+  using namespace std::chrono_literals;
+  const std::string marker = "streams_" + std::to_string(::getpid());
+  const std::string job = writeJob(kPgLogin, userFor(kPgLogin), passwordFor(kPgLogin),
+                                   "select pg_sleep(120) as " + marker, true);
+  ChildProcess child(temp_.path());
+  for (int fd : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO}) child.giveDescriptor(fd, -1);
+  ASSERT_TRUE(child.startRowpress({"-silent", "-noautoopen", "-file=" + job, "-outfile=" + out_}));
+  ASSERT_TRUE(waitForValue(kPgAnsi,
+                           "select count(*) from pg_stat_activity where state = 'active' and "
+                           "query like '%pg_sleep(120) as " +
+                               marker + "%' and pid <> pg_backend_pid()",
+                           "1", 60s))
+      << "the run never started its statement";
+  for (int fd : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO}) {
+    const std::string link = "/proc/" + std::to_string(child.pid()) + "/fd/" + std::to_string(fd);
+    EXPECT_EQ(std::filesystem::read_symlink(link), "/dev/null") << link;
+  }
+  child.kill(SIGTERM);
+  EXPECT_EQ(child.wait(60s).exitStatus, 128 + SIGTERM);
 }
 
 TEST_F(PostgresUnattendedTest, APasswordFileBeatsTheEnvironmentAndTheViewerInheritsNeither) {
@@ -226,10 +259,7 @@ TEST_F(PostgresUnattendedTest, APasswordFileBeatsTheEnvironmentAndTheViewerInher
   EXPECT_EQ(result.exitStatus, 0) << result.err;
   EXPECT_EQ(readFile(out_), "who,\r\n" + user + ",\r\n");
   EXPECT_THAT(result.err, Not(HasSubstr(password)));
-  const auto deadline = std::chrono::steady_clock::now() + 30s;
-  while (!fileExists(out_ + ".env") && std::chrono::steady_clock::now() < deadline) {
-    std::this_thread::sleep_for(20ms);
-  }
+  waitForFile(out_ + ".env", 30s);
   const std::string viewerEnvironment = readFile(out_ + ".env");
   ASSERT_THAT(viewerEnvironment, HasSubstr("ODBCINI=")) << "the viewer never wrote its environment";
   EXPECT_THAT(viewerEnvironment, Not(HasSubstr("ROWPRESS_USER")));

@@ -11,6 +11,7 @@
 #include <functional>
 
 #include "export/output_naming.h"
+#include "export/text_rules.h"
 #include "tests/servers/server_test.h"
 
 namespace rowpress::testing {
@@ -95,7 +96,8 @@ class ServerFaultTest : public ServerTest {
     EXPECT_THAT(diagnostic, MatchesRegex(kConnectionLost));
     ASSERT_EQ(hooked_.messages.size(), 1u);
     EXPECT_EQ(hooked_.messages[0].caption, "SQL statement failed.");
-    EXPECT_EQ(hooked_.messages[0].text, diagnostic);
+    // The box shows the same line, with its line breaks as they are.
+    EXPECT_EQ(escapeControls(hooked_.messages[0].text), diagnostic);
     EXPECT_EQ(readFile(target_), kPrevious);
     EXPECT_THAT(temporaryLeftovers(temp_.path()), IsEmpty());
   }
@@ -116,7 +118,7 @@ TEST_F(ServerFaultTest, TheBackendEndedMidExportFailsTheStatement) {
   expectAFailedStatementAndThePreviousFile(result);
   // The backend was ended between two fetches; the driver reads the server's farewell.
   EXPECT_EQ(hooked_.lines(ControlId::StatusList).back(),
-            "[57P01] FATAL: terminating connection due to administrator command;\nThe connection "
+            "[57P01] FATAL: terminating connection due to administrator command;\\nThe connection "
             "has been lost (35)\n");
 }
 

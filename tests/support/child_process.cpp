@@ -64,7 +64,7 @@ ChildProcess::~ChildProcess() {
   }
 }
 
-bool ChildProcess::start(const std::vector<std::string>& args, const EnvironmentChanges& changes) {
+std::vector<std::string> environmentWith(const EnvironmentChanges& changes) {
   std::vector<std::string> environment;
   for (char** e = environ; *e; ++e) {
     std::string entry = *e;
@@ -73,6 +73,15 @@ bool ChildProcess::start(const std::vector<std::string>& args, const Environment
   for (const auto& [name, value] : changes) {
     if (value) environment.push_back(name + "=" + *value);
   }
+  return environment;
+}
+
+bool ChildProcess::start(const std::vector<std::string>& args, const EnvironmentChanges& changes) {
+  return startWithEnvironment(args, environmentWith(changes));
+}
+
+bool ChildProcess::startWithEnvironment(const std::vector<std::string>& args,
+                                        std::vector<std::string> environment) {
   std::vector<std::string> argv = args;
 
   // Everything the child needs is prepared before the fork.
@@ -84,6 +93,11 @@ bool ChildProcess::start(const std::vector<std::string>& args, const Environment
   envp.push_back(nullptr);
   const std::string out = directory_ + "/child.stdout";
   const std::string err = directory_ + "/child.stderr";
+  // Descriptors given for 0, 1 and 2, in a form the child reads without allocating.
+  std::vector<std::pair<int, int>> given;
+  for (const auto& [target, fd] : given_) {
+    if (target >= 0 && target <= 2) given.emplace_back(target, fd);
+  }
 
   status_.reset();
   pid_ = argv.empty() ? -1 : ::fork();
@@ -93,9 +107,27 @@ bool ChildProcess::start(const std::vector<std::string>& args, const Environment
     int o = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     int e = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     if (in < 0 || o < 0 || e < 0) ::_exit(126);
+    // Above the standard numbers first, so that no dup2 below overwrites one still needed.
+    int moved[3] = {-1, -1, -1};
+    for (const auto& [target, fd] : given) moved[target] = fd < 0 ? -1 : ::fcntl(fd, F_DUPFD, 3);
     ::dup2(in, STDIN_FILENO);
     ::dup2(o, STDOUT_FILENO);
     ::dup2(e, STDERR_FILENO);
+    for (const auto& [target, fd] : given) {
+      if (fd < 0) {
+        ::close(target);
+      } else {
+        ::dup2(moved[target], target);
+        ::close(moved[target]);
+      }
+    }
+    // Every signal at its default action and none blocked, whatever the test does with them.
+    for (int signal = 1; signal < NSIG; ++signal) {
+      if (signal != SIGKILL && signal != SIGSTOP) ::signal(signal, SIG_DFL);
+    }
+    sigset_t none;
+    sigemptyset(&none);
+    ::sigprocmask(SIG_SETMASK, &none, nullptr);
     for (int signal : ignored_) ::signal(signal, SIG_IGN);
     ::execve(argp[0], argp.data(), envp.data());
     ::_exit(127);

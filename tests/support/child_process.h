@@ -1,8 +1,9 @@
 // Programs started by tests, the real rowpress executable above all: an argument vector (no
 // shell in between), standard input from /dev/null, standard output and error kept in
-// files, the environment of the test with changes, the exit status or the signal that
-// ended the child, and waits that end at a deadline. Also the few shell helpers that tests
-// use to drive other programs.
+// files (or any descriptor the test gives, or none), the environment of the test with
+// changes, every signal at its default action unless the test ignores it, the exit status or
+// the signal that ended the child, and waits that end at a deadline. Also the few shell
+// helpers that tests use to drive other programs.
 #pragma once
 
 #include <sys/types.h>
@@ -26,6 +27,9 @@ struct ChildResult {
 // Environment changes for a child: a value sets the variable, nothing removes it.
 using EnvironmentChanges = std::map<std::string, std::optional<std::string>>;
 
+// The test's environment with `changes`, as NAME=VALUE entries.
+std::vector<std::string> environmentWith(const EnvironmentChanges& changes);
+
 // No deadline: wait as long as the child runs.
 inline constexpr std::chrono::milliseconds kNoLimit = std::chrono::milliseconds::max();
 
@@ -41,10 +45,18 @@ class ChildProcess {
   // Starts argv[0] (a path) with the test's environment changed by `changes`. False when
   // it could not be started.
   bool start(const std::vector<std::string>& argv, const EnvironmentChanges& changes = {});
+  // Starts argv[0] with exactly `environment` as its environment block, in that order: a
+  // name may stand in it more than once, as a program started by another can find it.
+  bool startWithEnvironment(const std::vector<std::string>& argv,
+                            std::vector<std::string> environment);
   // Starts `ROWPRESS_BINARY args...` without a display.
   bool startRowpress(const std::vector<std::string>& args, const EnvironmentChanges& changes = {});
   // The child starts with `signal` ignored, as under nohup. Call before start().
   void ignoreAtStart(int signal) { ignored_.push_back(signal); }
+  // The child gets `fd` of this process as its descriptor `target` (0, 1 or 2) instead of
+  // /dev/null or its output file, or starts with `target` closed when `fd` is -1. Call
+  // before start(); what the child printed there is then not in out() or err().
+  void giveDescriptor(int target, int fd) { given_[target] = fd; }
 
   pid_t pid() const { return pid_; }
   // Whether the child still runs; an ended child is reaped here.
@@ -64,6 +76,7 @@ class ChildProcess {
   pid_t pid_ = -1;
   std::optional<int> status_;  // the wait status once the child was reaped
   std::vector<int> ignored_;
+  std::map<int, int> given_;  // descriptor of the child: descriptor of this process, or -1
 };
 
 // Runs a program to its end within `limit`, its output kept in a scratch directory.

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <optional>
 #include <string>
 #include <vector>
@@ -41,6 +42,9 @@ class TempDir {
 std::string readFile(const std::string& path);
 void writeFile(const std::string& path, const std::string& content);
 bool fileExists(const std::string& path);
+// Waits until a file appears at `path` (one that another process writes under a name of its
+// own and then renames), for at most `limit`; true when it did.
+bool waitForFile(const std::string& path, std::chrono::milliseconds limit);
 // The names of the entries of a directory, sorted.
 std::vector<std::string> listDirectory(const std::string& path);
 // The size of a file, or nothing when it does not exist.
@@ -83,7 +87,10 @@ bool lockCanBeTaken(const std::string& path);
 // Records the commands it is asked to start, and starts nothing.
 class RecordingLauncher : public Launcher {
  public:
-  void start(const std::vector<std::string>& command) override { started.push_back(command); }
+  std::string start(const std::vector<std::string>& command) override {
+    started.push_back(command);
+    return {};
+  }
   std::vector<std::vector<std::string>> started;
 };
 

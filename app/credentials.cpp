@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -49,7 +50,8 @@ std::string modeText(mode_t mode) {
 
 }  // namespace
 
-std::optional<Secret> readPasswordFile(const std::string& path, std::string& problem) {
+std::optional<Secret> readPasswordFile(const std::string& path, std::string& problem,
+                                       FileIdentity* identity) {
   if (path.empty()) {
     problem = "-passwordfile= names no file; no password was read.";
     return std::nullopt;
@@ -79,6 +81,7 @@ std::optional<Secret> readPasswordFile(const std::string& path, std::string& pro
     ::close(fd);
     return std::nullopt;
   }
+  if (identity) *identity = FileIdentity{st.st_dev, st.st_ino};
   // Only the first line counts: the read stops at its end, or once it is past the longest
   // password with a CR LF. The text never grows past the room reserved for it, so no copy
   // of it is left behind in a freed block.
@@ -125,7 +128,9 @@ OutsideCredentials takeOutsideCredentials(const std::optional<std::string>& pass
   if (passwordFile) {
     // A password file that cannot be used gives no password, not the next one in line: the
     // job is run only as written.
-    outside.password = readPasswordFile(*passwordFile, outside.problem);
+    FileIdentity identity;
+    outside.password = readPasswordFile(*passwordFile, outside.problem, &identity);
+    if (outside.password) outside.passwordFile = identity;
   }
   return outside;
 }
@@ -133,8 +138,23 @@ OutsideCredentials takeOutsideCredentials(const std::optional<std::string>& pass
 void applyOutsideCredentials(const OutsideCredentials& outside, JobSettings& job,
                              std::vector<std::string>& problems) {
   if (!outside.problem.empty()) problems.push_back(outside.problem);
-  if (outside.userName) job.userName = *outside.userName;
-  if (outside.password) {
+  if (outside.passwordFile && std::find(job.readFrom.begin(), job.readFrom.end(),
+                                        *outside.passwordFile) == job.readFrom.end()) {
+    job.readFrom.push_back(*outside.passwordFile);
+  }
+  // A variable over its limit is refused like a settings file's value, never cut: a cut
+  // password would connect with another one.
+  if (outside.userName) {
+    if (auto refusal = refusalOf(*outside.userName, kCredentialLimit, "The user name")) {
+      problems.push_back(std::string(kUserVariable) + ": " + *refusal);
+    } else {
+      job.userName = *outside.userName;
+    }
+  }
+  if (outside.password && outside.password->size() > kCredentialLimit) {
+    problems.push_back(std::string(kPasswordVariable) + ": " +
+                       tooLongMessage("The password", kCredentialLimit));
+  } else if (outside.password) {
     job.password = outside.password->view();
     job.outsidePassword = outside.password->copy();
   }

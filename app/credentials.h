@@ -18,6 +18,8 @@ inline constexpr char kPasswordVariable[] = "ROWPRESS_PASSWORD";
 struct OutsideCredentials {
   std::optional<std::string> userName;
   std::optional<Secret> password;
+  // The password file that was read: a run never writes over it.
+  std::optional<FileIdentity> passwordFile;
   // Why the password file could not be used, naming the file (never the password); the
   // job then takes no password from outside.
   std::string problem;
@@ -42,6 +44,8 @@ void applyOutsideCredentials(const OutsideCredentials& outside, JobSettings& job
 // to group or others, like a private key: a password that others can read, or replace, is
 // not a secret. Nothing, with `problem` set, when the file cannot be used. What was read of the
 // file is overwritten before this returns.
-std::optional<Secret> readPasswordFile(const std::string& path, std::string& problem);
+// `identity`, when given, receives the identity of the file that was read.
+std::optional<Secret> readPasswordFile(const std::string& path, std::string& problem,
+                                       FileIdentity* identity = nullptr);
 
 }  // namespace rowpress

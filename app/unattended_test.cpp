@@ -436,6 +436,14 @@ TEST_F(UnattendedTest, TheOutputAndTheTypeReportAreNeverAJobFileOfTheRun) {
               "rowpress: unable to create: " + out + " (the job was read from it)\n");
     EXPECT_EQ(readFile(job_file_), job);
   }
+  // So does the password file.
+  const std::string password = temp_ / "pw";
+  writeFile(password, "secret\n");
+  ASSERT_EQ(::chmod(password.c_str(), 0600), 0);
+  EXPECT_EQ(runRowpress({"-silent", "-noautoopen", "-file=" + job_file_,
+                         "-passwordfile=" + password, "-outfile=" + password}),
+            4);
+  EXPECT_EQ(readFile(password), "secret\n");
   // A second job file counts as much as the first.
   const std::string more = temp_ / "more.DIRU";
   writeFile(more, settings({"TSV=\"1\";"}));

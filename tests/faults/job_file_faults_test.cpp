@@ -158,6 +158,13 @@ TEST_F(JobFileFaultTest, ASwitchValueOverItsLimitEndsTheRunBeforeConnecting) {
   args.push_back("-outfile=" + longPath);
   expectRefused(testing::runRowpress(temp_.path(), args),
                 "The output file name of -outfile= is longer than 255 bytes and was refused.");
+  // A password from the environment over its limit is refused as one from a file is.
+  expectRefused(testing::runRowpress(temp_.path(), argsFor({good_}),
+                                     {{"ROWPRESS_PASSWORD", std::string(128, 'p')}}),
+                "ROWPRESS_PASSWORD: The password is longer than 127 bytes and was refused.");
+  expectRefused(testing::runRowpress(temp_.path(), argsFor({good_}),
+                                     {{"ROWPRESS_USER", std::string(128, 'u')}}),
+                "ROWPRESS_USER: The user name is longer than 127 bytes and was refused.");
   args = argsFor({good_});
   args.push_back("-openwith=" + std::string(256, 'v'));
   expectRefused(

@@ -17,7 +17,6 @@
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
-#include <set>
 #include <string>
 #include <vector>
 

@@ -316,8 +316,11 @@ class AttributeReader {
   int sized(std::string& out, Read read) {
     for (int attempt = 0; attempt < 8; ++attempt) {
       ssize_t size = read(nullptr, 0);
-      if (size < 0 && errno == ENOENT && fd_ < 0 && fallBack()) size = read(nullptr, 0);
-      if (size < 0) return errno;
+      if (size < 0) {
+        const int err = errno;
+        if (err != ENOENT || fd_ >= 0 || !fallBack()) return err;
+        if ((size = read(nullptr, 0)) < 0) return errno;
+      }
       out.resize(static_cast<std::size_t>(size));
       if (size == 0) return 0;
       const ssize_t got = read(out.data(), out.size());

@@ -274,13 +274,7 @@ void ExportRun::describeColumns(SQLHSTMT statement, OutputWriter& writer) {
   // Without a default directory the report has nowhere to go: never the working directory.
   const std::string directory = defaultDirectory();
   if (columnCount_ > 0 && !directory.empty()) {
-    // A report that cannot be replaced is left as it was, which the run says: it no longer
-    // belongs to this query. The run goes on.
     report.open(directory);
-    if (!report.problem().empty()) {
-      result_.typeReportSkipped = report.problem();
-      report_.statusLine(result_.typeReportSkipped);
-    }
   } else if (columnCount_ > 0) {
     result_.typeReportSkipped =
         noDefaultDirectoryReason() + "; the column type report was not written.";
@@ -306,7 +300,9 @@ void ExportRun::describeColumns(SQLHSTMT statement, OutputWriter& writer) {
     appendToStatusLine(column.name);
   }
   report.close();
-  if (result_.typeReportSkipped.empty() && !report.problem().empty()) {
+  // A report that could not be replaced is left as it was, which the run says: it no longer
+  // belongs to this query. The run goes on.
+  if (!report.problem().empty()) {
     result_.typeReportSkipped = report.problem();
     report_.statusLine(result_.typeReportSkipped);
   }

@@ -1,6 +1,7 @@
 #include "export/column_type_report.h"
 
 #include <cstdio>
+#include <cstring>
 
 namespace rowpress {
 
@@ -112,10 +113,21 @@ const char* columnTypeDescription(std::int16_t sqlType) {
   return "*UNKNOWN COLUMN TYPE*";
 }
 
+void ColumnTypeReport::failed(const char* what, const std::string& reason) {
+  problem_ =
+      std::string(what) + path_ + " (" + reason + "); the column type report was not written.";
+}
+
 void ColumnTypeReport::open(const std::string& directory) {
-  if (!atomic_.prepare(directory + "/" + kColumnTypeReportName)) return;
-  registered_.set(atomic_.temporaryPath());
+  path_ = directory + "/" + kColumnTypeReportName;
+  problem_.clear();
+  if (!atomic_.prepare(path_)) {
+    failed("unable to create: ", atomic_.error());
+    return;
+  }
+  registered_.set(atomic_.temporaryPath(), atomic_.directoryDescriptor());
   if (!atomic_.create(0666)) {
+    failed("unable to create: ", atomic_.error());
     registered_.release();
     return;
   }
@@ -145,10 +157,11 @@ void ColumnTypeReport::addColumn(int ordinal, const ColumnInfo& column) {
 
 void ColumnTypeReport::close() {
   if (!file_.isOpen()) return;
-  if (file_.close()) {
-    atomic_.commit();
-  } else {
+  if (!file_.close()) {
+    failed("unable to write: ", std::strerror(file_.error()));
     atomic_.discard();
+  } else if (!atomic_.commit()) {
+    failed("unable to write: ", atomic_.error());
   }
   registered_.release();
 }

@@ -49,12 +49,16 @@ TEST(ColumnTypeReport, TypeTextsKeepTheirSpecialBytes) {
   }
 }
 
-TEST(ColumnTypeReport, AnUnwritableDirectoryIsNoError) {
+// A report that cannot be written is no error of the run, which goes on; it says why.
+TEST(ColumnTypeReport, AnUnwritableDirectoryIsNoErrorButIsSaid) {
   ColumnTypeReport report;
   report.open("/nonexistent-dir");
   report.addColumn(1, ColumnInfo{"id", 4, 10, 0});
   report.close();
   EXPECT_FALSE(testing::fileExists("/nonexistent-dir/lasttablecolumntypeinfo.csv"));
+  EXPECT_EQ(report.problem(),
+            "unable to create: /nonexistent-dir/lasttablecolumntypeinfo.csv (No such file or "
+            "directory); the column type report was not written.");
 }
 
 // The report replaces the previous one as a whole, and only when it is complete; a second
@@ -85,6 +89,8 @@ TEST(ColumnTypeReport, ReplacesThePreviousReportOnlyWhenClosed) {
   second.open(dir.path());
   second.addColumn(1, ColumnInfo{"other", 12, 5, 0});
   second.close();
+  EXPECT_THAT(second.problem(),
+              ::testing::HasSubstr("(File has 2 hard links; replacing it would split them)"));
   EXPECT_EQ(readFile(dir / "kept.csv"), kept);
   EXPECT_EQ(readFile(path), kept);
   EXPECT_THAT(testing::listDirectory(dir.path()),

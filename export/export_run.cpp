@@ -300,6 +300,12 @@ void ExportRun::describeColumns(SQLHSTMT statement, OutputWriter& writer) {
     appendToStatusLine(column.name);
   }
   report.close();
+  // A report that could not be replaced is left as it was, which the run says: it no longer
+  // belongs to this query. The run goes on.
+  if (!report.problem().empty()) {
+    result_.typeReportSkipped = report.problem();
+    report_.statusLine(result_.typeReportSkipped);
+  }
   writer.endHeaderRow();
   report_.statusLine(statusLine_);
   statusLine_.clear();

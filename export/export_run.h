@@ -50,8 +50,8 @@ struct ExportResult {
   bool kept = false;   // a file was kept at the path
   // Why the output file could not be created or written, as the status list says it.
   std::string outputFailure;
-  // Why the column type report was not written (there is no default directory), as the
-  // status list says it; empty otherwise.
+  // Why the column type report was not written (there is no default directory, or the
+  // report there could not be replaced), as the status list says it; empty otherwise.
   std::string typeReportSkipped;
   // For a statement without a result set (DROP, INSERT, UPDATE, DELETE): the line that says
   // so, with the rows it affected where the driver tells them; empty otherwise.

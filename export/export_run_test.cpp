@@ -208,6 +208,34 @@ TEST_F(ExportRunTest, StatementWithoutResultColumnsEndsAsNoRows) {
   EXPECT_TRUE(outputFiles().empty());
 }
 
+// A type report that cannot be replaced (the last one has a second name, or a directory has
+// its name) stays as it was, though it no longer describes the last query: the status list
+// says so, and the run goes on.
+TEST_F(ExportRunTest, ATypeReportThatCannotBeReplacedIsSaidAndTheRunGoesOn) {
+  const std::string report = home() + "/" + kColumnTypeReportName;
+  ::mkdir(home().c_str(), 0700);
+  writeFile(report, "the last query's\r\n");
+  ASSERT_EQ(::link(report.c_str(), (temp_ / "second-name.csv").c_str()), 0);
+  view_.click(ControlId::OutputCsv);
+  job_.outFileName = temp_ / "p.csv";
+  for (const std::string& reason :
+       {"File has 2 hard links; replacing it would split them", "Is a directory"}) {
+    SCOPED_TRACE(reason);
+    ASSERT_EQ(fetch("select id from people where id = 1").outcome, RunOutcome::Exported);
+    const std::string said = "unable to create: " + report + " (" + reason +
+                             "); the column type report was not written.";
+    EXPECT_EQ(dlg_.lastExport().typeReportSkipped, said);
+    EXPECT_THAT(view_.lines(ControlId::StatusList),
+                ElementsAre(::testing::_, said, "id | ", "1 | "));
+    EXPECT_EQ(readFile(job_.outFileName), "id,\r\n1,\r\n");
+
+    std::filesystem::remove(job_.outFileName);
+    std::filesystem::remove(report);
+    ::mkdir(report.c_str(), 0700);
+  }
+  EXPECT_EQ(readFile(temp_ / "second-name.csv"), "the last query's\r\n");
+}
+
 TEST_F(ExportRunTest, SqlGoesToTheDriverAsWrittenWithItsLineBreaks) {
   view_.click(ControlId::OutputCsv);
   job_.outFileName = temp_ / "p.csv";

@@ -89,7 +89,12 @@ bool createDefaultDirectory(const std::string& directory) {
 }
 
 NameReservation::NameReservation(NameReservation&& other) noexcept
-    : path_(std::move(other.path_)), device_(other.device_), inode_(other.inode_) {
+    : path_(std::move(other.path_)),
+      name_(std::move(other.name_)),
+      directory_(std::exchange(other.directory_, -1)),
+      fd_(std::exchange(other.fd_, -1)),
+      device_(other.device_),
+      inode_(other.inode_) {
   other.path_.clear();
 }
 
@@ -97,6 +102,9 @@ NameReservation& NameReservation::operator=(NameReservation&& other) noexcept {
   if (this != &other) {
     remove();
     path_ = std::move(other.path_);
+    name_ = std::move(other.name_);
+    directory_ = std::exchange(other.directory_, -1);
+    fd_ = std::exchange(other.fd_, -1);
     device_ = other.device_;
     inode_ = other.inode_;
     other.path_.clear();
@@ -104,26 +112,55 @@ NameReservation& NameReservation::operator=(NameReservation&& other) noexcept {
   return *this;
 }
 
-NameReservation::NameReservation(std::string path, dev_t device, ino_t inode)
-    : path_(std::move(path)), device_(device), inode_(inode) {
-  if (!path_.empty()) StopRequest::instance().addReservation(path_, device_, inode_);
+NameReservation::NameReservation(std::string path, int directory, std::string name, int fd,
+                                 dev_t device, ino_t inode)
+    : path_(std::move(path)),
+      name_(std::move(name)),
+      directory_(directory),
+      fd_(fd),
+      device_(device),
+      inode_(inode) {
+  lockForRun(fd_);
+  if (!path_.empty()) {
+    StopRequest::instance().addReservation(path_, device_, inode_, directory_);
+  }
 }
 
-void NameReservation::release() {
-  if (path_.empty()) return;
-  StopRequest::instance().removeReservation(path_);
+void NameReservation::close() {
+  closeLockedForRun(fd_);
+  fd_ = -1;
+  if (directory_ >= 0) ::close(directory_);
+  directory_ = -1;
+  if (!path_.empty()) StopRequest::instance().removeReservation(path_);
   path_.clear();
 }
+
+void NameReservation::release() { close(); }
 
 void NameReservation::remove() {
-  if (path_.empty()) return;
   struct stat st;
-  if (::lstat(path_.c_str(), &st) == 0 && st.st_dev == device_ && st.st_ino == inode_ &&
-      S_ISREG(st.st_mode) && st.st_size == 0) {
-    ::unlink(path_.c_str());
+  if (directory_ >= 0 && ::fstatat(directory_, name_.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+      st.st_dev == device_ && st.st_ino == inode_ && S_ISREG(st.st_mode) && st.st_size == 0) {
+    ::unlinkat(directory_, name_.c_str(), 0);
   }
-  StopRequest::instance().removeReservation(path_);
-  path_.clear();
+  close();
+}
+
+bool isReservedName(std::string_view name) {
+  // "row", four upper-case hexadecimal digits, ".TMP".
+  if (name.size() < 11 || !name.starts_with("row") || name.substr(7, 4) != ".TMP") return false;
+  for (char c : name.substr(3, 4)) {
+    if (!((c >= '0' && c <= '9') || (c >= 'A' && c <= 'F'))) return false;
+  }
+  const std::string_view extension = name.substr(11);
+  for (std::string_view known : {"", ".xls", ".xml", ".csv", ".html", ".xlsx"}) {
+    if (extension == known) return true;
+  }
+  return false;
+}
+
+void removeAbandonedReservations(int directory) {
+  removeAbandonedFiles(directory, LeftoverKind{isReservedName, true});
 }
 
 namespace {
@@ -143,46 +180,43 @@ const char* defaultExtension(const JobSettings& job, OutputType type) {
   return ".html";
 }
 
-// Reserves a free default name in `directory`: "rowXXXX.TMP" (made and removed again, as a
-// free name of the system's temporary-name service would be) and the same name with
-// `extension`, which is created and stays as the reservation. A name of which either form
-// exists is skipped, so no earlier file is ever replaced.
-OutputPath reserveDefaultName(const std::string& directory, const char* extension) {
+// Reserves a free default name in `directory`, open as `dirFd`: "rowXXXX.TMP" (made and
+// removed again, as a free name of the system's temporary-name service would be) and the same
+// name with `extension`, which is created and stays as the reservation. A name of which
+// either form exists is skipped, so no earlier file is ever replaced.
+OutputPath reserveDefaultName(const std::string& directory, int dirFd, const char* extension) {
   // A stop waits until the name is reserved and registered, so that it can give it back.
   StepBeforeRegistration step;
   OutputPath result;
+  auto cannotCreate = [&](int err) {
+    result.error = "cannot create a file in " + directory + ": " + std::strerror(err);
+    return std::move(result);
+  };
   std::random_device device;
   const unsigned start = device() & 0xFFFFu;
   for (unsigned i = 0; i < 0x10000u; ++i) {
-    char name[16];
-    std::snprintf(name, sizeof name, "row%04X.TMP", (start + i) & 0xFFFFu);
-    const std::string base = directory + "/" + name;
-    int fd = ::open(base.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    char base[16];
+    std::snprintf(base, sizeof base, "row%04X.TMP", (start + i) & 0xFFFFu);
+    int fd = ::openat(dirFd, base, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     if (fd < 0 && errno == EEXIST) continue;
-    if (fd < 0) {
-      result.error = "cannot create a file in " + directory + ": " + std::strerror(errno);
-      return result;
-    }
+    if (fd < 0) return cannotCreate(errno);
     ::close(fd);
-    const std::string path = base + extension;
-    fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    const std::string name = base + std::string(extension);
+    fd = ::openat(dirFd, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     const int err = errno;
-    ::unlink(base.c_str());
+    ::unlinkat(dirFd, base, 0);
     if (fd < 0 && err == EEXIST) continue;
-    if (fd < 0) {
-      result.error = "cannot create a file in " + directory + ": " + std::strerror(err);
-      return result;
-    }
+    if (fd < 0) return cannotCreate(err);
     struct stat st;
-    const bool known = ::fstat(fd, &st) == 0;
-    ::close(fd);
-    if (!known) {
-      ::unlink(path.c_str());
-      result.error = "cannot create a file in " + directory + ": " + std::strerror(errno);
-      return result;
+    const int kept = ::fstat(fd, &st) == 0 ? ::fcntl(dirFd, F_DUPFD_CLOEXEC, 0) : -1;
+    if (kept < 0) {
+      const int why = errno;
+      ::unlinkat(dirFd, name.c_str(), 0);
+      ::close(fd);
+      return cannotCreate(why);
     }
-    result.path = path;
-    result.reserved = NameReservation(path, st.st_dev, st.st_ino);
+    result.path = directory + "/" + name;
+    result.reserved = NameReservation(result.path, kept, name, fd, st.st_dev, st.st_ino);
     return result;
   }
   result.error = "no free name is left in " + directory;
@@ -195,27 +229,32 @@ OutputPath prepareOutputPath(const JobSettings& job, OutputType type) {
   const std::string directory = defaultDirectory();
   const bool named = !needsDefaultName(job, type);
   OutputPath result;
+  // The default directory, opened once: the leftovers and the name reserved in it are found
+  // through this descriptor.
+  int dirFd = -1;
   if (directory.empty()) {
     // Nothing is created or cleaned up anywhere else, the working directory least of all.
     if (!named) {
       result.error = noDefaultDirectoryReason();
       return result;
     }
-  } else if (!createDefaultDirectory(directory)) {
+  } else if (!createDefaultDirectory(directory) || (dirFd = openRunDirectory(directory)) < 0) {
     if (!named) {
       result.error = "cannot create the directory " + directory + ": " + std::strerror(errno);
       return result;
     }
   } else {
-    removeAbandonedTemporaryFiles(directory);
+    removeAbandonedTemporaryFiles(dirFd);
+    removeAbandonedReservations(dirFd);
   }
   if (named) {
     result.path = job.outFileName;
   } else if (directory.size() + 1 + std::strlen("row0000.TMP") +
                  std::strlen(defaultExtension(job, type)) <=
              kPathLimit) {
-    result = reserveDefaultName(directory, defaultExtension(job, type));
+    result = reserveDefaultName(directory, dirFd, defaultExtension(job, type));
   }
+  if (dirFd >= 0) ::close(dirFd);
   if (result.path.empty() && result.error.empty()) {
     result.error = tooLongMessage("The output path", kPathLimit);
   }

@@ -43,14 +43,19 @@ std::optional<std::string> jobFileInTheWay(const JobSettings& job, OutputType ty
 bool createDefaultDirectory(const std::string& directory);
 
 // The default name reserved for one run: the empty file "rowXXXX.TMP.ext" that the run
-// created, so that no other run takes the name. Unless the run keeps its file under that
-// name (release()), it is removed again, and only while it is still the empty file the run
-// created.
+// created, so that no other run takes the name. The run holds it open and locked, as it holds
+// its temporary file, so that a later run can tell the reservation of a run that is gone (a
+// killed one leaves it behind) from one in use: see removeAbandonedReservations(). Unless the
+// run keeps its file under that name (release()), it is removed again, and only while it is
+// still the empty file the run created.
 class NameReservation {
  public:
   NameReservation() = default;
-  // Known to the stop request until it is released or removed.
-  NameReservation(std::string path, dev_t device, ino_t inode);
+  // The file `name` (`device`, `inode`) in the directory open as `directory`, open as `fd`;
+  // `path` says where it is. Takes both descriptors and locks the file. Known to the stop
+  // request until it is released or removed.
+  NameReservation(std::string path, int directory, std::string name, int fd, dev_t device,
+                  ino_t inode);
   ~NameReservation() { remove(); }
   NameReservation(NameReservation&& other) noexcept;
   NameReservation& operator=(NameReservation&& other) noexcept;
@@ -62,10 +67,24 @@ class NameReservation {
   void remove();
 
  private:
+  void close();
+
   std::string path_;
+  std::string name_;
+  int directory_ = -1;
+  int fd_ = -1;
   dev_t device_ = 0;
   ino_t inode_ = 0;
 };
+
+// Whether `name` is one that reserveDefaultName() creates: "rowXXXX.TMP", alone or with the
+// extension of an output type.
+bool isReservedName(std::string_view name);
+
+// Removes the reservations that runs which are gone left in the directory open as
+// `directory`: empty files of reserved names, more than a few minutes old, whose lock can be
+// taken (see removeAbandonedFiles).
+void removeAbandonedReservations(int directory);
 
 struct OutputPath {
   std::string path;          // empty when no path could be chosen
@@ -73,7 +92,8 @@ struct OutputPath {
   NameReservation reserved;  // the default name, when the path is one
 };
 
-// Creates the default directory and removes the abandoned temporary files in it, then
+// Creates the default directory and removes the abandoned temporary files and reservations
+// in it, then
 // chooses the output path by output type: the job's file name, or a default name
 // "rowXXXX.TMP" with ".xls", ".xml" (excel2007), ".csv", ".html" or ".xlsx". A default name is
 // reserved with its extension (O_EXCL); a name of which either form exists is skipped.

@@ -3,6 +3,8 @@
 #include <cstring>
 #include <utility>
 
+#include "job/pause_point.h"
+
 namespace rowpress {
 
 bool OutputTarget::open(const std::string& path, NameReservation reserved) {
@@ -10,7 +12,7 @@ bool OutputTarget::open(const std::string& path, NameReservation reserved) {
   reserved_ = std::move(reserved);
   error_.clear();
   if (atomic_.prepare(path)) {
-    registered_.set(atomic_.temporaryPath());
+    registered_.set(atomic_.temporaryPath(), atomic_.directoryDescriptor());
     if (atomic_.create(0666)) {
       file_ = OutputFile::onDescriptor(atomic_.descriptor(), atomic_.temporaryPath());
       return true;
@@ -34,6 +36,7 @@ bool OutputTarget::keep() {
     discard();
     return false;
   }
+  pausePoint(kPauseBeforeKeeping);
   const bool kept = atomic_.commit();
   registered_.release();
   if (!kept) {

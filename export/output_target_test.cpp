@@ -12,8 +12,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <map>
 #include <optional>
+#include <vector>
 
+#include "tests/support/child_process.h"
 #include "tests/support/odbc_fixture.h"
 
 namespace rowpress {
@@ -116,6 +119,67 @@ TEST(OutputTarget, KeepsThePermissionsOwnerAndGroupOfTheReplacedFile) {
   ::umask(mask);
   ASSERT_EQ(::stat((dir / "new.csv").c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 07777, 0644u);
+}
+
+// A replaced file keeps its access control list and its extended attributes, whoever owns
+// it, but never a file capability: the new content is not the program it was given to. A
+// file that had no access control list gets none from its directory's default one either.
+TEST(OutputTarget, KeepsTheAccessControlListAndTheExtendedAttributesButNoCapability) {
+  std::map<std::string, std::string> tools;
+  for (const char* tool : {"getfacl", "setfacl", "getfattr", "setfattr"}) {
+    tools[tool] = testing::findProgram(tool);
+    ASSERT_FALSE(tools[tool].empty())
+        << tool << " is missing (Debian's " << (std::string(tool).ends_with("acl") ? "acl" : "attr")
+        << ")";
+  }
+  auto run = [&tools](const char* tool, std::vector<std::string> args) {
+    args.insert(args.begin(), tools[tool]);
+    testing::ChildResult result = testing::runProgram(args, std::chrono::seconds(30));
+    EXPECT_EQ(result.exitStatus, 0) << tool << ": " << result.err;
+    return result.out;
+  };
+  // Every attribute but the line that names the file.
+  auto attributesOf = [&run](const std::string& path) {
+    const std::string all =
+        run("getfattr", {"--absolute-names", "-d", "-m", "-", "-e", "hex", path});
+    return all.substr(all.find('\n') + 1);
+  };
+  TempDir dir;
+  const std::string target = dir / "shared.csv";
+  const std::string plain = dir / "plain.csv";
+  writeFile(target, "old");
+  writeFile(plain, "old");
+  ASSERT_EQ(::chown(target.c_str(), 65534, 65534), 0) << "the tests run as root";
+  ASSERT_EQ(::chmod(target.c_str(), 0640), 0);
+  run("setfacl", {"-m", "u:1234:rw,g:2345:r", target});
+  run("setfattr", {"-n", "user.origin", "-v", "nightly", target});
+  run("setfattr", {"-n", "trusted.checked", "-v", "yes", target});
+  // cap_net_bind_service=ep, as the kernel stores it.
+  run("setfattr", {"-n", "security.capability", "-v", "0sAQAAAgAEAAAAAAAAAAAAAAAAAAA=", target});
+  run("setfacl", {"-d", "-m", "u:1234:rw", dir.path()});
+  const std::string acl = run("getfacl", {"--omit-header", target});
+  std::string kept = attributesOf(target);
+  for (const char* name :
+       {"security.capability=", "system.posix_acl_access=", "trusted.checked=", "user.origin="}) {
+    ASSERT_THAT(kept, ::testing::HasSubstr(name)) << "the file system keeps no " << name;
+  }
+  const auto capability = kept.find("security.capability=");
+  kept.erase(capability, kept.find('\n', capability) + 1 - capability);
+
+  for (const std::string& path : {target, plain}) {
+    OutputTarget out;
+    ASSERT_TRUE(out.open(path)) << out.error();
+    out.file().write("new\n");
+    ASSERT_TRUE(out.keep()) << out.error();
+    EXPECT_EQ(readFile(path), "new\r\n");
+  }
+  EXPECT_EQ(run("getfacl", {"--omit-header", target}), acl);
+  EXPECT_EQ(attributesOf(target), kept);
+  EXPECT_EQ(attributesOf(plain), "");
+  struct stat st;
+  ASSERT_EQ(::stat(target.c_str(), &st), 0);
+  EXPECT_EQ(st.st_uid, 65534u);
+  EXPECT_EQ(st.st_mode & 0777, 0660u);  // the group bits show the list's mask
 }
 
 // A link is followed to the file it points to, through chains and relative links; the

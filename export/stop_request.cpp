@@ -1,5 +1,6 @@
 #include "export/stop_request.h"
 
+#include <fcntl.h>
 #include <sqlext.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -78,27 +79,43 @@ void StopRequest::endExecute() {
   changed_.notify_all();
 }
 
-void StopRequest::addTemporary(const std::string& path) {
+namespace {
+
+// A copy of the run's descriptor of `directory`, or -1: the run closes its own when it is done.
+int copyOf(int directory) { return directory < 0 ? -1 : ::fcntl(directory, F_DUPFD_CLOEXEC, 0); }
+
+std::string nameIn(const std::string& path) { return path.substr(path.rfind('/') + 1); }
+
+}  // namespace
+
+void StopRequest::addTemporary(const std::string& path, int directory) {
   std::lock_guard<std::mutex> lock(mutex_);
-  temporaries_.insert(path);
+  temporaries_.push_back({path, copyOf(directory)});
 }
 
 void StopRequest::removeTemporary(const std::string& path) {
   std::lock_guard<std::mutex> lock(mutex_);
-  auto found = temporaries_.find(path);
-  if (found != temporaries_.end()) temporaries_.erase(found);
+  for (auto it = temporaries_.begin(); it != temporaries_.end(); ++it) {
+    if (it->path == path) {
+      if (it->directory >= 0) ::close(it->directory);
+      temporaries_.erase(it);
+      break;
+    }
+  }
   changed_.notify_all();
 }
 
-void StopRequest::addReservation(const std::string& path, dev_t device, ino_t inode) {
+void StopRequest::addReservation(const std::string& path, dev_t device, ino_t inode,
+                                 int directory) {
   std::lock_guard<std::mutex> lock(mutex_);
-  reservations_.push_back({path, device, inode});
+  reservations_.push_back({{path, copyOf(directory)}, device, inode});
 }
 
 void StopRequest::removeReservation(const std::string& path) {
   std::lock_guard<std::mutex> lock(mutex_);
   for (auto it = reservations_.begin(); it != reservations_.end(); ++it) {
-    if (it->path == path) {
+    if (it->file.path == path) {
+      if (it->file.directory >= 0) ::close(it->file.directory);
       reservations_.erase(it);
       break;
     }
@@ -143,14 +160,26 @@ bool StopRequest::waitUntilIdle(std::chrono::steady_clock::time_point deadline) 
 
 void StopRequest::removeTemporaries() {
   std::lock_guard<std::mutex> lock(mutex_);
-  for (const std::string& path : temporaries_) ::unlink(path.c_str());
+  for (const RunFile& file : temporaries_) {
+    if (file.directory >= 0) {
+      ::unlinkat(file.directory, nameIn(file.path).c_str(), 0);
+      ::close(file.directory);
+    } else {
+      ::unlink(file.path.c_str());
+    }
+  }
   temporaries_.clear();
   for (const Reservation& reserved : reservations_) {
+    const RunFile& file = reserved.file;
+    const int at = file.directory >= 0 ? file.directory : AT_FDCWD;
+    const std::string name = file.directory >= 0 ? nameIn(file.path) : file.path;
     struct stat st;
-    if (::lstat(reserved.path.c_str(), &st) == 0 && st.st_dev == reserved.device &&
-        st.st_ino == reserved.inode && S_ISREG(st.st_mode) && st.st_size == 0) {
-      ::unlink(reserved.path.c_str());
+    if (::fstatat(at, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+        st.st_dev == reserved.device && st.st_ino == reserved.inode && S_ISREG(st.st_mode) &&
+        st.st_size == 0) {
+      ::unlinkat(at, name.c_str(), 0);
     }
+    if (file.directory >= 0) ::close(file.directory);
   }
   reservations_.clear();
 }

@@ -17,7 +17,6 @@
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -85,14 +84,16 @@ class StopRequest {
   void endExecute();
 
   // The temporary files of the running export: removed by stopProcess when the run does
-  // not end in time to remove them itself.
-  void addTemporary(const std::string& path);
+  // not end in time to remove them itself. A file in a directory that the run holds open as
+  // `directory` is removed through (a copy of) that descriptor, wherever the directory has
+  // gone since.
+  void addTemporary(const std::string& path, int directory = -1);
   void removeTemporary(const std::string& path);
 
   // A default output name that the run reserved as an empty file (`device`, `inode`): removed
   // by removeTemporaries only while it is still that empty file, so a kept output that has
-  // taken the name since is never touched.
-  void addReservation(const std::string& path, dev_t device, ino_t inode);
+  // taken the name since is never touched. `directory` as for addTemporary.
+  void addReservation(const std::string& path, dev_t device, ino_t inode, int directory = -1);
   void removeReservation(const std::string& path);
 
   // A short step that creates files before it can register them (a default name is reserved
@@ -121,8 +122,13 @@ class StopRequest {
            executing_ == SQL_NULL_HSTMT;
   }
 
-  struct Reservation {
+  // A file of the run: its path, and a descriptor of its directory (or -1) that this owns.
+  struct RunFile {
     std::string path;
+    int directory = -1;
+  };
+  struct Reservation {
+    RunFile file;
     dev_t device;
     ino_t inode;
   };
@@ -140,7 +146,7 @@ class StopRequest {
   SQLHSTMT executing_ = SQL_NULL_HSTMT;
   bool cancelSafe_ = false;
   bool cancelling_ = false;  // a thread of its own is inside SQLCancel on executing_
-  std::multiset<std::string> temporaries_;
+  std::vector<RunFile> temporaries_;
   std::vector<Reservation> reservations_;
   int steps_ = 0;
   int uninterruptible_ = 0;
@@ -178,11 +184,12 @@ class RegisteredTemporary {
   RegisteredTemporary(const RegisteredTemporary&) = delete;
   RegisteredTemporary& operator=(const RegisteredTemporary&) = delete;
 
-  // Registers `path` (before the file exists, so that a stop never misses it).
-  void set(const std::string& path) {
+  // Registers `path`, in the directory open as `directory` if not -1 (before the file exists,
+  // so that a stop never misses it).
+  void set(const std::string& path, int directory = -1) {
     release();
     path_ = path;
-    if (!path_.empty()) StopRequest::instance().addTemporary(path_);
+    if (!path_.empty()) StopRequest::instance().addTemporary(path_, directory);
   }
   void release() {
     if (path_.empty()) return;

@@ -2,9 +2,12 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <linux/capability.h>
 #include <sys/file.h>
 #include <sys/random.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -15,6 +18,7 @@
 #include <random>
 #include <set>
 #include <utility>
+#include <vector>
 
 #include "job/job_settings.h"
 
@@ -113,37 +117,71 @@ std::string temporaryNameFor(const std::string& path, std::string_view random) {
   return (dir == "/" ? "/" : dir + "/") + name;
 }
 
-void removeAbandonedTemporaryFiles(const std::string& directory, const std::string& forName) {
-  const std::string prefix = forName.empty() ? std::string() : temporaryPrefixFor(forName);
-  DIR* dir = ::opendir(directory.c_str());
-  if (!dir) return;
-  const int dirFd = ::dirfd(dir);
+int openRunDirectory(const std::string& path) {
+  int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0 && errno == EACCES) fd = ::open(path.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+  return fd;
+}
+
+void lockForRun(int fd) {
+  while (::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EINTR) {
+  }
+  struct stat mine;
+  if (::fstat(fd, &mine) == 0) {
+    std::lock_guard<std::mutex> lock(liveMutex);
+    liveFiles().insert({mine.st_dev, mine.st_ino});
+  }
+}
+
+void closeLockedForRun(int fd) {
+  if (fd < 0) return;
+  struct stat mine;
+  if (::fstat(fd, &mine) == 0) {
+    std::lock_guard<std::mutex> lock(liveMutex);
+    liveFiles().erase({mine.st_dev, mine.st_ino});
+  }
+  ::close(fd);
+}
+
+void removeAbandonedFiles(int directory, const LeftoverKind& kind) {
+  // The directory may be open for paths only, which cannot be read: it is read through a
+  // descriptor of its own, opened through that one.
+  const int listed = ::openat(directory, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (listed < 0) return;
+  DIR* dir = ::fdopendir(listed);
+  if (!dir) {
+    ::close(listed);
+    return;
+  }
   const std::time_t now = std::time(nullptr);
   while (dirent* entry = ::readdir(dir)) {
     const char* name = entry->d_name;
-    if (!isTemporaryName(name, prefix)) continue;
+    if (!kind.matches(name)) continue;
     // A leftover whose lock can be taken was left by a run that is gone, unless it is so new
-    // that its run may not have locked it yet. This process's own temporary files are not
-    // even opened: where flock is emulated with fcntl locks, closing any descriptor of a file
-    // drops the process's lock on it.
+    // that its run may not have locked it yet. This process's own files are not even opened:
+    // where flock is emulated with fcntl locks, closing any descriptor of a file drops the
+    // process's lock on it.
     struct stat named;
-    if (::fstatat(dirFd, name, &named, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(named.st_mode) ||
-        isLive(named) || now - named.st_mtime < kAbandonedAfterSeconds) {
+    if (::fstatat(directory, name, &named, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(named.st_mode) ||
+        (kind.emptyOnly && named.st_size != 0) || isLive(named) ||
+        now - named.st_mtime < kAbandonedAfterSeconds) {
       continue;
     }
     // Read and write where allowed: where flock is emulated with fcntl locks, an exclusive
     // lock needs a descriptor open for writing.
     const int flags = O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
-    int fd = ::openat(dirFd, name, O_RDWR | flags);
-    if (fd < 0 && errno == EACCES) fd = ::openat(dirFd, name, O_RDONLY | flags);
+    int fd = ::openat(directory, name, O_RDWR | flags);
+    if (fd < 0 && errno == EACCES) fd = ::openat(directory, name, O_RDONLY | flags);
     if (fd < 0) continue;
     struct stat opened;
     if (::fstat(fd, &opened) == 0 && sameFile(opened, named) &&
         ::flock(fd, LOCK_EX | LOCK_NB) == 0) {
-      // Still the same file under that name: removed while its lock is held.
+      // Still the same file under that name (and still empty, where only an empty one is a
+      // leftover): removed while its lock is held.
       struct stat again;
-      if (::fstatat(dirFd, name, &again, AT_SYMLINK_NOFOLLOW) == 0 && sameFile(again, opened)) {
-        ::unlinkat(dirFd, name, 0);
+      if (::fstatat(directory, name, &again, AT_SYMLINK_NOFOLLOW) == 0 && sameFile(again, opened) &&
+          (!kind.emptyOnly || again.st_size == 0)) {
+        ::unlinkat(directory, name, 0);
       }
     }
     ::close(fd);
@@ -151,7 +189,16 @@ void removeAbandonedTemporaryFiles(const std::string& directory, const std::stri
   ::closedir(dir);
 }
 
+void removeAbandonedTemporaryFiles(int directory, const std::string& forName) {
+  const std::string prefix = forName.empty() ? std::string() : temporaryPrefixFor(forName);
+  removeAbandonedFiles(directory, LeftoverKind{[&prefix](std::string_view name) {
+                         return isTemporaryName(name, prefix);
+                       }});
+}
+
 namespace {
+
+constexpr char kAccessControlList[] = "system.posix_acl_access";
 
 // Follows the symbolic links that `path` names, one after the other, to the file that is
 // to be replaced. False, with the reason, for a loop or a link that may not be followed.
@@ -193,24 +240,243 @@ bool followLinks(const std::string& path, std::string& file, std::string& why) {
   }
 }
 
+bool hasCapability(int capability) {
+  __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+  __user_cap_data_struct data[_LINUX_CAPABILITY_U32S_3] = {};
+  if (::syscall(SYS_capget, &header, data) != 0) return ::geteuid() == 0;
+  return (data[capability / 32].effective & (1u << (capability % 32))) != 0;
+}
+
+// Whether a new file of this process can be given the group `gid`.
+bool groupCanBeGiven(gid_t gid, const struct stat& directory) {
+  if (gid == ::getegid() || hasCapability(CAP_CHOWN)) return true;
+  // A directory with the set-group-ID bit gives new files its own group.
+  if ((directory.st_mode & S_ISGID) && directory.st_gid == gid) return true;
+  const int count = ::getgroups(0, nullptr);
+  std::vector<gid_t> groups(static_cast<std::size_t>(count > 0 ? count : 0));
+  if (count > 0 && ::getgroups(count, groups.data()) == count) {
+    for (gid_t group : groups) {
+      if (group == gid) return true;
+    }
+  }
+  return false;
+}
+
+std::string ownerNotKept(uid_t uid) {
+  return "File belongs to another user (uid " + std::to_string(uid) +
+         "); the new file could not keep that owner";
+}
+
+std::string accessControlListNotKept(gid_t gid) {
+  return "File has an access control list for its group (gid " + std::to_string(gid) +
+         "), which the new file could not keep";
+}
+
+// Reads the extended attributes of the file `name` in the directory open as `directory`
+// without opening the file: through /proc/self/fd, where the kernel finds the directory by
+// its descriptor. Where /proc is missing, through a descriptor of the file.
+class AttributeReader {
+ public:
+  AttributeReader(int directory, const std::string& name)
+      : directory_(directory),
+        name_(name),
+        path_("/proc/self/fd/" + std::to_string(directory) + "/" + name) {}
+  ~AttributeReader() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  AttributeReader(const AttributeReader&) = delete;
+  AttributeReader& operator=(const AttributeReader&) = delete;
+
+  // The attributes' names; 0 or an errno value.
+  int names(std::vector<std::string>& names) {
+    std::string list;
+    const int err = sized(list, [this](char* buffer, std::size_t size) {
+      return fd_ >= 0 ? ::flistxattr(fd_, buffer, size) : ::llistxattr(path_.c_str(), buffer, size);
+    });
+    names.clear();
+    for (std::size_t from = 0; from < list.size();) {
+      const std::size_t end = list.find('\0', from);
+      names.push_back(list.substr(from, end - from));
+      if (end == std::string::npos) break;
+      from = end + 1;
+    }
+    return err;
+  }
+  // The value of the attribute `attribute`; 0 or an errno value (ENODATA: it has none).
+  int value(const std::string& attribute, std::string& value) {
+    return sized(value, [&](char* buffer, std::size_t size) {
+      return fd_ >= 0 ? ::fgetxattr(fd_, attribute.c_str(), buffer, size)
+                      : ::lgetxattr(path_.c_str(), attribute.c_str(), buffer, size);
+    });
+  }
+
+ private:
+  // Asks for the size, then for the bytes, again while the value grows in between.
+  template <typename Read>
+  int sized(std::string& out, Read read) {
+    for (int attempt = 0; attempt < 8; ++attempt) {
+      ssize_t size = read(nullptr, 0);
+      if (size < 0) {
+        const int err = errno;
+        if (err != ENOENT || fd_ >= 0 || !fallBack()) return err;
+        if ((size = read(nullptr, 0)) < 0) return errno;
+      }
+      out.resize(static_cast<std::size_t>(size));
+      if (size == 0) return 0;
+      const ssize_t got = read(out.data(), out.size());
+      if (got >= 0) {
+        out.resize(static_cast<std::size_t>(got));
+        return 0;
+      }
+      if (errno != ERANGE) return errno;
+    }
+    return ERANGE;
+  }
+  // Without /proc: the file itself, for reading or else for writing (the user may write it).
+  bool fallBack() {
+    if (::access("/proc/self/fd", F_OK) == 0) return false;
+    const int flags = O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
+    fd_ = ::openat(directory_, name_.c_str(), O_RDONLY | flags);
+    if (fd_ < 0 && errno == EACCES) fd_ = ::openat(directory_, name_.c_str(), O_WRONLY | flags);
+    if (fd_ < 0) errno = ENOENT;
+    return fd_ >= 0;
+  }
+
+  int directory_;
+  std::string name_;
+  std::string path_;
+  int fd_ = -1;
+};
+
+// What a replaced file was, as its new version keeps it.
+struct ReplacedFile {
+  struct stat status {};
+  bool hasAccessControlList = false;
+  std::string accessControlList;
+  std::vector<std::pair<std::string, std::string>> attributes;  // the other ones
+};
+
+// Whether an extended attribute of the replaced file goes to its new version besides the
+// access control list: not a file capability, and none of the file system's own (system.*).
+bool attributeIsKept(std::string_view name) {
+  return name != "security.capability" && !name.starts_with("system.");
+}
+
+// Reads the attributes of the file `name` in the directory open as `directory`, whose status
+// `replaced` already holds. False, with the reason, when they cannot be read.
+bool readAttributes(int directory, const std::string& name, ReplacedFile& replaced,
+                    std::string& why) {
+  AttributeReader reader(directory, name);
+  int err = reader.value(kAccessControlList, replaced.accessControlList);
+  replaced.hasAccessControlList = err == 0;
+  if (err != 0 && err != ENODATA && err != ENOTSUP) {
+    why = std::string("The file's access control list could not be read: ") + std::strerror(err);
+    return false;
+  }
+  std::vector<std::string> names;
+  err = reader.names(names);
+  if (err == ENOTSUP) return true;  // a file system without extended attributes
+  for (const std::string& attribute : names) {
+    if (err != 0) break;
+    if (!attributeIsKept(attribute)) continue;
+    std::string value;
+    err = reader.value(attribute, value);
+    if (err == ENODATA) {  // gone since it was listed
+      err = 0;
+      continue;
+    }
+    replaced.attributes.emplace_back(attribute, std::move(value));
+  }
+  if (err != 0) {
+    why = std::string("The file's extended attributes could not be read: ") + std::strerror(err);
+    return false;
+  }
+  return true;
+}
+
+// Gives the new file open as `fd` (whose status is `mine`) what the replaced file was, in
+// this order: owner and group, permission bits, access control list (setting it sets the
+// group bits from its mask, which a later chmod would rewrite), the other extended
+// attributes. False, with the reason, when something could not be kept.
+bool keepWhatItWas(int fd, const struct stat& mine, const ReplacedFile& old, std::string& why) {
+  mode_t mode = old.status.st_mode & 0777;
+  if (mine.st_uid != old.status.st_uid || mine.st_gid != old.status.st_gid) {
+    if (::fchown(fd, old.status.st_uid, old.status.st_gid) != 0) {
+      if (mine.st_uid != old.status.st_uid) {
+        why = ownerNotKept(old.status.st_uid);
+        return false;
+      }
+      // A user may still keep the group, if a member of it.
+      if (::fchown(fd, static_cast<uid_t>(-1), old.status.st_gid) != 0 &&
+          mine.st_gid != old.status.st_gid) {
+        if (old.hasAccessControlList) {
+          why = accessControlListNotKept(old.status.st_gid);
+          return false;
+        }
+        // Another group than the replaced file's gets no more than everybody else.
+        mode = (mode & ~S_IRWXG) | (mode & S_IRWXG & ((mode & S_IRWXO) << 3));
+      }
+    }
+  }
+  // A new file takes the default access control list of its directory: the replaced file had
+  // none of its own, and its new version gets none either.
+  if (!old.hasAccessControlList && ::fremovexattr(fd, kAccessControlList) != 0 &&
+      errno != ENODATA && errno != ENOTSUP) {
+    why = std::strerror(errno);
+    return false;
+  }
+  if (::fchmod(fd, mode) != 0) {
+    why = std::strerror(errno);
+    return false;
+  }
+  if (old.hasAccessControlList && ::fsetxattr(fd, kAccessControlList, old.accessControlList.data(),
+                                              old.accessControlList.size(), 0) != 0) {
+    why = std::string("The access control list could not be kept: ") + std::strerror(errno);
+    return false;
+  }
+  for (const auto& [name, value] : old.attributes) {
+    if (::fsetxattr(fd, name.c_str(), value.data(), value.size(), 0) == 0) continue;
+    // A security label (SELinux, IMA) is the security module's to give: a new file has the
+    // one its policy gives it where the old label may not be copied.
+    if (name.starts_with("security.")) continue;
+    why = "The extended attribute " + name + " could not be kept: " + std::strerror(errno);
+    return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 AtomicFile::AtomicFile(AtomicFile&& other) noexcept
-    : target_(std::move(other.target_)),
+    : directory_(std::move(other.directory_)),
+      name_(std::move(other.name_)),
+      temporaryName_(std::move(other.temporaryName_)),
       temporary_(std::move(other.temporary_)),
       error_(std::move(other.error_)),
-      fd_(std::exchange(other.fd_, -1)) {
+      fd_(std::exchange(other.fd_, -1)),
+      dirFd_(std::exchange(other.dirFd_, -1)),
+      dirDevice_(other.dirDevice_),
+      dirInode_(other.dirInode_),
+      replacing_(other.replacing_) {
   other.temporary_.clear();
+  other.temporaryName_.clear();
 }
 
 AtomicFile& AtomicFile::operator=(AtomicFile&& other) noexcept {
   if (this != &other) {
     discard();
-    target_ = std::move(other.target_);
+    directory_ = std::move(other.directory_);
+    name_ = std::move(other.name_);
+    temporaryName_ = std::move(other.temporaryName_);
     temporary_ = std::move(other.temporary_);
     error_ = std::move(other.error_);
     fd_ = std::exchange(other.fd_, -1);
+    dirFd_ = std::exchange(other.dirFd_, -1);
+    dirDevice_ = other.dirDevice_;
+    dirInode_ = other.dirInode_;
+    replacing_ = other.replacing_;
     other.temporary_.clear();
+    other.temporaryName_.clear();
   }
   return *this;
 }
@@ -220,7 +486,6 @@ void AtomicFile::fail(int err) { error_ = std::strerror(err); }
 bool AtomicFile::prepare(const std::string& path) {
   discard();
   error_.clear();
-  target_.clear();
   std::string file;
   if (path.empty()) {
     fail(ENOENT);
@@ -232,18 +497,24 @@ bool AtomicFile::prepare(const std::string& path) {
     fail(EISDIR);
     return false;
   }
-
-  struct stat st;
-  const bool exists = ::lstat(file.c_str(), &st) == 0;
-  if (!exists && errno != ENOENT) {
+  const std::string directory = directoryOf(file);
+  dirFd_ = openRunDirectory(directory);
+  struct stat dir;
+  if (dirFd_ < 0 || ::fstat(dirFd_, &dir) != 0) {
     fail(errno);
+    discard();
     return false;
   }
-  const std::string directory = directoryOf(file);
+
+  struct stat st;
+  const bool exists = ::fstatat(dirFd_, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
+  if (!exists && errno != ENOENT) fail(errno);
   if (exists) {
     // Everything that would make the rename at the end fail, or replace something that is not
-    // this user's file to replace, is found now, before anything is written.
-    struct stat dir;
+    // this user's file to replace, or lose what the file is, is found now, before anything is
+    // written.
+    const uid_t me = ::geteuid();
+    ReplacedFile replaced;
     if (S_ISDIR(st.st_mode)) {
       fail(EISDIR);
     } else if (!S_ISREG(st.st_mode)) {
@@ -251,58 +522,65 @@ bool AtomicFile::prepare(const std::string& path) {
     } else if (st.st_nlink > 1) {
       error_ =
           "File has " + std::to_string(st.st_nlink) + " hard links; replacing it would split them";
-    } else if (::faccessat(AT_FDCWD, file.c_str(), W_OK, AT_EACCESS) != 0) {
+    } else if (::faccessat(dirFd_, name.c_str(), W_OK, AT_EACCESS) != 0) {
       fail(errno);
-    } else if (::stat(directory.c_str(), &dir) == 0 && (dir.st_mode & S_ISVTX) &&
-               ::geteuid() != 0 && ::geteuid() != st.st_uid && ::geteuid() != dir.st_uid) {
+    } else if ((dir.st_mode & S_ISVTX) && me != st.st_uid &&
+               ((dir.st_mode & S_IWOTH) || (me != 0 && me != dir.st_uid))) {
+      // Where anyone may create files, a file of someone else may have been planted for this
+      // run to write into: root and the directory's owner get no exception. Elsewhere the
+      // sticky bit stops whom the kernel's rename would stop.
       error_ = "File belongs to another user in a sticky directory";
+    } else if (st.st_uid != me && !hasCapability(CAP_CHOWN)) {
+      error_ = ownerNotKept(st.st_uid);
+    } else if (!readAttributes(dirFd_, name, replaced, error_)) {
+      // error_ says why
+    } else if (replaced.hasAccessControlList && !groupCanBeGiven(st.st_gid, dir)) {
+      error_ = accessControlListNotKept(st.st_gid);
     }
-    if (!error_.empty()) return false;
   }
-  target_ = file;
+  if (!error_.empty()) {
+    discard();
+    return false;
+  }
+  directory_ = directory;
+  name_ = name;
+  dirDevice_ = dir.st_dev;
+  dirInode_ = dir.st_ino;
   replacing_ = exists;
-  removeAbandonedTemporaryFiles(directory, name);
-  temporary_ = temporaryNameFor(file, randomPart());
+  removeAbandonedTemporaryFiles(dirFd_, name);
+  const std::string random = randomPart();
+  temporaryName_ = temporaryNameFor(name, random);
+  temporary_ = temporaryNameFor(file, random);
   return true;
 }
 
 bool AtomicFile::create(mode_t newFileMode) {
-  if (temporary_.empty() || fd_ >= 0) {
+  if (temporaryName_.empty() || fd_ >= 0) {
     if (error_.empty()) fail(EINVAL);
     return false;
   }
   // A new file gets the mode asked for; one that replaces a file is private until it gets the
   // replaced file's permissions at the end.
   const mode_t mode = replacing_ ? S_IRUSR | S_IWUSR : newFileMode;
-  int fd = ::open(temporary_.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
+  const int fd = ::openat(dirFd_, temporaryName_.c_str(),
+                          O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
   if (fd < 0) {
     fail(errno);
-    temporary_.clear();
+    discard();
     return false;
   }
-  // Where the file system has no locks, no other run can take one either, so nobody takes
-  // the file for a leftover: the run goes on without.
-  while (::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EINTR) {
-  }
-  struct stat mine;
-  if (::fstat(fd, &mine) == 0) {
-    std::lock_guard<std::mutex> lock(liveMutex);
-    liveFiles().insert({mine.st_dev, mine.st_ino});
-  }
+  lockForRun(fd);
   fd_ = fd;
   return true;
 }
 
-void AtomicFile::closeDescriptor() {
-  if (fd_ < 0) return;
-  struct stat mine;
-  if (::fstat(fd_, &mine) == 0) {
-    std::lock_guard<std::mutex> lock(liveMutex);
-    liveFiles().erase({mine.st_dev, mine.st_ino});
-  }
-  ::close(fd_);
+void AtomicFile::closeDescriptors() {
+  closeLockedForRun(fd_);
   fd_ = -1;
+  if (dirFd_ >= 0) ::close(dirFd_);
+  dirFd_ = -1;
   temporary_.clear();
+  temporaryName_.clear();
 }
 
 bool AtomicFile::commit() {
@@ -310,47 +588,50 @@ bool AtomicFile::commit() {
     if (error_.empty()) fail(EBADF);
     return false;
   }
-  auto failWith = [this](int err) {
+  auto failBecause = [this](std::string why) {
     discard();
-    fail(err);
+    error_ = std::move(why);
     return false;
   };
   // On disk before it takes the name; a file system that cannot sync says so with EINVAL.
   if (::fsync(fd_) != 0 && errno != EINVAL && errno != ENOSYS && errno != ENOTSUP) {
-    return failWith(errno);
+    return failBecause(std::strerror(errno));
   }
 
-  struct stat old, mine;
-  if (::lstat(target_.c_str(), &old) == 0 && S_ISREG(old.st_mode) && ::fstat(fd_, &mine) == 0) {
-    mode_t mode = old.st_mode & 0777;
-    if (mine.st_uid != old.st_uid || mine.st_gid != old.st_gid) {
-      // Only root may give a file away; a user may still keep the group, if a member of it.
-      if (::fchown(fd_, old.st_uid, old.st_gid) != 0 &&
-          ::fchown(fd_, static_cast<uid_t>(-1), old.st_gid) != 0 && mine.st_gid != old.st_gid) {
-        // Another group than the replaced file's gets no more than everybody else.
-        mode = (mode & ~S_IRWXG) | (mode & S_IRWXG & ((mode & S_IRWXO) << 3));
-      }
+  ReplacedFile old;
+  struct stat mine;
+  if (::fstatat(dirFd_, name_.c_str(), &old.status, AT_SYMLINK_NOFOLLOW) == 0 &&
+      S_ISREG(old.status.st_mode)) {
+    std::string why;
+    if (::fstat(fd_, &mine) != 0) return failBecause(std::strerror(errno));
+    if (!readAttributes(dirFd_, name_, old, why) || !keepWhatItWas(fd_, mine, old, why)) {
+      return failBecause(why);
     }
-    if (::fchmod(fd_, mode) != 0) return failWith(errno);
   }
-  if (::rename(temporary_.c_str(), target_.c_str()) != 0) return failWith(errno);
+  // The file goes where its path leads, or nowhere: a directory moved away (or replaced) while
+  // it was written would get a file that its path no longer names.
+  struct stat named;
+  if (::stat(directory_.c_str(), &named) != 0 || named.st_dev != dirDevice_ ||
+      named.st_ino != dirInode_) {
+    return failBecause(kDirectoryMoved);
+  }
+  if (::renameat(dirFd_, temporaryName_.c_str(), dirFd_, name_.c_str()) != 0) {
+    return failBecause(std::strerror(errno));
+  }
   // The lock goes only now, with the descriptor, once the file has its final name.
-  closeDescriptor();
+  closeDescriptors();
   return true;
 }
 
 void AtomicFile::discard() {
-  if (fd_ < 0) {
-    temporary_.clear();  // prepared, never created
-    return;
-  }
   // Only the file this run created goes, never one that has taken its name since.
   struct stat mine, named;
-  if (::fstat(fd_, &mine) == 0 && ::lstat(temporary_.c_str(), &named) == 0 &&
+  if (fd_ >= 0 && ::fstat(fd_, &mine) == 0 &&
+      ::fstatat(dirFd_, temporaryName_.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 &&
       sameFile(mine, named)) {
-    ::unlink(temporary_.c_str());
+    ::unlinkat(dirFd_, temporaryName_.c_str(), 0);
   }
-  closeDescriptor();
+  closeDescriptors();
 }
 
 }  // namespace rowpress

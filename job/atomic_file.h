@@ -3,14 +3,23 @@
 // one is complete. Output files, the column type report and settings files are all written
 // this way. A plain header that every subsystem may use, like the job record.
 //
-// What the replaced file was carries over: its permission bits, and its owner and group
-// where the user may set them. A symbolic link is followed (chains and relative links too)
-// and the file it points to is replaced; the link stays. A link that points nowhere creates
-// the file it names. Refused before anything is written: a directory or anything else that
-// is not a regular file, a file the user may not write, a file with more than one hard link
-// (replacing it would split the links), a file that the directory's sticky bit keeps the
-// user from replacing, and a link in a sticky world-writable directory that belongs to
-// someone else (the rule the kernel applies with protected_symlinks).
+// A symbolic link is followed (chains and relative links too) and the file it points to is
+// replaced; the link stays. A link that points nowhere creates the file it names. Once the
+// links are followed, the directory of the file is opened, once, and everything after goes
+// through that descriptor: the checks, the temporary file's creation and removal, the rename.
+// A directory that is moved or replaced while the file is written cannot redirect any of it;
+// the file is then not renamed at all, because its path no longer names where it was written.
+//
+// What the replaced file was carries over, in this order: its owner and group, its permission
+// bits, its POSIX access control list, and its other extended attributes (never a file
+// capability, which would give a program's rights to whatever the new file holds). Refused
+// before anything is written: a directory or anything else that is not a regular file, a file
+// the user may not write, a file with more than one hard link (replacing it would split the
+// links), a file that belongs to another user in a sticky directory that anyone may write to
+// (for root too: such a file may have been planted there) or that the sticky bit keeps the
+// user from replacing, a file whose owner, or whose access control list, the new file could
+// not keep, and a link in a sticky world-writable directory that belongs to someone else (the
+// rule the kernel applies with protected_symlinks).
 //
 // Temporary names are ".NAME.rowpress-RANDOM.part": a random part of 12 letters and digits,
 // created with O_EXCL. The run holds an exclusive flock on its temporary file through the
@@ -21,6 +30,7 @@
 
 #include <sys/types.h>
 
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -29,6 +39,10 @@ namespace rowpress {
 // A leftover is abandoned only once it is this old (by its modification time).
 inline constexpr int kAbandonedAfterSeconds = 5 * 60;
 inline constexpr std::size_t kTemporaryRandomLength = 12;
+
+// Why a file is not replaced: its directory was moved or replaced while it was written.
+inline constexpr char kDirectoryMoved[] =
+    "Its directory was moved or replaced while the file was written";
 
 class AtomicFile {
  public:
@@ -47,9 +61,9 @@ class AtomicFile {
     return prepare(path) && create(newFileMode);
   }
   // open() in two steps, for a caller that must know the temporary name before the file
-  // exists: prepare() does everything but creating it, and sets temporaryPath(); create()
-  // creates and locks it. The name is random and unpredictable, so a name that exists
-  // already is an error.
+  // exists: prepare() does everything but creating it, and sets temporaryPath() and
+  // directoryDescriptor(); create() creates and locks it. The name is random and
+  // unpredictable, so a name that exists already is an error.
   bool prepare(const std::string& path);
   bool create(mode_t newFileMode);
 
@@ -57,26 +71,34 @@ class AtomicFile {
   // The descriptor of the temporary file, open for reading and writing; it holds the lock
   // and stays open until commit() or discard().
   int descriptor() const { return fd_; }
-  // Empty when no temporary file is open.
+  // The descriptor of the file's directory from prepare() until commit() or discard(), else -1.
+  int directoryDescriptor() const { return dirFd_; }
+  // Empty when no temporary file is prepared or open.
   const std::string& temporaryPath() const { return temporary_; }
   // Why the file could not be replaced, as a short sentence without a final stop.
   const std::string& error() const { return error_; }
 
   // Writes the temporary file to disk, gives it what the replaced file was and renames it
-  // over the target. False, with error(), when that failed; the temporary file is then
-  // removed and the target left as it was.
+  // over the target, unless the target's directory path no longer names the directory it was
+  // written in. False, with error(), when that failed; the temporary file is then removed and
+  // the target left as it was.
   bool commit();
   // Removes the temporary file; the target is untouched.
   void discard();
 
  private:
   void fail(int err);
-  void closeDescriptor();
+  void closeDescriptors();
 
-  std::string target_;
-  std::string temporary_;
+  std::string directory_;  // the path of the target's directory, links followed
+  std::string name_;       // the target's name in it
+  std::string temporaryName_;
+  std::string temporary_;  // directory_ and temporaryName_
   std::string error_;
   int fd_ = -1;
+  int dirFd_ = -1;
+  dev_t dirDevice_ = 0;
+  ino_t dirInode_ = 0;
   bool replacing_ = false;  // the target exists
 };
 
@@ -85,10 +107,33 @@ class AtomicFile {
 // character boundary so that the whole fits in a file name of 255 bytes.
 std::string temporaryNameFor(const std::string& path, std::string_view random);
 
-// Removes the abandoned temporary files in `directory`: names of rowpress's temporary
-// files (for the file named `forName` only, when it is not empty) that are older than
-// kAbandonedAfterSeconds and whose lock can be taken. Temporary files of this process are
-// never touched.
-void removeAbandonedTemporaryFiles(const std::string& directory, const std::string& forName = {});
+// Opens the directory `path` as the one descriptor through which a run works in it: for
+// reading where allowed (its leftovers are listed through it), else for paths only (a
+// directory that the user may write to and enter but not list). -1, with errno, on failure.
+int openRunDirectory(const std::string& path);
+
+// Takes the run's exclusive lock on `fd`, a file that this process has just created and keeps
+// open while the run needs it, and counts the file as this process's own, which no cleaner of
+// this process takes for a leftover. Where the file system has no locks, nobody can take one,
+// so nobody takes the file for a leftover either: the run goes on without.
+void lockForRun(int fd);
+// Closes a descriptor that lockForRun() locked; its lock goes with it.
+void closeLockedForRun(int fd);
+
+// What a leftover of a run looks like in a directory: its names, and whether only an empty
+// file counts (a reserved name is empty until its run's file takes it).
+struct LeftoverKind {
+  std::function<bool(std::string_view name)> matches;
+  bool emptyOnly = false;
+};
+
+// Removes the abandoned files of `kind` in the directory open as `directory`: regular files
+// older than kAbandonedAfterSeconds whose lock can be taken. Files that this process holds
+// (lockForRun) are never touched.
+void removeAbandonedFiles(int directory, const LeftoverKind& kind);
+
+// Removes the abandoned temporary files in the directory open as `directory`: of the file
+// named `forName` only, when it is not empty.
+void removeAbandonedTemporaryFiles(int directory, const std::string& forName = {});
 
 }  // namespace rowpress

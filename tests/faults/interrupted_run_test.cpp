@@ -29,6 +29,7 @@ using ::testing::MatchesRegex;
 using testing::readFile;
 using ::testing::StartsWith;
 using ::testing::UnorderedElementsAre;
+using ::testing::UnorderedElementsAreArray;
 using testing::writeFile;
 
 class InterruptedRunTest : public testing::OdbcTest {
@@ -50,10 +51,13 @@ class InterruptedRunTest : public testing::OdbcTest {
                                 {"-silent", "-noautoopen", "-file=" + job, "-outfile=" + target});
   }
 
-  // Starts an export of far more rows than can be written before the kill to target_, kills
-  // it (SIGKILL) once its temporary file has grown past its first few flushes, and gives the
-  // name of that temporary file, which the run held locked until the kill.
-  void killMidExport(std::string* leftoverName) {
+  // Starts an export of far more rows than can be written before the kill to target_ (or,
+  // with `defaultName`, to a default name in the default directory), kills it (SIGKILL) once
+  // its temporary file has grown past its first few flushes, and gives the name of that
+  // temporary file, which the run held locked until the kill, as it held the default name
+  // it reserved.
+  void killMidExport(std::string* leftoverName, bool defaultName = false) {
+    const std::string dir = defaultName ? home() : dir_;
     const std::string job = temp_ / "job.DIRU";
     writeFile(job, testing::jobFileText(
                        "rowtest",
@@ -62,31 +66,39 @@ class InterruptedRunTest : public testing::OdbcTest {
                        "from c",
                        {"CSV=\"1\";"}));
     testing::ChildProcess child(temp_.path());
-    ASSERT_TRUE(
-        child.startRowpress({"-silent", "-noautoopen", "-file=" + job, "-outfile=" + target_}));
+    std::vector<std::string> args = {"-silent", "-noautoopen", "-file=" + job};
+    if (!defaultName) args.push_back("-outfile=" + target_);
+    ASSERT_TRUE(child.startRowpress(args));
+    const std::string prefix = defaultName ? ".row" : ".big.csv.rowpress-";
 
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
     std::string name;
     long long seen = 0;
     while (std::chrono::steady_clock::now() < deadline) {
-      std::vector<std::string> names = temporaryFiles(dir_, ".big.csv.rowpress-");
+      std::vector<std::string> names = temporaryFiles(dir, prefix);
       if (names.size() == 1) {
         name = names[0];
-        seen = testing::fileSize(dir_ + "/" + name).value_or(0);
+        seen = testing::fileSize(dir + "/" + name).value_or(0);
         if (seen >= 1024 * 1024) break;
       }
       std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
-    ASSERT_GE(seen, 1024 * 1024) << "no temporary file beside " << target_ << " grew";
-    const std::string leftover = dir_ + "/" + name;
-    EXPECT_THAT(name, MatchesRegex("\\.big\\.csv\\.rowpress-[0-9A-Za-z]{12}\\.part"));
-    // The run holds the lock on its temporary file while it writes it.
-    EXPECT_FALSE(testing::lockCanBeTaken(leftover));
+    ASSERT_GE(seen, 1024 * 1024) << "no temporary file in " << dir << " grew";
+    const std::string leftover = dir + "/" + name;
+    EXPECT_THAT(
+        name,
+        MatchesRegex(defaultName ? "\\.row[0-9A-F]{4}\\.TMP\\.csv\\.rowpress-[0-9A-Za-z]{12}\\.part"
+                                 : "\\.big\\.csv\\.rowpress-[0-9A-Za-z]{12}\\.part"));
+    // The run holds the lock on its temporary file while it writes it, and on the name it
+    // reserved, ".rowXXXX.TMP.csv.rowpress-RANDOM.part" without its dot and its tail.
+    std::vector<std::string> held = {leftover};
+    if (defaultName) held.push_back(dir + "/" + name.substr(1, name.find(".rowpress-") - 1));
+    for (const std::string& file : held) EXPECT_FALSE(testing::lockCanBeTaken(file)) << file;
     child.kill(SIGKILL);
     testing::ChildResult killed = child.wait();
     ASSERT_EQ(killed.signal, SIGKILL) << "the run ended before the kill: " << killed.err;
-    // The lock went with the process.
-    EXPECT_TRUE(testing::lockCanBeTaken(leftover));
+    // The locks went with the process.
+    for (const std::string& file : held) EXPECT_TRUE(testing::lockCanBeTaken(file)) << file;
     *leftoverName = name;
   }
 
@@ -184,6 +196,44 @@ TEST_F(InterruptedRunTest, AKilledRunsLeftoverGoesOnlyOnceItIsOldAndNoOneHoldsIt
   EXPECT_EQ(next.exitStatus, 0) << next.err;
   EXPECT_THAT(listDirectory(dir_),
               UnorderedElementsAre(baseName(young), baseName(other), baseName(similar), "big.csv"));
+}
+
+// A killed run that wrote to a default name leaves the name it reserved, an empty file, beside
+// its temporary file: a later run removes both once they are old and their locks can be
+// taken. An empty reservation whose lock another run holds stays whatever its age, and so do
+// an earlier report under a default name and a young reservation.
+TEST_F(InterruptedRunTest, AKilledRunsReservedNameGoesOnlyOnceItIsOldAndNoOneHoldsItsLock) {
+  std::string name;
+  ASSERT_NO_FATAL_FAILURE(killMidExport(&name, true));
+  const std::string reserved = name.substr(1, name.find(".rowpress-") - 1);
+  EXPECT_EQ(testing::fileSize(home() + "/" + reserved), 0);
+  // Beside them, under names that the run did not take (it wrote CSV).
+  const std::string held = home() + "/row0001.TMP.html";
+  const std::string earlier = home() + "/row0002.TMP.xls";
+  const std::string young = home() + "/row0003.TMP.xlsx";
+  writeFile(held, "");
+  writeFile(earlier, "an earlier report");
+  writeFile(young, "");
+  for (const std::string& file : {held, earlier}) testing::setModifiedAgo(file, kOld);
+  testing::setModifiedAgo(young, 4 * 60);
+  testing::HeldLock lock(held);
+  ASSERT_TRUE(lock.held());
+  const std::vector<std::string> others = {baseName(held), baseName(earlier), baseName(young),
+                                           "lasttablecolumntypeinfo.csv"};
+
+  // Just killed, its files are young yet: they stay.
+  testing::ChildResult next = runJob("select 'today' as report", temp_ / "named.csv");
+  EXPECT_EQ(next.exitStatus, 0) << next.err;
+  std::vector<std::string> expected = others;
+  expected.insert(expected.end(), {name, reserved});
+  EXPECT_THAT(listDirectory(home()), UnorderedElementsAreArray(expected));
+
+  testing::setModifiedAgo(home() + "/" + name, kOld);
+  testing::setModifiedAgo(home() + "/" + reserved, kOld);
+  next = runJob("select 'later' as report", temp_ / "named.csv");
+  EXPECT_EQ(next.exitStatus, 0) << next.err;
+  EXPECT_THAT(listDirectory(home()), UnorderedElementsAreArray(others));
+  EXPECT_EQ(readFile(earlier), "an earlier report");
 }
 
 // The default directory gathers the temporary files of default names and of the type

@@ -280,13 +280,46 @@ TEST_F(OutputFileFaultTest, TargetsThatCannotBeReplacedStopTheRunBeforeTheStatem
               ::testing::Not(::testing::Contains(HasSubstr(".rowpress-"))));
 }
 
-// As a user whom permissions stop: a file the user may not write (in a directory the user
-// may write) and a file of someone else in a sticky directory (which the rename at the end
-// could not replace) stop the run before the statement.
+// In a sticky directory that anyone may write to, a file of another user may have been
+// planted there for the run to write into: root too replaces only its own files there.
+TEST_F(OutputFileFaultTest, AFilePlantedInAStickyDirectoryIsRefusedForRootToo) {
+  const std::string shared = temp_ / "shared";
+  std::filesystem::create_directories(shared);
+  ASSERT_EQ(::chmod(shared.c_str(), 01777), 0);
+  const std::string planted = shared + "/report.csv";
+  writeFile(planted, kOld);
+  ASSERT_EQ(::chown(planted.c_str(), 65534, 65534), 0);
+  ASSERT_EQ(::chmod(planted.c_str(), 0666), 0);
+  ChildResult result = run(planted, marksJob());
+  EXPECT_EQ(result.exitStatus, 4);
+  EXPECT_THAT(result.err, HasSubstr("rowpress: unable to create: " + planted +
+                                    " (File belongs to another user in a sticky directory)\n"));
+  EXPECT_EQ(result.out, "");
+  EXPECT_FALSE(marksStatementRan());
+  EXPECT_EQ(readFile(planted), kOld);
+  EXPECT_THAT(listDirectory(shared), ElementsAre("report.csv"));
+
+  // Root's own file there is replaced like any other.
+  const std::string own = shared + "/own.csv";
+  writeFile(own, kOld);
+  result = run(own, job("select n from seq where n < 3", {"CSV=\"1\";"}));
+  EXPECT_EQ(result.exitStatus, 0) << result.err;
+  EXPECT_EQ(readFile(own), "n,\r\n1,\r\n2,\r\n");
+}
+
+// As a user whom permissions stop, the run stops before the statement for: a file the user
+// may not write (in a directory the user may write); a file of someone else in a sticky
+// directory (which the rename at the end could not replace), or in a sticky directory of the
+// user's own that anyone may write to (where it may have been planted); a file of root that
+// its access control list lets the user write, whose owner the user's new file could not
+// keep; and a file of the user's own whose access control list names a group the user is not
+// in, which the new file could not keep either.
 TEST_F(OutputFileFaultTest, AFileTheUserMayNotReplaceStopsTheRunBeforeTheStatement) {
+  ASSERT_FALSE(testing::findProgram("setfacl").empty()) << "setfacl is missing (acl)";
   // The user's corner: a database, a default directory and the targets, reachable by it.
   const std::string area = temp_ / "user";
   std::filesystem::create_directories(area + "/sticky");
+  std::filesystem::create_directories(area + "/own-sticky");
   ASSERT_EQ(::chmod(temp_.path().c_str(), 0755), 0);
   ASSERT_EQ(::chmod(std::getenv("ODBCSYSINI"), 0755), 0);
   const std::string db = area + "/user.db";
@@ -296,18 +329,36 @@ TEST_F(OutputFileFaultTest, AFileTheUserMayNotReplaceStopsTheRunBeforeTheStateme
   ASSERT_EQ(::chown(area.c_str(), 65534, 65534), 0);
   ASSERT_EQ(::chown(db.c_str(), 65534, 65534), 0);
   ASSERT_EQ(::chmod((area + "/sticky").c_str(), 01777), 0);
+  ASSERT_EQ(::chown((area + "/own-sticky").c_str(), 65534, 65534), 0);
+  ASSERT_EQ(::chmod((area + "/own-sticky").c_str(), 01777), 0);
   const std::string readOnly = area + "/read-only.csv";
   const std::string theirs = area + "/sticky/theirs.csv";
-  for (const std::string& file : {readOnly, theirs}) writeFile(file, kOld);
+  const std::string plantedForMe = area + "/own-sticky/planted.csv";
+  const std::string rootsShared = area + "/roots-shared.csv";
+  const std::string groupList = area + "/group-list.csv";
+  for (const std::string& file : {readOnly, theirs, plantedForMe, rootsShared, groupList}) {
+    writeFile(file, kOld);
+  }
   ASSERT_EQ(::chmod(readOnly.c_str(), 0644), 0);
   ASSERT_EQ(::chmod(theirs.c_str(), 0666), 0);  // writable, but not the user's to replace
+  ASSERT_EQ(::chown(plantedForMe.c_str(), 65533, 65533), 0);
+  ASSERT_EQ(::chmod(plantedForMe.c_str(), 0666), 0);
+  ASSERT_EQ(testing::runShell("setfacl -m u:65534:rw " + shellQuote(rootsShared)), 0);
+  ASSERT_EQ(::chown(groupList.c_str(), 65534, 0), 0);
+  ASSERT_EQ(testing::runShell("setfacl -m g::rw,u:65533:r " + shellQuote(groupList)), 0);
   const std::string jobFile = area + "/job.DIRU";
   writeFile(jobFile,
             testing::jobFileText("usertest", "update marks set n = n + 1", {"CSV=\"1\";"}));
 
   for (const auto& [target, reason] :
        {std::pair<std::string, std::string>{readOnly, "Permission denied"},
-        {theirs, "File belongs to another user in a sticky directory"}}) {
+        {theirs, "File belongs to another user in a sticky directory"},
+        {plantedForMe, "File belongs to another user in a sticky directory"},
+        {rootsShared,
+         "File belongs to another user (uid 0); the new file could not keep that owner"},
+        {groupList,
+         "File has an access control list for its group (gid 0), which the new file could not "
+         "keep"}}) {
     SCOPED_TRACE(target);
     ChildResult result = runUnprivileged("-silent -noautoopen " + shellQuote("-file=" + jobFile) +
                                          " " + shellQuote("-outfile=" + target));
@@ -320,6 +371,7 @@ TEST_F(OutputFileFaultTest, AFileTheUserMayNotReplaceStopsTheRunBeforeTheStateme
     EXPECT_FALSE(marksStatementRan(db));
   }
   EXPECT_THAT(listDirectory(area + "/sticky"), ElementsAre("theirs.csv"));
+  EXPECT_THAT(listDirectory(area + "/own-sticky"), ElementsAre("planted.csv"));
 
   // The same user replaces a file of its own there, so the refusals above are not for want
   // of the database or the directories.
@@ -328,6 +380,40 @@ TEST_F(OutputFileFaultTest, AFileTheUserMayNotReplaceStopsTheRunBeforeTheStateme
                                        " " + shellQuote("-outfile=" + own));
   EXPECT_EQ(result.exitStatus, 1) << result.err;  // an UPDATE: no rows
   EXPECT_TRUE(marksStatementRan(db));
+}
+
+// The target's directory is moved away while the run writes, and another directory takes
+// its name: the file is published into neither. Its temporary file, written whole, is
+// removed where it is, in the moved directory, and the run ends with status 4.
+TEST_F(OutputFileFaultTest, ADirectoryMovedDuringTheRunGetsNoFileAndKeepsNoLeftover) {
+  const std::string rep = temp_ / "rep";
+  const std::string moved = temp_ / "rep.old";
+  std::filesystem::create_directories(rep);
+  writeFile(rep + "/out.csv", kOld);
+  testing::PausePoint beforeKeeping(temp_.path(), "keep");
+  testing::ChildProcess child(temp_.path());
+  ASSERT_TRUE(child.startRowpress(
+      {"-silent", "-noautoopen", job("select n, label from seq where n < 100", {"CSV=\"1\";"}),
+       "-outfile=" + rep + "/out.csv"},
+      beforeKeeping.environment()));
+  ASSERT_TRUE(beforeKeeping.waitUntilReached(child)) << "the run never reached the point where "
+                                                        "it keeps its file: "
+                                                     << child.err();
+  EXPECT_THAT(listDirectory(rep),
+              ElementsAre(::testing::MatchesRegex("\\.out\\.csv\\.rowpress-[0-9A-Za-z]{12}\\.part"),
+                          "out.csv"));
+  std::filesystem::rename(rep, moved);
+  std::filesystem::create_directories(rep);
+  beforeKeeping.release();
+
+  ChildResult result = child.wait();
+  EXPECT_EQ(result.exitStatus, 4);
+  EXPECT_THAT(result.err,
+              HasSubstr("unable to write: " + rep + "/out.csv (" + kDirectoryMoved + ")\n"));
+  EXPECT_EQ(result.out, "");
+  EXPECT_THAT(listDirectory(moved), ElementsAre("out.csv"));
+  EXPECT_EQ(readFile(moved + "/out.csv"), kOld);
+  EXPECT_THAT(listDirectory(rep), ::testing::IsEmpty());
 }
 
 // A name as long as a file name can be (255 bytes) is written like any other, although its

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -133,6 +134,34 @@ bool ChildProcess::startWithEnvironment(const std::vector<std::string>& args,
     ::_exit(127);
   }
   return true;
+}
+
+PausePoint::PausePoint(const std::string& directory, const std::string& point)
+    : point_(point), fifo_(directory + "/pause-" + point) {
+  EXPECT_EQ(::mkfifo(fifo_.c_str(), 0600), 0) << "cannot make the FIFO " << fifo_;
+}
+
+EnvironmentChanges PausePoint::environment() const {
+  return {{"ROWPRESS_TEST_PAUSE", point_ + "=" + fifo_}};
+}
+
+bool PausePoint::waitUntilReached(ChildProcess& child, std::chrono::milliseconds limit) {
+  // Without a reader, an open for writing that does not wait fails with ENXIO.
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  while (fd_ < 0) {
+    fd_ = ::open(fifo_.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd_ >= 0) break;
+    if (errno != ENXIO || !child.running() || std::chrono::steady_clock::now() > deadline) {
+      return false;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  return true;
+}
+
+void PausePoint::release() {
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = -1;
 }
 
 bool ChildProcess::startRowpress(const std::vector<std::string>& args,

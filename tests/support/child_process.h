@@ -79,6 +79,32 @@ class ChildProcess {
   std::map<int, int> given_;  // descriptor of the child: descriptor of this process, or -1
 };
 
+// A point where the executable waits for the test (see job/pause_point.h): a FIFO in a
+// directory of the test, and the variable that names it to a child. The test knows that the
+// child has arrived when it can open the FIFO for writing, changes what it wants to change,
+// and lets the child go on by closing it.
+class PausePoint {
+ public:
+  PausePoint(const std::string& directory, const std::string& point);
+  ~PausePoint() { release(); }
+  PausePoint(const PausePoint&) = delete;
+  PausePoint& operator=(const PausePoint&) = delete;
+
+  // The change to a child's environment that has it wait at the point.
+  EnvironmentChanges environment() const;
+  // Waits until `child` waits at the point: true; false when the child ended first or
+  // `limit` passed.
+  bool waitUntilReached(ChildProcess& child,
+                        std::chrono::milliseconds limit = std::chrono::seconds(60));
+  // Lets the child go on.
+  void release();
+
+ private:
+  std::string point_;
+  std::string fifo_;
+  int fd_ = -1;
+};
+
 // Runs a program to its end within `limit`, its output kept in a scratch directory.
 ChildResult runProgram(const std::vector<std::string>& argv, std::chrono::milliseconds limit,
                        const EnvironmentChanges& changes = {});

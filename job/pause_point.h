@@ -1,0 +1,18 @@
+// Points where a run can be held for a test that wants to change the world under it (move a
+// directory, swap a name): the test sets ROWPRESS_TEST_PAUSE to "POINT=FIFO", and the run, on
+// reaching POINT, opens the FIFO for reading and goes on once the test has closed its end. The
+// test knows that the run has arrived when its own open of the FIFO for writing succeeds.
+// Nothing but the tests sets the variable; without it a pause point does nothing.
+#pragma once
+
+#include <string_view>
+
+namespace rowpress {
+
+// The run keeps its output: after the file was written whole, before it takes the target's name.
+inline constexpr char kPauseBeforeKeeping[] = "keep";
+
+// Waits at `point` when the tests asked for it.
+void pausePoint(std::string_view point);
+
+}  // namespace rowpress

@@ -75,15 +75,18 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 # The dependencies come from the libraries that the executable links (dpkg-shlibdeps):
 # unixODBC, Qt 6, libxlsxwriter for the .xlsx workbook, the C and C++ libraries.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-# The ODBC drivers that the project tests with, a spreadsheet program for the workbooks and
-# xdg-open for HTML output and where no LibreOffice is installed.
+# The ODBC drivers that the project tests with, a spreadsheet program for the workbooks (the
+# desktop LibreOffice Calc, the no-GUI one that conflicts with it, or Gnumeric: apt takes an
+# installed one as it is and removes none) and xdg-open for HTML output and where no
+# LibreOffice is installed.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS
-    "libsqliteodbc, odbc-postgresql, odbc-mariadb, libreoffice-calc | gnumeric, xdg-utils")
+    "libsqliteodbc, odbc-postgresql, odbc-mariadb, libreoffice-calc | libreoffice-calc-nogui | gnumeric, xdg-utils")
 # The extended description; CPack indents it and marks the empty line as Debian wants.
 set(CPACK_PACKAGE_DESCRIPTION
     "rowpress pulls the result of one SQL query out of any ODBC data source and
 writes it to a file that a spreadsheet program or a browser opens: an Excel
-XML 2003 workbook (SpreadsheetML), CSV, TSV or a bare HTML table.
+XML 2003 workbook (SpreadsheetML), an Office Open XML workbook (.xlsx), CSV,
+TSV or a bare HTML table.
 
 A window walks through four steps: list the data sources, pick one, pick a
 table or type SQL, and fetch. A job can be saved to a small settings file

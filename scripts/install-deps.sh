@@ -24,6 +24,14 @@
 #     put back as it was afterwards), and a MariaDB or PostgreSQL server that runs after the
 #     install but did not before is stopped again; under systemd a MariaDB service that the
 #     install enabled is disabled again. The tests start private servers of their own.
+#   - The system files changed for the time of the install are put back on every way out:
+#     at the end, and on SIGINT, SIGTERM and SIGHUP, which stop the install first (apt-get
+#     gets SIGTERM) and end the script with 128 + the signal's number. Each changed file
+#     holds a mark line, and the file it replaced waits beside it as FILE.rowpress-saved, so
+#     that a run killed outright (SIGKILL, a crash) is put right at the next start: a marked
+#     file gets its saved original back, or goes when there was none. A file without the mark
+#     (the machine's own policy-rc.d, as Debian's container images have) is left alone. One
+#     run at a time changes the files (a lock in /run/lock).
 #
 # ROWPRESS_DEPS_ROOT, when set, is a directory that stands for / in the system files that
 # this script reads and changes (for tests of this script).
@@ -33,6 +41,11 @@ here="$(cd "$(dirname "$0")" && pwd)"
 root="${ROWPRESS_DEPS_ROOT:-}"
 policy="$root/usr/sbin/policy-rc.d"
 createcluster="$root/etc/postgresql-common/createcluster.conf"
+# The system files that a run changes for the time of its install, the line that marks them
+# as changed, and the lock that a run holds while it changes them.
+changed_files=("$policy" "$createcluster")
+mark="# rowpress install-deps.sh: changed for the time of its install, put back when it ends"
+lock="$root/run/lock/rowpress-install-deps.lock"
 mariadb_pidfile="$root/run/mysqld/mysqld.pid"
 apt=(apt-get -o DPkg::Lock::Timeout=600)
 
@@ -74,6 +87,72 @@ read_list() {
   done < "$1"
 }
 
+sudo=""
+[ "$(id -u)" -eq 0 ] || sudo="sudo"
+
+# Whether a changed file or a saved original is there: left by a run that was killed, or by
+# one that runs now (the lock tells them apart).
+changed_files_there() {
+  local file
+  for file in "${changed_files[@]}"; do
+    grep -qxF "$mark" "$file" 2> /dev/null && return 0
+    [ -e "$file.rowpress-saved" ] && return 0
+    [ -e "$file.rowpress-new" ] && return 0
+  done
+  return 1
+}
+
+# Every changed file as it was before: a marked file gets its saved original back, or goes
+# when there was none; a file without the mark stays, and a saved copy beside it goes (the
+# run was killed before it changed the file, or another program replaced it since).
+put_back() {
+  local file
+  for file in "${changed_files[@]}"; do
+    if grep -qxF "$mark" "$file" 2> /dev/null; then
+      if [ -e "$file.rowpress-saved" ]; then
+        $sudo mv -f "$file.rowpress-saved" "$file"
+      else
+        $sudo rm -f "$file"
+      fi
+    fi
+    $sudo rm -f "$file.rowpress-saved" "$file.rowpress-new"
+  done
+}
+
+# Waits for another run that changes the files to end; held until this one ends.
+take_lock() {
+  [ -n "${locked:-}" ] && return 0
+  if [ ! -e "$lock" ]; then
+    $sudo mkdir -p "$(dirname "$lock")"
+    $sudo touch "$lock"
+  fi
+  exec 9< "$lock"
+  if ! flock -n 9; then
+    echo "install-deps.sh: waiting for another install-deps.sh to end"
+    if ! flock -w 900 9; then
+      echo "install-deps.sh: another install-deps.sh still holds $lock; nothing was installed" >&2
+      exit 1
+    fi
+  fi
+  locked=1
+}
+
+# What a killed run left is put right, under the lock: what a run that still goes changed is
+# not taken for a leftover.
+put_right() {
+  take_lock
+  changed_files_there || return 0
+  echo "install-deps.sh: putting back the system files that a killed run changed"
+  put_back
+}
+if changed_files_there; then
+  if [ "$dry_run" -eq 1 ]; then
+    echo "Would put back the system files that a killed run of install-deps.sh changed."
+  else
+    put_right
+  fi
+fi
+
 wanted=()
 if [ "$demo" -eq 1 ]; then
   mapfile -t wanted < <(read_list "$here/packages.d/demo.txt")
@@ -99,9 +178,6 @@ if [ "${#missing[@]}" -eq 0 ]; then
   [ "$dry_run" -eq 1 ] && echo "Nothing to install."
   exit 0
 fi
-
-sudo=""
-[ "$(id -u)" -eq 0 ] || sudo="sudo"
 
 # The packages that apt would remove to install `$@`, one a line. A simulation that fails
 # (an unknown package, broken dependencies) ends the script with apt's own words.
@@ -166,43 +242,49 @@ clusters_before="$(online_clusters)"
 mariadb_unit_before=""
 [ "$systemd" -eq 1 ] && mariadb_unit_before="$(unit_state mariadb)"
 
-# System files changed for the time of the install; put back as they were on every way out.
-saved="$(mktemp -d)"
-restore_files() {
-  local file name
-  for file in "$policy" "$createcluster"; do
-    name="$(echo "$file" | tr / _)"
-    if [ -e "$saved/$name" ]; then
-      $sudo cp -p "$saved/$name" "$file"
-    elif [ -e "$saved/$name.absent" ]; then
-      $sudo rm -f "$file"
-    fi
-  done
-  rm -rf "$saved"
-}
-trap restore_files EXIT
-trap 'exit 130' INT
-trap 'exit 143' TERM
-save_file() {
-  local name
-  name="$(echo "$1" | tr / _)"
-  [ -e "$saved/$name" ] || [ -e "$saved/$name.absent" ] && return 0
-  if [ -e "$1" ]; then
-    $sudo cp -p "$1" "$saved/$name"
-  else
-    : > "$saved/$name.absent"
+# The system files changed for the time of the install are put back on every way out. A
+# signal stops the install that runs (apt-get gets SIGTERM, and the files stay changed until
+# it has ended) and ends the script with 128 + its number.
+put_right
+job=""
+stop() { # STATUS
+  trap '' INT TERM HUP
+  if [ -n "$job" ]; then
+    kill -TERM "$job" 2> /dev/null || true
+    wait "$job" || true
   fi
+  exit "$1"
+}
+trap put_back EXIT
+trap 'stop 130' INT
+trap 'stop 143' TERM
+trap 'stop 129' HUP
+
+# FILE MODE: standard input, which holds the mark line, replaces FILE in one rename; the file
+# it replaces is kept beside it as FILE.rowpress-saved until put_back.
+change_file() {
+  local file="$1"
+  $sudo mkdir -p "$(dirname "$file")"
+  [ -e "$file" ] && $sudo cp -p "$file" "$file.rowpress-saved"
+  $sudo tee "$file.rowpress-new" > /dev/null
+  $sudo chmod "$2" "$file.rowpress-new"
+  $sudo mv -f "$file.rowpress-new" "$file"
 }
 
 # No maintainer script starts a service while packages are installed.
-save_file "$policy"
-$sudo mkdir -p "$(dirname "$policy")"
-printf '#!/bin/sh\n# rowpress install-deps.sh: no service starts during its install\nexit 101\n' |
-  $sudo tee "$policy" > /dev/null
-$sudo chmod 755 "$policy"
+printf '#!/bin/sh\n%s\nexit 101\n' "$mark" | change_file "$policy" 755
 
+# apt-get runs as a job of its own that the script waits for, so that a signal reaches the
+# script at once, and through it apt-get. It keeps the standard input and not the lock, which
+# no program that the install starts may hold on to.
 install() {
-  DEBIAN_FRONTEND=noninteractive $sudo "${apt[@]}" install -y -q --no-install-recommends "$@"
+  local status=0
+  DEBIAN_FRONTEND=noninteractive $sudo "${apt[@]}" install -y -q --no-install-recommends \
+    "$@" <&0 9<&- &
+  job=$!
+  wait "$job" || status=$?
+  job=""
+  return "$status"
 }
 
 servers=()
@@ -217,17 +299,15 @@ if [ "${#servers[@]}" -gt 0 ]; then
   # postgresql-common owns the file that says whether a server package creates the main
   # cluster; it is installed on its own first, so that the file is its own when changed.
   installed postgresql-common || install postgresql-common
-  save_file "$createcluster"
-  $sudo mkdir -p "$(dirname "$createcluster")"
   {
     grep -v '^[[:space:]]*#*[[:space:]]*create_main_cluster[[:space:]]*=' "$createcluster" \
       2>/dev/null || true
+    echo "$mark"
     echo "create_main_cluster = false"
-  } > "$saved/createcluster.new"
-  $sudo cp "$saved/createcluster.new" "$createcluster"
+  } | change_file "$createcluster" 644
 fi
 install "${rest[@]}" "${servers[@]}"
-restore_files
+put_back
 trap - EXIT
 
 # A server that runs now but did not before goes again.

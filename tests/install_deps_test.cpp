@@ -5,9 +5,12 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <chrono>
 #include <csignal>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -42,7 +45,8 @@ echo "install ok installed"
 // the system files at that moment, and then acts as the packages would: postgresql-common
 // brings its createcluster.conf, mariadb-server starts its server (a sleep standing for it)
 // and, under systemd, enables its unit; postgresql-15 starts a cluster when
-// FAKE/starts-cluster exists.
+// FAKE/starts-cluster exists. When FAKE/hold exists, an install writes its process id to
+// FAKE/holding and waits until it is killed.
 constexpr char kAptGet[] = R"sh(#!/bin/bash
 echo "$*" >> "$FAKE/apt.log"
 case " $* " in
@@ -59,6 +63,10 @@ policy=absent
 [ -x "$ROOT/usr/sbin/policy-rc.d" ] && { "$ROOT/usr/sbin/policy-rc.d" mariadb start; policy=$?; }
 cluster=$(grep -h '^create_main_cluster' "$ROOT/etc/postgresql-common/createcluster.conf" 2>/dev/null)
 echo "  policy-rc.d: $policy; ${cluster:-no create_main_cluster}" >> "$FAKE/apt.log"
+if [ -e "$FAKE/hold" ]; then
+  echo $$ > "$FAKE/holding.new" && mv "$FAKE/holding.new" "$FAKE/holding"
+  while :; do sleep 0.05; done
+fi
 for p in "$@"; do
   case "$p" in
     postgresql-common)
@@ -130,6 +138,14 @@ class InstallDepsTest : public ::testing::Test {
     // The server that a fake install started, should the script have left it.
     const std::string pidFile = root_ + "/run/mysqld/mysqld.pid";
     if (fileExists(pidFile)) ::kill(std::stoi(readFile(pidFile)), SIGKILL);
+    endHeldInstall();
+  }
+
+  // A held install that its script left going ends.
+  void endHeldInstall() {
+    if (!fileExists(fake_ / "holding")) return;
+    ::kill(std::stoi(readFile(fake_ / "holding")), SIGKILL);
+    std::filesystem::remove(fake_ / "holding");
   }
 
   void addCommand(const std::string& name, const std::string& script) {
@@ -152,16 +168,38 @@ class InstallDepsTest : public ::testing::Test {
 
   // Runs a script of scripts/ with bash; its exit status, standard output and standard error.
   int run(const std::vector<std::string>& args, const std::string& script = "install-deps.sh") {
-    std::vector<std::string> argv = {"/bin/bash", ROWPRESS_SOURCE_DIR "/scripts/" + script};
-    argv.insert(argv.end(), args.begin(), args.end());
-    const testing::ChildResult result = testing::runProgram(argv, testing::kNoLimit,
-                                                            {{"PATH", bin_ + ":/usr/bin:/bin"},
-                                                             {"FAKE", fake_.path()},
-                                                             {"ROOT", root_},
-                                                             {"ROWPRESS_DEPS_ROOT", root_}});
+    const testing::ChildResult result =
+        testing::runProgram(command(args, script), testing::kNoLimit, environment());
     out_ = result.out;
     err_ = result.err;
     return result.exitStatus;
+  }
+  std::vector<std::string> command(const std::vector<std::string>& args,
+                                   const std::string& script = "install-deps.sh") {
+    std::vector<std::string> argv = {"/bin/bash", ROWPRESS_SOURCE_DIR "/scripts/" + script};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return argv;
+  }
+  testing::EnvironmentChanges environment() {
+    return {{"PATH", bin_ + ":/usr/bin:/bin"},
+            {"FAKE", fake_.path()},
+            {"ROOT", root_},
+            {"ROWPRESS_DEPS_ROOT", root_}};
+  }
+
+  // Starts install-deps.sh in `script` and waits until its install is held; false when the
+  // script never got there.
+  bool startHeldInstall(testing::ChildProcess& script) {
+    writeFile(fake_ / "hold", "");
+    if (!script.start(command({}), environment())) return false;
+    for (int i = 0; i < 400 && !fileExists(fake_ / "holding"); ++i) {
+      if (!script.running()) return false;
+      ::usleep(25000);
+    }
+    return fileExists(fake_ / "holding");
+  }
+  bool holdingInstallRuns() {
+    return fileExists(fake_ / "holding") && ::kill(std::stoi(readFile(fake_ / "holding")), 0) == 0;
   }
 
   std::string aptLog() { return fileExists(fake_ / "apt.log") ? readFile(fake_ / "apt.log") : ""; }
@@ -314,6 +352,152 @@ TEST_F(InstallDepsTest, AClusterThatTheInstallStartedIsStoppedAndOneThatRanStays
   EXPECT_EQ(servicesLog(), "pg_ctlcluster 15 main stop\n");
   EXPECT_EQ(readFile(fake_ / "clusters"),
             "14 main 5432 online postgres /var/lib/postgresql/14/main log\n");
+}
+
+// A run killed outright (SIGKILL) leaves its changed files; the next start, whatever it has
+// to install, puts them back: the marked policy-rc.d goes when there was none before, the
+// machine's own comes back with its mode, and so does the changed createcluster.conf. A dry
+// run only says so.
+TEST_F(InstallDepsTest, WhatAKilledRunChangedIsPutBackAtTheNextStart) {
+  const std::string policy = root_ + "/usr/sbin/policy-rc.d";
+  const std::string config = root_ + "/etc/postgresql-common/createcluster.conf";
+  const std::string ownPolicy = "#!/bin/sh\n# the machine's own\nexit 0\n";
+  const std::string ownConfig = "create_main_cluster = true\n# mine\n";
+  std::filesystem::create_directories(root_ + "/etc/postgresql-common");
+  installed({"libreoffice-calc"});
+  for (const bool hadPolicy : {false, true}) {
+    SCOPED_TRACE(hadPolicy ? "with the machine's own policy-rc.d" : "without a policy-rc.d");
+    std::filesystem::remove(fake_ / "hold");
+    if (hadPolicy) {
+      writeFile(policy, ownPolicy);
+      ::chmod(policy.c_str(), 0750);
+    }
+    writeFile(config, ownConfig);
+    everythingBut({"postgresql-15"});
+    {
+      testing::ChildProcess script(fake_.path());
+      ASSERT_TRUE(startHeldInstall(script)) << script.err();
+      script.kill(SIGKILL);
+      script.wait();
+      endHeldInstall();
+    }
+    // What the killed run left: its policy-rc.d that lets no service start, the cluster
+    // setting turned off.
+    ASSERT_TRUE(fileExists(policy));
+    EXPECT_NE(readFile(policy), ownPolicy);
+    EXPECT_THAT(readFile(policy), HasSubstr("exit 101"));
+    EXPECT_THAT(readFile(config), HasSubstr("create_main_cluster = false"));
+
+    std::filesystem::remove(fake_ / "hold");
+    const std::string left = readFile(policy);
+    EXPECT_EQ(run({"--dry-run"}), 0) << err_;
+    EXPECT_EQ(out_,
+              "Would put back the system files that a killed run of install-deps.sh changed.\n"
+              "Would install: postgresql-15\n");
+    EXPECT_EQ(readFile(policy), left);
+
+    everythingBut({});  // nothing to install
+    EXPECT_EQ(run({}), 0) << err_;
+    EXPECT_EQ(out_, "install-deps.sh: putting back the system files that a killed run changed\n");
+    if (hadPolicy) {
+      ASSERT_TRUE(fileExists(policy));
+      EXPECT_EQ(readFile(policy), ownPolicy);
+      struct stat status {};
+      ASSERT_EQ(::stat(policy.c_str(), &status), 0);
+      EXPECT_EQ(status.st_mode & 07777, 0750u);
+    } else {
+      EXPECT_FALSE(fileExists(policy));
+    }
+    EXPECT_EQ(readFile(config), ownConfig);
+    // No saved copy is left beside them.
+    EXPECT_EQ(testing::listDirectory(root_ + "/usr/sbin"),
+              hadPolicy ? std::vector<std::string>{"policy-rc.d"} : std::vector<std::string>{});
+    EXPECT_EQ(testing::listDirectory(root_ + "/etc/postgresql-common"),
+              std::vector<std::string>{"createcluster.conf"});
+    // Put back once: the next start finds nothing to do.
+    EXPECT_EQ(run({}), 0) << err_;
+    EXPECT_EQ(out_, "");
+  }
+}
+
+// A policy-rc.d that install-deps.sh did not write stays as it is, even one that answers 101
+// as its own does (Debian's container images have one).
+TEST_F(InstallDepsTest, APolicyRcdThatItDidNotWriteIsLeftAlone) {
+  const std::string policy = root_ + "/usr/sbin/policy-rc.d";
+  const std::string foreign = "#!/bin/sh\n# Docker: no service starts in an image.\nexit 101\n";
+  writeFile(policy, foreign);
+  ::chmod(policy.c_str(), 0755);
+  everythingBut({});
+  installed({"libreoffice-calc"});
+  EXPECT_EQ(run({"--dry-run"}), 0) << err_;
+  EXPECT_EQ(out_, "Nothing to install.\n");
+  EXPECT_EQ(run({}), 0) << err_;
+  EXPECT_EQ(out_, "");
+  EXPECT_EQ(readFile(policy), foreign);
+  // An install keeps it, and gives it back afterwards.
+  everythingBut({"cmake"});
+  EXPECT_EQ(run({}), 0) << err_;
+  EXPECT_THAT(aptLog(), HasSubstr("--no-install-recommends cmake\n  policy-rc.d: 101;"));
+  EXPECT_EQ(readFile(policy), foreign);
+  EXPECT_EQ(testing::listDirectory(root_ + "/usr/sbin"), std::vector<std::string>{"policy-rc.d"});
+}
+
+// SIGINT, SIGTERM or SIGHUP to the script alone, while apt-get installs: the install is
+// stopped, the system files come back, and the script ends at once with 128 + the signal.
+TEST_F(InstallDepsTest, ASignalStopsTheInstallAndPutsTheSystemFilesBack) {
+  const std::string policy = root_ + "/usr/sbin/policy-rc.d";
+  const std::string ownPolicy = "#!/bin/sh\n# the machine's own\nexit 0\n";
+  installed({"libreoffice-calc"});
+  everythingBut({"cmake"});
+  for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+    for (const bool hadPolicy : {false, true}) {
+      SCOPED_TRACE(std::string(strsignal(signal)) + (hadPolicy ? ", own policy-rc.d" : ""));
+      if (hadPolicy) writeFile(policy, ownPolicy);
+      testing::ChildProcess script(fake_.path());
+      ASSERT_TRUE(startHeldInstall(script)) << script.err();
+      ASSERT_THAT(readFile(policy), HasSubstr("exit 101"));
+      script.kill(signal);
+      const testing::ChildResult result = script.wait(std::chrono::seconds(10));
+      EXPECT_FALSE(result.timedOut) << "the script waited for the install to end by itself";
+      EXPECT_EQ(result.exitStatus, 128 + signal) << result.err;
+      EXPECT_FALSE(holdingInstallRuns()) << "apt-get still runs";
+      endHeldInstall();
+      if (hadPolicy) {
+        EXPECT_EQ(readFile(policy), ownPolicy);
+      } else {
+        EXPECT_FALSE(fileExists(policy));
+      }
+      EXPECT_EQ(testing::listDirectory(root_ + "/usr/sbin"),
+                hadPolicy ? std::vector<std::string>{"policy-rc.d"} : std::vector<std::string>{});
+      std::filesystem::remove(policy);
+    }
+  }
+}
+
+// What a run that still goes has changed is no leftover: a second run waits for the first to
+// end, and then finds the files as they were.
+TEST_F(InstallDepsTest, ASecondRunWaitsForTheFirstInsteadOfPuttingItsFilesBack) {
+  const std::string policy = root_ + "/usr/sbin/policy-rc.d";
+  installed({"libreoffice-calc"});
+  everythingBut({"cmake"});
+  testing::ChildProcess first(fake_.path());
+  ASSERT_TRUE(startHeldInstall(first)) << first.err();
+  const std::string changed = readFile(policy);
+  std::filesystem::remove(fake_ / "hold");
+  const std::string secondDir = fake_ / "second";
+  std::filesystem::create_directories(secondDir);
+  testing::ChildProcess second(secondDir);
+  ASSERT_TRUE(second.start(command({}), environment()));
+  ::usleep(1000000);
+  EXPECT_TRUE(second.running()) << second.err();
+  EXPECT_EQ(readFile(policy), changed);
+  first.kill(SIGTERM);
+  EXPECT_EQ(first.wait(std::chrono::seconds(10)).exitStatus, 143);
+  const testing::ChildResult result = second.wait(std::chrono::seconds(10));
+  EXPECT_EQ(result.exitStatus, 0) << result.err;
+  EXPECT_EQ(result.out,
+            "install-deps.sh: waiting for another install-deps.sh to end\nInstalling: cmake\n");
+  EXPECT_FALSE(fileExists(policy));
 }
 
 // The one place where scripts, tests and the benchmark learn a driver's path: the library of

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <QCheckBox>
+#include <QCloseEvent>
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
@@ -11,9 +12,16 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QStyle>
+#include <QStyleOptionSlider>
 #include <QTest>
 #include <QThread>
+#include <QTimer>
 #include <QToolButton>
+#include <QWheelEvent>
+#include <QWindow>
 #include <algorithm>
 #include <filesystem>
 
@@ -382,6 +390,167 @@ TEST_F(LiveExportTest, EscCancelsAndClosingAsksFirst) {
   EXPECT_FALSE(window_.fetchRunning());
   EXPECT_EQ(readFile(target_), kEarlier);
   EXPECT_EQ(outputDirectory(), std::vector<std::string>{"orders.csv"});
+}
+
+// Closing while an export runs, as the program runs the window (its own loop, QDialog::exec),
+// through the close box (the close event that the window manager sends to the window) or
+// close(): yes closes the window and ends its loop, whether the export still runs (it is
+// cancelled first) or ended while the user was asked; no leaves the window open and usable.
+class CloseWhileLiveTest : public LiveExportTest {
+ protected:
+  enum class Way { CloseBox, CloseCall };
+  enum class Moment { WhileItRuns, AfterItEnded };
+
+  void closeWindow(Way way) {
+    if (way == Way::CloseCall) {
+      window_.close();
+      return;
+    }
+    QCloseEvent request;
+    QCoreApplication::sendEvent(window_.windowHandle(), &request);
+  }
+
+  // The step that answers the question, once the export has ended by itself when `moment`
+  // says so.
+  ModalScript::Step answer(QMessageBox::StandardButton button, Moment moment) {
+    return [this, button, moment](QWidget* top) {
+      auto* box = qobject_cast<QMessageBox*>(top);
+      ASSERT_NE(box, nullptr);
+      EXPECT_EQ(box->text(), QStringLiteral("An export is running. Cancel it and close?"));
+      if (moment == Moment::AfterItEnded) {
+        EXPECT_TRUE(waitForTheEnd(30000)) << "the export did not end while the user was asked";
+      } else {
+        EXPECT_TRUE(window_.fetchRunning());
+      }
+      box->button(button)->click();
+    };
+  }
+
+  // Runs the window's loop: starts an export of `rows` rows, closes the window the `way` given
+  // and answers `button` at `moment`. True when the window's loop ended by itself within
+  // 20 seconds (else the test ends it).
+  bool closeDuringAnExport(long long rows, Way way, QMessageBox::StandardButton button,
+                           Moment moment) {
+    bool started = false;
+    QTimer::singleShot(0, &window_, [&] {
+      ASSERT_NO_FATAL_FAILURE(startExport(rows, 1000));
+      started = true;
+      ModalScript script({answer(button, moment)}, 40000);
+      closeWindow(way);
+      EXPECT_TRUE(script.finished());
+    });
+    bool ended = true;
+    QTimer limit;
+    limit.setSingleShot(true);
+    QObject::connect(&limit, &QTimer::timeout, [&] {
+      ended = false;
+      // Hiding the dialog ends its loop, also when the window went off the screen without
+      // ending it.
+      if (window_.isHidden()) window_.show();
+      window_.hide();
+    });
+    limit.start(20000);
+    window_.exec();
+    EXPECT_TRUE(started);
+    return ended;
+  }
+};
+
+TEST_F(CloseWhileLiveTest, YesClosesTheWindowAndEndsItsLoopAtAnyMoment) {
+  for (const Way way : {Way::CloseBox, Way::CloseCall}) {
+    for (const Moment moment : {Moment::WhileItRuns, Moment::AfterItEnded}) {
+      SCOPED_TRACE(
+          std::string(way == Way::CloseBox ? "close box" : "close()") +
+          (moment == Moment::WhileItRuns ? ", yes while it runs" : ", yes after it ended"));
+      window_.show();
+      ASSERT_TRUE(QTest::qWaitForWindowExposed(&window_));
+      const long long rows = moment == Moment::WhileItRuns ? 2000000 : 200000;
+      EXPECT_TRUE(closeDuringAnExport(rows, way, QMessageBox::Yes, moment))
+          << "the window's loop still ran after the answer";
+      EXPECT_FALSE(window_.isVisible());
+      EXPECT_FALSE(window_.fetchRunning());
+      if (moment == Moment::WhileItRuns) {
+        EXPECT_EQ(readFile(target_), kEarlier);
+      } else {
+        EXPECT_EQ(windowDlg_.lastExport().rows, rows);
+      }
+      // Whatever the answer, no temporary file is left.
+      EXPECT_EQ(outputDirectory(), std::vector<std::string>{"orders.csv"});
+      writeFile(target_, kEarlier);
+    }
+  }
+}
+
+TEST_F(CloseWhileLiveTest, NoAfterTheExportEndedLeavesTheWindowOpenAndUsable) {
+  for (const Way way : {Way::CloseBox, Way::CloseCall}) {
+    SCOPED_TRACE(way == Way::CloseBox ? "close box" : "close()");
+    ASSERT_NO_FATAL_FAILURE(startExport(200000, 1000));
+    {
+      ModalScript script({answer(QMessageBox::No, Moment::AfterItEnded)}, 40000);
+      closeWindow(way);
+      EXPECT_TRUE(script.finished());
+    }
+    EXPECT_FALSE(window_.fetchRunning());
+    EXPECT_EQ(windowDlg_.lastExport().rows, 200000);
+    EXPECT_TRUE(window_.isVisible());
+    EXPECT_TRUE(window_.windowHandle() && window_.windowHandle()->isVisible());
+    for (Id id : kCommands) EXPECT_TRUE(window_.control(id)->isEnabled());
+    // It takes commands: listing the data sources adds their six names again.
+    const int listed = window_.lineCount(Id::DataSourceList);
+    press(Id::ListDatabases);
+    EXPECT_EQ(window_.lineCount(Id::DataSourceList), listed + 6);
+  }
+  // And closing it, with nothing running, ends it.
+  window_.close();
+  EXPECT_FALSE(window_.isVisible());
+}
+
+// During an export the window still scrolls: the wheel (which reaches the scroll area from over
+// the disabled controls) and the scroll bars work, while the commands stay dropped.
+TEST_F(LiveExportTest, TheWheelAndTheScrollBarsScrollWhileItRuns) {
+  window_.resize(window_.templateSize() - QSize(200, 150));
+  QScrollArea* area = window_.scrollArea();
+  QScrollBar* vertical = area->verticalScrollBar();
+  QScrollBar* horizontal = area->horizontalScrollBar();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return vertical->isVisible() && horizontal->isVisible(); }));
+  vertical->setValue(0);
+  horizontal->setValue(0);
+  ASSERT_NO_FATAL_FAILURE(startExport(2000000, 10000));
+
+  QWidget* viewport = area->viewport();
+  const QPointF at = QPointF(viewport->rect().center());
+  QWheelEvent down(at, QPointF(viewport->mapToGlobal(at.toPoint())), QPoint(), QPoint(0, -120),
+                   Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+  QApplication::sendEvent(viewport, &down);
+  EXPECT_GT(vertical->value(), 0) << "the wheel did not scroll";
+
+  // A click on a scroll bar's track beyond its handle pages on.
+  auto pageOn = [](QScrollBar* bar) {
+    QStyleOptionSlider option;
+    option.initFrom(bar);
+    option.subControls = QStyle::SC_All;
+    option.orientation = bar->orientation();
+    option.minimum = bar->minimum();
+    option.maximum = bar->maximum();
+    option.sliderPosition = bar->sliderPosition();
+    option.sliderValue = bar->value();
+    option.singleStep = bar->singleStep();
+    option.pageStep = bar->pageStep();
+    const QRect page = bar->style()->subControlRect(QStyle::CC_ScrollBar, &option,
+                                                    QStyle::SC_ScrollBarAddPage, bar);
+    const int before = bar->value();
+    // Through the window, as the window system delivers a click (the bar is not on the
+    // canvas, so it needs no scrolling into view).
+    QTest::mouseClick(bar->window()->windowHandle(), Qt::LeftButton, Qt::NoModifier,
+                      bar->mapTo(bar->window(), page.center()));
+    return bar->value() > before;
+  };
+  EXPECT_TRUE(pageOn(vertical)) << "a click on the vertical scroll bar did not scroll";
+  EXPECT_TRUE(pageOn(horizontal)) << "a click on the horizontal scroll bar did not scroll";
+  EXPECT_TRUE(window_.fetchRunning());
+  // A command given meanwhile still starts nothing.
+  press(Id::ListDatabases);
+  EXPECT_EQ(window_.lineCount(Id::DataSourceList), 6);
 }
 
 // Launches on the window's thread, as the dialogs and widgets of a viewer may need.

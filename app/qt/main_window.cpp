@@ -23,6 +23,7 @@
 #include <QToolButton>
 #include <QUrl>
 #include <QVBoxLayout>
+#include <QWindow>
 #include <algorithm>
 #include <tuple>
 
@@ -263,28 +264,57 @@ void QtMainWindow::fitToScreen() {
   resize(size);
 }
 
-// Once shown, the window's frame is known: the window with its frame fits the available area
-// and lies within it.
-void QtMainWindow::fitFrameToScreen() {
+// Once shown, the window manager's frame around the window is known: the window with its
+// frame fits the available area and lies within it. The window's own geometry is set, which
+// needs no frame that Qt may not know yet.
+void QtMainWindow::fitFrameToScreen(const QMargins& frame) {
   QScreen* shown = screen();
   if (!shown || isMaximized() || isFullScreen()) return;
   const QRect available = shown->availableGeometry();
-  const QSize frame = frameGeometry().size() - size();
-  const QSize inside = size().boundedTo(available.size() - frame);
-  if (inside != size()) resize(inside);
-  QRect outer(frameGeometry().topLeft(), inside + frame);
+  const QSize border(frame.left() + frame.right(), frame.top() + frame.bottom());
+  const QPoint corner(frame.left(), frame.top());
+  const QSize inside = size().boundedTo(available.size() - border);
+  QRect outer(geometry().topLeft() - corner, inside + border);
   if (outer.right() > available.right()) outer.moveRight(available.right());
   if (outer.bottom() > available.bottom()) outer.moveBottom(available.bottom());
   if (outer.left() < available.left()) outer.moveLeft(available.left());
   if (outer.top() < available.top()) outer.moveTop(available.top());
-  if (outer.topLeft() != frameGeometry().topLeft()) move(outer.topLeft());
+  const QRect fitted(outer.topLeft() + corner, inside);
+  if (fitted != geometry()) setGeometry(fitted);
 }
 
 void QtMainWindow::showEvent(QShowEvent* event) {
   QDialog::showEvent(event);
-  if (framed_) return;
-  framed_ = true;
-  fitFrameToScreen();
+  // The window system's window, whose exposure (eventFilter) follows the window manager's
+  // framing of it.
+  if (QWindow* handle = windowHandle()) handle->installEventFilter(this);
+  fitFrameWhenKnown();
+}
+
+// The window manager frames the window after it was shown (and may frame it anew): each time
+// the frame that it reports changes, the window with its frame fits the available area again.
+// Qt hears of a new frame with the window's next move, resize or exposure. A window fitted
+// with its frame stays as the user moves and resizes it.
+bool QtMainWindow::event(QEvent* event) {
+  const bool done = QDialog::event(event);
+  switch (event->type()) {
+    case QEvent::Move:
+    case QEvent::Resize:
+    case QEvent::WindowStateChange:
+      fitFrameWhenKnown();
+      break;
+    default:
+      break;
+  }
+  return done;
+}
+
+void QtMainWindow::fitFrameWhenKnown() {
+  if (!isVisible() || !windowHandle()) return;
+  const QMargins frame = windowHandle()->frameMargins();
+  if (fittedFrame_ == frame) return;
+  fittedFrame_ = frame;
+  fitFrameToScreen(frame);
 }
 
 // Tab goes down the left column, then down the middle one, then down "Advanced"; controls
@@ -358,25 +388,34 @@ void QtMainWindow::contextMenuEvent(QContextMenuEvent* event) {
 void QtMainWindow::closeEvent(QCloseEvent* event) {
   if (live_) {
     // An export on its thread is cancelled first when the user wants, and the window closes
-    // once it has ended.
-    event->ignore();
+    // once it has ended. No answer closes the window from inside this event (a close()
+    // here would find this close under way and do nothing, or take the window off the screen
+    // and leave the dialog and its process running): an export that ended while the user was
+    // asked lets this very close go on. Once the user said yes, the window only waits.
+    if (closeWhenDone_) {
+      event->ignore();
+      return;
+    }
     const auto answer =
         QMessageBox::question(this, windowTitle(), QString::fromUtf8(kCloseWhileRunning),
                               QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
-    if (answer != QMessageBox::Yes) return;
+    if (answer != QMessageBox::Yes) {
+      event->ignore();
+      return;
+    }
     if (live_) {
       closeWhenDone_ = true;
       cancelLiveFetch();
-    } else {
-      close();  // it ended while the user was asked
+      event->ignore();
+      return;
     }
-    return;
   }
   // A command that is running finishes first.
   if (busyDepth_ > 0) {
     event->ignore();
     return;
   }
+  event->accept();
   QDialog::closeEvent(event);
 }
 

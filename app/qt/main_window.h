@@ -5,10 +5,12 @@
 // the about box; Enter clicks the focused push button and does nothing elsewhere; Esc and
 // the close box end the dialog when no command runs. Input given to the window while a
 // command runs is dropped. Once runFetchesLive is called, the fetch runs on a thread of its
-// own: the window stays live, the fetch button and Esc cancel it, and closing asks first.
+// own: the window stays live (it scrolls), the fetch button and Esc cancel it, and closing
+// asks first: yes closes the window, at once or when the export has ended.
 #pragma once
 
 #include <QDialog>
+#include <QMargins>
 #include <functional>
 #include <map>
 #include <memory>
@@ -115,6 +117,7 @@ class QtMainWindow : public QDialog, public View {
   void contextMenuEvent(QContextMenuEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
   void showEvent(QShowEvent* event) override;
+  bool event(QEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  public slots:
@@ -129,7 +132,8 @@ class QtMainWindow : public QDialog, public View {
   void layOut();
   void placeOnCanvas();
   void fitToScreen();
-  void fitFrameToScreen();
+  void fitFrameToScreen(const QMargins& frame);
+  void fitFrameWhenKnown();
   void orderTabsByLayout();
   void showNewestStatusLine(QListWidget* list);
   QWidget* createControl(const TemplateControl& entry);
@@ -140,7 +144,7 @@ class QtMainWindow : public QDialog, public View {
   QPlainTextEdit* sqlBox() const;
   std::optional<std::string> chooseFile(const FileDialogSetup& setup, FileDialogMode mode);
   // What the user may still do in the window while a fetch runs on its thread: press the
-  // fetch button (now Cancel) and Esc.
+  // fetch button (now Cancel) and Esc, turn the wheel and work the scroll bars.
   bool passesWhileLive(QObject* watched, QEvent* event);
   void cancelLiveFetch();
 
@@ -149,7 +153,8 @@ class QtMainWindow : public QDialog, public View {
   DialogUnits units_;
   QScrollArea* scrollArea_ = nullptr;
   QWidget* canvas_ = nullptr;
-  bool framed_ = false;  // fitted to its screen with the window frame, once shown
+  // The window manager's frame with which the window was last fitted to its screen.
+  std::optional<QMargins> fittedFrame_;
   QToolButton* aboutButton_ = nullptr;
   QLabel* progress_ = nullptr;
   QLabel* liveProgress_ = nullptr;

@@ -1,5 +1,6 @@
 // The window while an export runs on its own thread: the commands that would start another
-// run are disabled, the fetch button cancels, and input other than that is dropped.
+// run are disabled, the fetch button cancels, the wheel and the scroll bars scroll, and input
+// other than that is dropped.
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -13,10 +14,12 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScrollArea>
+#include <QScrollBar>
 #include <QSpacerItem>
 #include <QStyle>
 #include <QToolButton>
 #include <QUrl>
+#include <QWindow>
 #include <algorithm>
 
 #include "app/main_dialog.h"
@@ -95,8 +98,15 @@ bool QtMainWindow::passesWhileLive(QObject* watched, QEvent* event) {
     }
     case QEvent::MouseButtonPress:
     case QEvent::MouseButtonRelease:
-      // Not a double click: its second click would cancel the run it just started.
-      return watched == fetch;
+      // The fetch button cancels; the scroll bars (of the window and of the status list)
+      // scroll, which starts nothing.
+      return watched == fetch || qobject_cast<QScrollBar*>(watched) != nullptr;
+    case QEvent::MouseButtonDblClick:
+      // Not on the fetch button: its second click would cancel the run it just started.
+      return qobject_cast<QScrollBar*>(watched) != nullptr;
+    case QEvent::Wheel:
+      // The wheel scrolls the window (from over a disabled control too) and the status list.
+      return true;
     default:
       return false;
   }
@@ -132,6 +142,8 @@ bool QtMainWindow::isUserInput(const QEvent* event) {
 }
 
 bool QtMainWindow::eventFilter(QObject* watched, QEvent* event) {
+  // The window system's window is exposed once the window manager has framed it.
+  if (event->type() == QEvent::Expose && watched == windowHandle()) fitFrameWhenKnown();
   // While a command runs, what the user does in this window is dropped, never held for
   // later: a click or key given during an export must not start anything when it ends.
   // Message boxes shown during the command are windows of their own and still answer.

@@ -42,10 +42,16 @@ field() { dpkg-deb -f "$deb" "$1"; }
 for library in libc6 libodbc2 libqt6widgets6 libstdc++6 libxlsxwriter4; do
   [[ ", $(field Depends)," == *", $library "* ]] || fail "Depends lacks $library: $(field Depends)"
 done
-for recommended in libsqliteodbc odbc-postgresql odbc-mariadb "libreoffice-calc | gnumeric"; do
+# A spreadsheet program of any of the three kinds satisfies it: an installed no-GUI Calc is
+# not replaced by (and so removed for) the desktop one.
+for recommended in libsqliteodbc odbc-postgresql odbc-mariadb \
+  "libreoffice-calc | libreoffice-calc-nogui | gnumeric"; do
   [[ ", $(field Recommends)," == *", $recommended,"* ]] ||
     fail "Recommends lacks $recommended: $(field Recommends)"
 done
+# The description names every output type, the .xlsx workbook among them.
+[[ "$(field Description)" == *"Office Open XML workbook (.xlsx)"* ]] ||
+  fail "the description does not name the .xlsx output: $(field Description)"
 
 # The file list: every file with its mode and owner. Directories must be root's and 0755.
 dpkg-deb -c "$deb" > "$work/contents"
@@ -117,6 +123,8 @@ desktop-file-validate "$usr/share/applications/rowpress.desktop" ||
   fail "desktop-file-validate failed"
 appstreamcli validate --no-net "$usr/share/metainfo/org.example.rowpress.metainfo.xml" ||
   fail "appstreamcli validate failed"
+grep -q "Office Open XML workbook (.xlsx)" "$usr/share/metainfo/org.example.rowpress.metainfo.xml" ||
+  fail "the metainfo does not name the .xlsx output"
 # The metainfo with the desktop entry it launches, as a software centre finds them.
 appstreamcli validate-tree --no-net "$root" || fail "appstreamcli validate-tree failed"
 

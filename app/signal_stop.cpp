@@ -22,7 +22,16 @@ namespace {
     if (sigwait(&signals, &signal) != 0) continue;
     StopRequest& stop = StopRequest::instance();
     stop.request(signal);
-    if (!stop.waitUntilIdle(std::chrono::steady_clock::now() + kStopGrace)) {
+    const bool idle = stop.waitUntilIdle(std::chrono::steady_clock::now() + kStopGrace);
+    if (stop.publishing()) {
+      // The run has replaced the target: it finishes, reports that (the path, status 0) and
+      // ends the process itself; saying "stopped" would tell that the old file stayed. A
+      // process that goes on after that (the window, a driver that hangs as it disconnects)
+      // ends here, with the status of a kept file.
+      std::this_thread::sleep_for(kStopGrace);
+      ::_exit(0);
+    }
+    if (!idle) {
       // The driver is still inside one long call: the run cannot clean up, so its files are
       // removed here and the process ends under it.
       stop.removeTemporaries();

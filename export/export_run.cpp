@@ -14,6 +14,7 @@
 #include "export/stop_request.h"
 #include "export/viewer.h"
 #include "export/xlsx_writer.h"
+#include "job/pause_point.h"
 
 namespace rowpress {
 
@@ -400,14 +401,25 @@ RunOutcome ExportRun::finish(OutputType type, OutputWriter& writer, OutputTarget
     if (!job_.silent) message("No Results Found", "SQL statement failed.");
     return RunOutcome::NoRows;
   }
+  // From the start of the publication a stop no longer undoes the run: the file replaces
+  // the target and the run says so; a stop that came before it replaces nothing.
+  PublishingStep publishing;
+  if (!publishing.begun()) {
+    target.discard();
+    return stoppedByRequest();
+  }
   if (!target.keep()) {
     result_.outputFailure = "unable to write: " + result_.path + " (" + target.error() + ")";
     report_.statusLine(result_.outputFailure);
     message(result_.outputFailure + " ", "Unable to Write Output File");
     return RunOutcome::OutputFile;
   }
+  publishing.published();
   result_.kept = true;
+  pausePoint(kPauseAfterKeeping);
   if (stopped) return RunOutcome::Limit;
+  // Asked to stop, the run opens nothing more.
+  if (StopRequest::instance().requested()) return RunOutcome::Exported;
   // A viewer that could not start leaves the export as it is: the file was written.
   result_.viewerFailure = launchViewer(job_, type, result_.path, launcher_);
   if (!result_.viewerFailure.empty()) report_.statusLine(result_.viewerFailure);

@@ -53,8 +53,26 @@ void StopRequest::request(int signal, int timeoutSeconds, bool cancel) {
   }
 }
 
+bool StopRequest::beginPublish() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  // Under the lock that request() takes: a stop is either before the publication, which
+  // then does not begin, or after its beginning, which it then waits for.
+  if (requested_.load()) return false;
+  publishing_.store(true, std::memory_order_release);
+  ++uninterruptible_;
+  return true;
+}
+
+void StopRequest::endPublish(bool published) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  --uninterruptible_;
+  if (!published) publishing_.store(false, std::memory_order_release);
+  changed_.notify_all();
+}
+
 void StopRequest::reset() {
   std::lock_guard<std::mutex> lock(mutex_);
+  publishing_.store(false);
   requested_.store(false);
   signal_.store(0);
   timedOutAfter_.store(0);

@@ -107,6 +107,17 @@ class StopRequest {
   void beginUninterruptible();
   void endUninterruptible();
 
+  // Publication: the run is about to replace the target with its finished file. Begins only
+  // when no stop was requested before (false then: the run discards its file); from then on
+  // a stop waits for the publication past any deadline and no longer ends the process, and
+  // the run finishes and reports what it did. endPublish(false) after a publication that
+  // failed gives the stop its say again.
+  bool beginPublish();
+  void endPublish(bool published);
+  // Whether the run has replaced (or is replacing) the target: a stop leaves the outcome to
+  // the run.
+  bool publishing() const { return publishing_.load(std::memory_order_acquire); }
+
   // Waits until no temporary file or reservation is registered and no statement executes,
   // or until `deadline`. True when that state was reached. An uninterruptible step holds the
   // deadline off: after it ends, the wait goes on for as long again as the deadline gave.
@@ -138,6 +149,7 @@ class StopRequest {
   std::atomic<int> timedOutAfter_{0};
   std::atomic<bool> cancelled_{false};
   std::atomic<bool> reported_{false};
+  std::atomic<bool> publishing_{false};
   std::atomic<Wait> wait_{Wait::Nothing};
   std::atomic<std::uint64_t> waits_{0};
   std::atomic<long long> rows_{0};
@@ -208,6 +220,24 @@ class StepBeforeRegistration {
   ~StepBeforeRegistration() { StopRequest::instance().endStep(); }
   StepBeforeRegistration(const StepBeforeRegistration&) = delete;
   StepBeforeRegistration& operator=(const StepBeforeRegistration&) = delete;
+};
+
+// The publication of the run's file, for as long as it lives: see StopRequest::beginPublish.
+class PublishingStep {
+ public:
+  PublishingStep() : begun_(StopRequest::instance().beginPublish()) {}
+  ~PublishingStep() {
+    if (begun_) StopRequest::instance().endPublish(published_);
+  }
+  PublishingStep(const PublishingStep&) = delete;
+  PublishingStep& operator=(const PublishingStep&) = delete;
+  // False when a stop came first: nothing may be published.
+  bool begun() const { return begun_; }
+  void published() { published_ = true; }
+
+ private:
+  bool begun_;
+  bool published_ = false;
 };
 
 // Marks a step that a stop must wait for, for as long as it lives.

@@ -11,6 +11,8 @@ namespace rowpress {
 
 // The run keeps its output: after the file was written whole, before it takes the target's name.
 inline constexpr char kPauseBeforeKeeping[] = "keep";
+// The run has kept its output under the target's name, before it opens it or disconnects.
+inline constexpr char kPauseAfterKeeping[] = "kept";
 
 // Waits at `point` when the tests asked for it.
 void pausePoint(std::string_view point);

@@ -94,6 +94,34 @@ TEST_F(SignalStopTest, EachStopSignalRemovesTheTemporaryFileAndExitsWith128PlusI
   }
 }
 
+TEST_F(SignalStopTest, AStopAfterThePublicationBeganLetsTheRunFinishAndSayWhatItDid) {
+  // Held as it replaces the target (before the file is synced and renamed) and once it has
+  // (before it opens the file and disconnects): the target is the new file either way, and
+  // the run says so with the status and path of a kept file.
+  for (const char* point : {"keep", "kept"}) {
+    for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
+      SCOPED_TRACE(std::string(point) + ", " + strsignal(signal));
+      writeFile(target_, "yesterday's report\r\n");
+      writeFile(job_, testing::jobFileText("rowtest", "select 1 as one", {"CSV=\"1\";"}));
+      testing::PausePoint pause(temp_.path(), point);
+      testing::ChildProcess child(temp_.path());
+      ASSERT_TRUE(child.startRowpress(
+          {"-silent", "-noautoopen", "-file=" + job_, "-outfile=" + target_}, pause.environment()));
+      ASSERT_TRUE(pause.waitUntilReached(child)) << child.err();
+      child.kill(signal);
+      pause.release();
+      testing::ChildResult run = child.wait();
+      EXPECT_EQ(run.exitStatus, 0) << run.err;
+      EXPECT_EQ(run.out, target_ + "\n");
+      const std::string log = testing::withoutSummary(run.err);
+      EXPECT_THAT(run.err.substr(log.size()), ::testing::StartsWith("rowpress: 1 rows to "));
+      EXPECT_THAT(run.err, ::testing::Not(HasSubstr("stopped")));
+      EXPECT_EQ(readFile(target_), "one,\r\n1,\r\n");
+      EXPECT_THAT(listDirectory(dir_), ElementsAre("big.csv"));
+    }
+  }
+}
+
 TEST_F(SignalStopTest, ARunInsideOneLongDriverStepIsStoppedAndItsFileRemovedForIt) {
   // The SQLite driver computes this aggregate inside one call, which no one can interrupt;
   // the temporary file exists from before the statement runs.

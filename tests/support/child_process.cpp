@@ -141,6 +141,11 @@ PausePoint::PausePoint(const std::string& directory, const std::string& point)
   EXPECT_EQ(::mkfifo(fifo_.c_str(), 0600), 0) << "cannot make the FIFO " << fifo_;
 }
 
+PausePoint::~PausePoint() {
+  release();
+  ::unlink(fifo_.c_str());
+}
+
 EnvironmentChanges PausePoint::environment() const {
   return {{"ROWPRESS_TEST_PAUSE", point_ + "=" + fifo_}};
 }

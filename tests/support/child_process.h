@@ -86,7 +86,9 @@ class ChildProcess {
 class PausePoint {
  public:
   PausePoint(const std::string& directory, const std::string& point);
-  ~PausePoint() { release(); }
+  // Lets a child still waiting go on, and removes the FIFO, so that the point can be made
+  // again.
+  ~PausePoint();
   PausePoint(const PausePoint&) = delete;
   PausePoint& operator=(const PausePoint&) = delete;
 

@@ -300,7 +300,7 @@ TEST_F(SettingsLoadTest, AnSqlTextWithoutItsClosingPairIsRefusedWhole) {
 }
 
 TEST_F(SettingsLoadTest, TextWithoutAnyKeyHoldsNoJob) {
-  for (const std::string text :
+  for (const std::string& text :
        {std::string(), std::string("myhost\n"), std::string("\xff\xfeS\0Q\0L\0=\0\"\0", 12)}) {
     load(text);
     EXPECT_FALSE(holdsKey) << text;

@@ -385,8 +385,9 @@ TEST(SummaryLine, TellsEveryOutcomeApartAndEndsEveryLog) {
     const bool named = line.find(kept.path) != std::string::npos;
     EXPECT_EQ(named, c.exported.kept);
     EXPECT_EQ(line.find("7500 rows") != std::string::npos, c.exported.kept);
-    if (c.signal != 0)
+    if (c.signal != 0) {
       EXPECT_NE(line.find("signal " + std::to_string(c.signal)), std::string::npos);
+    }
   }
 }
 

@@ -218,7 +218,7 @@ TEST_F(ExportRunTest, ATypeReportThatCannotBeReplacedIsSaidAndTheRunGoesOn) {
   ASSERT_EQ(::link(report.c_str(), (temp_ / "second-name.csv").c_str()), 0);
   view_.click(ControlId::OutputCsv);
   job_.outFileName = temp_ / "p.csv";
-  for (const std::string& reason :
+  for (const char* reason :
        {"File has 2 hard links; replacing it would split them", "Is a directory"}) {
     SCOPED_TRACE(reason);
     ASSERT_EQ(fetch("select id from people where id = 1").outcome, RunOutcome::Exported);

@@ -151,6 +151,12 @@ std::string GetConnectionDiagnostic(SQLHDBC connection) {
   return line.erase(end, tail - end);
 }
 
+std::optional<long long> AffectedRows(SQLHSTMT statement) {
+  SQLLEN affected = -1;
+  if (!succeeded(SQLRowCount(statement, &affected)) || affected < 0) return std::nullopt;
+  return static_cast<long long>(affected);
+}
+
 std::string GetStatementDiagnostic(SQLHSTMT statement) {
   // The statement's line shows the first 99 bytes of the message, as its 100-byte buffer
   // holds them.

@@ -95,6 +95,10 @@ std::optional<OdbcSession> OpenSession(const JobSettings& job, const SessionMess
 
 void CloseSession(OdbcSession& session);
 
+// The rows that an executed statement without a result set (INSERT, UPDATE, DELETE) changed,
+// where the driver tells them.
+std::optional<long long> AffectedRows(SQLHSTMT statement);
+
 // "[STATE] MESSAGE (NATIVE)\n" from the first diagnostic record of a statement; the message
 // is cut to its first 99 bytes. Without a record: "[]  (0)\n".
 std::string GetStatementDiagnostic(SQLHSTMT statement);

@@ -253,10 +253,10 @@ std::optional<RunOutcome> ExportRun::execute(SQLHSTMT statement, std::string& sq
     return statementFailed(statement, "Could not retrieve number of columns.");
   }
   if (columnCount_ == 0) {
-    SQLLEN affected = -1;
-    if (!succeeded(SQLRowCount(statement, &affected))) affected = -1;
     result_.noResultSet = "the statement returned no result set";
-    if (affected >= 0) result_.noResultSet += " (" + std::to_string(affected) + " rows affected)";
+    if (const auto affected = AffectedRows(statement)) {
+      result_.noResultSet += " (" + std::to_string(*affected) + " rows affected)";
+    }
     report_.statusLine(result_.noResultSet);
   }
   if (columnCount_ > kColumnTableSize) {

@@ -218,7 +218,11 @@ RunOutcome ExportRun::runSteps(SQLHSTMT statement, std::string& sql) {
 bool ExportRun::openOutput(OutputType type, OutputTarget& target) {
   OutputPath output = prepareOutputPath(job_, type);
   result_.path = output.path;
-  if (!output.path.empty() && target.open(output.path, std::move(output.reserved))) return true;
+  // The workbook library keeps its own temporary files in the run's work directory.
+  if (!output.path.empty() &&
+      target.open(output.path, std::move(output.reserved), type == OutputType::Xlsx)) {
+    return true;
+  }
   // Without a path (no unique name could be made) the default directory is what failed.
   const std::string shown = output.path.empty() ? defaultDirectory() : output.path;
   outputNotCreated(shown, output.path.empty() ? output.error : target.error());

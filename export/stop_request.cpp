@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstring>
 #include <string_view>
 
@@ -117,7 +118,11 @@ bool StopRequest::waitUntilIdle(std::chrono::steady_clock::time_point deadline) 
 
 void StopRequest::removeTemporaries() {
   std::lock_guard<std::mutex> lock(mutex_);
-  for (const std::string& path : temporaries_) ::unlink(path.c_str());
+  // A work directory goes too when the library's files in it are gone (they have no names
+  // once created); one that still holds something is left to the cleaner.
+  for (const std::string& path : temporaries_) {
+    if (::unlink(path.c_str()) != 0 && errno == EISDIR) ::rmdir(path.c_str());
+  }
   temporaries_.clear();
   for (const Reservation& reserved : reservations_) {
     struct stat st;

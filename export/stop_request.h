@@ -84,8 +84,8 @@ class StopRequest {
   void beginExecute(SQLHSTMT statement, bool cancelSafe);
   void endExecute();
 
-  // The temporary files of the running export: removed by stopProcess when the run does
-  // not end in time to remove them itself.
+  // The temporary files (and the work directory) of the running export: removed by
+  // removeTemporaries when the run does not end in time to remove them itself.
   void addTemporary(const std::string& path);
   void removeTemporary(const std::string& path);
 

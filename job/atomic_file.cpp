@@ -24,6 +24,7 @@ namespace {
 
 constexpr std::string_view kMarker = ".rowpress-";
 constexpr std::string_view kSuffix = ".part";
+constexpr std::string_view kWorkSuffix = ".d";
 constexpr std::size_t kNameMax = 255;
 constexpr int kMaxLinks = 40;  // as many links as the kernel follows in one path
 constexpr char kAlphabet[] = "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz";
@@ -54,15 +55,16 @@ bool isRandomPart(std::string_view text) {
   return true;
 }
 
-// Whether `name` is a temporary name of rowpress: of any file when `prefix` is empty, else
-// of the file whose temporary prefix it is.
-bool isTemporaryName(std::string_view name, std::string_view prefix) {
-  const std::size_t tail = kMarker.size() + kTemporaryRandomLength + kSuffix.size();
+// Whether `name` is a temporary name of rowpress ending in `suffix`: of any file when
+// `prefix` is empty, else of the file whose temporary prefix it is.
+bool isTemporaryName(std::string_view name, std::string_view prefix,
+                     std::string_view suffix = kSuffix) {
+  const std::size_t tail = kMarker.size() + kTemporaryRandomLength + suffix.size();
   if (name.size() < tail + 2 || name[0] != '.') return false;
   const std::string_view head = name.substr(0, name.size() - tail);
   const std::string_view rest = name.substr(name.size() - tail);
   if (!prefix.empty() && head != prefix) return false;
-  return rest.starts_with(kMarker) && rest.ends_with(kSuffix) &&
+  return rest.starts_with(kMarker) && rest.ends_with(suffix) &&
          isRandomPart(rest.substr(kMarker.size(), kTemporaryRandomLength));
 }
 
@@ -113,6 +115,52 @@ std::string temporaryNameFor(const std::string& path, std::string_view random) {
   return (dir == "/" ? "/" : dir + "/") + name;
 }
 
+std::string workDirectoryFor(const std::string& temporaryPath) {
+  if (!temporaryPath.ends_with(kSuffix)) return std::string();
+  return temporaryPath.substr(0, temporaryPath.size() - kSuffix.size()) + std::string(kWorkSuffix);
+}
+
+namespace {
+
+// Removes the abandoned work directory `name` in `dirFd` with the files in it: only when it
+// is old enough and its lock can be taken, as for a temporary file. A directory below it is
+// not rowpress's: the directory then stays.
+void removeAbandonedWorkDirectory(int dirFd, const char* name, std::time_t now) {
+  struct stat named;
+  if (::fstatat(dirFd, name, &named, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISDIR(named.st_mode) ||
+      now - named.st_mtime < kAbandonedAfterSeconds) {
+    return;
+  }
+  const int fd = ::openat(dirFd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) return;
+  struct stat opened;
+  if (::fstat(fd, &opened) != 0 || !sameFile(opened, named) ||
+      ::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    ::close(fd);
+    return;
+  }
+  const int listFd = ::dup(fd);
+  DIR* entries = listFd >= 0 ? ::fdopendir(listFd) : nullptr;
+  if (entries == nullptr) {
+    if (listFd >= 0) ::close(listFd);
+  } else {
+    while (dirent* entry = ::readdir(entries)) {
+      struct stat st;
+      if (::fstatat(fd, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && !S_ISDIR(st.st_mode)) {
+        ::unlinkat(fd, entry->d_name, 0);
+      }
+    }
+    ::closedir(entries);
+  }
+  struct stat again;
+  if (::fstatat(dirFd, name, &again, AT_SYMLINK_NOFOLLOW) == 0 && sameFile(again, opened)) {
+    ::unlinkat(dirFd, name, AT_REMOVEDIR);
+  }
+  ::close(fd);
+}
+
+}  // namespace
+
 void removeAbandonedTemporaryFiles(const std::string& directory, const std::string& forName) {
   const std::string prefix = forName.empty() ? std::string() : temporaryPrefixFor(forName);
   DIR* dir = ::opendir(directory.c_str());
@@ -121,6 +169,10 @@ void removeAbandonedTemporaryFiles(const std::string& directory, const std::stri
   const std::time_t now = std::time(nullptr);
   while (dirent* entry = ::readdir(dir)) {
     const char* name = entry->d_name;
+    if (isTemporaryName(name, prefix, kWorkSuffix)) {
+      removeAbandonedWorkDirectory(dirFd, name, now);
+      continue;
+    }
     if (!isTemporaryName(name, prefix)) continue;
     // A leftover whose lock can be taken was left by a run that is gone, unless it is so new
     // that its run may not have locked it yet. This process's own temporary files are not

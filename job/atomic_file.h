@@ -85,10 +85,15 @@ class AtomicFile {
 // character boundary so that the whole fits in a file name of 255 bytes.
 std::string temporaryNameFor(const std::string& path, std::string_view random);
 
+// The work directory of a run beside its temporary file `temporaryPath`, where a library
+// that writes the file keeps its own temporary files: the same name with ".d" in place of
+// ".part" (".NAME.rowpress-RANDOM.d"). Its run holds a lock on it as on the temporary file.
+std::string workDirectoryFor(const std::string& temporaryPath);
+
 // Removes the abandoned temporary files in `directory`: names of rowpress's temporary
-// files (for the file named `forName` only, when it is not empty) that are older than
-// kAbandonedAfterSeconds and whose lock can be taken. Temporary files of this process are
-// never touched.
+// files and work directories (for the file named `forName` only, when it is not empty) that
+// are older than kAbandonedAfterSeconds and whose lock can be taken; a work directory goes
+// with the files in it. Temporary files of this process are never touched.
 void removeAbandonedTemporaryFiles(const std::string& directory, const std::string& forName = {});
 
 }  // namespace rowpress

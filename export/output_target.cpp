@@ -100,6 +100,16 @@ bool OutputTarget::keep() {
     return false;
   }
   closeWorkDirectory();
+  // Only the file the run wrote takes the target's name: a link or another file that took
+  // the temporary name during the run is never published.
+  struct stat mine, named;
+  if (::fstat(atomic_.descriptor(), &mine) != 0 ||
+      ::lstat(atomic_.temporaryPath().c_str(), &named) != 0 || mine.st_dev != named.st_dev ||
+      mine.st_ino != named.st_ino) {
+    error_ = "The temporary file was replaced during the run";
+    discard();
+    return false;
+  }
   const bool kept = atomic_.commit();
   registered_.release();
   if (!kept) {

@@ -564,6 +564,7 @@ void XlsxWriter::finish(int columnCount, long long tableRows) {
     return;
   }
   readBack();
+  pausePoint("read back");
 }
 
 void XlsxWriter::readBack() {

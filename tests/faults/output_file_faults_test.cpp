@@ -10,8 +10,10 @@
 // systems mounted read-only or with 64 KiB of room in a mount namespace of their own
 // (unshare -m), which disappear with the process that mounted them. Faults of permissions
 // are met by the executable run as the unprivileged user 65534 (setpriv).
+#include <fcntl.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -368,6 +370,75 @@ TEST_F(OutputFaultMatrixTest, AFileSizeLimit) {
     EXPECT_THAT(listDirectory(temp_.path()),
                 ::testing::Not(::testing::Contains(HasSubstr(".rowpress-"))));
   }
+}
+
+// Someone who may write the target's directory swaps the temporary file's name for a link to
+// another file while the workbook is assembled (a pause point of the test build holds the run
+// there). The workbook library reaches the file through the run's descriptor, so the link's
+// file stays as it was, and the link is not published either. The library keeps its own
+// temporary files in the run's work directory, which only the run's user may enter and which
+// the run holds locked; after the library's descriptor of the file has closed (and the
+// read-back's), the run still holds a lock of the kind that flock becomes where it is
+// emulated with fcntl locks, as on NFS.
+TEST_F(OutputFileFaultTest, ATemporaryNameSwappedForALinkDuringTheRunLeadsNowhere) {
+  const std::string dir = temp_ / "shared";
+  std::filesystem::create_directories(dir);
+  const std::string target = dir + "/report.xlsx";
+  writeFile(target, kOld);
+  const std::string victim = temp_ / "victim";
+  writeFile(victim, "not rowpress's to write");
+  testing::TestPause pause(temp_ / "pause");
+  testing::ChildProcess child(temp_.path());
+  ASSERT_TRUE(child.startRowpress(
+      {"-silent", "-noautoopen", job("select n, label from seq where n <= 1000", {"XLSX=\"1\";"}),
+       "-outfile=" + target},
+      pause.environment()));
+  ASSERT_EQ(pause.waitForPoint(child), "assembling");
+
+  std::string part, work;
+  for (const std::string& name : listDirectory(dir)) {
+    if (name.ends_with(".part")) part = dir + "/" + name;
+    if (name.ends_with(".d")) work = dir + "/" + name;
+  }
+  ASSERT_THAT(part,
+              ::testing::MatchesRegex(".*/\\.report\\.xlsx\\.rowpress-[0-9A-Za-z]{12}\\.part"));
+  EXPECT_EQ(work, part.substr(0, part.size() - 5) + ".d");
+  struct stat st;
+  ASSERT_EQ(::lstat(work.c_str(), &st), 0);
+  EXPECT_TRUE(S_ISDIR(st.st_mode));
+  EXPECT_EQ(st.st_mode & 07777, 0700u);
+  const int workFd = ::open(work.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  ASSERT_GE(workFd, 0);
+  EXPECT_NE(::flock(workFd, LOCK_EX | LOCK_NB), 0) << "the work directory is not locked";
+  ::close(workFd);
+
+  const std::string moved = dir + "/moved-away";
+  ASSERT_EQ(::rename(part.c_str(), moved.c_str()), 0);
+  ASSERT_EQ(::symlink(victim.c_str(), part.c_str()), 0);
+  pause.resume();
+
+  ASSERT_EQ(pause.waitForPoint(child), "read back");
+  const int fd = ::open(moved.c_str(), O_RDWR | O_CLOEXEC);
+  ASSERT_GE(fd, 0);
+  struct flock whole {};
+  whole.l_type = F_WRLCK;
+  whole.l_whence = SEEK_SET;
+  ASSERT_EQ(::fcntl(fd, F_GETLK, &whole), 0);
+  EXPECT_EQ(whole.l_type, F_WRLCK) << "no lock is held on the run's file";
+  ::close(fd);
+  pause.resume();
+
+  ChildResult result = child.wait(std::chrono::seconds(60));
+  EXPECT_EQ(result.exitStatus, 4) << result.err;
+  EXPECT_THAT(result.err, HasSubstr("unable to write: " + target +
+                                    " (The temporary file was replaced during the run)"));
+  EXPECT_EQ(result.out, "");
+  EXPECT_EQ(readFile(victim), "not rowpress's to write");
+  EXPECT_FALSE(std::filesystem::is_symlink(target));
+  EXPECT_EQ(readFile(target), kOld);
+  // What is left is what the other user put there: the run's work directory is gone.
+  EXPECT_THAT(listDirectory(dir), ElementsAre(std::filesystem::path(part).filename().string(),
+                                              "moved-away", "report.xlsx"));
 }
 
 // A directory, a file with a second name (replacing it would split the two) and a FIFO are

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -11,6 +12,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <regex>
 #include <thread>
 
@@ -152,6 +154,58 @@ ChildResult ChildProcess::wait(std::chrono::milliseconds limit) {
 std::string ChildProcess::out() const { return readFile(directory_ + "/child.stdout"); }
 
 std::string ChildProcess::err() const { return readFile(directory_ + "/child.stderr"); }
+
+TestPause::TestPause(std::string fifo) : fifo_(std::move(fifo)) {
+  EXPECT_EQ(::mkfifo(fifo_.c_str(), 0600), 0) << fifo_ << ": " << std::strerror(errno);
+  // Open before the child starts, so that the child's writer never waits for a reader.
+  reader_ = ::open(fifo_.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  EXPECT_GE(reader_, 0) << fifo_ << ": " << std::strerror(errno);
+}
+
+TestPause::~TestPause() {
+  if (reader_ >= 0) ::close(reader_);
+  ::unlink(fifo_.c_str());
+}
+
+std::string TestPause::waitForPoint(ChildProcess& child, std::chrono::milliseconds limit) {
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  if (reader_ < 0) reader_ = ::open(fifo_.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  std::string line;
+  while (line.empty() || line.back() != '\n') {
+    char buffer[256];
+    const ssize_t n = ::read(reader_, buffer, sizeof buffer);
+    if (n > 0) {
+      line.append(buffer, static_cast<std::size_t>(n));
+      continue;
+    }
+    if (!child.running() || std::chrono::steady_clock::now() >= deadline) {
+      ADD_FAILURE() << "the run reached no pause point" << (line.empty() ? "" : ": " + line);
+      return std::string();
+    }
+    pollfd readable{reader_, POLLIN, 0};
+    ::poll(&readable, 1, 50);
+  }
+  // The child's writer is gone; the next writer is this test's, in resume().
+  ::close(reader_);
+  reader_ = -1;
+  line.pop_back();
+  return line;
+}
+
+void TestPause::resume(std::chrono::milliseconds limit) {
+  // The child opens the FIFO to read once it has written its point: the open for writing
+  // succeeds only then, and closing it again lets the child go on.
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  int writer;
+  while ((writer = ::open(fifo_.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC)) < 0) {
+    if (errno != ENXIO || std::chrono::steady_clock::now() >= deadline) {
+      ADD_FAILURE() << "the run did not wait at its pause point: " << std::strerror(errno);
+      return;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  ::close(writer);
+}
 
 ChildResult runProgram(const std::vector<std::string>& argv, std::chrono::milliseconds limit,
                        const EnvironmentChanges& changes) {

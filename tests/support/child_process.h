@@ -66,6 +66,30 @@ class ChildProcess {
   std::vector<int> ignored_;
 };
 
+// The pause points of a test build of the executable (export/pause_point.h): a FIFO that a
+// child started with environment() writes the name of each point to, and then waits on until
+// resume(). The test changes the world in between.
+class TestPause {
+ public:
+  // Makes the FIFO `fifo`; fails the test when it cannot.
+  explicit TestPause(std::string fifo);
+  ~TestPause();
+  TestPause(const TestPause&) = delete;
+  TestPause& operator=(const TestPause&) = delete;
+
+  EnvironmentChanges environment() const { return {{"ROWPRESS_TEST_PAUSE", fifo_}}; }
+  // Waits until `child` stands at a pause point and returns its name; fails the test and
+  // returns "" when the child ends or `limit` passes first.
+  std::string waitForPoint(ChildProcess& child,
+                           std::chrono::milliseconds limit = std::chrono::seconds(60));
+  // Lets the child go on from the point it stands at.
+  void resume(std::chrono::milliseconds limit = std::chrono::seconds(60));
+
+ private:
+  std::string fifo_;
+  int reader_ = -1;
+};
+
 // Runs a program to its end within `limit`, its output kept in a scratch directory.
 ChildResult runProgram(const std::vector<std::string>& argv, std::chrono::milliseconds limit,
                        const EnvironmentChanges& changes = {});

@@ -6,6 +6,7 @@
 
 #include <cstring>
 #include <string>
+#include <system_error>
 #include <thread>
 
 #include "export/stop_request.h"
@@ -39,7 +40,7 @@ namespace {
 
 }  // namespace
 
-void startSignalStop() {
+std::string startSignalStop() {
   sigset_t signals;
   sigemptyset(&signals);
   for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
@@ -47,8 +48,14 @@ void startSignalStop() {
     if (sigaction(signal, nullptr, &current) == 0 && current.sa_handler == SIG_IGN) continue;
     sigaddset(&signals, signal);
   }
-  if (pthread_sigmask(SIG_BLOCK, &signals, nullptr) != 0) return;
-  std::thread(takeSignals, signals).detach();
+  if (pthread_sigmask(SIG_BLOCK, &signals, nullptr) != 0) return std::string();
+  try {
+    std::thread(takeSignals, signals).detach();
+  } catch (const std::system_error& e) {
+    pthread_sigmask(SIG_UNBLOCK, &signals, nullptr);
+    return e.code().message();
+  }
+  return std::string();
 }
 
 }  // namespace rowpress

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <chrono>
+#include <string>
 
 namespace rowpress {
 
@@ -14,7 +15,10 @@ namespace rowpress {
 inline constexpr std::chrono::milliseconds kStopGrace{2000};
 
 // Call first in main, before any other thread exists: threads started later inherit the
-// blocked signals.
-void startSignalStop();
+// blocked signals. When the thread cannot start (a limit on threads or on memory), the
+// signals are left as they were, so that they still end the process (without removing a
+// temporary file: a later run takes it once it is abandoned), and the reason is returned;
+// empty otherwise.
+std::string startSignalStop();
 
 }  // namespace rowpress

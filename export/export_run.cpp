@@ -2,7 +2,11 @@
 
 #include <sqlext.h>
 
+#include <cerrno>
+#include <cstring>
+#include <new>
 #include <optional>
+#include <system_error>
 
 #include "db/odbc_session.h"
 #include "export/column_type_report.h"
@@ -187,7 +191,17 @@ ExportResult ExportRun::run(const OdbcSession& session, std::string& sql) {
   result_ = ExportResult{};
   StopRequest::instance().rowWritten(0);
   connection_ = session.connection();
-  result_.outcome = runSteps(session.statement(), sql);
+  // A process limit (ulimit -v, a thread that cannot start) ends the run like a file that
+  // could not be written: by the time the exception arrives here, the steps' files are gone.
+  try {
+    result_.outcome = runSteps(session.statement(), sql);
+  } catch (const std::bad_alloc&) {
+    result_.kept = false;
+    result_.outcome = outputNotWritten(std::strerror(ENOMEM));
+  } catch (const std::system_error& e) {
+    result_.kept = false;
+    result_.outcome = outputNotWritten(e.code().message());
+  }
   return std::move(result_);
 }
 
@@ -233,6 +247,13 @@ RunOutcome ExportRun::outputNotCreated(const std::string& shown, const std::stri
   result_.outputFailure = "unable to create: " + shown + " (" + reason + ")";
   report_.statusLine(result_.outputFailure);
   message("unable to create: " + shown + " ", "Unable to Open Output File", reason);
+  return RunOutcome::OutputFile;
+}
+
+RunOutcome ExportRun::outputNotWritten(const std::string& reason) {
+  result_.outputFailure = "unable to write: " + result_.path + " (" + reason + ")";
+  report_.statusLine(result_.outputFailure);
+  message(result_.outputFailure + " ", "Unable to Write Output File");
   return RunOutcome::OutputFile;
 }
 
@@ -398,12 +419,7 @@ RunOutcome ExportRun::finish(OutputType type, OutputWriter& writer, OutputTarget
     if (!job_.silent) message("No Results Found", "SQL statement failed.");
     return RunOutcome::NoRows;
   }
-  if (!target.keep()) {
-    result_.outputFailure = "unable to write: " + result_.path + " (" + target.error() + ")";
-    report_.statusLine(result_.outputFailure);
-    message(result_.outputFailure + " ", "Unable to Write Output File");
-    return RunOutcome::OutputFile;
-  }
+  if (!target.keep()) return outputNotWritten(target.error());
   result_.kept = true;
   if (stopped) return RunOutcome::Limit;
   launchViewer(job_, type, result_.path, launcher_);

@@ -17,9 +17,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "job/atomic_file.h"
@@ -370,6 +373,72 @@ TEST_F(OutputFaultMatrixTest, AFileSizeLimit) {
     EXPECT_THAT(listDirectory(temp_.path()),
                 ::testing::Not(::testing::Contains(HasSubstr(".rowpress-"))));
   }
+}
+
+// A limit on threads (RLIMIT_NPROC, which does not hold for root: the run is user 65534's)
+// leaves rowpress without the threads that take the stop signals and watch -timeout. The run
+// says so and goes on without them, instead of aborting; the signals then end it as they
+// would any program.
+TEST_F(OutputFileFaultTest, AThreadThatCannotStartIsALineNotAnAbort) {
+  EXPECT_FALSE(testing::findProgram("prlimit").empty()) << "prlimit is missing (util-linux)";
+  EXPECT_FALSE(testing::findProgram("setpriv").empty()) << "setpriv is missing (util-linux)";
+  const std::string area = temp_ / "limited";
+  std::filesystem::create_directories(area);
+  ASSERT_EQ(::chmod(temp_.path().c_str(), 0755), 0);
+  ASSERT_EQ(::chmod(std::getenv("ODBCSYSINI"), 0755), 0);
+  ASSERT_EQ(::chown(area.c_str(), 65534, 65534), 0);
+  const std::string target = area + "/report.xlsx";
+  const char* asan = std::getenv("ASAN_OPTIONS");
+  const testing::EnvironmentChanges changes = {
+      {"ROWPRESS_HOME", area + "/home"},
+      // The leak check at the end needs a thread of its own.
+      {"ASAN_OPTIONS", std::string(asan ? asan : "") + ":detect_leaks=0"}};
+  auto limited = [&](const std::string& sql) {
+    return std::vector<std::string>{testing::findProgram("prlimit"),
+                                    "--nproc=1:1",
+                                    testing::findProgram("setpriv"),
+                                    "--reuid=65534",
+                                    "--regid=65534",
+                                    "--clear-groups",
+                                    ROWPRESS_BINARY,
+                                    "-silent",
+                                    "-noautoopen",
+                                    "-timeout=60",
+                                    job(sql, {"XLSX=\"1\";"}),
+                                    "-outfile=" + target};
+  };
+  const std::string noSignals =
+      "rowpress: cannot start the thread that takes SIGINT, SIGTERM and SIGHUP (Resource "
+      "temporarily unavailable); they end the run without removing its temporary file\n";
+  const std::string noWatchdog =
+      "rowpress: cannot start the watchdog of -timeout (Resource temporarily unavailable); only "
+      "the drivers' own timeouts bound the run\n";
+
+  testing::ChildProcess child(temp_.path());
+  ASSERT_TRUE(child.start(limited("select n, label from seq where n <= 1000"), changes));
+  ChildResult result = child.wait(std::chrono::seconds(60));
+  EXPECT_EQ(result.signal, 0) << result.err;
+  EXPECT_EQ(result.exitStatus, 0) << result.err;
+  EXPECT_THAT(result.err, ::testing::StartsWith(noSignals + noWatchdog));
+  EXPECT_EQ(result.out, target + "\n");
+  EXPECT_THAT(listDirectory(area), ElementsAre("home", "report.xlsx"));
+
+  // SIGTERM still ends a run that would go on for long: the signals are not left blocked.
+  testing::ChildProcess endless(temp_.path());
+  ASSERT_TRUE(
+      endless.start(limited("with recursive c(x) as (select 1 union all select x + 1 from c "
+                            "where x < 100000000) select x from c"),
+                    changes));
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  while (endless.err().find(noWatchdog) == std::string::npos && endless.running() &&
+         std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  ASSERT_THAT(endless.err(), HasSubstr(noWatchdog));
+  endless.kill(SIGTERM);
+  result = endless.wait(std::chrono::seconds(60));
+  EXPECT_FALSE(result.timedOut) << "SIGTERM did not end the run";
+  EXPECT_EQ(result.signal, SIGTERM);
 }
 
 // Someone who may write the target's directory swaps the temporary file's name for a link to

@@ -182,6 +182,8 @@ class SheetTally : public ZipContentVisitor {
   void content(std::string_view piece) override {
     if (!current_) return;
     Sheet& sheet = sheets_[*current_];
+    tail_.append(piece.substr(piece.size() - std::min(piece.size(), kEnd.size())));
+    tail_.erase(0, tail_.size() - std::min(tail_.size(), kEnd.size()));
     if (!fragment_.empty()) {
       // A tag cut at the end of the last piece.
       fragment_.append(piece.substr(0, kLongestTag - fragment_.size()));
@@ -198,8 +200,6 @@ class SheetTally : public ZipContentVisitor {
       }
       ++at;
     }
-    tail_.append(piece.substr(piece.size() - std::min(piece.size(), kEnd.size())));
-    tail_.erase(0, tail_.size() - std::min(tail_.size(), kEnd.size()));
   }
 
   const std::vector<Sheet>& sheets() {

@@ -33,18 +33,18 @@ const Fault& fault() {
   static Fault f;
   if (f.loaded) return f;
   f.loaded = true;
-  const char* spec = ::getenv("ROWPRESS_TEST_FAULT");
+  const char* setting = ::getenv("ROWPRESS_TEST_FAULT");
   f.file = ::getenv("ROWPRESS_TEST_FAULT_FILE");
-  if (spec == nullptr || f.file == nullptr || *f.file == '\0') return f;
-  const char* colon = ::strchr(spec, ':');
+  if (setting == nullptr || f.file == nullptr || *f.file == '\0') return f;
+  const char* colon = ::strchr(setting, ':');
   if (colon == nullptr || ::strlen(colon + 1) >= sizeof f.call) return f;
-  const std::size_t nameLength = static_cast<std::size_t>(colon - spec);
+  const std::size_t nameLength = static_cast<std::size_t>(colon - setting);
   struct Name {
     const char* name;
     int error;
   };
   for (Name n : {Name{"EIO", EIO}, Name{"ENOSPC", ENOSPC}, Name{"EDQUOT", EDQUOT}}) {
-    if (::strlen(n.name) == nameLength && ::strncmp(spec, n.name, nameLength) == 0) {
+    if (::strlen(n.name) == nameLength && ::strncmp(setting, n.name, nameLength) == 0) {
       f.error = n.error;
     }
   }

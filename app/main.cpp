@@ -4,7 +4,9 @@
 #include <unistd.h>
 
 #include <iostream>
+#include <new>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "app/command_line.h"
@@ -18,8 +20,11 @@
 #include "app/startup.h"
 #include "export/output_naming.h"
 #include "export/viewer.h"
+#include "job/exit_status.h"
 
-int main(int argc, char** argv) {
+namespace {
+
+int runMain(int argc, char** argv) {
   using namespace rowpress;
   // Before anything opens a file: no file or connection may take a standard stream's number.
   const StandardStreams streams = openClosedStandardStreams();
@@ -32,7 +37,7 @@ int main(int argc, char** argv) {
   // program that rowpress starts inherits the credentials.
   const OutsideCredentials outside = takeOutsideCredentials(line.passwordFile);
   // Before any other thread exists, so that every thread has the stop signals blocked.
-  startSignalStop(line.silent && !line.quiet);
+  const std::string signalsUntaken = startSignalStop(line.silent && !line.quiet);
   // An argument that is no switch is refused before anything is printed (start-up refuses
   // it for a run, and the window shows it as a status line).
   if (!line.refused.empty() && (line.help || line.version)) {
@@ -50,6 +55,10 @@ int main(int argc, char** argv) {
     return 0;
   }
 
+  if (!signalsUntaken.empty()) {
+    std::cerr << "rowpress: cannot start the thread that takes SIGINT, SIGTERM and SIGHUP ("
+              << signalsUntaken << "); they end the run without removing its temporary file\n";
+  }
   if (line.silent) {
     JobSettings job;
     MemoryView view(&std::cerr);
@@ -57,11 +66,32 @@ int main(int argc, char** argv) {
     applyDefaults(job, view);
     const std::vector<std::string> problems = applyCommandLine(line, job, view, outside);
     if (!problems.empty()) return refuseUnreadableJob(problems, std::cerr);
-    if (job.timeoutSeconds > 0) startRunWatchdog(job.timeoutSeconds, !line.quiet);
+    if (job.timeoutSeconds > 0) {
+      const std::string unwatched = startRunWatchdog(job.timeoutSeconds, !line.quiet);
+      if (!unwatched.empty()) {
+        std::cerr << "rowpress: cannot start the watchdog of -timeout (" << unwatched
+                  << "); only the drivers' own timeouts bound the run\n";
+      }
+    }
     // The progress line only where someone watches: standard error on a terminal.
     RunLog log{line.quiet, !line.quiet && ::isatty(STDERR_FILENO) ? STDERR_FILENO : -1,
                streams.outputClosed};
     return runUnattended(dialog, view, std::cout, std::cerr, log);
   }
   return runMainWindow(argc, argv, line, outside);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  // The export run ends itself when it runs out of memory or threads; this is for what is
+  // left (reading the job, the window), so that a process limit never ends in an abort.
+  try {
+    return runMain(argc, argv);
+  } catch (const std::bad_alloc&) {
+    std::cerr << "rowpress: out of memory\n";
+  } catch (const std::system_error& e) {
+    std::cerr << "rowpress: " << e.code().message() << '\n';
+  }
+  return static_cast<int>(rowpress::RunOutcome::OutputFile);
 }

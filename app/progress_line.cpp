@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <filesystem>
+#include <system_error>
 
 namespace rowpress {
 
@@ -29,7 +30,13 @@ constexpr char kClearToEnd[] = "\033[K";
 
 ProgressLine::ProgressLine(int fd, const std::atomic<long long>& rows,
                            std::chrono::milliseconds every)
-    : fd_(fd), rows_(rows), every_(every), thread_([this] { draw(); }) {}
+    : fd_(fd), rows_(rows), every_(every) {
+  // The line only shows progress: a run whose thread cannot start goes on without it.
+  try {
+    thread_ = std::thread([this] { draw(); });
+  } catch (const std::system_error&) {
+  }
+}
 
 ProgressLine::~ProgressLine() { erase(); }
 

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <system_error>
 #include <thread>
 
 #include "app/signal_stop.h"
@@ -95,8 +96,13 @@ std::string statementTimedOutLine(int seconds) {
   return "SQL statement failed.: " + timedOutText(seconds) + "\n";
 }
 
-void startRunWatchdog(int seconds, bool summary) {
-  std::thread(watch, Watch{seconds, summary, std::chrono::steady_clock::now()}).detach();
+std::string startRunWatchdog(int seconds, bool summary) {
+  try {
+    std::thread(watch, Watch{seconds, summary, std::chrono::steady_clock::now()}).detach();
+  } catch (const std::system_error& e) {
+    return e.code().message();
+  }
+  return std::string();
 }
 
 }  // namespace rowpress

@@ -18,7 +18,9 @@ std::string statementTimedOutLine(int seconds);
 
 // Starts watching with a limit of `seconds` (more than 0); a process that the watchdog ends
 // ends with the run's summary line too when `summary` is set. Call after startSignalStop, so
-// that the thread has the stop signals blocked.
-void startRunWatchdog(int seconds, bool summary);
+// that the thread has the stop signals blocked. When the thread cannot start (a limit on
+// threads or on memory) only the drivers' own timeouts bound the run; the reason is returned,
+// empty otherwise.
+std::string startRunWatchdog(int seconds, bool summary);
 
 }  // namespace rowpress

@@ -6,6 +6,7 @@
 
 #include <cstring>
 #include <string>
+#include <system_error>
 #include <thread>
 
 #include "app/startup.h"
@@ -58,7 +59,7 @@ namespace {
 
 }  // namespace
 
-void startSignalStop(bool summary) {
+std::string startSignalStop(bool summary) {
   sigset_t signals;
   sigemptyset(&signals);
   for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
@@ -66,8 +67,14 @@ void startSignalStop(bool summary) {
     if (sigaction(signal, nullptr, &current) == 0 && current.sa_handler == SIG_IGN) continue;
     sigaddset(&signals, signal);
   }
-  if (pthread_sigmask(SIG_BLOCK, &signals, nullptr) != 0) return;
-  std::thread(takeSignals, signals, summary, std::chrono::steady_clock::now()).detach();
+  if (pthread_sigmask(SIG_BLOCK, &signals, nullptr) != 0) return std::string();
+  try {
+    std::thread(takeSignals, signals, summary, std::chrono::steady_clock::now()).detach();
+  } catch (const std::system_error& e) {
+    pthread_sigmask(SIG_UNBLOCK, &signals, nullptr);
+    return e.code().message();
+  }
+  return std::string();
 }
 
 }  // namespace rowpress

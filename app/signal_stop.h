@@ -7,6 +7,7 @@
 #pragma once
 
 #include <chrono>
+#include <string>
 
 namespace rowpress {
 
@@ -15,7 +16,10 @@ inline constexpr std::chrono::milliseconds kStopGrace{2000};
 
 // Call first in main, before any other thread exists: threads started later inherit the
 // blocked signals. A process that the stop ends ends with the run's summary line too when
-// `summary` is set (an unattended run that is not quiet).
-void startSignalStop(bool summary = false);
+// `summary` is set (an unattended run that is not quiet). When the thread cannot start (a
+// limit on threads or on memory), the signals are left as they were, so that they still end
+// the process (without removing a temporary file: a later run takes it once it is
+// abandoned), and the reason is returned; empty otherwise.
+std::string startSignalStop(bool summary = false);
 
 }  // namespace rowpress

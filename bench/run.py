@@ -3,10 +3,11 @@
 peers, alternating, several repetitions each; medians, ratios and peak memory go to
 bench/RESULTS.md.
 
-    bench/run.py [--rows N] [--reps N] [--no-postgres] [--against OTHER_ROWPRESS]
+    bench/run.py [--rows N] [--reps N] [--no-postgres] [--against OTHER_ROWPRESS [--against-xlsx]]
 
 --against times another rowpress executable (an earlier build) in the same alternating
-rounds, so that a change is measured against the code before it on the same machine.
+rounds, so that a change is measured against the code before it on the same machine; with
+--against-xlsx its .xlsx output too (an earlier build that writes .xlsx).
 
 Needs a built build/rowpress (bench/run.sh builds it and installs what is missing). Its files
 go to /tmp/rowpress-bench, or to $ROWPRESS_BENCH_DIR."""
@@ -194,9 +195,12 @@ def main():
     parser.add_argument("--no-postgres", action="store_true")
     parser.add_argument("--against", metavar="OTHER_ROWPRESS",
                         help="another rowpress executable to time in the same rounds")
+    parser.add_argument("--against-xlsx", action="store_true",
+                        help="time the other rowpress's .xlsx output too")
     args = parser.parse_args()
     if args.against and not os.access(args.against, os.X_OK):
         sys.exit(f"{args.against} is not an executable")
+    other_types = OUTPUT_TYPES if args.against_xlsx else OLDER_OUTPUT_TYPES
     if not os.access(ROWPRESS, os.X_OK):
         sys.exit("build/rowpress is missing: run bench/run.sh")
 
@@ -220,7 +224,7 @@ def main():
     commands.update(rowpress_commands("bench-sqlite", "sqlite"))
     if args.against:
         commands.update(rowpress_commands("bench-sqlite", "sqlite-other", QUERY, args.against,
-                                          "other rowpress", OLDER_OUTPUT_TYPES))
+                                          "other rowpress", other_types))
     print("SQLite: timing", flush=True)
     sqlite_results = measure(commands, env, args.reps)
     small = rowpress_commands("bench-sqlite", "small", QUERY + " limit 10000")
@@ -247,7 +251,7 @@ def main():
             commands.update(rowpress_commands("bench-pg", "pg"))
             if args.against:
                 commands.update(rowpress_commands("bench-pg", "pg-other", QUERY, args.against,
-                                                  "other rowpress", OLDER_OUTPUT_TYPES))
+                                                  "other rowpress", other_types))
             print("PostgreSQL: timing", flush=True)
             pg_results = measure(commands, env, args.reps)
             pg_small = measure(rowpress_commands("bench-pg", "pgsmall", QUERY + " limit 10000"),
@@ -276,7 +280,8 @@ def write_results(args, sqlite_results, small_results, pg_results, pg_small):
         f"Machine: {cpu}, {os.cpu_count()} cores, {int(memory) // 1024 // 1024} GiB; "
         f"{args.rows:,} rows x 8 columns; {args.reps} alternating repetitions, medians.",
         f"Command: `bench/run.sh --rows {args.rows} --reps {args.reps}"
-        + (f" --against {args.against}" if args.against else "") + "`", "",
+        + (f" --against {args.against}" if args.against else "")
+        + (" --against-xlsx" if args.against_xlsx else "") + "`", "",
         "## SQLite3 ODBC (StepAPI=1)", "", table(sqlite_results, "sqlite3 -csv"), "",
         memory_table({k.replace("rowpress ", ""): v for k, v in sqlite_results.items()},
                      {k.replace("rowpress ", ""): v for k, v in small_results.items()}), "",

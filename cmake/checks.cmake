@@ -19,6 +19,13 @@ if(BUILD_TESTING)
     ${CMAKE_SOURCE_DIR}/tests/fuzz/writers_fuzz_test.cpp)
   target_link_libraries(rowpress_check_tests PRIVATE rowpress_test_support GTest::gtest_main)
   add_dependencies(rowpress_check_tests rowpress)
+  # A disk that reports errors, put under the executable with LD_PRELOAD by the fault tests;
+  # built for them only, never installed.
+  add_library(rowpress_io_fault_shim SHARED ${CMAKE_SOURCE_DIR}/tests/faults/io_fault_shim.cpp)
+  target_link_libraries(rowpress_io_fault_shim PRIVATE ${CMAKE_DL_LIBS})
+  add_dependencies(rowpress_check_tests rowpress_io_fault_shim)
+  target_compile_definitions(rowpress_check_tests PRIVATE
+    ROWPRESS_IO_FAULT_SHIM="$<TARGET_FILE:rowpress_io_fault_shim>")
   gtest_discover_tests(rowpress_check_tests DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 600)
 
   # Every C++ file of the tree is formatted as clang-format writes it.

@@ -2,7 +2,11 @@
 
 #include <sqlext.h>
 
+#include <cerrno>
+#include <cstring>
+#include <new>
 #include <optional>
+#include <system_error>
 
 #include "db/odbc_session.h"
 #include "export/column_type_report.h"
@@ -188,7 +192,17 @@ ExportResult ExportRun::run(const OdbcSession& session, std::string& sql) {
   result_ = ExportResult{};
   StopRequest::instance().rowWritten(0);
   connection_ = session.connection();
-  result_.outcome = runSteps(session.statement(), sql);
+  // A process limit (ulimit -v, a thread that cannot start) ends the run like a file that
+  // could not be written: by the time the exception arrives here, the steps' files are gone.
+  try {
+    result_.outcome = runSteps(session.statement(), sql);
+  } catch (const std::bad_alloc&) {
+    result_.kept = false;
+    result_.outcome = outputNotWritten(std::strerror(ENOMEM));
+  } catch (const std::system_error& e) {
+    result_.kept = false;
+    result_.outcome = outputNotWritten(e.code().message());
+  }
   return std::move(result_);
 }
 
@@ -219,7 +233,11 @@ RunOutcome ExportRun::runSteps(SQLHSTMT statement, std::string& sql) {
 bool ExportRun::openOutput(OutputType type, OutputTarget& target) {
   OutputPath output = prepareOutputPath(job_, type);
   result_.path = output.path;
-  if (!output.path.empty() && target.open(output.path, std::move(output.reserved))) return true;
+  // The workbook library keeps its own temporary files in the run's work directory.
+  if (!output.path.empty() &&
+      target.open(output.path, std::move(output.reserved), type == OutputType::Xlsx)) {
+    return true;
+  }
   // Without a path (no unique name could be made) the default directory is what failed.
   const std::string shown = output.path.empty() ? defaultDirectory() : output.path;
   outputNotCreated(shown, output.path.empty() ? output.error : target.error());
@@ -230,6 +248,13 @@ RunOutcome ExportRun::outputNotCreated(const std::string& shown, const std::stri
   result_.outputFailure = "unable to create: " + shown + " (" + reason + ")";
   report_.statusLine(result_.outputFailure);
   message("unable to create: " + shown + " ", "Unable to Open Output File", reason);
+  return RunOutcome::OutputFile;
+}
+
+RunOutcome ExportRun::outputNotWritten(const std::string& reason) {
+  result_.outputFailure = "unable to write: " + result_.path + " (" + reason + ")";
+  report_.statusLine(result_.outputFailure);
+  message(result_.outputFailure + " ", "Unable to Write Output File");
   return RunOutcome::OutputFile;
 }
 
@@ -408,12 +433,7 @@ RunOutcome ExportRun::finish(OutputType type, OutputWriter& writer, OutputTarget
     target.discard();
     return stoppedByRequest();
   }
-  if (!target.keep()) {
-    result_.outputFailure = "unable to write: " + result_.path + " (" + target.error() + ")";
-    report_.statusLine(result_.outputFailure);
-    message(result_.outputFailure + " ", "Unable to Write Output File");
-    return RunOutcome::OutputFile;
-  }
+  if (!target.keep()) return outputNotWritten(target.error());
   publishing.published();
   result_.kept = true;
   pausePoint(kPauseAfterKeeping);

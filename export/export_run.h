@@ -72,8 +72,10 @@ class ExportRun {
       : job_(job), report_(report), launcher_(launcher), writerFor_(writerFor) {}
 
   // One run on the session's statement with the working copy of the SQL text, executed as
-  // written. The columns are bound when the session's driver allows reading a cut value
-  // again with SQLGetData: one call per row instead of one per cell.
+  // written. Nothing is thrown: a run that runs out of memory or threads ends as a file that
+  // could not be written, its temporary file removed. The columns are bound when the session's
+  // driver allows reading a cut value again with SQLGetData: one call per row instead of one per
+  // cell.
   ExportResult run(const OdbcSession& session, std::string& sql);
 
  private:
@@ -99,6 +101,8 @@ class ExportRun {
   RunOutcome statementFailed(SQLHSTMT statement, const char* caption);
   // The output file at `shown` could not be created, for `reason`.
   RunOutcome outputNotCreated(const std::string& shown, const std::string& reason);
+  // The output file could not be written, for `reason`.
+  RunOutcome outputNotWritten(const std::string& reason);
   void message(std::string text, std::string caption, std::string reason = {});
   // The run was asked to stop: its temporary file goes, an existing file stays.
   RunOutcome stoppedByRequest();

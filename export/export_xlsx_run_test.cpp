@@ -1,10 +1,14 @@
 // Export runs to the .xlsx workbook: typed cells read back by an independent reader, the
-// file replaced whole, and a stop while the workbook is being assembled.
+// file replaced whole, a stop while the workbook is being assembled, and a run that runs out
+// of memory or threads.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <memory>
+#include <new>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "export/export_run.h"
@@ -115,6 +119,65 @@ TEST_F(XlsxRunTest, AStopDuringTheFinishOfTheFileRemovesItOnceItIsDone) {
   EXPECT_EQ(readFile(job_.outFileName), "the old workbook");
   EXPECT_THAT(testing::listDirectory(temp_.path()),
               ::testing::Not(::testing::Contains(::testing::HasSubstr(".part"))));
+  EXPECT_THAT(launcher_.started, ::testing::IsEmpty());
+}
+
+// The writer of the type, which runs out at the second row as a process limit makes a run
+// run out: of memory (ulimit -v), or of threads (one that cannot start).
+class RunsOutAtTheSecondRow : public StopWhileFinishing {
+ public:
+  template <bool Memory>
+  static std::unique_ptr<OutputWriter> make(OutputType type, const WriterOptions& options) {
+    return std::make_unique<RunsOutAtTheSecondRow>(makeWriter(type, options), Memory);
+  }
+  RunsOutAtTheSecondRow(std::unique_ptr<OutputWriter> inner, bool memory)
+      : StopWhileFinishing(std::move(inner)), memory_(memory) {}
+  void beginRow() override {
+    if (++rows_ == 2) {
+      if (memory_) throw std::bad_alloc();
+      throw std::system_error(EAGAIN, std::generic_category(), "thread");
+    }
+    StopWhileFinishing::beginRow();
+  }
+
+ private:
+  bool memory_;
+  int rows_ = 0;
+};
+
+// The run ends as a file that could not be written, with the reason: the earlier workbook
+// stays, and neither the temporary file nor the library's work directory is left.
+TEST_F(XlsxRunTest, ARunThatRunsOutOfMemoryOrThreadsEndsAsAFileNotWritten) {
+  job_.dataSource = "rowtest";
+  job_.outputXlsx = true;
+  job_.noAutoOpen = false;
+  job_.outFileName = temp_ / "people.xlsx";
+  writeFile(job_.outFileName, "the old workbook");
+  struct Case {
+    WriterMaker maker;
+    std::string reason;
+  };
+  for (const Case& c :
+       {Case{&RunsOutAtTheSecondRow::make<true>, "Cannot allocate memory"},
+        Case{&RunsOutAtTheSecondRow::make<false>, "Resource temporarily unavailable"}}) {
+    SCOPED_TRACE(c.reason);
+    auto session = OpenSession(job_, kFetchSessionMessages);
+    ASSERT_TRUE(session);
+    RecordingReport report;
+    ExportRun run(job_, report, launcher_, c.maker);
+    std::string sql = "select 1 as id union all select 2 union all select 3";
+    const ExportResult result = run.run(*session, sql);
+    EXPECT_EQ(result.outcome, RunOutcome::OutputFile);
+    EXPECT_FALSE(result.kept);
+    const std::string line = "unable to write: " + job_.outFileName + " (" + c.reason + ")";
+    EXPECT_EQ(result.outputFailure, line);
+    EXPECT_EQ(report.lines.back(), line);
+    ASSERT_EQ(result.messages.size(), 1u);
+    EXPECT_EQ(result.messages[0].caption, "Unable to Write Output File");
+    EXPECT_EQ(readFile(job_.outFileName), "the old workbook");
+    EXPECT_THAT(testing::listDirectory(temp_.path()),
+                ::testing::Not(::testing::Contains(::testing::HasSubstr(".rowpress-"))));
+  }
   EXPECT_THAT(launcher_.started, ::testing::IsEmpty());
 }
 

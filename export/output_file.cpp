@@ -22,8 +22,10 @@ OutputFile::~OutputFile() {
 
 OutputFile::OutputFile(OutputFile&& other) noexcept
     : fd_(other.fd_),
+      workDirectory_(other.workDirectory_),
       ownsFd_(other.ownsFd_),
       error_(other.error_),
+      reason_(std::move(other.reason_)),
       path_(std::move(other.path_)),
       buffer_(std::move(other.buffer_)),
       completeLines_(other.completeLines_),
@@ -38,8 +40,10 @@ OutputFile& OutputFile::operator=(OutputFile&& other) noexcept {
   if (this != &other) {
     if (fd_ >= 0 && ownsFd_) ::close(fd_);
     fd_ = other.fd_;
+    workDirectory_ = other.workDirectory_;
     ownsFd_ = other.ownsFd_;
     error_ = other.error_;
+    reason_ = std::move(other.reason_);
     path_ = std::move(other.path_);
     buffer_ = std::move(other.buffer_);
     completeLines_ = other.completeLines_;
@@ -54,7 +58,7 @@ OutputFile& OutputFile::operator=(OutputFile&& other) noexcept {
 
 OutputFile OutputFile::create(const std::string& path, bool exclusive, int mode) {
   OutputFile file;
-  int flags = O_WRONLY | O_CREAT | O_CLOEXEC | (exclusive ? O_EXCL : O_TRUNC);
+  int flags = O_RDWR | O_CREAT | O_CLOEXEC | (exclusive ? O_EXCL : O_TRUNC);
   file.fd_ = ::open(path.c_str(), flags, mode);
   file.path_ = path;
   if (file.fd_ < 0) {
@@ -158,6 +162,17 @@ bool OutputFile::overwriteAt(off_t offset, std::string_view bytes) {
 
 void OutputFile::fail(int err) {
   if (error_ == 0) error_ = err != 0 ? err : EIO;
+}
+
+void OutputFile::fail(int err, std::string reason) {
+  if (error_ != 0) return;
+  fail(err);
+  reason_ = std::move(reason);
+}
+
+std::string OutputFile::errorText() const {
+  if (!reason_.empty()) return reason_;
+  return error_ != 0 ? std::strerror(error_) : std::string();
 }
 
 bool OutputFile::close() {

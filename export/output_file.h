@@ -19,7 +19,8 @@ class OutputFile {
   OutputFile(const OutputFile&) = delete;
   OutputFile& operator=(const OutputFile&) = delete;
 
-  // Creates `path`; with `exclusive` an existing file is an error, otherwise it is emptied.
+  // Creates `path`, open for reading too (a writer may read its file back); with `exclusive`
+  // an existing file is an error, otherwise it is emptied.
   // Returns a closed file and sets error() when it cannot be created.
   static OutputFile create(const std::string& path, bool exclusive, int mode = 0666);
   // Writes through `fd`, which stays its owner's: close() hands everything to the system
@@ -27,6 +28,13 @@ class OutputFile {
   static OutputFile onDescriptor(int fd, std::string path = {});
 
   bool isOpen() const { return fd_ >= 0; }
+  // The descriptor the file is written through, or -1 when it is closed. A library that
+  // writes the file itself reaches it through this descriptor, never through its name.
+  int descriptor() const { return fd_; }
+  // A directory of this run's own beside the file, for the temporary files of a library that
+  // writes the file, open as this descriptor; -1 when the file has none.
+  int workDirectory() const { return workDirectory_; }
+  void setWorkDirectory(int fd) { workDirectory_ = fd; }
   // The first error (an errno value) met while writing, or 0.
   int error() const { return error_; }
   // The path of the file on disk; empty when it is not known.
@@ -34,6 +42,12 @@ class OutputFile {
   // Records an error met by a writer that fills the file through its path (a library that
   // writes the file itself): the first error stays, and close() reports it. 0 counts as EIO.
   void fail(int err);
+  // The same, for a failure that its errno value does not name well: `reason` says what
+  // failed (the errno value still counts for close()).
+  void fail(int err, std::string reason);
+  // Why the file failed, as a short text: the reason given to fail(), else the error's text;
+  // empty while nothing failed.
+  std::string errorText() const;
 
   // Appends text; each line feed in it is written as CR LF and ends a line.
   void write(std::string_view text);
@@ -56,8 +70,10 @@ class OutputFile {
   bool writeOut(std::size_t count);
 
   int fd_ = -1;
+  int workDirectory_ = -1;
   bool ownsFd_ = true;
   int error_ = 0;
+  std::string reason_;
   std::string path_;
   std::string buffer_;
   std::size_t completeLines_ = 0;  // bytes of buffer_ that end at a line end

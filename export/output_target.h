@@ -15,6 +15,14 @@ namespace rowpress {
 // or a crash never empties or deletes a file that already had the target's name. What can
 // stop the replacement is found when the file is opened, before the statement runs (see
 // AtomicFile: directories, files the user may not write, hard links, sticky directories).
+//
+// A library that writes the file itself (the .xlsx workbook) reaches it through the run's
+// descriptor, and keeps its own temporary files in the run's work directory beside it
+// (".NAME.rowpress-RANDOM.d", mode 0700, locked while the run lives like the temporary file).
+// Besides its flock, the run holds a lock of its own descriptor's open file (F_OFD_SETLK):
+// where flock is emulated with fcntl locks, as on NFS, closing any descriptor of the file
+// would drop the process's lock, and the library's descriptor and the read-back's closes
+// before the rename.
 class OutputTarget {
  public:
   OutputTarget() = default;
@@ -22,10 +30,10 @@ class OutputTarget {
   OutputTarget(const OutputTarget&) = delete;
   OutputTarget& operator=(const OutputTarget&) = delete;
 
-  // Opens the temporary file for `path`. False (and error()) when the target cannot be
-  // replaced or the file cannot be created. A reserved default name is removed again unless
-  // the file is kept.
-  bool open(const std::string& path, NameReservation reserved = {});
+  // Opens the temporary file for `path`, with the work directory beside it when asked. False
+  // (and error()) when the target cannot be replaced or the file or directory cannot be
+  // created. A reserved default name is removed again unless the file is kept.
+  bool open(const std::string& path, NameReservation reserved = {}, bool withWorkDirectory = false);
   OutputFile& file() { return file_; }
   const std::string& temporaryPath() const { return atomic_.temporaryPath(); }
   // The reason the file could not be created or written.
@@ -38,10 +46,19 @@ class OutputTarget {
   void discard();
 
  private:
+  bool openWorkDirectory();
+  // Removes the work directory once the library is done with it; one that still holds
+  // something stays, for the cleaner to take once it is abandoned.
+  void closeWorkDirectory();
+
   // The temporary file is known to the stop request from before it is created until it has
   // been renamed or removed.
   RegisteredTemporary registered_;
   AtomicFile atomic_;
+  RegisteredTemporary workRegistered_;
+  std::string workName_;  // its name in the target's directory; empty without one
+  int workParent_ = -1;   // the target's directory, for as long as the work directory lives
+  int workFd_ = -1;
   OutputFile file_;
   NameReservation reserved_;
   std::string error_;

@@ -93,6 +93,43 @@ TEST(OutputTarget, RemovesOnlyOldUnlockedLeftoversOfTheSameTarget) {
   EXPECT_EQ(readFile(locked), "rows of another run");
 }
 
+// Work directories are leftovers like temporary files: an abandoned one goes with what the
+// workbook library left in it; a locked or young one, one of another target and a link
+// that only has such a name stay, and so does what the link points to.
+TEST(OutputTarget, RemovesAbandonedWorkDirectoriesWithWhatIsInThem) {
+  TempDir dir;
+  const std::string target = dir / "r.xlsx";
+  auto workOf = [&](const std::string& file, const char* random) {
+    return workDirectoryFor(temporaryNameFor(file, random));
+  };
+  const std::string abandoned = workOf(target, "000099999999");
+  const std::string locked = workOf(target, "abcdefABCDEF");
+  const std::string young = workOf(target, "0123456789ab");
+  const std::string otherTarget = workOf(dir / "s.xlsx", "0123456789ab");
+  const std::string link = workOf(target, "zzzzzzzzzzzz");
+  EXPECT_EQ(abandoned, dir / ".r.xlsx.rowpress-000099999999.d");
+  const std::string pointedTo = dir / "elsewhere";
+  for (const std::string& d : {abandoned, locked, young, otherTarget, pointedTo}) {
+    std::filesystem::create_directories(d);
+    writeFile(d + "/XXXXa1b2c3", "a sheet's rows");
+  }
+  std::filesystem::create_directory_symlink(pointedTo, link);
+  for (const std::string& d : {abandoned, locked, otherTarget, pointedTo, link}) {
+    testing::setModifiedAgo(d, 10 * 60);
+  }
+  testing::setModifiedAgo(young, 4 * 60);
+  testing::HeldLock lock(locked);
+  ASSERT_TRUE(lock.held());
+
+  OutputTarget out;
+  ASSERT_TRUE(out.open(target));
+  EXPECT_FALSE(std::filesystem::exists(abandoned));
+  for (const std::string& d : {locked, young, otherTarget, pointedTo}) {
+    EXPECT_EQ(readFile(d + "/XXXXa1b2c3"), "a sheet's rows") << d;
+  }
+  EXPECT_TRUE(std::filesystem::is_symlink(link));
+}
+
 // A replaced file keeps its permission bits, owner and group; a new file gets the mode of a
 // new file.
 TEST(OutputTarget, KeepsThePermissionsOwnerAndGroupOfTheReplacedFile) {

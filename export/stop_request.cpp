@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstring>
 #include <string_view>
 #include <system_error>
@@ -178,12 +179,17 @@ bool StopRequest::waitUntilIdle(std::chrono::steady_clock::time_point deadline) 
 
 void StopRequest::removeTemporaries() {
   std::lock_guard<std::mutex> lock(mutex_);
+  // A work directory goes too when the library's files in it are gone (they have no names
+  // once created); one that still holds something is left to the cleaner.
   for (const RunFile& file : temporaries_) {
     if (file.directory >= 0) {
-      ::unlinkat(file.directory, nameIn(file.path).c_str(), 0);
+      const std::string name = nameIn(file.path);
+      if (::unlinkat(file.directory, name.c_str(), 0) != 0 && errno == EISDIR) {
+        ::unlinkat(file.directory, name.c_str(), AT_REMOVEDIR);
+      }
       ::close(file.directory);
-    } else {
-      ::unlink(file.path.c_str());
+    } else if (::unlink(file.path.c_str()) != 0 && errno == EISDIR) {
+      ::rmdir(file.path.c_str());
     }
   }
   temporaries_.clear();

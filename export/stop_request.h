@@ -83,9 +83,9 @@ class StopRequest {
   void beginExecute(SQLHSTMT statement, bool cancelSafe);
   void endExecute();
 
-  // The temporary files of the running export: removed by stopProcess when the run does
-  // not end in time to remove them itself. A file in a directory that the run holds open as
-  // `directory` is removed through (a copy of) that descriptor, wherever the directory has
+  // The temporary files (and the work directory) of the running export: removed by stopProcess when
+  // the run does not end in time to remove them itself. A file in a directory that the run holds
+  // open as `directory` is removed through (a copy of) that descriptor, wherever the directory has
   // gone since.
   void addTemporary(const std::string& path, int directory = -1);
   void removeTemporary(const std::string& path);

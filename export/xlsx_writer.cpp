@@ -1,17 +1,22 @@
 #include "export/xlsx_writer.h"
 
 #include <locale.h>
+#include <sys/stat.h>
 #include <xlsxwriter.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <cstdio>
+#include <cstring>
+#include <optional>
 
 #include "export/output_file.h"
 #include "export/spreadsheetml_writer.h"
 #include "export/stop_request.h"
 #include "export/text_rules.h"
+#include "export/zip_read_back.h"
+#include "job/pause_point.h"
 
 namespace rowpress {
 
@@ -145,6 +150,114 @@ double columnWidth(const ColumnInfo& column, XlsxWriter::CellKind kind, std::siz
   return std::clamp(std::max(room, header), 8, XlsxWriter::kWidestColumn);
 }
 
+// The name of the open file `fd` that reaches it whatever becomes of its own name.
+std::string descriptorPath(int fd) { return "/proc/self/fd/" + std::to_string(fd); }
+
+bool namesFile(const std::string& path, int fd) {
+  struct stat named, opened;
+  return ::stat(path.c_str(), &named) == 0 && ::fstat(fd, &opened) == 0 &&
+         named.st_dev == opened.st_dev && named.st_ino == opened.st_ino;
+}
+
+// What the sheets of a workbook hold as it is read back: the rows and cells of each sheet,
+// counted by their start tags ("<row " and "<c "; the text of a cell never holds a "<", which
+// is written as "&lt;"), and whether the sheet ends as a sheet does.
+class SheetTally : public ZipContentVisitor {
+ public:
+  struct Sheet {
+    bool found = false;
+    bool ended = false;
+    long long rows = 0;
+    long long cells = 0;
+  };
+
+  explicit SheetTally(std::size_t sheets) : sheets_(sheets) {}
+
+  void entry(std::string_view name) override {
+    endEntry();
+    current_ = sheetOf(name);
+    if (current_) sheets_[*current_].found = true;
+  }
+
+  void content(std::string_view piece) override {
+    if (!current_) return;
+    Sheet& sheet = sheets_[*current_];
+    tail_.append(piece.substr(piece.size() - std::min(piece.size(), kEnd.size())));
+    tail_.erase(0, tail_.size() - std::min(tail_.size(), kEnd.size()));
+    if (!fragment_.empty()) {
+      // A tag cut at the end of the last piece.
+      fragment_.append(piece.substr(0, kLongestTag - fragment_.size()));
+      if (fragment_.size() < kLongestTag && startsATag(fragment_)) return;
+      tally(fragment_, sheet);
+      fragment_.clear();
+    }
+    const char* at = piece.data();
+    const char* end = at + piece.size();
+    while ((at = static_cast<const char*>(std::memchr(at, '<', end - at))) != nullptr) {
+      const std::string_view rest(at, end - at);
+      if (!tally(rest, sheet) && rest.size() < kLongestTag && startsATag(rest)) {
+        fragment_ = rest;
+      }
+      ++at;
+    }
+  }
+
+  const std::vector<Sheet>& sheets() {
+    endEntry();
+    return sheets_;
+  }
+
+ private:
+  static constexpr std::string_view kRow = "<row ";
+  static constexpr std::string_view kCell = "<c ";
+  static constexpr std::string_view kEnd = "</worksheet>";
+  static constexpr std::size_t kLongestTag = kRow.size();
+
+  // The sheet of an entry "xl/worksheets/sheetN.xml".
+  std::optional<std::size_t> sheetOf(std::string_view name) const {
+    constexpr std::string_view kPrefix = "xl/worksheets/sheet", kSuffix = ".xml";
+    if (!name.starts_with(kPrefix) || !name.ends_with(kSuffix)) return std::nullopt;
+    const std::string_view digits =
+        name.substr(kPrefix.size(), name.size() - kPrefix.size() - kSuffix.size());
+    std::size_t n = 0;
+    const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), n);
+    if (error != std::errc() || end != digits.data() + digits.size() || n == 0 ||
+        n > sheets_.size()) {
+      return std::nullopt;
+    }
+    return n - 1;
+  }
+
+  static bool startsATag(std::string_view text) {
+    return kRow.starts_with(text) || kCell.starts_with(text);
+  }
+
+  // Counts the tag that `text` starts with, if any.
+  static bool tally(std::string_view text, Sheet& sheet) {
+    if (text.starts_with(kRow)) {
+      ++sheet.rows;
+      return true;
+    }
+    if (text.starts_with(kCell)) {
+      ++sheet.cells;
+      return true;
+    }
+    return false;
+  }
+
+  void endEntry() {
+    if (current_) sheets_[*current_].ended = tail_ == kEnd;
+    current_.reset();
+    fragment_.clear();
+    tail_.clear();
+  }
+
+  std::vector<Sheet> sheets_;
+  std::optional<std::size_t> current_;
+  std::string fragment_;
+  std::string tail_;
+};
+
 }  // namespace
 
 bool parseSqlDateTime(std::string_view text, SqlDateTime& value) {
@@ -207,6 +320,17 @@ void XlsxWriter::check(int error) {
   }
 }
 
+void XlsxWriter::checkCell(int error, long long row) {
+  check(error);
+  if (error != LXW_NO_ERROR || written_.empty()) return;
+  SheetCount& sheet = written_.back();
+  ++sheet.cells;
+  if (sheet.lastRow != row) {
+    ++sheet.rows;
+    sheet.lastRow = row;
+  }
+}
+
 void XlsxWriter::checkSheetFile(bool flush) {
   // The library writes each finished row to the sheet's temporary file without looking at
   // the result: a full disk would lose rows without a word. Its stream says so, and
@@ -220,23 +344,36 @@ void XlsxWriter::checkSheetFile(bool flush) {
 
 void XlsxWriter::begin(OutputFile& out) {
   out_ = &out;
-  const std::string& path = out.path();
-  if (path.empty()) {
-    errno = EINVAL;
+  if (out.descriptor() < 0) {
+    errno = EBADF;
     fail();
     return;
   }
-  const std::size_t slash = path.rfind('/');
-  tmpdir_ = slash == std::string::npos ? std::string(".")
-            : slash == 0               ? std::string("/")
-                                       : path.substr(0, slash);
+  // The library opens the workbook only when it is finished: whether it will reach this very
+  // file is known now, before anything runs.
+  workbookPath_ = descriptorPath(out.descriptor());
+  if (!namesFile(workbookPath_, out.descriptor())) {
+    out.fail(errno != 0 ? errno : EIO, "the workbook library cannot reach the file through " +
+                                           workbookPath_ + " (is /proc mounted?)");
+    failed_ = true;
+    return;
+  }
+  if (out.workDirectory() >= 0) {
+    tmpdir_ = descriptorPath(out.workDirectory());
+  } else {
+    const std::string& path = out.path();
+    const std::size_t slash = path.rfind('/');
+    tmpdir_ = slash == std::string::npos ? std::string(".")
+              : slash == 0               ? std::string("/")
+                                         : path.substr(0, slash);
+  }
   lxw_workbook_options options{};
   options.constant_memory = LXW_TRUE;
   options.tmpdir = tmpdir_.data();
   options.use_zip64 = LXW_FALSE;
   CNumbers numbers;
   errno = 0;
-  workbook_ = workbook_new_opt(path.c_str(), &options);
+  workbook_ = workbook_new_opt(workbookPath_.c_str(), &options);
   if (!workbook_) {
     fail();
     return;
@@ -266,6 +403,7 @@ bool XlsxWriter::addSheet() {
     return false;
   }
   ++sheets_;
+  written_.emplace_back();
   row_ = 0;
   return true;
 }
@@ -293,7 +431,7 @@ void XlsxWriter::writeHeaderRow() {
     const auto col = static_cast<lxw_col_t>(k);
     check(worksheet_set_column(sheet_, col, col,
                                columnWidth(columns_[k], kinds_[k], utf16Length(text_)), nullptr));
-    if (!text_.empty()) check(worksheet_write_string(sheet_, 0, col, text_.c_str(), bold_));
+    if (!text_.empty()) checkCell(worksheet_write_string(sheet_, 0, col, text_.c_str(), bold_), 0);
   }
   // The header row stays in view.
   worksheet_freeze_panes(sheet_, 1, 0);
@@ -326,8 +464,9 @@ void XlsxWriter::writeText(int column, std::string_view text, lxw_format* format
   // An empty text is an empty cell.
   if (text_.empty()) return;
   const char* shown = utf16Length(text_) > kCellCharacters ? kTooLarge : text_.c_str();
-  check(worksheet_write_string(sheet_, static_cast<lxw_row_t>(row_), static_cast<lxw_col_t>(column),
-                               shown, format));
+  checkCell(worksheet_write_string(sheet_, static_cast<lxw_row_t>(row_),
+                                   static_cast<lxw_col_t>(column), shown, format),
+            row_);
 }
 
 void XlsxWriter::writeDateTime(int column, std::string_view text) {
@@ -345,8 +484,9 @@ void XlsxWriter::writeDateTime(int column, std::string_view text) {
   } else {
     format = value.hasFraction ? dateTimeMillis_ : dateTime_;
   }
-  check(worksheet_write_number(sheet_, static_cast<lxw_row_t>(row_), static_cast<lxw_col_t>(column),
-                               serial, format));
+  checkCell(worksheet_write_number(sheet_, static_cast<lxw_row_t>(row_),
+                                   static_cast<lxw_col_t>(column), serial, format),
+            row_);
 }
 
 void XlsxWriter::cell(const CellValue& value, const ColumnInfo& column, bool forceFullLength) {
@@ -363,7 +503,7 @@ void XlsxWriter::cell(const CellValue& value, const ColumnInfo& column, bool for
   const std::string_view text = value.text;
   switch (kind) {
     case CellKind::Binary:
-      check(worksheet_write_string(sheet_, row, col, kBinaryValue, nullptr));
+      checkCell(worksheet_write_string(sheet_, row, col, kBinaryValue, nullptr), row_);
       return;
     case CellKind::Number: {
       // Only a real number is a number; a whole number longer than the spreadsheet keeps
@@ -374,7 +514,7 @@ void XlsxWriter::cell(const CellValue& value, const ColumnInfo& column, bool for
         const auto [end, error] =
             std::from_chars(digits.data(), digits.data() + digits.size(), number);
         if (error == std::errc() && end == digits.data() + digits.size()) {
-          check(worksheet_write_number(sheet_, row, col, number, nullptr));
+          checkCell(worksheet_write_number(sheet_, row, col, number, nullptr), row_);
           return;
         }
       }
@@ -385,7 +525,7 @@ void XlsxWriter::cell(const CellValue& value, const ColumnInfo& column, bool for
       return;
     case CellKind::Boolean:
       if (text == "0" || text == "1") {
-        check(worksheet_write_boolean(sheet_, row, col, text == "1", nullptr));
+        checkCell(worksheet_write_boolean(sheet_, row, col, text == "1", nullptr), row_);
         return;
       }
       break;
@@ -414,11 +554,38 @@ void XlsxWriter::finish(int columnCount, long long tableRows) {
     lxw_workbook_free(workbook);
     return;
   }
-  // Assembling the workbook from its sheets' temporary files takes a while on a large
-  // export; a stop request waits for it, and the run then removes the file.
+  pausePoint(kPauseAssembling);
+  // Assembling the workbook from its sheets' temporary files and reading it back take a while
+  // on a large export; a stop request waits for them, and the run then removes the file.
   UninterruptibleStep assembling;
   errno = 0;
-  if (workbook_close(workbook) != LXW_NO_ERROR) fail();
+  if (workbook_close(workbook) != LXW_NO_ERROR) {
+    fail();
+    return;
+  }
+  readBack();
+  pausePoint(kPauseReadBack);
+}
+
+void XlsxWriter::readBack() {
+  SheetTally tally(written_.size());
+  std::string why = readBackZip(out_->descriptor(), tally);
+  const std::vector<SheetTally::Sheet>& sheets = tally.sheets();
+  for (std::size_t k = 0; k < sheets.size() && why.empty(); ++k) {
+    const std::string name = "Sheet" + std::to_string(k + 1);
+    if (!sheets[k].found) {
+      why = name + " is missing";
+    } else if (sheets[k].rows != written_[k].rows || sheets[k].cells != written_[k].cells) {
+      why = name + " holds " + std::to_string(sheets[k].rows) + " of " +
+            std::to_string(written_[k].rows) + " rows and " + std::to_string(sheets[k].cells) +
+            " of " + std::to_string(written_[k].cells) + " cells";
+    } else if (!sheets[k].ended) {
+      why = name + " is cut off";
+    }
+  }
+  if (why.empty()) return;
+  failed_ = true;
+  out_->fail(EIO, "the workbook did not read back whole: " + why);
 }
 
 }  // namespace rowpress

@@ -4,11 +4,19 @@
 // header row that stays in view, an autofilter over the columns and at most a sheet's worth
 // of data rows; the rows go on in Sheet2, Sheet3, ...
 //
-// libxlsxwriter writes the file itself: the workbook goes to the path of the run's output file
-// (its temporary file beside the target) and the library's own temporary files to the same
-// directory. Each sheet is written to a temporary file as the rows come, and the workbook is
-// assembled from them when it is finished; a stop request waits for that. A failure of the
-// library is recorded on the output file, which then reports it as a write error.
+// libxlsxwriter writes the file itself, and opens it by name when the workbook is finished.
+// The name it gets is that of the run's descriptor (/proc/self/fd/N), which can only mean the
+// file that rowpress created and checked, whatever has happened to the temporary file's name
+// since; its own temporary files go to the run's work directory, named the same way. Each
+// sheet is written to a temporary file as the rows come, and the workbook is assembled from
+// them when it is finished; a stop request waits for that.
+//
+// The library does not look at every write of its assembly: a disk that fills then would
+// leave a workbook without some of its rows that is still a valid zip archive. So the finished
+// workbook is read back through the run's descriptor (see zip_read_back.h), every entry to its
+// end, and each sheet must hold the rows and cells this writer handed to the library and end
+// as a sheet does. A failure of the library or of the read-back is recorded on the output
+// file, which then reports it as a write error.
 #pragma once
 
 #include <cstddef>
@@ -39,7 +47,8 @@ class XlsxWriter final : public OutputWriter {
   XlsxWriter(const XlsxWriter&) = delete;
   XlsxWriter& operator=(const XlsxWriter&) = delete;
 
-  // `out` must name its file (OutputFile::path): the workbook is written there.
+  // The workbook is written through `out`'s descriptor, the library's temporary files go to
+  // its work directory (or, without one, beside its path).
   void begin(OutputFile& out) override;
   void beginHeaderRow() override;
   void headerCell(const ColumnInfo& column) override;
@@ -66,6 +75,10 @@ class XlsxWriter final : public OutputWriter {
   void writeText(int column, std::string_view text, lxw_format* format = nullptr);
   void writeDateTime(int column, std::string_view text);
   void check(int error);
+  // check() for a cell written at `row` of the current sheet, which is counted when written.
+  void checkCell(int error, long long row);
+  // Reads the finished workbook back and fails the file when it is not what was written.
+  void readBack();
   // Fails the file when a write to the current sheet's temporary file failed; `flush` hands
   // the stream's buffer to the system first, so that nothing unwritten is left unchecked.
   void checkSheetFile(bool flush);
@@ -87,7 +100,16 @@ class XlsxWriter final : public OutputWriter {
   long long row_ = 0;  // the row being written in the current sheet; 0 is the header row
   int column_ = 0;     // the next cell of the row
   std::string text_;   // the cleaned text of a cell
+  std::string workbookPath_;
   std::string tmpdir_;
+  // What each sheet was handed: the rows that hold a cell (only those are written) and the
+  // cells.
+  struct SheetCount {
+    long long rows = 0;
+    long long cells = 0;
+    long long lastRow = -1;
+  };
+  std::vector<SheetCount> written_;
 };
 
 // A date, a time of day or both, as SQL writes them: "YYYY-MM-DD", "HH:MM:SS" and

@@ -8,6 +8,7 @@
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -275,13 +276,20 @@ TEST_F(XlsxWriterTest, NumbersAreWrittenInTheCLocaleUnderACommaDecimalLocale) {
   EXPECT_EQ(columnCells(dump.sheets[0], 1), std::vector<std::string>{"time:12:00:00.500000"});
 }
 
-TEST_F(XlsxWriterTest, AWorkbookThatCannotBeWrittenFailsTheOutputFileAndLeavesNothing) {
-  // The workbook is created when it is finished: a directory that is gone by then fails it.
+// The library opens the workbook by name only when it is finished. The name it gets is the
+// descriptor's, so a link put in place of the file's name by then (by someone who may write
+// the directory) leads it nowhere else; its own temporary files go to the work directory.
+TEST_F(XlsxWriterTest, TheWorkbookIsWrittenThroughTheDescriptorWhateverBecomesOfItsName) {
+  const std::string work = temp_ / "work";
+  ASSERT_EQ(::mkdir(work.c_str(), 0700), 0);
+  const int workFd = ::open(work.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  ASSERT_GE(workFd, 0);
+  const std::string victim = temp_ / "victim";
+  writeFile(victim, "not the workbook's to overwrite");
   {
     XlsxWriter writer;
-    const std::string directory = temp_ / "vanishing";
-    std::filesystem::create_directories(directory);
-    OutputFile out = OutputFile::create(directory + "/out.xlsx", true);
+    OutputFile out = OutputFile::create(path_, true);
+    out.setWorkDirectory(workFd);
     writer.begin(out);
     writer.beginHeaderRow();
     writer.headerCell(column("s"));
@@ -289,14 +297,19 @@ TEST_F(XlsxWriterTest, AWorkbookThatCannotBeWrittenFailsTheOutputFileAndLeavesNo
     writer.beginRow();
     writer.cell({"x"}, column("s"), false);
     writer.endRow();
-    EXPECT_EQ(out.error(), 0);
-    std::filesystem::remove(directory + "/out.xlsx");
-    std::filesystem::remove(directory);
+    std::filesystem::rename(path_, temp_ / "moved.xlsx");
+    std::filesystem::create_symlink(victim, path_);
     writer.finish(1, 2);
-    EXPECT_NE(out.error(), 0);
-    EXPECT_FALSE(out.close());
+    EXPECT_TRUE(out.close()) << out.errorText();
   }
-  EXPECT_EQ(listDirectory(temp_.path()), std::vector<std::string>{});
+  ::close(workFd);
+  EXPECT_EQ(readFile(victim), "not the workbook's to overwrite");
+  EXPECT_EQ(listDirectory(work), std::vector<std::string>{});
+  EXPECT_EQ(listDirectory(temp_.path()),
+            (std::vector<std::string>{"moved.xlsx", "out.xlsx", "victim", "work"}));
+  const SheetDump dump = readWithPython("xlsx", temp_ / "moved.xlsx", temp_.path());
+  ASSERT_EQ(dump.sheets.size(), 1u) << dump.log;
+  EXPECT_EQ(columnCells(dump.sheets[0], 0), std::vector<std::string>{"text:x"});
 }
 
 // The library writes the finished rows to the sheet's temporary file and does not look at

@@ -28,6 +28,7 @@ namespace {
 
 constexpr std::string_view kMarker = ".rowpress-";
 constexpr std::string_view kSuffix = ".part";
+constexpr std::string_view kWorkSuffix = ".d";
 constexpr std::size_t kNameMax = 255;
 constexpr int kMaxLinks = 40;  // as many links as the kernel follows in one path
 constexpr char kAlphabet[] = "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz";
@@ -58,15 +59,16 @@ bool isRandomPart(std::string_view text) {
   return true;
 }
 
-// Whether `name` is a temporary name of rowpress: of any file when `prefix` is empty, else
-// of the file whose temporary prefix it is.
-bool isTemporaryName(std::string_view name, std::string_view prefix) {
-  const std::size_t tail = kMarker.size() + kTemporaryRandomLength + kSuffix.size();
+// Whether `name` is a temporary name of rowpress ending in `suffix`: of any file when
+// `prefix` is empty, else of the file whose temporary prefix it is.
+bool isTemporaryName(std::string_view name, std::string_view prefix,
+                     std::string_view suffix = kSuffix) {
+  const std::size_t tail = kMarker.size() + kTemporaryRandomLength + suffix.size();
   if (name.size() < tail + 2 || name[0] != '.') return false;
   const std::string_view head = name.substr(0, name.size() - tail);
   const std::string_view rest = name.substr(name.size() - tail);
   if (!prefix.empty() && head != prefix) return false;
-  return rest.starts_with(kMarker) && rest.ends_with(kSuffix) &&
+  return rest.starts_with(kMarker) && rest.ends_with(suffix) &&
          isRandomPart(rest.substr(kMarker.size(), kTemporaryRandomLength));
 }
 
@@ -189,11 +191,70 @@ void removeAbandonedFiles(int directory, const LeftoverKind& kind) {
   ::closedir(dir);
 }
 
+std::string workDirectoryFor(const std::string& temporaryPath) {
+  if (!temporaryPath.ends_with(kSuffix)) return std::string();
+  return temporaryPath.substr(0, temporaryPath.size() - kSuffix.size()) + std::string(kWorkSuffix);
+}
+
+namespace {
+
+// Removes the abandoned work directory `name` in `directory` with the files in it: only when
+// it is old enough and its lock can be taken, as for a temporary file. A directory below it
+// is not rowpress's: the directory then stays.
+void removeAbandonedWorkDirectory(int directory, const char* name, std::time_t now) {
+  struct stat named;
+  if (::fstatat(directory, name, &named, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISDIR(named.st_mode) ||
+      isLive(named) || now - named.st_mtime < kAbandonedAfterSeconds) {
+    return;
+  }
+  const int fd = ::openat(directory, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) return;
+  struct stat opened;
+  if (::fstat(fd, &opened) != 0 || !sameFile(opened, named) ||
+      ::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    ::close(fd);
+    return;
+  }
+  const int listed = ::dup(fd);
+  DIR* entries = listed >= 0 ? ::fdopendir(listed) : nullptr;
+  if (entries == nullptr) {
+    if (listed >= 0) ::close(listed);
+  } else {
+    while (dirent* entry = ::readdir(entries)) {
+      struct stat st;
+      if (::fstatat(fd, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && !S_ISDIR(st.st_mode)) {
+        ::unlinkat(fd, entry->d_name, 0);
+      }
+    }
+    ::closedir(entries);
+  }
+  struct stat again;
+  if (::fstatat(directory, name, &again, AT_SYMLINK_NOFOLLOW) == 0 && sameFile(again, opened)) {
+    ::unlinkat(directory, name, AT_REMOVEDIR);
+  }
+  ::close(fd);
+}
+
+}  // namespace
+
 void removeAbandonedTemporaryFiles(int directory, const std::string& forName) {
   const std::string prefix = forName.empty() ? std::string() : temporaryPrefixFor(forName);
   removeAbandonedFiles(directory, LeftoverKind{[&prefix](std::string_view name) {
                          return isTemporaryName(name, prefix);
                        }});
+  const int listed = ::openat(directory, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  DIR* dir = listed >= 0 ? ::fdopendir(listed) : nullptr;
+  if (dir == nullptr) {
+    if (listed >= 0) ::close(listed);
+    return;
+  }
+  const std::time_t now = std::time(nullptr);
+  while (dirent* entry = ::readdir(dir)) {
+    if (isTemporaryName(entry->d_name, prefix, kWorkSuffix)) {
+      removeAbandonedWorkDirectory(directory, entry->d_name, now);
+    }
+  }
+  ::closedir(dir);
 }
 
 namespace {
@@ -614,6 +675,14 @@ bool AtomicFile::commit() {
   if (::stat(directory_.c_str(), &named) != 0 || named.st_dev != dirDevice_ ||
       named.st_ino != dirInode_) {
     return failBecause(kDirectoryMoved);
+  }
+  // Only the file this run wrote takes the target's name: a link or another file that took
+  // the temporary name during the run is never published.
+  struct stat written, temporary;
+  if (::fstat(fd_, &written) != 0 ||
+      ::fstatat(dirFd_, temporaryName_.c_str(), &temporary, AT_SYMLINK_NOFOLLOW) != 0 ||
+      !sameFile(written, temporary)) {
+    return failBecause(kTemporaryReplaced);
   }
   if (::renameat(dirFd_, temporaryName_.c_str(), dirFd_, name_.c_str()) != 0) {
     return failBecause(std::strerror(errno));

@@ -44,6 +44,9 @@ inline constexpr std::size_t kTemporaryRandomLength = 12;
 inline constexpr char kDirectoryMoved[] =
     "Its directory was moved or replaced while the file was written";
 
+// Why a file is not replaced: its temporary name was taken by another file during the run.
+inline constexpr char kTemporaryReplaced[] = "The temporary file was replaced during the run";
+
 class AtomicFile {
  public:
   AtomicFile() = default;
@@ -132,8 +135,14 @@ struct LeftoverKind {
 // (lockForRun) are never touched.
 void removeAbandonedFiles(int directory, const LeftoverKind& kind);
 
-// Removes the abandoned temporary files in the directory open as `directory`: of the file
-// named `forName` only, when it is not empty.
+// The work directory of a run beside its temporary file `temporaryPath`, where a library
+// that writes the file keeps its own temporary files: the same name with ".d" in place of
+// ".part" (".NAME.rowpress-RANDOM.d"). Its run holds a lock on it as on the temporary file.
+std::string workDirectoryFor(const std::string& temporaryPath);
+
+// Removes the abandoned temporary files and work directories in the directory open as
+// `directory` (a work directory goes with the files in it): of the file named `forName`
+// only, when it is not empty.
 void removeAbandonedTemporaryFiles(int directory, const std::string& forName = {});
 
 }  // namespace rowpress

@@ -9,6 +9,10 @@
 
 namespace rowpress {
 
+// The workbook library is about to assemble the .xlsx file from its temporary files.
+inline constexpr char kPauseAssembling[] = "assembling";
+// The workbook was assembled and is about to be read back.
+inline constexpr char kPauseReadBack[] = "read back";
 // The run keeps its output: after the file was written whole, before it takes the target's name.
 inline constexpr char kPauseBeforeKeeping[] = "keep";
 // The run has kept its output under the target's name, before it opens it or disconnects.

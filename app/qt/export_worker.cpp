@@ -4,6 +4,7 @@
 #include <QEventLoop>
 #include <QMetaObject>
 #include <string>
+#include <system_error>
 #include <utility>
 
 #include "app/main_dialog.h"
@@ -154,13 +155,22 @@ void ExportWorker::start() {
   window_.beginLive();
   showProgress();
   progressTimer_.start();
-  thread_ = std::thread([this] {
-    QueuedView view(window_);
-    QueuedLauncher launcher(window_, dialog_.launcher());
-    result_ = dialog_.OnFetch(view, launcher);
-    // Behind every call the run queued to the window.
-    QMetaObject::invokeMethod(this, &ExportWorker::onThreadDone, Qt::QueuedConnection);
-  });
+  try {
+    thread_ = std::thread([this] {
+      QueuedView view(window_);
+      QueuedLauncher launcher(window_, dialog_.launcher());
+      result_ = dialog_.OnFetch(view, launcher);
+      // Behind every call the run queued to the window.
+      QMetaObject::invokeMethod(this, &ExportWorker::onThreadDone, Qt::QueuedConnection);
+    });
+  } catch (const std::system_error& e) {
+    // A limit on threads or memory: nothing ran, and the window says why.
+    progressTimer_.stop();
+    window_.endLive(0);
+    AddStatusLine(window_, "The export could not start: " + e.code().message());
+    running_ = false;
+    emit finished();
+  }
 }
 
 void ExportWorker::cancel() {

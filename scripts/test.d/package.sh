@@ -39,7 +39,7 @@ field() { dpkg-deb -f "$deb" "$1"; }
 [ "$(field Maintainer)" = "rowpress developers <rowpress@example.org>" ] ||
   fail "Maintainer: $(field Maintainer)"
 [ "$(field Section)" = database ] || fail "Section: $(field Section)"
-for library in libc6 libodbc2 libqt6widgets6 libstdc++6 libxlsxwriter4; do
+for library in libc6 libodbc2 libqt6widgets6 libstdc++6 libxlsxwriter4 libzip4; do
   [[ ", $(field Depends)," == *", $library "* ]] || fail "Depends lacks $library: $(field Depends)"
 done
 # A spreadsheet program of any of the three kinds satisfies it: an installed no-GUI Calc is

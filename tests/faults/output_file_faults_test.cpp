@@ -10,17 +10,23 @@
 // systems mounted read-only or with 64 KiB of room in a mount namespace of their own
 // (unshare -m), which disappear with the process that mounted them. Faults of permissions
 // are met by the executable run as the unprivileged user 65534 (setpriv).
+#include <fcntl.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "job/atomic_file.h"
+#include "job/pause_point.h"
 #include "tests/support/child_process.h"
 #include "tests/support/odbc_fixture.h"
 
@@ -192,59 +198,335 @@ TEST_F(OutputFileFaultTest, AReadOnlyFileSystem) {
   EXPECT_FALSE(marksStatementRan());
 }
 
-// A full file system: the writes fail with ENOSPC, in the middle of the rows (CSV, several
-// MiB) or only when the last buffered lines reach the disk (a workbook of about 150 KiB).
-TEST_F(OutputFileFaultTest, AFullFileSystemKeepsTheOldFileAndLeavesNoTemporaryFile) {
-  struct Case {
-    const char* name;
-    const char* sql;
-    const char* type;
+// The fault matrix: every output type against a disk that fills while the rows stream, one
+// that fills at the end (when a buffered file is written out, or while the .xlsx workbook is
+// assembled from its sheets' temporary files), a disk that reports errors and a file size
+// limit. Each run ends with status 4 and the reason, the earlier file stays whole, and nothing
+// of the run is left: no temporary file, no work directory of the workbook library, no
+// reserved default name.
+struct OutputKind {
+  std::string extension;
+  std::string line;  // the job line that chooses the type
+  // At the end: the rows of a file that fits the disk only in part, and the disk's room. A
+  // buffered file of 100 to 200 KiB is written out whole when it is closed (the buffer holds
+  // 256 KiB) onto 64 KiB; a workbook's sheet of about 650 KiB fits 1 MiB while the rows
+  // stream, but not twice, as its assembly needs.
+  int endRows;
+  std::string endRoom;
+};
+
+const std::vector<OutputKind>& outputKinds() {
+  static const std::vector<OutputKind> kinds = {
+      {"xls", "", 1300, "64k"},
+      {"xlsx", "XLSX=\"1\";", 7000, "1m"},
+      {"csv", "CSV=\"1\";", 12000, "64k"},
+      {"tsv", "TSV=\"1\";", 12000, "64k"},
+      {"html", "HTML=\"1\";", 3500, "64k"},
   };
-  for (const Case& c : {Case{"report.csv", "select n, label from seq", "CSV=\"1\";"},
-                        Case{"report.xls", "select n, label from seq where n <= 1500", ""}}) {
-    SCOPED_TRACE(c.name);
-    const std::string dir = temp_ / (std::string("full-") + c.name);
+  return kinds;
+}
+
+// What a run on a file system of its own left.
+struct MountedRun {
+  std::string status, out, err, listing, after;
+};
+
+class OutputFaultMatrixTest : public OutputFileFaultTest {
+ protected:
+  // Runs the job on a tmpfs of `room` mounted at a directory of its own that holds the
+  // earlier file `name`: written to that name, or, when `name` is empty, to a default name
+  // there (the default directory).
+  MountedRun runOnTmpfs(const std::string& room, const std::string& name,
+                        const std::string& jobArg) {
+    const std::string dir = temp_ / ("disk" + std::to_string(++runs_));
     std::filesystem::create_directories(dir);
-    const std::string target = dir + "/" + c.name;
-    ChildResult result = runInOwnMountNamespace(
-        "D=" + shellQuote(dir) +
-        "\nmount -t tmpfs -o size=64k tmpfs \"$D\" || exit 90"
-        "\nprintf \"yesterday's report\\r\\n\" > " +
-        shellQuote(target) + "\n\"$ROWPRESS\" -silent -noautoopen " +
-        shellQuote(job(c.sql, {c.type})) + " " + shellQuote("-outfile=" + target) +
-        " > \"$D.out\" 2> \"$D.err\" < /dev/null"
-        "\necho $? > \"$D.status\"\nls -a \"$D\" > \"$D.listing\"\ncat " +
-        shellQuote(target) + " > \"$D.after\"");
-    ASSERT_EQ(result.exitStatus, 0) << "mounting a tmpfs failed: " << result.err;
-    EXPECT_EQ(readFile(dir + ".status"), "4\n");
-    EXPECT_THAT(readFile(dir + ".err"), HasSubstr("Unable to Write Output File: unable to write: " +
-                                                  target + " (No space left on device)"));
-    EXPECT_EQ(readFile(dir + ".out"), "");
-    EXPECT_EQ(readFile(dir + ".listing"), std::string(".\n..\n") + c.name + "\n");
-    EXPECT_EQ(readFile(dir + ".after"), kOld);
+    std::string script =
+        "D=" + shellQuote(dir) + "\nmount -t tmpfs -o size=" + room + " tmpfs \"$D\" || exit 90\n";
+    if (name.empty()) {
+      script += "ROWPRESS_HOME=\"$D\" \"$ROWPRESS\" -silent -noautoopen " + shellQuote(jobArg);
+    } else {
+      script += "printf \"yesterday's report\\r\\n\" > \"$D/" + name + "\"\n" +
+                "\"$ROWPRESS\" -silent -noautoopen " + shellQuote(jobArg) + " \"-outfile=$D/" +
+                name + "\"";
+    }
+    script +=
+        " > \"$D.out\" 2> \"$D.err\" < /dev/null\necho $? > \"$D.status\"\n"
+        "ls -a \"$D\" > \"$D.listing\"\n";
+    if (!name.empty()) script += "cat \"$D/" + name + "\" > \"$D.after\"\n";
+    ChildResult mounted = runInOwnMountNamespace(script);
+    EXPECT_EQ(mounted.exitStatus, 0) << "mounting a tmpfs failed: " << mounted.err;
+    MountedRun run;
+    run.status = readFile(dir + ".status");
+    run.out = readFile(dir + ".out");
+    run.err = readFile(dir + ".err");
+    run.listing = readFile(dir + ".listing");
+    if (!name.empty()) run.after = readFile(dir + ".after");
+    target_ = dir + "/" + name;
+    return run;
+  }
+
+  // The run failed writing its file for `reason`, kept the earlier file and left nothing.
+  void expectFailedWhole(const MountedRun& run, const std::string& name,
+                         const std::string& reason) {
+    EXPECT_EQ(run.status, "4\n") << run.err;
+    EXPECT_EQ(run.out, "");
+    if (name.empty()) {
+      // The column type report was written before the rows; the default name is given back.
+      EXPECT_THAT(run.err,
+                  HasSubstr("Unable to Write Output File: unable to write: " + target_ + "row"));
+      EXPECT_THAT(run.err, HasSubstr(" (" + reason));
+      EXPECT_EQ(run.listing, ".\n..\nlasttablecolumntypeinfo.csv\n");
+    } else {
+      EXPECT_THAT(run.err, HasSubstr("Unable to Write Output File: unable to write: " + target_ +
+                                     " (" + reason));
+      EXPECT_EQ(run.listing, ".\n..\n" + name + "\n");
+      EXPECT_EQ(run.after, kOld);
+    }
+  }
+
+  std::string kindJob(const OutputKind& kind, const std::string& sql) {
+    return job(sql, {kind.line});
+  }
+
+  int runs_ = 0;
+  std::string target_;
+};
+
+TEST_F(OutputFaultMatrixTest, ADiskThatFillsWhileTheRowsStream) {
+  for (const OutputKind& kind : outputKinds()) {
+    for (const std::string& name : {"report." + kind.extension, std::string()}) {
+      SCOPED_TRACE(kind.extension + (name.empty() ? " to a default name" : " to " + name));
+      const MountedRun run = runOnTmpfs("64k", name, kindJob(kind, "select n, label from seq"));
+      expectFailedWhole(run, name, "No space left on device)");
+    }
+  }
+}
+
+TEST_F(OutputFaultMatrixTest, ADiskThatFillsAtTheEnd) {
+  for (const OutputKind& kind : outputKinds()) {
+    SCOPED_TRACE(kind.extension);
+    const std::string name = "report." + kind.extension;
+    const MountedRun run = runOnTmpfs(
+        kind.endRoom, name,
+        kindJob(kind, "select n, label from seq where n <= " + std::to_string(kind.endRows)));
+    // The workbook library does not report the writes of its assembly: the read-back finds
+    // the rows that are missing.
+    expectFailedWhole(run, name,
+                      kind.extension == "xlsx"
+                          ? "the workbook did not read back whole: Sheet1 holds "
+                          : "No space left on device)");
+  }
+}
+
+// A disk that reports an error when the rows are written (for the workbook, when its sheet's
+// file is flushed) or when the finished file is synced to it.
+TEST_F(OutputFaultMatrixTest, ADiskThatReportsErrors) {
+  struct Fault {
+    std::string fault;
+    std::string reason;
+    std::string sql;
+  };
+  const std::string many = "select n, label from seq";
+  const std::string few = "select n, label from seq where n <= 1000";
+  for (const OutputKind& kind : outputKinds()) {
+    const std::string name = "report." + kind.extension;
+    for (const Fault& f :
+         {Fault{kind.extension == "xlsx" ? "EIO:fflush" : "EIO:write", "Input/output error)", many},
+          Fault{"EIO:fsync", "Input/output error)", few},
+          Fault{"ENOSPC:fsync", "No space left on device)", few}}) {
+      SCOPED_TRACE(kind.extension + " " + f.fault);
+      const std::string dir = temp_ / ("failing" + std::to_string(++runs_));
+      std::filesystem::create_directories(dir);
+      target_ = dir + "/" + name;
+      writeFile(target_, kOld);
+      const char* asan = std::getenv("ASAN_OPTIONS");
+      ChildResult result =
+          run(target_, kindJob(kind, f.sql),
+              {{"LD_PRELOAD", ROWPRESS_IO_FAULT_SHIM},
+               {"ROWPRESS_TEST_FAULT", f.fault},
+               {"ROWPRESS_TEST_FAULT_FILE", "/." + name + ".rowpress-"},
+               // The shim comes before the sanitizers' runtime in the sanitizer build.
+               {"ASAN_OPTIONS", std::string(asan ? asan : "") + ":verify_asan_link_order=0"}});
+      MountedRun seen{std::to_string(result.exitStatus) + "\n", result.out, result.err, "",
+                      readFile(target_)};
+      for (const std::string& entry : listDirectory(dir)) seen.listing += entry + "\n";
+      seen.listing = ".\n..\n" + seen.listing;
+      expectFailedWhole(seen, name, f.reason);
+    }
   }
 }
 
 // RLIMIT_FSIZE (ulimit -f): a write past the limit fails with EFBIG, whether SIGXFSZ was
 // ignored at start or not (rowpress ignores it; its default action would end the run without
 // a word and leave the temporary file behind).
-TEST_F(OutputFileFaultTest, AFileSizeLimitKeepsTheOldFile) {
-  const std::string target = temp_ / "limited.csv";
-  writeFile(target, kOld);
-  for (const std::string trap : {"trap '' XFSZ\n", ""}) {
-    SCOPED_TRACE(trap.empty() ? "SIGXFSZ at its default action" : "SIGXFSZ ignored");
-    ChildResult result = testing::runScript(
-        temp_.path(), trap + "ulimit -f 128\nexec \"$ROWPRESS\" -silent -noautoopen " +
-                          shellQuote(job("select n, label from seq", {"TSV=\"1\";"})) + " " +
-                          shellQuote("-outfile=" + target));
-    EXPECT_EQ(result.exitStatus, 4);
-    EXPECT_EQ(result.signal, 0);
-    EXPECT_THAT(result.err, HasSubstr("unable to write: " + target + " (File too large)"));
-    EXPECT_EQ(result.out, "");
-    EXPECT_EQ(readFile(target), kOld);
-    EXPECT_THAT(listDirectory(temp_.path()),
-                ::testing::Not(::testing::Contains(HasSubstr(".rowpress-"))));
+TEST_F(OutputFaultMatrixTest, AFileSizeLimit) {
+  for (const OutputKind& kind : outputKinds()) {
+    for (const std::string trap : {"trap '' XFSZ\n", ""}) {
+      SCOPED_TRACE(kind.extension + (trap.empty() ? " SIGXFSZ at its default action" : ""));
+      target_ = temp_ / ("limited." + kind.extension);
+      writeFile(target_, kOld);
+      ChildResult result = testing::runScript(
+          temp_.path(), trap + "ulimit -f 128\nexec \"$ROWPRESS\" -silent -noautoopen " +
+                            shellQuote(kindJob(kind, "select n, label from seq")) + " " +
+                            shellQuote("-outfile=" + target_));
+      EXPECT_EQ(result.exitStatus, 4);
+      EXPECT_EQ(result.signal, 0);
+      EXPECT_THAT(result.err, HasSubstr("unable to write: " + target_ + " (File too large)"));
+      EXPECT_EQ(result.out, "");
+      EXPECT_EQ(readFile(target_), kOld);
+      EXPECT_THAT(listDirectory(temp_.path()),
+                  ::testing::Not(::testing::Contains(HasSubstr(".rowpress-"))));
+    }
   }
+}
+
+// A limit on threads (RLIMIT_NPROC, which does not hold for root: the run is user 65534's)
+// leaves rowpress without the threads that take the stop signals and watch -timeout. The run
+// says so and goes on without them, instead of aborting; the signals then end it as they
+// would any program.
+TEST_F(OutputFileFaultTest, AThreadThatCannotStartIsALineNotAnAbort) {
+  EXPECT_FALSE(testing::findProgram("prlimit").empty()) << "prlimit is missing (util-linux)";
+  EXPECT_FALSE(testing::findProgram("setpriv").empty()) << "setpriv is missing (util-linux)";
+  const std::string area = temp_ / "limited";
+  std::filesystem::create_directories(area);
+  ASSERT_EQ(::chmod(temp_.path().c_str(), 0755), 0);
+  ASSERT_EQ(::chmod(std::getenv("ODBCSYSINI"), 0755), 0);
+  ASSERT_EQ(::chown(area.c_str(), 65534, 65534), 0);
+  const std::string target = area + "/report.xlsx";
+  const char* asan = std::getenv("ASAN_OPTIONS");
+  const testing::EnvironmentChanges changes = {
+      {"ROWPRESS_HOME", area + "/home"},
+      // The leak check at the end needs a thread of its own.
+      {"ASAN_OPTIONS", std::string(asan ? asan : "") + ":detect_leaks=0"}};
+  auto limited = [&](const std::string& sql) {
+    return std::vector<std::string>{testing::findProgram("prlimit"),
+                                    "--nproc=1:1",
+                                    testing::findProgram("setpriv"),
+                                    "--reuid=65534",
+                                    "--regid=65534",
+                                    "--clear-groups",
+                                    ROWPRESS_BINARY,
+                                    "-silent",
+                                    "-noautoopen",
+                                    "-timeout=60",
+                                    job(sql, {"XLSX=\"1\";"}),
+                                    "-outfile=" + target};
+  };
+  const std::string noSignals =
+      "rowpress: cannot start the thread that takes SIGINT, SIGTERM and SIGHUP (Resource "
+      "temporarily unavailable); they end the run without removing its temporary file\n";
+  const std::string noWatchdog =
+      "rowpress: cannot start the watchdog of -timeout (Resource temporarily unavailable); only "
+      "the drivers' own timeouts bound the run\n";
+
+  testing::ChildProcess child(temp_.path());
+  ASSERT_TRUE(child.start(limited("select n, label from seq where n <= 1000"), changes));
+  ChildResult result = child.wait(std::chrono::seconds(60));
+  EXPECT_EQ(result.signal, 0) << result.err;
+  EXPECT_EQ(result.exitStatus, 0) << result.err;
+  EXPECT_THAT(result.err, ::testing::StartsWith(noSignals + noWatchdog));
+  EXPECT_EQ(result.out, target + "\n");
+  EXPECT_THAT(listDirectory(area), ElementsAre("home", "report.xlsx"));
+
+  // SIGTERM still ends a run that would go on for long: the signals are not left blocked.
+  testing::ChildProcess endless(temp_.path());
+  ASSERT_TRUE(
+      endless.start(limited("with recursive c(x) as (select 1 union all select x + 1 from c "
+                            "where x < 100000000) select x from c"),
+                    changes));
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  while (endless.err().find(noWatchdog) == std::string::npos && endless.running() &&
+         std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  ASSERT_THAT(endless.err(), HasSubstr(noWatchdog));
+  endless.kill(SIGTERM);
+  result = endless.wait(std::chrono::seconds(60));
+  EXPECT_FALSE(result.timedOut) << "SIGTERM did not end the run";
+  EXPECT_EQ(result.signal, SIGTERM);
+}
+
+// Someone who may write the target's directory swaps the temporary file's name for a link to
+// another file while the workbook is assembled (a pause point holds the run there). The
+// workbook library reaches the file through the run's descriptor, so the link's file stays as
+// it was, and the link is not published either. The library keeps its own temporary files in
+// the run's work directory, which only the run's user may enter and which the run holds
+// locked. Once the library's descriptor of the file has closed (and the read-back's), the run
+// still holds a lock of the kind that flock becomes where it is emulated with fcntl locks, as
+// on NFS.
+TEST_F(OutputFileFaultTest, ATemporaryNameSwappedForALinkDuringTheRunLeadsNowhere) {
+  const std::string dir = temp_ / "shared";
+  std::filesystem::create_directories(dir);
+  const std::string target = dir + "/report.xlsx";
+  writeFile(target, kOld);
+  const std::string victim = temp_ / "victim";
+  writeFile(victim, "not rowpress's to write");
+  const std::vector<std::string> args = {
+      "-silent", "-noautoopen", job("select n, label from seq where n <= 1000", {"XLSX=\"1\";"}),
+      "-outfile=" + target};
+  auto leftovers = [&dir](std::string& part, std::string& work) {
+    for (const std::string& name : listDirectory(dir)) {
+      if (name.ends_with(".part")) part = dir + "/" + name;
+      if (name.ends_with(".d")) work = dir + "/" + name;
+    }
+  };
+
+  std::string part, work;
+  {
+    testing::PausePoint assembling(temp_.path(), kPauseAssembling);
+    testing::ChildProcess child(temp_.path());
+    ASSERT_TRUE(child.startRowpress(args, assembling.environment()));
+    ASSERT_TRUE(assembling.waitUntilReached(child)) << child.wait().err;
+    leftovers(part, work);
+    ASSERT_THAT(part,
+                ::testing::MatchesRegex(".*/\\.report\\.xlsx\\.rowpress-[0-9A-Za-z]{12}\\.part"));
+    EXPECT_EQ(work, part.substr(0, part.size() - 5) + ".d");
+    struct stat st;
+    ASSERT_EQ(::lstat(work.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISDIR(st.st_mode));
+    EXPECT_EQ(st.st_mode & 07777, 0700u);
+    const int workFd = ::open(work.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    ASSERT_GE(workFd, 0);
+    EXPECT_NE(::flock(workFd, LOCK_EX | LOCK_NB), 0) << "the work directory is not locked";
+    ::close(workFd);
+    ASSERT_EQ(::rename(part.c_str(), (dir + "/moved-away").c_str()), 0);
+    ASSERT_EQ(::symlink(victim.c_str(), part.c_str()), 0);
+    assembling.release();
+
+    ChildResult result = child.wait(std::chrono::seconds(60));
+    EXPECT_EQ(result.exitStatus, 4) << result.err;
+    EXPECT_THAT(result.err, HasSubstr("unable to write: " + target +
+                                      " (The temporary file was replaced during the run)"));
+    EXPECT_EQ(result.out, "");
+    EXPECT_EQ(readFile(victim), "not rowpress's to write");
+    EXPECT_FALSE(std::filesystem::is_symlink(target));
+    EXPECT_EQ(readFile(target), kOld);
+    // What is left is what the other user put there: the run's work directory is gone.
+    EXPECT_THAT(listDirectory(dir), ElementsAre(std::filesystem::path(part).filename().string(),
+                                                "moved-away", "report.xlsx"));
+  }
+
+  // A run left alone, held just before it publishes: its file is locked for the whole file.
+  std::filesystem::remove(part);
+  std::filesystem::remove(dir + "/moved-away");
+  testing::PausePoint keeping(temp_.path(), kPauseBeforeKeeping);
+  testing::ChildProcess child(temp_.path());
+  ASSERT_TRUE(child.startRowpress(args, keeping.environment()));
+  ASSERT_TRUE(keeping.waitUntilReached(child)) << child.wait().err;
+  part.clear();
+  leftovers(part, work);
+  const int fd = ::open(part.c_str(), O_RDWR | O_CLOEXEC);
+  ASSERT_GE(fd, 0) << part;
+  struct flock whole {};
+  whole.l_type = F_WRLCK;
+  whole.l_whence = SEEK_SET;
+  ASSERT_EQ(::fcntl(fd, F_GETLK, &whole), 0);
+  EXPECT_EQ(whole.l_type, F_WRLCK) << "no lock is held on the run's file";
+  ::close(fd);
+  keeping.release();
+  ChildResult result = child.wait(std::chrono::seconds(60));
+  EXPECT_EQ(result.exitStatus, 0) << result.err;
+  EXPECT_THAT(listDirectory(dir), ElementsAre("report.xlsx"));
 }
 
 // A directory, a file with a second name (replacing it would split the two) and a FIFO are

@@ -119,6 +119,7 @@ SavedVariable::~SavedVariable() {
 
 HeldLock::HeldLock(const std::string& path) {
   fd_ = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
+  if (fd_ < 0 && errno == EISDIR) fd_ = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   held_ = fd_ >= 0 && ::flock(fd_, LOCK_EX | LOCK_NB) == 0;
 }
 

@@ -66,8 +66,9 @@ class SavedVariable {
   std::optional<std::string> value_;
 };
 
-// An exclusive flock on a file, held until the object goes: what a run holds on its
-// temporary file, as another process (or a run in another PID namespace) would hold it.
+// An exclusive flock on a file (or a directory), held until the object goes: what a run
+// holds on its temporary file and work directory, as another process (or a run in another
+// PID namespace) would hold it.
 class HeldLock {
  public:
   explicit HeldLock(const std::string& path);

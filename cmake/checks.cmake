@@ -39,6 +39,6 @@ endif()
 # libodbcinst loaded for the whole process in the sanitizer build leaves those pointers in
 # place, so what LeakSanitizer reports there is rowpress's own.
 if(ROWPRESS_SANITIZE)
-  target_link_libraries(rowpress_core INTERFACE
+  target_link_libraries(rowpress_db PUBLIC
     "-Wl,--push-state,--no-as-needed" odbcinst "-Wl,--pop-state")
 endif()

@@ -23,6 +23,7 @@
 #include "app/qt/dialog_template.h"
 #include "app/qt/view_widgets.h"
 #include "app/view.h"
+#include "app/window.h"
 #include "job/job_settings.h"
 
 class QCheckBox;
@@ -186,11 +187,5 @@ class QtMainWindow : public QDialog, public View {
 // with a settings file or the password file is added to the status list.
 void startWindow(const CommandLine& line, JobSettings& job, View& view,
                  const OutsideCredentials& outside = {});
-
-// The interactive program: the application object, the window with the dialog logic on it,
-// start-up from the command line (settings files and switches; their problems go to the
-// status list), then the window until it is closed. Returns the exit status.
-int runMainWindow(int& argc, char** argv, const CommandLine& line,
-                  const OutsideCredentials& outside = {});
 
 }  // namespace rowpress

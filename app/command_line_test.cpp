@@ -146,7 +146,7 @@ std::set<std::string> switchesOfHelpPage(const std::string& html) {
 }
 
 TEST(CommandLine, HelpAndManPageListTheSameSwitches) {
-  const std::string manPage = testing::readFile(ROWPRESS_SOURCE_DIR "/docs/rowpress.1");
+  const std::string manPage = support::readFile(ROWPRESS_SOURCE_DIR "/docs/rowpress.1");
   ASSERT_FALSE(manPage.empty()) << "the man page docs/rowpress.1 is missing or empty";
   const std::set<std::string> help = switchesOfHelp(helpText("/home/u/rowpress"));
   EXPECT_THAT(help,
@@ -160,9 +160,9 @@ TEST(CommandLine, HelpAndManPageListTheSameSwitches) {
 TEST(CommandLine, HelpPageBesideTheBuiltExecutableListsTheSameSwitches) {
   const std::string binary = ROWPRESS_BINARY;
   const std::string helpPage = binary.substr(0, binary.rfind('/')) + "/share/rowpress/help.html";
-  const std::string html = testing::readFile(helpPage);
+  const std::string html = support::readFile(helpPage);
   ASSERT_FALSE(html.empty()) << helpPage << " is missing or empty";
-  EXPECT_TRUE(html == testing::readFile(ROWPRESS_SOURCE_DIR "/docs/help.html"))
+  EXPECT_TRUE(html == support::readFile(ROWPRESS_SOURCE_DIR "/docs/help.html"))
       << helpPage << " is not a copy of docs/help.html";
   EXPECT_EQ(switchesOfHelpPage(html), switchesOfHelp(helpText("/home/u/rowpress")));
 }

@@ -16,7 +16,7 @@ namespace {
 using ::testing::ElementsAre;
 using ::testing::StartsWith;
 
-class FetchCommandTest : public testing::OdbcTest {
+class FetchCommandTest : public support::OdbcTest {
  protected:
   // Runs the fetch with an export step that records what it was given.
   FetchResult run(const std::string& sql) {

@@ -14,7 +14,7 @@ namespace {
 using ::testing::ElementsAre;
 
 TEST(HelpPageTest, FoundBesideAnInstalledExecutableBeforeTheBuildTreePlace) {
-  testing::TempDir dir;
+  support::TempDir dir;
   const std::string exe = dir / "usr/bin/rowpress";
   const std::string installed = dir / "usr/share/rowpress/help.html";
   const std::string inBuildTree = dir / "usr/bin/share/rowpress/help.html";
@@ -30,11 +30,11 @@ TEST(HelpPageTest, FoundBesideAnInstalledExecutableBeforeTheBuildTreePlace) {
   std::filesystem::remove(inBuildTree);
 
   std::filesystem::create_directories(dir / "usr/bin/share/rowpress");
-  testing::writeFile(inBuildTree, "build");
+  support::writeFile(inBuildTree, "build");
   EXPECT_EQ(findHelpPage(exe).path, inBuildTree);
 
   std::filesystem::create_directories(dir / "usr/share/rowpress");
-  testing::writeFile(installed, "installed");
+  support::writeFile(installed, "installed");
   page = findHelpPage(exe);
   EXPECT_EQ(page.path, installed);
   EXPECT_THAT(page.searched, ElementsAre(installed, inBuildTree));
@@ -49,7 +49,7 @@ TEST(HelpPageTest, TheBuildTreeHoldsTheHelpPage) {
   const std::string expected =
       (std::filesystem::path(ROWPRESS_BINARY).parent_path() / "share/rowpress/help.html").string();
   EXPECT_EQ(page.path, expected);
-  EXPECT_NE(testing::readFile(expected).find("<html"), std::string::npos);
+  EXPECT_NE(support::readFile(expected).find("<html"), std::string::npos);
 }
 
 TEST(HelpPageTest, FileUrlsEncodeEveryByteThatAUrlReserves) {

@@ -445,7 +445,8 @@ TEST_F(SettingsFileTest, LoadingNamesTheValuesItRefused) {
   job.timeoutSeconds = 20;
   writeFile(path("b.DIRU"), "Timeout=\"1.5\";\nTimeout=\"\";\n");
   result = loadSettingsFile(job, view, path("b.DIRU"));
-  EXPECT_EQ(result.problems, std::vector<std::string>{std::string(kTimeoutRefused)});
+  EXPECT_EQ(result.problems, std::vector<std::string>{
+                                 "The timeout is not a whole number of seconds and was refused."});
   EXPECT_EQ(job.timeoutSeconds, 0);
   EXPECT_EQ(job.dataSource, "");
   EXPECT_EQ(view.lineCount(ControlId::DataSourceList), 0);

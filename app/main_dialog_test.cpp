@@ -14,8 +14,8 @@
 namespace rowpress {
 namespace {
 
+using support::outputState;
 using ::testing::ElementsAre;
-using testing::outputState;
 
 class DialogTest : public ::testing::Test {
  protected:
@@ -98,10 +98,10 @@ class HelpPageDialogTest : public DialogTest {
   }
   void installPage() {
     std::filesystem::create_directories(prefix_ + "/share/rowpress");
-    testing::writeFile(page_, "<html></html>");
+    support::writeFile(page_, "<html></html>");
   }
 
-  testing::TempDir dir_;
+  support::TempDir dir_;
   const std::string prefix_ = dir_ / "my tools";
   const std::string page_ = prefix_ + "/share/rowpress/help.html";
   const std::string url_ = "file://" + dir_.path() + "/my%20tools/share/rowpress/help.html";
@@ -147,7 +147,7 @@ TEST_F(HelpPageDialogTest, AMissingPageIsReportedWithWhereItWasLookedFor) {
 }
 
 TEST_F(DialogTest, SaveAndLoadCommandsReportInTheStatusList) {
-  testing::TempDir dir;
+  support::TempDir dir;
   view_.appendLine(ControlId::StatusList, "earlier line");
   view_.appendLine(ControlId::DataSourceList, "shop");
   view_.selectLine(ControlId::DataSourceList, "shop");
@@ -156,7 +156,7 @@ TEST_F(DialogTest, SaveAndLoadCommandsReportInTheStatusList) {
   const std::string path = dir / "job";  // no extension is added
   view_.fileDialogAnswers.push_back(path);
   view_.click(ControlId::SaveSettings);
-  EXPECT_TRUE(testing::fileExists(path));
+  EXPECT_TRUE(support::fileExists(path));
   EXPECT_EQ(job_.userName, "ann");       // saving latches the credentials
   view_.click(ControlId::SaveSettings);  // cancelled
   EXPECT_THAT(view_.lines(ControlId::StatusList),
@@ -175,7 +175,7 @@ TEST_F(DialogTest, SaveAndLoadCommandsReportInTheStatusList) {
 }
 
 TEST_F(DialogTest, SettingsThatCouldNotBeSavedOrLoadedAreSaidOnceInOneLine) {
-  testing::TempDir dir;
+  support::TempDir dir;
   const std::string path = dir / "missing/job.DIRU";
   view_.fileDialogAnswers.push_back(path);
   view_.click(ControlId::SaveSettings);

@@ -9,27 +9,27 @@
 #include <cstdlib>
 #include <regex>
 
-#include "app/startup_test_support.h"
 #include "settings/password_scramble.h"
 #include "tests/support/child_process.h"
 #include "tests/support/odbc_fixture.h"
 #include "tests/support/output_boxes.h"
 #include "tests/support/started_processes.h"
+#include "tests/support/startup_test_support.h"
 
 namespace rowpress {
 namespace {
 
-using testing::fileExists;
+using support::fileExists;
+using support::outputState;
+using support::readFile;
+using support::settings;
+using support::StartupTest;
+using support::UnattendedTest;
+using support::writeFile;
 using ::testing::HasSubstr;
 using ::testing::IsEmpty;
 using ::testing::Not;
-using testing::outputState;
-using testing::readFile;
-using testing::settings;
 using ::testing::StartsWith;
-using testing::StartupTest;
-using testing::UnattendedTest;
-using testing::writeFile;
 
 TEST_F(StartupTest, WithoutArgumentsTheJobIsTheDefault) {
   start({});
@@ -67,8 +67,9 @@ TEST_F(StartupTest, ATimeoutThatIsNotAWholeNumberOfSecondsIsAProblem) {
   for (const char* value : {"", "1.5", "-1", "+3", " 3", "3s"}) {
     SCOPED_TRACE(value);
     start({"-timeout=" + std::string(value)});
-    EXPECT_EQ(problems_,
-              std::vector<std::string>{"-timeout=" + std::string(value) + ": " + kTimeoutRefused});
+    EXPECT_EQ(problems_, std::vector<std::string>{
+                             "-timeout=" + std::string(value) +
+                             ": The timeout is not a whole number of seconds and was refused."});
   }
   // A whole number past the largest value says which value that is.
   for (const char* value : {"1000000000", "99999999999999999999999"}) {
@@ -127,7 +128,7 @@ TEST_F(StartupTest, EveryProblemOfEverySettingsFileNamesItsFileAndField) {
 }
 
 TEST_F(StartupTest, CredentialsFromTheEnvironmentBeatTheFileAndLeaveTheEnvironment) {
-  testing::SavedVariable user(kUserVariable), password(kPasswordVariable);
+  support::SavedVariable user(kUserVariable), password(kPasswordVariable);
   writeFile(temp_ / "a.DIRU", settings({"UserName=\"file-user\";",
                                         "Password=\"" + *scramblePassword("file-pass") + "\";"}));
   ::setenv(kUserVariable, "env-user", 1);
@@ -154,7 +155,7 @@ TEST_F(StartupTest, CredentialsFromTheEnvironmentBeatTheFileAndLeaveTheEnvironme
 }
 
 TEST_F(StartupTest, ThePasswordFileBeatsTheEnvironment) {
-  testing::SavedVariable user(kUserVariable), password(kPasswordVariable);
+  support::SavedVariable user(kUserVariable), password(kPasswordVariable);
   const std::string file = temp_ / "pw";
   // The first line, without its line end, whatever follows; a link to a private file is
   // followed.
@@ -189,7 +190,7 @@ TEST_F(StartupTest, ThePasswordFileBeatsTheEnvironment) {
 // Refused, naming the file and why, never the password; nor does the run take the password of
 // the environment instead.
 TEST_F(StartupTest, APasswordFileThatOthersMayReadOrThatIsNoFileIsRefused) {
-  testing::SavedVariable password(kPasswordVariable);
+  support::SavedVariable password(kPasswordVariable);
   const std::string file = temp_ / "pw";
   const std::string link = temp_ / "pw-link";
   ASSERT_EQ(::symlink(file.c_str(), link.c_str()), 0);

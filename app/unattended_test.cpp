@@ -11,33 +11,33 @@
 #include <regex>
 #include <set>
 
-#include "app/startup_test_support.h"
 #include "settings/password_scramble.h"
 #include "tests/support/child_process.h"
 #include "tests/support/odbc_fixture.h"
 #include "tests/support/output_boxes.h"
 #include "tests/support/started_processes.h"
+#include "tests/support/startup_test_support.h"
 
 namespace rowpress {
 namespace {
 
-using testing::fileExists;
+using support::fileExists;
+using support::outputState;
+using support::readFile;
+using support::settings;
+using support::StartupTest;
+using support::UnattendedTest;
+using support::writeFile;
 using ::testing::HasSubstr;
 using ::testing::IsEmpty;
 using ::testing::Not;
-using testing::outputState;
-using testing::readFile;
-using testing::settings;
 using ::testing::StartsWith;
-using testing::StartupTest;
-using testing::UnattendedTest;
-using testing::writeFile;
 
 TEST_F(UnattendedTest, ACompleteJobWritesItsFileAndOpensNothing) {
   writeJob("select name, people from city order by people", "CSV=\"1\";");
   const std::string out = temp_ / "cities.csv";
   // Whatever the run starts, even detached, is left to this process once the run ended.
-  testing::StartedProcesses started;
+  support::StartedProcesses started;
   ASSERT_TRUE(started.active());
   // -openwith= names a program that the run would start to open its file.
   EXPECT_EQ(runRowpress({"-noautoopen", "-openwith=touch " + (temp_ / "opened"), "-silent",
@@ -46,7 +46,7 @@ TEST_F(UnattendedTest, ACompleteJobWritesItsFileAndOpensNothing) {
   EXPECT_EQ(readFile(out), "name,people,\r\nGenève; GE,203856,\r\nZürich,421878,\r\n");
   EXPECT_EQ(run_.out, out + "\n");
   // Standard error is a file here: no progress line, only the summary.
-  EXPECT_EQ(testing::withoutSummary(run_.err), "");
+  EXPECT_EQ(support::withoutSummary(run_.err), "");
   EXPECT_THAT(run_.err, StartsWith("rowpress: 2 rows to " + out + " in "));
   EXPECT_THAT(started.collect(), IsEmpty());
   EXPECT_FALSE(fileExists(temp_ / "opened"));
@@ -56,7 +56,7 @@ TEST_F(UnattendedTest, AJobThatOpensItsFileLeavesItsViewerRunningOnItsOwn) {
   // What the test above looks for is there when the run opens its file: one viewer, which
   // the run did not wait for.
   writeJob("select name, people from city order by people", "CSV=\"1\";");
-  testing::StartedProcesses started;
+  support::StartedProcesses started;
   ASSERT_TRUE(started.active());
   EXPECT_EQ(runRowpress({"-openwith=touch " + (temp_ / "opened"), "-silent", "-file=" + job_file_,
                          "-outfile=" + (temp_ / "cities.csv")}),
@@ -78,14 +78,14 @@ TEST_F(UnattendedTest, TheViewerGetsTheWriteSignalsAsRowpressFoundThem) {
   for (int ignored : {SIGPIPE, SIGXFSZ}) {
     SCOPED_TRACE(strsignal(ignored));
     const std::string out = temp_ / ("cities-" + std::to_string(ignored) + ".csv");
-    testing::StartedProcesses started;
+    support::StartedProcesses started;
     ASSERT_TRUE(started.active());
-    testing::ChildProcess child(temp_.path());
+    support::ChildProcess child(temp_.path());
     child.ignoreAtStart(ignored);
     ASSERT_TRUE(child.startRowpress(
         {"-silent", "-file=" + job_file_, "-outfile=" + out, "-openwith=" + viewer}));
     EXPECT_EQ(child.wait(std::chrono::seconds(60)).exitStatus, 0);
-    ASSERT_TRUE(testing::waitForFile(out + ".sig", std::chrono::seconds(30)))
+    ASSERT_TRUE(support::waitForFile(out + ".sig", std::chrono::seconds(30)))
         << "the viewer did not run";
     const std::string line = readFile(out + ".sig");
     ASSERT_THAT(line, StartsWith("SigIgn:\t"));
@@ -111,7 +111,7 @@ TEST_F(UnattendedTest, AViewerThatCannotStartIsReportedAndTheRunStillSucceeds) {
               0);
     EXPECT_EQ(run_.out, out + "\n");
     EXPECT_EQ(readFile(out), "name,\r\nZürich,\r\nGenève; GE,\r\n");
-    EXPECT_EQ(testing::withoutSummary(run_.err),
+    EXPECT_EQ(support::withoutSummary(run_.err),
               "rowpress: could not start " + viewer + ": " + reason + "\n");
   }
 }
@@ -123,7 +123,7 @@ TEST_F(UnattendedTest, ExitStatusTellsTheOutcome) {
   // An UPDATE that touches no row has no rows either.
   writeJob("update city set people = 0 where name = 'Atlantis'");
   EXPECT_EQ(runRowpress({"-silent", "-noautoopen", "-file=" + job_file_}), 1);
-  EXPECT_EQ(testing::withoutSummary(run_.err),
+  EXPECT_EQ(support::withoutSummary(run_.err),
             "rowpress: the statement returned no result set (0 rows affected); no file was "
             "written\n");
   EXPECT_THAT(run_.err, HasSubstr("\nrowpress: 0 rows in "));
@@ -134,7 +134,7 @@ TEST_F(UnattendedTest, ExitStatusTellsTheOutcome) {
   writeFile(report, "the last query's columns\r\n");
   writeJob("insert into city select name, people + 1 from city");
   EXPECT_EQ(runRowpress({"-silent", "-noautoopen", "-file=" + job_file_}), 1);
-  EXPECT_EQ(testing::withoutSummary(run_.err),
+  EXPECT_EQ(support::withoutSummary(run_.err),
             "rowpress: the statement returned no result set (2 rows affected); no file was "
             "written\n");
   EXPECT_EQ(readFile(report), "the last query's columns\r\n");
@@ -212,22 +212,22 @@ TEST_F(UnattendedTest, APathLineThatStandardOutputCannotTakeIsStatus7AndTheFileS
     SCOPED_TRACE(c.what);
     const std::string out = temp_ / "cities.csv";
     ::unlink(out.c_str());
-    testing::ChildProcess child(temp_.path());
+    support::ChildProcess child(temp_.path());
     child.giveDescriptor(STDOUT_FILENO, c.fd);
     ASSERT_TRUE(
         child.startRowpress({"-silent", "-noautoopen", "-file=" + job_file_, "-outfile=" + out}));
-    const testing::ChildResult result = child.wait(std::chrono::seconds(60));
+    const support::ChildResult result = child.wait(std::chrono::seconds(60));
     EXPECT_EQ(result.signal, 0) << "died of a signal instead of exiting";
     EXPECT_EQ(result.exitStatus, 7);
     EXPECT_EQ(readFile(out), "name,\r\nZürich,\r\nGenève; GE,\r\n");
-    EXPECT_EQ(testing::withoutSummary(result.err),
+    EXPECT_EQ(support::withoutSummary(result.err),
               std::string("rowpress: standard output could not take the path (") + c.reason +
                   "); the file was written: " + out + "\n");
     EXPECT_THAT(result.err, HasSubstr("rowpress: 2 rows to " + out + " in "));
 
     // A run that keeps no file has no path to print: its own status.
     writeJob("select name from city where people < 0", "CSV=\"1\";");
-    testing::ChildProcess none(temp_.path());
+    support::ChildProcess none(temp_.path());
     none.giveDescriptor(STDOUT_FILENO, c.fd);
     ASSERT_TRUE(
         none.startRowpress({"-silent", "-noautoopen", "-file=" + job_file_, "-outfile=" + out}));
@@ -248,11 +248,11 @@ TEST_F(UnattendedTest, AStandardErrorThatWentAwayChangesNoStatus) {
                                       {"select name from city where people < 0", 1}}) {
       SCOPED_TRACE(sql);
       writeJob(sql, "CSV=\"1\";");
-      testing::ChildProcess child(temp_.path());
+      support::ChildProcess child(temp_.path());
       child.giveDescriptor(STDERR_FILENO, fd);
       ASSERT_TRUE(
           child.startRowpress({"-silent", "-noautoopen", "-file=" + job_file_, "-outfile=" + out}));
-      const testing::ChildResult result = child.wait(std::chrono::seconds(60));
+      const support::ChildResult result = child.wait(std::chrono::seconds(60));
       EXPECT_EQ(result.signal, 0) << "died of a signal instead of exiting";
       EXPECT_EQ(result.exitStatus, status);
       EXPECT_EQ(result.out, status == 0 ? out + "\n" : "");
@@ -277,7 +277,7 @@ TEST_F(UnattendedTest, ControlCharactersFromOutsideAreEscapedOnStandardError) {
   const std::string badDir = temp_ / "no\nrowpress: fake line/x.csv";
   EXPECT_EQ(runRowpress({"-silent", "-noautoopen", "-file=" + job_file_, "-outfile=" + badDir}), 4);
   const std::string shown = temp_ / "no\\nrowpress: fake line/x.csv";
-  EXPECT_EQ(testing::withoutSummary(run_.err),
+  EXPECT_EQ(support::withoutSummary(run_.err),
             "Unable to Open Output File: unable to create: " + shown +
                 "\nrowpress: unable to create: " + shown + " (No such file or directory)\n");
   const std::string badJob = temp_ / "job\x07\x1b]0;title\x07.DIRU";
@@ -293,7 +293,7 @@ TEST_F(UnattendedTest, TheSummarySaysWhatFailedAndQuietLeavesOutOnlyTheSummary) 
   const std::vector<std::string> args = {"-silent", "-noautoopen", "-file=" + job_file_,
                                          "-outfile=" + (temp_ / "no-such-dir/x.xls")};
   EXPECT_EQ(runRowpress(args), 4);
-  const std::string failure = testing::withoutSummary(run_.err);
+  const std::string failure = support::withoutSummary(run_.err);
   EXPECT_THAT(failure, HasSubstr("unable to create"));
   EXPECT_THAT(run_.err, HasSubstr("\nrowpress: the output file could not be written after "));
 
@@ -337,11 +337,11 @@ TEST_F(UnattendedTest, AProgressLineShowsOnATerminalAndIsErasedAtTheEnd) {
             "sys.stdout.buffer.write(seen)\n"
             "sys.exit(child.wait())\n");
   const std::string out = temp_ / "many.csv";
-  const testing::ChildResult run = testing::runScript(
-      temp_.path(), "exec /usr/bin/python3 " + testing::shellQuote(temp_ / "on_terminal.py") +
+  const support::ChildResult run = support::runScript(
+      temp_.path(), "exec /usr/bin/python3 " + support::shellQuote(temp_ / "on_terminal.py") +
                         " \"$ROWPRESS\" -silent -noautoopen " +
-                        testing::shellQuote("-file=" + job_file_) + " " +
-                        testing::shellQuote("-outfile=" + out));
+                        support::shellQuote("-file=" + job_file_) + " " +
+                        support::shellQuote("-outfile=" + out));
   ASSERT_EQ(run.exitStatus, 0) << run.err;
   // The terminal turns each line end into CR LF.
   const std::regex shown(
@@ -378,7 +378,7 @@ TEST(SummaryLine, TellsEveryOutcomeApartAndEndsEveryLog) {
     // A log tells every outcome apart by its last line.
     EXPECT_TRUE(lines.insert(line).second);
     // The line that the tests of the executable take for the summary is this one.
-    EXPECT_EQ(testing::withoutSummary("rowpress: a failure\n" + line + "\n"),
+    EXPECT_EQ(support::withoutSummary("rowpress: a failure\n" + line + "\n"),
               "rowpress: a failure\n");
     EXPECT_NE(line.find(" 1.2 s"), std::string::npos);
     // Only a file that is there is named, with its rows.
@@ -440,7 +440,7 @@ TEST_F(UnattendedTest, TheOutputAndTheTypeReportAreNeverAJobFileOfTheRun) {
   ASSERT_EQ(::symlink(job_file_.c_str(), link.c_str()), 0);
   for (const std::string& out : {job_file_, link}) {
     EXPECT_EQ(runRowpress({"-silent", "-noautoopen", "-file=" + job_file_, "-outfile=" + out}), 4);
-    EXPECT_EQ(testing::withoutSummary(run_.err),
+    EXPECT_EQ(support::withoutSummary(run_.err),
               "rowpress: unable to create: " + out + " (the job was read from it)\n");
     EXPECT_EQ(readFile(job_file_), job);
   }
@@ -467,7 +467,7 @@ TEST_F(UnattendedTest, TheOutputAndTheTypeReportAreNeverAJobFileOfTheRun) {
   EXPECT_EQ(
       runRowpress({"-silent", "-noautoopen", "-file=" + report, "-outfile=" + (temp_ / "out.csv")}),
       4);
-  EXPECT_EQ(testing::withoutSummary(run_.err),
+  EXPECT_EQ(support::withoutSummary(run_.err),
             "rowpress: unable to create: " + report + " (the job was read from it)\n");
   EXPECT_EQ(readFile(report), job);
   EXPECT_FALSE(fileExists(temp_ / "out.csv"));
@@ -479,9 +479,9 @@ TEST_F(UnattendedTest, ARelativeHomeIsNoDefaultDirectory) {
   ASSERT_EQ(::mkdir(work.c_str(), 0700), 0);
   for (const char* variables : {"ROWPRESS_HOME=relhome", "ROWPRESS_HOME= HOME=relhome"}) {
     SCOPED_TRACE(variables);
-    run_ = testing::runScript(temp_.path(), "cd " + testing::shellQuote(work) + " && " + variables +
+    run_ = support::runScript(temp_.path(), "cd " + support::shellQuote(work) + " && " + variables +
                                                 " \"$ROWPRESS\" -silent -noautoopen -file=" +
-                                                testing::shellQuote(job_file_));
+                                                support::shellQuote(job_file_));
     EXPECT_EQ(run_.exitStatus, 4);
     EXPECT_THAT(run_.err, HasSubstr("is not an absolute path; name the output file.\n"));
     EXPECT_EQ(run_.out, "");

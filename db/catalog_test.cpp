@@ -12,7 +12,7 @@ namespace {
 using ::testing::ElementsAre;
 using ::testing::MatchesRegex;
 
-class CatalogTest : public testing::OdbcTest {
+class CatalogTest : public support::OdbcTest {
  protected:
   void SetUp() override {
     OdbcTest::SetUp();
@@ -95,7 +95,7 @@ TEST_F(CatalogTest, TableNamesLongerThan128BytesAreListedWhole) {
   view_.click(ControlId::OutputCsv);
   job_.outFileName = temp_ / "long.csv";
   ASSERT_EQ(dlg_.OnFetch().outcome, RunOutcome::Exported);
-  EXPECT_EQ(testing::readFile(job_.outFileName), "id,\r\n7,\r\n");
+  EXPECT_EQ(support::readFile(job_.outFileName), "id,\r\n7,\r\n");
 }
 
 TEST_F(CatalogTest, AFailingSourceLeavesOnlyTheFailureLine) {

@@ -67,7 +67,7 @@ std::vector<std::string> closing(SQLHENV environment, SQLHDBC connection, SQLHST
   };
 }
 
-class OdbcSessionTest : public testing::OdbcTest {
+class OdbcSessionTest : public support::OdbcTest {
  protected:
   std::optional<OdbcSession> open() {
     JobSettings job;
@@ -125,8 +125,8 @@ TEST_F(OdbcSessionTest, MovedSessionsAreReleasedOnceByTheirOwnerInOrder) {
     second->close();
     second->close();  // a closed session releases nothing more
   }
-  ASSERT_TRUE(testing::fileExists(trace)) << "the driver manager wrote no trace";
-  EXPECT_THAT(releasingCalls(testing::readFile(trace)), ElementsAreArray(expected));
+  ASSERT_TRUE(support::fileExists(trace)) << "the driver manager wrote no trace";
+  EXPECT_THAT(releasingCalls(support::readFile(trace)), ElementsAreArray(expected));
 }
 
 }  // namespace

@@ -12,8 +12,8 @@
 namespace rowpress {
 namespace {
 
-using testing::readFile;
-using testing::TempDir;
+using support::readFile;
+using support::TempDir;
 
 TEST(ColumnTypeReport, WritesOneRawLinePerColumn) {
   TempDir dir;
@@ -55,7 +55,7 @@ TEST(ColumnTypeReport, AnUnwritableDirectoryIsNoErrorButIsSaid) {
   report.open("/nonexistent-dir");
   report.addColumn(1, ColumnInfo{"id", 4, 10, 0});
   report.close();
-  EXPECT_FALSE(testing::fileExists("/nonexistent-dir/lasttablecolumntypeinfo.csv"));
+  EXPECT_FALSE(support::fileExists("/nonexistent-dir/lasttablecolumntypeinfo.csv"));
   EXPECT_EQ(report.problem(),
             "unable to create: /nonexistent-dir/lasttablecolumntypeinfo.csv (No such file or "
             "directory); the column type report was not written.");
@@ -66,7 +66,7 @@ TEST(ColumnTypeReport, AnUnwritableDirectoryIsNoErrorButIsSaid) {
 TEST(ColumnTypeReport, ReplacesThePreviousReportOnlyWhenClosed) {
   TempDir dir;
   const std::string path = dir / "lasttablecolumntypeinfo.csv";
-  testing::writeFile(path, "the previous report\r\n");
+  support::writeFile(path, "the previous report\r\n");
   ASSERT_EQ(::chmod(path.c_str(), 0640), 0);
   ColumnTypeReport report;
   report.open(dir.path());
@@ -93,7 +93,7 @@ TEST(ColumnTypeReport, ReplacesThePreviousReportOnlyWhenClosed) {
               ::testing::HasSubstr("(File has 2 hard links; replacing it would split them)"));
   EXPECT_EQ(readFile(dir / "kept.csv"), kept);
   EXPECT_EQ(readFile(path), kept);
-  EXPECT_THAT(testing::listDirectory(dir.path()),
+  EXPECT_THAT(support::listDirectory(dir.path()),
               ::testing::ElementsAre("kept.csv", "lasttablecolumntypeinfo.csv"));
 }
 

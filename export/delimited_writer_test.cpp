@@ -8,12 +8,12 @@
 
 #include "export/export_run.h"
 #include "export/output_file.h"
-#include "export/writer_test_support.h"
+#include "tests/support/writer_test_support.h"
 
 namespace rowpress {
 namespace {
 
-using testing::column;
+using support::column;
 
 class DelimitedWriterTest : public ::testing::Test {
  protected:
@@ -21,7 +21,7 @@ class DelimitedWriterTest : public ::testing::Test {
   // file's bytes.
   std::string run(OutputWriter& writer, const std::vector<ColumnInfo>& columns,
                   const std::vector<std::vector<std::string>>& rows, bool forceFullLength) {
-    return testing::writeResult(writer, nextPath(), columns, rows, forceFullLength);
+    return support::writeResult(writer, nextPath(), columns, rows, forceFullLength);
   }
   std::string nextPath() { return dir_ / ("out" + std::to_string(++files_) + ".csv"); }
 
@@ -44,10 +44,10 @@ class DelimitedWriterTest : public ::testing::Test {
     options.quoteFields = true;
     options.byteOrderMark = byteOrderMark;
     DelimitedWriter w(separator, options);
-    return testing::writeResult(w, nextPath(), columns, rows, force);
+    return support::writeResult(w, nextPath(), columns, rows, force);
   }
 
-  testing::TempDir dir_;
+  support::TempDir dir_;
   int files_ = 0;
 };
 

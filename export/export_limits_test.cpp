@@ -11,8 +11,8 @@
 namespace rowpress {
 namespace {
 
-using testing::OdbcTest;
-using testing::readFile;
+using support::OdbcTest;
+using support::readFile;
 
 std::string countingQuery(long long rows) {
   return "with recursive c(x) as (select 1 union all select x + 1 from c where x < " +
@@ -61,7 +61,7 @@ TEST_F(ExportLimitsTest, WorkbookStopsAfterTheRowThatCrossesTheLimitAndStillOpen
   EXPECT_NE(file.find(">65534</Data>"), std::string::npos);
   EXPECT_EQ(file.find(">65535</Data>"), std::string::npos);
   EXPECT_TRUE(file.ends_with("</Workbook>\r\n"));
-  EXPECT_TRUE(testing::wellFormedXml({job_.outFileName}));
+  EXPECT_TRUE(support::wellFormedXml({job_.outFileName}));
 }
 
 TEST_F(ExportLimitsTest, OtherOutputTypesHaveNoRowLimit) {
@@ -86,7 +86,7 @@ TEST_F(ExportLimitsTest, WorkbookTakes255ColumnsAndStopsAt256) {
   EXPECT_EQ(count(file, "<Cell>"), 256u + 255u);
   EXPECT_NE(file.find(">255</Data>"), std::string::npos);
   EXPECT_EQ(file.find(">256</Data>"), std::string::npos);
-  EXPECT_TRUE(testing::wellFormedXml({job_.outFileName}));
+  EXPECT_TRUE(support::wellFormedXml({job_.outFileName}));
 }
 
 TEST_F(ExportLimitsTest, CsvTakes256ColumnsAndMoreAreRefused) {
@@ -94,7 +94,7 @@ TEST_F(ExportLimitsTest, CsvTakes256ColumnsAndMoreAreRefused) {
   ASSERT_EQ(fetch(wideQuery(256)).outcome, RunOutcome::Exported);
   EXPECT_TRUE(readFile(job_.outFileName).ends_with(",256,\r\n"));
 
-  testing::writeFile(job_.outFileName, "previous");
+  support::writeFile(job_.outFileName, "previous");
   ASSERT_EQ(fetch(wideQuery(257)).outcome, RunOutcome::Limit);
   ASSERT_EQ(view_.messages.size(), 1u);
   EXPECT_EQ(view_.messages[0].text, "Column Count Greater than 256");

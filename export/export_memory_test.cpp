@@ -14,12 +14,12 @@
 namespace rowpress {
 namespace {
 
-class ExportMemoryTest : public testing::OdbcTest {
+class ExportMemoryTest : public support::OdbcTest {
  protected:
   // Runs the executable unattended on the first `rows` rows; returns its peak RSS in KiB.
   long peakKiB(const std::string& flag, long rows) {
     const std::string job = temp_ / ("job-" + std::to_string(rows) + ".DIRU");
-    testing::writeFile(job, "Database=\"rowtest\";\nSQL=\"select * from big limit " +
+    support::writeFile(job, "Database=\"rowtest\";\nSQL=\"select * from big limit " +
                                 std::to_string(rows) + "\";\n" + flag + "=\"1\";\n");
     std::vector<std::string> args = {ROWPRESS_BINARY, "-silent", "-noautoopen", "-file=" + job,
                                      "-outfile=" + (temp_ / "out")};

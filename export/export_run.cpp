@@ -18,7 +18,7 @@
 #include "export/stop_request.h"
 #include "export/viewer.h"
 #include "export/xlsx_writer.h"
-#include "job/pause_point.h"
+#include "files/pause_point.h"
 
 namespace rowpress {
 

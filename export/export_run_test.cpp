@@ -13,21 +13,21 @@
 #include <thread>
 
 #include "export/column_type_report.h"
-#include "export/export_run_fixture.h"
 #include "export/output_naming.h"
 #include "export/stop_request.h"
+#include "tests/support/export_run_fixture.h"
 #include "tests/support/odbc_fixture.h"
 
 namespace rowpress {
 namespace {
 
+using support::fileExists;
+using support::OdbcTest;
+using support::readFile;
+using support::writeFile;
 using ::testing::ElementsAre;
-using testing::fileExists;
 using ::testing::HasSubstr;
-using testing::OdbcTest;
-using testing::readFile;
 using ::testing::StartsWith;
-using testing::writeFile;
 
 constexpr std::size_t kTagOffset = 1052;
 
@@ -131,7 +131,7 @@ TEST_F(ExportRunTest, NoRowsKeepsNoFileAndLeavesAnExistingOneAlone) {
   EXPECT_EQ(view_.messages[0].caption, "SQL statement failed.");
   EXPECT_THAT(view_.lines(ControlId::StatusList),
               ElementsAre("select * from people where id > 100", "id | name | "));
-  EXPECT_THAT(testing::listDirectory(temp_.path()),
+  EXPECT_THAT(support::listDirectory(temp_.path()),
               ::testing::Not(::testing::Contains(::testing::HasSubstr(".part"))));
 
   // Unattended, the message is not shown.
@@ -149,7 +149,7 @@ TEST_F(ExportRunTest, NoRowsKeepsNoFileAndLeavesAnExistingOneAlone) {
 
 TEST_F(ExportRunTest, FailingStatementReportsItsDiagnosticAndKeepsTheOldFiles) {
   ASSERT_EQ(fetch("select * from people").outcome, RunOutcome::Exported);
-  const std::string report = readFile(home() + "/" + kColumnTypeReportName);
+  const std::string report = readFile(home() + "/lasttablecolumntypeinfo.csv");
   std::filesystem::remove(onlyOutput());
   job_.outFileName = temp_ / "old.xls";
   writeFile(job_.outFileName, "old");
@@ -165,7 +165,7 @@ TEST_F(ExportRunTest, FailingStatementReportsItsDiagnosticAndKeepsTheOldFiles) {
   EXPECT_EQ(view_.messages[0].text, lines[2]);
   EXPECT_EQ(view_.messages[0].caption, "SQL statement failed.");
   EXPECT_EQ(readFile(job_.outFileName), "old");
-  EXPECT_EQ(readFile(home() + "/" + kColumnTypeReportName), report);
+  EXPECT_EQ(readFile(home() + "/lasttablecolumntypeinfo.csv"), report);
   EXPECT_TRUE(outputFiles().empty());
 }
 
@@ -190,7 +190,7 @@ TEST_F(ExportRunTest, AnEmptyStatementFailsCleanlyAndABlankOneHasNoRows) {
 TEST_F(ExportRunTest, StatementWithoutResultColumnsEndsAsNoRows) {
   // The type report of the last query stays: such a statement has no columns to report.
   ::mkdir(home().c_str(), 0700);
-  writeFile(home() + "/" + kColumnTypeReportName, "the last query's\r\n");
+  writeFile(home() + "/lasttablecolumntypeinfo.csv", "the last query's\r\n");
   EXPECT_EQ(fetch("update people set name = 'x' where id = 1").outcome, RunOutcome::NoRows);
   EXPECT_THAT(
       view_.lines(ControlId::StatusList),
@@ -204,7 +204,7 @@ TEST_F(ExportRunTest, StatementWithoutResultColumnsEndsAsNoRows) {
                 ElementsAre(none, "the statement returned no result set (0 rows affected)", ""));
     EXPECT_THAT(view_.messages.back().text, "No Results Found");
   }
-  EXPECT_EQ(readFile(home() + "/" + kColumnTypeReportName), "the last query's\r\n");
+  EXPECT_EQ(readFile(home() + "/lasttablecolumntypeinfo.csv"), "the last query's\r\n");
   EXPECT_TRUE(outputFiles().empty());
 }
 
@@ -212,7 +212,7 @@ TEST_F(ExportRunTest, StatementWithoutResultColumnsEndsAsNoRows) {
 // its name) stays as it was, though it no longer describes the last query: the status list
 // says so, and the run goes on.
 TEST_F(ExportRunTest, ATypeReportThatCannotBeReplacedIsSaidAndTheRunGoesOn) {
-  const std::string report = home() + "/" + kColumnTypeReportName;
+  const std::string report = home() + "/lasttablecolumntypeinfo.csv";
   ::mkdir(home().c_str(), 0700);
   writeFile(report, "the last query's\r\n");
   ASSERT_EQ(::link(report.c_str(), (temp_ / "second-name.csv").c_str()), 0);

@@ -15,10 +15,10 @@
 namespace rowpress {
 namespace {
 
+using support::OdbcTest;
+using support::readFile;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
-using testing::OdbcTest;
-using testing::readFile;
 
 using ExportValuesTest = OdbcTest;
 
@@ -167,7 +167,7 @@ TEST_F(ExportValuesTest, DriverSizesOfZeroAndTwoToThe31AreSafeInFixedWidth) {
   ASSERT_EQ(fetch("select a, b, c from z").outcome, RunOutcome::Exported);
   // Size 0 writes nothing; an "unlimited" size pads no wider than the longest value.
   EXPECT_EQ(readFile(job_.outFileName), "a,b,c,\r\n,y" + std::string(65535, ' ') + ",z  ,\r\n");
-  EXPECT_THAT(readFile(home() + "/" + kColumnTypeReportName),
+  EXPECT_THAT(readFile(home() + "/lasttablecolumntypeinfo.csv"),
               HasSubstr("\r\n2,b,-1,2147483647,0,LONG VARCHAR"));
 }
 

@@ -19,11 +19,11 @@
 namespace rowpress {
 namespace {
 
+using support::readFile;
+using support::writeFile;
 using ::testing::ElementsAre;
-using testing::readFile;
-using testing::writeFile;
 
-using XlsxRunTest = testing::OdbcTest;
+using XlsxRunTest = support::OdbcTest;
 
 TEST_F(XlsxRunTest, AnXlsxRunReplacesItsTargetWithTypedCellsAndLaunchesTheSpreadsheet) {
   execute("create table kinds (n double, d date, t timestamp, b bit, s varchar(10))");
@@ -46,13 +46,13 @@ TEST_F(XlsxRunTest, AnXlsxRunReplacesItsTargetWithTypedCellsAndLaunchesTheSpread
                           " | 0000-00-00 |  | 0 |  | "));
   EXPECT_TRUE(view_.messages.empty());
   // Nothing but the workbook is left beside it: the library's files went with the run.
-  for (const std::string& name : testing::listDirectory(temp_.path())) {
+  for (const std::string& name : support::listDirectory(temp_.path())) {
     EXPECT_NE(name[0], '.') << name;
   }
-  const testing::SheetDump dump = testing::readWithPython("xlsx", job_.outFileName, temp_.path());
+  const support::SheetDump dump = support::readWithPython("xlsx", job_.outFileName, temp_.path());
   EXPECT_EQ(dump.errors, std::vector<std::string>{}) << dump.log;
   ASSERT_EQ(dump.sheets.size(), 1u);
-  using Row = testing::SheetRow;
+  using Row = support::SheetRow;
   EXPECT_THAT(
       dump.sheets[0].rows,
       ElementsAre(Row{{"text", "n"}, {"text", "d"}, {"text", "t"}, {"text", "b"}, {"text", "s"}},
@@ -117,7 +117,7 @@ TEST_F(XlsxRunTest, AStopDuringTheFinishOfTheFileRemovesItOnceItIsDone) {
   EXPECT_FALSE(result.kept);
   EXPECT_EQ(report.lines.back(), "Stopped after 2 rows; no output file was written.");
   EXPECT_EQ(readFile(job_.outFileName), "the old workbook");
-  EXPECT_THAT(testing::listDirectory(temp_.path()),
+  EXPECT_THAT(support::listDirectory(temp_.path()),
               ::testing::Not(::testing::Contains(::testing::HasSubstr(".part"))));
   EXPECT_THAT(launcher_.started, ::testing::IsEmpty());
 }
@@ -175,7 +175,7 @@ TEST_F(XlsxRunTest, ARunThatRunsOutOfMemoryOrThreadsEndsAsAFileNotWritten) {
     ASSERT_EQ(result.messages.size(), 1u);
     EXPECT_EQ(result.messages[0].caption, "Unable to Write Output File");
     EXPECT_EQ(readFile(job_.outFileName), "the old workbook");
-    EXPECT_THAT(testing::listDirectory(temp_.path()),
+    EXPECT_THAT(support::listDirectory(temp_.path()),
                 ::testing::Not(::testing::Contains(::testing::HasSubstr(".rowpress-"))));
   }
   EXPECT_THAT(launcher_.started, ::testing::IsEmpty());

@@ -6,12 +6,12 @@
 #include <vector>
 
 #include "export/output_file.h"
-#include "export/writer_test_support.h"
+#include "tests/support/writer_test_support.h"
 
 namespace rowpress {
 namespace {
 
-using testing::column;
+using support::column;
 
 class HtmlWriterTest : public ::testing::Test {
  protected:
@@ -19,7 +19,7 @@ class HtmlWriterTest : public ::testing::Test {
                   const std::vector<std::vector<std::string>>& rows, bool forceFullLength) {
     const std::string path = dir_ / ("out" + std::to_string(++files_) + ".html");
     HtmlWriter writer;
-    return testing::writeResult(writer, path, columns, rows, forceFullLength);
+    return support::writeResult(writer, path, columns, rows, forceFullLength);
   }
 
   // The file of a one-column, one-row result; returns the data cell line(s).
@@ -33,7 +33,7 @@ class HtmlWriterTest : public ::testing::Test {
     return file.substr(before.size(), file.size() - before.size() - after.size());
   }
 
-  testing::TempDir dir_;
+  support::TempDir dir_;
   int files_ = 0;
 };
 

@@ -9,8 +9,8 @@
 namespace rowpress {
 namespace {
 
-using testing::readFile;
-using testing::TempDir;
+using support::readFile;
+using support::TempDir;
 
 TEST(OutputFile, LineFeedsBecomeCrLfAndOnlyWholeLinesReachTheDisk) {
   TempDir dir;
@@ -32,7 +32,7 @@ TEST(OutputFile, LineFeedsBecomeCrLfAndOnlyWholeLinesReachTheDisk) {
 
 TEST(OutputFile, ExclusiveCreateRefusesAnExistingFile) {
   TempDir dir;
-  testing::writeFile(dir / "f", "old");
+  support::writeFile(dir / "f", "old");
   OutputFile file = OutputFile::create(dir / "f", true);
   EXPECT_FALSE(file.isOpen());
   EXPECT_EQ(file.error(), EEXIST);

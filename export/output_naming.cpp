@@ -14,7 +14,7 @@
 
 #include "export/column_type_report.h"
 #include "export/stop_request.h"
-#include "job/atomic_file.h"
+#include "files/atomic_file.h"
 
 namespace rowpress {
 

@@ -18,12 +18,12 @@
 namespace rowpress {
 namespace {
 
+using support::fileExists;
+using support::listDirectory;
+using support::readFile;
+using support::TempDir;
+using support::writeFile;
 using ::testing::ElementsAre;
-using testing::fileExists;
-using testing::listDirectory;
-using testing::readFile;
-using testing::TempDir;
-using testing::writeFile;
 
 class OutputPathTest : public ::testing::Test {
  protected:
@@ -110,7 +110,7 @@ TEST_F(OutputPathTest, RefusesPathsOverTheLimit) {
 }
 
 TEST(DefaultDirectory, ComesFromTheEnvironmentElseThePasswordEntryNeverTheWorkingDirectory) {
-  testing::SavedVariable home("HOME"), rowpressHome("ROWPRESS_HOME");
+  support::SavedVariable home("HOME"), rowpressHome("ROWPRESS_HOME");
   ::setenv("ROWPRESS_HOME", "/srv/reports", 1);
   EXPECT_EQ(defaultDirectory(), "/srv/reports");
   ::setenv("ROWPRESS_HOME", "", 1);

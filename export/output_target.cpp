@@ -9,7 +9,7 @@
 #include <cstring>
 #include <utility>
 
-#include "job/pause_point.h"
+#include "files/pause_point.h"
 
 namespace rowpress {
 

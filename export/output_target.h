@@ -6,7 +6,7 @@
 #include "export/output_file.h"
 #include "export/output_naming.h"
 #include "export/stop_request.h"
-#include "job/atomic_file.h"
+#include "files/atomic_file.h"
 
 namespace rowpress {
 

@@ -22,12 +22,12 @@
 namespace rowpress {
 namespace {
 
+using support::fileExists;
+using support::listDirectory;
+using support::readFile;
+using support::TempDir;
+using support::writeFile;
 using ::testing::ElementsAre;
-using testing::fileExists;
-using testing::listDirectory;
-using testing::readFile;
-using testing::TempDir;
-using testing::writeFile;
 
 TEST(OutputTarget, WritesBesideTheTargetAndReplacesItOnlyWhenKept) {
   TempDir dir;
@@ -40,7 +40,7 @@ TEST(OutputTarget, WritesBesideTheTargetAndReplacesItOnlyWhenKept) {
         out.temporaryPath(),
         ::testing::MatchesRegex(dir.path() + "/\\.report\\.csv\\.rowpress-[0-9A-Za-z]{12}\\.part"));
     // The run holds the lock on its temporary file for as long as it writes it.
-    EXPECT_FALSE(testing::lockCanBeTaken(out.temporaryPath()));
+    EXPECT_FALSE(support::lockCanBeTaken(out.temporaryPath()));
     out.file().write("new\n");
     out.discard();
   }
@@ -75,10 +75,10 @@ TEST(OutputTarget, RemovesOnlyOldUnlockedLeftoversOfTheSameTarget) {
     writeFile(file, "rows of another run");
   }
   for (const std::string& file : {abandoned, locked, otherTarget, notOurs}) {
-    testing::setModifiedAgo(file, 10 * 60);
+    support::setModifiedAgo(file, 10 * 60);
   }
-  testing::setModifiedAgo(young, 4 * 60);
-  testing::HeldLock lock(locked);
+  support::setModifiedAgo(young, 4 * 60);
+  support::HeldLock lock(locked);
   ASSERT_TRUE(lock.held());
   OutputTarget out;
   ASSERT_TRUE(out.open(target));
@@ -115,10 +115,10 @@ TEST(OutputTarget, RemovesAbandonedWorkDirectoriesWithWhatIsInThem) {
   }
   std::filesystem::create_directory_symlink(pointedTo, link);
   for (const std::string& d : {abandoned, locked, otherTarget, pointedTo, link}) {
-    testing::setModifiedAgo(d, 10 * 60);
+    support::setModifiedAgo(d, 10 * 60);
   }
-  testing::setModifiedAgo(young, 4 * 60);
-  testing::HeldLock lock(locked);
+  support::setModifiedAgo(young, 4 * 60);
+  support::HeldLock lock(locked);
   ASSERT_TRUE(lock.held());
 
   OutputTarget out;
@@ -164,14 +164,14 @@ TEST(OutputTarget, KeepsThePermissionsOwnerAndGroupOfTheReplacedFile) {
 TEST(OutputTarget, KeepsTheAccessControlListAndTheExtendedAttributesButNoCapability) {
   std::map<std::string, std::string> tools;
   for (const char* tool : {"getfacl", "setfacl", "getfattr", "setfattr"}) {
-    tools[tool] = testing::findProgram(tool);
+    tools[tool] = support::findProgram(tool);
     ASSERT_FALSE(tools[tool].empty())
         << tool << " is missing (Debian's " << (std::string(tool).ends_with("acl") ? "acl" : "attr")
         << ")";
   }
   auto run = [&tools](const char* tool, std::vector<std::string> args) {
     args.insert(args.begin(), tools[tool]);
-    testing::ChildResult result = testing::runProgram(args, std::chrono::seconds(30));
+    support::ChildResult result = support::runProgram(args, std::chrono::seconds(30));
     EXPECT_EQ(result.exitStatus, 0) << tool << ": " << result.err;
     return result.out;
   };

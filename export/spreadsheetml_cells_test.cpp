@@ -6,14 +6,14 @@
 #include <string>
 #include <vector>
 
-#include "export/spreadsheetml_test_support.h"
 #include "export/spreadsheetml_writer.h"
+#include "tests/support/spreadsheetml_test_support.h"
 #include "tests/support/xml_check.h"
 
 namespace rowpress {
 namespace {
 
-using namespace testing;  // the workbook's lines and cells, the writer fixture
+using namespace support;  // the workbook's lines and cells, the writer fixture
 
 TEST_F(SpreadsheetMlWriterTest, NumericTypesWithNumericTextGiveNumberCells) {
   EXPECT_EQ(oneCell(column("N", kInteger), "-12", false), numberCell("-12"));

@@ -6,13 +6,13 @@
 #include <string>
 #include <vector>
 
-#include "export/spreadsheetml_test_support.h"
+#include "tests/support/spreadsheetml_test_support.h"
 #include "tests/support/xml_check.h"
 
 namespace rowpress {
 namespace {
 
-using namespace testing;  // the workbook's lines and cells, the writer fixture
+using namespace support;  // the workbook's lines and cells, the writer fixture
 
 TEST_F(SpreadsheetMlWriterTest, BeginWritesTheFixedHeaderAndThePlaceholderAtOffset1052) {
   ASSERT_EQ(header().size(), 1052u);
@@ -129,7 +129,7 @@ TEST_F(SpreadsheetMlWriterTest, XmllintRejectsAMalformedFile) {
   // Proves that the well-formedness check can fail.
   const std::string path = (dir_ / "bad.xml").string();
   std::ofstream(path) << "<a>&</a>\n";
-  const ::testing::AssertionResult checked = testing::wellFormedXml({path});
+  const ::testing::AssertionResult checked = support::wellFormedXml({path});
   EXPECT_FALSE(checked);
   EXPECT_THAT(checked.message(), ::testing::HasSubstr("bad.xml:1: parser error"));
 }

@@ -16,20 +16,20 @@
 
 #include "export/column_type_report.h"
 #include "export/export_run.h"
-#include "export/export_run_fixture.h"
 #include "export/output_naming.h"
+#include "tests/support/export_run_fixture.h"
 #include "tests/support/odbc_fixture.h"
 
 namespace rowpress {
 namespace {
 
+using support::fileExists;
+using support::OdbcTest;
+using support::readFile;
+using support::writeFile;
 using ::testing::ElementsAre;
-using testing::fileExists;
 using ::testing::HasSubstr;
-using testing::OdbcTest;
-using testing::readFile;
 using ::testing::StartsWith;
-using testing::writeFile;
 
 TEST_F(ExportRunTest, AStopRequestEndsTheRunAtTheNextRowAndKeepsTheOldFile) {
   StopRequest& stop = StopRequest::instance();
@@ -51,8 +51,8 @@ TEST_F(ExportRunTest, AStopRequestEndsTheRunAtTheNextRowAndKeepsTheOldFile) {
             "Stopped after 2048 rows; no output file was written.");
   EXPECT_TRUE(view_.messages.empty());
   EXPECT_EQ(readFile(target), "the old report\r\n");
-  EXPECT_THAT(testing::listDirectory(temp_.path()), ::testing::Contains("report.csv"));
-  for (const std::string& name : testing::listDirectory(temp_.path())) {
+  EXPECT_THAT(support::listDirectory(temp_.path()), ::testing::Contains("report.csv"));
+  for (const std::string& name : support::listDirectory(temp_.path())) {
     EXPECT_EQ(name.find(".report.csv"), std::string::npos) << name;
   }
   // A request made before a run starts stops it before anything is created.
@@ -85,7 +85,7 @@ TEST_F(ExportRunTest, TheWindowsCancelSaysCancelledAndIsForgottenForTheNextRun) 
   EXPECT_EQ(stop.signal(), 0);
   EXPECT_EQ(view_.lines(ControlId::StatusList).back(), "Cancelled after 1024 rows");
   EXPECT_EQ(readFile(target), "the old report\r\n");
-  for (const std::string& name : testing::listDirectory(temp_.path())) {
+  for (const std::string& name : support::listDirectory(temp_.path())) {
     EXPECT_EQ(name.find(".report.csv"), std::string::npos) << name;
   }
   // A signal after a reset is a signal again, not a Cancel.
@@ -101,7 +101,7 @@ TEST_F(ExportRunTest, TheWindowsCancelSaysCancelledAndIsForgottenForTheNextRun) 
 }
 
 TEST(StopRequest, WaitsForTheRunsFilesAndRemovesThemWhenTheRunCannot) {
-  testing::TempDir dir;
+  support::TempDir dir;
   StopRequest& stop = StopRequest::instance();
   using Clock = std::chrono::steady_clock;
   EXPECT_TRUE(stop.waitUntilIdle(Clock::now()));

@@ -19,12 +19,12 @@
 namespace rowpress {
 namespace {
 
+using support::fileExists;
+using support::listDirectory;
+using support::readFile;
+using support::TempDir;
+using support::writeFile;
 using ::testing::ElementsAre;
-using testing::fileExists;
-using testing::listDirectory;
-using testing::readFile;
-using testing::TempDir;
-using testing::writeFile;
 
 TEST(SplitCommandWords, GroupsQuotesWithoutExpandingAnything) {
   EXPECT_THAT(splitCommandWords("gnumeric"), ElementsAre("gnumeric"));

@@ -16,7 +16,7 @@
 #include "export/stop_request.h"
 #include "export/text_rules.h"
 #include "export/zip_read_back.h"
-#include "job/pause_point.h"
+#include "files/pause_point.h"
 
 namespace rowpress {
 

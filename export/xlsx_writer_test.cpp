@@ -16,11 +16,11 @@
 #include <filesystem>
 #include <optional>
 
-#include "export/writer_test_support.h"
 #include "tests/spreadsheet/sheet_reader.h"
 #include "tests/support/child_process.h"
+#include "tests/support/writer_test_support.h"
 
-namespace rowpress::testing {
+namespace rowpress::support {
 namespace {
 
 using Row = std::vector<std::optional<std::string>>;  // nothing: NULL
@@ -348,4 +348,4 @@ TEST_F(XlsxWriterTest, ARowThatCannotBeWrittenFailsTheFileWithTheReason) {
 }
 
 }  // namespace
-}  // namespace rowpress::testing
+}  // namespace rowpress::support

@@ -17,10 +17,10 @@
 namespace rowpress {
 namespace {
 
+using support::readFile;
+using support::TempDir;
+using support::writeFile;
 using ::testing::HasSubstr;
-using testing::readFile;
-using testing::TempDir;
-using testing::writeFile;
 
 // The entries and their content as the read-back handed them on.
 class Collected : public ZipContentVisitor {

@@ -13,7 +13,7 @@
 #include <string_view>
 #include <system_error>
 
-#include "job/atomic_file.h"
+#include "files/atomic_file.h"
 #include "job/job_fields.h"
 #include "settings/password_scramble.h"
 #include "settings/settings_format.h"

@@ -12,9 +12,9 @@
 namespace rowpress {
 namespace {
 
-using testing::readFile;
+using support::readFile;
 
-class DemoTest : public testing::OdbcTest {
+class DemoTest : public support::OdbcTest {
  protected:
   void SetUp() override {
     OdbcTest::SetUp();
@@ -42,7 +42,7 @@ TEST_F(DemoTest, TheBundledJobExportsEveryOrderLine) {
             std::string::npos);
   EXPECT_NE(workbook.find("Safety &amp; Care"), std::string::npos);
   EXPECT_NE(workbook.find("Zürich"), std::string::npos);
-  EXPECT_TRUE(testing::wellFormedXml({dlg_.lastExport().path}));
+  EXPECT_TRUE(support::wellFormedXml({dlg_.lastExport().path}));
 }
 
 TEST_F(DemoTest, SavingTheLoadedJobWritesTheSameFile) {

@@ -21,11 +21,11 @@
 namespace rowpress {
 namespace {
 
-using testing::fileExists;
+using support::fileExists;
+using support::readFile;
+using support::writeFile;
 using ::testing::HasSubstr;
 using ::testing::Not;
-using testing::readFile;
-using testing::writeFile;
 
 // Answers whether a package is installed: those named in FAKE/installed, and, when the file
 // FAKE/everything exists, every package that is not LibreOffice and not named in
@@ -168,8 +168,8 @@ class InstallDepsTest : public ::testing::Test {
 
   // Runs a script of scripts/ with bash; its exit status, standard output and standard error.
   int run(const std::vector<std::string>& args, const std::string& script = "install-deps.sh") {
-    const testing::ChildResult result =
-        testing::runProgram(command(args, script), testing::kNoLimit, environment());
+    const support::ChildResult result =
+        support::runProgram(command(args, script), support::kNoLimit, environment());
     out_ = result.out;
     err_ = result.err;
     return result.exitStatus;
@@ -180,7 +180,7 @@ class InstallDepsTest : public ::testing::Test {
     argv.insert(argv.end(), args.begin(), args.end());
     return argv;
   }
-  testing::EnvironmentChanges environment() {
+  support::EnvironmentChanges environment() {
     return {{"PATH", bin_ + ":/usr/bin:/bin"},
             {"FAKE", fake_.path()},
             {"ROOT", root_},
@@ -189,7 +189,7 @@ class InstallDepsTest : public ::testing::Test {
 
   // Starts install-deps.sh in `script` and waits until its install is held; false when the
   // script never got there.
-  bool startHeldInstall(testing::ChildProcess& script) {
+  bool startHeldInstall(support::ChildProcess& script) {
     writeFile(fake_ / "hold", "");
     if (!script.start(command({}), environment())) return false;
     for (int i = 0; i < 400 && !fileExists(fake_ / "holding"); ++i) {
@@ -207,7 +207,7 @@ class InstallDepsTest : public ::testing::Test {
     return fileExists(fake_ / "services.log") ? readFile(fake_ / "services.log") : "";
   }
 
-  testing::TempDir fake_;
+  support::TempDir fake_;
   const std::string bin_ = fake_ / "bin";
   const std::string root_ = fake_ / "root";
   std::string out_, err_;
@@ -375,7 +375,7 @@ TEST_F(InstallDepsTest, WhatAKilledRunChangedIsPutBackAtTheNextStart) {
     writeFile(config, ownConfig);
     everythingBut({"postgresql-15"});
     {
-      testing::ChildProcess script(fake_.path());
+      support::ChildProcess script(fake_.path());
       ASSERT_TRUE(startHeldInstall(script)) << script.err();
       script.kill(SIGKILL);
       script.wait();
@@ -410,9 +410,9 @@ TEST_F(InstallDepsTest, WhatAKilledRunChangedIsPutBackAtTheNextStart) {
     }
     EXPECT_EQ(readFile(config), ownConfig);
     // No saved copy is left beside them.
-    EXPECT_EQ(testing::listDirectory(root_ + "/usr/sbin"),
+    EXPECT_EQ(support::listDirectory(root_ + "/usr/sbin"),
               hadPolicy ? std::vector<std::string>{"policy-rc.d"} : std::vector<std::string>{});
-    EXPECT_EQ(testing::listDirectory(root_ + "/etc/postgresql-common"),
+    EXPECT_EQ(support::listDirectory(root_ + "/etc/postgresql-common"),
               std::vector<std::string>{"createcluster.conf"});
     // Put back once: the next start finds nothing to do.
     EXPECT_EQ(run({}), 0) << err_;
@@ -439,7 +439,7 @@ TEST_F(InstallDepsTest, APolicyRcdThatItDidNotWriteIsLeftAlone) {
   EXPECT_EQ(run({}), 0) << err_;
   EXPECT_THAT(aptLog(), HasSubstr("--no-install-recommends cmake\n  policy-rc.d: 101;"));
   EXPECT_EQ(readFile(policy), foreign);
-  EXPECT_EQ(testing::listDirectory(root_ + "/usr/sbin"), std::vector<std::string>{"policy-rc.d"});
+  EXPECT_EQ(support::listDirectory(root_ + "/usr/sbin"), std::vector<std::string>{"policy-rc.d"});
 }
 
 // SIGINT, SIGTERM or SIGHUP to the script alone, while apt-get installs: the install is
@@ -453,11 +453,11 @@ TEST_F(InstallDepsTest, ASignalStopsTheInstallAndPutsTheSystemFilesBack) {
     for (const bool hadPolicy : {false, true}) {
       SCOPED_TRACE(std::string(strsignal(signal)) + (hadPolicy ? ", own policy-rc.d" : ""));
       if (hadPolicy) writeFile(policy, ownPolicy);
-      testing::ChildProcess script(fake_.path());
+      support::ChildProcess script(fake_.path());
       ASSERT_TRUE(startHeldInstall(script)) << script.err();
       ASSERT_THAT(readFile(policy), HasSubstr("exit 101"));
       script.kill(signal);
-      const testing::ChildResult result = script.wait(std::chrono::seconds(10));
+      const support::ChildResult result = script.wait(std::chrono::seconds(10));
       EXPECT_FALSE(result.timedOut) << "the script waited for the install to end by itself";
       EXPECT_EQ(result.exitStatus, 128 + signal) << result.err;
       EXPECT_FALSE(holdingInstallRuns()) << "apt-get still runs";
@@ -467,7 +467,7 @@ TEST_F(InstallDepsTest, ASignalStopsTheInstallAndPutsTheSystemFilesBack) {
       } else {
         EXPECT_FALSE(fileExists(policy));
       }
-      EXPECT_EQ(testing::listDirectory(root_ + "/usr/sbin"),
+      EXPECT_EQ(support::listDirectory(root_ + "/usr/sbin"),
                 hadPolicy ? std::vector<std::string>{"policy-rc.d"} : std::vector<std::string>{});
       std::filesystem::remove(policy);
     }
@@ -480,20 +480,20 @@ TEST_F(InstallDepsTest, ASecondRunWaitsForTheFirstInsteadOfPuttingItsFilesBack) 
   const std::string policy = root_ + "/usr/sbin/policy-rc.d";
   installed({"libreoffice-calc"});
   everythingBut({"cmake"});
-  testing::ChildProcess first(fake_.path());
+  support::ChildProcess first(fake_.path());
   ASSERT_TRUE(startHeldInstall(first)) << first.err();
   const std::string changed = readFile(policy);
   std::filesystem::remove(fake_ / "hold");
   const std::string secondDir = fake_ / "second";
   std::filesystem::create_directories(secondDir);
-  testing::ChildProcess second(secondDir);
+  support::ChildProcess second(secondDir);
   ASSERT_TRUE(second.start(command({}), environment()));
   ::usleep(1000000);
   EXPECT_TRUE(second.running()) << second.err();
   EXPECT_EQ(readFile(policy), changed);
   first.kill(SIGTERM);
   EXPECT_EQ(first.wait(std::chrono::seconds(10)).exitStatus, 143);
-  const testing::ChildResult result = second.wait(std::chrono::seconds(10));
+  const support::ChildResult result = second.wait(std::chrono::seconds(10));
   EXPECT_EQ(result.exitStatus, 0) << result.err;
   EXPECT_EQ(result.out,
             "install-deps.sh: waiting for another install-deps.sh to end\nInstalling: cmake\n");

@@ -27,12 +27,12 @@
 
 #include "app/main_dialog.h"
 #include "app/qt/main_window.h"
-#include "app/qt/modal_script.h"
-#include "app/qt/window_fixture.h"
 #include "app/startup.h"
+#include "tests/support/modal_script.h"
 #include "tests/support/odbc_fixture.h"
+#include "tests/support/window_fixture.h"
 
-namespace rowpress::testing {
+namespace rowpress::support {
 namespace {
 
 using Id = ControlId;
@@ -599,4 +599,4 @@ TEST_F(LiveExportTest, MessagesAndTheViewerOfTheRunComeOnTheWindowsThread) {
 }
 
 }  // namespace
-}  // namespace rowpress::testing
+}  // namespace rowpress::support

@@ -26,11 +26,11 @@
 #include <memory>
 
 #include "app/qt/about_box.h"
-#include "app/qt/modal_script.h"
-#include "app/qt/window_fixture.h"
 #include "tests/support/child_process.h"
+#include "tests/support/modal_script.h"
+#include "tests/support/window_fixture.h"
 
-namespace rowpress::testing {
+namespace rowpress::support {
 namespace {
 
 using Id = ControlId;
@@ -355,4 +355,4 @@ TEST_F(WindowTest, EnterInTheSqlBoxBreaksTheLine) {
 }
 
 }  // namespace
-}  // namespace rowpress::testing
+}  // namespace rowpress::support

@@ -9,12 +9,12 @@
 
 #include "app/command_line.h"
 #include "app/qt/main_window.h"
-#include "app/qt/modal_script.h"
-#include "app/qt/window_fixture.h"
 #include "settings/settings_file.h"
+#include "tests/support/modal_script.h"
 #include "tests/support/odbc_fixture.h"
+#include "tests/support/window_fixture.h"
 
-namespace rowpress::testing {
+namespace rowpress::support {
 namespace {
 
 using Id = ControlId;
@@ -161,4 +161,4 @@ TEST_F(HandlersTest, AnUnreadableSettingsFileIsReportedInTheStatusList) {
 }
 
 }  // namespace
-}  // namespace rowpress::testing
+}  // namespace rowpress::support

@@ -19,12 +19,12 @@
 #include "app/job_controls.h"
 #include "app/memory_view.h"
 #include "app/qt/main_window.h"
-#include "app/qt/modal_script.h"
-#include "app/qt/window_fixture.h"
+#include "tests/support/modal_script.h"
 #include "tests/support/odbc_fixture.h"
 #include "tests/support/output_boxes.h"
+#include "tests/support/window_fixture.h"
 
-namespace rowpress::testing {
+namespace rowpress::support {
 namespace {
 
 using Id = ControlId;
@@ -313,4 +313,4 @@ TEST_F(HandlersTest, SupportPageSaysWhereThePageIsWhenNothingOpensIt) {
 }
 
 }  // namespace
-}  // namespace rowpress::testing
+}  // namespace rowpress::support

@@ -30,12 +30,12 @@
 
 #include "app/qt/about_box.h"
 #include "app/qt/main_window.h"
-#include "app/qt/modal_script.h"
-#include "app/qt/window_fixture.h"
 #include "tests/support/child_process.h"
+#include "tests/support/modal_script.h"
 #include "tests/support/odbc_fixture.h"
+#include "tests/support/window_fixture.h"
 
-namespace rowpress::testing {
+namespace rowpress::support {
 namespace {
 
 using Id = ControlId;
@@ -337,4 +337,4 @@ TEST(WindowLayout, LargerFontsMakeALargerWindow) {
 }
 
 }  // namespace
-}  // namespace rowpress::testing
+}  // namespace rowpress::support

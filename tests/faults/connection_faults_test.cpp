@@ -15,12 +15,12 @@
 namespace rowpress {
 namespace {
 
-using testing::fileExists;
+using support::fileExists;
+using support::readFile;
+using support::writeFile;
 using ::testing::HasSubstr;
-using testing::readFile;
-using testing::writeFile;
 
-class ConnectionFaultTest : public testing::OdbcTest {
+class ConnectionFaultTest : public support::OdbcTest {
  protected:
   void SetUp() override {
     OdbcTest::SetUp();
@@ -32,29 +32,29 @@ class ConnectionFaultTest : public testing::OdbcTest {
 
   // A private ODBC configuration for the child: the SQLite driver and `drivers` in
   // odbcinst.ini, `sources` in odbc.ini.
-  testing::EnvironmentChanges odbcWorld(const std::string& drivers, const std::string& sources) {
+  support::EnvironmentChanges odbcWorld(const std::string& drivers, const std::string& sources) {
     writeFile(odbc_ + "/odbcinst.ini",
-              std::string("[SQLite3]\nDriver=") + testing::sqliteDriver() + "\n" + drivers);
+              std::string("[SQLite3]\nDriver=") + support::sqliteDriver() + "\n" + drivers);
     writeFile(odbc_ + "/odbc.ini", sources);
     writeFile(odbc_ + "/user.ini", "");
     return {{"ODBCSYSINI", odbc_}, {"ODBCINI", odbc_ + "/user.ini"}};
   }
 
-  testing::ChildResult runOn(const std::string& dataSource,
-                             const testing::EnvironmentChanges& changes = {}) {
+  support::ChildResult runOn(const std::string& dataSource,
+                             const support::EnvironmentChanges& changes = {}) {
     const std::string job = temp_ / "job.DIRU";
-    writeFile(job, testing::jobFileText(dataSource, "select 1 as one"));
-    return testing::runRowpress(
+    writeFile(job, support::jobFileText(dataSource, "select 1 as one"));
+    return support::runRowpress(
         temp_.path(), {"-silent", "-noautoopen", "-file=" + job, "-outfile=" + target_}, changes);
   }
 
   // What every failed connection has in common.
-  void expectNoConnection(const testing::ChildResult& result) {
+  void expectNoConnection(const support::ChildResult& result) {
     EXPECT_EQ(result.exitStatus, 2);
     EXPECT_THAT(result.err, HasSubstr("rowpress: did not connect\n"));
     EXPECT_EQ(result.out, "");
     EXPECT_EQ(readFile(target_), "yesterday's report\r\n");
-    EXPECT_THAT(testing::listDirectory(temp_.path()),
+    EXPECT_THAT(support::listDirectory(temp_.path()),
                 ::testing::Not(::testing::Contains(HasSubstr(".rowpress-"))));
     EXPECT_TRUE(outputFiles().empty());
   }
@@ -64,7 +64,7 @@ class ConnectionFaultTest : public testing::OdbcTest {
 };
 
 TEST_F(ConnectionFaultTest, ADriverLibraryThatIsNotThere) {
-  testing::ChildResult result =
+  support::ChildResult result =
       runOn("gone", odbcWorld("[Gone]\nDriver=/nonexistent/libgone.so\n",
                               "[gone]\nDriver=Gone\nDatabase=" + database() + "\n"));
   expectNoConnection(result);
@@ -75,7 +75,7 @@ TEST_F(ConnectionFaultTest, ADriverLibraryThatIsNotThere) {
 TEST_F(ConnectionFaultTest, ALibraryThatIsNotAnOdbcDriver) {
   const std::string library = "/lib/x86_64-linux-gnu/libm.so.6";
   ASSERT_TRUE(fileExists(library)) << library << " is missing";
-  testing::ChildResult result =
+  support::ChildResult result =
       runOn("notdriver",
             odbcWorld("[NotDriver]\nDriver=" + library + "\n", "[notdriver]\nDriver=NotDriver\n"));
   expectNoConnection(result);
@@ -84,7 +84,7 @@ TEST_F(ConnectionFaultTest, ALibraryThatIsNotAnOdbcDriver) {
 }
 
 TEST_F(ConnectionFaultTest, ADataSourceThatIsNotDefined) {
-  testing::ChildResult result = runOn("nowhere", odbcWorld("", ""));
+  support::ChildResult result = runOn("nowhere", odbcWorld("", ""));
   expectNoConnection(result);
   EXPECT_THAT(result.err, HasSubstr("rowpress: [IM002] [unixODBC][Driver Manager]Data source name "
                                     "not found"));
@@ -93,7 +93,7 @@ TEST_F(ConnectionFaultTest, ADataSourceThatIsNotDefined) {
 TEST_F(ConnectionFaultTest, AMissingDatabaseFileIsNotCreated) {
   const std::string missing = temp_ / "missing.db";
   addDataSource("nofile", missing, false, "NoCreat=1");
-  testing::ChildResult result = runOn("nofile");
+  support::ChildResult result = runOn("nofile");
   expectNoConnection(result);
   EXPECT_THAT(result.err, ::testing::ContainsRegex("rowpress: \\[HY000\\] [^\n]*connect failed"));
   EXPECT_FALSE(fileExists(missing));

@@ -17,22 +17,22 @@
 #include <thread>
 #include <vector>
 
-#include "job/atomic_file.h"
+#include "files/atomic_file.h"
 #include "tests/support/child_process.h"
 #include "tests/support/odbc_fixture.h"
 
 namespace rowpress {
 namespace {
 
-using testing::listDirectory;
+using support::listDirectory;
+using support::readFile;
+using support::writeFile;
 using ::testing::MatchesRegex;
-using testing::readFile;
 using ::testing::StartsWith;
 using ::testing::UnorderedElementsAre;
 using ::testing::UnorderedElementsAreArray;
-using testing::writeFile;
 
-class InterruptedRunTest : public testing::OdbcTest {
+class InterruptedRunTest : public support::OdbcTest {
  protected:
   // The names in `dir` that begin with `prefix` and end in ".part".
   static std::vector<std::string> temporaryFiles(const std::string& dir,
@@ -44,10 +44,10 @@ class InterruptedRunTest : public testing::OdbcTest {
     return names;
   }
 
-  testing::ChildResult runJob(const std::string& sql, const std::string& target) {
+  support::ChildResult runJob(const std::string& sql, const std::string& target) {
     const std::string job = temp_ / "job.DIRU";
-    writeFile(job, testing::jobFileText("rowtest", sql, {"CSV=\"1\";"}));
-    return testing::runRowpress(temp_.path(),
+    writeFile(job, support::jobFileText("rowtest", sql, {"CSV=\"1\";"}));
+    return support::runRowpress(temp_.path(),
                                 {"-silent", "-noautoopen", "-file=" + job, "-outfile=" + target});
   }
 
@@ -59,13 +59,13 @@ class InterruptedRunTest : public testing::OdbcTest {
   void killMidExport(std::string* leftoverName, bool defaultName = false) {
     const std::string dir = defaultName ? home() : dir_;
     const std::string job = temp_ / "job.DIRU";
-    writeFile(job, testing::jobFileText(
+    writeFile(job, support::jobFileText(
                        "rowtest",
                        "with recursive c(x) as (select 1 union all select x + 1 from c where x < "
                        "100000000) select x, 'some text to make the lines longer ' || x as label "
                        "from c",
                        {"CSV=\"1\";"}));
-    testing::ChildProcess child(temp_.path());
+    support::ChildProcess child(temp_.path());
     std::vector<std::string> args = {"-silent", "-noautoopen", "-file=" + job};
     if (!defaultName) args.push_back("-outfile=" + target_);
     ASSERT_TRUE(child.startRowpress(args));
@@ -78,7 +78,7 @@ class InterruptedRunTest : public testing::OdbcTest {
       std::vector<std::string> names = temporaryFiles(dir, prefix);
       if (names.size() == 1) {
         name = names[0];
-        seen = testing::fileSize(dir + "/" + name).value_or(0);
+        seen = support::fileSize(dir + "/" + name).value_or(0);
         if (seen >= 1024 * 1024) break;
       }
       std::this_thread::sleep_for(std::chrono::milliseconds(5));
@@ -93,12 +93,12 @@ class InterruptedRunTest : public testing::OdbcTest {
     // reserved, ".rowXXXX.TMP.csv.rowpress-RANDOM.part" without its dot and its tail.
     std::vector<std::string> held = {leftover};
     if (defaultName) held.push_back(dir + "/" + name.substr(1, name.find(".rowpress-") - 1));
-    for (const std::string& file : held) EXPECT_FALSE(testing::lockCanBeTaken(file)) << file;
+    for (const std::string& file : held) EXPECT_FALSE(support::lockCanBeTaken(file)) << file;
     child.kill(SIGKILL);
-    testing::ChildResult killed = child.wait();
+    support::ChildResult killed = child.wait();
     ASSERT_EQ(killed.signal, SIGKILL) << "the run ended before the kill: " << killed.err;
     // The locks went with the process.
-    for (const std::string& file : held) EXPECT_TRUE(testing::lockCanBeTaken(file)) << file;
+    for (const std::string& file : held) EXPECT_TRUE(support::lockCanBeTaken(file)) << file;
     *leftoverName = name;
   }
 
@@ -163,14 +163,14 @@ TEST_F(InterruptedRunTest, AKilledRunsLeftoverGoesOnlyOnceItIsOldAndNoOneHoldsIt
   const std::string similar = dir_ + "/.big.csv.rowpress-0123456789ab.partial";
   for (const std::string& file : {held, young, other, similar}) {
     writeFile(file, "not mine to remove");
-    testing::setModifiedAgo(file, kOld);
+    support::setModifiedAgo(file, kOld);
   }
-  testing::setModifiedAgo(young, 4 * 60);
-  auto lock = std::make_unique<testing::HeldLock>(held);
+  support::setModifiedAgo(young, 4 * 60);
+  auto lock = std::make_unique<support::HeldLock>(held);
   ASSERT_TRUE(lock->held());
 
   // The killed run's leftover is young yet: it stays, like everything else.
-  testing::ChildResult next = runJob("select 'today' as report", target_);
+  support::ChildResult next = runJob("select 'today' as report", target_);
   EXPECT_EQ(next.exitStatus, 0) << next.err;
   EXPECT_EQ(next.out, target_ + "\n");
   EXPECT_EQ(readFile(target_), "report,\r\ntoday,\r\n");
@@ -181,7 +181,7 @@ TEST_F(InterruptedRunTest, AKilledRunsLeftoverGoesOnlyOnceItIsOldAndNoOneHoldsIt
 
   // Once old, the leftover whose lock can be taken goes; the locked one stays whatever its
   // age, and is not published either.
-  testing::setModifiedAgo(leftover, kOld);
+  support::setModifiedAgo(leftover, kOld);
   next = runJob("select 'later' as report", target_);
   EXPECT_EQ(next.exitStatus, 0) << next.err;
   EXPECT_EQ(readFile(target_), "report,\r\nlater,\r\n");
@@ -206,7 +206,7 @@ TEST_F(InterruptedRunTest, AKilledRunsReservedNameGoesOnlyOnceItIsOldAndNoOneHol
   std::string name;
   ASSERT_NO_FATAL_FAILURE(killMidExport(&name, true));
   const std::string reserved = name.substr(1, name.find(".rowpress-") - 1);
-  EXPECT_EQ(testing::fileSize(home() + "/" + reserved), 0);
+  EXPECT_EQ(support::fileSize(home() + "/" + reserved), 0);
   // Beside them, under names that the run did not take (it wrote CSV).
   const std::string held = home() + "/row0001.TMP.html";
   const std::string earlier = home() + "/row0002.TMP.xls";
@@ -214,22 +214,22 @@ TEST_F(InterruptedRunTest, AKilledRunsReservedNameGoesOnlyOnceItIsOldAndNoOneHol
   writeFile(held, "");
   writeFile(earlier, "an earlier report");
   writeFile(young, "");
-  for (const std::string& file : {held, earlier}) testing::setModifiedAgo(file, kOld);
-  testing::setModifiedAgo(young, 4 * 60);
-  testing::HeldLock lock(held);
+  for (const std::string& file : {held, earlier}) support::setModifiedAgo(file, kOld);
+  support::setModifiedAgo(young, 4 * 60);
+  support::HeldLock lock(held);
   ASSERT_TRUE(lock.held());
   const std::vector<std::string> others = {baseName(held), baseName(earlier), baseName(young),
                                            "lasttablecolumntypeinfo.csv"};
 
   // Just killed, its files are young yet: they stay.
-  testing::ChildResult next = runJob("select 'today' as report", temp_ / "named.csv");
+  support::ChildResult next = runJob("select 'today' as report", temp_ / "named.csv");
   EXPECT_EQ(next.exitStatus, 0) << next.err;
   std::vector<std::string> expected = others;
   expected.insert(expected.end(), {name, reserved});
   EXPECT_THAT(listDirectory(home()), UnorderedElementsAreArray(expected));
 
-  testing::setModifiedAgo(home() + "/" + name, kOld);
-  testing::setModifiedAgo(home() + "/" + reserved, kOld);
+  support::setModifiedAgo(home() + "/" + name, kOld);
+  support::setModifiedAgo(home() + "/" + reserved, kOld);
   next = runJob("select 'later' as report", temp_ / "named.csv");
   EXPECT_EQ(next.exitStatus, 0) << next.err;
   EXPECT_THAT(listDirectory(home()), UnorderedElementsAreArray(others));
@@ -246,13 +246,13 @@ TEST_F(InterruptedRunTest, AbandonedLeftoversInTheDefaultDirectoryGoToo) {
   const std::string young = home() + "/.row0002.TMP.csv.rowpress-DDDDDDDDDDDD.part";
   for (const std::string& file : {workbook, report, held, young}) {
     writeFile(file, "partial");
-    testing::setModifiedAgo(file, kOld);
+    support::setModifiedAgo(file, kOld);
   }
-  testing::setModifiedAgo(young, 60);
-  testing::HeldLock lock(held);
+  support::setModifiedAgo(young, 60);
+  support::HeldLock lock(held);
   ASSERT_TRUE(lock.held());
 
-  testing::ChildResult result = runJob("select 1 as n", temp_ / "named.csv");
+  support::ChildResult result = runJob("select 1 as n", temp_ / "named.csv");
   EXPECT_EQ(result.exitStatus, 0) << result.err;
   EXPECT_THAT(listDirectory(home()),
               UnorderedElementsAre(".row0001.TMP.csv.rowpress-CCCCCCCCCCCC.part",

@@ -17,16 +17,16 @@
 namespace rowpress {
 namespace {
 
-using testing::ChildResult;
-using testing::fileExists;
-using testing::readFile;
-using testing::shellQuote;
-using testing::writeFile;
+using support::ChildResult;
+using support::fileExists;
+using support::readFile;
+using support::shellQuote;
+using support::writeFile;
 
 constexpr char kOld[] = "yesterday's report\r\n";
 constexpr char kNothingRan[] = "rowpress: the job could not be read; nothing was run\n";
 
-class JobFileFaultTest : public testing::OdbcTest {
+class JobFileFaultTest : public support::OdbcTest {
  protected:
   void SetUp() override {
     OdbcTest::SetUp();
@@ -35,7 +35,7 @@ class JobFileFaultTest : public testing::OdbcTest {
     target_ = temp_ / "report.csv";
     writeFile(target_, kOld);
     good_ = temp_ / "good.DIRU";
-    writeFile(good_, testing::jobFileText("fresh", "select 1 as one", {"CSV=\"1\";"}));
+    writeFile(good_, support::jobFileText("fresh", "select 1 as one", {"CSV=\"1\";"}));
   }
 
   std::string fresh() const { return temp_ / "fresh.db"; }
@@ -61,7 +61,7 @@ class JobFileFaultTest : public testing::OdbcTest {
 };
 
 TEST_F(JobFileFaultTest, TheGoodJobAloneConnectsAndRuns) {
-  ChildResult result = testing::runRowpress(temp_.path(), argsFor({good_}));
+  ChildResult result = support::runRowpress(temp_.path(), argsFor({good_}));
   EXPECT_EQ(result.exitStatus, 0) << result.err;
   EXPECT_EQ(readFile(target_), "one,\r\n1,\r\n");
   EXPECT_TRUE(fileExists(fresh()));
@@ -89,7 +89,7 @@ TEST_F(JobFileFaultTest, ARefusedValueInTheSecondFileEndsTheRunBeforeConnecting)
   for (const Case& c : cases) {
     SCOPED_TRACE(c.problem);
     writeFile(second, "-- the second file\n" + c.line + "\n");
-    expectRefused(testing::runRowpress(temp_.path(), argsFor({good_, second})),
+    expectRefused(support::runRowpress(temp_.path(), argsFor({good_, second})),
                   second + ": " + c.problem);
   }
 }
@@ -113,7 +113,7 @@ TEST_F(JobFileFaultTest, ASettingsFileThatCannotBeReadEndsTheRunBeforeConnecting
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.file);
-    expectRefused(testing::runRowpress(temp_.path(), argsFor({good_, c.file})),
+    expectRefused(support::runRowpress(temp_.path(), argsFor({good_, c.file})),
                   c.file + ": " + c.problem);
   }
 }
@@ -140,14 +140,14 @@ TEST_F(JobFileFaultTest, AJobFileCutShortOrHoldingNoJobEndsTheRunBeforeConnectin
   for (const Case& c : cases) {
     SCOPED_TRACE(c.problem);
     writeFile(second, c.text);
-    expectRefused(testing::runRowpress(temp_.path(), argsFor({good_, second})), second + c.problem);
+    expectRefused(support::runRowpress(temp_.path(), argsFor({good_, second})), second + c.problem);
   }
 }
 
 TEST_F(JobFileFaultTest, AJobFileWithCrLineEndsIsReadLineByLine) {
   const std::string mac = temp_ / "mac.DIRU";
   writeFile(mac, "-- rule\rDatabase=\"fresh\";\rSQL=\"select 2 as two\";\rCSV=\"1\";\r");
-  ChildResult result = testing::runRowpress(temp_.path(), argsFor({mac}));
+  ChildResult result = support::runRowpress(temp_.path(), argsFor({mac}));
   EXPECT_EQ(result.exitStatus, 0) << result.err;
   EXPECT_EQ(readFile(target_), "two,\r\n2,\r\n");
 }
@@ -156,19 +156,19 @@ TEST_F(JobFileFaultTest, ASwitchValueOverItsLimitEndsTheRunBeforeConnecting) {
   const std::string longPath = temp_ / std::string(250, 'p');
   std::vector<std::string> args = argsFor({good_});
   args.push_back("-outfile=" + longPath);
-  expectRefused(testing::runRowpress(temp_.path(), args),
+  expectRefused(support::runRowpress(temp_.path(), args),
                 "The output file name of -outfile= is longer than 255 bytes and was refused.");
   // A password from the environment over its limit is refused as one from a file is.
-  expectRefused(testing::runRowpress(temp_.path(), argsFor({good_}),
+  expectRefused(support::runRowpress(temp_.path(), argsFor({good_}),
                                      {{"ROWPRESS_PASSWORD", std::string(128, 'p')}}),
                 "ROWPRESS_PASSWORD: The password is longer than 127 bytes and was refused.");
-  expectRefused(testing::runRowpress(temp_.path(), argsFor({good_}),
+  expectRefused(support::runRowpress(temp_.path(), argsFor({good_}),
                                      {{"ROWPRESS_USER", std::string(128, 'u')}}),
                 "ROWPRESS_USER: The user name is longer than 127 bytes and was refused.");
   args = argsFor({good_});
   args.push_back("-openwith=" + std::string(256, 'v'));
   expectRefused(
-      testing::runRowpress(temp_.path(), args),
+      support::runRowpress(temp_.path(), args),
       "The application to launch of -openwith= is longer than 255 bytes and was refused.");
 }
 
@@ -180,7 +180,7 @@ TEST_F(JobFileFaultTest, AFifoIsRefusedWithoutWaitingForAWriter) {
   std::string command = "exec timeout 60";
   command += " \"$ROWPRESS\"";
   for (const std::string& arg : argsFor({good_, fifo})) command += " " + shellQuote(arg);
-  expectRefused(testing::runScript(temp_.path(), command),
+  expectRefused(support::runScript(temp_.path(), command),
                 fifo + ": The settings file could not be read: not a regular file.");
 }
 

@@ -25,26 +25,26 @@
 #include <thread>
 #include <vector>
 
-#include "job/atomic_file.h"
-#include "job/pause_point.h"
+#include "files/atomic_file.h"
+#include "files/pause_point.h"
 #include "tests/support/child_process.h"
 #include "tests/support/odbc_fixture.h"
 
 namespace rowpress {
 namespace {
 
-using testing::ChildResult;
+using support::ChildResult;
+using support::fileExists;
+using support::listDirectory;
+using support::readFile;
+using support::shellQuote;
+using support::writeFile;
 using ::testing::ElementsAre;
-using testing::fileExists;
 using ::testing::HasSubstr;
-using testing::listDirectory;
-using testing::readFile;
-using testing::shellQuote;
-using testing::writeFile;
 
 constexpr char kOld[] = "yesterday's report\r\n";
 
-class OutputFileFaultTest : public testing::OdbcTest {
+class OutputFileFaultTest : public support::OdbcTest {
  protected:
   void SetUp() override {
     OdbcTest::SetUp();
@@ -59,23 +59,23 @@ class OutputFileFaultTest : public testing::OdbcTest {
 
   std::string job(const std::string& sql, const std::vector<std::string>& lines = {}) {
     const std::string file = temp_ / "job.DIRU";
-    writeFile(file, testing::jobFileText("rowtest", sql, lines));
+    writeFile(file, support::jobFileText("rowtest", sql, lines));
     return "-file=" + file;
   }
 
   ChildResult run(const std::string& outFile, const std::string& jobArg,
-                  const testing::EnvironmentChanges& changes = {}) {
-    return testing::runRowpress(temp_.path(),
+                  const support::EnvironmentChanges& changes = {}) {
+    return support::runRowpress(temp_.path(),
                                 {"-silent", "-noautoopen", jobArg, "-outfile=" + outFile}, changes);
   }
 
   // Runs `script` in a mount namespace of its own, as root can.
   ChildResult runInOwnMountNamespace(const std::string& script) {
-    EXPECT_FALSE(testing::findProgram("unshare").empty()) << "unshare is missing (util-linux)";
-    EXPECT_FALSE(testing::findProgram("mount").empty()) << "mount is missing";
+    EXPECT_FALSE(support::findProgram("unshare").empty()) << "unshare is missing (util-linux)";
+    EXPECT_FALSE(support::findProgram("mount").empty()) << "mount is missing";
     const std::string inner = temp_ / "namespace.sh";
     writeFile(inner, "set -u\n" + script + "\n");
-    return testing::runScript(temp_.path(),
+    return support::runScript(temp_.path(),
                               "export ROWPRESS\nexec unshare -m /bin/sh " + shellQuote(inner));
   }
 
@@ -83,7 +83,7 @@ class OutputFileFaultTest : public testing::OdbcTest {
   std::string marksJob() { return job("update marks set n = n + 1"); }
   bool marksStatementRan(const std::string& database) {
     const std::string check = temp_ / "marks.txt";
-    testing::runShell("sqlite3 " + shellQuote(database) + " 'select n from marks' > " +
+    support::runShell("sqlite3 " + shellQuote(database) + " 'select n from marks' > " +
                       shellQuote(check));
     return readFile(check) != "0\n";
   }
@@ -92,11 +92,11 @@ class OutputFileFaultTest : public testing::OdbcTest {
   // Runs the executable as the unprivileged user 65534 with `args`; fails the test when that
   // user cannot be taken on.
   ChildResult runUnprivileged(const std::string& args) {
-    EXPECT_FALSE(testing::findProgram("setpriv").empty()) << "setpriv is missing (util-linux)";
+    EXPECT_FALSE(support::findProgram("setpriv").empty()) << "setpriv is missing (util-linux)";
     const std::string setpriv = "setpriv --reuid=65534 --regid=65534 --clear-groups ";
-    ChildResult who = testing::runScript(temp_.path(), setpriv + "id -u");
+    ChildResult who = support::runScript(temp_.path(), setpriv + "id -u");
     EXPECT_EQ(who.out, "65534\n") << "cannot run as user 65534: " << who.err;
-    return testing::runScript(temp_.path(), "exec " + setpriv + "\"$ROWPRESS\" " + args);
+    return support::runScript(temp_.path(), "exec " + setpriv + "\"$ROWPRESS\" " + args);
   }
 };
 
@@ -117,9 +117,9 @@ TEST_F(OutputFileFaultTest, PathsBelowARegularFileOrInProcAreRefusedBeforeTheSta
 
 TEST_F(OutputFileFaultTest, ADefaultDirectoryThatCannotBeCreated) {
   writeFile(temp_ / "plain", "a regular file");
-  const testing::EnvironmentChanges home = {{"ROWPRESS_HOME", temp_ / "plain/rowpress"}};
+  const support::EnvironmentChanges home = {{"ROWPRESS_HOME", temp_ / "plain/rowpress"}};
   // Without a file name there is nowhere to write.
-  ChildResult result = testing::runRowpress(
+  ChildResult result = support::runRowpress(
       temp_.path(), {"-silent", "-noautoopen", job("select n from seq where n < 3")}, home);
   EXPECT_EQ(result.exitStatus, 4);
   EXPECT_THAT(result.err, HasSubstr("Unable to Open Output File: unable to create:"));
@@ -133,7 +133,7 @@ TEST_F(OutputFileFaultTest, ADefaultDirectoryThatCannotBeCreated) {
 }
 
 TEST_F(OutputFileFaultTest, WithoutHomeOrAPasswordEntryNothingGoesToTheWorkingDirectory) {
-  EXPECT_FALSE(testing::findProgram("unshare").empty()) << "unshare is missing (util-linux)";
+  EXPECT_FALSE(support::findProgram("unshare").empty()) << "unshare is missing (util-linux)";
   // User 54321 in a user namespace of its own, which the password database does not know,
   // without HOME, as a service may run; the test's files are its own there.
   const std::string cwd = temp_ / "cwd";
@@ -142,10 +142,10 @@ TEST_F(OutputFileFaultTest, WithoutHomeOrAPasswordEntryNothingGoesToTheWorkingDi
                                   " || exit 90\nexec env -u HOME -u ROWPRESS_HOME unshare -U "
                                   "--map-user=54321 --map-group=54321 ";
   ChildResult who =
-      testing::runScript(temp_.path(), unknownUser + "sh -c 'id -u; getent passwd 54321'");
+      support::runScript(temp_.path(), unknownUser + "sh -c 'id -u; getent passwd 54321'");
   ASSERT_EQ(who.out, "54321\n") << "cannot run as a user without a password entry: " << who.err;
   auto runUnknown = [&](const std::string& args) {
-    return testing::runScript(temp_.path(), unknownUser + "\"$ROWPRESS\" " + args);
+    return support::runScript(temp_.path(), unknownUser + "\"$ROWPRESS\" " + args);
   };
   const std::string noDirectory =
       "There is no default directory: neither ROWPRESS_HOME nor HOME is set and the user has "
@@ -154,7 +154,7 @@ TEST_F(OutputFileFaultTest, WithoutHomeOrAPasswordEntryNothingGoesToTheWorkingDi
   // A default name cannot be made: the run ends before it connects (to a data source that
   // does not exist, where a connect would end with status 2).
   const std::string nowhere = temp_ / "nowhere.DIRU";
-  writeFile(nowhere, testing::jobFileText("no-such-source", "select 1"));
+  writeFile(nowhere, support::jobFileText("no-such-source", "select 1"));
   ChildResult result = runUnknown("-silent -noautoopen " + shellQuote("-file=" + nowhere));
   EXPECT_EQ(result.exitStatus, 4);
   EXPECT_THAT(result.err, HasSubstr("rowpress: " + noDirectory + "; name the output file.\n"));
@@ -365,7 +365,7 @@ TEST_F(OutputFaultMatrixTest, AFileSizeLimit) {
       SCOPED_TRACE(kind.extension + (trap.empty() ? " SIGXFSZ at its default action" : ""));
       target_ = temp_ / ("limited." + kind.extension);
       writeFile(target_, kOld);
-      ChildResult result = testing::runScript(
+      ChildResult result = support::runScript(
           temp_.path(), trap + "ulimit -f 128\nexec \"$ROWPRESS\" -silent -noautoopen " +
                             shellQuote(kindJob(kind, "select n, label from seq")) + " " +
                             shellQuote("-outfile=" + target_));
@@ -385,8 +385,8 @@ TEST_F(OutputFaultMatrixTest, AFileSizeLimit) {
 // says so and goes on without them, instead of aborting; the signals then end it as they
 // would any program.
 TEST_F(OutputFileFaultTest, AThreadThatCannotStartIsALineNotAnAbort) {
-  EXPECT_FALSE(testing::findProgram("prlimit").empty()) << "prlimit is missing (util-linux)";
-  EXPECT_FALSE(testing::findProgram("setpriv").empty()) << "setpriv is missing (util-linux)";
+  EXPECT_FALSE(support::findProgram("prlimit").empty()) << "prlimit is missing (util-linux)";
+  EXPECT_FALSE(support::findProgram("setpriv").empty()) << "setpriv is missing (util-linux)";
   const std::string area = temp_ / "limited";
   std::filesystem::create_directories(area);
   ASSERT_EQ(::chmod(temp_.path().c_str(), 0755), 0);
@@ -394,14 +394,14 @@ TEST_F(OutputFileFaultTest, AThreadThatCannotStartIsALineNotAnAbort) {
   ASSERT_EQ(::chown(area.c_str(), 65534, 65534), 0);
   const std::string target = area + "/report.xlsx";
   const char* asan = std::getenv("ASAN_OPTIONS");
-  const testing::EnvironmentChanges changes = {
+  const support::EnvironmentChanges changes = {
       {"ROWPRESS_HOME", area + "/home"},
       // The leak check at the end needs a thread of its own.
       {"ASAN_OPTIONS", std::string(asan ? asan : "") + ":detect_leaks=0"}};
   auto limited = [&](const std::string& sql) {
-    return std::vector<std::string>{testing::findProgram("prlimit"),
+    return std::vector<std::string>{support::findProgram("prlimit"),
                                     "--nproc=1:1",
-                                    testing::findProgram("setpriv"),
+                                    support::findProgram("setpriv"),
                                     "--reuid=65534",
                                     "--regid=65534",
                                     "--clear-groups",
@@ -419,7 +419,7 @@ TEST_F(OutputFileFaultTest, AThreadThatCannotStartIsALineNotAnAbort) {
       "rowpress: cannot start the watchdog of -timeout (Resource temporarily unavailable); only "
       "the drivers' own timeouts bound the run\n";
 
-  testing::ChildProcess child(temp_.path());
+  support::ChildProcess child(temp_.path());
   ASSERT_TRUE(child.start(limited("select n, label from seq where n <= 1000"), changes));
   ChildResult result = child.wait(std::chrono::seconds(60));
   EXPECT_EQ(result.signal, 0) << result.err;
@@ -429,7 +429,7 @@ TEST_F(OutputFileFaultTest, AThreadThatCannotStartIsALineNotAnAbort) {
   EXPECT_THAT(listDirectory(area), ElementsAre("home", "report.xlsx"));
 
   // SIGTERM still ends a run that would go on for long: the signals are not left blocked.
-  testing::ChildProcess endless(temp_.path());
+  support::ChildProcess endless(temp_.path());
   ASSERT_TRUE(
       endless.start(limited("with recursive c(x) as (select 1 union all select x + 1 from c "
                             "where x < 100000000) select x from c"),
@@ -473,8 +473,8 @@ TEST_F(OutputFileFaultTest, ATemporaryNameSwappedForALinkDuringTheRunLeadsNowher
 
   std::string part, work;
   {
-    testing::PausePoint assembling(temp_.path(), kPauseAssembling);
-    testing::ChildProcess child(temp_.path());
+    support::PausePoint assembling(temp_.path(), kPauseAssembling);
+    support::ChildProcess child(temp_.path());
     ASSERT_TRUE(child.startRowpress(args, assembling.environment()));
     ASSERT_TRUE(assembling.waitUntilReached(child)) << child.wait().err;
     leftovers(part, work);
@@ -509,8 +509,8 @@ TEST_F(OutputFileFaultTest, ATemporaryNameSwappedForALinkDuringTheRunLeadsNowher
   // A run left alone, held just before it publishes: its file is locked for the whole file.
   std::filesystem::remove(part);
   std::filesystem::remove(dir + "/moved-away");
-  testing::PausePoint keeping(temp_.path(), kPauseBeforeKeeping);
-  testing::ChildProcess child(temp_.path());
+  support::PausePoint keeping(temp_.path(), kPauseBeforeKeeping);
+  support::ChildProcess child(temp_.path());
   ASSERT_TRUE(child.startRowpress(args, keeping.environment()));
   ASSERT_TRUE(keeping.waitUntilReached(child)) << child.wait().err;
   part.clear();
@@ -597,7 +597,7 @@ TEST_F(OutputFileFaultTest, AFilePlantedInAStickyDirectoryIsRefusedForRootToo) {
 // keep; and a file of the user's own whose access control list names a group the user is not
 // in, which the new file could not keep either.
 TEST_F(OutputFileFaultTest, AFileTheUserMayNotReplaceStopsTheRunBeforeTheStatement) {
-  ASSERT_FALSE(testing::findProgram("setfacl").empty()) << "setfacl is missing (acl)";
+  ASSERT_FALSE(support::findProgram("setfacl").empty()) << "setfacl is missing (acl)";
   // The user's corner: a database, a default directory and the targets, reachable by it.
   const std::string area = temp_ / "user";
   std::filesystem::create_directories(area + "/sticky");
@@ -625,12 +625,12 @@ TEST_F(OutputFileFaultTest, AFileTheUserMayNotReplaceStopsTheRunBeforeTheStateme
   ASSERT_EQ(::chmod(theirs.c_str(), 0666), 0);  // writable, but not the user's to replace
   ASSERT_EQ(::chown(plantedForMe.c_str(), 65533, 65533), 0);
   ASSERT_EQ(::chmod(plantedForMe.c_str(), 0666), 0);
-  ASSERT_EQ(testing::runShell("setfacl -m u:65534:rw " + shellQuote(rootsShared)), 0);
+  ASSERT_EQ(support::runShell("setfacl -m u:65534:rw " + shellQuote(rootsShared)), 0);
   ASSERT_EQ(::chown(groupList.c_str(), 65534, 0), 0);
-  ASSERT_EQ(testing::runShell("setfacl -m g::rw,u:65533:r " + shellQuote(groupList)), 0);
+  ASSERT_EQ(support::runShell("setfacl -m g::rw,u:65533:r " + shellQuote(groupList)), 0);
   const std::string jobFile = area + "/job.DIRU";
   writeFile(jobFile,
-            testing::jobFileText("usertest", "update marks set n = n + 1", {"CSV=\"1\";"}));
+            support::jobFileText("usertest", "update marks set n = n + 1", {"CSV=\"1\";"}));
 
   for (const auto& [target, reason] :
        {std::pair<std::string, std::string>{readOnly, "Permission denied"},
@@ -672,8 +672,8 @@ TEST_F(OutputFileFaultTest, ADirectoryMovedDuringTheRunGetsNoFileAndKeepsNoLefto
   const std::string moved = temp_ / "rep.old";
   std::filesystem::create_directories(rep);
   writeFile(rep + "/out.csv", kOld);
-  testing::PausePoint beforeKeeping(temp_.path(), "keep");
-  testing::ChildProcess child(temp_.path());
+  support::PausePoint beforeKeeping(temp_.path(), "keep");
+  support::ChildProcess child(temp_.path());
   ASSERT_TRUE(child.startRowpress(
       {"-silent", "-noautoopen", job("select n, label from seq where n < 100", {"CSV=\"1\";"}),
        "-outfile=" + rep + "/out.csv"},
@@ -711,10 +711,10 @@ TEST_F(OutputFileFaultTest, ATargetNameOfTheLongestFileNameIsWritten) {
   EXPECT_LE(dead.size() - dir.size() - 1, 255u);
   writeFile(dead, "left by a run that died");
   ASSERT_TRUE(fileExists(dead));
-  testing::setModifiedAgo(dead, 10 * 60);
+  support::setModifiedAgo(dead, 10 * 60);
 
   // The path limit is 255 bytes, so the name is given relative to the directory.
-  ChildResult result = testing::runScript(
+  ChildResult result = support::runScript(
       temp_.path(), "cd " + shellQuote(dir) + " && exec \"$ROWPRESS\" -silent -noautoopen " +
                         shellQuote(job("select n from seq where n < 3", {"CSV=\"1\";"})) + " " +
                         shellQuote("-outfile=" + name));

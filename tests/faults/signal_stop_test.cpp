@@ -21,18 +21,18 @@
 namespace rowpress {
 namespace {
 
+using support::listDirectory;
+using support::readFile;
+using support::writeFile;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
-using testing::listDirectory;
-using testing::readFile;
-using testing::writeFile;
 
 // Rows enough to keep a run busy for far longer than any test waits.
 constexpr char kEndlessRows[] =
     "with recursive c(x) as (select 1 union all select x + 1 from c where x < 100000000) "
     "select x, 'some text to make the lines longer ' || x as label from c";
 
-class SignalStopTest : public testing::OdbcTest {
+class SignalStopTest : public support::OdbcTest {
  protected:
   void SetUp() override {
     OdbcTest::SetUp();
@@ -43,8 +43,8 @@ class SignalStopTest : public testing::OdbcTest {
     job_ = temp_ / "job.DIRU";
   }
 
-  void startJob(testing::ChildProcess& child, const std::string& sql) {
-    writeFile(job_, testing::jobFileText("rowtest", sql, {"CSV=\"1\";"}));
+  void startJob(support::ChildProcess& child, const std::string& sql) {
+    writeFile(job_, support::jobFileText("rowtest", sql, {"CSV=\"1\";"}));
     ASSERT_TRUE(
         child.startRowpress({"-silent", "-noautoopen", "-file=" + job_, "-outfile=" + target_}));
   }
@@ -56,7 +56,7 @@ class SignalStopTest : public testing::OdbcTest {
       for (const std::string& name : listDirectory(dir_)) {
         if (name == "big.csv") continue;
         const std::string path = dir_ + "/" + name;
-        if (testing::fileSize(path).value_or(-1) >= bytes) return path;
+        if (support::fileSize(path).value_or(-1) >= bytes) return path;
       }
       std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
@@ -72,12 +72,12 @@ class SignalStopTest : public testing::OdbcTest {
 TEST_F(SignalStopTest, EachStopSignalRemovesTheTemporaryFileAndExitsWith128PlusItsNumber) {
   for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
     SCOPED_TRACE(strsignal(signal));
-    testing::ChildProcess child(temp_.path());
+    support::ChildProcess child(temp_.path());
     startJob(child, kEndlessRows);
     // Stopped in the fetch loop, after its first flushes.
     ASSERT_FALSE(waitForTemporary(512 * 1024).empty());
     child.kill(signal);
-    testing::ChildResult stopped = child.wait();
+    support::ChildResult stopped = child.wait();
     EXPECT_EQ(stopped.signal, 0) << "died of the signal instead of exiting";
     EXPECT_EQ(stopped.exitStatus, 128 + signal) << stopped.err;
     EXPECT_EQ(stopped.out, "");
@@ -86,7 +86,7 @@ TEST_F(SignalStopTest, EachStopSignalRemovesTheTemporaryFileAndExitsWith128PlusI
     EXPECT_THAT(stopped.err, HasSubstr(said));
     EXPECT_EQ(stopped.err.find(said), stopped.err.rfind(said)) << stopped.err;
     // The summary ends the log of a stopped run too.
-    const std::string log = testing::withoutSummary(stopped.err);
+    const std::string log = support::withoutSummary(stopped.err);
     EXPECT_THAT(stopped.err.substr(log.size()),
                 ::testing::StartsWith("rowpress: stopped by signal " + std::to_string(signal)));
     EXPECT_THAT(listDirectory(dir_), ElementsAre("big.csv"));
@@ -102,18 +102,18 @@ TEST_F(SignalStopTest, AStopAfterThePublicationBeganLetsTheRunFinishAndSayWhatIt
     for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
       SCOPED_TRACE(std::string(point) + ", " + strsignal(signal));
       writeFile(target_, "yesterday's report\r\n");
-      writeFile(job_, testing::jobFileText("rowtest", "select 1 as one", {"CSV=\"1\";"}));
-      testing::PausePoint pause(temp_.path(), point);
-      testing::ChildProcess child(temp_.path());
+      writeFile(job_, support::jobFileText("rowtest", "select 1 as one", {"CSV=\"1\";"}));
+      support::PausePoint pause(temp_.path(), point);
+      support::ChildProcess child(temp_.path());
       ASSERT_TRUE(child.startRowpress(
           {"-silent", "-noautoopen", "-file=" + job_, "-outfile=" + target_}, pause.environment()));
       ASSERT_TRUE(pause.waitUntilReached(child)) << child.err();
       child.kill(signal);
       pause.release();
-      testing::ChildResult run = child.wait();
+      support::ChildResult run = child.wait();
       EXPECT_EQ(run.exitStatus, 0) << run.err;
       EXPECT_EQ(run.out, target_ + "\n");
-      const std::string log = testing::withoutSummary(run.err);
+      const std::string log = support::withoutSummary(run.err);
       EXPECT_THAT(run.err.substr(log.size()), ::testing::StartsWith("rowpress: 1 rows to "));
       EXPECT_THAT(run.err, ::testing::Not(HasSubstr("stopped")));
       EXPECT_EQ(readFile(target_), "one,\r\n1,\r\n");
@@ -125,7 +125,7 @@ TEST_F(SignalStopTest, AStopAfterThePublicationBeganLetsTheRunFinishAndSayWhatIt
 TEST_F(SignalStopTest, ARunInsideOneLongDriverStepIsStoppedAndItsFileRemovedForIt) {
   // The SQLite driver computes this aggregate inside one call, which no one can interrupt;
   // the temporary file exists from before the statement runs.
-  testing::ChildProcess child(temp_.path());
+  support::ChildProcess child(temp_.path());
   startJob(child,
            "with recursive c(x) as (select 1 union all select x + 1 from c where x < 10000000000) "
            "select count(*) as n from c");
@@ -134,11 +134,11 @@ TEST_F(SignalStopTest, ARunInsideOneLongDriverStepIsStoppedAndItsFileRemovedForI
   const std::string moved = dir_ + ".old";
   std::filesystem::rename(dir_, moved);
   child.kill(SIGTERM);
-  testing::ChildResult stopped = child.wait();
+  support::ChildResult stopped = child.wait();
   EXPECT_EQ(stopped.signal, 0);
   EXPECT_EQ(stopped.exitStatus, 128 + SIGTERM) << stopped.err;
   // Ended by the thread that took the signal, with the summary all the same.
-  testing::withoutSummary(stopped.err);
+  support::withoutSummary(stopped.err);
   EXPECT_THAT(listDirectory(moved), ElementsAre("big.csv"));
   EXPECT_EQ(readFile(moved + "/big.csv"), "yesterday's report\r\n");
 }
@@ -146,12 +146,12 @@ TEST_F(SignalStopTest, ARunInsideOneLongDriverStepIsStoppedAndItsFileRemovedForI
 TEST_F(SignalStopTest, AStoppedRunGivesBackTheDefaultNameItReserved) {
   // No output file named: the run reserves a default name in the default directory, and
   // the stop (here the forced one, inside one long driver step) gives it back.
-  writeFile(job_, testing::jobFileText(
+  writeFile(job_, support::jobFileText(
                       "rowtest",
                       "with recursive c(x) as (select 1 union all select x + 1 from c where x < "
                       "10000000000) select count(*) as n from c",
                       {"CSV=\"1\";"}));
-  testing::ChildProcess child(temp_.path());
+  support::ChildProcess child(temp_.path());
   ASSERT_TRUE(child.startRowpress({"-silent", "-noautoopen", "-file=" + job_}));
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
   bool reserved = false;
@@ -165,7 +165,7 @@ TEST_F(SignalStopTest, AStoppedRunGivesBackTheDefaultNameItReserved) {
   }
   ASSERT_TRUE(reserved) << "no default name was reserved in " << home();
   child.kill(SIGTERM);
-  testing::ChildResult stopped = child.wait();
+  support::ChildResult stopped = child.wait();
   EXPECT_EQ(stopped.exitStatus, 128 + SIGTERM) << stopped.err;
   for (const std::string& name : listDirectory(home())) {
     EXPECT_EQ(name.find("row"), std::string::npos) << "left behind: " << name;
@@ -174,7 +174,7 @@ TEST_F(SignalStopTest, AStoppedRunGivesBackTheDefaultNameItReserved) {
 
 TEST_F(SignalStopTest, AStatementPastTheTimeoutFailsInTimeAndLeavesNoFileBehind) {
   // Inside one driver step that no one can interrupt: the files are removed for the run.
-  writeFile(job_, testing::jobFileText(
+  writeFile(job_, support::jobFileText(
                       "rowtest",
                       "with recursive c(x) as (select 1 union all select x + 1 from c where x < "
                       "10000000000) select count(*) as n from c",
@@ -185,13 +185,13 @@ TEST_F(SignalStopTest, AStatementPastTheTimeoutFailsInTimeAndLeavesNoFileBehind)
     std::vector<std::string> args = {"-silent", "-noautoopen", "-file=" + job_};
     if (named) args.push_back("-outfile=" + target_);
     const auto started = std::chrono::steady_clock::now();
-    testing::ChildResult run =
-        testing::runRowpress(temp_.path(), args, {}, std::chrono::seconds(60));
+    support::ChildResult run =
+        support::runRowpress(temp_.path(), args, {}, std::chrono::seconds(60));
     const auto took = std::chrono::steady_clock::now() - started;
     EXPECT_GE(took, std::chrono::seconds(1));
     EXPECT_LT(took, std::chrono::seconds(8)) << "the limit, then the grace of a stop";
     EXPECT_EQ(run.exitStatus, 3) << run.err;
-    EXPECT_EQ(testing::withoutSummary(run.err), "SQL statement failed.: timed out after 1 s\n");
+    EXPECT_EQ(support::withoutSummary(run.err), "SQL statement failed.: timed out after 1 s\n");
     EXPECT_EQ(run.out, "");
     EXPECT_THAT(listDirectory(dir_), ElementsAre("big.csv"));
     EXPECT_EQ(readFile(target_), "yesterday's report\r\n");
@@ -203,14 +203,14 @@ TEST_F(SignalStopTest, AStatementPastTheTimeoutFailsInTimeAndLeavesNoFileBehind)
 
 TEST_F(SignalStopTest, ASignalIgnoredAtStartStaysIgnored) {
   // As under nohup: SIGHUP during the run changes nothing, the run ends with every row.
-  testing::ChildProcess child(temp_.path());
+  support::ChildProcess child(temp_.path());
   child.ignoreAtStart(SIGHUP);
   startJob(child,
            "with recursive c(x) as (select 1 union all select x + 1 from c where x < 2000000) "
            "select x from c");
   ASSERT_FALSE(waitForTemporary(1024 * 1024).empty());
   child.kill(SIGHUP);
-  testing::ChildResult done = child.wait();
+  support::ChildResult done = child.wait();
   EXPECT_EQ(done.signal, 0);
   EXPECT_EQ(done.exitStatus, 0) << done.err;
   EXPECT_EQ(done.out, target_ + "\n");
@@ -224,7 +224,7 @@ TEST_F(SignalStopTest, ASignalIgnoredAtStartStaysIgnored) {
 // tells whether the process is dumpable: its own user when it is, root when it is not. Root
 // (the test) reads /proc/PID/environ either way: the block the process was started with.
 TEST_F(SignalStopTest, ARunHoldingAPasswordKeepsNoCopyInItsEnvironmentAndIsNotDumpable) {
-  const std::string setpriv = testing::findProgram("setpriv");
+  const std::string setpriv = support::findProgram("setpriv");
   ASSERT_FALSE(setpriv.empty()) << "setpriv is missing (util-linux)";
   ASSERT_EQ(::geteuid(), 0u) << "the test needs root to run rowpress as another user";
   // What the user needs: the ODBC files to read, the database and a directory of its own.
@@ -235,26 +235,26 @@ TEST_F(SignalStopTest, ARunHoldingAPasswordKeepsNoCopyInItsEnvironmentAndIsNotDu
   for (const std::string& mine : {dir_, home(), database()}) {
     ASSERT_EQ(::chown(mine.c_str(), 65534, 65534), 0);
   }
-  writeFile(job_, testing::jobFileText("rowtest", kEndlessRows, {"CSV=\"1\";"}));
+  writeFile(job_, support::jobFileText("rowtest", kEndlessRows, {"CSV=\"1\";"}));
   const std::vector<std::string> argv = {
       setpriv,          "--reuid=65534", "--regid=65534",
       "--clear-groups", ROWPRESS_BINARY, "-silent",
       "-noautoopen",    "-file=" + job_, "-outfile=" + dir_ + "/held.csv"};
-  const testing::EnvironmentChanges display = {{"DISPLAY", std::nullopt},
+  const support::EnvironmentChanges display = {{"DISPLAY", std::nullopt},
                                                {"WAYLAND_DISPLAY", std::nullopt}};
   // A name may stand twice in the block a program is started with; getenv sees the first.
   const std::string first = "first-" + std::to_string(::getpid()) + "-pass";
   const std::string second = "second-" + std::to_string(::getpid()) + "-pass";
-  std::vector<std::string> withPassword = testing::environmentWith(display);
+  std::vector<std::string> withPassword = support::environmentWith(display);
   withPassword.push_back("ROWPRESS_PASSWORD=" + first);
   withPassword.push_back("ROWPRESS_USER=reporter");
   withPassword.push_back("ROWPRESS_PASSWORD=" + second);
 
   for (bool password : {false, true}) {
     SCOPED_TRACE(password ? "with a password" : "without a password");
-    testing::ChildProcess child(temp_.path());
+    support::ChildProcess child(temp_.path());
     ASSERT_TRUE(child.startWithEnvironment(
-        argv, password ? withPassword : testing::environmentWith(display)));
+        argv, password ? withPassword : support::environmentWith(display)));
     ASSERT_FALSE(waitForTemporary(512 * 1024).empty()) << child.err();
     const std::string proc = "/proc/" + std::to_string(child.pid());
     struct stat owner {};

@@ -11,7 +11,7 @@
 #include <string_view>
 #include <vector>
 
-namespace rowpress::testing {
+namespace rowpress::support {
 
 class RandomInput {
  public:
@@ -116,4 +116,4 @@ class RandomInput {
   std::mt19937_64 engine_;
 };
 
-}  // namespace rowpress::testing
+}  // namespace rowpress::support

@@ -22,7 +22,7 @@
 namespace rowpress {
 namespace {
 
-using testing::RandomInput;
+using support::RandomInput;
 
 // The key strings of a settings file, as a hand-written file holds them.
 const std::vector<std::string> kKeyStrings = {
@@ -190,9 +190,9 @@ std::size_t expectLinesAsReadAndCountRefusals(const std::vector<SettingLine>& li
 // it line by line gave; a text that `holdsJob` not is refused and changes nothing.
 void expectSameFromFile(const std::string& text, const std::vector<std::string>& problems,
                         const JobSettings& job, bool holdsJob) {
-  testing::TempDir temp;
+  support::TempDir temp;
   const std::string path = temp / "random.DIRU";
-  testing::writeFile(path, text);
+  support::writeFile(path, text);
   JobSettings fromFile;
   MemoryView fileView;
   applyDefaults(fromFile, fileView);
@@ -300,7 +300,7 @@ std::string sqlLoadedBack(const std::string& sql) {
 TEST(SettingsFuzzTest, SavedJobsLoadBackOrTheSaveNamesWhatWillNot) {
   RandomInput random(777);
   const int inputs = RandomInput::count(400);
-  testing::TempDir temp;
+  support::TempDir temp;
   const std::string path = temp / "job.DIRU";
   for (int i = 0; i < inputs && !HasFailure(); ++i) {
     SCOPED_TRACE("input " + std::to_string(i) + " of start value " +

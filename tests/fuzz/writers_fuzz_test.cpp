@@ -29,7 +29,8 @@
 namespace rowpress {
 namespace {
 
-using testing::RandomInput;
+using support::RandomInput;
+using support::withCrLf;
 
 struct Result {
   std::vector<ColumnInfo> columns;
@@ -200,12 +201,6 @@ std::string expectedWorkbook(const Result& result) {
   return out;
 }
 
-std::string withCrLf(const std::string& text) {
-  std::string out;
-  for (char c : text) out += c == '\n' ? std::string("\r\n") : std::string(1, c);
-  return out;
-}
-
 std::string expectedHtml(const Result& result) {
   std::string out;
   for (const ColumnInfo& column : result.columns) {
@@ -259,7 +254,7 @@ std::string expectedStandard(const Result& result) {
 // Delimited output, checked here: lines, separators, and every field against its value.
 void checkDelimited(const std::string& path, const Result& result,
                     const std::vector<ColumnInfo>& columns, char separator) {
-  const std::string text = testing::readFile(path);
+  const std::string text = support::readFile(path);
   std::vector<std::string> lines;
   std::size_t from = 0;
   for (std::size_t end; (end = text.find("\r\n", from)) != std::string::npos; from = end + 2) {
@@ -307,7 +302,7 @@ void checkDelimited(const std::string& path, const Result& result,
 std::string writeStandard(const Result& result, RandomInput& extras, const std::string& base) {
   std::string manifest;
   const Result standard = withNulls(result, extras);
-  testing::writeFile(base + ".standard.expected", expectedStandard(standard));
+  support::writeFile(base + ".standard.expected", expectedStandard(standard));
   for (char separator : {',', '\t'}) {
     WriterOptions options;
     options.quoteFields = true;
@@ -323,14 +318,14 @@ std::string writeStandard(const Result& result, RandomInput& extras, const std::
 }
 
 TEST(WritersFuzzTest, RandomResultsGiveWellFormedFilesWithTheirCells) {
-  ASSERT_FALSE(testing::findProgram("python3").empty()) << "python3 is missing";
+  ASSERT_FALSE(support::findProgram("python3").empty()) << "python3 is missing";
   RandomInput random(99);
   // NULLs and byte order marks come from a generator of their own, so that the results
   // above are the ones every earlier run of the test checked. It starts from the same value,
   // so that ROWPRESS_FUZZ_START repeats a run whole.
   RandomInput extras(random.start());
   const int inputs = RandomInput::count(800);
-  testing::TempDir temp;
+  support::TempDir temp;
   std::string manifest;
   std::vector<std::string> workbooks;
   for (int i = 0; i < inputs && !::testing::Test::HasFatalFailure(); ++i) {
@@ -341,13 +336,13 @@ TEST(WritersFuzzTest, RandomResultsGiveWellFormedFilesWithTheirCells) {
 
     SpreadsheetMlWriter workbook;
     writeWith(workbook, result, result.columns, base + ".xls");
-    testing::writeFile(base + ".xls.expected", expectedWorkbook(result));
+    support::writeFile(base + ".xls.expected", expectedWorkbook(result));
     manifest += "workbook\t" + base + ".xls\t" + base + ".xls.expected\n";
     workbooks.push_back(base + ".xls");
 
     HtmlWriter html;
     writeWith(html, result, result.columns, base + ".html");
-    testing::writeFile(base + ".html.expected", expectedHtml(result));
+    support::writeFile(base + ".html.expected", expectedHtml(result));
     manifest += "html\t" + base + ".html\t" + base + ".html.expected\n";
 
     // Line breaks in column names are the one thing delimited output keeps as they are.
@@ -366,15 +361,15 @@ TEST(WritersFuzzTest, RandomResultsGiveWellFormedFilesWithTheirCells) {
     manifest += writeStandard(result, extras, base);
   }
 
-  EXPECT_TRUE(testing::wellFormedXml(workbooks));
-  testing::writeFile(temp / "manifest", manifest);
+  EXPECT_TRUE(support::wellFormedXml(workbooks));
+  support::writeFile(temp / "manifest", manifest);
   const std::string script = std::string(ROWPRESS_SOURCE_DIR) + "/tests/fuzz/check_outputs.py";
   const std::string report = temp / "report";
-  EXPECT_EQ(testing::runShell("python3 " + testing::shellQuote(script) + " " +
-                              testing::shellQuote(temp / "manifest") + " > " + report + " 2>&1"),
+  EXPECT_EQ(support::runShell("python3 " + support::shellQuote(script) + " " +
+                              support::shellQuote(temp / "manifest") + " > " + report + " 2>&1"),
             0)
-      << testing::readFile(report).substr(0, 3000);
-  EXPECT_THAT(testing::readFile(report),
+      << support::readFile(report).substr(0, 3000);
+  EXPECT_THAT(support::readFile(report),
               ::testing::HasSubstr("CHECKED\t" + std::to_string(4 * inputs) + "\n"));
   std::cout << "[ fuzz     ] " << inputs
             << " random results, each written as workbook, CSV, TSV, standard CSV and TSV, and "

@@ -7,7 +7,7 @@
 
 #include "tests/servers/server_test.h"
 
-namespace rowpress::testing {
+namespace rowpress::support {
 namespace {
 
 using ::testing::IsEmpty;
@@ -39,7 +39,7 @@ TEST_F(MariaDbTest, TheRightPasswordExportsAndAWrongOneEndsWithStatus2) {
   EXPECT_FALSE(fileExists(out));
   EXPECT_THAT(outputFiles(), IsEmpty());
   EXPECT_EQ(stdoutText(), "");
-  EXPECT_THAT(testing::withoutSummary(stderrText()),
+  EXPECT_THAT(support::withoutSummary(stderrText()),
               MatchesRegex("rowpress: did not connect\nrowpress: \\[28000\\] "
                            "\\[unixODBC\\]\\[ma-[0-9.]+\\]Access denied for user "
                            "'rowpress'@'127\\.0\\.0\\.1' \\(using password: YES\\) "
@@ -47,4 +47,4 @@ TEST_F(MariaDbTest, TheRightPasswordExportsAndAWrongOneEndsWithStatus2) {
 }
 
 }  // namespace
-}  // namespace rowpress::testing
+}  // namespace rowpress::support

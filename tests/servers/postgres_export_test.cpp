@@ -6,7 +6,7 @@
 
 #include "tests/servers/server_test.h"
 
-namespace rowpress::testing {
+namespace rowpress::support {
 namespace {
 
 using ::testing::ElementsAre;
@@ -77,4 +77,4 @@ TEST_F(PostgresExportTest, AStreamedResultArrivesWhole) {
 }
 
 }  // namespace
-}  // namespace rowpress::testing
+}  // namespace rowpress::support

@@ -12,7 +12,7 @@
 #include "app/startup.h"
 #include "tests/servers/server_test.h"
 
-namespace rowpress::testing {
+namespace rowpress::support {
 namespace {
 
 using ::testing::ElementsAre;
@@ -154,7 +154,7 @@ TEST_F(PostgresUnattendedTest, AWrongPasswordEndsWithStatus2AndWritesNothing) {
   EXPECT_THAT(outputFiles(), IsEmpty());
   EXPECT_EQ(stdoutText(), "");
   const std::string err = stderrText();
-  EXPECT_EQ(testing::withoutSummary(err),
+  EXPECT_EQ(support::withoutSummary(err),
             "rowpress: did not connect\nrowpress: " +
                 connectDiagnostic("password authentication failed for user \"rowpress\""));
   EXPECT_THAT(err, HasSubstr("\nrowpress: could not connect after "));
@@ -172,7 +172,7 @@ TEST_F(PostgresUnattendedTest, AMissingDatabaseEndsWithStatus2) {
   EXPECT_EQ(runJob(kPgNoDatabase, passwordFor(kPgNoDatabase)), 2);
   EXPECT_EQ(readFile(out_), "an earlier export\n");
   EXPECT_THAT(temporaryLeftovers(temp_.path()), IsEmpty());
-  EXPECT_EQ(testing::withoutSummary(stderrText()),
+  EXPECT_EQ(support::withoutSummary(stderrText()),
             "rowpress: did not connect\nrowpress: " +
                 connectDiagnostic("database \"no_such_database\" does not exist"));
 }
@@ -300,4 +300,4 @@ TEST_F(PostgresUnattendedTest, AReadablePasswordFileIsRefusedAndNoStatusLineShow
 }
 
 }  // namespace
-}  // namespace rowpress::testing
+}  // namespace rowpress::support

@@ -14,7 +14,7 @@
 #include "export/text_rules.h"
 #include "tests/servers/server_test.h"
 
-namespace rowpress::testing {
+namespace rowpress::support {
 namespace {
 
 using ::testing::ElementsAre;
@@ -224,4 +224,4 @@ TEST_F(ServerCrashTest, TheServerGoingDownMidExportFailsTheStatement) {
 }
 
 }  // namespace
-}  // namespace rowpress::testing
+}  // namespace rowpress::support

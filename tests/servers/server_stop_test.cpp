@@ -23,7 +23,7 @@
 #include "export/stop_request.h"
 #include "tests/servers/server_test.h"
 
-namespace rowpress::testing {
+namespace rowpress::support {
 namespace {
 
 using ::testing::ElementsAre;
@@ -231,7 +231,7 @@ TEST_F(ServerStopTest, ACancelThatIsNeverAnsweredDoesNotHoldTheStop) {
 void expectTimedOut(const ChildResult& run, int status, const std::string& lines,
                     const std::string& dir, const std::string& target) {
   EXPECT_EQ(run.exitStatus, status) << run.err;
-  EXPECT_EQ(testing::withoutSummary(run.err), lines);
+  EXPECT_EQ(support::withoutSummary(run.err), lines);
   EXPECT_EQ(run.out, "");
   EXPECT_THAT(listDirectory(dir), ElementsAre("report.csv"));
   EXPECT_EQ(readFile(target), kPrevious);
@@ -242,7 +242,7 @@ TEST_F(ServerStopTest, AStatementPastTheTimeoutFailsInTimeAndStopsOnTheServer) {
     SCOPED_TRACE(c.dataSource);
     const auto [dir, target, marker, job] = sleeper(c, "timeout_");
     const auto started = std::chrono::steady_clock::now();
-    const ChildResult run = ::rowpress::testing::runRowpress(
+    const ChildResult run = ::rowpress::support::runRowpress(
         temp_.path(),
         {"-silent", "-noautoopen", "-file=" + job, "-outfile=" + target, "-timeout=2"}, {}, 60s);
     const auto took = std::chrono::steady_clock::now() - started;
@@ -277,7 +277,7 @@ TEST_F(ServerStopTest, ATimeoutBoundsEachWaitForARowNotTheWholeExport) {
                "select x || pg_sleep(case when x = 4 then 120 else 0.5 end)::text as x "
                "from generate_series(1, 6) as x",
                true);
-  const ChildResult run = ::rowpress::testing::runRowpress(
+  const ChildResult run = ::rowpress::support::runRowpress(
       temp_.path(),
       {"-silent", "-noautoopen", "-file=" + stalling, "-outfile=" + target, "-timeout=2"}, {}, 60s);
   expectTimedOut(run, 3, "SQL statement failed.: timed out after 2 s\n", dir, target);
@@ -305,7 +305,7 @@ TEST_F(ServerStopTest, ALoginToAServerThatNeverAnswersTimesOut) {
   writeFile(target, kPrevious);
   const std::string job = writeJob("silent-server", "someone", "secret", "select 1", true);
   const auto started = std::chrono::steady_clock::now();
-  const ChildResult run = ::rowpress::testing::runRowpress(
+  const ChildResult run = ::rowpress::support::runRowpress(
       temp_.path(), {"-silent", "-noautoopen", "-file=" + job, "-outfile=" + target, "-timeout=2"},
       {}, 60s);
   const auto took = std::chrono::steady_clock::now() - started;
@@ -367,4 +367,4 @@ TEST_F(ServerStopTest, AStatementIsCancelledFromAnotherThreadAndItsHandleStaysUs
 }
 
 }  // namespace
-}  // namespace rowpress::testing
+}  // namespace rowpress::support

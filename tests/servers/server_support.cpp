@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <fstream>
 
-namespace rowpress::testing {
+namespace rowpress::support {
 
 ServerFacts ServerFacts::load(const std::string& path) {
   ServerFacts facts;
@@ -64,4 +64,4 @@ Watchdog::~Watchdog() {
   thread_.join();
 }
 
-}  // namespace rowpress::testing
+}  // namespace rowpress::support

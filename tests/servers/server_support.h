@@ -11,7 +11,7 @@
 #include <thread>
 #include <vector>
 
-namespace rowpress::testing {
+namespace rowpress::support {
 
 // The KEY=VALUE lines that start.sh wrote: ports, socket directories, the login role and
 // its password, the ODBC driver libraries.
@@ -51,4 +51,4 @@ class Watchdog {
   std::thread thread_;
 };
 
-}  // namespace rowpress::testing
+}  // namespace rowpress::support

@@ -11,7 +11,7 @@
 #include "export/column_type_report.h"
 #include "settings/settings_format.h"
 
-namespace rowpress::testing {
+namespace rowpress::support {
 
 namespace {
 
@@ -145,14 +145,8 @@ std::string ServerTest::unique(const std::string& base) {
   return base + "_" + std::to_string(::getpid());
 }
 
-std::string ServerTest::onlyOutput() {
-  std::vector<std::string> files = outputFiles();
-  EXPECT_EQ(files.size(), 1u) << "files in the default directory: " << files.size();
-  return files.empty() ? std::string() : home() + "/" + files[0];
-}
-
 std::vector<std::string> ServerTest::typeReport() const {
-  return splitLines(readFile(home() + "/" + kColumnTypeReportName));
+  return splitLines(readFile(home() + "/lasttablecolumntypeinfo.csv"));
 }
 
 std::vector<std::string> ServerTest::typeReportColumns() const {
@@ -182,12 +176,8 @@ std::string ServerTest::writeJob(const std::string& dataSource, const std::strin
 }
 
 int ServerTest::runRowpress(const std::vector<std::string>& args, int limitSeconds) {
-  ChildProcess child(temp_.path());
-  if (!child.startRowpress(args)) {
-    ADD_FAILURE() << "cannot start " << ROWPRESS_BINARY;
-    return -1;
-  }
-  const ChildResult result = child.wait(std::chrono::seconds(limitSeconds));
+  const ChildResult result =
+      support::runRowpress(temp_.path(), args, {}, std::chrono::seconds(limitSeconds));
   if (result.timedOut) ADD_FAILURE() << "rowpress did not end within " << limitSeconds << " s";
   return result.exitStatus;
 }
@@ -233,4 +223,4 @@ std::vector<std::string> temporaryLeftovers(const std::string& directory) {
   return leftovers;
 }
 
-}  // namespace rowpress::testing
+}  // namespace rowpress::support

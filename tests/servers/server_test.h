@@ -15,7 +15,7 @@
 #include "tests/support/child_process.h"
 #include "tests/support/odbc_fixture.h"
 
-namespace rowpress::testing {
+namespace rowpress::support {
 
 // PostgreSQL through the ANSI driver, rows streamed by a cursor (UseDeclareFetch=1,
 // Fetch=10000); the login role's credentials are in the data source.
@@ -66,8 +66,6 @@ class ServerTest : public OdbcTest {
   // `base` made unique to this test process, for tables on the shared servers.
   static std::string unique(const std::string& base);
 
-  // The one file the last run left in the default directory.
-  std::string onlyOutput();
   // The lines of the column type report, without their CR LF.
   std::vector<std::string> typeReport() const;
   // The first five fields of the report's column lines: number, name, type, size, scale.
@@ -98,4 +96,4 @@ std::string escapeRegex(const std::string& text);
 // The names in a directory that hold ".rowpress-": temporary output files left behind.
 std::vector<std::string> temporaryLeftovers(const std::string& directory);
 
-}  // namespace rowpress::testing
+}  // namespace rowpress::support

@@ -11,7 +11,7 @@
 #include "tests/servers/server_test.h"
 #include "tests/spreadsheet/sheet_reader.h"
 
-namespace rowpress::testing {
+namespace rowpress::support {
 namespace {
 
 using ::testing::ElementsAre;
@@ -295,4 +295,4 @@ INSTANTIATE_TEST_SUITE_P(EachServer, ServerTypesTest,
                          [](const auto& info) { return std::string(info.param.label); });
 
 }  // namespace
-}  // namespace rowpress::testing
+}  // namespace rowpress::support

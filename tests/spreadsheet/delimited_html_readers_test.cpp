@@ -18,8 +18,8 @@
 namespace rowpress {
 namespace {
 
-using testing::OdbcTest;
-using testing::SheetDump;
+using support::OdbcTest;
+using support::SheetDump;
 
 using SourceRow = std::vector<std::optional<std::string>>;
 
@@ -38,18 +38,11 @@ std::string replaced(std::string value, char separator, bool lineBreaks) {
   return value;
 }
 
-// A line feed inside an HTML cell reaches the file as CR LF, like every line end.
-std::string withCrLf(const std::string& value) {
-  std::string out;
-  for (char c : value) out += c == '\n' ? std::string("\r\n") : std::string(1, c);
-  return out;
-}
-
 class IndependentReaderTest : public OdbcTest {
  protected:
   void SetUp() override {
     OdbcTest::SetUp();
-    ASSERT_FALSE(testing::findProgram("python3").empty())
+    ASSERT_FALSE(support::findProgram("python3").empty())
         << "python3 is missing: install it (scripts/install-deps.sh)";
     execute("create table src (id integer, name varchar(40), note text)");
     for (const SourceRow& row : rows_) {
@@ -63,15 +56,15 @@ class IndependentReaderTest : public OdbcTest {
     view_.click(box);
     job_.outFileName = temp_ / ("out." + mode.substr(mode.find('-') + 1));
     EXPECT_EQ(fetch(sql).outcome, RunOutcome::Exported) << sql;
-    SheetDump dump = testing::readWithPython(mode, job_.outFileName, temp_.path());
-    EXPECT_THAT(dump.errors, ::testing::IsEmpty()) << testing::readFile(job_.outFileName);
+    SheetDump dump = support::readWithPython(mode, job_.outFileName, temp_.path());
+    EXPECT_THAT(dump.errors, ::testing::IsEmpty()) << support::readFile(job_.outFileName);
     EXPECT_EQ(dump.sheets.size(), 1u);
     return dump;
   }
 
   // Compares every row of the only sheet: the cells' kinds and texts.
   static void expectRows(const SheetDump& dump,
-                         const std::vector<std::vector<testing::SheetCell>>& expected) {
+                         const std::vector<std::vector<support::SheetCell>>& expected) {
     if (dump.sheets.size() != 1) return;
     const auto& rows = dump.sheets[0].rows;
     ASSERT_EQ(rows.size(), expected.size());
@@ -82,15 +75,15 @@ class IndependentReaderTest : public OdbcTest {
 
   // A delimited line: every field followed by the separator, so the reader sees one more,
   // empty, field at the end.
-  static std::vector<testing::SheetCell> delimitedLine(const std::vector<std::string>& fields) {
-    std::vector<testing::SheetCell> cells;
+  static std::vector<support::SheetCell> delimitedLine(const std::vector<std::string>& fields) {
+    std::vector<support::SheetCell> cells;
     for (const std::string& field : fields) cells.push_back({"text", field});
     cells.push_back({"text", ""});
     return cells;
   }
 
-  std::vector<std::vector<testing::SheetCell>> expectedDelimited(char separator) const {
-    std::vector<std::vector<testing::SheetCell>> expected;
+  std::vector<std::vector<support::SheetCell>> expectedDelimited(char separator) const {
+    std::vector<std::vector<support::SheetCell>> expected;
     expected.push_back(delimitedLine(
         {"id", replaced("first,name", separator, false), replaced("tab\tnote", separator, false)}));
     for (const SourceRow& row : rows_) {
@@ -103,11 +96,11 @@ class IndependentReaderTest : public OdbcTest {
 
   // Standard CSV: the header names and every value exactly as the database holds them, NULL
   // read as the empty string (the file tells them apart: see the test).
-  std::vector<std::vector<testing::SheetCell>> expectedStandard() const {
-    std::vector<std::vector<testing::SheetCell>> expected = {
+  std::vector<std::vector<support::SheetCell>> expectedStandard() const {
+    std::vector<std::vector<support::SheetCell>> expected = {
         {{"text", "id"}, {"text", "first,name"}, {"text", "tab\tnote"}}};
     for (const SourceRow& row : rows_) {
-      std::vector<testing::SheetCell> cells;
+      std::vector<support::SheetCell> cells;
       for (const auto& value : row) cells.push_back({"text", value.value_or("")});
       expected.push_back(cells);
     }
@@ -137,7 +130,7 @@ TEST_F(IndependentReaderTest, TsvReadsBackAsTheSourceRows) {
 TEST_F(IndependentReaderTest, StandardCsvReadsBackAsTheDatabaseValues) {
   view_.setChecked(ControlId::QuoteFields, true);  // "Quote Fields"
   expectRows(exportAndRead(ControlId::OutputCsv, "standard-csv", sql_), expectedStandard());
-  const std::string bytes = testing::readFile(job_.outFileName);
+  const std::string bytes = support::readFile(job_.outFileName);
   // No byte order mark unless asked for; NULL is an empty field, the empty string "".
   EXPECT_EQ(bytes.substr(0, 3), "id,");
   EXPECT_THAT(bytes, ::testing::HasSubstr("\r\n,,\r\n"));
@@ -148,7 +141,7 @@ TEST_F(IndependentReaderTest, StandardTsvWithByteOrderMarkReadsBackAsTheDatabase
   view_.setChecked(ControlId::QuoteFields, true);    // "Quote Fields"
   view_.setChecked(ControlId::ByteOrderMark, true);  // "UTF-8 Byte Order Mark"
   expectRows(exportAndRead(ControlId::OutputTsv, "standard-tsv", sql_), expectedStandard());
-  const std::string bytes = testing::readFile(job_.outFileName);
+  const std::string bytes = support::readFile(job_.outFileName);
   EXPECT_EQ(bytes.substr(0, 5),
             "\xEF\xBB\xBF"
             "id");
@@ -157,11 +150,11 @@ TEST_F(IndependentReaderTest, StandardTsvWithByteOrderMarkReadsBackAsTheDatabase
 }
 
 TEST_F(IndependentReaderTest, HtmlShowsEveryValueAsText) {
-  std::vector<std::vector<testing::SheetCell>> expected = {
+  std::vector<std::vector<support::SheetCell>> expected = {
       {{"th", "id"}, {"th", "first,name"}, {"th", "tab\tnote"}}};
   for (const SourceRow& row : rows_) {
-    std::vector<testing::SheetCell> cells;
-    for (const auto& value : row) cells.push_back({"td", withCrLf(value.value_or(""))});
+    std::vector<support::SheetCell> cells;
+    for (const auto& value : row) cells.push_back({"td", support::withCrLf(value.value_or(""))});
     expected.push_back(cells);
   }
   expectRows(exportAndRead(ControlId::OutputHtml, "html", sql_), expected);
@@ -198,7 +191,7 @@ TEST_F(IndependentReaderTest, DelimitedOutputHasNoRowLimit) {
   execute(
       "insert into seq with recursive c(x) as (select 1 union all select x + 1 from c "
       "where x < 70000) select x, 'r,' || x from c");
-  std::vector<std::vector<testing::SheetCell>> expected = {delimitedLine({"n", "label"})};
+  std::vector<std::vector<support::SheetCell>> expected = {delimitedLine({"n", "label"})};
   for (int i = 1; i <= 70000; ++i) {
     expected.push_back(delimitedLine({std::to_string(i), "r;" + std::to_string(i)}));
   }

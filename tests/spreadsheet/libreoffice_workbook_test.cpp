@@ -16,10 +16,10 @@
 namespace rowpress {
 namespace {
 
-using testing::OdbcTest;
-using testing::Sheet;
-using testing::SheetCell;
-using testing::SheetDump;
+using support::OdbcTest;
+using support::Sheet;
+using support::SheetCell;
+using support::SheetDump;
 
 SheetCell number(const std::string& value) { return {"float", value}; }
 SheetCell text(const std::string& value) { return {"string", value}; }
@@ -35,12 +35,12 @@ bool sameCell(const SheetCell& actual, const SheetCell& expected) {
 
 // Every expected row, cell by cell; the sheet holds no further non-empty row or cell.
 void expectSheet(const Sheet& sheet, const std::vector<std::vector<SheetCell>>& expected) {
-  EXPECT_EQ(testing::usedRows(sheet), expected.size());
+  EXPECT_EQ(support::usedRows(sheet), expected.size());
   int mismatches = 0;
   for (std::size_t r = 0; r < expected.size() && r < sheet.rows.size(); ++r) {
-    EXPECT_LE(testing::usedCells(sheet.rows[r]), expected[r].size()) << "row " << r + 1;
+    EXPECT_LE(support::usedCells(sheet.rows[r]), expected[r].size()) << "row " << r + 1;
     for (std::size_t c = 0; c < expected[r].size(); ++c) {
-      const SheetCell actual = testing::cellAt(sheet.rows[r], c);
+      const SheetCell actual = support::cellAt(sheet.rows[r], c);
       if (sameCell(actual, expected[r][c])) continue;
       if (++mismatches > 10) continue;  // the first ten are enough to see the fault
       ADD_FAILURE() << "row " << r + 1 << ", column " << c + 1 << ": expected "
@@ -63,11 +63,11 @@ class LibreOfficeWorkbookTest : public OdbcTest {
  protected:
   void SetUp() override {
     OdbcTest::SetUp();
-    ASSERT_FALSE(testing::findProgram("soffice").empty())
+    ASSERT_FALSE(support::findProgram("soffice").empty())
         << "LibreOffice is missing: scripts/install-deps.sh installs its Calc, or says which "
            "packages installing it would remove";
-    ASSERT_FALSE(testing::findProgram("python3").empty()) << "python3 is missing";
-    ASSERT_EQ(testing::runShell("/usr/bin/python3 -c 'import openpyxl' 2> /dev/null"), 0)
+    ASSERT_FALSE(support::findProgram("python3").empty()) << "python3 is missing";
+    ASSERT_EQ(support::runShell("/usr/bin/python3 -c 'import openpyxl' 2> /dev/null"), 0)
         << "openpyxl is missing: install python3-openpyxl (scripts/install-deps.sh)";
   }
 
@@ -83,14 +83,14 @@ class LibreOfficeWorkbookTest : public OdbcTest {
     const std::string converted = temp_ / "converted";
     std::filesystem::create_directories(converted);
     std::string log;
-    const int status = testing::convertWithLibreOffice(workbooks, converted, temp_.path(), log);
+    const int status = support::convertWithLibreOffice(workbooks, converted, temp_.path(), log);
     EXPECT_EQ(status, 0) << log;
     std::vector<SheetDump> dumps;
     for (const std::string& workbook : workbooks) {
-      const std::string fods = converted + "/" + testing::stemOf(workbook) + ".fods";
-      EXPECT_TRUE(testing::fileExists(fods)) << "LibreOffice did not open " << workbook << "\n"
+      const std::string fods = converted + "/" + support::stemOf(workbook) + ".fods";
+      EXPECT_TRUE(support::fileExists(fods)) << "LibreOffice did not open " << workbook << "\n"
                                              << log;
-      dumps.push_back(testing::readWithPython("fods", fods, temp_.path()));
+      dumps.push_back(support::readWithPython("fods", fods, temp_.path()));
       EXPECT_THAT(dumps.back().errors, ::testing::IsEmpty()) << fods;
     }
     return dumps;
@@ -261,7 +261,7 @@ TEST_F(LibreOfficeWorkbookTest, WorkbooksStoppedAtALimitStillOpen) {
     const Sheet& sheet = onlySheet(dumps[1]);
     expectSheet(sheet, {header, first});
     if (sheet.rows.size() >= 2) {
-      EXPECT_EQ(testing::usedCells(sheet.rows[1]), 255u);
+      EXPECT_EQ(support::usedCells(sheet.rows[1]), 255u);
     }
   }
 }
@@ -301,7 +301,7 @@ TEST_F(LibreOfficeWorkbookTest, XlsxCellsArriveTypedInLibreOfficeAndInOpenpyxl) 
   auto xTime = [](const char* v) { return SheetCell{"time", v}; };
   auto xBool = [](const char* v) { return SheetCell{"bool", v}; };
   const SheetCell xBinary = xText("<BINARY>");
-  const SheetDump dump = testing::expectXlsxReadByBoth(
+  const SheetDump dump = support::expectXlsxReadByBoth(
       workbook,
       {{xText("i"), xText("x"), xText("big"), xText("d"), xText("t"), xText("ts"), xText("b"),
         xText("s"), xText("raw")},
@@ -337,25 +337,25 @@ TEST_F(LibreOfficeWorkbookTest, AnXlsxExportPastASheetsRowsGoesOnInTheNextSheet)
   view_.click(ControlId::OutputXlsx);
   const std::string workbook = exportWorkbook("select n from seq order by n", RunOutcome::Exported);
   EXPECT_EQ(dlg_.lastExport().rows, 1048577);
-  const SheetDump dump = testing::readWithPython("xlsx", workbook, temp_.path());
+  const SheetDump dump = support::readWithPython("xlsx", workbook, temp_.path());
   EXPECT_THAT(dump.errors, ::testing::IsEmpty()) << dump.log;
   ASSERT_EQ(dump.sheets.size(), 2u);
   const SheetCell header{"text", "n"};
   const Sheet& first = dump.sheets[0];
   EXPECT_EQ(first.name, "Sheet1");
   ASSERT_EQ(first.rows.size(), 1048576u);
-  EXPECT_EQ(first.rows[0], testing::SheetRow{header});
+  EXPECT_EQ(first.rows[0], support::SheetRow{header});
   int mismatches = 0;
   for (std::size_t r = 1; r < first.rows.size() && mismatches < 10; ++r) {
-    const testing::SheetRow expected{{"number", std::to_string(r)}};
+    const support::SheetRow expected{{"number", std::to_string(r)}};
     if (first.rows[r] == expected) continue;
     ++mismatches;
-    ADD_FAILURE() << "Sheet1 row " << r + 1 << " holds " << testing::cellAt(first.rows[r], 0).text;
+    ADD_FAILURE() << "Sheet1 row " << r + 1 << " holds " << support::cellAt(first.rows[r], 0).text;
   }
   EXPECT_EQ(first.infoOf("filter"), "A1:A1048576");
   const Sheet& second = dump.sheets[1];
   EXPECT_EQ(second.name, "Sheet2");
-  EXPECT_EQ(second.rows, (std::vector<testing::SheetRow>{
+  EXPECT_EQ(second.rows, (std::vector<support::SheetRow>{
                              {header}, {{"number", "1048576"}}, {{"number", "1048577"}}}));
   EXPECT_EQ(second.infoOf("freeze"), "A2");
   EXPECT_EQ(second.infoOf("filter"), "A1:A3");

@@ -11,7 +11,7 @@
 #include "tests/support/child_process.h"
 #include "tests/support/odbc_fixture.h"
 
-namespace rowpress::testing {
+namespace rowpress::support {
 
 namespace {
 
@@ -251,4 +251,4 @@ std::size_t usedRows(const Sheet& sheet) {
   return n;
 }
 
-}  // namespace rowpress::testing
+}  // namespace rowpress::support

@@ -9,7 +9,7 @@
 #include <utility>
 #include <vector>
 
-namespace rowpress::testing {
+namespace rowpress::support {
 
 // One cell as the reader saw it. For a flat OpenDocument spreadsheet the kind is the value
 // type ("float", "string", "" for an empty cell) and the text is office:value for numbers,
@@ -92,4 +92,4 @@ std::size_t usedRows(const Sheet& sheet);
 // The number of cells of `row` without empty cells at its end.
 std::size_t usedCells(const SheetRow& row);
 
-}  // namespace rowpress::testing
+}  // namespace rowpress::support

@@ -19,7 +19,7 @@
 
 extern char** environ;
 
-namespace rowpress::testing {
+namespace rowpress::support {
 
 namespace {
 
@@ -230,7 +230,10 @@ ChildResult runProgram(const std::vector<std::string>& argv, std::chrono::millis
 ChildResult runRowpress(const std::string& directory, const std::vector<std::string>& args,
                         const EnvironmentChanges& changes, std::chrono::milliseconds limit) {
   ChildProcess child(directory);
-  if (!child.startRowpress(args, changes)) return {};
+  if (!child.startRowpress(args, changes)) {
+    ADD_FAILURE() << "cannot start " << ROWPRESS_BINARY;
+    return {};
+  }
   return child.wait(limit);
 }
 
@@ -293,4 +296,4 @@ std::string withoutSummary(const std::string& err) {
   return err.substr(0, from);
 }
 
-}  // namespace rowpress::testing
+}  // namespace rowpress::support

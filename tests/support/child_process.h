@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-namespace rowpress::testing {
+namespace rowpress::support {
 
 struct ChildResult {
   int exitStatus = -1;    // -1 when the child did not exit by itself
@@ -137,4 +137,4 @@ std::string shellQuote(const std::string& text);
 // Runs `command` with /bin/sh; returns its exit status, or -1 when it did not exit.
 int runShell(const std::string& command);
 
-}  // namespace rowpress::testing
+}  // namespace rowpress::support

@@ -21,7 +21,7 @@
 #include "export/column_type_report.h"
 #include "tests/support/child_process.h"
 
-namespace rowpress::testing {
+namespace rowpress::support {
 
 TempDir::TempDir() {
   char pattern[] = "/tmp/rowpress-test-XXXXXX";
@@ -239,4 +239,16 @@ std::vector<std::string> OdbcTest::outputFiles() const {
   return names;
 }
 
-}  // namespace rowpress::testing
+std::string OdbcTest::onlyOutput() {
+  std::vector<std::string> files = outputFiles();
+  EXPECT_EQ(files.size(), 1u) << "files in the default directory: " << files.size();
+  return files.empty() ? std::string() : home() + "/" + files[0];
+}
+
+std::string withCrLf(const std::string& text) {
+  std::string out;
+  for (char c : text) out += c == '\n' ? std::string("\r\n") : std::string(1, c);
+  return out;
+}
+
+}  // namespace rowpress::support

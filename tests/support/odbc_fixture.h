@@ -16,7 +16,7 @@
 #include "export/viewer.h"
 #include "job/job_settings.h"
 
-namespace rowpress::testing {
+namespace rowpress::support {
 
 // The path of an ODBC driver library ("libsqlite3odbc.so", "psqlodbcw.so", ...) as
 // scripts/odbc-driver.sh finds it, by the same rule as the scripts and the benchmark. Throws,
@@ -49,6 +49,8 @@ bool waitForFile(const std::string& path, std::chrono::milliseconds limit);
 std::vector<std::string> listDirectory(const std::string& path);
 // The size of a file, or nothing when it does not exist.
 std::optional<long long> fileSize(const std::string& path);
+// `text` with each line feed as CR LF, as rowpress ends every line it writes.
+std::string withCrLf(const std::string& text);
 // Sets a file's modification time `seconds` into the past.
 void setModifiedAgo(const std::string& path, int seconds);
 
@@ -123,6 +125,9 @@ class OdbcTest : public ::testing::Test {
   std::string database() const { return temp_ / "rowtest.db"; }
   // The files that a run left in the default directory, the type report excluded.
   std::vector<std::string> outputFiles() const;
+  // The path of the one output file in the default directory; fails the test when there is
+  // not exactly one.
+  std::string onlyOutput();
 
   TempDir temp_;
   JobSettings job_;
@@ -140,4 +145,4 @@ class OdbcTest : public ::testing::Test {
   std::string user_;
 };
 
-}  // namespace rowpress::testing
+}  // namespace rowpress::support

@@ -2,7 +2,7 @@
 
 #include <utility>
 
-namespace rowpress::testing {
+namespace rowpress::support {
 
 std::string outputState(const View& view, const JobSettings& job) {
   std::string checked;
@@ -17,4 +17,4 @@ std::string outputState(const View& view, const JobSettings& job) {
   return checked + "/" + flags;
 }
 
-}  // namespace rowpress::testing
+}  // namespace rowpress::support

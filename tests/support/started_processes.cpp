@@ -12,7 +12,7 @@
 
 #include "tests/support/odbc_fixture.h"
 
-namespace rowpress::testing {
+namespace rowpress::support {
 
 namespace {
 
@@ -75,4 +75,4 @@ std::vector<std::string> StartedProcesses::collect() {
   }
 }
 
-}  // namespace rowpress::testing
+}  // namespace rowpress::support

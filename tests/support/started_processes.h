@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-namespace rowpress::testing {
+namespace rowpress::support {
 
 class StartedProcesses {
  public:
@@ -33,4 +33,4 @@ class StartedProcesses {
   int before_ = 0;
 };
 
-}  // namespace rowpress::testing
+}  // namespace rowpress::support

@@ -2,7 +2,7 @@
 
 #include "tests/support/child_process.h"
 
-namespace rowpress::testing {
+namespace rowpress::support {
 
 ::testing::AssertionResult wellFormedXml(const std::vector<std::string>& paths) {
   const std::string xmllint = findProgram("xmllint");
@@ -18,4 +18,4 @@ namespace rowpress::testing {
          << result.err.substr(0, 2000);
 }
 
-}  // namespace rowpress::testing
+}  // namespace rowpress::support

@@ -22,7 +22,7 @@
 #include "tests/support/odbc_fixture.h"
 #include "tests/support/output_boxes.h"
 
-namespace rowpress::testing {
+namespace rowpress::support {
 
 // Scrolls every scroll area that holds `target` until it shows, as a user would before
 // clicking it on a small screen.
@@ -108,7 +108,7 @@ class HandlersTest : public WindowTest {
   void click(ControlId id) { clickIndicator(widget<QCheckBox>(id)); }
 
   // The checked output box, which must be the only one, and the flags of the job.
-  std::string outputState() { return testing::outputState(window_, job_); }
+  std::string outputState() { return support::outputState(window_, job_); }
 
   // Answers the file dialogs in order, recording how each was set up.
   void answerFileDialogs(std::vector<std::optional<std::string>> answers) {
@@ -132,4 +132,4 @@ class HandlersTest : public WindowTest {
   TempDir temp_;
 };
 
-}  // namespace rowpress::testing
+}  // namespace rowpress::support

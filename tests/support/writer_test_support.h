@@ -12,7 +12,7 @@
 #include "export/output_writer.h"
 #include "tests/support/odbc_fixture.h"
 
-namespace rowpress::testing {
+namespace rowpress::support {
 
 inline ColumnInfo column(std::string name, std::int32_t declaredSize = 10,
                          std::int16_t sqlType = 12) {
@@ -52,4 +52,4 @@ std::string writeResult(OutputWriter& writer, const std::string& path,
   return readFile(path);
 }
 
-}  // namespace rowpress::testing
+}  // namespace rowpress::support

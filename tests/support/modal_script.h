@@ -15,7 +15,7 @@
 #include <functional>
 #include <utility>
 
-namespace rowpress::testing {
+namespace rowpress::support {
 
 class ModalScript {
  public:
@@ -79,4 +79,4 @@ class ModalScript {
   bool timedOut_ = false;
 };
 
-}  // namespace rowpress::testing
+}  // namespace rowpress::support

@@ -19,7 +19,7 @@
 #include "export/spreadsheetml_writer.h"
 #include "tests/support/xml_check.h"
 
-namespace rowpress::testing {
+namespace rowpress::support {
 
 inline constexpr std::int16_t kVarchar = 12;
 inline constexpr std::int16_t kInteger = 4;
@@ -191,4 +191,4 @@ class SpreadsheetMlWriterTest : public ::testing::Test {
   int files_ = 0;
 };
 
-}  // namespace rowpress::testing
+}  // namespace rowpress::support

@@ -1,4 +1,4 @@
-#include "job/pause_point.h"
+#include "files/pause_point.h"
 
 #include <fcntl.h>
 #include <unistd.h>

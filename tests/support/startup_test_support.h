@@ -12,7 +12,7 @@
 #include "tests/support/child_process.h"
 #include "tests/support/odbc_fixture.h"
 
-namespace rowpress::testing {
+namespace rowpress::support {
 
 // A settings file as a person would write it: only value lines, LF line ends.
 inline std::string settings(const std::vector<std::string>& lines) {
@@ -34,7 +34,7 @@ class StartupTest : public OdbcTest {
   // Runs the executable with `args` in the fixture's ODBC world and without a display; what
   // it printed stays in run_.
   int runRowpress(const std::vector<std::string>& args) {
-    run_ = testing::runRowpress(temp_.path(), args);
+    run_ = support::runRowpress(temp_.path(), args);
     return run_.exitStatus;
   }
 
@@ -57,4 +57,4 @@ class UnattendedTest : public StartupTest {
   std::string job_file_;
 };
 
-}  // namespace rowpress::testing
+}  // namespace rowpress::support

@@ -1,4 +1,4 @@
-#include "job/atomic_file.h"
+#include "files/atomic_file.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -20,7 +20,7 @@
 #include <utility>
 #include <vector>
 
-#include "job/job_settings.h"
+#include "job/utf8.h"
 
 namespace rowpress {
 

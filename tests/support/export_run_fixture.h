@@ -10,7 +10,7 @@
 
 namespace rowpress {
 
-class ExportRunTest : public testing::OdbcTest {
+class ExportRunTest : public support::OdbcTest {
  protected:
   void SetUp() override {
     OdbcTest::SetUp();
@@ -20,12 +20,6 @@ class ExportRunTest : public testing::OdbcTest {
   }
 
   // The one file a run left in the default directory.
-  std::string onlyOutput() {
-    auto files = outputFiles();
-    EXPECT_EQ(files.size(), 1u);
-    return files.empty() ? std::string() : home() + "/" + files[0];
-  }
-
   void outputAs(ControlId box) { view_.click(box); }
 };
 

@@ -136,7 +136,7 @@ std::string GetDiagnostic(SQLSMALLINT handleType, SQLHANDLE handle, std::size_t 
   message.resize(std::strlen(message.c_str()));
   // A message cut by the buffer must not end in part of a character.
   if (static_cast<std::size_t>(length) > messageLimit) {
-    message.resize(withoutPartialCharacter(message));
+    message.resize(cutOnCharacterBoundary(message, message.size(), TextEnd::CutOff));
   }
   return "[" + std::string(reinterpret_cast<char*>(state)) + "] " + message + " (" +
          std::to_string(native) + ")\n";

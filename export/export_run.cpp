@@ -109,7 +109,8 @@ bool ExportRun::fetchValue(SQLHSTMT statement, int k, CellValue& value) {
   }
   // Only a value cut at the limit loses a character that the cut split; any other value
   // passes through byte for byte.
-  if (cut) length = withoutPartialCharacter(std::string_view(buffer, length));
+  if (cut)
+    length = cutOnCharacterBoundary(std::string_view(buffer, length), length, TextEnd::CutOff);
   value = CellValue{std::string_view(buffer, length)};
   return true;
 }

@@ -4,21 +4,13 @@
 #include <array>
 
 #include "export/output_file.h"
+#include "job/utf8.h"
 
 namespace rowpress {
 
 namespace {
 
 constexpr bool isContinuation(unsigned char c) { return (c & 0xC0) == 0x80; }
-
-// The length of the sequence that a lead byte announces; 1 for ASCII and for bytes that
-// cannot lead a sequence.
-constexpr std::size_t announcedLength(unsigned char c) {
-  if (c >= 0xC2 && c <= 0xDF) return 2;
-  if (c >= 0xE0 && c <= 0xEF) return 3;
-  if (c >= 0xF0 && c <= 0xF4) return 4;
-  return 1;
-}
 
 // The length of the well-formed UTF-8 sequence of two or more bytes at p (Unicode table
 // 3-7), or 0 when the bytes there are not one.
@@ -232,23 +224,12 @@ std::string escapeControls(std::string_view text) {
   return out;
 }
 
-std::size_t utf8PrefixLength(std::string_view text, std::size_t limit) {
-  if (text.size() <= limit) return text.size();
-  const auto* p = reinterpret_cast<const unsigned char*>(text.data());
-  if (!isContinuation(p[limit])) return limit;  // a character starts right at the cut
-  // Find the byte that leads the character the cut falls into: at most three back.
-  std::size_t lead = limit;
-  while (lead > 0 && limit - lead < 3 && isContinuation(p[lead])) --lead;
-  if (isContinuation(p[lead])) return limit;  // only stray continuation bytes
-  return lead + announcedLength(p[lead]) > limit ? lead : limit;
-}
-
 FixedWidth fixedWidth(std::string_view value, std::int32_t declaredSize) {
   if (declaredSize <= 0) return {};
   // No value is longer than 65,536 bytes, so no column is padded wider than that: a driver
   // that reports a size of 2^31-1 for a text column must not turn each cell into gigabytes.
   const auto width = std::min(static_cast<std::size_t>(declaredSize), kFixedWidthLimit);
-  const std::size_t taken = utf8PrefixLength(value, width);
+  const std::size_t taken = cutOnCharacterBoundary(value, width);
   return {value.substr(0, taken), width - taken};
 }
 

@@ -13,14 +13,10 @@ namespace rowpress {
 
 class OutputFile;
 
-// The length of the longest prefix of `text` that is at most `limit` bytes and does not end
-// inside a UTF-8 character. A byte that cannot start or continue a well-formed sequence
-// counts as a character of its own, so invalid input is cut at `limit` itself.
-std::size_t utf8PrefixLength(std::string_view text, std::size_t limit);
-
 // The fixed-width form of a value for a column of `declaredSize`: exactly declaredSize bytes,
 // made of `text` (a prefix of the value, cut on a UTF-8 character boundary when the value is
-// longer) followed by `padding` spaces. A declaredSize of 0 or less gives nothing at all.
+// longer, by the rule of job/utf8.h) followed by `padding` spaces. A declaredSize of 0 or less
+// gives nothing at all.
 struct FixedWidth {
   std::string_view text;
   std::size_t padding = 0;

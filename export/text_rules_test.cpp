@@ -93,22 +93,6 @@ TEST(TextRules, FixedWidthCutsOnCharacterBoundary) {
   }
 }
 
-TEST(TextRules, PrefixLengthTreatsInvalidBytesAsSingleCharacters) {
-  EXPECT_EQ(utf8PrefixLength("abc", 10), 3u);
-  EXPECT_EQ(utf8PrefixLength("abc", 3), 3u);
-  EXPECT_EQ(utf8PrefixLength("abc", 0), 0u);
-  EXPECT_EQ(utf8PrefixLength("\xC3\xA9", 1), 0u);
-  // Stray continuation bytes: each one is a character of its own.
-  EXPECT_EQ(utf8PrefixLength("\x80\x80\x80\x80\x80\x80", 4), 4u);
-  EXPECT_EQ(utf8PrefixLength("a\x80\x80\x80\x80", 2), 2u);
-  // A complete two-byte character followed by a stray continuation byte.
-  EXPECT_EQ(utf8PrefixLength("\xC3\xA9\x80", 2), 2u);
-  // A truncated lead followed by ASCII, then a stray byte at the cut.
-  EXPECT_EQ(utf8PrefixLength("\xE2\x41\x82", 2), 2u);
-  // A three-byte sequence with a fourth continuation byte after it.
-  EXPECT_EQ(utf8PrefixLength("\xE2\x82\xAC\x80", 3), 3u);
-}
-
 TEST(TextRules, XmlEscapingReplacesTheFiveSpecialCharacters) {
   EXPECT_EQ(xml("O'Neil <x>"), "O&apos;Neil &lt;x&gt;");
   EXPECT_EQ(xml("A&B"), "A&amp;B");

@@ -71,18 +71,17 @@ class InterruptedRunTest : public support::OdbcTest {
     ASSERT_TRUE(child.startRowpress(args));
     const std::string prefix = defaultName ? ".row" : ".big.csv.rowpress-";
 
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
     std::string name;
     long long seen = 0;
-    while (std::chrono::steady_clock::now() < deadline) {
-      std::vector<std::string> names = temporaryFiles(dir, prefix);
-      if (names.size() == 1) {
-        name = names[0];
-        seen = support::fileSize(dir + "/" + name).value_or(0);
-        if (seen >= 1024 * 1024) break;
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
+    support::waitFor(
+        [&] {
+          std::vector<std::string> names = temporaryFiles(dir, prefix);
+          if (names.size() != 1) return false;
+          name = names[0];
+          seen = support::fileSize(dir + "/" + name).value_or(0);
+          return seen >= 1024 * 1024;
+        },
+        std::chrono::seconds(60));
     ASSERT_GE(seen, 1024 * 1024) << "no temporary file in " << dir << " grew";
     const std::string leftover = dir + "/" + name;
     EXPECT_THAT(

@@ -434,11 +434,9 @@ TEST_F(OutputFileFaultTest, AThreadThatCannotStartIsALineNotAnAbort) {
       endless.start(limited("with recursive c(x) as (select 1 union all select x + 1 from c "
                             "where x < 100000000) select x from c"),
                     changes));
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-  while (endless.err().find(noWatchdog) == std::string::npos && endless.running() &&
-         std::chrono::steady_clock::now() < deadline) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
+  support::waitFor(
+      [&] { return endless.err().find(noWatchdog) != std::string::npos || !endless.running(); },
+      std::chrono::seconds(60));
   ASSERT_THAT(endless.err(), HasSubstr(noWatchdog));
   endless.kill(SIGTERM);
   result = endless.wait(std::chrono::seconds(60));

@@ -51,15 +51,18 @@ class SignalStopTest : public support::OdbcTest {
 
   // The temporary file beside the target, once the run has written at least `bytes` to it.
   std::string waitForTemporary(long long bytes) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-    while (std::chrono::steady_clock::now() < deadline) {
-      for (const std::string& name : listDirectory(dir_)) {
-        if (name == "big.csv") continue;
-        const std::string path = dir_ + "/" + name;
-        if (support::fileSize(path).value_or(-1) >= bytes) return path;
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
+    std::string found;
+    const bool grown = support::waitFor(
+        [&] {
+          for (const std::string& name : listDirectory(dir_)) {
+            if (name == "big.csv") continue;
+            found = dir_ + "/" + name;
+            if (support::fileSize(found).value_or(-1) >= bytes) return true;
+          }
+          return false;
+        },
+        std::chrono::seconds(60));
+    if (grown) return found;
     ADD_FAILURE() << "no temporary file of " << bytes << " bytes appeared in " << dir_;
     return std::string();
   }
@@ -153,16 +156,16 @@ TEST_F(SignalStopTest, AStoppedRunGivesBackTheDefaultNameItReserved) {
                       {"CSV=\"1\";"}));
   support::ChildProcess child(temp_.path());
   ASSERT_TRUE(child.startRowpress({"-silent", "-noautoopen", "-file=" + job_}));
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-  bool reserved = false;
-  while (!reserved && std::chrono::steady_clock::now() < deadline) {
-    for (const std::string& name : listDirectory(home())) {
-      if (name.rfind("row", 0) == 0 && name.size() > 12 && name.substr(11) == ".csv") {
-        reserved = true;
-      }
-    }
-    if (!reserved) std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
+  const bool reserved = support::waitFor(
+      [&] {
+        for (const std::string& name : listDirectory(home())) {
+          if (name.rfind("row", 0) == 0 && name.size() > 12 && name.substr(11) == ".csv") {
+            return true;
+          }
+        }
+        return false;
+      },
+      std::chrono::seconds(60));
   ASSERT_TRUE(reserved) << "no default name was reserved in " << home();
   child.kill(SIGTERM);
   support::ChildResult stopped = child.wait();

@@ -151,11 +151,7 @@ TEST_F(ServerFaultTest, TheUnattendedRunEndsWithStatus3WhenItsBackendIsEnded) {
     const std::vector<std::string> names = temporaryLeftovers(temp_.path());
     return names.size() == 1 ? temp_ / names[0] : std::string();
   };
-  const auto deadline = std::chrono::steady_clock::now() + 60s;
-  while (fileSize(part()).value_or(-1) < 256 * 1024 && child.running() &&
-         std::chrono::steady_clock::now() < deadline) {
-    std::this_thread::sleep_for(5ms);
-  }
+  waitFor([&] { return fileSize(part()).value_or(-1) >= 256 * 1024 || !child.running(); }, 60s);
   ASSERT_TRUE(child.running()) << "the export ended before its backend could be ended:\n"
                                << stderrText();
   ASSERT_GE(fileSize(part()).value_or(-1), 256 * 1024) << "no rows streamed within 60 s";

@@ -126,12 +126,7 @@ std::string ServerTest::queryValue(const std::string& dataSource, const std::str
 
 bool ServerTest::waitForValue(const std::string& dataSource, const std::string& sql,
                               const std::string& expected, std::chrono::seconds limit) {
-  const auto deadline = std::chrono::steady_clock::now() + limit;
-  while (std::chrono::steady_clock::now() < deadline) {
-    if (queryValue(dataSource, sql) == expected) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  return false;
+  return waitFor([&] { return queryValue(dataSource, sql) == expected; }, limit);
 }
 
 FetchResult ServerTest::fetchFrom(const std::string& dataSource, const std::string& sql) {

@@ -53,13 +53,17 @@ void writeFile(const std::string& path, const std::string& content) {
 
 bool fileExists(const std::string& path) { return ::access(path.c_str(), F_OK) == 0; }
 
-bool waitForFile(const std::string& path, std::chrono::milliseconds limit) {
+bool waitFor(const std::function<bool()>& done, std::chrono::milliseconds limit) {
   const auto deadline = std::chrono::steady_clock::now() + limit;
-  while (!fileExists(path)) {
-    if (std::chrono::steady_clock::now() >= deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  while (!done()) {
+    if (std::chrono::steady_clock::now() >= deadline) return done();
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
   return true;
+}
+
+bool waitForFile(const std::string& path, std::chrono::milliseconds limit) {
+  return waitFor([&path] { return fileExists(path); }, limit);
 }
 
 std::string odbcDriver(const std::string& library) {

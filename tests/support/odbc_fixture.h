@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -42,6 +43,9 @@ class TempDir {
 std::string readFile(const std::string& path);
 void writeFile(const std::string& path, const std::string& content);
 bool fileExists(const std::string& path);
+// Asks `done` every few milliseconds until it says yes (true) or `limit` has passed (false,
+// after a last ask).
+bool waitFor(const std::function<bool()>& done, std::chrono::milliseconds limit);
 // Waits until a file appears at `path` (one that another process writes under a name of its
 // own and then renames), for at most `limit`; true when it did.
 bool waitForFile(const std::string& path, std::chrono::milliseconds limit);

@@ -2,7 +2,8 @@
 // directory, swap a name): the test sets ROWPRESS_TEST_PAUSE to "POINT=FIFO", and the run, on
 // reaching POINT, opens the FIFO for reading and goes on once the test has closed its end. The
 // test knows that the run has arrived when its own open of the FIFO for writing succeeds.
-// Nothing but the tests sets the variable; without it a pause point does nothing.
+// Only a build with the tests has pause points: in the program a user runs (the package's
+// build) a pause point does nothing, whatever the environment says.
 #pragma once
 
 #include <string_view>

@@ -94,10 +94,12 @@ help=$("$usr/bin/rowpress" --help) || fail "--help failed"
 [[ "$help" == "Usage: rowpress "* ]] || fail "--help printed: $help"
 
 # The bundled demo job, unattended, from the demo database through the SQLite3 driver, with
-# a private ODBC configuration and default directory.
+# a private ODBC configuration and default directory. The package has no pause points: a run
+# told to wait at one, reading /dev/zero, would never end (timeout ends it with 124).
 scripts/demo-odbc.sh "$work"
 status=0
 path=$(ODBCSYSINI="$work" ODBCINI="$work/odbc-user.ini" ROWPRESS_HOME="$work/home" \
+  ROWPRESS_TEST_PAUSE=kept=/dev/zero timeout 120 \
   "$usr/bin/rowpress" -silent -noautoopen "-file=$top/demo/demo.DIRU" 2> "$work/stderr") ||
   status=$?
 [ "$status" -eq 0 ] || fail "the demo job ended with status $status: $(cat "$work/stderr")"

@@ -3,6 +3,8 @@
 #include <cstring>
 #include <utility>
 
+#include "db/connection_string.h"
+
 namespace rowpress {
 
 const SessionMessages kFetchSessionMessages = {
@@ -95,14 +97,36 @@ struct SessionOpener {
       SQLSetConnectAttr(session.connection(), SQL_ATTR_LOGIN_TIMEOUT,
                         reinterpret_cast<SQLPOINTER>(driverLimit), 0);
     }
-    if (!succeeded(SQLConnect(session.connection(), text(job.dataSource), SQL_NTS,
-                              text(job.userName), SQL_NTS, text(job.password), SQL_NTS))) {
+    // A driver that would read whole results and takes the option that makes it stream in a
+    // connection string gets it there; any other connects with the data source, user name and
+    // password alone.
+    SQLRETURN connected;
+    if (const std::optional<ConnectionString> connection = streamingConnectionString(job)) {
+      // The driver writes the completed string, password included, into `completed`.
+      SQLCHAR completed[1024];
+      SQLSMALLINT completedLength = 0;
+      connected = SQLDriverConnect(
+          session.connection(), nullptr,
+          reinterpret_cast<SQLCHAR*>(const_cast<char*>(connection->c_str())), SQL_NTS, completed,
+          sizeof completed, &completedLength, SQL_DRIVER_NOPROMPT);
+      wipeBytes(completed, sizeof completed);
+    } else {
+      connected = SQLConnect(session.connection(), text(job.dataSource), SQL_NTS,
+                             text(job.userName), SQL_NTS, text(job.password), SQL_NTS);
+    }
+    if (!succeeded(connected)) {
       if (failure) {
         failure->connectDiagnostic = GetConnectionDiagnostic(session.connection());
       }
       return fail(messages.connect);
     }
     session.connected_ = true;
+    // Options that the driver takes as attributes of its own, before the statement exists;
+    // a driver that refuses one still exports, as it always did.
+    for (const StreamingAttribute& option : streamingAttributes(job)) {
+      SQLSetConnectAttr(session.connection(), option.attribute,
+                        reinterpret_cast<SQLPOINTER>(option.value), SQL_IS_UINTEGER);
+    }
     handle = SQL_NULL_HANDLE;
     if (!succeeded(SQLAllocHandle(SQL_HANDLE_STMT, session.connection(), &handle))) {
       return fail(messages.statementHandle);

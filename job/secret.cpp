@@ -33,6 +33,21 @@ void Secret::clear() {
   size_ = 0;
 }
 
+Secret& Secret::append(std::string_view text) {
+  if (text.empty()) return *this;
+  keepProcessUndumpable();
+  // The new block first: `text` may be a view of the old one.
+  char* data = new char[size_ + text.size() + 1];
+  if (size_ > 0) std::memcpy(data, data_, size_);
+  std::memcpy(data + size_, text.data(), text.size());
+  const std::size_t size = size_ + text.size();
+  data[size] = '\0';
+  clear();
+  data_ = data;
+  size_ = size;
+  return *this;
+}
+
 void Secret::assign(std::string_view text) {
   // The new text first: `text` may be a view of the old one.
   char* data = nullptr;

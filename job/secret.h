@@ -26,6 +26,9 @@ class Secret {
     assign(text);
     return *this;
   }
+  // Adds `text` at the end. The text moves to a larger block and the old block is
+  // overwritten, so that text built up piece by piece leaves no copy behind either.
+  Secret& append(std::string_view text);
   // A second holder of the same text, made on purpose.
   Secret copy() const { return Secret(view()); }
   // Overwrites the held text and holds nothing.

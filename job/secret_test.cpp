@@ -39,6 +39,12 @@ TEST(Secret, MovingHandsTheTextOverAndLeavesNothingBehind) {
   third.clear();
   EXPECT_TRUE(third.empty());
   EXPECT_FALSE(Secret() == Secret("x"));
+
+  // Built up piece by piece, from a part of itself too.
+  Secret built;
+  built.append("PWD=").append("").append("{a}}b}").append(built.view().substr(0, 3));
+  EXPECT_EQ(built, std::string_view("PWD={a}}b}PWD"));
+  EXPECT_STREQ(built.c_str(), "PWD={a}}b}PWD");
 }
 
 // Runs `check` in a child process and returns its exit status (or 128 + the signal that

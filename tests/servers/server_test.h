@@ -20,7 +20,7 @@ namespace rowpress::support {
 // PostgreSQL through the ANSI driver, rows streamed by a cursor (UseDeclareFetch=1,
 // Fetch=10000); the login role's credentials are in the data source.
 inline constexpr char kPgAnsi[] = "pg-ansi";
-// PostgreSQL through the Unicode driver, the whole result read at once.
+// PostgreSQL through the Unicode driver, written without driver options.
 inline constexpr char kPgUnicode[] = "pg-unicode";
 // PostgreSQL through the ANSI driver with booleans, text and bytea as their own ODBC types
 // (BoolsAsChar=0, TextAsLongVarchar=0, ByteaAsLongVarBinary=0).

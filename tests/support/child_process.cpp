@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -182,8 +183,10 @@ bool ChildProcess::startRowpress(const std::vector<std::string>& args,
 bool ChildProcess::running() {
   if (pid_ <= 0 || status_) return false;
   int status = 0;
-  if (::waitpid(pid_, &status, WNOHANG) == pid_) {
+  rusage usage{};
+  if (::wait4(pid_, &status, WNOHANG, &usage) == pid_) {
     status_ = status;
+    peakKiB_ = usage.ru_maxrss;
     return false;
   }
   return true;
@@ -202,12 +205,15 @@ ChildResult ChildProcess::wait(std::chrono::milliseconds limit) {
       result.timedOut = true;
     }
     int status = 0;
+    rusage usage{};
     pid_t got;
-    while ((got = ::waitpid(pid_, &status, 0)) < 0 && errno == EINTR) {
+    while ((got = ::wait4(pid_, &status, 0, &usage)) < 0 && errno == EINTR) {
     }
     if (got != pid_) return result;
     status_ = status;
+    peakKiB_ = usage.ru_maxrss;
   }
+  result.peakKiB = peakKiB_;
   if (WIFEXITED(*status_)) result.exitStatus = WEXITSTATUS(*status_);
   if (WIFSIGNALED(*status_)) result.signal = WTERMSIG(*status_);
   result.out = out();
@@ -218,6 +224,11 @@ ChildResult ChildProcess::wait(std::chrono::milliseconds limit) {
 std::string ChildProcess::out() const { return readFile(directory_ + "/child.stdout"); }
 
 std::string ChildProcess::err() const { return readFile(directory_ + "/child.stderr"); }
+
+EnvironmentChanges forPeakMemory() {
+  const char* asan = ::getenv("ASAN_OPTIONS");
+  return {{"ASAN_OPTIONS", std::string(asan ? asan : "") + ":quarantine_size_mb=0"}};
+}
 
 ChildResult runProgram(const std::vector<std::string>& argv, std::chrono::milliseconds limit,
                        const EnvironmentChanges& changes) {

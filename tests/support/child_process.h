@@ -20,6 +20,7 @@ struct ChildResult {
   int exitStatus = -1;    // -1 when the child did not exit by itself
   int signal = 0;         // the signal that ended it, or 0
   bool timedOut = false;  // it was killed because its time ran out
+  long peakKiB = 0;       // the child's peak resident memory, as wait4 reports it
   std::string out;
   std::string err;
 };
@@ -75,11 +76,12 @@ class ChildProcess {
   std::string directory_;
   pid_t pid_ = -1;
   std::optional<int> status_;  // the wait status once the child was reaped
+  long peakKiB_ = 0;           // and its peak resident memory
   std::vector<int> ignored_;
   std::map<int, int> given_;  // descriptor of the child: descriptor of this process, or -1
 };
 
-// A point where the executable waits for the test (see job/pause_point.h): a FIFO in a
+// A point where the executable waits for the test (see files/pause_point.h): a FIFO in a
 // directory of the test, and the variable that names it to a child. The test knows that the
 // child has arrived when it can open the FIFO for writing, changes what it wants to change,
 // and lets the child go on by closing it.
@@ -106,6 +108,10 @@ class PausePoint {
   std::string fifo_;
   int fd_ = -1;
 };
+
+// The environment changes under which a child's peak memory counts what it holds: in the
+// sanitizer build, freed memory would otherwise wait in a quarantine and count.
+EnvironmentChanges forPeakMemory();
 
 // Runs a program to its end within `limit`, its output kept in a scratch directory.
 ChildResult runProgram(const std::vector<std::string>& argv, std::chrono::milliseconds limit,

@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <odbcinst.h>
 #include <sql.h>
 #include <sqlext.h>
 #include <sys/file.h>
@@ -217,6 +218,11 @@ void OdbcTest::writeIniFiles() {
   writeFile(systemIni_ + "/odbcinst.ini", drivers_);
   writeFile(systemIni_ + "/odbc.ini", system_);
   writeFile(temp_ / "user-odbc.ini", user_);
+  // unixODBC keeps what it read of "odbc.ini" for 20 seconds, under that short name, whichever
+  // file it was; a write through it forgets all of it, so that the next read is of these files.
+  EXPECT_TRUE(
+      SQLWritePrivateProfileString("written", "at", "once", (temp_ / "scratch.ini").c_str()))
+      << "unixODBC's configuration cache could not be cleared";
 }
 
 void OdbcTest::execute(const std::string& sql, const std::string& dataSource) {

@@ -1,0 +1,110 @@
+// How a session asks a driver to stream: which drivers get which options, in a connection
+// string or as attributes, what an administrator set stays, and values that must be quoted. The
+// ODBC configuration is a table here; the server tests measure what the options do.
+#include "db/connection_string.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <string>
+#include <tuple>
+
+namespace rowpress {
+namespace {
+
+// An ODBC configuration: file, section and key to value.
+using Ini = std::map<std::tuple<std::string, std::string, std::string>, std::string>;
+
+OdbcIniReader readerOf(const Ini& ini) {
+  return [&ini](const char* file, const std::string& section, const char* key) {
+    const auto found = ini.find({file, section, key});
+    return found == ini.end() ? std::string() : found->second;
+  };
+}
+
+JobSettings jobOn(const std::string& dataSource, const std::string& user = "ann",
+                  std::string_view password = "pw") {
+  JobSettings job;
+  job.dataSource = dataSource;
+  job.userName = user;
+  job.password = password;
+  return job;
+}
+
+// How the session connects: the connection string, or "SQLConnect" without one; then each
+// attribute set once connected, as " +ATTRIBUTE=VALUE".
+std::string connection(const JobSettings& job, const Ini& ini) {
+  const std::optional<ConnectionString> text = streamingConnectionString(job, readerOf(ini));
+  std::string how = text ? std::string(text->c_str()) : "SQLConnect";
+  for (const StreamingAttribute& set : streamingAttributes(job, readerOf(ini))) {
+    how += " +" + std::to_string(set.attribute) + "=" + std::to_string(set.value);
+  }
+  return how;
+}
+
+TEST(ConnectionString, TheDriversThatReadWholeResultsAreAskedToStream) {
+  const Ini ini = {
+      {{"odbc.ini", "pg", "Driver"}, "PostgreSQL Unicode"},
+      {{"odbcinst.ini", "PostgreSQL Unicode", "Driver"}, "/usr/lib/odbc/psqlodbcw.so"},
+      // Known by the library alone, and a data source that names the library itself.
+      {{"odbc.ini", "reports", "Driver"}, "Reports"},
+      {{"odbcinst.ini", "Reports", "Driver"}, "/opt/lib/psqlodbca.so"},
+      {{"odbc.ini", "direct", "Driver"}, "/opt/lib/libsqlite3odbc.so"},
+      {{"odbc.ini", "lite", "Driver"}, "SQLite3"},
+      {{"odbc.ini", "maria", "Driver"}, "MariaDB"},
+      {{"odbcinst.ini", "MariaDB", "Driver"}, "/usr/lib/odbc/libmaodbc.so"},
+  };
+  // PostgreSQL's driver: SQLConnect, then its UseDeclareFetch (65539) and Fetch (65541).
+  EXPECT_EQ(connection(jobOn("pg"), ini), "SQLConnect +65539=1 +65541=10000");
+  EXPECT_EQ(connection(jobOn("reports"), ini), "SQLConnect +65539=1 +65541=10000");
+  EXPECT_EQ(connection(jobOn("direct"), ini), "DSN=direct;UID=ann;PWD=pw;StepAPI=1");
+  // An empty user name or password is left to the data source, as SQLConnect leaves it.
+  EXPECT_EQ(connection(jobOn("lite", "", ""), ini), "DSN=lite;StepAPI=1");
+  EXPECT_EQ(connection(jobOn("lite", "", "pw"), ini), "DSN=lite;PWD=pw;StepAPI=1");
+  // MariaDB's driver streams for no option; a data source that is not defined, or has no
+  // name, is left to the driver manager to refuse as it always did.
+  EXPECT_EQ(connection(jobOn("maria"), ini), "SQLConnect");
+  EXPECT_EQ(connection(jobOn("nowhere"), ini), "SQLConnect");
+  EXPECT_EQ(connection(jobOn(""), ini), "SQLConnect");
+}
+
+TEST(ConnectionString, AnOptionThatTheDataSourceOrItsDriverSetsIsNotAdded) {
+  Ini ini = {
+      {{"odbc.ini", "pg", "Driver"}, "PostgreSQL ANSI"},
+      {{"odbc.ini", "pg", "Fetch"}, "1"},
+      {{"odbc.ini", "lite", "Driver"}, "SQLite3"},
+      {{"odbc.ini", "lite", "StepAPI"}, "0"},
+  };
+  EXPECT_EQ(connection(jobOn("pg"), ini), "SQLConnect +65539=1");
+  // Nothing left to add: the data source connects as it always did.
+  EXPECT_EQ(connection(jobOn("lite"), ini), "SQLConnect");
+  // The driver's section of odbcinst.ini holds the defaults of all its data sources.
+  ini[{"odbcinst.ini", "PostgreSQL ANSI", "UseDeclareFetch"}] = "0";
+  EXPECT_EQ(connection(jobOn("pg"), ini), "SQLConnect");
+}
+
+TEST(ConnectionString, ValuesThatHoldTheStringsSyntaxGoBetweenBraces) {
+  const Ini ini = {
+      {{"odbc.ini", "lite", "Driver"}, "SQLite3"},
+      {{"odbc.ini", "a;b", "Driver"}, "SQLite3"},
+      {{"odbc.ini", "abcdefghijklmnopqrstuvwxyz0123456", "Driver"}, "SQLite3"},
+  };
+  auto withPassword = [&](std::string_view password) {
+    return connection(jobOn("lite", "ann", password), ini);
+  };
+  EXPECT_EQ(withPassword("a;b"), "DSN=lite;UID=ann;PWD={a;b};StepAPI=1");
+  EXPECT_EQ(withPassword("}a{b}}"), "DSN=lite;UID=ann;PWD={}}a{b}}}}};StepAPI=1");
+  EXPECT_EQ(withPassword(" ab"), "DSN=lite;UID=ann;PWD={ ab};StepAPI=1");
+  // Blanks elsewhere, "=" and bytes beyond ASCII need no braces.
+  EXPECT_EQ(withPassword("a b =\xC3\xA9 "), "DSN=lite;UID=ann;PWD=a b =\xC3\xA9 ;StepAPI=1");
+  // A driver may take braces around a data source's or user's name as part of it, and the
+  // driver manager takes names of at most 32 bytes in a string: such a session connects as
+  // it always did.
+  EXPECT_EQ(connection(jobOn("a;b"), ini), "SQLConnect");
+  EXPECT_EQ(connection(jobOn("lite", " ann"), ini), "SQLConnect");
+  EXPECT_EQ(connection(jobOn("lite", "a}b"), ini), "SQLConnect");
+  EXPECT_EQ(connection(jobOn("abcdefghijklmnopqrstuvwxyz0123456"), ini), "SQLConnect");
+}
+
+}  // namespace
+}  // namespace rowpress

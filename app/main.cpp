@@ -7,12 +7,11 @@
 #include <new>
 #include <string>
 #include <system_error>
+#include <utility>
 #include <vector>
 
 #include "app/command_line.h"
 #include "app/credentials.h"
-#include "app/main_dialog.h"
-#include "app/memory_view.h"
 #include "app/run_watchdog.h"
 #include "app/signal_stop.h"
 #include "app/standard_streams.h"
@@ -61,10 +60,7 @@ int runMain(int argc, char** argv) {
   }
   if (line.silent) {
     JobSettings job;
-    MemoryView view(&std::cerr);
-    MainDialog dialog(job, view);
-    applyDefaults(job, view);
-    const std::vector<std::string> problems = applyCommandLine(line, job, view, outside);
+    const std::vector<std::string> problems = jobFromCommandLine(line, job, outside);
     if (!problems.empty()) return refuseUnreadableJob(problems, std::cerr);
     if (job.timeoutSeconds > 0) {
       const std::string unwatched = startRunWatchdog(job.timeoutSeconds, !line.quiet);
@@ -76,7 +72,7 @@ int runMain(int argc, char** argv) {
     // The progress line only where someone watches: standard error on a terminal.
     RunLog log{line.quiet, !line.quiet && ::isatty(STDERR_FILENO) ? STDERR_FILENO : -1,
                streams.outputClosed};
-    return runUnattended(dialog, view, std::cout, std::cerr, log);
+    return runUnattended(std::move(job), std::cout, std::cerr, log);
   }
   return runMainWindow(argc, argv, line, outside);
 }

@@ -10,13 +10,16 @@ namespace rowpress {
 
 namespace {
 
-// What the export run reports while it runs, shown in the window: the status list and the
-// row count.
-class ViewReport : public ExportReport {
+// What a run reports, shown in the window: the status list, the row count and the message
+// boxes.
+class ViewReport : public RunReport {
  public:
   explicit ViewReport(View& view) : view_(view) {}
   void statusLine(std::string_view line) override { AddStatusLine(view_, line); }
   void rowsDone(long long rows) override { view_.rowsDone(rows); }
+  void message(const ExportMessage& message) override {
+    view_.messageBox(message.text, message.caption, message.reason);
+  }
 
  private:
   View& view_;
@@ -84,28 +87,23 @@ void MainDialog::handle(ControlId id, Notification what) {
   }
 }
 
-FetchResult MainDialog::OnFetch(View& view, Launcher& launcher) {
-  return runFetch(job_, view,
-                  [this, &view, &launcher](const OdbcSession& session, std::string& sql) {
-                    return RunExport(session, sql, view, launcher);
-                  });
+JobSettings MainDialog::takeFetchJob() {
+  ClearStatusLines(view_);
+  job_.sql = view_.text(ControlId::SqlBox);
+  // The compatibility switches live in their boxes while a window is there.
+  job_.excel2007 = view_.isChecked(ControlId::Excel2007);
+  job_.forceFullLength = view_.isChecked(ControlId::ForceFullLength);
+  job_.quoteFields = view_.isChecked(ControlId::QuoteFields);
+  job_.byteOrderMark = view_.isChecked(ControlId::ByteOrderMark);
+  return copyOf(job_);
 }
 
-RunOutcome MainDialog::RunExport(const OdbcSession& session, std::string& sql, View& view,
-                                 Launcher& launcher) {
-  BusyCursor busy(view);
-  // The compatibility switches live in their boxes while a window is there.
-  job_.excel2007 = view.isChecked(ControlId::Excel2007);
-  job_.forceFullLength = view.isChecked(ControlId::ForceFullLength);
-  job_.quoteFields = view.isChecked(ControlId::QuoteFields);
-  job_.byteOrderMark = view.isChecked(ControlId::ByteOrderMark);
-  ViewReport report(view);
-  ExportRun run(job_, report, launcher);
-  lastExport_ = run.run(session, sql);
-  for (const ExportMessage& message : lastExport_.messages) {
-    view.messageBox(message.text, message.caption, message.reason);
-  }
-  return lastExport_.outcome;
+RunResult MainDialog::OnFetch() {
+  BusyCursor busy(view_);
+  ViewReport report(view_);
+  RunResult result = runJob(takeFetchJob(), report, *launcher_);
+  fetchDone(result);
+  return result;
 }
 
 void MainDialog::OnListDatabases() {

@@ -9,13 +9,13 @@
 #include <string>
 #include <utility>
 
-#include "app/fetch_command.h"
 #include "app/help_page.h"
 #include "app/view.h"
 #include "export/export_run.h"
 #include "export/stop_request.h"
 #include "export/viewer.h"
 #include "job/job_settings.h"
+#include "run/run_job.h"
 
 namespace rowpress {
 
@@ -32,11 +32,15 @@ class MainDialog {
   // Routes a notification of the window to its handler.
   void handle(ControlId id, Notification what);
 
-  // "Fetch ODBC Data into XLS": runs the job.
-  FetchResult OnFetch() { return OnFetch(view_, *launcher_); }
-  // The same on `view` and `launcher` instead of the dialog's own: a window that runs the
-  // fetch on a thread of its own passes ones that carry every call over to its thread.
-  FetchResult OnFetch(View& view, Launcher& launcher);
+  // "Fetch ODBC Data into XLS": takes the job from the controls and runs it, the status list
+  // showing its lines and message boxes its messages; its result is the last export.
+  RunResult OnFetch();
+  // The two halves of the fetch for a window that runs the job on a thread of its own. On the
+  // window's thread: the status list cleared, the job as the controls hold it (the SQL text and
+  // the compatibility switches from their boxes, the data source and credentials as latched).
+  JobSettings takeFetchJob();
+  // The run's result, kept as the last export.
+  void fetchDone(const RunResult& result) { lastExport_ = result.export_; }
 
   // Catalog browsing.
   void OnListDatabases();
@@ -65,14 +69,6 @@ class MainDialog {
   void OnLaunchOnFinish();
   void OnLaunchApplicationChange();
   void OnOutFileNameChange();
-
-  // The export run on an open session: shows its lines as it goes and its messages at its
-  // end, and keeps its result as the last export.
-  RunOutcome RunExport(const OdbcSession& session, std::string& sql) {
-    return RunExport(session, sql, view_, *launcher_);
-  }
-  RunOutcome RunExport(const OdbcSession& session, std::string& sql, View& view,
-                       Launcher& launcher);
 
   // What starts the viewer after an export (tests record its command instead).
   void setLauncher(Launcher& launcher) { launcher_ = &launcher; }

@@ -30,7 +30,7 @@ void say(const Watch& watch, const std::string& lines, RunOutcome outcome) {
   std::string text = (::isatty(STDERR_FILENO) ? "\r\033[K" : "") + lines;
   if (watch.summary) {
     const auto elapsed = std::chrono::steady_clock::now() - watch.start;
-    text += summaryLine(FetchResult{outcome, "", ""}, ExportResult{}, 0, elapsed) + "\n";
+    text += summaryLine(RunResult{outcome, "", ""}, ExportResult{}, 0, elapsed) + "\n";
   }
   ssize_t ignored = ::write(STDERR_FILENO, text.data(), text.size());
   (void)ignored;

@@ -45,7 +45,7 @@ namespace {
     std::string line = (::isatty(STDERR_FILENO) ? "\r\033[K" : "") + stopLogLine(signal);
     // The summary ends every unattended run's log, a stopped one's too.
     if (summary) {
-      line += summaryLine(FetchResult{RunOutcome::Stopped, "", ""}, ExportResult{}, signal,
+      line += summaryLine(RunResult{RunOutcome::Stopped, "", ""}, ExportResult{}, signal,
                           std::chrono::steady_clock::now() - start) +
               "\n";
     }

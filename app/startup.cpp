@@ -3,7 +3,9 @@
 #include <cerrno>
 #include <cstring>
 #include <optional>
+#include <string_view>
 #include <thread>
+#include <utility>
 
 #include "app/job_controls.h"
 #include "app/progress_line.h"
@@ -26,13 +28,15 @@ void applyDefaults(JobSettings& job, View& view) {
   job.settingsFile.clear();
 }
 
-std::vector<std::string> applyCommandLine(const CommandLine& line, JobSettings& job, View& view,
-                                          const OutsideCredentials& outside) {
+std::vector<std::string> jobFromCommandLine(
+    const CommandLine& line, JobSettings& job, const OutsideCredentials& outside,
+    const std::function<void(const SettingsLoadResult&)>& shown) {
   std::vector<std::string> problems;
   for (const std::string& file : line.settingsFiles) {
     job.settingsFile = file;
     if (file.empty()) continue;
-    SettingsLoadResult loaded = loadSettingsFile(job, view, file);
+    SettingsLoadResult loaded = loadSettings(job, file);
+    if (loaded.opened && shown) shown(loaded);
     if (loaded.holdsNoSettings) {
       problems.push_back(file + " holds no rowpress settings");
     } else if (!loaded.opened) {
@@ -64,7 +68,16 @@ std::vector<std::string> applyCommandLine(const CommandLine& line, JobSettings& 
   }
   for (const std::string& argument : line.refused)
     problems.push_back(refusedArgumentLine(argument));
+  return problems;
+}
 
+std::vector<std::string> applyCommandLine(const CommandLine& line, JobSettings& job, View& view,
+                                          const OutsideCredentials& outside) {
+  std::vector<std::string> problems =
+      jobFromCommandLine(line, job, outside, [&view](const SettingsLoadResult& loaded) {
+        resetControlsBeforeLoad(view);
+        showAppliedSettings(loaded.shown, view);
+      });
   // The controls show the job as the files and switches made it.
   showJob(job, view);
   return problems;
@@ -79,7 +92,7 @@ int refuseUnreadableJob(const std::vector<std::string>& problems, std::ostream& 
   return static_cast<int>(RunOutcome::JobUnreadable);
 }
 
-std::string summaryLine(const FetchResult& result, const ExportResult& exported, int signal,
+std::string summaryLine(const RunResult& result, const ExportResult& exported, int signal,
                         std::chrono::duration<double> elapsed) {
   const std::string seconds = secondsText(elapsed) + " s";
   std::string what;
@@ -115,22 +128,47 @@ std::string summaryLine(const FetchResult& result, const ExportResult& exported,
   return "rowpress: " + what + " after " + seconds;
 }
 
-int runUnattended(MainDialog& dialog, MemoryView& view, std::ostream& out, std::ostream& err,
-                  const RunLog& log) {
+namespace {
+
+// What an unattended run reports: nobody sees a status list, so its lines go nowhere (the
+// lines of a failure are logged from the result); a message box is a line on standard error,
+// "CAPTION: TEXT", on a line of its own after the progress line.
+class StandardErrorReport : public RunReport {
+ public:
+  StandardErrorReport(std::ostream& err, std::optional<ProgressLine>& progress)
+      : err_(err), progress_(progress) {}
+  void statusLine(std::string_view) override {}
+  void rowsDone(long long) override {}
+  void message(const ExportMessage& message) override {
+    if (progress_) progress_->erase();
+    // The line keeps its one line: the reason is logged on a line of its own.
+    std::string_view shown = message.text;
+    while (!shown.empty() && (shown.back() == '\n' || shown.back() == ' ')) shown.remove_suffix(1);
+    err_ << escapeControls(message.caption) << ": " << escapeControls(shown) << '\n';
+    err_.flush();
+  }
+
+ private:
+  std::ostream& err_;
+  std::optional<ProgressLine>& progress_;
+};
+
+}  // namespace
+
+int runUnattended(JobSettings job, std::ostream& out, std::ostream& err, const RunLog& log,
+                  Launcher& launcher) {
   const auto start = std::chrono::steady_clock::now();
-  FetchResult result;
+  RunResult result;
   {
     std::optional<ProgressLine> progress;
     if (!log.quiet && log.progressTerminal >= 0) {
-      progress.emplace(log.progressTerminal, dialog.rowsWritten());
-      // A message box is echoed on a line of its own.
-      view.beforeEcho = [&progress] { progress->erase(); };
+      progress.emplace(log.progressTerminal, StopRequest::instance().rowsWritten());
     }
-    result = dialog.OnFetch();
-    view.beforeEcho = nullptr;
+    StandardErrorReport report(err, progress);
+    result = runJob(std::move(job), report, launcher);
   }
   const auto elapsed = std::chrono::steady_clock::now() - start;
-  const ExportResult& summary = dialog.lastExport();
+  const ExportResult& summary = result.export_;
   StopRequest& stop = StopRequest::instance();
   if (result.outcome == RunOutcome::NoConnection && stop.timedOutAfter() > 0 &&
       !stop.claimReport()) {

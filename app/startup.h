@@ -3,19 +3,32 @@
 #pragma once
 
 #include <chrono>
+#include <functional>
 #include <ostream>
 #include <string>
 #include <vector>
 
 #include "app/command_line.h"
 #include "app/credentials.h"
-#include "app/main_dialog.h"
-#include "app/memory_view.h"
+#include "app/view.h"
+#include "export/export_run.h"
+#include "export/viewer.h"
+#include "job/job_settings.h"
+#include "run/run_job.h"
+#include "settings/settings_file.h"
 
 namespace rowpress {
 
 // The default state of the job and the controls before the command line applies.
 void applyDefaults(JobSettings& job, View& view);
+
+// The job that the command line gives: the named settings files read in order, then the
+// switches and the credentials from outside. `loaded`, when given, is told of each settings
+// file that could be read, for a window to show what it applied. Returns the problems as
+// applyCommandLine does.
+std::vector<std::string> jobFromCommandLine(
+    const CommandLine& line, JobSettings& job, const OutsideCredentials& outside = {},
+    const std::function<void(const SettingsLoadResult&)>& loaded = {});
 
 // Reads the named settings files in order, then applies the switches, then shows the result
 // in the controls. Returns the problems of the settings files, each line naming its file: a
@@ -38,16 +51,16 @@ struct RunLog {
 };
 
 // The last line of an unattended run: "rowpress: N rows to PATH in S s", or what failed.
-std::string summaryLine(const FetchResult& result, const ExportResult& exported, int signal,
+std::string summaryLine(const RunResult& result, const ExportResult& exported, int signal,
                         std::chrono::duration<double> elapsed);
 
-// Runs the fetch on the job as start-up left it, with `view` the dialog's view; reports on
-// `err` (message boxes as "CAPTION: TEXT", the lines of a failure, the progress line and the
-// summary line, paths and the driver's words with their control characters escaped) and the
-// path of a kept file on `out`, as its own bytes. Returns the exit status: the outcome of the
-// run, or 7 when the file was kept but `out` could not take its path (a failure of `err`
-// changes nothing).
-int runUnattended(MainDialog& dialog, MemoryView& view, std::ostream& out, std::ostream& err,
-                  const RunLog& log = {});
+// Runs `job` as start-up made it, with no window: reports on `err` (message boxes as
+// "CAPTION: TEXT", the lines of a failure, the progress line and the summary line, paths and
+// the driver's words with their control characters escaped) and the path of a kept file on
+// `out`, as its own bytes; the viewer is started through `launcher`. Returns the exit status:
+// the outcome of the run, or 7 when the file was kept but `out` could not take its path (a
+// failure of `err` changes nothing).
+int runUnattended(JobSettings job, std::ostream& out, std::ostream& err, const RunLog& log = {},
+                  Launcher& launcher = processLauncher());
 
 }  // namespace rowpress

@@ -373,7 +373,7 @@ TEST(SummaryLine, TellsEveryOutcomeApartAndEndsEveryLog) {
   std::set<std::string> lines;
   for (const Case& c : cases) {
     const std::string line =
-        summaryLine(FetchResult{c.outcome, "", ""}, c.exported, c.signal, milliseconds(1249));
+        summaryLine(RunResult{c.outcome, "", ""}, c.exported, c.signal, milliseconds(1249));
     SCOPED_TRACE(line);
     // A log tells every outcome apart by its last line.
     EXPECT_TRUE(lines.insert(line).second);

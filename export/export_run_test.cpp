@@ -269,7 +269,7 @@ TEST_F(ExportRunTest, StatusListShowsTheColumnLineAndElevenRows) {
 
 TEST_F(ExportRunTest, MissingDataSourceReportsDidNotConnect) {
   job_.dataSource = "nosuchsource";
-  FetchResult result = fetch("select 1");
+  RunResult result = fetch("select 1");
   EXPECT_EQ(result.outcome, RunOutcome::NoConnection);
   EXPECT_THAT(result.connectDiagnostic, HasSubstr("IM002"));
   EXPECT_THAT(view_.lines(ControlId::StatusList),

@@ -41,7 +41,7 @@ TEST_F(ExportRunTest, AStopRequestEndsTheRunAtTheNextRowAndKeepsTheOldFile) {
   view_.onRowsDone = [&stop](long long rows) {
     if (rows == 2048) stop.request(0);
   };
-  const FetchResult stopped = fetch(
+  const RunResult stopped = fetch(
       "with recursive c(x) as (select 1 union all select x + 1 from c where x < 100000) "
       "select x from c");
   view_.onRowsDone = nullptr;
@@ -76,7 +76,7 @@ TEST_F(ExportRunTest, TheWindowsCancelSaysCancelledAndIsForgottenForTheNextRun) 
     // A signal after the Cancel changes nothing: the first request wins.
     if (rows == 2048) stop.request(SIGTERM);
   };
-  const FetchResult cancelled = fetch(
+  const RunResult cancelled = fetch(
       "with recursive c(x) as (select 1 union all select x + 1 from c where x < 100000) "
       "select x from c");
   view_.onRowsDone = nullptr;

@@ -6,6 +6,31 @@
 
 namespace rowpress {
 
+JobSettings copyOf(const JobSettings& job) {
+  JobSettings copy;
+  copy.dataSource = job.dataSource;
+  copy.userName = job.userName;
+  copy.password = job.password.copy();
+  copy.sql = job.sql;
+  copy.excel2007 = job.excel2007;
+  copy.forceFullLength = job.forceFullLength;
+  copy.outputCsv = job.outputCsv;
+  copy.outputTsv = job.outputTsv;
+  copy.outputHtml = job.outputHtml;
+  copy.launchApplication = job.launchApplication;
+  copy.noAutoOpen = job.noAutoOpen;
+  copy.outFileName = job.outFileName;
+  copy.outputXlsx = job.outputXlsx;
+  copy.quoteFields = job.quoteFields;
+  copy.byteOrderMark = job.byteOrderMark;
+  copy.silent = job.silent;
+  copy.settingsFile = job.settingsFile;
+  if (job.outsidePassword) copy.outsidePassword = job.outsidePassword->copy();
+  copy.timeoutSeconds = job.timeoutSeconds;
+  copy.readFrom = job.readFrom;
+  return copy;
+}
+
 OutputType outputTypeOf(const JobSettings& job) {
   if (job.outputHtml) return OutputType::Html;
   if (job.outputTsv) return OutputType::Tsv;

@@ -60,6 +60,10 @@ struct JobSettings {
   std::vector<FileIdentity> readFrom;
 };
 
+// A second job with every field of `job`, its passwords included: made on purpose, when a
+// run is handed a job of its own while the window keeps editing the first.
+JobSettings copyOf(const JobSettings& job);
+
 enum class OutputType { Xml, Csv, Tsv, Html, Xlsx };
 
 // HTML beats TSV beats CSV beats XLSX; none set means the workbook. Loading and the window

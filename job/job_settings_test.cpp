@@ -111,5 +111,27 @@ TEST(JobSettings, TheApplicationIsCheckedOnlyWhenTheResultIsToBeLaunched) {
             "The output file name is longer than 255 bytes and was refused.");
 }
 
+TEST(JobSettings, ACopyHoldsEveryValueAndItsPasswordsInMemoryOfItsOwn) {
+  JobSettings job;
+  job.dataSource = "sales";
+  job.sql = "select 1";
+  job.password = "secret";
+  job.outsidePassword = Secret("from outside");
+  job.outputTsv = true;
+  job.timeoutSeconds = 30;
+  job.readFrom = {FileIdentity{1, 2}};
+  JobSettings copy = copyOf(job);
+  job.password.clear();
+  job.outsidePassword->clear();
+  EXPECT_EQ(copy.password, "secret");
+  ASSERT_TRUE(copy.outsidePassword);
+  EXPECT_EQ(*copy.outsidePassword, "from outside");
+  EXPECT_EQ(copy.dataSource, "sales");
+  EXPECT_EQ(copy.sql, "select 1");
+  EXPECT_EQ(outputTypeOf(copy), OutputType::Tsv);
+  EXPECT_EQ(copy.timeoutSeconds, 30);
+  EXPECT_EQ(copy.readFrom, job.readFrom);
+}
+
 }  // namespace
 }  // namespace rowpress

@@ -30,80 +30,21 @@ void laterOnWindowThread(QtMainWindow& window, Call&& call) {
   QMetaObject::invokeMethod(&window, std::forward<Call>(call), Qt::QueuedConnection);
 }
 
-// The window as the worker thread sees it. The busy cursor and the row counts are the
-// window's own business during a live run: it shows the count that the export keeps.
-class QueuedView : public View {
+// What the run reports, carried over to the window's thread in order: the status lines are
+// queued, and a message box waits for the user there. The row counts are the window's own
+// business during a live run: it shows the count that the export keeps.
+class QueuedReport : public RunReport {
  public:
-  explicit QueuedView(QtMainWindow& window) : window_(window) {}
-
-  std::string text(ControlId id) const override {
-    std::string result;
-    onWindowThread(window_, [&] { result = window_.text(id); });
-    return result;
-  }
-  void setText(ControlId id, std::string_view text) override {
+  explicit QueuedReport(QtMainWindow& window) : window_(window) {}
+  void statusLine(std::string_view line) override {
     laterOnWindowThread(
-        window_, [window = &window_, id, copy = std::string(text)] { window->setText(id, copy); });
+        window_, [window = &window_, copy = std::string(line)] { AddStatusLine(*window, copy); });
   }
-  bool isChecked(ControlId id) const override {
-    bool result = false;
-    onWindowThread(window_, [&] { result = window_.isChecked(id); });
-    return result;
-  }
-  void setChecked(ControlId id, bool checked) override {
-    laterOnWindowThread(window_,
-                        [window = &window_, id, checked] { window->setChecked(id, checked); });
-  }
-  void appendLine(ControlId list, std::string_view line) override {
-    laterOnWindowThread(window_, [window = &window_, list, copy = std::string(line)] {
-      window->appendLine(list, copy);
-    });
-  }
-  void clearList(ControlId list) override {
-    laterOnWindowThread(window_, [window = &window_, list] { window->clearList(list); });
-  }
-  int lineCount(ControlId list) const override {
-    int result = 0;
-    onWindowThread(window_, [&] { result = window_.lineCount(list); });
-    return result;
-  }
-  std::string lineText(ControlId list, int index) const override {
-    std::string result;
-    onWindowThread(window_, [&] { result = window_.lineText(list, index); });
-    return result;
-  }
-  int selectedIndex(ControlId list) const override {
-    int result = -1;
-    onWindowThread(window_, [&] { result = window_.selectedIndex(list); });
-    return result;
-  }
-  void selectLine(ControlId list, std::string_view line) override {
-    laterOnWindowThread(window_, [window = &window_, list, copy = std::string(line)] {
-      window->selectLine(list, copy);
-    });
-  }
-  void messageBox(std::string_view text, std::string_view caption,
-                  std::string_view reason) override {
-    onWindowThread(window_, [&] { window_.messageBox(text, caption, reason); });
-  }
-  std::optional<std::string> chooseSaveFile(const FileDialogSetup& setup) override {
-    std::optional<std::string> result;
-    onWindowThread(window_, [&] { result = window_.chooseSaveFile(setup); });
-    return result;
-  }
-  std::optional<std::string> chooseOpenFile(const FileDialogSetup& setup) override {
-    std::optional<std::string> result;
-    onWindowThread(window_, [&] { result = window_.chooseOpenFile(setup); });
-    return result;
-  }
-  bool openUrl(std::string_view url) override {
-    bool result = false;
-    onWindowThread(window_, [&] { result = window_.openUrl(url); });
-    return result;
-  }
-  void beginBusy() override {}
-  void endBusy() override {}
   void rowsDone(long long) override {}
+  void message(const ExportMessage& message) override {
+    onWindowThread(window_,
+                   [&] { window_.messageBox(message.text, message.caption, message.reason); });
+  }
 
  private:
   QtMainWindow& window_;
@@ -155,11 +96,13 @@ void ExportWorker::start() {
   window_.beginLive();
   showProgress();
   progressTimer_.start();
+  // The job is taken from the controls here, on the window's thread; the run gets its own.
+  JobSettings job = dialog_.takeFetchJob();
   try {
-    thread_ = std::thread([this] {
-      QueuedView view(window_);
+    thread_ = std::thread([this, job = std::move(job)]() mutable {
+      QueuedReport report(window_);
       QueuedLauncher launcher(window_, dialog_.launcher());
-      result_ = dialog_.OnFetch(view, launcher);
+      result_ = runJob(std::move(job), report, launcher);
       // Behind every call the run queued to the window.
       QMetaObject::invokeMethod(this, &ExportWorker::onThreadDone, Qt::QueuedConnection);
     });
@@ -187,7 +130,8 @@ void ExportWorker::onThreadDone() {
   thread_.join();
   progressTimer_.stop();
   const auto elapsed = std::chrono::steady_clock::now() - started_;
-  const ExportResult& done = dialog_.lastExport();
+  dialog_.fetchDone(result_);
+  const ExportResult& done = result_.export_;
   const bool exported = result_.exported;
   window_.endLive(exported ? done.rows : 0);
   AddStatusLine(window_, runEndLine(exported ? done.rows : 0, elapsed,

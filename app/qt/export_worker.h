@@ -1,8 +1,9 @@
 // The fetch command of the window on a thread of its own, so that the window stays live while
 // an export runs: it repaints, moves and resizes, shows the progress a few times a second and
-// offers Cancel. The dialog logic runs unchanged on the worker thread; it reaches the window
-// only through a View (and a Launcher) that carry every call over to the GUI thread, so that
-// nothing on the worker touches a widget.
+// offers Cancel. The job is taken from the controls on the window's thread and handed to the
+// worker, which runs it; the run reaches the window only through a report (and a launcher)
+// that carry every call over to the GUI thread, so that nothing on the worker touches a
+// widget.
 #pragma once
 
 #include <QObject>
@@ -11,7 +12,7 @@
 #include <memory>
 #include <thread>
 
-#include "app/fetch_command.h"
+#include "run/run_job.h"
 
 namespace rowpress {
 
@@ -47,7 +48,7 @@ class ExportWorker : public QObject {
   QTimer progressTimer_;
   std::thread thread_;
   bool running_ = false;
-  FetchResult result_;
+  RunResult result_;
   std::chrono::steady_clock::time_point started_;
 };
 

@@ -100,7 +100,7 @@ TEST_F(PostgresSessionTest, ALongServerMessageIsCutTo99Bytes) {
 }
 
 TEST_F(PostgresSessionTest, AMissingDatabaseIsAFailedConnect) {
-  FetchResult result = fetchFrom(kPgNoDatabase, "select 1");
+  RunResult result = fetchFrom(kPgNoDatabase, "select 1");
   EXPECT_EQ(result.outcome, RunOutcome::NoConnection);
   // The driver's message, with the reason at its end.
   EXPECT_EQ(result.connectDiagnostic,

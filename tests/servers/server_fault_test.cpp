@@ -56,8 +56,8 @@ class ServerFaultTest : public ServerTest {
 
   // Runs the large export in-process on `dataSource`, calling `pullThePlug` once after
   // 4,096 rows.
-  FetchResult exportWhile(const std::string& dataSource, const std::string& password,
-                          const std::function<bool()>& pullThePlug) {
+  RunResult exportWhile(const std::string& dataSource, const std::string& password,
+                        const std::function<bool()>& pullThePlug) {
     job_.dataSource = dataSource;
     job_.userName = userFor(dataSource);
     job_.password = password;
@@ -73,16 +73,16 @@ class ServerFaultTest : public ServerTest {
   }
 
   // The fetch command on the hooked window with the job as it stands.
-  FetchResult fetchOnHookedView(const std::string& sql) {
+  RunResult fetchOnHookedView(const std::string& sql) {
     MainDialog dialog(job_, hooked_);
     hooked_.setText(ControlId::SqlBox, sql);
-    FetchResult result = dialog.OnFetch();
+    RunResult result = dialog.OnFetch();
     rows_ = dialog.lastExport().rows;
     return result;
   }
 
   // What every way of losing the server mid-export must leave behind.
-  void expectAFailedStatementAndThePreviousFile(const FetchResult& result) {
+  void expectAFailedStatementAndThePreviousFile(const RunResult& result) {
     EXPECT_TRUE(pulled_) << "the plug was not pulled";
     EXPECT_EQ(result.outcome, RunOutcome::StatementFailed);
     // The rows of the cursor batches of 1,000 that the driver held when the server went, and
@@ -113,7 +113,7 @@ class ServerFaultTest : public ServerTest {
 
 TEST_F(ServerFaultTest, TheBackendEndedMidExportFailsTheStatement) {
   Watchdog watchdog(90s, "the export whose backend was ended");
-  FetchResult result =
+  RunResult result =
       exportWhile(kStreaming, passwordFor(kStreaming), [this] { return endTheExportsBackend(); });
   expectAFailedStatementAndThePreviousFile(result);
   // The backend was ended between two fetches; the driver reads the server's farewell.
@@ -209,7 +209,7 @@ class ServerCrashTest : public ServerFaultTest {
 
 TEST_F(ServerCrashTest, TheServerGoingDownMidExportFailsTheStatement) {
   Watchdog watchdog(90s, "the export whose server went down");
-  FetchResult result = exportWhile(ownServer_, ownPassword_, [this] { return crash(); });
+  RunResult result = exportWhile(ownServer_, ownPassword_, [this] { return crash(); });
   expectAFailedStatementAndThePreviousFile(result);
 
   // With the server gone, the next run does not connect, and still keeps the file.

@@ -129,7 +129,7 @@ bool ServerTest::waitForValue(const std::string& dataSource, const std::string& 
   return waitFor([&] { return queryValue(dataSource, sql) == expected; }, limit);
 }
 
-FetchResult ServerTest::fetchFrom(const std::string& dataSource, const std::string& sql) {
+RunResult ServerTest::fetchFrom(const std::string& dataSource, const std::string& sql) {
   job_.dataSource = dataSource;
   job_.userName = userFor(dataSource);
   job_.password = passwordFor(dataSource);

@@ -61,7 +61,7 @@ class ServerTest : public OdbcTest {
                     const std::string& expected, std::chrono::seconds limit);
 
   // A job on `dataSource` with its credentials and this SQL, through the dialog logic.
-  FetchResult fetchFrom(const std::string& dataSource, const std::string& sql);
+  RunResult fetchFrom(const std::string& dataSource, const std::string& sql);
 
   // `base` made unique to this test process, for tables on the shared servers.
   static std::string unique(const std::string& base);

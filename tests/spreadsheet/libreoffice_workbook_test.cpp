@@ -73,7 +73,7 @@ class LibreOfficeWorkbookTest : public OdbcTest {
 
   // Runs the job with `sql` and gives the path of the workbook it kept.
   std::string exportWorkbook(const std::string& sql, RunOutcome expected) {
-    FetchResult result = fetch(sql);
+    RunResult result = fetch(sql);
     EXPECT_EQ(result.outcome, expected) << sql;
     return dlg_.lastExport().path;
   }

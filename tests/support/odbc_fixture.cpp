@@ -237,7 +237,7 @@ void OdbcTest::execute(const std::string& sql, const std::string& dataSource) {
                                                   << GetStatementDiagnostic(session->statement());
 }
 
-FetchResult OdbcTest::fetch(const std::string& sql) {
+RunResult OdbcTest::fetch(const std::string& sql) {
   if (job_.dataSource.empty()) job_.dataSource = "rowtest";
   view_.setText(ControlId::SqlBox, sql);
   return dlg_.OnFetch();

@@ -123,7 +123,7 @@ class OdbcTest : public ::testing::Test {
   void execute(const std::string& sql, const std::string& dataSource = "rowtest");
 
   // A job on the fixture's data source with this SQL, run through the dialog logic.
-  FetchResult fetch(const std::string& sql);
+  RunResult fetch(const std::string& sql);
 
   std::string home() const { return temp_ / "home"; }
   std::string database() const { return temp_ / "rowtest.db"; }

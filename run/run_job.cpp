@@ -1,49 +1,42 @@
-#include "app/fetch_command.h"
+#include "run/run_job.h"
 
+#include <optional>
 #include <utility>
 
-#include "app/status_list.h"
+#include "db/odbc_session.h"
 #include "export/output_naming.h"
 #include "export/stop_request.h"
 
 namespace rowpress {
 
-FetchResult runFetch(JobSettings& job, View& view, const ExportStep& exportStep) {
-  BusyCursor busy(view);
-  ClearStatusLines(view);
-  job.sql = view.text(ControlId::SqlBox);
-  AddStatusLine(view, job.sql);
+RunResult runJob(JobSettings job, RunReport& report, Launcher& launcher) {
+  report.statusLine(job.sql);
 
-  FetchResult result;
+  RunResult result;
   if (auto problem = findLimitProblem(job)) {
-    AddStatusLine(view, problem->message);
+    report.statusLine(problem->message);
     result.outcome = problem->outcome;
     result.failureLine = problem->message;
     return result;
   }
 
-  // A run that would write to a default name cannot start without a default directory; it
-  // ends before connecting. (The 2007 box decides, as in the export run, which sets the job's
-  // flag from it too: the job is not copied, it holds the password.)
-  const bool excel2007 = std::exchange(job.excel2007, view.isChecked(ControlId::Excel2007));
+  // A run that would write to a default name cannot start without a default directory, and
+  // the output and the type report never replace a file that the job was read from: both end
+  // the run before connecting.
   const OutputType type = outputTypeOf(job);
   std::optional<std::string> refused;
   if (needsDefaultName(job, type) && defaultDirectory().empty()) {
     refused = noDefaultDirectoryReason() + "; name the output file.";
   } else {
-    // The output and the type report never replace a file that the job was read from.
     refused = jobFileInTheWay(job, type);
   }
-  job.excel2007 = excel2007;
   if (refused) {
     result.failureLine = std::move(*refused);
-    AddStatusLine(view, result.failureLine);
+    report.statusLine(result.failureLine);
     result.outcome = RunOutcome::OutputFile;
     return result;
   }
 
-  // The export works on a copy of the text; the SQL box and the job keep theirs.
-  std::string working = job.sql;
   SessionFailure failure;
   std::optional<OdbcSession> session;
   {
@@ -51,17 +44,22 @@ FetchResult runFetch(JobSettings& job, View& view, const ExportStep& exportStep)
     session = OpenSession(job, kFetchSessionMessages, &failure);
   }
   if (!session) {
-    if (!failure.line.empty()) AddStatusLine(view, failure.line);
+    if (!failure.line.empty()) report.statusLine(failure.line);
     // Why: the driver's diagnostic line, as the unattended run logs it.
-    if (!failure.connectDiagnostic.empty()) AddStatusLine(view, failure.connectDiagnostic);
+    if (!failure.connectDiagnostic.empty()) report.statusLine(failure.connectDiagnostic);
     result.outcome = RunOutcome::NoConnection;
     result.failureLine = std::move(failure.line);
     result.connectDiagnostic = std::move(failure.connectDiagnostic);
     return result;
   }
-  result.outcome = exportStep(*session, working);
+  // The export works on a copy of the text; the job keeps its own.
+  std::string working = job.sql;
+  ExportRun run(job, report, launcher);
+  result.export_ = run.run(*session, working);
+  result.outcome = result.export_.outcome;
   result.exported = true;
   CloseSession(*session);
+  for (const ExportMessage& message : result.export_.messages) report.message(message);
   return result;
 }
 

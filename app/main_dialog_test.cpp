@@ -8,8 +8,8 @@
 
 #include "app/memory_view.h"
 #include "app/startup.h"
+#include "tests/app_support/output_boxes.h"
 #include "tests/support/odbc_fixture.h"
-#include "tests/support/output_boxes.h"
 
 namespace rowpress {
 namespace {

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cctype>
 
-#include "export/text_rules.h"
 
 namespace rowpress {
 
@@ -95,15 +94,7 @@ void MemoryView::selectLine(ControlId list, std::string_view line) {
 
 void MemoryView::messageBox(std::string_view text, std::string_view caption,
                             std::string_view reason) {
-  // The echo keeps its one line: the unattended run reports the reason on a line of its own.
   messages.push_back({std::string(text), std::string(caption), std::string(reason)});
-  if (echo_) {
-    if (beforeEcho) beforeEcho();
-    std::string_view shown = text;
-    while (!shown.empty() && (shown.back() == '\n' || shown.back() == ' ')) shown.remove_suffix(1);
-    *echo_ << escapeControls(caption) << ": " << escapeControls(shown) << '\n';
-    echo_->flush();
-  }
 }
 
 std::optional<std::string> MemoryView::answerFileDialog(const FileDialogSetup& setup) {

@@ -1,13 +1,12 @@
 // A window without a screen: it keeps the state of every control in memory, records what
-// the dialog logic asked of it, and answers file dialogs from a script. The unattended run
-// uses it with message boxes echoed to standard error; tests drive the handlers through it.
+// the dialog logic asked of it, and answers file dialogs from a script; the tests drive the
+// handlers through it.
 #pragma once
 
 #include <deque>
 #include <functional>
 #include <map>
 #include <optional>
-#include <ostream>
 #include <string>
 #include <vector>
 
@@ -22,10 +21,6 @@ class MemoryView : public View {
     std::string caption;
     std::string reason;
   };
-
-  // With an echo stream, every message box is also written there as "CAPTION: TEXT", one
-  // line with its control characters escaped.
-  explicit MemoryView(std::ostream* echo = nullptr) : echo_(echo) {}
 
   std::string text(ControlId id) const override;
   void setText(ControlId id, std::string_view text) override;
@@ -72,8 +67,6 @@ class MemoryView : public View {
   // Called with every progress report of an export (every 1,024 rows): the place for a test
   // to act in the middle of a run.
   std::function<void(long long)> onRowsDone;
-  // Called before a message box is echoed: the place to clear a progress line first.
-  std::function<void()> beforeEcho;
 
  private:
   struct List {
@@ -82,7 +75,6 @@ class MemoryView : public View {
   };
   std::optional<std::string> answerFileDialog(const FileDialogSetup& setup);
 
-  std::ostream* echo_;
   std::map<ControlId, std::string> texts_;
   std::map<ControlId, bool> checks_;
   std::map<ControlId, List> lists_;

@@ -12,11 +12,11 @@
 #include <set>
 
 #include "settings/password_scramble.h"
+#include "tests/app_support/output_boxes.h"
+#include "tests/app_support/startup_test_support.h"
 #include "tests/support/child_process.h"
 #include "tests/support/odbc_fixture.h"
-#include "tests/support/output_boxes.h"
 #include "tests/support/started_processes.h"
-#include "tests/support/startup_test_support.h"
 
 namespace rowpress {
 namespace {

@@ -31,6 +31,8 @@ if(BUILD_TESTING)
   # Every C++ file of the tree is formatted as clang-format writes it.
   add_test(NAME format COMMAND bash ${CMAKE_SOURCE_DIR}/scripts/check-format.sh)
   set_tests_properties(format PROPERTIES TIMEOUT 120)
+  # The core and its tests include nothing of the dialog.
+  add_test(NAME floors COMMAND bash ${CMAKE_SOURCE_DIR}/scripts/check-floors.sh)
 endif()
 
 # The SQLite3 ODBC driver loads libodbcinst itself to read its settings and unloads it when

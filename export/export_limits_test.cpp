@@ -47,14 +47,14 @@ TEST_F(ExportLimitsTest, WorkbookTakes65533DataRows) {
   EXPECT_NE(file.find("<Table ss:ExpandedColumnCount=\"1\" ss:ExpandedRowCount=\"65534\""),
             std::string::npos);
   EXPECT_EQ(count(file, "<Row>"), 65534u);
-  EXPECT_TRUE(view_.messages.empty());
+  EXPECT_TRUE(report_.messages.empty());
 }
 
 TEST_F(ExportLimitsTest, WorkbookStopsAfterTheRowThatCrossesTheLimitAndStillOpens) {
   ASSERT_EQ(fetch(countingQuery(70000)).outcome, RunOutcome::Limit);
-  ASSERT_EQ(view_.messages.size(), 1u);
-  EXPECT_EQ(view_.messages[0].text, "Row Count Larger than 65534 ");
-  EXPECT_EQ(view_.messages[0].caption, "TOO BIG");
+  ASSERT_EQ(report_.messages.size(), 1u);
+  EXPECT_EQ(report_.messages[0].text, "Row Count Larger than 65534 ");
+  EXPECT_EQ(report_.messages[0].caption, "TOO BIG");
   std::string file = readFile(job_.outFileName);
   EXPECT_EQ(count(file, "<Row>"), 65535u);
   EXPECT_NE(file.find("ss:ExpandedRowCount=\"65535\""), std::string::npos);
@@ -65,7 +65,7 @@ TEST_F(ExportLimitsTest, WorkbookStopsAfterTheRowThatCrossesTheLimitAndStillOpen
 }
 
 TEST_F(ExportLimitsTest, OtherOutputTypesHaveNoRowLimit) {
-  view_.click(ControlId::OutputCsv);
+  setOutputType(job_, OutputType::Csv);
   ASSERT_EQ(fetch(countingQuery(70000)).outcome, RunOutcome::Exported);
   std::string file = readFile(job_.outFileName);
   EXPECT_EQ(count(file, "\r\n"), 70001u);
@@ -74,12 +74,12 @@ TEST_F(ExportLimitsTest, OtherOutputTypesHaveNoRowLimit) {
 
 TEST_F(ExportLimitsTest, WorkbookTakes255ColumnsAndStopsAt256) {
   ASSERT_EQ(fetch(wideQuery(255)).outcome, RunOutcome::Exported);
-  EXPECT_TRUE(view_.messages.empty());
+  EXPECT_TRUE(report_.messages.empty());
 
   ASSERT_EQ(fetch(wideQuery(256)).outcome, RunOutcome::Limit);
-  ASSERT_EQ(view_.messages.size(), 1u);
-  EXPECT_EQ(view_.messages[0].text, "Column Count Greater than 255");
-  EXPECT_EQ(view_.messages[0].caption, "TOO BIG");
+  ASSERT_EQ(report_.messages.size(), 1u);
+  EXPECT_EQ(report_.messages[0].text, "Column Count Greater than 255");
+  EXPECT_EQ(report_.messages[0].caption, "TOO BIG");
   std::string file = readFile(job_.outFileName);
   // The header row holds all 256 names; the data row stops after 255 cells.
   EXPECT_EQ(count(file, "ss:Type=\"String\">c"), 256u);
@@ -90,14 +90,14 @@ TEST_F(ExportLimitsTest, WorkbookTakes255ColumnsAndStopsAt256) {
 }
 
 TEST_F(ExportLimitsTest, CsvTakes256ColumnsAndMoreAreRefused) {
-  view_.click(ControlId::OutputCsv);
+  setOutputType(job_, OutputType::Csv);
   ASSERT_EQ(fetch(wideQuery(256)).outcome, RunOutcome::Exported);
   EXPECT_TRUE(readFile(job_.outFileName).ends_with(",256,\r\n"));
 
   support::writeFile(job_.outFileName, "previous");
   ASSERT_EQ(fetch(wideQuery(257)).outcome, RunOutcome::Limit);
-  ASSERT_EQ(view_.messages.size(), 1u);
-  EXPECT_EQ(view_.messages[0].text, "Column Count Greater than 256");
+  ASSERT_EQ(report_.messages.size(), 1u);
+  EXPECT_EQ(report_.messages[0].text, "Column Count Greater than 256");
   EXPECT_EQ(readFile(job_.outFileName), "previous");
 
   // Refused with a default name: the name reserved for the run is given back.

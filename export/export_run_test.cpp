@@ -61,29 +61,26 @@ TEST_F(ExportRunTest, WorkbookHoldsTypedCellsAndTheRealCounts) {
             "<ProtectObjects>False</ProtectObjects>\r\n"
             "<ProtectScenarios>False</ProtectScenarios>\r\n"
             " </WorksheetOptions>\r\n</Worksheet>\r\n</Workbook>\r\n");
-  EXPECT_THAT(view_.lines(ControlId::StatusList),
-              ElementsAre("select id, name from people order by id desc", "id | name | ",
-                          "1 | A&B | ", " |  | "));
-  EXPECT_TRUE(view_.messages.empty());
-  EXPECT_EQ(view_.busyDepth, 0);
-  EXPECT_GE(view_.busyCount, 1);
+  EXPECT_THAT(statusList(), ElementsAre("select id, name from people order by id desc",
+                                        "id | name | ", "1 | A&B | ", " |  | "));
+  EXPECT_TRUE(report_.messages.empty());
 }
 
 TEST_F(ExportRunTest, DelimitedAndHtmlOutputsByteForByte) {
   execute("insert into people values (2, 'a,b\tc\r\nd\"<i>')");
   const std::string sql = "select id, name as \"x,y\" from people where id = 2";
 
-  outputAs(ControlId::OutputCsv);
+  setOutputType(job_, OutputType::Csv);
   job_.outFileName = temp_ / "out.csv";
   ASSERT_EQ(fetch(sql).outcome, RunOutcome::Exported);
   EXPECT_EQ(readFile(job_.outFileName), "id,x;y,\r\n2,a;b\tc||d\"<i>,\r\n");
 
-  outputAs(ControlId::OutputTsv);
+  setOutputType(job_, OutputType::Tsv);
   job_.outFileName = temp_ / "out.tsv";
   ASSERT_EQ(fetch(sql).outcome, RunOutcome::Exported);
   EXPECT_EQ(readFile(job_.outFileName), "id\tx,y\t\r\n2\ta,b;c||d\"<i>\t\r\n");
 
-  outputAs(ControlId::OutputHtml);
+  setOutputType(job_, OutputType::Html);
   job_.outFileName = temp_ / "out.html";
   ASSERT_EQ(fetch(sql).outcome, RunOutcome::Exported);
   EXPECT_EQ(readFile(job_.outFileName),
@@ -93,18 +90,18 @@ TEST_F(ExportRunTest, DelimitedAndHtmlOutputsByteForByte) {
 
 TEST_F(ExportRunTest, DefaultNamesCarryTheTemporaryNameAndTheExtension) {
   struct Case {
-    ControlId box;
+    OutputType type;
     bool excel2007;
     const char* pattern;
   };
-  for (const Case& c : {Case{ControlId::OutputXml, true, "row[0-9A-F]{4}\\.TMP\\.xml"},
-                        Case{ControlId::OutputCsv, false, "row[0-9A-F]{4}\\.TMP\\.csv"},
-                        Case{ControlId::OutputTsv, false, "row[0-9A-F]{4}\\.TMP\\.csv"},
-                        Case{ControlId::OutputHtml, false, "row[0-9A-F]{4}\\.TMP\\.html"},
-                        Case{ControlId::OutputXlsx, true, "row[0-9A-F]{4}\\.TMP\\.xlsx"}}) {
+  for (const Case& c : {Case{OutputType::Xml, true, "row[0-9A-F]{4}\\.TMP\\.xml"},
+                        Case{OutputType::Csv, false, "row[0-9A-F]{4}\\.TMP\\.csv"},
+                        Case{OutputType::Tsv, false, "row[0-9A-F]{4}\\.TMP\\.csv"},
+                        Case{OutputType::Html, false, "row[0-9A-F]{4}\\.TMP\\.html"},
+                        Case{OutputType::Xlsx, true, "row[0-9A-F]{4}\\.TMP\\.xlsx"}}) {
     std::filesystem::remove_all(home());
-    if (!view_.isChecked(c.box)) view_.click(c.box);
-    view_.setChecked(ControlId::Excel2007, c.excel2007);
+    setOutputType(job_, c.type);
+    job_.excel2007 = c.excel2007;
     ASSERT_EQ(fetch("select * from people").outcome, RunOutcome::Exported);
     auto files = outputFiles();
     ASSERT_EQ(files.size(), 1u);
@@ -113,7 +110,7 @@ TEST_F(ExportRunTest, DefaultNamesCarryTheTemporaryNameAndTheExtension) {
 }
 
 TEST_F(ExportRunTest, Excel2007IgnoresTheNamedFileAndNamesItsOwn) {
-  view_.setChecked(ControlId::Excel2007, true);
+  job_.excel2007 = true;
   job_.outFileName = temp_ / "named.xls";
   writeFile(job_.outFileName, "keep me");
   ASSERT_EQ(fetch("select * from people").outcome, RunOutcome::Exported);
@@ -126,19 +123,18 @@ TEST_F(ExportRunTest, NoRowsKeepsNoFileAndLeavesAnExistingOneAlone) {
   writeFile(job_.outFileName, "yesterday's report");
   ASSERT_EQ(fetch("select * from people where id > 100").outcome, RunOutcome::NoRows);
   EXPECT_EQ(readFile(job_.outFileName), "yesterday's report");
-  ASSERT_EQ(view_.messages.size(), 1u);
-  EXPECT_EQ(view_.messages[0].text, "No Results Found");
-  EXPECT_EQ(view_.messages[0].caption, "SQL statement failed.");
-  EXPECT_THAT(view_.lines(ControlId::StatusList),
-              ElementsAre("select * from people where id > 100", "id | name | "));
+  ASSERT_EQ(report_.messages.size(), 1u);
+  EXPECT_EQ(report_.messages[0].text, "No Results Found");
+  EXPECT_EQ(report_.messages[0].caption, "SQL statement failed.");
+  EXPECT_THAT(statusList(), ElementsAre("select * from people where id > 100", "id | name | "));
   EXPECT_THAT(support::listDirectory(temp_.path()),
               ::testing::Not(::testing::Contains(::testing::HasSubstr(".part"))));
 
   // Unattended, the message is not shown.
-  view_.messages.clear();
+  report_.messages.clear();
   job_.silent = true;
   ASSERT_EQ(fetch("select * from people where id > 100").outcome, RunOutcome::NoRows);
-  EXPECT_TRUE(view_.messages.empty());
+  EXPECT_TRUE(report_.messages.empty());
 
   // A default name reserved for the run is given back, as after a failed statement.
   job_.outFileName.clear();
@@ -155,15 +151,15 @@ TEST_F(ExportRunTest, FailingStatementReportsItsDiagnosticAndKeepsTheOldFiles) {
   writeFile(job_.outFileName, "old");
 
   ASSERT_EQ(fetch("select nonsense from nowhere").outcome, RunOutcome::StatementFailed);
-  auto lines = view_.lines(ControlId::StatusList);
+  auto lines = statusList();
   ASSERT_EQ(lines.size(), 3u);
   EXPECT_EQ(lines[0], "select nonsense from nowhere");
   EXPECT_EQ(lines[1], "SQL statement failed.");
   EXPECT_THAT(lines[2],
               ::testing::MatchesRegex("\\[HY000\\] .*no such table: nowhere.* \\(1\\)\n"));
-  ASSERT_EQ(view_.messages.size(), 1u);
-  EXPECT_EQ(view_.messages[0].text, lines[2]);
-  EXPECT_EQ(view_.messages[0].caption, "SQL statement failed.");
+  ASSERT_EQ(report_.messages.size(), 1u);
+  EXPECT_EQ(report_.messages[0].text, lines[2]);
+  EXPECT_EQ(report_.messages[0].caption, "SQL statement failed.");
   EXPECT_EQ(readFile(job_.outFileName), "old");
   EXPECT_EQ(readFile(home() + "/lasttablecolumntypeinfo.csv"), report);
   EXPECT_TRUE(outputFiles().empty());
@@ -171,7 +167,7 @@ TEST_F(ExportRunTest, FailingStatementReportsItsDiagnosticAndKeepsTheOldFiles) {
 
 TEST_F(ExportRunTest, AnEmptyStatementFailsCleanlyAndABlankOneHasNoRows) {
   EXPECT_EQ(fetch("").outcome, RunOutcome::StatementFailed);
-  auto lines = view_.lines(ControlId::StatusList);
+  auto lines = statusList();
   ASSERT_EQ(lines.size(), 3u);
   EXPECT_EQ(lines[0], "");
   EXPECT_EQ(lines[1], "SQL statement failed.");
@@ -181,7 +177,7 @@ TEST_F(ExportRunTest, AnEmptyStatementFailsCleanlyAndABlankOneHasNoRows) {
   for (auto [sql, shown] : {std::pair{"     ", "     "}, std::pair{"   \r\n  ", "   \\r\\n  "}}) {
     EXPECT_EQ(fetch(sql).outcome, RunOutcome::NoRows) << '"' << sql << '"';
     EXPECT_THAT(
-        view_.lines(ControlId::StatusList),
+        statusList(),
         ElementsAre(shown, ::testing::StartsWith("the statement returned no result set"), ""));
   }
   EXPECT_TRUE(outputFiles().empty());
@@ -193,16 +189,16 @@ TEST_F(ExportRunTest, StatementWithoutResultColumnsEndsAsNoRows) {
   writeFile(home() + "/lasttablecolumntypeinfo.csv", "the last query's\r\n");
   EXPECT_EQ(fetch("update people set name = 'x' where id = 1").outcome, RunOutcome::NoRows);
   EXPECT_THAT(
-      view_.lines(ControlId::StatusList),
+      statusList(),
       ElementsAre(::testing::_, "the statement returned no result set (1 rows affected)", ""));
   // Touching no row, SQLExecDirect returns SQL_NO_DATA: no rows as well, not a failure.
   for (const char* none :
        {"update people set name = 'y' where id = 99", "delete from people where id = 99"}) {
     SCOPED_TRACE(none);
     EXPECT_EQ(fetch(none).outcome, RunOutcome::NoRows);
-    EXPECT_THAT(view_.lines(ControlId::StatusList),
+    EXPECT_THAT(statusList(),
                 ElementsAre(none, "the statement returned no result set (0 rows affected)", ""));
-    EXPECT_THAT(view_.messages.back().text, "No Results Found");
+    EXPECT_THAT(report_.messages.back().text, "No Results Found");
   }
   EXPECT_EQ(readFile(home() + "/lasttablecolumntypeinfo.csv"), "the last query's\r\n");
   EXPECT_TRUE(outputFiles().empty());
@@ -216,7 +212,7 @@ TEST_F(ExportRunTest, ATypeReportThatCannotBeReplacedIsSaidAndTheRunGoesOn) {
   ::mkdir(home().c_str(), 0700);
   writeFile(report, "the last query's\r\n");
   ASSERT_EQ(::link(report.c_str(), (temp_ / "second-name.csv").c_str()), 0);
-  view_.click(ControlId::OutputCsv);
+  setOutputType(job_, OutputType::Csv);
   job_.outFileName = temp_ / "p.csv";
   for (const char* reason :
        {"File has 2 hard links; replacing it would split them", "Is a directory"}) {
@@ -224,9 +220,8 @@ TEST_F(ExportRunTest, ATypeReportThatCannotBeReplacedIsSaidAndTheRunGoesOn) {
     ASSERT_EQ(fetch("select id from people where id = 1").outcome, RunOutcome::Exported);
     const std::string said = "unable to create: " + report + " (" + reason +
                              "); the column type report was not written.";
-    EXPECT_EQ(dlg_.lastExport().typeReportSkipped, said);
-    EXPECT_THAT(view_.lines(ControlId::StatusList),
-                ElementsAre(::testing::_, said, "id | ", "1 | "));
+    EXPECT_EQ(lastExport().typeReportSkipped, said);
+    EXPECT_THAT(statusList(), ElementsAre(::testing::_, said, "id | ", "1 | "));
     EXPECT_EQ(readFile(job_.outFileName), "id,\r\n1,\r\n");
 
     std::filesystem::remove(job_.outFileName);
@@ -237,17 +232,14 @@ TEST_F(ExportRunTest, ATypeReportThatCannotBeReplacedIsSaidAndTheRunGoesOn) {
 }
 
 TEST_F(ExportRunTest, SqlGoesToTheDriverAsWrittenWithItsLineBreaks) {
-  view_.click(ControlId::OutputCsv);
+  setOutputType(job_, OutputType::Csv);
   job_.outFileName = temp_ / "p.csv";
   // A "--" comment ends at the end of its line: the next line is part of the statement.
   const std::string sql = "select id -- the key\r\nfrom people\r\nwhere id = 1";
   ASSERT_EQ(fetch(sql).outcome, RunOutcome::Exported);
   EXPECT_EQ(readFile(job_.outFileName), "id,\r\n1,\r\n");
   // The status list shows the text with its line breaks escaped, one entry.
-  EXPECT_EQ(view_.lines(ControlId::StatusList)[0],
-            "select id -- the key\\r\\nfrom people\\r\\nwhere id = 1");
-  EXPECT_EQ(view_.text(ControlId::SqlBox), sql);
-  EXPECT_EQ(job_.sql, sql);
+  EXPECT_EQ(statusList()[0], "select id -- the key\\r\\nfrom people\\r\\nwhere id = 1");
 
   // The comment does not swallow the condition on the next line, with LF line ends too.
   ASSERT_EQ(fetch("select id, name from people -- every row\nwhere id is null").outcome,
@@ -258,9 +250,9 @@ TEST_F(ExportRunTest, SqlGoesToTheDriverAsWrittenWithItsLineBreaks) {
 TEST_F(ExportRunTest, StatusListShowsTheColumnLineAndElevenRows) {
   execute("create table n (v integer)");
   for (int i = 1; i <= 14; ++i) execute("insert into n values (" + std::to_string(i) + ")");
-  view_.click(ControlId::OutputCsv);
+  setOutputType(job_, OutputType::Csv);
   ASSERT_EQ(fetch("select v from n order by v").outcome, RunOutcome::Exported);
-  auto lines = view_.lines(ControlId::StatusList);
+  auto lines = statusList();
   ASSERT_EQ(lines.size(), 13u);
   EXPECT_EQ(lines[1], "v | ");
   EXPECT_EQ(lines[2], "1 | ");
@@ -272,31 +264,20 @@ TEST_F(ExportRunTest, MissingDataSourceReportsDidNotConnect) {
   RunResult result = fetch("select 1");
   EXPECT_EQ(result.outcome, RunOutcome::NoConnection);
   EXPECT_THAT(result.connectDiagnostic, HasSubstr("IM002"));
-  EXPECT_THAT(view_.lines(ControlId::StatusList),
-              ElementsAre("select 1", "did not connect", result.connectDiagnostic));
-  EXPECT_TRUE(view_.messages.empty());
+  EXPECT_THAT(statusList(), ElementsAre("select 1", "did not connect", result.connectDiagnostic));
+  EXPECT_TRUE(report_.messages.empty());
   EXPECT_FALSE(fileExists(home()));
-}
-
-TEST_F(ExportRunTest, WithoutADataSourceTheFetchCannotConnectAndClearsTheListEachTime) {
-  view_.setText(ControlId::SqlBox, "select 1");
-  view_.appendLine(ControlId::StatusList, "old");
-  EXPECT_EQ(dlg_.OnFetch().outcome, RunOutcome::NoConnection);
-  EXPECT_EQ(dlg_.OnFetch().outcome, RunOutcome::NoConnection);
-  EXPECT_THAT(view_.lines(ControlId::StatusList),
-              ElementsAre("select 1", "did not connect", StartsWith("[IM002] ")));
-  EXPECT_EQ(view_.busyDepth, 0);
 }
 
 TEST_F(ExportRunTest, OverLongCredentialsAreRefusedBeforeConnecting) {
   job_.password = std::string(128, 'p');
   EXPECT_EQ(fetch("select 1").outcome, RunOutcome::NoConnection);
-  EXPECT_THAT(view_.lines(ControlId::StatusList),
+  EXPECT_THAT(statusList(),
               ElementsAre("select 1", "The password is longer than 127 bytes and was refused."));
 }
 
 TEST_F(ExportRunTest, AnOverLongApplicationRefusesOnlyARunThatLaunchesIt) {
-  view_.click(ControlId::OutputCsv);
+  setOutputType(job_, OutputType::Csv);
   job_.outFileName = temp_ / "p.csv";
   job_.launchApplication = std::string(300, 'a');
   job_.noAutoOpen = true;
@@ -305,34 +286,33 @@ TEST_F(ExportRunTest, AnOverLongApplicationRefusesOnlyARunThatLaunchesIt) {
 
   job_.noAutoOpen = false;
   EXPECT_EQ(fetch("insert into people values (9, 'must not run')").outcome, RunOutcome::OutputFile);
-  EXPECT_THAT(view_.lines(ControlId::StatusList),
+  EXPECT_THAT(statusList(),
               ElementsAre("insert into people values (9, 'must not run')",
                           "The application to launch is longer than 255 bytes and was refused."));
   job_.noAutoOpen = true;
   ASSERT_EQ(fetch("select count(*) from people where id = 9").outcome, RunOutcome::Exported);
-  EXPECT_EQ(view_.lines(ControlId::StatusList).back(), "0 | ");
+  EXPECT_EQ(statusList().back(), "0 | ");
 }
 
 TEST_F(ExportRunTest, UncreatableOutputFileStopsTheRunBeforeTheStatement) {
-  for (ControlId box :
-       {ControlId::OutputXml, ControlId::OutputCsv, ControlId::OutputTsv, ControlId::OutputHtml}) {
-    if (!view_.isChecked(box)) view_.click(box);
-    view_.messages.clear();
+  for (OutputType type : {OutputType::Xml, OutputType::Csv, OutputType::Tsv, OutputType::Html}) {
+    setOutputType(job_, type);
+    report_.messages.clear();
     job_.outFileName = temp_ / "missing-dir/out";
     EXPECT_EQ(fetch("insert into people values (9, 'must not run')").outcome,
               RunOutcome::OutputFile);
-    ASSERT_EQ(view_.messages.size(), 1u);
-    EXPECT_EQ(view_.messages[0].text, "unable to create: " + job_.outFileName + " ");
-    EXPECT_EQ(view_.messages[0].caption, "Unable to Open Output File");
+    ASSERT_EQ(report_.messages.size(), 1u);
+    EXPECT_EQ(report_.messages[0].text, "unable to create: " + job_.outFileName + " ");
+    EXPECT_EQ(report_.messages[0].caption, "Unable to Open Output File");
     // The box gives the reason that the status list shows after the name.
-    EXPECT_FALSE(view_.messages[0].reason.empty());
-    EXPECT_EQ(view_.lines(ControlId::StatusList).back(),
-              "unable to create: " + job_.outFileName + " (" + view_.messages[0].reason + ")");
+    EXPECT_FALSE(report_.messages[0].reason.empty());
+    EXPECT_EQ(statusList().back(),
+              "unable to create: " + job_.outFileName + " (" + report_.messages[0].reason + ")");
   }
   job_.outFileName.clear();
-  view_.click(ControlId::OutputCsv);
+  setOutputType(job_, OutputType::Csv);
   ASSERT_EQ(fetch("select count(*) from people where id = 9").outcome, RunOutcome::Exported);
-  EXPECT_EQ(view_.lines(ControlId::StatusList).back(), "0 | ");
+  EXPECT_EQ(statusList().back(), "0 | ");
 }
 
 // With every default name taken, the run fails as one whose output file cannot be created,
@@ -349,12 +329,12 @@ TEST_F(ExportRunTest, WhenEveryDefaultNameIsTakenNothingRuns) {
     }
     ::close(fd);
   }
-  view_.click(ControlId::OutputCsv);
+  setOutputType(job_, OutputType::Csv);
   EXPECT_EQ(fetch("insert into people values (9, 'must not run')").outcome, RunOutcome::OutputFile);
-  ASSERT_EQ(view_.messages.size(), 1u);
-  EXPECT_EQ(view_.messages[0].text, "unable to create: " + home() + " ");
-  EXPECT_EQ(view_.messages[0].caption, "Unable to Open Output File");
-  EXPECT_EQ(view_.lines(ControlId::StatusList).back(),
+  ASSERT_EQ(report_.messages.size(), 1u);
+  EXPECT_EQ(report_.messages[0].text, "unable to create: " + home() + " ");
+  EXPECT_EQ(report_.messages[0].caption, "Unable to Open Output File");
+  EXPECT_EQ(statusList().back(),
             "unable to create: " + home() + " (no free name is left in " + home() + ")");
   EXPECT_EQ(readFile(home() + "/row1234.TMP.csv"), "kept");
   EXPECT_EQ(outputFiles().size(), 0x10000u);
@@ -365,7 +345,7 @@ TEST_F(ExportRunTest, WhenEveryDefaultNameIsTakenNothingRuns) {
 }
 
 TEST_F(ExportRunTest, LaunchesTheApplicationWithThePathAsLastArgument) {
-  view_.click(ControlId::OutputCsv);
+  setOutputType(job_, OutputType::Csv);
   job_.noAutoOpen = false;
   job_.launchApplication = "'/opt/record args' --first \"two words\"";
   job_.outFileName = temp_ / "with space.csv";
@@ -378,7 +358,7 @@ TEST_F(ExportRunTest, LaunchesTheApplicationWithThePathAsLastArgument) {
 TEST_F(ExportRunTest, NothingIsLaunchedWithoutRowsOrWithNoAutoOpen) {
   job_.launchApplication = "viewer";
   job_.noAutoOpen = false;
-  view_.click(ControlId::OutputCsv);
+  setOutputType(job_, OutputType::Csv);
   ASSERT_EQ(fetch("select * from people where 0").outcome, RunOutcome::NoRows);
   job_.noAutoOpen = true;
   ASSERT_EQ(fetch("select * from people").outcome, RunOutcome::Exported);
@@ -393,18 +373,18 @@ TEST_F(ExportRunTest, NothingIsLaunchedWithoutRowsOrWithNoAutoOpen) {
 // A viewer that the real launcher cannot start: the status list says so after the rows,
 // and the run is an export all the same.
 TEST_F(ExportRunTest, AViewerThatCannotStartIsAStatusLine) {
-  dlg_.setLauncher(processLauncher());
-  view_.click(ControlId::OutputCsv);
+  useLauncher(processLauncher());
+  setOutputType(job_, OutputType::Csv);
   job_.noAutoOpen = false;
   job_.launchApplication = "'" + (temp_ / "no such viewer\x1b[2J") + "' --calc";
   job_.outFileName = temp_ / "p.csv";
   ASSERT_EQ(fetch("select * from people").outcome, RunOutcome::Exported);
   EXPECT_EQ(readFile(job_.outFileName), "id,name,\r\n1,A&B,\r\n,,\r\n");
-  EXPECT_THAT(view_.lines(ControlId::StatusList),
+  EXPECT_THAT(statusList(),
               ElementsAre("select * from people", "id | name | ", "1 | A&B | ", " |  | ",
                           "could not start " + temp_.path() +
                               "/no such viewer\\x1b[2J: No such file or directory"));
-  EXPECT_EQ(dlg_.lastExport().viewerFailure,
+  EXPECT_EQ(lastExport().viewerFailure,
             "could not start " + (temp_ / "no such viewer\x1b[2J") + ": No such file or directory");
 }
 

@@ -76,11 +76,11 @@ TEST_F(ExportValuesTest, NullAndTheEmptyStringReachTheWriterApart) {
 TEST_F(ExportValuesTest, BinaryColumnsAreNeverFetched) {
   execute("create table b (id integer, data blob)");
   execute("insert into b values (1, x'00ff10')");
-  view_.click(ControlId::OutputCsv);
+  setOutputType(job_, OutputType::Csv);
   job_.outFileName = temp_ / "b.csv";
   ASSERT_EQ(fetch("select id, data from b").outcome, RunOutcome::Exported);
   EXPECT_EQ(readFile(job_.outFileName), "id,data,\r\n1,<BINARY>,\r\n");
-  EXPECT_EQ(view_.lines(ControlId::StatusList).back(), "1 | <BINARY> | ");
+  EXPECT_EQ(statusList().back(), "1 | <BINARY> | ");
 }
 
 TEST_F(ExportValuesTest, LongValuesAreCutAt65536BytesOnACharacterBoundary) {
@@ -89,7 +89,7 @@ TEST_F(ExportValuesTest, LongValuesAreCutAt65536BytesOnACharacterBoundary) {
   // only in the second row.
   execute("insert into t values (substr(hex(zeroblob(35000)) || '', 1, 70000))");
   execute("insert into t values ('x' || replace(hex(zeroblob(40000)), '00', 'é'))");
-  view_.click(ControlId::OutputCsv);
+  setOutputType(job_, OutputType::Csv);
   job_.outFileName = temp_ / "t.csv";
   ASSERT_EQ(fetch("select v from t").outcome, RunOutcome::Exported);
   std::string file = readFile(job_.outFileName);
@@ -123,7 +123,7 @@ TEST_F(ExportValuesTest, ValuesShorterThanTheLimitPassThroughByteForByte) {
     }
     execute("insert into t values (" + std::to_string(i) + ", cast(x'" + hex + "' as text))");
   }
-  view_.click(ControlId::OutputCsv);
+  setOutputType(job_, OutputType::Csv);
   job_.outFileName = temp_ / "t.csv";
   ASSERT_EQ(fetch("select v from t order by n").outcome, RunOutcome::Exported);
   const std::string file = readFile(job_.outFileName);
@@ -148,7 +148,7 @@ TEST_F(ExportValuesTest, ValuesAroundThePieceSizeArriveWhole) {
     execute("insert into t values (" + std::to_string(i) + ", '" + values[i] + "')");
   }
   execute("insert into t values (999, NULL)");
-  view_.click(ControlId::OutputCsv);
+  setOutputType(job_, OutputType::Csv);
   job_.outFileName = temp_ / "t.csv";
   ASSERT_EQ(fetch("select v from t order by n").outcome, RunOutcome::Exported);
   std::string expected = "v,\r\n";
@@ -161,8 +161,8 @@ TEST_F(ExportValuesTest, DriverSizesOfZeroAndTwoToThe31AreSafeInFixedWidth) {
   // SQLite's driver takes the size from the declared type.
   execute("create table z (a varchar(0), b varchar(2147483647), c varchar(3))");
   execute("insert into z values ('x', 'y', 'z')");
-  view_.click(ControlId::OutputCsv);
-  view_.setChecked(ControlId::ForceFullLength, true);
+  setOutputType(job_, OutputType::Csv);
+  job_.forceFullLength = true;
   job_.outFileName = temp_ / "z.csv";
   ASSERT_EQ(fetch("select a, b, c from z").outcome, RunOutcome::Exported);
   // Size 0 writes nothing; an "unlimited" size pads no wider than the longest value.
@@ -179,7 +179,7 @@ TEST_F(ExportValuesTest, ValuesLongerThanTheirDeclaredSizeArriveWhole) {
   execute("insert into s values (2, '" + std::string(5000, 'x') + "', 22)");
   execute("insert into s values (3, 'ééééééééééééééééé', 333)");
   execute("insert into s values (4, NULL, NULL)");
-  view_.click(ControlId::OutputCsv);
+  setOutputType(job_, OutputType::Csv);
   job_.outFileName = temp_ / "s.csv";
   ASSERT_EQ(fetch("select c, d from s order by n").outcome, RunOutcome::Exported);
   EXPECT_EQ(readFile(job_.outFileName), "c,d,\r\nabc,1,\r\n" + std::string(5000, 'x') +

@@ -29,22 +29,21 @@ TEST_F(XlsxRunTest, AnXlsxRunReplacesItsTargetWithTypedCellsAndLaunchesTheSpread
   execute("create table kinds (n double, d date, t timestamp, b bit, s varchar(10))");
   execute("insert into kinds values (3.25, '2024-02-29', '2024-01-02 03:04:05', 1, '<a&b>')");
   execute("insert into kinds values (NULL, '0000-00-00', NULL, 0, NULL)");
-  view_.click(ControlId::OutputXlsx);
+  setOutputType(job_, OutputType::Xlsx);
   job_.noAutoOpen = false;
   job_.launchApplication = "viewer";
   job_.outFileName = temp_ / "kinds.xlsx";
   writeFile(job_.outFileName, "the old workbook");
   // Options of the other types change nothing here.
-  view_.setChecked(ControlId::ForceFullLength, true);
-  view_.setChecked(ControlId::QuoteFields, true);
+  job_.forceFullLength = true;
+  job_.quoteFields = true;
   ASSERT_EQ(fetch("select * from kinds").outcome, RunOutcome::Exported);
   EXPECT_TRUE(job_.quoteFields);  // read from its box like the other switches
-  EXPECT_EQ(dlg_.lastExport().rows, 2);
-  EXPECT_THAT(view_.lines(ControlId::StatusList),
-              ElementsAre("select * from kinds", "n | d | t | b | s | ",
-                          "3.25 | 2024-02-29 | 2024-01-02 03:04:05 | 1 | <a&b> | ",
-                          " | 0000-00-00 |  | 0 |  | "));
-  EXPECT_TRUE(view_.messages.empty());
+  EXPECT_EQ(lastExport().rows, 2);
+  EXPECT_THAT(statusList(), ElementsAre("select * from kinds", "n | d | t | b | s | ",
+                                        "3.25 | 2024-02-29 | 2024-01-02 03:04:05 | 1 | <a&b> | ",
+                                        " | 0000-00-00 |  | 0 |  | "));
+  EXPECT_TRUE(report_.messages.empty());
   // Nothing but the workbook is left beside it: the library's files went with the run.
   for (const std::string& name : support::listDirectory(temp_.path())) {
     EXPECT_NE(name[0], '.') << name;

@@ -36,20 +36,19 @@ TEST_F(ExportRunTest, AStopRequestEndsTheRunAtTheNextRowAndKeepsTheOldFile) {
   stop.reset();
   const std::string target = temp_ / "report.csv";
   writeFile(target, "the old report\r\n");
-  view_.click(ControlId::OutputCsv);
+  setOutputType(job_, OutputType::Csv);
   job_.outFileName = target;
-  view_.onRowsDone = [&stop](long long rows) {
+  report_.onRowsDone = [&stop](long long rows) {
     if (rows == 2048) stop.request(0);
   };
   const RunResult stopped = fetch(
       "with recursive c(x) as (select 1 union all select x + 1 from c where x < 100000) "
       "select x from c");
-  view_.onRowsDone = nullptr;
+  report_.onRowsDone = nullptr;
   EXPECT_EQ(stopped.outcome, RunOutcome::Stopped);
-  EXPECT_EQ(dlg_.lastExport().rows, 2048);
-  EXPECT_EQ(view_.lines(ControlId::StatusList).back(),
-            "Stopped after 2048 rows; no output file was written.");
-  EXPECT_TRUE(view_.messages.empty());
+  EXPECT_EQ(lastExport().rows, 2048);
+  EXPECT_EQ(statusList().back(), "Stopped after 2048 rows; no output file was written.");
+  EXPECT_TRUE(report_.messages.empty());
   EXPECT_EQ(readFile(target), "the old report\r\n");
   EXPECT_THAT(support::listDirectory(temp_.path()), ::testing::Contains("report.csv"));
   for (const std::string& name : support::listDirectory(temp_.path())) {
@@ -69,9 +68,9 @@ TEST_F(ExportRunTest, TheWindowsCancelSaysCancelledAndIsForgottenForTheNextRun) 
   stop.reset();
   const std::string target = temp_ / "report.csv";
   writeFile(target, "the old report\r\n");
-  view_.click(ControlId::OutputCsv);
+  setOutputType(job_, OutputType::Csv);
   job_.outFileName = target;
-  view_.onRowsDone = [&stop](long long rows) {
+  report_.onRowsDone = [&stop](long long rows) {
     if (rows == 1024) stop.requestCancel();
     // A signal after the Cancel changes nothing: the first request wins.
     if (rows == 2048) stop.request(SIGTERM);
@@ -79,11 +78,11 @@ TEST_F(ExportRunTest, TheWindowsCancelSaysCancelledAndIsForgottenForTheNextRun) 
   const RunResult cancelled = fetch(
       "with recursive c(x) as (select 1 union all select x + 1 from c where x < 100000) "
       "select x from c");
-  view_.onRowsDone = nullptr;
+  report_.onRowsDone = nullptr;
   EXPECT_EQ(cancelled.outcome, RunOutcome::Stopped);
   EXPECT_TRUE(stop.cancelled());
   EXPECT_EQ(stop.signal(), 0);
-  EXPECT_EQ(view_.lines(ControlId::StatusList).back(), "Cancelled after 1024 rows");
+  EXPECT_EQ(statusList().back(), "Cancelled after 1024 rows");
   EXPECT_EQ(readFile(target), "the old report\r\n");
   for (const std::string& name : support::listDirectory(temp_.path())) {
     EXPECT_EQ(name.find(".report.csv"), std::string::npos) << name;
@@ -94,8 +93,7 @@ TEST_F(ExportRunTest, TheWindowsCancelSaysCancelledAndIsForgottenForTheNextRun) 
   stop.request(SIGTERM);
   EXPECT_FALSE(stop.cancelled());
   EXPECT_EQ(fetch("select * from people").outcome, RunOutcome::Stopped);
-  EXPECT_EQ(view_.lines(ControlId::StatusList).back(),
-            "Stopped after 0 rows; no output file was written.");
+  EXPECT_EQ(statusList().back(), "Stopped after 0 rows; no output file was written.");
   stop.reset();
   EXPECT_EQ(fetch("select * from people").outcome, RunOutcome::Exported);
 }

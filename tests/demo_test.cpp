@@ -3,9 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <utility>
 
-#include "app/job_controls.h"
 #include "app/startup.h"
+#include "settings/settings_file.h"
 #include "tests/support/odbc_fixture.h"
 #include "tests/support/xml_check.h"
 
@@ -30,26 +31,26 @@ class DemoTest : public support::OdbcTest {
 };
 
 TEST_F(DemoTest, TheBundledJobExportsEveryOrderLine) {
-  applyDefaults(job_, view_);
-  auto problems = applyCommandLine(parseCommandLine({"rowpress", "-file=" + jobFile}), job_, view_);
+  JobSettings job;
+  auto problems = jobFromCommandLine(parseCommandLine({"rowpress", "-file=" + jobFile}), job);
   EXPECT_TRUE(problems.empty());
-  EXPECT_EQ(job_.dataSource, "rowpress-demo");
-  job_.noAutoOpen = true;
-  ASSERT_EQ(dlg_.OnFetch().outcome, RunOutcome::Exported);
-  EXPECT_EQ(dlg_.lastExport().rows, 7500);
-  std::string workbook = readFile(dlg_.lastExport().path);
+  EXPECT_EQ(job.dataSource, "rowpress-demo");
+  job.noAutoOpen = true;
+  const RunResult run = runJob(std::move(job), report_, launcher_);
+  ASSERT_EQ(run.outcome, RunOutcome::Exported);
+  EXPECT_EQ(run.export_.rows, 7500);
+  std::string workbook = readFile(run.export_.path);
   EXPECT_NE(workbook.find("ss:ExpandedColumnCount=\"14\" ss:ExpandedRowCount=\"7501\""),
             std::string::npos);
   EXPECT_NE(workbook.find("Safety &amp; Care"), std::string::npos);
   EXPECT_NE(workbook.find("Zürich"), std::string::npos);
-  EXPECT_TRUE(support::wellFormedXml({dlg_.lastExport().path}));
+  EXPECT_TRUE(support::wellFormedXml({run.export_.path}));
 }
 
 TEST_F(DemoTest, SavingTheLoadedJobWritesTheSameFile) {
-  applyDefaults(job_, view_);
-  ASSERT_TRUE(loadSettingsFile(job_, view_, jobFile).opened);
+  ASSERT_TRUE(loadSettings(job_, jobFile).opened);
   // The multi-line SQL gains two spaces per line at every save; take it as first written.
-  std::string sql = view_.text(ControlId::SqlBox);
+  const std::string sql = job_.sql;
   std::string trimmed;
   for (std::size_t at = 0; at < sql.size();) {
     std::size_t end = sql.find("\r\n", at);
@@ -58,9 +59,9 @@ TEST_F(DemoTest, SavingTheLoadedJobWritesTheSameFile) {
     trimmed += line + (end == std::string::npos ? "" : "\r\n");
     at = end == std::string::npos ? sql.size() : end + 2;
   }
-  view_.setText(ControlId::SqlBox, trimmed);
+  job_.sql = trimmed;
   const std::string saved = temp_ / "saved.DIRU";
-  SettingsSaveResult result = saveSettingsFile(job_, view_, saved);
+  SettingsSaveResult result = saveSettings(job_, saved);
   ASSERT_TRUE(result.written) << result.error;
   EXPECT_TRUE(result.problems.empty());
   std::string expected = readFile(jobFile);

@@ -28,9 +28,9 @@
 #include "app/main_dialog.h"
 #include "app/qt/main_window.h"
 #include "app/startup.h"
-#include "tests/support/modal_script.h"
+#include "tests/app_support/modal_script.h"
+#include "tests/app_support/window_fixture.h"
 #include "tests/support/odbc_fixture.h"
-#include "tests/support/window_fixture.h"
 
 namespace rowpress::support {
 namespace {

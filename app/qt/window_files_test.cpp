@@ -10,9 +10,9 @@
 #include "app/command_line.h"
 #include "app/qt/main_window.h"
 #include "settings/settings_file.h"
-#include "tests/support/modal_script.h"
+#include "tests/app_support/modal_script.h"
+#include "tests/app_support/window_fixture.h"
 #include "tests/support/odbc_fixture.h"
-#include "tests/support/window_fixture.h"
 
 namespace rowpress::support {
 namespace {

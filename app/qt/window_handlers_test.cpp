@@ -19,10 +19,10 @@
 #include "app/job_controls.h"
 #include "app/memory_view.h"
 #include "app/qt/main_window.h"
-#include "tests/support/modal_script.h"
+#include "tests/app_support/modal_script.h"
+#include "tests/app_support/output_boxes.h"
+#include "tests/app_support/window_fixture.h"
 #include "tests/support/odbc_fixture.h"
-#include "tests/support/output_boxes.h"
-#include "tests/support/window_fixture.h"
 
 namespace rowpress::support {
 namespace {

@@ -30,10 +30,10 @@
 
 #include "app/qt/about_box.h"
 #include "app/qt/main_window.h"
+#include "tests/app_support/modal_script.h"
+#include "tests/app_support/window_fixture.h"
 #include "tests/support/child_process.h"
-#include "tests/support/modal_script.h"
 #include "tests/support/odbc_fixture.h"
-#include "tests/support/window_fixture.h"
 
 namespace rowpress::support {
 namespace {

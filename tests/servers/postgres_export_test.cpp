@@ -64,7 +64,7 @@ TEST_F(PostgresExportTest, NumbersThatAreNoPlainNumbersBecomeStringCells) {
 
 TEST_F(PostgresExportTest, AStreamedResultArrivesWhole) {
   // More rows than one cursor fetch of the ANSI data source (10,000) holds.
-  view_.click(ControlId::OutputCsv);
+  setOutputType(job_, OutputType::Csv);
   ASSERT_EQ(fetchFrom(kPgAnsi, "select g, 'row ' || g from generate_series(1, 25001) g order by g")
                 .outcome,
             RunOutcome::Exported);

@@ -10,6 +10,7 @@
 #include <filesystem>
 
 #include "app/startup.h"
+#include "tests/app_support/dialog_fixture.h"
 #include "tests/servers/server_test.h"
 
 namespace rowpress::support {
@@ -28,7 +29,7 @@ std::string connectDiagnostic(const std::string& reason) {
   return "[08001] " + message + " (101)\n";
 }
 
-class PostgresSessionTest : public ServerTest {
+class PostgresSessionTest : public DialogOn<ServerTest> {
  protected:
   // Selects `dataSource` in the data source list, as the user does after typing the
   // credentials; the table list then shows its tables.
@@ -95,8 +96,7 @@ TEST_F(PostgresSessionTest, ALongServerMessageIsCutTo99Bytes) {
   ASSERT_GT(message.size(), 99u);
   ASSERT_EQ(message.find('\n'), 97u);
   // The status list shows the line feed inside the message escaped.
-  EXPECT_EQ(view_.lines(ControlId::StatusList).at(2),
-            "[42P01] " + message.substr(0, 97) + "\\nE (1)\n");
+  EXPECT_EQ(statusList().at(2), "[42P01] " + message.substr(0, 97) + "\\nE (1)\n");
 }
 
 TEST_F(PostgresSessionTest, AMissingDatabaseIsAFailedConnect) {
@@ -105,8 +105,7 @@ TEST_F(PostgresSessionTest, AMissingDatabaseIsAFailedConnect) {
   // The driver's message, with the reason at its end.
   EXPECT_EQ(result.connectDiagnostic,
             connectDiagnostic("database \"no_such_database\" does not exist"));
-  EXPECT_THAT(view_.lines(ControlId::StatusList),
-              ElementsAre("select 1", "did not connect", result.connectDiagnostic));
+  EXPECT_THAT(statusList(), ElementsAre("select 1", "did not connect", result.connectDiagnostic));
   EXPECT_THAT(outputFiles(), IsEmpty());
 }
 
@@ -286,17 +285,15 @@ TEST_F(PostgresUnattendedTest, AReadablePasswordFileIsRefusedAndNoStatusLineShow
   EXPECT_THAT(stderrText(), Not(HasSubstr(password)));
   EXPECT_FALSE(fileExists(out_));
 
-  // In the window's logic: the status list of a run with the password of the environment.
+  // The status lines of a run with the password of the environment.
   SavedVariable userVariable(kUserVariable), passwordVariable(kPasswordVariable);
   ::setenv(kUserVariable, user.c_str(), 1);
   ::setenv(kPasswordVariable, password.c_str(), 1);
-  applyDefaults(job_, view_);
-  ASSERT_THAT(applyCommandLine(parseCommandLine({"rowpress", "-file=" + job, "-outfile=" + out_}),
-                               job_, view_, takeOutsideCredentials(std::nullopt)),
+  ASSERT_THAT(jobFromCommandLine(parseCommandLine({"rowpress", "-file=" + job, "-outfile=" + out_}),
+                                 job_, takeOutsideCredentials(std::nullopt)),
               IsEmpty());
-  ASSERT_EQ(dlg_.OnFetch().outcome, RunOutcome::Exported);
-  EXPECT_THAT(view_.lines(ControlId::StatusList),
-              ElementsAre("select current_user as who", "who | ", user + " | "));
+  ASSERT_EQ(rowpress::runJob(copyOf(job_), report_, launcher_).outcome, RunOutcome::Exported);
+  EXPECT_THAT(statusList(), ElementsAre("select current_user as who", "who | ", user + " | "));
 }
 
 }  // namespace

@@ -63,21 +63,19 @@ class ServerFaultTest : public ServerTest {
     job_.password = password;
     job_.outputCsv = true;
     job_.outFileName = target_;
-    hooked_.onRowsDone = [&](long long rows) {
+    report_.onRowsDone = [&](long long rows) {
       if (pulledAt_ == 0 && rows >= 4096) {
         pulledAt_ = rows;
         pulled_ = pullThePlug();
       }
     };
-    return fetchOnHookedView(kLargeQuery);
+    return fetchCountingRows(kLargeQuery);
   }
 
-  // The fetch command on the hooked window with the job as it stands.
-  RunResult fetchOnHookedView(const std::string& sql) {
-    MainDialog dialog(job_, hooked_);
-    hooked_.setText(ControlId::SqlBox, sql);
-    RunResult result = dialog.OnFetch();
-    rows_ = dialog.lastExport().rows;
+  // Runs the job as it stands with `sql`, keeping the rows that its export wrote.
+  RunResult fetchCountingRows(const std::string& sql) {
+    RunResult result = fetch(sql);
+    rows_ = lastExport().rows;
     return result;
   }
 
@@ -88,22 +86,21 @@ class ServerFaultTest : public ServerTest {
     // The rows of the cursor batches of 1,000 that the driver held when the server went, and
     // no more: the rows streamed, and nothing was made up after the loss.
     EXPECT_EQ(rows_, (pulledAt_ + 999) / 1000 * 1000);
-    const std::vector<std::string> lines = hooked_.lines(ControlId::StatusList);
+    const std::vector<std::string> lines = statusList();
     ASSERT_GE(lines.size(), 3u);
     EXPECT_EQ(lines[lines.size() - 2], "SQL statement failed.");
     const std::string diagnostic = lines.back();
     // The server's word that it ended the connection, or the link's failure.
     EXPECT_THAT(diagnostic, MatchesRegex(kConnectionLost));
-    ASSERT_EQ(hooked_.messages.size(), 1u);
-    EXPECT_EQ(hooked_.messages[0].caption, "SQL statement failed.");
+    ASSERT_EQ(report_.messages.size(), 1u);
+    EXPECT_EQ(report_.messages[0].caption, "SQL statement failed.");
     // The box shows the same line, with its line breaks as they are.
-    EXPECT_EQ(escapeControls(hooked_.messages[0].text), diagnostic);
+    EXPECT_EQ(escapeControls(report_.messages[0].text), diagnostic);
     EXPECT_EQ(readFile(target_), kPrevious);
     EXPECT_THAT(temporaryLeftovers(temp_.path()), IsEmpty());
   }
 
   static constexpr char kStreaming[] = "pg-streaming";
-  MemoryView hooked_;
   std::string victim_;
   std::string target_;
   long long pulledAt_ = 0;
@@ -117,7 +114,7 @@ TEST_F(ServerFaultTest, TheBackendEndedMidExportFailsTheStatement) {
       exportWhile(kStreaming, passwordFor(kStreaming), [this] { return endTheExportsBackend(); });
   expectAFailedStatementAndThePreviousFile(result);
   // The backend was ended between two fetches; the driver reads the server's farewell.
-  EXPECT_EQ(hooked_.lines(ControlId::StatusList).back(),
+  EXPECT_EQ(statusList().back(),
             "[57P01] FATAL: terminating connection due to administrator command;\\nThe connection "
             "has been lost (35)\n");
 }
@@ -130,11 +127,10 @@ TEST_F(ServerFaultTest, AnErrorInTheMiddleOfTheResultFailsTheStatement) {
   job_.password = passwordFor(kPgAnsi);
   job_.outputCsv = true;
   job_.outFileName = target_;
-  EXPECT_EQ(fetchOnHookedView("select g, 1 / (g - 25000) from generate_series(1, 30000) g").outcome,
+  EXPECT_EQ(fetchCountingRows("select g, 1 / (g - 25000) from generate_series(1, 30000) g").outcome,
             RunOutcome::StatementFailed);
   EXPECT_EQ(rows_, 20000);
-  EXPECT_THAT(hooked_.lines(ControlId::StatusList).back(),
-              StartsWith("[22012] ERROR: division by zero;"));
+  EXPECT_THAT(statusList().back(), StartsWith("[22012] ERROR: division by zero;"));
   EXPECT_EQ(readFile(target_), kPrevious);
   EXPECT_THAT(temporaryLeftovers(temp_.path()), IsEmpty());
 }
@@ -213,9 +209,8 @@ TEST_F(ServerCrashTest, TheServerGoingDownMidExportFailsTheStatement) {
   expectAFailedStatementAndThePreviousFile(result);
 
   // With the server gone, the next run does not connect, and still keeps the file.
-  EXPECT_EQ(fetchOnHookedView("select 1").outcome, RunOutcome::NoConnection);
-  EXPECT_THAT(hooked_.lines(ControlId::StatusList),
-              ElementsAre("select 1", "did not connect", StartsWith("[")));
+  EXPECT_EQ(fetchCountingRows("select 1").outcome, RunOutcome::NoConnection);
+  EXPECT_THAT(statusList(), ElementsAre("select 1", "did not connect", StartsWith("[")));
   EXPECT_EQ(readFile(target_), kPrevious);
 }
 

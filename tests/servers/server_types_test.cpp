@@ -96,7 +96,7 @@ TEST_P(ServerTypesTest, EachTypeBecomesANumberOrAStringCell) {
   std::vector<std::string> nulls(server.header.size(), stringCell(""));
   for (std::size_t column : server.binaryColumns) nulls[column] = kBinaryCell;
   EXPECT_THAT(rows[3], ElementsAreArray(nulls));
-  EXPECT_THAT(view_.lines(ControlId::StatusList).at(2), StartsWith(server.valueLine));
+  EXPECT_THAT(statusList().at(2), StartsWith(server.valueLine));
 }
 
 // The .xlsx workbook of the same table, read back by LibreOffice and by openpyxl: every cell
@@ -104,7 +104,7 @@ TEST_P(ServerTypesTest, EachTypeBecomesANumberOrAStringCell) {
 TEST_P(ServerTypesTest, EachTypeBecomesATypedXlsxCellForBothReaders) {
   const ServerCase& server = GetParam();
   ASSERT_NO_FATAL_FAILURE(createTypesTable());
-  view_.click(ControlId::OutputXlsx);
+  setOutputType(job_, OutputType::Xlsx);
   ASSERT_EQ(
       fetchFrom(server.dataSource, "select * from " + table_ + " " + server.typesOrder).outcome,
       RunOutcome::Exported);
@@ -137,7 +137,7 @@ TEST_P(ServerTypesTest, Utf8TextReachesTheFileByteForByte) {
   run(server.setupSource, "insert into " + table +
                               " values (1, 'Zürich', 'Grüezi'), (2, 'Łódź', 'Dzień dobry'), "
                               "(3, '東京', 'こんにちは'), (4, 'Emoji 😀🎉', 'ß€')");
-  view_.click(ControlId::OutputCsv);
+  setOutputType(job_, OutputType::Csv);
   ASSERT_EQ(
       fetchFrom(server.dataSource, "select name, note from " + table + " order by id").outcome,
       RunOutcome::Exported);
@@ -154,7 +154,7 @@ TEST_P(ServerTypesTest, Utf8TextReachesTheFileByteForByte) {
 TEST_P(ServerTypesTest, AValueLongerThanTheBufferIsCutOnACharacterBoundary) {
   // The first 65,536 bytes would end in the middle of a character, so the value keeps
   // 65,535.
-  view_.click(ControlId::OutputCsv);
+  setOutputType(job_, OutputType::Csv);
   ASSERT_EQ(fetchFrom(GetParam().dataSource, GetParam().longValueQuery).outcome,
             RunOutcome::Exported);
   std::string expected = "long_value,after,\r\nx";
@@ -169,13 +169,12 @@ TEST_P(ServerTypesTest, AFailingStatementShowsTheServersDiagnostic) {
   const std::string table = unique("no_such_table");
   const std::string sql = "select * from " + table;
   ASSERT_EQ(fetchFrom(GetParam().dataSource, sql).outcome, RunOutcome::StatementFailed);
-  EXPECT_THAT(view_.lines(ControlId::StatusList),
-              ElementsAre(sql, "SQL statement failed.",
-                          MatchesRegex(GetParam().missingTable(*this, table))));
-  ASSERT_EQ(view_.messages.size(), 1u);
-  EXPECT_EQ(view_.messages[0].caption, "SQL statement failed.");
+  EXPECT_THAT(statusList(), ElementsAre(sql, "SQL statement failed.",
+                                        MatchesRegex(GetParam().missingTable(*this, table))));
+  ASSERT_EQ(report_.messages.size(), 1u);
+  EXPECT_EQ(report_.messages[0].caption, "SQL statement failed.");
   // The box shows the same line, with its line breaks as they are.
-  EXPECT_EQ(escapeControls(view_.messages[0].text), view_.lines(ControlId::StatusList).at(2));
+  EXPECT_EQ(escapeControls(report_.messages[0].text), statusList().at(2));
   EXPECT_THAT(outputFiles(), IsEmpty());
   EXPECT_THAT(temporaryLeftovers(home()), IsEmpty());
 }

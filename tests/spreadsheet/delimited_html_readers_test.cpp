@@ -52,8 +52,8 @@ class IndependentReaderTest : public OdbcTest {
   }
 
   // Exports `sql` as `box` to a named file and reads it back with `mode`.
-  SheetDump exportAndRead(ControlId box, const std::string& mode, const std::string& sql) {
-    view_.click(box);
+  SheetDump exportAndRead(OutputType type, const std::string& mode, const std::string& sql) {
+    setOutputType(job_, type);
     job_.outFileName = temp_ / ("out." + mode.substr(mode.find('-') + 1));
     EXPECT_EQ(fetch(sql).outcome, RunOutcome::Exported) << sql;
     SheetDump dump = support::readWithPython(mode, job_.outFileName, temp_.path());
@@ -120,16 +120,16 @@ class IndependentReaderTest : public OdbcTest {
 };
 
 TEST_F(IndependentReaderTest, CsvReadsBackAsTheSourceRows) {
-  expectRows(exportAndRead(ControlId::OutputCsv, "csv", sql_), expectedDelimited(','));
+  expectRows(exportAndRead(OutputType::Csv, "csv", sql_), expectedDelimited(','));
 }
 
 TEST_F(IndependentReaderTest, TsvReadsBackAsTheSourceRows) {
-  expectRows(exportAndRead(ControlId::OutputTsv, "tsv", sql_), expectedDelimited('\t'));
+  expectRows(exportAndRead(OutputType::Tsv, "tsv", sql_), expectedDelimited('\t'));
 }
 
 TEST_F(IndependentReaderTest, StandardCsvReadsBackAsTheDatabaseValues) {
-  view_.setChecked(ControlId::QuoteFields, true);  // "Quote Fields"
-  expectRows(exportAndRead(ControlId::OutputCsv, "standard-csv", sql_), expectedStandard());
+  job_.quoteFields = true;  // "Quote Fields"
+  expectRows(exportAndRead(OutputType::Csv, "standard-csv", sql_), expectedStandard());
   const std::string bytes = support::readFile(job_.outFileName);
   // No byte order mark unless asked for; NULL is an empty field, the empty string "".
   EXPECT_EQ(bytes.substr(0, 3), "id,");
@@ -138,9 +138,9 @@ TEST_F(IndependentReaderTest, StandardCsvReadsBackAsTheDatabaseValues) {
 }
 
 TEST_F(IndependentReaderTest, StandardTsvWithByteOrderMarkReadsBackAsTheDatabaseValues) {
-  view_.setChecked(ControlId::QuoteFields, true);    // "Quote Fields"
-  view_.setChecked(ControlId::ByteOrderMark, true);  // "UTF-8 Byte Order Mark"
-  expectRows(exportAndRead(ControlId::OutputTsv, "standard-tsv", sql_), expectedStandard());
+  job_.quoteFields = true;    // "Quote Fields"
+  job_.byteOrderMark = true;  // "UTF-8 Byte Order Mark"
+  expectRows(exportAndRead(OutputType::Tsv, "standard-tsv", sql_), expectedStandard());
   const std::string bytes = support::readFile(job_.outFileName);
   EXPECT_EQ(bytes.substr(0, 5),
             "\xEF\xBB\xBF"
@@ -157,7 +157,7 @@ TEST_F(IndependentReaderTest, HtmlShowsEveryValueAsText) {
     for (const auto& value : row) cells.push_back({"td", support::withCrLf(value.value_or(""))});
     expected.push_back(cells);
   }
-  expectRows(exportAndRead(ControlId::OutputHtml, "html", sql_), expected);
+  expectRows(exportAndRead(OutputType::Html, "html", sql_), expected);
 }
 
 TEST_F(IndependentReaderTest, FixedWidthFieldsHaveTheDeclaredSize) {
@@ -166,24 +166,23 @@ TEST_F(IndependentReaderTest, FixedWidthFieldsHaveTheDeclaredSize) {
   execute("insert into fixed values ('abcdefghij', NULL)");
   // 11 bytes: the cut at 8 may not split the euro sign, so a space takes its place.
   execute("insert into fixed values ('Zürich€x', 'é')");
-  view_.setChecked(ControlId::ForceFullLength, true);
-  expectRows(
-      exportAndRead(ControlId::OutputCsv, "csv", "select code, tag from fixed order by rowid"),
-      {delimitedLine({"code", "tag"}), delimitedLine({"ab      ", "a;b"}),
-       delimitedLine({"abcdefgh", "   "}), delimitedLine({"Zürich ", "é "})});
+  job_.forceFullLength = true;
+  expectRows(exportAndRead(OutputType::Csv, "csv", "select code, tag from fixed order by rowid"),
+             {delimitedLine({"code", "tag"}), delimitedLine({"ab      ", "a;b"}),
+              delimitedLine({"abcdefgh", "   "}), delimitedLine({"Zürich ", "é "})});
 }
 
 TEST_F(IndependentReaderTest, StandardCsvFixedWidthFieldsAreQuotedWithTheirPadding) {
   execute("create table fixed (code varchar(8), tag varchar(3))");
   execute("insert into fixed values ('a,\"b', 'x\ny')");
   execute("insert into fixed values ('abcdefghij', NULL)");
-  view_.setChecked(ControlId::QuoteFields, true);  // "Quote Fields"
-  view_.setChecked(ControlId::ForceFullLength, true);
-  expectRows(exportAndRead(ControlId::OutputCsv, "standard-csv",
-                           "select code, tag from fixed order by rowid"),
-             {{{"text", "code"}, {"text", "tag"}},
-              {{"text", "a,\"b    "}, {"text", "x\ny"}},
-              {{"text", "abcdefgh"}, {"text", "   "}}});
+  job_.quoteFields = true;  // "Quote Fields"
+  job_.forceFullLength = true;
+  expectRows(
+      exportAndRead(OutputType::Csv, "standard-csv", "select code, tag from fixed order by rowid"),
+      {{{"text", "code"}, {"text", "tag"}},
+       {{"text", "a,\"b    "}, {"text", "x\ny"}},
+       {{"text", "abcdefgh"}, {"text", "   "}}});
 }
 
 TEST_F(IndependentReaderTest, DelimitedOutputHasNoRowLimit) {
@@ -195,7 +194,7 @@ TEST_F(IndependentReaderTest, DelimitedOutputHasNoRowLimit) {
   for (int i = 1; i <= 70000; ++i) {
     expected.push_back(delimitedLine({std::to_string(i), "r;" + std::to_string(i)}));
   }
-  expectRows(exportAndRead(ControlId::OutputCsv, "csv", "select n, label from seq order by n"),
+  expectRows(exportAndRead(OutputType::Csv, "csv", "select n, label from seq order by n"),
              expected);
 }
 

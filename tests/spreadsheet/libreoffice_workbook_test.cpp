@@ -75,7 +75,7 @@ class LibreOfficeWorkbookTest : public OdbcTest {
   std::string exportWorkbook(const std::string& sql, RunOutcome expected) {
     RunResult result = fetch(sql);
     EXPECT_EQ(result.outcome, expected) << sql;
-    return dlg_.lastExport().path;
+    return lastExport().path;
   }
 
   // Converts all workbooks with one run of LibreOffice and reads the results.
@@ -142,10 +142,10 @@ class LibreOfficeWorkbookTest : public OdbcTest {
     const std::string sql = "select * from sample order by rowid";
     const std::string defaultWorkbook = exportWorkbook(sql, RunOutcome::Exported);
     EXPECT_THAT(defaultWorkbook, ::testing::EndsWith(".TMP.xls"));
-    view_.setChecked(ControlId::Excel2007, true);
+    job_.excel2007 = true;
     const std::string workbook2007 = exportWorkbook(sql, RunOutcome::Exported);
     EXPECT_THAT(workbook2007, ::testing::EndsWith(".TMP.xml"));
-    view_.setChecked(ControlId::Excel2007, false);
+    job_.excel2007 = false;
     return {{"default workbook ", defaultWorkbook, sample},
             {"2007 workbook ", workbook2007, sample}};
   }
@@ -179,10 +179,10 @@ class LibreOfficeWorkbookTest : public OdbcTest {
     execute("insert into fixed values ('ab', 7)");
     execute("insert into fixed values ('Zürich€x', NULL)");
     execute("insert into fixed values (NULL, -3)");
-    view_.setChecked(ControlId::ForceFullLength, true);
+    job_.forceFullLength = true;
     const std::string path = exportWorkbook(
         "select code as \"Größe <&> 'x'\", qty from fixed order by rowid", RunOutcome::Exported);
-    view_.setChecked(ControlId::ForceFullLength, false);
+    job_.forceFullLength = false;
     // The NULL in the integer column is no number: a String cell, padded to the column's
     // size, which the SQLite driver declares as 10 for integer.
     return {"fixed width ",
@@ -221,7 +221,7 @@ TEST_F(LibreOfficeWorkbookTest, WorkbooksStoppedAtALimitStillOpen) {
       "insert into seq with recursive c(x) as (select 1 union all select x + 1 from c "
       "where x < 70000) select x, 'r' || x from c");
   const std::string tall = exportWorkbook("select n, label from seq order by n", RunOutcome::Limit);
-  EXPECT_EQ(dlg_.lastExport().rows, 65534);
+  EXPECT_EQ(lastExport().rows, 65534);
 
   // 256 columns: the header row has them all, the first data row stops after 255 cells.
   std::string columns;
@@ -288,7 +288,7 @@ TEST_F(LibreOfficeWorkbookTest, XlsxCellsArriveTypedInLibreOfficeAndInOpenpyxl) 
       "insert into kinds values (1, 2, 3, '1900-03-01', '23:59:59', '1900-03-01 00:00:01', "
       "1, '" +
       longest + "z', NULL)");
-  view_.click(ControlId::OutputXlsx);
+  setOutputType(job_, OutputType::Xlsx);
   const std::string workbook =
       exportWorkbook("select * from kinds order by rowid", RunOutcome::Exported);
   EXPECT_THAT(workbook, ::testing::EndsWith(".TMP.xlsx"));
@@ -334,9 +334,9 @@ TEST_F(LibreOfficeWorkbookTest, AnXlsxExportPastASheetsRowsGoesOnInTheNextSheet)
   execute(
       "insert into seq with recursive c(x) as (select 1 union all select x + 1 from c "
       "where x < 1048577) select x from c");
-  view_.click(ControlId::OutputXlsx);
+  setOutputType(job_, OutputType::Xlsx);
   const std::string workbook = exportWorkbook("select n from seq order by n", RunOutcome::Exported);
-  EXPECT_EQ(dlg_.lastExport().rows, 1048577);
+  EXPECT_EQ(lastExport().rows, 1048577);
   const SheetDump dump = support::readWithPython("xlsx", workbook, temp_.path());
   EXPECT_THAT(dump.errors, ::testing::IsEmpty()) << dump.log;
   ASSERT_EQ(dump.sheets.size(), 2u);

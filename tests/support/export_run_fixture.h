@@ -1,5 +1,4 @@
-// The fixture of the export run's tests: a data source holding a small table of people, run
-// through the dialog logic.
+// The fixture of the export run's tests: a data source holding a small table of people.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -18,9 +17,6 @@ class ExportRunTest : public support::OdbcTest {
     execute("insert into people values (1, 'A&B')");
     execute("insert into people values (NULL, NULL)");
   }
-
-  // The one file a run left in the default directory.
-  void outputAs(ControlId box) { view_.click(box); }
 };
 
 }  // namespace rowpress

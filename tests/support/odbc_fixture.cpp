@@ -20,6 +20,7 @@
 
 #include "db/odbc_session.h"
 #include "export/column_type_report.h"
+#include "export/text_rules.h"
 #include "tests/support/child_process.h"
 
 namespace rowpress::support {
@@ -154,7 +155,6 @@ const std::string& systemIniDirectory() {
 }  // namespace
 
 void OdbcTest::SetUp() {
-  dlg_.setLauncher(launcher_);
   std::string driver;
   try {
     driver = sqliteDriver();
@@ -167,9 +167,6 @@ void OdbcTest::SetUp() {
   ::setenv("ROWPRESS_HOME", home().c_str(), 1);
   drivers_ = std::string("[SQLite3]\nDescription=SQLite3 ODBC\nDriver=") + driver + "\n";
   addDataSource("rowtest", database());
-  // The window's state at start-up that the export depends on.
-  view_.setChecked(ControlId::OutputXml, true);
-  view_.setChecked(ControlId::LaunchOnFinish, true);
   job_.noAutoOpen = true;  // tests never open a viewer unless they ask for one
 }
 
@@ -228,7 +225,6 @@ void OdbcTest::writeIniFiles() {
 void OdbcTest::execute(const std::string& sql, const std::string& dataSource) {
   JobSettings job;
   job.dataSource = dataSource;
-  MemoryView lines;
   auto session = OpenSession(job, kFetchSessionMessages);
   ASSERT_TRUE(session) << "cannot connect to " << dataSource;
   SQLRETURN rc = SQLExecDirect(session->statement(),
@@ -239,8 +235,17 @@ void OdbcTest::execute(const std::string& sql, const std::string& dataSource) {
 
 RunResult OdbcTest::fetch(const std::string& sql) {
   if (job_.dataSource.empty()) job_.dataSource = "rowtest";
-  view_.setText(ControlId::SqlBox, sql);
-  return dlg_.OnFetch();
+  job_.sql = sql;
+  report_.lines.clear();
+  RunResult result = runJob(copyOf(job_), report_, *runLauncher_);
+  lastExport_ = result.export_;
+  return result;
+}
+
+std::vector<std::string> OdbcTest::statusList() const {
+  std::vector<std::string> shown;
+  for (const std::string& line : report_.lines) shown.push_back(escapeControls(line));
+  return shown;
 }
 
 std::vector<std::string> OdbcTest::outputFiles() const {

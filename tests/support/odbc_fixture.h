@@ -1,7 +1,8 @@
 // A private ODBC world for each test: its own odbcinst.ini and odbc.ini in a temporary
 // directory (through ODBCSYSINI and ODBCINI), SQLite databases reached through the real
 // SQLite3 ODBC driver and the real unixODBC driver manager, and a default directory of its
-// own (ROWPRESS_HOME). Nothing under /etc or the home directory is touched.
+// own (ROWPRESS_HOME). Nothing under /etc or the home directory is touched. Jobs run through
+// runJob with a recording report: nothing here knows the dialog.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -12,10 +13,11 @@
 #include <string>
 #include <vector>
 
-#include "app/main_dialog.h"
-#include "app/memory_view.h"
+#include "export/export_run.h"
 #include "export/viewer.h"
 #include "job/job_settings.h"
+#include "run/run_job.h"
+#include "tests/support/recording_report.h"
 
 namespace rowpress::support {
 
@@ -122,8 +124,16 @@ class OdbcTest : public ::testing::Test {
   // Runs statements on a data source through ODBC; fails the test when one fails.
   void execute(const std::string& sql, const std::string& dataSource = "rowtest");
 
-  // A job on the fixture's data source with this SQL, run through the dialog logic.
+  // Runs a copy of the fixture's job (on its data source unless the test named another) with
+  // this SQL; the report starts a new list of status lines and keeps the message boxes.
   RunResult fetch(const std::string& sql);
+  // What the last fetch's export did (nothing when it did not run).
+  const ExportResult& lastExport() const { return lastExport_; }
+  // The status lines of the last fetch as the window's status list shows them: control
+  // characters escaped.
+  std::vector<std::string> statusList() const;
+  // Starts viewers through `launcher` instead of recording them.
+  void useLauncher(Launcher& launcher) { runLauncher_ = &launcher; }
 
   std::string home() const { return temp_ / "home"; }
   std::string database() const { return temp_ / "rowtest.db"; }
@@ -135,13 +145,14 @@ class OdbcTest : public ::testing::Test {
 
   TempDir temp_;
   JobSettings job_;
-  MemoryView view_;
-  // The viewers that the dialog's exports would start, recorded instead of started.
+  RecordingReport report_;
+  // The viewers that the runs would start, recorded instead of started.
   RecordingLauncher launcher_;
-  MainDialog dlg_{job_, view_};
 
  private:
   void writeIniFiles();
+  Launcher* runLauncher_ = &launcher_;
+  ExportResult lastExport_;
   std::string systemIni_;
   bool tracing_ = false;
   std::string drivers_;

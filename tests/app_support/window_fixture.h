@@ -19,8 +19,8 @@
 #include "app/main_dialog.h"
 #include "app/qt/main_window.h"
 #include "app/startup.h"
+#include "tests/app_support/output_boxes.h"
 #include "tests/support/odbc_fixture.h"
-#include "tests/support/output_boxes.h"
 
 namespace rowpress::support {
 

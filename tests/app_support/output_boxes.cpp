@@ -1,4 +1,4 @@
-#include "tests/support/output_boxes.h"
+#include "tests/app_support/output_boxes.h"
 
 #include <utility>
 

@@ -1,21 +1,21 @@
-// Catalog browsing against a private ODBC configuration with several data sources.
-#include "db/catalog.h"
-
+// The dialog's catalog browsing against a private ODBC configuration with several data sources.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "tests/support/odbc_fixture.h"
+#include "db/catalog.h"
+#include "tests/app_support/dialog_fixture.h"
 
 namespace rowpress {
 namespace {
 
 using ::testing::ElementsAre;
 using ::testing::MatchesRegex;
+using ::testing::StartsWith;
 
-class CatalogTest : public support::OdbcTest {
+class CatalogTest : public support::DialogTest {
  protected:
   void SetUp() override {
-    OdbcTest::SetUp();
+    support::DialogTest::SetUp();
     addDataSource("sales", temp_ / "sales.db");
     addDataSource("both", temp_ / "sales.db");
     addDataSource("mine", temp_ / "sales.db", true);
@@ -124,6 +124,17 @@ TEST_F(CatalogTest, OverLongNamesEndTheirGroup) {
   view_.click(ControlId::ListDatabases);
   EXPECT_THAT(view_.lines(ControlId::DataSourceList),
               ElementsAre("rowtest", "sales", "both", "gone", "mine", "both"));
+}
+
+TEST_F(CatalogTest, AFetchWithoutASelectedSourceCannotConnectAndClearsTheListEachTime) {
+  view_.setText(ControlId::SqlBox, "select 1");
+  view_.appendLine(ControlId::StatusList, "old");
+  EXPECT_EQ(dlg_.OnFetch().outcome, RunOutcome::NoConnection);
+  EXPECT_EQ(dlg_.OnFetch().outcome, RunOutcome::NoConnection);
+  EXPECT_THAT(view_.lines(ControlId::StatusList),
+              ElementsAre("select 1", "did not connect", StartsWith("[IM002] ")));
+  EXPECT_EQ(view_.busyDepth, 0);
+  EXPECT_EQ(view_.busyCount, 2);
 }
 
 }  // namespace

@@ -9,8 +9,8 @@
 
 #include "app/credentials.h"
 #include "app/startup.h"
+#include "tests/app_support/dialog_fixture.h"
 #include "tests/support/child_process.h"
-#include "tests/support/odbc_fixture.h"
 
 namespace rowpress::support {
 
@@ -21,7 +21,7 @@ inline std::string settings(const std::vector<std::string>& lines) {
   return text;
 }
 
-class StartupTest : public OdbcTest {
+class StartupTest : public DialogTest {
  protected:
   void start(std::vector<std::string> args) {
     args.insert(args.begin(), "rowpress");

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cctype>
 
-
 namespace rowpress {
 
 namespace {

@@ -1,21 +1,10 @@
 #include "app/job_controls.h"
 
+#include "job/job_fields.h"
+
 namespace rowpress {
 
 namespace {
-
-OutputType outputTypeOfKey(SettingKey key) {
-  switch (key) {
-    case SettingKey::Csv:
-      return OutputType::Csv;
-    case SettingKey::Tsv:
-      return OutputType::Tsv;
-    case SettingKey::Xlsx:
-      return OutputType::Xlsx;
-    default:
-      return OutputType::Html;
-  }
-}
 
 constexpr OutputType kOutputTypes[] = {OutputType::Xml, OutputType::Csv, OutputType::Tsv,
                                        OutputType::Html, OutputType::Xlsx};
@@ -43,37 +32,59 @@ void showOutputType(View& view, OutputType type) {
 }
 
 void showJob(const JobSettings& job, View& view) {
-  view.setText(ControlId::UserName, job.userName);
-  view.setText(ControlId::Password, job.password.view());
-  view.setText(ControlId::SqlBox, job.sql);
-  view.setText(ControlId::LaunchApplication, job.launchApplication);
-  view.setText(ControlId::OutFileName, job.outFileName);
-  view.setChecked(ControlId::Excel2007, job.excel2007);
-  view.setChecked(ControlId::ForceFullLength, job.forceFullLength);
-  view.setChecked(ControlId::LaunchOnFinish, !job.noAutoOpen);
-  view.setChecked(ControlId::QuoteFields, job.quoteFields);
-  view.setChecked(ControlId::ByteOrderMark, job.byteOrderMark);
+  for (const JobField& field : kJobFields) {
+    if (!field.control) continue;
+    switch (field.kind) {
+      case FieldKind::Text:
+        // The data source list keeps what listing or loading put in it.
+        if (*field.control != ControlId::DataSourceList) {
+          view.setText(*field.control, job.*field.text);
+        }
+        break;
+      case FieldKind::Password:
+        view.setText(*field.control, (job.*field.secret).view());
+        break;
+      case FieldKind::Flag:
+        view.setChecked(*field.control, job.*field.flag);
+        break;
+      case FieldKind::LaunchFlag:
+        view.setChecked(*field.control, !(job.*field.flag));
+        break;
+      case FieldKind::OutputFlag:
+      case FieldKind::Seconds:
+        break;
+    }
+  }
   showOutputType(view, outputTypeOf(job));
 }
 
 void takeJob(JobSettings& job, const View& view) {
-  const int selected = view.selectedIndex(ControlId::DataSourceList);
-  job.dataSource =
-      selected < 0 ? std::string() : view.lineText(ControlId::DataSourceList, selected);
-  job.userName = view.text(ControlId::UserName);
-  job.password = view.text(ControlId::Password);
-  job.launchApplication = view.text(ControlId::LaunchApplication);
-  job.outFileName = view.text(ControlId::OutFileName);
-  job.outputCsv = view.isChecked(ControlId::OutputCsv);
-  job.outputTsv = view.isChecked(ControlId::OutputTsv);
-  job.outputHtml = view.isChecked(ControlId::OutputHtml);
-  job.outputXlsx = view.isChecked(ControlId::OutputXlsx);
-  job.sql = view.text(ControlId::SqlBox);
-  job.excel2007 = view.isChecked(ControlId::Excel2007);
-  job.forceFullLength = view.isChecked(ControlId::ForceFullLength);
-  job.noAutoOpen = !view.isChecked(ControlId::LaunchOnFinish);
-  job.quoteFields = view.isChecked(ControlId::QuoteFields);
-  job.byteOrderMark = view.isChecked(ControlId::ByteOrderMark);
+  for (const JobField& field : kJobFields) {
+    if (!field.control) continue;
+    const ControlId control = *field.control;
+    switch (field.kind) {
+      case FieldKind::Text:
+        if (control == ControlId::DataSourceList) {
+          const int selected = view.selectedIndex(control);
+          job.*field.text = selected < 0 ? std::string() : view.lineText(control, selected);
+        } else {
+          job.*field.text = view.text(control);
+        }
+        break;
+      case FieldKind::Password:
+        job.*field.secret = view.text(control);
+        break;
+      case FieldKind::Flag:
+      case FieldKind::OutputFlag:
+        job.*field.flag = view.isChecked(control);
+        break;
+      case FieldKind::LaunchFlag:
+        job.*field.flag = !view.isChecked(control);
+        break;
+      case FieldKind::Seconds:
+        break;
+    }
+  }
 }
 
 void resetControlsBeforeLoad(View& view) {
@@ -85,54 +96,34 @@ void resetControlsBeforeLoad(View& view) {
 
 void showAppliedSettings(const std::vector<AppliedSetting>& shown, View& view) {
   for (const AppliedSetting& setting : shown) {
-    switch (setting.key) {
-      case SettingKey::Database:
-        view.appendLine(ControlId::DataSourceList, setting.text);
-        view.selectLine(ControlId::DataSourceList, setting.text);
-        break;
-      case SettingKey::UserName:
-        view.setText(ControlId::UserName, setting.text);
-        break;
-      case SettingKey::Password:
-        view.setText(ControlId::Password, setting.text);
-        break;
-      case SettingKey::Sql:
-        view.setText(ControlId::SqlBox, setting.text);
-        break;
-      case SettingKey::LaunchApplication:
-        view.setText(ControlId::LaunchApplication, setting.text);
-        break;
-      case SettingKey::OutFileName:
-        view.setText(ControlId::OutFileName, setting.text);
-        break;
-      case SettingKey::DoLaunchApplication:
-        view.setChecked(ControlId::LaunchOnFinish, setting.on);
-        break;
-      case SettingKey::ForceFullLength:
-        view.setChecked(ControlId::ForceFullLength, setting.on);
-        break;
-      case SettingKey::Excel2007:
-        view.setChecked(ControlId::Excel2007, setting.on);
-        break;
-      case SettingKey::QuoteFields:
-        view.setChecked(ControlId::QuoteFields, setting.on);
-        break;
-      case SettingKey::ByteOrderMark:
-        view.setChecked(ControlId::ByteOrderMark, setting.on);
-        break;
-      case SettingKey::Csv:
-      case SettingKey::Tsv:
-      case SettingKey::Html:
-      case SettingKey::Xlsx:
-        // Cleared, the flag unchecks its own box only: the workbook's box stays as it is.
-        if (setting.on) {
-          showOutputType(view, outputTypeOfKey(setting.key));
+    const JobField& field = fieldOf(setting.key);
+    if (!field.control) continue;  // no box shows it: the job keeps it
+    const ControlId control = *field.control;
+    switch (field.kind) {
+      case FieldKind::Text:
+      case FieldKind::Password:
+        if (control == ControlId::DataSourceList) {
+          view.appendLine(control, setting.text);
+          view.selectLine(control, setting.text);
         } else {
-          view.setChecked(outputBoxOf(outputTypeOfKey(setting.key)), false);
+          view.setText(control, setting.text);
         }
         break;
-      case SettingKey::Timeout:
-        break;  // no box shows it: the job keeps it
+      case FieldKind::Flag:
+      case FieldKind::LaunchFlag:
+        // As the file says it: "Launch On Finish" is the file's DoLaunchApplication.
+        view.setChecked(control, setting.on);
+        break;
+      case FieldKind::OutputFlag:
+        // Cleared, the flag unchecks its own box only: the workbook's box stays as it is.
+        if (setting.on) {
+          showOutputType(view, field.output);
+        } else {
+          view.setChecked(control, false);
+        }
+        break;
+      case FieldKind::Seconds:
+        break;
     }
   }
 }

@@ -46,18 +46,18 @@ std::vector<std::string> jobFromCommandLine(
   }
   // A switch value is refused like a settings file's: whole, never cut.
   auto takeSwitch = [&](const char* name, const std::optional<std::string>& value,
-                        const TextField& field) {
+                        const JobField& field) {
     if (!value) return;
     const std::string named = std::string(field.name) + " of " + name;
     if (auto refusal = refusalOf(*value, field.limit, named.c_str())) {
       problems.push_back(std::move(*refusal));
     } else {
-      job.*field.member = *value;
+      job.*field.text = *value;
     }
   };
   if (line.noAutoOpen) job.noAutoOpen = true;
-  takeSwitch("-openwith=", line.openWith, kLaunchApplicationField);
-  takeSwitch("-outfile=", line.outFile, kOutFileNameField);
+  takeSwitch("-openwith=", line.openWith, fieldOf(SettingKey::LaunchApplication));
+  takeSwitch("-outfile=", line.outFile, fieldOf(SettingKey::OutFileName));
   if (line.silent) job.silent = true;
   applyOutsideCredentials(outside, job, problems);
   if (line.timeout) {

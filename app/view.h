@@ -1,7 +1,7 @@
 // The narrow interface between the dialog logic and its window. It offers exactly the
 // operations that the handlers need: edit box text, check box state, list boxes, message
 // boxes, file dialogs, opening a document, the busy cursor. The Qt window implements it, and so
-// does MemoryView, which the unattended run and the tests use.
+// does MemoryView, which the tests use.
 #pragma once
 
 #include <functional>
@@ -11,35 +11,9 @@
 #include <utility>
 #include <vector>
 
-namespace rowpress {
+#include "job/controls.h"
 
-// The controls of the main dialog, by their dialog identifiers.
-enum class ControlId : int {
-  ListDatabases = 1000,
-  DataSourceList = 1001,
-  Fetch = 1002,
-  SqlBox = 1003,
-  StatusList = 1004,
-  TableList = 1005,
-  UserName = 1008,
-  Password = 1009,
-  OutputCsv = 1010,
-  SaveSettings = 1011,
-  SupportPage = 1012,
-  LoadPrevious = 1013,
-  OutputXml = 1014,
-  OutputHtml = 1015,
-  LaunchApplication = 1016,
-  LaunchOnFinish = 1017,
-  OutFileName = 1018,
-  Browse = 1019,
-  ForceFullLength = 1020,
-  OutputTsv = 1021,
-  Excel2007 = 1022,
-  OutputXlsx = 1023,
-  QuoteFields = 1024,
-  ByteOrderMark = 1025,
-};
+namespace rowpress {
 
 enum class Notification { Click, TextChanged, SelectionChanged };
 

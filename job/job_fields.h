@@ -1,77 +1,194 @@
-// The fields of the job record as one table: how messages name each field, its limit, and what
-// refusing a value of it means for a run. The record's limit checks, the settings reader and
-// the read-back after a save all take them from here.
+// The fields of the job record as one table: each setting one row, with its key in the
+// settings file, the member of the record it fills, its kind, how messages name it, its limit,
+// what refusing a value of it means for a run, and the control that shows it. The settings
+// reader and writer, the read-back after a save, the limit checks of a run and the controls'
+// showJob and takeJob all take them from here: a new setting is a new row.
 #pragma once
 
 #include <cstddef>
+#include <optional>
 #include <string>
+#include <string_view>
 
+#include "job/controls.h"
 #include "job/exit_status.h"
 #include "job/job_settings.h"
 
 namespace rowpress {
 
-struct TextField {
-  std::string JobSettings::*member;
-  std::size_t limit;
-  const char* name;      // as messages name it: "The output file name"
-  RunOutcome refusedAs;  // the outcome of a run whose value is refused
+// The settings a file can hold.
+enum class SettingKey {
+  Database,
+  UserName,
+  DoLaunchApplication,
+  ForceFullLength,
+  Excel2007,
+  LaunchApplication,
+  OutFileName,
+  Password,
+  Sql,
+  Tsv,
+  Csv,
+  Html,
+  Xlsx,
+  QuoteFields,
+  ByteOrderMark,
+  Timeout,
 };
 
-inline constexpr TextField kDataSourceField{&JobSettings::dataSource, kCredentialLimit,
-                                            "The data source name", RunOutcome::NoConnection};
-inline constexpr TextField kUserNameField{&JobSettings::userName, kCredentialLimit, "The user name",
-                                          RunOutcome::NoConnection};
-inline constexpr TextField kSqlField{&JobSettings::sql, kSqlLimit, "The SQL text",
-                                     RunOutcome::StatementFailed};
-inline constexpr TextField kOutFileNameField{&JobSettings::outFileName, kPathLimit,
-                                             "The output file name", RunOutcome::OutputFile};
-inline constexpr TextField kLaunchApplicationField{&JobSettings::launchApplication, kPathLimit,
-                                                   "The application to launch",
-                                                   RunOutcome::OutputFile};
-
-// The password, held as a Secret: its limit and name as those of the text fields.
-struct SecretField {
-  Secret JobSettings::*member;
-  std::size_t limit;
-  const char* name;
-  RunOutcome refusedAs;
+enum class FieldKind {
+  Text,        // a text of the record, in a text box (the data source: the data source list)
+  Password,    // the password, held as a Secret, in its box; written scrambled
+  Flag,        // a flag, in a check box
+  LaunchFlag,  // noAutoOpen, which the file and the window show inverted: "Launch On Finish"
+  OutputFlag,  // the flag of an output type: setting one clears the others
+  Seconds,     // the timeout, a whole number of seconds (see parseTimeoutSeconds); no control
 };
 
-inline constexpr SecretField kPasswordField{&JobSettings::password, kCredentialLimit,
-                                            "The password", RunOutcome::NoConnection};
-
-// In the order in which a run checks them: the password comes after the user name.
-inline constexpr const TextField* kCredentialTextFields[] = {&kDataSourceField, &kUserNameField};
-inline constexpr const TextField* kOtherTextFields[] = {&kSqlField, &kOutFileNameField,
-                                                        &kLaunchApplicationField};
-
-struct FlagField {
-  bool JobSettings::*member;
-  const char* name;
+struct JobField {
+  SettingKey key;
+  std::string_view keyString;  // the key, its equals sign and the opening quote: `CSV="`
+  FieldKind kind;
+  const char* name;  // as messages name it: "The output file name"
+  std::string JobSettings::*text = nullptr;
+  Secret JobSettings::*secret = nullptr;
+  bool JobSettings::*flag = nullptr;
+  int JobSettings::*seconds = nullptr;
+  std::size_t limit = 0;                             // of a text or the password, in bytes
+  RunOutcome refusedAs = RunOutcome::JobUnreadable;  // the outcome of a run whose value is refused
+  std::optional<ControlId> control = std::nullopt;
+  OutputType output = OutputType::Xml;  // the type that an output flag selects
+  // A setting added after the first twelve is written only when set, after this comment
+  // line, so that a file without it stays as it always was; nullptr for the first twelve.
+  const char* newerComment = nullptr;
 };
 
-// noAutoOpen is "Launch On Finish" unchecked, as the window and the settings file show it.
-inline constexpr FlagField kExcel2007Field{&JobSettings::excel2007, "The 2007 setting"};
-inline constexpr FlagField kForceFullLengthField{&JobSettings::forceFullLength,
-                                                 "The Force Full Length setting"};
-inline constexpr FlagField kOutputCsvField{&JobSettings::outputCsv, "The CSV output setting"};
-inline constexpr FlagField kOutputTsvField{&JobSettings::outputTsv, "The TSV output setting"};
-inline constexpr FlagField kOutputHtmlField{&JobSettings::outputHtml, "The HTML output setting"};
-inline constexpr FlagField kNoAutoOpenField{&JobSettings::noAutoOpen,
-                                            "The Launch On Finish setting"};
-inline constexpr FlagField kOutputXlsxField{&JobSettings::outputXlsx, "The XLSX output setting"};
-inline constexpr FlagField kQuoteFieldsField{&JobSettings::quoteFields, "The Quote Fields setting"};
-inline constexpr FlagField kByteOrderMarkField{&JobSettings::byteOrderMark,
-                                               "The UTF-8 Byte Order Mark setting"};
-
-// The timeout is a number of seconds (see parseTimeoutSeconds); messages name it so.
-inline constexpr const char* kTimeoutFieldName = "The timeout";
-
-inline constexpr const FlagField* kFlagFields[] = {
-    &kExcel2007Field,  &kForceFullLengthField, &kOutputCsvField,
-    &kOutputTsvField,  &kOutputHtmlField,      &kNoAutoOpenField,
-    &kOutputXlsxField, &kQuoteFieldsField,     &kByteOrderMarkField,
+// In the order in which the settings file holds them.
+inline constexpr JobField kJobFields[] = {
+    {.key = SettingKey::Database,
+     .keyString = "Database=\"",
+     .kind = FieldKind::Text,
+     .name = "The data source name",
+     .text = &JobSettings::dataSource,
+     .limit = kCredentialLimit,
+     .refusedAs = RunOutcome::NoConnection,
+     .control = ControlId::DataSourceList},
+    {.key = SettingKey::UserName,
+     .keyString = "UserName=\"",
+     .kind = FieldKind::Text,
+     .name = "The user name",
+     .text = &JobSettings::userName,
+     .limit = kCredentialLimit,
+     .refusedAs = RunOutcome::NoConnection,
+     .control = ControlId::UserName},
+    {.key = SettingKey::Password,
+     .keyString = "Password=\"",
+     .kind = FieldKind::Password,
+     .name = "The password",
+     .secret = &JobSettings::password,
+     .limit = kCredentialLimit,
+     .refusedAs = RunOutcome::NoConnection,
+     .control = ControlId::Password},
+    {.key = SettingKey::Sql,
+     .keyString = "SQL=\"",
+     .kind = FieldKind::Text,
+     .name = "The SQL text",
+     .text = &JobSettings::sql,
+     .limit = kSqlLimit,
+     .refusedAs = RunOutcome::StatementFailed,
+     .control = ControlId::SqlBox},
+    {.key = SettingKey::Excel2007,
+     .keyString = "2007=\"",
+     .kind = FieldKind::Flag,
+     .name = "The 2007 setting",
+     .flag = &JobSettings::excel2007,
+     .control = ControlId::Excel2007},
+    {.key = SettingKey::ForceFullLength,
+     .keyString = "ForceFullLength=\"",
+     .kind = FieldKind::Flag,
+     .name = "The Force Full Length setting",
+     .flag = &JobSettings::forceFullLength,
+     .control = ControlId::ForceFullLength},
+    {.key = SettingKey::Csv,
+     .keyString = "CSV=\"",
+     .kind = FieldKind::OutputFlag,
+     .name = "The CSV output setting",
+     .flag = &JobSettings::outputCsv,
+     .control = ControlId::OutputCsv,
+     .output = OutputType::Csv},
+    {.key = SettingKey::Tsv,
+     .keyString = "TSV=\"",
+     .kind = FieldKind::OutputFlag,
+     .name = "The TSV output setting",
+     .flag = &JobSettings::outputTsv,
+     .control = ControlId::OutputTsv,
+     .output = OutputType::Tsv},
+    {.key = SettingKey::Html,
+     .keyString = "HTML=\"",
+     .kind = FieldKind::OutputFlag,
+     .name = "The HTML output setting",
+     .flag = &JobSettings::outputHtml,
+     .control = ControlId::OutputHtml,
+     .output = OutputType::Html},
+    {.key = SettingKey::LaunchApplication,
+     .keyString = "LaunchApplication=\"",
+     .kind = FieldKind::Text,
+     .name = "The application to launch",
+     .text = &JobSettings::launchApplication,
+     .limit = kPathLimit,
+     .refusedAs = RunOutcome::OutputFile,
+     .control = ControlId::LaunchApplication},
+    {.key = SettingKey::DoLaunchApplication,
+     .keyString = "DoLaunchApplication=\"",
+     .kind = FieldKind::LaunchFlag,
+     .name = "The Launch On Finish setting",
+     .flag = &JobSettings::noAutoOpen,
+     .control = ControlId::LaunchOnFinish},
+    {.key = SettingKey::OutFileName,
+     .keyString = "OutFileName=\"",
+     .kind = FieldKind::Text,
+     .name = "The output file name",
+     .text = &JobSettings::outFileName,
+     .limit = kPathLimit,
+     .refusedAs = RunOutcome::OutputFile,
+     .control = ControlId::OutFileName},
+    {.key = SettingKey::Xlsx,
+     .keyString = "XLSX=\"",
+     .kind = FieldKind::OutputFlag,
+     .name = "The XLSX output setting",
+     .flag = &JobSettings::outputXlsx,
+     .control = ControlId::OutputXlsx,
+     .output = OutputType::Xlsx,
+     .newerComment = "-- The XLSX Output Preference "},
+    {.key = SettingKey::QuoteFields,
+     .keyString = "QuoteFields=\"",
+     .kind = FieldKind::Flag,
+     .name = "The Quote Fields setting",
+     .flag = &JobSettings::quoteFields,
+     .control = ControlId::QuoteFields,
+     .newerComment = "-- Quote Fields of CSV and TSV Output "},
+    {.key = SettingKey::ByteOrderMark,
+     .keyString = "ByteOrderMark=\"",
+     .kind = FieldKind::Flag,
+     .name = "The UTF-8 Byte Order Mark setting",
+     .flag = &JobSettings::byteOrderMark,
+     .control = ControlId::ByteOrderMark,
+     .newerComment = "-- UTF-8 Byte Order Mark of CSV and TSV Output "},
+    {.key = SettingKey::Timeout,
+     .keyString = "Timeout=\"",
+     .kind = FieldKind::Seconds,
+     .name = "The timeout",
+     .seconds = &JobSettings::timeoutSeconds,
+     .newerComment =
+         "-- The Timeout in seconds for connecting, executing and each row (0 or absent: none) "},
 };
+
+// The row of `key`.
+constexpr const JobField& fieldOf(SettingKey key) {
+  for (const JobField& field : kJobFields) {
+    if (field.key == key) return field;
+  }
+  return kJobFields[0];  // every key has its row (a test checks it)
+}
 
 }  // namespace rowpress

@@ -79,20 +79,19 @@ std::string timeoutRefusal(std::string_view text) {
 }
 
 std::optional<LimitProblem> findLimitProblem(const JobSettings& job) {
-  for (const TextField* field : kCredentialTextFields) {
-    if (auto refusal = refusalOf(job.*field->member, field->limit, field->name)) {
-      return LimitProblem{std::move(*refusal), field->refusedAs};
+  for (const JobField& field : kJobFields) {
+    std::string_view value;
+    if (field.kind == FieldKind::Text) {
+      value = job.*field.text;
+    } else if (field.kind == FieldKind::Password) {
+      value = (job.*field.secret).view();
+    } else {
+      continue;
     }
-  }
-  if (auto refusal = refusalOf((job.*kPasswordField.member).view(), kPasswordField.limit,
-                               kPasswordField.name)) {
-    return LimitProblem{std::move(*refusal), kPasswordField.refusedAs};
-  }
-  for (const TextField* field : kOtherTextFields) {
     // The application matters only to a run that launches it.
-    if (field == &kLaunchApplicationField && job.noAutoOpen) continue;
-    if (auto refusal = refusalOf(job.*field->member, field->limit, field->name)) {
-      return LimitProblem{std::move(*refusal), field->refusedAs};
+    if (field.key == SettingKey::LaunchApplication && job.noAutoOpen) continue;
+    if (auto refusal = refusalOf(value, field.limit, field.name)) {
+      return LimitProblem{std::move(*refusal), field.refusedAs};
     }
   }
   return std::nullopt;

@@ -132,47 +132,52 @@ std::vector<std::string> compareLoadedBack(const JobSettings& saved, const JobSe
                                            PasswordFit fit) {
   std::vector<std::string> problems;
   const std::string expectedSql = sqlAsLoadedBack(saved.sql);
-  auto checkText = [&](const TextField& field) {
-    if (saved.*field.member == loaded.*field.member) return;
-    problems.push_back((saved.*field.member).size() > field.limit
-                           ? tooLongToLoadBack(field.name, field.limit)
-                           : willNotLoadBack(field.name));
-  };
-  checkText(kDataSourceField);
-  checkText(kUserNameField);
-
-  if (fit == PasswordFit::TooLong) {
-    problems.push_back("The password is longer than " + std::to_string(kScrambledPasswordLimit) +
-                       " bytes and was not saved.");
-  } else if (fit == PasswordFit::FromOutside) {
-    problems.push_back(
-        "The password came from ROWPRESS_PASSWORD or a password file and was not saved.");
-  } else if (fit == PasswordFit::WouldNotLoadBack) {
-    problems.push_back("The password cannot be stored in a settings file and was not saved.");
-  } else if (saved.password != loaded.password) {
-    problems.push_back(willNotLoadBack(kPasswordField.name));
-  }
-
-  if (expectedSql != loaded.sql) {
-    const std::size_t limit = kSqlField.limit;
-    if (expectedSql.size() > limit) {
-      problems.push_back(saved.sql.size() > limit
-                             ? tooLongToLoadBack(kSqlField.name, limit)
-                             : std::string(kSqlField.name) + " grows past " +
-                                   std::to_string(limit) +
-                                   " bytes in the settings file and will not load back.");
-    } else {
-      problems.push_back(willNotLoadBack(kSqlField.name));
+  for (const JobField& field : kJobFields) {
+    switch (field.kind) {
+      case FieldKind::Text:
+        if (field.key == SettingKey::Sql) {
+          if (expectedSql == loaded.sql) break;
+          if (expectedSql.size() <= field.limit) {
+            problems.push_back(willNotLoadBack(field.name));
+          } else if (saved.sql.size() > field.limit) {
+            problems.push_back(tooLongToLoadBack(field.name, field.limit));
+          } else {
+            problems.push_back(std::string(field.name) + " grows past " +
+                               std::to_string(field.limit) +
+                               " bytes in the settings file and will not load back.");
+          }
+        } else if (saved.*field.text != loaded.*field.text) {
+          problems.push_back((saved.*field.text).size() > field.limit
+                                 ? tooLongToLoadBack(field.name, field.limit)
+                                 : willNotLoadBack(field.name));
+        }
+        break;
+      case FieldKind::Password:
+        if (fit == PasswordFit::TooLong) {
+          problems.push_back("The password is longer than " +
+                             std::to_string(kScrambledPasswordLimit) + " bytes and was not saved.");
+        } else if (fit == PasswordFit::FromOutside) {
+          problems.push_back(
+              "The password came from ROWPRESS_PASSWORD or a password file and was not saved.");
+        } else if (fit == PasswordFit::WouldNotLoadBack) {
+          problems.push_back("The password cannot be stored in a settings file and was not saved.");
+        } else if (saved.*field.secret != loaded.*field.secret) {
+          problems.push_back(willNotLoadBack(field.name));
+        }
+        break;
+      case FieldKind::Flag:
+      case FieldKind::LaunchFlag:
+      case FieldKind::OutputFlag:
+        if (saved.*field.flag != loaded.*field.flag)
+          problems.push_back(willNotLoadBack(field.name));
+        break;
+      case FieldKind::Seconds:
+        if (saved.*field.seconds != loaded.*field.seconds) {
+          problems.push_back(willNotLoadBack(field.name));
+        }
+        break;
     }
   }
-
-  for (const FlagField* flag : kFlagFields) {
-    if (saved.*flag->member != loaded.*flag->member) {
-      problems.push_back(willNotLoadBack(flag->name));
-    }
-  }
-  checkText(kLaunchApplicationField);
-  checkText(kOutFileNameField);
   return problems;
 }
 

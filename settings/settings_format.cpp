@@ -15,115 +15,22 @@ std::string rule(char c) { return "-- " + std::string(88, c); }
 
 const char* flag(bool on) { return on ? "1" : "0"; }
 
-// A setting that is written only when on: its comment line and its value line.
-void appendWhenOn(std::string& out, bool on, std::string_view comment, SettingKey key) {
-  if (!on) return;
-  out += comment;
-  out += kLineEnd;
-  out += valueLine(key, "1");
-}
-
 // The settings that came after the first twelve, each only when set, so that a file without
 // them stays as it always was and older readers pass their lines over.
 void appendNewerSettings(std::string& out, const JobSettings& job) {
-  appendWhenOn(out, job.outputXlsx, "-- The XLSX Output Preference ", SettingKey::Xlsx);
-  appendWhenOn(out, job.quoteFields, "-- Quote Fields of CSV and TSV Output ",
-               SettingKey::QuoteFields);
-  appendWhenOn(out, job.byteOrderMark, "-- UTF-8 Byte Order Mark of CSV and TSV Output ",
-               SettingKey::ByteOrderMark);
-  if (job.timeoutSeconds > 0) {
-    out += "-- The Timeout in seconds for connecting, executing and each row (0 or absent: none) ";
+  for (const JobField& field : kJobFields) {
+    if (field.newerComment == nullptr) continue;
+    std::string value;
+    if (field.flag && job.*field.flag) value = "1";
+    if (field.seconds && job.*field.seconds > 0) value = std::to_string(job.*field.seconds);
+    if (value.empty()) continue;
+    out += field.newerComment;
     out += kLineEnd;
-    out += valueLine(SettingKey::Timeout, std::to_string(job.timeoutSeconds));
+    out += valueLine(field.key, value);
   }
 }
 
 }  // namespace
-
-std::string_view keyStringOf(SettingKey key) {
-  switch (key) {
-    case SettingKey::Database:
-      return "Database=\"";
-    case SettingKey::UserName:
-      return "UserName=\"";
-    case SettingKey::DoLaunchApplication:
-      return "DoLaunchApplication=\"";
-    case SettingKey::ForceFullLength:
-      return "ForceFullLength=\"";
-    case SettingKey::Excel2007:
-      return "2007=\"";
-    case SettingKey::LaunchApplication:
-      return "LaunchApplication=\"";
-    case SettingKey::OutFileName:
-      return "OutFileName=\"";
-    case SettingKey::Password:
-      return "Password=\"";
-    case SettingKey::Sql:
-      return "SQL=\"";
-    case SettingKey::Tsv:
-      return "TSV=\"";
-    case SettingKey::Csv:
-      return "CSV=\"";
-    case SettingKey::Html:
-      return "HTML=\"";
-    case SettingKey::Xlsx:
-      return "XLSX=\"";
-    case SettingKey::QuoteFields:
-      return "QuoteFields=\"";
-    case SettingKey::ByteOrderMark:
-      return "ByteOrderMark=\"";
-    case SettingKey::Timeout:
-      return "Timeout=\"";
-  }
-  return {};
-}
-
-const TextField* textFieldOf(SettingKey key) {
-  switch (key) {
-    case SettingKey::Database:
-      return &kDataSourceField;
-    case SettingKey::UserName:
-      return &kUserNameField;
-    case SettingKey::Sql:
-      return &kSqlField;
-    case SettingKey::LaunchApplication:
-      return &kLaunchApplicationField;
-    case SettingKey::OutFileName:
-      return &kOutFileNameField;
-    default:
-      return nullptr;
-  }
-}
-
-const FlagField& flagFieldOf(SettingKey key) {
-  switch (key) {
-    case SettingKey::DoLaunchApplication:
-      return kNoAutoOpenField;
-    case SettingKey::ForceFullLength:
-      return kForceFullLengthField;
-    case SettingKey::Excel2007:
-      return kExcel2007Field;
-    case SettingKey::Tsv:
-      return kOutputTsvField;
-    case SettingKey::Csv:
-      return kOutputCsvField;
-    case SettingKey::Xlsx:
-      return kOutputXlsxField;
-    case SettingKey::QuoteFields:
-      return kQuoteFieldsField;
-    case SettingKey::ByteOrderMark:
-      return kByteOrderMarkField;
-    default:
-      return kOutputHtmlField;
-  }
-}
-
-const char* fieldNameOf(SettingKey key) {
-  if (key == SettingKey::Timeout) return kTimeoutFieldName;
-  if (key == SettingKey::Password) return kPasswordField.name;
-  const TextField* text = textFieldOf(key);
-  return text ? text->name : flagFieldOf(key).name;
-}
 
 std::string formatGeneratedDate(const std::tm& local) {
   int hour12 = local.tm_hour % 12 == 0 ? 12 : local.tm_hour % 12;

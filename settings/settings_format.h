@@ -12,28 +12,10 @@
 
 namespace rowpress {
 
-// The settings a file can hold, in the order in which the reader tests for them on a line.
-// DoLaunchApplication comes before LaunchApplication because its key string holds the other.
-// The keys added since the first twelve come after them: no key string holds another one's,
-// so a reader that does not know them passes their lines over.
-enum class SettingKey {
-  Database,
-  UserName,
-  DoLaunchApplication,
-  ForceFullLength,
-  Excel2007,
-  LaunchApplication,
-  OutFileName,
-  Password,
-  Sql,
-  Tsv,
-  Csv,
-  Html,
-  Xlsx,
-  QuoteFields,
-  ByteOrderMark,
-  Timeout,
-};
+// The order in which the reader tests for the settings' key strings on a line: the first key
+// found decides the line. DoLaunchApplication comes before LaunchApplication because its key
+// string holds the other. The keys added since the first twelve come after them: no key
+// string holds another one's, so a reader that does not know them passes their lines over.
 inline constexpr SettingKey kKeyTestOrder[] = {
     SettingKey::Database,
     SettingKey::UserName,
@@ -54,15 +36,9 @@ inline constexpr SettingKey kKeyTestOrder[] = {
 };
 
 // The key string: the key, its equals sign and the opening double quote, as `CSV="`.
-std::string_view keyStringOf(SettingKey key);
-
-// The text field that a setting fills, or nullptr for a flag, the timeout or the password
-// (kPasswordField).
-const TextField* textFieldOf(SettingKey key);
-// The flag that a setting of a flag sets (DoLaunchApplication: noAutoOpen, inverted).
-const FlagField& flagFieldOf(SettingKey key);
+constexpr std::string_view keyStringOf(SettingKey key) { return fieldOf(key).keyString; }
 // How messages name the field that a setting fills, as "The output file name".
-const char* fieldNameOf(SettingKey key);
+constexpr const char* fieldNameOf(SettingKey key) { return fieldOf(key).name; }
 
 // A value ends at the closing pair; a line of the SQL text that goes on ends with the
 // continuation pair.

@@ -167,6 +167,37 @@ TEST(SettingsFormat, TheNewerSettingsComeBeforeTheEndOnlyWhenOn) {
       std::string::npos);
 }
 
+TEST(SettingsFormat, EveryKeyIsOneRowOfTheFieldTableWithTheMemberOfItsKind) {
+  EXPECT_EQ(std::size(kJobFields), std::size(kKeyTestOrder));
+  for (SettingKey key : kKeyTestOrder) {
+    const auto rows = std::count_if(std::begin(kJobFields), std::end(kJobFields),
+                                    [key](const JobField& field) { return field.key == key; });
+    EXPECT_EQ(rows, 1) << keyStringOf(key);
+    const JobField& field = fieldOf(key);
+    EXPECT_EQ(field.key, key);
+    // The one member that the kind reads and writes, and nothing else.
+    const int members = (field.text != nullptr) + (field.secret != nullptr) +
+                        (field.flag != nullptr) + (field.seconds != nullptr);
+    EXPECT_EQ(members, 1) << field.keyString;
+    switch (field.kind) {
+      case FieldKind::Text:
+        EXPECT_TRUE(field.text && field.limit > 0) << field.keyString;
+        break;
+      case FieldKind::Password:
+        EXPECT_TRUE(field.secret && field.limit > 0) << field.keyString;
+        break;
+      case FieldKind::Flag:
+      case FieldKind::LaunchFlag:
+      case FieldKind::OutputFlag:
+        EXPECT_TRUE(field.flag && field.control) << field.keyString;
+        break;
+      case FieldKind::Seconds:
+        EXPECT_TRUE(field.seconds) << field.keyString;
+        break;
+    }
+  }
+}
+
 TEST(SettingsFormat, NoKeyStringHoldsAnotherOneOrTheWordsOfAComment) {
   // Readers of older files pass the newer lines over only when no key they know lies in them;
   // DoLaunchApplication holds LaunchApplication, which the test order allows for.

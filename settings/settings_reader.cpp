@@ -135,13 +135,13 @@ std::optional<std::string> readSql(const std::string& first, const KeyFound& fou
 
 // The output flags exclude each other: setting one clears the others; clearing one touches
 // nothing else.
-void applyOutput(SettingKey key, bool on, JobSettings& job) {
-  for (SettingKey output : {SettingKey::Csv, SettingKey::Tsv, SettingKey::Html, SettingKey::Xlsx}) {
-    bool JobSettings::*flag = flagFieldOf(output).member;
-    if (output == key) {
-      job.*flag = on;
+void applyOutput(const JobField& output, bool on, JobSettings& job) {
+  for (const JobField& field : kJobFields) {
+    if (field.kind != FieldKind::OutputFlag) continue;
+    if (&field == &output) {
+      job.*field.flag = on;
     } else if (on) {
-      job.*flag = false;
+      job.*field.flag = false;
     }
   }
 }
@@ -149,47 +149,42 @@ void applyOutput(SettingKey key, bool on, JobSettings& job) {
 // Applies one setting to the job; what the window is to show of it goes to `shown`.
 std::optional<std::string> applySetting(const SettingLine& line, JobSettings& job,
                                         std::vector<AppliedSetting>& shown) {
-  // The password is read scrambled; it is taken apart below.
-  const TextField* text = line.key == SettingKey::Password ? nullptr : textFieldOf(line.key);
-  // The scrambled bytes of a password may be NUL; the password they stand for may not.
-  if (line.key != SettingKey::Password) {
-    const std::size_t limit = text ? text->limit : line.value.size();
-    if (auto refusal = refusalOf(line.value, limit, fieldNameOf(line.key))) return refusal;
-  }
-  if (text) {
-    job.*text->member = line.value;
-    shown.push_back({line.key, line.value, false});
-    return std::nullopt;
-  }
-  if (line.key == SettingKey::Timeout) {
-    std::optional<int> seconds = parseTimeoutSeconds(line.value);
-    if (!seconds) return timeoutRefusal(line.value);
-    job.timeoutSeconds = *seconds;
-    return std::nullopt;
-  }
-  if (line.key == SettingKey::Password) {
-    std::optional<std::string> password = unscramblePassword(line.value);
-    std::optional<std::string> refusal =
-        password ? refusalOf(*password, kCredentialLimit, fieldNameOf(SettingKey::Password))
-                 : std::string(kBadPasswordMessage);
-    job.password = refusal ? std::string() : *password;
-    // A refused password empties the box as well.
-    shown.push_back({line.key, std::string(job.password.view()), false});
-    return refusal;
+  const JobField& field = fieldOf(line.key);
+  // The scrambled bytes of a password may be NUL (the password they stand for may not, which
+  // is checked below); any other value is refused whole for a NUL byte or its length.
+  if (field.kind != FieldKind::Password) {
+    const std::size_t limit = field.kind == FieldKind::Text ? field.limit : line.value.size();
+    if (auto refusal = refusalOf(line.value, limit, field.name)) return refusal;
   }
   const bool on = settingIsOn(line.value);
-  switch (line.key) {
-    case SettingKey::DoLaunchApplication:
-      job.noAutoOpen = !on;
+  switch (field.kind) {
+    case FieldKind::Text:
+      job.*field.text = line.value;
+      shown.push_back({line.key, line.value, false});
+      return std::nullopt;
+    case FieldKind::Password: {
+      std::optional<std::string> password = unscramblePassword(line.value);
+      std::optional<std::string> refusal = password ? refusalOf(*password, field.limit, field.name)
+                                                    : std::string(kBadPasswordMessage);
+      job.*field.secret = refusal ? std::string() : *password;
+      // A refused password empties the box as well.
+      shown.push_back({line.key, std::string((job.*field.secret).view()), false});
+      return refusal;
+    }
+    case FieldKind::Seconds: {
+      std::optional<int> seconds = parseTimeoutSeconds(line.value);
+      if (!seconds) return timeoutRefusal(line.value);
+      job.*field.seconds = *seconds;
+      return std::nullopt;
+    }
+    case FieldKind::Flag:
+      job.*field.flag = on;
       break;
-    case SettingKey::Csv:
-    case SettingKey::Tsv:
-    case SettingKey::Html:
-    case SettingKey::Xlsx:
-      applyOutput(line.key, on, job);
+    case FieldKind::LaunchFlag:
+      job.*field.flag = !on;
       break;
-    default:
-      job.*flagFieldOf(line.key).member = on;
+    case FieldKind::OutputFlag:
+      applyOutput(field, on, job);
       break;
   }
   shown.push_back({line.key, std::string(), on});

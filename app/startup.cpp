@@ -73,12 +73,26 @@ std::vector<std::string> jobFromCommandLine(
 
 std::vector<std::string> applyCommandLine(const CommandLine& line, JobSettings& job, View& view,
                                           const OutsideCredentials& outside) {
+  // The files and switches make the job first; the controls then show it once. Loading a file
+  // empties the data source list and lists the data sources it named, so the list shows
+  // those of the last file that was read.
+  bool loadedAny = false;
+  std::vector<std::string> dataSources;
   std::vector<std::string> problems =
-      jobFromCommandLine(line, job, outside, [&view](const SettingsLoadResult& loaded) {
-        resetControlsBeforeLoad(view);
-        showAppliedSettings(loaded.shown, view);
+      jobFromCommandLine(line, job, outside, [&](const SettingsLoadResult& loaded) {
+        loadedAny = true;
+        dataSources.clear();
+        for (const AppliedSetting& setting : loaded.shown) {
+          if (setting.key == SettingKey::Database) dataSources.push_back(setting.text);
+        }
       });
-  // The controls show the job as the files and switches made it.
+  if (loadedAny) {
+    view.clearList(ControlId::DataSourceList);
+    for (const std::string& name : dataSources) {
+      view.appendLine(ControlId::DataSourceList, name);
+      view.selectLine(ControlId::DataSourceList, name);
+    }
+  }
   showJob(job, view);
   return problems;
 }

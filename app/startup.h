@@ -30,12 +30,13 @@ std::vector<std::string> jobFromCommandLine(
     const CommandLine& line, JobSettings& job, const OutsideCredentials& outside = {},
     const std::function<void(const SettingsLoadResult&)>& loaded = {});
 
-// Reads the named settings files in order, then applies the switches, then shows the result
-// in the controls. Returns the problems of the settings files, each line naming its file: a
-// file that could not be read, a refused value, an over-long line. Any problem means that
-// the job is not the one that was written.
-// The credentials from outside the job file (`outside`) beat the files; a password file
-// that could not be used is one of the problems.
+// The window's start-up: the job that the command line gives (jobFromCommandLine), then shown
+// in the controls once, each control given its value at most once; the data source list shows
+// the data sources of the last settings file that was read. Returns the problems of the settings
+// files, each line naming its file: a file that could not be read, a refused value, an over-long
+// line. Any problem means that the job is not the one that was written. The credentials from
+// outside the job file (`outside`) beat the files; a password file that could not be used is one of
+// the problems.
 std::vector<std::string> applyCommandLine(const CommandLine& line, JobSettings& job, View& view,
                                           const OutsideCredentials& outside = {});
 

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <map>
 #include <regex>
 
 #include "settings/password_scramble.h"
@@ -92,6 +93,32 @@ TEST_F(StartupTest, SettingsFilesAreReadInOrder) {
   // Loading the second file reset the output type; it names none, so XML it is.
   EXPECT_EQ(outputState(view_, job_), "XML/");
   EXPECT_EQ(job_.settingsFile, temp_ / "two.DIRU");
+}
+
+TEST_F(StartupTest, TheControlsShowTheJobOnceWhateverTheFilesAndSwitchesSay) {
+  writeFile(temp_ / "one.DIRU", settings({"Database=\"first\";", "OutFileName=\"/tmp/a.xml\";",
+                                          "LaunchApplication=\"viewer-a\";"}));
+  writeFile(temp_ / "two.DIRU", settings({"Database=\"second\";", "Database=\"third\";",
+                                          "OutFileName=\"/tmp/b.xml\";"}));
+  // After the defaults, as the window starts.
+  applyDefaults(job_, view_);
+  std::map<ControlId, int> changes;
+  view_.setListener([&changes](ControlId id, Notification what) {
+    if (what == Notification::TextChanged) ++changes[id];
+  });
+  EXPECT_THAT(
+      applyCommandLine(parseCommandLine({"rowpress", "-file=" + (temp_ / "one.DIRU"),
+                                         "-file=" + (temp_ / "two.DIRU"), "-outfile=/tmp/c.xml"}),
+                       job_, view_),
+      ::testing::IsEmpty());
+  EXPECT_EQ(changes[ControlId::OutFileName], 1);
+  EXPECT_EQ(changes[ControlId::LaunchApplication], 1);
+  EXPECT_EQ(view_.text(ControlId::OutFileName), "/tmp/c.xml");
+  EXPECT_EQ(view_.text(ControlId::LaunchApplication), "viewer-a");
+  // The list shows the data sources of the last file, the last one selected.
+  EXPECT_THAT(view_.lines(ControlId::DataSourceList), ::testing::ElementsAre("second", "third"));
+  EXPECT_EQ(view_.selectedIndex(ControlId::DataSourceList), 1);
+  EXPECT_EQ(job_.dataSource, "third");
 }
 
 TEST_F(StartupTest, OutputFlagAndLaunchFromAFile) {

@@ -93,9 +93,9 @@ TEST_F(CatalogTest, TableNamesLongerThan128BytesAreListedWhole) {
   view_.select(ControlId::TableList, static_cast<int>(at - tables.begin()));
   EXPECT_EQ(view_.text(ControlId::SqlBox), "select * from " + ascii);
   view_.click(ControlId::OutputCsv);
-  job_.outFileName = temp_ / "long.csv";
+  view_.setText(ControlId::OutFileName, temp_ / "long.csv");
   ASSERT_EQ(dlg_.OnFetch().outcome, RunOutcome::Exported);
-  EXPECT_EQ(support::readFile(job_.outFileName), "id,\r\n7,\r\n");
+  EXPECT_EQ(support::readFile(temp_ / "long.csv"), "id,\r\n7,\r\n");
 }
 
 TEST_F(CatalogTest, AFailingSourceLeavesOnlyTheFailureLine) {

@@ -35,11 +35,8 @@ MainDialog::MainDialog(JobSettings& job, View& view)
 MainDialog::~MainDialog() { view_.setListener(nullptr); }
 
 void MainDialog::handle(ControlId id, Notification what) {
-  if (what == Notification::TextChanged) {
-    if (id == ControlId::LaunchApplication) OnLaunchApplicationChange();
-    if (id == ControlId::OutFileName) OnOutFileNameChange();
-    return;
-  }
+  // A typed text stays in its box until the job is taken from the controls.
+  if (what == Notification::TextChanged) return;
   if (what == Notification::SelectionChanged) {
     if (id == ControlId::DataSourceList) OnSelectDatabase();
     if (id == ControlId::TableList) OnSelectTable();
@@ -90,6 +87,8 @@ void MainDialog::handle(ControlId id, Notification what) {
 JobSettings MainDialog::takeFetchJob() {
   ClearStatusLines(view_);
   job_.sql = view_.text(ControlId::SqlBox);
+  job_.outFileName = view_.text(ControlId::OutFileName);
+  job_.launchApplication = view_.text(ControlId::LaunchApplication);
   // The compatibility switches live in their boxes while a window is there.
   job_.excel2007 = view_.isChecked(ControlId::Excel2007);
   job_.forceFullLength = view_.isChecked(ControlId::ForceFullLength);
@@ -145,7 +144,7 @@ void MainDialog::OnBrowse() {
   setup.filters = {{"XLS", "*.xls"}, {"CSV", "*.CSV"}, {"All", "*.*"}};
   setup.promptOverwrite = true;
   auto path = view_.chooseSaveFile(setup);
-  // Setting the box raises its change notification, which copies it into the job.
+  // The fetch and the save take the name from the box.
   view_.setText(ControlId::OutFileName, path ? *path : std::string());
 }
 
@@ -203,11 +202,5 @@ void MainDialog::onOutputBox(OutputType type, OutputType fallback) {
 void MainDialog::OnLaunchOnFinish() {
   job_.noAutoOpen = !view_.isChecked(ControlId::LaunchOnFinish);
 }
-
-void MainDialog::OnLaunchApplicationChange() {
-  job_.launchApplication = view_.text(ControlId::LaunchApplication);
-}
-
-void MainDialog::OnOutFileNameChange() { job_.outFileName = view_.text(ControlId::OutFileName); }
 
 }  // namespace rowpress

@@ -36,8 +36,9 @@ class MainDialog {
   // showing its lines and message boxes its messages; its result is the last export.
   RunResult OnFetch();
   // The two halves of the fetch for a window that runs the job on a thread of its own. On the
-  // window's thread: the status list cleared, the job as the controls hold it (the SQL text and
-  // the compatibility switches from their boxes, the data source and credentials as latched).
+  // window's thread: the status list cleared, the job as the controls hold it (the SQL text, the
+  // output file name, the application and the compatibility switches from their boxes, the data
+  // source and credentials as latched when the data source was selected).
   JobSettings takeFetchJob();
   // The run's result, kept as the last export.
   void fetchDone(const RunResult& result) { lastExport_ = result.export_; }
@@ -67,8 +68,6 @@ class MainDialog {
   void OnOutputXml();
   void OnOutputXlsx();
   void OnLaunchOnFinish();
-  void OnLaunchApplicationChange();
-  void OnOutFileNameChange();
 
   // What starts the viewer after an export (tests record its command instead).
   void setLauncher(Launcher& launcher) { launcher_ = &launcher; }

@@ -53,29 +53,33 @@ TEST_F(DialogTest, OutputTypeBoxesStayExclusive) {
   }
 }
 
-TEST_F(DialogTest, LaunchOnFinishAndMirroredBoxes) {
+TEST_F(DialogTest, LaunchOnFinishAndTheTypedTextsThatTheFetchTakes) {
   view_.click(ControlId::LaunchOnFinish);
   EXPECT_TRUE(job_.noAutoOpen);
   view_.click(ControlId::LaunchOnFinish);
   EXPECT_FALSE(job_.noAutoOpen);
 
+  // A typed text stays in its box; the fetch takes it from there, as it stands then.
+  job_.launchApplication = "from a file";
   std::string typed;
   for (char c : std::string("gnumeric")) {
     typed += c;
     view_.type(ControlId::LaunchApplication, typed);
-    EXPECT_EQ(job_.launchApplication, typed);
   }
-  view_.type(ControlId::LaunchApplication, "");
-  EXPECT_EQ(job_.launchApplication, "");
   view_.type(ControlId::OutFileName, "/tmp/report");
-  EXPECT_EQ(job_.outFileName, "/tmp/report");
+  EXPECT_EQ(job_.launchApplication, "from a file");
+  const JobSettings taken = dlg_.takeFetchJob();
+  EXPECT_EQ(taken.launchApplication, "gnumeric");
+  EXPECT_EQ(taken.outFileName, "/tmp/report");
+  view_.type(ControlId::LaunchApplication, "");
+  EXPECT_EQ(dlg_.takeFetchJob().launchApplication, "");
 }
 
 TEST_F(DialogTest, BrowseTakesTheNameAsChosenAndCancelEmptiesIt) {
   view_.fileDialogAnswers.push_back("/data/report without extension");
   view_.click(ControlId::Browse);
   EXPECT_EQ(view_.text(ControlId::OutFileName), "/data/report without extension");
-  EXPECT_EQ(job_.outFileName, "/data/report without extension");
+  EXPECT_EQ(dlg_.takeFetchJob().outFileName, "/data/report without extension");
   ASSERT_EQ(view_.fileDialogs.size(), 1u);
   EXPECT_EQ(view_.fileDialogs[0].title, "Set Output File Name");
   using Filter = std::pair<std::string, std::string>;
@@ -85,7 +89,7 @@ TEST_F(DialogTest, BrowseTakesTheNameAsChosenAndCancelEmptiesIt) {
 
   view_.click(ControlId::Browse);  // no answer queued: cancelled
   EXPECT_EQ(view_.text(ControlId::OutFileName), "");
-  EXPECT_EQ(job_.outFileName, "");
+  EXPECT_EQ(dlg_.takeFetchJob().outFileName, "");
 }
 
 // An installation in a temporary directory whose name needs encoding in a URL.

@@ -24,7 +24,7 @@ TEST_F(HandlersTest, BrowseCancelledEmptiesTheOutputFileName) {
   answerFileDialogs({std::nullopt});
   pressButton(Id::Browse);
   EXPECT_EQ(widget<QLineEdit>(Id::OutFileName)->text(), QString());
-  EXPECT_EQ(job_.outFileName, "");
+  EXPECT_EQ(dlg_.takeFetchJob().outFileName, "");
   ASSERT_EQ(asked_.size(), 1u);
   EXPECT_EQ(asked_[0].second, FileDialogMode::Save);
   EXPECT_EQ(asked_[0].first.title, "Set Output File Name");
@@ -35,7 +35,7 @@ TEST_F(HandlersTest, BrowseTakesANameWithoutExtensionAsItIs) {
   answerFileDialogs({temp_ / "report"});
   pressButton(Id::Browse);
   EXPECT_EQ(window_.text(Id::OutFileName), temp_ / "report");
-  EXPECT_EQ(job_.outFileName, temp_ / "report");
+  EXPECT_EQ(dlg_.takeFetchJob().outFileName, temp_ / "report");
 }
 
 TEST_F(HandlersTest, BrowseThroughTheRealFileDialog) {
@@ -58,7 +58,7 @@ TEST_F(HandlersTest, BrowseThroughTheRealFileDialog) {
   }});
   pressButton(Id::Browse);
   EXPECT_TRUE(script.finished());
-  EXPECT_EQ(job_.outFileName, chosen);  // no suffix added
+  EXPECT_EQ(window_.text(Id::OutFileName), chosen);  // no suffix added
 }
 
 TEST(FileDialogs, OpenDialogsWantExistingFilesAndSaveDialogsMayNotAsk) {

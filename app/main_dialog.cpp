@@ -14,12 +14,15 @@ namespace {
 // row count.
 class ViewReport : public ExportReport {
  public:
-  explicit ViewReport(View& view) : view_(view) {}
+  ViewReport(View& view, std::atomic<long long>& rows) : view_(view), rows_(rows) {}
   void statusLine(std::string_view line) override { AddStatusLine(view_, line); }
   void rowsDone(long long rows) override { view_.rowsDone(rows); }
+  void progress(long long rows) override { view_.rowsProgress(rows); }
+  std::atomic<long long>* rowCount() override { return &rows_; }
 
  private:
   View& view_;
+  std::atomic<long long>& rows_;
 };
 
 }  // namespace
@@ -99,7 +102,7 @@ RunOutcome MainDialog::RunExport(const OdbcSession& session, std::string& sql, V
   job_.forceFullLength = view.isChecked(ControlId::ForceFullLength);
   job_.quoteFields = view.isChecked(ControlId::QuoteFields);
   job_.byteOrderMark = view.isChecked(ControlId::ByteOrderMark);
-  ViewReport report(view);
+  ViewReport report(view, rowsWritten_);
   ExportRun run(job_, report, launcher);
   lastExport_ = run.run(session, sql);
   for (const ExportMessage& message : lastExport_.messages) {

@@ -13,7 +13,6 @@
 #include "app/help_page.h"
 #include "app/view.h"
 #include "export/export_run.h"
-#include "export/stop_request.h"
 #include "export/viewer.h"
 #include "job/job_settings.h"
 
@@ -80,9 +79,7 @@ class MainDialog {
 
   const ExportResult& lastExport() const { return lastExport_; }
   // The data rows the running export has written so far; another thread may read it.
-  const std::atomic<long long>& rowsWritten() const {
-    return StopRequest::instance().rowsWritten();
-  }
+  const std::atomic<long long>& rowsWritten() const { return rowsWritten_; }
   JobSettings& job() { return job_; }
   View& view() { return view_; }
 
@@ -97,6 +94,8 @@ class MainDialog {
   JobSettings& job_;
   View& view_;
   ExportResult lastExport_;
+  // The data rows of the running (or last) export, kept current by the run row by row.
+  std::atomic<long long> rowsWritten_{0};
   // Whether the table list holds the tables of a data source rather than a failure line.
   bool tablesListed_ = false;
   Launcher* launcher_ = &processLauncher();

@@ -48,6 +48,9 @@ class MemoryView : public View {
     lastRowsDone = rows;
     if (onRowsDone) onRowsDone(rows);
   }
+  void rowsProgress(long long rows) override {
+    if (onRowsProgress) onRowsProgress(rows);
+  }
 
   // What a user does: a click toggles a check box and then notifies; typing replaces the
   // text and notifies; selecting a line notifies a selection change.
@@ -72,6 +75,9 @@ class MemoryView : public View {
   // Called with every progress report of an export (every 1,024 rows): the place for a test
   // to act in the middle of a run.
   std::function<void(long long)> onRowsDone;
+  // Called a few times a second while an export's rows arrive: the unattended run's progress
+  // line is redrawn there.
+  std::function<void(long long)> onRowsProgress;
   // Called before a message box is echoed: the place to clear a progress line first.
   std::function<void()> beforeEcho;
 

@@ -3,7 +3,6 @@
 #include <cerrno>
 #include <cstring>
 #include <optional>
-#include <thread>
 
 #include "app/job_controls.h"
 #include "app/progress_line.h"
@@ -122,11 +121,13 @@ int runUnattended(MainDialog& dialog, MemoryView& view, std::ostream& out, std::
   {
     std::optional<ProgressLine> progress;
     if (!log.quiet && log.progressTerminal >= 0) {
-      progress.emplace(log.progressTerminal, dialog.rowsWritten());
+      progress.emplace(log.progressTerminal);
+      view.onRowsProgress = [&progress](long long rows) { progress->draw(rows); };
       // A message box is echoed on a line of its own.
       view.beforeEcho = [&progress] { progress->erase(); };
     }
     result = dialog.OnFetch();
+    view.onRowsProgress = nullptr;
     view.beforeEcho = nullptr;
   }
   const auto elapsed = std::chrono::steady_clock::now() - start;
@@ -134,9 +135,9 @@ int runUnattended(MainDialog& dialog, MemoryView& view, std::ostream& out, std::
   StopRequest& stop = StopRequest::instance();
   if (result.outcome == RunOutcome::NoConnection && stop.timedOutAfter() > 0 &&
       !stop.claimReport()) {
-    // The connect ended as the watchdog gave up on it: the watchdog says so and ends the
-    // process; nothing more is said here.
-    for (;;) std::this_thread::sleep_for(std::chrono::hours(1));
+    // The connect ended as the timeout gave up on it: the timeout's handler says so and ends
+    // the process; nothing more is said here.
+    return static_cast<int>(RunOutcome::NoConnection);
   }
   // Nobody sees the status list: what it says about a failure goes to the log. Lines that
   // hold paths or the driver's words are shown escaped, as the status list shows them.
@@ -180,22 +181,22 @@ int runUnattended(MainDialog& dialog, MemoryView& view, std::ostream& out, std::
     err << "rowpress: the query returned no rows; no file was written\n";
   }
   if (result.outcome == RunOutcome::StatementFailed && stop.timedOutAfter() > 0) {
-    // Said once: the watchdog may be ending the process at the same moment, with the
-    // summary; then it ends the process.
+    // Said once: the timeout's handler may have said it, with the summary, as it ended the
+    // process.
     if (!stop.claimReport()) {
       err.flush();
-      for (;;) std::this_thread::sleep_for(std::chrono::hours(1));
+      return static_cast<int>(RunOutcome::StatementFailed);
     }
     err << statementTimedOutLine(stop.timedOutAfter());
   }
   out.flush();
   if (result.outcome == RunOutcome::Stopped) {
-    // The run ended by itself after the request. Whichever of this thread and the one that
-    // took the signal comes first says so, with the summary, and ends the process; the
-    // other waits for that end, so the summary is never cut off nor said twice.
+    // The run ended by itself after the request. Whichever of the run and the stop's grace
+    // timer comes first says so, with the summary, and ends the process: the timer's handler
+    // never returns once it has said it, so the summary is never cut off nor said twice.
     if (!stop.claimReport()) {
       err.flush();
-      for (;;) std::this_thread::sleep_for(std::chrono::hours(1));
+      return 128 + stop.signal();
     }
     err << stopLogLine(stop.signal());
   }

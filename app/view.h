@@ -96,6 +96,9 @@ class View {
   // Called now and then during a long export with the number of data rows written, so
   // that a window can keep itself painted and show progress.
   virtual void rowsDone(long long rows) { (void)rows; }
+  // Called a few times a second while the rows of an export arrive, with the number of data
+  // rows written: the moment to redraw a progress line.
+  virtual void rowsProgress(long long rows) { (void)rows; }
 
   void setListener(Listener listener) { listener_ = std::move(listener); }
 

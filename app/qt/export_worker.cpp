@@ -10,6 +10,7 @@
 #include "app/main_dialog.h"
 #include "app/progress_line.h"
 #include "app/qt/main_window.h"
+#include "app/signal_stop.h"
 #include "app/status_list.h"
 #include "export/stop_request.h"
 
@@ -192,6 +193,8 @@ void ExportWorker::onThreadDone() {
   window_.endLive(exported ? done.rows : 0);
   AddStatusLine(window_, runEndLine(exported ? done.rows : 0, elapsed,
                                     exported && done.kept ? done.path : std::string()));
+  // A stop signal ends the process once its run has ended by itself (its files are gone).
+  endAfterStopSignal();
   StopRequest& stop = StopRequest::instance();
   if (stop.signal() == 0) stop.reset();
   running_ = false;

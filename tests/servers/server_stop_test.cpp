@@ -34,7 +34,7 @@ constexpr char kPrevious[] = "the previous export\r\n";
 
 struct StopCase {
   const char* dataSource;
-  // Whether rowpress cancels the driver's statements from the thread that takes the signals.
+  // Whether rowpress cancels the driver's statements from a thread that waits for a stop.
   bool cancelled;
   // A statement that runs for two minutes, carrying `marker` so that it can be found.
   std::string (*sleeping)(const std::string& marker);

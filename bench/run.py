@@ -39,14 +39,15 @@ def sh(cmd, **kw):
 
 
 def timed(cmd, env):
-    """Runs cmd under /usr/bin/time; returns (seconds, peak RSS in KiB)."""
+    """Runs cmd under /usr/bin/time; returns (seconds, peak RSS in KiB, CPU seconds: user and
+    system, which other work on a shared machine changes less than the elapsed time)."""
     report = os.path.join(WORK, "time.txt")
-    full = ["/usr/bin/time", "-f", "%e %M", "-o", report] + cmd
+    full = ["/usr/bin/time", "-f", "%e %M %U %S", "-o", report] + cmd
     result = subprocess.run(full, env=env, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
     if result.returncode != 0:
         sys.exit(f"failed ({result.returncode}): {' '.join(cmd)}\n{result.stderr.decode()}")
-    seconds, rss = open(report).read().split()[-2:]
-    return float(seconds), int(rss)
+    seconds, rss, user, system = open(report).read().split()[-4:]
+    return float(seconds), int(rss), float(user) + float(system)
 
 
 def settings_file(path, dsn, sql, flags):
@@ -155,6 +156,12 @@ def threads_during(cmd, env):
     return most
 
 
+def csv_only(commands):
+    """The floors (sqlite3, psql) and the CSV runs of rowpress among commands."""
+    return {name: cmd for name, cmd in commands.items()
+            if name.startswith(("sqlite3", "psql")) or name.endswith(" csv")}
+
+
 def thread_table(commands, env):
     """The threads of each rowpress command of commands, one run each."""
     lines = ["| command | most threads during the run |", "|---|---|"]
@@ -172,7 +179,8 @@ def measure(commands, env, reps):
             samples[name].append(timed(cmd, env))
             shutil.rmtree(os.path.join(WORK, "home"), ignore_errors=True)
         print(f"  round {rep + 1}/{reps} done", flush=True)
-    return {name: (statistics.median(s for s, _ in v), max(r for _, r in v))
+    return {name: (statistics.median(s for s, _, _ in v), max(r for _, r, _ in v),
+                   statistics.median(c for _, _, c in v))
             for name, v in samples.items()}
 
 
@@ -234,10 +242,12 @@ class Postgres:
 
 
 def table(results, floor):
-    lines = ["| command | median s | ratio to " + floor + " | peak RSS MiB |", "|---|---|---|---|"]
-    base = results[floor][0]
-    for name, (seconds, rss) in results.items():
-        lines.append(f"| {name} | {seconds:.2f} | {seconds / base:.2f} | {rss / 1024:.1f} |")
+    lines = ["| command | median s | ratio to " + floor + " | median CPU s | CPU ratio | "
+             "peak RSS MiB |", "|---|---|---|---|---|---|"]
+    base, _, base_cpu = results[floor]
+    for name, (seconds, rss, cpu) in results.items():
+        lines.append(f"| {name} | {seconds:.2f} | {seconds / base:.2f} | {cpu:.2f} | "
+                     f"{cpu / base_cpu:.2f} | {rss / 1024:.1f} |")
     return "\n".join(lines)
 
 
@@ -250,6 +260,8 @@ def main():
                         help="another rowpress executable to time in the same rounds")
     parser.add_argument("--against-xlsx", action="store_true",
                         help="time the other rowpress's .xlsx output too")
+    parser.add_argument("--csv-only", action="store_true",
+                        help="only the floors and rowpress's CSV runs: a quick comparison")
     args = parser.parse_args()
     if args.against and not os.access(args.against, os.X_OK):
         sys.exit(f"{args.against} is not an executable")
@@ -281,6 +293,8 @@ def main():
         commands.update(rowpress_commands("bench-sqlite", "sqlite-other", QUERY, args.against,
                                           "other rowpress", other_types))
     commands.update(variants("bench-sqlite", "sqlite", args.against, other_types))
+    if args.csv_only:
+        commands = csv_only(commands)
     print("SQLite: threads", flush=True)
     threads = {"sqlite": thread_table(commands, env)}
     print("SQLite: timing", flush=True)
@@ -311,6 +325,8 @@ def main():
                 commands.update(rowpress_commands("bench-pg", "pg-other", QUERY, args.against,
                                                   "other rowpress", other_types))
             commands.update(variants("bench-pg", "pg", args.against, other_types))
+            if args.csv_only:
+                commands = csv_only(commands)
             print("PostgreSQL: threads", flush=True)
             threads["pg"] = thread_table(commands, env)
             print("PostgreSQL: timing", flush=True)
@@ -325,7 +341,7 @@ def main():
 def memory_table(big, small):
     lines = ["| output | peak RSS at 10,000 rows MiB | at all rows MiB | growth |",
              "|---|---|---|---|"]
-    for name, (_, rss_small) in small.items():
+    for name, (_, rss_small, _) in small.items():
         if name not in big:
             continue
         rss_big = big[name][1]

@@ -35,7 +35,7 @@ int runMain(int argc, char** argv) {
   // Before any other thread exists, as changing the environment must be; from here on no
   // program that rowpress starts inherits the credentials.
   const OutsideCredentials outside = takeOutsideCredentials(line.passwordFile);
-  // Before any other thread exists, so that every thread has the stop signals blocked.
+  // Before anything registers a temporary file.
   const std::string signalsUntaken = startSignalStop(line.silent && !line.quiet);
   // An argument that is no switch is refused before anything is printed (start-up refuses
   // it for a run, and the window shows it as a status line).
@@ -55,7 +55,7 @@ int runMain(int argc, char** argv) {
   }
 
   if (!signalsUntaken.empty()) {
-    std::cerr << "rowpress: cannot start the thread that takes SIGINT, SIGTERM and SIGHUP ("
+    std::cerr << "rowpress: cannot make the timer of a stop by SIGINT, SIGTERM or SIGHUP ("
               << signalsUntaken << "); they end the run without removing its temporary file\n";
   }
   if (line.silent) {
@@ -65,7 +65,7 @@ int runMain(int argc, char** argv) {
     if (job.timeoutSeconds > 0) {
       const std::string unwatched = startRunWatchdog(job.timeoutSeconds, !line.quiet);
       if (!unwatched.empty()) {
-        std::cerr << "rowpress: cannot start the watchdog of -timeout (" << unwatched
+        std::cerr << "rowpress: cannot make the timer of -timeout (" << unwatched
                   << "); only the drivers' own timeouts bound the run\n";
       }
     }

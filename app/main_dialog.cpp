@@ -14,15 +14,17 @@ namespace {
 // boxes.
 class ViewReport : public RunReport {
  public:
-  explicit ViewReport(View& view) : view_(view) {}
+  ViewReport(View& view, std::atomic<long long>& rows) : view_(view), rows_(rows) {}
   void statusLine(std::string_view line) override { AddStatusLine(view_, line); }
   void rowsDone(long long rows) override { view_.rowsDone(rows); }
+  std::atomic<long long>* rowCount() override { return &rows_; }
   void message(const ExportMessage& message) override {
     view_.messageBox(message.text, message.caption, message.reason);
   }
 
  private:
   View& view_;
+  std::atomic<long long>& rows_;
 };
 
 }  // namespace
@@ -99,7 +101,7 @@ JobSettings MainDialog::takeFetchJob() {
 
 RunResult MainDialog::OnFetch() {
   BusyCursor busy(view_);
-  ViewReport report(view_);
+  ViewReport report(view_, rowsWritten_);
   RunResult result = runJob(takeFetchJob(), report, *launcher_);
   fetchDone(result);
   return result;

@@ -12,7 +12,6 @@
 #include "app/help_page.h"
 #include "app/view.h"
 #include "export/export_run.h"
-#include "export/stop_request.h"
 #include "export/viewer.h"
 #include "job/job_settings.h"
 #include "run/run_job.h"
@@ -75,9 +74,9 @@ class MainDialog {
 
   const ExportResult& lastExport() const { return lastExport_; }
   // The data rows the running export has written so far; another thread may read it.
-  const std::atomic<long long>& rowsWritten() const {
-    return StopRequest::instance().rowsWritten();
-  }
+  const std::atomic<long long>& rowsWritten() const { return rowsWritten_; }
+  // The same count for a run on another thread to keep current.
+  std::atomic<long long>& rowCounter() { return rowsWritten_; }
   JobSettings& job() { return job_; }
   View& view() { return view_; }
 
@@ -92,6 +91,8 @@ class MainDialog {
   JobSettings& job_;
   View& view_;
   ExportResult lastExport_;
+  // The data rows of the running (or last) export, kept current by the run row by row.
+  std::atomic<long long> rowsWritten_{0};
   // Whether the table list holds the tables of a data source rather than a failure line.
   bool tablesListed_ = false;
   Launcher* launcher_ = &processLauncher();

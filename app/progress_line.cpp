@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <filesystem>
-#include <system_error>
 
 namespace rowpress {
 
@@ -28,25 +27,15 @@ constexpr char kClearToEnd[] = "\033[K";
 
 }  // namespace
 
-ProgressLine::ProgressLine(int fd, const std::atomic<long long>& rows,
-                           std::chrono::milliseconds every)
-    : fd_(fd), rows_(rows), every_(every) {
-  // The line only shows progress: a run whose thread cannot start goes on without it.
-  try {
-    thread_ = std::thread([this] { draw(); });
-  } catch (const std::system_error&) {
-  }
+void ProgressLine::draw(long long rows) {
+  if (erased_) return;
+  const auto elapsed = std::chrono::steady_clock::now() - start_;
+  writeAll(fd_, kLineStart + text(rows, elapsed) + kClearToEnd);
+  drawn_ = true;
 }
 
-ProgressLine::~ProgressLine() { erase(); }
-
 void ProgressLine::erase() {
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    stopping_ = true;
-  }
-  wake_.notify_all();
-  if (thread_.joinable()) thread_.join();
+  erased_ = true;
   if (drawn_) writeAll(fd_, std::string(kLineStart) + kClearToEnd);
   drawn_ = false;
 }
@@ -71,15 +60,6 @@ std::string ProgressLine::text(long long rows, std::chrono::duration<double> ela
       seconds > 0 ? static_cast<long long>(static_cast<double>(rows) / seconds) : 0;
   return std::to_string(rows) + " rows, " + std::to_string(rate) + " rows/s, " +
          secondsText(elapsed) + " s";
-}
-
-void ProgressLine::draw() {
-  std::unique_lock<std::mutex> lock(mutex_);
-  while (!wake_.wait_for(lock, every_, [this] { return stopping_; })) {
-    const auto elapsed = std::chrono::steady_clock::now() - start_;
-    writeAll(fd_, kLineStart + text(rows_.load(std::memory_order_relaxed), elapsed) + kClearToEnd);
-    drawn_ = true;
-  }
 }
 
 }  // namespace rowpress

@@ -1,15 +1,11 @@
 // The line that shows an unattended export on a terminal while it runs: the rows written,
-// rows per second and the elapsed time, rewritten in place a few times a second by a thread
-// of its own and erased when the run ends, so that what stays on the terminal is the run's
-// own lines.
+// rows per second and the elapsed time, rewritten in place when the export reports its
+// progress (a few times a second, from its fetch loop) and erased when the run ends, so that
+// what stays on the terminal is the run's own lines.
 #pragma once
 
-#include <atomic>
 #include <chrono>
-#include <condition_variable>
-#include <mutex>
 #include <string>
-#include <thread>
 
 namespace rowpress {
 
@@ -24,15 +20,16 @@ std::string runEndLine(long long rows, std::chrono::duration<double> elapsed,
 
 class ProgressLine {
  public:
-  // Starts drawing the count `rows` (which the export keeps current) to `fd` every `every`.
-  ProgressLine(int fd, const std::atomic<long long>& rows,
-               std::chrono::milliseconds every = std::chrono::milliseconds(250));
+  // Draws to `fd`; the elapsed time counts from now.
+  explicit ProgressLine(int fd) : fd_(fd) {}
   // Erases the line.
-  ~ProgressLine();
+  ~ProgressLine() { erase(); }
   ProgressLine(const ProgressLine&) = delete;
   ProgressLine& operator=(const ProgressLine&) = delete;
 
-  // Stops drawing and erases the line, if one was drawn; call it before anything else is
+  // Draws the count `rows` in place of the line drawn before, unless the line was erased.
+  void draw(long long rows);
+  // Erases the line, if one was drawn, and draws no more; call it before anything else is
   // written to the terminal. Later calls do nothing.
   void erase();
 
@@ -40,17 +37,10 @@ class ProgressLine {
   static std::string text(long long rows, std::chrono::duration<double> elapsed);
 
  private:
-  void draw();
-
   const int fd_;
-  const std::atomic<long long>& rows_;
-  const std::chrono::milliseconds every_;
   const std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
-  std::mutex mutex_;
-  std::condition_variable wake_;
-  bool stopping_ = false;
+  bool erased_ = false;
   bool drawn_ = false;  // a line is on the terminal
-  std::thread thread_;
 };
 
 }  // namespace rowpress

@@ -4,7 +4,6 @@
 #include <cstring>
 #include <optional>
 #include <string_view>
-#include <thread>
 #include <utility>
 
 #include "app/job_controls.h"
@@ -145,7 +144,8 @@ std::string summaryLine(const RunResult& result, const ExportResult& exported, i
 namespace {
 
 // What an unattended run reports: nobody sees a status list, so its lines go nowhere (the
-// lines of a failure are logged from the result); a message box is a line on standard error,
+// lines of a failure are logged from the result); the progress line on a terminal is redrawn
+// when the run reports its progress; a message box is a line on standard error,
 // "CAPTION: TEXT", on a line of its own after the progress line.
 class StandardErrorReport : public RunReport {
  public:
@@ -153,6 +153,10 @@ class StandardErrorReport : public RunReport {
       : err_(err), progress_(progress) {}
   void statusLine(std::string_view) override {}
   void rowsDone(long long) override {}
+  // A few times a second while rows arrive, from the run's own loop: the progress line.
+  void progress(long long rows) override {
+    if (progress_) progress_->draw(rows);
+  }
   void message(const ExportMessage& message) override {
     if (progress_) progress_->erase();
     // The line keeps its one line: the reason is logged on a line of its own.
@@ -176,7 +180,7 @@ int runUnattended(JobSettings job, std::ostream& out, std::ostream& err, const R
   {
     std::optional<ProgressLine> progress;
     if (!log.quiet && log.progressTerminal >= 0) {
-      progress.emplace(log.progressTerminal, StopRequest::instance().rowsWritten());
+      progress.emplace(log.progressTerminal);
     }
     StandardErrorReport report(err, progress);
     result = runJob(std::move(job), report, launcher);
@@ -186,9 +190,9 @@ int runUnattended(JobSettings job, std::ostream& out, std::ostream& err, const R
   StopRequest& stop = StopRequest::instance();
   if (result.outcome == RunOutcome::NoConnection && stop.timedOutAfter() > 0 &&
       !stop.claimReport()) {
-    // The connect ended as the watchdog gave up on it: the watchdog says so and ends the
-    // process; nothing more is said here.
-    for (;;) std::this_thread::sleep_for(std::chrono::hours(1));
+    // The connect ended as the timeout gave up on it: the timeout's handler says so and ends
+    // the process; nothing more is said here.
+    return static_cast<int>(RunOutcome::NoConnection);
   }
   // Nobody sees the status list: what it says about a failure goes to the log. Lines that
   // hold paths or the driver's words are shown escaped, as the status list shows them.
@@ -232,22 +236,22 @@ int runUnattended(JobSettings job, std::ostream& out, std::ostream& err, const R
     err << "rowpress: the query returned no rows; no file was written\n";
   }
   if (result.outcome == RunOutcome::StatementFailed && stop.timedOutAfter() > 0) {
-    // Said once: the watchdog may be ending the process at the same moment, with the
-    // summary; then it ends the process.
+    // Said once: the timeout's handler may have said it, with the summary, as it ended the
+    // process.
     if (!stop.claimReport()) {
       err.flush();
-      for (;;) std::this_thread::sleep_for(std::chrono::hours(1));
+      return static_cast<int>(RunOutcome::StatementFailed);
     }
     err << statementTimedOutLine(stop.timedOutAfter());
   }
   out.flush();
   if (result.outcome == RunOutcome::Stopped) {
-    // The run ended by itself after the request. Whichever of this thread and the one that
-    // took the signal comes first says so, with the summary, and ends the process; the
-    // other waits for that end, so the summary is never cut off nor said twice.
+    // The run ended by itself after the request. Whichever of the run and the stop's grace
+    // timer comes first says so, with the summary, and ends the process: the timer's handler
+    // never returns once it has said it, so the summary is never cut off nor said twice.
     if (!stop.claimReport()) {
       err.flush();
-      for (;;) std::this_thread::sleep_for(std::chrono::hours(1));
+      return 128 + stop.signal();
     }
     err << stopLogLine(stop.signal());
   }

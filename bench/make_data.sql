@@ -24,3 +24,26 @@ SELECT i,
        date('2000-01-01', '+' || (i % 9000) || ' days'),
        CASE WHEN i % 7 = 0 THEN NULL ELSE i % 2 END
 FROM c;
+-- The same number of rows, heavy in numbers and dates: what a driver converts from binary
+-- values (integers, doubles, decimals) and dates is most of each row.
+CREATE TABLE figures (
+  id INTEGER,
+  quantity INTEGER,
+  amount REAL,
+  price NUMERIC(12,2),
+  ratio REAL,
+  day DATE,
+  stamp TIMESTAMP,
+  total INTEGER
+);
+WITH RECURSIVE c(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM c WHERE i < ROWS)
+INSERT INTO figures
+SELECT i,
+       i % 1000 - 500,
+       (i * 7919 % 1000003) / 97.0,
+       round((i * 31 % 10000000) / 100.0, 2),
+       (i % 9973) / 9973.0,
+       date('2000-01-01', '+' || (i % 9000) || ' days'),
+       datetime('2000-01-01 00:00:00', '+' || (i * 37 % 800000000) || ' seconds'),
+       i * 104729
+FROM c;

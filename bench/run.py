@@ -12,6 +12,7 @@ rounds, so that a change is measured against the code before it on the same mach
 Needs a built build/rowpress (bench/run.sh builds it and installs what is missing). Its files
 go to /tmp/rowpress-bench, or to $ROWPRESS_BENCH_DIR."""
 import argparse
+import hashlib
 import os
 import platform
 import pwd
@@ -29,6 +30,8 @@ ROWPRESS = os.path.join(TOP, "build", "rowpress")
 WORK = os.environ.get("ROWPRESS_BENCH_DIR", "/tmp/rowpress-bench")
 PG_BIN = "/usr/lib/postgresql/15/bin"
 QUERY = "select * from bench"
+# The table heavy in numbers and dates.
+FIGURES = "select * from figures"
 
 
 def sh(cmd, **kw):
@@ -36,14 +39,15 @@ def sh(cmd, **kw):
 
 
 def timed(cmd, env):
-    """Runs cmd under /usr/bin/time; returns (seconds, peak RSS in KiB)."""
+    """Runs cmd under /usr/bin/time; returns (seconds, peak RSS in KiB, CPU seconds: user and
+    system, which other work on a shared machine changes less than the elapsed time)."""
     report = os.path.join(WORK, "time.txt")
-    full = ["/usr/bin/time", "-f", "%e %M", "-o", report] + cmd
+    full = ["/usr/bin/time", "-f", "%e %M %U %S", "-o", report] + cmd
     result = subprocess.run(full, env=env, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
     if result.returncode != 0:
         sys.exit(f"failed ({result.returncode}): {' '.join(cmd)}\n{result.stderr.decode()}")
-    seconds, rss = open(report).read().split()[-2:]
-    return float(seconds), int(rss)
+    seconds, rss, user, system = open(report).read().split()[-4:]
+    return float(seconds), int(rss), float(user) + float(system)
 
 
 def settings_file(path, dsn, sql, flags):
@@ -84,13 +88,15 @@ def odbc_env(extra_dsns=""):
 def make_sqlite(rows):
     db = os.path.join(WORK, "bench.db")
     stamp = os.path.join(WORK, "bench.rows")
-    if os.path.exists(db) and os.path.exists(stamp) and open(stamp).read() == str(rows):
+    script = open(os.path.join(TOP, "bench", "make_data.sql")).read().replace("ROWS", str(rows))
+    # Made again when the row count or the script changed.
+    made = f"{rows} {hashlib.sha256(script.encode()).hexdigest()}"
+    if os.path.exists(db) and os.path.exists(stamp) and open(stamp).read() == made:
         return
     if os.path.exists(db):
         os.remove(db)
-    script = open(os.path.join(TOP, "bench", "make_data.sql")).read().replace("ROWS", str(rows))
     sh(["sqlite3", db], input=script.encode(), stdout=subprocess.DEVNULL)
-    open(stamp, "w").write(str(rows))
+    open(stamp, "w").write(made)
 
 
 OUTPUT_TYPES = (("csv", ["CSV"]), ("tsv", ["TSV"]), ("html", ["HTML"]), ("workbook", ["2007"]),
@@ -100,7 +106,7 @@ OLDER_OUTPUT_TYPES = OUTPUT_TYPES[:4]
 
 
 def rowpress_commands(dsn, tag, sql=QUERY, executable=ROWPRESS, label="rowpress",
-                      types=OUTPUT_TYPES):
+                      types=OUTPUT_TYPES, switches=()):
     """One rowpress command per output type."""
     commands = {}
     for name, flags in types:
@@ -108,8 +114,62 @@ def rowpress_commands(dsn, tag, sql=QUERY, executable=ROWPRESS, label="rowpress"
         settings_file(job, dsn, sql, flags)
         out = os.path.join(WORK, f"out-{tag}-{name}")
         commands[f"{label} {name}"] = [executable, "-silent", "-noautoopen", "-file=" + job,
-                                       "-outfile=" + out]
+                                       "-outfile=" + out, *switches]
     return commands
+
+
+# A -timeout that never runs out: the run watches it all the same (a thread of its own in
+# earlier builds).
+TIMEOUT = "-timeout=3600"
+
+
+def variants(dsn, tag, against, other_types):
+    """rowpress's CSV run on the figures table and with a -timeout, this build's and (with
+    --against) the other one's."""
+    csv = [("csv", ["CSV"])]
+    commands = {}
+    builds = [(ROWPRESS, "rowpress", tag)]
+    if against:
+        builds.append((against, "other rowpress", tag + "-other"))
+    for executable, label, name in builds:
+        if dsn == "bench-sqlite":
+            commands.update(rowpress_commands(dsn, name + "-figures", FIGURES, executable,
+                                              label + " figures", csv))
+        commands.update(rowpress_commands(dsn, name + "-timeout", QUERY, executable,
+                                          label + " " + TIMEOUT, csv, [TIMEOUT]))
+    return commands
+
+
+def threads_during(cmd, env):
+    """The most threads that the process of cmd ran at once, sampled from /proc every 20 ms."""
+    child = subprocess.Popen(cmd, env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    most = 0
+    while child.poll() is None:
+        try:
+            with open(f"/proc/{child.pid}/status") as status:
+                for line in status:
+                    if line.startswith("Threads:"):
+                        most = max(most, int(line.split()[1]))
+        except (FileNotFoundError, ProcessLookupError):
+            pass
+        time.sleep(0.02)
+    return most
+
+
+def csv_only(commands):
+    """The floors (sqlite3, psql) and the CSV runs of rowpress among commands."""
+    return {name: cmd for name, cmd in commands.items()
+            if name.startswith(("sqlite3", "psql")) or name.endswith(" csv")}
+
+
+def thread_table(commands, env):
+    """The threads of each rowpress command of commands, one run each."""
+    lines = ["| command | most threads during the run |", "|---|---|"]
+    for name, cmd in commands.items():
+        if "rowpress" in name and (" csv" in name or TIMEOUT in name):
+            lines.append(f"| {name} | {threads_during(cmd, env)} |")
+            shutil.rmtree(os.path.join(WORK, "home"), ignore_errors=True)
+    return "\n".join(lines)
 
 
 def measure(commands, env, reps):
@@ -119,7 +179,8 @@ def measure(commands, env, reps):
             samples[name].append(timed(cmd, env))
             shutil.rmtree(os.path.join(WORK, "home"), ignore_errors=True)
         print(f"  round {rep + 1}/{reps} done", flush=True)
-    return {name: (statistics.median(s for s, _ in v), max(r for _, r in v))
+    return {name: (statistics.median(s for s, _, _ in v), max(r for _, r, _ in v),
+                   statistics.median(c for _, _, c in v))
             for name, v in samples.items()}
 
 
@@ -181,10 +242,12 @@ class Postgres:
 
 
 def table(results, floor):
-    lines = ["| command | median s | ratio to " + floor + " | peak RSS MiB |", "|---|---|---|---|"]
-    base = results[floor][0]
-    for name, (seconds, rss) in results.items():
-        lines.append(f"| {name} | {seconds:.2f} | {seconds / base:.2f} | {rss / 1024:.1f} |")
+    lines = ["| command | median s | ratio to " + floor + " | median CPU s | CPU ratio | "
+             "peak RSS MiB |", "|---|---|---|---|---|---|"]
+    base, _, base_cpu = results[floor]
+    for name, (seconds, rss, cpu) in results.items():
+        lines.append(f"| {name} | {seconds:.2f} | {seconds / base:.2f} | {cpu:.2f} | "
+                     f"{cpu / base_cpu:.2f} | {rss / 1024:.1f} |")
     return "\n".join(lines)
 
 
@@ -197,6 +260,8 @@ def main():
                         help="another rowpress executable to time in the same rounds")
     parser.add_argument("--against-xlsx", action="store_true",
                         help="time the other rowpress's .xlsx output too")
+    parser.add_argument("--csv-only", action="store_true",
+                        help="only the floors and rowpress's CSV runs: a quick comparison")
     args = parser.parse_args()
     if args.against and not os.access(args.against, os.X_OK):
         sys.exit(f"{args.against} is not an executable")
@@ -214,6 +279,8 @@ def main():
     py = "/usr/bin/python3"
     peers = {
         "sqlite3 -csv": ["sh", "-c", f"sqlite3 -csv {db} '{QUERY}' > {WORK}/out-sqlite3"],
+        "sqlite3 -csv figures": ["sh", "-c",
+                                 f"sqlite3 -csv {db} '{FIGURES}' > {WORK}/out-sqlite3-figures"],
         "isql -b": ["sh", "-c", f"isql -b -d, bench-sqlite < {query_file} > {WORK}/out-isql"],
         "pyodbc fetchmany": [py, os.path.join(TOP, "bench", "pyodbc_csv.py"), "bench-sqlite",
                              QUERY, f"{WORK}/out-pyodbc"],
@@ -225,12 +292,17 @@ def main():
     if args.against:
         commands.update(rowpress_commands("bench-sqlite", "sqlite-other", QUERY, args.against,
                                           "other rowpress", other_types))
+    commands.update(variants("bench-sqlite", "sqlite", args.against, other_types))
+    if args.csv_only:
+        commands = csv_only(commands)
+    print("SQLite: threads", flush=True)
+    threads = {"sqlite": thread_table(commands, env)}
     print("SQLite: timing", flush=True)
     sqlite_results = measure(commands, env, args.reps)
     small = rowpress_commands("bench-sqlite", "small", QUERY + " limit 10000")
     print("SQLite: memory at 10,000 rows", flush=True)
     small_results = measure(small, env, 1)
-    write_results(args, sqlite_results, small_results, None, None)
+    write_results(args, sqlite_results, small_results, None, None, threads)
 
     pg_results = pg_small = None
     if pg:
@@ -252,26 +324,33 @@ def main():
             if args.against:
                 commands.update(rowpress_commands("bench-pg", "pg-other", QUERY, args.against,
                                                   "other rowpress", other_types))
+            commands.update(variants("bench-pg", "pg", args.against, other_types))
+            if args.csv_only:
+                commands = csv_only(commands)
+            print("PostgreSQL: threads", flush=True)
+            threads["pg"] = thread_table(commands, env)
             print("PostgreSQL: timing", flush=True)
             pg_results = measure(commands, env, args.reps)
             pg_small = measure(rowpress_commands("bench-pg", "pgsmall", QUERY + " limit 10000"),
                                env, 1)
         finally:
             pg.stop()
-        write_results(args, sqlite_results, small_results, pg_results, pg_small)
+        write_results(args, sqlite_results, small_results, pg_results, pg_small, threads)
 
 
 def memory_table(big, small):
     lines = ["| output | peak RSS at 10,000 rows MiB | at all rows MiB | growth |",
              "|---|---|---|---|"]
-    for name, (_, rss_small) in small.items():
+    for name, (_, rss_small, _) in small.items():
+        if name not in big:
+            continue
         rss_big = big[name][1]
         lines.append(f"| {name} | {rss_small / 1024:.1f} | {rss_big / 1024:.1f} | "
                      f"{(rss_big - rss_small) / rss_small * 100:+.1f}% |")
     return "\n".join(lines)
 
 
-def write_results(args, sqlite_results, small_results, pg_results, pg_small):
+def write_results(args, sqlite_results, small_results, pg_results, pg_small, threads):
     cpu = next((l.split(":", 1)[1].strip() for l in open("/proc/cpuinfo")
                 if l.startswith("model name")), platform.processor())
     memory = next(l.split()[1] for l in open("/proc/meminfo") if l.startswith("MemTotal"))
@@ -283,12 +362,17 @@ def write_results(args, sqlite_results, small_results, pg_results, pg_small):
         + (f" --against {args.against}" if args.against else "")
         + (" --against-xlsx" if args.against_xlsx else "") + "`", "",
         "## SQLite3 ODBC (StepAPI=1)", "", table(sqlite_results, "sqlite3 -csv"), "",
+        "The figures table (numbers and dates) against its own floor:", "",
+        table({k: v for k, v in sqlite_results.items() if "figures" in k},
+              "sqlite3 -csv figures"), "",
+        "Threads of each run, sampled from /proc/PID/status:", "", threads["sqlite"], "",
         memory_table({k.replace("rowpress ", ""): v for k, v in sqlite_results.items()},
                      {k.replace("rowpress ", ""): v for k, v in small_results.items()}), "",
     ]
     if pg_results:
         out += ["## PostgreSQL ODBC (UseDeclareFetch=1, Fetch=10000)", "",
                 table(pg_results, "psql \\copy csv"), "",
+                "Threads of each run, sampled from /proc/PID/status:", "", threads["pg"], "",
                 memory_table({k.replace("rowpress ", ""): v for k, v in pg_results.items()},
                              {k.replace("rowpress ", ""): v for k, v in pg_small.items()}), ""]
     text = "\n".join(out)

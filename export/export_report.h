@@ -4,6 +4,7 @@
 // the file, the messages for the user) comes back as its result.
 #pragma once
 
+#include <atomic>
 #include <string_view>
 
 namespace rowpress {
@@ -15,6 +16,13 @@ class ExportReport {
   virtual void statusLine(std::string_view line) = 0;
   // Now and then during a long export, and once at its end: the data rows written so far.
   virtual void rowsDone(long long rows) = 0;
+  // When a quarter of a second has passed since the last call (the run looks at a coarse
+  // clock at each row), and only while rows arrive: the data rows written so far, for a
+  // progress line.
+  virtual void progress(long long rows) { (void)rows; }
+  // Where the run keeps the count of the data rows written so far, row by row, for a display
+  // on another thread; none when nobody shows it.
+  virtual std::atomic<long long>* rowCount() { return nullptr; }
 };
 
 }  // namespace rowpress

@@ -26,6 +26,8 @@ namespace {
 
 constexpr char kBinaryValue[] = "<BINARY>";
 constexpr long long kProgressEvery = 1024;
+// How often the run reports its progress for a progress line, on the coarse clock.
+constexpr std::int64_t kProgressLineEveryNs = 250'000'000;
 // The buffer of the first SQLGetData call of each value.
 constexpr std::size_t kFirstPiece = 512;
 // Columns declared at most this many characters wide are bound with room for all of them.
@@ -191,7 +193,7 @@ RunOutcome ExportRun::stoppedByRequest() {
 
 ExportResult ExportRun::run(const OdbcSession& session, std::string& sql) {
   result_ = ExportResult{};
-  StopRequest::instance().rowWritten(0);
+  if (std::atomic<long long>* count = report_.rowCount()) count->store(0);
   connection_ = session.connection();
   // A process limit (ulimit -v, a thread that cannot start) ends the run like a file that
   // could not be written: by the time the exception arrives here, the steps' files are gone.
@@ -342,6 +344,8 @@ std::optional<RunOutcome> ExportRun::streamRows(SQLHSTMT statement, OutputType t
                                                 OutputWriter& writer, OutputTarget& target,
                                                 bool& stopped) {
   StopRequest& stop = StopRequest::instance();
+  std::atomic<long long>* const rowCount = report_.rowCount();
+  std::int64_t nextProgress = coarseNow() + kProgressLineEveryNs;
   const long long rowLimit = job_.excel2007 ? kWorkbook2007RowLimit : kWorkbookRowLimit;
   const bool workbook = type == OutputType::Xml;
   result_.rows = 0;
@@ -366,7 +370,14 @@ std::optional<RunOutcome> ExportRun::streamRows(SQLHSTMT statement, OutputType t
                               : statementFailed(statement, "SQL statement failed.");
     }
     ++result_.rows;
-    stop.rowWritten(result_.rows);
+    // The wait for the next row starts now; the clock is coarse, as cheap as a load.
+    const std::int64_t now = coarseNow();
+    stop.rowArrived(now);
+    if (rowCount != nullptr) rowCount->store(result_.rows, std::memory_order_relaxed);
+    if (now >= nextProgress) {
+      report_.progress(result_.rows);
+      nextProgress = now + kProgressLineEveryNs;
+    }
     const bool showRow = result_.rows < 12;
     if (!writeRow(statement, workbook, writer, showRow, stopped)) {
       return stop.requested() ? stoppedByRequest()

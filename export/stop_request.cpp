@@ -1,6 +1,7 @@
 #include "export/stop_request.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sqlext.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -9,203 +10,170 @@
 #include <cstring>
 #include <string_view>
 #include <system_error>
-#include <thread>
 
 namespace rowpress {
 
 StopRequest& StopRequest::instance() {
-  // Never destroyed: the stopping thread may still use it while the process ends.
+  // Never destroyed: a handler may still use it while the process ends.
   static StopRequest* request = new StopRequest();
   return *request;
 }
 
 void StopRequest::request(int signal, int timeoutSeconds, bool cancel) {
-  SQLHSTMT toCancel = SQL_NULL_HSTMT;
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (!requested_.load()) {
-      signal_.store(signal);
-      timedOutAfter_.store(timeoutSeconds);
-      cancelled_.store(cancel);
-      requested_.store(true);
-    }
-    if (executing_ != SQL_NULL_HSTMT && cancelSafe_ && !cancelling_) {
-      toCancel = executing_;
-      cancelling_ = true;
-    }
-    changed_.notify_all();
+  // The first request is written whole before the flag says that there is one.
+  if (!claimed_.exchange(true)) {
+    signal_.store(signal, std::memory_order_relaxed);
+    timedOutAfter_.store(timeoutSeconds, std::memory_order_relaxed);
+    cancelled_.store(cancel, std::memory_order_relaxed);
+    requested_.store(true);
   }
-  if (toCancel == SQL_NULL_HSTMT) return;
-  // The driver is never called under the lock, and never on the requesting thread: a cancel
-  // that the server's side never answers would hold it, and the stop's deadline with it. The
-  // statement stays the one executing until the cancel returns: endExecute waits for it.
-  try {
-    std::thread([this, toCancel] {
-      SQLCancel(toCancel);
-      std::lock_guard<std::mutex> lock(mutex_);
-      cancelling_ = false;
-      changed_.notify_all();
-    }).detach();
-  } catch (const std::system_error&) {
-    // No thread for the cancel: the statement runs on, and the stop's deadline decides.
-    std::lock_guard<std::mutex> lock(mutex_);
-    cancelling_ = false;
-    changed_.notify_all();
-  }
+  // The driver is never called here (a handler may be asking): the thread that waits for
+  // the request does it.
+  if (cancellerWaits_.load()) ::sem_post(&cancelWake_);
 }
 
 bool StopRequest::beginPublish() {
-  std::lock_guard<std::mutex> lock(mutex_);
-  // Under the lock that request() takes: a stop is either before the publication, which
-  // then does not begin, or after its beginning, which it then waits for.
-  if (requested_.load()) return false;
-  publishing_.store(true, std::memory_order_release);
-  ++uninterruptible_;
-  return true;
+  // Either the run sees a request made before this, and publishes nothing, or the stop sees
+  // the publication and waits for it: both sides store first and load after.
+  publishing_.store(true);
+  uninterruptible_.fetch_add(1);
+  if (!requested_.load()) return true;
+  uninterruptible_.fetch_sub(1);
+  publishing_.store(false);
+  return false;
 }
 
 void StopRequest::endPublish(bool published) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  --uninterruptible_;
-  if (!published) publishing_.store(false, std::memory_order_release);
-  changed_.notify_all();
+  if (!published) publishing_.store(false);
+  uninterruptible_.fetch_sub(1);
 }
 
 void StopRequest::reset() {
-  std::lock_guard<std::mutex> lock(mutex_);
   publishing_.store(false);
   requested_.store(false);
   signal_.store(0);
   timedOutAfter_.store(0);
   cancelled_.store(false);
-  rows_.store(0, std::memory_order_relaxed);
+  claimed_.store(false);
 }
 
 void StopRequest::beginExecute(SQLHSTMT statement, bool cancelSafe) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  executing_ = statement;
-  cancelSafe_ = cancelSafe;
+  executing_.store(true);
+  if (!cancelSafe) return;
+  ::sem_init(&cancelWake_, 0, 0);
+  executionEnded_.store(false);
+  // The thread starts with every signal blocked, so that the handlers run on the run's
+  // thread, as they do where no such thread exists.
+  sigset_t all, kept;
+  sigfillset(&all);
+  pthread_sigmask(SIG_BLOCK, &all, &kept);
+  try {
+    canceller_ = std::thread([this, statement] {
+      while (::sem_wait(&cancelWake_) != 0 && errno == EINTR) {
+      }
+      if (!executionEnded_.load()) SQLCancel(statement);
+    });
+  } catch (const std::system_error&) {
+    // No thread for the cancel: the statement runs on, and the stop's deadline decides.
+  }
+  pthread_sigmask(SIG_SETMASK, &kept, nullptr);
+  if (!canceller_.joinable()) return;
+  cancellerWaits_.store(true);
+  // A request made before the statement began cancels it as soon as it runs.
+  if (requested_.load()) ::sem_post(&cancelWake_);
 }
 
 void StopRequest::endExecute() {
-  std::unique_lock<std::mutex> lock(mutex_);
-  // A cancel still inside the driver uses the statement: it is not given back before the
-  // cancel returns. A cancel that never returns leaves the run here, and the stop's deadline
-  // ends the process.
-  changed_.wait(lock, [this] { return !cancelling_; });
-  executing_ = SQL_NULL_HSTMT;
-  cancelSafe_ = false;
-  changed_.notify_all();
+  if (canceller_.joinable()) {
+    cancellerWaits_.store(false);
+    executionEnded_.store(true);
+    ::sem_post(&cancelWake_);
+    // A cancel still inside the driver uses the statement: it is not given back before the
+    // cancel returns. A cancel that never returns leaves the run here, and the stop's
+    // deadline ends the process.
+    canceller_.join();
+    ::sem_destroy(&cancelWake_);
+  }
+  executing_.store(false);
 }
 
-namespace {
+void StopRequest::add(const std::string& path, int directory, bool reservation, dev_t device,
+                      ino_t inode) {
+  if (path.size() >= PATH_MAX) throw std::system_error(ENAMETOOLONG, std::generic_category());
+  for (RunFile& file : files_) {
+    int free = kFree;
+    if (!file.state.compare_exchange_strong(free, kFilling)) continue;
+    file.reservation = reservation;
+    // A copy of the run's descriptor: the run closes its own when it is done.
+    file.directory = directory < 0 ? -1 : ::fcntl(directory, F_DUPFD_CLOEXEC, 0);
+    file.device = device;
+    file.inode = inode;
+    std::memcpy(file.path, path.c_str(), path.size() + 1);
+    file.nameAt = file.directory >= 0 ? path.rfind('/') + 1 : 0;
+    file.state.store(kReady);
+    return;
+  }
+  throw std::system_error(EMFILE, std::generic_category());
+}
 
-// A copy of the run's descriptor of `directory`, or -1: the run closes its own when it is done.
-int copyOf(int directory) { return directory < 0 ? -1 : ::fcntl(directory, F_DUPFD_CLOEXEC, 0); }
-
-std::string nameIn(const std::string& path) { return path.substr(path.rfind('/') + 1); }
-
-}  // namespace
+void StopRequest::remove(const std::string& path, bool reservation) {
+  for (RunFile& file : files_) {
+    if (file.state.load() != kReady || file.reservation != reservation || path != file.path) {
+      continue;
+    }
+    int ready = kReady;
+    // Taken by the stop's forced end in the meantime: it removes the file, and the process ends.
+    if (!file.state.compare_exchange_strong(ready, kFilling)) return;
+    if (file.directory >= 0) ::close(file.directory);
+    file.directory = -1;
+    file.state.store(kFree);
+    return;
+  }
+}
 
 void StopRequest::addTemporary(const std::string& path, int directory) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  temporaries_.push_back({path, copyOf(directory)});
+  add(path, directory, false, 0, 0);
 }
 
-void StopRequest::removeTemporary(const std::string& path) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  for (auto it = temporaries_.begin(); it != temporaries_.end(); ++it) {
-    if (it->path == path) {
-      if (it->directory >= 0) ::close(it->directory);
-      temporaries_.erase(it);
-      break;
-    }
-  }
-  changed_.notify_all();
-}
+void StopRequest::removeTemporary(const std::string& path) { remove(path, false); }
 
 void StopRequest::addReservation(const std::string& path, dev_t device, ino_t inode,
                                  int directory) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  reservations_.push_back({{path, copyOf(directory)}, device, inode});
+  add(path, directory, true, device, inode);
 }
 
-void StopRequest::removeReservation(const std::string& path) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  for (auto it = reservations_.begin(); it != reservations_.end(); ++it) {
-    if (it->file.path == path) {
-      if (it->file.directory >= 0) ::close(it->file.directory);
-      reservations_.erase(it);
-      break;
-    }
+void StopRequest::removeReservation(const std::string& path) { remove(path, true); }
+
+bool StopRequest::idle() const {
+  if (steps_.load() != 0 || executing_.load()) return false;
+  for (const RunFile& file : files_) {
+    if (file.state.load() != kFree) return false;
   }
-  changed_.notify_all();
-}
-
-void StopRequest::beginStep() {
-  std::lock_guard<std::mutex> lock(mutex_);
-  ++steps_;
-}
-
-void StopRequest::endStep() {
-  std::lock_guard<std::mutex> lock(mutex_);
-  --steps_;
-  changed_.notify_all();
-}
-
-void StopRequest::beginUninterruptible() {
-  std::lock_guard<std::mutex> lock(mutex_);
-  ++uninterruptible_;
-}
-
-void StopRequest::endUninterruptible() {
-  std::lock_guard<std::mutex> lock(mutex_);
-  --uninterruptible_;
-  changed_.notify_all();
-}
-
-bool StopRequest::waitUntilIdle(std::chrono::steady_clock::time_point deadline) {
-  std::unique_lock<std::mutex> lock(mutex_);
-  const auto grace = deadline - std::chrono::steady_clock::now();
-  for (;;) {
-    if (changed_.wait_until(lock, deadline, [this] { return idle(); })) return true;
-    if (uninterruptible_ == 0) return false;
-    changed_.wait(lock, [this] { return idle() || uninterruptible_ == 0; });
-    if (idle()) return true;
-    // The run gets the same time again to finish what follows the step.
-    deadline = std::chrono::steady_clock::now() + grace;
-  }
+  return true;
 }
 
 void StopRequest::removeTemporaries() {
-  std::lock_guard<std::mutex> lock(mutex_);
-  // A work directory goes too when the library's files in it are gone (they have no names
-  // once created); one that still holds something is left to the cleaner.
-  for (const RunFile& file : temporaries_) {
-    if (file.directory >= 0) {
-      const std::string name = nameIn(file.path);
-      if (::unlinkat(file.directory, name.c_str(), 0) != 0 && errno == EISDIR) {
-        ::unlinkat(file.directory, name.c_str(), AT_REMOVEDIR);
-      }
-      ::close(file.directory);
-    } else if (::unlink(file.path.c_str()) != 0 && errno == EISDIR) {
-      ::rmdir(file.path.c_str());
-    }
-  }
-  temporaries_.clear();
-  for (const Reservation& reserved : reservations_) {
-    const RunFile& file = reserved.file;
+  // Only calls that a signal handler may make. A work directory goes too when the library's
+  // files in it are gone (they have no names once created); one that still holds something
+  // is left to the cleaner.
+  for (RunFile& file : files_) {
+    int ready = kReady;
+    if (!file.state.compare_exchange_strong(ready, kTaken)) continue;
     const int at = file.directory >= 0 ? file.directory : AT_FDCWD;
-    const std::string name = file.directory >= 0 ? nameIn(file.path) : file.path;
-    struct stat st;
-    if (::fstatat(at, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
-        st.st_dev == reserved.device && st.st_ino == reserved.inode && S_ISREG(st.st_mode) &&
-        st.st_size == 0) {
-      ::unlinkat(at, name.c_str(), 0);
+    const char* name = file.path + file.nameAt;
+    if (!file.reservation) {
+      if (::unlinkat(at, name, 0) != 0 && errno == EISDIR) ::unlinkat(at, name, AT_REMOVEDIR);
+    } else {
+      struct stat st;
+      if (::fstatat(at, name, &st, AT_SYMLINK_NOFOLLOW) == 0 && st.st_dev == file.device &&
+          st.st_ino == file.inode && S_ISREG(st.st_mode) && st.st_size == 0) {
+        ::unlinkat(at, name, 0);
+      }
     }
     if (file.directory >= 0) ::close(file.directory);
+    file.directory = -1;
+    file.state.store(kFree);
   }
-  reservations_.clear();
 }
 
 std::string stopLogLine(int signal) {

@@ -1,26 +1,36 @@
 // The request to stop the running export. One request serves every way a run can be
-// stopped: a signal (SIGINT, SIGTERM, SIGHUP) taken by the thread that waits for them, the
-// timeout watchdog, and the window's Cancel. The fetch loop checks it once per row; a
-// statement still executing is interrupted with SQLCancel, but only on drivers where that is
-// safe from another thread; where no call can interrupt the driver, the stopping thread
-// removes the run's temporary files itself.
+// stopped: a stop signal (SIGINT, SIGTERM, SIGHUP), the timeout of an unattended run, and the
+// window's Cancel. The fetch loop checks it once per row; a statement still executing is
+// interrupted with SQLCancel, but only on drivers where that is safe from another thread;
+// where no call can interrupt the driver, the stop's grace timer removes the run's temporary
+// files itself and ends the process.
 //
-// The request is process-wide and never destroyed, so that the stopping thread may still use
-// it while the main thread ends the process.
+// Signal handlers make the request and read it, so everything that they touch is a lock-free
+// atomic, and the run's temporary files are kept in a table of fixed size that a handler reads
+// while the run may be changing it: no lock, no allocation. The request is process-wide and
+// never destroyed, so that a handler may still use it while the process ends.
 #pragma once
 
+#include <limits.h>
+#include <semaphore.h>
 #include <sql.h>
 #include <sys/types.h>
+#include <time.h>
 
 #include <atomic>
-#include <chrono>
-#include <condition_variable>
 #include <cstdint>
-#include <mutex>
 #include <string>
-#include <vector>
+#include <thread>
 
 namespace rowpress {
+
+// Nanoseconds of the system's coarse monotonic clock: a few milliseconds coarse, and cheap
+// enough to read once per row.
+inline std::int64_t coarseNow() {
+  timespec now{};
+  ::clock_gettime(CLOCK_MONOTONIC_COARSE, &now);
+  return static_cast<std::int64_t>(now.tv_sec) * 1'000'000'000 + now.tv_nsec;
+}
 
 class StopRequest {
  public:
@@ -28,7 +38,7 @@ class StopRequest {
 
   // Asks the running export to stop; `signal` is the signal that asked (0 for none). The
   // first request wins. A statement that is executing on a driver that allows it is
-  // cancelled at once.
+  // cancelled at once. Async-signal-safe.
   void request(int signal) { request(signal, 0); }
   // Asks the running export to stop because a wait took longer than `seconds`.
   void requestTimeout(int seconds) { request(0, seconds); }
@@ -36,7 +46,9 @@ class StopRequest {
   // open: the run says so in its own words.
   void requestCancel() { request(0, 0, true); }
   bool requested() const { return requested_.load(std::memory_order_relaxed); }
-  int signal() const { return signal_.load(std::memory_order_relaxed); }
+  int signal() const {
+    return requested_.load(std::memory_order_acquire) ? signal_.load(std::memory_order_relaxed) : 0;
+  }
   // Whether the request that won came from the window's Cancel.
   bool cancelled() const {
     return requested_.load(std::memory_order_acquire) && cancelled_.load(std::memory_order_relaxed);
@@ -49,44 +61,39 @@ class StopRequest {
                : 0;
   }
 
-  // What the run is waiting for, as the timeout watchdog sees it: the connect, the
-  // statement (executing it, or the next row), or nothing that a timeout bounds.
+  // What the run is waiting for, as the timeout sees it: the connect, the statement
+  // (executing it, or the next row), or nothing that a timeout bounds. A wait begins now.
   enum class Wait { Nothing, Connect, Statement };
   void beginWait(Wait what) {
-    waits_.store(waits_.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
+    lastActivity_.store(coarseNow(), std::memory_order_relaxed);
     wait_.store(what, std::memory_order_relaxed);
   }
   Wait waiting() const { return wait_.load(std::memory_order_relaxed); }
-  // The running export wrote its row number `rows` (0 when it starts), and the wait for the
-  // next row starts now. Called only by the thread that runs the export, once per row, so a
-  // plain store is enough (no lock, no read-modify-write).
-  void rowWritten(long long rows) { rows_.store(rows, std::memory_order_relaxed); }
-  // The data rows the running export has written so far, for a thread that shows progress.
-  const std::atomic<long long>& rowsWritten() const { return rows_; }
-  // What the watchdog watches: it changes whenever a wait begins or a row arrives.
-  struct Progress {
-    std::uint64_t waits = 0;
-    long long rows = 0;
-    bool operator==(const Progress&) const = default;
-  };
-  Progress progress() const {
-    return {waits_.load(std::memory_order_relaxed), rows_.load(std::memory_order_relaxed)};
-  }
-  // Forgets a request and the row count of the last run, before a new command starts.
+  // A row arrived at `now` (coarseNow()): the wait for the next one starts then. Called by
+  // the thread that runs the export, once per row: a plain store.
+  void rowArrived(std::int64_t now) { lastActivity_.store(now, std::memory_order_relaxed); }
+  // When the last wait began or the last row arrived, on the coarse clock.
+  std::int64_t lastActivity() const { return lastActivity_.load(std::memory_order_relaxed); }
+
+  // Forgets a request, before a new command starts.
   void reset();
-  // True for the first caller only: the thread that took the signal and the main thread
-  // both may end the process, and the log says once why it stopped.
+  // True for the first caller only: the run and the stop's forced end both may end the
+  // process, and the log says once why it stopped. Async-signal-safe.
   bool claimReport() { return !reported_.exchange(true); }
 
   // The statement that is being executed, and whether SQLCancel may be called on it from
-  // another thread while it executes. Between the two calls a request cancels it.
+  // another thread while it executes. Between the two calls a request cancels it: a thread of
+  // its own waits for the request (a handler cannot call the driver) for as long as the
+  // statement executes, with every signal blocked.
   void beginExecute(SQLHSTMT statement, bool cancelSafe);
   void endExecute();
 
-  // The temporary files (and the work directory) of the running export: removed by stopProcess when
-  // the run does not end in time to remove them itself. A file in a directory that the run holds
-  // open as `directory` is removed through (a copy of) that descriptor, wherever the directory has
-  // gone since.
+  // The temporary files (and the work directory) of the running export: removed by
+  // removeTemporaries when the run does not end in time to remove them itself. A file in a
+  // directory that the run holds open as `directory` is removed through (a copy of) that
+  // descriptor, wherever the directory has gone since. The table holds kRunFiles files and
+  // paths shorter than PATH_MAX; beyond that std::system_error is thrown, before the file
+  // exists.
   void addTemporary(const std::string& path, int directory = -1);
   void removeTemporary(const std::string& path);
 
@@ -97,15 +104,16 @@ class StopRequest {
   void removeReservation(const std::string& path);
 
   // A short step that creates files before it can register them (a default name is reserved
-  // in two creations): while one runs, a stop waits for it instead of ending the process
-  // between the creation and the registration.
-  void beginStep();
-  void endStep();
+  // in two creations): while one runs, the run is not idle.
+  void beginStep() { steps_.fetch_add(1); }
+  void endStep() { steps_.fetch_sub(1); }
 
   // A step that must not be cut off (a workbook being assembled when it is closed): while
   // one runs, a stop waits for it past any deadline, and the run removes its file after it.
-  void beginUninterruptible();
-  void endUninterruptible();
+  void beginUninterruptible() { uninterruptible_.fetch_add(1); }
+  void endUninterruptible() { uninterruptible_.fetch_sub(1); }
+  // Whether such a step (or a publication) runs now.
+  bool holdsOff() const { return uninterruptible_.load() > 0; }
 
   // Publication: the run is about to replace the target with its finished file. Begins only
   // when no stop was requested before (false then: the run discards its file); from then on
@@ -116,34 +124,38 @@ class StopRequest {
   void endPublish(bool published);
   // Whether the run has replaced (or is replacing) the target: a stop leaves the outcome to
   // the run.
-  bool publishing() const { return publishing_.load(std::memory_order_acquire); }
+  bool publishing() const { return publishing_.load(); }
 
-  // Waits until no temporary file or reservation is registered and no statement executes,
-  // or until `deadline`. True when that state was reached. An uninterruptible step holds the
-  // deadline off: after it ends, the wait goes on for as long again as the deadline gave.
-  bool waitUntilIdle(std::chrono::steady_clock::time_point deadline);
-  // Removes every registered temporary file and reserved name.
+  // Whether the run holds nothing that a stop would have to clean up: no temporary file or
+  // reservation registered, no step creating files, no statement executing.
+  bool idle() const;
+  // Removes every registered temporary file and reserved name. Async-signal-safe.
   void removeTemporaries();
+
+  // How many files the table holds at most.
+  static constexpr int kRunFiles = 16;
 
  private:
   StopRequest() = default;
   void request(int signal, int timeoutSeconds, bool cancel = false);
-  bool idle() const {
-    return temporaries_.empty() && reservations_.empty() && steps_ == 0 &&
-           executing_ == SQL_NULL_HSTMT;
-  }
+  void add(const std::string& path, int directory, bool reservation, dev_t device, ino_t inode);
+  void remove(const std::string& path, bool reservation);
 
-  // A file of the run: its path, and a descriptor of its directory (or -1) that this owns.
+  // A file of the run. Its fields are written only by the thread that took the slot from
+  // Free to Filling, and read only once it is Ready; a handler takes a Ready slot for itself
+  // (Taken) before it touches it, so it never removes what the run is unregistering.
+  enum SlotState : int { kFree, kFilling, kReady, kTaken };
   struct RunFile {
-    std::string path;
-    int directory = -1;
-  };
-  struct Reservation {
-    RunFile file;
-    dev_t device;
-    ino_t inode;
+    std::atomic<int> state{kFree};
+    bool reservation = false;
+    int directory = -1;  // a copy of the run's descriptor, owned by the table, or -1
+    dev_t device = 0;
+    ino_t inode = 0;
+    std::size_t nameAt = 0;  // where the name within `directory` begins in `path`
+    char path[PATH_MAX] = {};
   };
 
+  std::atomic<bool> claimed_{false};  // a request has won and is being written
   std::atomic<bool> requested_{false};
   std::atomic<int> signal_{0};
   std::atomic<int> timedOutAfter_{0};
@@ -151,17 +163,20 @@ class StopRequest {
   std::atomic<bool> reported_{false};
   std::atomic<bool> publishing_{false};
   std::atomic<Wait> wait_{Wait::Nothing};
-  std::atomic<std::uint64_t> waits_{0};
-  std::atomic<long long> rows_{0};
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  SQLHSTMT executing_ = SQL_NULL_HSTMT;
-  bool cancelSafe_ = false;
-  bool cancelling_ = false;  // a thread of its own is inside SQLCancel on executing_
-  std::vector<RunFile> temporaries_;
-  std::vector<Reservation> reservations_;
-  int steps_ = 0;
-  int uninterruptible_ = 0;
+  std::atomic<std::int64_t> lastActivity_{0};
+  std::atomic<int> steps_{0};
+  std::atomic<int> uninterruptible_{0};
+  std::atomic<bool> executing_{false};
+  // The thread that cancels the executing statement when a request comes, and what wakes it.
+  std::thread canceller_;
+  sem_t cancelWake_{};
+  std::atomic<bool> cancellerWaits_{false};
+  std::atomic<bool> executionEnded_{false};
+  RunFile files_[kRunFiles];
+
+  static_assert(std::atomic<bool>::is_always_lock_free && std::atomic<int>::is_always_lock_free &&
+                    std::atomic<std::int64_t>::is_always_lock_free,
+                "a signal handler reads the request");
 };
 
 // The log line of a run stopped by `signal`: "rowpress: stopped by signal 15 (Terminated)".
@@ -200,8 +215,9 @@ class RegisteredTemporary {
   // so that a stop never misses it).
   void set(const std::string& path, int directory = -1) {
     release();
+    if (path.empty()) return;
+    StopRequest::instance().addTemporary(path, directory);
     path_ = path;
-    if (!path_.empty()) StopRequest::instance().addTemporary(path_, directory);
   }
   void release() {
     if (path_.empty()) return;

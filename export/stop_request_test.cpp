@@ -12,7 +12,7 @@
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
-#include <thread>
+#include <system_error>
 
 #include "export/column_type_report.h"
 #include "export/export_run.h"
@@ -98,45 +98,87 @@ TEST_F(ExportRunTest, TheWindowsCancelSaysCancelledAndIsForgottenForTheNextRun) 
   EXPECT_EQ(fetch("select * from people").outcome, RunOutcome::Exported);
 }
 
-TEST(StopRequest, WaitsForTheRunsFilesAndRemovesThemWhenTheRunCannot) {
+TEST(StopRequest, RemovesTheFilesOfARunThatCannotAndNothingElse) {
   support::TempDir dir;
   StopRequest& stop = StopRequest::instance();
-  using Clock = std::chrono::steady_clock;
-  EXPECT_TRUE(stop.waitUntilIdle(Clock::now()));
+  EXPECT_TRUE(stop.idle());
   const std::string file = dir / ".report.csv.part";
   writeFile(file, "half");
   stop.addTemporary(file);
-  EXPECT_FALSE(stop.waitUntilIdle(Clock::now() + std::chrono::milliseconds(20)));
-  // The run removes its own file from another thread: the wait ends then.
-  std::thread run([&] { stop.removeTemporary(file); });
-  EXPECT_TRUE(stop.waitUntilIdle(Clock::now() + std::chrono::seconds(30)));
-  run.join();
+  EXPECT_FALSE(stop.idle());
+  stop.removeTemporary(file);
+  EXPECT_TRUE(stop.idle());
   EXPECT_TRUE(fileExists(file));  // the run's own business
-  // A run stuck in the driver: its files are removed for it.
-  stop.addTemporary(file);
+  // A run stuck in the driver: its files are removed for it, through the run's descriptor of
+  // their directory, which the run may close in the meantime.
+  const int directory = ::open(dir.path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  ASSERT_GE(directory, 0);
+  stop.addTemporary(file, directory);
+  ::close(directory);
   stop.removeTemporaries();
   EXPECT_FALSE(fileExists(file));
-  EXPECT_TRUE(stop.waitUntilIdle(Clock::now()));
-  // A step that has created files it has not registered yet is waited for too.
+  EXPECT_TRUE(stop.idle());
+  stop.removeTemporary(file);  // the run's later release changes nothing
+  EXPECT_TRUE(stop.idle());
+
+  // A reserved name goes only while it is the empty file that was reserved: a kept output
+  // that has taken the name since stays.
+  const std::string given = dir / "row0001.csv";
+  const std::string taken = dir / "row0002.csv";
+  for (const std::string& name : {given, taken}) {
+    writeFile(name, "");
+    struct stat st;
+    ASSERT_EQ(::stat(name.c_str(), &st), 0);
+    stop.addReservation(name, st.st_dev, st.st_ino);
+  }
+  writeFile(dir / "kept", "the kept output\r\n");
+  std::filesystem::rename(dir / "kept", taken);
+  stop.removeTemporaries();
+  EXPECT_FALSE(fileExists(given));
+  EXPECT_EQ(readFile(taken), "the kept output\r\n");
+  EXPECT_TRUE(stop.idle());
+
+  // A step that has created files it has not registered yet keeps the run from being idle.
   {
     StepBeforeRegistration step;
-    EXPECT_FALSE(stop.waitUntilIdle(Clock::now() + std::chrono::milliseconds(20)));
+    EXPECT_FALSE(stop.idle());
   }
-  EXPECT_TRUE(stop.waitUntilIdle(Clock::now()));
-  // A step that must not be cut off (a workbook being assembled) holds the deadline off: the
-  // wait goes on past it until the step is over, and then gives the run the same time again
-  // to remove its file.
-  stop.addTemporary(file);
-  stop.beginUninterruptible();
-  const auto deadline = Clock::now() + std::chrono::milliseconds(200);
-  std::thread assembling([&] {
-    while (Clock::now() <= deadline + std::chrono::milliseconds(50)) std::this_thread::yield();
-    stop.endUninterruptible();
-    stop.removeTemporary(file);
-  });
-  EXPECT_TRUE(stop.waitUntilIdle(deadline));
-  EXPECT_GT(Clock::now(), deadline);
-  assembling.join();
+  EXPECT_TRUE(stop.idle());
+  // The table has room for a fixed number of files; one more is refused before it exists.
+  for (int i = 0; i < StopRequest::kRunFiles; ++i) stop.addTemporary(dir / std::to_string(i));
+  EXPECT_THROW(stop.addTemporary(file), std::system_error);
+  EXPECT_THROW(stop.addTemporary(std::string(PATH_MAX, 'x')), std::system_error);
+  for (int i = 0; i < StopRequest::kRunFiles; ++i) stop.removeTemporary(dir / std::to_string(i));
+  EXPECT_TRUE(stop.idle());
+}
+
+TEST(StopRequest, APublicationBeginsOnlyBeforeAStopAndHoldsItOff) {
+  StopRequest& stop = StopRequest::instance();
+  stop.reset();
+  {
+    PublishingStep publishing;
+    ASSERT_TRUE(publishing.begun());
+    EXPECT_TRUE(stop.holdsOff());
+    stop.request(SIGTERM);
+    EXPECT_TRUE(stop.holdsOff());
+    publishing.published();
+  }
+  // Published: the stop leaves the outcome to the run.
+  EXPECT_FALSE(stop.holdsOff());
+  EXPECT_TRUE(stop.publishing());
+  // A publication that failed gives the stop its say again.
+  stop.reset();
+  { PublishingStep failed; }
+  EXPECT_FALSE(stop.publishing());
+  // One after a stop never begins.
+  stop.request(SIGINT);
+  {
+    PublishingStep late;
+    EXPECT_FALSE(late.begun());
+    EXPECT_FALSE(stop.holdsOff());
+  }
+  EXPECT_FALSE(stop.publishing());
+  stop.reset();
 }
 
 TEST_F(ExportRunTest, TheSqliteDriverIsNeverCancelledFromAnotherThread) {

@@ -169,7 +169,14 @@ std::string ProcessLauncher::start(const std::vector<std::string>& words) {
   if (::pipe2(failure, O_CLOEXEC) != 0) return std::strerror(errno);
   // Fork twice so that the viewer belongs to no one here: the middle process starts a new
   // session, forks the viewer and exits at once, and only the middle process is waited for.
+  // The stop signals wait while the middle process starts: their handlers are rowpress's,
+  // and the middle process gives them their default action before it takes any.
+  sigset_t stops, kept;
+  sigemptyset(&stops);
+  for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&stops, signal);
+  ::pthread_sigmask(SIG_BLOCK, &stops, &kept);
   pid_t middle = ::fork();
+  if (middle != 0) ::pthread_sigmask(SIG_SETMASK, &kept, nullptr);
   if (middle < 0) {
     const int error = errno;
     ::close(failure[0]);
@@ -178,11 +185,11 @@ std::string ProcessLauncher::start(const std::vector<std::string>& words) {
   }
   if (middle == 0) {
     ::close(failure[0]);
-    // The viewer starts with no signal blocked.
+    // The viewer starts with no signal blocked, and the default actions first.
+    giveSignalsBack();
     sigset_t none;
     sigemptyset(&none);
     ::sigprocmask(SIG_SETMASK, &none, nullptr);
-    giveSignalsBack();
     ::setsid();
     pid_t viewer = ::fork();
     if (viewer == 0) {

@@ -10,6 +10,7 @@
 #include "app/main_dialog.h"
 #include "app/progress_line.h"
 #include "app/qt/main_window.h"
+#include "app/signal_stop.h"
 #include "app/status_list.h"
 #include "export/stop_request.h"
 
@@ -35,12 +36,14 @@ void laterOnWindowThread(QtMainWindow& window, Call&& call) {
 // business during a live run: it shows the count that the export keeps.
 class QueuedReport : public RunReport {
  public:
-  explicit QueuedReport(QtMainWindow& window) : window_(window) {}
+  QueuedReport(QtMainWindow& window, std::atomic<long long>& rows) : window_(window), rows_(rows) {}
   void statusLine(std::string_view line) override {
     laterOnWindowThread(
         window_, [window = &window_, copy = std::string(line)] { AddStatusLine(*window, copy); });
   }
   void rowsDone(long long) override {}
+  // The count that the window's progress timer reads.
+  std::atomic<long long>* rowCount() override { return &rows_; }
   void message(const ExportMessage& message) override {
     onWindowThread(window_,
                    [&] { window_.messageBox(message.text, message.caption, message.reason); });
@@ -48,6 +51,7 @@ class QueuedReport : public RunReport {
 
  private:
   QtMainWindow& window_;
+  std::atomic<long long>& rows_;
 };
 
 // Starts the viewer from the window's thread, with the launcher the dialog was given.
@@ -100,7 +104,7 @@ void ExportWorker::start() {
   JobSettings job = dialog_.takeFetchJob();
   try {
     thread_ = std::thread([this, job = std::move(job)]() mutable {
-      QueuedReport report(window_);
+      QueuedReport report(window_, dialog_.rowCounter());
       QueuedLauncher launcher(window_, dialog_.launcher());
       result_ = runJob(std::move(job), report, launcher);
       // Behind every call the run queued to the window.
@@ -136,6 +140,8 @@ void ExportWorker::onThreadDone() {
   window_.endLive(exported ? done.rows : 0);
   AddStatusLine(window_, runEndLine(exported ? done.rows : 0, elapsed,
                                     exported && done.kept ? done.path : std::string()));
+  // A stop signal ends the process once its run has ended by itself (its files are gone).
+  endAfterStopSignal();
   StopRequest& stop = StopRequest::instance();
   if (stop.signal() == 0) stop.reset();
   running_ = false;

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# The stop request on a ThreadSanitizer build in build-tsan/: the thread that takes the stop
-# signals, and the timeout watchdog, stop a statement that the export's thread is executing,
+# The stop request on a ThreadSanitizer build in build-tsan/: the stop signals' handlers, the
+# timeout's timer and the thread that cancels, stop a statement that the export is executing,
 # in the real executable and in-process, against the PostgreSQL and MariaDB servers (the
 # drivers that rowpress cancels from another thread). ctest starts and stops the servers as in the plain build.
 set -euo pipefail

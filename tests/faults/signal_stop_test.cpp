@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "tests/support/child_process.h"
 #include "tests/support/odbc_fixture.h"
@@ -43,10 +44,13 @@ class SignalStopTest : public support::OdbcTest {
     job_ = temp_ / "job.DIRU";
   }
 
-  void startJob(support::ChildProcess& child, const std::string& sql) {
+  void startJob(support::ChildProcess& child, const std::string& sql,
+                const std::vector<std::string>& more = {}) {
     writeFile(job_, support::jobFileText("rowtest", sql, {"CSV=\"1\";"}));
-    ASSERT_TRUE(
-        child.startRowpress({"-silent", "-noautoopen", "-file=" + job_, "-outfile=" + target_}));
+    std::vector<std::string> args = {"-silent", "-noautoopen", "-file=" + job_,
+                                     "-outfile=" + target_};
+    args.insert(args.end(), more.begin(), more.end());
+    ASSERT_TRUE(child.startRowpress(args));
   }
 
   // The temporary file beside the target, once the run has written at least `bytes` to it.
@@ -76,9 +80,12 @@ TEST_F(SignalStopTest, EachStopSignalRemovesTheTemporaryFileAndExitsWith128PlusI
   for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
     SCOPED_TRACE(strsignal(signal));
     support::ChildProcess child(temp_.path());
-    startJob(child, kEndlessRows);
+    startJob(child, kEndlessRows, {"-timeout=600"});
     // Stopped in the fetch loop, after its first flushes.
     ASSERT_FALSE(waitForTemporary(512 * 1024).empty());
+    // Neither the signals nor the timeout take a thread: the SQLite driver's locks stay
+    // those of a process that never had a second one.
+    EXPECT_EQ(child.threads(), 1);
     child.kill(signal);
     support::ChildResult stopped = child.wait();
     EXPECT_EQ(stopped.signal, 0) << "died of the signal instead of exiting";

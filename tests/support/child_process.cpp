@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
+#include <fstream>
 #include <regex>
 #include <thread>
 
@@ -190,6 +191,15 @@ bool ChildProcess::running() {
     return false;
   }
   return true;
+}
+
+int ChildProcess::threads() const {
+  std::ifstream status("/proc/" + std::to_string(pid_) + "/status");
+  std::string line;
+  while (std::getline(status, line)) {
+    if (line.rfind("Threads:", 0) == 0) return std::stoi(line.substr(8));
+  }
+  return -1;
 }
 
 void ChildProcess::kill(int signal) {

@@ -62,6 +62,8 @@ class ChildProcess {
   pid_t pid() const { return pid_; }
   // Whether the child still runs; an ended child is reaped here.
   bool running();
+  // How many threads the child runs now, as /proc tells it; -1 when it cannot be read.
+  int threads() const;
   // Sends `signal` to the child while it runs.
   void kill(int signal);
   // Waits for the end and collects what the child printed. When `limit` passes first, the

@@ -1,15 +1,15 @@
 #include "export/stop_request.h"
 
 #include <fcntl.h>
-#include <sqlext.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
-#include <string_view>
 #include <system_error>
 #include <thread>
+
+#include "db/result_cursor.h"
 
 namespace rowpress {
 
@@ -20,7 +20,7 @@ StopRequest& StopRequest::instance() {
 }
 
 void StopRequest::request(int signal, int timeoutSeconds, bool cancel) {
-  SQLHSTMT toCancel = SQL_NULL_HSTMT;
+  ResultCursor* toCancel = nullptr;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     if (!requested_.load()) {
@@ -29,19 +29,19 @@ void StopRequest::request(int signal, int timeoutSeconds, bool cancel) {
       cancelled_.store(cancel);
       requested_.store(true);
     }
-    if (executing_ != SQL_NULL_HSTMT && cancelSafe_ && !cancelling_) {
+    if (executing_ != nullptr && cancelSafe_ && !cancelling_) {
       toCancel = executing_;
       cancelling_ = true;
     }
     changed_.notify_all();
   }
-  if (toCancel == SQL_NULL_HSTMT) return;
+  if (toCancel == nullptr) return;
   // The driver is never called under the lock, and never on the requesting thread: a cancel
   // that the server's side never answers would hold it, and the stop's deadline with it. The
   // statement stays the one executing until the cancel returns: endExecute waits for it.
   try {
     std::thread([this, toCancel] {
-      SQLCancel(toCancel);
+      toCancel->cancel();
       std::lock_guard<std::mutex> lock(mutex_);
       cancelling_ = false;
       changed_.notify_all();
@@ -81,9 +81,9 @@ void StopRequest::reset() {
   rows_.store(0, std::memory_order_relaxed);
 }
 
-void StopRequest::beginExecute(SQLHSTMT statement, bool cancelSafe) {
+void StopRequest::beginExecute(ResultCursor* cursor, bool cancelSafe) {
   std::lock_guard<std::mutex> lock(mutex_);
-  executing_ = statement;
+  executing_ = cursor;
   cancelSafe_ = cancelSafe;
 }
 
@@ -93,7 +93,7 @@ void StopRequest::endExecute() {
   // cancel returns. A cancel that never returns leaves the run here, and the stop's deadline
   // ends the process.
   changed_.wait(lock, [this] { return !cancelling_; });
-  executing_ = SQL_NULL_HSTMT;
+  executing_ = nullptr;
   cancelSafe_ = false;
   changed_.notify_all();
 }
@@ -216,14 +216,8 @@ std::string timedOutText(int seconds) {
   return "timed out after " + std::to_string(seconds) + " s";
 }
 
-bool driverCancelsSafely(SQLHDBC connection) {
-  SQLCHAR name[256] = {0};
-  SQLSMALLINT length = 0;
-  SQLRETURN rc = SQLGetInfo(connection, SQL_DRIVER_NAME, name, sizeof name, &length);
-  if (rc != SQL_SUCCESS && rc != SQL_SUCCESS_WITH_INFO) return false;
-  std::string_view driver(reinterpret_cast<const char*>(name));
-  // The file name of the driver library, as the driver manager loaded it.
-  return driver.find("psqlodbc") != std::string_view::npos;
+ExecutingStatement::ExecutingStatement(ResultCursor& cursor) {
+  StopRequest::instance().beginExecute(&cursor, cursor.cancelsSafely());
 }
 
 }  // namespace rowpress

@@ -1,15 +1,14 @@
 // The request to stop the running export. One request serves every way a run can be
 // stopped: a signal (SIGINT, SIGTERM, SIGHUP) taken by the thread that waits for them, the
 // timeout watchdog, and the window's Cancel. The fetch loop checks it once per row; a
-// statement still executing is interrupted with SQLCancel, but only on drivers where that is
-// safe from another thread; where no call can interrupt the driver, the stopping thread
-// removes the run's temporary files itself.
+// statement still executing is interrupted through its result cursor, but only on drivers
+// where that is safe from another thread; where no call can interrupt the driver, the
+// stopping thread removes the run's temporary files itself.
 //
 // The request is process-wide and never destroyed, so that the stopping thread may still use
 // it while the main thread ends the process.
 #pragma once
 
-#include <sql.h>
 #include <sys/types.h>
 
 #include <atomic>
@@ -21,6 +20,8 @@
 #include <vector>
 
 namespace rowpress {
+
+class ResultCursor;
 
 class StopRequest {
  public:
@@ -78,9 +79,9 @@ class StopRequest {
   // both may end the process, and the log says once why it stopped.
   bool claimReport() { return !reported_.exchange(true); }
 
-  // The statement that is being executed, and whether SQLCancel may be called on it from
+  // The cursor whose statement is being executed, and whether it may be cancelled from
   // another thread while it executes. Between the two calls a request cancels it.
-  void beginExecute(SQLHSTMT statement, bool cancelSafe);
+  void beginExecute(ResultCursor* cursor, bool cancelSafe);
   void endExecute();
 
   // The temporary files (and the work directory) of the running export: removed by stopProcess when
@@ -129,8 +130,7 @@ class StopRequest {
   StopRequest() = default;
   void request(int signal, int timeoutSeconds, bool cancel = false);
   bool idle() const {
-    return temporaries_.empty() && reservations_.empty() && steps_ == 0 &&
-           executing_ == SQL_NULL_HSTMT;
+    return temporaries_.empty() && reservations_.empty() && steps_ == 0 && executing_ == nullptr;
   }
 
   // A file of the run: its path, and a descriptor of its directory (or -1) that this owns.
@@ -155,9 +155,9 @@ class StopRequest {
   std::atomic<long long> rows_{0};
   std::mutex mutex_;
   std::condition_variable changed_;
-  SQLHSTMT executing_ = SQL_NULL_HSTMT;
+  ResultCursor* executing_ = nullptr;
   bool cancelSafe_ = false;
-  bool cancelling_ = false;  // a thread of its own is inside SQLCancel on executing_
+  bool cancelling_ = false;  // a thread of its own is cancelling executing_
   std::vector<RunFile> temporaries_;
   std::vector<Reservation> reservations_;
   int steps_ = 0;
@@ -179,14 +179,6 @@ class WaitingFor {
   WaitingFor(const WaitingFor&) = delete;
   WaitingFor& operator=(const WaitingFor&) = delete;
 };
-
-// Whether the driver of `connection` can be interrupted with SQLCancel from another thread
-// while a statement executes. Known only for the PostgreSQL driver, which sends the server a
-// cancel request on a connection of its own. The MariaDB driver unlocks a mutex that the
-// executing thread holds and writes the statement's memory under it; the SQLite driver frees
-// the cursor under a running statement; drivers not known are not cancelled either. Those
-// runs end after the grace period, their temporary files removed for them.
-bool driverCancelsSafely(SQLHDBC connection);
 
 // Registers a temporary file with the stop request until release() or the end of its life.
 class RegisteredTemporary {
@@ -249,12 +241,11 @@ class UninterruptibleStep {
   UninterruptibleStep& operator=(const UninterruptibleStep&) = delete;
 };
 
-// Registers a statement with the stop request while it executes.
+// Registers a cursor with the stop request while its statement executes; the stop request
+// cancels it only where its driver allows that from another thread.
 class ExecutingStatement {
  public:
-  ExecutingStatement(SQLHSTMT statement, bool cancelSafe) {
-    StopRequest::instance().beginExecute(statement, cancelSafe);
-  }
+  explicit ExecutingStatement(ResultCursor& cursor);
   ~ExecutingStatement() { StopRequest::instance().endExecute(); }
   ExecutingStatement(const ExecutingStatement&) = delete;
   ExecutingStatement& operator=(const ExecutingStatement&) = delete;

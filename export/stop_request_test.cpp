@@ -18,14 +18,17 @@
 #include "export/export_run.h"
 #include "export/output_naming.h"
 #include "tests/support/export_run_fixture.h"
+#include "tests/support/fake_result_cursor.h"
 #include "tests/support/odbc_fixture.h"
 
 namespace rowpress {
 namespace {
 
+using support::FakeResultCursor;
 using support::fileExists;
 using support::OdbcTest;
 using support::readFile;
+using support::RecordedReport;
 using support::writeFile;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
@@ -147,6 +150,65 @@ TEST_F(ExportRunTest, TheSqliteDriverIsNeverCancelledFromAnotherThread) {
   ASSERT_TRUE(session);
   EXPECT_FALSE(driverCancelsSafely(session->connection()));
   EXPECT_FALSE(driverCancelsSafely(SQL_NULL_HDBC));
+}
+
+// A stop requested while the statement executes cancels it through its cursor, and only a
+// cursor whose driver allows that from another thread; the run ends as stopped either way.
+TEST_F(ExportRunTest, AStopWhileExecutingCancelsOnlyACursorThatAllowsIt) {
+  StopRequest& stop = StopRequest::instance();
+  for (bool safe : {false, true}) {
+    SCOPED_TRACE(safe);
+    stop.reset();
+    FakeResultCursor cursor = FakeResultCursor::numbered(3);
+    cursor.safeToCancel = safe;
+    cursor.whileExecuting = [&stop] { stop.request(SIGTERM); };
+    RecordedReport report;
+    std::string sql = "select n, name from t";
+    const ExportResult result = ExportRun(job_, report, launcher_).run(cursor, sql);
+    EXPECT_EQ(result.outcome, RunOutcome::Stopped);
+    EXPECT_EQ(cursor.cancels, safe ? 1 : 0);
+    EXPECT_EQ(cursor.described, -1);
+    EXPECT_THAT(report.lines, ElementsAre("Stopped after 0 rows; no output file was written."));
+    EXPECT_TRUE(stop.waitUntilIdle(std::chrono::steady_clock::now()));
+    EXPECT_TRUE(outputFiles().empty());
+  }
+  stop.reset();
+}
+
+// A fetch that fails because the run was asked to stop (the driver's own timeout, a cancel)
+// ends as the request says, not as a failed statement.
+TEST_F(ExportRunTest, AFetchThatFailsUnderAStopRequestEndsAsTheRequestSays) {
+  StopRequest& stop = StopRequest::instance();
+  struct Case {
+    void (*ask)(StopRequest&);
+    RunOutcome outcome;
+    std::vector<std::string> last;
+  } cases[] = {
+      {[](StopRequest& s) { s.requestTimeout(30); },
+       RunOutcome::StatementFailed,
+       {"SQL statement failed.", "timed out after 30 s"}},
+      {[](StopRequest& s) { s.requestCancel(); }, RunOutcome::Stopped, {"Cancelled after 4 rows"}},
+  };
+  for (const Case& c : cases) {
+    stop.reset();
+    FakeResultCursor cursor = FakeResultCursor::numbered(9);
+    cursor.failFetchOf = 5;
+    cursor.beforeFetch = [&](int row) {
+      if (row == 5) c.ask(stop);
+    };
+    RecordedReport report;
+    std::string sql = "select n, name from t";
+    const ExportResult result = ExportRun(job_, report, launcher_).run(cursor, sql);
+    EXPECT_EQ(result.outcome, c.outcome);
+    EXPECT_EQ(result.rows, 4);
+    EXPECT_TRUE(result.messages.empty());
+    ASSERT_GE(report.lines.size(), c.last.size());
+    EXPECT_EQ(
+        std::vector(report.lines.end() - static_cast<long>(c.last.size()), report.lines.end()),
+        c.last);
+    EXPECT_TRUE(outputFiles().empty());
+  }
+  stop.reset();
 }
 
 }  // namespace

@@ -15,18 +15,51 @@ namespace {
 constexpr std::size_t kFirstPiece = 512;
 // Columns declared at most this many characters wide are bound with room for all of them.
 constexpr std::int32_t kBindLimit = 1024;
+// The rows of a rowset, and the bytes that its buffers may take.
+constexpr std::size_t kRowsetRows = 256;
+constexpr std::size_t kRowsetBytes = 1 << 20;
 
-}  // namespace
-
-bool driverCancelsSafely(SQLHDBC connection) {
+// Whether the driver of `connection` is the PostgreSQL driver: the file name of the driver
+// library, as the driver manager loaded it.
+bool isPostgresDriver(SQLHDBC connection) {
   SQLCHAR name[256] = {0};
   SQLSMALLINT length = 0;
   SQLRETURN rc = SQLGetInfo(connection, SQL_DRIVER_NAME, name, sizeof name, &length);
   if (rc != SQL_SUCCESS && rc != SQL_SUCCESS_WITH_INFO) return false;
   std::string_view driver(reinterpret_cast<const char*>(name));
-  // The file name of the driver library, as the driver manager loaded it.
   return driver.find("psqlodbc") != std::string_view::npos;
 }
+
+// The PostgreSQL driver's own connection attributes: whether it reads the result through a
+// server cursor, and how many rows it reads from it at a time.
+constexpr SQLINTEGER kPgUseDeclareFetch = 65539;
+constexpr SQLINTEGER kPgFetch = 65541;
+
+// The rows of a rowset on a PostgreSQL connection, at most `limit`; 1 for none. A driver that
+// reads the result through a server cursor rounds its batch up to whole rowsets and waits for
+// all of their rows: the rowset divides the batch, so that each row comes no later than it
+// would one by one (a batch of 1 gets no rowsets). A driver that read the whole result when
+// the statement executed waits for nothing.
+std::size_t postgresRowset(SQLHDBC connection, std::size_t limit) {
+  SQLINTEGER declareFetch = 0, batch = 0;
+  if (!succeeded(SQLGetConnectAttr(connection, kPgUseDeclareFetch, &declareFetch,
+                                   sizeof declareFetch, nullptr))) {
+    return 1;
+  }
+  if (declareFetch == 0) return limit;
+  if (!succeeded(SQLGetConnectAttr(connection, kPgFetch, &batch, sizeof batch, nullptr)) ||
+      batch <= 1) {
+    return 1;
+  }
+  for (std::size_t rows = std::min(limit, static_cast<std::size_t>(batch)); rows > 1; --rows) {
+    if (static_cast<std::size_t>(batch) % rows == 0) return rows;
+  }
+  return 1;
+}
+
+}  // namespace
+
+bool driverCancelsSafely(SQLHDBC connection) { return isPostgresDriver(connection); }
 
 OdbcResultCursor::~OdbcResultCursor() { unbind(); }
 
@@ -67,9 +100,26 @@ ResultCursor::Fetched OdbcResultCursor::fetch() {
     value_.resize(kValueLimit + 1);
     bound_ = bindColumns();
   }
+  if (rows_ > 1 && ++row_ < fetched_) return rowStatus();
+  row_ = 0;
+  fetched_ = 0;
   const SQLRETURN rc = SQLFetch(statement_);
   if (rc == SQL_NO_DATA) return Fetched::End;
-  return succeeded(rc) ? Fetched::Row : Fetched::Failed;
+  if (!succeeded(rc)) return Fetched::Failed;
+  if (rows_ == 1) return Fetched::Row;
+  return fetched_ == 0 ? Fetched::End : rowStatus();
+}
+
+ResultCursor::Fetched OdbcResultCursor::rowStatus() const {
+  // A row that the driver could not deliver fails the fetch, like a single row would.
+  switch (statuses_[row_]) {
+    case SQL_ROW_ERROR:
+      return Fetched::Failed;
+    case SQL_ROW_NOROW:
+      return Fetched::End;
+    default:
+      return Fetched::Row;
+  }
 }
 
 bool OdbcResultCursor::bindColumns() {
@@ -86,9 +136,13 @@ bool OdbcResultCursor::bindColumns() {
   // bytes; a long or unsized one gets the first piece's room, and its longer values are read
   // again with SQLGetData. Binary columns are never fetched.
   std::size_t total = 0;
+  bool every = true;
   for (std::size_t i = 0; i < columns_.size(); ++i) {
     const ColumnInfo& column = columns_[i];
-    if (isBinaryType(column.sqlType)) continue;
+    if (isBinaryType(column.sqlType)) {
+      every = false;
+      continue;
+    }
     const bool sized = column.declaredSize > 0 && column.declaredSize <= kBindLimit;
     const std::size_t room =
         sized ? 4 * static_cast<std::size_t>(column.declaredSize) + 1 : kFirstPiece;
@@ -96,22 +150,60 @@ bool OdbcResultCursor::bindColumns() {
     total += bindings_[i].size;
   }
   if (total == 0) return false;
-  buffers_.assign(total, 0);
-  indicators_.assign(columns_.size(), 0);
+  // Rowsets need every column bound, and SQLGetData inside a rowset for the values that its
+  // buffers cut. The SQLite driver is never given them: after a rowset of two rows it
+  // returned the second row's value from SQLGetData on the first, with SQL_SUCCESS.
+  const bool rowsets = every && (extensions & SQL_GD_BLOCK) && isPostgresDriver(connection_);
+  const std::size_t rows =
+      rowsets ? postgresRowset(connection_,
+                               std::clamp<std::size_t>(kRowsetBytes / total, 1, kRowsetRows))
+              : 1;
+  return (rows > 1 && bindFor(rows)) || bindFor(1);
+}
+
+bool OdbcResultCursor::bindFor(std::size_t rows) {
+  std::size_t total = 0;
+  for (const Binding& binding : bindings_) total += binding.size;
+  rows_ = rows;
+  buffers_.assign(total * rows, 0);
+  indicators_.assign(columns_.size() * rows, 0);
   for (std::size_t i = 0; i < columns_.size(); ++i) {
-    if (bindings_[i].size == 0) continue;
+    const Binding& binding = bindings_[i];
+    if (binding.size == 0) continue;
     if (!succeeded(SQLBindCol(statement_, static_cast<SQLUSMALLINT>(i + 1), SQL_C_CHAR,
-                              buffers_.data() + bindings_[i].offset,
-                              static_cast<SQLLEN>(bindings_[i].size), &indicators_[i]))) {
+                              buffers_.data() + binding.offset * rows,
+                              static_cast<SQLLEN>(binding.size), &indicators_[i * rows]))) {
       SQLFreeStmt(statement_, SQL_UNBIND);
-      bindings_.assign(columns_.size(), Binding{});
+      if (rows == 1) bindings_.assign(columns_.size(), Binding{});
+      rows_ = 1;
       return false;
     }
   }
-  return true;
+  if (rows == 1) return true;
+  // The buffers are column by column (the default binding); a driver that would change the
+  // rowset's size gets none.
+  statuses_.assign(rows, SQL_ROW_NOROW);
+  if (SQLSetStmtAttr(statement_, SQL_ATTR_ROW_ARRAY_SIZE, reinterpret_cast<SQLPOINTER>(rows), 0) ==
+          SQL_SUCCESS &&
+      SQLSetStmtAttr(statement_, SQL_ATTR_ROWS_FETCHED_PTR, &fetched_, 0) == SQL_SUCCESS &&
+      SQLSetStmtAttr(statement_, SQL_ATTR_ROW_STATUS_PTR, statuses_.data(), 0) == SQL_SUCCESS) {
+    return true;
+  }
+  endRowsets();
+  SQLFreeStmt(statement_, SQL_UNBIND);
+  return false;
+}
+
+void OdbcResultCursor::endRowsets() {
+  if (rows_ == 1) return;
+  SQLSetStmtAttr(statement_, SQL_ATTR_ROW_ARRAY_SIZE, reinterpret_cast<SQLPOINTER>(1), 0);
+  SQLSetStmtAttr(statement_, SQL_ATTR_ROWS_FETCHED_PTR, nullptr, 0);
+  SQLSetStmtAttr(statement_, SQL_ATTR_ROW_STATUS_PTR, nullptr, 0);
+  rows_ = 1;
 }
 
 void OdbcResultCursor::unbind() {
+  endRowsets();
   if (bound_) SQLFreeStmt(statement_, SQL_UNBIND);
   bound_ = false;
 }
@@ -120,18 +212,22 @@ bool OdbcResultCursor::value(int k, CellValue& value) {
   const std::size_t i = static_cast<std::size_t>(k - 1);
   if (i >= bindings_.size() || bindings_[i].size == 0) return readValue(k, value);
   const Binding& binding = bindings_[i];
-  const SQLLEN indicator = indicators_[i];
+  const SQLLEN indicator = indicators_[i * rows_ + row_];
   if (indicator == SQL_NULL_DATA) {
     value = CellValue{std::string_view(), true};
     return true;
   }
   if (indicator >= 0 && static_cast<std::size_t>(indicator) < binding.size) {
-    value = CellValue{
-        std::string_view(buffers_.data() + binding.offset, static_cast<std::size_t>(indicator))};
+    const char* text = buffers_.data() + binding.offset * rows_ + row_ * binding.size;
+    value = CellValue{std::string_view(text, static_cast<std::size_t>(indicator))};
     return true;
   }
   // Longer than its buffer (a long column, or SQLite, which does not enforce declared sizes):
-  // read it again.
+  // read it again, in a rowset from its own row.
+  if (rows_ > 1 && !succeeded(SQLSetPos(statement_, static_cast<SQLSETPOSIROW>(row_ + 1),
+                                        SQL_POSITION, SQL_LOCK_NO_CHANGE))) {
+    return false;
+  }
   return readValue(k, value);
 }
 

@@ -33,6 +33,9 @@ if(BUILD_TESTING)
   set_tests_properties(format PROPERTIES TIMEOUT 120)
   # The core and its tests include nothing of the dialog.
   add_test(NAME floors COMMAND bash ${CMAKE_SOURCE_DIR}/scripts/check-floors.sh)
+  # Only db/ calls ODBC; the floors above it reach the driver through the result cursor.
+  add_test(NAME odbc_calls_in_db_only COMMAND bash ${CMAKE_SOURCE_DIR}/scripts/check-odbc-calls.sh)
+  set_tests_properties(odbc_calls_in_db_only PROPERTIES TIMEOUT 60)
 endif()
 
 # The SQLite3 ODBC driver loads libodbcinst itself to read its settings and unloads it when

@@ -1,7 +1,5 @@
 #include "export/export_run.h"
 
-#include <sqlext.h>
-
 #include <cerrno>
 #include <cstring>
 #include <new>
@@ -28,10 +26,6 @@ constexpr char kBinaryValue[] = "<BINARY>";
 constexpr long long kProgressEvery = 1024;
 // How often the run reports its progress for a progress line, on the coarse clock.
 constexpr std::int64_t kProgressLineEveryNs = 250'000'000;
-// The buffer of the first SQLGetData call of each value.
-constexpr std::size_t kFirstPiece = 512;
-// Columns declared at most this many characters wide are bound with room for all of them.
-constexpr std::int32_t kBindLimit = 1024;
 
 }  // namespace
 
@@ -65,8 +59,8 @@ void ExportRun::appendToStatusLine(std::string_view value) {
   }
 }
 
-RunOutcome ExportRun::statementFailed(SQLHSTMT statement, const char* caption) {
-  std::string diagnostic = GetStatementDiagnostic(statement);
+RunOutcome ExportRun::statementFailed(ResultCursor& cursor, const char* caption) {
+  std::string diagnostic = cursor.diagnostic();
   report_.statusLine("SQL statement failed.");
   report_.statusLine(diagnostic);
   message(std::move(diagnostic), caption);
@@ -75,103 +69,6 @@ RunOutcome ExportRun::statementFailed(SQLHSTMT statement, const char* caption) {
 
 void ExportRun::message(std::string text, std::string caption, std::string reason) {
   result_.messages.push_back(ExportMessage{std::move(text), std::move(caption), std::move(reason)});
-}
-
-bool ExportRun::fetchValue(SQLHSTMT statement, int k, CellValue& value) {
-  // Most values are short: ask for them with a small buffer first, because drivers spend
-  // time in proportion to the buffer they are handed, and fetch a long value's remaining
-  // pieces only when the first one came back cut, up to the 65,536-byte limit.
-  char* buffer = value_.data();
-  const auto column = static_cast<SQLUSMALLINT>(k);
-  SQLLEN indicator = 0;
-  SQLRETURN rc = SQLGetData(statement, column, SQL_C_CHAR, buffer, kFirstPiece, &indicator);
-  if (rc == SQL_NO_DATA || (succeeded(rc) && indicator == SQL_NULL_DATA)) {
-    value = CellValue{std::string_view(), rc != SQL_NO_DATA};
-    return true;
-  }
-  if (!succeeded(rc)) return false;
-  if (indicator >= 0 && indicator < static_cast<SQLLEN>(kFirstPiece)) {
-    value = CellValue{std::string_view(buffer, static_cast<std::size_t>(indicator))};
-    return true;
-  }
-  std::size_t length = kFirstPiece - 1;
-  bool cut = true;  // until a piece says that the value ended
-  while (rc == SQL_SUCCESS_WITH_INFO && length < kValueLimit) {
-    const std::size_t room = value_.size() - length;  // the rest of the limit plus its NUL
-    rc = SQLGetData(statement, column, SQL_C_CHAR, buffer + length, static_cast<SQLLEN>(room),
-                    &indicator);
-    if (rc == SQL_NO_DATA) {
-      cut = false;
-      break;
-    }
-    if (!succeeded(rc)) return false;
-    const bool whole = indicator >= 0 && static_cast<std::size_t>(indicator) < room;
-    length += whole ? static_cast<std::size_t>(indicator) : room - 1;
-    cut = !whole;
-  }
-  // Only a value cut at the limit loses a character that the cut split; any other value
-  // passes through byte for byte.
-  if (cut)
-    length = cutOnCharacterBoundary(std::string_view(buffer, length), length, TextEnd::CutOff);
-  value = CellValue{std::string_view(buffer, length)};
-  return true;
-}
-
-bool ExportRun::bindColumns(SQLHSTMT statement) {
-  bindings_.assign(columns_.size(), Binding{});
-  if (connection_ == SQL_NULL_HDBC) return false;
-  SQLUINTEGER extensions = 0;
-  if (!succeeded(SQLGetInfo(connection_, SQL_GETDATA_EXTENSIONS, &extensions, sizeof extensions,
-                            nullptr))) {
-    return false;
-  }
-  const SQLUINTEGER needed = SQL_GD_ANY_COLUMN | SQL_GD_ANY_ORDER | SQL_GD_BOUND;
-  if ((extensions & needed) != needed) return false;
-  // A column of a small declared size gets room for that many characters of up to four
-  // bytes; a long or unsized one gets the first piece's room, and its longer values are read
-  // again with SQLGetData. Binary columns are never fetched.
-  std::size_t total = 0;
-  for (std::size_t i = 0; i < columns_.size(); ++i) {
-    const ColumnInfo& column = columns_[i];
-    if (isBinaryType(column.sqlType)) continue;
-    const bool sized = column.declaredSize > 0 && column.declaredSize <= kBindLimit;
-    const std::size_t room =
-        sized ? 4 * static_cast<std::size_t>(column.declaredSize) + 1 : kFirstPiece;
-    bindings_[i] = Binding{total, std::max<std::size_t>(room, 64)};
-    total += bindings_[i].size;
-  }
-  if (total == 0) return false;
-  bound_.assign(total, 0);
-  indicators_.assign(columns_.size(), 0);
-  for (std::size_t i = 0; i < columns_.size(); ++i) {
-    if (bindings_[i].size == 0) continue;
-    if (!succeeded(SQLBindCol(statement, static_cast<SQLUSMALLINT>(i + 1), SQL_C_CHAR,
-                              bound_.data() + bindings_[i].offset,
-                              static_cast<SQLLEN>(bindings_[i].size), &indicators_[i]))) {
-      SQLFreeStmt(statement, SQL_UNBIND);
-      bindings_.assign(columns_.size(), Binding{});
-      return false;
-    }
-  }
-  return true;
-}
-
-bool ExportRun::columnValue(SQLHSTMT statement, int k, CellValue& value) {
-  const Binding& binding = bindings_[static_cast<std::size_t>(k - 1)];
-  if (binding.size == 0) return fetchValue(statement, k, value);
-  const SQLLEN indicator = indicators_[static_cast<std::size_t>(k - 1)];
-  if (indicator == SQL_NULL_DATA) {
-    value = CellValue{std::string_view(), true};
-    return true;
-  }
-  if (indicator >= 0 && static_cast<std::size_t>(indicator) < binding.size) {
-    value = CellValue{
-        std::string_view(bound_.data() + binding.offset, static_cast<std::size_t>(indicator))};
-    return true;
-  }
-  // Longer than its buffer (a long column, or SQLite, which does not enforce declared sizes):
-  // read it again.
-  return fetchValue(statement, k, value);
 }
 
 RunOutcome ExportRun::stoppedByRequest() {
@@ -192,13 +89,17 @@ RunOutcome ExportRun::stoppedByRequest() {
 }
 
 ExportResult ExportRun::run(const OdbcSession& session, std::string& sql) {
+  OdbcResultCursor cursor(session);
+  return run(cursor, sql);
+}
+
+ExportResult ExportRun::run(ResultCursor& cursor, std::string& sql) {
   result_ = ExportResult{};
   if (std::atomic<long long>* count = report_.rowCount()) count->store(0);
-  connection_ = session.connection();
   // A process limit (ulimit -v, a thread that cannot start) ends the run like a file that
   // could not be written: by the time the exception arrives here, the steps' files are gone.
   try {
-    result_.outcome = runSteps(session.statement(), sql);
+    result_.outcome = runSteps(cursor, sql);
   } catch (const std::bad_alloc&) {
     result_.kept = false;
     result_.outcome = outputNotWritten(std::strerror(ENOMEM));
@@ -209,7 +110,7 @@ ExportResult ExportRun::run(const OdbcSession& session, std::string& sql) {
   return std::move(result_);
 }
 
-RunOutcome ExportRun::runSteps(SQLHSTMT statement, std::string& sql) {
+RunOutcome ExportRun::runSteps(ResultCursor& cursor, std::string& sql) {
   if (StopRequest::instance().requested()) return stoppedByRequest();
   const OutputType type = outputTypeOf(job_);
   // The output file is created before anything is executed; without it nothing runs.
@@ -224,9 +125,9 @@ RunOutcome ExportRun::runSteps(SQLHSTMT statement, std::string& sql) {
   {
     // A timeout bounds executing the statement and each wait for a row, not the file's end.
     WaitingFor waiting(StopRequest::Wait::Statement);
-    if (std::optional<RunOutcome> failed = execute(statement, sql)) return *failed;
-    describeColumns(statement, *writer);
-    if (std::optional<RunOutcome> failed = streamRows(statement, type, *writer, target, stopped)) {
+    if (std::optional<RunOutcome> failed = execute(cursor, sql)) return *failed;
+    describeColumns(cursor, *writer);
+    if (std::optional<RunOutcome> failed = streamRows(cursor, type, *writer, target, stopped)) {
       return *failed;
     }
   }
@@ -261,28 +162,29 @@ RunOutcome ExportRun::outputNotWritten(const std::string& reason) {
   return RunOutcome::OutputFile;
 }
 
-std::optional<RunOutcome> ExportRun::execute(SQLHSTMT statement, std::string& sql) {
-  SQLRETURN rc = SQL_ERROR;
+std::optional<RunOutcome> ExportRun::execute(ResultCursor& cursor, std::string& sql) {
+  ResultCursor::Executed executed = ResultCursor::Executed::Failed;
   {
     // The text goes to the driver as written: a "--" comment ends at its line's end. A stop
     // request cancels the statement while it executes, where the driver allows it.
-    ExecutingStatement executing(statement, driverCancelsSafely(connection_));
-    rc = SQLExecDirect(statement, reinterpret_cast<SQLCHAR*>(sql.data()),
-                       static_cast<SQLINTEGER>(sql.size()));
+    ExecutingStatement executing(cursor);
+    executed = cursor.execute(sql);
   }
   if (StopRequest::instance().requested()) return stoppedByRequest();
-  // An UPDATE or DELETE that touched no row returns SQL_NO_DATA: a statement without result
+  if (executed == ResultCursor::Executed::Failed) {
+    return statementFailed(cursor, "SQL statement failed.");
+  }
+  // An UPDATE or DELETE that touched no row has no data: a statement without result
   // columns, like one that touched rows.
-  const bool noResult = rc == SQL_NO_DATA;
-  if (!noResult && !succeeded(rc)) return statementFailed(statement, "SQL statement failed.");
-
   columnCount_ = 0;
-  if (!noResult && !succeeded(SQLNumResultCols(statement, &columnCount_))) {
-    return statementFailed(statement, "Could not retrieve number of columns.");
+  if (executed == ResultCursor::Executed::Result) {
+    const std::optional<int> count = cursor.columnCount();
+    if (!count) return statementFailed(cursor, "Could not retrieve number of columns.");
+    columnCount_ = *count;
   }
   if (columnCount_ == 0) {
     result_.noResultSet = "the statement returned no result set";
-    if (const auto affected = AffectedRows(statement)) {
+    if (const auto affected = cursor.affectedRows()) {
       result_.noResultSet += " (" + std::to_string(*affected) + " rows affected)";
     }
     report_.statusLine(result_.noResultSet);
@@ -296,7 +198,7 @@ std::optional<RunOutcome> ExportRun::execute(SQLHSTMT statement, std::string& sq
   return std::nullopt;
 }
 
-void ExportRun::describeColumns(SQLHSTMT statement, OutputWriter& writer) {
+void ExportRun::describeColumns(ResultCursor& cursor, OutputWriter& writer) {
   writer.beginHeaderRow();
   ColumnTypeReport report;
   // A statement without a result set has no columns to report: the last report stays.
@@ -309,21 +211,11 @@ void ExportRun::describeColumns(SQLHSTMT statement, OutputWriter& writer) {
         noDefaultDirectoryReason() + "; the column type report was not written.";
     report_.statusLine(result_.typeReportSkipped);
   }
-  columns_.assign(static_cast<std::size_t>(std::max<SQLSMALLINT>(columnCount_, 0)), ColumnInfo{});
+  columns_ = cursor.describe(columnCount_);
   statusLine_.clear();
   statusLine_.reserve(kStatusLineLimit + 1);
   for (int k = 1; k <= columnCount_; ++k) {
-    SQLCHAR name[256] = {0};
-    SQLSMALLINT nameLength = 0, sqlType = 0, digits = 0;
-    SQLULEN size = 0;
-    SQLDescribeCol(statement, static_cast<SQLUSMALLINT>(k), name, sizeof name, &nameLength,
-                   &sqlType, &size, &digits, nullptr);
-    ColumnInfo& column = columns_[static_cast<std::size_t>(k - 1)];
-    column.name = reinterpret_cast<char*>(name);
-    column.name.resize(cutOnCharacterBoundary(column.name, 255));
-    column.sqlType = sqlType;
-    column.declaredSize = static_cast<std::int32_t>(static_cast<std::uint32_t>(size));
-    column.decimalDigits = digits;
+    const ColumnInfo& column = columns_[static_cast<std::size_t>(k - 1)];
     report.addColumn(k, column);
     writer.headerCell(column);
     appendToStatusLine(column.name);
@@ -340,7 +232,7 @@ void ExportRun::describeColumns(SQLHSTMT statement, OutputWriter& writer) {
   statusLine_.clear();
 }
 
-std::optional<RunOutcome> ExportRun::streamRows(SQLHSTMT statement, OutputType type,
+std::optional<RunOutcome> ExportRun::streamRows(ResultCursor& cursor, OutputType type,
                                                 OutputWriter& writer, OutputTarget& target,
                                                 bool& stopped) {
   StopRequest& stop = StopRequest::instance();
@@ -349,25 +241,16 @@ std::optional<RunOutcome> ExportRun::streamRows(SQLHSTMT statement, OutputType t
   const long long rowLimit = job_.excel2007 ? kWorkbook2007RowLimit : kWorkbookRowLimit;
   const bool workbook = type == OutputType::Xml;
   result_.rows = 0;
-  value_.resize(kValueLimit + 1);
-  // The buffers are bound only for this run: unbind them on every way out.
-  struct Unbind {
-    SQLHSTMT statement;
-    bool bound;
-    ~Unbind() {
-      if (bound) SQLFreeStmt(statement, SQL_UNBIND);
-    }
-  } unbind{statement, columnCount_ > 0 && bindColumns(statement)};
   // A statement without result columns (an UPDATE) has no rows to fetch.
   while (columnCount_ > 0) {
     if (stop.requested()) return stoppedByRequest();
-    const SQLRETURN rc = SQLFetch(statement);
-    if (rc == SQL_NO_DATA) break;
+    const ResultCursor::Fetched fetched = cursor.fetch();
+    if (fetched == ResultCursor::Fetched::End) break;
     // A fetch that failed under a stop request (the driver's own timeout ended it, or a
     // cancel) ends as the request says.
-    if (!succeeded(rc)) {
+    if (fetched == ResultCursor::Fetched::Failed) {
       return stop.requested() ? stoppedByRequest()
-                              : statementFailed(statement, "SQL statement failed.");
+                              : statementFailed(cursor, "SQL statement failed.");
     }
     ++result_.rows;
     // The wait for the next row starts now; the clock is coarse, as cheap as a load.
@@ -379,9 +262,9 @@ std::optional<RunOutcome> ExportRun::streamRows(SQLHSTMT statement, OutputType t
       nextProgress = now + kProgressLineEveryNs;
     }
     const bool showRow = result_.rows < 12;
-    if (!writeRow(statement, workbook, writer, showRow, stopped)) {
+    if (!writeRow(cursor, workbook, writer, showRow, stopped)) {
       return stop.requested() ? stoppedByRequest()
-                              : statementFailed(statement, "SQL statement failed.");
+                              : statementFailed(cursor, "SQL statement failed.");
     }
     if (stopped) break;
     if (showRow) {
@@ -400,7 +283,7 @@ std::optional<RunOutcome> ExportRun::streamRows(SQLHSTMT statement, OutputType t
   return std::nullopt;
 }
 
-bool ExportRun::writeRow(SQLHSTMT statement, bool workbook, OutputWriter& writer, bool showRow,
+bool ExportRun::writeRow(ResultCursor& cursor, bool workbook, OutputWriter& writer, bool showRow,
                          bool& stopped) {
   writer.beginRow();
   for (int k = 1; k <= columnCount_; ++k) {
@@ -413,7 +296,7 @@ bool ExportRun::writeRow(SQLHSTMT statement, bool workbook, OutputWriter& writer
     CellValue value;
     if (isBinaryType(column.sqlType)) {
       value = CellValue{kBinaryValue};
-    } else if (!columnValue(statement, k, value)) {
+    } else if (!cursor.value(k, value)) {
       return false;
     }
     if (showRow) appendToStatusLine(value.text);

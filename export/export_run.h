@@ -3,14 +3,13 @@
 // launches the file, and returns what happened.
 #pragma once
 
-#include <sql.h>
-
 #include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "db/odbc_session.h"
+#include "db/result_cursor.h"
 #include "export/export_report.h"
 #include "export/output_writer.h"
 #include "export/viewer.h"
@@ -24,7 +23,6 @@ inline constexpr int kColumnTableSize = 256;      // columns a run can hold
 inline constexpr int kWorkbookColumnLimit = 255;  // cells a workbook data row may hold
 inline constexpr long long kWorkbookRowLimit = 65534;
 inline constexpr long long kWorkbook2007RowLimit = 1048576;
-inline constexpr std::size_t kValueLimit = 65536;  // bytes of one value
 inline constexpr std::size_t kStatusLineLimit = 65535;
 
 // The writer of an output type, writing with the job's `options` where the type has any.
@@ -72,11 +70,11 @@ class ExportRun {
       : job_(job), report_(report), launcher_(launcher), writerFor_(writerFor) {}
 
   // One run on the session's statement with the working copy of the SQL text, executed as
-  // written. Nothing is thrown: a run that runs out of memory or threads ends as a file that
-  // could not be written, its temporary file removed. The columns are bound when the session's
-  // driver allows reading a cut value again with SQLGetData: one call per row instead of one per
-  // cell.
+  // written, through an OdbcResultCursor.
   ExportResult run(const OdbcSession& session, std::string& sql);
+  // One run on `cursor`. Nothing is thrown: a run that runs out of memory or threads ends as
+  // a file that could not be written, its temporary file removed.
+  ExportResult run(ResultCursor& cursor, std::string& sql);
 
  private:
   // The steps of a run, in order. Each records what went wrong itself; a step that ends the
@@ -84,21 +82,21 @@ class ExportRun {
   // Chooses the path and opens the output file; false when it cannot be created.
   bool openOutput(OutputType type, OutputTarget& target);
   // Executes the statement and reads its column count.
-  std::optional<RunOutcome> execute(SQLHSTMT statement, std::string& sql);
+  std::optional<RunOutcome> execute(ResultCursor& cursor, std::string& sql);
   // Describes every column: the header row, the type report and the column line.
-  void describeColumns(SQLHSTMT statement, OutputWriter& writer);
+  void describeColumns(ResultCursor& cursor, OutputWriter& writer);
   // Fetches every row into the writer; `stopped` when a workbook limit stopped it.
-  std::optional<RunOutcome> streamRows(SQLHSTMT statement, OutputType type, OutputWriter& writer,
+  std::optional<RunOutcome> streamRows(ResultCursor& cursor, OutputType type, OutputWriter& writer,
                                        OutputTarget& target, bool& stopped);
   // One fetched row's cells; false when the driver failed to deliver a value.
-  bool writeRow(SQLHSTMT statement, bool workbook, OutputWriter& writer, bool showRow,
+  bool writeRow(ResultCursor& cursor, bool workbook, OutputWriter& writer, bool showRow,
                 bool& stopped);
   // Finishes the file and keeps, discards or launches it.
   RunOutcome finish(OutputType type, OutputWriter& writer, OutputTarget& target, bool stopped);
 
   // The steps in order; returns the outcome.
-  RunOutcome runSteps(SQLHSTMT statement, std::string& sql);
-  RunOutcome statementFailed(SQLHSTMT statement, const char* caption);
+  RunOutcome runSteps(ResultCursor& cursor, std::string& sql);
+  RunOutcome statementFailed(ResultCursor& cursor, const char* caption);
   // The output file at `shown` could not be created, for `reason`.
   RunOutcome outputNotCreated(const std::string& shown, const std::string& reason);
   // The output file could not be written, for `reason`.
@@ -107,32 +105,14 @@ class ExportRun {
   // The run was asked to stop: its temporary file goes, an existing file stays.
   RunOutcome stoppedByRequest();
   void appendToStatusLine(std::string_view value);
-  // Reads column k of the current row into value_; false when the driver failed.
-  bool fetchValue(SQLHSTMT statement, int k, CellValue& value);
-  // Binds every column that is fetched; returns whether any was bound.
-  bool bindColumns(SQLHSTMT statement);
-  // Column k's value of the current row from its bound buffer, or through fetchValue when it
-  // is not bound or came back cut.
-  bool columnValue(SQLHSTMT statement, int k, CellValue& value);
-
-  struct Binding {
-    std::size_t offset = 0;
-    std::size_t size = 0;  // 0: not bound
-  };
-
   const JobSettings& job_;
   ExportReport& report_;
   Launcher& launcher_;
   WriterMaker writerFor_;
-  SQLHDBC connection_ = SQL_NULL_HDBC;
   ExportResult result_;
-  std::vector<Binding> bindings_;
-  std::vector<char> bound_;
-  std::vector<SQLLEN> indicators_;
   std::vector<ColumnInfo> columns_;
-  std::vector<char> value_;
   std::string statusLine_;
-  SQLSMALLINT columnCount_ = 0;
+  int columnCount_ = 0;
 };
 
 }  // namespace rowpress

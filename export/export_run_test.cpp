@@ -16,14 +16,17 @@
 #include "export/output_naming.h"
 #include "export/stop_request.h"
 #include "tests/support/export_run_fixture.h"
+#include "tests/support/fake_result_cursor.h"
 #include "tests/support/odbc_fixture.h"
 
 namespace rowpress {
 namespace {
 
+using support::FakeResultCursor;
 using support::fileExists;
 using support::OdbcTest;
 using support::readFile;
+using support::RecordingReport;
 using support::writeFile;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
@@ -386,6 +389,93 @@ TEST_F(ExportRunTest, AViewerThatCannotStartIsAStatusLine) {
                               "/no such viewer\\x1b[2J: No such file or directory"));
   EXPECT_EQ(lastExport().viewerFailure,
             "could not start " + (temp_ / "no such viewer\x1b[2J") + ": No such file or directory");
+}
+
+// The faults below come from a result written down by the test: a driver shows them rarely.
+// A fetch that fails at row 15 ends the run as a failed statement: the rows before it are
+// not kept, the earlier file stays, nothing is launched.
+TEST_F(ExportRunTest, AFetchThatFailsAtARowFailsTheStatementAndKeepsTheOldFile) {
+  FakeResultCursor cursor = FakeResultCursor::numbered(20);
+  cursor.failFetchOf = 15;
+  setOutputType(job_, OutputType::Csv);
+  job_.noAutoOpen = false;
+  job_.outFileName = temp_ / "old.csv";
+  writeFile(job_.outFileName, "old");
+  RecordingReport report;
+  std::string sql = "select n, name from t";
+  const ExportResult result = ExportRun(job_, report, launcher_).run(cursor, sql);
+  EXPECT_EQ(result.outcome, RunOutcome::StatementFailed);
+  EXPECT_EQ(result.rows, 14);
+  EXPECT_FALSE(result.kept);
+  EXPECT_EQ(cursor.sql, sql);
+  ASSERT_EQ(report.lines.size(), 14u);
+  EXPECT_EQ(report.lines[0], "n | name | ");
+  EXPECT_EQ(report.lines[11], "11 | r11 | ");
+  EXPECT_EQ(report.lines[12], "SQL statement failed.");
+  EXPECT_EQ(report.lines[13], cursor.failure);
+  ASSERT_EQ(result.messages.size(), 1u);
+  EXPECT_EQ(result.messages[0].text, cursor.failure);
+  EXPECT_EQ(result.messages[0].caption, "SQL statement failed.");
+  EXPECT_EQ(readFile(job_.outFileName), "old");
+  // The run's temporary file beside the target is gone.
+  EXPECT_THAT(support::listDirectory(temp_.path()),
+              ::testing::Each(::testing::Not(HasSubstr(".old.csv"))));
+  EXPECT_THAT(launcher_.started, ::testing::IsEmpty());
+}
+
+// A value that the driver fails to deliver fails the statement at once: no later value of the
+// row is asked for, and a binary column is never read at all.
+TEST_F(ExportRunTest, AValueThatCannotBeReadFailsTheStatementAndBinaryValuesAreNeverRead) {
+  FakeResultCursor cursor = FakeResultCursor::numbered(3);
+  cursor.columns.insert(cursor.columns.begin() + 1, ColumnInfo{"data", -3, 16, 0});
+  for (FakeResultCursor::Row& row : cursor.rows) row.insert(row.begin() + 1, "never read");
+  cursor.failValueAt = {2, 3};
+  RecordingReport report;
+  std::string sql = "select n, data, name from t";
+  const ExportResult result = ExportRun(job_, report, launcher_).run(cursor, sql);
+  EXPECT_EQ(result.outcome, RunOutcome::StatementFailed);
+  using Read = std::pair<int, int>;
+  EXPECT_THAT(cursor.read, ElementsAre(Read{1, 1}, Read{1, 3}, Read{2, 1}, Read{2, 3}));
+  EXPECT_THAT(report.lines, ElementsAre("n | data | name | ", "1 | <BINARY> | r1 | ",
+                                        "SQL statement failed.", cursor.failure));
+  EXPECT_TRUE(outputFiles().empty());
+}
+
+// A column count that the driver cannot tell, or one over 256, ends the run before any
+// column is described or any row fetched.
+TEST_F(ExportRunTest, AColumnCountUnknownOrOver256EndsTheRunBeforeTheColumns) {
+  FakeResultCursor unknown = FakeResultCursor::numbered(1);
+  unknown.countFails = true;
+  FakeResultCursor wide = FakeResultCursor::numbered(1);
+  wide.columns.resize(300);
+  struct Case {
+    FakeResultCursor& cursor;
+    RunOutcome outcome;
+    std::vector<std::string> lines;
+    ExportMessage message;
+  } cases[] = {
+      {unknown,
+       RunOutcome::StatementFailed,
+       {"SQL statement failed.", unknown.failure},
+       {unknown.failure, "Could not retrieve number of columns.", ""}},
+      {wide,
+       RunOutcome::Limit,
+       {"Column Count Greater than 256"},
+       {"Column Count Greater than 256", "TOO BIG", ""}},
+  };
+  for (Case& c : cases) {
+    RecordingReport report;
+    std::string sql = "select *";
+    const ExportResult result = ExportRun(job_, report, launcher_).run(c.cursor, sql);
+    EXPECT_EQ(result.outcome, c.outcome);
+    EXPECT_EQ(report.lines, c.lines);
+    ASSERT_EQ(result.messages.size(), 1u);
+    EXPECT_EQ(result.messages[0].text, c.message.text);
+    EXPECT_EQ(result.messages[0].caption, c.message.caption);
+    EXPECT_EQ(c.cursor.described, -1);
+    EXPECT_TRUE(c.cursor.read.empty());
+    EXPECT_TRUE(outputFiles().empty());
+  }
 }
 
 }  // namespace

@@ -91,12 +91,7 @@ class StopWhileFinishing : public OutputWriter {
   std::unique_ptr<OutputWriter> inner_;
 };
 
-class RecordingReport : public ExportReport {
- public:
-  void statusLine(std::string_view line) override { lines.emplace_back(line); }
-  void rowsDone(long long) override {}
-  std::vector<std::string> lines;
-};
+using support::RecordingReport;
 
 TEST_F(XlsxRunTest, AStopDuringTheFinishOfTheFileRemovesItOnceItIsDone) {
   StopRequest::instance().reset();

@@ -2,14 +2,14 @@
 
 #include <fcntl.h>
 #include <signal.h>
-#include <sqlext.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
-#include <string_view>
 #include <system_error>
+
+#include "db/result_cursor.h"
 
 namespace rowpress {
 
@@ -57,7 +57,7 @@ void StopRequest::reset() {
   claimed_.store(false);
 }
 
-void StopRequest::beginExecute(SQLHSTMT statement, bool cancelSafe) {
+void StopRequest::beginExecute(ResultCursor* cursor, bool cancelSafe) {
   executing_.store(true);
   if (!cancelSafe) return;
   ::sem_init(&cancelWake_, 0, 0);
@@ -68,10 +68,10 @@ void StopRequest::beginExecute(SQLHSTMT statement, bool cancelSafe) {
   sigfillset(&all);
   pthread_sigmask(SIG_BLOCK, &all, &kept);
   try {
-    canceller_ = std::thread([this, statement] {
+    canceller_ = std::thread([this, cursor] {
       while (::sem_wait(&cancelWake_) != 0 && errno == EINTR) {
       }
-      if (!executionEnded_.load()) SQLCancel(statement);
+      if (!executionEnded_.load()) cursor->cancel();
     });
   } catch (const std::system_error&) {
     // No thread for the cancel: the statement runs on, and the stop's deadline decides.
@@ -184,14 +184,8 @@ std::string timedOutText(int seconds) {
   return "timed out after " + std::to_string(seconds) + " s";
 }
 
-bool driverCancelsSafely(SQLHDBC connection) {
-  SQLCHAR name[256] = {0};
-  SQLSMALLINT length = 0;
-  SQLRETURN rc = SQLGetInfo(connection, SQL_DRIVER_NAME, name, sizeof name, &length);
-  if (rc != SQL_SUCCESS && rc != SQL_SUCCESS_WITH_INFO) return false;
-  std::string_view driver(reinterpret_cast<const char*>(name));
-  // The file name of the driver library, as the driver manager loaded it.
-  return driver.find("psqlodbc") != std::string_view::npos;
+ExecutingStatement::ExecutingStatement(ResultCursor& cursor) {
+  StopRequest::instance().beginExecute(&cursor, cursor.cancelsSafely());
 }
 
 }  // namespace rowpress

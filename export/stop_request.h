@@ -13,7 +13,6 @@
 
 #include <limits.h>
 #include <semaphore.h>
-#include <sql.h>
 #include <sys/types.h>
 #include <time.h>
 
@@ -31,6 +30,8 @@ inline std::int64_t coarseNow() {
   ::clock_gettime(CLOCK_MONOTONIC_COARSE, &now);
   return static_cast<std::int64_t>(now.tv_sec) * 1'000'000'000 + now.tv_nsec;
 }
+
+class ResultCursor;
 
 class StopRequest {
  public:
@@ -81,11 +82,11 @@ class StopRequest {
   // process, and the log says once why it stopped. Async-signal-safe.
   bool claimReport() { return !reported_.exchange(true); }
 
-  // The statement that is being executed, and whether SQLCancel may be called on it from
+  // The cursor whose statement is being executed, and whether it may be cancelled from
   // another thread while it executes. Between the two calls a request cancels it: a thread of
   // its own waits for the request (a handler cannot call the driver) for as long as the
   // statement executes, with every signal blocked.
-  void beginExecute(SQLHSTMT statement, bool cancelSafe);
+  void beginExecute(ResultCursor* cursor, bool cancelSafe);
   void endExecute();
 
   // The temporary files (and the work directory) of the running export: removed by
@@ -195,14 +196,6 @@ class WaitingFor {
   WaitingFor& operator=(const WaitingFor&) = delete;
 };
 
-// Whether the driver of `connection` can be interrupted with SQLCancel from another thread
-// while a statement executes. Known only for the PostgreSQL driver, which sends the server a
-// cancel request on a connection of its own. The MariaDB driver unlocks a mutex that the
-// executing thread holds and writes the statement's memory under it; the SQLite driver frees
-// the cursor under a running statement; drivers not known are not cancelled either. Those
-// runs end after the grace period, their temporary files removed for them.
-bool driverCancelsSafely(SQLHDBC connection);
-
 // Registers a temporary file with the stop request until release() or the end of its life.
 class RegisteredTemporary {
  public:
@@ -265,12 +258,11 @@ class UninterruptibleStep {
   UninterruptibleStep& operator=(const UninterruptibleStep&) = delete;
 };
 
-// Registers a statement with the stop request while it executes.
+// Registers a cursor with the stop request while its statement executes; the stop request
+// cancels it only where its driver allows that from another thread.
 class ExecutingStatement {
  public:
-  ExecutingStatement(SQLHSTMT statement, bool cancelSafe) {
-    StopRequest::instance().beginExecute(statement, cancelSafe);
-  }
+  explicit ExecutingStatement(ResultCursor& cursor);
   ~ExecutingStatement() { StopRequest::instance().endExecute(); }
   ExecutingStatement(const ExecutingStatement&) = delete;
   ExecutingStatement& operator=(const ExecutingStatement&) = delete;

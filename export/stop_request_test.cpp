@@ -18,14 +18,17 @@
 #include "export/export_run.h"
 #include "export/output_naming.h"
 #include "tests/support/export_run_fixture.h"
+#include "tests/support/fake_result_cursor.h"
 #include "tests/support/odbc_fixture.h"
 
 namespace rowpress {
 namespace {
 
+using support::FakeResultCursor;
 using support::fileExists;
 using support::OdbcTest;
 using support::readFile;
+using support::RecordingReport;
 using support::writeFile;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
@@ -181,12 +184,87 @@ TEST(StopRequest, APublicationBeginsOnlyBeforeAStopAndHoldsItOff) {
   stop.reset();
 }
 
-TEST_F(ExportRunTest, TheSqliteDriverIsNeverCancelledFromAnotherThread) {
+// The SQLite driver is never cancelled from another thread, nor given rowsets: after a rowset
+// of two rows it returned the second row's value from SQLGetData on the first.
+TEST_F(ExportRunTest, TheSqliteDriverIsNeverCancelledFromAnotherThreadNorGivenRowsets) {
   job_.dataSource = "rowtest";
   auto session = OpenSession(job_, kFetchSessionMessages);
   ASSERT_TRUE(session);
   EXPECT_FALSE(driverCancelsSafely(session->connection()));
   EXPECT_FALSE(driverCancelsSafely(SQL_NULL_HDBC));
+  OdbcResultCursor cursor(*session);
+  std::string sql = "select id, name from people";
+  ASSERT_EQ(cursor.execute(sql), ResultCursor::Executed::Result);
+  cursor.describe(2);
+  ASSERT_EQ(cursor.fetch(), ResultCursor::Fetched::Row);
+  EXPECT_EQ(cursor.rowsetSize(), 1u);
+}
+
+// A stop requested while the statement executes cancels it through its cursor, and only a
+// cursor whose driver allows that from another thread; the run ends as stopped either way.
+TEST_F(ExportRunTest, AStopWhileExecutingCancelsOnlyACursorThatAllowsIt) {
+  StopRequest& stop = StopRequest::instance();
+  for (bool safe : {false, true}) {
+    SCOPED_TRACE(safe);
+    stop.reset();
+    FakeResultCursor cursor = FakeResultCursor::numbered(3);
+    cursor.safeToCancel = safe;
+    // As a driver does, the statement runs until the cancel reaches it (or, where the driver
+    // is never cancelled, ends by itself).
+    cursor.whileExecuting = [&stop, &cursor, safe] {
+      stop.request(SIGTERM);
+      if (safe) {
+        EXPECT_TRUE(support::waitFor([&cursor] { return cursor.cancels.load() > 0; },
+                                     std::chrono::seconds(10)));
+      }
+    };
+    RecordingReport report;
+    std::string sql = "select n, name from t";
+    const ExportResult result = ExportRun(job_, report, launcher_).run(cursor, sql);
+    EXPECT_EQ(result.outcome, RunOutcome::Stopped);
+    EXPECT_EQ(cursor.cancels.load(), safe ? 1 : 0);
+    EXPECT_EQ(cursor.described, -1);
+    EXPECT_THAT(report.lines, ElementsAre("Stopped after 0 rows; no output file was written."));
+    EXPECT_TRUE(stop.idle());
+    EXPECT_TRUE(outputFiles().empty());
+  }
+  stop.reset();
+}
+
+// A fetch that fails because the run was asked to stop (the driver's own timeout, a cancel)
+// ends as the request says, not as a failed statement.
+TEST_F(ExportRunTest, AFetchThatFailsUnderAStopRequestEndsAsTheRequestSays) {
+  StopRequest& stop = StopRequest::instance();
+  struct Case {
+    void (*ask)(StopRequest&);
+    RunOutcome outcome;
+    std::vector<std::string> last;
+  } cases[] = {
+      {[](StopRequest& s) { s.requestTimeout(30); },
+       RunOutcome::StatementFailed,
+       {"SQL statement failed.", "timed out after 30 s"}},
+      {[](StopRequest& s) { s.requestCancel(); }, RunOutcome::Stopped, {"Cancelled after 4 rows"}},
+  };
+  for (const Case& c : cases) {
+    stop.reset();
+    FakeResultCursor cursor = FakeResultCursor::numbered(9);
+    cursor.failFetchOf = 5;
+    cursor.beforeFetch = [&](int row) {
+      if (row == 5) c.ask(stop);
+    };
+    RecordingReport report;
+    std::string sql = "select n, name from t";
+    const ExportResult result = ExportRun(job_, report, launcher_).run(cursor, sql);
+    EXPECT_EQ(result.outcome, c.outcome);
+    EXPECT_EQ(result.rows, 4);
+    EXPECT_TRUE(result.messages.empty());
+    ASSERT_GE(report.lines.size(), c.last.size());
+    EXPECT_EQ(
+        std::vector(report.lines.end() - static_cast<long>(c.last.size()), report.lines.end()),
+        c.last);
+    EXPECT_TRUE(outputFiles().empty());
+  }
+  stop.reset();
 }
 
 }  // namespace

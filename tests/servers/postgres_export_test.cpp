@@ -5,6 +5,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "db/result_cursor.h"
 #include "tests/servers/server_test.h"
 
 namespace rowpress::support {
@@ -75,6 +76,35 @@ TEST_F(PostgresExportTest, AStreamedResultArrivesWhole) {
   }
   EXPECT_EQ(file.size(), expected.size());
   EXPECT_TRUE(file == expected) << "the streamed rows differ from the expected ones";
+}
+
+// PostgreSQL's rows come in rowsets; a value longer than its bound buffer is read again from
+// its own row of the rowset, and the values after it in the row and the rows after it stay
+// their own.
+TEST_F(PostgresExportTest, ValuesCutInARowsetAreReadAgainFromTheirOwnRow) {
+  const std::string sql =
+      "select g, case when g % 5 = 0 then null else repeat(chr(97 + g % 26), 300 + g * 7) end, "
+      "'after ' || g from generate_series(1, 700) g order by g";
+  auto session = openSession(kPgAnsi);
+  ASSERT_TRUE(session);
+  OdbcResultCursor cursor(*session);
+  std::string text = sql;
+  ASSERT_EQ(cursor.execute(text), ResultCursor::Executed::Result);
+  ASSERT_EQ(cursor.columnCount(), 3);
+  cursor.describe(3);
+  for (int g = 1; g <= 700; ++g) {
+    ASSERT_EQ(cursor.fetch(), ResultCursor::Fetched::Row) << cursor.diagnostic();
+    ASSERT_GT(cursor.rowsetSize(), 1u);
+    CellValue longValue, after;
+    ASSERT_TRUE(cursor.value(2, longValue)) << cursor.diagnostic();
+    ASSERT_TRUE(cursor.value(3, after)) << cursor.diagnostic();
+    EXPECT_EQ(longValue.null, g % 5 == 0);
+    if (g % 5 != 0) {
+      ASSERT_EQ(longValue.text, std::string(300 + g * 7, static_cast<char>('a' + g % 26))) << g;
+    }
+    ASSERT_EQ(after.text, "after " + std::to_string(g));
+  }
+  EXPECT_EQ(cursor.fetch(), ResultCursor::Fetched::End);
 }
 
 TEST_F(PostgresExportTest, APlainDataSourceIsStreamedInFlatMemory) {

@@ -20,6 +20,7 @@
 #include <utility>
 #include <vector>
 
+#include "db/result_cursor.h"
 #include "export/stop_request.h"
 #include "tests/servers/server_test.h"
 
@@ -343,16 +344,17 @@ TEST_F(ServerStopTest, AStatementIsCancelledFromAnotherThreadAndItsHandleStaysUs
     });
     const auto started = std::chrono::steady_clock::now();
     std::string sql = c.sleeping(marker);
-    SQLRETURN rc = SQL_SUCCESS;
+    ResultCursor::Executed executed = ResultCursor::Executed::Result;
     {
-      ExecutingStatement executing(session->statement(), true);
-      rc = SQLExecDirect(session->statement(), reinterpret_cast<SQLCHAR*>(sql.data()), SQL_NTS);
+      OdbcResultCursor cursor(*session);
+      ExecutingStatement executing(cursor);
+      executed = cursor.execute(sql);
     }
     stopper.join();
     EXPECT_TRUE(seenRunning);
     EXPECT_LT(std::chrono::steady_clock::now() - started, 60s) << "not cancelled";
     // PostgreSQL reports the cancel as an error; MariaDB's SLEEP ends early with a result.
-    if (rc == SQL_ERROR) {
+    if (executed == ResultCursor::Executed::Failed) {
       EXPECT_THAT(GetStatementDiagnostic(session->statement()), ::testing::StartsWith("["));
     }
     EXPECT_TRUE(waitForRunning(c, marker, "0", 30s));

@@ -1,0 +1,280 @@
+#include "db/result_cursor.h"
+
+#include <sqlext.h>
+
+#include <algorithm>
+#include <string_view>
+
+#include "job/utf8.h"
+
+namespace rowpress {
+
+namespace {
+
+// The buffer of the first SQLGetData call of each value.
+constexpr std::size_t kFirstPiece = 512;
+// Columns declared at most this many characters wide are bound with room for all of them.
+constexpr std::int32_t kBindLimit = 1024;
+// The rows of a rowset, and the bytes that its buffers may take.
+constexpr std::size_t kRowsetRows = 256;
+constexpr std::size_t kRowsetBytes = 1 << 20;
+
+// Whether the driver of `connection` is the PostgreSQL driver: the file name of the driver
+// library, as the driver manager loaded it.
+bool isPostgresDriver(SQLHDBC connection) {
+  SQLCHAR name[256] = {0};
+  SQLSMALLINT length = 0;
+  SQLRETURN rc = SQLGetInfo(connection, SQL_DRIVER_NAME, name, sizeof name, &length);
+  if (rc != SQL_SUCCESS && rc != SQL_SUCCESS_WITH_INFO) return false;
+  std::string_view driver(reinterpret_cast<const char*>(name));
+  return driver.find("psqlodbc") != std::string_view::npos;
+}
+
+// The PostgreSQL driver's own connection attributes: whether it reads the result through a
+// server cursor, and how many rows it reads from it at a time.
+constexpr SQLINTEGER kPgUseDeclareFetch = 65539;
+constexpr SQLINTEGER kPgFetch = 65541;
+
+// The rows of a rowset on a PostgreSQL connection, at most `limit`; 1 for none. A driver that
+// reads the result through a server cursor rounds its batch up to whole rowsets and waits for
+// all of their rows: the rowset divides the batch, so that each row comes no later than it
+// would one by one (a batch of 1 gets no rowsets). A driver that read the whole result when
+// the statement executed waits for nothing.
+std::size_t postgresRowset(SQLHDBC connection, std::size_t limit) {
+  SQLINTEGER declareFetch = 0, batch = 0;
+  if (!succeeded(SQLGetConnectAttr(connection, kPgUseDeclareFetch, &declareFetch,
+                                   sizeof declareFetch, nullptr))) {
+    return 1;
+  }
+  if (declareFetch == 0) return limit;
+  if (!succeeded(SQLGetConnectAttr(connection, kPgFetch, &batch, sizeof batch, nullptr)) ||
+      batch <= 1) {
+    return 1;
+  }
+  for (std::size_t rows = std::min(limit, static_cast<std::size_t>(batch)); rows > 1; --rows) {
+    if (static_cast<std::size_t>(batch) % rows == 0) return rows;
+  }
+  return 1;
+}
+
+}  // namespace
+
+bool driverCancelsSafely(SQLHDBC connection) { return isPostgresDriver(connection); }
+
+OdbcResultCursor::~OdbcResultCursor() { unbind(); }
+
+ResultCursor::Executed OdbcResultCursor::execute(std::string& sql) {
+  const SQLRETURN rc = SQLExecDirect(statement_, reinterpret_cast<SQLCHAR*>(sql.data()),
+                                     static_cast<SQLINTEGER>(sql.size()));
+  if (rc == SQL_NO_DATA) return Executed::NoData;
+  return succeeded(rc) ? Executed::Result : Executed::Failed;
+}
+
+std::optional<int> OdbcResultCursor::columnCount() {
+  SQLSMALLINT count = 0;
+  if (!succeeded(SQLNumResultCols(statement_, &count))) return std::nullopt;
+  return count;
+}
+
+const std::vector<ColumnInfo>& OdbcResultCursor::describe(int count) {
+  columns_.assign(static_cast<std::size_t>(std::max(count, 0)), ColumnInfo{});
+  for (int k = 1; k <= count; ++k) {
+    SQLCHAR name[256] = {0};
+    SQLSMALLINT nameLength = 0, sqlType = 0, digits = 0;
+    SQLULEN size = 0;
+    SQLDescribeCol(statement_, static_cast<SQLUSMALLINT>(k), name, sizeof name, &nameLength,
+                   &sqlType, &size, &digits, nullptr);
+    ColumnInfo& column = columns_[static_cast<std::size_t>(k - 1)];
+    column.name = reinterpret_cast<char*>(name);
+    column.name.resize(cutOnCharacterBoundary(column.name, 255));
+    column.sqlType = sqlType;
+    column.declaredSize = static_cast<std::int32_t>(static_cast<std::uint32_t>(size));
+    column.decimalDigits = digits;
+  }
+  return columns_;
+}
+
+ResultCursor::Fetched OdbcResultCursor::fetch() {
+  if (!fetching_) {
+    fetching_ = true;
+    value_.resize(kValueLimit + 1);
+    bound_ = bindColumns();
+  }
+  if (rows_ > 1 && ++row_ < fetched_) return rowStatus();
+  row_ = 0;
+  fetched_ = 0;
+  const SQLRETURN rc = SQLFetch(statement_);
+  if (rc == SQL_NO_DATA) return Fetched::End;
+  if (!succeeded(rc)) return Fetched::Failed;
+  if (rows_ == 1) return Fetched::Row;
+  return fetched_ == 0 ? Fetched::End : rowStatus();
+}
+
+ResultCursor::Fetched OdbcResultCursor::rowStatus() const {
+  // A row that the driver could not deliver fails the fetch, like a single row would.
+  switch (statuses_[row_]) {
+    case SQL_ROW_ERROR:
+      return Fetched::Failed;
+    case SQL_ROW_NOROW:
+      return Fetched::End;
+    default:
+      return Fetched::Row;
+  }
+}
+
+bool OdbcResultCursor::bindColumns() {
+  bindings_.assign(columns_.size(), Binding{});
+  if (columns_.empty() || connection_ == SQL_NULL_HDBC) return false;
+  SQLUINTEGER extensions = 0;
+  if (!succeeded(SQLGetInfo(connection_, SQL_GETDATA_EXTENSIONS, &extensions, sizeof extensions,
+                            nullptr))) {
+    return false;
+  }
+  const SQLUINTEGER needed = SQL_GD_ANY_COLUMN | SQL_GD_ANY_ORDER | SQL_GD_BOUND;
+  if ((extensions & needed) != needed) return false;
+  // A column of a small declared size gets room for that many characters of up to four
+  // bytes; a long or unsized one gets the first piece's room, and its longer values are read
+  // again with SQLGetData. Binary columns are never fetched.
+  std::size_t total = 0;
+  bool every = true;
+  for (std::size_t i = 0; i < columns_.size(); ++i) {
+    const ColumnInfo& column = columns_[i];
+    if (isBinaryType(column.sqlType)) {
+      every = false;
+      continue;
+    }
+    const bool sized = column.declaredSize > 0 && column.declaredSize <= kBindLimit;
+    const std::size_t room =
+        sized ? 4 * static_cast<std::size_t>(column.declaredSize) + 1 : kFirstPiece;
+    bindings_[i] = Binding{total, std::max<std::size_t>(room, 64)};
+    total += bindings_[i].size;
+  }
+  if (total == 0) return false;
+  // Rowsets need every column bound, and SQLGetData inside a rowset for the values that its
+  // buffers cut. The SQLite driver is never given them: after a rowset of two rows it
+  // returned the second row's value from SQLGetData on the first, with SQL_SUCCESS.
+  const bool rowsets = every && (extensions & SQL_GD_BLOCK) && isPostgresDriver(connection_);
+  const std::size_t rows =
+      rowsets ? postgresRowset(connection_,
+                               std::clamp<std::size_t>(kRowsetBytes / total, 1, kRowsetRows))
+              : 1;
+  return (rows > 1 && bindFor(rows)) || bindFor(1);
+}
+
+bool OdbcResultCursor::bindFor(std::size_t rows) {
+  std::size_t total = 0;
+  for (const Binding& binding : bindings_) total += binding.size;
+  rows_ = rows;
+  buffers_.assign(total * rows, 0);
+  indicators_.assign(columns_.size() * rows, 0);
+  for (std::size_t i = 0; i < columns_.size(); ++i) {
+    const Binding& binding = bindings_[i];
+    if (binding.size == 0) continue;
+    if (!succeeded(SQLBindCol(statement_, static_cast<SQLUSMALLINT>(i + 1), SQL_C_CHAR,
+                              buffers_.data() + binding.offset * rows,
+                              static_cast<SQLLEN>(binding.size), &indicators_[i * rows]))) {
+      SQLFreeStmt(statement_, SQL_UNBIND);
+      if (rows == 1) bindings_.assign(columns_.size(), Binding{});
+      rows_ = 1;
+      return false;
+    }
+  }
+  if (rows == 1) return true;
+  // The buffers are column by column (the default binding); a driver that would change the
+  // rowset's size gets none.
+  statuses_.assign(rows, SQL_ROW_NOROW);
+  if (SQLSetStmtAttr(statement_, SQL_ATTR_ROW_ARRAY_SIZE, reinterpret_cast<SQLPOINTER>(rows), 0) ==
+          SQL_SUCCESS &&
+      SQLSetStmtAttr(statement_, SQL_ATTR_ROWS_FETCHED_PTR, &fetched_, 0) == SQL_SUCCESS &&
+      SQLSetStmtAttr(statement_, SQL_ATTR_ROW_STATUS_PTR, statuses_.data(), 0) == SQL_SUCCESS) {
+    return true;
+  }
+  endRowsets();
+  SQLFreeStmt(statement_, SQL_UNBIND);
+  return false;
+}
+
+void OdbcResultCursor::endRowsets() {
+  if (rows_ == 1) return;
+  SQLSetStmtAttr(statement_, SQL_ATTR_ROW_ARRAY_SIZE, reinterpret_cast<SQLPOINTER>(1), 0);
+  SQLSetStmtAttr(statement_, SQL_ATTR_ROWS_FETCHED_PTR, nullptr, 0);
+  SQLSetStmtAttr(statement_, SQL_ATTR_ROW_STATUS_PTR, nullptr, 0);
+  rows_ = 1;
+}
+
+void OdbcResultCursor::unbind() {
+  endRowsets();
+  if (bound_) SQLFreeStmt(statement_, SQL_UNBIND);
+  bound_ = false;
+}
+
+bool OdbcResultCursor::value(int k, CellValue& value) {
+  const std::size_t i = static_cast<std::size_t>(k - 1);
+  if (i >= bindings_.size() || bindings_[i].size == 0) return readValue(k, value);
+  const Binding& binding = bindings_[i];
+  const SQLLEN indicator = indicators_[i * rows_ + row_];
+  if (indicator == SQL_NULL_DATA) {
+    value = CellValue{std::string_view(), true};
+    return true;
+  }
+  if (indicator >= 0 && static_cast<std::size_t>(indicator) < binding.size) {
+    const char* text = buffers_.data() + binding.offset * rows_ + row_ * binding.size;
+    value = CellValue{std::string_view(text, static_cast<std::size_t>(indicator))};
+    return true;
+  }
+  // Longer than its buffer (a long column, or SQLite, which does not enforce declared sizes):
+  // read it again, in a rowset from its own row.
+  if (rows_ > 1 && !succeeded(SQLSetPos(statement_, static_cast<SQLSETPOSIROW>(row_ + 1),
+                                        SQL_POSITION, SQL_LOCK_NO_CHANGE))) {
+    return false;
+  }
+  return readValue(k, value);
+}
+
+bool OdbcResultCursor::readValue(int k, CellValue& value) {
+  // Most values are short: ask for them with a small buffer first, because drivers spend
+  // time in proportion to the buffer they are handed, and fetch a long value's remaining
+  // pieces only when the first one came back cut, up to the 65,536-byte limit.
+  char* buffer = value_.data();
+  const auto column = static_cast<SQLUSMALLINT>(k);
+  SQLLEN indicator = 0;
+  SQLRETURN rc = SQLGetData(statement_, column, SQL_C_CHAR, buffer, kFirstPiece, &indicator);
+  if (rc == SQL_NO_DATA || (succeeded(rc) && indicator == SQL_NULL_DATA)) {
+    value = CellValue{std::string_view(), rc != SQL_NO_DATA};
+    return true;
+  }
+  if (!succeeded(rc)) return false;
+  if (indicator >= 0 && indicator < static_cast<SQLLEN>(kFirstPiece)) {
+    value = CellValue{std::string_view(buffer, static_cast<std::size_t>(indicator))};
+    return true;
+  }
+  std::size_t length = kFirstPiece - 1;
+  bool cut = true;  // until a piece says that the value ended
+  while (rc == SQL_SUCCESS_WITH_INFO && length < kValueLimit) {
+    const std::size_t room = value_.size() - length;  // the rest of the limit plus its NUL
+    rc = SQLGetData(statement_, column, SQL_C_CHAR, buffer + length, static_cast<SQLLEN>(room),
+                    &indicator);
+    if (rc == SQL_NO_DATA) {
+      cut = false;
+      break;
+    }
+    if (!succeeded(rc)) return false;
+    const bool whole = indicator >= 0 && static_cast<std::size_t>(indicator) < room;
+    length += whole ? static_cast<std::size_t>(indicator) : room - 1;
+    cut = !whole;
+  }
+  // Only a value cut at the limit loses a character that the cut split; any other value
+  // passes through byte for byte.
+  if (cut)
+    length = cutOnCharacterBoundary(std::string_view(buffer, length), length, TextEnd::CutOff);
+  value = CellValue{std::string_view(buffer, length)};
+  return true;
+}
+
+std::string OdbcResultCursor::diagnostic() { return GetStatementDiagnostic(statement_); }
+
+std::optional<long long> OdbcResultCursor::affectedRows() { return AffectedRows(statement_); }
+
+void OdbcResultCursor::cancel() { SQLCancel(statement_); }
+
+}  // namespace rowpress

@@ -102,7 +102,7 @@ JobSettings MainDialog::takeFetchJob() {
 RunResult MainDialog::OnFetch() {
   BusyCursor busy(view_);
   ViewReport report(view_, rowsWritten_);
-  RunResult result = runJob(takeFetchJob(), report, *launcher_);
+  RunResult result = runJob(takeFetchJob(), report, *launcher_, StopRequest::instance());
   fetchDone(result);
   return result;
 }

@@ -183,7 +183,7 @@ int runUnattended(JobSettings job, std::ostream& out, std::ostream& err, const R
       progress.emplace(log.progressTerminal);
     }
     StandardErrorReport report(err, progress);
-    result = runJob(std::move(job), report, launcher);
+    result = runJob(std::move(job), report, launcher, StopRequest::instance());
   }
   const auto elapsed = std::chrono::steady_clock::now() - start;
   const ExportResult& summary = result.export_;

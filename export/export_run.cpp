@@ -73,13 +73,13 @@ void ExportRun::message(std::string text, std::string caption, std::string reaso
 
 RunOutcome ExportRun::stoppedByRequest() {
   // A run that waited too long failed like a statement that the server ended.
-  if (const int seconds = StopRequest::instance().timedOutAfter()) {
+  if (const int seconds = stop_.timedOutAfter()) {
     report_.statusLine("SQL statement failed.");
     report_.statusLine(timedOutText(seconds));
     return RunOutcome::StatementFailed;
   }
   // The user's Cancel in the window: the window stays open and the earlier file is kept.
-  if (StopRequest::instance().cancelled()) {
+  if (stop_.cancelled()) {
     report_.statusLine("Cancelled after " + std::to_string(result_.rows) + " rows");
     return RunOutcome::Stopped;
   }
@@ -111,7 +111,7 @@ ExportResult ExportRun::run(ResultCursor& cursor, std::string& sql) {
 }
 
 RunOutcome ExportRun::runSteps(ResultCursor& cursor, std::string& sql) {
-  if (StopRequest::instance().requested()) return stoppedByRequest();
+  if (stop_.requested()) return stoppedByRequest();
   const OutputType type = outputTypeOf(job_);
   // The output file is created before anything is executed; without it nothing runs.
   OutputTarget target;
@@ -124,7 +124,7 @@ RunOutcome ExportRun::runSteps(ResultCursor& cursor, std::string& sql) {
   bool stopped = false;
   {
     // A timeout bounds executing the statement and each wait for a row, not the file's end.
-    WaitingFor waiting(StopRequest::Wait::Statement);
+    WaitingFor waiting(stop_, StopRequest::Wait::Statement);
     if (std::optional<RunOutcome> failed = execute(cursor, sql)) return *failed;
     describeColumns(cursor, *writer);
     if (std::optional<RunOutcome> failed = streamRows(cursor, type, *writer, target, stopped)) {
@@ -167,10 +167,10 @@ std::optional<RunOutcome> ExportRun::execute(ResultCursor& cursor, std::string& 
   {
     // The text goes to the driver as written: a "--" comment ends at its line's end. A stop
     // request cancels the statement while it executes, where the driver allows it.
-    ExecutingStatement executing(cursor);
+    ExecutingStatement executing(stop_, cursor);
     executed = cursor.execute(sql);
   }
-  if (StopRequest::instance().requested()) return stoppedByRequest();
+  if (stop_.requested()) return stoppedByRequest();
   if (executed == ResultCursor::Executed::Failed) {
     return statementFailed(cursor, "SQL statement failed.");
   }
@@ -235,7 +235,7 @@ void ExportRun::describeColumns(ResultCursor& cursor, OutputWriter& writer) {
 std::optional<RunOutcome> ExportRun::streamRows(ResultCursor& cursor, OutputType type,
                                                 OutputWriter& writer, OutputTarget& target,
                                                 bool& stopped) {
-  StopRequest& stop = StopRequest::instance();
+  StopRequest& stop = stop_;
   std::atomic<long long>* const rowCount = report_.rowCount();
   std::int64_t nextProgress = coarseNow() + kProgressLineEveryNs;
   const long long rowLimit = job_.excel2007 ? kWorkbook2007RowLimit : kWorkbookRowLimit;
@@ -312,7 +312,7 @@ RunOutcome ExportRun::finish(OutputType type, OutputWriter& writer, OutputTarget
   writer.finish(columnCount_, result_.rows + 1);
   // A stop requested while the file was being finished (a large workbook is assembled at
   // its end) removes it once it is done.
-  if (StopRequest::instance().requested()) {
+  if (stop_.requested()) {
     target.discard();
     return stoppedByRequest();
   }
@@ -323,7 +323,7 @@ RunOutcome ExportRun::finish(OutputType type, OutputWriter& writer, OutputTarget
   }
   // From the start of the publication a stop no longer undoes the run: the file replaces
   // the target and the run says so; a stop that came before it replaces nothing.
-  PublishingStep publishing;
+  PublishingStep publishing(stop_);
   if (!publishing.begun()) {
     target.discard();
     return stoppedByRequest();
@@ -334,7 +334,7 @@ RunOutcome ExportRun::finish(OutputType type, OutputWriter& writer, OutputTarget
   pausePoint(kPauseAfterKeeping);
   if (stopped) return RunOutcome::Limit;
   // Asked to stop, the run opens nothing more.
-  if (StopRequest::instance().requested()) return RunOutcome::Exported;
+  if (stop_.requested()) return RunOutcome::Exported;
   // A viewer that could not start leaves the export as it is: the file was written.
   result_.viewerFailure = launchViewer(job_, type, result_.path, launcher_);
   if (!result_.viewerFailure.empty()) report_.statusLine(result_.viewerFailure);

@@ -18,6 +18,7 @@
 namespace rowpress {
 
 class OutputTarget;
+class StopRequest;
 
 inline constexpr int kColumnTableSize = 256;      // columns a run can hold
 inline constexpr int kWorkbookColumnLimit = 255;  // cells a workbook data row may hold
@@ -65,9 +66,11 @@ class ExportRun {
  public:
   // The finished file is handed to the viewer through `launcher`; the rows are written by
   // the writer that `writerFor` makes for the job's output type.
-  explicit ExportRun(const JobSettings& job, ExportReport& report,
-                     Launcher& launcher = processLauncher(), WriterMaker writerFor = makeWriter)
-      : job_(job), report_(report), launcher_(launcher), writerFor_(writerFor) {}
+  // The run answers to `stop`: it checks it at every row, registers its executing statement
+  // and its publication with it, and ends as it asks.
+  ExportRun(const JobSettings& job, ExportReport& report, StopRequest& stop,
+            Launcher& launcher = processLauncher(), WriterMaker writerFor = makeWriter)
+      : job_(job), report_(report), stop_(stop), launcher_(launcher), writerFor_(writerFor) {}
 
   // One run on the session's statement with the working copy of the SQL text, executed as
   // written, through an OdbcResultCursor.
@@ -107,6 +110,7 @@ class ExportRun {
   void appendToStatusLine(std::string_view value);
   const JobSettings& job_;
   ExportReport& report_;
+  StopRequest& stop_;
   Launcher& launcher_;
   WriterMaker writerFor_;
   ExportResult result_;

@@ -403,7 +403,8 @@ TEST_F(ExportRunTest, AFetchThatFailsAtARowFailsTheStatementAndKeepsTheOldFile) 
   writeFile(job_.outFileName, "old");
   RecordingReport report;
   std::string sql = "select n, name from t";
-  const ExportResult result = ExportRun(job_, report, launcher_).run(cursor, sql);
+  const ExportResult result =
+      ExportRun(job_, report, StopRequest::instance(), launcher_).run(cursor, sql);
   EXPECT_EQ(result.outcome, RunOutcome::StatementFailed);
   EXPECT_EQ(result.rows, 14);
   EXPECT_FALSE(result.kept);
@@ -432,7 +433,8 @@ TEST_F(ExportRunTest, AValueThatCannotBeReadFailsTheStatementAndBinaryValuesAreN
   cursor.failValueAt = {2, 3};
   RecordingReport report;
   std::string sql = "select n, data, name from t";
-  const ExportResult result = ExportRun(job_, report, launcher_).run(cursor, sql);
+  const ExportResult result =
+      ExportRun(job_, report, StopRequest::instance(), launcher_).run(cursor, sql);
   EXPECT_EQ(result.outcome, RunOutcome::StatementFailed);
   using Read = std::pair<int, int>;
   EXPECT_THAT(cursor.read, ElementsAre(Read{1, 1}, Read{1, 3}, Read{2, 1}, Read{2, 3}));
@@ -466,7 +468,8 @@ TEST_F(ExportRunTest, AColumnCountUnknownOrOver256EndsTheRunBeforeTheColumns) {
   for (Case& c : cases) {
     RecordingReport report;
     std::string sql = "select *";
-    const ExportResult result = ExportRun(job_, report, launcher_).run(c.cursor, sql);
+    const ExportResult result =
+        ExportRun(job_, report, StopRequest::instance(), launcher_).run(c.cursor, sql);
     EXPECT_EQ(result.outcome, c.outcome);
     EXPECT_EQ(report.lines, c.lines);
     ASSERT_EQ(result.messages.size(), 1u);

@@ -103,7 +103,7 @@ TEST_F(XlsxRunTest, AStopDuringTheFinishOfTheFileRemovesItOnceItIsDone) {
   auto session = OpenSession(job_, kFetchSessionMessages);
   ASSERT_TRUE(session);
   RecordingReport report;
-  ExportRun run(job_, report, launcher_, &StopWhileFinishing::make);
+  ExportRun run(job_, report, StopRequest::instance(), launcher_, &StopWhileFinishing::make);
   std::string sql = "select 1 as id, 'A&B' as name union all select null, null";
   const ExportResult result = run.run(*session, sql);
   StopRequest::instance().reset();
@@ -158,7 +158,7 @@ TEST_F(XlsxRunTest, ARunThatRunsOutOfMemoryOrThreadsEndsAsAFileNotWritten) {
     auto session = OpenSession(job_, kFetchSessionMessages);
     ASSERT_TRUE(session);
     RecordingReport report;
-    ExportRun run(job_, report, launcher_, c.maker);
+    ExportRun run(job_, report, StopRequest::instance(), launcher_, c.maker);
     std::string sql = "select 1 as id union all select 2 union all select 3";
     const ExportResult result = run.run(*session, sql);
     EXPECT_EQ(result.outcome, RunOutcome::OutputFile);

@@ -184,8 +184,8 @@ std::string timedOutText(int seconds) {
   return "timed out after " + std::to_string(seconds) + " s";
 }
 
-ExecutingStatement::ExecutingStatement(ResultCursor& cursor) {
-  StopRequest::instance().beginExecute(&cursor, cursor.cancelsSafely());
+ExecutingStatement::ExecutingStatement(StopRequest& stop, ResultCursor& cursor) : stop_(stop) {
+  stop_.beginExecute(&cursor, cursor.cancelsSafely());
 }
 
 }  // namespace rowpress

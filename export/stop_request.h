@@ -190,10 +190,13 @@ std::string timedOutText(int seconds);
 // bounds.
 class WaitingFor {
  public:
-  explicit WaitingFor(StopRequest::Wait what) { StopRequest::instance().beginWait(what); }
-  ~WaitingFor() { StopRequest::instance().beginWait(StopRequest::Wait::Nothing); }
+  WaitingFor(StopRequest& stop, StopRequest::Wait what) : stop_(stop) { stop_.beginWait(what); }
+  ~WaitingFor() { stop_.beginWait(StopRequest::Wait::Nothing); }
   WaitingFor(const WaitingFor&) = delete;
   WaitingFor& operator=(const WaitingFor&) = delete;
+
+ private:
+  StopRequest& stop_;
 };
 
 // Registers a temporary file with the stop request until release() or the end of its life.
@@ -234,9 +237,9 @@ class StepBeforeRegistration {
 // The publication of the run's file, for as long as it lives: see StopRequest::beginPublish.
 class PublishingStep {
  public:
-  PublishingStep() : begun_(StopRequest::instance().beginPublish()) {}
+  explicit PublishingStep(StopRequest& stop) : stop_(stop), begun_(stop.beginPublish()) {}
   ~PublishingStep() {
-    if (begun_) StopRequest::instance().endPublish(published_);
+    if (begun_) stop_.endPublish(published_);
   }
   PublishingStep(const PublishingStep&) = delete;
   PublishingStep& operator=(const PublishingStep&) = delete;
@@ -245,6 +248,7 @@ class PublishingStep {
   void published() { published_ = true; }
 
  private:
+  StopRequest& stop_;
   bool begun_;
   bool published_ = false;
 };
@@ -262,10 +266,13 @@ class UninterruptibleStep {
 // cancels it only where its driver allows that from another thread.
 class ExecutingStatement {
  public:
-  explicit ExecutingStatement(ResultCursor& cursor);
-  ~ExecutingStatement() { StopRequest::instance().endExecute(); }
+  ExecutingStatement(StopRequest& stop, ResultCursor& cursor);
+  ~ExecutingStatement() { stop_.endExecute(); }
   ExecutingStatement(const ExecutingStatement&) = delete;
   ExecutingStatement& operator=(const ExecutingStatement&) = delete;
+
+ private:
+  StopRequest& stop_;
 };
 
 }  // namespace rowpress

@@ -159,7 +159,7 @@ TEST(StopRequest, APublicationBeginsOnlyBeforeAStopAndHoldsItOff) {
   StopRequest& stop = StopRequest::instance();
   stop.reset();
   {
-    PublishingStep publishing;
+    PublishingStep publishing(stop);
     ASSERT_TRUE(publishing.begun());
     EXPECT_TRUE(stop.holdsOff());
     stop.request(SIGTERM);
@@ -171,12 +171,12 @@ TEST(StopRequest, APublicationBeginsOnlyBeforeAStopAndHoldsItOff) {
   EXPECT_TRUE(stop.publishing());
   // A publication that failed gives the stop its say again.
   stop.reset();
-  { PublishingStep failed; }
+  { PublishingStep failed(stop); }
   EXPECT_FALSE(stop.publishing());
   // One after a stop never begins.
   stop.request(SIGINT);
   {
-    PublishingStep late;
+    PublishingStep late(stop);
     EXPECT_FALSE(late.begun());
     EXPECT_FALSE(stop.holdsOff());
   }
@@ -220,7 +220,8 @@ TEST_F(ExportRunTest, AStopWhileExecutingCancelsOnlyACursorThatAllowsIt) {
     };
     RecordingReport report;
     std::string sql = "select n, name from t";
-    const ExportResult result = ExportRun(job_, report, launcher_).run(cursor, sql);
+    const ExportResult result =
+        ExportRun(job_, report, StopRequest::instance(), launcher_).run(cursor, sql);
     EXPECT_EQ(result.outcome, RunOutcome::Stopped);
     EXPECT_EQ(cursor.cancels.load(), safe ? 1 : 0);
     EXPECT_EQ(cursor.described, -1);
@@ -254,7 +255,8 @@ TEST_F(ExportRunTest, AFetchThatFailsUnderAStopRequestEndsAsTheRequestSays) {
     };
     RecordingReport report;
     std::string sql = "select n, name from t";
-    const ExportResult result = ExportRun(job_, report, launcher_).run(cursor, sql);
+    const ExportResult result =
+        ExportRun(job_, report, StopRequest::instance(), launcher_).run(cursor, sql);
     EXPECT_EQ(result.outcome, c.outcome);
     EXPECT_EQ(result.rows, 4);
     EXPECT_TRUE(result.messages.empty());

@@ -9,7 +9,7 @@
 
 namespace rowpress {
 
-RunResult runJob(JobSettings job, RunReport& report, Launcher& launcher) {
+RunResult runJob(JobSettings job, RunReport& report, Launcher& launcher, StopRequest& stop) {
   report.statusLine(job.sql);
 
   RunResult result;
@@ -40,7 +40,7 @@ RunResult runJob(JobSettings job, RunReport& report, Launcher& launcher) {
   SessionFailure failure;
   std::optional<OdbcSession> session;
   {
-    WaitingFor connecting(StopRequest::Wait::Connect);
+    WaitingFor connecting(stop, StopRequest::Wait::Connect);
     session = OpenSession(job, kFetchSessionMessages, &failure);
   }
   if (!session) {
@@ -54,7 +54,7 @@ RunResult runJob(JobSettings job, RunReport& report, Launcher& launcher) {
   }
   // The export works on a copy of the text; the job keeps its own.
   std::string working = job.sql;
-  ExportRun run(job, report, launcher);
+  ExportRun run(job, report, stop, launcher);
   result.export_ = run.run(*session, working);
   result.outcome = result.export_.outcome;
   result.exported = true;

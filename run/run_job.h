@@ -8,6 +8,7 @@
 
 #include "export/export_report.h"
 #include "export/export_run.h"
+#include "export/stop_request.h"
 #include "export/viewer.h"
 #include "job/job_settings.h"
 
@@ -36,7 +37,8 @@ struct RunResult {
 // Runs `job`: the SQL text as the first status line, the limits of the record, the default
 // directory and the files that the output may not replace, then a session with the job's data
 // source and credentials, the export on it, its messages, and the session released. Nothing is
-// asked of anyone while it runs; the viewer of a kept file is started through `launcher`.
-RunResult runJob(JobSettings job, RunReport& report, Launcher& launcher);
+// asked of anyone while it runs; the viewer of a kept file is started through `launcher`; the
+// run answers to `stop` (a signal, a timeout, the window's Cancel).
+RunResult runJob(JobSettings job, RunReport& report, Launcher& launcher, StopRequest& stop);
 
 }  // namespace rowpress

@@ -20,7 +20,9 @@ using ::testing::StartsWith;
 
 class RunJobTest : public support::OdbcTest {
  protected:
-  RunResult run(JobSettings job) { return runJob(std::move(job), report_, launcher_); }
+  RunResult run(JobSettings job) {
+    return runJob(std::move(job), report_, launcher_, StopRequest::instance());
+  }
 
   JobSettings jobOn(const std::string& dataSource, const std::string& sql) {
     JobSettings job;

@@ -36,7 +36,7 @@ TEST_F(DemoTest, TheBundledJobExportsEveryOrderLine) {
   EXPECT_TRUE(problems.empty());
   EXPECT_EQ(job.dataSource, "rowpress-demo");
   job.noAutoOpen = true;
-  const RunResult run = runJob(std::move(job), report_, launcher_);
+  const RunResult run = runJob(std::move(job), report_, launcher_, StopRequest::instance());
   ASSERT_EQ(run.outcome, RunOutcome::Exported);
   EXPECT_EQ(run.export_.rows, 7500);
   std::string workbook = readFile(run.export_.path);

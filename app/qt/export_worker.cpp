@@ -106,7 +106,7 @@ void ExportWorker::start() {
     thread_ = std::thread([this, job = std::move(job)]() mutable {
       QueuedReport report(window_, dialog_.rowCounter());
       QueuedLauncher launcher(window_, dialog_.launcher());
-      result_ = runJob(std::move(job), report, launcher);
+      result_ = runJob(std::move(job), report, launcher, StopRequest::instance());
       // Behind every call the run queued to the window.
       QMetaObject::invokeMethod(this, &ExportWorker::onThreadDone, Qt::QueuedConnection);
     });

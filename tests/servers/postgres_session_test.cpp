@@ -292,7 +292,8 @@ TEST_F(PostgresUnattendedTest, AReadablePasswordFileIsRefusedAndNoStatusLineShow
   ASSERT_THAT(jobFromCommandLine(parseCommandLine({"rowpress", "-file=" + job, "-outfile=" + out_}),
                                  job_, takeOutsideCredentials(std::nullopt)),
               IsEmpty());
-  ASSERT_EQ(rowpress::runJob(copyOf(job_), report_, launcher_).outcome, RunOutcome::Exported);
+  ASSERT_EQ(rowpress::runJob(copyOf(job_), report_, launcher_, StopRequest::instance()).outcome,
+            RunOutcome::Exported);
   EXPECT_THAT(statusList(), ElementsAre("select current_user as who", "who | ", user + " | "));
 }
 

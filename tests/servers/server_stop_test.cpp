@@ -347,7 +347,7 @@ TEST_F(ServerStopTest, AStatementIsCancelledFromAnotherThreadAndItsHandleStaysUs
     ResultCursor::Executed executed = ResultCursor::Executed::Result;
     {
       OdbcResultCursor cursor(*session);
-      ExecutingStatement executing(cursor);
+      ExecutingStatement executing(StopRequest::instance(), cursor);
       executed = cursor.execute(sql);
     }
     stopper.join();

@@ -237,7 +237,7 @@ RunResult OdbcTest::fetch(const std::string& sql) {
   if (job_.dataSource.empty()) job_.dataSource = "rowtest";
   job_.sql = sql;
   report_.lines.clear();
-  RunResult result = runJob(copyOf(job_), report_, *runLauncher_);
+  RunResult result = runJob(copyOf(job_), report_, *runLauncher_, StopRequest::instance());
   lastExport_ = result.export_;
   return result;
 }

@@ -12,7 +12,7 @@ constexpr std::string_view kBareSwitches[] = {"-silent", "-quiet", "-noautoopen"
                                               "-h",      "--help", "--version"};
 // The switches with a value: the argument begins with the switch, "=" included.
 constexpr std::string_view kValueSwitches[] = {
-    "-file=", "-outfile=", "-openwith=", "-passwordfile=", "-timeout="};
+    "-file=", "-outfile=", "-openwith=", "-passwordfile=", "-timeout=", "-param="};
 
 // The switch that takes a value which `arg` begins with, or nothing.
 std::optional<std::string_view> valueSwitchOf(std::string_view arg) {
@@ -44,6 +44,7 @@ CommandLine parseCommandLine(const std::vector<std::string>& args) {
       if (*name == "-openwith=") line.openWith = value;
       if (*name == "-passwordfile=") line.passwordFile = value;
       if (*name == "-timeout=") line.timeout = value;
+      if (*name == "-param=") line.parameters.push_back(value);
     } else if (isBareSwitch(arg)) {
       if (arg == "-silent") line.silent = true;
       if (arg == "-quiet") line.quiet = true;
@@ -64,7 +65,7 @@ std::string refusedArgumentLine(const std::string& argument) {
 std::string helpText(const std::string& defaultDirectory) {
   return "Usage: rowpress [-file=JOB.DIRU ...] [-outfile=PATH] [-openwith=APPLICATION]\n"
          "                [-noautoopen] [-silent] [-quiet] [-passwordfile=PATH]\n"
-         "                [-timeout=SECONDS]\n"
+         "                [-timeout=SECONDS] [-param=NAME=VALUE ...]\n"
          "\n"
          "Pulls the result of one SQL query out of an ODBC data source into an Excel XML\n"
          "workbook, an .xlsx workbook, a CSV, TSV or HTML file. Without -silent the window\n"
@@ -98,6 +99,8 @@ std::string helpText(const std::string& defaultDirectory) {
          "                       its owner may read (mode 600)\n"
          "  -timeout=SECONDS     give up when connecting, executing the statement or waiting\n"
          "                       for the next row takes longer (0: never; settings key Timeout)\n"
+         "  -param=NAME=VALUE    the value of the marker :NAME in the SQL (repeatable; beats\n"
+         "                       the settings key Param=\"NAME=VALUE\";)\n"
          "  --help, --version    print this text or the version\n"
          "\n"
          "An argument is a switch only as a whole: exactly one of the switches without a\n"

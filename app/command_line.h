@@ -22,6 +22,8 @@ struct CommandLine {
   std::optional<std::string> passwordFile;
   // The last "-timeout=" value as written; start-up takes it as whole seconds or refuses it.
   std::optional<std::string> timeout;
+  // Every "-param=" value ("NAME=VALUE") in argument order: the last one for a name wins.
+  std::vector<std::string> parameters;
   bool help = false;     // an argument "--help" or "-h"
   bool version = false;  // an argument "--version"
   // The arguments that are no switch, in order: a job given with one of them is not the job

@@ -52,6 +52,8 @@ void showJob(const JobSettings& job, View& view) {
         break;
       case FieldKind::OutputFlag:
       case FieldKind::Seconds:
+      case FieldKind::SheetName:
+      case FieldKind::Parameter:
         break;
     }
   }
@@ -82,6 +84,8 @@ void takeJob(JobSettings& job, const View& view) {
         job.*field.flag = !view.isChecked(control);
         break;
       case FieldKind::Seconds:
+      case FieldKind::SheetName:
+      case FieldKind::Parameter:
         break;
     }
   }
@@ -123,6 +127,8 @@ void showAppliedSettings(const std::vector<AppliedSetting>& shown, View& view) {
         }
         break;
       case FieldKind::Seconds:
+      case FieldKind::SheetName:
+      case FieldKind::Parameter:
         break;
     }
   }

@@ -65,6 +65,11 @@ std::vector<std::string> jobFromCommandLine(
     if (!seconds)
       problems.push_back("-timeout=" + *line.timeout + ": " + timeoutRefusal(*line.timeout));
   }
+  for (const std::string& parameter : line.parameters) {
+    if (auto refusal = applyParameter(job, parameter)) {
+      problems.push_back("-param=" + parameter + ": " + *refusal);
+    }
+  }
   for (const std::string& argument : line.refused)
     problems.push_back(refusedArgumentLine(argument));
   return problems;

@@ -64,6 +64,21 @@ TEST_F(StartupTest, ASwitchBeatsASettingsFileWhereverItStands) {
   EXPECT_TRUE(problems_.empty());
 }
 
+TEST_F(StartupTest, AParameterSwitchBeatsTheFileAndAMalformedOneIsAProblem) {
+  writeFile(temp_ / "p.DIRU", settings({"Param=\"month=2026-10\";", "Param=\"region=north\";"}));
+  start({"-param=month=2026-11", "-file=" + (temp_ / "p.DIRU"), "-param=month=2026-12",
+         "-param=empty="});
+  EXPECT_EQ(job_.parameters,
+            (std::vector<JobParameter>{{"month", "2026-12"}, {"region", "north"}, {"empty", ""}}));
+  EXPECT_TRUE(problems_.empty());
+
+  for (const char* value : {"month", "=x", "2nd=x", "a b=x"}) {
+    start({"-param=" + std::string(value)});
+    ASSERT_EQ(problems_.size(), 1u) << value;
+    EXPECT_THAT(problems_[0], StartsWith("-param=" + std::string(value) + ": "));
+  }
+}
+
 TEST_F(StartupTest, ATimeoutThatIsNotAWholeNumberOfSecondsIsAProblem) {
   for (const char* value : {"", "1.5", "-1", "+3", " 3", "3s"}) {
     SCOPED_TRACE(value);

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -31,6 +32,51 @@ std::optional<std::pair<const char*, std::string>> homeVariable() {
 }
 
 }  // namespace
+
+ExpandedName expandOutputName(std::string_view name, const std::vector<JobParameter>& parameters,
+                              const std::tm& local) {
+  ExpandedName expanded;
+  std::string& out = expanded.name;
+  char stamp[48];
+  while (!name.empty()) {
+    const std::size_t open = name.find('{');
+    const std::size_t close = open == std::string_view::npos ? open : name.find('}', open);
+    if (close == std::string_view::npos) break;
+    out.append(name.substr(0, open));
+    const std::string_view key = name.substr(open + 1, close - open - 1);
+    if (key == "date") {
+      std::snprintf(stamp, sizeof stamp, "%04d-%02d-%02d", local.tm_year + 1900, local.tm_mon + 1,
+                    local.tm_mday);
+      out += stamp;
+    } else if (key == "time") {
+      std::snprintf(stamp, sizeof stamp, "%02d%02d%02d", local.tm_hour, local.tm_min, local.tm_sec);
+      out += stamp;
+    } else if (auto found = std::find_if(parameters.begin(), parameters.end(),
+                                         [&](const JobParameter& p) { return p.name == key; });
+               found != parameters.end()) {
+      std::string value = found->value;
+      for (char& c : value) {
+        const bool kept = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
+                          (c >= '0' && c <= '9') || c == '-' || c == '_' || c == '.';
+        if (!kept) c = '_';
+      }
+      if (value.empty() || value == "." || value == "..") {
+        expanded.refusal = "The value of parameter " + found->name + " makes \"" + value +
+                           "\" in the output file name, which names no file of its own.";
+        return expanded;
+      }
+      out += value;
+    } else {
+      // Not a placeholder: the opening brace stays, and the search goes on after it.
+      out += '{';
+      name.remove_prefix(open + 1);
+      continue;
+    }
+    name.remove_prefix(close + 1);
+  }
+  out.append(name);
+  return expanded;
+}
 
 std::string defaultDirectory() {
   if (const auto home = homeVariable()) {

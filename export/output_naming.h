@@ -4,6 +4,7 @@
 
 #include <sys/types.h>
 
+#include <ctime>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -38,6 +39,19 @@ bool needsDefaultName(const JobSettings& job, OutputType type);
 // that the job was read from (the same file under any name, links followed); nothing when
 // neither would. A default output name is new, so only a named output can be such a file.
 std::optional<std::string> jobFileInTheWay(const JobSettings& job, OutputType type);
+
+// The job's output file name with its placeholders filled in: "{date}" is the local date of
+// `local` (YYYY-MM-DD), "{time}" its time (HHMMSS), "{NAME}" the value of the job's parameter
+// NAME with every byte other than an ASCII letter, a digit, '-', '_' and '.' written as '_',
+// so that a value never adds a directory or a hidden path. Any other braces stay as they are.
+// `refusal` says why the name cannot be made: a parameter value that becomes ".", ".." or
+// nothing.
+struct ExpandedName {
+  std::string name;
+  std::optional<std::string> refusal;
+};
+ExpandedName expandOutputName(std::string_view name, const std::vector<JobParameter>& parameters,
+                              const std::tm& local);
 
 // Creates the default directory (and its parents); an existing one is fine.
 bool createDefaultDirectory(const std::string& directory);

@@ -109,6 +109,35 @@ TEST_F(OutputPathTest, RefusesPathsOverTheLimit) {
   EXPECT_EQ(path.error, "The output path is longer than 255 bytes and was refused.");
 }
 
+TEST(OutputName, PlaceholdersTakeTheDateTheTimeAndParametersMadeSafe) {
+  std::tm local{};
+  local.tm_year = 2026 - 1900;
+  local.tm_mon = 0;
+  local.tm_mday = 5;
+  local.tm_hour = 7;
+  local.tm_min = 4;
+  local.tm_sec = 9;
+  const std::vector<JobParameter> parameters = {
+      {"month", "2026-11"}, {"who", "../etc/päss wd"}, {"dot", "."}, {"gone", "/"}, {"nil", ""}};
+  const auto name = [&](std::string_view text) {
+    ExpandedName expanded = expandOutputName(text, parameters, local);
+    return expanded.refusal ? "refused: " + *expanded.refusal : expanded.name;
+  };
+  EXPECT_EQ(name("/srv/out/sales-{date}-{time}.xlsx"), "/srv/out/sales-2026-01-05-070409.xlsx");
+  EXPECT_EQ(name("/srv/{month}/{month}.csv"), "/srv/2026-11/2026-11.csv");
+  // A value adds no directory and no hidden name: each byte that is not a letter, a digit, '-',
+  // '_' or '.' becomes '_'.
+  EXPECT_EQ(name("/srv/{who}.csv"), "/srv/.._etc_p__ss_wd.csv");
+  // Other braces stay: unknown names (case counts), unclosed or empty ones.
+  EXPECT_EQ(name("/srv/{Month}{x}{}{date.csv"), "/srv/{Month}{x}{}{date.csv");
+  EXPECT_EQ(name("{{date}}"), "{2026-01-05}");
+  EXPECT_EQ(name(""), "");
+  for (const char* refused : {"/srv/{dot}", "/srv/{nil}.csv"}) {
+    EXPECT_TRUE(name(refused).starts_with("refused: ")) << refused;
+  }
+  EXPECT_EQ(name("/srv/{gone}.csv"), "/srv/_.csv");
+}
+
 TEST(DefaultDirectory, ComesFromTheEnvironmentElseThePasswordEntryNeverTheWorkingDirectory) {
   support::SavedVariable home("HOME"), rowpressHome("ROWPRESS_HOME");
   ::setenv("ROWPRESS_HOME", "/srv/reports", 1);

@@ -34,6 +34,8 @@ enum class SettingKey {
   QuoteFields,
   ByteOrderMark,
   Timeout,
+  Sheet,
+  Param,
 };
 
 enum class FieldKind {
@@ -43,6 +45,11 @@ enum class FieldKind {
   LaunchFlag,  // noAutoOpen, which the file and the window show inverted: "Launch On Finish"
   OutputFlag,  // the flag of an output type: setting one clears the others
   Seconds,     // the timeout, a whole number of seconds (see parseTimeoutSeconds); no control
+  // The name of a report job's sheet, grouped with the SQL key that follows it: one for each
+  // of the job's sheets. No member of its own: the sheets are JobSettings::sheets.
+  SheetName,
+  // A parameter's value, "NAME=VALUE", repeated for each parameter: JobSettings::parameters.
+  Parameter,
 };
 
 struct JobField {
@@ -181,6 +188,18 @@ inline constexpr JobField kJobFields[] = {
      .seconds = &JobSettings::timeoutSeconds,
      .newerComment =
          "-- The Timeout in seconds for connecting, executing and each row (0 or absent: none) "},
+    {.key = SettingKey::Sheet,
+     .keyString = "Sheet=\"",
+     .kind = FieldKind::SheetName,
+     .name = "The sheet name",
+     .limit = kPathLimit,
+     .newerComment = "-- A Further Sheet of the Report: its Name, then its SQL "},
+    {.key = SettingKey::Param,
+     .keyString = "Param=\"",
+     .kind = FieldKind::Parameter,
+     .name = "The parameter",
+     .limit = kSqlLimit,
+     .newerComment = "-- A Parameter of the Report's SQL, as NAME=VALUE "},
 };
 
 // The row of `key`.

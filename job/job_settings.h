@@ -21,6 +21,23 @@ namespace rowpress {
 inline constexpr std::size_t kCredentialLimit = 127;  // dataSource, userName, password
 inline constexpr std::size_t kPathLimit = 255;   // launchApplication, outFileName, settingsFile
 inline constexpr std::size_t kSqlLimit = 32767;  // what the fetch passes on to the driver
+// The characters of a sheet name, counted in UTF-16 units as the spreadsheet counts them.
+inline constexpr std::size_t kSheetNameLimit = 31;
+
+// A sheet of a report job: the name of its worksheet (of its file, for CSV and TSV; of its
+// heading, for HTML) and the statement that fills it.
+struct JobSheet {
+  std::string name;
+  std::string sql;  // line breaks as CR LF
+  bool operator==(const JobSheet&) const = default;
+};
+
+// The value of a parameter: every marker ":name" of the job's statements is bound to it.
+struct JobParameter {
+  std::string name;
+  std::string value;
+  bool operator==(const JobParameter&) const = default;
+};
 
 // A file by its device and inode number: the same file under any of its names or links.
 struct FileIdentity {
@@ -33,7 +50,7 @@ struct JobSettings {
   std::string dataSource;
   std::string userName;
   Secret password;  // move-only: a job with a password is moved, never copied
-  std::string sql;  // line breaks as CR LF
+  std::string sql;  // line breaks as CR LF; in a report job, the first sheet's
   bool excel2007 = false;
   bool forceFullLength = false;
   bool outputCsv = false;
@@ -58,7 +75,29 @@ struct JobSettings {
   // The settings files the job was read from: a run never writes its output or its type
   // report over one of them.
   std::vector<FileIdentity> readFrom;
+  // A report job's sheets, in order, the first one's statement also in `sql`; empty for a job
+  // of one statement.
+  std::vector<JobSheet> sheets;
+  // The values of the markers, each name once, in the order first given.
+  std::vector<JobParameter> parameters;
 };
+
+// Whether `name` is a parameter name: a letter, then letters, digits and underscores (ASCII).
+bool isParameterName(std::string_view name);
+// Gives parameter `name` the value `value`: the last value given for a name wins.
+void setParameter(JobSettings& job, std::string_view name, std::string_view value);
+// The value of parameter `name`, if the job gives one.
+const std::string* parameterValue(const JobSettings& job, std::string_view name);
+// Reads "NAME=VALUE" (the form of a Param key's value and of -param=) into the job; the
+// message that refuses it otherwise: a name that is no parameter name, or no "=".
+std::optional<std::string> applyParameter(JobSettings& job, std::string_view text);
+
+// Why a workbook cannot hold `name` as the name of a sheet: empty; over 31 characters counted
+// in UTF-16 units, as the spreadsheet counts them; holding one of [ ] : * ? / \, a control
+// character or invalid UTF-8; beginning or ending with an apostrophe. Nothing when it can.
+std::optional<std::string> sheetNameProblem(std::string_view name);
+// Whether two sheet names are the same to a spreadsheet, which ignores case.
+bool sameSheetName(std::string_view a, std::string_view b);
 
 // A second job with every field of `job`, its passwords included: made on purpose, when a
 // run is handed a job of its own while the window keeps editing the first.

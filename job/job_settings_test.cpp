@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
+#include <string>
+#include <vector>
+
 namespace rowpress {
 namespace {
 
@@ -120,6 +124,8 @@ TEST(JobSettings, ACopyHoldsEveryValueAndItsPasswordsInMemoryOfItsOwn) {
   job.outputTsv = true;
   job.timeoutSeconds = 30;
   job.readFrom = {FileIdentity{1, 2}};
+  job.sheets = {{"Orders", "select 1"}, {"Lines", "select 2"}};
+  job.parameters = {{"month", "2026-11"}};
   JobSettings copy = copyOf(job);
   job.password.clear();
   job.outsidePassword->clear();
@@ -131,6 +137,67 @@ TEST(JobSettings, ACopyHoldsEveryValueAndItsPasswordsInMemoryOfItsOwn) {
   EXPECT_EQ(outputTypeOf(copy), OutputType::Tsv);
   EXPECT_EQ(copy.timeoutSeconds, 30);
   EXPECT_EQ(copy.readFrom, job.readFrom);
+  EXPECT_EQ(copy.sheets, job.sheets);
+  EXPECT_EQ(copy.parameters, job.parameters);
+}
+
+TEST(JobSettings, ASheetNameIsOneThatAWorkbookCanHold) {
+  for (const char* name : {"Orders", "a", "Umsätze 2026", "O'Brien", "Sheet (2)",
+                           "1234567890123456789012345678901", "😀23456789012345678901234567890"}) {
+    EXPECT_EQ(sheetNameProblem(name), std::nullopt) << name;
+  }
+  const std::string refused[] = {
+      "",
+      "12345678901234567890123456789012",  // 32 characters
+      "😀😀3456789012345678901234567890",    // 30 characters, 32 UTF-16 units
+      "a[b",
+      "a]b",
+      "a:b",
+      "a*b",
+      "a?b",
+      "a/b",
+      "a\\b",
+      "tab\there",
+      "del\x7f",
+      "c1\xc2\x85",
+      "'quoted",
+      "quoted'",
+      "bad\xff",
+      "cut\xc3",
+      "over\xc0\xaf"};
+  for (const std::string& name : refused) {
+    std::optional<std::string> problem = sheetNameProblem(name);
+    ASSERT_TRUE(problem) << name;
+    EXPECT_NE(problem->find(name.empty() ? "empty" : name), std::string::npos) << *problem;
+  }
+}
+
+TEST(JobSettings, SheetNamesAreTheSameWhateverTheirCase) {
+  EXPECT_TRUE(sameSheetName("Orders", "ORDERS"));
+  EXPECT_TRUE(sameSheetName("Übersicht", "übersicht"));
+  EXPECT_TRUE(sameSheetName("ΣΥΝΟΛΟ", "σΥνολο"));
+  EXPECT_TRUE(sameSheetName("Отчёт", "ОТЧЁТ"));
+  EXPECT_FALSE(sameSheetName("Orders", "Order"));
+  EXPECT_FALSE(sameSheetName("a1", "a2"));
+}
+
+TEST(JobSettings, AParameterIsANameAnEqualsSignAndAValueTheLastOneWinning) {
+  JobSettings job;
+  EXPECT_EQ(applyParameter(job, "month=2026-11"), std::nullopt);
+  EXPECT_EQ(applyParameter(job, "who=a=b"), std::nullopt);  // the first "=" ends the name
+  EXPECT_EQ(applyParameter(job, "empty="), std::nullopt);
+  EXPECT_EQ(applyParameter(job, "month=2026-12"), std::nullopt);
+  EXPECT_EQ(job.parameters,
+            (std::vector<JobParameter>{{"month", "2026-12"}, {"who", "a=b"}, {"empty", ""}}));
+  ASSERT_NE(parameterValue(job, "who"), nullptr);
+  EXPECT_EQ(*parameterValue(job, "who"), "a=b");
+  EXPECT_EQ(parameterValue(job, "Month"), nullptr);  // names are case-sensitive
+
+  for (const char* text : {"month", "=x", "1st=x", "_a=x", "a-b=x", "na me=x", "ä=x"}) {
+    EXPECT_TRUE(applyParameter(job, text)) << text;
+  }
+  EXPECT_TRUE(applyParameter(job, std::string("nul=a\0b", 9)));
+  EXPECT_EQ(job.parameters.size(), 3u);
 }
 
 }  // namespace

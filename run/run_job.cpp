@@ -1,5 +1,6 @@
 #include "run/run_job.h"
 
+#include <ctime>
 #include <optional>
 #include <utility>
 
@@ -13,6 +14,19 @@ RunResult runJob(JobSettings job, RunReport& report, Launcher& launcher, StopReq
   report.statusLine(job.sql);
 
   RunResult result;
+  // The output name's placeholders take the date and time once, as the run starts; the limit
+  // of the name applies to what they make.
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  ExpandedName named = expandOutputName(job.outFileName, job.parameters, local);
+  if (named.refusal) {
+    report.statusLine(*named.refusal);
+    result.outcome = RunOutcome::JobUnreadable;
+    result.failureLine = std::move(*named.refusal);
+    return result;
+  }
+  job.outFileName = std::move(named.name);
   if (auto problem = findLimitProblem(job)) {
     report.statusLine(problem->message);
     result.outcome = problem->outcome;

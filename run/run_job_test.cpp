@@ -5,7 +5,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <ctime>
 #include <string>
+#include <vector>
 #include <utility>
 
 #include "tests/support/odbc_fixture.h"
@@ -72,6 +74,35 @@ TEST_F(RunJobTest, ARefusedValueEndsTheRunBeforeConnecting) {
   EXPECT_EQ(result.failureLine, "The output file name is longer than 255 bytes and was refused.");
   EXPECT_FALSE(result.exported);
   EXPECT_THAT(report_.lines, ElementsAre("select 1", result.failureLine));
+}
+
+TEST_F(RunJobTest, TheOutputNameTakesTheDateAndParametersOrRefusesTheRun) {
+  execute("create table t(n integer); insert into t values (1)");
+  support::TempDir dir;
+  JobSettings job = jobOn("rowtest", "select n from t");
+  job.outputCsv = true;
+  job.outFileName = dir / "sales-{region}-{date}.csv";
+  job.parameters = {{"region", "north/east"}};
+  const std::time_t before = std::time(nullptr);
+  const RunResult result = run(copyOf(job));
+  const std::time_t after = std::time(nullptr);
+  EXPECT_EQ(result.outcome, RunOutcome::Exported);
+  // The date of the run, whichever side of midnight it fell.
+  std::vector<std::string> names;
+  for (std::time_t t : {before, after}) {
+    char date[16];
+    std::strftime(date, sizeof date, "%Y-%m-%d", std::localtime(&t));
+    names.push_back(dir / ("sales-north_east-" + std::string(date) + ".csv"));
+  }
+  EXPECT_THAT(names, ::testing::Contains(result.export_.path));
+  EXPECT_TRUE(support::fileExists(result.export_.path));
+
+  job.parameters = {{"region", ".."}};
+  const RunResult refused = run(std::move(job));
+  EXPECT_EQ(refused.outcome, RunOutcome::JobUnreadable);
+  EXPECT_FALSE(refused.exported);
+  EXPECT_THAT(refused.failureLine, ::testing::HasSubstr("region"));
+  EXPECT_EQ(support::listDirectory(dir.path()).size(), 1u);
 }
 
 TEST_F(RunJobTest, TheMessagesOfTheExportReachTheReportAfterItsLines) {

@@ -176,6 +176,18 @@ std::vector<std::string> compareLoadedBack(const JobSettings& saved, const JobSe
           problems.push_back(willNotLoadBack(field.name));
         }
         break;
+      case FieldKind::SheetName: {
+        std::vector<JobSheet> expected = saved.sheets;
+        for (JobSheet& sheet : expected) sheet.sql = sqlAsLoadedBack(sheet.sql);
+        if (expected != loaded.sheets)
+          problems.push_back("The report's sheets will not load back as saved.");
+        break;
+      }
+      case FieldKind::Parameter:
+        if (saved.parameters != loaded.parameters) {
+          problems.push_back("The parameters will not load back as saved.");
+        }
+        break;
     }
   }
   return problems;

@@ -20,6 +20,24 @@ const char* flag(bool on) { return on ? "1" : "0"; }
 void appendNewerSettings(std::string& out, const JobSettings& job) {
   for (const JobField& field : kJobFields) {
     if (field.newerComment == nullptr) continue;
+    if (field.kind == FieldKind::SheetName) {
+      // The first sheet's name stands with the SQL text in its usual place.
+      for (std::size_t i = 1; i < job.sheets.size(); ++i) {
+        out += field.newerComment;
+        out += kLineEnd;
+        out += valueLine(SettingKey::Sheet, job.sheets[i].name);
+        out += valueLine(SettingKey::Sql, encodeSqlValue(job.sheets[i].sql));
+      }
+      continue;
+    }
+    if (field.kind == FieldKind::Parameter) {
+      for (const JobParameter& parameter : job.parameters) {
+        out += field.newerComment;
+        out += kLineEnd;
+        out += valueLine(SettingKey::Param, parameter.name + "=" + parameter.value);
+      }
+      continue;
+    }
     std::string value;
     if (field.flag && job.*field.flag) value = "1";
     if (field.seconds && job.*field.seconds > 0) value = std::to_string(job.*field.seconds);
@@ -96,7 +114,9 @@ std::string formatSettingsFile(const JobSettings& job, std::time_t when, bool wi
   out += valueLine(SettingKey::Password, scrambled.value_or(std::string()));
   line(dots);
   line("-- The SQL ");
-  out += valueLine(SettingKey::Sql, encodeSqlValue(job.sql));
+  if (!job.sheets.empty()) out += valueLine(SettingKey::Sheet, job.sheets.front().name);
+  out += valueLine(SettingKey::Sql,
+                   encodeSqlValue(job.sheets.empty() ? job.sql : job.sheets.front().sql));
   line(dots);
   line("-- Excell 2007 Compatible Mode ");
   out += valueLine(SettingKey::Excel2007, flag(job.excel2007));

@@ -33,6 +33,8 @@ inline constexpr SettingKey kKeyTestOrder[] = {
     SettingKey::QuoteFields,
     SettingKey::ByteOrderMark,
     SettingKey::Timeout,
+    SettingKey::Sheet,
+    SettingKey::Param,
 };
 
 // The key string: the key, its equals sign and the opening double quote, as `CSV="`.

@@ -3,8 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <sstream>
 #include <string>
 #include <vector>
+
+#include "settings/settings_file.h"
+#include "settings/settings_reader.h"
+#include "tests/support/odbc_fixture.h"
 
 namespace rowpress {
 namespace {
@@ -175,10 +180,12 @@ TEST(SettingsFormat, EveryKeyIsOneRowOfTheFieldTableWithTheMemberOfItsKind) {
     EXPECT_EQ(rows, 1) << keyStringOf(key);
     const JobField& field = fieldOf(key);
     EXPECT_EQ(field.key, key);
-    // The one member that the kind reads and writes, and nothing else.
+    // The one member that the kind reads and writes, and nothing else; the sheets and the
+    // parameters are lists of their own.
     const int members = (field.text != nullptr) + (field.secret != nullptr) +
                         (field.flag != nullptr) + (field.seconds != nullptr);
-    EXPECT_EQ(members, 1) << field.keyString;
+    const bool list = field.kind == FieldKind::SheetName || field.kind == FieldKind::Parameter;
+    EXPECT_EQ(members, list ? 0 : 1) << field.keyString;
     switch (field.kind) {
       case FieldKind::Text:
         EXPECT_TRUE(field.text && field.limit > 0) << field.keyString;
@@ -193,6 +200,9 @@ TEST(SettingsFormat, EveryKeyIsOneRowOfTheFieldTableWithTheMemberOfItsKind) {
         break;
       case FieldKind::Seconds:
         EXPECT_TRUE(field.seconds) << field.keyString;
+        break;
+      case FieldKind::SheetName:
+      case FieldKind::Parameter:
         break;
     }
   }
@@ -260,6 +270,129 @@ TEST(SettingsFormat, OneLineSqlGives44LinesAndEachFurtherLineOneMore) {
 
   // A CR alone becomes a space; an LF alone still starts a new file line.
   EXPECT_EQ(encodeSqlValue("a\rb\nc"), "a b \"+\r\n    \"c");
+}
+
+// A report job's keys as a settings file holds them, read as loading reads one file.
+struct Loaded {
+  std::vector<std::string> problems;
+};
+Loaded loadText(JobSettings& job, const std::string& text) {
+  std::istringstream in(text);
+  SettingsText read = readSettingLines(in);
+  resetBeforeLoad(job);
+  return {applySettingLines(read.lines, job).problems};
+}
+
+TEST(ReportJobSettings, EachSheetKeyNamesTheSqlKeyAfterItAndParametersComeInFileOrder) {
+  JobSettings job;
+  job.sheets = {{"Old", "select 0"}};
+  const Loaded loaded = loadText(job,
+                                 "Database=\"sales\";\r\n"
+                                 "Sheet=\"Orders\";\r\n"
+                                 "SQL=\"select * from orders where month = :month\";\r\n"
+                                 "Param=\"month=2026-11\";\r\n"
+                                 "-- a comment between the pairs\r\n"
+                                 "Sheet=\"Order Lines\";\r\n"
+                                 "SQL=\"select *  \"+\r\n"
+                                 "    \"from lines\";\r\n"
+                                 "Param=\"region=north=west\";\r\n"
+                                 "Param=\"month=2026-12\";\r\n");
+  EXPECT_TRUE(loaded.problems.empty()) << loaded.problems.front();
+  EXPECT_EQ(job.sheets,
+            (std::vector<JobSheet>{{"Orders", "select * from orders where month = :month"},
+                                   {"Order Lines", "select *  \r\nfrom lines"}}));
+  EXPECT_EQ(job.sql, job.sheets.front().sql);  // the window shows the first sheet
+  EXPECT_EQ(job.parameters,
+            (std::vector<JobParameter>{{"month", "2026-12"}, {"region", "north=west"}}));
+}
+
+TEST(ReportJobSettings, SheetKeysThatDoNotPairWithSqlKeysRefuseTheReport) {
+  const struct {
+    const char* text;
+    const char* named;
+  } cases[] = {
+      {"Sheet=\"A\";\r\nSQL=\"select 1\";\r\nSQL=\"select 2\";\r\n", "SQL key 2"},
+      {"SQL=\"select 1\";\r\nSheet=\"A\";\r\nSQL=\"select 2\";\r\n", "SQL key 1"},
+      {"Sheet=\"A\";\r\nSQL=\"select 1\";\r\nSheet=\"B\";\r\n", "\"B\" has no SQL key"},
+      {"Sheet=\"A\";\r\nSheet=\"B\";\r\nSQL=\"select 1\";\r\n", "\"A\" has no SQL key"},
+      {"Sheet=\"A\";\r\n", "\"A\" has no SQL key"},
+      {"Sheet=\"Q1/Q2\";\r\nSQL=\"select 1\";\r\n", "\"Q1/Q2\""},
+      {"Sheet=\"\";\r\nSQL=\"select 1\";\r\n", "empty"},
+      {"Sheet=\"Orders\";\r\nSQL=\"select 1\";\r\nSheet=\"ORDERS\";\r\nSQL=\"select 2\";\r\n",
+       "\"ORDERS\" is used twice"},
+  };
+  for (const auto& each : cases) {
+    JobSettings job;
+    const Loaded loaded = loadText(job, each.text);
+    ASSERT_EQ(loaded.problems.size(), 1u) << each.text;
+    EXPECT_NE(loaded.problems[0].find(each.named), std::string::npos) << loaded.problems[0];
+    EXPECT_TRUE(loaded.problems[0].ends_with(kReportRefused)) << loaded.problems[0];
+    EXPECT_TRUE(job.sheets.empty()) << each.text;
+  }
+}
+
+TEST(ReportJobSettings, AFileWithSqlKeysReplacesTheSheetsAndOneWithoutKeepsThem) {
+  const std::string report =
+      "Sheet=\"A\";\r\nSQL=\"select 1\";\r\nSheet=\"B\";\r\nSQL=\"select 2\";\r\n";
+  JobSettings job;
+  loadText(job, report);
+  ASSERT_EQ(job.sheets.size(), 2u);
+  loadText(job, "CSV=\"1\";\r\nParam=\"a=1\";\r\n");
+  EXPECT_EQ(job.sheets.size(), 2u);
+  loadText(job, "SQL=\"select 3\";\r\n");
+  EXPECT_TRUE(job.sheets.empty());
+  EXPECT_EQ(job.sql, "select 3");
+  EXPECT_EQ(job.parameters, (std::vector<JobParameter>{{"a", "1"}}));
+
+  const Loaded bad = loadText(job, "Param=\"1a=x\";\r\nParam=\"novalue\";\r\n");
+  EXPECT_EQ(bad.problems.size(), 2u);
+}
+
+TEST(ReportJobSettings, TheFirstSheetStandsWithTheSqlAndTheRestBeforeTheEnd) {
+  JobSettings job = stockJob();
+  job.sheets = {{"Stock", job.sql}, {"Low", "select name\r\nfrom stock where qty < 5"}};
+  job.parameters = {{"month", "2026-11"}};
+  const std::vector<std::string> lines = splitCrLf(formatSettingsFile(job, 0));
+  const auto at = [&](const std::string& line) {
+    return std::find(lines.begin(), lines.end(), line) - lines.begin();
+  };
+  const auto sql = at("SQL=\"SELECT name, \"qty\"  \"+");
+  ASSERT_LT(sql, static_cast<long>(lines.size()));
+  EXPECT_EQ(lines[sql - 1], "Sheet=\"Stock\";");
+  const auto outFile = at("OutFileName=\"/tmp/stock.tsv\";");
+  const auto low = at("Sheet=\"Low\";");
+  const auto param = at("Param=\"month=2026-11\";");
+  const auto end = at("-- END");
+  EXPECT_LT(outFile, low);
+  EXPECT_EQ(lines[low + 1], "SQL=\"select name  \"+");
+  EXPECT_LT(low, param);
+  EXPECT_LT(param, end);
+
+  // What is written loads back as the same report.
+  JobSettings loaded;
+  std::string text = formatSettingsFile(job, 0);
+  EXPECT_TRUE(loadText(loaded, text).problems.empty());
+  ASSERT_EQ(loaded.sheets.size(), 2u);
+  EXPECT_EQ(loaded.sheets[1].name, "Low");
+  EXPECT_EQ(loaded.sheets[1].sql, "select name  \r\nfrom stock where qty < 5");
+  EXPECT_EQ(loaded.parameters, job.parameters);
+
+  // Without sheets or parameters, none of their keys is written.
+  const std::string plain = formatSettingsFile(stockJob(), 0);
+  EXPECT_EQ(plain.find("Sheet="), std::string::npos);
+  EXPECT_EQ(plain.find("Param="), std::string::npos);
+}
+
+TEST(ReportJobSettings, AValueThatWouldNotLoadBackIsNamedWhenSaved) {
+  support::TempDir dir;
+  const std::string path = dir / "report.DIRU";
+  JobSettings job = stockJob();
+  job.parameters = {{"note", "ends\";early"}};
+  SettingsSaveResult saved = saveSettings(job, path);
+  EXPECT_TRUE(saved.written);
+  EXPECT_NE(std::find(saved.problems.begin(), saved.problems.end(),
+                      "The parameters will not load back as saved."),
+            saved.problems.end());
 }
 
 }  // namespace

@@ -84,8 +84,11 @@ std::optional<KeyFound> findKey(const std::string& line) {
   return std::nullopt;
 }
 
+// An empty sheet name or parameter is kept, to be refused by name: passing it over would run
+// another report than the one the file describes.
 bool acceptsEmptyValue(SettingKey key) {
-  return key == SettingKey::LaunchApplication || key == SettingKey::OutFileName;
+  return key == SettingKey::LaunchApplication || key == SettingKey::OutFileName ||
+         key == SettingKey::Sheet || key == SettingKey::Param;
 }
 
 // The value of a one-line setting: from the end of the key string to the first closing
@@ -177,6 +180,11 @@ std::optional<std::string> applySetting(const SettingLine& line, JobSettings& jo
       job.*field.seconds = *seconds;
       return std::nullopt;
     }
+    case FieldKind::SheetName:
+      // Paired with the SQL text that follows it once the whole file is read.
+      return std::nullopt;
+    case FieldKind::Parameter:
+      return applyParameter(job, line.value);
     case FieldKind::Flag:
       job.*field.flag = on;
       break;
@@ -231,6 +239,59 @@ SettingsText readLines(LineReader& reader, std::optional<std::string> line) {
   return text;
 }
 
+// The sheets of a report job from one file's lines: each Sheet key names the SQL key after it.
+// A file with SQL keys replaces the job's sheets (one without Sheet keys leaves a job of one
+// statement); a file without SQL keys keeps them. In a file with Sheet keys, an SQL key without
+// its own Sheet key before it, a Sheet key without an SQL key after it, and a name that a
+// workbook cannot hold or that an earlier sheet has are refused: the job is not what was meant,
+// so it keeps no sheets and names the problem.
+void applySheets(const std::vector<SettingLine>& lines, JobSettings& job,
+                 std::vector<std::string>& problems) {
+  const auto isKey = [](SettingKey key) {
+    return [key](const SettingLine& line) { return line.key == key; };
+  };
+  const bool anySql = std::any_of(lines.begin(), lines.end(), isKey(SettingKey::Sql));
+  const bool anySheet = std::any_of(lines.begin(), lines.end(), isKey(SettingKey::Sheet));
+  if (!anySql && !anySheet) return;
+  job.sheets.clear();
+  if (!anySheet) return;
+
+  std::vector<JobSheet> sheets;
+  std::vector<std::string> refused;
+  std::optional<std::string> pending;  // a Sheet key's name waiting for its SQL key
+  std::size_t sqlNumber = 0;
+  for (const SettingLine& line : lines) {
+    if (line.key == SettingKey::Sheet) {
+      if (pending) refused.push_back("The sheet \"" + *pending + "\" has no SQL key after it.");
+      pending = line.value;
+    } else if (line.key == SettingKey::Sql) {
+      ++sqlNumber;
+      if (!pending) {
+        refused.push_back("SQL key " + std::to_string(sqlNumber) +
+                          " has no Sheet key before it, as every SQL key of a report needs.");
+        continue;
+      }
+      if (std::optional<std::string> problem = sheetNameProblem(*pending)) {
+        refused.push_back(std::move(*problem));
+      } else if (std::any_of(sheets.begin(), sheets.end(), [&](const JobSheet& sheet) {
+                   return sameSheetName(sheet.name, *pending);
+                 })) {
+        refused.push_back("The sheet name \"" + *pending + "\" is used twice (case aside).");
+      } else {
+        sheets.push_back({std::move(*pending), line.value});
+      }
+      pending.reset();
+    }
+  }
+  if (pending) refused.push_back("The sheet \"" + *pending + "\" has no SQL key after it.");
+  if (!refused.empty()) {
+    for (std::string& problem : refused) problems.push_back(std::move(problem) + kReportRefused);
+    return;
+  }
+  job.sql = sheets.front().sql;
+  job.sheets = std::move(sheets);
+}
+
 }  // namespace
 
 SettingsText readSettingLines(std::istream& in) {
@@ -267,6 +328,7 @@ AppliedSettings applySettingLines(const std::vector<SettingLine>& lines, JobSett
       result.problems.push_back(std::move(*problem));
     }
   }
+  applySheets(lines, job, result.problems);
   return result;
 }
 

@@ -80,6 +80,9 @@ struct AppliedSettings {
 // password (a password meant for another data source is never kept) and is named as well.
 AppliedSettings applySettingLines(const std::vector<SettingLine>& lines, JobSettings& job);
 
+// Ends each line that refuses the sheets of a report job: the job keeps none of them.
+inline constexpr const char* kReportRefused = " The report's sheets were not read.";
+
 // Whether a flag's value sets it: anything but a value starting with "0".
 bool settingIsOn(std::string_view value);
 

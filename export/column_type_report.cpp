@@ -139,6 +139,14 @@ void ColumnTypeReport::open(const std::string& directory) {
   file_.flush();
 }
 
+void ColumnTypeReport::beginSheet(std::string_view name) {
+  if (!file_.isOpen()) return;
+  file_.write("Sheet,");
+  file_.write(name);
+  file_.endLine();
+  file_.flush();
+}
+
 void ColumnTypeReport::addColumn(int ordinal, const ColumnInfo& column) {
   if (!file_.isOpen()) return;
   char number[64];

@@ -25,6 +25,9 @@ class ColumnTypeReport {
   // file with a second name has the report's name) the report stays off for this run, and
   // problem() says so.
   void open(const std::string& directory);
+  bool isOpen() const { return file_.isOpen(); }
+  // Starts the block of a report job's sheet: the line "Sheet,NAME" before its columns.
+  void beginSheet(std::string_view name);
   void addColumn(int ordinal, const ColumnInfo& column);
   // Replaces the old report; a report that could not be written is dropped, and problem()
   // says so.

@@ -88,64 +88,119 @@ RunOutcome ExportRun::stoppedByRequest() {
   return RunOutcome::Stopped;
 }
 
+ExportResult ExportRun::run(const OdbcSession& session, std::vector<RunStatement>& statements) {
+  OdbcResultCursor cursor(session);
+  return run(cursor, statements);
+}
+
 ExportResult ExportRun::run(const OdbcSession& session, std::string& sql) {
   OdbcResultCursor cursor(session);
   return run(cursor, sql);
 }
 
 ExportResult ExportRun::run(ResultCursor& cursor, std::string& sql) {
+  std::vector<RunStatement> statements(1);
+  statements[0].sql = std::move(sql);
+  ExportResult result = run(cursor, statements);
+  sql = std::move(statements[0].sql);
+  return result;
+}
+
+ExportResult ExportRun::run(ResultCursor& cursor, std::vector<RunStatement>& statements) {
   result_ = ExportResult{};
   if (std::atomic<long long>* count = report_.rowCount()) count->store(0);
   // A process limit (ulimit -v, a thread that cannot start) ends the run like a file that
   // could not be written: by the time the exception arrives here, the steps' files are gone.
   try {
-    result_.outcome = runSteps(cursor, sql);
+    result_.outcome = runSteps(cursor, statements);
   } catch (const std::bad_alloc&) {
-    result_.kept = false;
+    discardAll();
     result_.outcome = outputNotWritten(std::strerror(ENOMEM));
   } catch (const std::system_error& e) {
-    result_.kept = false;
+    discardAll();
     result_.outcome = outputNotWritten(e.code().message());
   }
+  outputs_.clear();
+  typeReport_.reset();  // one that a failed report left open is dropped: the last one stays
   return std::move(result_);
 }
 
-RunOutcome ExportRun::runSteps(ResultCursor& cursor, std::string& sql) {
-  if (stop_.requested()) return stoppedByRequest();
-  const OutputType type = outputTypeOf(job_);
-  // The output file is created before anything is executed; without it nothing runs.
-  OutputTarget target;
-  if (!openOutput(type, target)) return RunOutcome::OutputFile;
-  std::unique_ptr<OutputWriter> writer = writerFor_(type, writerOptionsOf(job_));
-  writer->begin(target.file());
-  // A writer that could not start its file (the workbook library's temporary files) fails
-  // like a file that could not be created: before the statement runs.
-  if (target.file().error() != 0) return outputNotCreated(result_.path, target.error());
-  bool stopped = false;
-  {
-    // A timeout bounds executing the statement and each wait for a row, not the file's end.
-    WaitingFor waiting(stop_, StopRequest::Wait::Statement);
-    if (std::optional<RunOutcome> failed = execute(cursor, sql)) return *failed;
-    describeColumns(cursor, *writer);
-    if (std::optional<RunOutcome> failed = streamRows(cursor, type, *writer, target, stopped)) {
-      return *failed;
-    }
-  }
-  return finish(type, *writer, target, stopped);
+void ExportRun::discardAll() {
+  result_.kept = false;
+  for (const auto& output : outputs_) output->target.discard();
 }
 
-bool ExportRun::openOutput(OutputType type, OutputTarget& target) {
-  OutputPath output = prepareOutputPath(job_, type);
-  result_.path = output.path;
-  // The workbook library keeps its own temporary files in the run's work directory.
-  if (!output.path.empty() &&
-      target.open(output.path, std::move(output.reserved), type == OutputType::Xlsx)) {
-    return true;
+RunOutcome ExportRun::runSteps(ResultCursor& cursor, std::vector<RunStatement>& statements) {
+  if (stop_.requested()) return stoppedByRequest();
+  const OutputType type = outputTypeOf(job_);
+  reportJob_ = !statements.front().sheet.empty();
+  // The output files are created before anything is executed; without them nothing runs.
+  if (!openOutputs(type)) return RunOutcome::OutputFile;
+  bool stopped = false;
+  for (std::size_t i = 0; i < statements.size(); ++i) {
+    RunStatement& statement = statements[i];
+    Output& output = *outputs_[outputs_.size() == 1 ? 0 : i];
+    if (reportJob_) {
+      report_.statusLine("Sheet \"" + statement.sheet + "\"");
+      report_.statusLine(statement.shown);
+      output.writer->beginSheet(statement.sheet);
+      ++result_.sheets;
+    }
+    {
+      // A timeout bounds executing the statement and each wait for a row, not the file's end.
+      WaitingFor waiting(stop_, StopRequest::Wait::Statement);
+      if (std::optional<RunOutcome> failed = execute(cursor, statement)) return *failed;
+      // Each sheet of a report is the result of its statement.
+      if (reportJob_ && columnCount_ == 0) {
+        report_.statusLine("the sheet \"" + statement.sheet + "\" has no result set");
+        return RunOutcome::StatementFailed;
+      }
+      describeColumns(cursor, *output.writer, statement.sheet);
+      if (i + 1 == statements.size()) typeReportDone();
+      if (std::optional<RunOutcome> failed = streamRows(cursor, type, output, stopped)) {
+        return *failed;
+      }
+    }
+    if (reportJob_) output.writer->endSheet(columnCount_, sheetRows_ + 1);
+    if (stopped) {
+      // A report stopped at a workbook limit is not the report: nothing is published.
+      if (reportJob_) {
+        discardAll();
+        return RunOutcome::Limit;
+      }
+      break;
+    }
   }
-  // Without a path (no unique name could be made) the default directory is what failed.
-  const std::string shown = output.path.empty() ? defaultDirectory() : output.path;
-  outputNotCreated(shown, output.path.empty() ? output.error : target.error());
-  return false;
+  return finish(type, stopped);
+}
+
+bool ExportRun::openOutputs(OutputType type) {
+  std::vector<OutputPath> paths = prepareOutputPaths(job_, type);
+  result_.path = paths.front().path;
+  for (OutputPath& output : paths) {
+    result_.paths.push_back(output.path);
+    auto& opened = outputs_.emplace_back(std::make_unique<Output>());
+    // The workbook library keeps its own temporary files in the run's work directory.
+    const std::string path = output.path;
+    if (path.empty() ||
+        !opened->target.open(path, std::move(output.reserved), type == OutputType::Xlsx)) {
+      // Without a path (no unique name could be made) the default directory is what failed.
+      const std::string shown = path.empty() ? defaultDirectory() : path;
+      outputNotCreated(shown, path.empty() ? output.error : opened->target.error());
+      discardAll();
+      return false;
+    }
+    opened->writer = writerFor_(type, writerOptionsOf(job_));
+    opened->writer->begin(opened->target.file());
+    // A writer that could not start its file (the workbook library's temporary files) fails
+    // like a file that could not be created: before the statement runs.
+    if (opened->target.file().error() != 0) {
+      outputNotCreated(path, opened->target.error());
+      discardAll();
+      return false;
+    }
+  }
+  return true;
 }
 
 RunOutcome ExportRun::outputNotCreated(const std::string& shown, const std::string& reason) {
@@ -155,20 +210,20 @@ RunOutcome ExportRun::outputNotCreated(const std::string& shown, const std::stri
   return RunOutcome::OutputFile;
 }
 
-RunOutcome ExportRun::outputNotWritten(const std::string& reason) {
-  result_.outputFailure = "unable to write: " + result_.path + " (" + reason + ")";
+RunOutcome ExportRun::outputNotWritten(const std::string& reason, const std::string& path) {
+  result_.outputFailure = "unable to write: " + path + " (" + reason + ")";
   report_.statusLine(result_.outputFailure);
   message(result_.outputFailure + " ", "Unable to Write Output File");
   return RunOutcome::OutputFile;
 }
 
-std::optional<RunOutcome> ExportRun::execute(ResultCursor& cursor, std::string& sql) {
+std::optional<RunOutcome> ExportRun::execute(ResultCursor& cursor, RunStatement& statement) {
   ResultCursor::Executed executed = ResultCursor::Executed::Failed;
   {
     // The text goes to the driver as written: a "--" comment ends at its line's end. A stop
     // request cancels the statement while it executes, where the driver allows it.
     ExecutingStatement executing(stop_, cursor);
-    executed = cursor.execute(sql);
+    executed = cursor.execute(statement.sql);
   }
   if (stop_.requested()) return stoppedByRequest();
   if (executed == ResultCursor::Executed::Failed) {
@@ -198,49 +253,57 @@ std::optional<RunOutcome> ExportRun::execute(ResultCursor& cursor, std::string& 
   return std::nullopt;
 }
 
-void ExportRun::describeColumns(ResultCursor& cursor, OutputWriter& writer) {
+void ExportRun::describeColumns(ResultCursor& cursor, OutputWriter& writer,
+                                const std::string& sheet) {
   writer.beginHeaderRow();
-  ColumnTypeReport report;
-  // A statement without a result set has no columns to report: the last report stays.
+  // A statement without a result set has no columns to report: the last report stays. One
+  // report holds the columns of every sheet of a report job.
   // Without a default directory the report has nowhere to go: never the working directory.
   const std::string directory = defaultDirectory();
   if (columnCount_ > 0 && !directory.empty()) {
-    report.open(directory);
-  } else if (columnCount_ > 0) {
+    if (!typeReport_) typeReport_.emplace().open(directory);
+  } else if (columnCount_ > 0 && result_.typeReportSkipped.empty()) {
     result_.typeReportSkipped =
         noDefaultDirectoryReason() + "; the column type report was not written.";
     report_.statusLine(result_.typeReportSkipped);
   }
+  if (typeReport_ && !sheet.empty()) typeReport_->beginSheet(sheet);
   columns_ = cursor.describe(columnCount_);
   statusLine_.clear();
   statusLine_.reserve(kStatusLineLimit + 1);
   for (int k = 1; k <= columnCount_; ++k) {
     const ColumnInfo& column = columns_[static_cast<std::size_t>(k - 1)];
-    report.addColumn(k, column);
+    if (typeReport_) typeReport_->addColumn(k, column);
     writer.headerCell(column);
     appendToStatusLine(column.name);
-  }
-  report.close();
-  // A report that could not be replaced is left as it was, which the run says: it no longer
-  // belongs to this query. The run goes on.
-  if (!report.problem().empty()) {
-    result_.typeReportSkipped = report.problem();
-    report_.statusLine(result_.typeReportSkipped);
   }
   writer.endHeaderRow();
   report_.statusLine(statusLine_);
   statusLine_.clear();
 }
 
+void ExportRun::typeReportDone() {
+  if (!typeReport_) return;
+  typeReport_->close();
+  // A report that could not be replaced is left as it was, which the run says: it no longer
+  // belongs to this query. The run goes on.
+  if (!typeReport_->problem().empty()) {
+    result_.typeReportSkipped = typeReport_->problem();
+    report_.statusLine(result_.typeReportSkipped);
+  }
+  typeReport_.reset();
+}
+
 std::optional<RunOutcome> ExportRun::streamRows(ResultCursor& cursor, OutputType type,
-                                                OutputWriter& writer, OutputTarget& target,
-                                                bool& stopped) {
+                                                Output& output, bool& stopped) {
+  OutputWriter& writer = *output.writer;
+  OutputTarget& target = output.target;
   StopRequest& stop = stop_;
   std::atomic<long long>* const rowCount = report_.rowCount();
   std::int64_t nextProgress = coarseNow() + kProgressLineEveryNs;
   const long long rowLimit = job_.excel2007 ? kWorkbook2007RowLimit : kWorkbookRowLimit;
   const bool workbook = type == OutputType::Xml;
-  result_.rows = 0;
+  sheetRows_ = 0;
   // A statement without result columns (an UPDATE) has no rows to fetch.
   while (columnCount_ > 0) {
     if (stop.requested()) return stoppedByRequest();
@@ -253,6 +316,7 @@ std::optional<RunOutcome> ExportRun::streamRows(ResultCursor& cursor, OutputType
                               : statementFailed(cursor, "SQL statement failed.");
     }
     ++result_.rows;
+    ++sheetRows_;
     // The wait for the next row starts now; the clock is coarse, as cheap as a load.
     const std::int64_t now = coarseNow();
     stop.rowArrived(now);
@@ -261,7 +325,7 @@ std::optional<RunOutcome> ExportRun::streamRows(ResultCursor& cursor, OutputType
       report_.progress(result_.rows);
       nextProgress = now + kProgressLineEveryNs;
     }
-    const bool showRow = result_.rows < 12;
+    const bool showRow = sheetRows_ < 12;
     if (!writeRow(cursor, workbook, writer, showRow, stopped)) {
       return stop.requested() ? stoppedByRequest()
                               : statementFailed(cursor, "SQL statement failed.");
@@ -271,7 +335,7 @@ std::optional<RunOutcome> ExportRun::streamRows(ResultCursor& cursor, OutputType
       report_.statusLine(statusLine_);
       statusLine_.clear();
     }
-    if (workbook && result_.rows + 1 > rowLimit) {
+    if (workbook && sheetRows_ + 1 > rowLimit) {
       message("Row Count Larger than " + std::to_string(rowLimit) + " ", "TOO BIG");
       stopped = true;
       break;
@@ -306,38 +370,67 @@ bool ExportRun::writeRow(ResultCursor& cursor, bool workbook, OutputWriter& writ
   return true;
 }
 
-RunOutcome ExportRun::finish(OutputType type, OutputWriter& writer, OutputTarget& target,
-                             bool stopped) {
+RunOutcome ExportRun::finish(OutputType type, bool stopped) {
   // A stopped workbook is closed properly as well, so that it opens.
-  writer.finish(columnCount_, result_.rows + 1);
-  // A stop requested while the file was being finished (a large workbook is assembled at
-  // its end) removes it once it is done.
+  for (const auto& output : outputs_) output->writer->finish(columnCount_, sheetRows_ + 1);
+  // A stop requested while the files were being finished (a large workbook is assembled at
+  // its end) removes them once they are done.
   if (stop_.requested()) {
-    target.discard();
+    discardAll();
     return stoppedByRequest();
   }
+  // A report whose sheets are all empty is no report either; one with rows in any sheet keeps
+  // the header rows of the others.
   if (result_.rows == 0 && !stopped) {
-    target.discard();
+    discardAll();
     if (!job_.silent) message("No Results Found", "SQL statement failed.");
     return RunOutcome::NoRows;
   }
-  // From the start of the publication a stop no longer undoes the run: the file replaces
-  // the target and the run says so; a stop that came before it replaces nothing.
+  // From the start of the publication a stop no longer undoes the run: the files replace
+  // their targets and the run says so; a stop that came before it replaces nothing.
   PublishingStep publishing(stop_);
   if (!publishing.begun()) {
-    target.discard();
+    discardAll();
     return stoppedByRequest();
   }
-  if (!target.keep()) return outputNotWritten(target.error());
+  if (const RunOutcome kept = keepAll(); kept != RunOutcome::Exported) return kept;
   publishing.published();
   result_.kept = true;
   pausePoint(kPauseAfterKeeping);
   if (stopped) return RunOutcome::Limit;
   // Asked to stop, the run opens nothing more.
   if (stop_.requested()) return RunOutcome::Exported;
-  // A viewer that could not start leaves the export as it is: the file was written.
+  // A viewer that could not start leaves the export as it is: the files were written. It
+  // opens the first of them.
   result_.viewerFailure = launchViewer(job_, type, result_.path, launcher_);
   if (!result_.viewerFailure.empty()) report_.statusLine(result_.viewerFailure);
+  return RunOutcome::Exported;
+}
+
+RunOutcome ExportRun::keepAll() {
+  // Every file on disk before the first takes its name: a file that cannot be written stops
+  // the run while nothing has been replaced.
+  for (std::size_t i = 0; i < outputs_.size(); ++i) {
+    if (!outputs_[i]->target.ready()) {
+      const std::string reason = outputs_[i]->target.error();
+      discardAll();
+      return outputNotWritten(reason, result_.paths[i]);
+    }
+  }
+  for (std::size_t i = 0; i < outputs_.size(); ++i) {
+    if (outputs_[i]->target.keep()) continue;
+    const std::string reason = outputs_[i]->target.error();
+    discardAll();
+    outputNotWritten(reason, result_.paths[i]);
+    // The files renamed before it stay: the run says which they are.
+    if (i > 0) {
+      std::string replaced = "already replaced:";
+      for (std::size_t k = 0; k < i; ++k) replaced += " " + result_.paths[k];
+      report_.statusLine(replaced);
+      result_.outputFailure += "; " + replaced;
+    }
+    return RunOutcome::OutputFile;
+  }
   return RunOutcome::Exported;
 }
 

@@ -10,14 +10,15 @@
 
 #include "db/odbc_session.h"
 #include "db/result_cursor.h"
+#include "export/column_type_report.h"
 #include "export/export_report.h"
+#include "export/output_target.h"
 #include "export/output_writer.h"
 #include "export/viewer.h"
 #include "job/job_settings.h"
 
 namespace rowpress {
 
-class OutputTarget;
 class StopRequest;
 
 inline constexpr int kColumnTableSize = 256;      // columns a run can hold
@@ -41,12 +42,24 @@ struct ExportMessage {
   std::string reason;  // why it failed, when the text does not say
 };
 
+// One statement of a run: the sheet it fills and the text that goes to the driver, with the
+// values bound to its parameter markers.
+struct RunStatement {
+  std::string sheet;  // the sheet of a report job; empty for the job's one statement
+  std::string shown;  // the text as the job holds it, markers and all, for the status list
+  std::string sql;    // the text sent: each marker replaced by '?'
+  std::vector<std::string> values;  // bound to the '?' of the markers, in order
+};
+
 // What an export run did.
 struct ExportResult {
   RunOutcome outcome = RunOutcome::Exported;
-  std::string path;    // the output path the run chose; empty when none could be made
-  long long rows = 0;  // data rows written
-  bool kept = false;   // a file was kept at the path
+  std::string path;    // the output path the run chose (a report's first); empty when none
+  long long rows = 0;  // data rows written, of every sheet
+  bool kept = false;   // the files were kept at their paths
+  // Every path the run chose, in sheet order: one, or a file per sheet of a CSV or TSV report.
+  std::vector<std::string> paths;
+  int sheets = 0;  // the sheets of a report job that were written; 0 for a job of one statement
   // Why the output file could not be created or written, as the status list says it.
   std::string outputFailure;
   // Why the column type report was not written (there is no default directory, or the
@@ -72,38 +85,57 @@ class ExportRun {
             Launcher& launcher = processLauncher(), WriterMaker writerFor = makeWriter)
       : job_(job), report_(report), stop_(stop), launcher_(launcher), writerFor_(writerFor) {}
 
-  // One run on the session's statement with the working copy of the SQL text, executed as
-  // written, through an OdbcResultCursor.
-  ExportResult run(const OdbcSession& session, std::string& sql);
+  // One run on the session's statement through an OdbcResultCursor: its statements one after
+  // the other (a report job's sheets; else one).
+  ExportResult run(const OdbcSession& session, std::vector<RunStatement>& statements);
   // One run on `cursor`. Nothing is thrown: a run that runs out of memory or threads ends as
-  // a file that could not be written, its temporary file removed.
+  // a file that could not be written, its temporary files removed. A report's statements all
+  // write, or nothing is published: a failure in any sheet keeps every earlier file.
+  ExportResult run(ResultCursor& cursor, std::vector<RunStatement>& statements);
+  // A run of the job's one statement, the working copy of its text executed as written.
   ExportResult run(ResultCursor& cursor, std::string& sql);
+  ExportResult run(const OdbcSession& session, std::string& sql);
 
  private:
+  // An output file and the writer that writes it.
+  struct Output {
+    OutputTarget target;
+    std::unique_ptr<OutputWriter> writer;
+  };
+
   // The steps of a run, in order. Each records what went wrong itself; a step that ends the
   // run returns its outcome.
-  // Chooses the path and opens the output file; false when it cannot be created.
-  bool openOutput(OutputType type, OutputTarget& target);
+  // Chooses the paths and opens the output files; false when one cannot be created.
+  bool openOutputs(OutputType type);
   // Executes the statement and reads its column count.
-  std::optional<RunOutcome> execute(ResultCursor& cursor, std::string& sql);
+  std::optional<RunOutcome> execute(ResultCursor& cursor, RunStatement& statement);
   // Describes every column: the header row, the type report and the column line.
-  void describeColumns(ResultCursor& cursor, OutputWriter& writer);
+  void describeColumns(ResultCursor& cursor, OutputWriter& writer, const std::string& sheet);
   // Fetches every row into the writer; `stopped` when a workbook limit stopped it.
-  std::optional<RunOutcome> streamRows(ResultCursor& cursor, OutputType type, OutputWriter& writer,
-                                       OutputTarget& target, bool& stopped);
+  std::optional<RunOutcome> streamRows(ResultCursor& cursor, OutputType type, Output& output,
+                                       bool& stopped);
   // One fetched row's cells; false when the driver failed to deliver a value.
   bool writeRow(ResultCursor& cursor, bool workbook, OutputWriter& writer, bool showRow,
                 bool& stopped);
-  // Finishes the file and keeps, discards or launches it.
-  RunOutcome finish(OutputType type, OutputWriter& writer, OutputTarget& target, bool stopped);
+  // Finishes the files and keeps, discards or launches them.
+  RunOutcome finish(OutputType type, bool stopped);
+  // Closes the column type report once the last statement's columns are in it.
+  void typeReportDone();
+  // Renames the files of a report over their targets in sheet order, once all are written to
+  // disk.
+  RunOutcome keepAll();
 
   // The steps in order; returns the outcome.
-  RunOutcome runSteps(ResultCursor& cursor, std::string& sql);
+  RunOutcome runSteps(ResultCursor& cursor, std::vector<RunStatement>& statements);
   RunOutcome statementFailed(ResultCursor& cursor, const char* caption);
   // The output file at `shown` could not be created, for `reason`.
   RunOutcome outputNotCreated(const std::string& shown, const std::string& reason);
-  // The output file could not be written, for `reason`.
-  RunOutcome outputNotWritten(const std::string& reason);
+  // The output file at `path` could not be written, for `reason`.
+  RunOutcome outputNotWritten(const std::string& reason, const std::string& path);
+  RunOutcome outputNotWritten(const std::string& reason) {
+    return outputNotWritten(reason, result_.path);
+  }
+  void discardAll();
   void message(std::string text, std::string caption, std::string reason = {});
   // The run was asked to stop: its temporary file goes, an existing file stays.
   RunOutcome stoppedByRequest();
@@ -114,6 +146,10 @@ class ExportRun {
   Launcher& launcher_;
   WriterMaker writerFor_;
   ExportResult result_;
+  std::vector<std::unique_ptr<Output>> outputs_;
+  std::optional<ColumnTypeReport> typeReport_;  // open from the first columns to the last
+  bool reportJob_ = false;  // the statements fill the sheets of a report
+  long long sheetRows_ = 0;  // data rows of the current sheet
   std::vector<ColumnInfo> columns_;
   std::string statusLine_;
   int columnCount_ = 0;

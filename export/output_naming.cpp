@@ -105,7 +105,13 @@ bool needsDefaultName(const JobSettings& job, OutputType type) {
 
 std::optional<std::string> jobFileInTheWay(const JobSettings& job, OutputType type) {
   std::vector<std::string> written;
-  if (!needsDefaultName(job, type)) written.push_back(job.outFileName);
+  if (!needsDefaultName(job, type) && writesFilePerSheet(job, type)) {
+    for (const JobSheet& sheet : job.sheets) {
+      written.push_back(sheetFileName(job.outFileName, sheet.name));
+    }
+  } else if (!needsDefaultName(job, type)) {
+    written.push_back(job.outFileName);
+  }
   if (const std::string directory = defaultDirectory(); !directory.empty()) {
     written.push_back(directory + "/" + kColumnTypeReportName);
   }
@@ -199,6 +205,8 @@ bool isReservedName(std::string_view name) {
     if (!((c >= '0' && c <= '9') || (c >= 'A' && c <= 'F'))) return false;
   }
   const std::string_view extension = name.substr(11);
+  // A sheet's file of a CSV or TSV report: "rowXXXX.TMP-NAME.csv".
+  if (extension.starts_with('-') && extension.ends_with(".csv")) return true;
   for (std::string_view known : {"", ".xls", ".xml", ".csv", ".html", ".xlsx"}) {
     if (extension == known) return true;
   }
@@ -226,17 +234,24 @@ const char* defaultExtension(const JobSettings& job, OutputType type) {
   return ".html";
 }
 
-// Reserves a free default name in `directory`, open as `dirFd`: "rowXXXX.TMP" (made and
-// removed again, as a free name of the system's temporary-name service would be) and the same
-// name with `extension`, which is created and stays as the reservation. A name of which
-// either form exists is skipped, so no earlier file is ever replaced.
-OutputPath reserveDefaultName(const std::string& directory, int dirFd, const char* extension) {
-  // A stop waits until the name is reserved and registered, so that it can give it back.
+// Reserves free default names in `directory`, open as `dirFd`, under one number:
+// "rowXXXX.TMP" (made and removed again, as a free name of the system's temporary-name service
+// would be) and that name with each of `suffixes`, which are created and stay as the
+// reservations. A number of which any form exists is skipped, so no earlier file is ever
+// replaced. On failure the one path holds the error.
+std::vector<OutputPath> reserveDefaultNames(const std::string& directory, int dirFd,
+                                            const std::vector<std::string>& suffixes) {
+  // A stop waits until the names are reserved and registered, so that it can give them back.
   StepBeforeRegistration step;
-  OutputPath result;
-  auto cannotCreate = [&](int err) {
-    result.error = "cannot create a file in " + directory + ": " + std::strerror(err);
+  std::vector<OutputPath> result;
+  auto failed = [&](std::string error) {
+    result.clear();
+    result.emplace_back();
+    result[0].error = std::move(error);
     return std::move(result);
+  };
+  auto cannotCreate = [&](int err) {
+    return failed("cannot create a file in " + directory + ": " + std::strerror(err));
   };
   std::random_device device;
   const unsigned start = device() & 0xFFFFu;
@@ -247,68 +262,115 @@ OutputPath reserveDefaultName(const std::string& directory, int dirFd, const cha
     if (fd < 0 && errno == EEXIST) continue;
     if (fd < 0) return cannotCreate(errno);
     ::close(fd);
-    const std::string name = base + std::string(extension);
-    fd = ::openat(dirFd, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    const int err = errno;
+    result.clear();  // the reservations of a number that was skipped are removed
+    int err = 0;
+    for (const std::string& suffix : suffixes) {
+      const std::string name = base + suffix;
+      fd = ::openat(dirFd, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+      err = errno;
+      if (fd < 0) break;
+      struct stat st;
+      const int kept = ::fstat(fd, &st) == 0 ? ::fcntl(dirFd, F_DUPFD_CLOEXEC, 0) : -1;
+      if (kept < 0) {
+        err = errno;
+        ::unlinkat(dirFd, name.c_str(), 0);
+        ::close(fd);
+        fd = -1;
+        break;
+      }
+      OutputPath& path = result.emplace_back();
+      path.path = directory + "/" + name;
+      path.reserved = NameReservation(path.path, kept, name, fd, st.st_dev, st.st_ino);
+    }
     ::unlinkat(dirFd, base, 0);
     if (fd < 0 && err == EEXIST) continue;
     if (fd < 0) return cannotCreate(err);
-    struct stat st;
-    const int kept = ::fstat(fd, &st) == 0 ? ::fcntl(dirFd, F_DUPFD_CLOEXEC, 0) : -1;
-    if (kept < 0) {
-      const int why = errno;
-      ::unlinkat(dirFd, name.c_str(), 0);
-      ::close(fd);
-      return cannotCreate(why);
-    }
-    result.path = directory + "/" + name;
-    result.reserved = NameReservation(result.path, kept, name, fd, st.st_dev, st.st_ino);
     return result;
   }
-  result.error = "no free name is left in " + directory;
-  return result;
+  return failed("no free name is left in " + directory);
 }
 
 }  // namespace
 
-OutputPath prepareOutputPath(const JobSettings& job, OutputType type) {
+bool writesFilePerSheet(const JobSettings& job, OutputType type) {
+  return !job.sheets.empty() && (type == OutputType::Csv || type == OutputType::Tsv);
+}
+
+std::string sheetFileName(std::string_view path, std::string_view sheet) {
+  const std::size_t slash = path.rfind('/');
+  const std::size_t fileStart = slash == std::string_view::npos ? 0 : slash + 1;
+  std::size_t dot = path.rfind('.');
+  if (dot == std::string_view::npos || dot < fileStart) dot = path.size();
+  std::string name(path.substr(0, dot));
+  name += '-';
+  name += sheet;
+  name += path.substr(dot);
+  return name;
+}
+
+std::vector<OutputPath> prepareOutputPaths(const JobSettings& job, OutputType type) {
   const std::string directory = defaultDirectory();
   const bool named = !needsDefaultName(job, type);
-  OutputPath result;
+  // The extension of each file, after the default name's number: one for the whole output,
+  // or for a CSV or TSV report one per sheet.
+  std::vector<std::string> suffixes;
+  if (writesFilePerSheet(job, type)) {
+    for (const JobSheet& sheet : job.sheets) suffixes.push_back("-" + sheet.name + ".csv");
+  } else {
+    suffixes.push_back(defaultExtension(job, type));
+  }
+  std::vector<OutputPath> result(1);
   // The default directory, opened once: the leftovers and the name reserved in it are found
   // through this descriptor.
   int dirFd = -1;
   if (directory.empty()) {
     // Nothing is created or cleaned up anywhere else, the working directory least of all.
     if (!named) {
-      result.error = noDefaultDirectoryReason();
+      result[0].error = noDefaultDirectoryReason();
       return result;
     }
   } else if (!createDefaultDirectory(directory) || (dirFd = openRunDirectory(directory)) < 0) {
     if (!named) {
-      result.error = "cannot create the directory " + directory + ": " + std::strerror(errno);
+      result[0].error = "cannot create the directory " + directory + ": " + std::strerror(errno);
       return result;
     }
   } else {
     removeAbandonedTemporaryFiles(dirFd);
     removeAbandonedReservations(dirFd);
   }
-  if (named) {
-    result.path = job.outFileName;
-  } else if (directory.size() + 1 + std::strlen("row0000.TMP") +
-                 std::strlen(defaultExtension(job, type)) <=
-             kPathLimit) {
-    result = reserveDefaultName(directory, dirFd, defaultExtension(job, type));
+  const auto tooLong = [](const OutputPath& path) { return path.path.size() > kPathLimit; };
+  if (named && writesFilePerSheet(job, type)) {
+    result.clear();
+    for (const JobSheet& sheet : job.sheets) {
+      result.emplace_back().path = sheetFileName(job.outFileName, sheet.name);
+    }
+  } else if (named) {
+    result[0].path = job.outFileName;
+  } else {
+    const std::size_t longest =
+        std::max_element(suffixes.begin(), suffixes.end(),
+                         [](const std::string& a, const std::string& b) {
+                           return a.size() < b.size();
+                         })
+            ->size();
+    // A reservation is only made for names that fit.
+    if (directory.size() + 1 + std::strlen("row0000.TMP") + longest <= kPathLimit) {
+      result = reserveDefaultNames(directory, dirFd, suffixes);
+    } else {
+      result[0].error = tooLongMessage("The output path", kPathLimit);
+    }
   }
   if (dirFd >= 0) ::close(dirFd);
-  if (result.path.empty() && result.error.empty()) {
-    result.error = tooLongMessage("The output path", kPathLimit);
-  }
-  if (result.path.size() > kPathLimit) {
-    result.error = tooLongMessage("The output path", kPathLimit);
-    result.path.clear();
+  if (std::any_of(result.begin(), result.end(), tooLong)) {
+    result.clear();
+    result.emplace_back();
+    result[0].error = tooLongMessage("The output path", kPathLimit);
   }
   return result;
+}
+
+OutputPath prepareOutputPath(const JobSettings& job, OutputType type) {
+  return std::move(prepareOutputPaths(job, type).front());
 }
 
 }  // namespace rowpress

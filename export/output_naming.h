@@ -91,8 +91,8 @@ class NameReservation {
   ino_t inode_ = 0;
 };
 
-// Whether `name` is one that reserveDefaultName() creates: "rowXXXX.TMP", alone or with the
-// extension of an output type.
+// Whether `name` is one that prepareOutputPaths() reserves: "rowXXXX.TMP", alone, with the
+// extension of an output type, or as a sheet's file of a CSV or TSV report, "-NAME.csv".
 bool isReservedName(std::string_view name);
 
 // Removes the reservations that runs which are gone left in the directory open as
@@ -112,5 +112,16 @@ struct OutputPath {
 // "rowXXXX.TMP" with ".xls", ".xml" (excel2007), ".csv", ".html" or ".xlsx". A default name is
 // reserved with its extension (O_EXCL); a name of which either form exists is skipped.
 OutputPath prepareOutputPath(const JobSettings& job, OutputType type);
+
+// Whether a run of `job` writes a file for each sheet: a report written as CSV or TSV.
+bool writesFilePerSheet(const JobSettings& job, OutputType type);
+// The file of sheet `sheet` of a report written to `path`: "-SHEET" before the extension that
+// follows the file name's last '.' (month.csv: month-Orders.csv), or at the end without one.
+std::string sheetFileName(std::string_view path, std::string_view sheet);
+// prepareOutputPath() for every file of the run, in sheet order: for a CSV or TSV report the
+// job's file name with each sheet's name (sheetFileName), or default names "rowXXXX.TMP-NAME.csv"
+// reserved under one number; else the one path. When no path can be made, the one path
+// returned is empty and holds the error.
+std::vector<OutputPath> prepareOutputPaths(const JobSettings& job, OutputType type);
 
 }  // namespace rowpress

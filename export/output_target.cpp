@@ -101,7 +101,8 @@ std::string OutputTarget::error() const {
   return file_.errorText();
 }
 
-bool OutputTarget::keep() {
+bool OutputTarget::ready() {
+  if (ready_) return true;
   if (!atomic_.isOpen()) return false;
   if (!file_.close()) {
     error_ = file_.errorText();
@@ -110,6 +111,18 @@ bool OutputTarget::keep() {
   }
   closeWorkDirectory();
   pausePoint(kPauseBeforeKeeping);
+  if (!atomic_.sync()) {
+    error_ = atomic_.error();
+    registered_.release();
+    reserved_.remove();
+    return false;
+  }
+  ready_ = true;
+  return true;
+}
+
+bool OutputTarget::keep() {
+  if (!ready()) return false;
   const bool kept = atomic_.commit();
   registered_.release();
   if (!kept) {

@@ -39,7 +39,11 @@ class OutputTarget {
   // The reason the file could not be created or written.
   std::string error() const;
 
-  // Closes and renames the file over the target. False when a write, the close or the
+  // Closes the file and writes it to disk, for a run that renames several files together
+  // once all are ready. False when a write, the close or the sync failed; the temporary file
+  // is then removed and the target left as it was.
+  bool ready();
+  // Closes and renames the file over the target (making it ready() first). False when a write, the close or the
   // rename failed; the temporary file is then removed and the target left as it was.
   bool keep();
   // Closes and removes the temporary file; the target is untouched.
@@ -62,6 +66,7 @@ class OutputTarget {
   OutputFile file_;
   NameReservation reserved_;
   std::string error_;
+  bool ready_ = false;
 };
 
 }  // namespace rowpress

@@ -2,6 +2,8 @@
 // the columns and values it hands them come from db/result_columns.h.
 #pragma once
 
+#include <string_view>
+
 #include "db/result_columns.h"
 
 namespace rowpress {
@@ -33,6 +35,8 @@ class OutputWriter {
   virtual void endRow() = 0;
   // tableRows counts the header row.
   virtual void finish(int columnCount, long long tableRows) = 0;
+  virtual void beginSheet(std::string_view) {}
+  virtual void endSheet(int, long long) {}
 };
 
 }  // namespace rowpress

@@ -518,7 +518,8 @@ AtomicFile::AtomicFile(AtomicFile&& other) noexcept
       dirFd_(std::exchange(other.dirFd_, -1)),
       dirDevice_(other.dirDevice_),
       dirInode_(other.dirInode_),
-      replacing_(other.replacing_) {
+      replacing_(other.replacing_),
+      synced_(other.synced_) {
   other.temporary_.clear();
   other.temporaryName_.clear();
 }
@@ -536,6 +537,7 @@ AtomicFile& AtomicFile::operator=(AtomicFile&& other) noexcept {
     dirDevice_ = other.dirDevice_;
     dirInode_ = other.dirInode_;
     replacing_ = other.replacing_;
+    synced_ = other.synced_;
     other.temporary_.clear();
     other.temporaryName_.clear();
   }
@@ -642,9 +644,10 @@ void AtomicFile::closeDescriptors() {
   dirFd_ = -1;
   temporary_.clear();
   temporaryName_.clear();
+  synced_ = false;
 }
 
-bool AtomicFile::commit() {
+bool AtomicFile::sync() {
   if (fd_ < 0) {
     if (error_.empty()) fail(EBADF);
     return false;
@@ -669,6 +672,21 @@ bool AtomicFile::commit() {
       return failBecause(why);
     }
   }
+  synced_ = true;
+  return true;
+}
+
+bool AtomicFile::commit() {
+  if (fd_ < 0) {
+    if (error_.empty()) fail(EBADF);
+    return false;
+  }
+  auto failBecause = [this](std::string why) {
+    discard();
+    error_ = std::move(why);
+    return false;
+  };
+  if (!synced_ && !sync()) return false;
   // The file goes where its path leads, or nowhere: a directory moved away (or replaced) while
   // it was written would get a file that its path no longer names.
   struct stat named;

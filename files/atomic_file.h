@@ -86,6 +86,10 @@ class AtomicFile {
   // written in. False, with error(), when that failed; the temporary file is then removed and
   // the target left as it was.
   bool commit();
+  // The first half of commit(), for a caller that publishes several files together: writes
+  // the file to disk and gives it what the replaced file was. False, with error(), when that
+  // failed; the temporary file is then removed. commit() then only renames it.
+  bool sync();
   // Removes the temporary file; the target is untouched.
   void discard();
 
@@ -103,6 +107,7 @@ class AtomicFile {
   dev_t dirDevice_ = 0;
   ino_t dirInode_ = 0;
   bool replacing_ = false;  // the target exists
+  bool synced_ = false;     // sync() is done
 };
 
 // The temporary name used while replacing the file `path` (links already followed), with

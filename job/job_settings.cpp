@@ -134,6 +134,11 @@ char32_t foldCase(char32_t c) {
 
 }  // namespace
 
+std::vector<JobSheet> sheetsOf(const JobSettings& job) {
+  if (!job.sheets.empty()) return job.sheets;
+  return {JobSheet{std::string(), job.sql}};
+}
+
 bool isParameterName(std::string_view name) {
   if (name.empty() || !isAsciiLetter(name[0])) return false;
   for (char c : name) {

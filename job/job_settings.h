@@ -82,6 +82,10 @@ struct JobSettings {
   std::vector<JobParameter> parameters;
 };
 
+// The statements of the job: a report's sheets, or the one statement as a sheet without a
+// name.
+std::vector<JobSheet> sheetsOf(const JobSettings& job);
+
 // Whether `name` is a parameter name: a letter, then letters, digits and underscores (ASCII).
 bool isParameterName(std::string_view name);
 // Gives parameter `name` the value `value`: the last value given for a name wins.

@@ -11,7 +11,8 @@
 namespace rowpress {
 
 RunResult runJob(JobSettings job, RunReport& report, Launcher& launcher, StopRequest& stop) {
-  report.statusLine(job.sql);
+  // A report's texts are shown sheet by sheet as the export reaches them.
+  if (job.sheets.empty()) report.statusLine(job.sql);
 
   RunResult result;
   // The output name's placeholders take the date and time once, as the run starts; the limit
@@ -66,10 +67,16 @@ RunResult runJob(JobSettings job, RunReport& report, Launcher& launcher, StopReq
     result.connectDiagnostic = std::move(failure.connectDiagnostic);
     return result;
   }
-  // The export works on a copy of the text; the job keeps its own.
-  std::string working = job.sql;
+  // The export works on copies of the texts; the job keeps its own.
+  std::vector<RunStatement> statements;
+  for (const JobSheet& sheet : sheetsOf(job)) {
+    RunStatement& statement = statements.emplace_back();
+    statement.sheet = sheet.name;
+    statement.shown = sheet.sql;
+    statement.sql = sheet.sql;
+  }
   ExportRun run(job, report, stop, launcher);
-  result.export_ = run.run(*session, working);
+  result.export_ = run.run(*session, statements);
   result.outcome = result.export_.outcome;
   result.exported = true;
   CloseSession(*session);

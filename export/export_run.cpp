@@ -155,8 +155,7 @@ RunOutcome ExportRun::runSteps(ResultCursor& cursor, std::vector<RunStatement>& 
         report_.statusLine("the sheet \"" + statement.sheet + "\" has no result set");
         return RunOutcome::StatementFailed;
       }
-      describeColumns(cursor, *output.writer, statement.sheet);
-      if (i + 1 == statements.size()) typeReportDone();
+      describeColumns(cursor, *output.writer, statement.sheet, i + 1 == statements.size());
       if (std::optional<RunOutcome> failed = streamRows(cursor, type, output, stopped)) {
         return *failed;
       }
@@ -254,7 +253,7 @@ std::optional<RunOutcome> ExportRun::execute(ResultCursor& cursor, RunStatement&
 }
 
 void ExportRun::describeColumns(ResultCursor& cursor, OutputWriter& writer,
-                                const std::string& sheet) {
+                                const std::string& sheet, bool last) {
   writer.beginHeaderRow();
   // A statement without a result set has no columns to report: the last report stays. One
   // report holds the columns of every sheet of a report job.
@@ -277,6 +276,7 @@ void ExportRun::describeColumns(ResultCursor& cursor, OutputWriter& writer,
     writer.headerCell(column);
     appendToStatusLine(column.name);
   }
+  if (last) typeReportDone();
   writer.endHeaderRow();
   report_.statusLine(statusLine_);
   statusLine_.clear();

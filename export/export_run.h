@@ -109,8 +109,10 @@ class ExportRun {
   bool openOutputs(OutputType type);
   // Executes the statement and reads its column count.
   std::optional<RunOutcome> execute(ResultCursor& cursor, RunStatement& statement);
-  // Describes every column: the header row, the type report and the column line.
-  void describeColumns(ResultCursor& cursor, OutputWriter& writer, const std::string& sheet);
+  // Describes every column: the header row, the type report (closed after the `last`
+  // statement's columns) and the column line.
+  void describeColumns(ResultCursor& cursor, OutputWriter& writer, const std::string& sheet,
+                       bool last);
   // Fetches every row into the writer; `stopped` when a workbook limit stopped it.
   std::optional<RunOutcome> streamRows(ResultCursor& cursor, OutputType type, Output& output,
                                        bool& stopped);

@@ -12,7 +12,8 @@ bool isDigit(char c) { return c >= '0' && c <= '9'; }
 bool isNameChar(char c) { return isLetter(c) || isDigit(c) || c == '_'; }
 
 // PostgreSQL's identifier characters: letters, digits, `_`, `$` and every byte of a multibyte
-// character. A `$` that follows one of them belongs to an identifier and opens no dollar quote.
+// character. A word that starts with one of them runs on over all of them, so a `$` inside a
+// word opens no dollar quote.
 bool isPgIdentifierChar(char c) {
   return isNameChar(c) || c == '$' || static_cast<unsigned char>(c) >= 0x80;
 }

@@ -12,6 +12,7 @@ add_executable(rowpress_server_tests
   ${CMAKE_SOURCE_DIR}/tests/servers/postgres_export_test.cpp
   ${CMAKE_SOURCE_DIR}/tests/servers/postgres_session_test.cpp
   ${CMAKE_SOURCE_DIR}/tests/servers/server_fault_test.cpp
+  ${CMAKE_SOURCE_DIR}/tests/servers/server_parameters_test.cpp
   ${CMAKE_SOURCE_DIR}/tests/servers/server_stop_test.cpp
   ${CMAKE_SOURCE_DIR}/tests/servers/server_support.cpp
   ${CMAKE_SOURCE_DIR}/tests/servers/server_test.cpp

@@ -60,6 +60,16 @@ void OdbcSession::close() {
 
 void CloseSession(OdbcSession& session) { session.close(); }
 
+std::string OdbcSession::dbmsName() const {
+  if (!connected_) return {};
+  SQLCHAR name[256] = {0};
+  SQLSMALLINT length = 0;
+  if (!succeeded(SQLGetInfo(connection_.get(), SQL_DBMS_NAME, name, sizeof name, &length))) {
+    return {};
+  }
+  return reinterpret_cast<const char*>(name);
+}
+
 // Builds a session step by step; kept as a friend so that OdbcSession stays closed to others.
 struct SessionOpener {
   static std::optional<OdbcSession> open(const JobSettings& job, const SessionMessages& messages,

@@ -66,6 +66,10 @@ class OdbcSession {
   SQLHDBC connection() const { return connection_.get(); }
   SQLHSTMT statement() const { return statement_.get(); }
 
+  // The database that the driver names for SQL_DBMS_NAME ("PostgreSQL", "MariaDB", "SQLite",
+  // ...); empty when the driver does not tell it or the session is not connected.
+  std::string dbmsName() const;
+
   // Releases statement, connection (disconnecting it first) and environment, in that order.
   void close();
 

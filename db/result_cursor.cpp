@@ -18,6 +18,8 @@ constexpr std::int32_t kBindLimit = 1024;
 // The rows of a rowset, and the bytes that its buffers may take.
 constexpr std::size_t kRowsetRows = 256;
 constexpr std::size_t kRowsetBytes = 1 << 20;
+// A parameter value longer than this is bound as SQL_LONGVARCHAR.
+constexpr std::size_t kLongParameter = 8000;
 
 // Whether the driver of `connection` is the PostgreSQL driver: the file name of the driver
 // library, as the driver manager loaded it.
@@ -61,13 +63,48 @@ std::size_t postgresRowset(SQLHDBC connection, std::size_t limit) {
 
 bool driverCancelsSafely(SQLHDBC connection) { return isPostgresDriver(connection); }
 
-OdbcResultCursor::~OdbcResultCursor() { unbind(); }
+OdbcResultCursor::~OdbcResultCursor() {
+  unbind();
+  resetParameters();
+}
 
-ResultCursor::Executed OdbcResultCursor::execute(std::string& sql) {
+ResultCursor::Executed OdbcResultCursor::execute(std::string& sql,
+                                                 const std::vector<std::string>& values) {
+  resetParameters();
+  if (!values.empty() && !bindParameters(values)) return Executed::Failed;
   const SQLRETURN rc = SQLExecDirect(statement_, reinterpret_cast<SQLCHAR*>(sql.data()),
                                      static_cast<SQLINTEGER>(sql.size()));
   if (rc == SQL_NO_DATA) return Executed::NoData;
   return succeeded(rc) ? Executed::Result : Executed::Failed;
+}
+
+bool OdbcResultCursor::bindParameters(const std::vector<std::string>& values) {
+  // The cursor keeps its own copy: the driver reads the buffers when the statement executes,
+  // and some read them again while it fetches.
+  parameters_ = values;
+  parameterLengths_.assign(values.size(), 0);
+  parametersBound_ = true;
+  for (std::size_t k = 0; k < parameters_.size(); ++k) {
+    std::string& value = parameters_[k];
+    parameterLengths_[k] = static_cast<SQLLEN>(value.size());
+    // Past 8,000 bytes a value is a long one: drivers that size VARCHAR parameters refuse
+    // longer ones.
+    const SQLSMALLINT type = value.size() > kLongParameter ? SQL_LONGVARCHAR : SQL_VARCHAR;
+    const SQLRETURN rc =
+        SQLBindParameter(statement_, static_cast<SQLUSMALLINT>(k + 1), SQL_PARAM_INPUT, SQL_C_CHAR,
+                         type, std::max<SQLULEN>(1, value.size()), 0, value.data(),
+                         static_cast<SQLLEN>(value.size()), &parameterLengths_[k]);
+    if (!succeeded(rc)) return false;
+  }
+  return true;
+}
+
+void OdbcResultCursor::resetParameters() {
+  if (!parametersBound_) return;
+  SQLFreeStmt(statement_, SQL_RESET_PARAMS);
+  parametersBound_ = false;
+  parameters_.clear();
+  parameterLengths_.clear();
 }
 
 std::optional<int> OdbcResultCursor::columnCount() {

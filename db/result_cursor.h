@@ -31,8 +31,11 @@ class ResultCursor {
   };
   enum class Fetched { Row, End, Failed };
 
-  // Executes `sql` as written, line breaks and "--" comments included.
-  virtual Executed execute(std::string& sql) = 0;
+  // Executes `sql` as written, line breaks and "--" comments included, with `values` bound in
+  // order to its `?` parameters, each as text (an empty value is the empty string, not NULL).
+  virtual Executed execute(std::string& sql, const std::vector<std::string>& values) = 0;
+  // Executes `sql` without parameters.
+  Executed execute(std::string& sql) { return execute(sql, {}); }
   // The number of result columns of the executed statement; nothing when the driver cannot
   // tell it.
   virtual std::optional<int> columnCount() = 0;
@@ -76,7 +79,10 @@ class OdbcResultCursor : public ResultCursor {
   OdbcResultCursor(const OdbcResultCursor&) = delete;
   OdbcResultCursor& operator=(const OdbcResultCursor&) = delete;
 
-  Executed execute(std::string& sql) override;
+  using ResultCursor::execute;
+  // Binds the values until the cursor goes or executes again; the statement then starts
+  // without parameters.
+  Executed execute(std::string& sql, const std::vector<std::string>& values) override;
   std::optional<int> columnCount() override;
   const std::vector<ColumnInfo>& describe(int count) override;
   Fetched fetch() override;
@@ -103,6 +109,10 @@ class OdbcResultCursor : public ResultCursor {
   Fetched rowStatus() const;
   // Reads column k of the current row with SQLGetData, in pieces.
   bool readValue(int k, CellValue& value);
+  // Binds `values` to the statement's parameters; false when the driver refused one.
+  bool bindParameters(const std::vector<std::string>& values);
+  // Unbinds the parameters, if any were bound.
+  void resetParameters();
 
   struct Binding {
     std::size_t offset = 0;  // of the column's first row; its rows follow each other
@@ -123,6 +133,10 @@ class OdbcResultCursor : public ResultCursor {
   std::vector<SQLUSMALLINT> statuses_;
   std::size_t row_ = 0;
   std::vector<char> value_;
+  // The bound parameters' values and lengths, which the driver reads when it executes.
+  std::vector<std::string> parameters_;
+  std::vector<SQLLEN> parameterLengths_;
+  bool parametersBound_ = false;
 };
 
 }  // namespace rowpress

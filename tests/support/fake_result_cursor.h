@@ -49,6 +49,7 @@ class FakeResultCursor : public ResultCursor {
 
   // What the run asked.
   std::string sql;
+  std::vector<std::string> values;        // bound to the statement's parameters, in order
   int described = -1;                     // the count that describe() was asked for
   std::vector<std::pair<int, int>> read;  // the values read: (row, column)
   // Cancels asked, from the stop request's own thread: a count that a copy of the fake
@@ -60,8 +61,10 @@ class FakeResultCursor : public ResultCursor {
     int load() const { return value.load(); }
   } cancels;
 
-  Executed execute(std::string& text) override {
+  using ResultCursor::execute;
+  Executed execute(std::string& text, const std::vector<std::string>& bound) override {
     sql = text;
+    values = bound;
     if (whileExecuting) whileExecuting();
     return executed;
   }

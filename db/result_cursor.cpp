@@ -68,9 +68,25 @@ OdbcResultCursor::~OdbcResultCursor() {
   resetParameters();
 }
 
+void OdbcResultCursor::closeResult() {
+  if (!executed_) return;
+  unbind();
+  SQLFreeStmt(statement_, SQL_CLOSE);
+  fetching_ = false;
+  columns_.clear();
+  bindings_.clear();
+  row_ = 0;
+  fetched_ = 0;
+  executed_ = false;
+}
+
 ResultCursor::Executed OdbcResultCursor::execute(std::string& sql,
                                                  const std::vector<std::string>& values) {
+  // The statement before it (an earlier sheet of a report) gives back its result and its
+  // columns' buffers.
+  closeResult();
   resetParameters();
+  executed_ = true;
   if (!values.empty() && !bindParameters(values)) return Executed::Failed;
   const SQLRETURN rc = SQLExecDirect(statement_, reinterpret_cast<SQLCHAR*>(sql.data()),
                                      static_cast<SQLINTEGER>(sql.size()));

@@ -103,6 +103,8 @@ class OdbcResultCursor : public ResultCursor {
   // Binds the columns for rowsets of `rows` rows; false when the driver refused.
   bool bindFor(std::size_t rows);
   void unbind();
+  // Closes the result of the statement executed last, so that the handle takes the next.
+  void closeResult();
   // Gives the statement back its single rows.
   void endRowsets();
   // The current row of the rowset as its status tells it.
@@ -122,6 +124,7 @@ class OdbcResultCursor : public ResultCursor {
   SQLHDBC connection_;
   SQLHSTMT statement_;
   std::vector<ColumnInfo> columns_;
+  bool executed_ = false;  // a statement was executed on the handle
   bool fetching_ = false;  // the first fetch has bound the columns
   bool bound_ = false;
   std::vector<Binding> bindings_;

@@ -6,7 +6,8 @@
 // separator; a field that holds the separator, a double quote, CR or LF is put in double
 // quotes with its double quotes doubled, and every other byte, line breaks included, is
 // written as it is; a NULL is an empty field, the empty string "". Header names follow the
-// same rules.
+// same rules. A file holds one table: the run writes each sheet of a report to a file of its
+// own, so a writer never sees a second sheet, and beginSheet and endSheet write nothing.
 #pragma once
 
 #include <string_view>

@@ -217,5 +217,27 @@ TEST_F(DelimitedWriterTest, MakeWriterPassesTheJobsOptions) {
   EXPECT_EQ(run(*plain, {column("A"), column("B")}, {{"a,b", ""}}, false), "A,B,\r\na;b,,\r\n");
 }
 
+// Each sheet of a report goes to a file of its own: starting and ending the sheet writes
+// nothing, so a sheet's file holds what a job with the same result writes.
+TEST_F(DelimitedWriterTest, AReportSheetsFileHoldsWhatAJobWithItsResultWrites) {
+  const std::vector<ColumnInfo> columns{column("A"), column("B")};
+  const std::vector<std::vector<std::optional<std::string>>> rows{{"a,b", std::nullopt},
+                                                                  {"c\nd", ""}};
+  WriterOptions quoted;
+  quoted.quoteFields = true;
+  quoted.byteOrderMark = true;
+  for (const auto& [separator, options] :
+       {std::pair{',', WriterOptions{}}, std::pair{'\t', WriterOptions{}},
+        std::pair{',', quoted}}) {
+    DelimitedWriter plain(separator, options), report(separator, options);
+    const std::string expected =
+        support::writeResult(plain, nextPath(), columns, rows, /*forceFullLength=*/false);
+    const std::string sheet = support::writeReport(report, nextPath(), {{"Orders", columns, rows}});
+    EXPECT_EQ(sheet, expected) << "separator " << int(separator);
+    EXPECT_NE(expected.find("A"), std::string::npos);
+    EXPECT_EQ(sheet.find("Orders"), std::string::npos);
+  }
+}
+
 }  // namespace
 }  // namespace rowpress

@@ -1,5 +1,6 @@
 #include "export/export_run.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <new>
@@ -134,8 +135,14 @@ RunOutcome ExportRun::runSteps(ResultCursor& cursor, std::vector<RunStatement>& 
   if (stop_.requested()) return stoppedByRequest();
   const OutputType type = outputTypeOf(job_);
   reportJob_ = !statements.front().sheet.empty();
+  widestColumns_ = 0;
   // The output files are created before anything is executed; without them nothing runs.
   if (!openOutputs(type)) return RunOutcome::OutputFile;
+  if (reportJob_) {
+    std::vector<std::string> names;
+    for (const RunStatement& statement : statements) names.push_back(statement.sheet);
+    for (const auto& output : outputs_) output->writer->planSheets(names);
+  }
   bool stopped = false;
   for (std::size_t i = 0; i < statements.size(); ++i) {
     RunStatement& statement = statements[i];
@@ -160,7 +167,10 @@ RunOutcome ExportRun::runSteps(ResultCursor& cursor, std::vector<RunStatement>& 
         return *failed;
       }
     }
-    if (reportJob_) output.writer->endSheet(columnCount_, sheetRows_ + 1);
+    if (reportJob_) {
+      output.writer->endSheet(columnCount_, sheetRows_ + 1);
+      widestColumns_ = std::max(widestColumns_, columnCount_);
+    }
     if (stopped) {
       // A report stopped at a workbook limit is not the report: nothing is published.
       if (reportJob_) {
@@ -222,7 +232,7 @@ std::optional<RunOutcome> ExportRun::execute(ResultCursor& cursor, RunStatement&
     // The text goes to the driver as written: a "--" comment ends at its line's end. A stop
     // request cancels the statement while it executes, where the driver allows it.
     ExecutingStatement executing(stop_, cursor);
-    executed = cursor.execute(statement.sql);
+    executed = cursor.execute(statement.sql, statement.values);
   }
   if (stop_.requested()) return stoppedByRequest();
   if (executed == ResultCursor::Executed::Failed) {
@@ -372,7 +382,11 @@ bool ExportRun::writeRow(ResultCursor& cursor, bool workbook, OutputWriter& writ
 
 RunOutcome ExportRun::finish(OutputType type, bool stopped) {
   // A stopped workbook is closed properly as well, so that it opens.
-  for (const auto& output : outputs_) output->writer->finish(columnCount_, sheetRows_ + 1);
+  // A report's writers take each sheet's counts from its end: finish gets the widest sheet's
+  // columns and every sheet's table rows.
+  const int columns = reportJob_ ? widestColumns_ : columnCount_;
+  const long long tableRows = reportJob_ ? result_.rows + result_.sheets : sheetRows_ + 1;
+  for (const auto& output : outputs_) output->writer->finish(columns, tableRows);
   // A stop requested while the files were being finished (a large workbook is assembled at
   // its end) removes them once they are done.
   if (stop_.requested()) {

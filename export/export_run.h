@@ -150,8 +150,9 @@ class ExportRun {
   ExportResult result_;
   std::vector<std::unique_ptr<Output>> outputs_;
   std::optional<ColumnTypeReport> typeReport_;  // open from the first columns to the last
-  bool reportJob_ = false;  // the statements fill the sheets of a report
-  long long sheetRows_ = 0;  // data rows of the current sheet
+  bool reportJob_ = false;                      // the statements fill the sheets of a report
+  long long sheetRows_ = 0;                     // data rows of the current sheet
+  int widestColumns_ = 0;                       // of a report's sheets so far
   std::vector<ColumnInfo> columns_;
   std::string statusLine_;
   int columnCount_ = 0;

@@ -5,12 +5,37 @@
 
 namespace rowpress {
 
+namespace {
+constexpr std::string_view kTableStart = "<table border=\"1\">\n";
+}  // namespace
+
 void HtmlWriter::begin(OutputFile& out) {
   out_ = &out;
-  out_->write("<table border=\"1\">\n<tr>\n");
+  tableOpen_ = false;
+  tables_ = 0;
 }
 
-void HtmlWriter::beginHeaderRow() {}  // begin opened the header row
+void HtmlWriter::beginSheet(std::string_view name) {
+  if (!out_) return;
+  endSheet(0, 0);
+  out_->write("<h2>");
+  writeHtmlEscaped(*out_, name);
+  out_->write("</h2>\n");
+  startTable();
+}
+
+void HtmlWriter::startTable() {
+  out_->write(kTableStart);
+  tableOpen_ = true;
+  ++tables_;
+}
+
+void HtmlWriter::beginHeaderRow() {
+  if (!out_) return;
+  // A job with one result has one table, without a heading.
+  if (!tableOpen_) startTable();
+  out_->write("<tr>\n");
+}
 
 void HtmlWriter::headerCell(const ColumnInfo& column) {
   if (!out_) return;
@@ -46,8 +71,20 @@ void HtmlWriter::endRow() {
   if (out_) out_->write("</tr>\n");
 }
 
-void HtmlWriter::finish(int, long long) {
-  if (out_) out_->write("</table>\n");
+void HtmlWriter::endSheet(int, long long) {
+  if (!out_ || !tableOpen_) return;
+  out_->write("</table>\n");
+  tableOpen_ = false;
+}
+
+void HtmlWriter::finish(int columnCount, long long tableRows) {
+  if (!out_) return;
+  // A job with one result that ended before its header row still gets its table.
+  if (tables_ == 0) {
+    startTable();
+    out_->write("<tr>\n");
+  }
+  endSheet(columnCount, tableRows);
 }
 
 }  // namespace rowpress

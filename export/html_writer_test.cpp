@@ -105,5 +105,43 @@ TEST_F(HtmlWriterTest, OtherBytesPassUnchanged) {
   EXPECT_EQ(oneCell("caf\xC3\xA9 \xE9 'q' \t", 10, false), "<td>caf\xC3\xA9 \xE9 'q' \t</td>\r\n");
 }
 
+// A report is one page: each sheet's name as an escaped heading, then the sheet's table.
+TEST_F(HtmlWriterTest, AReportHeadsEachSheetsTableWithItsName) {
+  HtmlWriter writer;
+  const std::string file = support::writeReport(
+      writer, dir_ / "report.html",
+      {{"Orders", {column("ID", 10, 4), column("NAME")}, {{"1", "A&B"}, {"2", std::nullopt}}},
+       {"Q&A <\"1\"> Zürich", {column("X")}, {}},
+       {"last", {column("Y")}, {{"y"}}}});
+  EXPECT_EQ(file,
+            "<h2>Orders</h2>\r\n"
+            "<table border=\"1\">\r\n"
+            "<tr>\r\n<th>ID</th>\r\n<th>NAME</th>\r\n</tr>\r\n"
+            "<tr>\r\n<td>1</td>\r\n<td>A&amp;B</td>\r\n</tr>\r\n"
+            "<tr>\r\n<td>2</td>\r\n<td></td>\r\n</tr>\r\n"
+            "</table>\r\n"
+            "<h2>Q&amp;A &lt;&quot;1&quot;&gt; Zürich</h2>\r\n"
+            "<table border=\"1\">\r\n"
+            "<tr>\r\n<th>X</th>\r\n</tr>\r\n"
+            "</table>\r\n"
+            "<h2>last</h2>\r\n"
+            "<table border=\"1\">\r\n"
+            "<tr>\r\n<th>Y</th>\r\n</tr>\r\n"
+            "<tr>\r\n<td>y</td>\r\n</tr>\r\n"
+            "</table>\r\n");
+}
+
+// A job whose run ends before its header row still gets its one table, as it always did.
+TEST_F(HtmlWriterTest, AJobEndedBeforeItsHeaderRowStillStartsAndEndsTheTable) {
+  const std::string path = dir_ / "bare.html";
+  OutputFile out = OutputFile::create(path, true);
+  ASSERT_TRUE(out.isOpen());
+  HtmlWriter writer;
+  writer.begin(out);
+  writer.finish(0, 1);
+  ASSERT_TRUE(out.close());
+  EXPECT_EQ(support::readFile(path), "<table border=\"1\">\r\n<tr>\r\n</table>\r\n");
+}
+
 }  // namespace
 }  // namespace rowpress

@@ -142,6 +142,13 @@ bool OutputFile::writeOut(std::size_t count) {
   return error_ == 0;
 }
 
+bool OutputFile::takeBack(std::size_t bytes) {
+  if (bytes > buffer_.size()) return false;
+  buffer_.resize(buffer_.size() - bytes);
+  completeLines_ = std::min(completeLines_, buffer_.size());
+  return true;
+}
+
 bool OutputFile::flush() { return writeOut(completeLines_) && error_ == 0; }
 
 bool OutputFile::overwriteAt(off_t offset, std::string_view bytes) {

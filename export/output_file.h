@@ -57,6 +57,14 @@ class OutputFile {
   // Appends CR LF.
   void endLine();
 
+  // The bytes written so far, line ends as they are on disk, those still in the buffer
+  // included: the offset at which the next write lands in a file that began empty.
+  off_t position() const { return written_ + static_cast<off_t>(buffer_.size()); }
+
+  // Takes back the last `bytes` bytes written (counted as position() counts them) while they
+  // are all still in the buffer; false, taking nothing, when some have gone to the system.
+  bool takeBack(std::size_t bytes);
+
   // Hands every complete line to the system.
   bool flush();
   // Flushes, then writes `bytes` at `offset` in place.

@@ -30,6 +30,29 @@ TEST(OutputFile, LineFeedsBecomeCrLfAndOnlyWholeLinesReachTheDisk) {
   EXPECT_EQ(readFile(dir / "f"), "ONE\r\ntwo\r\nthree\r\ntail");
 }
 
+// The position counts the bytes as the disk gets them, CR LF included, buffered or not; the
+// last bytes can be taken back only while none of them has reached the disk.
+TEST(OutputFile, PositionCountsDiskBytesAndOnlyBufferedBytesAreTakenBack) {
+  TempDir dir;
+  OutputFile file = OutputFile::create(dir / "f", false);
+  ASSERT_TRUE(file.isOpen());
+  file.write("one\ntwo\n");
+  EXPECT_EQ(file.position(), 10);
+  file.write("three\n");
+  EXPECT_TRUE(file.takeBack(7));
+  EXPECT_EQ(file.position(), 10);
+  file.write("four\n");
+  EXPECT_TRUE(file.flush());
+  EXPECT_EQ(file.position(), 16);
+  EXPECT_FALSE(file.takeBack(1));  // on the disk already
+  file.write("five");
+  EXPECT_FALSE(file.takeBack(5));  // one of them on the disk
+  EXPECT_TRUE(file.takeBack(4));
+  EXPECT_EQ(file.position(), 16);
+  EXPECT_TRUE(file.close());
+  EXPECT_EQ(readFile(dir / "f"), "one\r\ntwo\r\nfour\r\n");
+}
+
 TEST(OutputFile, ExclusiveCreateRefusesAnExistingFile) {
   TempDir dir;
   support::writeFile(dir / "f", "old");

@@ -2,7 +2,9 @@
 // the columns and values it hands them come from db/result_columns.h.
 #pragma once
 
+#include <string>
 #include <string_view>
+#include <vector>
 
 #include "db/result_columns.h"
 
@@ -21,22 +23,41 @@ struct WriterOptions {
   bool byteOrderMark = false;
 };
 
-// The export run calls these in this order: begin; beginHeaderRow; headerCell per column;
-// endHeaderRow; then per row beginRow, cell per column, endRow; finish once.
+// The export run calls these in this order for a job with one result: begin;
+// beginHeaderRow; headerCell per column; endHeaderRow; then per row beginRow, cell per column,
+// endRow; finish once. Such a run never calls planSheets, beginSheet or endSheet, and the
+// file holds what every earlier version wrote.
+//
+// A report holds several named sheets, each with its own statement and columns. The run
+// calls begin; planSheets once with every sheet's name; then per sheet, in order,
+// beginSheet(name), the header row and the rows as above, and endSheet(columnCount,
+// tableRows) with that sheet's counts; finish once. A report has at least one sheet. The
+// names are ones a workbook can hold (see job/sheet_names.h), no two the same
+// (sameSheetName). In a report finish's columnCount is the widest sheet's and tableRows the
+// sum of every sheet's; a writer takes each sheet's counts from endSheet.
 class OutputWriter {
  public:
   virtual ~OutputWriter() = default;
   virtual void begin(OutputFile& out) = 0;
+  // The names of all the sheets of a report, before the first beginSheet: a writer that
+  // names sheets of its own (one that goes on with a full sheet's rows) keeps clear of them.
+  virtual void planSheets(const std::vector<std::string>& names) { (void)names; }
+  // Starts the sheet `name` of a report. A writer of one table per file (CSV, TSV) writes
+  // nothing: the run writes each sheet of a report to a file of its own.
+  virtual void beginSheet(std::string_view name) { (void)name; }
   virtual void beginHeaderRow() = 0;
   virtual void headerCell(const ColumnInfo& column) = 0;
   virtual void endHeaderRow() = 0;
   virtual void beginRow() = 0;
   virtual void cell(const CellValue& value, const ColumnInfo& column, bool forceFullLength) = 0;
   virtual void endRow() = 0;
+  // Ends the sheet that beginSheet started; tableRows counts its header row.
+  virtual void endSheet(int columnCount, long long tableRows) {
+    (void)columnCount;
+    (void)tableRows;
+  }
   // tableRows counts the header row.
   virtual void finish(int columnCount, long long tableRows) = 0;
-  virtual void beginSheet(std::string_view) {}
-  virtual void endSheet(int, long long) {}
 };
 
 }  // namespace rowpress

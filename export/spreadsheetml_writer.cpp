@@ -1,5 +1,6 @@
 #include "export/spreadsheetml_writer.h"
 
+#include <cerrno>
 #include <charconv>
 #include <cstring>
 #include <initializer_list>
@@ -11,8 +12,8 @@ namespace rowpress {
 
 namespace {
 
-// The 33 lines that `begin` writes; each "\n" becomes CR LF on the way to the file.
-constexpr std::string_view kBegin =
+// The 31 lines that `begin` writes; each "\n" becomes CR LF on the way to the file.
+constexpr std::string_view kHead =
     "<?xml version=\"1.0\"?>\n"
     "<?mso-application progid=\"Excel.Sheet\"?>\n"
     "<Workbook xmlns=\"urn:schemas-microsoft-com:office:spreadsheet\"\n"
@@ -43,8 +44,15 @@ constexpr std::string_view kBegin =
     "<NumberFormat/>\n"
     "<Protection/>\n"
     "</Style>\n"
-    "</Styles>\n"
-    "<Worksheet ss:Name=\"rowpress\">\n"
+    "</Styles>\n";
+
+// The one sheet of a job with one result.
+constexpr std::string_view kDefaultSheet = "<Worksheet ss:Name=\"rowpress\">\n";
+constexpr std::string_view kSheetStart = "<Worksheet ss:Name=\"";
+constexpr std::string_view kSheetStartEnd = "\">\n";
+
+// Every sheet's table tag starts as this placeholder line, rewritten when the sheet ends.
+constexpr std::string_view kPlaceholder =
     "<Table ss:ExpandedColumnCount=\"0\" ss:ExpandedRowCount=\"1\""
     " x:FullColumns=\"1\" x:FullRows=\"1\">      \n";
 
@@ -58,17 +66,22 @@ constexpr std::size_t countLineFeeds(std::string_view text) {
   return n;
 }
 
-// On disk each of the 32 line feeds before the tag gains a CR.
-static_assert(kBegin.find(kTagStart) + countLineFeeds(kBegin.substr(0, kBegin.find(kTagStart))) ==
+// On disk each of the 32 line feeds before the first sheet's tag gains a CR.
+static_assert(kHead.size() + kDefaultSheet.size() + countLineFeeds(kHead) +
+                  countLineFeeds(kDefaultSheet) ==
               SpreadsheetMlWriter::kTableTagOffset);
-static_assert(countLineFeeds(kBegin) == 33);
-static_assert(kBegin.size() - kBegin.find(kTagStart) == 97 + 1);  // placeholder line + LF
+static_assert(countLineFeeds(kHead) + countLineFeeds(kDefaultSheet) == 32);
+static_assert(kPlaceholder.starts_with(kTagStart));
+static_assert(kPlaceholder.size() + 1 == SpreadsheetMlWriter::kTableTagRoom);  // with its CR
 static_assert(std::string_view("xmlns:html=\"http://www.w3.org/TR/REC-html40\">").size() == 45);
 
-constexpr std::string_view kTrailer =
+// The end of a sheet. Only the first sheet is selected: several selected sheets would open
+// grouped, so that an edit to one changes them all.
+constexpr std::string_view kTableEnd =
     "</Table>\n"
-    "<WorksheetOptions xmlns=\"urn:schemas-microsoft-com:office:excel\">\n"
-    "<Selected/>\n"
+    "<WorksheetOptions xmlns=\"urn:schemas-microsoft-com:office:excel\">\n";
+constexpr std::string_view kSelected = "<Selected/>\n";
+constexpr std::string_view kSheetEnd =
     "<Panes>\n"
     "<Pane>\n"
     "     <Number>3</Number>\n"
@@ -79,9 +92,11 @@ constexpr std::string_view kTrailer =
     "<ProtectObjects>False</ProtectObjects>\n"
     "<ProtectScenarios>False</ProtectScenarios>\n"
     " </WorksheetOptions>\n"
-    "</Worksheet>\n"
-    "</Workbook>\n";
-static_assert(countLineFeeds(kTrailer) == 15);
+    "</Worksheet>\n";
+constexpr std::string_view kWorkbookEnd = "</Workbook>\n";
+static_assert(countLineFeeds(kTableEnd) + countLineFeeds(kSelected) + countLineFeeds(kSheetEnd) +
+                  countLineFeeds(kWorkbookEnd) ==
+              15);
 
 constexpr std::string_view kRowStart = "<Row>\n";
 constexpr std::string_view kRowEnd = "</Row>\n";
@@ -113,11 +128,53 @@ bool SpreadsheetMlWriter::isNumericType(int sqlType) {
 
 void SpreadsheetMlWriter::begin(OutputFile& out) {
   out_ = &out;
-  out_->write(kBegin);
+  sheets_ = 0;
+  sheetOpen_ = false;
+  out_->write(kHead);
+  // A job with one result has its sheet from the start; a report takes it back.
+  defaultSheetStart_ = out_->position();
+  openDefaultSheet();
+  defaultSheetEmpty_ = true;
+}
+
+void SpreadsheetMlWriter::beginSheet(std::string_view name) {
+  if (!out_) return;
+  if (defaultSheetEmpty_) {
+    // The lines of the empty default sheet are still in the file's buffer: nothing has been
+    // handed to the system since the workbook's first 1,151 bytes.
+    defaultSheetEmpty_ = false;
+    sheetOpen_ = false;
+    sheets_ = 0;
+    if (!out_->takeBack(static_cast<std::size_t>(out_->position() - defaultSheetStart_))) {
+      out_->fail(EIO, "the workbook's first sheet could not be renamed");
+      return;
+    }
+  }
+  if (sheetOpen_) endSheet(0, 1);
+  out_->write(kSheetStart);
+  writeXmlEscaped(*out_, name);
+  out_->write(kSheetStartEnd);
+  startTable();
+}
+
+void SpreadsheetMlWriter::startTable() {
+  tagOffset_ = out_->position();
+  out_->write(kPlaceholder);
+  sheetOpen_ = true;
+  ++sheets_;
+}
+
+void SpreadsheetMlWriter::openDefaultSheet() {
+  if (sheetOpen_) return;
+  out_->write(kDefaultSheet);
+  startTable();
 }
 
 void SpreadsheetMlWriter::beginHeaderRow() {
-  if (out_) out_->write(kRowStart);
+  if (!out_) return;
+  defaultSheetEmpty_ = false;
+  openDefaultSheet();
+  out_->write(kRowStart);
 }
 
 void SpreadsheetMlWriter::headerCell(const ColumnInfo& column) {
@@ -173,9 +230,12 @@ void SpreadsheetMlWriter::endRow() {
   if (out_) out_->write(kRowEnd);
 }
 
-void SpreadsheetMlWriter::finish(int columnCount, long long tableRows) {
-  if (!out_) return;
-  out_->write(kTrailer);
+void SpreadsheetMlWriter::endSheet(int columnCount, long long tableRows) {
+  if (!out_ || !sheetOpen_) return;
+  sheetOpen_ = false;
+  out_->write(kTableEnd);
+  if (sheets_ == 1) out_->write(kSelected);
+  out_->write(kSheetEnd);
 
   char columns[24];
   char rows[24];
@@ -194,7 +254,16 @@ void SpreadsheetMlWriter::finish(int columnCount, long long tableRows) {
     std::memcpy(p, piece.data(), piece.size());
     p += piece.size();
   }
-  out_->overwriteAt(static_cast<off_t>(kTableTagOffset), std::string_view(tag, length));
+  out_->overwriteAt(tagOffset_, std::string_view(tag, length));
+}
+
+void SpreadsheetMlWriter::finish(int columnCount, long long tableRows) {
+  if (!out_) return;
+  defaultSheetEmpty_ = false;
+  // A workbook holds at least one sheet: a job with one result ends its sheet here.
+  if (sheets_ == 0) openDefaultSheet();
+  endSheet(columnCount, tableRows);
+  out_->write(kWorkbookEnd);
 }
 
 }  // namespace rowpress

@@ -1,9 +1,14 @@
-// The writer of the Xml output type: an Excel XML Spreadsheet 2003 (SpreadsheetML) workbook
-// with one worksheet "rowpress" holding a header row of String cells and one row per data row.
-// `begin` writes a placeholder table tag at byte offset 1052; `finish` writes the trailer and
-// rewrites that tag in place with the real column and row counts. The writer never closes
-// the file: the export run does.
+// The writer of the Xml output type: an Excel XML Spreadsheet 2003 (SpreadsheetML) workbook.
+// A job with one result gets one worksheet "rowpress", which `begin` starts; a report one
+// worksheet per sheet, named by it, in order, only the first of them selected (the first
+// beginSheet takes back the lines of "rowpress", still in the file's buffer). A sheet holds a
+// header row of String cells and one row per data row. Each sheet's table tag starts as a
+// placeholder (the first sheet's at byte offset 1052) that is rewritten in place with the sheet's
+// real column and row counts when the sheet ends (`endSheet`, or `finish` for the one sheet of a
+// job). The writer never closes the file: the export run does.
 #pragma once
+
+#include <sys/types.h>
 
 #include <cstddef>
 #include <string_view>
@@ -25,14 +30,20 @@ class SpreadsheetMlWriter final : public OutputWriter {
 
   // The file must be empty when `begin` is called: the tag offset counts from its start.
   void begin(OutputFile& out) override;
+  // Starts a worksheet named `name` (escaped as XML text) with its own table.
+  void beginSheet(std::string_view name) override;
   void beginHeaderRow() override;
   void headerCell(const ColumnInfo& column) override;
   void endHeaderRow() override;
   void beginRow() override;
   void cell(const CellValue& value, const ColumnInfo& column, bool forceFullLength) override;
   void endRow() override;
-  // Writes the trailer and rewrites the table tag. Counts whose tag would not fit the
-  // placeholder's line (more than ten digits together) leave the placeholder as it is.
+  // Ends the sheet's table and worksheet and rewrites its table tag. Counts whose tag would
+  // not fit the placeholder's line (more than ten digits together) leave the placeholder as
+  // it is.
+  void endSheet(int columnCount, long long tableRows) override;
+  // Ends a sheet still open as endSheet does (a job's one sheet, which it opens when nothing
+  // did) and then the workbook.
   void finish(int columnCount, long long tableRows) override;
 
   // A Number cell is written only for these SQL types (and numeric text).
@@ -41,7 +52,18 @@ class SpreadsheetMlWriter final : public OutputWriter {
  private:
   void writeStringContent(std::string_view value, const ColumnInfo& column, bool forceFullLength);
 
+  // Writes the placeholder table tag of a sheet and remembers where it is.
+  void startTable();
+  void openDefaultSheet();
+
   OutputFile* out_ = nullptr;
+  int sheets_ = 0;          // the sheets started
+  bool sheetOpen_ = false;  // a sheet is started and not ended
+  off_t tagOffset_ = 0;     // where the open sheet's table tag is
+  // The default sheet "rowpress" that `begin` starts, while nothing is written to it, and
+  // where it starts.
+  bool defaultSheetEmpty_ = false;
+  off_t defaultSheetStart_ = 0;
 };
 
 }  // namespace rowpress

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/report_sheets.h"
 #include "tests/support/spreadsheetml_test_support.h"
 #include "tests/support/xml_check.h"
 
@@ -158,6 +159,55 @@ TEST_F(SpreadsheetMlWriterTest, ManyRowsAreWrittenInOrder) {
   }
   expected += trailer();
   EXPECT_EQ(file, expected);
+  expectWellFormed(path_);
+}
+
+// A report: one worksheet per sheet, in order, each named (the name escaped) with its own
+// table tag rewritten to its own counts, and only the first one selected.
+TEST_F(SpreadsheetMlWriterTest, AReportWritesOneWorksheetPerSheetWithItsOwnTable) {
+  const ColumnInfo id = column("ID", kInteger), name = column("NAME", kVarchar);
+  const std::string file = write([&](SpreadsheetMlWriter& w) {
+    writeSheets(w, {{"Orders", {id, name}, {{"1", "a"}, {"2", std::nullopt}}},
+                    {"Q&A <\"1\">", {name}, {}},
+                    {"Zürich 😀 O'Neil", {id}, {{"7"}}}});
+  });
+  const std::string expected =
+      workbookHead() + "<Worksheet ss:Name=\"Orders\">\r\n" + tag(2, 3) + "      \r\n" +
+      "<Row>\r\n" + stringCell("ID") + stringCell("NAME") + "</Row>\r\n" + "<Row>\r\n" +
+      numberCell("1") + stringCell("a") + "</Row>\r\n" + "<Row>\r\n" + numberCell("2") +
+      stringCell("") + "</Row>\r\n" + sheetEnd(true) +
+      "<Worksheet ss:Name=\"Q&amp;A &lt;&quot;1&quot;&gt;\">\r\n" + tag(1, 1) + "      \r\n" +
+      "<Row>\r\n" + stringCell("NAME") + "</Row>\r\n" + sheetEnd(false) +
+      "<Worksheet ss:Name=\"Zürich 😀 O&apos;Neil\">\r\n" + tag(1, 2) + "      \r\n" + "<Row>\r\n" +
+      stringCell("ID") + "</Row>\r\n" + "<Row>\r\n" + numberCell("7") + "</Row>\r\n" +
+      sheetEnd(false) + "</Workbook>\r\n";
+  EXPECT_EQ(file, expected);
+  expectWellFormed(path_);
+}
+
+// Each sheet's tag is rewritten where that sheet put it, also once the lines before it have
+// gone to the disk: a first sheet of many rows moves the second sheet's tag far into the
+// file.
+TEST_F(SpreadsheetMlWriterTest, EachSheetsTagIsRewrittenWhereItsSheetPutIt) {
+  const ColumnInfo id = column("ID", kInteger);
+  ReportSheet big{"big", {id}, {}};
+  for (int i = 0; i < 20000; ++i) big.rows.push_back({std::to_string(i)});
+  const std::string file = write([&](SpreadsheetMlWriter& w) {
+    writeSheets(w, {big, {"small", {id}, {{"1"}, {"2"}}}, {"empty", {id}, {}}});
+  });
+  const std::size_t first = file.find("<Worksheet ss:Name=\"big\">\r\n");
+  const std::size_t second = file.find("<Worksheet ss:Name=\"small\">\r\n");
+  const std::size_t third = file.find("<Worksheet ss:Name=\"empty\">\r\n");
+  ASSERT_EQ(first, workbookHead().size());
+  ASSERT_NE(second, std::string::npos);
+  ASSERT_NE(third, std::string::npos);
+  EXPECT_GT(second, 256u * 1024u);  // past the first sheet's flush
+  EXPECT_EQ(file.substr(first + 27, tag(1, 20001).size() + 4), tag(1, 20001) + "  \r\n");
+  EXPECT_EQ(file.substr(second + 29, tag(1, 3).size() + 8), tag(1, 3) + "      \r\n");
+  EXPECT_EQ(file.substr(third + 29, tag(1, 1).size() + 8), tag(1, 1) + "      \r\n");
+  EXPECT_EQ(file.find(kPlaceholder), std::string::npos);
+  EXPECT_EQ(file.substr(file.size() - sheetEnd(false).size() - 13),
+            sheetEnd(false) + "</Workbook>\r\n");
   expectWellFormed(path_);
 }
 

@@ -17,6 +17,7 @@
 #include "export/text_rules.h"
 #include "export/zip_read_back.h"
 #include "files/pause_point.h"
+#include "job/sheet_names.h"
 
 namespace rowpress {
 
@@ -390,27 +391,72 @@ void XlsxWriter::begin(OutputFile& out) {
   dateTime_ = numberFormat("yyyy-mm-dd hh:mm:ss");
   timeMillis_ = numberFormat("hh:mm:ss.000");
   dateTimeMillis_ = numberFormat("yyyy-mm-dd hh:mm:ss.000");
-  addSheet();
+  // The first sheet is added once its name is known (at beginSheet, or "Sheet1" at the header
+  // row), but whether the library can make a sheet's temporary file is known now, before
+  // the statement runs: it makes one here the way it makes each sheet's.
+  errno = 0;
+  if (FILE* probe = lxw_tmpfile(tmpdir_.data())) {
+    std::fclose(probe);
+  } else {
+    fail();
+  }
 }
 
-bool XlsxWriter::addSheet() {
+std::string XlsxWriter::nextSheetName() {
+  if (reportSheet_.empty()) return "Sheet" + std::to_string(sheets_ + 1);
+  // A report's sheet goes on in "NAME (2)", "NAME (3)", ..., clear of every name in use or
+  // still to come.
+  std::vector<std::string> taken = plannedNames_;
+  for (const SheetCount& sheet : written_) taken.push_back(sheet.name);
+  std::string name = overflowSheetName(reportSheet_, nextOverflow_, taken);
+  ++nextOverflow_;
+  return name;
+}
+
+bool XlsxWriter::addSheet(const std::string& name) {
   errno = 0;
-  const std::string name = "Sheet" + std::to_string(sheets_ + 1);
   sheet_ = workbook_add_worksheet(workbook_, name.c_str());
   if (!sheet_) {
-    // In constant-memory mode a sheet starts with its temporary file.
+    // In constant-memory mode a sheet starts with its temporary file; the library also
+    // refuses a name that a sheet already has.
+    if (errno == 0) errno = EINVAL;
     fail();
     return false;
   }
   ++sheets_;
   written_.emplace_back();
+  written_.back().name = name;
   row_ = 0;
+  sheetOpen_ = true;
   return true;
+}
+
+void XlsxWriter::planSheets(const std::vector<std::string>& names) { plannedNames_ = names; }
+
+void XlsxWriter::beginSheet(std::string_view name) {
+  if (!ok()) return;
+  CNumbers numbers;
+  endSheet(0, 0);
+  reportSheet_ = name;
+  nextOverflow_ = 2;
+  columns_.clear();
+  kinds_.clear();
+  addSheet(reportSheet_);
+}
+
+void XlsxWriter::endSheet(int, long long) {
+  if (!ok() || !sheetOpen_) return;
+  CNumbers numbers;
+  closeSheet();
+  checkSheetFile(true);
+  sheetOpen_ = false;
 }
 
 void XlsxWriter::beginHeaderRow() {
   columns_.clear();
   kinds_.clear();
+  // A job with one result starts its first sheet here.
+  if (ok() && sheets_ == 0) addSheet(nextSheetName());
 }
 
 void XlsxWriter::headerCell(const ColumnInfo& column) {
@@ -452,7 +498,7 @@ void XlsxWriter::beginRow() {
     CNumbers numbers;
     closeSheet();
     checkSheetFile(true);
-    if (failed_ || !addSheet()) return;
+    if (failed_ || !addSheet(nextSheetName())) return;
     writeHeaderRow();
   }
   ++row_;
@@ -548,8 +594,12 @@ void XlsxWriter::finish(int columnCount, long long tableRows) {
     return;
   }
   CNumbers numbers;
-  closeSheet();
-  checkSheetFile(true);
+  // A workbook holds at least one sheet.
+  if (sheets_ == 0) addSheet(nextSheetName());
+  if (sheetOpen_) {
+    closeSheet();
+    checkSheetFile(true);
+  }
   if (failed_) {
     lxw_workbook_free(workbook);
     return;
@@ -572,7 +622,7 @@ void XlsxWriter::readBack() {
   std::string why = readBackZip(out_->descriptor(), tally);
   const std::vector<SheetTally::Sheet>& sheets = tally.sheets();
   for (std::size_t k = 0; k < sheets.size() && why.empty(); ++k) {
-    const std::string name = "Sheet" + std::to_string(k + 1);
+    const std::string& name = written_[k].name;
     if (!sheets[k].found) {
       why = name + " is missing";
     } else if (sheets[k].rows != written_[k].rows || sheets[k].cells != written_[k].cells) {

@@ -2,7 +2,9 @@
 // its constant-memory mode, so that memory stays flat however many rows come. Cells are typed
 // from the column's SQL type: numbers, dates and times, booleans, text. Each sheet holds a bold
 // header row that stays in view, an autofilter over the columns and at most a sheet's worth
-// of data rows; the rows go on in Sheet2, Sheet3, ...
+// of data rows; the rows go on in Sheet2, Sheet3, ... A report's sheets are named by the report,
+// and a full one goes on in "NAME (2)", "NAME (3)", ... (see overflowSheetName), clear of the
+// names of the report's other sheets.
 //
 // libxlsxwriter writes the file itself, and opens it by name when the workbook is finished.
 // The name it gets is that of the run's descriptor (/proc/self/fd/N), which can only mean the
@@ -50,6 +52,9 @@ class XlsxWriter final : public OutputWriter {
   // The workbook is written through `out`'s descriptor, the library's temporary files go to
   // its work directory (or, without one, beside its path).
   void begin(OutputFile& out) override;
+  void planSheets(const std::vector<std::string>& names) override;
+  void beginSheet(std::string_view name) override;
+  // Starts the first sheet, "Sheet1", when no sheet was started.
   void beginHeaderRow() override;
   void headerCell(const ColumnInfo& column) override;
   void endHeaderRow() override;
@@ -57,6 +62,8 @@ class XlsxWriter final : public OutputWriter {
   // forceFullLength does not apply to a typed workbook.
   void cell(const CellValue& value, const ColumnInfo& column, bool forceFullLength) override;
   void endRow() override;
+  // Gives the sheet and the sheets its rows went on in their autofilters.
+  void endSheet(int columnCount, long long tableRows) override;
   // Assembles the workbook and writes it to the file.
   void finish(int columnCount, long long tableRows) override;
 
@@ -68,7 +75,10 @@ class XlsxWriter final : public OutputWriter {
   bool ok() const;
   // Records a failure of the library on the output file; later calls write nothing.
   void fail();
-  bool addSheet();
+  // The name of the next sheet: "SheetN" in a job with one result, else the overflow name
+  // of the report's current sheet.
+  std::string nextSheetName();
+  bool addSheet(const std::string& name);
   void writeHeaderRow();
   // Gives the current sheet its autofilter over the rows written to it.
   void closeSheet();
@@ -95,6 +105,10 @@ class XlsxWriter final : public OutputWriter {
   lxw_format* dateTimeMillis_ = nullptr;
   bool failed_ = false;
   int sheets_ = 0;
+  bool sheetOpen_ = false;
+  std::vector<std::string> plannedNames_;  // a report's sheets, from planSheets
+  std::string reportSheet_;                // the name of the report's current sheet
+  int nextOverflow_ = 2;                   // the number its next overflow sheet tries first
   std::vector<ColumnInfo> columns_;
   std::vector<CellKind> kinds_;
   long long row_ = 0;  // the row being written in the current sheet; 0 is the header row
@@ -105,6 +119,7 @@ class XlsxWriter final : public OutputWriter {
   // What each sheet was handed: the rows that hold a cell (only those are written) and the
   // cells.
   struct SheetCount {
+    std::string name;
     long long rows = 0;
     long long cells = 0;
     long long lastRow = -1;

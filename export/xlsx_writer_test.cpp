@@ -16,6 +16,7 @@
 #include <filesystem>
 #include <optional>
 
+#include "export/text_rules.h"
 #include "tests/spreadsheet/sheet_reader.h"
 #include "tests/support/child_process.h"
 #include "tests/support/writer_test_support.h"
@@ -232,6 +233,66 @@ TEST_F(XlsxWriterTest, RowsGoOnInTheNextSheetBelowItsOwnHeaderRow) {
     EXPECT_EQ(sheet.infoOf("bold"), "11");
     EXPECT_EQ(sheet.infoOf("filter"), "A1:B" + std::to_string(expected[s].size() + 1));
   }
+}
+
+// A report: one worksheet per sheet, named by it, each with its header row, frozen pane and
+// autofilter. A full sheet goes on in "NAME (2)", "NAME (3)", ..., clear of the names of the
+// report's other sheets (a later sheet's included, compared without case) and cut to 31
+// UTF-16 code units.
+TEST_F(XlsxWriterTest, AReportWritesNamedSheetsAndFullOnesGoOnInNumberedSheets) {
+  const std::string longName = "Zürich quarterly orders 2024 €€";  // 31 code units
+  ASSERT_EQ(utf16Length(longName), 31u);
+  ReportSheet orders{"Orders", {column("n", 10, kInteger), column("s")}, {}};
+  for (int i = 1; i <= 5; ++i) orders.rows.push_back({std::to_string(i), "r" + std::to_string(i)});
+  const ReportSheet given{"orders (3)", {column("d", 10, kDate)}, {{"2024-02-29"}}};
+  const ReportSheet empty{"empty", {column("e")}, {}};
+  const ReportSheet wide{longName, {column("x", 10, kInteger)}, {{"1"}, {"2"}, {"3"}}};
+  XlsxWriter writer(2);
+  writeReport(writer, path_, {orders, given, empty, wide});
+  const SheetDump dump = readWithPython("xlsx", path_, temp_.path());
+  EXPECT_EQ(dump.errors, std::vector<std::string>{}) << dump.log;
+
+  struct Expected {
+    std::string name;
+    SheetRow header;
+    std::vector<std::string> cells;  // of the first column below the header
+  };
+  const SheetRow nsHeader{{"text", "n"}, {"text", "s"}};
+  const std::vector<Expected> expected{
+      {"Orders", nsHeader, {"number:1", "number:2"}},
+      {"Orders (2)", nsHeader, {"number:3", "number:4"}},
+      {"Orders (4)", nsHeader, {"number:5"}},
+      {"orders (3)", {{"text", "d"}}, {"datetime:2024-02-29T00:00:00"}},
+      {"empty", {{"text", "e"}}, {}},
+      {longName, {{"text", "x"}}, {"number:1", "number:2"}},
+      {"Zürich quarterly orders 202 (2)", {{"text", "x"}}, {"number:3"}},
+  };
+  ASSERT_EQ(dump.sheets.size(), expected.size());
+  for (std::size_t k = 0; k < expected.size(); ++k) {
+    const Sheet& sheet = dump.sheets[k];
+    SCOPED_TRACE(expected[k].name);
+    EXPECT_EQ(sheet.name, expected[k].name);
+    ASSERT_FALSE(sheet.rows.empty());
+    EXPECT_EQ(sheet.rows[0], expected[k].header);
+    EXPECT_EQ(columnCells(sheet, 0), expected[k].cells);
+    EXPECT_EQ(sheet.infoOf("freeze"), "A2");
+    EXPECT_EQ(sheet.infoOf("bold"), std::string(expected[k].header.size(), '1'));
+    // The header row and the sheet's rows; a range of one cell is named by that cell.
+    const std::string corner =
+        std::string(1, static_cast<char>('A' + expected[k].header.size() - 1)) +
+        std::to_string(expected[k].cells.size() + 1);
+    EXPECT_EQ(sheet.infoOf("filter"), corner == "A1" ? corner : "A1:" + corner);
+  }
+}
+
+// A job that never starts a sheet keeps the names it always had, whatever it plans.
+TEST_F(XlsxWriterTest, AJobWithOneResultKeepsSheet1AndSheet2) {
+  XlsxWriter writer(1);
+  const SheetDump dump = write(writer, {column("n", 10, kInteger)}, {{"1"}, {"2"}});
+  ASSERT_EQ(dump.sheets.size(), 2u);
+  EXPECT_EQ(dump.sheets[0].name, "Sheet1");
+  EXPECT_EQ(dump.sheets[1].name, "Sheet2");
+  EXPECT_EQ(columnCells(dump.sheets[1], 0), std::vector<std::string>{"number:2"});
 }
 
 // A locale with a decimal comma, made for the test in a directory of its own.

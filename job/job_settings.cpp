@@ -1,6 +1,5 @@
 #include "job/job_settings.h"
 
-#include <cstdint>
 #include <utility>
 
 #include "job/job_fields.h"
@@ -85,53 +84,6 @@ namespace {
 
 bool isAsciiLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
 
-// The code points of well-formed UTF-8 (no overlong form, no surrogate, nothing above
-// U+10FFFF); nothing when `text` is not well-formed.
-std::optional<std::vector<char32_t>> decodeUtf8(std::string_view text) {
-  std::vector<char32_t> out;
-  for (std::size_t i = 0; i < text.size();) {
-    const auto lead = static_cast<unsigned char>(text[i]);
-    std::size_t length = 0;
-    char32_t code = 0, least = 0;
-    if (lead < 0x80) {
-      length = 1, code = lead;
-    } else if (lead >= 0xC2 && lead <= 0xDF) {
-      length = 2, code = lead & 0x1F, least = 0x80;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-      length = 3, code = lead & 0x0F, least = 0x800;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-      length = 4, code = lead & 0x07, least = 0x10000;
-    } else {
-      return std::nullopt;
-    }
-    if (i + length > text.size()) return std::nullopt;
-    for (std::size_t k = 1; k < length; ++k) {
-      const auto next = static_cast<unsigned char>(text[i + k]);
-      if ((next & 0xC0) != 0x80) return std::nullopt;
-      code = (code << 6) | (next & 0x3F);
-    }
-    if (code < least || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) {
-      return std::nullopt;
-    }
-    out.push_back(code);
-    i += length;
-  }
-  return out;
-}
-
-// The lower case of the letters whose case a spreadsheet folds in sheet names: ASCII, Latin-1,
-// Latin Extended-A, Greek and Cyrillic capitals.
-char32_t foldCase(char32_t c) {
-  if ((c >= U'A' && c <= U'Z') || (c >= 0xC0 && c <= 0xDE && c != 0xD7)) return c + 0x20;
-  if (c >= 0x100 && c <= 0x137 && c % 2 == 0) return c + 1;
-  if (c >= 0x139 && c <= 0x148 && c % 2 == 1) return c + 1;
-  if (c >= 0x14A && c <= 0x177 && c % 2 == 0) return c + 1;
-  if (c >= 0x391 && c <= 0x3AB && c != 0x3A2) return c + 0x20;
-  if (c >= 0x410 && c <= 0x42F) return c + 0x20;
-  if (c >= 0x400 && c <= 0x40F) return c + 0x50;
-  return c;
-}
-
 }  // namespace
 
 std::vector<JobSheet> sheetsOf(const JobSettings& job) {
@@ -178,40 +130,6 @@ std::optional<std::string> applyParameter(JobSettings& job, std::string_view tex
   if (auto refusal = refusalOf(value, kSqlLimit, "The parameter's value")) return refusal;
   setParameter(job, name, value);
   return std::nullopt;
-}
-
-std::optional<std::string> sheetNameProblem(std::string_view name) {
-  const std::string quoted = "The sheet name \"" + std::string(name) + "\" ";
-  if (name.empty()) return std::string("A sheet name is empty.");
-  std::optional<std::vector<char32_t>> characters = decodeUtf8(name);
-  if (!characters) return quoted + "is not valid UTF-8.";
-  std::size_t units = 0;
-  for (char32_t c : *characters) {
-    units += c >= 0x10000 ? 2 : 1;
-    if (c < 0x20 || c == 0x7F || (c >= 0x80 && c < 0xA0)) {
-      return quoted + "holds a control character.";
-    }
-    if (std::u32string_view(U"[]:*?/\\").find(c) != std::u32string_view::npos) {
-      return quoted + "holds one of [ ] : * ? / \\, which a workbook does not take.";
-    }
-  }
-  if (units > kSheetNameLimit) {
-    return quoted + "is longer than " + std::to_string(kSheetNameLimit) + " characters.";
-  }
-  if (name.front() == '\'' || name.back() == '\'') {
-    return quoted + "begins or ends with an apostrophe, which a workbook does not take.";
-  }
-  return std::nullopt;
-}
-
-bool sameSheetName(std::string_view a, std::string_view b) {
-  std::optional<std::vector<char32_t>> left = decodeUtf8(a), right = decodeUtf8(b);
-  if (!left || !right) return a == b;
-  if (left->size() != right->size()) return false;
-  for (std::size_t i = 0; i < left->size(); ++i) {
-    if (foldCase((*left)[i]) != foldCase((*right)[i])) return false;
-  }
-  return true;
 }
 
 std::optional<LimitProblem> findLimitProblem(const JobSettings& job) {

@@ -21,8 +21,6 @@ namespace rowpress {
 inline constexpr std::size_t kCredentialLimit = 127;  // dataSource, userName, password
 inline constexpr std::size_t kPathLimit = 255;   // launchApplication, outFileName, settingsFile
 inline constexpr std::size_t kSqlLimit = 32767;  // what the fetch passes on to the driver
-// The characters of a sheet name, counted in UTF-16 units as the spreadsheet counts them.
-inline constexpr std::size_t kSheetNameLimit = 31;
 
 // A sheet of a report job: the name of its worksheet (of its file, for CSV and TSV; of its
 // heading, for HTML) and the statement that fills it.
@@ -95,13 +93,6 @@ const std::string* parameterValue(const JobSettings& job, std::string_view name)
 // Reads "NAME=VALUE" (the form of a Param key's value and of -param=) into the job; the
 // message that refuses it otherwise: a name that is no parameter name, or no "=".
 std::optional<std::string> applyParameter(JobSettings& job, std::string_view text);
-
-// Why a workbook cannot hold `name` as the name of a sheet: empty; over 31 characters counted
-// in UTF-16 units, as the spreadsheet counts them; holding one of [ ] : * ? / \, a control
-// character or invalid UTF-8; beginning or ending with an apostrophe. Nothing when it can.
-std::optional<std::string> sheetNameProblem(std::string_view name);
-// Whether two sheet names are the same to a spreadsheet, which ignores case.
-bool sameSheetName(std::string_view a, std::string_view b);
 
 // A second job with every field of `job`, its passwords included: made on purpose, when a
 // run is handed a job of its own while the window keeps editing the first.

@@ -141,46 +141,6 @@ TEST(JobSettings, ACopyHoldsEveryValueAndItsPasswordsInMemoryOfItsOwn) {
   EXPECT_EQ(copy.parameters, job.parameters);
 }
 
-TEST(JobSettings, ASheetNameIsOneThatAWorkbookCanHold) {
-  for (const char* name : {"Orders", "a", "Umsätze 2026", "O'Brien", "Sheet (2)",
-                           "1234567890123456789012345678901", "😀23456789012345678901234567890"}) {
-    EXPECT_EQ(sheetNameProblem(name), std::nullopt) << name;
-  }
-  const std::string refused[] = {
-      "",
-      "12345678901234567890123456789012",  // 32 characters
-      "😀😀3456789012345678901234567890",    // 30 characters, 32 UTF-16 units
-      "a[b",
-      "a]b",
-      "a:b",
-      "a*b",
-      "a?b",
-      "a/b",
-      "a\\b",
-      "tab\there",
-      "del\x7f",
-      "c1\xc2\x85",
-      "'quoted",
-      "quoted'",
-      "bad\xff",
-      "cut\xc3",
-      "over\xc0\xaf"};
-  for (const std::string& name : refused) {
-    std::optional<std::string> problem = sheetNameProblem(name);
-    ASSERT_TRUE(problem) << name;
-    EXPECT_NE(problem->find(name.empty() ? "empty" : name), std::string::npos) << *problem;
-  }
-}
-
-TEST(JobSettings, SheetNamesAreTheSameWhateverTheirCase) {
-  EXPECT_TRUE(sameSheetName("Orders", "ORDERS"));
-  EXPECT_TRUE(sameSheetName("Übersicht", "übersicht"));
-  EXPECT_TRUE(sameSheetName("ΣΥΝΟΛΟ", "σΥνολο"));
-  EXPECT_TRUE(sameSheetName("Отчёт", "ОТЧЁТ"));
-  EXPECT_FALSE(sameSheetName("Orders", "Order"));
-  EXPECT_FALSE(sameSheetName("a1", "a2"));
-}
-
 TEST(JobSettings, AParameterIsANameAnEqualsSignAndAValueTheLastOneWinning) {
   JobSettings job;
   EXPECT_EQ(applyParameter(job, "month=2026-11"), std::nullopt);

@@ -1,14 +1,52 @@
 #include "run/run_job.h"
 
+#include <algorithm>
 #include <ctime>
 #include <optional>
 #include <utility>
 
 #include "db/odbc_session.h"
+#include "db/sql_markers.h"
 #include "export/output_naming.h"
 #include "export/stop_request.h"
 
 namespace rowpress {
+
+std::optional<std::string> boundStatements(const JobSettings& job, SqlDialect dialect,
+                                           std::vector<RunStatement>& statements) {
+  std::vector<bool> used(job.parameters.size(), false);
+  for (const JobSheet& sheet : sheetsOf(job)) {
+    const std::string where =
+        sheet.name.empty() ? "The SQL text" : "The SQL of sheet \"" + sheet.name + "\"";
+    MarkedStatement marked = findMarkers(sheet.sql, dialect);
+    if (marked.mixesQuestionMarks()) {
+      return where + " holds both :name markers and a bare \"?\"; use markers alone.";
+    }
+    RunStatement& statement = statements.emplace_back();
+    statement.sheet = sheet.name;
+    statement.shown = sheet.sql;
+    statement.sql = std::move(marked.text);
+    for (const std::string& name : marked.names) {
+      const auto given =
+          std::find_if(job.parameters.begin(), job.parameters.end(),
+                       [&](const JobParameter& parameter) { return parameter.name == name; });
+      if (given == job.parameters.end()) {
+        return where + " has the marker :" + name +
+               ", which no Param key or -param= switch gives a value.";
+      }
+      used[static_cast<std::size_t>(given - job.parameters.begin())] = true;
+      statement.values.push_back(given->value);
+    }
+  }
+  for (std::size_t i = 0; i < used.size(); ++i) {
+    if (!used[i]) {
+      return "The parameter " + job.parameters[i].name +
+             " has a value but no statement of the job has the marker :" + job.parameters[i].name +
+             ".";
+    }
+  }
+  return std::nullopt;
+}
 
 RunResult runJob(JobSettings job, RunReport& report, Launcher& launcher, StopRequest& stop) {
   // A report's texts are shown sheet by sheet as the export reaches them.
@@ -67,13 +105,16 @@ RunResult runJob(JobSettings job, RunReport& report, Launcher& launcher, StopReq
     result.connectDiagnostic = std::move(failure.connectDiagnostic);
     return result;
   }
-  // The export works on copies of the texts; the job keeps its own.
+  // The markers are found by the rules of the database the driver names; a job whose markers
+  // and values do not fit is refused before anything is executed.
   std::vector<RunStatement> statements;
-  for (const JobSheet& sheet : sheetsOf(job)) {
-    RunStatement& statement = statements.emplace_back();
-    statement.sheet = sheet.name;
-    statement.shown = sheet.sql;
-    statement.sql = sheet.sql;
+  if (std::optional<std::string> refusal =
+          boundStatements(job, dialectOfDbms(session->dbmsName()), statements)) {
+    report.statusLine(*refusal);
+    CloseSession(*session);
+    result.outcome = RunOutcome::JobUnreadable;
+    result.failureLine = std::move(*refusal);
+    return result;
   }
   ExportRun run(job, report, stop, launcher);
   result.export_ = run.run(*session, statements);

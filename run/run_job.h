@@ -4,8 +4,11 @@
 // report and show the result it returns.
 #pragma once
 
+#include <optional>
 #include <string>
+#include <vector>
 
+#include "db/sql_markers.h"
 #include "export/export_report.h"
 #include "export/export_run.h"
 #include "export/stop_request.h"
@@ -33,6 +36,13 @@ struct RunResult {
   bool exported = false;
   ExportResult export_;
 };
+
+// The statements that a run of `job` executes, the markers of each found by the rules of
+// `dialect` and bound to the job's parameter values. The line that refuses the job otherwise:
+// a statement holding markers beside a bare "?", a marker without a value, or a value for a
+// name that no statement has.
+std::optional<std::string> boundStatements(const JobSettings& job, SqlDialect dialect,
+                                           std::vector<RunStatement>& statements);
 
 // Runs `job`: the SQL text as the first status line, the limits of the record, the default
 // directory and the files that the output may not replace, then a session with the job's data

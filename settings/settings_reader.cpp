@@ -5,6 +5,7 @@
 #include <sstream>
 #include <string_view>
 
+#include "job/sheet_names.h"
 #include "settings/password_scramble.h"
 
 namespace rowpress {
@@ -271,8 +272,8 @@ void applySheets(const std::vector<SettingLine>& lines, JobSettings& job,
                           " has no Sheet key before it, as every SQL key of a report needs.");
         continue;
       }
-      if (std::optional<std::string> problem = sheetNameProblem(*pending)) {
-        refused.push_back(std::move(*problem));
+      if (const std::string problem = sheetNameProblem(*pending); !problem.empty()) {
+        refused.push_back("The sheet name \"" + *pending + "\" cannot be used: " + problem + ".");
       } else if (std::any_of(sheets.begin(), sheets.end(), [&](const JobSheet& sheet) {
                    return sameSheetName(sheet.name, *pending);
                  })) {

@@ -9,9 +9,12 @@
 #include <string>
 #include <vector>
 
+#include "export/spreadsheetml_writer.h"
+#include "export/xlsx_writer.h"
 #include "tests/spreadsheet/sheet_reader.h"
 #include "tests/support/child_process.h"
 #include "tests/support/odbc_fixture.h"
+#include "tests/support/writer_test_support.h"
 
 namespace rowpress {
 namespace {
@@ -360,6 +363,56 @@ TEST_F(LibreOfficeWorkbookTest, AnXlsxExportPastASheetsRowsGoesOnInTheNextSheet)
   EXPECT_EQ(second.infoOf("freeze"), "A2");
   EXPECT_EQ(second.infoOf("filter"), "A1:A3");
   EXPECT_EQ(second.infoOf("bold"), "1");
+}
+
+// A report of three sheets, as the XML workbook and as the .xlsx workbook (two data rows a
+// sheet, so that full sheets go on in numbered ones), opened by the real readers: every
+// sheet arrives by its name, in order, with its own cells.
+TEST_F(LibreOfficeWorkbookTest, AReportsSheetsArriveByNameInBothWorkbooks) {
+  constexpr std::int16_t kInteger = 4, kDouble = 8, kVarchar = 12;
+  const std::string longName = "Zürich quarterly orders 2024 €€";  // 31 UTF-16 code units
+  const std::vector<support::ReportSheet> sheets{
+      {"Orders",
+       {support::column("id", 10, kInteger), support::column("name", 20, kVarchar)},
+       {{"1", "A&B <x>"}, {"2", std::nullopt}, {"3", "Zürich 😀"}}},
+      {"Q&A \"1\" O'Neil 😀", {support::column("amount", 10, kDouble)}, {{"3.25"}, {"-0.5"}}},
+      {longName, {support::column("note", 20, kVarchar)}, {{"x"}, {"y"}, {"z"}}},
+  };
+  const std::string xml = temp_ / "report-xml.xls";
+  SpreadsheetMlWriter xmlWriter;
+  support::writeReport(xmlWriter, xml, sheets);
+  const std::string xlsx = temp_ / "report-xlsx.xlsx";
+  XlsxWriter xlsxWriter(2);
+  support::writeReport(xlsxWriter, xlsx, sheets);
+
+  const std::vector<SheetDump> dumps = openInLibreOffice({xml});
+  ASSERT_EQ(dumps.size(), 1u);
+  std::vector<std::string> names;
+  for (const Sheet& sheet : dumps[0].sheets) names.push_back(sheet.name);
+  ASSERT_EQ(names, (std::vector<std::string>{"Orders", "Q&A \"1\" O'Neil 😀", longName}));
+  expectSheet(dumps[0].sheets[0], {{text("id"), text("name")},
+                                   {number("1"), text("A&B <x>")},
+                                   {number("2"), empty()},
+                                   {number("3"), text("Zürich 😀")}});
+  expectSheet(dumps[0].sheets[1], {{text("amount")}, {number("3.25")}, {number("-0.5")}});
+  expectSheet(dumps[0].sheets[2], {{text("note")}, {text("x")}, {text("y")}, {text("z")}});
+
+  auto xNumber = [](const char* v) { return SheetCell{"number", v}; };
+  auto xText = [](const char* v) { return SheetCell{"text", v}; };
+  const SheetDump read = support::expectXlsxSheetsReadByBoth(
+      xlsx,
+      {{"Orders",
+        {{xText("id"), xText("name")}, {xNumber("1"), xText("A&B <x>")}, {xNumber("2"), empty()}}},
+       {"Orders (2)", {{xText("id"), xText("name")}, {xNumber("3"), xText("Zürich 😀")}}},
+       {"Q&A \"1\" O'Neil 😀", {{xText("amount")}, {xNumber("3.25")}, {xNumber("-0.5")}}},
+       {longName, {{xText("note")}, {xText("x")}, {xText("y")}}},
+       {"Zürich quarterly orders 202 (2)", {{xText("note")}, {xText("z")}}}},
+      temp_.path());
+  for (const Sheet& sheet : read.sheets) {
+    SCOPED_TRACE(sheet.name);
+    EXPECT_EQ(sheet.infoOf("freeze"), "A2");
+    EXPECT_NE(sheet.infoOf("filter"), "(none)");
+  }
 }
 
 }  // namespace

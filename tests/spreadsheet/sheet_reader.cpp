@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <sstream>
 
 #include "tests/support/child_process.h"
@@ -110,8 +111,31 @@ bool sameXlsxCell(const SheetCell& actual, const SheetCell& expected, bool libre
   return false;
 }
 
-SheetDump expectXlsxReadByBoth(const std::string& path, const std::vector<SheetRow>& rows,
-                               const std::string& scratchDirectory) {
+namespace {
+
+// The rows of `sheet` are `rows`, typed cells as sameXlsxCell takes them, and the sheet holds
+// no further non-empty row or cell.
+void expectXlsxRows(const Sheet& sheet, const std::vector<SheetRow>& rows, bool libreOffice) {
+  EXPECT_EQ(usedRows(sheet), rows.size());
+  int mismatches = 0;
+  for (std::size_t r = 0; r < rows.size(); ++r) {
+    const SheetRow none;
+    const SheetRow& actual = r < sheet.rows.size() ? sheet.rows[r] : none;
+    EXPECT_LE(usedCells(actual), rows[r].size()) << "row " << r + 1;
+    for (std::size_t c = 0; c < rows[r].size(); ++c) {
+      const SheetCell cell = cellAt(actual, c);
+      if (sameXlsxCell(cell, rows[r][c], libreOffice) || ++mismatches > 10) continue;
+      ADD_FAILURE() << "row " << r + 1 << ", column " << c + 1 << ": expected " << rows[r][c].kind
+                    << " \"" << rows[r][c].text.substr(0, 80) << "\", read " << cell.kind << " \""
+                    << cell.text.substr(0, 80) << "\"";
+    }
+  }
+}
+
+// Reads the workbook with LibreOffice and with openpyxl and hands each reading to `expect`;
+// returns what openpyxl read.
+SheetDump readXlsxByBoth(const std::string& path, const std::string& scratchDirectory,
+                         const std::function<void(const SheetDump&, bool)>& expect) {
   const std::string converted = scratchDirectory + "/converted";
   std::filesystem::create_directories(converted);
   std::string log;
@@ -123,27 +147,36 @@ SheetDump expectXlsxReadByBoth(const std::string& path, const std::vector<SheetR
                ? readWithPython("fods", converted + "/" + stemOf(path) + ".fods", scratchDirectory)
                : readWithPython("xlsx", path, scratchDirectory);
     EXPECT_EQ(read.errors, std::vector<std::string>{}) << read.log;
-    if (read.sheets.empty()) {
-      ADD_FAILURE() << "no sheet";
-      continue;
-    }
-    const Sheet& sheet = read.sheets[0];
-    EXPECT_EQ(usedRows(sheet), rows.size());
-    int mismatches = 0;
-    for (std::size_t r = 0; r < rows.size(); ++r) {
-      const SheetRow none;
-      const SheetRow& actual = r < sheet.rows.size() ? sheet.rows[r] : none;
-      EXPECT_LE(usedCells(actual), rows[r].size()) << "row " << r + 1;
-      for (std::size_t c = 0; c < rows[r].size(); ++c) {
-        const SheetCell cell = cellAt(actual, c);
-        if (sameXlsxCell(cell, rows[r][c], libreOffice) || ++mismatches > 10) continue;
-        ADD_FAILURE() << "row " << r + 1 << ", column " << c + 1 << ": expected " << rows[r][c].kind
-                      << " \"" << rows[r][c].text.substr(0, 80) << "\", read " << cell.kind << " \""
-                      << cell.text.substr(0, 80) << "\"";
-      }
-    }
+    expect(read, libreOffice);
   }
   return read;
+}
+
+}  // namespace
+
+SheetDump expectXlsxReadByBoth(const std::string& path, const std::vector<SheetRow>& rows,
+                               const std::string& scratchDirectory) {
+  return readXlsxByBoth(path, scratchDirectory, [&](const SheetDump& read, bool libreOffice) {
+    if (read.sheets.empty()) {
+      ADD_FAILURE() << "no sheet";
+      return;
+    }
+    expectXlsxRows(read.sheets[0], rows, libreOffice);
+  });
+}
+
+SheetDump expectXlsxSheetsReadByBoth(const std::string& path, const std::vector<NamedRows>& sheets,
+                                     const std::string& scratchDirectory) {
+  return readXlsxByBoth(path, scratchDirectory, [&](const SheetDump& read, bool libreOffice) {
+    std::vector<std::string> names, expectedNames;
+    for (const Sheet& sheet : read.sheets) names.push_back(sheet.name);
+    for (const NamedRows& sheet : sheets) expectedNames.push_back(sheet.name);
+    EXPECT_EQ(names, expectedNames);
+    for (std::size_t k = 0; k < sheets.size() && k < read.sheets.size(); ++k) {
+      SCOPED_TRACE("sheet " + sheets[k].name);
+      expectXlsxRows(read.sheets[k], sheets[k].rows, libreOffice);
+    }
+  });
 }
 
 SheetDump parseSheetDump(const std::string& text) {

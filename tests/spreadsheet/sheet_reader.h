@@ -67,6 +67,17 @@ bool sameXlsxCell(const SheetCell& actual, const SheetCell& expected, bool libre
 SheetDump expectXlsxReadByBoth(const std::string& path, const std::vector<SheetRow>& rows,
                                const std::string& scratchDirectory);
 
+// A sheet that a test expects: its name and its rows.
+struct NamedRows {
+  std::string name;
+  std::vector<SheetRow> rows;
+};
+
+// The same for every sheet of a workbook of several: LibreOffice and openpyxl each find
+// exactly `sheets`, in order, by name, each holding its rows.
+SheetDump expectXlsxSheetsReadByBoth(const std::string& path, const std::vector<NamedRows>& sheets,
+                                     const std::string& scratchDirectory);
+
 // Parses the output of sheet_dump.py.
 SheetDump parseSheetDump(const std::string& text);
 

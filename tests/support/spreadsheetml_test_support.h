@@ -34,8 +34,9 @@ inline std::string crlfLines(std::initializer_list<std::string_view> lines) {
   return out;
 }
 
-// Lines 1 to 32 of the workbook, written out independently of the writer.
-inline const std::string& header() {
+// Lines 1 to 31 of the workbook, before its first sheet, written out independently of the
+// writer.
+inline const std::string& workbookHead() {
   static const std::string text = crlfLines({
       R"(<?xml version="1.0"?>)",
       R"(<?mso-application progid="Excel.Sheet"?>)",
@@ -68,14 +69,39 @@ inline const std::string& header() {
       R"(<Protection/>)",
       R"(</Style>)",
       R"(</Styles>)",
-      R"(<Worksheet ss:Name="rowpress">)",
   });
+  return text;
+}
+
+// Lines 1 to 32 of the workbook of a job with one result.
+inline const std::string& header() {
+  static const std::string text = workbookHead() + "<Worksheet ss:Name=\"rowpress\">\r\n";
   return text;
 }
 
 const std::string kPlaceholder =
     R"(<Table ss:ExpandedColumnCount="0" ss:ExpandedRowCount="1" x:FullColumns="1" x:FullRows="1">)"
     "      \r\n";
+
+// The lines that end a sheet's table and the sheet; only the first sheet is `selected`.
+inline std::string sheetEnd(bool selected) {
+  return crlfLines(
+             {"</Table>", R"(<WorksheetOptions xmlns="urn:schemas-microsoft-com:office:excel">)"}) +
+         (selected ? "<Selected/>\r\n" : "") +
+         crlfLines({
+             "<Panes>",
+             "<Pane>",
+             "     <Number>3</Number>",
+             "<ActiveRow>1</ActiveRow>",
+             "<ActiveCol>1</ActiveCol>",
+             "</Pane>",
+             "</Panes>",
+             "<ProtectObjects>False</ProtectObjects>",
+             "<ProtectScenarios>False</ProtectScenarios>",
+             " </WorksheetOptions>",
+             "</Worksheet>",
+         });
+}
 
 inline const std::string& trailer() {
   static const std::string text = crlfLines({

@@ -11,6 +11,7 @@
 #include "export/output_file.h"
 #include "export/output_writer.h"
 #include "tests/support/odbc_fixture.h"
+#include "tests/support/report_sheets.h"
 
 namespace rowpress::support {
 
@@ -21,12 +22,6 @@ inline ColumnInfo column(std::string name, std::int32_t declaredSize = 10,
   c.sqlType = sqlType;
   c.declaredSize = declaredSize;
   return c;
-}
-
-// A value as the export run hands it over: std::nullopt stands for NULL.
-inline CellValue cellOf(const std::string& value) { return {value}; }
-inline CellValue cellOf(const std::optional<std::string>& value) {
-  return value ? CellValue{*value} : CellValue{{}, true};
 }
 
 // Writes the header row and `rows` (of std::string, or of std::optional<std::string> to
@@ -49,6 +44,18 @@ std::string writeResult(OutputWriter& writer, const std::string& path,
   }
   writer.finish(static_cast<int>(columns.size()), static_cast<long long>(rows.size()) + 1);
   EXPECT_TRUE(out.close());
+  return readFile(path);
+}
+
+// Writes a report to a new file at `path` and returns its bytes.
+inline std::string writeReport(OutputWriter& writer, const std::string& path,
+                               const std::vector<ReportSheet>& sheets,
+                               bool forceFullLength = false) {
+  OutputFile out = OutputFile::create(path, true);
+  EXPECT_TRUE(out.isOpen());
+  writer.begin(out);
+  writeSheets(writer, sheets, forceFullLength);
+  EXPECT_TRUE(out.close()) << out.errorText();
   return readFile(path);
 }
 

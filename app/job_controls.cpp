@@ -89,6 +89,8 @@ void takeJob(JobSettings& job, const View& view) {
         break;
     }
   }
+  // The SQL box shows a report's first sheet.
+  if (!job.sheets.empty()) job.sheets.front().sql = job.sql;
 }
 
 void resetControlsBeforeLoad(View& view) {
@@ -139,6 +141,8 @@ SettingsLoadResult loadSettingsFile(JobSettings& job, View& view, const std::str
   if (!loaded.opened) return loaded;
   resetControlsBeforeLoad(view);
   showAppliedSettings(loaded.shown, view);
+  // A report's SQL keys are shown one after the other; the box ends with its first sheet's.
+  if (!job.sheets.empty()) view.setText(ControlId::SqlBox, job.sql);
   return loaded;
 }
 

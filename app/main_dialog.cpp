@@ -89,6 +89,8 @@ void MainDialog::handle(ControlId id, Notification what) {
 JobSettings MainDialog::takeFetchJob() {
   ClearStatusLines(view_);
   job_.sql = view_.text(ControlId::SqlBox);
+  // The SQL box shows a report's first sheet.
+  if (!job_.sheets.empty()) job_.sheets.front().sql = job_.sql;
   job_.outFileName = view_.text(ControlId::OutFileName);
   job_.launchApplication = view_.text(ControlId::LaunchApplication);
   // The compatibility switches live in their boxes while a window is there.

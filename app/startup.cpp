@@ -119,7 +119,9 @@ std::string summaryLine(const RunResult& result, const ExportResult& exported, i
     case RunOutcome::Limit:
     case RunOutcome::PathNotShown:
       if (exported.kept) {
-        return "rowpress: " + std::to_string(exported.rows) + " rows to " +
+        const std::string sheets =
+            exported.sheets > 0 ? std::to_string(exported.sheets) + " sheets, " : "";
+        return "rowpress: " + sheets + std::to_string(exported.rows) + " rows to " +
                escapeControls(exported.path) + " in " + seconds +
                (result.outcome == RunOutcome::Limit ? " (stopped at a workbook limit)" : "");
       }
@@ -205,6 +207,9 @@ int runUnattended(JobSettings job, std::ostream& out, std::ostream& err, const R
     const std::string shown = escapeControls(line);
     err << "rowpress: " << shown << (shown.ends_with('\n') ? "" : "\n");
   };
+  if (result.outcome == RunOutcome::JobUnreadable && !result.failureLine.empty()) {
+    logLine(result.failureLine);
+  }
   if (result.outcome == RunOutcome::NoConnection) {
     if (!result.failureLine.empty()) logLine(result.failureLine);
     if (!result.connectDiagnostic.empty()) logLine(result.connectDiagnostic);
@@ -225,7 +230,8 @@ int runUnattended(JobSettings job, std::ostream& out, std::ostream& err, const R
     std::string why = "it was closed";
     if (!log.outputClosed) {
       errno = 0;
-      out << summary.path << '\n';
+      // Every file a report published, in sheet order.
+      for (const std::string& path : summary.paths) out << path << '\n';
       out.flush();
       if (!out) why = errno != 0 ? std::strerror(errno) : "write error";
     }

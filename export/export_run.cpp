@@ -159,7 +159,9 @@ RunOutcome ExportRun::runSteps(ResultCursor& cursor, std::vector<RunStatement>& 
       if (std::optional<RunOutcome> failed = execute(cursor, statement)) return *failed;
       // Each sheet of a report is the result of its statement.
       if (reportJob_ && columnCount_ == 0) {
-        report_.statusLine("the sheet \"" + statement.sheet + "\" has no result set");
+        std::string text = "The sheet \"" + statement.sheet + "\" has no result set.";
+        report_.statusLine(text);
+        message(std::move(text), "SQL statement failed.");
         return RunOutcome::StatementFailed;
       }
       describeColumns(cursor, *output.writer, statement.sheet, i + 1 == statements.size());

@@ -17,6 +17,7 @@ namespace rowpress {
 namespace {
 
 using ::testing::ElementsAre;
+using ::testing::HasSubstr;
 using ::testing::IsEmpty;
 using ::testing::StartsWith;
 
@@ -113,6 +114,122 @@ TEST_F(RunJobTest, TheMessagesOfTheExportReachTheReportAfterItsLines) {
   EXPECT_EQ(report_.messages[0].text, "No Results Found");
   EXPECT_EQ(report_.messages[0].caption, "SQL statement failed.");
   EXPECT_THAT(outputFiles(), IsEmpty());
+}
+
+// A report job of three sheets on the fixture's people table: the second has no rows.
+JobSettings reportOn(std::vector<JobSheet> sheets) {
+  JobSettings job;
+  job.dataSource = "rowtest";
+  job.noAutoOpen = true;
+  job.sql = sheets.front().sql;
+  job.sheets = std::move(sheets);
+  return job;
+}
+
+class ReportRunTest : public RunJobTest {
+ protected:
+  void SetUp() override {
+    RunJobTest::SetUp();
+    execute(
+        "create table people(id integer, name text, born date);"
+        "insert into people values (1, 'Ann', '1990-05-01'), (2, 'Bo', '2001-02-03'),"
+        " (3, 'Cy', '2001-12-24')");
+  }
+  support::TempDir out_;
+};
+
+TEST_F(ReportRunTest, EverySheetIsWrittenAndACsvReportHasAFileForEachSheet) {
+  JobSettings job = reportOn({{"All", "select id, name from people order by id"},
+                              {"None", "select name from people where id > 9"},
+                              {"Born", "select name from people where born >= :from"}});
+  job.parameters = {{"from", "2001-01-01"}};
+  job.outputCsv = true;
+  job.outFileName = out_ / "people.csv";
+  const RunResult result = run(std::move(job));
+  ASSERT_EQ(result.outcome, RunOutcome::Exported) << ::testing::PrintToString(report_.lines);
+  EXPECT_EQ(result.export_.sheets, 3);
+  EXPECT_EQ(result.export_.rows, 5);
+  EXPECT_THAT(result.export_.paths, ElementsAre(out_ / "people-All.csv", out_ / "people-None.csv",
+                                                out_ / "people-Born.csv"));
+  EXPECT_EQ(support::readFile(out_ / "people-All.csv"),
+            support::withCrLf("id,name,\n1,Ann,\n2,Bo,\n3,Cy,\n"));
+  // An empty sheet keeps its header row.
+  EXPECT_EQ(support::readFile(out_ / "people-None.csv"), support::withCrLf("name,\n"));
+  EXPECT_EQ(support::readFile(out_ / "people-Born.csv"), support::withCrLf("name,\nBo,\nCy,\n"));
+  // The status list names each sheet before its text, which shows the markers.
+  EXPECT_THAT(report_.lines,
+              ::testing::IsSupersetOf({"Sheet \"All\"", "Sheet \"Born\"",
+                                       "select name from people where born >= :from"}));
+  // One type report holds a block for each sheet.
+  const std::string types = support::readFile(home() + "/lasttablecolumntypeinfo.csv");
+  EXPECT_THAT(types, HasSubstr("\r\nSheet,All\r\n1,id,"));
+  EXPECT_THAT(types, HasSubstr("\r\nSheet,None\r\n1,name,"));
+  EXPECT_THAT(types, HasSubstr("\r\nSheet,Born\r\n1,name,"));
+}
+
+TEST_F(ReportRunTest, AFailingSheetPublishesNothingAndKeepsEveryEarlierFile) {
+  support::writeFile(out_ / "people-All.csv", "old all");
+  support::writeFile(out_ / "book.xls", "old book");
+  for (const OutputType type : {OutputType::Csv, OutputType::Xml}) {
+    SCOPED_TRACE(static_cast<int>(type));
+    JobSettings job = reportOn({{"All", "select id, name from people"},
+                                {"Broken", "select nothing from nowhere"},
+                                {"Never", "insert into people values (4, 'Di', null)"}});
+    setOutputType(job, type);
+    job.outFileName = out_ / (type == OutputType::Csv ? "people.csv" : "book.xls");
+    const RunResult result = run(std::move(job));
+    EXPECT_EQ(result.outcome, RunOutcome::StatementFailed);
+    EXPECT_FALSE(result.export_.kept);
+  }
+  EXPECT_EQ(support::readFile(out_ / "people-All.csv"), "old all");
+  EXPECT_EQ(support::readFile(out_ / "book.xls"), "old book");
+  EXPECT_THAT(support::listDirectory(out_.path()), ElementsAre("book.xls", "people-All.csv"));
+}
+
+TEST_F(ReportRunTest, EmptySheetsEverywhereAreNoRowsAndASheetWithoutAResultFails) {
+  JobSettings empty = reportOn(
+      {{"A", "select id from people where id > 9"}, {"B", "select name from people where id < 0"}});
+  empty.outFileName = out_ / "empty.xls";
+  EXPECT_EQ(run(std::move(empty)).outcome, RunOutcome::NoRows);
+
+  JobSettings update = reportOn(
+      {{"A", "select id from people"}, {"B", "update people set name = name where id > 9"}});
+  update.outFileName = out_ / "update.xls";
+  const RunResult result = run(std::move(update));
+  EXPECT_EQ(result.outcome, RunOutcome::StatementFailed);
+  ASSERT_FALSE(result.export_.messages.empty());
+  EXPECT_THAT(result.export_.messages.back().text, HasSubstr("\"B\" has no result set"));
+  EXPECT_THAT(support::listDirectory(out_.path()), IsEmpty());
+}
+
+TEST_F(ReportRunTest, MarkersAndValuesThatDoNotFitRefuseTheJobBeforeAnythingRuns) {
+  const struct {
+    std::vector<JobParameter> parameters;
+    const char* second;
+    const char* named;
+  } cases[] = {
+      {{}, "select name from people where id = :id", ":id"},
+      {{{"id", "1"}, {"spare", "x"}}, "select name from people where id = :id", "spare"},
+      {{{"id", "1"}}, "select name from people where id = :id or id = ?", "?"},
+  };
+  for (const auto& each : cases) {
+    SCOPED_TRACE(each.second);
+    JobSettings job = reportOn(
+        {{"Insert", "insert into people values (9, 'Zed', null)"}, {"Select", each.second}});
+    job.parameters = each.parameters;
+    job.outFileName = out_ / "refused.xls";
+    const RunResult result = run(std::move(job));
+    EXPECT_EQ(result.outcome, RunOutcome::JobUnreadable);
+    EXPECT_THAT(result.failureLine, HasSubstr(each.named));
+    EXPECT_FALSE(result.exported);
+  }
+  // A value is bound, never read as SQL: the quote selects nothing and nothing was inserted.
+  JobSettings job = jobOn("rowtest", "select count(*) from people where name = :name");
+  job.parameters = {{"name", "x' or '1'='1"}};
+  job.outputCsv = true;
+  job.outFileName = out_ / "count.csv";
+  ASSERT_EQ(run(std::move(job)).outcome, RunOutcome::Exported);
+  EXPECT_EQ(support::readFile(out_ / "count.csv"), support::withCrLf("count(*),\n0,\n"));
 }
 
 }  // namespace

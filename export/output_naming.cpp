@@ -347,12 +347,11 @@ std::vector<OutputPath> prepareOutputPaths(const JobSettings& job, OutputType ty
   } else if (named) {
     result[0].path = job.outFileName;
   } else {
-    const std::size_t longest =
-        std::max_element(suffixes.begin(), suffixes.end(),
-                         [](const std::string& a, const std::string& b) {
-                           return a.size() < b.size();
-                         })
-            ->size();
+    const std::size_t longest = std::max_element(suffixes.begin(), suffixes.end(),
+                                                 [](const std::string& a, const std::string& b) {
+                                                   return a.size() < b.size();
+                                                 })
+                                    ->size();
     // A reservation is only made for names that fit.
     if (directory.size() + 1 + std::strlen("row0000.TMP") + longest <= kPathLimit) {
       result = reserveDefaultNames(directory, dirFd, suffixes);

@@ -43,8 +43,9 @@ class OutputTarget {
   // once all are ready. False when a write, the close or the sync failed; the temporary file
   // is then removed and the target left as it was.
   bool ready();
-  // Closes and renames the file over the target (making it ready() first). False when a write, the close or the
-  // rename failed; the temporary file is then removed and the target left as it was.
+  // Closes and renames the file over the target, making it ready() first. False when a
+  // write, the close or the rename failed; the temporary file is then removed and the target
+  // left as it was.
   bool keep();
   // Closes and removes the temporary file; the target is untouched.
   void discard();

@@ -167,6 +167,20 @@ TEST_F(ReportRunTest, EverySheetIsWrittenAndACsvReportHasAFileForEachSheet) {
   EXPECT_THAT(types, HasSubstr("\r\nSheet,Born\r\n1,name,"));
 }
 
+TEST_F(ReportRunTest, ACsvReportWithoutANameReservesOneNumberForEverySheet) {
+  JobSettings job =
+      reportOn({{"One", "select id from people"}, {"Two", "select name from people"}});
+  job.outputTsv = true;
+  const RunResult result = run(std::move(job));
+  ASSERT_EQ(result.outcome, RunOutcome::Exported);
+  ASSERT_EQ(result.export_.paths.size(), 2u);
+  const std::string first = result.export_.paths[0];
+  EXPECT_THAT(first, ::testing::MatchesRegex(".*/row[0-9A-F]{4}\\.TMP-One\\.csv"));
+  EXPECT_EQ(result.export_.paths[1], first.substr(0, first.size() - 8) + "-Two.csv");
+  const std::string number = first.substr(first.rfind('/') + 1, 11);
+  EXPECT_THAT(outputFiles(), ElementsAre(number + "-One.csv", number + "-Two.csv"));
+}
+
 TEST_F(ReportRunTest, AFailingSheetPublishesNothingAndKeepsEveryEarlierFile) {
   support::writeFile(out_ / "people-All.csv", "old all");
   support::writeFile(out_ / "book.xls", "old book");

@@ -205,6 +205,11 @@ int runUnattended(JobSettings job, std::ostream& out, std::ostream& err, const R
     const std::string shown = escapeControls(line);
     err << "rowpress: " << shown << (shown.ends_with('\n') ? "" : "\n");
   };
+  // A job refused by the run itself (markers without values, values without markers, an
+  // output name that a value cannot make) says why, as the status list does.
+  if (result.outcome == RunOutcome::JobUnreadable && !result.failureLine.empty()) {
+    logLine(result.failureLine);
+  }
   if (result.outcome == RunOutcome::NoConnection) {
     if (!result.failureLine.empty()) logLine(result.failureLine);
     if (!result.connectDiagnostic.empty()) logLine(result.connectDiagnostic);

@@ -226,7 +226,10 @@ TEST_P(ServerParametersTest, AStatementAfterOneWithParametersStartsWithout) {
 TEST_P(ServerParametersTest, AReportJobWritesEverySheetOfItsOutput) {
   const std::vector<JobSheet> sheets = {
       {"Since", "select id, name, d from " + table_ + " where d >= :from order by id"},
-      {"Totals", "select count(*) as n, max(name) as last from " + table_},
+      // Columns of the table, whose types every driver describes (SQLite's describes a
+      // computed column such as count(*) as text).
+      {"Totals", "select id as n, name as last from " + table_ +
+                     " where id = (select max(id) from " + table_ + ")"},
       {"Before", "select name from " + table_ + " where d < :from order by id"}};
   const std::string out = temp_ / "out";
   std::filesystem::create_directory(out);

@@ -8,6 +8,7 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <ctime>
 #include <regex>
 #include <set>
 
@@ -487,6 +488,101 @@ TEST_F(UnattendedTest, ARelativeHomeIsNoDefaultDirectory) {
     EXPECT_EQ(run_.out, "");
     EXPECT_FALSE(fileExists(work + "/relhome"));
   }
+}
+
+// A report's output name takes the date of the run and a parameter's value. A value that would
+// make the name's directory "." or ".." (or nothing) is refused before the run connects.
+TEST_F(UnattendedTest, AReportsOutputNameTakesTheDateAndAParameter) {
+  // Connecting creates the database file of this data source: whether it exists after a run
+  // tells whether the run connected.
+  const std::string database = temp_ / "fresh.db";
+  addDataSource("fresh", database);
+  writeFile(job_file_, settings({"Database=\"fresh\";", "Sheet=\"Month\";",
+                                 "SQL=\"select :month as month\";", "XLSX=\"1\";"}));
+  const std::string out = temp_ / "out";
+  ASSERT_EQ(::mkdir(out.c_str(), 0700), 0);
+  for (const char* value : {"..", ".", ""}) {
+    SCOPED_TRACE(std::string("month=") + value);
+    EXPECT_EQ(runRowpress({"-silent", "-noautoopen", "-file=" + job_file_,
+                           "-outfile=" + out + "/{month}/sales.xlsx",
+                           std::string("-param=month=") + value}),
+              6);
+    EXPECT_THAT(run_.err, HasSubstr("parameter month"));
+    EXPECT_EQ(run_.out, "");
+    EXPECT_FALSE(fileExists(database));
+  }
+  EXPECT_THAT(support::listDirectory(out), IsEmpty());
+
+  const auto today = [] {
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    char date[16];
+    std::strftime(date, sizeof date, "%Y-%m-%d", &local);
+    return std::string(date);
+  };
+  const std::string before = today();
+  EXPECT_EQ(runRowpress({"-silent", "-noautoopen", "-file=" + job_file_,
+                         "-outfile=" + out + "/sales-{month}-{date}.xlsx", "-param=month=2026-11"}),
+            0)
+      << run_.err;
+  const std::string after = today();
+  const std::vector<std::string> written = support::listDirectory(out);
+  ASSERT_EQ(written.size(), 1u);
+  // The run may have started before midnight and ended after it.
+  EXPECT_THAT(written[0], ::testing::AnyOf("sales-2026-11-" + before + ".xlsx",
+                                           "sales-2026-11-" + after + ".xlsx"));
+  EXPECT_EQ(run_.out, out + "/" + written[0] + "\n");
+  EXPECT_TRUE(fileExists(database));
+}
+
+// A report whose markers and values do not fit, or whose file pairs its keys wrongly, is
+// refused before its first sheet, an INSERT, reaches the database.
+TEST_F(UnattendedTest, AReportThatDoesNotFitItsValuesRunsNoSheet) {
+  const std::vector<std::string> report = {
+      "Database=\"rowtest\";", "CSV=\"1\";",
+      "Sheet=\"Log\";",        "SQL=\"insert into city values ('ran', 1)\";",
+      "Sheet=\"Cities\";",     "SQL=\"select name from city where name = :who\";"};
+  writeFile(job_file_, settings(report));
+  const std::string out = temp_ / "cities.csv";
+  const struct {
+    std::vector<std::string> switches;
+    const char* named;  // what the refusal names
+  } refused[] = {
+      {{}, ":who"},                                             // a marker without a value
+      {{"-param=who=Z\xc3\xbcrich", "-param=what=1"}, "what"},  // a value without a marker
+      {{"-param=who"}, "-param=who"},                           // no "=" between name and value
+  };
+  for (const auto& [switches, named] : refused) {
+    SCOPED_TRACE(named);
+    std::vector<std::string> args = {"-silent", "-noautoopen", "-file=" + job_file_,
+                                     "-outfile=" + out};
+    args.insert(args.end(), switches.begin(), switches.end());
+    EXPECT_EQ(runRowpress(args), 6);
+    EXPECT_THAT(run_.err, HasSubstr(named));
+    EXPECT_EQ(run_.out, "");
+  }
+  // An SQL key without its own Sheet key before it.
+  std::vector<std::string> unpaired = report;
+  unpaired.erase(unpaired.begin() + 4);
+  writeFile(job_file_, settings(unpaired));
+  EXPECT_EQ(runRowpress({"-silent", "-noautoopen", "-file=" + job_file_, "-outfile=" + out,
+                         "-param=who=Z\xc3\xbcrich"}),
+            6);
+  EXPECT_EQ(run_.out, "");
+  EXPECT_FALSE(fileExists(temp_ / "cities-Cities.csv"));
+
+  // The row that the INSERT would have added.
+  const std::string added = "select name from city where name = 'ran'";
+  EXPECT_EQ(fetch(added).outcome, RunOutcome::NoRows);
+  // With values that fit, the INSERT runs: as a sheet without a result set it fails the report.
+  writeFile(job_file_, settings(report));
+  EXPECT_EQ(runRowpress({"-silent", "-noautoopen", "-file=" + job_file_, "-outfile=" + out,
+                         "-param=who=Z\xc3\xbcrich"}),
+            3);
+  const RunResult after = fetch(added);
+  EXPECT_EQ(after.outcome, RunOutcome::Exported);
+  EXPECT_EQ(after.export_.rows, 1);
 }
 
 TEST_F(UnattendedTest, HelpAndVersion) {

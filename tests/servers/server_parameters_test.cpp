@@ -2,9 +2,12 @@
 // found by the rules of the database that the driver names, the values are bound as text and
 // never read as SQL, a name used twice is bound twice, and on PostgreSQL what only looks like a
 // marker (in strings, comments, dollar quotes, casts) reaches the server as it was written.
+// Report jobs run by the executable: several sheets, values from the job file and the command
+// line, each output type's files, and a report that publishes all its sheets or none.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <map>
 #include <ostream>
 #include <string>
@@ -13,6 +16,7 @@
 #include "db/result_cursor.h"
 #include "db/sql_markers.h"
 #include "tests/servers/server_test.h"
+#include "tests/spreadsheet/sheet_reader.h"
 
 namespace rowpress::support {
 namespace {
@@ -20,6 +24,7 @@ namespace {
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::IsEmpty;
+using ::testing::MatchesRegex;
 
 // One database through one driver.
 struct ParameterCase {
@@ -35,6 +40,17 @@ struct ParameterCase {
 void PrintTo(const ParameterCase& c, std::ostream* out) { *out << c.label; }
 
 using Values = std::map<std::string, std::string>;
+
+SheetCell text(const std::string& value) { return {"text", value}; }
+SheetCell number(const std::string& value) { return {"number", value}; }
+SheetCell date(const std::string& value) { return {"date", value}; }
+
+// The rows of a sheet that LibreOffice read, up to its last row and cell that hold something.
+std::vector<SheetRow> usedContent(const Sheet& sheet) {
+  std::vector<SheetRow> rows(sheet.rows.begin(), sheet.rows.begin() + usedRows(sheet));
+  for (SheetRow& row : rows) row.resize(usedCells(row));
+  return rows;
+}
 
 class ServerParametersTest : public ServerTest,
                              public ::testing::WithParamInterface<ParameterCase> {
@@ -97,6 +113,13 @@ class ServerParametersTest : public ServerTest,
   }
 
   std::string count() { return queryValue(source(), "select count(*) from " + table_); }
+
+  // Runs the report job `jobFile` unattended, without opening what it wrote.
+  int runJobFile(const std::string& jobFile, const std::vector<std::string>& more) {
+    std::vector<std::string> args = {"-silent", "-noautoopen", "-file=" + jobFile};
+    args.insert(args.end(), more.begin(), more.end());
+    return runRowpress(args, 120);
+  }
 
   std::string table_;
 };
@@ -197,6 +220,137 @@ TEST_P(ServerParametersTest, AStatementAfterOneWithParametersStartsWithout) {
   EXPECT_EQ(counted({"delta"}), "0");
 }
 
+// A report of three sheets through the executable: one file of the job, a date parameter that
+// two sheets use and that the command line gives over the file's value, and each sheet as a
+// worksheet of an .xlsx workbook and of an XML workbook, or as a CSV file of its own.
+TEST_P(ServerParametersTest, AReportJobWritesEverySheetOfItsOutput) {
+  const std::vector<JobSheet> sheets = {
+      {"Since", "select id, name, d from " + table_ + " where d >= :from order by id"},
+      // Columns of the table, whose types every driver describes (SQLite's describes a
+      // computed column such as count(*) as text).
+      {"Totals", "select id as n, name as last from " + table_ +
+                     " where id = (select max(id) from " + table_ + ")"},
+      {"Before", "select name from " + table_ + " where d < :from order by id"}};
+  const std::string out = temp_ / "out";
+  std::filesystem::create_directory(out);
+  // Runs the report to `path`, which the summary line names as the first file written.
+  auto runTo = [&](OutputType type, const std::string& path, const std::string& first) {
+    const std::string job = writeReportJob(source(), sheets, {{"from", "2023-01-01"}}, type);
+    EXPECT_EQ(runJobFile(job, {"-outfile=" + path, "-param=from=2024-02-01"}), 0) << stderrText();
+    EXPECT_THAT(stderrText(), MatchesRegex("rowpress: 3 sheets, 4 rows to " + escapeRegex(first) +
+                                           " in [0-9]+\\.[0-9] s\n"));
+  };
+
+  const std::string xlsx = out + "/book.xlsx";
+  runTo(OutputType::Xlsx, xlsx, xlsx);
+  EXPECT_EQ(stdoutText(), xlsx + "\n");
+  expectXlsxSheetsReadByBoth(xlsx,
+                             {{"Since",
+                               {{text("id"), text("name"), text("d")},
+                                {number("2"), text("beta"), date("2024-02-29")},
+                                {number("3"), text("gamma"), date("2024-03-01")}}},
+                              {"Totals", {{text("n"), text("last")}, {number("3"), text("gamma")}}},
+                              {"Before", {{text("name")}, {text("alpha")}}}},
+                             temp_ / "xlsx-read");
+
+  // The XML workbook keeps numbers as numbers and everything else, dates too, as text.
+  const std::string xml = out + "/sheets.xls";
+  runTo(OutputType::Xml, xml, xml);
+  EXPECT_EQ(stdoutText(), xml + "\n");
+  const std::string converted = temp_ / "xml-read";
+  std::filesystem::create_directory(converted);
+  std::string log;
+  ASSERT_EQ(convertWithLibreOffice({xml}, converted, temp_.path(), log), 0) << log;
+  const SheetDump read = readWithPython("fods", converted + "/sheets.fods", temp_.path());
+  EXPECT_THAT(read.errors, IsEmpty()) << read.log;
+  ASSERT_EQ(read.sheets.size(), 3u);
+  const auto cell = [](const char* kind, const std::string& value) {
+    return SheetCell{kind, value};
+  };
+  EXPECT_EQ(read.sheets[0].name, "Since");
+  EXPECT_EQ(usedContent(read.sheets[0]),
+            (std::vector<SheetRow>{
+                {cell("string", "id"), cell("string", "name"), cell("string", "d")},
+                {cell("float", "2"), cell("string", "beta"), cell("string", "2024-02-29")},
+                {cell("float", "3"), cell("string", "gamma"), cell("string", "2024-03-01")}}));
+  EXPECT_EQ(read.sheets[1].name, "Totals");
+  EXPECT_EQ(usedContent(read.sheets[1]),
+            (std::vector<SheetRow>{{cell("string", "n"), cell("string", "last")},
+                                   {cell("float", "3"), cell("string", "gamma")}}));
+  EXPECT_EQ(read.sheets[2].name, "Before");
+  EXPECT_EQ(usedContent(read.sheets[2]),
+            (std::vector<SheetRow>{{cell("string", "name")}, {cell("string", "alpha")}}));
+
+  // CSV: a file per sheet, the sheet's name before the extension, listed in the sheets' order.
+  const std::string since = out + "/month-Since.csv";
+  const std::string totals = out + "/month-Totals.csv";
+  const std::string before = out + "/month-Before.csv";
+  runTo(OutputType::Csv, out + "/month.csv", since);
+  EXPECT_EQ(stdoutText(), since + "\n" + totals + "\n" + before + "\n");
+  EXPECT_EQ(readFile(since), "id,name,d,\r\n2,beta,2024-02-29,\r\n3,gamma,2024-03-01,\r\n");
+  EXPECT_EQ(readFile(totals), "n,last,\r\n3,gamma,\r\n");
+  EXPECT_EQ(readFile(before), "name,\r\nalpha,\r\n");
+  EXPECT_THAT(listDirectory(out), ElementsAre("book.xlsx", "month-Before.csv", "month-Since.csv",
+                                              "month-Totals.csv", "sheets.xls"));
+}
+
+// A value from the job file or the command line reaches the database as a value: quotes in it
+// neither widen a query nor end the statement and start another.
+TEST_P(ServerParametersTest, AJobsValuesAreNeverReadAsSql) {
+  const std::string out = temp_ / "match.csv";
+  const std::string select =
+      writeReportJob(source(), {{"", "select id from " + table_ + " where name = :name"}},
+                     {{"name", "x' or '1'='1"}}, OutputType::Csv, "select.DIRU");
+  EXPECT_EQ(runJobFile(select, {"-outfile=" + out}), 1) << stderrText();
+  EXPECT_FALSE(fileExists(out));
+  EXPECT_EQ(runJobFile(select, {"-outfile=" + out, "-param=name=beta"}), 0) << stderrText();
+  EXPECT_EQ(readFile(out), "id,\r\n2,\r\n");
+
+  const std::string remove =
+      writeReportJob(source(), {{"", "delete from " + table_ + " where name = :name"}}, {},
+                     OutputType::Csv, "delete.DIRU");
+  for (const std::string& value :
+       {std::string("a'; delete from t; --"), "a'; delete from " + table_ + "; --",
+        std::string("x' or '1'='1")}) {
+    SCOPED_TRACE(value);
+    // No result set, no rows affected: status 1 and nothing deleted.
+    EXPECT_EQ(runJobFile(remove, {"-outfile=" + out, "-param=name=" + value}), 1) << stderrText();
+    EXPECT_EQ(count(), "3");
+  }
+  EXPECT_EQ(runJobFile(remove, {"-outfile=" + out, "-param=name=gamma"}), 1) << stderrText();
+  EXPECT_EQ(count(), "2");
+}
+
+// A report publishes all its sheets or none: when a later sheet fails, or gives no result set,
+// the files that had the output's names stay byte for byte, no file of an earlier sheet
+// appears and no temporary file is left behind.
+TEST_P(ServerParametersTest, AReportWithAFailingSheetPublishesNothing) {
+  const std::string out = temp_ / "out";
+  std::filesystem::create_directory(out);
+  const std::map<std::string, std::string> earlier = {{"keep.xlsx", "an earlier workbook\n"},
+                                                      {"keep.xls", "an earlier XML workbook\n"},
+                                                      {"keep-First.csv", "first,\r\nearlier,\r\n"},
+                                                      {"keep-Third.csv", "third,\r\nearlier,\r\n"}};
+  for (const auto& [name, content] : earlier) writeFile(out + "/" + name, content);
+  const std::vector<std::string> files = listDirectory(out);
+  const std::string good = "select id, name from " + table_ + " order by id";
+  for (const std::string& failing : {std::string("select nothing from no_such_table"),
+                                     "update " + table_ + " set name = name where id < 0"}) {
+    for (const auto& [type, name] :
+         {std::pair{OutputType::Xlsx, "keep.xlsx"}, std::pair{OutputType::Xml, "keep.xls"},
+          std::pair{OutputType::Csv, "keep.csv"}}) {
+      SCOPED_TRACE(failing + " to " + name);
+      const std::string job = writeReportJob(
+          source(), {{"First", good}, {"Second", failing}, {"Third", good}}, {}, type);
+      EXPECT_EQ(runJobFile(job, {"-outfile=" + out + "/" + name}), 3) << stderrText();
+      EXPECT_EQ(stdoutText(), "");
+      EXPECT_EQ(listDirectory(out), files);
+    }
+  }
+  for (const auto& [name, content] : earlier) EXPECT_EQ(readFile(out + "/" + name), content);
+  EXPECT_EQ(count(), "3");
+}
+
 using PostgresParametersTest = ServerTest;
 
 // What only looks like a marker stays in the text that PostgreSQL runs: in a plain string (whose
@@ -229,6 +383,22 @@ TEST_F(PostgresParametersTest, MarkersInStringsCommentsAndDollarQuotesReachTheSe
     ASSERT_TRUE(cursor.value(3, value));
     EXPECT_EQ(value.text, "1");
   }
+}
+
+// The same through the executable: in one statement, only the marker that is one takes the
+// command line's value; a text that only looks like a marker is neither refused for want of a
+// value nor bound.
+TEST_F(PostgresParametersTest, AJobBindsOnlyItsRealMarkers) {
+  const std::string sql =
+      "select ':a ' || $$:b $$ || $t$:c $$ $t$ || E'\\' :d ' || /* :e /* :f */ :g */ :h::text"
+      " || ' C:\\' -- :i\r\n"
+      "  as v, '41'::int + 1 as m";
+  const std::string job = writeReportJob(kPgAnsi, {{"", sql}}, {}, OutputType::Csv);
+  const std::string out = temp_ / "markers.csv";
+  EXPECT_EQ(
+      runRowpress({"-silent", "-noautoopen", "-file=" + job, "-outfile=" + out, "-param=h=H"}), 0)
+      << stderrText();
+  EXPECT_EQ(readFile(out), "v,m,\r\n:a :b :c $$ ' :d H C:\\,42,\r\n");
 }
 
 // A parameter takes its type from what it is compared with. Inside a subquery nothing gives it

@@ -170,6 +170,23 @@ std::string ServerTest::writeJob(const std::string& dataSource, const std::strin
   return path;
 }
 
+std::string ServerTest::writeReportJob(const std::string& dataSource,
+                                       const std::vector<JobSheet>& sheets,
+                                       const std::vector<JobParameter>& parameters, OutputType type,
+                                       const std::string& name) {
+  JobSettings job;
+  job.dataSource = dataSource;
+  job.userName = userFor(dataSource);
+  job.password = passwordFor(dataSource);
+  if (sheets.size() != 1 || !sheets.front().name.empty()) job.sheets = sheets;
+  if (!sheets.empty()) job.sql = sheets.front().sql;
+  job.parameters = parameters;
+  setOutputType(job, type);
+  const std::string path = temp_ / name;
+  writeFile(path, formatSettingsFile(job, std::time(nullptr)));
+  return path;
+}
+
 int ServerTest::runRowpress(const std::vector<std::string>& args, int limitSeconds) {
   const ChildResult result =
       support::runRowpress(temp_.path(), args, {}, std::chrono::seconds(limitSeconds));

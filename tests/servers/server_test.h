@@ -75,6 +75,12 @@ class ServerTest : public OdbcTest {
   // credentials, and returns its path.
   std::string writeJob(const std::string& dataSource, const std::string& user,
                        const std::string& password, const std::string& sql, bool csv = false);
+  // The same for a report job on `dataSource` with its credentials: its sheets (a single one
+  // without a name makes a job of one statement), the values of its markers and its output
+  // type, written to `name` in the test's directory.
+  std::string writeReportJob(const std::string& dataSource, const std::vector<JobSheet>& sheets,
+                             const std::vector<JobParameter>& parameters, OutputType type,
+                             const std::string& name = "report.DIRU");
   // Runs the executable with these arguments within `limit` seconds; its standard output
   // and error are kept for stdoutText() and stderrText().
   int runRowpress(const std::vector<std::string>& args, int limitSeconds = 60);

@@ -6,6 +6,8 @@
 #include <cerrno>
 #include <filesystem>
 
+#include "export/text_rules.h"
+
 namespace rowpress {
 
 namespace {
@@ -30,8 +32,13 @@ constexpr char kClearToEnd[] = "\033[K";
 void ProgressLine::draw(long long rows) {
   if (erased_) return;
   const auto elapsed = std::chrono::steady_clock::now() - start_;
-  writeAll(fd_, kLineStart + text(rows, elapsed) + kClearToEnd);
+  writeAll(fd_, kLineStart + sheet_ + text(rows, elapsed) + kClearToEnd);
   drawn_ = true;
+}
+
+void ProgressLine::setSheet(std::string_view name) {
+  // The name is the job's own text: shown escaped, as every line from outside.
+  sheet_ = escapeControls(name) + ": ";
 }
 
 void ProgressLine::erase() {

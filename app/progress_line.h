@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <string>
+#include <string_view>
 
 namespace rowpress {
 
@@ -29,6 +30,9 @@ class ProgressLine {
 
   // Draws the count `rows` in place of the line drawn before, unless the line was erased.
   void draw(long long rows);
+  // The sheet of a report job that the rows go to from now on: the line starts with its name,
+  // "Orders: 12345 rows, ...".
+  void setSheet(std::string_view name);
   // Erases the line, if one was drawn, and draws no more; call it before anything else is
   // written to the terminal. Later calls do nothing.
   void erase();
@@ -41,6 +45,7 @@ class ProgressLine {
   const std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
   bool erased_ = false;
   bool drawn_ = false;  // a line is on the terminal
+  std::string sheet_;   // "NAME: " of the report's current sheet
 };
 
 }  // namespace rowpress

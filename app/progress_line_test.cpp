@@ -58,9 +58,15 @@ TEST_F(ProgressLineTest, RedrawsTheCountInPlaceAndErasesItself) {
   ProgressLine line(fds_[1]);
   line.draw(12);
   line.draw(4242);
+  // A report's sheet names the rows that follow, escaped like every text from outside.
+  line.setSheet(
+      "Q\x1b"
+      "4");
+  line.draw(5);
   std::string seen = readPipe(fds_[0], 0);
   EXPECT_EQ(seen.find("\r12 rows, "), 0u) << seen;
   ASSERT_NE(seen.find("\x1b[K\r4242 rows, "), std::string::npos) << seen;
+  ASSERT_NE(seen.find("\x1b[K\rQ\\x1b4: 5 rows, "), std::string::npos) << seen;
   EXPECT_EQ(seen.find('\n'), std::string::npos);  // always the same line
   line.erase();
   EXPECT_EQ(readPipe(fds_[0], 0), "\r\x1b[K");

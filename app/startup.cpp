@@ -164,6 +164,9 @@ class StandardErrorReport : public RunReport {
   void progress(long long rows) override {
     if (progress_) progress_->draw(rows);
   }
+  void sheetStarted(std::string_view name) override {
+    if (progress_) progress_->setSheet(name);
+  }
   void message(const ExportMessage& message) override {
     if (progress_) progress_->erase();
     // The line keeps its one line: the reason is logged on a line of its own.

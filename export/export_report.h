@@ -20,6 +20,8 @@ class ExportReport {
   // clock at each row), and only while rows arrive: the data rows written so far, for a
   // progress line.
   virtual void progress(long long rows) { (void)rows; }
+  // A report job's sheet starts: the rows that follow go to it.
+  virtual void sheetStarted(std::string_view name) { (void)name; }
   // Where the run keeps the count of the data rows written so far, row by row, for a display
   // on another thread; none when nobody shows it.
   virtual std::atomic<long long>* rowCount() { return nullptr; }

@@ -150,6 +150,7 @@ RunOutcome ExportRun::runSteps(ResultCursor& cursor, std::vector<RunStatement>& 
     if (reportJob_) {
       report_.statusLine("Sheet \"" + statement.sheet + "\"");
       report_.statusLine(statement.shown);
+      report_.sheetStarted(statement.sheet);
       output.writer->beginSheet(statement.sheet);
       ++result_.sheets;
     }

@@ -67,7 +67,8 @@ std::vector<std::string> jobFromCommandLine(
   }
   for (const std::string& parameter : line.parameters) {
     if (auto refusal = applyParameter(job, parameter)) {
-      problems.push_back("-param=" + parameter + ": " + *refusal);
+      // The value is not repeated: it may be one that should not show in a log.
+      problems.push_back("-param=" + parameter.substr(0, parameter.find('=')) + ": " + *refusal);
     }
   }
   for (const std::string& argument : line.refused)

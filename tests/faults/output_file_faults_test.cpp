@@ -657,6 +657,42 @@ TEST_F(OutputFileFaultTest, AFileTheUserMayNotReplaceStopsTheRunBeforeTheStateme
   EXPECT_TRUE(marksStatementRan(db));
 }
 
+// A report's files are all on disk before the first takes its name. When a later one cannot
+// take its name (here a directory took it while the run was held), the run ends with status 4
+// and says which files it had already replaced; nothing of the run is left behind.
+TEST_F(OutputFileFaultTest, AReportWhoseSecondFileCannotBeRenamedNamesTheFirstItReplaced) {
+  const std::string dir = temp_ / "report";
+  std::filesystem::create_directories(dir);
+  writeFile(dir + "/month-A.csv", kOld);
+  const std::string jobFile = temp_ / "report.DIRU";
+  writeFile(jobFile, support::withCrLf("Database=\"rowtest\";\n"
+                                       "Sheet=\"A\";\nSQL=\"select n from seq where n < 3\";\n"
+                                       "Sheet=\"B\";\nSQL=\"select label from seq where n < 3\";\n"
+                                       "CSV=\"1\";\n"));
+  support::PausePoint keeping(temp_.path(), kPauseBeforeKeeping);
+  support::ChildProcess child(temp_.path());
+  ASSERT_TRUE(child.startRowpress(
+      {"-silent", "-noautoopen", "-file=" + jobFile, "-outfile=" + dir + "/month.csv"},
+      keeping.environment()));
+  ASSERT_TRUE(keeping.waitUntilReached(child)) << child.err();
+  std::filesystem::create_directories(dir + "/month-B.csv/inside");
+  // The second file's hold is let go too, whenever the run reaches it.
+  while (child.running()) {
+    keeping.release();
+    keeping.waitUntilReached(child, std::chrono::milliseconds(100));
+  }
+  keeping.release();
+
+  ChildResult result = child.wait();
+  EXPECT_EQ(result.exitStatus, 4);
+  EXPECT_THAT(result.err, HasSubstr("unable to write: " + dir + "/month-B.csv (Is a directory)"));
+  EXPECT_THAT(result.err, HasSubstr("already replaced: " + dir + "/month-A.csv"));
+  EXPECT_EQ(result.out, "");
+  EXPECT_EQ(readFile(dir + "/month-A.csv"), support::withCrLf("n,\n1,\n2,\n"));
+  EXPECT_THAT(listDirectory(dir), ElementsAre("month-A.csv", "month-B.csv"));
+  EXPECT_THAT(listDirectory(dir + "/month-B.csv"), ElementsAre("inside"));
+}
+
 // The target's directory is moved away while the run writes, and another directory takes
 // its name: the file is published into neither. Its temporary file, written whole, is
 // removed where it is, in the moved directory, and the run ends with status 4.

@@ -133,8 +133,9 @@ class StopRequest {
   // Removes every registered temporary file and reserved name. Async-signal-safe.
   void removeTemporaries();
 
-  // How many files the table holds at most.
-  static constexpr int kRunFiles = 16;
+  // How many files the table holds at most: a CSV report without an output name holds two
+  // for each sheet (its reserved name and its temporary file), and the type report one.
+  static constexpr int kRunFiles = 256;
 
  private:
   StopRequest() = default;

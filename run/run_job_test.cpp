@@ -179,6 +179,15 @@ TEST_F(ReportRunTest, ACsvReportWithoutANameReservesOneNumberForEverySheet) {
   EXPECT_EQ(result.export_.paths[1], first.substr(0, first.size() - 8) + "-Two.csv");
   const std::string number = first.substr(first.rfind('/') + 1, 11);
   EXPECT_THAT(outputFiles(), ElementsAre(number + "-One.csv", number + "-Two.csv"));
+
+  // Forty sheets hold eighty files of the run at once, every one known to the stop request.
+  std::vector<JobSheet> many;
+  for (int i = 1; i <= 40; ++i) many.push_back({"S" + std::to_string(i), "select id from people"});
+  JobSettings large = reportOn(std::move(many));
+  large.outputCsv = true;
+  const RunResult forty = run(std::move(large));
+  EXPECT_EQ(forty.outcome, RunOutcome::Exported) << forty.export_.outputFailure;
+  EXPECT_EQ(forty.export_.paths.size(), 40u);
 }
 
 TEST_F(ReportRunTest, AFailingSheetPublishesNothingAndKeepsEveryEarlierFile) {

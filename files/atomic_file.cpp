@@ -647,16 +647,17 @@ void AtomicFile::closeDescriptors() {
   synced_ = false;
 }
 
+bool AtomicFile::failBecause(std::string why) {
+  discard();
+  error_ = std::move(why);
+  return false;
+}
+
 bool AtomicFile::sync() {
   if (fd_ < 0) {
     if (error_.empty()) fail(EBADF);
     return false;
   }
-  auto failBecause = [this](std::string why) {
-    discard();
-    error_ = std::move(why);
-    return false;
-  };
   // On disk before it takes the name; a file system that cannot sync says so with EINVAL.
   if (::fsync(fd_) != 0 && errno != EINVAL && errno != ENOSYS && errno != ENOTSUP) {
     return failBecause(std::strerror(errno));
@@ -681,11 +682,6 @@ bool AtomicFile::commit() {
     if (error_.empty()) fail(EBADF);
     return false;
   }
-  auto failBecause = [this](std::string why) {
-    discard();
-    error_ = std::move(why);
-    return false;
-  };
   if (!synced_ && !sync()) return false;
   // The file goes where its path leads, or nowhere: a directory moved away (or replaced) while
   // it was written would get a file that its path no longer names.

@@ -95,6 +95,8 @@ class AtomicFile {
 
  private:
   void fail(int err);
+  // Removes the temporary file and records `why`; false, for the caller to return.
+  bool failBecause(std::string why);
   void closeDescriptors();
 
   std::string directory_;  // the path of the target's directory, links followed

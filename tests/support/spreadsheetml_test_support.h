@@ -104,23 +104,7 @@ inline std::string sheetEnd(bool selected) {
 }
 
 inline const std::string& trailer() {
-  static const std::string text = crlfLines({
-      "</Table>",
-      R"(<WorksheetOptions xmlns="urn:schemas-microsoft-com:office:excel">)",
-      "<Selected/>",
-      "<Panes>",
-      "<Pane>",
-      "     <Number>3</Number>",
-      "<ActiveRow>1</ActiveRow>",
-      "<ActiveCol>1</ActiveCol>",
-      "</Pane>",
-      "</Panes>",
-      "<ProtectObjects>False</ProtectObjects>",
-      "<ProtectScenarios>False</ProtectScenarios>",
-      " </WorksheetOptions>",
-      "</Worksheet>",
-      "</Workbook>",
-  });
+  static const std::string text = sheetEnd(true) + crlfLines({"</Workbook>"});
   return text;
 }
 

@@ -58,6 +58,26 @@ void showJob(const JobSettings& job, View& view) {
     }
   }
   showOutputType(view, outputTypeOf(job));
+  showSheetTabs(job, view);
+}
+
+void showSheetTabs(const JobSettings& job, View& view) {
+  std::vector<std::string> names;
+  for (const JobSheet& sheet : job.sheets) names.push_back(sheet.name);
+  view.showSheetTabs(names, names.empty() ? -1 : 0);
+}
+
+void takeShownSheet(JobSettings& job, const View& view) {
+  const std::string text = view.text(ControlId::SqlBox);
+  if (job.sheets.empty()) {
+    job.sql = text;
+    return;
+  }
+  const int current = view.currentSheetTab();
+  if (current >= 0 && static_cast<std::size_t>(current) < job.sheets.size()) {
+    job.sheets[static_cast<std::size_t>(current)].sql = text;
+  }
+  job.sql = job.sheets.front().sql;
 }
 
 void takeJob(JobSettings& job, const View& view) {
@@ -89,8 +109,7 @@ void takeJob(JobSettings& job, const View& view) {
         break;
     }
   }
-  // The SQL box shows a report's first sheet.
-  if (!job.sheets.empty()) job.sheets.front().sql = job.sql;
+  takeShownSheet(job, view);
 }
 
 void resetControlsBeforeLoad(View& view) {
@@ -137,12 +156,14 @@ void showAppliedSettings(const std::vector<AppliedSetting>& shown, View& view) {
 }
 
 SettingsLoadResult loadSettingsFile(JobSettings& job, View& view, const std::string& path) {
+  takeShownSheet(job, view);
   SettingsLoadResult loaded = loadSettings(job, path);
   if (!loaded.opened) return loaded;
   resetControlsBeforeLoad(view);
   showAppliedSettings(loaded.shown, view);
   // A report's SQL keys are shown one after the other; the box ends with its first sheet's.
   if (!job.sheets.empty()) view.setText(ControlId::SqlBox, job.sql);
+  showSheetTabs(job, view);
   return loaded;
 }
 

@@ -23,9 +23,18 @@ void showOutputType(View& view, OutputType type);
 // its output type. The data source list is left as listing or loading filled it.
 void showJob(const JobSettings& job, View& view);
 
+// Shows the job's sheets as the tabs above the SQL box, the first one current (no tabs for a
+// job of one query).
+void showSheetTabs(const JobSettings& job, View& view);
+
+// Takes the SQL box into the job: the text of the current sheet of a report, whose first
+// sheet's text is also the job's SQL; the job's SQL otherwise.
+void takeShownSheet(JobSettings& job, const View& view);
+
 // Takes the job from the controls: the data source from the selected entry of the data
 // source list (none when nothing is selected), the texts from their boxes, the flags from
-// their check boxes ("Launch On Finish" unchecked is noAutoOpen).
+// their check boxes ("Launch On Finish" unchecked is noAutoOpen), the SQL box as the current
+// sheet's text.
 void takeJob(JobSettings& job, const View& view);
 
 // What loading a file does to the controls before its first setting: the data source list is
@@ -40,7 +49,8 @@ void resetControlsBeforeLoad(View& view);
 void showAppliedSettings(const std::vector<AppliedSetting>& shown, View& view);
 
 // Loads the settings file at `path` into the job and the controls (nothing changes when it
-// cannot be read).
+// cannot be read). The SQL box's text is taken into the job first: a file without SQL keys
+// keeps the sheets as they were typed.
 SettingsLoadResult loadSettingsFile(JobSettings& job, View& view, const std::string& path);
 
 // Takes the job from the controls and saves it to the settings file at `path`.

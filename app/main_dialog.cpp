@@ -1,10 +1,13 @@
 #include "app/main_dialog.h"
 
+#include <algorithm>
+
 #include "app/job_controls.h"
 #include "app/settings_commands.h"
 #include "app/status_list.h"
 #include "db/catalog.h"
 #include "export/export_run.h"
+#include "job/sheet_names.h"
 
 namespace rowpress {
 
@@ -42,6 +45,7 @@ void MainDialog::handle(ControlId id, Notification what) {
   if (what == Notification::SelectionChanged) {
     if (id == ControlId::DataSourceList) OnSelectDatabase();
     if (id == ControlId::TableList) OnSelectTable();
+    if (id == ControlId::SheetTabs) OnSelectSheet();
     return;
   }
   switch (id) {
@@ -81,6 +85,21 @@ void MainDialog::handle(ControlId id, Notification what) {
     case ControlId::LaunchOnFinish:
       OnLaunchOnFinish();
       break;
+    case ControlId::AddSheet:
+      OnAddSheet();
+      break;
+    case ControlId::RenameSheet:
+      OnRenameSheet();
+      break;
+    case ControlId::RemoveSheet:
+      OnRemoveSheet();
+      break;
+    case ControlId::MoveSheetLeft:
+      OnMoveSheet(-1);
+      break;
+    case ControlId::MoveSheetRight:
+      OnMoveSheet(1);
+      break;
     default:
       break;
   }
@@ -88,9 +107,7 @@ void MainDialog::handle(ControlId id, Notification what) {
 
 JobSettings MainDialog::takeFetchJob() {
   ClearStatusLines(view_);
-  job_.sql = view_.text(ControlId::SqlBox);
-  // The SQL box shows a report's first sheet.
-  if (!job_.sheets.empty()) job_.sheets.front().sql = job_.sql;
+  keepShownSheet();
   job_.outFileName = view_.text(ControlId::OutFileName);
   job_.launchApplication = view_.text(ControlId::LaunchApplication);
   // The compatibility switches live in their boxes while a window is there.
@@ -101,10 +118,37 @@ JobSettings MainDialog::takeFetchJob() {
   return copyOf(job_);
 }
 
+bool MainDialog::askParameterValues(JobSettings& job) {
+  std::vector<std::string> names;
+  for (const JobSheet& sheet : sheetsOf(job)) {
+    for (std::string& name : findMarkers(sheet.sql, dialect_).names) {
+      if (std::find(names.begin(), names.end(), name) == names.end()) {
+        names.push_back(std::move(name));
+      }
+    }
+  }
+  if (names.empty()) return true;
+  std::vector<std::string> values;
+  for (const std::string& name : names) {
+    const std::string* given = parameterValue(job, name);
+    const auto last = lastValues_.find(name);
+    values.push_back(given ? *given : last != lastValues_.end() ? last->second : std::string());
+  }
+  auto answer = view_.askParameters(names, values);
+  if (!answer || answer->size() != names.size()) return false;
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    setParameter(job, names[i], (*answer)[i]);
+    lastValues_[names[i]] = (*answer)[i];
+  }
+  return true;
+}
+
 RunResult MainDialog::OnFetch() {
+  JobSettings job = takeFetchJob();
+  if (!askParameterValues(job)) return RunResult{};
   BusyCursor busy(view_);
   ViewReport report(view_, rowsWritten_);
-  RunResult result = runJob(takeFetchJob(), report, *launcher_, StopRequest::instance());
+  RunResult result = runJob(std::move(job), report, *launcher_, StopRequest::instance());
   fetchDone(result);
   return result;
 }
@@ -129,6 +173,7 @@ void MainDialog::OnSelectDatabase() {
   if (!listing.failureLine.empty()) view_.appendLine(ControlId::TableList, listing.failureLine);
   for (const std::string& table : listing.tables) view_.appendLine(ControlId::TableList, table);
   tablesListed_ = listing.listed;
+  if (!listing.dbmsName.empty()) dialect_ = dialectOfDbms(listing.dbmsName);
 }
 
 void MainDialog::OnSelectTable() {
@@ -140,7 +185,109 @@ void MainDialog::OnSelectTable() {
 
 void MainDialog::OnSaveSettings() { saveSettingsCommand(job_, view_); }
 
-void MainDialog::OnLoadPrevious() { loadSettingsCommand(job_, view_); }
+void MainDialog::OnLoadPrevious() {
+  loadSettingsCommand(job_, view_);
+  shownSheet_ = std::max(view_.currentSheetTab(), 0);
+}
+
+void MainDialog::keepShownSheet() {
+  if (job_.sheets.empty()) {
+    job_.sql = view_.text(ControlId::SqlBox);
+    return;
+  }
+  if (shownSheet_ >= 0 && static_cast<std::size_t>(shownSheet_) < job_.sheets.size()) {
+    job_.sheets[static_cast<std::size_t>(shownSheet_)].sql = view_.text(ControlId::SqlBox);
+  }
+  job_.sql = job_.sheets.front().sql;
+}
+
+void MainDialog::showSheets() {
+  std::vector<std::string> names;
+  for (const JobSheet& sheet : job_.sheets) names.push_back(sheet.name);
+  view_.showSheetTabs(names, job_.sheets.empty() ? -1 : shownSheet_);
+}
+
+void MainDialog::OnSelectSheet() {
+  const int chosen = view_.currentSheetTab();
+  if (chosen < 0 || static_cast<std::size_t>(chosen) >= job_.sheets.size()) return;
+  keepShownSheet();
+  shownSheet_ = chosen;
+  view_.setText(ControlId::SqlBox, job_.sheets[static_cast<std::size_t>(chosen)].sql);
+}
+
+namespace {
+
+// "SheetN" for the smallest N from the number of sheets on that no sheet is named.
+std::string newSheetName(const std::vector<JobSheet>& sheets) {
+  for (std::size_t number = sheets.size() + 1;; ++number) {
+    std::string name = "Sheet" + std::to_string(number);
+    const bool taken = std::any_of(sheets.begin(), sheets.end(), [&](const JobSheet& sheet) {
+      return sameSheetName(sheet.name, name);
+    });
+    if (!taken) return name;
+  }
+}
+
+}  // namespace
+
+void MainDialog::OnAddSheet() {
+  keepShownSheet();
+  // A job of one query becomes the report's first sheet.
+  if (job_.sheets.empty()) job_.sheets.push_back({newSheetName(job_.sheets), job_.sql});
+  job_.sheets.push_back({newSheetName(job_.sheets), std::string()});
+  shownSheet_ = static_cast<int>(job_.sheets.size()) - 1;
+  view_.setText(ControlId::SqlBox, "");
+  showSheets();
+}
+
+void MainDialog::OnRenameSheet() {
+  if (job_.sheets.empty()) return;
+  JobSheet& sheet = job_.sheets[static_cast<std::size_t>(shownSheet_)];
+  const auto name = view_.askText("Name of the sheet:", "Rename Sheet", sheet.name);
+  if (!name || *name == sheet.name) return;
+  std::string reason;
+  if (const std::string problem = sheetNameProblem(*name); !problem.empty()) {
+    reason = "The sheet name \"" + *name + "\" cannot be used: " + problem + ".";
+  } else if (std::any_of(job_.sheets.begin(), job_.sheets.end(), [&](const JobSheet& other) {
+               return &other != &sheet && sameSheetName(other.name, *name);
+             })) {
+    reason = "Another sheet is named \"" + *name + "\" (case aside).";
+  }
+  if (!reason.empty()) {
+    view_.messageBox("The sheet keeps its name \"" + sheet.name + "\".", "Rename Sheet", reason);
+    return;
+  }
+  sheet.name = *name;
+  showSheets();
+}
+
+void MainDialog::OnRemoveSheet() {
+  if (job_.sheets.empty()) return;
+  if (job_.sheets.size() == 1) {
+    // The last sheet's SQL stays in the box as the job's one query.
+    job_.sheets.clear();
+    keepShownSheet();
+    shownSheet_ = 0;
+    showSheets();
+    return;
+  }
+  job_.sheets.erase(job_.sheets.begin() + shownSheet_);
+  shownSheet_ = std::min(shownSheet_, static_cast<int>(job_.sheets.size()) - 1);
+  view_.setText(ControlId::SqlBox, job_.sheets[static_cast<std::size_t>(shownSheet_)].sql);
+  job_.sql = job_.sheets.front().sql;
+  showSheets();
+}
+
+void MainDialog::OnMoveSheet(int step) {
+  const int target = shownSheet_ + step;
+  if (target < 0 || static_cast<std::size_t>(target) >= job_.sheets.size()) return;
+  keepShownSheet();
+  std::swap(job_.sheets[static_cast<std::size_t>(shownSheet_)],
+            job_.sheets[static_cast<std::size_t>(target)]);
+  shownSheet_ = target;
+  job_.sql = job_.sheets.front().sql;
+  showSheets();
+}
 
 void MainDialog::OnBrowse() {
   FileDialogSetup setup;

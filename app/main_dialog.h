@@ -6,6 +6,8 @@
 #include <sql.h>
 
 #include <atomic>
+#include <functional>
+#include <map>
 #include <string>
 #include <utility>
 
@@ -39,6 +41,10 @@ class MainDialog {
   // output file name, the application and the compatibility switches from their boxes, the data
   // source and credentials as latched when the data source was selected).
   JobSettings takeFetchJob();
+  // When the job's SQL holds markers, asks the user for their values, each box filled with
+  // the job's value for it, else the one used last in this window, and gives them to `job`;
+  // false when the user cancelled, and the fetch does not run.
+  bool askParameterValues(JobSettings& job);
   // The run's result, kept as the last export.
   void fetchDone(const RunResult& result) { lastExport_ = result.export_; }
 
@@ -46,6 +52,15 @@ class MainDialog {
   void OnListDatabases();
   void OnSelectDatabase();
   void OnSelectTable();
+
+  // The sheet tabs: the chosen tab's SQL in the box; "+" (a job of one query becomes a report
+  // whose first sheet is its SQL); renaming, removing (the last one leaves a job of one query
+  // with its SQL) and moving the current tab.
+  void OnSelectSheet();
+  void OnAddSheet();
+  void OnRenameSheet();
+  void OnRemoveSheet();
+  void OnMoveSheet(int step);
 
   // Settings files.
   void OnSaveSettings();
@@ -87,6 +102,9 @@ class MainDialog {
   void selectOutput(OutputType type);
   void onOutputBox(OutputType type, OutputType fallback);
   void reportMissingHelpPage(const HelpPage& page);
+  // The SQL box's text kept as the text of the sheet it shows.
+  void keepShownSheet();
+  void showSheets();
 
   JobSettings& job_;
   View& view_;
@@ -95,6 +113,13 @@ class MainDialog {
   std::atomic<long long> rowsWritten_{0};
   // Whether the table list holds the tables of a data source rather than a failure line.
   bool tablesListed_ = false;
+  // The quoting rules of the database that the last listing reached, by which the fetch finds
+  // the markers it asks values for; the run finds them again after it connects.
+  SqlDialect dialect_ = SqlDialect::Other;
+  // The parameter values given last in this window, by name.
+  std::map<std::string, std::string, std::less<>> lastValues_;
+  // The sheet whose text the SQL box shows.
+  int shownSheet_ = 0;
   Launcher* launcher_ = &processLauncher();
   std::string executablePath_;
 };

@@ -112,6 +112,35 @@ std::optional<std::string> MemoryView::chooseOpenFile(const FileDialogSetup& set
   return answerFileDialog(setup);
 }
 
+void MemoryView::showSheetTabs(const std::vector<std::string>& names, int current) {
+  sheetTabs = names;
+  currentSheet_ = current;
+}
+
+void MemoryView::chooseSheet(int index) {
+  currentSheet_ = index;
+  notify(ControlId::SheetTabs, Notification::SelectionChanged);
+}
+
+std::optional<std::string> MemoryView::askText(std::string_view, std::string_view,
+                                               std::string_view initial) {
+  textQuestions.emplace_back(initial);
+  if (textAnswers.empty()) return std::nullopt;
+  auto answer = std::move(textAnswers.front());
+  textAnswers.pop_front();
+  return answer;
+}
+
+std::optional<std::vector<std::string>> MemoryView::askParameters(
+    const std::vector<std::string>& names, const std::vector<std::string>& values) {
+  parameterQuestions.push_back({names, values});
+  std::optional<std::vector<std::string>> answer;
+  if (parameterAnswers.empty()) return answer;
+  answer.swap(parameterAnswers.front());
+  parameterAnswers.pop_front();
+  return answer;
+}
+
 bool MemoryView::openUrl(std::string_view url) {
   openedUrls.emplace_back(url);
   return urlsOpen;

@@ -32,6 +32,12 @@ class MemoryView : public View {
   std::string lineText(ControlId list, int index) const override;
   int selectedIndex(ControlId list) const override;
   void selectLine(ControlId list, std::string_view line) override;
+  void showSheetTabs(const std::vector<std::string>& names, int current) override;
+  int currentSheetTab() const override { return currentSheet_; }
+  std::optional<std::string> askText(std::string_view prompt, std::string_view caption,
+                                     std::string_view initial) override;
+  std::optional<std::vector<std::string>> askParameters(
+      const std::vector<std::string>& names, const std::vector<std::string>& values) override;
   void messageBox(std::string_view text, std::string_view caption,
                   std::string_view reason = {}) override;
   std::optional<std::string> chooseSaveFile(const FileDialogSetup& setup) override;
@@ -49,6 +55,8 @@ class MemoryView : public View {
   void click(ControlId id);
   void type(ControlId id, std::string_view text);
   void select(ControlId list, int index);
+  // Choosing a sheet's tab makes it current and notifies.
+  void chooseSheet(int index);
 
   // The lines of a list box.
   std::vector<std::string> lines(ControlId list) const;
@@ -56,7 +64,23 @@ class MemoryView : public View {
   // Answers for the next file dialogs, in order; nothing queued means "cancelled".
   std::deque<std::optional<std::string>> fileDialogAnswers;
 
+  // Answers for the next questions for a text and for parameter values, in order; nothing
+  // queued means "cancelled".
+  std::deque<std::optional<std::string>> textAnswers;
+  std::deque<std::optional<std::vector<std::string>>> parameterAnswers;
+
+  // The sheet tabs shown.
+  std::vector<std::string> sheetTabs;
+
+  // A question for parameter values: the names and the values its boxes were filled with.
+  struct ParameterQuestion {
+    std::vector<std::string> names;
+    std::vector<std::string> values;
+  };
+
   // What was asked of the view.
+  std::vector<ParameterQuestion> parameterQuestions;
+  std::vector<std::string> textQuestions;  // the text each question started with
   std::vector<Message> messages;
   std::vector<FileDialogSetup> fileDialogs;
   std::vector<std::string> openedUrls;
@@ -78,6 +102,7 @@ class MemoryView : public View {
   std::map<ControlId, std::string> texts_;
   std::map<ControlId, bool> checks_;
   std::map<ControlId, List> lists_;
+  int currentSheet_ = -1;
 };
 
 }  // namespace rowpress

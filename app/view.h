@@ -50,6 +50,21 @@ class View {
   virtual int selectedIndex(ControlId list) const = 0;  // -1: no selection
   virtual void selectLine(ControlId list, std::string_view line) = 0;
 
+  // The sheet tabs above the SQL box: one tab per sheet of a report, in job order, `current`
+  // the one whose SQL the box shows; none for a job of one query. Raises no notification; a
+  // tab the user chooses raises SheetTabs' SelectionChanged, the tab already current.
+  virtual void showSheetTabs(const std::vector<std::string>& names, int current) = 0;
+  // The current tab, -1 when there are none.
+  virtual int currentSheetTab() const = 0;
+
+  // A line of text asked of the user, its box filled with `initial`; nothing when cancelled.
+  virtual std::optional<std::string> askText(std::string_view prompt, std::string_view caption,
+                                             std::string_view initial) = 0;
+  // The values of the job's parameters, one box per name filled with its entry of `values`
+  // (as many as names); nothing when the user cancelled.
+  virtual std::optional<std::vector<std::string>> askParameters(
+      const std::vector<std::string>& names, const std::vector<std::string>& values) = 0;
+
   // A message with a caption, the information icon and an OK button; returns when closed.
   // A reason (why something failed), when given, shows below the message.
   virtual void messageBox(std::string_view text, std::string_view caption,

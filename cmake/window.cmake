@@ -10,6 +10,7 @@ add_library(rowpress_qt STATIC
   ${CMAKE_SOURCE_DIR}/app/qt/main_window.cpp
   ${CMAKE_SOURCE_DIR}/app/qt/main_window_controls.cpp
   ${CMAKE_SOURCE_DIR}/app/qt/main_window_live.cpp
+  ${CMAKE_SOURCE_DIR}/app/qt/main_window_sheets.cpp
   ${CMAKE_SOURCE_DIR}/app/qt/view_widgets.cpp)
 set_target_properties(rowpress_qt PROPERTIES AUTOMOC ON AUTORCC ON)
 target_link_libraries(rowpress_qt PUBLIC rowpress_core Qt6::Widgets)

@@ -73,6 +73,7 @@ TableListing listTables(const JobSettings& job) {
     }
     return listing;
   }
+  listing.dbmsName = session->dbmsName();
   SQLHSTMT statement = session->statement();
   if (!succeeded(SQLTables(statement, nullptr, 0, nullptr, 0, nullptr, 0, nullptr, 0))) {
     return listing;

@@ -22,6 +22,9 @@ struct TableListing {
   // failed, followed after a line break by the driver's diagnostic line when the connect
   // failed); empty when nothing is to be said.
   std::string failureLine;
+  // The database that the data source reached (its SQL_DBMS_NAME), once connected: whose
+  // quoting rules find the markers of the SQL typed for it.
+  std::string dbmsName;
 };
 
 // Connects with the job's data source and credentials and lists its tables.

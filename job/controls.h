@@ -30,6 +30,14 @@ enum class ControlId : int {
   OutputXlsx = 1023,
   QuoteFields = 1024,
   ByteOrderMark = 1025,
+  // The sheets of a report: the tabs above the SQL box, the "+" beside them, and the commands
+  // of a tab (a double click renames it, its context menu removes or moves it).
+  SheetTabs = 1026,
+  AddSheet = 1027,
+  RenameSheet = 1028,
+  RemoveSheet = 1029,
+  MoveSheetLeft = 1030,
+  MoveSheetRight = 1031,
 };
 
 }  // namespace rowpress

@@ -21,7 +21,7 @@ const std::vector<TemplateControl>& mainDialogTemplate() {
       {1002, K::PushButton, "Fetch ODBC Data into XLS", {205, 166, 196, 14}},
       {1003, K::MultiLineEdit, "", {205, 108, 198, 43}},
       {1004, K::ListBox, "", {205, 186, 195, 70}},
-      {1005, K::ListBox, "", {205, 20, 197, 84}},
+      {1005, K::ListBox, "", {205, 20, 197, 68}},
       {0, K::Label, "Step 1. Press Button to List Databases", {13, 36, 144, 9}},
       {0,
        K::Label,
@@ -56,6 +56,8 @@ const std::vector<TemplateControl>& mainDialogTemplate() {
       {1023, K::CheckBox, "Output To XLSX", {417, 71, 62, 10}},
       {1024, K::CheckBox, "Quote Fields", {420, 119, 60, 10}},
       {1025, K::CheckBox, "UTF-8 Byte Order Mark", {420, 130, 98, 10}},
+      // The sheets of a report, between the table list (made shorter for them) and the SQL box.
+      {1026, K::SheetTabs, "", {205, 90, 198, 16}},
   };
   return controls;
 }
@@ -175,7 +177,7 @@ const std::vector<StretchBand> kAcross = {{7, 195, 1.0 / 3}, {205, 403, 2.0 / 3}
 // table list, the SQL box and the status list share it; in the "Advanced" column its frame
 // grows below the boxes it holds.
 const std::vector<StretchBand> kDownLeft = {{124, 282, 1.0}};
-const std::vector<StretchBand> kDownMiddle = {{20, 104, 0.3}, {108, 151, 0.3}, {186, 256, 0.4}};
+const std::vector<StretchBand> kDownMiddle = {{20, 88, 0.3}, {108, 151, 0.3}, {186, 256, 0.4}};
 const std::vector<StretchBand> kDownAdvanced = {{274, 282, 1.0}};
 
 }  // namespace

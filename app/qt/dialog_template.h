@@ -23,6 +23,7 @@ enum class ControlKind {
   Label,       // left-aligned static text
   RightLabel,  // right-aligned static text
   GroupBox,
+  SheetTabs,  // the tabs of a report's sheets, with the "+" that adds one
 };
 
 struct TemplateControl {

@@ -92,6 +92,10 @@ ExportWorker::~ExportWorker() {
 
 void ExportWorker::start() {
   if (running_) return;
+  // The job is taken from the controls here, on the window's thread, and its parameters are
+  // asked for; the run gets its own copy. A cancelled question runs nothing.
+  JobSettings job = dialog_.takeFetchJob();
+  if (!dialog_.askParameterValues(job)) return;
   StopRequest& stop = StopRequest::instance();
   // A Cancel of the last run is forgotten; a signal's request is not (it ends the process).
   if (stop.signal() == 0) stop.reset();
@@ -100,8 +104,6 @@ void ExportWorker::start() {
   window_.beginLive();
   showProgress();
   progressTimer_.start();
-  // The job is taken from the controls here, on the window's thread; the run gets its own.
-  JobSettings job = dialog_.takeFetchJob();
   try {
     thread_ = std::thread([this, job = std::move(job)]() mutable {
       QueuedReport report(window_, dialog_.rowCounter());

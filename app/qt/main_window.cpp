@@ -197,6 +197,8 @@ QWidget* QtMainWindow::createControl(const TemplateControl& entry) {
       label->setWordWrap(entry.rect.height() >= kTwoLines);
       return label;
     }
+    case ControlKind::SheetTabs:
+      return createSheetTabs();
     case ControlKind::GroupBox: {
       auto* group = new QGroupBox(text, canvas_);
       group->setAttribute(Qt::WA_TransparentForMouseEvents);

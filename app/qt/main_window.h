@@ -32,6 +32,7 @@ class QLineEdit;
 class QListWidget;
 class QPlainTextEdit;
 class QScrollArea;
+class QTabBar;
 class QToolButton;
 
 namespace rowpress {
@@ -43,6 +44,14 @@ inline constexpr char kWindowTitle[] = "rowpress Version 3.1.2";
 inline constexpr char kAboutItem[] = "&About rowpress...";
 inline constexpr char kCancelText[] = "Cancel";
 inline constexpr char kCloseWhileRunning[] = "An export is running. Cancel it and close?";
+// The context menu of a sheet's tab, and the dialog that asks for the parameters' values.
+inline constexpr char kRenameSheetItem[] = "Rename...";
+inline constexpr char kRemoveSheetItem[] = "Remove";
+inline constexpr char kMoveSheetLeftItem[] = "Move Left";
+inline constexpr char kMoveSheetRightItem[] = "Move Right";
+inline constexpr char kParameterCaption[] = "Parameters of the SQL";
+inline constexpr char kParameterIntro[] =
+    "The SQL holds parameters. Each value is sent to the database as text, apart from the SQL.";
 
 class QtMainWindow : public QDialog, public View {
   Q_OBJECT
@@ -67,6 +76,12 @@ class QtMainWindow : public QDialog, public View {
   std::string lineText(ControlId list, int index) const override;
   int selectedIndex(ControlId list) const override;
   void selectLine(ControlId list, std::string_view line) override;
+  void showSheetTabs(const std::vector<std::string>& names, int current) override;
+  int currentSheetTab() const override;
+  std::optional<std::string> askText(std::string_view prompt, std::string_view caption,
+                                     std::string_view initial) override;
+  std::optional<std::vector<std::string>> askParameters(
+      const std::vector<std::string>& names, const std::vector<std::string>& values) override;
   void messageBox(std::string_view text, std::string_view caption,
                   std::string_view reason = {}) override;
   std::optional<std::string> chooseSaveFile(const FileDialogSetup& setup) override;
@@ -138,6 +153,7 @@ class QtMainWindow : public QDialog, public View {
   void orderTabsByLayout();
   void showNewestStatusLine(QListWidget* list);
   QWidget* createControl(const TemplateControl& entry);
+  QWidget* createSheetTabs();
   void watchList(ControlId id, QListWidget* list);
   QListWidget* list(ControlId id) const;
   QLineEdit* lineEdit(ControlId id) const;
@@ -157,6 +173,7 @@ class QtMainWindow : public QDialog, public View {
   // The window manager's frame with which the window was last fitted to its screen.
   std::optional<QMargins> fittedFrame_;
   QToolButton* aboutButton_ = nullptr;
+  QTabBar* sheetTabs_ = nullptr;
   QLabel* progress_ = nullptr;
   QLabel* liveProgress_ = nullptr;
   QWidget* stepFour_ = nullptr;

@@ -72,6 +72,49 @@ TEST_F(CatalogTest, SelectingATableWritesItsDefaultQuery) {
   view_.select(ControlId::TableList, 4);
   EXPECT_EQ(view_.text(ControlId::SqlBox), "select * from orders");
   EXPECT_EQ(defaultQueryFor("big-orders"), "select * from big-orders");
+  // In a report the table fills the current sheet's SQL and leaves the others alone.
+  view_.click(ControlId::AddSheet);
+  view_.select(ControlId::TableList, 0);
+  view_.chooseSheet(0);
+  EXPECT_EQ(view_.text(ControlId::SqlBox), "select * from orders");
+  view_.chooseSheet(1);
+  EXPECT_EQ(view_.text(ControlId::SqlBox), "select * from alpha");
+}
+
+// At the fetch the window asks for the values of the SQL's markers, found by the quoting
+// rules of the database the listing reached (SQLite's [...] is a name, no marker in it): the
+// job's value first, else the one given last. A cancelled question runs nothing.
+TEST_F(CatalogTest, TheFetchAsksForTheMarkersValuesAndACancelRunsNothing) {
+  execute("insert into orders values (1), (2), (3)", "sales");
+  view_.click(ControlId::ListDatabases);
+  selectSource("sales");
+  view_.click(ControlId::OutputCsv);
+  const std::string out = temp_ / "low.csv";
+  view_.setText(ControlId::OutFileName, out);
+  view_.setText(ControlId::SqlBox, "select id as [:label] from orders where id >= :low");
+  EXPECT_EQ(dlg_.OnFetch().outcome, RunOutcome::NoConnection);  // cancelled
+  EXPECT_FALSE(support::fileExists(out));
+  EXPECT_THAT(view_.lines(ControlId::StatusList), ::testing::IsEmpty());
+
+  view_.parameterAnswers.push_back(std::vector<std::string>{"2"});
+  ASSERT_EQ(dlg_.OnFetch().outcome, RunOutcome::Exported);
+  EXPECT_EQ(support::readFile(out), ":label,\r\n2,\r\n3,\r\n");
+  view_.parameterAnswers.push_back(std::vector<std::string>{"3"});
+  ASSERT_EQ(dlg_.OnFetch().outcome, RunOutcome::Exported);
+  // A value from the job (as a settings file gives it) comes before the last one given.
+  setParameter(job_, "low", "1");
+  view_.parameterAnswers.push_back(std::vector<std::string>{"1"});
+  ASSERT_EQ(dlg_.OnFetch().outcome, RunOutcome::Exported);
+  ASSERT_EQ(view_.parameterQuestions.size(), 4u);
+  for (const auto& question : view_.parameterQuestions) {
+    EXPECT_THAT(question.names, ElementsAre("low"));
+  }
+  EXPECT_THAT(view_.parameterQuestions[1].values, ElementsAre(""));
+  EXPECT_THAT(view_.parameterQuestions[2].values, ElementsAre("2"));
+  EXPECT_THAT(view_.parameterQuestions[3].values, ElementsAre("1"));
+  // The status list shows the marker, never the value.
+  EXPECT_EQ(view_.lines(ControlId::StatusList).front(),
+            "select id as [:label] from orders where id >= :low");
 }
 
 TEST_F(CatalogTest, TableNamesLongerThan128BytesAreListedWhole) {

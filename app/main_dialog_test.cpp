@@ -16,6 +16,9 @@ namespace {
 
 using support::outputState;
 using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+using ::testing::IsEmpty;
+using ::testing::Not;
 
 class DialogTest : public ::testing::Test {
  protected:
@@ -189,6 +192,77 @@ TEST_F(DialogTest, SettingsThatCouldNotBeSavedOrLoadedAreSaidOnceInOneLine) {
       view_.lines(ControlId::StatusList),
       ElementsAre(path, "The settings file could not be written: No such file or directory.", path,
                   "The settings file could not be read: No such file or directory."));
+}
+
+// The sheet tabs: "+" makes a job of one query a report, each tab keeps its own SQL, renaming,
+// moving and removing act on the current tab, and the report goes to a file and comes back.
+TEST_F(DialogTest, SheetTabsKeepEachSheetsSqlAndAReportRoundTripsThroughItsFile) {
+  using Id = ControlId;
+  view_.type(Id::SqlBox, "select 1");
+  view_.click(Id::AddSheet);
+  EXPECT_THAT(view_.sheetTabs, ElementsAre("Sheet1", "Sheet2"));
+  EXPECT_EQ(view_.currentSheetTab(), 1);
+  EXPECT_EQ(view_.text(Id::SqlBox), "");
+  view_.type(Id::SqlBox, "select 2");
+  view_.click(Id::AddSheet);
+  view_.type(Id::SqlBox, "select 3");
+  view_.chooseSheet(0);
+  EXPECT_EQ(view_.text(Id::SqlBox), "select 1");
+  view_.chooseSheet(1);
+  EXPECT_EQ(view_.text(Id::SqlBox), "select 2");
+
+  // A name a workbook cannot hold, and another sheet's name in other letters, are refused
+  // with the reason; cancelling changes nothing.
+  view_.textAnswers = {"Q1/Q2", "SHEET3", std::nullopt, "Orders"};
+  for (int i = 0; i < 4; ++i) view_.click(Id::RenameSheet);
+  EXPECT_THAT(view_.textQuestions, ElementsAre("Sheet2", "Sheet2", "Sheet2", "Sheet2"));
+  ASSERT_EQ(view_.messages.size(), 2u);
+  EXPECT_THAT(view_.messages[0].reason, HasSubstr("\"Q1/Q2\""));
+  EXPECT_THAT(view_.messages[1].reason, HasSubstr("\"SHEET3\""));
+  EXPECT_THAT(view_.sheetTabs, ElementsAre("Sheet1", "Orders", "Sheet3"));
+
+  // Moving keeps the SQL box on the moved sheet; the first place has nothing to its left.
+  view_.click(Id::MoveSheetLeft);
+  view_.click(Id::MoveSheetLeft);
+  EXPECT_THAT(view_.sheetTabs, ElementsAre("Orders", "Sheet1", "Sheet3"));
+  EXPECT_EQ(view_.currentSheetTab(), 0);
+  EXPECT_EQ(view_.text(Id::SqlBox), "select 2");
+  view_.chooseSheet(2);
+  view_.type(Id::SqlBox, "select 3 as edited");
+
+  // The save takes the box's text as the current sheet's; a new window loads the same tabs.
+  support::TempDir dir;
+  const std::string path = dir / "report.DIRU";
+  view_.fileDialogAnswers.push_back(path);
+  view_.click(Id::SaveSettings);
+  ASSERT_EQ(job_.sheets.size(), 3u);
+  EXPECT_EQ(job_.sql, "select 2");
+  JobSettings loadedJob;
+  MemoryView loaded;
+  MainDialog other(loadedJob, loaded);
+  loaded.fileDialogAnswers.push_back(path);
+  loaded.click(Id::LoadPrevious);
+  EXPECT_THAT(loaded.sheetTabs, ElementsAre("Orders", "Sheet1", "Sheet3"));
+  EXPECT_EQ(loaded.text(Id::SqlBox), "select 2");
+  loaded.chooseSheet(2);
+  EXPECT_EQ(loaded.text(Id::SqlBox), "select 3 as edited");
+
+  // Removing shows the next sheet; removing the last one leaves a job of one query with its
+  // SQL, which saves without sheets.
+  view_.chooseSheet(1);
+  view_.click(Id::RemoveSheet);
+  EXPECT_THAT(view_.sheetTabs, ElementsAre("Orders", "Sheet3"));
+  EXPECT_EQ(view_.text(Id::SqlBox), "select 3 as edited");
+  view_.click(Id::RemoveSheet);
+  view_.click(Id::RemoveSheet);
+  EXPECT_THAT(view_.sheetTabs, IsEmpty());
+  EXPECT_EQ(view_.currentSheetTab(), -1);
+  EXPECT_EQ(view_.text(Id::SqlBox), "select 2");
+  view_.fileDialogAnswers.push_back(path);
+  view_.click(Id::SaveSettings);
+  EXPECT_THAT(job_.sheets, IsEmpty());
+  EXPECT_EQ(job_.sql, "select 2");
+  EXPECT_THAT(support::readFile(path), Not(HasSubstr("Sheet=")));
 }
 
 }  // namespace

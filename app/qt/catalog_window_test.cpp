@@ -5,10 +5,14 @@
 
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QDialog>
+#include <QDialogButtonBox>
 #include <QElapsedTimer>
+#include <QInputDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRegularExpression>
@@ -16,6 +20,7 @@
 #include <QScrollBar>
 #include <QStyle>
 #include <QStyleOptionSlider>
+#include <QTabBar>
 #include <QTest>
 #include <QThread>
 #include <QTimer>
@@ -199,6 +204,73 @@ TEST_F(CatalogWindowTest, AnEmptyResultIsShownInAMessageBox) {
   EXPECT_EQ(QApplication::overrideCursor(), nullptr);
 }
 
+// The window's sheet tabs as a user works them: "+", a click on a tab, a double click that
+// renames, the context menu that moves; the fetch writes each tab as a sheet in tab order.
+TEST_F(CatalogWindowTest, SheetTabsAreAddedChosenRenamedAndMovedAndEachBecomesASheet) {
+  execute("insert into Orders values (1, 'tea'), (2, 'coffee'), (3, 'cocoa')");
+  auto* tabs = window_.findChild<QTabBar*>(QStringLiteral("sheetTabs"));
+  auto* add = window_.findChild<QToolButton*>(QStringLiteral("addSheet"));
+  ASSERT_TRUE(tabs && add);
+  EXPECT_EQ(tabs->count(), 0);  // a job of one query has no tabs, only the "+"
+  press(Id::ListDatabases);
+  clickLine(Id::DataSourceList, "rowtest");
+  clickLine(Id::TableList, "Orders");
+  clickThroughWindow(add, add->rect().center());
+  ASSERT_EQ(tabs->count(), 2);
+  EXPECT_EQ(tabs->currentIndex(), 1);
+  clickLine(Id::TableList, "apple");
+  auto clickTab = [&](int index) { clickThroughWindow(tabs, tabs->tabRect(index).center()); };
+  clickTab(0);
+  EXPECT_EQ(window_.text(Id::SqlBox), "select * from Orders");
+  clickTab(1);
+  EXPECT_EQ(window_.text(Id::SqlBox), "select * from apple");
+
+  {
+    ModalScript script({[](QWidget* top) {
+      auto* ask = qobject_cast<QInputDialog*>(top);
+      ASSERT_NE(ask, nullptr);
+      EXPECT_EQ(ask->textValue(), QStringLiteral("Sheet2"));
+      ask->setTextValue(QStringLiteral("Fruit"));
+      ask->accept();
+    }});
+    const QPoint at = tabs->mapTo(&window_, tabs->tabRect(1).center());
+    QTest::mouseDClick(window_.windowHandle(), Qt::LeftButton, Qt::NoModifier, at);
+    EXPECT_TRUE(script.finished());
+  }
+  {
+    ModalScript script({[](QWidget* top) {
+      auto* menu = qobject_cast<QMenu*>(top);
+      ASSERT_NE(menu, nullptr);
+      QStringList texts;
+      for (QAction* action : menu->actions()) texts << action->text();
+      EXPECT_EQ(texts, QStringList({QString::fromUtf8(kRenameSheetItem),
+                                    QString::fromUtf8(kRemoveSheetItem),
+                                    QString::fromUtf8(kMoveSheetLeftItem),
+                                    QString::fromUtf8(kMoveSheetRightItem)}));
+      EXPECT_FALSE(menu->actions().last()->isEnabled());  // the last tab moves no further right
+      menu->setActiveAction(menu->actions().at(2));
+      QTest::keyClick(menu, Qt::Key_Return);
+    }});
+    const QPoint at = tabs->tabRect(1).center();
+    QContextMenuEvent event(QContextMenuEvent::Mouse, at, tabs->mapToGlobal(at));
+    QApplication::sendEvent(tabs, &event);
+    EXPECT_TRUE(script.finished());
+  }
+  ASSERT_EQ(tabs->count(), 2);
+  EXPECT_EQ(tabs->tabText(0), QStringLiteral("Fruit"));
+  EXPECT_EQ(tabs->tabText(1), QStringLiteral("Sheet1"));
+  EXPECT_EQ(window_.text(Id::SqlBox), "select * from apple");
+  clickIndicator(qobject_cast<QCheckBox*>(window_.control(Id::LaunchOnFinish)));
+  clickIndicator(qobject_cast<QCheckBox*>(window_.control(Id::OutputXlsx)));
+  press(Id::Fetch);
+  EXPECT_EQ(windowDlg_.lastExport().outcome, RunOutcome::Exported);
+  EXPECT_EQ(windowDlg_.lastExport().sheets, 2);
+  EXPECT_EQ(windowDlg_.lastExport().rows, 3);
+  ASSERT_EQ(windowDlg_.lastExport().paths.size(), 1u);
+  EXPECT_EQ(windowJob_.sheets.at(0).sql, "select * from apple");
+  EXPECT_EQ(windowJob_.sheets.at(1).name, "Sheet1");
+}
+
 // The fetch on a thread of its own, as the program runs it: the window stays live, shows
 // the progress and cancels. A recursive query of millions of rows keeps the export going.
 class LiveExportTest : public CatalogWindowTest {
@@ -256,7 +328,7 @@ class LiveExportTest : public CatalogWindowTest {
       Id::OutputHtml,    Id::OutputXml,      Id::OutputXlsx,        Id::SaveSettings,
       Id::SupportPage,   Id::LoadPrevious,   Id::LaunchApplication, Id::LaunchOnFinish,
       Id::OutFileName,   Id::Browse,         Id::ForceFullLength,   Id::Excel2007,
-      Id::QuoteFields,   Id::ByteOrderMark};
+      Id::QuoteFields,   Id::ByteOrderMark,  Id::SheetTabs};
 };
 
 // Counts the paint events of a widget and notes when the first one after a request came.
@@ -353,6 +425,43 @@ TEST_F(LiveExportTest, CancelEndsTheRunWithinASecondAndKeepsTheEarlierFile) {
   // Not launched, the file is still named in full.
   EXPECT_THAT(lines(Id::StatusList).back(),
               ::testing::MatchesRegex("1 rows in [0-9]+\\.[0-9] s, kept " + target_));
+}
+
+// Markers in the SQL: the window asks for their values before the run starts; a cancelled
+// question starts nothing.
+TEST_F(LiveExportTest, TheParameterQuestionComesBeforeTheRunAndItsCancelStartsNothing) {
+  execute("insert into Orders values (1, 'tea'), (2, 'coffee'), (3, 'cocoa')");
+  window_.setText(Id::SqlBox, "select item from Orders where id >= :first order by id");
+  auto answer = [](const char* value) {
+    return [value](QWidget* top) {
+      auto* dialog = qobject_cast<QDialog*>(top);
+      ASSERT_NE(dialog, nullptr);
+      EXPECT_EQ(dialog->windowTitle(), QString::fromUtf8(kParameterCaption));
+      auto* box = dialog->findChild<QLineEdit*>(QStringLiteral("parameter:first"));
+      ASSERT_NE(box, nullptr);
+      if (!value) {
+        dialog->reject();
+        return;
+      }
+      box->setText(QString::fromUtf8(value));
+      dialog->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok)->click();
+    };
+  };
+  {
+    ModalScript script({answer(nullptr)});
+    press(Id::Fetch);
+    EXPECT_TRUE(script.finished());
+  }
+  EXPECT_FALSE(window_.fetchRunning());
+  EXPECT_EQ(readFile(target_), kEarlier);
+  {
+    ModalScript script({answer("2")});
+    press(Id::Fetch);
+    EXPECT_TRUE(script.finished());
+  }
+  ASSERT_TRUE(waitForTheEnd(10000));
+  EXPECT_EQ(readFile(target_), "item,\r\ncoffee,\r\ncocoa,\r\n");
+  for (Id id : kCommands) EXPECT_TRUE(window_.control(id)->isEnabled());
 }
 
 TEST_F(LiveExportTest, EscCancelsAndClosingAsksFirst) {

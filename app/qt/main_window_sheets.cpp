@@ -30,17 +30,19 @@ QWidget* QtMainWindow::createSheetTabs() {
   sheetTabs_->setDocumentMode(true);
   sheetTabs_->setExpanding(false);
   sheetTabs_->setUsesScrollButtons(true);
-  sheetTabs_->setElideMode(Qt::ElideRight);
+  sheetTabs_->setElideMode(Qt::ElideNone);  // whole names; the arrows scroll the rest
   sheetTabs_->setContextMenuPolicy(Qt::CustomContextMenu);
-  row->addWidget(sheetTabs_, 1);
+  sheetTabs_->hide();  // a job of one query has no tabs
+  row->addWidget(sheetTabs_);
 
   auto* add = new QToolButton(strip);
   add->setObjectName(QStringLiteral("addSheet"));
   add->setText(QStringLiteral("+"));
   add->setToolTip(QStringLiteral("Add a sheet: the job becomes a report of several sheets"));
   add->setAccessibleName(QStringLiteral("Add a sheet"));
+  // The "+" follows the last tab, as where the next sheet will stand.
   row->addWidget(add);
-  row->addStretch(0);
+  row->addStretch(1);
 
   connect(add, &QToolButton::clicked, this,
           [this] { command(ControlId::AddSheet, Notification::Click); });
@@ -80,13 +82,14 @@ void QtMainWindow::showSheetTabs(const std::vector<std::string>& names, int curr
   while (sheetTabs_->count() > 0) sheetTabs_->removeTab(0);
   for (const std::string& name : names) sheetTabs_->addTab(fromUtf8(name));
   if (current >= 0 && current < sheetTabs_->count()) sheetTabs_->setCurrentIndex(current);
+  // Without tabs the "+" stands alone at the start of the strip.
+  sheetTabs_->setVisible(!names.empty());
   quiet_ = wasQuiet;
 }
 
 int QtMainWindow::currentSheetTab() const { return sheetTabs_->currentIndex(); }
 
-std::optional<std::string> QtMainWindow::askText(std::string_view prompt,
-                                                 std::string_view caption,
+std::optional<std::string> QtMainWindow::askText(std::string_view prompt, std::string_view caption,
                                                  std::string_view initial) {
   QInputDialog dialog(this);
   dialog.setWindowTitle(fromUtf8(caption));

@@ -148,6 +148,13 @@ std::optional<LimitProblem> findLimitProblem(const JobSettings& job) {
       return LimitProblem{std::move(*refusal), field.refusedAs};
     }
   }
+  // A report's further sheets hold SQL texts of their own (the first one's is the job's SQL).
+  const JobField& sql = fieldOf(SettingKey::Sql);
+  for (std::size_t i = 1; i < job.sheets.size(); ++i) {
+    if (auto refusal = refusalOf(job.sheets[i].sql, sql.limit, sql.name)) {
+      return LimitProblem{"Sheet \"" + job.sheets[i].name + "\": " + *refusal, sql.refusedAs};
+    }
+  }
   return std::nullopt;
 }
 

@@ -1,5 +1,6 @@
 #include "job/job_settings.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <optional>
@@ -63,6 +64,16 @@ TEST(JobSettings, OverLongFieldsAreRefusedWithTheirOutcome) {
   job.outFileName.push_back('f');
   ASSERT_TRUE(findLimitProblem(job));
   EXPECT_EQ(findLimitProblem(job)->outcome, RunOutcome::OutputFile);
+
+  // A report's later sheet is held to the SQL text's limit as well, and named.
+  job.outFileName.pop_back();
+  job.sheets = {{"First", job.sql}, {"Later", std::string(32768, 's')}};
+  problem = findLimitProblem(job);
+  ASSERT_TRUE(problem);
+  EXPECT_EQ(problem->outcome, RunOutcome::StatementFailed);
+  EXPECT_THAT(problem->message, ::testing::StartsWith("Sheet \"Later\": "));
+  job.sheets[1].sql.pop_back();
+  EXPECT_FALSE(findLimitProblem(job));
 }
 
 TEST(JobSettings, ANulByteIsRefusedInEveryFieldLikeAnOverLongValue) {

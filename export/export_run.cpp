@@ -23,6 +23,10 @@ namespace rowpress {
 
 namespace {
 
+// A CSV report without an output name registers a reserved name and a temporary file for each
+// sheet, and the type report one more file: the stop's table holds them all.
+static_assert(StopRequest::kRunFiles >= 2 * kMaxReportSheets + 1);
+
 constexpr char kBinaryValue[] = "<BINARY>";
 constexpr long long kProgressEvery = 1024;
 // How often the run reports its progress for a progress line, on the coarse clock.

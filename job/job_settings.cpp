@@ -150,6 +150,12 @@ std::optional<LimitProblem> findLimitProblem(const JobSettings& job) {
   }
   // A report's further sheets hold SQL texts of their own (the first one's is the job's SQL).
   const JobField& sql = fieldOf(SettingKey::Sql);
+  if (job.sheets.size() > kMaxReportSheets) {
+    return LimitProblem{"The report has " + std::to_string(job.sheets.size()) +
+                            " sheets, more than the " + std::to_string(kMaxReportSheets) +
+                            " that a run writes, and was refused.",
+                        RunOutcome::JobUnreadable};
+  }
   for (std::size_t i = 1; i < job.sheets.size(); ++i) {
     if (auto refusal = refusalOf(job.sheets[i].sql, sql.limit, sql.name)) {
       return LimitProblem{"Sheet \"" + job.sheets[i].name + "\": " + *refusal, sql.refusedAs};

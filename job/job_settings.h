@@ -22,6 +22,10 @@ inline constexpr std::size_t kCredentialLimit = 127;  // dataSource, userName, p
 inline constexpr std::size_t kPathLimit = 255;   // launchApplication, outFileName, settingsFile
 inline constexpr std::size_t kSqlLimit = 32767;  // what the fetch passes on to the driver
 
+// The most sheets that a report runs: every sheet of a CSV report may take a reserved name
+// and a temporary file, and a stop must know them all.
+inline constexpr std::size_t kMaxReportSheets = 100;
+
 // A sheet of a report job: the name of its worksheet (of its file, for CSV and TSV; of its
 // heading, for HTML) and the statement that fills it.
 struct JobSheet {

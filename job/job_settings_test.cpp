@@ -74,6 +74,13 @@ TEST(JobSettings, OverLongFieldsAreRefusedWithTheirOutcome) {
   EXPECT_THAT(problem->message, ::testing::StartsWith("Sheet \"Later\": "));
   job.sheets[1].sql.pop_back();
   EXPECT_FALSE(findLimitProblem(job));
+  // So many sheets that a stop could not know every file of a CSV report: refused whole.
+  job.sheets.resize(kMaxReportSheets + 1, JobSheet{"More", "select 1"});
+  problem = findLimitProblem(job);
+  ASSERT_TRUE(problem);
+  EXPECT_EQ(problem->outcome, RunOutcome::JobUnreadable);
+  job.sheets.pop_back();
+  EXPECT_FALSE(findLimitProblem(job));
 }
 
 TEST(JobSettings, ANulByteIsRefusedInEveryFieldLikeAnOverLongValue) {

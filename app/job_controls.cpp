@@ -67,15 +67,14 @@ void showSheetTabs(const JobSettings& job, View& view) {
   view.showSheetTabs(names, names.empty() ? -1 : 0);
 }
 
-void takeShownSheet(JobSettings& job, const View& view) {
+void takeShownSheet(JobSettings& job, const View& view, int shown) {
   const std::string text = view.text(ControlId::SqlBox);
   if (job.sheets.empty()) {
     job.sql = text;
     return;
   }
-  const int current = view.currentSheetTab();
-  if (current >= 0 && static_cast<std::size_t>(current) < job.sheets.size()) {
-    job.sheets[static_cast<std::size_t>(current)].sql = text;
+  if (shown >= 0 && static_cast<std::size_t>(shown) < job.sheets.size()) {
+    job.sheets[static_cast<std::size_t>(shown)].sql = text;
   }
   job.sql = job.sheets.front().sql;
 }
@@ -109,7 +108,7 @@ void takeJob(JobSettings& job, const View& view) {
         break;
     }
   }
-  takeShownSheet(job, view);
+  takeShownSheet(job, view, view.currentSheetTab());
 }
 
 void resetControlsBeforeLoad(View& view) {
@@ -156,7 +155,7 @@ void showAppliedSettings(const std::vector<AppliedSetting>& shown, View& view) {
 }
 
 SettingsLoadResult loadSettingsFile(JobSettings& job, View& view, const std::string& path) {
-  takeShownSheet(job, view);
+  takeShownSheet(job, view, view.currentSheetTab());
   SettingsLoadResult loaded = loadSettings(job, path);
   if (!loaded.opened) return loaded;
   resetControlsBeforeLoad(view);

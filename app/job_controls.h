@@ -27,9 +27,9 @@ void showJob(const JobSettings& job, View& view);
 // job of one query).
 void showSheetTabs(const JobSettings& job, View& view);
 
-// Takes the SQL box into the job: the text of the current sheet of a report, whose first
-// sheet's text is also the job's SQL; the job's SQL otherwise.
-void takeShownSheet(JobSettings& job, const View& view);
+// Takes the SQL box into the job: the text of the report's sheet `shown` (the one the box
+// shows), whose first sheet's text is also the job's SQL; the job's SQL otherwise.
+void takeShownSheet(JobSettings& job, const View& view, int shown);
 
 // Takes the job from the controls: the data source from the selected entry of the data
 // source list (none when nothing is selected), the texts from their boxes, the flags from

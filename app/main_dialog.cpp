@@ -190,16 +190,7 @@ void MainDialog::OnLoadPrevious() {
   shownSheet_ = std::max(view_.currentSheetTab(), 0);
 }
 
-void MainDialog::keepShownSheet() {
-  if (job_.sheets.empty()) {
-    job_.sql = view_.text(ControlId::SqlBox);
-    return;
-  }
-  if (shownSheet_ >= 0 && static_cast<std::size_t>(shownSheet_) < job_.sheets.size()) {
-    job_.sheets[static_cast<std::size_t>(shownSheet_)].sql = view_.text(ControlId::SqlBox);
-  }
-  job_.sql = job_.sheets.front().sql;
-}
+void MainDialog::keepShownSheet() { takeShownSheet(job_, view_, shownSheet_); }
 
 void MainDialog::showSheets() {
   std::vector<std::string> names;

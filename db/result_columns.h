@@ -27,4 +27,8 @@ struct CellValue {
 // value is "<BINARY>".
 inline bool isBinaryType(int sqlType) { return sqlType == -2 || sqlType == -3 || sqlType == -4; }
 
+// Approximate numbers (SQL_FLOAT, SQL_REAL, SQL_DOUBLE): their text is the shortest form of a
+// binary value, which a spreadsheet's cell holds exactly whatever its number of digits.
+inline bool isApproximateType(int sqlType) { return sqlType == 6 || sqlType == 7 || sqlType == 8; }
+
 }  // namespace rowpress

@@ -44,9 +44,10 @@ void DelimitedWriter::cell(const CellValue& cellValue, const ColumnInfo& column,
   const std::string_view value = cellValue.text;
   if (!out_) return;
   if (options_.quoteFields) {
-    // The fixed-width form is made of the value, then quoted as a whole.
-    const FixedWidth fixed =
-        forceFullLength ? fixedWidth(value, column.declaredSize) : FixedWidth{value, 0};
+    // The fixed-width form is made of the value, then quoted as a whole. NULL and the empty
+    // string keep their own forms, an empty field and "", which padding would make the same.
+    const bool pad = forceFullLength && !value.empty();
+    const FixedWidth fixed = pad ? fixedWidth(value, column.declaredSize) : FixedWidth{value, 0};
     writeStandardField(fixed.text, fixed.padding, cellValue.null);
     return;
   }

@@ -166,12 +166,13 @@ TEST_F(DelimitedWriterTest, StandardHeaderNamesFollowTheSameRules) {
             "\"a,b\",\"c\rd\",\"e\nf\",\"g\"\"h\",\"\", i \r\n");
 }
 
-// Force Full Length makes the fixed-width form of the value first and quotes that.
+// Force Full Length makes the fixed-width form of the value first and quotes that; the empty
+// string stays "" and NULL an empty field, not both the same blanks.
 TEST_F(DelimitedWriterTest, StandardFixedWidthPadsBeforeQuoting) {
   const std::vector<ColumnInfo> c6 = {column("A", 6)};
   EXPECT_EQ(
       standard(c6, {{"ab"}, {"a,b"}, {"a\"bcdefg"}, {"abc\r\nd,e"}, {""}, {std::nullopt}}, true),
-      "A\r\nab    \r\n\"a,b   \"\r\n\"a\"\"bcde\"\r\n\"abc\r\nd\"\r\n      \r\n      \r\n");
+      "A\r\nab    \r\n\"a,b   \"\r\n\"a\"\"bcde\"\r\n\"abc\r\nd\"\r\n\"\"\r\n\r\n");
   // The cut keeps whole UTF-8 characters; "aé€" is 61 C3 A9 E2 82 AC.
   EXPECT_EQ(standard({column("A", 5), column("B", 4)},
                      {{"a\xC3\xA9\xE2\x82\xAC", "\"a\xE2\x82\xAC"}}, true),

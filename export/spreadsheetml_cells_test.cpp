@@ -42,7 +42,7 @@ TEST_F(SpreadsheetMlWriterTest, OtherValuesGiveStringCells) {
   EXPECT_EQ(oneCell(column("N", kDouble, 5), "1-2", true), stringCell("1-2  "));
 }
 
-TEST_F(SpreadsheetMlWriterTest, WholeNumbersOfMoreThan15DigitsGiveStringCells) {
+TEST_F(SpreadsheetMlWriterTest, NumbersOfMoreThan15SignificantDigitsGiveStringCells) {
   for (std::int16_t type : {2, 3, 4, 5, 6, 7, 8, -6, -5}) {
     EXPECT_EQ(oneCell(column("N", type), "12345678901234567", false),
               stringCell("12345678901234567"))
@@ -54,12 +54,16 @@ TEST_F(SpreadsheetMlWriterTest, WholeNumbersOfMoreThan15DigitsGiveStringCells) {
   // As a String cell it takes the fixed width like any other.
   EXPECT_EQ(oneCell(column("N", -5, 20), "12345678901234567", true),
             stringCell("12345678901234567   "));
-  // Fifteen digits, leading zeros, and fractions stay Numbers.
+  // Fifteen digits and leading zeros stay Numbers.
   EXPECT_EQ(oneCell(column("N", -5), "123456789012345", false), numberCell("123456789012345"));
   EXPECT_EQ(oneCell(column("N", -5), "-000123456789012345", false),
             numberCell("-000123456789012345"));
+  // A DECIMAL's digits count to its last one that is not zero; a DOUBLE's decimal is the
+  // shortest form of the binary value that the cell holds.
   EXPECT_EQ(oneCell(column("N", 3), "1234567890123456.25", false),
-            numberCell("1234567890123456.25"));
+            stringCell("1234567890123456.25"));
+  EXPECT_EQ(oneCell(column("N", 3), "12345.678901234500", false), numberCell("12345.678901234500"));
+  EXPECT_EQ(oneCell(column("N", 8), "0.3333333333333333", false), numberCell("0.3333333333333333"));
 }
 
 TEST_F(SpreadsheetMlWriterTest, BinaryColumnsGiveTheBinaryCellWhateverTheValue) {

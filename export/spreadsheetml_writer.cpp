@@ -201,8 +201,9 @@ void SpreadsheetMlWriter::cell(const CellValue& cellValue, const ColumnInfo& col
     out_->write(kBinaryCell);
     return;
   }
-  // A whole number longer than a spreadsheet keeps is text, so that no digit is lost.
-  if (isNumericType(column.sqlType) && isNumericText(value) && !isLongWholeNumber(value)) {
+  // A number longer than a spreadsheet keeps is text, so that no digit is lost.
+  if (isNumericType(column.sqlType) && isNumericText(value) &&
+      !isLongNumber(value, isApproximateType(column.sqlType))) {
     out_->write(kNumberOpen);
     out_->write(value);
     out_->write(kCellClose);

@@ -262,10 +262,19 @@ bool isNumericText(std::string_view text) {
   return digit;
 }
 
-bool isLongWholeNumber(std::string_view text) {
-  if (!isNumericText(text) || text.find('.') != std::string_view::npos) return false;
-  const std::size_t first = text.find_first_not_of("+-0");
-  return first != std::string_view::npos && text.size() - first > kSpreadsheetDigits;
+bool isLongNumber(std::string_view text, bool approximate) {
+  if (!isNumericText(text)) return false;
+  if (approximate && text.find('.') != std::string_view::npos) return false;
+  // A decimal's zeros at its end carry no digit; without a fraction it counts as a whole one.
+  if (text.find('.') != std::string_view::npos) {
+    text = text.substr(0, text.find_last_not_of('0') + 1);
+    if (text.back() == '.') text.remove_suffix(1);
+  }
+  const std::size_t first = text.find_first_not_of("+-0.");
+  if (first == std::string_view::npos) return false;
+  const std::size_t point = text.find('.', first);
+  const std::size_t digits = text.size() - first - (point == std::string_view::npos ? 0 : 1);
+  return digits > kSpreadsheetDigits;
 }
 
 void writeXmlEscaped(OutputFile& out, std::string_view text) { xmlEscape(FileSink{out}, text); }

@@ -37,10 +37,14 @@ bool isNumericText(std::string_view text);
 // The significant digits that a spreadsheet keeps of a number.
 inline constexpr std::size_t kSpreadsheetDigits = 15;
 
-// Numeric text that a spreadsheet would change: a whole number (no full stop) of more than
-// kSpreadsheetDigits digits, not counting its sign and leading zeros ("12345678901234567",
-// "-1000000000000000000"; not "000000000000000001" nor "12345678901234567.5").
-bool isLongWholeNumber(std::string_view text);
+// Numeric text that a spreadsheet would change: more than kSpreadsheetDigits significant
+// digits. They are counted from the first digit that is not zero (sign and leading zeros
+// aside) to the end of a whole number, and to the last digit that is not zero of a decimal
+// ("12345678901234567", "-1000000000000000000", "0.12345678901234567",
+// "1234567890123456.5"; not "000000000000000001", "0.000000000000000001" nor
+// "1.50000000000000000000"). A decimal of an approximate column (`approximate`) is never
+// long: its digits are those of the binary value that the cell holds.
+bool isLongNumber(std::string_view text, bool approximate = false);
 
 // SpreadsheetML String content: bytes 0 to 31, bytes that are not part of a well-formed
 // UTF-8 sequence (overlong forms, surrogates, code points above U+10FFFF, stray continuation

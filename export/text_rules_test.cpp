@@ -43,18 +43,24 @@ TEST(TextRules, NumericTextIsSignDigitsAndAtMostOneFullStop) {
   }
 }
 
-TEST(TextRules, LongWholeNumbersHaveMoreThan15DigitsBesideSignAndLeadingZeros) {
+TEST(TextRules, LongNumbersHaveMoreThan15SignificantDigits) {
   for (const char* yes :
        {"1234567890123456", "12345678901234567", "-1234567890123456", "+1000000000000000000",
-        "0001234567890123456", "-00001234567890123456", "9999999999999999"}) {
-    EXPECT_TRUE(isLongWholeNumber(yes)) << yes;
+        "0001234567890123456", "-00001234567890123456", "9999999999999999", "1234567890123456.5",
+        "12345678901234567.", ".12345678901234567", "1.2345678901234567",
+        "-0.0000001234567890123456", "10000000000000000.0", "123456789012345.60"}) {
+    EXPECT_TRUE(isLongNumber(yes)) << yes;
   }
-  for (const char* no :
-       {"123456789012345", "-123456789012345", "000000000000000001", "0000000000000000000000",
-        "-000123456789012345", "1234567890123456.5", "12345678901234567.", ".12345678901234567",
-        "1.2345678901234567", "0", "", "12345678901234567E1", "1-2345678901234567"}) {
-    EXPECT_FALSE(isLongWholeNumber(no)) << no;
+  for (const char* no : {"123456789012345", "-123456789012345", "000000000000000001",
+                         "0000000000000000000000", "-000123456789012345", "0.000000000000000001",
+                         "1.50000000000000000000", "12345678901234.5", "-1234567890123.450000",
+                         "0.0", "0", "", "12345678901234567E1", "1-2345678901234567", "."}) {
+    EXPECT_FALSE(isLongNumber(no)) << no;
   }
+  // A double's shortest form is the value itself; its whole numbers still count.
+  EXPECT_FALSE(isLongNumber("0.3333333333333333", true));
+  EXPECT_TRUE(isLongNumber("0.3333333333333333", false));
+  EXPECT_TRUE(isLongNumber("12345678901234567", true));
 }
 
 TEST(TextRules, FixedWidthPadsAndCuts) {

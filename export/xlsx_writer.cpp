@@ -98,18 +98,19 @@ bool readTime(std::string_view text, SqlDateTime& value) {
       !readDigits(text, 6, 2, second) || hour > 23 || minute > 59 || second > 59) {
     return false;
   }
-  double fraction = 0;
+  // The workbook shows milliseconds: the fraction is cut there, never rounded up, so that
+  // 23:59:59.9999 stays on its own day (and 9999-12-31 within the calendar).
+  int millis = 0;
   if (text.size() > 8) {
     if (text[8] != '.' || text.size() == 9) return false;
-    double scale = 1;
     for (std::size_t i = 9; i < text.size(); ++i) {
       if (text[i] < '0' || text[i] > '9') return false;
-      scale /= 10;
-      fraction += (text[i] - '0') * scale;
+      if (i < 12) millis = millis * 10 + (text[i] - '0');
     }
+    for (std::size_t i = std::min<std::size_t>(text.size(), 12); i < 12; ++i) millis *= 10;
   }
-  value.hasFraction = fraction != 0;
-  value.seconds = hour * 3600.0 + minute * 60.0 + second + fraction;
+  value.hasFraction = millis != 0;
+  value.seconds = hour * 3600.0 + minute * 60.0 + second + millis / 1000.0;
   return true;
 }
 
@@ -552,9 +553,9 @@ void XlsxWriter::cell(const CellValue& value, const ColumnInfo& column, bool for
       checkCell(worksheet_write_string(sheet_, row, col, kBinaryValue, nullptr), row_);
       return;
     case CellKind::Number: {
-      // Only a real number is a number; a whole number longer than the spreadsheet keeps
-      // stays text, so that no digit is lost.
-      if (isNumericText(text) && !isLongWholeNumber(text)) {
+      // Only a real number is a number; one longer than the spreadsheet keeps stays text, so
+      // that no digit is lost.
+      if (isNumericText(text) && !isLongNumber(text, isApproximateType(column.sqlType))) {
         const std::string_view digits = text[0] == '+' ? text.substr(1) : text;
         double number = 0;
         const auto [end, error] =

@@ -81,16 +81,18 @@ TEST_F(XlsxWriterTest, NumericColumnsHoldNumbersOnlyWhereTheyAreRealNumbers) {
                                 {"7.", "000000000000000001"},
                                 {"1-2", "12345678901234567.5"},
                                 {"", "1E+10"},
-                                {std::nullopt, " 12"}});
+                                {std::nullopt, " 12"},
+                                {"0.12345678901234567", "1.50000000000000000000"}});
   ASSERT_EQ(dump.sheets.size(), 1u);
   EXPECT_EQ(columnCells(dump.sheets[0], 0),
             (std::vector<std::string>{"number:3.25", "number:-0.5", "number:0.5", "number:7",
-                                      "text:1-2", ":", ":"}));
-  // More than 15 digits of a whole number would be rounded by the spreadsheet: text.
+                                      "text:1-2", ":", ":", "text:0.12345678901234567"}));
+  // More than 15 significant digits, whole or decimal, would be rounded by the spreadsheet:
+  // text. Zeros at the end of a decimal are no digits of it.
   EXPECT_EQ(columnCells(dump.sheets[0], 1),
-            (std::vector<std::string>{"text:9007199254740993", "number:123456789012345",
-                                      "text:-1234567890123456", "number:1",
-                                      "number:1.234567890123457e+16", "text:1E+10", "text: 12"}));
+            (std::vector<std::string>{
+                "text:9007199254740993", "number:123456789012345", "text:-1234567890123456",
+                "number:1", "text:12345678901234567.5", "text:1E+10", "text: 12", "number:1.5"}));
 }
 
 TEST_F(XlsxWriterTest, DatesTimesAndTimestampsAreDateCellsWithinTheSpreadsheetsCalendar) {
@@ -102,23 +104,26 @@ TEST_F(XlsxWriterTest, DatesTimesAndTimestampsAreDateCellsWithinTheSpreadsheetsC
              {"1900-02-28", "24:00:00", "2024-01-02 03:04:05+01"},
              {"0000-00-00", "-01:00:00", "0000-00-00 00:00:00"},
              {"2023-02-29", "12:60:00", "10000-01-01 00:00:00"},
-             {"2024-1-2", "838:59:59", "2024-01-02 03:04"}});
+             {"2024-1-2", "838:59:59", "2024-01-02 03:04"},
+             // A fraction past the millisecond is cut, never rounded into the next day.
+             {"2024-02-29", "23:59:59.9999", "9999-12-31 23:59:59.99999"}});
   ASSERT_EQ(dump.sheets.size(), 1u);
   const Sheet& sheet = dump.sheets[0];
-  EXPECT_EQ(
-      columnCells(sheet, 0),
-      (std::vector<std::string>{"datetime:2024-02-29T00:00:00", "datetime:1900-03-01T00:00:00",
-                                "datetime:9999-12-31T00:00:00", "text:1900-02-28",
-                                "text:0000-00-00", "text:2023-02-29", "text:2024-1-2"}));
+  EXPECT_EQ(columnCells(sheet, 0),
+            (std::vector<std::string>{
+                "datetime:2024-02-29T00:00:00", "datetime:1900-03-01T00:00:00",
+                "datetime:9999-12-31T00:00:00", "text:1900-02-28", "text:0000-00-00",
+                "text:2023-02-29", "text:2024-1-2", "datetime:2024-02-29T00:00:00"}));
   EXPECT_EQ(columnCells(sheet, 1),
             (std::vector<std::string>{"time:23:59:59", "time:00:00:00", "time:12:30:00.500000",
                                       "text:24:00:00", "text:-01:00:00", "text:12:60:00",
-                                      "text:838:59:59"}));
+                                      "text:838:59:59", "time:23:59:59.999000"}));
   EXPECT_EQ(columnCells(sheet, 2),
             (std::vector<std::string>{
                 "datetime:2024-01-02T03:04:05", "datetime:2024-01-02T03:04:05.250000",
                 "datetime:2024-01-02T03:04:05", "text:2024-01-02 03:04:05+01",
-                "text:0000-00-00 00:00:00", "text:10000-01-01 00:00:00", "text:2024-01-02 03:04"}));
+                "text:0000-00-00 00:00:00", "text:10000-01-01 00:00:00", "text:2024-01-02 03:04",
+                "datetime:9999-12-31T23:59:59.999000"}));
 }
 
 TEST(XlsxSerial, DaysCountFrom1899_12_30AndTheCalendarEndsAt9999) {

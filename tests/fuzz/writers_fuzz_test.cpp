@@ -238,7 +238,8 @@ std::string expectedStandard(const Result& result) {
     for (std::size_t k = 0; k < row.size(); ++k) {
       const std::string& value = row[k];
       out += k == 0 ? "" : "\t";
-      if (!result.forceFullLength) {
+      // NULL and the empty string are not padded: they stay an empty field and "".
+      if (!result.forceFullLength || value.empty()) {
         out += "text:" + escaped(value);
       } else if (isPlain(value)) {
         out += "text:" + escaped(fixed(value, widthOf(result.columns[k])));

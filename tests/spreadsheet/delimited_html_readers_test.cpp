@@ -182,7 +182,7 @@ TEST_F(IndependentReaderTest, StandardCsvFixedWidthFieldsAreQuotedWithTheirPaddi
       exportAndRead(OutputType::Csv, "standard-csv", "select code, tag from fixed order by rowid"),
       {{{"text", "code"}, {"text", "tag"}},
        {{"text", "a,\"b    "}, {"text", "x\ny"}},
-       {{"text", "abcdefgh"}, {"text", "   "}}});
+       {{"text", "abcdefgh"}, {"text", ""}}});  // NULL stays an empty field
 }
 
 TEST_F(IndependentReaderTest, DelimitedOutputHasNoRowLimit) {

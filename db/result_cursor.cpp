@@ -284,6 +284,23 @@ bool OdbcResultCursor::value(int k, CellValue& value) {
   return readValue(k, value);
 }
 
+bool OdbcResultCursor::isNull(int k, bool& null) {
+  // A buffer of no bytes asks for the length alone. The pointer must be real all the same:
+  // the driver manager refuses a null one (HY009). Drivers answer SQL_SUCCESS_WITH_INFO (the
+  // value did not fit) or SQL_SUCCESS; an empty value has the length 0, not NULL.
+  char none = 0;
+  SQLLEN indicator = 0;
+  const SQLRETURN rc =
+      SQLGetData(statement_, static_cast<SQLUSMALLINT>(k), SQL_C_BINARY, &none, 0, &indicator);
+  if (rc == SQL_NO_DATA) {
+    null = false;
+    return true;
+  }
+  if (!succeeded(rc)) return false;
+  null = indicator == SQL_NULL_DATA;
+  return true;
+}
+
 bool OdbcResultCursor::readValue(int k, CellValue& value) {
   // Most values are short: ask for them with a small buffer first, because drivers spend
   // time in proportion to the buffer they are handed, and fetch a long value's remaining

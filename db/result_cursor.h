@@ -47,6 +47,9 @@ class ResultCursor {
   // next value or fetch; false when the driver failed to deliver it. A value longer than
   // kValueLimit bytes is cut there, on a character boundary.
   virtual bool value(int k, CellValue& value) = 0;
+  // Whether column k's value of the current row is NULL, asking the driver for its length
+  // only: a binary column's bytes are never read. False when the driver failed to tell.
+  virtual bool isNull(int k, bool& null) = 0;
   // "[STATE] MESSAGE (NATIVE)\n" of the step that failed last.
   virtual std::string diagnostic() = 0;
   // The rows that a statement without result columns changed, where the driver tells them.
@@ -87,6 +90,7 @@ class OdbcResultCursor : public ResultCursor {
   const std::vector<ColumnInfo>& describe(int count) override;
   Fetched fetch() override;
   bool value(int k, CellValue& value) override;
+  bool isNull(int k, bool& null) override;
   std::string diagnostic() override;
   std::optional<long long> affectedRows() override;
   bool cancelsSafely() override { return driverCancelsSafely(connection_); }

@@ -320,6 +320,7 @@ std::optional<RunOutcome> ExportRun::streamRows(ResultCursor& cursor, OutputType
   std::int64_t nextProgress = coarseNow() + kProgressLineEveryNs;
   const long long rowLimit = job_.excel2007 ? kWorkbook2007RowLimit : kWorkbookRowLimit;
   const bool workbook = type == OutputType::Xml;
+  binaryNulls_ = type == OutputType::Xlsx;
   sheetRows_ = 0;
   // A statement without result columns (an UPDATE) has no rows to fetch.
   while (columnCount_ > 0) {
@@ -376,7 +377,10 @@ bool ExportRun::writeRow(ResultCursor& cursor, bool workbook, OutputWriter& writ
     const ColumnInfo& column = columns_[static_cast<std::size_t>(k - 1)];
     CellValue value;
     if (isBinaryType(column.sqlType)) {
-      value = CellValue{kBinaryValue};
+      // The bytes are never read; the .xlsx cell of a NULL stays empty.
+      bool null = false;
+      if (binaryNulls_ && !cursor.isNull(k, null)) return false;
+      value = null ? CellValue{std::string_view(), true} : CellValue{kBinaryValue};
     } else if (!cursor.value(k, value)) {
       return false;
     }

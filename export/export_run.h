@@ -156,6 +156,8 @@ class ExportRun {
   std::vector<ColumnInfo> columns_;
   std::string statusLine_;
   int columnCount_ = 0;
+  // An .xlsx cell tells NULL from a value: a binary column's NULL is asked of the driver.
+  bool binaryNulls_ = false;
 };
 
 }  // namespace rowpress

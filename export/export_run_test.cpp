@@ -441,6 +441,19 @@ TEST_F(ExportRunTest, AValueThatCannotBeReadFailsTheStatementAndBinaryValuesAreN
   EXPECT_THAT(report.lines, ElementsAre("n | data | name | ", "1 | <BINARY> | r1 | ",
                                         "SQL statement failed.", cursor.failure));
   EXPECT_TRUE(outputFiles().empty());
+
+  // An .xlsx cell tells NULL apart: whether the binary value is NULL is asked, in column
+  // order, and a driver that cannot tell fails the statement too.
+  FakeResultCursor xlsx = FakeResultCursor::numbered(3);
+  xlsx.columns.insert(xlsx.columns.begin() + 1, ColumnInfo{"data", -3, 16, 0});
+  for (FakeResultCursor::Row& row : xlsx.rows) row.insert(row.begin() + 1, std::nullopt);
+  xlsx.failValueAt = {2, 2};
+  setOutputType(job_, OutputType::Xlsx);
+  RecordingReport xlsxReport;
+  EXPECT_EQ(ExportRun(job_, xlsxReport, StopRequest::instance(), launcher_).run(xlsx, sql).outcome,
+            RunOutcome::StatementFailed);
+  EXPECT_THAT(xlsx.read, ElementsAre(Read{1, 1}, Read{1, 2}, Read{1, 3}, Read{2, 1}, Read{2, 2}));
+  EXPECT_TRUE(outputFiles().empty());
 }
 
 // A column count that the driver cannot tell, or one over 256, ends the run before any

@@ -35,7 +35,7 @@ struct ServerCase {
   std::vector<const char*> header;
   std::vector<std::string> valueRow;
   std::vector<std::string> edgeRow;
-  std::vector<std::size_t> binaryColumns;  // "<BINARY>" also when NULL
+  std::vector<std::size_t> binaryColumns;  // "<BINARY>" also when NULL in the XML workbook
   // The start of the value row's line in the status list.
   const char* valueLine;
   // The type report: the first five fields of each column line, and whole lines by index.
@@ -100,7 +100,9 @@ TEST_P(ServerTypesTest, EachTypeBecomesANumberOrAStringCell) {
 }
 
 // The .xlsx workbook of the same table, read back by LibreOffice and by openpyxl: every cell
-// with its type and its value.
+// with its type and its value. A NULL is an empty cell in binary columns too (the driver is
+// asked for the length only), so the last row, all NULLs, leaves no cell used; an empty
+// binary value stays "<BINARY>".
 TEST_P(ServerTypesTest, EachTypeBecomesATypedXlsxCellForBothReaders) {
   const ServerCase& server = GetParam();
   ASSERT_NO_FATAL_FAILURE(createTypesTable());
@@ -110,9 +112,7 @@ TEST_P(ServerTypesTest, EachTypeBecomesATypedXlsxCellForBothReaders) {
       RunOutcome::Exported);
   std::vector<SheetCell> header;
   for (const char* name : server.header) header.push_back({"text", name});
-  std::vector<SheetCell> nulls(server.header.size());
-  for (std::size_t column : server.binaryColumns) nulls[column] = kXBinary;
-  expectXlsxReadByBoth(onlyOutput(), {header, server.xlsxValueRow, server.xlsxEdgeRow, nulls},
+  expectXlsxReadByBoth(onlyOutput(), {header, server.xlsxValueRow, server.xlsxEdgeRow},
                        temp_.path());
 }
 

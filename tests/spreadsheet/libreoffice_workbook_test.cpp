@@ -286,11 +286,14 @@ TEST_F(LibreOfficeWorkbookTest, XlsxCellsArriveTypedInLibreOfficeAndInOpenpyxl) 
   execute(
       "insert into kinds values (0, 1e-3, -1, '9999-12-31', '00:00:00', "
       "'2024-01-02 03:04:05+01', NULL, '" +
-      longest + "', NULL)");
+      longest + "', x'')");
   execute(
       "insert into kinds values (1, 2, 3, '1900-03-01', '23:59:59', '1900-03-01 00:00:01', "
       "1, '" +
       longest + "z', NULL)");
+  execute(
+      "insert into kinds values (2, 0.5, 4, '2024-02-29', '23:59:59.9999', "
+      "'2024-12-31 23:59:59.9999', 0, 'cut', x'01')");
   setOutputType(job_, OutputType::Xlsx);
   const std::string workbook =
       exportWorkbook("select * from kinds order by rowid", RunOutcome::Exported);
@@ -316,16 +319,20 @@ TEST_F(LibreOfficeWorkbookTest, XlsxCellsArriveTypedInLibreOfficeAndInOpenpyxl) 
        {xNumber("-7"), xNumber("-0.5"), xText("12345678901234567"), xText("0000-00-00"),
         xText("24:00:00"), xText("1899-12-31 00:00:00"), xBool("FALSE"), xText("tabbreak"),
         xBinary},
-       {empty(), empty(), empty(), empty(), empty(), empty(), empty(), empty(), xBinary},
+       // A binary NULL is an empty cell like any other; an empty binary value is not NULL.
+       {empty(), empty(), empty(), empty(), empty(), empty(), empty(), empty(), empty()},
        {xNumber("0"), xNumber("0.001"), xNumber("-1"), xDate("9999-12-31"), xTime("00:00:00"),
         xText("2024-01-02 03:04:05+01"), empty(), xText(longest), xBinary},
        {xNumber("1"), xNumber("2"), xNumber("3"), xDate("1900-03-01"), xTime("23:59:59"),
-        xWhen("1900-03-01T00:00:01"), xBool("TRUE"), xText("<Too Large>"), xBinary}},
+        xWhen("1900-03-01T00:00:01"), xBool("TRUE"), xText("<Too Large>"), empty()},
+       // A fraction past the millisecond is cut, never rounded into the next day or year.
+       {xNumber("2"), xNumber("0.5"), xNumber("4"), xDate("2024-02-29"), xTime("23:59:59.999"),
+        xWhen("2024-12-31T23:59:59.999"), xBool("FALSE"), xText("cut"), xBinary}},
       temp_.path());
   ASSERT_EQ(dump.sheets.size(), 1u);
   EXPECT_EQ(dump.sheets[0].name, "Sheet1");
   EXPECT_EQ(dump.sheets[0].infoOf("freeze"), "A2");
-  EXPECT_EQ(dump.sheets[0].infoOf("filter"), "A1:I6");
+  EXPECT_EQ(dump.sheets[0].infoOf("filter"), "A1:I7");
   EXPECT_EQ(dump.sheets[0].infoOf("bold"), "111111111");
 }
 

@@ -93,6 +93,12 @@ class FakeResultCursor : public ResultCursor {
     value = cell ? CellValue{*cell} : CellValue{std::string_view(), true};
     return true;
   }
+  bool isNull(int k, bool& null) override {
+    read.emplace_back(current_, k);
+    if (std::pair(current_, k) == failValueAt) return false;
+    null = !rows.at(static_cast<std::size_t>(current_ - 1)).at(static_cast<std::size_t>(k - 1));
+    return true;
+  }
   std::string diagnostic() override { return failure; }
   std::optional<long long> affectedRows() override { return affected; }
   bool cancelsSafely() override { return safeToCancel; }

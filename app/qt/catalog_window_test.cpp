@@ -230,7 +230,7 @@ TEST_F(CatalogWindowTest, SheetTabsAreAddedChosenRenamedAndMovedAndEachBecomesAS
       auto* ask = qobject_cast<QInputDialog*>(top);
       ASSERT_NE(ask, nullptr);
       EXPECT_EQ(ask->textValue(), QStringLiteral("Sheet2"));
-      ask->setTextValue(QStringLiteral("Fruit"));
+      ask->setTextValue(QStringLiteral("Fruit & Veg"));
       ask->accept();
     }});
     const QPoint at = tabs->mapTo(&window_, tabs->tabRect(1).center());
@@ -257,7 +257,8 @@ TEST_F(CatalogWindowTest, SheetTabsAreAddedChosenRenamedAndMovedAndEachBecomesAS
     EXPECT_TRUE(script.finished());
   }
   ASSERT_EQ(tabs->count(), 2);
-  EXPECT_EQ(tabs->tabText(0), QStringLiteral("Fruit"));
+  // The "&" shows as itself, not as the mark of a shortcut key.
+  EXPECT_EQ(tabs->tabText(0), QStringLiteral("Fruit && Veg"));
   EXPECT_EQ(tabs->tabText(1), QStringLiteral("Sheet1"));
   EXPECT_EQ(window_.text(Id::SqlBox), "select * from apple");
   clickIndicator(qobject_cast<QCheckBox*>(window_.control(Id::LaunchOnFinish)));
@@ -268,6 +269,7 @@ TEST_F(CatalogWindowTest, SheetTabsAreAddedChosenRenamedAndMovedAndEachBecomesAS
   EXPECT_EQ(windowDlg_.lastExport().rows, 3);
   ASSERT_EQ(windowDlg_.lastExport().paths.size(), 1u);
   EXPECT_EQ(windowJob_.sheets.at(0).sql, "select * from apple");
+  EXPECT_EQ(windowJob_.sheets.at(0).name, "Fruit & Veg");
   EXPECT_EQ(windowJob_.sheets.at(1).name, "Sheet1");
 }
 

@@ -80,7 +80,10 @@ void QtMainWindow::showSheetTabs(const std::vector<std::string>& names, int curr
   const bool wasQuiet = quiet_;
   quiet_ = true;
   while (sheetTabs_->count() > 0) sheetTabs_->removeTab(0);
-  for (const std::string& name : names) sheetTabs_->addTab(fromUtf8(name));
+  // A tab's "&" would mark a shortcut key; doubled, it shows as itself.
+  for (const std::string& name : names) {
+    sheetTabs_->addTab(fromUtf8(name).replace(QLatin1Char('&'), QStringLiteral("&&")));
+  }
   if (current >= 0 && current < sheetTabs_->count()) sheetTabs_->setCurrentIndex(current);
   // Without tabs the "+" stands alone at the start of the strip.
   sheetTabs_->setVisible(!names.empty());

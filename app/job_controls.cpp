@@ -61,10 +61,10 @@ void showJob(const JobSettings& job, View& view) {
   showSheetTabs(job, view);
 }
 
-void showSheetTabs(const JobSettings& job, View& view) {
+void showSheetTabs(const JobSettings& job, View& view, int current) {
   std::vector<std::string> names;
   for (const JobSheet& sheet : job.sheets) names.push_back(sheet.name);
-  view.showSheetTabs(names, names.empty() ? -1 : 0);
+  view.showSheetTabs(names, names.empty() ? -1 : current);
 }
 
 void takeShownSheet(JobSettings& job, const View& view, int shown) {

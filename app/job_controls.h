@@ -23,9 +23,9 @@ void showOutputType(View& view, OutputType type);
 // its output type. The data source list is left as listing or loading filled it.
 void showJob(const JobSettings& job, View& view);
 
-// Shows the job's sheets as the tabs above the SQL box, the first one current (no tabs for a
-// job of one query).
-void showSheetTabs(const JobSettings& job, View& view);
+// Shows the job's sheets as the tabs above the SQL box, sheet `current` the current one (no
+// tabs for a job of one query).
+void showSheetTabs(const JobSettings& job, View& view, int current = 0);
 
 // Takes the SQL box into the job: the text of the report's sheet `shown` (the one the box
 // shows), whose first sheet's text is also the job's SQL; the job's SQL otherwise.

@@ -192,11 +192,7 @@ void MainDialog::OnLoadPrevious() {
 
 void MainDialog::keepShownSheet() { takeShownSheet(job_, view_, shownSheet_); }
 
-void MainDialog::showSheets() {
-  std::vector<std::string> names;
-  for (const JobSheet& sheet : job_.sheets) names.push_back(sheet.name);
-  view_.showSheetTabs(names, job_.sheets.empty() ? -1 : shownSheet_);
-}
+void MainDialog::showSheets() { showSheetTabs(job_, view_, shownSheet_); }
 
 void MainDialog::OnSelectSheet() {
   const int chosen = view_.currentSheetTab();

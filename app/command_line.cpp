@@ -8,11 +8,11 @@ namespace rowpress {
 namespace {
 
 // The switches without a value: the argument is the switch itself.
-constexpr std::string_view kBareSwitches[] = {"-silent", "-quiet", "-noautoopen",
-                                              "-h",      "--help", "--version"};
+constexpr std::string_view kBareSwitches[] = {"-silent",   "-quiet", "-noautoopen", "-strict",
+                                              "-manifest", "-h",     "--help",      "--version"};
 // The switches with a value: the argument begins with the switch, "=" included.
 constexpr std::string_view kValueSwitches[] = {
-    "-file=", "-outfile=", "-openwith=", "-passwordfile=", "-timeout=", "-param="};
+    "-file=", "-outfile=", "-openwith=", "-passwordfile=", "-timeout=", "-param=", "-manifest="};
 
 // The switch that takes a value which `arg` begins with, or nothing.
 std::optional<std::string_view> valueSwitchOf(std::string_view arg) {
@@ -45,9 +45,12 @@ CommandLine parseCommandLine(const std::vector<std::string>& args) {
       if (*name == "-passwordfile=") line.passwordFile = value;
       if (*name == "-timeout=") line.timeout = value;
       if (*name == "-param=") line.parameters.push_back(value);
+      if (*name == "-manifest=") line.manifest = value;
     } else if (isBareSwitch(arg)) {
       if (arg == "-silent") line.silent = true;
       if (arg == "-quiet") line.quiet = true;
+      if (arg == "-strict") line.strict = true;
+      if (arg == "-manifest") line.manifest = "";
       if (arg == "-noautoopen") line.noAutoOpen = true;
       if (arg == "-h" || arg == "--help") line.help = true;
       if (arg == "--version") line.version = true;
@@ -65,7 +68,8 @@ std::string refusedArgumentLine(const std::string& argument) {
 std::string helpText(const std::string& defaultDirectory) {
   return "Usage: rowpress [-file=JOB.DIRU ...] [-outfile=PATH] [-openwith=APPLICATION]\n"
          "                [-noautoopen] [-silent] [-quiet] [-passwordfile=PATH]\n"
-         "                [-timeout=SECONDS] [-param=NAME=VALUE ...]\n"
+         "                [-timeout=SECONDS] [-param=NAME=VALUE ...] [-strict]\n"
+         "                [-manifest[=values]]\n"
          "\n"
          "Pulls the result of one SQL query out of an ODBC data source into an Excel XML\n"
          "workbook, an .xlsx workbook, a CSV, TSV or HTML file. Without -silent the window\n"
@@ -101,6 +105,14 @@ std::string helpText(const std::string& defaultDirectory) {
          "                       for the next row takes longer (0: never; settings key Timeout)\n"
          "  -param=NAME=VALUE    the value of the marker :NAME in the SQL (repeatable; beats\n"
          "                       the settings key Param=\"NAME=VALUE\";)\n"
+         "  -strict              fail (status 8) rather than change a value to fit the\n"
+         "                       output: cut, dropped or replaced characters, <Too Large>,\n"
+         "                       <BINARY>, ... (settings key Strict); each change is\n"
+         "                       otherwise counted in a line \"rowpress: note: ...\"\n"
+         "  -manifest, -manifest=values\n"
+         "                       write PATH.manifest.json beside the output: rows, size,\n"
+         "                       SHA-256, columns and values changed, in JSON (settings\n"
+         "                       key Manifest; values: with the parameters' values)\n"
          "  --help, --version    print this text or the version\n"
          "\n"
          "Report jobs: a settings file may hold several Sheet=\"NAME\"; keys, each before\n"
@@ -119,6 +131,7 @@ std::string helpText(const std::string& defaultDirectory) {
          "  2  could not connect             5  stopped at a workbook limit\n"
          "                                   6  the job could not be read\n"
          "  7  the file was written but standard output could not take its path\n"
+         "  8  -strict: a value would have been changed to fit the output\n"
          "  A run past -timeout ends with 2 (connecting) or 3 (the statement) and says\n"
          "  \"timed out after N s\".\n"
          "  128+N  stopped by signal N (SIGINT, SIGTERM, SIGHUP): the temporary file is\n"

@@ -17,7 +17,10 @@ struct CommandLine {
   std::optional<std::string> openWith;
   bool noAutoOpen = false;
   bool silent = false;
-  bool quiet = false;  // "-quiet": no progress line and no summary line
+  bool quiet = false;   // "-quiet": no progress line and no summary line
+  bool strict = false;  // "-strict": fail rather than change a value to fit the output
+  // The last "-manifest" ("") or "-manifest=" value: "values" adds the parameters' values.
+  std::optional<std::string> manifest;
   // The last "-passwordfile=" value: the file whose first line is the password.
   std::optional<std::string> passwordFile;
   // The last "-timeout=" value as written; start-up takes it as whole seconds or refuses it.

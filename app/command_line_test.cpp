@@ -149,9 +149,10 @@ TEST(CommandLine, HelpAndManPageListTheSameSwitches) {
   const std::string manPage = support::readFile(ROWPRESS_SOURCE_DIR "/docs/rowpress.1");
   ASSERT_FALSE(manPage.empty()) << "the man page docs/rowpress.1 is missing or empty";
   const std::set<std::string> help = switchesOfHelp(helpText("/home/u/rowpress"));
-  EXPECT_THAT(help, UnorderedElementsAre(
-                        "-file=", "-outfile=", "-openwith=", "-noautoopen", "-silent", "-quiet",
-                        "-passwordfile=", "-timeout=", "-param=", "--help", "--version"));
+  EXPECT_THAT(help,
+              UnorderedElementsAre("-file=", "-outfile=", "-openwith=", "-noautoopen", "-silent",
+                                   "-quiet", "-passwordfile=", "-timeout=", "-param=", "-strict",
+                                   "-manifest", "-manifest=", "--help", "--version"));
   EXPECT_EQ(switchesOfManPage(manPage), help);
 }
 

@@ -53,12 +53,15 @@ std::string secondsText(std::chrono::duration<double> elapsed) {
 }
 
 std::string runEndLine(long long rows, std::chrono::duration<double> elapsed,
-                       const std::string& keptPath) {
+                       const std::string& keptPath, long long changed) {
   std::string line = std::to_string(rows) + " rows in " + secondsText(elapsed) + " s, ";
   if (keptPath.empty()) return line + "no file kept";
   std::error_code error;
   const std::filesystem::path full = std::filesystem::absolute(keptPath, error);
-  return line + "kept " + (error ? keptPath : full.lexically_normal().string());
+  line += "kept " + (error ? keptPath : full.lexically_normal().string());
+  if (changed == 0) return line;
+  return line + ", " + std::to_string(changed) + (changed == 1 ? " value" : " values") +
+         " changed to fit: see the status list";
 }
 
 std::string ProgressLine::text(long long rows, std::chrono::duration<double> elapsed) {

@@ -15,9 +15,11 @@ std::string secondsText(std::chrono::duration<double> elapsed);
 
 // The line that ends a run in the window: the rows, the time and where the file went, as
 // "3 rows in 0.2 s, kept /home/ann/out.csv" or "0 rows in 0.2 s, no file kept". A relative
-// `keptPath` is given in full from the working directory; empty means none was kept.
+// `keptPath` is given in full from the working directory; empty means none was kept. The
+// values the file holds changed to fit it, if any, are added: ", 3 values changed to fit: see
+// the status list".
 std::string runEndLine(long long rows, std::chrono::duration<double> elapsed,
-                       const std::string& keptPath);
+                       const std::string& keptPath, long long changed = 0);
 
 class ProgressLine {
  public:

@@ -11,6 +11,7 @@
 #include "app/run_watchdog.h"
 #include "export/stop_request.h"
 #include "export/text_rules.h"
+#include "export/value_account.h"
 #include "job/job_fields.h"
 
 namespace rowpress {
@@ -58,6 +59,15 @@ std::vector<std::string> jobFromCommandLine(
   takeSwitch("-openwith=", line.openWith, fieldOf(SettingKey::LaunchApplication));
   takeSwitch("-outfile=", line.outFile, fieldOf(SettingKey::OutFileName));
   if (line.silent) job.silent = true;
+  if (line.strict) job.strict = true;
+  if (line.manifest) {
+    job.manifest = true;
+    job.manifestValues = *line.manifest == "values";
+    if (!line.manifest->empty() && !job.manifestValues) {
+      problems.push_back("-manifest=" + *line.manifest +
+                         ": the manifest takes no value but \"values\"");
+    }
+  }
   applyOutsideCredentials(outside, job, problems);
   if (line.timeout) {
     std::optional<int> seconds = parseTimeoutSeconds(*line.timeout);
@@ -141,6 +151,9 @@ std::string summaryLine(const RunResult& result, const ExportResult& exported, i
       break;
     case RunOutcome::JobUnreadable:
       what = "the job could not be read";
+      break;
+    case RunOutcome::Changed:
+      what = "a value would have been changed to fit the output";
       break;
     case RunOutcome::Stopped:
       what = "stopped by signal " + std::to_string(signal);
@@ -271,6 +284,14 @@ int runUnattended(JobSettings job, std::ostream& out, std::ostream& err, const R
     err << stopLogLine(stop.signal());
   }
   if (!log.quiet) err << summaryLine(result, summary, stop.signal(), elapsed) << '\n';
+  // What the file holds differently from the data source is said even with -quiet: it is
+  // about the data, not the run.
+  if (summary.kept) {
+    for (const SheetAccount& sheet : summary.accounts) {
+      for (const ValueChange& change : sheet.changed)
+        logLine("note: " + changeLine(sheet.sheet, change));
+    }
+  }
   err.flush();
   if (result.outcome == RunOutcome::Stopped) return 128 + stop.signal();
   if (!pathShown) return static_cast<int>(RunOutcome::PathNotShown);

@@ -83,6 +83,21 @@ TEST_F(StartupTest, AParameterSwitchBeatsTheFileAndAMalformedOneIsAProblem) {
   }
 }
 
+TEST_F(StartupTest, StrictAndTheManifestComeFromTheFileOrTheSwitchAndOtherValuesAreAProblem) {
+  writeFile(temp_ / "s.DIRU", settings({"Strict=\"1\";", "Manifest=\"1\";"}));
+  start({"-file=" + (temp_ / "s.DIRU")});
+  EXPECT_TRUE(job_.strict);
+  EXPECT_TRUE(job_.manifest);
+  EXPECT_FALSE(job_.manifestValues);
+  job_ = JobSettings{};
+  start({"-strict", "-manifest=values"});
+  EXPECT_TRUE(job_.strict && job_.manifest && job_.manifestValues);
+  EXPECT_TRUE(problems_.empty());
+  start({"-manifest=all"});
+  ASSERT_EQ(problems_.size(), 1u);
+  EXPECT_THAT(problems_[0], StartsWith("-manifest=all: "));
+}
+
 TEST_F(StartupTest, ATimeoutThatIsNotAWholeNumberOfSecondsIsAProblem) {
   for (const char* value : {"", "1.5", "-1", "+3", " 3", "3s"}) {
     SCOPED_TRACE(value);

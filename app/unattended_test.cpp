@@ -29,6 +29,7 @@ using support::settings;
 using support::StartupTest;
 using support::UnattendedTest;
 using support::writeFile;
+using ::testing::EndsWith;
 using ::testing::HasSubstr;
 using ::testing::IsEmpty;
 using ::testing::Not;
@@ -46,9 +47,12 @@ TEST_F(UnattendedTest, ACompleteJobWritesItsFileAndOpensNothing) {
             0);
   EXPECT_EQ(readFile(out), "name,people,\r\nGenève; GE,203856,\r\nZürich,421878,\r\n");
   EXPECT_EQ(run_.out, out + "\n");
-  // Standard error is a file here: no progress line, only the summary.
+  // Standard error is a file here: no progress line, only the summary, and a note for the
+  // comma of "Genève, GE" that the classic CSV wrote as ";".
   EXPECT_EQ(support::withoutSummary(run_.err), "");
   EXPECT_THAT(run_.err, StartsWith("rowpress: 2 rows to " + out + " in "));
+  EXPECT_THAT(run_.err, EndsWith(" s\nrowpress: note: column 1 \"name\": 1 value with separators "
+                                 "or line breaks replaced\n"));
   EXPECT_THAT(started.collect(), IsEmpty());
   EXPECT_FALSE(fileExists(temp_ / "opened"));
 }
@@ -308,7 +312,9 @@ TEST_F(UnattendedTest, TheSummarySaysWhatFailedAndQuietLeavesOutOnlyTheSummary) 
                          "-outfile=" + (temp_ / "c.csv")}),
             0);
   EXPECT_EQ(run_.out, temp_ / "c.csv\n");
-  EXPECT_EQ(run_.err, "");
+  // The note is about the data: it stays.
+  EXPECT_EQ(run_.err,
+            "rowpress: note: column 1 \"name\": 1 value with separators or line breaks replaced\n");
 }
 
 // With standard error on a terminal, a line there shows the rows, the rate and the time

@@ -14,13 +14,16 @@ struct ColumnInfo {
   std::int16_t sqlType = 0;       // ODBC SQL type code
   std::int32_t declaredSize = 0;  // compared as a signed value
   std::int16_t decimalDigits = 0;
+  bool nameCut = false;  // the driver's name was longer than 255 bytes
 };
 
 // One value of a row as the driver delivered it: its text, and whether it was NULL (the
 // text is then empty). The writers of today write both alike; a writer may tell them apart.
+// `cut`: the value was longer than a run keeps and the text is its beginning.
 struct CellValue {
   std::string_view text;
   bool null = false;
+  bool cut = false;
 };
 
 // Binary columns (SQL_BINARY, SQL_VARBINARY, SQL_LONGVARBINARY) are never fetched; their

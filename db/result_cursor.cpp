@@ -132,14 +132,19 @@ std::optional<int> OdbcResultCursor::columnCount() {
 const std::vector<ColumnInfo>& OdbcResultCursor::describe(int count) {
   columns_.assign(static_cast<std::size_t>(std::max(count, 0)), ColumnInfo{});
   for (int k = 1; k <= count; ++k) {
-    SQLCHAR name[256] = {0};
+    // Room for more than a run keeps, so that a longer name is seen to be cut: some drivers
+    // (SQLite's) give the length of what fitted rather than of the whole name.
+    SQLCHAR name[1024] = {0};
     SQLSMALLINT nameLength = 0, sqlType = 0, digits = 0;
     SQLULEN size = 0;
     SQLDescribeCol(statement_, static_cast<SQLUSMALLINT>(k), name, sizeof name, &nameLength,
                    &sqlType, &size, &digits, nullptr);
     ColumnInfo& column = columns_[static_cast<std::size_t>(k - 1)];
     column.name = reinterpret_cast<char*>(name);
+    const std::size_t whole = std::max<std::size_t>(
+        column.name.size(), static_cast<std::size_t>(std::max<SQLSMALLINT>(nameLength, 0)));
     column.name.resize(cutOnCharacterBoundary(column.name, 255));
+    column.nameCut = whole > column.name.size();
     column.sqlType = sqlType;
     column.declaredSize = static_cast<std::int32_t>(static_cast<std::uint32_t>(size));
     column.decimalDigits = digits;
@@ -150,7 +155,7 @@ const std::vector<ColumnInfo>& OdbcResultCursor::describe(int count) {
 ResultCursor::Fetched OdbcResultCursor::fetch() {
   if (!fetching_) {
     fetching_ = true;
-    value_.resize(kValueLimit + 1);
+    value_.resize(valueLimit_ + 1);
     bound_ = bindColumns();
   }
   if (rows_ > 1 && ++row_ < fetched_) return rowStatus();
@@ -320,7 +325,7 @@ bool OdbcResultCursor::readValue(int k, CellValue& value) {
   }
   std::size_t length = kFirstPiece - 1;
   bool cut = true;  // until a piece says that the value ended
-  while (rc == SQL_SUCCESS_WITH_INFO && length < kValueLimit) {
+  while (rc == SQL_SUCCESS_WITH_INFO && length < valueLimit_) {
     const std::size_t room = value_.size() - length;  // the rest of the limit plus its NUL
     rc = SQLGetData(statement_, column, SQL_C_CHAR, buffer + length, static_cast<SQLLEN>(room),
                     &indicator);
@@ -333,11 +338,40 @@ bool OdbcResultCursor::readValue(int k, CellValue& value) {
     length += whole ? static_cast<std::size_t>(indicator) : room - 1;
     cut = !whole;
   }
-  // Only a value cut at the limit loses a character that the cut split; any other value
-  // passes through byte for byte.
-  if (cut)
+  // Only a value cut at the limit loses a character that the cut split; any other value, and
+  // a value handed in parts, passes through byte for byte.
+  if (cut && !inParts_)
     length = cutOnCharacterBoundary(std::string_view(buffer, length), length, TextEnd::CutOff);
-  value = CellValue{std::string_view(buffer, length)};
+  value = CellValue{std::string_view(buffer, length), false, cut};
+  return true;
+}
+
+void OdbcResultCursor::setValueLimit(std::size_t limit, bool inParts) {
+  valueLimit_ = std::max(limit, kFirstPiece);
+  inParts_ = inParts;
+  if (fetching_) value_.resize(valueLimit_ + 1);
+}
+
+bool OdbcResultCursor::nextPart(int k, CellValue& part) {
+  // The driver goes on where the last piece of the value ended.
+  char* buffer = value_.data();
+  std::size_t length = 0;
+  bool more = true;
+  while (more && length < valueLimit_) {
+    const std::size_t room = value_.size() - length;
+    SQLLEN indicator = 0;
+    const SQLRETURN rc = SQLGetData(statement_, static_cast<SQLUSMALLINT>(k), SQL_C_CHAR,
+                                    buffer + length, static_cast<SQLLEN>(room), &indicator);
+    if (rc == SQL_NO_DATA) {
+      more = false;
+      break;
+    }
+    if (!succeeded(rc)) return false;
+    const bool whole = indicator >= 0 && static_cast<std::size_t>(indicator) < room;
+    length += whole ? static_cast<std::size_t>(indicator) : room - 1;
+    more = !whole;
+  }
+  part = CellValue{std::string_view(buffer, length), false, more};
   return true;
 }
 

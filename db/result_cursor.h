@@ -45,8 +45,16 @@ class ResultCursor {
   virtual Fetched fetch() = 0;
   // Column k's value (from 1) of the current row into `value`, which stays valid until the
   // next value or fetch; false when the driver failed to deliver it. A value longer than
-  // kValueLimit bytes is cut there, on a character boundary.
+  // kValueLimit bytes is cut there, on a character boundary, and says so.
   virtual bool value(int k, CellValue& value) = 0;
+  // How values are read from now on: up to `limit` bytes each, a longer one cut there on a
+  // character boundary (kValueLimit until set). With `inParts`, a longer one is handed whole
+  // in parts of up to `limit` bytes: value() gives the first with `cut` set, nextPart() each
+  // following one, with `cut` set while more follow; the parts are the value's bytes in order.
+  virtual void setValueLimit(std::size_t limit, bool inParts) = 0;
+  // The next part of column k's value after value() or nextPart() gave one with `cut` set, in
+  // parts mode; false when the driver failed to deliver it. It stays valid as value()'s does.
+  virtual bool nextPart(int k, CellValue& part) = 0;
   // Whether column k's value of the current row is NULL, asking the driver for its length
   // only: a binary column's bytes are never read. False when the driver failed to tell.
   virtual bool isNull(int k, bool& null) = 0;
@@ -90,6 +98,8 @@ class OdbcResultCursor : public ResultCursor {
   const std::vector<ColumnInfo>& describe(int count) override;
   Fetched fetch() override;
   bool value(int k, CellValue& value) override;
+  void setValueLimit(std::size_t limit, bool inParts) override;
+  bool nextPart(int k, CellValue& part) override;
   bool isNull(int k, bool& null) override;
   std::string diagnostic() override;
   std::optional<long long> affectedRows() override;
@@ -139,7 +149,9 @@ class OdbcResultCursor : public ResultCursor {
   SQLULEN fetched_ = 0;
   std::vector<SQLUSMALLINT> statuses_;
   std::size_t row_ = 0;
-  std::vector<char> value_;
+  std::vector<char> value_;  // of valueLimit_ bytes and a NUL
+  std::size_t valueLimit_ = kValueLimit;
+  bool inParts_ = false;
   // The bound parameters' values and lengths, which the driver reads when it executes.
   std::vector<std::string> parameters_;
   std::vector<SQLLEN> parameterLengths_;

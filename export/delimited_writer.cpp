@@ -39,29 +39,32 @@ void DelimitedWriter::endHeaderRow() {
 
 void DelimitedWriter::beginRow() { firstField_ = true; }
 
-void DelimitedWriter::cell(const CellValue& cellValue, const ColumnInfo& column,
-                           bool forceFullLength) {
+ValueChanges DelimitedWriter::cell(const CellValue& cellValue, const ColumnInfo& column,
+                                   bool forceFullLength) {
   const std::string_view value = cellValue.text;
-  if (!out_) return;
+  if (!out_) return 0;
   if (options_.quoteFields) {
     // The fixed-width form is made of the value, then quoted as a whole. NULL and the empty
     // string keep their own forms, an empty field and "", which padding would make the same.
     const bool pad = forceFullLength && !value.empty();
     const FixedWidth fixed = pad ? fixedWidth(value, column.declaredSize) : FixedWidth{value, 0};
     writeStandardField(fixed.text, fixed.padding, cellValue.null);
-    return;
+    return fixed.text.size() < value.size() ? changeOf(ValueRule::FixedWidth) : 0;
   }
   // NULL is written like the empty string.
+  ValueChanges changes = 0;
   if (forceFullLength) {
     // The replacements swap single ASCII bytes, so the cut computed on the value is the cut
     // of the prepared value.
     const FixedWidth fixed = fixedWidth(value, column.declaredSize);
-    writeReplaced(fixed.text, true);
+    if (writeReplaced(fixed.text, true)) changes = changeOf(ValueRule::Replaced);
     writeSpaces(*out_, fixed.padding);
-  } else {
-    writeReplaced(value, true);
+    if (fixed.text.size() < value.size()) changes |= changeOf(ValueRule::FixedWidth);
+  } else if (writeReplaced(value, true)) {
+    changes = changeOf(ValueRule::Replaced);
   }
   out_->put(separator_);
+  return changes;
 }
 
 void DelimitedWriter::endRow() {
@@ -84,9 +87,15 @@ void DelimitedWriter::writeStandardField(std::string_view text, std::size_t padd
     writeSpaces(*out_, padding);
     return;
   }
+  out_->put('"');
+  writeQuoted(text);
+  writeSpaces(*out_, padding);
+  out_->put('"');
+}
+
+void DelimitedWriter::writeQuoted(std::string_view text) {
   // Inside the quotes every byte stays as it is, a line feed too: it is part of the value,
   // not a line end. Each double quote is written twice.
-  out_->put('"');
   std::size_t runStart = 0;
   for (std::size_t i = text.find('"'); i != std::string_view::npos; i = text.find('"', runStart)) {
     out_->writeWithoutLineFeed(text.substr(runStart, i + 1 - runStart));
@@ -94,11 +103,27 @@ void DelimitedWriter::writeStandardField(std::string_view text, std::size_t padd
     runStart = i + 1;
   }
   out_->writeWithoutLineFeed(text.substr(runStart));
-  writeSpaces(*out_, padding);
+}
+
+void DelimitedWriter::beginCellParts() {
+  if (!out_) return;
+  if (!firstField_) out_->put(separator_);
+  firstField_ = false;
   out_->put('"');
 }
 
-void DelimitedWriter::writeReplaced(std::string_view text, bool lineBreaks) {
+void DelimitedWriter::cellPart(std::string_view part) {
+  if (!out_) return;
+  writeQuoted(part);
+  // The line may grow past any buffer: what it holds so far goes to the file.
+  out_->flushAll();
+}
+
+void DelimitedWriter::endCellParts() {
+  if (out_) out_->put('"');
+}
+
+bool DelimitedWriter::writeReplaced(std::string_view text, bool lineBreaks) {
   if (!lineBreaks) {
     // A header name: only the separator is replaced, and a line break in it stays one.
     std::size_t runStart = 0;
@@ -109,7 +134,7 @@ void DelimitedWriter::writeReplaced(std::string_view text, bool lineBreaks) {
       runStart = i + 1;
     }
     out_->write(text.substr(runStart));
-    return;
+    return runStart != 0;
   }
   // A value: the runs between replaced characters hold no line feed, so they go to the file
   // without another scan.
@@ -122,6 +147,7 @@ void DelimitedWriter::writeReplaced(std::string_view text, bool lineBreaks) {
     runStart = i + 1;
   }
   out_->writeWithoutLineFeed(text.substr(runStart));
+  return runStart != 0;
 }
 
 }  // namespace rowpress

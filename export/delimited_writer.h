@@ -30,14 +30,22 @@ class DelimitedWriter final : public OutputWriter {
   void headerCell(const ColumnInfo& column) override;
   void endHeaderRow() override;
   void beginRow() override;
-  void cell(const CellValue& value, const ColumnInfo& column, bool forceFullLength) override;
+  ValueChanges cell(const CellValue& value, const ColumnInfo& column,
+                    bool forceFullLength) override;
+  // Standard CSV takes a long value in parts, always quoted (a separator may come late).
+  bool takesParts() const override { return options_.quoteFields; }
+  void beginCellParts() override;
+  void cellPart(std::string_view part) override;
+  void endCellParts() override;
   void endRow() override;
   void finish(int columnCount, long long tableRows) override;
 
  private:
+  // Writes `text` with each double quote doubled.
+  void writeQuoted(std::string_view text);
   // Writes `text` with the separator turned into ";" and, with `lineBreaks`, CR and LF
-  // turned into "|".
-  void writeReplaced(std::string_view text, bool lineBreaks);
+  // turned into "|"; true when a character was replaced.
+  bool writeReplaced(std::string_view text, bool lineBreaks);
   // Standard CSV: writes the separator before every field but the first of its line, then
   // `text` followed by `padding` spaces, in double quotes when `text` needs them. An empty
   // field that is not `null` is written as "".

@@ -23,13 +23,17 @@ class ExportMemoryTest : public support::OdbcTest {
 
   // Runs the executable unattended on the first `rows` rows; returns its peak RSS in KiB.
   long peakKiB(const std::string& flag, long rows, const std::string& dataSource = "rowtest") {
-    const std::string job = temp_ / ("job-" + std::to_string(rows) + ".DIRU");
-    support::writeFile(job, "Database=\"" + dataSource + "\";\nSQL=\"select * from big limit " +
-                                std::to_string(rows) + "\";\n" + flag + "=\"1\";\n");
+    return peakKiBOf("Database=\"" + dataSource + "\";\nSQL=\"select * from big limit " +
+                     std::to_string(rows) + "\";\n" + flag + "=\"1\";\n");
+  }
+  // Runs the job `text` unattended, writing to `out`; returns its peak RSS in KiB.
+  long peakKiBOf(const std::string& text, const std::string& out = "out") {
+    const std::string job = temp_ / "job.DIRU";
+    support::writeFile(job, text);
     const support::ChildResult result = support::runRowpress(
-        temp_.path(), {"-silent", "-noautoopen", "-file=" + job, "-outfile=" + (temp_ / "out")},
+        temp_.path(), {"-silent", "-noautoopen", "-file=" + job, "-outfile=" + (temp_ / out)},
         support::forPeakMemory());
-    EXPECT_EQ(result.exitStatus, 0) << flag << " " << rows << "\n" << result.err;
+    EXPECT_EQ(result.exitStatus, 0) << text << "\n" << result.err;
     return result.peakKiB;
   }
 };
@@ -51,6 +55,31 @@ TEST_F(ExportMemoryTest, ADataSourceWithoutDriverOptionsIsStreamedToo) {
   const long large = peakKiB("CSV", 200000, "plain");
   EXPECT_LE(large, small + small / 10)
       << small << " KiB at 10,000 rows, " << large << " KiB at 200,000";
+}
+
+TEST_F(ExportMemoryTest, StandardCsvAndTsvTakeLongValuesWholeWithoutHoldingThem) {
+  // Values of 4,000,003 bytes whose separator and double quote come last.
+  execute(
+      "create table wide as with recursive c(i) as (select 1 union all select i + 1 from c "
+      "where i < 3) select i, replace(hex(zeroblob(2000000)), '0', 'a') || ',\"' || char(9) || "
+      "i as v from c");
+  const std::string sql = "Database=\"rowtest\";\nSQL=\"select i, v from wide order by i\";\n";
+  const long classic = peakKiBOf(sql + "CSV=\"1\";\n", "classic.csv");
+  const long standard = peakKiBOf(sql + "CSV=\"1\";\nQuoteFields=\"1\";\n", "standard.csv");
+  const long tsv = peakKiBOf(sql + "TSV=\"1\";\nQuoteFields=\"1\";\n", "standard.tsv");
+  const std::string body(4000000, 'a');
+  std::string csv = "i,v\r\n", tabs = "i\tv\r\n";
+  for (int i = 1; i <= 3; ++i) {
+    csv += std::to_string(i) + ",\"" + body + ",\"\"\t" + std::to_string(i) + "\"\r\n";
+    tabs += std::to_string(i) + "\t\"" + body + ",\"\"\t" + std::to_string(i) + "\"\r\n";
+  }
+  EXPECT_TRUE(support::readFile(temp_ / "standard.csv") == csv) << "a value lost or gained bytes";
+  EXPECT_TRUE(support::readFile(temp_ / "standard.tsv") == tabs) << "a value lost or gained bytes";
+  // The classic CSV keeps its 65,536 bytes of each; the standard files hold no value whole in
+  // memory: they cost no more than it.
+  EXPECT_EQ(support::fileSize(temp_ / "classic.csv").value_or(0), 6 + 3 * (2 + 65536 + 3));
+  EXPECT_LE(standard, classic + 1024) << classic << " KiB classic, " << standard << " standard";
+  EXPECT_LE(tsv, classic + 1024) << classic << " KiB classic, " << tsv << " standard TSV";
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include "export/column_type_report.h"
 #include "export/delimited_writer.h"
 #include "export/html_writer.h"
+#include "export/manifest.h"
 #include "export/output_naming.h"
 #include "export/output_target.h"
 #include "export/spreadsheetml_writer.h"
@@ -24,8 +25,8 @@ namespace rowpress {
 namespace {
 
 // A CSV report without an output name registers a reserved name and a temporary file for each
-// sheet, and the type report one more file: the stop's table holds them all.
-static_assert(StopRequest::kRunFiles >= 2 * kMaxReportSheets + 1);
+// sheet, the type report one more file and the manifest one: the stop's table holds them all.
+static_assert(StopRequest::kRunFiles >= 2 * kMaxReportSheets + 2);
 
 constexpr char kBinaryValue[] = "<BINARY>";
 constexpr long long kProgressEvery = 1024;
@@ -113,6 +114,8 @@ ExportResult ExportRun::run(ResultCursor& cursor, std::string& sql) {
 
 ExportResult ExportRun::run(ResultCursor& cursor, std::vector<RunStatement>& statements) {
   result_ = ExportResult{};
+  refused_ = {};
+  started_ = std::chrono::system_clock::now();
   if (std::atomic<long long>* count = report_.rowCount()) count->store(0);
   // A process limit (ulimit -v, a thread that cannot start) ends the run like a file that
   // could not be written: by the time the exception arrives here, the steps' files are gone.
@@ -126,6 +129,7 @@ ExportResult ExportRun::run(ResultCursor& cursor, std::vector<RunStatement>& sta
     result_.outcome = outputNotWritten(e.code().message());
   }
   outputs_.clear();
+  manifest_.reset();
   typeReport_.reset();  // one that a failed report left open is dropped: the last one stays
   return std::move(result_);
 }
@@ -133,6 +137,7 @@ ExportResult ExportRun::run(ResultCursor& cursor, std::vector<RunStatement>& sta
 void ExportRun::discardAll() {
   result_.kept = false;
   for (const auto& output : outputs_) output->target.discard();
+  if (manifest_) manifest_->discard();
 }
 
 RunOutcome ExportRun::runSteps(ResultCursor& cursor, std::vector<RunStatement>& statements) {
@@ -142,6 +147,11 @@ RunOutcome ExportRun::runSteps(ResultCursor& cursor, std::vector<RunStatement>& 
   widestColumns_ = 0;
   // The output files are created before anything is executed; without them nothing runs.
   if (!openOutputs(type)) return RunOutcome::OutputFile;
+  // How far values are read: whole, in parts, where the output holds any length; as far as a
+  // cell can hold for the .xlsx; else to the limit that a value keeps.
+  inParts_ = !job_.forceFullLength && outputs_.front()->writer->takesParts();
+  cutCounts_ = type != OutputType::Xlsx;
+  cursor.setValueLimit(type == OutputType::Xlsx ? XlsxWriter::kValueBytes : kValueLimit, inParts_);
   if (reportJob_) {
     std::vector<std::string> names;
     for (const RunStatement& statement : statements) names.push_back(statement.sheet);
@@ -170,17 +180,30 @@ RunOutcome ExportRun::runSteps(ResultCursor& cursor, std::vector<RunStatement>& 
         return RunOutcome::StatementFailed;
       }
       describeColumns(cursor, *output.writer, statement.sheet, i + 1 == statements.size());
-      if (std::optional<RunOutcome> failed = streamRows(cursor, type, output, stopped)) {
-        return *failed;
+      if (job_.strict) {
+        for (int k = 1; k <= columnCount_; ++k) {
+          if (!columns_[static_cast<std::size_t>(k - 1)].nameCut) continue;
+          refused_ = {k, ValueRule::ColumnName};
+          sheetRows_ = 0;
+          return refuseChange(statement.sheet);
+        }
       }
+      std::optional<RunOutcome> failed = streamRows(cursor, type, output, stopped);
+      if (columnCount_ > 0) {
+        result_.accounts.push_back(
+            {statement.sheet, columns_, sheetRows_, account_.changes(columns_)});
+      }
+      if (refused_.column != 0) return refuseChange(statement.sheet);
+      if (failed) return *failed;
     }
     if (reportJob_) {
       output.writer->endSheet(columnCount_, sheetRows_ + 1);
       widestColumns_ = std::max(widestColumns_, columnCount_);
     }
     if (stopped) {
-      // A report stopped at a workbook limit is not the report: nothing is published.
-      if (reportJob_) {
+      // A report stopped at a workbook limit is not the report, nor a strict run's file:
+      // nothing is published.
+      if (reportJob_ || job_.strict) {
         discardAll();
         return RunOutcome::Limit;
       }
@@ -215,6 +238,53 @@ bool ExportRun::openOutputs(OutputType type) {
       discardAll();
       return false;
     }
+  }
+  return openManifest(type);
+}
+
+bool ExportRun::openManifest(OutputType type) {
+  if (!job_.manifest) return true;
+  // A report of a file per sheet has one manifest, named after the job's output name.
+  std::string base = result_.path;
+  if (writesFilePerSheet(job_, type)) {
+    const std::string& first = sheetsOf(job_).front().name;
+    const std::size_t at = base.rfind("-" + first);
+    if (at != std::string::npos) base.erase(at, first.size() + 1);
+  }
+  manifestPath_ = manifestPathFor(base);
+  manifest_ = std::make_unique<OutputTarget>();
+  if (!manifest_->open(manifestPath_)) {
+    outputNotCreated(manifestPath_, manifest_->error());
+    discardAll();
+    return false;
+  }
+  return true;
+}
+
+bool ExportRun::readyManifest() {
+  ManifestRun run;
+  run.job = &job_;
+  run.started = started_;
+  run.finished = std::chrono::system_clock::now();
+  run.sheets = &result_.accounts;
+  run.rows = result_.rows;
+  for (std::size_t i = 0; i < outputs_.size(); ++i) {
+    std::string error;
+    std::optional<ManifestFile> file = digestFile(outputs_[i]->target.temporaryPath(), error);
+    if (!file) {
+      discardAll();
+      outputNotWritten(error, result_.paths[i]);
+      return false;
+    }
+    file->path = result_.paths[i];
+    run.files.push_back(std::move(*file));
+  }
+  manifest_->file().writeWithoutLineFeed(manifestText(run));
+  if (!manifest_->ready()) {
+    const std::string reason = manifest_->error();
+    discardAll();
+    outputNotWritten(reason, manifestPath_);
+    return false;
   }
   return true;
 }
@@ -285,6 +355,7 @@ void ExportRun::describeColumns(ResultCursor& cursor, OutputWriter& writer,
   }
   if (typeReport_ && !sheet.empty()) typeReport_->beginSheet(sheet);
   columns_ = cursor.describe(columnCount_);
+  account_.reset(columnCount_);
   statusLine_.clear();
   statusLine_.reserve(kStatusLineLimit + 1);
   for (int k = 1; k <= columnCount_; ++k) {
@@ -345,6 +416,7 @@ std::optional<RunOutcome> ExportRun::streamRows(ResultCursor& cursor, OutputType
     }
     const bool showRow = sheetRows_ < 12;
     if (!writeRow(cursor, workbook, writer, showRow, stopped)) {
+      if (refused_.column != 0) break;
       return stop.requested() ? stoppedByRequest()
                               : statementFailed(cursor, "SQL statement failed.");
     }
@@ -376,19 +448,50 @@ bool ExportRun::writeRow(ResultCursor& cursor, bool workbook, OutputWriter& writ
     }
     const ColumnInfo& column = columns_[static_cast<std::size_t>(k - 1)];
     CellValue value;
+    ValueChanges changes = 0;
     if (isBinaryType(column.sqlType)) {
       // The bytes are never read; the .xlsx cell of a NULL stays empty.
       bool null = false;
       if (binaryNulls_ && !cursor.isNull(k, null)) return false;
       value = null ? CellValue{std::string_view(), true} : CellValue{kBinaryValue};
+      if (!null) changes = changeOf(ValueRule::Binary);
     } else if (!cursor.value(k, value)) {
       return false;
+    } else if (value.cut && inParts_) {
+      // A value longer than one part is written whole, part by part.
+      if (showRow) appendToStatusLine(value.text);
+      writer.beginCellParts();
+      writer.cellPart(value.text);
+      while (value.cut) {
+        if (!cursor.nextPart(k, value)) return false;
+        writer.cellPart(value.text);
+      }
+      writer.endCellParts();
+      continue;
+    } else if (value.cut && cutCounts_) {
+      changes = changeOf(ValueRule::Cut);
     }
     if (showRow) appendToStatusLine(value.text);
-    writer.cell(value, column, job_.forceFullLength);
+    changes |= writer.cell(value, column, job_.forceFullLength);
+    if (changes != 0) {
+      account_.add(k, changes);
+      if (job_.strict) {
+        refused_ = {k, firstRule(changes)};
+        return false;
+      }
+    }
   }
   writer.endRow();
   return true;
+}
+
+RunOutcome ExportRun::refuseChange(const std::string& sheet) {
+  const ColumnInfo& column = columns_[static_cast<std::size_t>(refused_.column - 1)];
+  discardAll();
+  std::string text = strictLine(sheet, refused_.column, column.name, sheetRows_, refused_.rule);
+  report_.statusLine(text);
+  message(std::move(text), "Strict");
+  return RunOutcome::Changed;
 }
 
 RunOutcome ExportRun::finish(OutputType type, bool stopped) {
@@ -442,6 +545,7 @@ RunOutcome ExportRun::keepAll() {
       return outputNotWritten(reason, result_.paths[i]);
     }
   }
+  if (manifest_ && !readyManifest()) return RunOutcome::OutputFile;
   for (std::size_t i = 0; i < outputs_.size(); ++i) {
     if (outputs_[i]->target.keep()) continue;
     const std::string reason = outputs_[i]->target.error();
@@ -455,6 +559,18 @@ RunOutcome ExportRun::keepAll() {
       result_.outputFailure += "; " + replaced;
     }
     return RunOutcome::OutputFile;
+  }
+  // The manifest follows its files at once; the files stay when it cannot take its name.
+  if (manifest_) {
+    if (!manifest_->keep()) {
+      outputNotWritten(manifest_->error(), manifestPath_);
+      std::string replaced = "already replaced:";
+      for (const std::string& path : result_.paths) replaced += " " + path;
+      report_.statusLine(replaced);
+      result_.outputFailure += "; " + replaced;
+      return RunOutcome::OutputFile;
+    }
+    result_.manifestPath = manifestPath_;
   }
   return RunOutcome::Exported;
 }

@@ -3,6 +3,7 @@
 // launches the file, and returns what happened.
 #pragma once
 
+#include <chrono>
 #include <memory>
 #include <optional>
 #include <string>
@@ -14,6 +15,7 @@
 #include "export/export_report.h"
 #include "export/output_target.h"
 #include "export/output_writer.h"
+#include "export/value_account.h"
 #include "export/viewer.h"
 #include "job/job_settings.h"
 
@@ -73,6 +75,11 @@ struct ExportResult {
   std::string viewerFailure;
   // The message boxes to show, in order (a run shows one at most, rarely two).
   std::vector<ExportMessage> messages;
+  // Each statement that gave columns, in order: its columns, rows and the values changed to
+  // fit the output.
+  std::vector<SheetAccount> accounts;
+  // The manifest kept beside the output (-manifest); empty when none.
+  std::string manifestPath;
 };
 
 class ExportRun {
@@ -116,16 +123,23 @@ class ExportRun {
   // Fetches every row into the writer; `stopped` when a workbook limit stopped it.
   std::optional<RunOutcome> streamRows(ResultCursor& cursor, OutputType type, Output& output,
                                        bool& stopped);
-  // One fetched row's cells; false when the driver failed to deliver a value.
+  // One fetched row's cells; false when the driver failed to deliver a value, or in strict
+  // mode at a value that the output would change (`refused_` then says which).
   bool writeRow(ResultCursor& cursor, bool workbook, OutputWriter& writer, bool showRow,
                 bool& stopped);
+  // The strict run refuses the change that `refused_` names: nothing is published.
+  RunOutcome refuseChange(const std::string& sheet);
   // Finishes the files and keeps, discards or launches them.
   RunOutcome finish(OutputType type, bool stopped);
   // Closes the column type report once the last statement's columns are in it.
   void typeReportDone();
   // Renames the files of a report over their targets in sheet order, once all are written to
-  // disk.
+  // disk, and the manifest right after them.
   RunOutcome keepAll();
+  // Opens the manifest's temporary file beside the output; false when it cannot be created.
+  bool openManifest(OutputType type);
+  // Writes the manifest of the finished files and brings it to disk; false when that failed.
+  bool readyManifest();
 
   // The steps in order; returns the outcome.
   RunOutcome runSteps(ResultCursor& cursor, std::vector<RunStatement>& statements);
@@ -149,6 +163,9 @@ class ExportRun {
   WriterMaker writerFor_;
   ExportResult result_;
   std::vector<std::unique_ptr<Output>> outputs_;
+  std::unique_ptr<OutputTarget> manifest_;  // with -manifest, from the outputs' opening
+  std::string manifestPath_;
+  std::chrono::system_clock::time_point started_;
   std::optional<ColumnTypeReport> typeReport_;  // open from the first columns to the last
   bool reportJob_ = false;                      // the statements fill the sheets of a report
   long long sheetRows_ = 0;                     // data rows of the current sheet
@@ -158,6 +175,16 @@ class ExportRun {
   int columnCount_ = 0;
   // An .xlsx cell tells NULL from a value: a binary column's NULL is asked of the driver.
   bool binaryNulls_ = false;
+  ValueAccount account_;  // of the current statement
+  // The output takes a value longer than a part whole, in parts (standard CSV and TSV).
+  bool inParts_ = false;
+  // A value read only up to the cursor's limit counts as cut (the .xlsx counts it too large).
+  bool cutCounts_ = true;
+  // The first change that a strict run refused: its column (from 1) and rule; column 0: none.
+  struct Refused {
+    int column = 0;
+    ValueRule rule = ValueRule::Cut;
+  } refused_;
 };
 
 }  // namespace rowpress

@@ -78,8 +78,8 @@ class StopWhileFinishing : public OutputWriter {
   void headerCell(const ColumnInfo& column) override { inner_->headerCell(column); }
   void endHeaderRow() override { inner_->endHeaderRow(); }
   void beginRow() override { inner_->beginRow(); }
-  void cell(const CellValue& value, const ColumnInfo& column, bool full) override {
-    inner_->cell(value, column, full);
+  ValueChanges cell(const CellValue& value, const ColumnInfo& column, bool full) override {
+    return inner_->cell(value, column, full);
   }
   void endRow() override { inner_->endRow(); }
   void finish(int columnCount, long long tableRows) override {

@@ -52,19 +52,23 @@ void HtmlWriter::beginRow() {
   if (out_) out_->write("<tr>\n");
 }
 
-void HtmlWriter::cell(const CellValue& cellValue, const ColumnInfo& column, bool forceFullLength) {
+ValueChanges HtmlWriter::cell(const CellValue& cellValue, const ColumnInfo& column,
+                              bool forceFullLength) {
   // NULL is written like the empty string.
   const std::string_view value = cellValue.text;
-  if (!out_) return;
+  if (!out_) return 0;
   out_->write("<td>");
+  ValueChanges changes = 0;
   if (forceFullLength) {
     const FixedWidth fixed = fixedWidth(value, column.declaredSize);
     writeHtmlEscaped(*out_, fixed.text);
     writeSpaces(*out_, fixed.padding);
+    if (fixed.text.size() < value.size()) changes = changeOf(ValueRule::FixedWidth);
   } else {
     writeHtmlEscaped(*out_, value);
   }
   out_->write("</td>\n");
+  return changes;
 }
 
 void HtmlWriter::endRow() {

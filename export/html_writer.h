@@ -21,7 +21,8 @@ class HtmlWriter final : public OutputWriter {
   void headerCell(const ColumnInfo& column) override;
   void endHeaderRow() override;
   void beginRow() override;
-  void cell(const CellValue& value, const ColumnInfo& column, bool forceFullLength) override;
+  ValueChanges cell(const CellValue& value, const ColumnInfo& column,
+                    bool forceFullLength) override;
   void endRow() override;
   void endSheet(int columnCount, long long tableRows) override;
   void finish(int columnCount, long long tableRows) override;

@@ -151,6 +151,8 @@ bool OutputFile::takeBack(std::size_t bytes) {
 
 bool OutputFile::flush() { return writeOut(completeLines_) && error_ == 0; }
 
+bool OutputFile::flushAll() { return writeOut(buffer_.size()) && error_ == 0; }
+
 bool OutputFile::overwriteAt(off_t offset, std::string_view bytes) {
   if (!flush() || fd_ < 0) return false;
   std::size_t done = 0;

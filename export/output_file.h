@@ -67,6 +67,9 @@ class OutputFile {
 
   // Hands every complete line to the system.
   bool flush();
+  // Hands everything to the system, an unfinished line too: for a line that grows past any
+  // buffer (a value read in parts).
+  bool flushAll();
   // Flushes, then writes `bytes` at `offset` in place.
   bool overwriteAt(off_t offset, std::string_view bytes);
   // Flushes everything, including an unfinished last line, and closes. False when any write

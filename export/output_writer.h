@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "db/result_columns.h"
+#include "export/value_account.h"
 
 namespace rowpress {
 
@@ -49,7 +50,18 @@ class OutputWriter {
   virtual void headerCell(const ColumnInfo& column) = 0;
   virtual void endHeaderRow() = 0;
   virtual void beginRow() = 0;
-  virtual void cell(const CellValue& value, const ColumnInfo& column, bool forceFullLength) = 0;
+  // Writes one value; returns the rules by which the value was changed to fit the file (none
+  // when it is written as it is). A value the run already changed (cut at its limit, or
+  // "<BINARY>") is the run's to count.
+  virtual ValueChanges cell(const CellValue& value, const ColumnInfo& column,
+                            bool forceFullLength) = 0;
+  // A value longer than one part, for a writer that takesParts() (standard CSV and TSV, which
+  // hold values of any length): in place of cell, beginCellParts, cellPart for each part of
+  // the value in order, endCellParts. The parts are the value's bytes, cut anywhere.
+  virtual bool takesParts() const { return false; }
+  virtual void beginCellParts() {}
+  virtual void cellPart(std::string_view part) { (void)part; }
+  virtual void endCellParts() {}
   virtual void endRow() = 0;
   // Ends the sheet that beginSheet started; tableRows counts its header row.
   virtual void endSheet(int columnCount, long long tableRows) {

@@ -192,14 +192,14 @@ void SpreadsheetMlWriter::beginRow() {
   if (out_) out_->write(kRowStart);
 }
 
-void SpreadsheetMlWriter::cell(const CellValue& cellValue, const ColumnInfo& column,
-                               bool forceFullLength) {
+ValueChanges SpreadsheetMlWriter::cell(const CellValue& cellValue, const ColumnInfo& column,
+                                       bool forceFullLength) {
   // NULL is written like the empty string.
   const std::string_view value = cellValue.text;
-  if (!out_) return;
+  if (!out_) return 0;
   if (isBinaryType(column.sqlType)) {
     out_->write(kBinaryCell);
-    return;
+    return 0;
   }
   // A number longer than a spreadsheet keeps is text, so that no digit is lost.
   if (isNumericType(column.sqlType) && isNumericText(value) &&
@@ -207,24 +207,29 @@ void SpreadsheetMlWriter::cell(const CellValue& cellValue, const ColumnInfo& col
     out_->write(kNumberOpen);
     out_->write(value);
     out_->write(kCellClose);
-    return;
+    return 0;
   }
   out_->write(kStringOpen);
-  writeStringContent(value, column, forceFullLength);
+  const ValueChanges changes = writeStringContent(value, column, forceFullLength);
   out_->write(kCellClose);
+  return changes;
 }
 
-void SpreadsheetMlWriter::writeStringContent(std::string_view value, const ColumnInfo& column,
-                                             bool forceFullLength) {
+ValueChanges SpreadsheetMlWriter::writeStringContent(std::string_view value,
+                                                     const ColumnInfo& column,
+                                                     bool forceFullLength) {
   if (value.size() > kStringLimit) {
     out_->write(kTooLarge);
-  } else if (forceFullLength) {
-    const FixedWidth fixed = fixedWidth(value, column.declaredSize);
-    writeXmlEscaped(*out_, fixed.text);
-    writeSpaces(*out_, fixed.padding);
-  } else {
-    writeXmlEscaped(*out_, value);
+    return changeOf(ValueRule::TooLarge);
   }
+  if (forceFullLength) {
+    const FixedWidth fixed = fixedWidth(value, column.declaredSize);
+    ValueChanges changes = writeXmlEscaped(*out_, fixed.text) ? changeOf(ValueRule::Dropped) : 0;
+    writeSpaces(*out_, fixed.padding);
+    if (fixed.text.size() < value.size()) changes |= changeOf(ValueRule::FixedWidth);
+    return changes;
+  }
+  return writeXmlEscaped(*out_, value) ? changeOf(ValueRule::Dropped) : 0;
 }
 
 void SpreadsheetMlWriter::endRow() {

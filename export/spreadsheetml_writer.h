@@ -36,7 +36,8 @@ class SpreadsheetMlWriter final : public OutputWriter {
   void headerCell(const ColumnInfo& column) override;
   void endHeaderRow() override;
   void beginRow() override;
-  void cell(const CellValue& value, const ColumnInfo& column, bool forceFullLength) override;
+  ValueChanges cell(const CellValue& value, const ColumnInfo& column,
+                    bool forceFullLength) override;
   void endRow() override;
   // Ends the sheet's table and worksheet and rewrites its table tag. Counts whose tag would
   // not fit the placeholder's line (more than ten digits together) leave the placeholder as
@@ -50,7 +51,8 @@ class SpreadsheetMlWriter final : public OutputWriter {
   static bool isNumericType(int sqlType);
 
  private:
-  void writeStringContent(std::string_view value, const ColumnInfo& column, bool forceFullLength);
+  ValueChanges writeStringContent(std::string_view value, const ColumnInfo& column,
+                                  bool forceFullLength);
 
   // Writes the placeholder table tag of a sheet and remembers where it is.
   void startTable();

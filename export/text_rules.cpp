@@ -91,9 +91,10 @@ struct StringSink {
 };
 
 // The XML text rules: bytes are dropped as the class table says; markup characters become
-// entities when `escape`, and are kept as they are otherwise.
+// entities when `escape`, and are kept as they are otherwise. True when a byte was dropped.
 template <bool escape = true, class Sink>
-void xmlEscape(Sink sink, std::string_view text) {
+bool xmlEscape(Sink sink, std::string_view text) {
+  bool dropped = false;
   const auto* p = reinterpret_cast<const unsigned char*>(text.data());
   const std::size_t n = text.size();
   std::size_t runStart = 0;  // the bytes [runStart, i) are kept as they are
@@ -124,10 +125,12 @@ void xmlEscape(Sink sink, std::string_view text) {
       default:
         break;  // dropped
     }
+    dropped = true;
     flushRun();
     runStart = ++i;
   }
   flushRun();
+  return dropped;
 }
 
 constexpr std::array<bool, 256> makeHtmlSpecials() {
@@ -277,12 +280,14 @@ bool isLongNumber(std::string_view text, bool approximate) {
   return digits > kSpreadsheetDigits;
 }
 
-void writeXmlEscaped(OutputFile& out, std::string_view text) { xmlEscape(FileSink{out}, text); }
+bool writeXmlEscaped(OutputFile& out, std::string_view text) {
+  return xmlEscape(FileSink{out}, text);
+}
 
 void appendXmlEscaped(std::string& out, std::string_view text) { xmlEscape(StringSink{out}, text); }
 
-void appendXmlText(std::string& out, std::string_view text) {
-  xmlEscape<false>(StringSink{out}, text);
+bool appendXmlText(std::string& out, std::string_view text) {
+  return xmlEscape<false>(StringSink{out}, text);
 }
 
 std::size_t utf16Length(std::string_view text) {

@@ -50,11 +50,12 @@ bool isLongNumber(std::string_view text, bool approximate = false);
 // UTF-8 sequence (overlong forms, surrogates, code points above U+10FFFF, stray continuation
 // bytes, truncated sequences) and the non-characters U+FFFE and U+FFFF are dropped; "<", ">",
 // "&", '"' and "'" become &lt; &gt; &amp; &quot; &apos;; everything else is kept as it is.
-void writeXmlEscaped(OutputFile& out, std::string_view text);
+// The writing forms return whether a byte was dropped.
+bool writeXmlEscaped(OutputFile& out, std::string_view text);
 void appendXmlEscaped(std::string& out, std::string_view text);
 // The same text without escaping, for a writer whose library escapes it: the same bytes are
 // dropped, "<", ">", "&", '"' and "'" are kept as they are.
-void appendXmlText(std::string& out, std::string_view text);
+bool appendXmlText(std::string& out, std::string_view text);
 
 // The length of well-formed UTF-8 text in UTF-16 code units, as a spreadsheet counts the
 // characters of a cell: a character beyond U+FFFF counts two.

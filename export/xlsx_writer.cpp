@@ -106,6 +106,7 @@ bool readTime(std::string_view text, SqlDateTime& value) {
     for (std::size_t i = 9; i < text.size(); ++i) {
       if (text[i] < '0' || text[i] > '9') return false;
       if (i < 12) millis = millis * 10 + (text[i] - '0');
+      if (i >= 12 && text[i] != '0') value.fractionCut = true;
     }
     for (std::size_t i = std::min<std::size_t>(text.size(), 12); i < 12; ++i) millis *= 10;
   }
@@ -505,23 +506,27 @@ void XlsxWriter::beginRow() {
   ++row_;
 }
 
-void XlsxWriter::writeText(int column, std::string_view text, lxw_format* format) {
+ValueChanges XlsxWriter::writeText(int column, std::string_view text, lxw_format* format) {
   text_.clear();
-  appendXmlText(text_, text);
+  ValueChanges changes = appendXmlText(text_, text) ? changeOf(ValueRule::Dropped) : 0;
   // An empty text is an empty cell.
-  if (text_.empty()) return;
-  const char* shown = utf16Length(text_) > kCellCharacters ? kTooLarge : text_.c_str();
+  if (text_.empty()) return changes;
+  const char* shown = text_.c_str();
+  if (utf16Length(text_) > kCellCharacters) {
+    shown = kTooLarge;
+    changes = changeOf(ValueRule::TooLarge);
+  }
   checkCell(worksheet_write_string(sheet_, static_cast<lxw_row_t>(row_),
                                    static_cast<lxw_col_t>(column), shown, format),
             row_);
+  return changes;
 }
 
-void XlsxWriter::writeDateTime(int column, std::string_view text) {
+ValueChanges XlsxWriter::writeDateTime(int column, std::string_view text) {
   SqlDateTime value;
   double serial = 0;
   if (!parseSqlDateTime(text, value) || !spreadsheetSerial(value, serial)) {
-    writeText(column, text);
-    return;
+    return writeText(column, text);
   }
   lxw_format* format = nullptr;
   if (!value.hasTime) {
@@ -534,14 +539,22 @@ void XlsxWriter::writeDateTime(int column, std::string_view text) {
   checkCell(worksheet_write_number(sheet_, static_cast<lxw_row_t>(row_),
                                    static_cast<lxw_col_t>(column), serial, format),
             row_);
+  return value.fractionCut ? changeOf(ValueRule::Fraction) : 0;
 }
 
-void XlsxWriter::cell(const CellValue& value, const ColumnInfo& column, bool forceFullLength) {
+ValueChanges XlsxWriter::cell(const CellValue& value, const ColumnInfo& column,
+                              bool forceFullLength) {
   (void)forceFullLength;
   const int k = column_++;
-  if (!ok()) return;
+  if (!ok()) return 0;
   // NULL is an empty cell.
-  if (value.null) return;
+  if (value.null) return 0;
+  if (value.cut) {
+    checkCell(worksheet_write_string(sheet_, static_cast<lxw_row_t>(row_),
+                                     static_cast<lxw_col_t>(k), kTooLarge, nullptr),
+              row_);
+    return changeOf(ValueRule::TooLarge);
+  }
   const CellKind kind =
       static_cast<std::size_t>(k) < kinds_.size() ? kinds_[k] : cellKindOf(column.sqlType);
   CNumbers numbers;
@@ -551,7 +564,7 @@ void XlsxWriter::cell(const CellValue& value, const ColumnInfo& column, bool for
   switch (kind) {
     case CellKind::Binary:
       checkCell(worksheet_write_string(sheet_, row, col, kBinaryValue, nullptr), row_);
-      return;
+      return 0;
     case CellKind::Number: {
       // Only a real number is a number; one longer than the spreadsheet keeps stays text, so
       // that no digit is lost.
@@ -562,24 +575,23 @@ void XlsxWriter::cell(const CellValue& value, const ColumnInfo& column, bool for
             std::from_chars(digits.data(), digits.data() + digits.size(), number);
         if (error == std::errc() && end == digits.data() + digits.size()) {
           checkCell(worksheet_write_number(sheet_, row, col, number, nullptr), row_);
-          return;
+          return 0;
         }
       }
       break;
     }
     case CellKind::DateTime:
-      writeDateTime(k, text);
-      return;
+      return writeDateTime(k, text);
     case CellKind::Boolean:
       if (text == "0" || text == "1") {
         checkCell(worksheet_write_boolean(sheet_, row, col, text == "1", nullptr), row_);
-        return;
+        return 0;
       }
       break;
     case CellKind::Text:
       break;
   }
-  writeText(k, text);
+  return writeText(k, text);
 }
 
 void XlsxWriter::endRow() { checkSheetFile(false); }

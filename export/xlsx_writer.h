@@ -40,6 +40,9 @@ class XlsxWriter final : public OutputWriter {
   // The characters a cell holds, counted in UTF-16 code units as the spreadsheet counts them;
   // a longer text is written as "<Too Large>".
   static constexpr std::size_t kCellCharacters = 32767;
+  // The longest value that a cell may hold: kCellCharacters of four bytes each. A value read
+  // no further than this (CellValue::cut) is "<Too Large>".
+  static constexpr std::size_t kValueBytes = 4 * kCellCharacters;
   // The widest column, in characters: a wide text column stays usable on the screen.
   static constexpr int kWidestColumn = 50;
 
@@ -60,7 +63,8 @@ class XlsxWriter final : public OutputWriter {
   void endHeaderRow() override;
   void beginRow() override;
   // forceFullLength does not apply to a typed workbook.
-  void cell(const CellValue& value, const ColumnInfo& column, bool forceFullLength) override;
+  ValueChanges cell(const CellValue& value, const ColumnInfo& column,
+                    bool forceFullLength) override;
   void endRow() override;
   // Gives the sheet and the sheets its rows went on in their autofilters.
   void endSheet(int columnCount, long long tableRows) override;
@@ -82,8 +86,9 @@ class XlsxWriter final : public OutputWriter {
   void writeHeaderRow();
   // Gives the current sheet its autofilter over the rows written to it.
   void closeSheet();
-  void writeText(int column, std::string_view text, lxw_format* format = nullptr);
-  void writeDateTime(int column, std::string_view text);
+  // Both return the rules by which the value was changed to fit its cell.
+  ValueChanges writeText(int column, std::string_view text, lxw_format* format = nullptr);
+  ValueChanges writeDateTime(int column, std::string_view text);
   void check(int error);
   // check() for a cell written at `row` of the current sheet, which is counted when written.
   void checkCell(int error, long long row);
@@ -134,6 +139,7 @@ struct SqlDateTime {
   bool hasDate = false;
   bool hasTime = false;
   bool hasFraction = false;  // a fraction of a second that is not zero
+  bool fractionCut = false;  // digits that are not zero past the millisecond were left out
   int year = 0, month = 0, day = 0;
   double seconds = 0;  // since midnight
 };

@@ -14,6 +14,7 @@ enum class RunOutcome {
   Limit = 5,            // stopped at a workbook limit; the partial workbook is kept
   JobUnreadable = 6,    // a settings file could not be read or held a refused value; nothing ran
   PathNotShown = 7,     // the file was written but standard output could not take its path
+  Changed = 8,          // strict: a value would have been changed to fit the output; nothing kept
   Stopped = 128,        // stopped by a request (a signal: the status is 128 + its number)
 };
 

@@ -74,6 +74,13 @@ struct JobSettings {
   // Seconds that connecting, executing the statement and each wait for the next row may
   // take; 0 for no limit.
   int timeoutSeconds = 0;
+  // A run that would change a value to fit the output (cut it, drop or replace characters)
+  // fails instead, and publishes nothing.
+  bool strict = false;
+  // A manifest beside the output ("PATH.manifest.json"), with the parameters' values when
+  // `manifestValues` (else their names only).
+  bool manifest = false;
+  bool manifestValues = false;
   // The settings files the job was read from: a run never writes its output or its type
   // report over one of them.
   std::vector<FileIdentity> readFrom;

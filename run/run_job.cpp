@@ -9,6 +9,7 @@
 #include "db/sql_markers.h"
 #include "export/output_naming.h"
 #include "export/stop_request.h"
+#include "export/value_account.h"
 
 namespace rowpress {
 
@@ -121,6 +122,14 @@ RunResult runJob(JobSettings job, RunReport& report, Launcher& launcher, StopReq
   result.outcome = result.export_.outcome;
   result.exported = true;
   CloseSession(*session);
+  // The values the kept files hold changed to fit them, a line for each column and rule.
+  if (result.export_.kept) {
+    for (const SheetAccount& sheet : result.export_.accounts) {
+      for (const ValueChange& change : sheet.changed) {
+        report.statusLine("note: " + changeLine(sheet.sheet, change));
+      }
+    }
+  }
   for (const ExportMessage& message : result.export_.messages) report.message(message);
   return result;
 }

@@ -33,6 +33,8 @@ inline constexpr SettingKey kKeyTestOrder[] = {
     SettingKey::QuoteFields,
     SettingKey::ByteOrderMark,
     SettingKey::Timeout,
+    SettingKey::Strict,
+    SettingKey::Manifest,
     SettingKey::Sheet,
     SettingKey::Param,
 };

@@ -427,6 +427,15 @@ TEST_F(LiveExportTest, CancelEndsTheRunWithinASecondAndKeepsTheEarlierFile) {
   // Not launched, the file is still named in full.
   EXPECT_THAT(lines(Id::StatusList).back(),
               ::testing::MatchesRegex("1 rows in [0-9]+\\.[0-9] s, kept " + target_));
+  // A value the file could not hold as it is: a note, and the last line points to it.
+  window_.setText(Id::SqlBox, "select 'tea, green' as item");
+  press(Id::Fetch);
+  ASSERT_TRUE(waitForTheEnd(10000));
+  EXPECT_EQ(readFile(target_), "item,\r\ntea; green,\r\n");
+  const std::vector<std::string> noted = lines(Id::StatusList);
+  ASSERT_GE(noted.size(), 2u);
+  EXPECT_THAT(noted[noted.size() - 2], ::testing::StartsWith("note: column 1 \"item\": 1 value"));
+  EXPECT_THAT(noted.back(), ::testing::EndsWith(", 1 value changed to fit: see the status list"));
 }
 
 // Markers in the SQL: the window asks for their values before the run starts; a cancelled

@@ -13,6 +13,7 @@
 #include "app/signal_stop.h"
 #include "app/status_list.h"
 #include "export/stop_request.h"
+#include "export/value_account.h"
 
 namespace rowpress {
 
@@ -140,8 +141,10 @@ void ExportWorker::onThreadDone() {
   const ExportResult& done = result_.export_;
   const bool exported = result_.exported;
   window_.endLive(exported ? done.rows : 0);
-  AddStatusLine(window_, runEndLine(exported ? done.rows : 0, elapsed,
-                                    exported && done.kept ? done.path : std::string()));
+  const bool kept = exported && done.kept;
+  AddStatusLine(window_,
+                runEndLine(exported ? done.rows : 0, elapsed, kept ? done.path : std::string(),
+                           kept ? changedValues(done.accounts) : 0));
   // A stop signal ends the process once its run has ended by itself (its files are gone).
   endAfterStopSignal();
   StopRequest& stop = StopRequest::instance();

@@ -294,6 +294,13 @@ TEST_F(LibreOfficeWorkbookTest, XlsxCellsArriveTypedInLibreOfficeAndInOpenpyxl) 
   execute(
       "insert into kinds values (2, 0.5, 4, '2024-02-29', '23:59:59.9999', "
       "'2024-12-31 23:59:59.9999', 0, 'cut', x'01')");
+  // Past 65,536 bytes a value that a cell holds arrives whole (30,000 characters of three
+  // bytes); one longer than any cell holds is too large.
+  std::string wide;
+  for (int i = 0; i < 30000; ++i) wide += "語";
+  execute("insert into kinds values (3, 1, 5, NULL, NULL, NULL, NULL, '" + wide + "', NULL)");
+  execute("insert into kinds values (4, 1, 6, NULL, NULL, NULL, NULL, '" +
+          std::string(140000, 'w') + "', NULL)");
   setOutputType(job_, OutputType::Xlsx);
   const std::string workbook =
       exportWorkbook("select * from kinds order by rowid", RunOutcome::Exported);
@@ -327,12 +334,16 @@ TEST_F(LibreOfficeWorkbookTest, XlsxCellsArriveTypedInLibreOfficeAndInOpenpyxl) 
         xWhen("1900-03-01T00:00:01"), xBool("TRUE"), xText("<Too Large>"), empty()},
        // A fraction past the millisecond is cut, never rounded into the next day or year.
        {xNumber("2"), xNumber("0.5"), xNumber("4"), xDate("2024-02-29"), xTime("23:59:59.999"),
-        xWhen("2024-12-31T23:59:59.999"), xBool("FALSE"), xText("cut"), xBinary}},
+        xWhen("2024-12-31T23:59:59.999"), xBool("FALSE"), xText("cut"), xBinary},
+       {xNumber("3"), xNumber("1"), xNumber("5"), empty(), empty(), empty(), empty(), xText(wide),
+        empty()},
+       {xNumber("4"), xNumber("1"), xNumber("6"), empty(), empty(), empty(), empty(),
+        xText("<Too Large>"), empty()}},
       temp_.path());
   ASSERT_EQ(dump.sheets.size(), 1u);
   EXPECT_EQ(dump.sheets[0].name, "Sheet1");
   EXPECT_EQ(dump.sheets[0].infoOf("freeze"), "A2");
-  EXPECT_EQ(dump.sheets[0].infoOf("filter"), "A1:I7");
+  EXPECT_EQ(dump.sheets[0].infoOf("filter"), "A1:I9");
   EXPECT_EQ(dump.sheets[0].infoOf("bold"), "111111111");
 }
 

@@ -306,7 +306,16 @@ int runShell(const std::string& command) {
   return status != -1 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-std::string withoutSummary(const std::string& err) {
+std::string withoutSummary(const std::string& text) {
+  // The notes of the values changed to fit the file follow the summary line.
+  std::string err = text;
+  static const std::string note = "rowpress: note: ";
+  while (err.size() > 1) {
+    const std::size_t start = err.rfind('\n', err.size() - 2);
+    const std::size_t from = start == std::string::npos ? 0 : start + 1;
+    if (err.compare(from, note.size(), note) != 0) break;
+    err.resize(from);
+  }
   const std::size_t end = err.size() >= 1 && err.back() == '\n' ? err.size() - 1 : err.size();
   const std::size_t start = err.rfind('\n', end == 0 ? 0 : end - 1);
   const std::size_t from = start == std::string::npos || end == 0 ? 0 : start + 1;

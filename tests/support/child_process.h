@@ -135,8 +135,9 @@ std::string jobFileText(const std::string& dataSource, const std::string& sql,
 // The full path of `program` on the PATH, or empty when it is not there.
 std::string findProgram(const std::string& program);
 
-// The standard error of an unattended run without its last line, the summary line, which
-// holds the time the run took. Fails the test when the last line is not a summary line.
+// The standard error of an unattended run without its summary line, which holds the time the
+// run took, and the notes after it. Fails the test when the last line before the notes is not a
+// summary line.
 std::string withoutSummary(const std::string& err);
 
 // Single-quotes `text` for /bin/sh.

@@ -90,7 +90,24 @@ class FakeResultCursor : public ResultCursor {
     if (std::pair(current_, k) == failValueAt) return false;
     const std::optional<std::string>& cell =
         rows.at(static_cast<std::size_t>(current_ - 1)).at(static_cast<std::size_t>(k - 1));
-    value = cell ? CellValue{*cell} : CellValue{std::string_view(), true};
+    // A value longer than a run keeps is cut as a driver's is read: at the limit, said so;
+    // in parts mode the rest follows through nextPart().
+    value = cell
+                ? CellValue{std::string_view(*cell).substr(0, limit_), false, cell->size() > limit_}
+                : CellValue{std::string_view(), true};
+    partsFrom_ = value.cut && inParts_ ? limit_ : 0;
+    return true;
+  }
+  void setValueLimit(std::size_t limit, bool inParts) override {
+    limit_ = limit;
+    inParts_ = inParts;
+  }
+  bool nextPart(int k, CellValue& part) override {
+    const std::string& cell =
+        *rows.at(static_cast<std::size_t>(current_ - 1)).at(static_cast<std::size_t>(k - 1));
+    part = CellValue{std::string_view(cell).substr(partsFrom_, limit_), false,
+                     partsFrom_ + limit_ < cell.size()};
+    partsFrom_ += limit_;
     return true;
   }
   bool isNull(int k, bool& null) override {
@@ -106,6 +123,9 @@ class FakeResultCursor : public ResultCursor {
 
  private:
   int current_ = 0;
+  std::size_t limit_ = kValueLimit;
+  bool inParts_ = false;
+  std::size_t partsFrom_ = 0;  // where the next part of the value last read starts
 };
 
 }  // namespace rowpress::support

@@ -440,7 +440,7 @@ TEST_F(UnattendedTest, SwitchTextInsideAnArgumentIsOnlyText) {
   EXPECT_FALSE(fileExists(temp_ / "a-silent.csv"));
 }
 
-TEST_F(UnattendedTest, TheOutputAndTheTypeReportAreNeverAJobFileOfTheRun) {
+TEST_F(UnattendedTest, TheOutputItsManifestAndTheTypeReportAreNeverAJobFileOfTheRun) {
   writeJob("select name from city", "CSV=\"1\";");
   const std::string job = readFile(job_file_);
   const std::string link = temp_ / "link.csv";
@@ -478,6 +478,17 @@ TEST_F(UnattendedTest, TheOutputAndTheTypeReportAreNeverAJobFileOfTheRun) {
             "rowpress: unable to create: " + report + " (the job was read from it)\n");
   EXPECT_EQ(readFile(report), job);
   EXPECT_FALSE(fileExists(temp_ / "out.csv"));
+
+  // Nor where the manifest goes beside the output.
+  const std::string manifest = temp_ / "m.csv.manifest.json";
+  writeFile(manifest, job);
+  EXPECT_EQ(runRowpress({"-silent", "-noautoopen", "-manifest", "-file=" + manifest,
+                         "-outfile=" + (temp_ / "m.csv")}),
+            4);
+  EXPECT_EQ(support::withoutSummary(run_.err),
+            "rowpress: unable to create: " + manifest + " (the job was read from it)\n");
+  EXPECT_EQ(readFile(manifest), job);
+  EXPECT_FALSE(fileExists(temp_ / "m.csv"));
 }
 
 TEST_F(UnattendedTest, ARelativeHomeIsNoDefaultDirectory) {

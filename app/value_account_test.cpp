@@ -232,6 +232,50 @@ TEST_F(ValueAccountTest, TheManifestDescribesTheFileAndAgreesWithTheTypeReport) 
   }
 }
 
+TEST_F(ValueAccountTest, ACsvReportHasOneManifestListingEachSheetsFile) {
+  writeFile(job_file_,
+            support::settings({"Database=\"rowtest\";", "Sheet=\"Notes\";",
+                               "SQL=\"select note from acct where n < :last order by n\";",
+                               "Sheet=\"Nums\";", "SQL=\"select n from acct\";", "CSV=\"1\";",
+                               "Param=\"last=4\";"}));
+  const std::string out = temp_ / "month.csv";
+  for (const char* manifestSwitch : {"-manifest", "-manifest=values"}) {
+    EXPECT_EQ(runRowpress({"-silent", "-noautoopen", manifestSwitch, "-file=" + job_file_,
+                           "-outfile=" + out}),
+              0)
+        << run_.err;
+    const nlohmann::json manifest =
+        nlohmann::json::parse(readFile(temp_ / "month.csv.manifest.json"));
+    EXPECT_FALSE(manifest.contains("sha256"));
+    const auto& files = manifest.at("files");
+    ASSERT_EQ(files.size(), 2u);
+    for (const auto& file : files) {
+      const std::string path = file.at("path");
+      EXPECT_EQ(file.at("bytes").get<long long>(), support::fileSize(path).value_or(-1));
+      const support::ChildResult digest =
+          support::runProgram({support::findProgram("sha256sum"), path}, std::chrono::seconds(30));
+      EXPECT_EQ(file.at("sha256"), digest.out.substr(0, 64));
+    }
+    EXPECT_EQ(files[0].at("path"), temp_ / "month-Notes.csv");
+    EXPECT_EQ(files[1].at("path"), temp_ / "month-Nums.csv");
+    const auto& sheets = manifest.at("sheets");
+    ASSERT_EQ(sheets.size(), 2u);
+    EXPECT_EQ(sheets[0].at("name"), "Notes");
+    EXPECT_EQ(sheets[0].at("rows"), 4);
+    // "a,b" and "x\ny" of the first four rows.
+    EXPECT_EQ(sheets[0].at("changed"),
+              nlohmann::json::parse(R"([{"column": 1, "rule": "replaced", "count": 2}])"));
+    EXPECT_EQ(sheets[1].at("rows"), kAcctRows);
+    EXPECT_EQ(sheets[1].at("changed"), nlohmann::json::array());
+    EXPECT_EQ(manifest.at("rows"), 4 + kAcctRows);
+    EXPECT_EQ(manifest.at("parameters"), std::string(manifestSwitch) == "-manifest"
+                                             ? nlohmann::json::parse(R"(["last"])")
+                                             : nlohmann::json::parse(R"({"last": "4"})"));
+    EXPECT_THAT(run_.err,
+                HasSubstr("rowpress: note: sheet \"Notes\", column 1 \"note\": 2 values"));
+  }
+}
+
 TEST_F(ValueAccountTest, StrictRefusesTheFirstChangeOfEachRuleAndKeepsTheEarlierFile) {
   struct Case {
     const char* rule;

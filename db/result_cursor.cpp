@@ -309,7 +309,7 @@ bool OdbcResultCursor::isNull(int k, bool& null) {
 bool OdbcResultCursor::readValue(int k, CellValue& value) {
   // Most values are short: ask for them with a small buffer first, because drivers spend
   // time in proportion to the buffer they are handed, and fetch a long value's remaining
-  // pieces only when the first one came back cut, up to the 65,536-byte limit.
+  // pieces only when the first one came back cut, up to the limit.
   char* buffer = value_.data();
   const auto column = static_cast<SQLUSMALLINT>(k);
   SQLLEN indicator = 0;
@@ -325,19 +325,7 @@ bool OdbcResultCursor::readValue(int k, CellValue& value) {
   }
   std::size_t length = kFirstPiece - 1;
   bool cut = true;  // until a piece says that the value ended
-  while (rc == SQL_SUCCESS_WITH_INFO && length < valueLimit_) {
-    const std::size_t room = value_.size() - length;  // the rest of the limit plus its NUL
-    rc = SQLGetData(statement_, column, SQL_C_CHAR, buffer + length, static_cast<SQLLEN>(room),
-                    &indicator);
-    if (rc == SQL_NO_DATA) {
-      cut = false;
-      break;
-    }
-    if (!succeeded(rc)) return false;
-    const bool whole = indicator >= 0 && static_cast<std::size_t>(indicator) < room;
-    length += whole ? static_cast<std::size_t>(indicator) : room - 1;
-    cut = !whole;
-  }
+  if (!readPieces(k, length, cut)) return false;
   // Only a value cut at the limit loses a character that the cut split; any other value, and
   // a value handed in parts, passes through byte for byte.
   if (cut && !inParts_)
@@ -354,14 +342,20 @@ void OdbcResultCursor::setValueLimit(std::size_t limit, bool inParts) {
 
 bool OdbcResultCursor::nextPart(int k, CellValue& part) {
   // The driver goes on where the last piece of the value ended.
-  char* buffer = value_.data();
   std::size_t length = 0;
   bool more = true;
+  if (!readPieces(k, length, more)) return false;
+  part = CellValue{std::string_view(value_.data(), length), false, more};
+  return true;
+}
+
+bool OdbcResultCursor::readPieces(int k, std::size_t& length, bool& more) {
+  more = true;
   while (more && length < valueLimit_) {
-    const std::size_t room = value_.size() - length;
+    const std::size_t room = value_.size() - length;  // the rest of the limit plus its NUL
     SQLLEN indicator = 0;
     const SQLRETURN rc = SQLGetData(statement_, static_cast<SQLUSMALLINT>(k), SQL_C_CHAR,
-                                    buffer + length, static_cast<SQLLEN>(room), &indicator);
+                                    value_.data() + length, static_cast<SQLLEN>(room), &indicator);
     if (rc == SQL_NO_DATA) {
       more = false;
       break;
@@ -371,7 +365,6 @@ bool OdbcResultCursor::nextPart(int k, CellValue& part) {
     length += whole ? static_cast<std::size_t>(indicator) : room - 1;
     more = !whole;
   }
-  part = CellValue{std::string_view(buffer, length), false, more};
   return true;
 }
 

@@ -125,6 +125,9 @@ class OdbcResultCursor : public ResultCursor {
   Fetched rowStatus() const;
   // Reads column k of the current row with SQLGetData, in pieces.
   bool readValue(int k, CellValue& value);
+  // Reads the pieces of column k's value that follow into value_ from `length` on, until the
+  // value ends (`more` false) or value_ is full; false when the driver failed.
+  bool readPieces(int k, std::size_t& length, bool& more);
   // Binds `values` to the statement's parameters; false when the driver refused one.
   bool bindParameters(const std::vector<std::string>& values);
   // Unbinds the parameters, if any were bound.

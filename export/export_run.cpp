@@ -247,7 +247,7 @@ bool ExportRun::openManifest(OutputType type) {
   // A report of a file per sheet has one manifest, named after the job's output name.
   std::string base = result_.path;
   if (writesFilePerSheet(job_, type)) {
-    const std::string& first = sheetsOf(job_).front().name;
+    const std::string first = sheetsOf(job_).front().name;
     const std::size_t at = base.rfind("-" + first);
     if (at != std::string::npos) base.erase(at, first.size() + 1);
   }

@@ -14,6 +14,7 @@
 #include <utility>
 
 #include "export/column_type_report.h"
+#include "export/manifest.h"
 #include "export/stop_request.h"
 #include "files/atomic_file.h"
 
@@ -111,6 +112,10 @@ std::optional<std::string> jobFileInTheWay(const JobSettings& job, OutputType ty
     }
   } else if (!needsDefaultName(job, type)) {
     written.push_back(job.outFileName);
+  }
+  // The manifest goes beside the output, named after the job's output name.
+  if (job.manifest && !needsDefaultName(job, type)) {
+    written.push_back(manifestPathFor(job.outFileName));
   }
   if (const std::string directory = defaultDirectory(); !directory.empty()) {
     written.push_back(directory + "/" + kColumnTypeReportName);

@@ -35,9 +35,9 @@ std::string noDefaultDirectoryReason();
 // own file name (a 2007 workbook always takes a default name).
 bool needsDefaultName(const JobSettings& job, OutputType type);
 
-// The line that refuses a run whose output file or column type report would replace a file
-// that the job was read from (the same file under any name, links followed); nothing when
-// neither would. A default output name is new, so only a named output can be such a file.
+// The line that refuses a run whose output file, manifest or column type report would replace
+// a file that the job was read from (the same file under any name, links followed); nothing
+// when none would. A default output name is new, so only a named output can be such a file.
 std::optional<std::string> jobFileInTheWay(const JobSettings& job, OutputType type);
 
 // The job's output file name with its placeholders filled in: "{date}" is the local date of

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <array>
+#include <bit>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -59,7 +60,9 @@ class ValueAccount {
   // Column k (from 1) of a row met `changes`.
   void add(int k, ValueChanges changes) {
     auto& counts = counts_[static_cast<std::size_t>(k - 1)];
-    for (int rule = 0; changes != 0; ++rule, changes >>= 1) counts[rule] += changes & 1U;
+    for (; changes != 0; changes &= static_cast<ValueChanges>(changes - 1)) {
+      ++counts[static_cast<std::size_t>(std::countr_zero(changes))];
+    }
   }
   // The counts that are not zero, with each column's name cut in its place.
   std::vector<ValueChange> changes(const std::vector<ColumnInfo>& columns) const;

@@ -7,6 +7,7 @@
 
 #include "db/result_cursor.h"
 #include "tests/servers/server_test.h"
+#include "tests/spreadsheet/sheet_reader.h"
 
 namespace rowpress::support {
 namespace {
@@ -62,6 +63,24 @@ TEST_F(PostgresExportTest, NumbersThatAreNoPlainNumbersBecomeStringCells) {
                           stringCell("123456789012345678901234567890.5"), stringCell("$12.50"),
                           stringCell("A0EEBC99-9C0B-4EF8-BB6D-6BB9BD380A11"),
                           stringCell("1 day 02:03:04"), stringCell("13:45:06")));
+}
+
+TEST_F(PostgresExportTest, DecimalsOfMoreThan15DigitsArriveWholeAsTextInBothReaders) {
+  setOutputType(job_, OutputType::Xlsx);
+  job_.outFileName = temp_ / "decimals.xlsx";
+  ASSERT_EQ(fetchFrom(kPgAnsi,
+                      "select 123456789012345678901234567890.5::numeric as huge, "
+                      "0.12345678901234567::numeric as frac, 1234.5::numeric as plain, "
+                      "1.50000000000000000000::numeric as zeros")
+                .outcome,
+            RunOutcome::Exported);
+  auto text = [](const char* v) { return SheetCell{"text", v}; };
+  auto number = [](const char* v) { return SheetCell{"number", v}; };
+  expectXlsxReadByBoth(job_.outFileName,
+                       {{text("huge"), text("frac"), text("plain"), text("zeros")},
+                        {text("123456789012345678901234567890.5"), text("0.12345678901234567"),
+                         number("1234.5"), number("1.5")}},
+                       temp_.path());
 }
 
 TEST_F(PostgresExportTest, AStreamedResultArrivesWhole) {

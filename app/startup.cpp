@@ -287,10 +287,7 @@ int runUnattended(JobSettings job, std::ostream& out, std::ostream& err, const R
   // What the file holds differently from the data source is said even with -quiet: it is
   // about the data, not the run.
   if (summary.kept) {
-    for (const SheetAccount& sheet : summary.accounts) {
-      for (const ValueChange& change : sheet.changed)
-        logLine("note: " + changeLine(sheet.sheet, change));
-    }
+    for (const std::string& line : noteLines(summary.accounts)) logLine(line);
   }
   err.flush();
   if (result.outcome == RunOutcome::Stopped) return 128 + stop.signal();

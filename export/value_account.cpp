@@ -77,6 +77,16 @@ std::string changeLine(const std::string& sheet, const ValueChange& change) {
   return line + textsOf(change.rule).counted;
 }
 
+std::vector<std::string> noteLines(const std::vector<SheetAccount>& sheets) {
+  std::vector<std::string> lines;
+  for (const SheetAccount& sheet : sheets) {
+    for (const ValueChange& change : sheet.changed) {
+      lines.push_back("note: " + changeLine(sheet.sheet, change));
+    }
+  }
+  return lines;
+}
+
 std::string strictLine(const std::string& sheet, int column, const std::string& name, long long row,
                        ValueRule rule) {
   std::string line = columnText(sheet, column, name);

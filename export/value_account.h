@@ -78,6 +78,9 @@ long long changedValues(const std::vector<SheetAccount>& sheets);
 // values cut at 65,536 bytes`; the sheet only in a report job.
 std::string changeLine(const std::string& sheet, const ValueChange& change);
 
+// The lines of every count of `sheets`, in order, each "note: " and its changeLine.
+std::vector<std::string> noteLines(const std::vector<SheetAccount>& sheets);
+
 // The line that refuses a run in strict mode at the first value it would change: `sheet
 // "Orders", column 3 "memo", row 17: the value would be cut at 65,536 bytes (rule cut);
 // nothing was written`. A row of 0 is the header: the column's name.

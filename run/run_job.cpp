@@ -124,11 +124,7 @@ RunResult runJob(JobSettings job, RunReport& report, Launcher& launcher, StopReq
   CloseSession(*session);
   // The values the kept files hold changed to fit them, a line for each column and rule.
   if (result.export_.kept) {
-    for (const SheetAccount& sheet : result.export_.accounts) {
-      for (const ValueChange& change : sheet.changed) {
-        report.statusLine("note: " + changeLine(sheet.sheet, change));
-      }
-    }
+    for (const std::string& line : noteLines(result.export_.accounts)) report.statusLine(line);
   }
   for (const ExportMessage& message : result.export_.messages) report.message(message);
   return result;

@@ -19,6 +19,9 @@ struct StreamingOption {
   // The driver's connection attribute that sets it after connecting, or 0: then it goes into
   // the connection string.
   SQLINTEGER attribute = 0;
+  // For an option whose streaming describes a column without a declared type as text: the
+  // value that gives the driver's typed mode, which takes such a column's type from its value.
+  const char* typedValue = nullptr;
 };
 
 // The PostgreSQL driver's own connection attributes (psqlodbc's SQL_ATTR_PGOPT_*).
@@ -31,16 +34,21 @@ constexpr SQLINTEGER kPgFetch = 65541;
 struct StreamingDriver {
   const char* namePart;
   const char* libraryPart;
-  std::array<StreamingOption, 2> options;  // a null key ends the list early
+  std::array<StreamingOption, 3> options;  // a null key ends the list early
 };
 
 constexpr std::array<StreamingDriver, 2> kStreamingDrivers = {{
-    // A server-side cursor fetched 10,000 rows at a time.
+    // A server-side cursor fetched 10,000 rows at a time; booleans described as the driver's
+    // BIT type rather than as text, so that they stay booleans.
     {"postgresql",
      "psqlodbc",
-     {{{"UseDeclareFetch", "1", kPgUseDeclareFetch}, {"Fetch", "10000", kPgFetch}}}},
+     {{{"UseDeclareFetch", "1", kPgUseDeclareFetch},
+       {"Fetch", "10000", kPgFetch},
+       {"BoolsAsChar", "0"}}}},
     // Rows stepped through as SQLite produces them.
-    {"sqlite3", "sqlite3odbc", {{{"StepAPI", "1"}, {nullptr, nullptr}}}},
+    {"sqlite3",
+     "sqlite3odbc",
+     {{{"StepAPI", "1", 0, "0"}, {nullptr, nullptr}, {nullptr, nullptr}}}},
 }};
 
 bool containsIgnoringCase(std::string_view text, std::string_view part) {
@@ -102,12 +110,13 @@ std::string readOdbcIni(const char* file, const std::string& section, const char
 
 namespace {
 
-// The streaming options that the job's data source needs and neither its section nor its
-// driver's sets.
-std::vector<StreamingOption> missingOptions(const JobSettings& job, const OdbcIniReader& read) {
-  if (job.dataSource.empty()) return {};
-  const std::string driver = read("odbc.ini", job.dataSource, "Driver");
-  if (driver.empty()) return {};
+// The streaming driver that the job's data source names, with the driver's section; nothing
+// for another driver.
+const StreamingDriver* driverOf(const JobSettings& job, const OdbcIniReader& read,
+                                std::string& driver) {
+  if (job.dataSource.empty()) return nullptr;
+  driver = read("odbc.ini", job.dataSource, "Driver");
+  if (driver.empty()) return nullptr;
   // A data source names a driver of odbcinst.ini, or the library itself.
   const std::string library = read("odbcinst.ini", driver, "Driver");
   const auto known = std::find_if(kStreamingDrivers.begin(), kStreamingDrivers.end(),
@@ -116,17 +125,46 @@ std::vector<StreamingOption> missingOptions(const JobSettings& job, const OdbcIn
                                            containsIgnoringCase(driver, d.libraryPart) ||
                                            containsIgnoringCase(library, d.libraryPart);
                                   });
-  if (known == kStreamingDrivers.end()) return {};
+  return known == kStreamingDrivers.end() ? nullptr : &*known;
+}
+
+// What the data source's section, else its driver's, sets the option to; empty when neither.
+std::string setValue(const JobSettings& job, const std::string& driver, const char* key,
+                     const OdbcIniReader& read) {
+  std::string value = read("odbc.ini", job.dataSource, key);
+  return value.empty() ? read("odbcinst.ini", driver, key) : value;
+}
+
+// The streaming options that the job's data source needs and neither its section nor its
+// driver's sets.
+std::vector<StreamingOption> missingOptions(const JobSettings& job, const OdbcIniReader& read) {
+  std::string driver;
+  const StreamingDriver* known = driverOf(job, read, driver);
+  if (known == nullptr) return {};
   std::vector<StreamingOption> options;
   for (const StreamingOption& option : known->options) {
     if (!option.key) break;
     // What an administrator set, in either place and to whatever value, stays as it is.
-    if (read("odbc.ini", job.dataSource, option.key).empty() &&
-        read("odbcinst.ini", driver, option.key).empty()) {
-      options.push_back(option);
-    }
+    if (setValue(job, driver, option.key, read).empty()) options.push_back(option);
   }
   return options;
+}
+
+// Whether a data source and user can be named in a connection string as they are.
+bool fitsAString(const JobSettings& job) {
+  return job.dataSource.size() <= SQL_MAX_DSN_LENGTH && !needsBraces(job.dataSource) &&
+         !needsBraces(job.userName);
+}
+
+ConnectionString connectionString(const JobSettings& job,
+                                  const std::vector<StreamingOption>& options) {
+  ConnectionString connection;
+  if (job.password.empty()) {
+    build(connection.plain, job, options);
+  } else {
+    build(connection.withPassword, job, options);
+  }
+  return connection;
 }
 
 }  // namespace
@@ -144,20 +182,28 @@ std::vector<StreamingAttribute> streamingAttributes(const JobSettings& job,
 
 std::optional<ConnectionString> streamingConnectionString(const JobSettings& job,
                                                           const OdbcIniReader& read) {
-  if (job.dataSource.size() > SQL_MAX_DSN_LENGTH || needsBraces(job.dataSource) ||
-      needsBraces(job.userName)) {
-    return std::nullopt;
-  }
+  if (!fitsAString(job)) return std::nullopt;
   std::vector<StreamingOption> options = missingOptions(job, read);
   std::erase_if(options, [](const StreamingOption& option) { return option.attribute != 0; });
   if (options.empty()) return std::nullopt;
-  ConnectionString connection;
-  if (job.password.empty()) {
-    build(connection.plain, job, options);
-  } else {
-    build(connection.withPassword, job, options);
+  return connectionString(job, options);
+}
+
+std::optional<ConnectionString> typedModeConnectionString(const JobSettings& job,
+                                                          const OdbcIniReader& read) {
+  std::string driver;
+  const StreamingDriver* known = fitsAString(job) ? driverOf(job, read, driver) : nullptr;
+  if (known == nullptr) return std::nullopt;
+  for (const StreamingOption& option : known->options) {
+    if (!option.key || !option.typedValue) continue;
+    // Streaming when the session adds the option, or when it is set to anything but the
+    // typed mode's value.
+    const std::string value = setValue(job, driver, option.key, read);
+    if (value != option.typedValue) {
+      return connectionString(job, {{option.key, option.typedValue}});
+    }
   }
-  return connection;
+  return std::nullopt;
 }
 
 }  // namespace rowpress

@@ -71,4 +71,13 @@ std::vector<StreamingAttribute> streamingAttributes(const JobSettings& job,
 std::optional<ConnectionString> streamingConnectionString(const JobSettings& job,
                                                           const OdbcIniReader& read = readOdbcIni);
 
+// SQLite's streaming (StepAPI) describes a column without a declared type (sum(x), count(*),
+// a||b) as VARCHAR(255), where its typed mode takes the type from the first row's value. When
+// the job's data source streams that way (the session adds the option, or a section sets it),
+// the connection string of the same data source in the typed mode ("DSN=...;StepAPI=0"), for
+// a second connection that describes such columns; nothing otherwise, or when the names need
+// braces (as for streamingConnectionString).
+std::optional<ConnectionString> typedModeConnectionString(const JobSettings& job,
+                                                          const OdbcIniReader& read = readOdbcIni);
+
 }  // namespace rowpress

@@ -54,9 +54,12 @@ TEST(ConnectionString, TheDriversThatReadWholeResultsAreAskedToStream) {
       {{"odbc.ini", "maria", "Driver"}, "MariaDB"},
       {{"odbcinst.ini", "MariaDB", "Driver"}, "/usr/lib/odbc/libmaodbc.so"},
   };
-  // PostgreSQL's driver: SQLConnect, then its UseDeclareFetch (65539) and Fetch (65541).
-  EXPECT_EQ(connection(jobOn("pg"), ini), "SQLConnect +65539=1 +65541=10000");
-  EXPECT_EQ(connection(jobOn("reports"), ini), "SQLConnect +65539=1 +65541=10000");
+  // PostgreSQL's driver: its typed booleans in the string, then its UseDeclareFetch (65539)
+  // and Fetch (65541).
+  EXPECT_EQ(connection(jobOn("pg"), ini),
+            "DSN=pg;UID=ann;PWD=pw;BoolsAsChar=0 +65539=1 +65541=10000");
+  EXPECT_EQ(connection(jobOn("reports"), ini),
+            "DSN=reports;UID=ann;PWD=pw;BoolsAsChar=0 +65539=1 +65541=10000");
   EXPECT_EQ(connection(jobOn("direct"), ini), "DSN=direct;UID=ann;PWD=pw;StepAPI=1");
   // An empty user name or password is left to the data source, as SQLConnect leaves it.
   EXPECT_EQ(connection(jobOn("lite", "", ""), ini), "DSN=lite;StepAPI=1");
@@ -68,6 +71,28 @@ TEST(ConnectionString, TheDriversThatReadWholeResultsAreAskedToStream) {
   EXPECT_EQ(connection(jobOn(""), ini), "SQLConnect");
 }
 
+TEST(ConnectionString, AStreamingSqliteSourceGetsASecondConnectionInTheTypedMode) {
+  Ini ini = {
+      {{"odbc.ini", "lite", "Driver"}, "SQLite3"},
+      {{"odbc.ini", "set", "Driver"}, "SQLite3"},
+      {{"odbc.ini", "set", "StepAPI"}, "1"},
+      {{"odbc.ini", "typed", "Driver"}, "SQLite3"},
+      {{"odbc.ini", "typed", "StepAPI"}, "0"},
+      {{"odbc.ini", "pg", "Driver"}, "PostgreSQL ANSI"},
+  };
+  auto typed = [&](const JobSettings& job) {
+    const std::optional<ConnectionString> text = typedModeConnectionString(job, readerOf(ini));
+    return text ? std::string(text->c_str()) : "none";
+  };
+  // Streaming added by the session or set by the data source; not when it reads typed already,
+  // nor for another driver.
+  EXPECT_EQ(typed(jobOn("lite")), "DSN=lite;UID=ann;PWD=pw;StepAPI=0");
+  EXPECT_EQ(typed(jobOn("set", "", "")), "DSN=set;StepAPI=0");
+  EXPECT_EQ(typed(jobOn("typed")), "none");
+  EXPECT_EQ(typed(jobOn("pg")), "none");
+  EXPECT_EQ(typed(jobOn("lite", "a}b")), "none");
+}
+
 TEST(ConnectionString, AnOptionThatTheDataSourceOrItsDriverSetsIsNotAdded) {
   Ini ini = {
       {{"odbc.ini", "pg", "Driver"}, "PostgreSQL ANSI"},
@@ -75,11 +100,12 @@ TEST(ConnectionString, AnOptionThatTheDataSourceOrItsDriverSetsIsNotAdded) {
       {{"odbc.ini", "lite", "Driver"}, "SQLite3"},
       {{"odbc.ini", "lite", "StepAPI"}, "0"},
   };
-  EXPECT_EQ(connection(jobOn("pg"), ini), "SQLConnect +65539=1");
+  EXPECT_EQ(connection(jobOn("pg"), ini), "DSN=pg;UID=ann;PWD=pw;BoolsAsChar=0 +65539=1");
   // Nothing left to add: the data source connects as it always did.
   EXPECT_EQ(connection(jobOn("lite"), ini), "SQLConnect");
   // The driver's section of odbcinst.ini holds the defaults of all its data sources.
   ini[{"odbcinst.ini", "PostgreSQL ANSI", "UseDeclareFetch"}] = "0";
+  ini[{"odbcinst.ini", "PostgreSQL ANSI", "BoolsAsChar"}] = "1";
   EXPECT_EQ(connection(jobOn("pg"), ini), "SQLConnect");
 }
 

@@ -36,7 +36,9 @@ OdbcSession::OdbcSession(OdbcSession&& other) noexcept
     : environment_(std::move(other.environment_)),
       connection_(std::move(other.connection_)),
       connected_(std::exchange(other.connected_, false)),
-      statement_(std::move(other.statement_)) {}
+      statement_(std::move(other.statement_)),
+      typed_(std::move(other.typed_)),
+      typedConnected_(std::exchange(other.typedConnected_, false)) {}
 
 OdbcSession& OdbcSession::operator=(OdbcSession&& other) noexcept {
   if (this != &other) {
@@ -45,11 +47,16 @@ OdbcSession& OdbcSession::operator=(OdbcSession&& other) noexcept {
     connection_ = std::move(other.connection_);
     connected_ = std::exchange(other.connected_, false);
     statement_ = std::move(other.statement_);
+    typed_ = std::move(other.typed_);
+    typedConnected_ = std::exchange(other.typedConnected_, false);
   }
   return *this;
 }
 
 void OdbcSession::close() {
+  if (typedConnected_ && typed_) SQLDisconnect(typed_.get());
+  typedConnected_ = false;
+  typed_.reset();
   statement_.reset();
   // Only the session that holds the connection handle disconnects it.
   if (connected_ && connection_) SQLDisconnect(connection_.get());
@@ -137,6 +144,7 @@ struct SessionOpener {
       SQLSetConnectAttr(session.connection(), option.attribute,
                         reinterpret_cast<SQLPOINTER>(option.value), SQL_IS_UINTEGER);
     }
+    connectTyped(session, job);
     handle = SQL_NULL_HANDLE;
     if (!succeeded(SQLAllocHandle(SQL_HANDLE_STMT, session.connection(), &handle))) {
       return fail(messages.statementHandle);
@@ -146,6 +154,23 @@ struct SessionOpener {
       SQLSetStmtAttr(handle, SQL_ATTR_QUERY_TIMEOUT, reinterpret_cast<SQLPOINTER>(driverLimit), 0);
     }
     return session;
+  }
+
+  // The second connection in the typed mode, where the data source streams in a mode that
+  // hides types; a session whose second connection fails goes on with the types it has.
+  static void connectTyped(OdbcSession& session, const JobSettings& job) {
+    const std::optional<ConnectionString> connection = typedModeConnectionString(job);
+    if (!connection) return;
+    SQLHANDLE handle = SQL_NULL_HANDLE;
+    if (!succeeded(SQLAllocHandle(SQL_HANDLE_DBC, session.environment(), &handle))) return;
+    session.typed_ = OdbcHandle(SQL_HANDLE_DBC, handle);
+    SQLCHAR completed[1024];
+    SQLSMALLINT completedLength = 0;
+    session.typedConnected_ = succeeded(SQLDriverConnect(
+        handle, nullptr, reinterpret_cast<SQLCHAR*>(const_cast<char*>(connection->c_str())),
+        SQL_NTS, completed, sizeof completed, &completedLength, SQL_DRIVER_NOPROMPT));
+    wipeBytes(completed, sizeof completed);
+    if (!session.typedConnected_) session.typed_.reset();
   }
 };
 

@@ -65,6 +65,10 @@ class OdbcSession {
   SQLHENV environment() const { return environment_.get(); }
   SQLHDBC connection() const { return connection_.get(); }
   SQLHSTMT statement() const { return statement_.get(); }
+  // A second connection to the same data source in the driver's typed mode, where the
+  // session's own streams in a mode that describes columns without a declared type as text
+  // (see typedModeConnectionString); SQL_NULL_HDBC otherwise, or when it did not connect.
+  SQLHDBC typedConnection() const { return typedConnected_ ? typed_.get() : SQL_NULL_HDBC; }
 
   // The database that the driver names for SQL_DBMS_NAME ("PostgreSQL", "MariaDB", "SQLite",
   // ...); empty when the driver does not tell it or the session is not connected.
@@ -79,6 +83,8 @@ class OdbcSession {
   OdbcHandle connection_;
   bool connected_ = false;
   OdbcHandle statement_;
+  OdbcHandle typed_;
+  bool typedConnected_ = false;
 };
 
 // What a failed OpenSession leaves behind: the failing step's line, for the list of the

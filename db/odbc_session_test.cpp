@@ -57,13 +57,17 @@ std::string pointer(SQLHANDLE handle) {
   return text;
 }
 
-// The calls that release a whole session, in the order they must come.
-std::vector<std::string> closing(SQLHENV environment, SQLHDBC connection, SQLHSTMT statement) {
+// The calls that release a whole session, in the order they must come: the second connection
+// in the typed mode (the test's data source streams), then statement, connection, environment.
+std::vector<std::string> closing(const OdbcSession& session) {
+  EXPECT_NE(session.typedConnection(), nullptr);
   return {
-      "SQLFreeHandle Handle Type = 3 Input Handle = " + pointer(statement),
-      "SQLDisconnect Connection = " + pointer(connection),
-      "SQLFreeHandle Handle Type = 2 Input Handle = " + pointer(connection),
-      "SQLFreeHandle Handle Type = 1 Input Handle = " + pointer(environment),
+      "SQLDisconnect Connection = " + pointer(session.typedConnection()),
+      "SQLFreeHandle Handle Type = 2 Input Handle = " + pointer(session.typedConnection()),
+      "SQLFreeHandle Handle Type = 3 Input Handle = " + pointer(session.statement()),
+      "SQLDisconnect Connection = " + pointer(session.connection()),
+      "SQLFreeHandle Handle Type = 2 Input Handle = " + pointer(session.connection()),
+      "SQLFreeHandle Handle Type = 1 Input Handle = " + pointer(session.environment()),
   };
 }
 
@@ -98,12 +102,13 @@ TEST_F(OdbcSessionTest, MovedSessionsAreReleasedOnceByTheirOwnerInOrder) {
     std::optional<OdbcSession> first = open();
     ASSERT_TRUE(first);
     const SQLHENV environment = first->environment();
-    const SQLHDBC connection = first->connection();
     const SQLHSTMT statement = first->statement();
-    ASSERT_TRUE(environment && connection && statement);
+    ASSERT_TRUE(environment && first->connection() && statement);
+    const std::vector<std::string> first_closing = closing(*first);
 
     OdbcSession moved(std::move(*first));
     EXPECT_EQ(first->connection(), nullptr);
+    EXPECT_EQ(first->typedConnection(), nullptr);
     EXPECT_EQ(moved.statement(), statement);
     // The emptied session owns nothing: closing it releases nothing.
     first->close();
@@ -112,7 +117,7 @@ TEST_F(OdbcSessionTest, MovedSessionsAreReleasedOnceByTheirOwnerInOrder) {
     // Moving onto an open session releases that session's own handles first.
     std::optional<OdbcSession> second = open();
     ASSERT_TRUE(second);
-    expected = closing(second->environment(), second->connection(), second->statement());
+    expected = closing(*second);
     *second = std::move(moved);
     EXPECT_EQ(moved.environment(), nullptr);
     moved.close();
@@ -120,7 +125,6 @@ TEST_F(OdbcSessionTest, MovedSessionsAreReleasedOnceByTheirOwnerInOrder) {
     // The connection still works for its new owner.
     SQLCHAR sql[] = "select 1";
     EXPECT_TRUE(succeeded(SQLExecDirect(second->statement(), sql, SQL_NTS)));
-    const std::vector<std::string> first_closing = closing(environment, connection, statement);
     expected.insert(expected.end(), first_closing.begin(), first_closing.end());
     second->close();
     second->close();  // a closed session releases nothing more

@@ -18,6 +18,8 @@ constexpr std::int32_t kBindLimit = 1024;
 // The rows of a rowset, and the bytes that its buffers may take.
 constexpr std::size_t kRowsetRows = 256;
 constexpr std::size_t kRowsetBytes = 1 << 20;
+// The largest part of a value read in parts.
+constexpr std::size_t kLargestPart = std::size_t{64} << 20;
 // A parameter value longer than this is bound as SQL_LONGVARCHAR.
 constexpr std::size_t kLongParameter = 8000;
 
@@ -59,6 +61,48 @@ std::size_t postgresRowset(SQLHDBC connection, std::size_t limit) {
   return 1;
 }
 
+// Binds `values` in order to the statement's parameters, each as text, with `lengths` for
+// their lengths; both must live until the statement has executed and fetched. False when the
+// driver refused one.
+bool bindTextParameters(SQLHSTMT statement, std::vector<std::string>& values,
+                        std::vector<SQLLEN>& lengths) {
+  lengths.assign(values.size(), 0);
+  for (std::size_t k = 0; k < values.size(); ++k) {
+    std::string& value = values[k];
+    lengths[k] = static_cast<SQLLEN>(value.size());
+    // Past 8,000 bytes a value is a long one: drivers that size VARCHAR parameters refuse
+    // longer ones.
+    const SQLSMALLINT type = value.size() > kLongParameter ? SQL_LONGVARCHAR : SQL_VARCHAR;
+    const SQLRETURN rc =
+        SQLBindParameter(statement, static_cast<SQLUSMALLINT>(k + 1), SQL_PARAM_INPUT, SQL_C_CHAR,
+                         type, std::max<SQLULEN>(1, value.size()), 0, value.data(),
+                         static_cast<SQLLEN>(value.size()), &lengths[k]);
+    if (!succeeded(rc)) return false;
+  }
+  return true;
+}
+
+// Result column k (from 1) of an executed statement, its name cut to 255 bytes.
+ColumnInfo describeColumn(SQLHSTMT statement, int k) {
+  // Room for more than a run keeps, so that a longer name is seen to be cut: some drivers
+  // (SQLite's) give the length of what fitted rather than of the whole name.
+  SQLCHAR name[1024] = {0};
+  SQLSMALLINT nameLength = 0, sqlType = 0, digits = 0;
+  SQLULEN size = 0;
+  SQLDescribeCol(statement, static_cast<SQLUSMALLINT>(k), name, sizeof name, &nameLength, &sqlType,
+                 &size, &digits, nullptr);
+  ColumnInfo column;
+  column.name = reinterpret_cast<char*>(name);
+  const std::size_t whole = std::max<std::size_t>(
+      column.name.size(), static_cast<std::size_t>(std::max<SQLSMALLINT>(nameLength, 0)));
+  column.name.resize(cutOnCharacterBoundary(column.name, 255));
+  column.nameCut = whole > column.name.size();
+  column.sqlType = sqlType;
+  column.declaredSize = static_cast<std::int32_t>(static_cast<std::uint32_t>(size));
+  column.decimalDigits = digits;
+  return column;
+}
+
 }  // namespace
 
 bool driverCancelsSafely(SQLHDBC connection) { return isPostgresDriver(connection); }
@@ -87,9 +131,21 @@ ResultCursor::Executed OdbcResultCursor::execute(std::string& sql,
   closeResult();
   resetParameters();
   executed_ = true;
+  typedColumns_.clear();
   if (!values.empty() && !bindParameters(values)) return Executed::Failed;
-  const SQLRETURN rc = SQLExecDirect(statement_, reinterpret_cast<SQLCHAR*>(sql.data()),
-                                     static_cast<SQLINTEGER>(sql.size()));
+  SQLRETURN rc;
+  if (typed_ != SQL_NULL_HDBC) {
+    // Prepared first, so that the columns without a declared type are known and described by
+    // the typed connection before this statement runs and holds any lock.
+    rc = SQLPrepare(statement_, reinterpret_cast<SQLCHAR*>(sql.data()),
+                    static_cast<SQLINTEGER>(sql.size()));
+    if (!succeeded(rc)) return Executed::Failed;
+    describeInTypedMode(sql);
+    rc = SQLExecute(statement_);
+  } else {
+    rc = SQLExecDirect(statement_, reinterpret_cast<SQLCHAR*>(sql.data()),
+                       static_cast<SQLINTEGER>(sql.size()));
+  }
   if (rc == SQL_NO_DATA) return Executed::NoData;
   return succeeded(rc) ? Executed::Result : Executed::Failed;
 }
@@ -98,21 +154,8 @@ bool OdbcResultCursor::bindParameters(const std::vector<std::string>& values) {
   // The cursor keeps its own copy: the driver reads the buffers when the statement executes,
   // and some read them again while it fetches.
   parameters_ = values;
-  parameterLengths_.assign(values.size(), 0);
   parametersBound_ = true;
-  for (std::size_t k = 0; k < parameters_.size(); ++k) {
-    std::string& value = parameters_[k];
-    parameterLengths_[k] = static_cast<SQLLEN>(value.size());
-    // Past 8,000 bytes a value is a long one: drivers that size VARCHAR parameters refuse
-    // longer ones.
-    const SQLSMALLINT type = value.size() > kLongParameter ? SQL_LONGVARCHAR : SQL_VARCHAR;
-    const SQLRETURN rc =
-        SQLBindParameter(statement_, static_cast<SQLUSMALLINT>(k + 1), SQL_PARAM_INPUT, SQL_C_CHAR,
-                         type, std::max<SQLULEN>(1, value.size()), 0, value.data(),
-                         static_cast<SQLLEN>(value.size()), &parameterLengths_[k]);
-    if (!succeeded(rc)) return false;
-  }
-  return true;
+  return bindTextParameters(statement_, parameters_, parameterLengths_);
 }
 
 void OdbcResultCursor::resetParameters() {
@@ -132,24 +175,58 @@ std::optional<int> OdbcResultCursor::columnCount() {
 const std::vector<ColumnInfo>& OdbcResultCursor::describe(int count) {
   columns_.assign(static_cast<std::size_t>(std::max(count, 0)), ColumnInfo{});
   for (int k = 1; k <= count; ++k) {
-    // Room for more than a run keeps, so that a longer name is seen to be cut: some drivers
-    // (SQLite's) give the length of what fitted rather than of the whole name.
-    SQLCHAR name[1024] = {0};
-    SQLSMALLINT nameLength = 0, sqlType = 0, digits = 0;
-    SQLULEN size = 0;
-    SQLDescribeCol(statement_, static_cast<SQLUSMALLINT>(k), name, sizeof name, &nameLength,
-                   &sqlType, &size, &digits, nullptr);
     ColumnInfo& column = columns_[static_cast<std::size_t>(k - 1)];
-    column.name = reinterpret_cast<char*>(name);
-    const std::size_t whole = std::max<std::size_t>(
-        column.name.size(), static_cast<std::size_t>(std::max<SQLSMALLINT>(nameLength, 0)));
-    column.name.resize(cutOnCharacterBoundary(column.name, 255));
-    column.nameCut = whole > column.name.size();
-    column.sqlType = sqlType;
-    column.declaredSize = static_cast<std::int32_t>(static_cast<std::uint32_t>(size));
-    column.decimalDigits = digits;
+    column = describeColumn(statement_, k);
+    const auto typed = typedColumns_.find(k);
+    if (typed != typedColumns_.end()) {
+      column.sqlType = typed->second.sqlType;
+      column.declaredSize = typed->second.declaredSize;
+      column.decimalDigits = typed->second.decimalDigits;
+    }
   }
   return columns_;
+}
+
+void OdbcResultCursor::describeInTypedMode(std::string& sql) {
+  // Only a column without a table of its own (an expression) has no declared type.
+  SQLSMALLINT columns = 0;
+  if (!succeeded(SQLNumResultCols(statement_, &columns))) return;
+  std::vector<int> untyped;
+  for (int k = 1; k <= columns; ++k) {
+    SQLCHAR table[256] = {0};
+    SQLSMALLINT length = 0;
+    if (succeeded(SQLColAttribute(statement_, static_cast<SQLUSMALLINT>(k),
+                                  SQL_DESC_BASE_TABLE_NAME, table, sizeof table, &length,
+                                  nullptr)) &&
+        table[0] == 0) {
+      untyped.push_back(k);
+    }
+  }
+  if (untyped.empty()) return;
+  // The statement runs once more on the typed connection, for its first row only, inside a
+  // transaction that is rolled back: a statement that writes leaves nothing. A probe that
+  // fails leaves the types as they were described.
+  if (!succeeded(SQLSetConnectAttr(typed_, SQL_ATTR_AUTOCOMMIT,
+                                   reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_OFF),
+                                   SQL_IS_UINTEGER))) {
+    return;
+  }
+  SQLHANDLE handle = SQL_NULL_HANDLE;
+  if (succeeded(SQLAllocHandle(SQL_HANDLE_STMT, typed_, &handle))) {
+    OdbcHandle probe(SQL_HANDLE_STMT, handle);
+    SQLSetStmtAttr(handle, SQL_ATTR_MAX_ROWS, reinterpret_cast<SQLPOINTER>(1), 0);
+    std::vector<std::string> values = parameters_;
+    std::vector<SQLLEN> lengths;
+    SQLSMALLINT count = 0;
+    if (bindTextParameters(handle, values, lengths) &&
+        succeeded(SQLExecDirect(handle, reinterpret_cast<SQLCHAR*>(sql.data()),
+                                static_cast<SQLINTEGER>(sql.size()))) &&
+        succeeded(SQLNumResultCols(handle, &count)) && count == columns) {
+      for (int k : untyped) typedColumns_[k] = describeColumn(handle, k);
+    }
+    SQLFreeStmt(handle, SQL_CLOSE);
+  }
+  SQLEndTran(SQL_HANDLE_DBC, typed_, SQL_ROLLBACK);
 }
 
 ResultCursor::Fetched OdbcResultCursor::fetch() {
@@ -341,6 +418,12 @@ void OdbcResultCursor::setValueLimit(std::size_t limit, bool inParts) {
 }
 
 bool OdbcResultCursor::nextPart(int k, CellValue& part) {
+  // Each part is twice the last, up to kLargestPart: some drivers (SQLite's) measure the rest
+  // of the value on every call, so a long value read in parts of one size would take time in
+  // the square of its length. Short values never grow the buffer.
+  if (value_.size() - 1 < kLargestPart) {
+    value_.resize(std::min(2 * (value_.size() - 1), kLargestPart) + 1);
+  }
   // The driver goes on where the last piece of the value ended.
   std::size_t length = 0;
   bool more = true;
@@ -351,7 +434,7 @@ bool OdbcResultCursor::nextPart(int k, CellValue& part) {
 
 bool OdbcResultCursor::readPieces(int k, std::size_t& length, bool& more) {
   more = true;
-  while (more && length < valueLimit_) {
+  while (more && length + 1 < value_.size()) {
     const std::size_t room = value_.size() - length;  // the rest of the limit plus its NUL
     SQLLEN indicator = 0;
     const SQLRETURN rc = SQLGetData(statement_, static_cast<SQLUSMALLINT>(k), SQL_C_CHAR,

@@ -7,6 +7,7 @@
 #include <sql.h>
 
 #include <cstddef>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -49,8 +50,8 @@ class ResultCursor {
   virtual bool value(int k, CellValue& value) = 0;
   // How values are read from now on: up to `limit` bytes each, a longer one cut there on a
   // character boundary (kValueLimit until set). With `inParts`, a longer one is handed whole
-  // in parts of up to `limit` bytes: value() gives the first with `cut` set, nextPart() each
-  // following one, with `cut` set while more follow; the parts are the value's bytes in order.
+  // in parts of at least `limit` bytes, growing: value() gives the first with `cut` set, nextPart()
+  // each following one, with `cut` set while more follow; the parts are the value's bytes in order.
   virtual void setValueLimit(std::size_t limit, bool inParts) = 0;
   // The next part of column k's value after value() or nextPart() gave one with `cut` set, in
   // parts mode; false when the driver failed to deliver it. It stays valid as value()'s does.
@@ -84,8 +85,12 @@ bool driverCancelsSafely(SQLHDBC connection);
 // call per rowset. The buffers are bound only while the cursor lives.
 class OdbcResultCursor : public ResultCursor {
  public:
+  // Where the session has a connection in the driver's typed mode, the columns without a
+  // declared type are described as a run of the statement there describes them.
   explicit OdbcResultCursor(const OdbcSession& session)
-      : connection_(session.connection()), statement_(session.statement()) {}
+      : connection_(session.connection()),
+        statement_(session.statement()),
+        typed_(session.typedConnection()) {}
   ~OdbcResultCursor() override;
   OdbcResultCursor(const OdbcResultCursor&) = delete;
   OdbcResultCursor& operator=(const OdbcResultCursor&) = delete;
@@ -132,6 +137,9 @@ class OdbcResultCursor : public ResultCursor {
   bool bindParameters(const std::vector<std::string>& values);
   // Unbinds the parameters, if any were bound.
   void resetParameters();
+  // Describes the prepared statement's columns without a declared type into typedColumns_,
+  // by running `sql` once more on the typed connection for its first row, rolled back.
+  void describeInTypedMode(std::string& sql);
 
   struct Binding {
     std::size_t offset = 0;  // of the column's first row; its rows follow each other
@@ -140,6 +148,9 @@ class OdbcResultCursor : public ResultCursor {
 
   SQLHDBC connection_;
   SQLHSTMT statement_;
+  SQLHDBC typed_;  // SQL_NULL_HDBC: none
+  // The columns (from 1) of the statement executed last as the typed connection describes them.
+  std::map<int, ColumnInfo> typedColumns_;
   std::vector<ColumnInfo> columns_;
   bool executed_ = false;  // a statement was executed on the handle
   bool fetching_ = false;  // the first fetch has bound the columns

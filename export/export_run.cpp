@@ -391,7 +391,10 @@ std::optional<RunOutcome> ExportRun::streamRows(ResultCursor& cursor, OutputType
   std::int64_t nextProgress = coarseNow() + kProgressLineEveryNs;
   const long long rowLimit = job_.excel2007 ? kWorkbook2007RowLimit : kWorkbookRowLimit;
   const bool workbook = type == OutputType::Xml;
-  binaryNulls_ = type == OutputType::Xlsx;
+  // An .xlsx cell and a standard CSV or TSV field tell NULL from a value: a binary column's
+  // NULL is asked of the driver there.
+  binaryNulls_ = type == OutputType::Xlsx ||
+                 (job_.quoteFields && (type == OutputType::Csv || type == OutputType::Tsv));
   sheetRows_ = 0;
   // A statement without result columns (an UPDATE) has no rows to fetch.
   while (columnCount_ > 0) {
@@ -463,7 +466,8 @@ bool ExportRun::writeRow(ResultCursor& cursor, bool workbook, OutputWriter& writ
       writer.beginCellParts();
       writer.cellPart(value.text);
       while (value.cut) {
-        if (!cursor.nextPart(k, value)) return false;
+        // A long value answers a stop request between its parts.
+        if (stop_.requested() || !cursor.nextPart(k, value)) return false;
         writer.cellPart(value.text);
       }
       writer.endCellParts();

@@ -173,7 +173,7 @@ class ExportRun {
   std::vector<ColumnInfo> columns_;
   std::string statusLine_;
   int columnCount_ = 0;
-  // An .xlsx cell tells NULL from a value: a binary column's NULL is asked of the driver.
+  // The output tells a binary column's NULL from its values.
   bool binaryNulls_ = false;
   ValueAccount account_;  // of the current statement
   // The output takes a value longer than a part whole, in parts (standard CSV and TSV).

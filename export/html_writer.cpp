@@ -59,14 +59,18 @@ ValueChanges HtmlWriter::cell(const CellValue& cellValue, const ColumnInfo& colu
   if (!out_) return 0;
   out_->write("<td>");
   ValueChanges changes = 0;
+  std::string_view written = value;
   if (forceFullLength) {
     const FixedWidth fixed = fixedWidth(value, column.declaredSize);
-    writeHtmlEscaped(*out_, fixed.text);
+    written = fixed.text;
+    writeHtmlEscaped(*out_, written);
     writeSpaces(*out_, fixed.padding);
     if (fixed.text.size() < value.size()) changes = changeOf(ValueRule::FixedWidth);
   } else {
     writeHtmlEscaped(*out_, value);
   }
+  // The file is text whose lines end in CR LF, a value's line feeds included.
+  if (written.find('\n') != std::string_view::npos) changes |= changeOf(ValueRule::LineBreak);
   out_->write("</td>\n");
   return changes;
 }

@@ -23,6 +23,10 @@ constexpr RuleTexts kRuleTexts[kValueRules] = {
     {"fraction", "with a fraction of a second cut at the millisecond",
      "has a fraction of a second that would be cut at the millisecond"},
     {"column-name", "cut at 255 bytes", "would be cut at 255 bytes"},
+    {"digits", "written with 16 of their 17 significant digits",
+     "needs 17 significant digits and would be written with 16"},
+    {"line-break", "with line feeds written as CR LF",
+     "holds a line feed that would be written as CR LF"},
 };
 
 const RuleTexts& textsOf(ValueRule rule) { return kRuleTexts[static_cast<int>(rule)]; }

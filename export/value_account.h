@@ -24,8 +24,10 @@ enum class ValueRule : std::uint8_t {
   Binary,      // "binary": a binary value written as "<BINARY>"
   Fraction,    // "fraction": an .xlsx time's fraction of a second cut at the millisecond
   ColumnName,  // "column-name": a column's name cut at 255 bytes
+  Digits,      // "digits": an .xlsx number that needs 17 significant digits, written with 16
+  LineBreak,   // "line-break": a line feed written as CR LF in the HTML output
 };
-inline constexpr int kValueRules = 8;
+inline constexpr int kValueRules = 10;
 
 // The rules one value met, a bit for each (none: written as it is).
 using ValueChanges = std::uint16_t;

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <optional>
@@ -123,6 +124,42 @@ long long daysFromCivil(int year, int month, int day) {
   const long long dayOfYear = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
   const long long dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
   return era * 146097 + dayOfEra - 719468;
+}
+
+// A number in exponent form, as drivers write approximate values: an optional sign, digits
+// with at most one full stop, then "e" or "E" and a whole exponent with an optional sign.
+bool isExponentNumber(std::string_view text) {
+  const std::size_t e = text.find_first_of("eE");
+  if (e == std::string_view::npos || !isNumericText(text.substr(0, e))) return false;
+  std::string_view exponent = text.substr(e + 1);
+  if (!exponent.empty() && (exponent[0] == '+' || exponent[0] == '-')) exponent.remove_prefix(1);
+  return !exponent.empty() &&
+         std::all_of(exponent.begin(), exponent.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+// The number that a numeric column's text is as a cell: a real number, not longer than the
+// spreadsheet keeps (a decimal of an approximate column is never too long: its digits are a
+// double's), or for an approximate column a finite double in exponent form. NaN, infinities
+// and anything else stay text.
+bool cellNumber(std::string_view text, bool approximate, double& number) {
+  if (!(isNumericText(text) && !isLongNumber(text, approximate)) &&
+      !(approximate && isExponentNumber(text))) {
+    return false;
+  }
+  const std::string_view digits = text[0] == '+' ? text.substr(1) : text;
+  const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), number);
+  return error == std::errc() && end == digits.data() + digits.size() && std::isfinite(number);
+}
+
+// Whether the 16 significant digits that the library writes of a number give it back. A double
+// that needs 17 (0.1 + 0.2 is 0.30000000000000004) would become another number.
+bool keptIn16Digits(double number) {
+  char text[40];
+  const auto written =
+      std::to_chars(text, text + sizeof text, number, std::chars_format::general, 16);
+  double back = 0;
+  const auto read = std::from_chars(text, written.ptr, back);
+  return written.ec == std::errc() && read.ec == std::errc() && back == number;
 }
 
 // The characters of a column's width: its values' room as the declared size says, and
@@ -509,8 +546,11 @@ void XlsxWriter::beginRow() {
 ValueChanges XlsxWriter::writeText(int column, std::string_view text, lxw_format* format) {
   text_.clear();
   ValueChanges changes = appendXmlText(text_, text) ? changeOf(ValueRule::Dropped) : 0;
-  // An empty text is an empty cell.
-  if (text_.empty()) return changes;
+  // The empty text is a cell of its own: only NULL leaves none.
+  if (text_.empty()) {
+    writeEmptyText(column, format);
+    return changes;
+  }
   const char* shown = text_.c_str();
   if (utf16Length(text_) > kCellCharacters) {
     shown = kTooLarge;
@@ -520,6 +560,26 @@ ValueChanges XlsxWriter::writeText(int column, std::string_view text, lxw_format
                                    static_cast<lxw_col_t>(column), shown, format),
             row_);
   return changes;
+}
+
+void XlsxWriter::writeEmptyText(int column, lxw_format* format) {
+  // The library writes no cell for an empty string. The cell is handed to it with a stand-in
+  // text that is the inline string's own markup, then made a rich string while the library
+  // holds the row (it writes a row when the next one starts): a rich string's text is written
+  // as it is, so the cell becomes <is><t></t></is>, a string cell holding the empty text.
+  const auto col = static_cast<lxw_col_t>(column);
+  const lxw_error error =
+      worksheet_write_string(sheet_, static_cast<lxw_row_t>(row_), col, "<t></t>", format);
+  if (error == LXW_NO_ERROR) {
+    lxw_cell* cell = sheet_->array != nullptr ? sheet_->array[col] : nullptr;
+    if (cell == nullptr || cell->type != INLINE_STRING_CELL) {
+      errno = EIO;
+      fail();
+      return;
+    }
+    cell->type = INLINE_RICH_STRING_CELL;
+  }
+  checkCell(error, row_);
 }
 
 ValueChanges XlsxWriter::writeDateTime(int column, std::string_view text) {
@@ -568,15 +628,11 @@ ValueChanges XlsxWriter::cell(const CellValue& value, const ColumnInfo& column,
     case CellKind::Number: {
       // Only a real number is a number; one longer than the spreadsheet keeps stays text, so
       // that no digit is lost.
-      if (isNumericText(text) && !isLongNumber(text, isApproximateType(column.sqlType))) {
-        const std::string_view digits = text[0] == '+' ? text.substr(1) : text;
-        double number = 0;
-        const auto [end, error] =
-            std::from_chars(digits.data(), digits.data() + digits.size(), number);
-        if (error == std::errc() && end == digits.data() + digits.size()) {
-          checkCell(worksheet_write_number(sheet_, row, col, number, nullptr), row_);
-          return 0;
-        }
+      const bool approximate = isApproximateType(column.sqlType);
+      double number = 0;
+      if (cellNumber(text, approximate, number)) {
+        checkCell(worksheet_write_number(sheet_, row, col, number, nullptr), row_);
+        return approximate && !keptIn16Digits(number) ? changeOf(ValueRule::Digits) : 0;
       }
       break;
     }

@@ -89,6 +89,8 @@ class XlsxWriter final : public OutputWriter {
   // Both return the rules by which the value was changed to fit its cell.
   ValueChanges writeText(int column, std::string_view text, lxw_format* format = nullptr);
   ValueChanges writeDateTime(int column, std::string_view text);
+  // A string cell that holds the empty text.
+  void writeEmptyText(int column, lxw_format* format);
   void check(int error);
   // check() for a cell written at `row` of the current sheet, which is counted when written.
   void checkCell(int error, long long row);

@@ -43,7 +43,8 @@ class XlsxWriterTest : public ::testing::Test {
     for (const Row& row : rows) {
       writer.beginRow();
       for (std::size_t k = 0; k < row.size(); ++k) {
-        writer.cell(row[k] ? CellValue{*row[k]} : CellValue{{}, true}, columns[k], true);
+        changes_.push_back(
+            writer.cell(row[k] ? CellValue{*row[k]} : CellValue{{}, true}, columns[k], true));
       }
       writer.endRow();
     }
@@ -71,6 +72,7 @@ class XlsxWriterTest : public ::testing::Test {
 
   TempDir temp_;
   std::string path_ = temp_ / "out.xlsx";
+  std::vector<ValueChanges> changes_;  // of each cell written, row by row
 };
 
 TEST_F(XlsxWriterTest, NumericColumnsHoldNumbersOnlyWhereTheyAreRealNumbers) {
@@ -86,13 +88,32 @@ TEST_F(XlsxWriterTest, NumericColumnsHoldNumbersOnlyWhereTheyAreRealNumbers) {
   ASSERT_EQ(dump.sheets.size(), 1u);
   EXPECT_EQ(columnCells(dump.sheets[0], 0),
             (std::vector<std::string>{"number:3.25", "number:-0.5", "number:0.5", "number:7",
-                                      "text:1-2", ":", ":", "text:0.12345678901234567"}));
+                                      "text:1-2", "text:", ":", "text:0.12345678901234567"}));
   // More than 15 significant digits, whole or decimal, would be rounded by the spreadsheet:
   // text. Zeros at the end of a decimal are no digits of it.
   EXPECT_EQ(columnCells(dump.sheets[0], 1),
             (std::vector<std::string>{
                 "text:9007199254740993", "number:123456789012345", "text:-1234567890123456",
                 "number:1", "text:12345678901234567.5", "text:1E+10", "text: 12", "number:1.5"}));
+}
+
+// A double is a number cell in its exponent form too, and one that needs 17 significant
+// digits is said: the library writes 16. NaN, infinities and what no double holds stay text.
+TEST_F(XlsxWriterTest, DoublesAreNumbersAndThoseThatNeed17DigitsAreCounted) {
+  const std::vector<std::string> values = {
+      "0.30000000000000004", "0.1", "1e-300", "1.6777216e+07", "-0", "5e-324", "1e400", "NaN",
+      "-Infinity",           "1e+"};
+  std::vector<Row> rows;
+  for (const std::string& value : values) rows.push_back({value});
+  const SheetDump dump = write({column("d", 15, kDouble)}, rows);
+  ASSERT_EQ(dump.sheets.size(), 1u);
+  EXPECT_EQ(columnCells(dump.sheets[0], 0),
+            (std::vector<std::string>{"number:0.3", "number:0.1", "number:1e-300",
+                                      "number:16777216", "number:0", "number:5e-324", "text:1e400",
+                                      "text:NaN", "text:-Infinity", "text:1e+"}));
+  std::vector<ValueChanges> digits(values.size(), 0);
+  digits[0] = changeOf(ValueRule::Digits);
+  EXPECT_EQ(changes_, digits);
 }
 
 TEST_F(XlsxWriterTest, DatesTimesAndTimestampsAreDateCellsWithinTheSpreadsheetsCalendar) {
@@ -142,6 +163,7 @@ TEST(XlsxSerial, DaysCountFrom1899_12_30AndTheCalendarEndsAt9999) {
   EXPECT_FALSE(spreadsheetSerial(value, serial));
 }
 
+// NULL is no cell; the empty text is a string cell holding it.
 TEST_F(XlsxWriterTest, BitsAreBooleansBinaryIsMarkedAndNullIsAnEmptyCell) {
   const SheetDump dump = write({column("b", 1, kBit), column("bin", 16, kVarbinary),
                                 column("s", 10, kVarchar), column("i", 10, kInteger)},
@@ -154,7 +176,7 @@ TEST_F(XlsxWriterTest, BitsAreBooleansBinaryIsMarkedAndNullIsAnEmptyCell) {
   EXPECT_EQ(columnCells(sheet, 0),
             (std::vector<std::string>{"bool:TRUE", "bool:FALSE", "text:t", ":"}));
   EXPECT_EQ(columnCells(sheet, 1), std::vector<std::string>(4, "text:<BINARY>"));
-  EXPECT_EQ(columnCells(sheet, 2), (std::vector<std::string>{":", ":", "text:x", "text:NULL"}));
+  EXPECT_EQ(columnCells(sheet, 2), (std::vector<std::string>{"text:", ":", "text:x", "text:NULL"}));
   EXPECT_EQ(columnCells(sheet, 3),
             (std::vector<std::string>{"number:42", ":", "number:-7", "number:0"}));
 }
@@ -179,7 +201,7 @@ TEST_F(XlsxWriterTest, TextKeepsUtf8AndMarkupAndDropsWhatTheWorkbookDrops) {
   EXPECT_EQ(cells[0], "text:Zürich \xE2\x82\xAC <b>&amp;</b> \"q\" 'a'");
   EXPECT_EQ(cells[1], "text:abc\x7F");
   EXPECT_EQ(cells[2], "text:bad    end");
-  EXPECT_EQ(cells[3], ":");  // nothing is left of it
+  EXPECT_EQ(cells[3], "text:");  // nothing is left of it but a value
   // 32,767 characters as the spreadsheet counts them fit; one more is too large. (Compared
   // without printing: a failure would show 32 KiB of text.)
   EXPECT_TRUE(cells[4] == "text:" + fits) << cells[4].size();

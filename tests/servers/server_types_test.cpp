@@ -4,7 +4,10 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <filesystem>
 #include <ostream>
+#include <set>
 #include <utility>
 
 #include "export/text_rules.h"
@@ -292,6 +295,283 @@ INSTANTIATE_TEST_SUITE_P(EachServer, ServerTypesTest,
                          ::testing::Values(kMariaDbCase, postgresCase("PgAnsi", kPgAnsi),
                                            postgresCase("PgUnicode", kPgUnicode)),
                          [](const auto& info) { return std::string(info.param.label); });
+
+// Each database's own CSV export of a table of hard values against rowpress's standard CSV
+// and .xlsx of the same table. Both CSV files are read by an RFC 4180 reader that keeps NULL (an
+// unquoted empty field) apart from the empty string; the .xlsx is read by openpyxl and
+// LibreOffice and compared as typed values. A difference is either one of the case's known
+// representation differences, each with its reason, or a change that a note line says; any
+// other fails.
+struct KnownDifference {
+  const char* column;
+  const char* database;  // the database's export of the value
+  const char* rowpress;  // rowpress's standard CSV of it
+  const char* reason;
+};
+
+struct ExportCase {
+  const char* label;
+  const char* dataSource;   // where rowpress exports
+  const char* setupSource;  // where the table is made
+  const char* columns;
+  const char* rows;
+  // How the spreadsheet holds each column's values: "number" (exact), "double", "bool",
+  // "date", "datetime", "time", "text" or "binary".
+  std::vector<const char*> kinds;
+  std::vector<KnownDifference> known;
+  // The database's own export of `select * from TABLE order by id`, and its reader's mode.
+  std::vector<std::string> (*exportCommand)(const ServerFacts& facts, const std::string& table,
+                                            const std::string& database);
+  const char* exportMode;
+};
+
+void PrintTo(const ExportCase& c, std::ostream* out) { *out << c.label; }
+
+class DatabaseExportTest : public ServerTest, public ::testing::WithParamInterface<ExportCase> {
+ protected:
+  // The rows of `file` as `mode` reads it; fails the test when the reader refuses it.
+  std::vector<SheetRow> rowsOf(const std::string& mode, const std::string& file) {
+    const SheetDump dump = readWithPython(mode, file, temp_.path());
+    EXPECT_EQ(dump.errors, std::vector<std::string>{}) << file << "\n" << dump.log;
+    return dump.sheets.size() == 1 ? dump.sheets[0].rows : std::vector<SheetRow>{};
+  }
+  // The columns (from 1) that a note line of the last run names.
+  std::set<int> notedColumns() const {
+    std::set<int> columns;
+    for (const SheetAccount& sheet : lastExport().accounts) {
+      for (const ValueChange& change : sheet.changed) columns.insert(change.column);
+    }
+    return columns;
+  }
+};
+
+// The typed cell that a spreadsheet holds for a database's exported value of `kind`.
+SheetCell typedCell(const SheetCell& exported, const std::string& kind) {
+  if (exported.kind == "null") return kXEmpty;
+  const std::string& text = exported.text;
+  if (kind == "binary") return kXBinary;
+  if (kind == "bool") return {"bool", text == "t" || text == "1" ? "TRUE" : "FALSE"};
+  if (kind == "double" || kind == "number") {
+    const std::string digits = text.substr(0, text.find_first_of("eE"));
+    std::size_t significant = 0;
+    bool leading = true;
+    for (char c : digits) {
+      if (c >= '1' && c <= '9') leading = false;
+      if (c >= '0' && c <= '9' && !leading) ++significant;
+    }
+    // A cell holds 15 significant digits of an exact number; a double whatever it needs.
+    const bool finite = text.find_first_of("0123456789") != std::string::npos &&
+                        text.find_first_of("aAiInN") == std::string::npos;
+    if (!finite || (kind == "number" && significant > 15)) return xText(text.c_str());
+    return {"number", text};
+  }
+  if (kind == "date" || kind == "datetime") {
+    // The spreadsheet's calendar runs from 1900-03-01 to 9999-12-31.
+    const bool inCalendar = text.size() >= 10 && text.substr(0, 10) >= "1900-03-01" &&
+                            text.substr(0, 10) <= "9999-12-31";
+    if (!inCalendar || text.find_first_not_of("0123456789-: .") != std::string::npos) {
+      return xText(text.c_str());
+    }
+    if (kind == "date") return xDate(text.c_str());
+    std::string iso = text;
+    iso[10] = 'T';
+    return {"datetime", iso};
+  }
+  if (kind == "time") return {"time", text};
+  return {"text", text.size() > 32767 ? "<Too Large>" : text};
+}
+
+TEST_P(DatabaseExportTest, EveryValueIsTheDatabasesOwnExportOrASaidDifference) {
+  const ExportCase& c = GetParam();
+  const std::string table = unique("hard_values");
+  run(c.setupSource, "drop table if exists " + table);
+  run(c.setupSource, "create table " + table + " " + c.columns);
+  run(c.setupSource, "insert into " + table + " values " + c.rows);
+  const std::string sql = "select * from " + table + " order by id";
+
+  const std::string own = temp_ / "own.csv";
+  const ChildResult exported =
+      runProgram(c.exportCommand(facts(), table, database()), std::chrono::seconds(60));
+  ASSERT_EQ(exported.exitStatus, 0) << exported.err;
+  writeFile(own, exported.out);
+  const std::vector<SheetRow> expected = rowsOf(c.exportMode, own);
+  ASSERT_GT(expected.size(), 1u);
+  const std::vector<std::string> header = [&] {
+    std::vector<std::string> names;
+    for (const SheetCell& cell : expected[0]) names.push_back(cell.text);
+    return names;
+  }();
+  ASSERT_EQ(header.size(), c.kinds.size());
+
+  setOutputType(job_, OutputType::Csv);
+  job_.quoteFields = true;
+  ASSERT_EQ(fetchFrom(c.dataSource, sql).outcome, RunOutcome::Exported);
+  const std::vector<SheetRow> csv = rowsOf("rfc4180", onlyOutput());
+  const std::set<int> noted = notedColumns();
+  ASSERT_EQ(csv.size(), expected.size());
+  for (std::size_t r = 0; r < expected.size(); ++r) {
+    ASSERT_EQ(csv[r].size(), header.size()) << "row " << r;
+    for (std::size_t k = 0; k < header.size(); ++k) {
+      const SheetCell& want = expected[r][k];
+      const SheetCell& got = csv[r][k];
+      if (got == want) continue;
+      const auto known =
+          std::find_if(c.known.begin(), c.known.end(), [&](const KnownDifference& d) {
+            return d.column == header[k] && d.database == want.text && d.rowpress == got.text;
+          });
+      if (known != c.known.end()) continue;
+      EXPECT_TRUE(noted.count(static_cast<int>(k + 1)))
+          << "row " << r << ", column " << header[k] << ": the database exports " << want.kind
+          << ":" << want.text.substr(0, 80) << ", rowpress wrote " << got.kind << ":"
+          << got.text.substr(0, 80) << ", and no note line says so";
+    }
+  }
+  std::filesystem::remove(onlyOutput());
+
+  // The .xlsx holds the same values as typed cells; a difference known in the CSV is known here.
+  std::vector<SheetRow> typed;
+  for (const SheetRow& row : expected) {
+    SheetRow cells;
+    for (std::size_t k = 0; k < row.size(); ++k) {
+      SheetCell cell = row[k];
+      for (const KnownDifference& d : c.known) {
+        if (d.column == header[k] && d.database == cell.text) cell.text = d.rowpress;
+      }
+      cells.push_back(&row == &expected.front() ? xText(cell.text.c_str())
+                                                : typedCell(cell, c.kinds[k]));
+    }
+    typed.push_back(cells);
+  }
+  setOutputType(job_, OutputType::Xlsx);
+  job_.quoteFields = false;
+  ASSERT_EQ(fetchFrom(c.dataSource, sql).outcome, RunOutcome::Exported);
+  expectXlsxReadByBoth(onlyOutput(), typed, temp_.path());
+}
+
+std::vector<std::string> postgresExport(const ServerFacts& facts, const std::string& table,
+                                        const std::string&) {
+  return {findProgram("env"),
+          "PGPASSWORD=" + facts["PG_PASSWORD"],
+          findProgram("psql"),
+          "-X",
+          "-q",
+          "-h",
+          "127.0.0.1",
+          "-p",
+          facts["PG_PORT"],
+          "-U",
+          facts["PG_USER"],
+          "-d",
+          facts["PG_DATABASE"],
+          "-c",
+          "\\copy (select * from " + table + " order by id) to stdout with csv header"};
+}
+
+std::vector<std::string> mariadbExport(const ServerFacts& facts, const std::string& table,
+                                       const std::string&) {
+  return {findProgram("mariadb"),
+          "--batch",
+          "-h127.0.0.1",
+          "-P" + facts["MARIADB_PORT"],
+          "-u" + facts["MARIADB_USER"],
+          "-p" + facts["MARIADB_PASSWORD"],
+          facts["MARIADB_DATABASE"],
+          "-e",
+          "select * from " + table + " order by id"};
+}
+
+std::vector<std::string> sqliteExport(const ServerFacts&, const std::string& table,
+                                      const std::string& database) {
+  return {findProgram("sqlite3"), "-csv", "-header", database,
+          "select * from " + table + " order by id"};
+}
+
+const char kPgColumns[] =
+    "(id integer, t text, i bigint, si smallint, n numeric, f float8, r real, b boolean, d date, "
+    "tm time, ts timestamp, iv interval, u uuid, j json, a integer[], by bytea)";
+const char kPgRows[] =
+    "(1, '', 9223372036854775807, 32767, 123456789012345678901234567890123456789, "
+    "0.1::float8 + 0.2, 3.4028235e38, true, '0001-01-01', '23:59:59.999999', "
+    "'2024-02-29 12:34:56.123456', '1 day 02:03:04.5', 'A0EEBC99-9C0B-4EF8-BB6D-6BB9BD380A11', "
+    "'{\"a\": [1, 2]}', '{1,2,3}', '\\x0102'), "
+    "(2, 'say \"hi\", a;b|c', -9223372036854775808, -32768, -1.5, 5e-324, '-0', false, "
+    "'1900-02-28', '00:00:00', '1900-03-01 00:00:00', '-3 years', "
+    "'00000000-0000-0000-0000-000000000000', '[]', '{}', ''), "
+    "(3, E'l1\\nl2\\r\\nend\\ttab', 0, 0, 0.000000000000000000001, 'NaN', 'Infinity', null, "
+    "'1900-03-01', '12:00:00.5', '9999-12-31 23:59:59.999999', null, null, null, null, null), "
+    "(4, '  blanks  ', 1, 1, 1e20, 'Infinity', '-Infinity', null, '9999-12-31', null, null, null, "
+    "null, null, null, null), "
+    "(5, 'Zürich € 😀 日本', 2, 2, 0.5, '-Infinity', 1.5, null, '4713-01-01 BC', null, "
+    "'4713-01-01 10:00:00 BC', null, null, null, null, null), "
+    "(6, repeat('x', 1048576), 3, 3, 1, 1.7976931348623157e308, 1, null, 'infinity', null, "
+    "'infinity', null, null, null, null, null), "
+    "(7, null, null, null, null, null, null, null, null, null, null, null, null, null, null, null)";
+const std::vector<const char*> kPgKinds = {
+    "number", "text", "number",   "number", "number", "double", "double", "bool",
+    "date",   "time", "datetime", "text",   "text",   "text",   "text",   "binary"};
+// What the PostgreSQL driver hands over differs from PostgreSQL's own text.
+const std::vector<KnownDifference> kPgKnown = {
+    {"b", "t", "1", "the driver describes booleans as BIT and gives 1 and 0"},
+    {"b", "f", "0", "the same"},
+    {"d", "4713-01-01 BC", "4713-01-01", "the driver drops a date's era"},
+    {"d", "infinity", "0000-00-00", "the driver has no text for an infinite date"},
+};
+
+INSTANTIATE_TEST_SUITE_P(
+    EachDatabase, DatabaseExportTest,
+    ::testing::Values(
+        ExportCase{"PgAnsi", kPgAnsi, kPgAnsi, kPgColumns, kPgRows, kPgKinds, kPgKnown,
+                   postgresExport, "rfc4180"},
+        ExportCase{"PgUnicode", kPgUnicode, kPgAnsi, kPgColumns, kPgRows, kPgKinds, kPgKnown,
+                   postgresExport, "rfc4180"},
+        ExportCase{
+            "MariaDb",
+            kMariaDb,
+            kMariaDb,
+            "(id int, t text, i bigint, u bigint unsigned, n decimal(39,0), f double, b boolean, "
+            "d date, tm time(6), ts datetime(6), e enum('a','b'), st set('x','y'), bt bit(8), "
+            "y year, j json, bl blob) character set utf8mb4",
+            "(1, '', 9223372036854775807, 18446744073709551615, "
+            "123456789012345678901234567890123456789, 0.1e0 + 0.2e0, true, '1000-01-01', "
+            "'23:59:59.999999', '2024-02-29 12:34:56.123456', 'b', 'x,y', b'101', 2024, "
+            "'{\"a\": [1, 2]}', x'0102'), "
+            "(2, 'say \"hi\", a;b|c', -9223372036854775808, 0, -1, 5e-324, false, '1900-02-28', "
+            "'00:00:00', '1900-03-01 00:00:00', 'a', '', b'0', 1901, '[]', ''), "
+            "(3, 'l1\\nl2\\r\\nend\\ttab', 0, 1, 0, -0e0, null, '9999-12-31', '-838:59:59', "
+            "'9999-12-31 23:59:59.999999', null, null, null, null, null, null), "
+            "(4, '  blanks  ', 1, 2, 1, 1.7976931348623157e308, null, '0000-00-00', null, "
+            "'0000-00-00 00:00:00', null, null, null, null, null, null), "
+            "(5, 'Zürich € 😀 日本', 2, 3, 2, 1.5, null, null, null, null, null, null, null, null, "
+            "null, null), "
+            "(6, repeat('x', 1048576), 3, 4, 3, 1, null, null, null, null, null, null, null, null, "
+            "null, null), "
+            "(7, null, null, null, null, null, null, null, null, null, null, null, null, null, "
+            "null, null)",
+            {"number", "text", "number", "number", "number", "double", "number", "date", "time",
+             "datetime", "text", "text", "text", "number", "text", "binary"},
+            {},
+            mariadbExport,
+            "mariadb-batch"},
+        ExportCase{"Sqlite",
+                   "rowtest",
+                   "rowtest",
+                   "(id integer, t text, i integer, f real, n numeric, d date, ts timestamp, "
+                   "bl blob)",
+                   "(1, '', 9223372036854775807, 0.1 + 0.2, 123.5, '0001-01-01', "
+                   "'2024-02-29 12:34:56.123456', x'0102'), "
+                   "(2, 'say \"hi\", a;b|c', -9223372036854775808, 5e-324, -1, '1900-02-28', "
+                   "'1900-03-01 00:00:00', x''), "
+                   "(3, 'l1' || char(10) || 'l2' || char(13, 10) || 'end' || char(9) || 'tab', 0, "
+                   "-0.0, 0, '9999-12-31', '9999-12-31 23:59:59.999', null), "
+                   "(4, '  blanks  ', 1, 1e308 * 10, 1, null, null, null), "
+                   "(5, 'Zürich € 😀 日本', 2, 1.5, 2, null, null, null), "
+                   "(6, replace(hex(zeroblob(524288)), '0', 'x'), 3, 1, 3, null, null, null), "
+                   "(7, null, null, null, null, null, null, null)",
+                   {"number", "text", "number", "double", "number", "date", "datetime", "binary"},
+                   {},
+                   sqliteExport,
+                   "rfc4180"}),
+    [](const auto& info) { return std::string(info.param.label); });
 
 }  // namespace
 }  // namespace rowpress::support

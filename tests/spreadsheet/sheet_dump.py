@@ -11,6 +11,9 @@ compare with the rows they put into the database.
     sheet_dump.py standard-tsv FILE  the same with tabs
     sheet_dump.py html FILE          html.parser; entities decoded
     sheet_dump.py xlsx FILE          an Office Open XML workbook, read with openpyxl
+    sheet_dump.py rfc4180 FILE       CSV as RFC 4180 writes it, an unquoted empty field kept
+                                     apart as NULL (KIND "null"); a database's own export
+    sheet_dump.py mariadb-batch FILE the MariaDB client's --batch output (NULL as "null")
 
 Output, UTF-8, one line each:
     S<TAB>NAME                       a sheet begins (csv, tsv and html have one, named "")
@@ -152,6 +155,87 @@ def dump_standard(path, delimiter, printer):
             printer.row([("text", field) for field in fields])
 
 
+def rfc4180_fields(data, printer):
+    """The records of RFC 4180 text, each field as (quoted, text): an unquoted empty field is
+    kept apart from the quoted empty one, which the csv module cannot do."""
+    records, fields, at = [], [], 0
+    while at < len(data):
+        if data.startswith('"', at):
+            end, text = at + 1, []
+            while True:
+                quote = data.find('"', end)
+                if quote < 0:
+                    printer.error("a quoted field does not end")
+                    return records
+                text.append(data[end:quote])
+                if data.startswith('""', quote):
+                    text.append('"')
+                    end = quote + 2
+                else:
+                    at = quote + 1
+                    break
+            fields.append((True, "".join(text)))
+        else:
+            ends = [i for i in (data.find(",", at), data.find("\n", at)) if i >= 0]
+            stop = min(ends) if ends else len(data)
+            text = data[at:stop]
+            if text.endswith("\r") and data.startswith("\n", stop):
+                text = text[:-1]
+            if '"' in text:
+                printer.error("a quote inside an unquoted field")
+            fields.append((False, text))
+            at = stop
+        if data.startswith(",", at):
+            at += 1
+            if at == len(data):
+                fields.append((False, ""))
+        elif data.startswith("\r\n", at) or data.startswith("\n", at) or at >= len(data):
+            at += 2 if data.startswith("\r\n", at) else 1
+            records.append(fields)
+            fields = []
+        else:
+            printer.error("text after a quoted field")
+            return records
+    return records
+
+
+def dump_rfc4180(path, printer):
+    """CSV as a database exports it: an unquoted empty field is NULL ("null:")."""
+    with open(path, "rb") as raw:
+        data = raw.read().decode("utf-8")
+    printer.sheet("")
+    for fields in rfc4180_fields(data, printer):
+        printer.row([("text", text) if quoted or text else ("null", "")
+                     for quoted, text in fields])
+
+
+def dump_mariadb_batch(path, printer):
+    """The tab-separated text of the MariaDB client's --batch mode: NULL as NULL, and \\0,
+    \\t, \\n and \\\\ for NUL, tab, LF and backslash."""
+    escapes = {"0": "\0", "t": "\t", "n": "\n", "\\": "\\", "r": "\r"}
+    with open(path, "rb") as raw:
+        lines = raw.read().decode("utf-8").split("\n")
+    if lines and lines[-1] == "":
+        lines.pop()
+    printer.sheet("")
+    for line in lines:
+        cells = []
+        for field in line.split("\t"):
+            if field == "NULL":
+                cells.append(("null", ""))
+                continue
+            text, at = [], 0
+            while at < len(field):
+                if field[at] == "\\" and at + 1 < len(field):
+                    text.append(escapes.get(field[at + 1], field[at + 1]))
+                    at += 2
+                else:
+                    text.append(field[at])
+                    at += 1
+            cells.append(("text", "".join(text)))
+        printer.row(cells)
+
+
 class TableReader(HTMLParser):
     """Collects the cells of a bare HTML table; anything else in the page is an error."""
 
@@ -251,7 +335,8 @@ def dump_xlsx(path, printer):
 
 
 def main(argv):
-    modes = ("fods", "csv", "tsv", "standard-csv", "standard-tsv", "html", "xlsx")
+    modes = ("fods", "csv", "tsv", "standard-csv", "standard-tsv", "html", "xlsx", "rfc4180",
+             "mariadb-batch")
     if len(argv) != 3 or argv[1] not in modes:
         sys.stderr.write(__doc__)
         return 2
@@ -270,6 +355,10 @@ def main(argv):
             dump_standard(path, "\t", printer)
         elif mode == "xlsx":
             dump_xlsx(path, printer)
+        elif mode == "rfc4180":
+            dump_rfc4180(path, printer)
+        elif mode == "mariadb-batch":
+            dump_mariadb_batch(path, printer)
         else:
             dump_html(path, printer)
     except (OSError, UnicodeDecodeError, csv.Error, ET.ParseError, ValueError, KeyError,

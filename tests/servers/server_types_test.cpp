@@ -5,7 +5,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
+#include <optional>
 #include <ostream>
 #include <set>
 #include <utility>
@@ -225,21 +228,23 @@ const ServerCase kMariaDbCase{
              test.facts()["MARIADB_DATABASE"] + "\\." + table + "' doesn't exist \\(1146\\)\n";
     },
     // A boolean is a TINYINT: a number. A DATETIME(6) with a fraction of zero is a whole
-    // second; a date before 1900-03-01 is text.
+    // second; a date before 1900-03-01 is text. A double in exponent form is a number; the
+    // empty text is a string cell.
     {xNumber("42"), xNumber("9000000000"), xNumber("1234.5"), xNumber("3.25"), xNumber("1.5"),
      xNumber("1"), xText("Zürich"), xText("Łódź 東京 😀"), kXBinary, kXBinary, xDate("2024-02-29"),
      xDateTime("2024-02-29T13:45:06"), xNumber("-7"), xNumber("-128"), xText("ab"),
      xNumber("4294967295")},
-    {xNumber("-1"), xText("-9223372036854775808"), xNumber("-0.001"), xText("1e300"),
+    {xNumber("-1"), xText("-9223372036854775808"), xNumber("-0.001"), xNumber("1e300"),
      xNumber("-0.000025"), xNumber("0"), xText("<a&b>"), xText("x'y"), kXBinary, kXBinary,
      xText("1000-01-01"), xDateTime("1999-12-31T23:59:59.123456"), xNumber("0"), xNumber("127"),
-     kXEmpty, xNumber("0")},
+     xText(""), xNumber("0")},
 };
 
 // PostgreSQL, through either driver, which describe the columns alike: double precision as
 // SQL_FLOAT (6), boolean as VARCHAR (BoolsAsChar), text as LONG VARCHAR (TextAsLongVarchar),
 // bytea as LONG VARBINARY with size 0 (ByteaAsLongVarBinary). A boolean arrives as 1 or 0
-// text; a number in exponent form is no plain number, so a String cell.
+// text; a number in exponent form is no plain number, so a String cell (in the .xlsx a
+// double in exponent form is a number).
 ServerCase postgresCase(const char* label, const char* dataSource) {
   return {
       label,
@@ -285,8 +290,8 @@ ServerCase postgresCase(const char* label, const char* dataSource) {
       {xNumber("42"), xNumber("9000000000"), xNumber("1234.5"), xNumber("3.25"), xNumber("1.5"),
        xText("1"), xText("Zürich"), xText("Łódź 東京 😀"), kXBinary, xDate("2024-02-29"),
        xDateTime("2024-02-29T13:45:06"), xNumber("-7"), xText("ab ")},
-      {xNumber("-1"), xText("-9223372036854775808"), xNumber("-0.001"), xText("1e+300"),
-       xText("-2.5e-05"), xText("0"), xText("<a&b>"), xText("x'y"), kXBinary, xText("0001-01-01"),
+      {xNumber("-1"), xText("-9223372036854775808"), xNumber("-0.001"), xNumber("1e+300"),
+       xNumber("-2.5e-05"), xText("0"), xText("<a&b>"), xText("x'y"), kXBinary, xText("0001-01-01"),
        xDateTime("1999-12-31T23:59:59.123456"), xNumber("0"), xText("   ")},
   };
 }
@@ -345,12 +350,17 @@ class DatabaseExportTest : public ServerTest, public ::testing::WithParamInterfa
   }
 };
 
-// The typed cell that a spreadsheet holds for a database's exported value of `kind`.
-SheetCell typedCell(const SheetCell& exported, const std::string& kind) {
-  if (exported.kind == "null") return kXEmpty;
+// The typed cell that a spreadsheet holds for a database's exported value of `kind`, and the
+// rule of the account that says a change of it (none: the value is held as it is).
+struct TypedCell {
+  SheetCell cell;
+  std::optional<ValueRule> said;
+};
+
+TypedCell typedCell(const SheetCell& exported, const std::string& kind) {
+  if (exported.kind == "null") return {kXEmpty, std::nullopt};
   const std::string& text = exported.text;
-  if (kind == "binary") return kXBinary;
-  if (kind == "bool") return {"bool", text == "t" || text == "1" ? "TRUE" : "FALSE"};
+  if (kind == "binary") return {kXBinary, ValueRule::Binary};
   if (kind == "double" || kind == "number") {
     const std::string digits = text.substr(0, text.find_first_of("eE"));
     std::size_t significant = 0;
@@ -359,26 +369,43 @@ SheetCell typedCell(const SheetCell& exported, const std::string& kind) {
       if (c >= '1' && c <= '9') leading = false;
       if (c >= '0' && c <= '9' && !leading) ++significant;
     }
-    // A cell holds 15 significant digits of an exact number; a double whatever it needs.
+    // A cell holds 15 significant digits of an exact number; a double as the 16 digits that
+    // the workbook library writes of it.
     const bool finite = text.find_first_of("0123456789") != std::string::npos &&
                         text.find_first_of("aAiInN") == std::string::npos;
-    if (!finite || (kind == "number" && significant > 15)) return xText(text.c_str());
-    return {"number", text};
+    if (!finite || (kind == "number" && significant > 15)) return {xText(text.c_str()), {}};
+    if (kind == "number") return {{"number", text}, {}};
+    const double value = std::strtod(text.c_str(), nullptr);
+    char written[40];
+    std::snprintf(written, sizeof written, "%.16g", value);
+    return {
+        {"number", written},
+        std::strtod(written, nullptr) == value ? std::nullopt : std::optional(ValueRule::Digits)};
   }
   if (kind == "date" || kind == "datetime") {
     // The spreadsheet's calendar runs from 1900-03-01 to 9999-12-31.
     const bool inCalendar = text.size() >= 10 && text.substr(0, 10) >= "1900-03-01" &&
                             text.substr(0, 10) <= "9999-12-31";
     if (!inCalendar || text.find_first_not_of("0123456789-: .") != std::string::npos) {
-      return xText(text.c_str());
+      return {xText(text.c_str()), {}};
     }
-    if (kind == "date") return xDate(text.c_str());
+    if (kind == "date") return {xDate(text.c_str()), {}};
     std::string iso = text;
     iso[10] = 'T';
-    return {"datetime", iso};
+    return {{"datetime", iso},
+            text.size() > 23 ? std::optional(ValueRule::Fraction) : std::nullopt};
   }
-  if (kind == "time") return {"time", text};
-  return {"text", text.size() > 32767 ? "<Too Large>" : text};
+  // A time of day; a duration (MariaDB's -838:59:59) is text.
+  if (kind == "time" && text.size() >= 8 && text[2] == ':' && text < "24") {
+    return {{"time", text}, text.size() > 12 ? std::optional(ValueRule::Fraction) : std::nullopt};
+  }
+  // XML carries no control characters: they are dropped.
+  std::string kept;
+  for (char c : text) {
+    if (static_cast<unsigned char>(c) >= 0x20) kept += c;
+  }
+  if (kept.size() > 32767) return {xText("<Too Large>"), ValueRule::TooLarge};
+  return {{"text", kept}, kept == text ? std::nullopt : std::optional(ValueRule::Dropped)};
 }
 
 TEST_P(DatabaseExportTest, EveryValueIsTheDatabasesOwnExportOrASaidDifference) {
@@ -429,7 +456,9 @@ TEST_P(DatabaseExportTest, EveryValueIsTheDatabasesOwnExportOrASaidDifference) {
   std::filesystem::remove(onlyOutput());
 
   // The .xlsx holds the same values as typed cells; a difference known in the CSV is known here.
+  // A value that the workbook cannot hold as it is must be said.
   std::vector<SheetRow> typed;
+  std::set<std::pair<int, ValueRule>> toBeSaid;
   for (const SheetRow& row : expected) {
     SheetRow cells;
     for (std::size_t k = 0; k < row.size(); ++k) {
@@ -437,8 +466,13 @@ TEST_P(DatabaseExportTest, EveryValueIsTheDatabasesOwnExportOrASaidDifference) {
       for (const KnownDifference& d : c.known) {
         if (d.column == header[k] && d.database == cell.text) cell.text = d.rowpress;
       }
-      cells.push_back(&row == &expected.front() ? xText(cell.text.c_str())
-                                                : typedCell(cell, c.kinds[k]));
+      if (&row == &expected.front()) {
+        cells.push_back(xText(cell.text.c_str()));
+        continue;
+      }
+      const TypedCell held = typedCell(cell, c.kinds[k]);
+      cells.push_back(held.cell);
+      if (held.said) toBeSaid.insert({static_cast<int>(k + 1), *held.said});
     }
     typed.push_back(cells);
   }
@@ -446,6 +480,14 @@ TEST_P(DatabaseExportTest, EveryValueIsTheDatabasesOwnExportOrASaidDifference) {
   job_.quoteFields = false;
   ASSERT_EQ(fetchFrom(c.dataSource, sql).outcome, RunOutcome::Exported);
   expectXlsxReadByBoth(onlyOutput(), typed, temp_.path());
+  std::set<std::pair<int, ValueRule>> said;
+  for (const SheetAccount& sheet : lastExport().accounts) {
+    for (const ValueChange& change : sheet.changed) said.insert({change.column, change.rule});
+  }
+  for (const auto& [column, rule] : toBeSaid) {
+    EXPECT_TRUE(said.count({column, rule}))
+        << "column " << header[column - 1] << ": no note line says rule " << ruleName(rule);
+  }
 }
 
 std::vector<std::string> postgresExport(const ServerFacts& facts, const std::string& table,
@@ -471,6 +513,7 @@ std::vector<std::string> mariadbExport(const ServerFacts& facts, const std::stri
                                        const std::string&) {
   return {findProgram("mariadb"),
           "--batch",
+          "--default-character-set=utf8mb4",
           "-h127.0.0.1",
           "-P" + facts["MARIADB_PORT"],
           "-u" + facts["MARIADB_USER"],
@@ -498,7 +541,7 @@ const char kPgRows[] =
     "'1900-02-28', '00:00:00', '1900-03-01 00:00:00', '-3 years', "
     "'00000000-0000-0000-0000-000000000000', '[]', '{}', ''), "
     "(3, E'l1\\nl2\\r\\nend\\ttab', 0, 0, 0.000000000000000000001, 'NaN', 'Infinity', null, "
-    "'1900-03-01', '12:00:00.5', '9999-12-31 23:59:59.999999', null, null, null, null, null), "
+    "'1900-03-01', '12:00:00.5', '2024-12-31 23:59:59.999999', null, null, null, null, null), "
     "(4, '  blanks  ', 1, 1, 1e20, 'Infinity', '-Infinity', null, '9999-12-31', null, null, null, "
     "null, null, null, null), "
     "(5, 'Zürich € 😀 日本', 2, 2, 0.5, '-Infinity', 1.5, null, '4713-01-01 BC', null, "
@@ -507,14 +550,18 @@ const char kPgRows[] =
     "'infinity', null, null, null, null, null), "
     "(7, null, null, null, null, null, null, null, null, null, null, null, null, null, null, null)";
 const std::vector<const char*> kPgKinds = {
-    "number", "text", "number",   "number", "number", "double", "double", "bool",
+    "number", "text", "number",   "number", "number", "double", "double", "text",
     "date",   "time", "datetime", "text",   "text",   "text",   "text",   "binary"};
 // What the PostgreSQL driver hands over differs from PostgreSQL's own text.
 const std::vector<KnownDifference> kPgKnown = {
-    {"b", "t", "1", "the driver describes booleans as BIT and gives 1 and 0"},
+    {"b", "t", "1", "the driver describes booleans as text, 1 and 0 (BoolsAsChar)"},
     {"b", "f", "0", "the same"},
     {"d", "4713-01-01 BC", "4713-01-01", "the driver drops a date's era"},
     {"d", "infinity", "0000-00-00", "the driver has no text for an infinite date"},
+    {"ts", "infinity", "9999-12-31 23:59:59",
+     "the driver writes an infinite timestamp as the calendar's last second"},
+    {"u", "a0eebc99-9c0b-4ef8-bb6d-6bb9bd380a11", "A0EEBC99-9C0B-4EF8-BB6D-6BB9BD380A11",
+     "the driver writes a uuid in capitals"},
 };
 
 INSTANTIATE_TEST_SUITE_P(
@@ -528,7 +575,8 @@ INSTANTIATE_TEST_SUITE_P(
             "MariaDb",
             kMariaDb,
             kMariaDb,
-            "(id int, t text, i bigint, u bigint unsigned, n decimal(39,0), f double, b boolean, "
+            "(id int, t mediumtext, i bigint, u bigint unsigned, n decimal(39,0), f double, b "
+            "boolean, "
             "d date, tm time(6), ts datetime(6), e enum('a','b'), st set('x','y'), bt bit(8), "
             "y year, j json, bl blob) character set utf8mb4",
             "(1, '', 9223372036854775807, 18446744073709551615, "
@@ -538,7 +586,7 @@ INSTANTIATE_TEST_SUITE_P(
             "(2, 'say \"hi\", a;b|c', -9223372036854775808, 0, -1, 5e-324, false, '1900-02-28', "
             "'00:00:00', '1900-03-01 00:00:00', 'a', '', b'0', 1901, '[]', ''), "
             "(3, 'l1\\nl2\\r\\nend\\ttab', 0, 1, 0, -0e0, null, '9999-12-31', '-838:59:59', "
-            "'9999-12-31 23:59:59.999999', null, null, null, null, null, null), "
+            "'2024-12-31 23:59:59.999999', null, null, null, null, null, null), "
             "(4, '  blanks  ', 1, 2, 1, 1.7976931348623157e308, null, '0000-00-00', null, "
             "'0000-00-00 00:00:00', null, null, null, null, null, null), "
             "(5, 'Zürich € 😀 日本', 2, 3, 2, 1.5, null, null, null, null, null, null, null, null, "
@@ -548,7 +596,7 @@ INSTANTIATE_TEST_SUITE_P(
             "(7, null, null, null, null, null, null, null, null, null, null, null, null, null, "
             "null, null)",
             {"number", "text", "number", "number", "number", "double", "number", "date", "time",
-             "datetime", "text", "text", "text", "number", "text", "binary"},
+             "datetime", "text", "text", "binary", "number", "text", "binary"},
             {},
             mariadbExport,
             "mariadb-batch"},
@@ -562,7 +610,7 @@ INSTANTIATE_TEST_SUITE_P(
                    "(2, 'say \"hi\", a;b|c', -9223372036854775808, 5e-324, -1, '1900-02-28', "
                    "'1900-03-01 00:00:00', x''), "
                    "(3, 'l1' || char(10) || 'l2' || char(13, 10) || 'end' || char(9) || 'tab', 0, "
-                   "-0.0, 0, '9999-12-31', '9999-12-31 23:59:59.999', null), "
+                   "-0.0, 0, '9999-12-31', '2024-12-31 23:59:59.999', null), "
                    "(4, '  blanks  ', 1, 1e308 * 10, 1, null, null, null), "
                    "(5, 'Zürich € 😀 日本', 2, 1.5, 2, null, null, null), "
                    "(6, replace(hex(zeroblob(524288)), '0', 'x'), 3, 1, 3, null, null, null), "

@@ -19,7 +19,7 @@ constexpr std::int32_t kBindLimit = 1024;
 constexpr std::size_t kRowsetRows = 256;
 constexpr std::size_t kRowsetBytes = 1 << 20;
 // The largest part of a value read in parts.
-constexpr std::size_t kLargestPart = std::size_t{64} << 20;
+constexpr std::size_t kLargestPart = std::size_t{4} << 20;
 // A parameter value longer than this is bound as SQL_LONGVARCHAR.
 constexpr std::size_t kLongParameter = 8000;
 
@@ -419,8 +419,8 @@ void OdbcResultCursor::setValueLimit(std::size_t limit, bool inParts) {
 
 bool OdbcResultCursor::nextPart(int k, CellValue& part) {
   // Each part is twice the last, up to kLargestPart: some drivers (SQLite's) measure the rest
-  // of the value on every call, so a long value read in parts of one size would take time in
-  // the square of its length. Short values never grow the buffer.
+  // of the value on every call, so a long value read in small parts would take time in the
+  // square of its length. The buffer holds a part, never the value; short values never grow it.
   if (value_.size() - 1 < kLargestPart) {
     value_.resize(std::min(2 * (value_.size() - 1), kLargestPart) + 1);
   }

@@ -66,6 +66,29 @@ TEST_F(ExportRunTest, AStopRequestEndsTheRunAtTheNextRowAndKeepsTheOldFile) {
   EXPECT_EQ(fetch("select * from people").outcome, RunOutcome::Exported);
 }
 
+// A long value read in parts answers a stop request between its parts: the rest of it is
+// never read.
+TEST_F(ExportRunTest, AStopRequestEndsTheRunBetweenThePartsOfALongValue) {
+  StopRequest& stop = StopRequest::instance();
+  stop.reset();
+  FakeResultCursor cursor;
+  cursor.columns = {ColumnInfo{"memo", -1, 0, 0}};
+  cursor.rows = {{std::string(10 * kValueLimit, 'm')}};
+  cursor.beforePart = [&](int part) {
+    if (part == 3) stop.request(SIGTERM);
+  };
+  setOutputType(job_, OutputType::Csv);
+  job_.quoteFields = true;
+  RecordingReport report;
+  std::string sql = "select memo from t";
+  const ExportResult result =
+      ExportRun(job_, report, StopRequest::instance(), launcher_).run(cursor, sql);
+  EXPECT_EQ(result.outcome, RunOutcome::Stopped);
+  EXPECT_EQ(cursor.partsRead, 2);
+  EXPECT_TRUE(outputFiles().empty());
+  stop.reset();
+}
+
 TEST_F(ExportRunTest, TheWindowsCancelSaysCancelledAndIsForgottenForTheNextRun) {
   StopRequest& stop = StopRequest::instance();
   stop.reset();

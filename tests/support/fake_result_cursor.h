@@ -46,12 +46,15 @@ class FakeResultCursor : public ResultCursor {
   // Runs inside execute(), on the run's thread; and before the fetch of each row (from 1).
   std::function<void()> whileExecuting;
   std::function<void(int row)> beforeFetch;
+  // Runs before each part that nextPart() gives of a long value (from 2: value() gave the first).
+  std::function<void(int part)> beforePart;
 
   // What the run asked.
   std::string sql;
   std::vector<std::string> values;        // bound to the statement's parameters, in order
   int described = -1;                     // the count that describe() was asked for
   std::vector<std::pair<int, int>> read;  // the values read: (row, column)
+  int partsRead = 0;                      // the parts that nextPart() gave
   // Cancels asked, from the stop request's own thread: a count that a copy of the fake
   // starts from.
   struct Count {
@@ -103,6 +106,8 @@ class FakeResultCursor : public ResultCursor {
     inParts_ = inParts;
   }
   bool nextPart(int k, CellValue& part) override {
+    ++partsRead;
+    if (beforePart) beforePart(partsRead + 1);
     const std::string& cell =
         *rows.at(static_cast<std::size_t>(current_ - 1)).at(static_cast<std::size_t>(k - 1));
     part = CellValue{std::string_view(cell).substr(partsFrom_, limit_), false,

@@ -4,6 +4,7 @@ peers, alternating, several repetitions each; medians, ratios and peak memory go
 bench/RESULTS.md.
 
     bench/run.py [--rows N] [--reps N] [--no-postgres] [--against OTHER_ROWPRESS [--against-xlsx]]
+    bench/run.py --long-values [--reps N] [--against OTHER_ROWPRESS]
 
 --against times another rowpress executable (an earlier build) in the same alternating
 rounds, so that a change is measured against the code before it on the same machine; with
@@ -251,6 +252,41 @@ def table(results, floor):
     return "\n".join(lines)
 
 
+# The sizes of the single long values that --long-values exports, in MB.
+LONG_VALUE_MB = (10, 20, 40, 100)
+
+
+def long_values(args, env):
+    """Standard CSV of one value of each size in LONG_VALUE_MB from SQLite, which reads a long
+    value in parts: the time should grow with the size, not with its square. Prints a table."""
+    db = os.path.join(WORK, "long.db")
+    if not os.path.exists(db):
+        script = "".join(f"create table v{mb} as select replace(hex(zeroblob({mb * 500000})), "
+                         f"'0', 'x') as v;\n" for mb in LONG_VALUE_MB)
+        sh(["sqlite3", db], input=script.encode(), stdout=subprocess.DEVNULL)
+    with open(os.path.join(WORK, "odbc.ini"), "a") as f:
+        f.write(f"[bench-long]\nDriver=SQLite3\nDatabase={db}\nNoCreat=1\n")
+    executables = {"rowpress": ROWPRESS}
+    if args.against:
+        executables["other rowpress"] = args.against
+    commands = {}
+    for mb in LONG_VALUE_MB:
+        job = os.path.join(WORK, f"long-{mb}.DIRU")
+        settings_file(job, "bench-long", f"select v from v{mb}", ["CSV", "QuoteFields"])
+        for label, executable in executables.items():
+            commands[f"{label} {mb} MB"] = [executable, "-silent", "-noautoopen", "-file=" + job,
+                                            "-outfile=" + os.path.join(WORK, "out-long.csv")]
+    results = measure(commands, env, args.reps)
+    print("| value | " + " | ".join(f"{label} CPU s | peak MiB" for label in executables) + " |")
+    print("|---|" + "---|---|" * len(executables))
+    for mb in LONG_VALUE_MB:
+        cells = []
+        for label in executables:
+            _, rss, cpu = results[f"{label} {mb} MB"]
+            cells.append(f"{cpu:.2f} | {rss / 1024:.0f}")
+        print(f"| {mb} MB | " + " | ".join(cells) + " |")
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--rows", type=int, default=1_000_000)
@@ -262,6 +298,8 @@ def main():
                         help="time the other rowpress's .xlsx output too")
     parser.add_argument("--csv-only", action="store_true",
                         help="only the floors and rowpress's CSV runs: a quick comparison")
+    parser.add_argument("--long-values", action="store_true",
+                        help="only standard CSV of single values of 10 to 100 MB, a table printed")
     args = parser.parse_args()
     if args.against and not os.access(args.against, os.X_OK):
         sys.exit(f"{args.against} is not an executable")
@@ -269,6 +307,9 @@ def main():
     if not os.access(ROWPRESS, os.X_OK):
         sys.exit("build/rowpress is missing: run bench/run.sh")
 
+    if args.long_values:
+        long_values(args, odbc_env())
+        return
     pg = None if args.no_postgres else Postgres()
     env = odbc_env(pg.dsn() if pg else "")
     print(f"building the SQLite table of {args.rows} rows", flush=True)

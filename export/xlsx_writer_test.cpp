@@ -126,25 +126,29 @@ TEST_F(XlsxWriterTest, DatesTimesAndTimestampsAreDateCellsWithinTheSpreadsheetsC
              {"0000-00-00", "-01:00:00", "0000-00-00 00:00:00"},
              {"2023-02-29", "12:60:00", "10000-01-01 00:00:00"},
              {"2024-1-2", "838:59:59", "2024-01-02 03:04"},
+             // A date before Christ is no date of the spreadsheet's era.
+             {"4713-01-01 BC", "10:00:00 BC", "4713-01-01 10:00:00 BC"},
              // A fraction past the millisecond is cut, never rounded into the next day.
              {"2024-02-29", "23:59:59.9999", "9999-12-31 23:59:59.99999"}});
   ASSERT_EQ(dump.sheets.size(), 1u);
   const Sheet& sheet = dump.sheets[0];
-  EXPECT_EQ(columnCells(sheet, 0),
-            (std::vector<std::string>{
-                "datetime:2024-02-29T00:00:00", "datetime:1900-03-01T00:00:00",
-                "datetime:9999-12-31T00:00:00", "text:1900-02-28", "text:0000-00-00",
-                "text:2023-02-29", "text:2024-1-2", "datetime:2024-02-29T00:00:00"}));
-  EXPECT_EQ(columnCells(sheet, 1),
-            (std::vector<std::string>{"time:23:59:59", "time:00:00:00", "time:12:30:00.500000",
-                                      "text:24:00:00", "text:-01:00:00", "text:12:60:00",
-                                      "text:838:59:59", "time:23:59:59.999000"}));
+  EXPECT_EQ(
+      columnCells(sheet, 0),
+      (std::vector<std::string>{"datetime:2024-02-29T00:00:00", "datetime:1900-03-01T00:00:00",
+                                "datetime:9999-12-31T00:00:00", "text:1900-02-28",
+                                "text:0000-00-00", "text:2023-02-29", "text:2024-1-2",
+                                "text:4713-01-01 BC", "datetime:2024-02-29T00:00:00"}));
+  EXPECT_EQ(
+      columnCells(sheet, 1),
+      (std::vector<std::string>{"time:23:59:59", "time:00:00:00", "time:12:30:00.500000",
+                                "text:24:00:00", "text:-01:00:00", "text:12:60:00",
+                                "text:838:59:59", "text:10:00:00 BC", "time:23:59:59.999000"}));
   EXPECT_EQ(columnCells(sheet, 2),
             (std::vector<std::string>{
                 "datetime:2024-01-02T03:04:05", "datetime:2024-01-02T03:04:05.250000",
                 "datetime:2024-01-02T03:04:05", "text:2024-01-02 03:04:05+01",
                 "text:0000-00-00 00:00:00", "text:10000-01-01 00:00:00", "text:2024-01-02 03:04",
-                "datetime:9999-12-31T23:59:59.999000"}));
+                "text:4713-01-01 10:00:00 BC", "datetime:9999-12-31T23:59:59.999000"}));
 }
 
 TEST(XlsxSerial, DaysCountFrom1899_12_30AndTheCalendarEndsAt9999) {

@@ -27,6 +27,7 @@ struct StreamingOption {
 // The PostgreSQL driver's own connection attributes (psqlodbc's SQL_ATTR_PGOPT_*).
 constexpr SQLINTEGER kPgUseDeclareFetch = 65539;
 constexpr SQLINTEGER kPgFetch = 65541;
+constexpr SQLINTEGER kPgBoolsAsChar = 65545;
 
 // A driver that reads whole results unless told otherwise, known by a part of its name or of
 // its library's file name (compared without regard to case), and the options that make it
@@ -34,18 +35,21 @@ constexpr SQLINTEGER kPgFetch = 65541;
 struct StreamingDriver {
   const char* namePart;
   const char* libraryPart;
-  std::array<StreamingOption, 2> options;  // a null key ends the list early
+  std::array<StreamingOption, 3> options;  // a null key ends the list early
 };
 
 constexpr std::array<StreamingDriver, 2> kStreamingDrivers = {{
-    // A server-side cursor fetched 10,000 rows at a time. (Its booleans stay text: the
-    // option that types them, BoolsAsChar=0, is taken only in a connection string, and a
-    // connect through one fails with another line than SQLConnect's.)
+    // A server-side cursor fetched 10,000 rows at a time; booleans described as the driver's
+    // BIT type rather than as text, so that they stay booleans.
     {"postgresql",
      "psqlodbc",
-     {{{"UseDeclareFetch", "1", kPgUseDeclareFetch}, {"Fetch", "10000", kPgFetch}}}},
+     {{{"UseDeclareFetch", "1", kPgUseDeclareFetch},
+       {"Fetch", "10000", kPgFetch},
+       {"BoolsAsChar", "0", kPgBoolsAsChar}}}},
     // Rows stepped through as SQLite produces them.
-    {"sqlite3", "sqlite3odbc", {{{"StepAPI", "1", 0, "0"}, {nullptr, nullptr}}}},
+    {"sqlite3",
+     "sqlite3odbc",
+     {{{"StepAPI", "1", 0, "0"}, {nullptr, nullptr}, {nullptr, nullptr}}}},
 }};
 
 bool containsIgnoringCase(std::string_view text, std::string_view part) {

@@ -54,9 +54,10 @@ TEST(ConnectionString, TheDriversThatReadWholeResultsAreAskedToStream) {
       {{"odbc.ini", "maria", "Driver"}, "MariaDB"},
       {{"odbcinst.ini", "MariaDB", "Driver"}, "/usr/lib/odbc/libmaodbc.so"},
   };
-  // PostgreSQL's driver: SQLConnect, then its UseDeclareFetch (65539) and Fetch (65541).
-  EXPECT_EQ(connection(jobOn("pg"), ini), "SQLConnect +65539=1 +65541=10000");
-  EXPECT_EQ(connection(jobOn("reports"), ini), "SQLConnect +65539=1 +65541=10000");
+  // PostgreSQL's driver: SQLConnect, then its UseDeclareFetch (65539), Fetch (65541) and
+  // BoolsAsChar (65545).
+  EXPECT_EQ(connection(jobOn("pg"), ini), "SQLConnect +65539=1 +65541=10000 +65545=0");
+  EXPECT_EQ(connection(jobOn("reports"), ini), "SQLConnect +65539=1 +65541=10000 +65545=0");
   EXPECT_EQ(connection(jobOn("direct"), ini), "DSN=direct;UID=ann;PWD=pw;StepAPI=1");
   // An empty user name or password is left to the data source, as SQLConnect leaves it.
   EXPECT_EQ(connection(jobOn("lite", "", ""), ini), "DSN=lite;StepAPI=1");
@@ -97,11 +98,12 @@ TEST(ConnectionString, AnOptionThatTheDataSourceOrItsDriverSetsIsNotAdded) {
       {{"odbc.ini", "lite", "Driver"}, "SQLite3"},
       {{"odbc.ini", "lite", "StepAPI"}, "0"},
   };
-  EXPECT_EQ(connection(jobOn("pg"), ini), "SQLConnect +65539=1");
+  EXPECT_EQ(connection(jobOn("pg"), ini), "SQLConnect +65539=1 +65545=0");
   // Nothing left to add: the data source connects as it always did.
   EXPECT_EQ(connection(jobOn("lite"), ini), "SQLConnect");
   // The driver's section of odbcinst.ini holds the defaults of all its data sources.
   ini[{"odbcinst.ini", "PostgreSQL ANSI", "UseDeclareFetch"}] = "0";
+  ini[{"odbcinst.ini", "PostgreSQL ANSI", "BoolsAsChar"}] = "1";
   EXPECT_EQ(connection(jobOn("pg"), ini), "SQLConnect");
 }
 

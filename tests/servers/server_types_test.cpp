@@ -241,10 +241,10 @@ const ServerCase kMariaDbCase{
 };
 
 // PostgreSQL, through either driver, which describe the columns alike: double precision as
-// SQL_FLOAT (6), boolean as VARCHAR (BoolsAsChar), text as LONG VARCHAR (TextAsLongVarchar),
-// bytea as LONG VARBINARY with size 0 (ByteaAsLongVarBinary). A boolean arrives as 1 or 0
-// text; a number in exponent form is no plain number, so a String cell (in the .xlsx a
-// double in exponent form is a number).
+// SQL_FLOAT (6), boolean as BIT (the session sets BoolsAsChar to 0), text as LONG VARCHAR
+// (TextAsLongVarchar), bytea as LONG VARBINARY with size 0 (ByteaAsLongVarBinary). A boolean
+// arrives as 1 or 0, a String cell in the XML workbook; a number in exponent form is no plain
+// number, so a String cell there too (in the .xlsx a double in exponent form is a number).
 ServerCase postgresCase(const char* label, const char* dataSource) {
   return {
       label,
@@ -269,7 +269,7 @@ ServerCase postgresCase(const char* label, const char* dataSource) {
        stringCell("1999-12-31 23:59:59.123456"), numberCell("0"), stringCell("   ")},
       {8},
       "42 | 9000000000 | 1234.500 | 3.25 | 1.5 | 1 | Zürich | ",
-      {"1,i,4,10,0", "2,b,-5,19,0", "3,n,2,12,3", "4,d,6,17,0", "5,r,7,9,0", "6,ok,12,5,0",
+      {"1,i,4,10,0", "2,b,-5,19,0", "3,n,2,12,3", "4,d,6,17,0", "5,r,7,9,0", "6,ok,-7,1,0",
        "7,v,12,20,0", "8,t,-1,8190,0", "9,bin,-4,0,0", "10,day,91,10,0", "11,ts,93,26,6",
        "12,si,5,5,0", "13,c,1,3,0"},
       {{4,
@@ -286,13 +286,33 @@ ServerCase postgresCase(const char* label, const char* dataSource) {
         return escapeRegex("[42P01] ERROR: relation \"" + table +
                            "\" does not exist;\\nError while executing the query (1)\n");
       },
-      // The driver reports a boolean as text, "1" or "0": it stays text.
-      {xNumber("42"), xNumber("9000000000"), xNumber("1234.5"), xNumber("3.25"), xNumber("1.5"),
-       xText("1"), xText("Zürich"), xText("Łódź 東京 😀"), kXBinary, xDate("2024-02-29"),
-       xDateTime("2024-02-29T13:45:06"), xNumber("-7"), xText("ab ")},
-      {xNumber("-1"), xText("-9223372036854775808"), xNumber("-0.001"), xNumber("1e+300"),
-       xNumber("-2.5e-05"), xText("0"), xText("<a&b>"), xText("x'y"), kXBinary, xText("0001-01-01"),
-       xDateTime("1999-12-31T23:59:59.123456"), xNumber("0"), xText("   ")},
+      // The driver reports a boolean as BIT (the session sets BoolsAsChar to 0): a boolean cell.
+      {xNumber("42"),
+       xNumber("9000000000"),
+       xNumber("1234.5"),
+       xNumber("3.25"),
+       xNumber("1.5"),
+       {"bool", "TRUE"},
+       xText("Zürich"),
+       xText("Łódź 東京 😀"),
+       kXBinary,
+       xDate("2024-02-29"),
+       xDateTime("2024-02-29T13:45:06"),
+       xNumber("-7"),
+       xText("ab ")},
+      {xNumber("-1"),
+       xText("-9223372036854775808"),
+       xNumber("-0.001"),
+       xNumber("1e+300"),
+       xNumber("-2.5e-05"),
+       {"bool", "FALSE"},
+       xText("<a&b>"),
+       xText("x'y"),
+       kXBinary,
+       xText("0001-01-01"),
+       xDateTime("1999-12-31T23:59:59.123456"),
+       xNumber("0"),
+       xText("   ")},
   };
 }
 
@@ -361,6 +381,7 @@ TypedCell typedCell(const SheetCell& exported, const std::string& kind) {
   if (exported.kind == "null") return {kXEmpty, std::nullopt};
   const std::string& text = exported.text;
   if (kind == "binary") return {kXBinary, ValueRule::Binary};
+  if (kind == "bool") return {{"bool", text == "t" || text == "1" ? "TRUE" : "FALSE"}, {}};
   if (kind == "double" || kind == "number") {
     const std::string digits = text.substr(0, text.find_first_of("eE"));
     std::size_t significant = 0;
@@ -550,11 +571,11 @@ const char kPgRows[] =
     "'infinity', null, null, null, null, null), "
     "(7, null, null, null, null, null, null, null, null, null, null, null, null, null, null, null)";
 const std::vector<const char*> kPgKinds = {
-    "number", "text", "number",   "number", "number", "double", "double", "text",
+    "number", "text", "number",   "number", "number", "double", "double", "bool",
     "date",   "time", "datetime", "text",   "text",   "text",   "text",   "binary"};
 // What the PostgreSQL driver hands over differs from PostgreSQL's own text.
 const std::vector<KnownDifference> kPgKnown = {
-    {"b", "t", "1", "the driver describes booleans as text, 1 and 0 (BoolsAsChar)"},
+    {"b", "t", "1", "the driver gives a boolean, a BIT, as 1 or 0"},
     {"b", "f", "0", "the same"},
     {"d", "4713-01-01 BC", "4713-01-01", "the driver drops a date's era"},
     {"d", "infinity", "0000-00-00", "the driver has no text for an infinite date"},

@@ -244,6 +244,7 @@ int runUnattended(JobSettings job, std::ostream& out, std::ostream& err, const R
     if (!why.empty()) logLine(why);
   }
   if (!summary.typeReportSkipped.empty()) logLine(summary.typeReportSkipped);
+  if (!summary.outputNameIgnored.empty()) logLine(summary.outputNameIgnored);
   if (!summary.viewerFailure.empty()) logLine(summary.viewerFailure);
   // A path only for a file that is there: a run refused at a limit before writing keeps none.
   // The path line is the path's own bytes, for the script that reads it.

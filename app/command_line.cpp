@@ -39,6 +39,10 @@ CommandLine parseCommandLine(const std::vector<std::string>& args) {
     const std::string_view arg = args[i];
     if (const auto name = valueSwitchOf(arg)) {
       const std::string value(arg.substr(name->size()));
+      if (value.empty() && (*name == "-file=" || *name == "-manifest=")) {
+        line.emptyValues.emplace_back(*name);
+        continue;
+      }
       if (*name == "-file=") line.settingsFiles.push_back(value);
       if (*name == "-outfile=") line.outFile = value;
       if (*name == "-openwith=") line.openWith = value;
@@ -63,6 +67,10 @@ CommandLine parseCommandLine(const std::vector<std::string>& args) {
 
 std::string refusedArgumentLine(const std::string& argument) {
   return argument + ": not a switch of rowpress (see rowpress --help)";
+}
+
+std::string emptyValueLine(const std::string& name) {
+  return name + ": the switch needs a value; an empty one is refused";
 }
 
 std::string helpText(const std::string& defaultDirectory) {

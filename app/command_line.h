@@ -10,7 +10,7 @@
 namespace rowpress {
 
 struct CommandLine {
-  // Every "-file=" value in argument order, empty ones included.
+  // Every "-file=" value in argument order.
   std::vector<std::string> settingsFiles;
   // The last "-outfile=" and "-openwith=" values; an empty value empties the field.
   std::optional<std::string> outFile;
@@ -32,6 +32,9 @@ struct CommandLine {
   // The arguments that are no switch, in order: a job given with one of them is not the job
   // that was meant, so nothing runs.
   std::vector<std::string> refused;
+  // The switches given with an empty value where they need one ("-file=", "-manifest="), in
+  // order: an empty settings file name would run the job without that file.
+  std::vector<std::string> emptyValues;
 };
 
 // Reads the arguments after the program's own path (argument 0), which is not scanned.
@@ -39,6 +42,9 @@ CommandLine parseCommandLine(const std::vector<std::string>& args);
 
 // The line that refuses an argument that is no switch.
 std::string refusedArgumentLine(const std::string& argument);
+
+// The line that refuses a switch given with an empty value where it needs one.
+std::string emptyValueLine(const std::string& name);
 
 // The text printed for --help, naming `defaultDirectory`.
 std::string helpText(const std::string& defaultDirectory);

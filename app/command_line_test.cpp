@@ -13,6 +13,7 @@ namespace rowpress {
 namespace {
 
 using ::testing::ElementsAre;
+using ::testing::IsEmpty;
 using ::testing::UnorderedElementsAre;
 
 CommandLine parse(std::vector<std::string> args) {
@@ -72,10 +73,13 @@ TEST(CommandLine, TheProgramsOwnPathIsNotScanned) {
 }
 
 TEST(CommandLine, EmptyValuesAndRepeats) {
-  CommandLine line = parse({"-outfile=first", "-outfile=", "-file=", "-openwith="});
+  CommandLine line = parse({"-outfile=first", "-outfile=", "-file=", "-openwith=", "-manifest="});
   EXPECT_EQ(line.outFile, "");
   EXPECT_EQ(line.openWith, "");
-  EXPECT_THAT(line.settingsFiles, ElementsAre(""));
+  // An empty settings file name or manifest value is refused, not taken as none.
+  EXPECT_THAT(line.settingsFiles, IsEmpty());
+  EXPECT_FALSE(line.manifest);
+  EXPECT_THAT(line.emptyValues, ElementsAre("-file=", "-manifest="));
 }
 
 TEST(CommandLine, HelpAndVersionHoldNoSwitchText) {

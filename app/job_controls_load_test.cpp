@@ -318,9 +318,14 @@ TEST_F(SettingsLoadTest, ALineEndOfCrAloneIsReadAsTheLineEndWhenTheFileHasNoLf) 
   EXPECT_TRUE(job.outputCsv);
 }
 
-TEST_F(SettingsLoadTest, SqlLineWithoutUsablePairIsIgnored) {
+TEST_F(SettingsLoadTest, AnSqlTextCutOnItsFirstLineIsRefusedAndAnEmptyOneIgnored) {
   job.sql = "kept";
-  load("SQL=\"SELECT 1\r\nSQL=\"\";\r\nx\"+ \";SQL=\"SELECT 2\r\n");
+  const auto unclosed = [](int line) {
+    return "The SQL text that begins on line " + std::to_string(line) +
+           " ends without its closing pair (\";); it was not read.";
+  };
+  EXPECT_EQ(load("SQL=\"SELECT 1\r\nSQL=\"\";\r\nx\"+ \";SQL=\"SELECT 2\r\n"),
+            (std::vector<std::string>{unclosed(1), unclosed(3)}));
   EXPECT_EQ(job.sql, "kept");
 }
 

@@ -12,6 +12,7 @@
 #include "export/stop_request.h"
 #include "export/text_rules.h"
 #include "export/value_account.h"
+#include "export/viewer.h"
 #include "job/job_fields.h"
 
 namespace rowpress {
@@ -34,7 +35,6 @@ std::vector<std::string> jobFromCommandLine(
   std::vector<std::string> problems;
   for (const std::string& file : line.settingsFiles) {
     job.settingsFile = file;
-    if (file.empty()) continue;
     SettingsLoadResult loaded = loadSettings(job, file);
     if (loaded.opened && shown) shown(loaded);
     if (loaded.holdsNoSettings) {
@@ -57,6 +57,11 @@ std::vector<std::string> jobFromCommandLine(
   };
   if (line.noAutoOpen) job.noAutoOpen = true;
   takeSwitch("-openwith=", line.openWith, fieldOf(SettingKey::LaunchApplication));
+  // The application is split into words as a shell would: an unclosed quote would start
+  // another program than the one written.
+  if (line.openWith && !quotesClosed(*line.openWith)) {
+    problems.push_back("-openwith=: a quote in the application is not closed");
+  }
   takeSwitch("-outfile=", line.outFile, fieldOf(SettingKey::OutFileName));
   if (line.silent) job.silent = true;
   if (line.strict) job.strict = true;
@@ -83,6 +88,7 @@ std::vector<std::string> jobFromCommandLine(
   }
   for (const std::string& argument : line.refused)
     problems.push_back(refusedArgumentLine(argument));
+  for (const std::string& name : line.emptyValues) problems.push_back(emptyValueLine(name));
   return problems;
 }
 
@@ -238,6 +244,7 @@ int runUnattended(JobSettings job, std::ostream& out, std::ostream& err, const R
     if (!why.empty()) logLine(why);
   }
   if (!summary.typeReportSkipped.empty()) logLine(summary.typeReportSkipped);
+  if (!summary.outputNameIgnored.empty()) logLine(summary.outputNameIgnored);
   if (!summary.viewerFailure.empty()) logLine(summary.viewerFailure);
   // A path only for a file that is there: a run refused at a limit before writing keeps none.
   // The path line is the path's own bytes, for the script that reads it.

@@ -5,6 +5,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <functional>
 #include <map>
 #include <nlohmann/json.hpp>
@@ -322,6 +323,10 @@ TEST_F(ValueAccountTest, StrictRefusesTheFirstChangeOfEachRuleAndKeepsTheEarlier
        [](const AcctRow& r) { return r.ts.ends_with("1234"); }},
   };
   const std::vector<AcctRow> rows = acctRows();
+  // Nothing is replaced: the column type report neither.
+  const std::string typeReport = home() + "/lasttablecolumntypeinfo.csv";
+  std::filesystem::create_directories(home());
+  writeFile(typeReport, "the earlier report");
   for (const Case& c : cases) {
     SCOPED_TRACE(c.rule);
     // The rows from n = 1 on: the first one that the rule meets is the row named.
@@ -345,6 +350,7 @@ TEST_F(ValueAccountTest, StrictRefusesTheFirstChangeOfEachRuleAndKeepsTheEarlier
     EXPECT_THAT(run_.err, HasSubstr("(rule " + std::string(c.rule) + "); nothing was written"));
     EXPECT_EQ(readFile(out), "the earlier file");
     EXPECT_FALSE(fileExists(out + ".manifest.json"));
+    EXPECT_EQ(readFile(typeReport), "the earlier report");
     EXPECT_EQ(run_.out, "");
   }
   // A column's name is refused before any row; -strict on the command line is the same key.
@@ -356,6 +362,7 @@ TEST_F(ValueAccountTest, StrictRefusesTheFirstChangeOfEachRuleAndKeepsTheEarlier
             8);
   EXPECT_THAT(run_.err, HasSubstr("(rule column-name)"));
   EXPECT_FALSE(fileExists(temp_ / "name.csv"));
+  EXPECT_EQ(readFile(typeReport), "the earlier report");
   // Values kept whole as text are no change: numbers of more than 15 digits pass.
   writeFile(job_file_,
             support::jobFileText("rowtest", "select 12345678901234567890 as big, 'plain' as t",

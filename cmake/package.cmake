@@ -73,8 +73,8 @@ set(CPACK_DEBIAN_PACKAGE_MAINTAINER "rowpress developers <rowpress@example.org>"
 set(CPACK_DEBIAN_PACKAGE_SECTION database)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 # The dependencies come from the libraries that the executable links (dpkg-shlibdeps):
-# unixODBC, Qt 6, libxlsxwriter for the .xlsx workbook, libzip that reads it back, the C and
-# C++ libraries.
+# unixODBC, Qt 6, libxlsxwriter for the .xlsx workbook, libzip and libxml2 that read it back, ICU that
+# compares sheet names, the C and C++ libraries.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # The ODBC drivers that the project tests with, a spreadsheet program for the workbooks (the
 # desktop LibreOffice Calc, the no-GUI one that conflicts with it, or Gnumeric: apt takes an

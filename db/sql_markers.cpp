@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <vector>
 
 namespace rowpress {
 
@@ -25,6 +26,20 @@ bool startsWith(std::string_view text, std::size_t at, std::string_view prefix) 
   return text.substr(at, prefix.size()) == prefix;
 }
 
+// Whether `text`, blanks at its end aside, ends with the word ARRAY (any case).
+bool endsWithArrayKeyword(std::string_view text) {
+  while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back()))) {
+    text.remove_suffix(1);
+  }
+  constexpr std::string_view kArray = "array";
+  if (text.size() < kArray.size()) return false;
+  const std::string_view word = text.substr(text.size() - kArray.size());
+  for (std::size_t k = 0; k < kArray.size(); ++k) {
+    if (std::tolower(static_cast<unsigned char>(word[k])) != kArray[k]) return false;
+  }
+  return text.size() == kArray.size() || !isPgIdentifierChar(text[text.size() - kArray.size() - 1]);
+}
+
 // Reads one statement, a quoted text or comment at a time.
 class MarkerScan {
  public:
@@ -33,6 +48,11 @@ class MarkerScan {
   MarkedStatement run() {
     MarkedStatement out;
     out.text.reserve(sql_.size());
+    // PostgreSQL's open brackets, innermost last: true for a subscript, where `:name` is the
+    // bound of a slice (a[1:n], a[:n]); false for an ARRAY[...] constructor, which holds
+    // values.
+    std::vector<bool> brackets;
+    const bool pg = dialect_ == SqlDialect::PostgreSql;
     std::size_t i = 0;
     while (i < sql_.size()) {
       std::size_t end = skipQuoteOrComment(i);
@@ -47,6 +67,15 @@ class MarkerScan {
       if (c == ':' && next == ':') {
         out.text.append("::");
         i += 2;
+      } else if (pg && (c == '[' || c == ']')) {
+        if (c == '[') brackets.push_back(!endsWithArrayKeyword(out.text));
+        if (c == ']' && !brackets.empty()) brackets.pop_back();
+        out.text.push_back(c);
+        ++i;
+      } else if (c == ':' && !brackets.empty() && brackets.back()) {
+        // A slice's bound: the name after it is read as a word.
+        out.text.push_back(c);
+        ++i;
       } else if (c == ':' && isLetter(next)) {
         std::size_t j = i + 1;
         while (j < sql_.size() && isNameChar(sql_[j])) ++j;

@@ -215,6 +215,12 @@ RunOutcome ExportRun::runSteps(ResultCursor& cursor, std::vector<RunStatement>& 
 
 bool ExportRun::openOutputs(OutputType type) {
   std::vector<OutputPath> paths = prepareOutputPaths(job_, type);
+  // A default name's manifest is reserved with the outputs, as their last path.
+  OutputPath manifestName;
+  if (job_.manifest && needsDefaultName(job_, type) && !paths.front().path.empty()) {
+    manifestName = std::move(paths.back());
+    paths.pop_back();
+  }
   result_.path = paths.front().path;
   for (OutputPath& output : paths) {
     result_.paths.push_back(output.path);
@@ -223,8 +229,11 @@ bool ExportRun::openOutputs(OutputType type) {
     const std::string path = output.path;
     if (path.empty() ||
         !opened->target.open(path, std::move(output.reserved), type == OutputType::Xlsx)) {
-      // Without a path (no unique name could be made) the default directory is what failed.
-      const std::string shown = path.empty() ? defaultDirectory() : path;
+      // Without a path the one refused for its length is named, or else (no unique name could
+      // be made) the default directory, which is what failed.
+      const std::string shown = !path.empty()             ? path
+                                : !output.refused.empty() ? output.refused
+                                                          : defaultDirectory();
       outputNotCreated(shown, path.empty() ? output.error : opened->target.error());
       discardAll();
       return false;
@@ -239,10 +248,31 @@ bool ExportRun::openOutputs(OutputType type) {
       return false;
     }
   }
-  return openManifest(type);
+  if (!openManifest(type, std::move(manifestName))) return false;
+  if (std::optional<SameFile> same = sameFileOfRun()) {
+    outputNotCreated(same->path, same->reason());
+    discardAll();
+    return false;
+  }
+  return true;
 }
 
-bool ExportRun::openManifest(OutputType type) {
+std::optional<SameFile> ExportRun::sameFileOfRun() const {
+  std::vector<std::pair<std::string, FileTarget>> files;
+  for (std::size_t i = 0; i < outputs_.size(); ++i) {
+    if (auto target = outputs_[i]->target.target()) files.emplace_back(result_.paths[i], *target);
+  }
+  if (manifest_) {
+    if (auto target = manifest_->target()) files.emplace_back(manifestPath_, *target);
+  }
+  if (const std::string directory = defaultDirectory(); !directory.empty()) {
+    const std::string report = directory + "/" + kColumnTypeReportName;
+    if (auto target = fileTargetOf(report)) files.emplace_back(report, *target);
+  }
+  return sameFileAmong(files);
+}
+
+bool ExportRun::openManifest(OutputType type, OutputPath reserved) {
   if (!job_.manifest) return true;
   // A report of a file per sheet has one manifest, named after the job's output name.
   std::string base = result_.path;
@@ -251,9 +281,10 @@ bool ExportRun::openManifest(OutputType type) {
     const std::size_t at = base.rfind("-" + first);
     if (at != std::string::npos) base.erase(at, first.size() + 1);
   }
-  manifestPath_ = manifestPathFor(base);
+  manifestPath_ = reserved.path.empty() ? manifestPathFor(base) : reserved.path;
+  manifestReserved_ = !reserved.path.empty();
   manifest_ = std::make_unique<OutputTarget>();
-  if (!manifest_->open(manifestPath_)) {
+  if (!manifest_->open(manifestPath_, std::move(reserved.reserved))) {
     outputNotCreated(manifestPath_, manifest_->error());
     discardAll();
     return false;
@@ -309,6 +340,13 @@ std::optional<RunOutcome> ExportRun::execute(ResultCursor& cursor, RunStatement&
     // The text goes to the driver as written: a "--" comment ends at its line's end. A stop
     // request cancels the statement while it executes, where the driver allows it.
     ExecutingStatement executing(stop_, cursor);
+    // No statement runs that a stop could not end.
+    if (!executing.failure().empty()) {
+      result_.outputFailure = executing.failure();
+      report_.statusLine(result_.outputFailure);
+      discardAll();
+      return RunOutcome::OutputFile;
+    }
     executed = cursor.execute(statement.sql, statement.values);
   }
   if (stop_.requested()) return stoppedByRequest();
@@ -364,7 +402,9 @@ void ExportRun::describeColumns(ResultCursor& cursor, OutputWriter& writer,
     writer.headerCell(column);
     appendToStatusLine(column.name);
   }
-  if (last) typeReportDone();
+  // A strict run replaces nothing before it knows that no value was changed: its report
+  // waits for the rows.
+  if (last && !job_.strict) typeReportDone();
   writer.endHeaderRow();
   report_.statusLine(statusLine_);
   statusLine_.clear();
@@ -499,6 +539,8 @@ RunOutcome ExportRun::refuseChange(const std::string& sheet) {
 }
 
 RunOutcome ExportRun::finish(OutputType type, bool stopped) {
+  // Every row was taken as it is: a strict run's type report is done too.
+  typeReportDone();
   // A stopped workbook is closed properly as well, so that it opens.
   // A report's writers take each sheet's counts from its end: finish gets the widest sheet's
   // columns and every sheet's table rows.
@@ -528,6 +570,13 @@ RunOutcome ExportRun::finish(OutputType type, bool stopped) {
   if (const RunOutcome kept = keepAll(); kept != RunOutcome::Exported) return kept;
   publishing.published();
   result_.kept = true;
+  // The 2007 workbook always takes a default name: a job that names its file is told where
+  // the file went, so that nobody waits for the named file to change.
+  if (type == OutputType::Xml && job_.excel2007 && !job_.outFileName.empty()) {
+    result_.outputNameIgnored =
+        "the 2007 format ignores the output name: written to " + result_.path;
+    report_.statusLine(result_.outputNameIgnored);
+  }
   pausePoint(kPauseAfterKeeping);
   if (stopped) return RunOutcome::Limit;
   // Asked to stop, the run opens nothing more.
@@ -550,6 +599,21 @@ RunOutcome ExportRun::keepAll() {
     }
   }
   if (manifest_ && !readyManifest()) return RunOutcome::OutputFile;
+  if (std::optional<SameFile> same = sameFileOfRun()) {
+    discardAll();
+    return outputNotWritten(same->reason(), same->path);
+  }
+  // An earlier manifest goes before the first file is replaced: it describes the files that
+  // are about to go, and would lie beside them if the new one could not take its name.
+  // (A reserved default name holds no earlier manifest, only the run's reservation.)
+  if (manifest_ && !manifestReserved_ && !manifest_->removeTarget()) {
+    const std::string reason = manifest_->error();
+    discardAll();
+    return outputNotWritten(reason, manifestPath_);
+  }
+  const std::string manifestGone = manifest_ && manifest_->removedTarget()
+                                       ? "; the earlier manifest was removed: " + manifestPath_
+                                       : std::string();
   for (std::size_t i = 0; i < outputs_.size(); ++i) {
     if (outputs_[i]->target.keep()) continue;
     const std::string reason = outputs_[i]->target.error();
@@ -562,6 +626,7 @@ RunOutcome ExportRun::keepAll() {
       report_.statusLine(replaced);
       result_.outputFailure += "; " + replaced;
     }
+    result_.outputFailure += manifestGone;
     return RunOutcome::OutputFile;
   }
   // The manifest follows its files at once; the files stay when it cannot take its name.
@@ -571,7 +636,7 @@ RunOutcome ExportRun::keepAll() {
       std::string replaced = "already replaced:";
       for (const std::string& path : result_.paths) replaced += " " + path;
       report_.statusLine(replaced);
-      result_.outputFailure += "; " + replaced;
+      result_.outputFailure += "; " + replaced + manifestGone;
       return RunOutcome::OutputFile;
     }
     result_.manifestPath = manifestPath_;

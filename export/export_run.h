@@ -80,6 +80,9 @@ struct ExportResult {
   std::vector<SheetAccount> accounts;
   // The manifest kept beside the output (-manifest); empty when none.
   std::string manifestPath;
+  // "the 2007 format ignores the output name: written to PATH" when a 2007 workbook was kept
+  // under its default name although the job names an output file; empty otherwise.
+  std::string outputNameIgnored;
 };
 
 class ExportRun {
@@ -136,10 +139,15 @@ class ExportRun {
   // Renames the files of a report over their targets in sheet order, once all are written to
   // disk, and the manifest right after them.
   RunOutcome keepAll();
-  // Opens the manifest's temporary file beside the output; false when it cannot be created.
-  bool openManifest(OutputType type);
+  // Opens the manifest's temporary file beside the output, under the name `reserved` for a
+  // default name; false when it cannot be created.
+  bool openManifest(OutputType type, OutputPath reserved);
   // Writes the manifest of the finished files and brings it to disk; false when that failed.
   bool readyManifest();
+  // Two of the run's files (outputs, manifest, type report) that are one file as they are
+  // now, found through the outputs' directory descriptors: a link or a hard link made since
+  // the names were chosen would have one file take what was written for the other.
+  std::optional<SameFile> sameFileOfRun() const;
 
   // The steps in order; returns the outcome.
   RunOutcome runSteps(ResultCursor& cursor, std::vector<RunStatement>& statements);
@@ -165,6 +173,7 @@ class ExportRun {
   std::vector<std::unique_ptr<Output>> outputs_;
   std::unique_ptr<OutputTarget> manifest_;  // with -manifest, from the outputs' opening
   std::string manifestPath_;
+  bool manifestReserved_ = false;  // the manifest's name is a default name reserved by the run
   std::chrono::system_clock::time_point started_;
   std::optional<ColumnTypeReport> typeReport_;  // open from the first columns to the last
   bool reportJob_ = false;                      // the statements fill the sheets of a report

@@ -116,9 +116,14 @@ TEST_F(ExportRunTest, Excel2007IgnoresTheNamedFileAndNamesItsOwn) {
   job_.excel2007 = true;
   job_.outFileName = temp_ / "named.xls";
   writeFile(job_.outFileName, "keep me");
-  ASSERT_EQ(fetch("select * from people").outcome, RunOutcome::Exported);
+  const ExportResult result = fetch("select * from people").export_;
+  ASSERT_EQ(result.outcome, RunOutcome::Exported);
   EXPECT_EQ(readFile(job_.outFileName), "keep me");
   EXPECT_THAT(onlyOutput(), HasSubstr(".TMP.xml"));
+  // Said, so that a job that waits for the named file learns where the file went.
+  const std::string said = "the 2007 format ignores the output name: written to " + result.path;
+  EXPECT_EQ(result.outputNameIgnored, said);
+  EXPECT_THAT(statusList(), ::testing::Contains(said));
 }
 
 TEST_F(ExportRunTest, NoRowsKeepsNoFileAndLeavesAnExistingOneAlone) {

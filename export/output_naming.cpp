@@ -1,5 +1,6 @@
 #include "export/output_naming.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <pwd.h>
 #include <sys/stat.h>
@@ -104,7 +105,23 @@ bool needsDefaultName(const JobSettings& job, OutputType type) {
   return job.outFileName.empty() || (type == OutputType::Xml && job.excel2007);
 }
 
-std::optional<std::string> jobFileInTheWay(const JobSettings& job, OutputType type) {
+std::string SameFile::reason() const {
+  return "it is the same file as " + other + ", another file of this run";
+}
+
+std::optional<SameFile> sameFileAmong(
+    const std::vector<std::pair<std::string, FileTarget>>& files) {
+  for (std::size_t i = 0; i < files.size(); ++i) {
+    for (std::size_t k = 0; k < i; ++k) {
+      if (sameTarget(files[k].second, files[i].second)) {
+        return SameFile{files[i].first, files[k].first};
+      }
+    }
+  }
+  return std::nullopt;
+}
+
+std::optional<std::string> runFilesInTheWay(const JobSettings& job, OutputType type) {
   std::vector<std::string> written;
   if (!needsDefaultName(job, type) && writesFilePerSheet(job, type)) {
     for (const JobSheet& sheet : job.sheets) {
@@ -120,13 +137,18 @@ std::optional<std::string> jobFileInTheWay(const JobSettings& job, OutputType ty
   if (const std::string directory = defaultDirectory(); !directory.empty()) {
     written.push_back(directory + "/" + kColumnTypeReportName);
   }
+  std::vector<std::pair<std::string, FileTarget>> targets;
   for (const std::string& path : written) {
+    if (std::optional<FileTarget> target = fileTargetOf(path)) targets.emplace_back(path, *target);
     struct stat st;
     if (::stat(path.c_str(), &st) != 0) continue;
     const FileIdentity identity{st.st_dev, st.st_ino};
     for (const FileIdentity& read : job.readFrom) {
       if (read == identity) return "unable to create: " + path + " (the job was read from it)";
     }
+  }
+  if (std::optional<SameFile> same = sameFileAmong(targets)) {
+    return "unable to create: " + same->path + " (" + same->reason() + ")";
   }
   return std::nullopt;
 }
@@ -203,13 +225,29 @@ void NameReservation::remove() {
   close();
 }
 
-bool isReservedName(std::string_view name) {
-  // "row", four upper-case hexadecimal digits, ".TMP".
+namespace {
+
+// Whether `name` begins with a default name's number, "row", four upper-case hexadecimal
+// digits and ".TMP".
+bool beginsWithNumber(std::string_view name) {
   if (name.size() < 11 || !name.starts_with("row") || name.substr(7, 4) != ".TMP") return false;
   for (char c : name.substr(3, 4)) {
     if (!((c >= '0' && c <= '9') || (c >= 'A' && c <= 'F'))) return false;
   }
-  const std::string_view extension = name.substr(11);
+  return true;
+}
+
+}  // namespace
+
+bool isReservedName(std::string_view name) {
+  if (!beginsWithNumber(name)) return false;
+  std::string_view extension = name.substr(11);
+  // The manifest of an output with a default name: "rowXXXX.TMP.csv.manifest.json".
+  constexpr std::string_view kManifest = ".manifest.json";
+  if (extension.ends_with(kManifest)) {
+    extension.remove_suffix(kManifest.size());
+    if (extension.empty()) return false;
+  }
   // A sheet's file of a CSV or TSV report: "rowXXXX.TMP-NAME.csv".
   if (extension.starts_with('-') && extension.ends_with(".csv")) return true;
   for (std::string_view known : {"", ".xls", ".xml", ".csv", ".html", ".xlsx"}) {
@@ -239,11 +277,32 @@ const char* defaultExtension(const JobSettings& job, OutputType type) {
   return ".html";
 }
 
+// The numbers of which a name of any form is in the directory open as `dirFd`: "rowXXXX.TMP"
+// followed by anything (an output, a sheet's file, a manifest of an earlier run).
+std::vector<bool> numbersInUse(int dirFd) {
+  std::vector<bool> used(0x10000u, false);
+  const int listFd = ::openat(dirFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  DIR* dir = listFd < 0 ? nullptr : ::fdopendir(listFd);
+  if (dir == nullptr) {
+    if (listFd >= 0) ::close(listFd);
+    return used;  // a directory that cannot be listed: O_EXCL still guards every name
+  }
+  while (const dirent* entry = ::readdir(dir)) {
+    const std::string_view name = entry->d_name;
+    if (beginsWithNumber(name)) {
+      used[std::strtoul(std::string(name.substr(3, 4)).c_str(), nullptr, 16)] = true;
+    }
+  }
+  ::closedir(dir);
+  return used;
+}
+
 // Reserves free default names in `directory`, open as `dirFd`, under one number:
 // "rowXXXX.TMP" (made and removed again, as a free name of the system's temporary-name service
 // would be) and that name with each of `suffixes`, which are created and stay as the
-// reservations. A number of which any form exists is skipped, so no earlier file is ever
-// replaced. On failure the one path holds the error.
+// reservations. A number of which any form exists is skipped (every name that begins with
+// "rowXXXX.TMP", whatever follows), so no earlier file is ever replaced and no name the run
+// publishes is another run's. On failure the one path holds the error.
 std::vector<OutputPath> reserveDefaultNames(const std::string& directory, int dirFd,
                                             const std::vector<std::string>& suffixes) {
   // A stop waits until the names are reserved and registered, so that it can give them back.
@@ -260,9 +319,12 @@ std::vector<OutputPath> reserveDefaultNames(const std::string& directory, int di
   };
   std::random_device device;
   const unsigned start = device() & 0xFFFFu;
+  const std::vector<bool> used = numbersInUse(dirFd);
   for (unsigned i = 0; i < 0x10000u; ++i) {
+    const unsigned number = (start + i) & 0xFFFFu;
+    if (used[number]) continue;
     char base[16];
-    std::snprintf(base, sizeof base, "row%04X.TMP", (start + i) & 0xFFFFu);
+    std::snprintf(base, sizeof base, "row%04X.TMP", number);
     int fd = ::openat(dirFd, base, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     if (fd < 0 && errno == EEXIST) continue;
     if (fd < 0) return cannotCreate(errno);
@@ -324,6 +386,11 @@ std::vector<OutputPath> prepareOutputPaths(const JobSettings& job, OutputType ty
   } else {
     suffixes.push_back(defaultExtension(job, type));
   }
+  // The manifest is named after the whole output ("rowXXXX.TMP.csv.manifest.json" for a
+  // report's sheet files too) and reserved with it.
+  if (job.manifest && !named) {
+    suffixes.push_back(manifestPathFor(defaultExtension(job, type)));
+  }
   std::vector<OutputPath> result(1);
   // The default directory, opened once: the leftovers and the name reserved in it are found
   // through this descriptor.
@@ -365,10 +432,12 @@ std::vector<OutputPath> prepareOutputPaths(const JobSettings& job, OutputType ty
     }
   }
   if (dirFd >= 0) ::close(dirFd);
-  if (std::any_of(result.begin(), result.end(), tooLong)) {
+  if (auto longest = std::find_if(result.begin(), result.end(), tooLong); longest != result.end()) {
+    std::string refused = longest->path;
     result.clear();
     result.emplace_back();
     result[0].error = tooLongMessage("The output path", kPathLimit);
+    result[0].refused = std::move(refused);
   }
   return result;
 }

@@ -8,9 +8,11 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "export/stop_request.h"
+#include "files/atomic_file.h"
 #include "job/job_settings.h"
 
 namespace rowpress {
@@ -36,9 +38,23 @@ std::string noDefaultDirectoryReason();
 bool needsDefaultName(const JobSettings& job, OutputType type);
 
 // The line that refuses a run whose output file, manifest or column type report would replace
-// a file that the job was read from (the same file under any name, links followed); nothing
-// when none would. A default output name is new, so only a named output can be such a file.
-std::optional<std::string> jobFileInTheWay(const JobSettings& job, OutputType type);
+// a file that the job was read from (the same file under any name, links followed), or whose
+// files are not all distinct: two of them the same file (one name a link to another's target,
+// a hard link, the same path); nothing when neither is so. A default output name is new, so
+// only a named output can be such a file.
+std::optional<std::string> runFilesInTheWay(const JobSettings& job, OutputType type);
+
+// Two files of a run that are one file: `path`, and the earlier `other`.
+struct SameFile {
+  std::string path;
+  std::string other;
+  // Why `path` cannot be created: "it is the same file as OTHER, another file of this run".
+  std::string reason() const;
+};
+
+// The first pair of `files` (paths and their targets) that are one file; nothing when all
+// are distinct.
+std::optional<SameFile> sameFileAmong(const std::vector<std::pair<std::string, FileTarget>>& files);
 
 // The job's output file name with its placeholders filled in: "{date}" is the local date of
 // `local` (YYYY-MM-DD), "{time}" its time (HHMMSS), "{NAME}" the value of the job's parameter
@@ -92,7 +108,8 @@ class NameReservation {
 };
 
 // Whether `name` is one that prepareOutputPaths() reserves: "rowXXXX.TMP", alone, with the
-// extension of an output type, or as a sheet's file of a CSV or TSV report, "-NAME.csv".
+// extension of an output type, or as a sheet's file of a CSV or TSV report, "-NAME.csv"; and
+// either of the latter two followed by ".manifest.json".
 bool isReservedName(std::string_view name);
 
 // Removes the reservations that runs which are gone left in the directory open as
@@ -103,6 +120,7 @@ void removeAbandonedReservations(int directory);
 struct OutputPath {
   std::string path;          // empty when no path could be chosen
   std::string error;         // why, when path is empty
+  std::string refused;       // the path that was refused for its length, when one was
   NameReservation reserved;  // the default name, when the path is one
 };
 
@@ -120,8 +138,9 @@ bool writesFilePerSheet(const JobSettings& job, OutputType type);
 std::string sheetFileName(std::string_view path, std::string_view sheet);
 // prepareOutputPath() for every file of the run, in sheet order: for a CSV or TSV report the
 // job's file name with each sheet's name (sheetFileName), or default names "rowXXXX.TMP-NAME.csv"
-// reserved under one number; else the one path. When no path can be made, the one path
-// returned is empty and holds the error.
+// reserved under one number; else the one path. A job with a manifest and a default name gets
+// the manifest's name reserved under the same number as the last path. When no path can be
+// made, the one path returned is empty and holds the error.
 std::vector<OutputPath> prepareOutputPaths(const JobSettings& job, OutputType type);
 
 }  // namespace rowpress

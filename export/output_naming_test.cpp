@@ -53,16 +53,17 @@ TEST_F(OutputPathTest, CreatesTheDefaultDirectoryAndReservesTheNameWithItsExtens
   EXPECT_THAT(prepareOutputPath(job, OutputType::Xml).path, ::testing::EndsWith(".TMP.xml"));
 }
 
-// Every name but one is taken, half by a file "rowXXXX.TMP" and half by the name with the
-// extension (an earlier run's report): the one free name is found, and no earlier file is
-// ever chosen. With that one taken too, no name is left.
-TEST_F(OutputPathTest, SkipsNamesOfWhichEitherFormIsTaken) {
+// Every name but one is taken, by a file "rowXXXX.TMP" or by a name of any form that an
+// earlier run published (its output, a report's sheet file, a manifest): the one free name
+// is found, and no earlier file is ever chosen. With that one taken too, no name is left.
+TEST_F(OutputPathTest, SkipsNumbersOfWhichAnyFormIsTaken) {
   const std::string home = dir_ / "a/b/home";
   ASSERT_TRUE(createDefaultDirectory(home));
+  const char* const forms[] = {"", ".csv", ".csv.manifest.json", "-Orders.csv", ".xlsx.tmp"};
   for (unsigned n = 0; n < 0x10000u; ++n) {
     if (n == 0xBEEF) continue;
-    char name[32];
-    std::snprintf(name, sizeof name, "row%04X.TMP%s", n, n % 2 ? "" : ".csv");
+    char name[48];
+    std::snprintf(name, sizeof name, "row%04X.TMP%s", n, forms[n % 5]);
     int fd = ::open((home + "/" + name).c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644);
     ASSERT_GE(fd, 0) << name;
     ::close(fd);
@@ -80,6 +81,19 @@ TEST_F(OutputPathTest, SkipsNamesOfWhichEitherFormIsTaken) {
   }
   EXPECT_EQ(readFile(home + "/row0001.TMP.csv"), "an earlier run's report");
   EXPECT_FALSE(fileExists(home + "/rowBEEF.TMP.csv"));
+
+  // A run with a manifest reserves the manifest's name under the same number, last.
+  JobSettings job;
+  job.manifest = true;
+  std::vector<OutputPath> paths = prepareOutputPaths(job, OutputType::Csv);
+  ASSERT_EQ(paths.size(), 2u);
+  EXPECT_EQ(paths[0].path, home + "/rowBEEF.TMP.csv");
+  EXPECT_EQ(paths[1].path, home + "/rowBEEF.TMP.csv.manifest.json");
+  EXPECT_TRUE(fileExists(paths[1].path));
+  EXPECT_TRUE(isReservedName("rowBEEF.TMP.csv.manifest.json"));
+  EXPECT_TRUE(isReservedName("rowBEEF.TMP-Orders.csv"));
+  EXPECT_FALSE(isReservedName("rowBEEF.TMP.manifest.json"));
+  EXPECT_FALSE(isReservedName("rowBEEF.TMP.xlsx.tmp"));
 }
 
 // A reserved name is removed only while it is still the empty file that was reserved.

@@ -1,6 +1,7 @@
 // The output file of one run, written under a temporary name and kept or discarded whole.
 #pragma once
 
+#include <optional>
 #include <string>
 
 #include "export/output_file.h"
@@ -36,6 +37,8 @@ class OutputTarget {
   bool open(const std::string& path, NameReservation reserved = {}, bool withWorkDirectory = false);
   OutputFile& file() { return file_; }
   const std::string& temporaryPath() const { return atomic_.temporaryPath(); }
+  // Where the file goes, as it is now (see AtomicFile::target()).
+  std::optional<FileTarget> target() const { return atomic_.target(); }
   // The reason the file could not be created or written.
   std::string error() const;
 
@@ -47,6 +50,13 @@ class OutputTarget {
   // write, the close or the rename failed; the temporary file is then removed and the target
   // left as it was.
   bool keep();
+  // Removes the file that the target's name holds now (see AtomicFile::removeTarget()).
+  bool removeTarget() {
+    if (atomic_.removeTarget()) return true;
+    error_ = atomic_.error();
+    return false;
+  }
+  bool removedTarget() const { return atomic_.removedTarget(); }
   // Closes and removes the temporary file; the target is untouched.
   void discard();
 

@@ -57,9 +57,9 @@ void StopRequest::reset() {
   claimed_.store(false);
 }
 
-void StopRequest::beginExecute(ResultCursor* cursor, bool cancelSafe) {
+std::string StopRequest::beginExecute(ResultCursor* cursor, bool cancelSafe) {
   executing_.store(true);
-  if (!cancelSafe) return;
+  if (!cancelSafe) return {};
   ::sem_init(&cancelWake_, 0, 0);
   executionEnded_.store(false);
   // The thread starts with every signal blocked, so that the handlers run on the run's
@@ -67,20 +67,23 @@ void StopRequest::beginExecute(ResultCursor* cursor, bool cancelSafe) {
   sigset_t all, kept;
   sigfillset(&all);
   pthread_sigmask(SIG_BLOCK, &all, &kept);
+  std::string failure;
   try {
     canceller_ = std::thread([this, cursor] {
       while (::sem_wait(&cancelWake_) != 0 && errno == EINTR) {
       }
       if (!executionEnded_.load()) cursor->cancel();
     });
-  } catch (const std::system_error&) {
-    // No thread for the cancel: the statement runs on, and the stop's deadline decides.
+  } catch (const std::system_error& e) {
+    // No thread for the cancel: a statement that ran now could not be ended by a stop.
+    failure = e.code().message();
   }
   pthread_sigmask(SIG_SETMASK, &kept, nullptr);
-  if (!canceller_.joinable()) return;
+  if (!canceller_.joinable()) return failure.empty() ? "no thread" : failure;
   cancellerWaits_.store(true);
   // A request made before the statement began cancels it as soon as it runs.
   if (requested_.load()) ::sem_post(&cancelWake_);
+  return {};
 }
 
 void StopRequest::endExecute() {
@@ -185,7 +188,9 @@ std::string timedOutText(int seconds) {
 }
 
 ExecutingStatement::ExecutingStatement(StopRequest& stop, ResultCursor& cursor) : stop_(stop) {
-  stop_.beginExecute(&cursor, cursor.cancelsSafely());
+  const std::string reason = stop_.beginExecute(&cursor, cursor.cancelsSafely());
+  if (!reason.empty())
+    failure_ = "could not start the thread that cancels the statement: " + reason;
 }
 
 }  // namespace rowpress

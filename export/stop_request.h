@@ -85,8 +85,10 @@ class StopRequest {
   // The cursor whose statement is being executed, and whether it may be cancelled from
   // another thread while it executes. Between the two calls a request cancels it: a thread of
   // its own waits for the request (a handler cannot call the driver) for as long as the
-  // statement executes, with every signal blocked.
-  void beginExecute(ResultCursor* cursor, bool cancelSafe);
+  // statement executes, with every signal blocked. Returns why that thread could not start
+  // (then no statement may run, since no stop could end it); empty when it started or none
+  // is needed.
+  std::string beginExecute(ResultCursor* cursor, bool cancelSafe);
   void endExecute();
 
   // The temporary files (and the work directory) of the running export: removed by
@@ -272,8 +274,14 @@ class ExecutingStatement {
   ExecutingStatement(const ExecutingStatement&) = delete;
   ExecutingStatement& operator=(const ExecutingStatement&) = delete;
 
+  // "could not start the thread that cancels the statement: REASON" when the statement's
+  // driver cancels from a thread of its own and that thread could not start: the statement
+  // must not run. Empty otherwise.
+  const std::string& failure() const { return failure_; }
+
  private:
   StopRequest& stop_;
+  std::string failure_;
 };
 
 }  // namespace rowpress

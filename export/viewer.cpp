@@ -32,7 +32,10 @@ bool onPath(const std::string& program) {
 
 }  // namespace
 
-std::vector<std::string> splitCommandWords(std::string_view text) {
+namespace {
+
+// The words of `text`, and whether a quote was still open at its end.
+std::vector<std::string> splitWords(std::string_view text, bool& quoteOpen) {
   std::vector<std::string> words;
   std::string word;
   bool inWord = false;
@@ -69,7 +72,21 @@ std::vector<std::string> splitCommandWords(std::string_view text) {
     }
   }
   if (inWord) words.push_back(std::move(word));
+  quoteOpen = quote != 0;
   return words;
+}
+
+}  // namespace
+
+std::vector<std::string> splitCommandWords(std::string_view text) {
+  bool quoteOpen = false;
+  return splitWords(text, quoteOpen);
+}
+
+bool quotesClosed(std::string_view text) {
+  bool quoteOpen = false;
+  splitWords(text, quoteOpen);
+  return !quoteOpen;
 }
 
 std::vector<std::string> viewerCommand(const JobSettings& job, OutputType type,

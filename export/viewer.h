@@ -15,6 +15,9 @@ namespace rowpress {
 // single quotes.
 std::vector<std::string> splitCommandWords(std::string_view text);
 
+// Whether every quote that `text` opens is closed, as splitCommandWords reads it.
+bool quotesClosed(std::string_view text);
+
 // The program and arguments that open `path`: the job's application with the path as its
 // last argument; for HTML without an application `xdg-open`; otherwise the spreadsheet
 // program (`libreoffice --calc` when on the PATH, else `xdg-open`). A relative path that

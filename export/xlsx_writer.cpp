@@ -1,5 +1,6 @@
 #include "export/xlsx_writer.h"
 
+#include <libxml/parser.h>
 #include <locale.h>
 #include <sys/stat.h>
 #include <xlsxwriter.h>
@@ -10,7 +11,9 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 #include <optional>
+#include <utility>
 
 #include "export/output_file.h"
 #include "export/spreadsheetml_writer.h"
@@ -217,9 +220,14 @@ class SheetTally : public ZipContentVisitor {
     endEntry();
     current_ = sheetOf(name);
     if (current_) sheets_[*current_].found = true;
+    if (std::find(std::begin(kParts), std::end(kParts), name) != std::end(kParts)) {
+      parts_.emplace_back(std::string(name), std::string());
+      inPart_ = true;
+    }
   }
 
   void content(std::string_view piece) override {
+    if (inPart_) parts_.back().second.append(piece);
     if (!current_) return;
     Sheet& sheet = sheets_[*current_];
     tail_.append(piece.substr(piece.size() - std::min(piece.size(), kEnd.size())));
@@ -247,7 +255,35 @@ class SheetTally : public ZipContentVisitor {
     return sheets_;
   }
 
+  // The first of the workbook's small parts that an XML parser does not read as well-formed
+  // XML, with the parser's first complaint; empty when all are.
+  std::string malformedPart() const {
+    for (const auto& [name, text] : parts_) {
+      xmlDocPtr doc = xmlReadMemory(text.data(), static_cast<int>(text.size()), nullptr, nullptr,
+                                    XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING);
+      if (doc != nullptr) {
+        xmlFreeDoc(doc);
+        continue;
+      }
+      const xmlError* error = xmlGetLastError();
+      std::string why = name + " is not well-formed XML";
+      if (error != nullptr && error->message != nullptr) {
+        std::string message = error->message;
+        while (!message.empty() && message.back() == '\n') message.pop_back();
+        why += " (" + message + ")";
+      }
+      return why;
+    }
+    return {};
+  }
+
  private:
+  // The parts that hold the workbook's structure and its sheets' names: each is read by an
+  // XML parser as a whole. (The sheets themselves are counted, not parsed: they are large.)
+  static constexpr std::string_view kParts[] = {"[Content_Types].xml", "_rels/.rels",
+                                                "docProps/app.xml",    "docProps/core.xml",
+                                                "xl/workbook.xml",     "xl/_rels/workbook.xml.rels",
+                                                "xl/styles.xml"};
   static constexpr std::string_view kRow = "<row ";
   static constexpr std::string_view kCell = "<c ";
   static constexpr std::string_view kEnd = "</worksheet>";
@@ -286,6 +322,7 @@ class SheetTally : public ZipContentVisitor {
   }
 
   void endEntry() {
+    inPart_ = false;
     if (current_) sheets_[*current_].ended = tail_ == kEnd;
     current_.reset();
     fragment_.clear();
@@ -296,6 +333,8 @@ class SheetTally : public ZipContentVisitor {
   std::optional<std::size_t> current_;
   std::string fragment_;
   std::string tail_;
+  std::vector<std::pair<std::string, std::string>> parts_;  // name and text
+  bool inPart_ = false;
 };
 
 }  // namespace
@@ -682,8 +721,8 @@ void XlsxWriter::finish(int columnCount, long long tableRows) {
     fail();
     return;
   }
-  readBack();
   pausePoint(kPauseReadBack);
+  readBack();
 }
 
 void XlsxWriter::readBack() {
@@ -702,6 +741,7 @@ void XlsxWriter::readBack() {
       why = name + " is cut off";
     }
   }
+  if (why.empty()) why = tally.malformedPart();
   if (why.empty()) return;
   failed_ = true;
   out_->fail(EIO, "the workbook did not read back whole: " + why);

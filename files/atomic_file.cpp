@@ -617,6 +617,50 @@ bool AtomicFile::prepare(const std::string& path) {
   return true;
 }
 
+namespace {
+
+// The target `name` in the directory open as `dirFd`.
+std::optional<FileTarget> targetIn(int dirFd, const std::string& name) {
+  struct stat dir;
+  if (::fstat(dirFd, &dir) != 0) return std::nullopt;
+  FileTarget target{dir.st_dev, dir.st_ino, name};
+  struct stat st;
+  if (::fstatat(dirFd, name.c_str(), &st, 0) == 0) {
+    target.exists = true;
+    target.device = st.st_dev;
+    target.inode = st.st_ino;
+  }
+  return target;
+}
+
+}  // namespace
+
+bool sameTarget(const FileTarget& a, const FileTarget& b) {
+  if (a.directoryDevice == b.directoryDevice && a.directoryInode == b.directoryInode &&
+      a.name == b.name) {
+    return true;
+  }
+  return a.exists && b.exists && a.device == b.device && a.inode == b.inode;
+}
+
+std::optional<FileTarget> fileTargetOf(const std::string& path) {
+  std::string file;
+  std::string why;
+  if (path.empty() || !followLinks(path, file, why)) return std::nullopt;
+  const std::string name = baseNameOf(file);
+  if (name.empty()) return std::nullopt;
+  const int dirFd = ::open(directoryOf(file).c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+  if (dirFd < 0) return std::nullopt;
+  std::optional<FileTarget> target = targetIn(dirFd, name);
+  ::close(dirFd);
+  return target;
+}
+
+std::optional<FileTarget> AtomicFile::target() const {
+  if (dirFd_ < 0 || name_.empty()) return std::nullopt;
+  return targetIn(dirFd_, name_);
+}
+
 bool AtomicFile::create(mode_t newFileMode) {
   if (temporaryName_.empty() || fd_ >= 0) {
     if (error_.empty()) fail(EINVAL);
@@ -704,6 +748,20 @@ bool AtomicFile::commit() {
   // The lock goes only now, with the descriptor, once the file has its final name.
   closeDescriptors();
   return true;
+}
+
+bool AtomicFile::removeTarget() {
+  if (dirFd_ < 0) {
+    if (error_.empty()) fail(EBADF);
+    return false;
+  }
+  if (::unlinkat(dirFd_, name_.c_str(), 0) == 0) {
+    removedTarget_ = true;
+    return true;
+  }
+  if (errno == ENOENT) return true;
+  error_ = std::strerror(errno);
+  return false;
 }
 
 void AtomicFile::discard() {

@@ -31,6 +31,7 @@
 #include <sys/types.h>
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -46,6 +47,26 @@ inline constexpr char kDirectoryMoved[] =
 
 // Why a file is not replaced: its temporary name was taken by another file during the run.
 inline constexpr char kTemporaryReplaced[] = "The temporary file was replaced during the run";
+
+// Where a replaced file goes: the directory and the name in it once the links are followed,
+// and the file that the name leads to now, links followed, when there is one.
+struct FileTarget {
+  dev_t directoryDevice = 0;
+  ino_t directoryInode = 0;
+  std::string name;
+  bool exists = false;
+  dev_t device = 0;
+  ino_t inode = 0;
+};
+
+// Whether two targets are one file: the same name in the same directory, or names that lead to
+// the same file (a hard link, a link made after the names were followed). Writing both would
+// leave one file holding what was written last.
+bool sameTarget(const FileTarget& a, const FileTarget& b);
+
+// The target of `path`, its links followed as AtomicFile follows them; nothing when the links
+// cannot be followed or the directory is not there (opening the file says why).
+std::optional<FileTarget> fileTargetOf(const std::string& path);
 
 class AtomicFile {
  public:
@@ -78,6 +99,9 @@ class AtomicFile {
   int directoryDescriptor() const { return dirFd_; }
   // Empty when no temporary file is prepared or open.
   const std::string& temporaryPath() const { return temporary_; }
+  // The target as it is now, found through the directory descriptor; nothing when no
+  // temporary file is prepared or open.
+  std::optional<FileTarget> target() const;
   // Why the file could not be replaced, as a short sentence without a final stop.
   const std::string& error() const { return error_; }
 
@@ -90,6 +114,13 @@ class AtomicFile {
   // the file to disk and gives it what the replaced file was. False, with error(), when that
   // failed; the temporary file is then removed. commit() then only renames it.
   bool sync();
+  // Removes the target itself, found through the directory descriptor, ahead of a commit that
+  // may come too late or not at all: for a file that describes other files (a manifest), none
+  // is better than one that lies. True when the target is gone or was never there; false, with
+  // error(), when it could not be removed.
+  bool removeTarget();
+  // Whether removeTarget() removed a file.
+  bool removedTarget() const { return removedTarget_; }
   // Removes the temporary file; the target is untouched.
   void discard();
 
@@ -110,6 +141,7 @@ class AtomicFile {
   ino_t dirInode_ = 0;
   bool replacing_ = false;  // the target exists
   bool synced_ = false;     // sync() is done
+  bool removedTarget_ = false;
 };
 
 // The temporary name used while replacing the file `path` (links already followed), with

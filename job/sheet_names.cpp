@@ -1,5 +1,11 @@
 #include "job/sheet_names.h"
 
+#include <unicode/uchar.h>
+#include <unicode/ustring.h>
+#include <unicode/utf16.h>
+
+#include <cstdio>
+
 #include "job/utf8.h"
 
 namespace rowpress {
@@ -43,19 +49,39 @@ std::size_t unitsOf(const Character& c) { return c.codePoint > 0xFFFF ? 2 : 1; }
 
 bool isControl(char32_t c) { return c < 0x20 || (c >= 0x7F && c <= 0x9F); }
 
-// The lower case of an upper-case letter of the scripts that sameSheetName folds.
-char32_t foldCase(char32_t c) {
-  if (c >= U'A' && c <= U'Z') return c + 0x20;
-  if (c >= 0xC0 && c <= 0xDE && c != 0xD7) return c + 0x20;  // Latin-1, not the × sign
-  if (c >= 0x100 && c <= 0x137) return c | 1;                // Latin Extended-A in pairs
-  if (c >= 0x139 && c <= 0x148) return (c & 1) ? c + 1 : c;
-  if (c >= 0x14A && c <= 0x177) return c | 1;
-  if (c == 0x178) return 0xFF;
-  if (c >= 0x179 && c <= 0x17E) return (c & 1) ? c + 1 : c;
-  if (c >= 0x391 && c <= 0x3AB && c != 0x3A2) return c + 0x20;  // Greek
-  if (c >= 0x400 && c <= 0x40F) return c + 0x50;                // Cyrillic
-  if (c >= 0x410 && c <= 0x42F) return c + 0x20;
-  return c;
+// The non-characters, which XML 1.0 does not carry (U+FFFE, U+FFFF) or which a reader may
+// refuse: U+FDD0 to U+FDEF and the last two code points of every plane.
+bool isNonCharacter(char32_t c) { return (c >= 0xFDD0 && c <= 0xFDEF) || (c & 0xFFFE) == 0xFFFE; }
+
+// The full case folding of a character, as ICU gives it ("ß" folds to "ss", "ς" to "σ"); a
+// byte that is not UTF-8 stands for itself, apart from every character.
+std::u32string foldedCase(std::string_view text) {
+  std::u32string folded;
+  while (!text.empty()) {
+    const Character c = firstCharacter(text);
+    if (!c.valid) {
+      // Above every code point: never equal to a character.
+      folded.push_back(0x110000 + static_cast<unsigned char>(text[0]));
+    } else {
+      UChar units[2];
+      int32_t length = 0;
+      U16_APPEND_UNSAFE(units, length, static_cast<UChar32>(c.codePoint));
+      UChar out[8];
+      UErrorCode status = U_ZERO_ERROR;
+      const int32_t n = u_strFoldCase(out, 8, units, length, U_FOLD_CASE_DEFAULT, &status);
+      if (U_FAILURE(status)) {
+        folded.push_back(c.codePoint);
+      } else {
+        for (int32_t i = 0; i < n;) {
+          UChar32 cp;
+          U16_NEXT_UNSAFE(out, i, cp);
+          folded.push_back(static_cast<char32_t>(cp));
+        }
+      }
+    }
+    text.remove_prefix(c.length);
+  }
+  return folded;
 }
 
 }  // namespace
@@ -67,6 +93,12 @@ std::string sheetNameProblem(std::string_view name) {
     const Character c = firstCharacter(rest);
     if (!c.valid) return "the name is not valid UTF-8";
     if (isControl(c.codePoint)) return "the name holds a control character";
+    if (isNonCharacter(c.codePoint)) {
+      char code[16];
+      std::snprintf(code, sizeof code, "U+%04X", static_cast<unsigned>(c.codePoint));
+      return std::string("the name holds the non-character ") + code +
+             ", which a workbook cannot hold";
+    }
     switch (c.codePoint) {
       case U'[':
       case U']':
@@ -94,15 +126,7 @@ std::string sheetNameProblem(std::string_view name) {
 }
 
 bool sameSheetName(std::string_view a, std::string_view b) {
-  while (!a.empty() && !b.empty()) {
-    const Character x = firstCharacter(a);
-    const Character y = firstCharacter(b);
-    if (x.valid != y.valid) return false;
-    if (x.valid ? foldCase(x.codePoint) != foldCase(y.codePoint) : a[0] != b[0]) return false;
-    a.remove_prefix(x.length);
-    b.remove_prefix(y.length);
-  }
-  return a.empty() && b.empty();
+  return foldedCase(a) == foldedCase(b);
 }
 
 std::string overflowSheetName(std::string_view name, int& number,

@@ -14,13 +14,14 @@ inline constexpr std::size_t kSheetNameUnits = 31;
 
 // Why a workbook cannot hold `name` as the name of a sheet, or an empty text when it can:
 // the name is empty; holds bytes that are not well-formed UTF-8, a control character
-// (U+0000 to U+001F, U+007F to U+009F) or one of [ ] : * ? / \; is longer than 31 UTF-16
-// code units; or begins or ends with an apostrophe.
+// (U+0000 to U+001F, U+007F to U+009F), a non-character (U+FDD0 to U+FDEF, U+FFFE and U+FFFF
+// in every plane: XML 1.0 cannot carry U+FFFE and U+FFFF) or one of [ ] : * ? / \; is
+// longer than 31 UTF-16 code units; or begins or ends with an apostrophe.
 std::string sheetNameProblem(std::string_view name);
 
 // Whether two sheet names name the same sheet: the spreadsheet compares them without regard
-// to case. The case of the letters of Basic Latin, Latin-1, Latin Extended-A, Greek and
-// Cyrillic is folded; every other character (and a byte that is not UTF-8) stands for itself.
+// to case. Both are compared by Unicode's full case folding (ICU's, without the Turkic
+// rules: "İ" is not "ı"); a byte that is not UTF-8 stands for itself.
 bool sameSheetName(std::string_view a, std::string_view b);
 
 // The name of the sheet that goes on with the rows of sheet `name` once it is full: the first

@@ -45,6 +45,23 @@ TEST(SheetNames, NamesAWorkbookCannotHoldSayWhy) {
                     "b")}) {
     EXPECT_EQ(sheetNameProblem(control), "the name holds a control character");
   }
+  // Non-characters: XML 1.0 carries no U+FFFE or U+FFFF, and a reader may refuse the others.
+  const struct {
+    const char* name;
+    const char* code;
+  } nonCharacters[] = {{"A\xEF\xBF\xBE"
+                        "B",
+                        "U+FFFE"},
+                       {"A\xEF\xBF\xBF", "U+FFFF"},
+                       {"\xEF\xB7\x90", "U+FDD0"},
+                       {"\xEF\xB7\xAF", "U+FDEF"},
+                       {"\xF0\x9F\xBF\xBE", "U+1FFFE"},
+                       {"\xF4\x8F\xBF\xBF", "U+10FFFF"}};
+  for (const auto& c : nonCharacters) {
+    EXPECT_EQ(sheetNameProblem(c.name), std::string("the name holds the non-character ") + c.code +
+                                            ", which a workbook cannot hold");
+  }
+  EXPECT_EQ(sheetNameProblem("\xEF\xB7\x8F\xEF\xB7\xB0\xEF\xBF\xBD"), "");  // U+FDCF U+FDF0 U+FFFD
   // A stray continuation byte, a cut sequence, an overlong form and a surrogate.
   for (const std::string& invalid :
        {std::string("a\x80"), std::string("a\xE2\x82"), std::string("\xC0\xAF"),
@@ -65,6 +82,25 @@ TEST(SheetNames, NamesCompareWithoutCase) {
   EXPECT_FALSE(sameSheetName("a×b", "a÷b"));  // not letters: U+00D7 and U+00F7
   EXPECT_FALSE(sameSheetName("e", "é"));
   EXPECT_FALSE(sameSheetName("\xFF", "\xC3\xBF"));  // a byte that is not UTF-8 is no ÿ
+  // Unicode's full case folding, in every script, as the spreadsheet compares them.
+  EXPECT_TRUE(sameSheetName("Ạ", "ạ"));
+  EXPECT_TRUE(sameSheetName("Ａ", "ａ"));  // fullwidth
+  EXPECT_TRUE(sameSheetName("Ǎ", "ǎ"));
+  EXPECT_TRUE(sameSheetName("Ա", "ա"));  // Armenian
+  EXPECT_TRUE(sameSheetName("Σ", "ς"));
+  EXPECT_TRUE(sameSheetName("STRASSE", "straße"));
+  // The dotted capital I folds to i with a dot above, not to the dotless ı.
+  EXPECT_FALSE(sameSheetName("İ", "ı"));
+  EXPECT_FALSE(
+      sameSheetName("\xFF"
+                    "a",
+                    "\xFF"
+                    "b"));
+  EXPECT_TRUE(
+      sameSheetName("\xFF"
+                    "A",
+                    "\xFF"
+                    "a"));
 }
 
 TEST(SheetNames, OverflowNamesNumberOnAndSkipNamesInUse) {

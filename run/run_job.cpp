@@ -10,6 +10,7 @@
 #include "export/output_naming.h"
 #include "export/stop_request.h"
 #include "export/value_account.h"
+#include "job/job_fields.h"
 
 namespace rowpress {
 
@@ -66,6 +67,16 @@ RunResult runJob(JobSettings job, RunReport& report, Launcher& launcher, StopReq
     result.failureLine = std::move(*named.refusal);
     return result;
   }
+  // A name that its placeholders made too long is not a name the job can give.
+  const JobField& outFile = fieldOf(SettingKey::OutFileName);
+  if (named.name != job.outFileName) {
+    if (auto refusal = refusalOf(named.name, outFile.limit, outFile.name)) {
+      report.statusLine(*refusal);
+      result.outcome = RunOutcome::JobUnreadable;
+      result.failureLine = std::move(*refusal);
+      return result;
+    }
+  }
   job.outFileName = std::move(named.name);
   if (auto problem = findLimitProblem(job)) {
     report.statusLine(problem->message);
@@ -74,15 +85,15 @@ RunResult runJob(JobSettings job, RunReport& report, Launcher& launcher, StopReq
     return result;
   }
 
-  // A run that would write to a default name cannot start without a default directory, and
-  // the output and the type report never replace a file that the job was read from: both end
-  // the run before connecting.
+  // A run that would write to a default name cannot start without a default directory, the
+  // output and the type report never replace a file that the job was read from, and no two
+  // files of the run are one file: each ends the run before connecting.
   const OutputType type = outputTypeOf(job);
   std::optional<std::string> refused;
   if (needsDefaultName(job, type) && defaultDirectory().empty()) {
     refused = noDefaultDirectoryReason() + "; name the output file.";
   } else {
-    refused = jobFileInTheWay(job, type);
+    refused = runFilesInTheWay(job, type);
   }
   if (refused) {
     result.failureLine = std::move(*refused);

@@ -99,10 +99,15 @@ TEST_F(RunJobTest, TheOutputNameTakesTheDateAndParametersOrRefusesTheRun) {
   EXPECT_TRUE(support::fileExists(result.export_.path));
 
   job.parameters = {{"region", ".."}};
-  const RunResult refused = run(std::move(job));
+  const RunResult refused = run(copyOf(job));
   EXPECT_EQ(refused.outcome, RunOutcome::JobUnreadable);
   EXPECT_FALSE(refused.exported);
   EXPECT_THAT(refused.failureLine, ::testing::HasSubstr("region"));
+  // A value that makes the name longer than a name may be is the job's fault too.
+  job.parameters = {{"region", std::string(255, 'r')}};
+  const RunResult tooLong = run(std::move(job));
+  EXPECT_EQ(tooLong.outcome, RunOutcome::JobUnreadable);
+  EXPECT_EQ(tooLong.failureLine, "The output file name is longer than 255 bytes and was refused.");
   EXPECT_EQ(support::listDirectory(dir.path()).size(), 1u);
 }
 
@@ -165,6 +170,17 @@ TEST_F(ReportRunTest, EverySheetIsWrittenAndACsvReportHasAFileForEachSheet) {
   EXPECT_THAT(types, HasSubstr("\r\nSheet,All\r\n1,id,"));
   EXPECT_THAT(types, HasSubstr("\r\nSheet,None\r\n1,name,"));
   EXPECT_THAT(types, HasSubstr("\r\nSheet,Born\r\n1,name,"));
+
+  // A sheet's file whose path is too long is the file named.
+  JobSettings longer = reportOn({{"All", "select id from people"}});
+  longer.outputCsv = true;
+  longer.outFileName = out_ / (std::string(249 - out_.path().size(), 'p') + ".csv");
+  const std::string sheetFile = sheetFileName(longer.outFileName, "All");
+  const RunResult refused = run(std::move(longer));
+  EXPECT_EQ(refused.outcome, RunOutcome::OutputFile);
+  EXPECT_EQ(refused.export_.outputFailure,
+            "unable to create: " + sheetFile +
+                " (The output path is longer than 255 bytes and was refused.)");
 }
 
 TEST_F(ReportRunTest, ACsvReportWithoutANameReservesOneNumberForEverySheet) {

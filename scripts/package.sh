@@ -8,7 +8,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 needed=(build-essential dpkg-dev cmake ninja-build pkg-config unixodbc-dev libxlsxwriter-dev
-  libzip-dev qt6-base-dev)
+  libzip-dev libxml2-dev libicu-dev qt6-base-dev)
 missing=()
 for p in "${needed[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -104,16 +104,20 @@ std::optional<std::string> readValue(const std::string& line, const KeyFound& fo
 
 // The SQL text: on one line like any other value, or as pieces, each from the first double
 // quote of a line to its first continuation pair, the last piece ending at a closing pair.
-// A text whose last line has no closing pair (the file ended after a continuation line, or
-// a continuation line holds neither pair) is not the text that was written: `unclosed` is
-// set and nothing is returned.
+// A text that is cut wherever it is cut (its first line holds neither pair after the key,
+// the file ended after a continuation line, or a continuation line holds neither pair) is
+// not the text that was written: `unclosed` is set and nothing is returned. Only the empty
+// text (the closing pair right after the key) is passed over.
 std::optional<std::string> readSql(const std::string& first, const KeyFound& found,
                                    LineReader& reader, bool& unclosed) {
   if (auto value = readValue(first, found)) return value;
   std::size_t close = first.find(kClosingPair);
   if (close != std::string::npos && close >= found.valueStart) return std::nullopt;  // empty
   std::size_t pair = first.find(kContinuationPair);
-  if (pair == std::string::npos || pair < found.valueStart) return std::nullopt;
+  if (pair == std::string::npos || pair < found.valueStart) {
+    unclosed = true;
+    return std::nullopt;
+  }
 
   std::string sql;
   std::string current = first;

@@ -245,8 +245,9 @@ TEST_F(InstallDepsTest, TheDemoInstallsOnlyWhatBuildingAndTheDemoNeed) {
   EXPECT_EQ(run({"--demo", "--dry-run"}), 0) << err_;
   EXPECT_EQ(out_,
             "Would install: build-essential cmake ninja-build pkg-config unixodbc unixodbc-dev "
-            "libsqliteodbc sqlite3 libxlsxwriter-dev libzip-dev qt6-base-dev nlohmann-json3-dev "
-            "libssl-dev\n");
+            "libsqliteodbc sqlite3 libxlsxwriter-dev libzip-dev libxml2-dev qt6-base-dev "
+            "nlohmann-json3-dev "
+            "libssl-dev libicu-dev\n");
   // The test command adds the spreadsheet program and the database servers.
   EXPECT_EQ(run({"--dry-run"}), 0) << err_;
   EXPECT_THAT(out_, HasSubstr(" libreoffice-calc-nogui "));

@@ -131,6 +131,10 @@ TEST_F(JobFileFaultTest, AJobFileCutShortOrHoldingNoJobEndsTheRunBeforeConnectin
       // Cut after a continuation line: the first half of the statement never runs.
       {"-- cut\r\nSQL=\"delete from victims  \"+\r\n", unclosed},
       {"-- cut\nSQL=\"delete from victims  \"+\n    \"where id = 1", unclosed},
+      // Cut on its first line: neither pair after the key. Dropped, the first file's SQL
+      // would run in its place.
+      {"-- cut\nSQL=\"select one from t where id=2 and 1=0", unclosed},
+      {"-- cut\nSQL=\"select one from t where id=2 and 1=0\nSQL=\"select 2\";\n", unclosed},
       {"", " holds no rowpress settings"},
       {"myhost.example.org\n", " holds no rowpress settings"},
       // A settings file saved as UTF-16: not one key string can be found in it.
@@ -142,6 +146,9 @@ TEST_F(JobFileFaultTest, AJobFileCutShortOrHoldingNoJobEndsTheRunBeforeConnectin
     writeFile(second, c.text);
     expectRefused(support::runRowpress(temp_.path(), argsFor({good_, second})), second + c.problem);
   }
+  // Alone, a job cut on its first line would connect and send an empty statement.
+  writeFile(second, "Database=\"fresh\";\nSQL=\"select 1 as one\nCSV=\"1\";\n");
+  expectRefused(support::runRowpress(temp_.path(), argsFor({second})), second + unclosed);
 }
 
 TEST_F(JobFileFaultTest, AJobFileWithCrLineEndsIsReadLineByLine) {
@@ -152,7 +159,7 @@ TEST_F(JobFileFaultTest, AJobFileWithCrLineEndsIsReadLineByLine) {
   EXPECT_EQ(readFile(target_), "two,\r\n2,\r\n");
 }
 
-TEST_F(JobFileFaultTest, ASwitchValueOverItsLimitEndsTheRunBeforeConnecting) {
+TEST_F(JobFileFaultTest, ASwitchValueOverItsLimitOrNotWholeEndsTheRunBeforeConnecting) {
   const std::string longPath = temp_ / std::string(250, 'p');
   std::vector<std::string> args = argsFor({good_});
   args.push_back("-outfile=" + longPath);
@@ -170,6 +177,23 @@ TEST_F(JobFileFaultTest, ASwitchValueOverItsLimitEndsTheRunBeforeConnecting) {
   expectRefused(
       support::runRowpress(temp_.path(), args),
       "The application to launch of -openwith= is longer than 255 bytes and was refused.");
+  // An empty settings file name would run the job without that file; an unclosed quote
+  // would start another program than the one written.
+  const struct {
+    std::string argument;
+    std::string problem;
+  } notWhole[] = {
+      {"-file=", "-file=: the switch needs a value; an empty one is refused"},
+      {"-manifest=", "-manifest=: the switch needs a value; an empty one is refused"},
+      {"-openwith=viewer 'my file", "-openwith=: a quote in the application is not closed"},
+      {"-openwith=\"viewer", "-openwith=: a quote in the application is not closed"},
+  };
+  for (const auto& c : notWhole) {
+    SCOPED_TRACE(c.argument);
+    args = argsFor({good_});
+    args.push_back(c.argument);
+    expectRefused(support::runRowpress(temp_.path(), args), c.problem);
+  }
 }
 
 TEST_F(JobFileFaultTest, AFifoIsRefusedWithoutWaitingForAWriter) {

@@ -21,6 +21,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -522,6 +523,66 @@ TEST_F(OutputFileFaultTest, ATemporaryNameSwappedForALinkDuringTheRunLeadsNowher
   EXPECT_THAT(listDirectory(dir), ElementsAre("report.xlsx"));
 }
 
+// A row taken out of the assembled workbook where the run is about to read it back (through
+// its own descriptor, the file rewritten in place), or its workbook part made malformed: the
+// read-back finds it, and nothing is published.
+TEST_F(OutputFileFaultTest, AWorkbookChangedBeforeTheReadBackIsFound) {
+  ASSERT_EQ(::access("/usr/bin/python3", X_OK), 0) << "/usr/bin/python3 is missing (python3)";
+  const std::string dir = temp_ / "readback";
+  std::filesystem::create_directories(dir);
+  const std::string target = dir + "/report.xlsx";
+  writeFile(target, kOld);
+  // Rewrites the workbook PATH in place: CHANGE "row" drops the sheet's second data row,
+  // "xml" cuts the end tag off the workbook part.
+  const std::string script = temp_ / "change.py";
+  writeFile(script, R"(import io, re, sys, zipfile
+path, change = sys.argv[1], sys.argv[2]
+src = zipfile.ZipFile(io.BytesIO(open(path, 'rb').read()))
+out = io.BytesIO()
+with zipfile.ZipFile(out, 'w', zipfile.ZIP_DEFLATED) as dst:
+    for info in src.infolist():
+        body = src.read(info.filename)
+        if change == 'row' and info.filename == 'xl/worksheets/sheet1.xml':
+            body = re.sub(rb'<row r="3".*?</row>', b'', body, count=1, flags=re.S)
+        if change == 'xml' and info.filename == 'xl/workbook.xml':
+            body = body.replace(b'</workbook>', b'')
+        dst.writestr(info, body)
+with open(path, 'r+b') as f:
+    f.write(out.getvalue())
+    f.truncate()
+)");
+  const std::string jobArg = job("select n, label from seq where n <= 10", {"XLSX=\"1\";"});
+  const struct {
+    const char* change;
+    const char* found;
+  } changes[] = {{"row", "Sheet1 holds 10 of 11 rows"},
+                 {"xml", "xl/workbook.xml is not well-formed XML"}};
+  for (const auto& c : changes) {
+    SCOPED_TRACE(c.change);
+    support::PausePoint readBack(temp_.path(), kPauseReadBack);
+    support::ChildProcess child(temp_.path());
+    ASSERT_TRUE(child.startRowpress({"-silent", "-noautoopen", jobArg, "-outfile=" + target},
+                                    readBack.environment()));
+    ASSERT_TRUE(readBack.waitUntilReached(child)) << child.err();
+    std::string part;
+    for (const std::string& name : listDirectory(dir)) {
+      if (name.ends_with(".part")) part = dir + "/" + name;
+    }
+    ASSERT_FALSE(part.empty());
+    const ChildResult changed =
+        support::runProgram({"/usr/bin/python3", script, part, c.change}, std::chrono::seconds(60));
+    ASSERT_EQ(changed.exitStatus, 0) << changed.err;
+    readBack.release();
+    ChildResult result = child.wait(std::chrono::seconds(60));
+    EXPECT_EQ(result.exitStatus, 4) << result.err;
+    EXPECT_THAT(result.err,
+                HasSubstr(std::string("the workbook did not read back whole: ") + c.found));
+    EXPECT_EQ(result.out, "");
+    EXPECT_EQ(readFile(target), kOld);
+    EXPECT_THAT(listDirectory(dir), ElementsAre("report.xlsx"));
+  }
+}
+
 // A directory, a file with a second name (replacing it would split the two) and a FIFO are
 // not replaced: the run stops before the statement.
 TEST_F(OutputFileFaultTest, TargetsThatCannotBeReplacedStopTheRunBeforeTheStatement) {
@@ -553,6 +614,109 @@ TEST_F(OutputFileFaultTest, TargetsThatCannotBeReplacedStopTheRunBeforeTheStatem
   EXPECT_EQ(readFile(temp_ / "second-name.csv"), kOld);
   EXPECT_THAT(listDirectory(temp_.path()),
               ::testing::Not(::testing::Contains(HasSubstr(".rowpress-"))));
+}
+
+// No two files of a run are one file, links followed and hard links counted: a sheet's file
+// that is a link to another sheet's, a manifest that is a link to (or a second name of) the
+// output, an output that is the type report. Each run is refused before it connects, naming
+// both files; nothing is replaced.
+TEST_F(OutputFileFaultTest, TwoFilesOfARunThatAreOneFileStopItBeforeItConnects) {
+  const std::string dir = temp_ / "same";
+  std::filesystem::create_directories(dir);
+  const auto reportJob = [this](const std::string& firstSql) {
+    const std::string file = temp_ / "report.DIRU";
+    writeFile(file, support::withCrLf("Database=\"rowtest\";\nSheet=\"s1\";\nSQL=\"" + firstSql +
+                                      "\";\nSheet=\"s2\";\nSQL=\"select n from seq where n < 3\";\n"
+                                      "CSV=\"1\";\n"));
+    return "-file=" + file;
+  };
+  const std::string report = reportJob("update marks set n = n + 1");
+  const std::string r1 = dir + "/r-s1.csv", r2 = dir + "/r-s2.csv", x = dir + "/x.csv";
+  const std::string manifest = x + ".manifest.json";
+  const std::string typeReport = home() + "/lasttablecolumntypeinfo.csv";
+  struct Case {
+    std::string what;
+    std::function<void()> make;
+    std::vector<std::string> args;
+    std::string path, other;
+  };
+  const std::vector<std::string> csvJob = {job("update marks set n = n + 1", {"CSV=\"1\";"}),
+                                           "-outfile=" + x};
+  const Case cases[] = {
+      {"a sheet's file links to the next one's",
+       [&] { ASSERT_EQ(::symlink("r-s2.csv", r1.c_str()), 0); },
+       {report, "-outfile=" + dir + "/r.csv"},
+       r2,
+       r1},
+      {"... which exists",
+       [&] {
+         writeFile(r2, kOld);
+         ASSERT_EQ(::symlink("r-s2.csv", r1.c_str()), 0);
+       },
+       {report, "-outfile=" + dir + "/r.csv"},
+       r2,
+       r1},
+      {"the manifest links to the output",
+       [&] { ASSERT_EQ(::symlink("x.csv", manifest.c_str()), 0); },
+       {"-manifest", csvJob[0], csvJob[1]},
+       manifest,
+       x},
+      {"the manifest is a second name of the output",
+       [&] {
+         writeFile(x, kOld);
+         ASSERT_EQ(::link(x.c_str(), manifest.c_str()), 0);
+       },
+       {"-manifest", csvJob[0], csvJob[1]},
+       manifest,
+       x},
+      {"the output links to the type report",
+       [&] {
+         std::filesystem::create_directories(home());
+         writeFile(typeReport, kOld);
+         ASSERT_EQ(::symlink(typeReport.c_str(), x.c_str()), 0);
+       },
+       csvJob, typeReport, x},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::filesystem::remove_all(dir);
+    std::filesystem::create_directories(dir);
+    c.make();
+    std::vector<std::string> args = {"-silent", "-noautoopen"};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    ChildResult result = support::runRowpress(temp_.path(), args);
+    EXPECT_EQ(result.exitStatus, 4) << result.err;
+    EXPECT_THAT(result.err,
+                HasSubstr("rowpress: unable to create: " + c.path + " (it is the same file as " +
+                          c.other + ", another file of this run)\n"));
+    EXPECT_EQ(result.out, "");
+    EXPECT_FALSE(marksStatementRan());
+  }
+  EXPECT_EQ(readFile(typeReport), kOld);
+
+  // A link made while the run writes is found when it publishes: nothing is replaced.
+  std::filesystem::remove_all(dir);
+  std::filesystem::create_directories(dir);
+  writeFile(r2, kOld);
+  support::PausePoint keeping(temp_.path(), kPauseBeforeKeeping);
+  support::ChildProcess child(temp_.path());
+  ASSERT_TRUE(child.startRowpress(
+      {"-silent", "-noautoopen", reportJob("select 1 as one"), "-outfile=" + dir + "/r.csv"},
+      keeping.environment()));
+  ASSERT_TRUE(keeping.waitUntilReached(child)) << child.err();
+  ASSERT_EQ(::symlink("r-s2.csv", r1.c_str()), 0);
+  while (child.running()) {
+    keeping.release();
+    keeping.waitUntilReached(child, std::chrono::milliseconds(100));
+  }
+  keeping.release();
+  ChildResult result = child.wait();
+  EXPECT_EQ(result.exitStatus, 4) << result.err;
+  EXPECT_THAT(result.err, HasSubstr("unable to write: " + r2 + " (it is the same file as " + r1 +
+                                    ", another file of this run)"));
+  EXPECT_EQ(readFile(r2), kOld);
+  EXPECT_TRUE(std::filesystem::is_symlink(r1));
+  EXPECT_THAT(listDirectory(dir), ElementsAre("r-s1.csv", "r-s2.csv"));
 }
 
 // In a sticky directory that anyone may write to, a file of another user may have been
@@ -691,6 +855,42 @@ TEST_F(OutputFileFaultTest, AReportWhoseSecondFileCannotBeRenamedNamesTheFirstIt
   EXPECT_EQ(readFile(dir + "/month-A.csv"), support::withCrLf("n,\n1,\n2,\n"));
   EXPECT_THAT(listDirectory(dir), ElementsAre("month-A.csv", "month-B.csv"));
   EXPECT_THAT(listDirectory(dir + "/month-B.csv"), ElementsAre("inside"));
+}
+
+// The manifest cannot take its name once the output has taken its own (its temporary name was
+// taken by another file while the run was held): the earlier manifest, which describes the
+// replaced file, is gone rather than left beside the new one, and the run says so.
+TEST_F(OutputFileFaultTest, AManifestThatCannotTakeItsNameLeavesNoEarlierOneBehind) {
+  const std::string dir = temp_ / "manifested";
+  std::filesystem::create_directories(dir);
+  const std::string out = dir + "/x.csv";
+  const std::string manifest = out + ".manifest.json";
+  writeFile(out, kOld);
+  writeFile(manifest, "{\"the earlier\": \"manifest\"}");
+  support::PausePoint keeping(temp_.path(), kPauseBeforeKeeping);
+  support::ChildProcess child(temp_.path());
+  ASSERT_TRUE(
+      child.startRowpress({"-silent", "-noautoopen", "-manifest",
+                           job("select n from seq where n < 3", {"CSV=\"1\";"}), "-outfile=" + out},
+                          keeping.environment()));
+  ASSERT_TRUE(keeping.waitUntilReached(child)) << child.err();
+  for (const std::string& name : listDirectory(dir)) {
+    if (!name.starts_with(".x.csv.manifest.json.rowpress-")) continue;
+    ASSERT_EQ(::rename((dir + "/" + name).c_str(), (temp_ / "moved-away").c_str()), 0);
+    writeFile(dir + "/" + name, "another file");
+  }
+  while (child.running()) {
+    keeping.release();
+    keeping.waitUntilReached(child, std::chrono::milliseconds(100));
+  }
+  keeping.release();
+  ChildResult result = child.wait();
+  EXPECT_EQ(result.exitStatus, 4);
+  EXPECT_THAT(result.err, HasSubstr("unable to write: " + manifest + " (" + kTemporaryReplaced +
+                                    "); already replaced: " + out +
+                                    "; the earlier manifest was removed: " + manifest + "\n"));
+  EXPECT_EQ(readFile(out), support::withCrLf("n,\n1,\n2,\n"));
+  EXPECT_FALSE(fileExists(manifest));
 }
 
 // The target's directory is moved away while the run writes, and another directory takes

@@ -11,6 +11,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -123,6 +124,37 @@ TEST_F(ServerStopTest, ASignalCancelsTheStatementOnTheServer) {
       EXPECT_TRUE(waitForRunning(c, marker, "0", 30s)) << "the statement still runs on the server";
     }
   }
+}
+
+// Under a limit of one process for its user the thread that would cancel a PostgreSQL
+// statement cannot start: the run ends with status 4 before the statement runs, since no stop
+// could end it once it did.
+TEST_F(ServerStopTest, AStatementThatNoStopCouldEndIsNotRun) {
+  ASSERT_FALSE(findProgram("prlimit").empty()) << "prlimit is missing (util-linux)";
+  ASSERT_FALSE(findProgram("setpriv").empty()) << "setpriv is missing (util-linux)";
+  const StopCase& c = kCases[0];
+  ASSERT_TRUE(c.cancelled);
+  const auto [dir, target, marker, job] = sleeper(c, "no_canceller_");
+  ASSERT_EQ(::chmod(temp_.path().c_str(), 0755), 0);
+  ASSERT_EQ(::chmod(std::getenv("ODBCSYSINI"), 0755), 0);
+  ASSERT_EQ(::chmod(job.c_str(), 0644), 0);
+  for (const std::string& path : {dir, target}) ASSERT_EQ(::chown(path.c_str(), 65534, 65534), 0);
+  const char* asan = std::getenv("ASAN_OPTIONS");
+  ChildProcess child(temp_.path());
+  ASSERT_TRUE(child.start({findProgram("prlimit"), "--nproc=1:1", findProgram("setpriv"),
+                           "--reuid=65534", "--regid=65534", "--clear-groups", ROWPRESS_BINARY,
+                           "-silent", "-noautoopen", "-file=" + job, "-outfile=" + target},
+                          {{"ROWPRESS_HOME", dir + "/home"},
+                           // The leak check at the end needs a thread of its own.
+                           {"ASAN_OPTIONS", std::string(asan ? asan : "") + ":detect_leaks=0"}}));
+  const ChildResult result = child.wait(60s);
+  EXPECT_FALSE(result.timedOut) << "the statement ran";
+  EXPECT_EQ(result.exitStatus, 4) << result.err;
+  EXPECT_THAT(result.err, ::testing::HasSubstr("rowpress: could not start the thread that "
+                                               "cancels the statement: "));
+  EXPECT_EQ(result.out, "");
+  EXPECT_EQ(queryValue(c.dataSource, c.running(marker)), "0");
+  EXPECT_EQ(readFile(target), kPrevious);
 }
 
 // Forwards the first connection made to it to the PostgreSQL server and takes every later

@@ -35,6 +35,7 @@ class ViewReport : public RunReport {
 MainDialog::MainDialog(JobSettings& job, View& view)
     : job_(job), view_(view), executablePath_(currentExecutablePath()) {
   view_.setListener([this](ControlId id, Notification what) { handle(id, what); });
+  keepJob();
 }
 
 MainDialog::~MainDialog() { view_.setListener(nullptr); }
@@ -183,11 +184,32 @@ void MainDialog::OnSelectTable() {
   view_.setText(ControlId::SqlBox, defaultQueryFor(view_.lineText(ControlId::TableList, selected)));
 }
 
-void MainDialog::OnSaveSettings() { saveSettingsCommand(job_, view_); }
+void MainDialog::OnSaveSettings() {
+  if (saveSettingsCommand(job_, view_)) keepJob();
+}
 
 void MainDialog::OnLoadPrevious() {
-  loadSettingsCommand(job_, view_);
+  const bool loaded = loadSettingsCommand(job_, view_);
   shownSheet_ = std::max(view_.currentSheetTab(), 0);
+  if (loaded) keepJob();
+}
+
+void MainDialog::keepJob() { kept_ = jobInControls(job_, view_); }
+
+bool MainDialog::jobChanged() const { return !sameSettings(jobInControls(job_, view_), kept_); }
+
+bool MainDialog::OnClose() {
+  if (!jobChanged()) return true;
+  switch (view_.askQuestion(kUnsavedQuestion, kUnsavedCaption,
+                            {Answer::Save, Answer::Discard, Answer::Cancel})) {
+    case Answer::Save:
+      OnSaveSettings();
+      return !jobChanged();
+    case Answer::Discard:
+      return true;
+    default:
+      return false;
+  }
 }
 
 void MainDialog::keepShownSheet() { takeShownSheet(job_, view_, shownSheet_); }

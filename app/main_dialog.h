@@ -21,6 +21,9 @@
 namespace rowpress {
 
 inline constexpr char kHelpCaption[] = "ROWPRESS Help Information";
+inline constexpr char kUnsavedCaption[] = "rowpress";
+inline constexpr char kUnsavedQuestion[] =
+    "The job has changed since it was last loaded or saved. Save it before closing?";
 
 class MainDialog {
  public:
@@ -66,6 +69,16 @@ class MainDialog {
   void OnSaveSettings();
   void OnLoadPrevious();
 
+  // The job as the controls show it now is the one kept: closing asks first only once it
+  // differs. Start-up, a save and a load keep the job.
+  void keepJob();
+  // Whether the job in the controls differs from the one kept, field by field.
+  bool jobChanged() const;
+  // Closing the window (Esc, the close box): true when it may close. When the job changed,
+  // asks to save it first: Save closes once it is saved (a cancelled or failed save keeps the
+  // window), Discard closes, Cancel keeps the window.
+  bool OnClose();
+
   // "browse": picks the output file name; cancelling empties it.
   void OnBrowse();
   // "Support Page": opens the help page installed with the program in the desktop's default
@@ -109,6 +122,8 @@ class MainDialog {
   JobSettings& job_;
   View& view_;
   ExportResult lastExport_;
+  // The job as it was last loaded, saved or started with.
+  JobSettings kept_;
   // The data rows of the running (or last) export, kept current by the run row by row.
   std::atomic<long long> rowsWritten_{0};
   // Whether the table list holds the tables of a data source rather than a failure line.

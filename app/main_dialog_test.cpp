@@ -181,6 +181,56 @@ TEST_F(DialogTest, SaveAndLoadCommandsReportInTheStatusList) {
   EXPECT_EQ(view_.fileDialogs.back().title, "");
 }
 
+// Closing asks only when the job in the controls differs, field by field, from the one last
+// loaded, saved or started with; Save closes only once the file is written.
+TEST_F(DialogTest, ClosingAsksToSaveOnlyAJobThatChangedSinceItWasKept) {
+  support::TempDir dir;
+  const std::string path = dir / "kept.DIRU";
+  view_.type(ControlId::SqlBox, "select 1");
+  dlg_.keepJob();  // as start-up leaves it
+  EXPECT_TRUE(dlg_.OnClose());
+  view_.click(ControlId::OutputCsv);
+  view_.click(ControlId::OutputCsv);  // back to the workbook: the same job
+  EXPECT_TRUE(dlg_.OnClose());
+  EXPECT_THAT(view_.questions, IsEmpty());
+
+  // Each row: a change, the answer (none queued: the box closed), whether the window closes.
+  struct Row {
+    ControlId changed;
+    std::optional<Answer> answer;
+    bool closes;
+  };
+  const Row rows[] = {
+      {ControlId::SqlBox, std::nullopt, false},
+      {ControlId::UserName, Answer::Cancel, false},
+      {ControlId::OutFileName, Answer::Discard, true},
+      {ControlId::SqlBox, Answer::Save, false},  // the save dialog cancelled
+      {ControlId::LaunchApplication, Answer::Save, true},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(static_cast<int>(row.changed));
+    view_.type(row.changed, view_.text(row.changed) + "x");
+    if (row.answer) view_.questionAnswers.push_back(*row.answer);
+    if (row.closes && row.answer == Answer::Save) view_.fileDialogAnswers.push_back(path);
+    const std::size_t asked = view_.questions.size();
+    EXPECT_EQ(dlg_.OnClose(), row.closes);
+    ASSERT_EQ(view_.questions.size(), asked + 1);
+    EXPECT_EQ(view_.questions.back().text, kUnsavedQuestion);
+  }
+  // Saved: nothing more to ask; loaded into a changed window: the same.
+  EXPECT_TRUE(dlg_.OnClose());
+  view_.click(ControlId::Excel2007);
+  view_.fileDialogAnswers.push_back(path);
+  view_.click(ControlId::LoadPrevious);
+  EXPECT_FALSE(view_.isChecked(ControlId::Excel2007));
+  const std::size_t asked = view_.questions.size();
+  EXPECT_TRUE(dlg_.OnClose());
+  view_.appendLine(ControlId::DataSourceList, "shop");
+  view_.select(ControlId::DataSourceList, 0);  // another data source is a change too
+  EXPECT_FALSE(dlg_.OnClose());
+  EXPECT_EQ(view_.questions.size(), asked + 1);
+}
+
 TEST_F(DialogTest, SettingsThatCouldNotBeSavedOrLoadedAreSaidOnceInOneLine) {
   support::TempDir dir;
   const std::string path = dir / "missing/job.DIRU";

@@ -141,6 +141,18 @@ std::optional<std::vector<std::string>> MemoryView::askParameters(
   return answer;
 }
 
+Answer MemoryView::askQuestion(std::string_view text, std::string_view caption,
+                               const std::vector<Answer>& buttons, std::string_view reason) {
+  questions.push_back({std::string(text), std::string(caption), std::string(reason)});
+  if (questionAnswers.empty()) {
+    const bool cancels = std::find(buttons.begin(), buttons.end(), Answer::Cancel) != buttons.end();
+    return cancels ? Answer::Cancel : Answer::No;
+  }
+  const Answer answer = questionAnswers.front();
+  questionAnswers.pop_front();
+  return answer;
+}
+
 bool MemoryView::openUrl(std::string_view url) {
   openedUrls.emplace_back(url);
   return urlsOpen;

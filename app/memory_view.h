@@ -40,6 +40,8 @@ class MemoryView : public View {
       const std::vector<std::string>& names, const std::vector<std::string>& values) override;
   void messageBox(std::string_view text, std::string_view caption,
                   std::string_view reason = {}) override;
+  Answer askQuestion(std::string_view text, std::string_view caption,
+                     const std::vector<Answer>& buttons, std::string_view reason = {}) override;
   std::optional<std::string> chooseSaveFile(const FileDialogSetup& setup) override;
   std::optional<std::string> chooseOpenFile(const FileDialogSetup& setup) override;
   bool openUrl(std::string_view url) override;
@@ -69,6 +71,9 @@ class MemoryView : public View {
   std::deque<std::optional<std::string>> textAnswers;
   std::deque<std::optional<std::vector<std::string>>> parameterAnswers;
 
+  // Answers for the next questions, in order; nothing queued means the box was closed.
+  std::deque<Answer> questionAnswers;
+
   // The sheet tabs shown.
   std::vector<std::string> sheetTabs;
 
@@ -82,6 +87,7 @@ class MemoryView : public View {
   std::vector<ParameterQuestion> parameterQuestions;
   std::vector<std::string> textQuestions;  // the text each question started with
   std::vector<Message> messages;
+  std::vector<Message> questions;
   std::vector<FileDialogSetup> fileDialogs;
   std::vector<std::string> openedUrls;
   bool urlsOpen = true;  // what openUrl answers: whether a program took the address

@@ -20,29 +20,31 @@ FileDialogSetup loadSettingsDialog() {
   return setup;
 }
 
-void saveSettingsCommand(JobSettings& job, View& view) {
+bool saveSettingsCommand(JobSettings& job, View& view) {
   auto path = view.chooseSaveFile(saveSettingsDialog());
   if (!path) {
     AddStatusLine(view, "Aborted File Save");
-    return;
+    return false;
   }
   SettingsSaveResult saved = saveSettingsFile(job, view, *path);
   AddStatusLine(view, *path);
   // The error is a whole sentence that says what was not done and why.
   if (!saved.written) AddStatusLine(view, saved.error);
   for (const std::string& problem : saved.problems) AddStatusLine(view, problem);
+  return saved.written;
 }
 
-void loadSettingsCommand(JobSettings& job, View& view) {
+bool loadSettingsCommand(JobSettings& job, View& view) {
   auto path = view.chooseOpenFile(loadSettingsDialog());
   if (!path) {
     AddStatusLine(view, "Aborted File Open ");
-    return;
+    return false;
   }
   SettingsLoadResult loaded = loadSettingsFile(job, view, *path);
   AddStatusLine(view, *path);
   if (!loaded.opened) AddStatusLine(view, loaded.error);
   for (const std::string& problem : loaded.problems) AddStatusLine(view, problem);
+  return loaded.opened;
 }
 
 }  // namespace rowpress

@@ -17,6 +17,10 @@ namespace rowpress {
 
 enum class Notification { Click, TextChanged, SelectionChanged };
 
+// The buttons of a question, and the answer that closing the question's box gives when it
+// has a Cancel button (else No).
+enum class Answer { Yes, No, Save, Discard, Cancel };
+
 // What a file dialog shows: its title (empty: the toolkit's default) and its filters as
 // (name, pattern) pairs, the first preselected.
 struct FileDialogSetup {
@@ -69,6 +73,11 @@ class View {
   // A reason (why something failed), when given, shows below the message.
   virtual void messageBox(std::string_view text, std::string_view caption,
                           std::string_view reason = {}) = 0;
+
+  // A question with the question icon and `buttons`, in that order; the one pressed. A
+  // reason, when given, shows below the question.
+  virtual Answer askQuestion(std::string_view text, std::string_view caption,
+                             const std::vector<Answer>& buttons, std::string_view reason = {}) = 0;
 
   // File dialogs: the chosen path, or nothing when the user cancelled.
   virtual std::optional<std::string> chooseSaveFile(const FileDialogSetup& setup) = 0;

@@ -388,6 +388,8 @@ void QtMainWindow::contextMenuEvent(QContextMenuEvent* event) {
 }
 
 void QtMainWindow::closeEvent(QCloseEvent* event) {
+  // The user already agreed to close while an export ran.
+  bool agreed = closeWhenDone_;
   if (live_) {
     // An export on its thread is cancelled first when the user wants, and the window closes
     // once it has ended. No answer closes the window from inside this event (a close()
@@ -401,10 +403,12 @@ void QtMainWindow::closeEvent(QCloseEvent* event) {
     const auto answer =
         QMessageBox::question(this, windowTitle(), QString::fromUtf8(kCloseWhileRunning),
                               QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
-    if (answer != QMessageBox::Yes) {
+    // A changed job is saved or discarded first; Cancel there keeps the window and the export.
+    if (answer != QMessageBox::Yes || !mayClose()) {
       event->ignore();
       return;
     }
+    agreed = true;
     if (live_) {
       closeWhenDone_ = true;
       cancelLiveFetch();
@@ -417,9 +421,17 @@ void QtMainWindow::closeEvent(QCloseEvent* event) {
     event->ignore();
     return;
   }
+  if (!agreed && !mayClose()) {
+    event->ignore();
+    return;
+  }
   event->accept();
+  closeAgreed_ = true;
   QDialog::closeEvent(event);
+  closeAgreed_ = false;
 }
+
+bool QtMainWindow::mayClose() { return sessionEnding_ || !closeHandler_ || closeHandler_(); }
 
 void QtMainWindow::reject() {
   if (live_) {
@@ -427,6 +439,7 @@ void QtMainWindow::reject() {
     return;
   }
   if (busyDepth_ > 0) return;
+  if (!closeAgreed_ && !mayClose()) return;
   QDialog::reject();
 }
 
@@ -449,7 +462,15 @@ int runMainWindow(int& argc, char** argv, const CommandLine& line,
   MainDialog dialog(job, window);
   window.runFetchesLive(dialog);
   window.setHelpHandler([&dialog] { dialog.OnHelp(); });
+  window.setCloseHandler([&dialog] { return dialog.OnClose(); });
+#ifndef QT_NO_SESSIONMANAGER
+  // A logout never waits on a question of the window.
+  QObject::connect(&application, &QGuiApplication::commitDataRequest, &window,
+                   [&window] { window.sessionEnding(); });
+#endif
   startWindow(line, job, window, outside);
+  // Closing asks first only about changes made after start-up.
+  dialog.keepJob();
   window.show();
   window.control(ControlId::ListDatabases)->setFocus();
   window.exec();

@@ -7,6 +7,7 @@
 #include "app/status_list.h"
 #include "db/catalog.h"
 #include "export/export_run.h"
+#include "export/output_naming.h"
 #include "job/sheet_names.h"
 
 namespace rowpress {
@@ -107,7 +108,6 @@ void MainDialog::handle(ControlId id, Notification what) {
 }
 
 JobSettings MainDialog::takeFetchJob() {
-  ClearStatusLines(view_);
   keepShownSheet();
   job_.outFileName = view_.text(ControlId::OutFileName);
   job_.launchApplication = view_.text(ControlId::LaunchApplication);
@@ -144,9 +144,26 @@ bool MainDialog::askParameterValues(JobSettings& job) {
   return true;
 }
 
+bool MainDialog::confirmFetch(JobSettings& job) {
+  if (!askParameterValues(job)) return false;
+  // The window names the file on purpose or by an oversight: a workbook left in the box after
+  // choosing CSV would be replaced by CSV text.
+  const OutputType type = outputTypeOf(job);
+  if (!needsDefaultName(job, type)) {
+    if (const auto named = otherTypeNamed(job.outFileName, type)) {
+      if (view_.askQuestion(kOtherTypeQuestion, "Output File Name", {Answer::Yes, Answer::No},
+                            *named) != Answer::Yes) {
+        return false;
+      }
+    }
+  }
+  ClearStatusLines(view_);
+  return true;
+}
+
 RunResult MainDialog::OnFetch() {
   JobSettings job = takeFetchJob();
-  if (!askParameterValues(job)) return RunResult{};
+  if (!confirmFetch(job)) return RunResult{};
   BusyCursor busy(view_);
   ViewReport report(view_, rowsWritten_);
   RunResult result = runJob(std::move(job), report, *launcher_, StopRequest::instance());
@@ -301,8 +318,13 @@ void MainDialog::OnMoveSheet(int step) {
 void MainDialog::OnBrowse() {
   FileDialogSetup setup;
   setup.title = "Set Output File Name";
-  setup.filters = {{"XLS", "*.xls"}, {"CSV", "*.CSV"}, {"All", "*.*"}};
+  // The chosen output type's extension is proposed: a name typed without one gets it.
+  static constexpr std::pair<const char*, const char*> kTypeFilters[] = {
+      {"XLS", "*.xls"}, {"CSV", "*.csv"}, {"TSV", "*.tsv"}, {"HTML", "*.html"}, {"XLSX", "*.xlsx"}};
+  const auto& [name, pattern] = kTypeFilters[static_cast<int>(outputTypeOf(job_))];
+  setup.filters = {{name, pattern}, {"All", "*.*"}};
   setup.promptOverwrite = true;
+  setup.filterExtension = true;
   auto path = view_.chooseSaveFile(setup);
   // The fetch and the save take the name from the box.
   view_.setText(ControlId::OutFileName, path ? *path : std::string());

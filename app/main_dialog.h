@@ -22,6 +22,7 @@ namespace rowpress {
 
 inline constexpr char kHelpCaption[] = "ROWPRESS Help Information";
 inline constexpr char kUnsavedCaption[] = "rowpress";
+inline constexpr char kOtherTypeQuestion[] = "Write the output to this name all the same?";
 inline constexpr char kUnsavedQuestion[] =
     "The job has changed since it was last loaded or saved. Save it before closing?";
 
@@ -40,10 +41,15 @@ class MainDialog {
   // showing its lines and message boxes its messages; its result is the last export.
   RunResult OnFetch();
   // The two halves of the fetch for a window that runs the job on a thread of its own. On the
-  // window's thread: the status list cleared, the job as the controls hold it (the SQL text, the
-  // output file name, the application and the compatibility switches from their boxes, the data
-  // source and credentials as latched when the data source was selected).
+  // window's thread: the job as the controls hold it (the SQL text, the output file name, the
+  // application and the compatibility switches from their boxes, the data source and
+  // credentials as latched when the data source was selected).
   JobSettings takeFetchJob();
+  // Asks what the run needs to know and starts it: the parameters' values (askParameterValues),
+  // and whether to write to an output file name whose extension names another output type.
+  // Then the status list is cleared for the run. False when the user cancelled: the fetch does
+  // not run and the status list stays.
+  bool confirmFetch(JobSettings& job);
   // When the job's SQL holds markers, asks the user for their values, each box filled with
   // the job's value for it, else the one used last in this window, and gives them to `job`;
   // false when the user cancelled, and the fetch does not run.

@@ -85,14 +85,45 @@ TEST_F(DialogTest, BrowseTakesTheNameAsChosenAndCancelEmptiesIt) {
   EXPECT_EQ(dlg_.takeFetchJob().outFileName, "/data/report without extension");
   ASSERT_EQ(view_.fileDialogs.size(), 1u);
   EXPECT_EQ(view_.fileDialogs[0].title, "Set Output File Name");
-  using Filter = std::pair<std::string, std::string>;
-  EXPECT_THAT(view_.fileDialogs[0].filters,
-              ElementsAre(Filter{"XLS", "*.xls"}, Filter{"CSV", "*.CSV"}, Filter{"All", "*.*"}));
   EXPECT_TRUE(view_.fileDialogs[0].promptOverwrite);
+  // The chosen output type's extension is proposed first.
+  using Filter = std::pair<std::string, std::string>;
+  const std::pair<ControlId, Filter> proposed[] = {{ControlId::OutputXml, {"XLS", "*.xls"}},
+                                                   {ControlId::OutputCsv, {"CSV", "*.csv"}},
+                                                   {ControlId::OutputTsv, {"TSV", "*.tsv"}},
+                                                   {ControlId::OutputHtml, {"HTML", "*.html"}},
+                                                   {ControlId::OutputXlsx, {"XLSX", "*.xlsx"}}};
+  for (const auto& [box, filter] : proposed) {
+    if (!view_.isChecked(box)) view_.click(box);
+    view_.fileDialogAnswers.push_back("/data/x");
+    view_.click(ControlId::Browse);
+    EXPECT_THAT(view_.fileDialogs.back().filters, ElementsAre(filter, Filter{"All", "*.*"}));
+    EXPECT_TRUE(view_.fileDialogs.back().filterExtension);
+  }
 
   view_.click(ControlId::Browse);  // no answer queued: cancelled
   EXPECT_EQ(view_.text(ControlId::OutFileName), "");
   EXPECT_EQ(dlg_.takeFetchJob().outFileName, "");
+}
+
+// The fetch asks before writing to a name whose extension names another output type; No runs
+// nothing and, like every question before the run, leaves the status list as it was.
+TEST_F(DialogTest, AFetchAsksBeforeWritingToANameOfAnotherType) {
+  view_.type(ControlId::SqlBox, "select 1");
+  view_.click(ControlId::OutputCsv);
+  view_.type(ControlId::OutFileName, "/nowhere/products.xlsx");
+  view_.appendLine(ControlId::StatusList, "earlier line");
+  dlg_.OnFetch();
+  ASSERT_EQ(view_.questions.size(), 1u);
+  EXPECT_EQ(view_.questions[0].text, kOtherTypeQuestion);
+  EXPECT_THAT(view_.questions[0].reason, HasSubstr("/nowhere/products.xlsx"));
+  EXPECT_THAT(view_.lines(ControlId::StatusList), ElementsAre("earlier line"));
+  view_.questionAnswers.push_back(Answer::Yes);
+  dlg_.OnFetch();  // runs: no data source to connect to
+  EXPECT_EQ(view_.lines(ControlId::StatusList).front(), "select 1");
+  view_.type(ControlId::OutFileName, "/nowhere/products.csv");
+  dlg_.OnFetch();
+  EXPECT_EQ(view_.questions.size(), 2u);
 }
 
 // An installation in a temporary directory whose name needs encoding in a URL.
@@ -167,15 +198,18 @@ TEST_F(DialogTest, SaveAndLoadCommandsReportInTheStatusList) {
   EXPECT_EQ(job_.userName, "ann");       // saving latches the credentials
   view_.click(ControlId::SaveSettings);  // cancelled
   EXPECT_THAT(view_.lines(ControlId::StatusList),
-              ElementsAre("earlier line", path, "Aborted File Save"));
+              ElementsAre("earlier line", "saved to " + path, "Aborted File Save"));
   EXPECT_EQ(view_.fileDialogs[0].title, "Save Settings to an DIRU File");
+  EXPECT_TRUE(view_.fileDialogs[0].filterExtension);
 
   view_.click(ControlId::OutputXml);
   view_.fileDialogAnswers.push_back(path);
   view_.click(ControlId::LoadPrevious);
   view_.click(ControlId::LoadPrevious);  // cancelled
   EXPECT_THAT(view_.lines(ControlId::StatusList),
-              ElementsAre("earlier line", path, "Aborted File Save", path, "Aborted File Open "));
+              ElementsAre("earlier line", "saved to " + path, "Aborted File Save",
+                          "loaded from " + path, "Aborted File Open "));
+  EXPECT_FALSE(view_.fileDialogs.back().filterExtension);
   EXPECT_EQ(outputState(view_, job_), "CSV/c");
   EXPECT_TRUE(view_.fileDialogs.back().mustExist);
   EXPECT_EQ(view_.fileDialogs.back().title, "");
@@ -238,10 +272,11 @@ TEST_F(DialogTest, SettingsThatCouldNotBeSavedOrLoadedAreSaidOnceInOneLine) {
   view_.click(ControlId::SaveSettings);
   view_.fileDialogAnswers.push_back(path);
   view_.click(ControlId::LoadPrevious);
-  EXPECT_THAT(
-      view_.lines(ControlId::StatusList),
-      ElementsAre(path, "The settings file could not be written: No such file or directory.", path,
-                  "The settings file could not be read: No such file or directory."));
+  EXPECT_THAT(view_.lines(ControlId::StatusList),
+              ElementsAre("not saved to " + path,
+                          "The settings file could not be written: No such file or directory.",
+                          "not loaded from " + path,
+                          "The settings file could not be read: No such file or directory."));
 }
 
 // The sheet tabs: "+" makes a job of one query a report, each tab keeps its own SQL, renaming,

@@ -10,6 +10,8 @@ FileDialogSetup saveSettingsDialog() {
   setup.title = "Save Settings to an DIRU File";
   setup.filters = {{"DIRU", "*.DIRU"}, {"All", "*.*"}};
   setup.promptOverwrite = true;
+  // A name typed without an extension gets .DIRU, so that the load dialog shows the file.
+  setup.filterExtension = true;
   return setup;
 }
 
@@ -27,7 +29,7 @@ bool saveSettingsCommand(JobSettings& job, View& view) {
     return false;
   }
   SettingsSaveResult saved = saveSettingsFile(job, view, *path);
-  AddStatusLine(view, *path);
+  AddStatusLine(view, (saved.written ? "saved to " : "not saved to ") + *path);
   // The error is a whole sentence that says what was not done and why.
   if (!saved.written) AddStatusLine(view, saved.error);
   for (const std::string& problem : saved.problems) AddStatusLine(view, problem);
@@ -41,7 +43,7 @@ bool loadSettingsCommand(JobSettings& job, View& view) {
     return false;
   }
   SettingsLoadResult loaded = loadSettingsFile(job, view, *path);
-  AddStatusLine(view, *path);
+  AddStatusLine(view, (loaded.opened ? "loaded from " : "not loaded from ") + *path);
   if (!loaded.opened) AddStatusLine(view, loaded.error);
   for (const std::string& problem : loaded.problems) AddStatusLine(view, problem);
   return loaded.opened;

@@ -27,7 +27,10 @@ struct FileDialogSetup {
   std::string title;
   std::vector<std::pair<std::string, std::string>> filters;
   bool promptOverwrite = false;  // save dialogs: ask before replacing an existing file
-  bool mustExist = false;        // open dialogs: only existing files
+  // Save dialogs: a name typed without an extension gets the chosen filter's ("*.*" adds
+  // none), before the question whether to replace it.
+  bool filterExtension = false;
+  bool mustExist = false;  // open dialogs: only existing files
 };
 
 class View {

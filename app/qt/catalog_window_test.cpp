@@ -458,6 +458,7 @@ TEST_F(LiveExportTest, TheParameterQuestionComesBeforeTheRunAndItsCancelStartsNo
       dialog->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok)->click();
     };
   };
+  window_.appendLine(Id::StatusList, "earlier line");
   {
     ModalScript script({answer(nullptr)});
     press(Id::Fetch);
@@ -465,6 +466,7 @@ TEST_F(LiveExportTest, TheParameterQuestionComesBeforeTheRunAndItsCancelStartsNo
   }
   EXPECT_FALSE(window_.fetchRunning());
   EXPECT_EQ(readFile(target_), kEarlier);
+  EXPECT_EQ(lines(Id::StatusList), std::vector<std::string>{"earlier line"});
   {
     ModalScript script({answer("2")});
     press(Id::Fetch);

@@ -93,10 +93,10 @@ ExportWorker::~ExportWorker() {
 
 void ExportWorker::start() {
   if (running_) return;
-  // The job is taken from the controls here, on the window's thread, and its parameters are
-  // asked for; the run gets its own copy. A cancelled question runs nothing.
+  // The job is taken from the controls here, on the window's thread, and what the run needs
+  // is asked; the run gets its own copy. A cancelled question runs nothing.
   JobSettings job = dialog_.takeFetchJob();
-  if (!dialog_.askParameterValues(job)) return;
+  if (!dialog_.confirmFetch(job)) return;
   StopRequest& stop = StopRequest::instance();
   // A Cancel of the last run is forgotten; a signal's request is not (it ends the process).
   if (stop.signal() == 0) stop.reset();

@@ -128,18 +128,33 @@ bool MainDialog::askParameterValues(JobSettings& job) {
       }
     }
   }
-  if (names.empty()) return true;
+  // A parameter that no marker uses would refuse the run: the question shows it, and the user
+  // may remove it from the job.
+  std::vector<JobParameter> unused;
+  for (const JobParameter& parameter : job.parameters) {
+    if (std::find(names.begin(), names.end(), parameter.name) == names.end()) {
+      unused.push_back(parameter);
+    }
+  }
+  if (names.empty() && unused.empty()) return true;
   std::vector<std::string> values;
   for (const std::string& name : names) {
     const std::string* given = parameterValue(job, name);
     const auto last = lastValues_.find(name);
     values.push_back(given ? *given : last != lastValues_.end() ? last->second : std::string());
   }
-  auto answer = view_.askParameters(names, values);
-  if (!answer || answer->size() != names.size()) return false;
+  auto answer = view_.askParameters(names, values, unused);
+  if (!answer || answer->values.size() != names.size()) return false;
   for (std::size_t i = 0; i < names.size(); ++i) {
-    setParameter(job, names[i], (*answer)[i]);
-    lastValues_[names[i]] = (*answer)[i];
+    setParameter(job, names[i], answer->values[i]);
+    lastValues_[names[i]] = answer->values[i];
+  }
+  // Removed from the run's job and from the window's, which a save then writes without it.
+  for (const std::string& name : answer->removed) {
+    for (JobSettings* each : {&job, &job_}) {
+      std::erase_if(each->parameters,
+                    [&name](const JobParameter& parameter) { return parameter.name == name; });
+    }
   }
   return true;
 }

@@ -126,6 +126,33 @@ TEST_F(DialogTest, AFetchAsksBeforeWritingToANameOfAnotherType) {
   EXPECT_EQ(view_.questions.size(), 2u);
 }
 
+// A parameter of the job that no marker uses (the SQL was replaced) would refuse every run: the
+// question shows it, and the user removes it from the job, which a save then leaves out.
+TEST_F(DialogTest, AParameterThatNoMarkerUsesIsShownAndCanBeRemoved) {
+  setParameter(job_, "month", "02");
+  setParameter(job_, "low", "5");
+  view_.type(ControlId::SqlBox, "select 1 where 2 > :low");
+  view_.appendLine(ControlId::StatusList, "earlier line");
+  dlg_.OnFetch();  // cancelled
+  ASSERT_EQ(view_.parameterQuestions.size(), 1u);
+  EXPECT_THAT(view_.parameterQuestions[0].names, ElementsAre("low"));
+  EXPECT_THAT(view_.parameterQuestions[0].unused, ElementsAre(JobParameter{"month", "02"}));
+  EXPECT_THAT(view_.lines(ControlId::StatusList), ElementsAre("earlier line"));
+  EXPECT_EQ(job_.parameters.size(), 2u);
+
+  view_.parameterAnswers.push_back(ParameterAnswer{{"6"}, {"month"}});
+  dlg_.OnFetch();
+  EXPECT_THAT(job_.parameters, ElementsAre(JobParameter{"low", "5"}));
+  // Without markers the question comes only for a parameter that no marker uses.
+  view_.type(ControlId::SqlBox, "select 1");
+  view_.parameterAnswers.push_back(ParameterAnswer{{}, {"low"}});
+  dlg_.OnFetch();
+  EXPECT_THAT(view_.parameterQuestions.back().names, IsEmpty());
+  EXPECT_THAT(job_.parameters, IsEmpty());
+  dlg_.OnFetch();
+  EXPECT_EQ(view_.parameterQuestions.size(), 3u);
+}
+
 // An installation in a temporary directory whose name needs encoding in a URL.
 class HelpPageDialogTest : public DialogTest {
  protected:

@@ -131,10 +131,11 @@ std::optional<std::string> MemoryView::askText(std::string_view, std::string_vie
   return answer;
 }
 
-std::optional<std::vector<std::string>> MemoryView::askParameters(
-    const std::vector<std::string>& names, const std::vector<std::string>& values) {
-  parameterQuestions.push_back({names, values});
-  std::optional<std::vector<std::string>> answer;
+std::optional<ParameterAnswer> MemoryView::askParameters(const std::vector<std::string>& names,
+                                                         const std::vector<std::string>& values,
+                                                         const std::vector<JobParameter>& unused) {
+  parameterQuestions.push_back({names, values, unused});
+  std::optional<ParameterAnswer> answer;
   if (parameterAnswers.empty()) return answer;
   answer.swap(parameterAnswers.front());
   parameterAnswers.pop_front();

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "job/controls.h"
+#include "job/job_settings.h"
 
 namespace rowpress {
 
@@ -20,6 +21,15 @@ enum class Notification { Click, TextChanged, SelectionChanged };
 // The buttons of a question, and the answer that closing the question's box gives when it
 // has a Cancel button (else No).
 enum class Answer { Yes, No, Save, Discard, Cancel };
+
+// The answer to the question for parameter values: a value for each name asked, and the
+// names of the unused parameters that the user removed from the job.
+struct ParameterAnswer {
+  ParameterAnswer(std::vector<std::string> given = {}, std::vector<std::string> gone = {})
+      : values(std::move(given)), removed(std::move(gone)) {}
+  std::vector<std::string> values;
+  std::vector<std::string> removed;
+};
 
 // What a file dialog shows: its title (empty: the toolkit's default) and its filters as
 // (name, pattern) pairs, the first preselected.
@@ -68,9 +78,11 @@ class View {
   virtual std::optional<std::string> askText(std::string_view prompt, std::string_view caption,
                                              std::string_view initial) = 0;
   // The values of the job's parameters, one box per name filled with its entry of `values`
-  // (as many as names); nothing when the user cancelled.
-  virtual std::optional<std::vector<std::string>> askParameters(
-      const std::vector<std::string>& names, const std::vector<std::string>& values) = 0;
+  // (as many as names), and the parameters of the job that no marker uses, each of which the
+  // user may remove; nothing when the user cancelled.
+  virtual std::optional<ParameterAnswer> askParameters(const std::vector<std::string>& names,
+                                                       const std::vector<std::string>& values,
+                                                       const std::vector<JobParameter>& unused) = 0;
 
   // A message with a caption, the information icon and an OK button; returns when closed.
   // A reason (why something failed), when given, shows below the message.

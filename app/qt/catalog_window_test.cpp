@@ -475,6 +475,27 @@ TEST_F(LiveExportTest, TheParameterQuestionComesBeforeTheRunAndItsCancelStartsNo
   ASSERT_TRUE(waitForTheEnd(10000));
   EXPECT_EQ(readFile(target_), "item,\r\ncoffee,\r\ncocoa,\r\n");
   for (Id id : kCommands) EXPECT_TRUE(window_.control(id)->isEnabled());
+
+  // A parameter that no marker uses is shown with a check box that removes it, reached by Tab.
+  setParameter(windowJob_, "month", "02");
+  window_.setText(Id::SqlBox, "select item from Orders where id = 1");
+  {
+    ModalScript script({[](QWidget* top) {
+      auto* dialog = qobject_cast<QDialog*>(top);
+      ASSERT_NE(dialog, nullptr);
+      auto* remove = dialog->findChild<QCheckBox*>(QStringLiteral("remove:month"));
+      ASSERT_NE(remove, nullptr);
+      EXPECT_TRUE(remove->isChecked());
+      EXPECT_TRUE(remove->focusPolicy() & Qt::TabFocus);
+      EXPECT_TRUE(remove->text().contains(QStringLiteral("month=02")));
+      dialog->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok)->click();
+    }});
+    press(Id::Fetch);
+    EXPECT_TRUE(script.finished());
+  }
+  ASSERT_TRUE(waitForTheEnd(10000));
+  EXPECT_EQ(readFile(target_), "item,\r\ntea,\r\n");
+  EXPECT_TRUE(windowJob_.parameters.empty());
 }
 
 TEST_F(LiveExportTest, EscCancelsAndClosingAsksFirst) {

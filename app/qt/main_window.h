@@ -51,6 +51,7 @@ inline constexpr char kRemoveSheetItem[] = "Remove";
 inline constexpr char kMoveSheetLeftItem[] = "Move Left";
 inline constexpr char kMoveSheetRightItem[] = "Move Right";
 inline constexpr char kParameterCaption[] = "Parameters of the SQL";
+inline constexpr char kRemoveParameter[] = "Remove %1=%2: no marker of the SQL uses it";
 inline constexpr char kParameterIntro[] =
     "The SQL holds parameters. Each value is sent to the database as text, apart from the SQL.";
 
@@ -81,8 +82,9 @@ class QtMainWindow : public QDialog, public View {
   int currentSheetTab() const override;
   std::optional<std::string> askText(std::string_view prompt, std::string_view caption,
                                      std::string_view initial) override;
-  std::optional<std::vector<std::string>> askParameters(
-      const std::vector<std::string>& names, const std::vector<std::string>& values) override;
+  std::optional<ParameterAnswer> askParameters(const std::vector<std::string>& names,
+                                               const std::vector<std::string>& values,
+                                               const std::vector<JobParameter>& unused) override;
   void messageBox(std::string_view text, std::string_view caption,
                   std::string_view reason = {}) override;
   Answer askQuestion(std::string_view text, std::string_view caption,

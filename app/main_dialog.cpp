@@ -284,22 +284,27 @@ void MainDialog::OnAddSheet() {
 void MainDialog::OnRenameSheet() {
   if (job_.sheets.empty()) return;
   JobSheet& sheet = job_.sheets[static_cast<std::size_t>(shownSheet_)];
-  const auto name = view_.askText("Name of the sheet:", "Rename Sheet", sheet.name);
-  if (!name || *name == sheet.name) return;
-  std::string reason;
-  if (const std::string problem = sheetNameProblem(*name); !problem.empty()) {
-    reason = "The sheet name \"" + *name + "\" cannot be used: " + problem + ".";
-  } else if (std::any_of(job_.sheets.begin(), job_.sheets.end(), [&](const JobSheet& other) {
-               return &other != &sheet && sameSheetName(other.name, *name);
-             })) {
-    reason = "Another sheet is named \"" + *name + "\" (case aside).";
-  }
-  if (!reason.empty()) {
+  // A refused name comes back in the box, for the user to mend.
+  std::string initial = sheet.name;
+  for (;;) {
+    const auto name = view_.askText("Name of the sheet:", "Rename Sheet", initial);
+    if (!name || *name == sheet.name) return;
+    std::string reason;
+    if (const std::string problem = sheetNameProblem(*name); !problem.empty()) {
+      reason = "The sheet name \"" + *name + "\" cannot be used: " + problem + ".";
+    } else if (std::any_of(job_.sheets.begin(), job_.sheets.end(), [&](const JobSheet& other) {
+                 return &other != &sheet && sameSheetName(other.name, *name);
+               })) {
+      reason = "Another sheet is named \"" + *name + "\" (case aside).";
+    }
+    if (reason.empty()) {
+      sheet.name = *name;
+      showSheets();
+      return;
+    }
     view_.messageBox("The sheet keeps its name \"" + sheet.name + "\".", "Rename Sheet", reason);
-    return;
+    initial = *name;
   }
-  sheet.name = *name;
-  showSheets();
 }
 
 void MainDialog::OnRemoveSheet() {
@@ -310,6 +315,13 @@ void MainDialog::OnRemoveSheet() {
     keepShownSheet();
     shownSheet_ = 0;
     showSheets();
+    return;
+  }
+  // A sheet's SQL goes with it: asked first, unless there is none.
+  const std::string& name = job_.sheets[static_cast<std::size_t>(shownSheet_)].name;
+  if (view_.text(ControlId::SqlBox).find_first_not_of(" \t\r\n") != std::string::npos &&
+      view_.askQuestion("Remove the sheet \"" + name + "\" with its SQL?", "Remove Sheet",
+                        {Answer::Yes, Answer::No}) != Answer::Yes) {
     return;
   }
   job_.sheets.erase(job_.sheets.begin() + shownSheet_);
@@ -367,8 +379,7 @@ void MainDialog::OnHelp() {
     reportMissingHelpPage(page);
     return;
   }
-  view_.messageBox("Please see the online documentation at " + fileUrl(page.path) + " ",
-                   kHelpCaption);
+  view_.messageBox("Please see the documentation at " + fileUrl(page.path) + " ", kHelpCaption);
 }
 
 void MainDialog::reportMissingHelpPage(const HelpPage& page) {

@@ -177,7 +177,7 @@ TEST_F(HelpPageDialogTest, HelpAndSupportPageShowTheInstalledPage) {
   dlg_.OnHelp();
   ASSERT_EQ(view_.messages.size(), 1u);
   EXPECT_EQ(view_.messages[0].caption, "ROWPRESS Help Information");
-  EXPECT_EQ(view_.messages[0].text, "Please see the online documentation at " + url_ + " ");
+  EXPECT_EQ(view_.messages[0].text, "Please see the documentation at " + url_ + " ");
   view_.click(ControlId::SupportPage);
   EXPECT_THAT(view_.openedUrls, ElementsAre(url_));
   EXPECT_EQ(view_.messages.size(), 1u);
@@ -324,10 +324,10 @@ TEST_F(DialogTest, SheetTabsKeepEachSheetsSqlAndAReportRoundTripsThroughItsFile)
   EXPECT_EQ(view_.text(Id::SqlBox), "select 2");
 
   // A name a workbook cannot hold, and another sheet's name in other letters, are refused
-  // with the reason; cancelling changes nothing.
+  // with the reason and asked again, the refused name in the box; cancelling changes nothing.
   view_.textAnswers = {"Q1/Q2", "SHEET3", std::nullopt, "Orders"};
-  for (int i = 0; i < 4; ++i) view_.click(Id::RenameSheet);
-  EXPECT_THAT(view_.textQuestions, ElementsAre("Sheet2", "Sheet2", "Sheet2", "Sheet2"));
+  for (int i = 0; i < 2; ++i) view_.click(Id::RenameSheet);
+  EXPECT_THAT(view_.textQuestions, ElementsAre("Sheet2", "Q1/Q2", "SHEET3", "Sheet2"));
   ASSERT_EQ(view_.messages.size(), 2u);
   EXPECT_THAT(view_.messages[0].reason, HasSubstr("\"Q1/Q2\""));
   EXPECT_THAT(view_.messages[1].reason, HasSubstr("\"SHEET3\""));
@@ -359,14 +359,18 @@ TEST_F(DialogTest, SheetTabsKeepEachSheetsSqlAndAReportRoundTripsThroughItsFile)
   loaded.chooseSheet(2);
   EXPECT_EQ(loaded.text(Id::SqlBox), "select 3 as edited");
 
-  // Removing shows the next sheet; removing the last one leaves a job of one query with its
-  // SQL, which saves without sheets.
+  // Removing a sheet with SQL asks first; it shows the next sheet; removing the last one leaves
+  // a job of one query with its SQL, which saves without sheets.
   view_.chooseSheet(1);
+  view_.click(Id::RemoveSheet);  // No
+  EXPECT_THAT(view_.sheetTabs, ElementsAre("Orders", "Sheet1", "Sheet3"));
+  view_.questionAnswers = {Answer::Yes, Answer::Yes};
   view_.click(Id::RemoveSheet);
   EXPECT_THAT(view_.sheetTabs, ElementsAre("Orders", "Sheet3"));
   EXPECT_EQ(view_.text(Id::SqlBox), "select 3 as edited");
   view_.click(Id::RemoveSheet);
-  view_.click(Id::RemoveSheet);
+  view_.click(Id::RemoveSheet);  // the last one: its SQL stays, nothing is asked
+  EXPECT_EQ(view_.questions.size(), 3u);
   EXPECT_THAT(view_.sheetTabs, IsEmpty());
   EXPECT_EQ(view_.currentSheetTab(), -1);
   EXPECT_EQ(view_.text(Id::SqlBox), "select 2");

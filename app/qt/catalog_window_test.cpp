@@ -230,6 +230,10 @@ TEST_F(CatalogWindowTest, SheetTabsAreAddedChosenRenamedAndMovedAndEachBecomesAS
       auto* ask = qobject_cast<QInputDialog*>(top);
       ASSERT_NE(ask, nullptr);
       EXPECT_EQ(ask->textValue(), QStringLiteral("Sheet2"));
+      // Its caption shows whole and its box takes a long name.
+      const QFontMetrics metrics(ask->font());
+      EXPECT_GT(ask->width(), metrics.horizontalAdvance(ask->windowTitle()) + 100);
+      EXPECT_GE(ask->findChild<QLineEdit*>()->width(), 25 * metrics.averageCharWidth());
       ask->setTextValue(QStringLiteral("Fruit & Veg"));
       ask->accept();
     }});

@@ -179,6 +179,9 @@ QWidget* QtMainWindow::createControl(const TemplateControl& entry) {
       auto* edit = new QPlainTextEdit(canvas_);
       edit->setLineWrapMode(QPlainTextEdit::NoWrap);
       edit->setTabChangesFocus(true);
+      // Empty at first start: it says what it is for.
+      edit->setPlaceholderText(QString::fromUtf8(kSqlBoxHint));
+      edit->setAccessibleName(QStringLiteral("SQL"));
       return edit;
     }
     case ControlKind::ListBox: {
@@ -187,6 +190,10 @@ QWidget* QtMainWindow::createControl(const TemplateControl& entry) {
                                                          : QAbstractItemView::SingleSelection);
       watchList(id, list);
       list->installEventFilter(new FirstEntryOnDown(list));
+      if (id == ControlId::StatusList) {
+        list->setToolTip(QString::fromUtf8(kStatusListHint));
+        list->setAccessibleName(QStringLiteral("Status"));
+      }
       return list;
     }
     case ControlKind::Label:

@@ -44,6 +44,9 @@ class MainDialog;
 inline constexpr char kWindowTitle[] = "rowpress Version 3.1.2";
 inline constexpr char kAboutItem[] = "&About rowpress...";
 inline constexpr char kCancelText[] = "Cancel";
+// What the SQL box and the status list are for, where a first start shows them empty.
+inline constexpr char kSqlBoxHint[] = "The SQL to run: type it, or choose a table in Step 3.";
+inline constexpr char kStatusListHint[] = "What the last fetch, save or load reported";
 inline constexpr char kCloseWhileRunning[] = "An export is running. Cancel it and close?";
 // The context menu of a sheet's tab, and the dialog that asks for the parameters' values.
 inline constexpr char kRenameSheetItem[] = "Rename...";

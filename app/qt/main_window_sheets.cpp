@@ -10,9 +10,11 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QStyle>
 #include <QTabBar>
 #include <QToolButton>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "app/qt/main_window.h"
 #include "app/qt/view_widgets.h"
@@ -99,6 +101,11 @@ std::optional<std::string> QtMainWindow::askText(std::string_view prompt, std::s
   dialog.setWindowTitle(fromUtf8(caption));
   dialog.setLabelText(fromUtf8(prompt));
   dialog.setTextValue(fromUtf8(initial));
+  // Wide enough for a sheet's name and for the whole caption in the title bar.
+  const QFontMetrics metrics(dialog.font());
+  const int titleBar = 4 * dialog.style()->pixelMetric(QStyle::PM_TitleBarHeight, nullptr, &dialog);
+  dialog.setMinimumWidth(std::max(40 * metrics.averageCharWidth(),
+                                  metrics.horizontalAdvance(dialog.windowTitle()) + titleBar));
   if (dialog.exec() != QDialog::Accepted) return std::nullopt;
   return dialog.textValue().toStdString();
 }

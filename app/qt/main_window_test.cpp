@@ -206,8 +206,7 @@ TEST_F(WindowTest, F1ShowsTheHelpBox) {
     auto* box = qobject_cast<QMessageBox*>(top);
     ASSERT_NE(box, nullptr);
     EXPECT_EQ(box->windowTitle(), QStringLiteral("ROWPRESS Help Information"));
-    EXPECT_EQ(box->text().toStdString(),
-              "Please see the online documentation at " + helpUrl_ + " ");
+    EXPECT_EQ(box->text().toStdString(), "Please see the documentation at " + helpUrl_ + " ");
     EXPECT_EQ(box->icon(), QMessageBox::Information);
     EXPECT_EQ(box->standardButtons(), QMessageBox::Ok);
     box->button(QMessageBox::Ok)->click();

@@ -46,6 +46,8 @@ void addListLine(QListWidget& list, std::string_view line, bool sorted) {
     at = low;
   }
   auto* item = new QListWidgetItem(shownText(line));
+  // A line longer than its list shows whole as its tool tip.
+  item->setToolTip(item->text());
   item->setData(kLineRole, QByteArray(line.data(), static_cast<qsizetype>(line.size())));
   list.insertItem(at, item);
 }

@@ -72,4 +72,9 @@ std::string ProgressLine::text(long long rows, std::chrono::duration<double> ela
          secondsText(elapsed) + " s";
 }
 
+std::string ProgressLine::finishing(long long rows, std::string_view phase,
+                                    std::chrono::duration<double> elapsed) {
+  return std::to_string(rows) + " rows, " + std::string(phase) + ", " + secondsText(elapsed) + " s";
+}
+
 }  // namespace rowpress

@@ -41,6 +41,11 @@ class ProgressLine {
 
   // The line's text: "12345 rows, 4115 rows/s, 3.0 s".
   static std::string text(long long rows, std::chrono::duration<double> elapsed);
+  // The line once every row is written and the output is finished (`phase`: "writing the
+  // workbook"), which the rate would no longer describe: "500000 rows, writing the workbook,
+  // 14.2 s".
+  static std::string finishing(long long rows, std::string_view phase,
+                               std::chrono::duration<double> elapsed);
 
  private:
   const int fd_;

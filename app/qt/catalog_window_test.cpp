@@ -442,6 +442,21 @@ TEST_F(LiveExportTest, CancelEndsTheRunWithinASecondAndKeepsTheEarlierFile) {
   EXPECT_THAT(noted.back(), ::testing::EndsWith(", 1 value changed to fit: see the status list"));
 }
 
+// After the last row of an .xlsx export the workbook is assembled, which writes no rows: the
+// progress line says so, with the time going on.
+TEST_F(LiveExportTest, TheProgressLineShowsTheWorkbookBeingWritten) {
+  clickIndicator(qobject_cast<QCheckBox*>(window_.control(Id::OutputXlsx)));
+  window_.setText(Id::OutFileName, outDir_ + "/orders.xlsx");
+  ASSERT_NO_FATAL_FAILURE(startExport(400000, 1000));
+  EXPECT_TRUE(QTest::qWaitFor(
+      [this] {
+        return window_.liveProgressLabel()->text().contains("rows, writing the workbook, ");
+      },
+      60000))
+      << window_.liveProgressLabel()->text().toStdString();
+  EXPECT_TRUE(waitForTheEnd(30000));
+}
+
 // Markers in the SQL: the window asks for their values before the run starts; a cancelled
 // question starts nothing.
 TEST_F(LiveExportTest, TheParameterQuestionComesBeforeTheRunAndItsCancelStartsNothing) {

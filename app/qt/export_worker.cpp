@@ -102,6 +102,8 @@ void ExportWorker::start() {
   if (stop.signal() == 0) stop.reset();
   running_ = true;
   started_ = std::chrono::steady_clock::now();
+  finishing_ =
+      outputTypeOf(job) == OutputType::Xlsx ? "writing the workbook" : "finishing the file";
   window_.beginLive();
   showProgress();
   progressTimer_.start();
@@ -129,8 +131,11 @@ void ExportWorker::cancel() {
 
 void ExportWorker::showProgress() {
   const auto elapsed = std::chrono::steady_clock::now() - started_;
-  window_.showLiveProgress(
-      ProgressLine::text(dialog_.rowsWritten().load(std::memory_order_relaxed), elapsed));
+  const long long rows = dialog_.rowsWritten().load(std::memory_order_relaxed);
+  // Assembling a workbook and publishing the file write no rows: the line says what goes on.
+  window_.showLiveProgress(StopRequest::instance().holdsOff()
+                               ? ProgressLine::finishing(rows, finishing_, elapsed)
+                               : ProgressLine::text(rows, elapsed));
 }
 
 void ExportWorker::onThreadDone() {

@@ -12,6 +12,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QLocale>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
@@ -359,14 +360,19 @@ TEST_F(LiveExportTest, TheWindowRepaintsShowsProgressAndOffersOnlyCancelWhileItR
     EXPECT_FALSE(window_.control(id)->isEnabled()) << "control " << static_cast<int>(id);
   }
   EXPECT_FALSE(window_.aboutButton()->isEnabled());
-  // The progress line stands where step 4 was: rows, rate and time, redrawn as rows come.
+  // The progress line stands where step 4 was: rows, rate and time, redrawn as rows come, the
+  // counts grouped as the locale groups them.
   QLabel* live = window_.liveProgressLabel();
   EXPECT_TRUE(live->isVisible());
-  const QRegularExpression progress(QStringLiteral("^(\\d+) rows, \\d+ rows/s, \\d+\\.\\d s$"));
+  const QString group = QRegularExpression::escape(QLocale().groupSeparator());
+  const QRegularExpression progress(
+      QStringLiteral("^(\\d{1,3}(?:%1\\d{3})*) rows, \\d{1,3}(?:%1\\d{3})* rows/s, \\d+\\.\\d s$")
+          .arg(group));
   const QString first = live->text();
   EXPECT_TRUE(progress.match(first).hasMatch()) << first.toStdString();
   EXPECT_TRUE(QTest::qWaitFor([&] { return live->text() != first; }, 2000));
-  EXPECT_GT(progress.match(live->text()).captured(1).toLongLong(), 0);
+  EXPECT_GT(
+      progress.match(live->text()).captured(1).remove(QLocale().groupSeparator()).toLongLong(), 0);
   // Uncovering the window asks for a repaint: it comes at once, while rows are still
   // being written.
   PaintWatch paints(&window_);

@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QEventLoop>
+#include <QLocale>
 #include <QMetaObject>
 #include <string>
 #include <system_error>
@@ -133,9 +134,12 @@ void ExportWorker::showProgress() {
   const auto elapsed = std::chrono::steady_clock::now() - started_;
   const long long rows = dialog_.rowsWritten().load(std::memory_order_relaxed);
   // Assembling a workbook and publishing the file write no rows: the line says what goes on.
+  // The counts in the groups of the user's locale.
+  const QByteArray separator = QLocale().groupSeparator().toUtf8();
+  const std::string_view grouped(separator.constData(), static_cast<std::size_t>(separator.size()));
   window_.showLiveProgress(StopRequest::instance().holdsOff()
-                               ? ProgressLine::finishing(rows, finishing_, elapsed)
-                               : ProgressLine::text(rows, elapsed));
+                               ? ProgressLine::finishing(rows, finishing_, elapsed, grouped)
+                               : ProgressLine::text(rows, elapsed, grouped));
 }
 
 void ExportWorker::onThreadDone() {

@@ -250,7 +250,10 @@ void QtMainWindow::command(ControlId id, Notification what) {
 
 void QtMainWindow::layOut() {
   units_ = fitUnits(baseUnits(font()), placed_);
-  canvas_->setMinimumSize(templateSize());
+  // A pixel less than the template: a window that fractional scaling rounds a pixel short of
+  // the template (1053x629 for 1053x630 at 150%) must not scroll for it. The template's margin
+  // right of and below the controls takes that pixel.
+  canvas_->setMinimumSize(templateSize() - QSize(1, 1));
   placeOnCanvas();
   fitToScreen();
 }
@@ -262,7 +265,8 @@ QSize QtMainWindow::templateSize() const {
 // The room of a canvas larger than the template goes to the lists, the SQL box and the
 // status list.
 void QtMainWindow::placeOnCanvas() {
-  placeControls(units_, placed_, canvas_->size() - templateSize());
+  // A canvas a rounding pixel short of the template places the controls as the template does.
+  placeControls(units_, placed_, (canvas_->size() - templateSize()).expandedTo(QSize(0, 0)));
 }
 
 // The window opens at the template's size, but never larger than its screen's available

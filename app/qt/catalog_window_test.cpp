@@ -549,8 +549,26 @@ TEST_F(LiveExportTest, EscCancelsAndClosingAsksFirst) {
   EXPECT_TRUE(window_.fetchRunning());
   const long long before = rowsWritten();
   ASSERT_TRUE(QTest::qWaitFor([&] { return rowsWritten() > before; }, 2000));
+  // A job changed since it was kept is saved or discarded first; Cancel there keeps the window
+  // and its export.
+  window_.setCloseHandler([this] { return windowDlg_.OnClose(); });
+  auto unsaved = [](QMessageBox::StandardButton button) {
+    return [button](QWidget* top) {
+      auto* box = qobject_cast<QMessageBox*>(top);
+      ASSERT_NE(box, nullptr);
+      EXPECT_EQ(box->text().toStdString(), kUnsavedQuestion);
+      box->button(button)->click();
+    };
+  };
   {
-    ModalScript script({answer(QMessageBox::Yes)});
+    ModalScript script({answer(QMessageBox::Yes), unsaved(QMessageBox::Cancel)});
+    window_.close();
+    EXPECT_TRUE(script.finished());
+  }
+  EXPECT_TRUE(window_.isVisible());
+  EXPECT_TRUE(window_.fetchRunning());
+  {
+    ModalScript script({answer(QMessageBox::Yes), unsaved(QMessageBox::Discard)});
     window_.close();
     EXPECT_TRUE(script.finished());
   }

@@ -421,9 +421,13 @@ void QtMainWindow::closeEvent(QCloseEvent* event) {
     }
     agreed = true;
     if (live_) {
+      // The window goes at once, also while a workbook is assembled, which no cancel cuts
+      // short: hiding it ends its loop, and the program waits for the cancelled run (which
+      // removes its files) only as it ends.
       closeWhenDone_ = true;
       cancelLiveFetch();
       event->ignore();
+      hide();
       return;
     }
   }
@@ -485,6 +489,9 @@ int runMainWindow(int& argc, char** argv, const CommandLine& line,
   window.show();
   window.control(ControlId::ListDatabases)->setFocus();
   window.exec();
+  // A window closed during an export goes at once; the cancelled run ends here, before the
+  // dialog logic that it uses.
+  window.endFetch();
   return 0;
 }
 

@@ -117,6 +117,9 @@ class QtMainWindow : public QDialog, public View {
   void runFetchesLive(MainDialog& dialog);
   // Whether a fetch runs on its thread now.
   bool fetchRunning() const { return live_; }
+  // Cancels a fetch still running on its thread and waits for it to end (its files removed):
+  // the window may have gone first, and the dialog logic the run uses must outlive it.
+  void endFetch();
 
   // The live state during such a fetch (called by its worker): every control that would
   // start another command is disabled, the fetch button reads "Cancel", and the progress

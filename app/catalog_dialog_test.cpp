@@ -92,9 +92,11 @@ TEST_F(CatalogTest, TheFetchAsksForTheMarkersValuesAndACancelRunsNothing) {
   const std::string out = temp_ / "low.csv";
   view_.setText(ControlId::OutFileName, out);
   view_.setText(ControlId::SqlBox, "select id as [:label] from orders where id >= :low");
+  view_.appendLine(ControlId::StatusList, "earlier line");
   EXPECT_EQ(dlg_.OnFetch().outcome, RunOutcome::NoConnection);  // cancelled
   EXPECT_FALSE(support::fileExists(out));
-  EXPECT_THAT(view_.lines(ControlId::StatusList), ::testing::IsEmpty());
+  // The status list is cleared only when the run starts.
+  EXPECT_THAT(view_.lines(ControlId::StatusList), ElementsAre("earlier line"));
 
   view_.parameterAnswers.push_back(std::vector<std::string>{"2"});
   ASSERT_EQ(dlg_.OnFetch().outcome, RunOutcome::Exported);

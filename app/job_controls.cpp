@@ -111,6 +111,22 @@ void takeJob(JobSettings& job, const View& view) {
   takeShownSheet(job, view, view.currentSheetTab());
 }
 
+JobSettings jobInControls(const JobSettings& job, const View& view) {
+  JobSettings shown = copyOf(job);
+  takeJob(shown, view);
+  return shown;
+}
+
+bool sameSettings(const JobSettings& a, const JobSettings& b) {
+  for (const JobField& field : kJobFields) {
+    if (field.text && a.*field.text != b.*field.text) return false;
+    if (field.secret && !(a.*field.secret == b.*field.secret)) return false;
+    if (field.flag && a.*field.flag != b.*field.flag) return false;
+    if (field.seconds && a.*field.seconds != b.*field.seconds) return false;
+  }
+  return a.sheets == b.sheets && a.parameters == b.parameters;
+}
+
 void resetControlsBeforeLoad(View& view) {
   view.clearList(ControlId::DataSourceList);
   showOutputType(view, OutputType::Xml);

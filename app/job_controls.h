@@ -37,6 +37,13 @@ void takeShownSheet(JobSettings& job, const View& view, int shown);
 // sheet's text.
 void takeJob(JobSettings& job, const View& view);
 
+// The job as the controls show it: `job` with what takeJob takes from them.
+JobSettings jobInControls(const JobSettings& job, const View& view);
+
+// Whether two jobs hold the same settings: every field that a settings file keeps, the
+// sheets and the parameters.
+bool sameSettings(const JobSettings& a, const JobSettings& b);
+
 // What loading a file does to the controls before its first setting: the data source list is
 // emptied, the output type goes back to the workbook ("Output To XML" checked, the CSV, TSV,
 // HTML and XLSX boxes unchecked) and "Quote Fields" and "UTF-8 Byte Order Mark" are

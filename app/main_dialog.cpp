@@ -7,6 +7,7 @@
 #include "app/status_list.h"
 #include "db/catalog.h"
 #include "export/export_run.h"
+#include "export/output_naming.h"
 #include "job/sheet_names.h"
 
 namespace rowpress {
@@ -35,6 +36,7 @@ class ViewReport : public RunReport {
 MainDialog::MainDialog(JobSettings& job, View& view)
     : job_(job), view_(view), executablePath_(currentExecutablePath()) {
   view_.setListener([this](ControlId id, Notification what) { handle(id, what); });
+  keepJob();
 }
 
 MainDialog::~MainDialog() { view_.setListener(nullptr); }
@@ -106,7 +108,6 @@ void MainDialog::handle(ControlId id, Notification what) {
 }
 
 JobSettings MainDialog::takeFetchJob() {
-  ClearStatusLines(view_);
   keepShownSheet();
   job_.outFileName = view_.text(ControlId::OutFileName);
   job_.launchApplication = view_.text(ControlId::LaunchApplication);
@@ -127,25 +128,57 @@ bool MainDialog::askParameterValues(JobSettings& job) {
       }
     }
   }
-  if (names.empty()) return true;
+  // A parameter that no marker uses would refuse the run: the question shows it, and the user
+  // may remove it from the job.
+  std::vector<JobParameter> unused;
+  for (const JobParameter& parameter : job.parameters) {
+    if (std::find(names.begin(), names.end(), parameter.name) == names.end()) {
+      unused.push_back(parameter);
+    }
+  }
+  if (names.empty() && unused.empty()) return true;
   std::vector<std::string> values;
   for (const std::string& name : names) {
     const std::string* given = parameterValue(job, name);
     const auto last = lastValues_.find(name);
     values.push_back(given ? *given : last != lastValues_.end() ? last->second : std::string());
   }
-  auto answer = view_.askParameters(names, values);
-  if (!answer || answer->size() != names.size()) return false;
+  auto answer = view_.askParameters(names, values, unused);
+  if (!answer || answer->values.size() != names.size()) return false;
   for (std::size_t i = 0; i < names.size(); ++i) {
-    setParameter(job, names[i], (*answer)[i]);
-    lastValues_[names[i]] = (*answer)[i];
+    setParameter(job, names[i], answer->values[i]);
+    lastValues_[names[i]] = answer->values[i];
   }
+  // Removed from the run's job and from the window's, which a save then writes without it.
+  for (const std::string& name : answer->removed) {
+    for (JobSettings* each : {&job, &job_}) {
+      std::erase_if(each->parameters,
+                    [&name](const JobParameter& parameter) { return parameter.name == name; });
+    }
+  }
+  return true;
+}
+
+bool MainDialog::confirmFetch(JobSettings& job) {
+  if (!askParameterValues(job)) return false;
+  // The window names the file on purpose or by an oversight: a workbook left in the box after
+  // choosing CSV would be replaced by CSV text.
+  const OutputType type = outputTypeOf(job);
+  if (!needsDefaultName(job, type)) {
+    if (const auto named = otherTypeNamed(job.outFileName, type)) {
+      if (view_.askQuestion(kOtherTypeQuestion, "Output File Name", {Answer::Yes, Answer::No},
+                            *named) != Answer::Yes) {
+        return false;
+      }
+    }
+  }
+  ClearStatusLines(view_);
   return true;
 }
 
 RunResult MainDialog::OnFetch() {
   JobSettings job = takeFetchJob();
-  if (!askParameterValues(job)) return RunResult{};
+  if (!confirmFetch(job)) return RunResult{};
   BusyCursor busy(view_);
   ViewReport report(view_, rowsWritten_);
   RunResult result = runJob(std::move(job), report, *launcher_, StopRequest::instance());
@@ -183,11 +216,32 @@ void MainDialog::OnSelectTable() {
   view_.setText(ControlId::SqlBox, defaultQueryFor(view_.lineText(ControlId::TableList, selected)));
 }
 
-void MainDialog::OnSaveSettings() { saveSettingsCommand(job_, view_); }
+void MainDialog::OnSaveSettings() {
+  if (saveSettingsCommand(job_, view_)) keepJob();
+}
 
 void MainDialog::OnLoadPrevious() {
-  loadSettingsCommand(job_, view_);
+  const bool loaded = loadSettingsCommand(job_, view_);
   shownSheet_ = std::max(view_.currentSheetTab(), 0);
+  if (loaded) keepJob();
+}
+
+void MainDialog::keepJob() { kept_ = jobInControls(job_, view_); }
+
+bool MainDialog::jobChanged() const { return !sameSettings(jobInControls(job_, view_), kept_); }
+
+bool MainDialog::OnClose() {
+  if (!jobChanged()) return true;
+  switch (view_.askQuestion(kUnsavedQuestion, kUnsavedCaption,
+                            {Answer::Save, Answer::Discard, Answer::Cancel})) {
+    case Answer::Save:
+      OnSaveSettings();
+      return !jobChanged();
+    case Answer::Discard:
+      return true;
+    default:
+      return false;
+  }
 }
 
 void MainDialog::keepShownSheet() { takeShownSheet(job_, view_, shownSheet_); }
@@ -230,22 +284,27 @@ void MainDialog::OnAddSheet() {
 void MainDialog::OnRenameSheet() {
   if (job_.sheets.empty()) return;
   JobSheet& sheet = job_.sheets[static_cast<std::size_t>(shownSheet_)];
-  const auto name = view_.askText("Name of the sheet:", "Rename Sheet", sheet.name);
-  if (!name || *name == sheet.name) return;
-  std::string reason;
-  if (const std::string problem = sheetNameProblem(*name); !problem.empty()) {
-    reason = "The sheet name \"" + *name + "\" cannot be used: " + problem + ".";
-  } else if (std::any_of(job_.sheets.begin(), job_.sheets.end(), [&](const JobSheet& other) {
-               return &other != &sheet && sameSheetName(other.name, *name);
-             })) {
-    reason = "Another sheet is named \"" + *name + "\" (case aside).";
-  }
-  if (!reason.empty()) {
+  // A refused name comes back in the box, for the user to mend.
+  std::string initial = sheet.name;
+  for (;;) {
+    const auto name = view_.askText("Name of the sheet:", "Rename Sheet", initial);
+    if (!name || *name == sheet.name) return;
+    std::string reason;
+    if (const std::string problem = sheetNameProblem(*name); !problem.empty()) {
+      reason = "The sheet name \"" + *name + "\" cannot be used: " + problem + ".";
+    } else if (std::any_of(job_.sheets.begin(), job_.sheets.end(), [&](const JobSheet& other) {
+                 return &other != &sheet && sameSheetName(other.name, *name);
+               })) {
+      reason = "Another sheet is named \"" + *name + "\" (case aside).";
+    }
+    if (reason.empty()) {
+      sheet.name = *name;
+      showSheets();
+      return;
+    }
     view_.messageBox("The sheet keeps its name \"" + sheet.name + "\".", "Rename Sheet", reason);
-    return;
+    initial = *name;
   }
-  sheet.name = *name;
-  showSheets();
 }
 
 void MainDialog::OnRemoveSheet() {
@@ -256,6 +315,13 @@ void MainDialog::OnRemoveSheet() {
     keepShownSheet();
     shownSheet_ = 0;
     showSheets();
+    return;
+  }
+  // A sheet's SQL goes with it: asked first, unless there is none.
+  const std::string& name = job_.sheets[static_cast<std::size_t>(shownSheet_)].name;
+  if (view_.text(ControlId::SqlBox).find_first_not_of(" \t\r\n") != std::string::npos &&
+      view_.askQuestion("Remove the sheet \"" + name + "\" with its SQL?", "Remove Sheet",
+                        {Answer::Yes, Answer::No}) != Answer::Yes) {
     return;
   }
   job_.sheets.erase(job_.sheets.begin() + shownSheet_);
@@ -279,8 +345,13 @@ void MainDialog::OnMoveSheet(int step) {
 void MainDialog::OnBrowse() {
   FileDialogSetup setup;
   setup.title = "Set Output File Name";
-  setup.filters = {{"XLS", "*.xls"}, {"CSV", "*.CSV"}, {"All", "*.*"}};
+  // The chosen output type's extension is proposed: a name typed without one gets it.
+  static constexpr std::pair<const char*, const char*> kTypeFilters[] = {
+      {"XLS", "*.xls"}, {"CSV", "*.csv"}, {"TSV", "*.tsv"}, {"HTML", "*.html"}, {"XLSX", "*.xlsx"}};
+  const auto& [name, pattern] = kTypeFilters[static_cast<int>(outputTypeOf(job_))];
+  setup.filters = {{name, pattern}, {"All", "*.*"}};
   setup.promptOverwrite = true;
+  setup.filterExtension = true;
   auto path = view_.chooseSaveFile(setup);
   // The fetch and the save take the name from the box.
   view_.setText(ControlId::OutFileName, path ? *path : std::string());
@@ -308,8 +379,7 @@ void MainDialog::OnHelp() {
     reportMissingHelpPage(page);
     return;
   }
-  view_.messageBox("Please see the online documentation at " + fileUrl(page.path) + " ",
-                   kHelpCaption);
+  view_.messageBox("Please see the documentation at " + fileUrl(page.path) + " ", kHelpCaption);
 }
 
 void MainDialog::reportMissingHelpPage(const HelpPage& page) {

@@ -21,6 +21,10 @@
 namespace rowpress {
 
 inline constexpr char kHelpCaption[] = "ROWPRESS Help Information";
+inline constexpr char kUnsavedCaption[] = "rowpress";
+inline constexpr char kOtherTypeQuestion[] = "Write the output to this name all the same?";
+inline constexpr char kUnsavedQuestion[] =
+    "The job has changed since it was last loaded or saved. Save it before closing?";
 
 class MainDialog {
  public:
@@ -37,10 +41,15 @@ class MainDialog {
   // showing its lines and message boxes its messages; its result is the last export.
   RunResult OnFetch();
   // The two halves of the fetch for a window that runs the job on a thread of its own. On the
-  // window's thread: the status list cleared, the job as the controls hold it (the SQL text, the
-  // output file name, the application and the compatibility switches from their boxes, the data
-  // source and credentials as latched when the data source was selected).
+  // window's thread: the job as the controls hold it (the SQL text, the output file name, the
+  // application and the compatibility switches from their boxes, the data source and
+  // credentials as latched when the data source was selected).
   JobSettings takeFetchJob();
+  // Asks what the run needs to know and starts it: the parameters' values (askParameterValues),
+  // and whether to write to an output file name whose extension names another output type.
+  // Then the status list is cleared for the run. False when the user cancelled: the fetch does
+  // not run and the status list stays.
+  bool confirmFetch(JobSettings& job);
   // When the job's SQL holds markers, asks the user for their values, each box filled with
   // the job's value for it, else the one used last in this window, and gives them to `job`;
   // false when the user cancelled, and the fetch does not run.
@@ -65,6 +74,16 @@ class MainDialog {
   // Settings files.
   void OnSaveSettings();
   void OnLoadPrevious();
+
+  // The job as the controls show it now is the one kept: closing asks first only once it
+  // differs. Start-up, a save and a load keep the job.
+  void keepJob();
+  // Whether the job in the controls differs from the one kept, field by field.
+  bool jobChanged() const;
+  // Closing the window (Esc, the close box): true when it may close. When the job changed,
+  // asks to save it first: Save closes once it is saved (a cancelled or failed save keeps the
+  // window), Discard closes, Cancel keeps the window.
+  bool OnClose();
 
   // "browse": picks the output file name; cancelling empties it.
   void OnBrowse();
@@ -109,6 +128,8 @@ class MainDialog {
   JobSettings& job_;
   View& view_;
   ExportResult lastExport_;
+  // The job as it was last loaded, saved or started with.
+  JobSettings kept_;
   // The data rows of the running (or last) export, kept current by the run row by row.
   std::atomic<long long> rowsWritten_{0};
   // Whether the table list holds the tables of a data source rather than a failure line.

@@ -131,13 +131,26 @@ std::optional<std::string> MemoryView::askText(std::string_view, std::string_vie
   return answer;
 }
 
-std::optional<std::vector<std::string>> MemoryView::askParameters(
-    const std::vector<std::string>& names, const std::vector<std::string>& values) {
-  parameterQuestions.push_back({names, values});
-  std::optional<std::vector<std::string>> answer;
+std::optional<ParameterAnswer> MemoryView::askParameters(const std::vector<std::string>& names,
+                                                         const std::vector<std::string>& values,
+                                                         const std::vector<JobParameter>& unused) {
+  parameterQuestions.push_back({names, values, unused});
+  std::optional<ParameterAnswer> answer;
   if (parameterAnswers.empty()) return answer;
   answer.swap(parameterAnswers.front());
   parameterAnswers.pop_front();
+  return answer;
+}
+
+Answer MemoryView::askQuestion(std::string_view text, std::string_view caption,
+                               const std::vector<Answer>& buttons, std::string_view reason) {
+  questions.push_back({std::string(text), std::string(caption), std::string(reason)});
+  if (questionAnswers.empty()) {
+    const bool cancels = std::find(buttons.begin(), buttons.end(), Answer::Cancel) != buttons.end();
+    return cancels ? Answer::Cancel : Answer::No;
+  }
+  const Answer answer = questionAnswers.front();
+  questionAnswers.pop_front();
   return answer;
 }
 

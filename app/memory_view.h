@@ -36,10 +36,13 @@ class MemoryView : public View {
   int currentSheetTab() const override { return currentSheet_; }
   std::optional<std::string> askText(std::string_view prompt, std::string_view caption,
                                      std::string_view initial) override;
-  std::optional<std::vector<std::string>> askParameters(
-      const std::vector<std::string>& names, const std::vector<std::string>& values) override;
+  std::optional<ParameterAnswer> askParameters(const std::vector<std::string>& names,
+                                               const std::vector<std::string>& values,
+                                               const std::vector<JobParameter>& unused) override;
   void messageBox(std::string_view text, std::string_view caption,
                   std::string_view reason = {}) override;
+  Answer askQuestion(std::string_view text, std::string_view caption,
+                     const std::vector<Answer>& buttons, std::string_view reason = {}) override;
   std::optional<std::string> chooseSaveFile(const FileDialogSetup& setup) override;
   std::optional<std::string> chooseOpenFile(const FileDialogSetup& setup) override;
   bool openUrl(std::string_view url) override;
@@ -67,21 +70,27 @@ class MemoryView : public View {
   // Answers for the next questions for a text and for parameter values, in order; nothing
   // queued means "cancelled".
   std::deque<std::optional<std::string>> textAnswers;
-  std::deque<std::optional<std::vector<std::string>>> parameterAnswers;
+  std::deque<std::optional<ParameterAnswer>> parameterAnswers;
+
+  // Answers for the next questions, in order; nothing queued means the box was closed.
+  std::deque<Answer> questionAnswers;
 
   // The sheet tabs shown.
   std::vector<std::string> sheetTabs;
 
-  // A question for parameter values: the names and the values its boxes were filled with.
+  // A question for parameter values: the names and the values its boxes were filled with,
+  // and the parameters that no marker uses.
   struct ParameterQuestion {
     std::vector<std::string> names;
     std::vector<std::string> values;
+    std::vector<JobParameter> unused;
   };
 
   // What was asked of the view.
   std::vector<ParameterQuestion> parameterQuestions;
   std::vector<std::string> textQuestions;  // the text each question started with
   std::vector<Message> messages;
+  std::vector<Message> questions;
   std::vector<FileDialogSetup> fileDialogs;
   std::vector<std::string> openedUrls;
   bool urlsOpen = true;  // what openUrl answers: whether a program took the address

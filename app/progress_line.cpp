@@ -64,12 +64,35 @@ std::string runEndLine(long long rows, std::chrono::duration<double> elapsed,
          " changed to fit: see the status list";
 }
 
-std::string ProgressLine::text(long long rows, std::chrono::duration<double> elapsed) {
+namespace {
+
+// `count` in digits, groups of three apart by `separator` when one is given.
+std::string countText(long long count, std::string_view separator) {
+  std::string digits = std::to_string(count);
+  if (separator.empty()) return digits;
+  const std::size_t first = digits.starts_with('-') ? 1 : 0;
+  for (std::size_t at = digits.size(); at > first + 3; at -= 3) {
+    digits.insert(at - 3, separator);
+  }
+  return digits;
+}
+
+}  // namespace
+
+std::string ProgressLine::text(long long rows, std::chrono::duration<double> elapsed,
+                               std::string_view separator) {
   const double seconds = elapsed.count();
   const long long rate =
       seconds > 0 ? static_cast<long long>(static_cast<double>(rows) / seconds) : 0;
-  return std::to_string(rows) + " rows, " + std::to_string(rate) + " rows/s, " +
+  return countText(rows, separator) + " rows, " + countText(rate, separator) + " rows/s, " +
          secondsText(elapsed) + " s";
+}
+
+std::string ProgressLine::finishing(long long rows, std::string_view phase,
+                                    std::chrono::duration<double> elapsed,
+                                    std::string_view separator) {
+  return countText(rows, separator) + " rows, " + std::string(phase) + ", " + secondsText(elapsed) +
+         " s";
 }
 
 }  // namespace rowpress

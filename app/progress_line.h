@@ -40,7 +40,16 @@ class ProgressLine {
   void erase();
 
   // The line's text: "12345 rows, 4115 rows/s, 3.0 s".
-  static std::string text(long long rows, std::chrono::duration<double> elapsed);
+  // With a `separator`, the counts are written in groups of three digits (the window gives
+  // its locale's).
+  static std::string text(long long rows, std::chrono::duration<double> elapsed,
+                          std::string_view separator = {});
+  // The line once every row is written and the output is finished (`phase`: "writing the
+  // workbook"), which the rate would no longer describe: "500000 rows, writing the workbook,
+  // 14.2 s".
+  static std::string finishing(long long rows, std::string_view phase,
+                               std::chrono::duration<double> elapsed,
+                               std::string_view separator = {});
 
  private:
   const int fd_;

@@ -16,6 +16,12 @@ using std::chrono::milliseconds;
 TEST(ProgressLine, TheLineGivesRowsRateAndTenthsOfSeconds) {
   EXPECT_EQ(ProgressLine::text(12345, milliseconds(3000)), "12345 rows, 4115 rows/s, 3.0 s");
   EXPECT_EQ(ProgressLine::text(0, milliseconds(0)), "0 rows, 0 rows/s, 0.0 s");
+  // Grouped by the window's locale: groups of three from the right, any separator.
+  EXPECT_EQ(ProgressLine::text(1234567, milliseconds(1000), ","),
+            "1,234,567 rows, 1,234,567 rows/s, 1.0 s");
+  EXPECT_EQ(ProgressLine::text(999, milliseconds(1000), "\u202f"), "999 rows, 999 rows/s, 1.0 s");
+  EXPECT_EQ(ProgressLine::finishing(500000, "writing the workbook", milliseconds(14200), "\u202f"),
+            "500\u202f000 rows, writing the workbook, 14.2 s");
   EXPECT_EQ(secondsText(milliseconds(1250)), "1.3");
   EXPECT_EQ(secondsText(milliseconds(49)), "0.0");
   EXPECT_EQ(secondsText(milliseconds(59960)), "60.0");

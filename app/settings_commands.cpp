@@ -10,6 +10,8 @@ FileDialogSetup saveSettingsDialog() {
   setup.title = "Save Settings to an DIRU File";
   setup.filters = {{"DIRU", "*.DIRU"}, {"All", "*.*"}};
   setup.promptOverwrite = true;
+  // A name typed without an extension gets .DIRU, so that the load dialog shows the file.
+  setup.filterExtension = true;
   return setup;
 }
 
@@ -20,29 +22,31 @@ FileDialogSetup loadSettingsDialog() {
   return setup;
 }
 
-void saveSettingsCommand(JobSettings& job, View& view) {
+bool saveSettingsCommand(JobSettings& job, View& view) {
   auto path = view.chooseSaveFile(saveSettingsDialog());
   if (!path) {
     AddStatusLine(view, "Aborted File Save");
-    return;
+    return false;
   }
   SettingsSaveResult saved = saveSettingsFile(job, view, *path);
-  AddStatusLine(view, *path);
+  AddStatusLine(view, (saved.written ? "saved to " : "not saved to ") + *path);
   // The error is a whole sentence that says what was not done and why.
   if (!saved.written) AddStatusLine(view, saved.error);
   for (const std::string& problem : saved.problems) AddStatusLine(view, problem);
+  return saved.written;
 }
 
-void loadSettingsCommand(JobSettings& job, View& view) {
+bool loadSettingsCommand(JobSettings& job, View& view) {
   auto path = view.chooseOpenFile(loadSettingsDialog());
   if (!path) {
     AddStatusLine(view, "Aborted File Open ");
-    return;
+    return false;
   }
   SettingsLoadResult loaded = loadSettingsFile(job, view, *path);
-  AddStatusLine(view, *path);
+  AddStatusLine(view, (loaded.opened ? "loaded from " : "not loaded from ") + *path);
   if (!loaded.opened) AddStatusLine(view, loaded.error);
   for (const std::string& problem : loaded.problems) AddStatusLine(view, problem);
+  return loaded.opened;
 }
 
 }  // namespace rowpress

@@ -11,7 +11,8 @@ namespace rowpress {
 FileDialogSetup saveSettingsDialog();
 FileDialogSetup loadSettingsDialog();
 
-void saveSettingsCommand(JobSettings& job, View& view);
-void loadSettingsCommand(JobSettings& job, View& view);
+// Each returns whether the file was written or read.
+bool saveSettingsCommand(JobSettings& job, View& view);
+bool loadSettingsCommand(JobSettings& job, View& view);
 
 }  // namespace rowpress

@@ -9,6 +9,7 @@
 #include "app/job_controls.h"
 #include "app/progress_line.h"
 #include "app/run_watchdog.h"
+#include "export/output_naming.h"
 #include "export/stop_request.h"
 #include "export/text_rules.h"
 #include "export/value_account.h"
@@ -206,6 +207,14 @@ class StandardErrorReport : public RunReport {
 int runUnattended(JobSettings job, std::ostream& out, std::ostream& err, const RunLog& log,
                   Launcher& launcher) {
   const auto start = std::chrono::steady_clock::now();
+  // The file is written as named, as the script that runs the job expects; the log says that
+  // its extension names another type.
+  const OutputType type = outputTypeOf(job);
+  if (!log.quiet && !needsDefaultName(job, type)) {
+    if (auto line = otherTypeNamed(job.outFileName, type)) {
+      err << "rowpress: " << escapeControls(*line) << '\n';
+    }
+  }
   RunResult result;
   {
     std::optional<ProgressLine> progress;

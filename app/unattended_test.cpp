@@ -315,6 +315,18 @@ TEST_F(UnattendedTest, TheSummarySaysWhatFailedAndQuietLeavesOutOnlyTheSummary) 
   // The note is about the data: it stays.
   EXPECT_EQ(run_.err,
             "rowpress: note: column 1 \"name\": 1 value with separators or line breaks replaced\n");
+
+  // A name whose extension names another type is written as named; the log says so, unless
+  // quiet.
+  const std::string named = temp_ / "c.xlsx";
+  EXPECT_EQ(runRowpress({"-silent", "-noautoopen", "-file=" + job_file_, "-outfile=" + named}), 0);
+  EXPECT_EQ(run_.out, named + "\n");
+  EXPECT_THAT(run_.err, HasSubstr("rowpress: The output file name " + named + " ends in .xlsx"));
+  EXPECT_EQ(readFile(named).substr(0, 5), "name,");
+  EXPECT_EQ(
+      runRowpress({"-silent", "-quiet", "-noautoopen", "-file=" + job_file_, "-outfile=" + named}),
+      0);
+  EXPECT_THAT(run_.err, Not(HasSubstr("ends in .xlsx")));
 }
 
 // With standard error on a terminal, a line there shows the rows, the rate and the time

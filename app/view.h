@@ -12,10 +12,24 @@
 #include <vector>
 
 #include "job/controls.h"
+#include "job/job_settings.h"
 
 namespace rowpress {
 
 enum class Notification { Click, TextChanged, SelectionChanged };
+
+// The buttons of a question, and the answer that closing the question's box gives when it
+// has a Cancel button (else No).
+enum class Answer { Yes, No, Save, Discard, Cancel };
+
+// The answer to the question for parameter values: a value for each name asked, and the
+// names of the unused parameters that the user removed from the job.
+struct ParameterAnswer {
+  ParameterAnswer(std::vector<std::string> given = {}, std::vector<std::string> gone = {})
+      : values(std::move(given)), removed(std::move(gone)) {}
+  std::vector<std::string> values;
+  std::vector<std::string> removed;
+};
 
 // What a file dialog shows: its title (empty: the toolkit's default) and its filters as
 // (name, pattern) pairs, the first preselected.
@@ -23,7 +37,10 @@ struct FileDialogSetup {
   std::string title;
   std::vector<std::pair<std::string, std::string>> filters;
   bool promptOverwrite = false;  // save dialogs: ask before replacing an existing file
-  bool mustExist = false;        // open dialogs: only existing files
+  // Save dialogs: a name typed without an extension gets the chosen filter's ("*.*" adds
+  // none), before the question whether to replace it.
+  bool filterExtension = false;
+  bool mustExist = false;  // open dialogs: only existing files
 };
 
 class View {
@@ -61,14 +78,21 @@ class View {
   virtual std::optional<std::string> askText(std::string_view prompt, std::string_view caption,
                                              std::string_view initial) = 0;
   // The values of the job's parameters, one box per name filled with its entry of `values`
-  // (as many as names); nothing when the user cancelled.
-  virtual std::optional<std::vector<std::string>> askParameters(
-      const std::vector<std::string>& names, const std::vector<std::string>& values) = 0;
+  // (as many as names), and the parameters of the job that no marker uses, each of which the
+  // user may remove; nothing when the user cancelled.
+  virtual std::optional<ParameterAnswer> askParameters(const std::vector<std::string>& names,
+                                                       const std::vector<std::string>& values,
+                                                       const std::vector<JobParameter>& unused) = 0;
 
   // A message with a caption, the information icon and an OK button; returns when closed.
   // A reason (why something failed), when given, shows below the message.
   virtual void messageBox(std::string_view text, std::string_view caption,
                           std::string_view reason = {}) = 0;
+
+  // A question with the question icon and `buttons`, in that order; the one pressed. A
+  // reason, when given, shows below the question.
+  virtual Answer askQuestion(std::string_view text, std::string_view caption,
+                             const std::vector<Answer>& buttons, std::string_view reason = {}) = 0;
 
   // File dialogs: the chosen path, or nothing when the user cancelled.
   virtual std::optional<std::string> chooseSaveFile(const FileDialogSetup& setup) = 0;

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -258,6 +259,50 @@ bool isReservedName(std::string_view name) {
 
 void removeAbandonedReservations(int directory) {
   removeAbandonedFiles(directory, LeftoverKind{isReservedName, true});
+}
+
+const char* outputTypeName(OutputType type) {
+  switch (type) {
+    case OutputType::Csv:
+      return "CSV";
+    case OutputType::Tsv:
+      return "TSV";
+    case OutputType::Html:
+      return "HTML";
+    case OutputType::Xlsx:
+      return "XLSX";
+    case OutputType::Xml:
+      break;
+  }
+  return "XML";
+}
+
+std::optional<std::string> otherTypeNamed(std::string_view path, OutputType type) {
+  const std::size_t slash = path.rfind('/');
+  const std::string_view file = slash == std::string_view::npos ? path : path.substr(slash + 1);
+  const std::size_t dot = file.rfind('.');
+  if (dot == std::string_view::npos || dot == 0) return std::nullopt;
+  std::string extension(file.substr(dot));
+  for (char& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  struct Named {
+    std::string_view extension;
+    OutputType type;
+    OutputType also;
+  };
+  static constexpr Named kNamed[] = {
+      {".xls", OutputType::Xml, OutputType::Xml},    {".xml", OutputType::Xml, OutputType::Xml},
+      {".csv", OutputType::Csv, OutputType::Tsv},    {".tsv", OutputType::Tsv, OutputType::Tsv},
+      {".htm", OutputType::Html, OutputType::Html},  {".html", OutputType::Html, OutputType::Html},
+      {".xlsx", OutputType::Xlsx, OutputType::Xlsx},
+  };
+  for (const Named& named : kNamed) {
+    if (named.extension != extension) continue;
+    if (named.type == type || named.also == type) return std::nullopt;
+    return "The output file name " + std::string(path) + " ends in " + extension +
+           ", the extension of " + outputTypeName(named.type) + " files, but the output type is " +
+           outputTypeName(type) + ".";
+  }
+  return std::nullopt;
 }
 
 namespace {

@@ -33,6 +33,15 @@ inline constexpr char kNoDefaultDirectory[] =
 // relative path.
 std::string noDefaultDirectoryReason();
 
+// The name of an output type as its check box says it: "XML", "CSV", "TSV", "HTML", "XLSX".
+const char* outputTypeName(OutputType type);
+
+// The line that says that the extension of `path` names another output type than `type` (.xls
+// and .xml the XML workbook, .csv CSV or TSV, .tsv TSV, .htm and .html HTML, .xlsx the .xlsx
+// workbook, case aside); nothing when it names `type`, no type or none. The file is still
+// written as named: the name may be what a script expects.
+std::optional<std::string> otherTypeNamed(std::string_view path, OutputType type);
+
 // Whether a run of `job` with output `type` writes to a default name rather than the job's
 // own file name (a 2007 workbook always takes a default name).
 bool needsDefaultName(const JobSettings& job, OutputType type);

@@ -123,6 +123,30 @@ TEST_F(OutputPathTest, RefusesPathsOverTheLimit) {
   EXPECT_EQ(path.error, "The output path is longer than 255 bytes and was refused.");
 }
 
+TEST(OutputName, AnExtensionOfAnotherOutputTypeIsSaid) {
+  struct Row {
+    const char* path;
+    OutputType type;
+    bool said;
+  };
+  const Row rows[] = {
+      {"/srv/products.xlsx", OutputType::Csv, true},
+      {"/srv/products.XLSX", OutputType::Xlsx, false},
+      {"/srv/a.csv", OutputType::Tsv, false},  // a TSV's default name ends in .csv
+      {"/srv/a.tsv", OutputType::Csv, true},
+      {"/srv/a.xml", OutputType::Xml, false},
+      {"/srv/a.htm", OutputType::Html, false},
+      {"/srv/a.xls", OutputType::Html, true},
+      {"/srv/a.txt", OutputType::Xml, false},
+      {"/srv/report", OutputType::Csv, false},
+      {"/srv/x.csv/report", OutputType::Xml, false},
+      {"/srv/.xlsx", OutputType::Csv, false},
+  };
+  for (const Row& row : rows) {
+    EXPECT_EQ(otherTypeNamed(row.path, row.type).has_value(), row.said) << row.path;
+  }
+}
+
 TEST(OutputName, PlaceholdersTakeTheDateTheTimeAndParametersMadeSafe) {
   std::tm local{};
   local.tm_year = 2026 - 1900;

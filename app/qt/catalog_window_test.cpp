@@ -12,6 +12,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QLocale>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
@@ -230,6 +231,10 @@ TEST_F(CatalogWindowTest, SheetTabsAreAddedChosenRenamedAndMovedAndEachBecomesAS
       auto* ask = qobject_cast<QInputDialog*>(top);
       ASSERT_NE(ask, nullptr);
       EXPECT_EQ(ask->textValue(), QStringLiteral("Sheet2"));
+      // Its caption shows whole and its box takes a long name.
+      const QFontMetrics metrics(ask->font());
+      EXPECT_GT(ask->width(), metrics.horizontalAdvance(ask->windowTitle()) + 100);
+      EXPECT_GE(ask->findChild<QLineEdit*>()->width(), 25 * metrics.averageCharWidth());
       ask->setTextValue(QStringLiteral("Fruit & Veg"));
       ask->accept();
     }});
@@ -355,14 +360,19 @@ TEST_F(LiveExportTest, TheWindowRepaintsShowsProgressAndOffersOnlyCancelWhileItR
     EXPECT_FALSE(window_.control(id)->isEnabled()) << "control " << static_cast<int>(id);
   }
   EXPECT_FALSE(window_.aboutButton()->isEnabled());
-  // The progress line stands where step 4 was: rows, rate and time, redrawn as rows come.
+  // The progress line stands where step 4 was: rows, rate and time, redrawn as rows come, the
+  // counts grouped as the locale groups them.
   QLabel* live = window_.liveProgressLabel();
   EXPECT_TRUE(live->isVisible());
-  const QRegularExpression progress(QStringLiteral("^(\\d+) rows, \\d+ rows/s, \\d+\\.\\d s$"));
+  const QString group = QRegularExpression::escape(QLocale().groupSeparator());
+  const QRegularExpression progress(
+      QStringLiteral("^(\\d{1,3}(?:%1\\d{3})*) rows, \\d{1,3}(?:%1\\d{3})* rows/s, \\d+\\.\\d s$")
+          .arg(group));
   const QString first = live->text();
   EXPECT_TRUE(progress.match(first).hasMatch()) << first.toStdString();
   EXPECT_TRUE(QTest::qWaitFor([&] { return live->text() != first; }, 2000));
-  EXPECT_GT(progress.match(live->text()).captured(1).toLongLong(), 0);
+  EXPECT_GT(
+      progress.match(live->text()).captured(1).remove(QLocale().groupSeparator()).toLongLong(), 0);
   // Uncovering the window asks for a repaint: it comes at once, while rows are still
   // being written.
   PaintWatch paints(&window_);
@@ -438,6 +448,21 @@ TEST_F(LiveExportTest, CancelEndsTheRunWithinASecondAndKeepsTheEarlierFile) {
   EXPECT_THAT(noted.back(), ::testing::EndsWith(", 1 value changed to fit: see the status list"));
 }
 
+// After the last row of an .xlsx export the workbook is assembled, which writes no rows: the
+// progress line says so, with the time going on.
+TEST_F(LiveExportTest, TheProgressLineShowsTheWorkbookBeingWritten) {
+  clickIndicator(qobject_cast<QCheckBox*>(window_.control(Id::OutputXlsx)));
+  window_.setText(Id::OutFileName, outDir_ + "/orders.xlsx");
+  ASSERT_NO_FATAL_FAILURE(startExport(400000, 1000));
+  EXPECT_TRUE(QTest::qWaitFor(
+      [this] {
+        return window_.liveProgressLabel()->text().contains("rows, writing the workbook, ");
+      },
+      60000))
+      << window_.liveProgressLabel()->text().toStdString();
+  EXPECT_TRUE(waitForTheEnd(30000));
+}
+
 // Markers in the SQL: the window asks for their values before the run starts; a cancelled
 // question starts nothing.
 TEST_F(LiveExportTest, TheParameterQuestionComesBeforeTheRunAndItsCancelStartsNothing) {
@@ -458,6 +483,7 @@ TEST_F(LiveExportTest, TheParameterQuestionComesBeforeTheRunAndItsCancelStartsNo
       dialog->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok)->click();
     };
   };
+  window_.appendLine(Id::StatusList, "earlier line");
   {
     ModalScript script({answer(nullptr)});
     press(Id::Fetch);
@@ -465,6 +491,7 @@ TEST_F(LiveExportTest, TheParameterQuestionComesBeforeTheRunAndItsCancelStartsNo
   }
   EXPECT_FALSE(window_.fetchRunning());
   EXPECT_EQ(readFile(target_), kEarlier);
+  EXPECT_EQ(lines(Id::StatusList), std::vector<std::string>{"earlier line"});
   {
     ModalScript script({answer("2")});
     press(Id::Fetch);
@@ -473,6 +500,27 @@ TEST_F(LiveExportTest, TheParameterQuestionComesBeforeTheRunAndItsCancelStartsNo
   ASSERT_TRUE(waitForTheEnd(10000));
   EXPECT_EQ(readFile(target_), "item,\r\ncoffee,\r\ncocoa,\r\n");
   for (Id id : kCommands) EXPECT_TRUE(window_.control(id)->isEnabled());
+
+  // A parameter that no marker uses is shown with a check box that removes it, reached by Tab.
+  setParameter(windowJob_, "month", "02");
+  window_.setText(Id::SqlBox, "select item from Orders where id = 1");
+  {
+    ModalScript script({[](QWidget* top) {
+      auto* dialog = qobject_cast<QDialog*>(top);
+      ASSERT_NE(dialog, nullptr);
+      auto* remove = dialog->findChild<QCheckBox*>(QStringLiteral("remove:month"));
+      ASSERT_NE(remove, nullptr);
+      EXPECT_TRUE(remove->isChecked());
+      EXPECT_TRUE(remove->focusPolicy() & Qt::TabFocus);
+      EXPECT_TRUE(remove->text().contains(QStringLiteral("month=02")));
+      dialog->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok)->click();
+    }});
+    press(Id::Fetch);
+    EXPECT_TRUE(script.finished());
+  }
+  ASSERT_TRUE(waitForTheEnd(10000));
+  EXPECT_EQ(readFile(target_), "item,\r\ntea,\r\n");
+  EXPECT_TRUE(windowJob_.parameters.empty());
 }
 
 TEST_F(LiveExportTest, EscCancelsAndClosingAsksFirst) {
@@ -501,13 +549,32 @@ TEST_F(LiveExportTest, EscCancelsAndClosingAsksFirst) {
   EXPECT_TRUE(window_.fetchRunning());
   const long long before = rowsWritten();
   ASSERT_TRUE(QTest::qWaitFor([&] { return rowsWritten() > before; }, 2000));
+  // A job changed since it was kept is saved or discarded first; Cancel there keeps the window
+  // and its export.
+  window_.setCloseHandler([this] { return windowDlg_.OnClose(); });
+  auto unsaved = [](QMessageBox::StandardButton button) {
+    return [button](QWidget* top) {
+      auto* box = qobject_cast<QMessageBox*>(top);
+      ASSERT_NE(box, nullptr);
+      EXPECT_EQ(box->text().toStdString(), kUnsavedQuestion);
+      box->button(button)->click();
+    };
+  };
   {
-    ModalScript script({answer(QMessageBox::Yes)});
+    ModalScript script({answer(QMessageBox::Yes), unsaved(QMessageBox::Cancel)});
     window_.close();
     EXPECT_TRUE(script.finished());
   }
-  ASSERT_TRUE(QTest::qWaitFor([this] { return !window_.isVisible(); }, 5000));
-  EXPECT_FALSE(window_.fetchRunning());
+  EXPECT_TRUE(window_.isVisible());
+  EXPECT_TRUE(window_.fetchRunning());
+  {
+    ModalScript script({answer(QMessageBox::Yes), unsaved(QMessageBox::Discard)});
+    window_.close();
+    EXPECT_TRUE(script.finished());
+  }
+  // The window goes at once; the cancelled run ends after it.
+  EXPECT_FALSE(window_.isVisible());
+  ASSERT_TRUE(waitForTheEnd(5000));
   EXPECT_EQ(readFile(target_), kEarlier);
   EXPECT_EQ(outputDirectory(), std::vector<std::string>{"orders.csv"});
 }
@@ -588,7 +655,8 @@ TEST_F(CloseWhileLiveTest, YesClosesTheWindowAndEndsItsLoopAtAnyMoment) {
       EXPECT_TRUE(closeDuringAnExport(rows, way, QMessageBox::Yes, moment))
           << "the window's loop still ran after the answer";
       EXPECT_FALSE(window_.isVisible());
-      EXPECT_FALSE(window_.fetchRunning());
+      // The cancelled run ends after the window went, as the program ends.
+      EXPECT_TRUE(waitForTheEnd(10000));
       if (moment == Moment::WhileItRuns) {
         EXPECT_EQ(readFile(target_), kEarlier);
       } else {

@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QEventLoop>
+#include <QLocale>
 #include <QMetaObject>
 #include <string>
 #include <system_error>
@@ -93,15 +94,17 @@ ExportWorker::~ExportWorker() {
 
 void ExportWorker::start() {
   if (running_) return;
-  // The job is taken from the controls here, on the window's thread, and its parameters are
-  // asked for; the run gets its own copy. A cancelled question runs nothing.
+  // The job is taken from the controls here, on the window's thread, and what the run needs
+  // is asked; the run gets its own copy. A cancelled question runs nothing.
   JobSettings job = dialog_.takeFetchJob();
-  if (!dialog_.askParameterValues(job)) return;
+  if (!dialog_.confirmFetch(job)) return;
   StopRequest& stop = StopRequest::instance();
   // A Cancel of the last run is forgotten; a signal's request is not (it ends the process).
   if (stop.signal() == 0) stop.reset();
   running_ = true;
   started_ = std::chrono::steady_clock::now();
+  finishing_ =
+      outputTypeOf(job) == OutputType::Xlsx ? "writing the workbook" : "finishing the file";
   window_.beginLive();
   showProgress();
   progressTimer_.start();
@@ -129,8 +132,14 @@ void ExportWorker::cancel() {
 
 void ExportWorker::showProgress() {
   const auto elapsed = std::chrono::steady_clock::now() - started_;
-  window_.showLiveProgress(
-      ProgressLine::text(dialog_.rowsWritten().load(std::memory_order_relaxed), elapsed));
+  const long long rows = dialog_.rowsWritten().load(std::memory_order_relaxed);
+  // Assembling a workbook and publishing the file write no rows: the line says what goes on.
+  // The counts in the groups of the user's locale.
+  const QByteArray separator = QLocale().groupSeparator().toUtf8();
+  const std::string_view grouped(separator.constData(), static_cast<std::size_t>(separator.size()));
+  window_.showLiveProgress(StopRequest::instance().holdsOff()
+                               ? ProgressLine::finishing(rows, finishing_, elapsed, grouped)
+                               : ProgressLine::text(rows, elapsed, grouped));
 }
 
 void ExportWorker::onThreadDone() {

@@ -50,6 +50,8 @@ class ExportWorker : public QObject {
   bool running_ = false;
   RunResult result_;
   std::chrono::steady_clock::time_point started_;
+  // What the progress line says once the rows are written and the output is being finished.
+  const char* finishing_ = "";
 };
 
 }  // namespace rowpress

@@ -179,6 +179,9 @@ QWidget* QtMainWindow::createControl(const TemplateControl& entry) {
       auto* edit = new QPlainTextEdit(canvas_);
       edit->setLineWrapMode(QPlainTextEdit::NoWrap);
       edit->setTabChangesFocus(true);
+      // Empty at first start: it says what it is for.
+      edit->setPlaceholderText(QString::fromUtf8(kSqlBoxHint));
+      edit->setAccessibleName(QStringLiteral("SQL"));
       return edit;
     }
     case ControlKind::ListBox: {
@@ -187,6 +190,10 @@ QWidget* QtMainWindow::createControl(const TemplateControl& entry) {
                                                          : QAbstractItemView::SingleSelection);
       watchList(id, list);
       list->installEventFilter(new FirstEntryOnDown(list));
+      if (id == ControlId::StatusList) {
+        list->setToolTip(QString::fromUtf8(kStatusListHint));
+        list->setAccessibleName(QStringLiteral("Status"));
+      }
       return list;
     }
     case ControlKind::Label:
@@ -243,7 +250,10 @@ void QtMainWindow::command(ControlId id, Notification what) {
 
 void QtMainWindow::layOut() {
   units_ = fitUnits(baseUnits(font()), placed_);
-  canvas_->setMinimumSize(templateSize());
+  // A pixel less than the template: a window that fractional scaling rounds a pixel short of
+  // the template (1053x629 for 1053x630 at 150%) must not scroll for it. The template's margin
+  // right of and below the controls takes that pixel.
+  canvas_->setMinimumSize(templateSize() - QSize(1, 1));
   placeOnCanvas();
   fitToScreen();
 }
@@ -255,7 +265,8 @@ QSize QtMainWindow::templateSize() const {
 // The room of a canvas larger than the template goes to the lists, the SQL box and the
 // status list.
 void QtMainWindow::placeOnCanvas() {
-  placeControls(units_, placed_, canvas_->size() - templateSize());
+  // A canvas a rounding pixel short of the template places the controls as the template does.
+  placeControls(units_, placed_, (canvas_->size() - templateSize()).expandedTo(QSize(0, 0)));
 }
 
 // The window opens at the template's size, but never larger than its screen's available
@@ -388,6 +399,8 @@ void QtMainWindow::contextMenuEvent(QContextMenuEvent* event) {
 }
 
 void QtMainWindow::closeEvent(QCloseEvent* event) {
+  // The user already agreed to close while an export ran.
+  bool agreed = closeWhenDone_;
   if (live_) {
     // An export on its thread is cancelled first when the user wants, and the window closes
     // once it has ended. No answer closes the window from inside this event (a close()
@@ -401,14 +414,20 @@ void QtMainWindow::closeEvent(QCloseEvent* event) {
     const auto answer =
         QMessageBox::question(this, windowTitle(), QString::fromUtf8(kCloseWhileRunning),
                               QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
-    if (answer != QMessageBox::Yes) {
+    // A changed job is saved or discarded first; Cancel there keeps the window and the export.
+    if (answer != QMessageBox::Yes || !mayClose()) {
       event->ignore();
       return;
     }
+    agreed = true;
     if (live_) {
+      // The window goes at once, also while a workbook is assembled, which no cancel cuts
+      // short: hiding it ends its loop, and the program waits for the cancelled run (which
+      // removes its files) only as it ends.
       closeWhenDone_ = true;
       cancelLiveFetch();
       event->ignore();
+      hide();
       return;
     }
   }
@@ -417,9 +436,17 @@ void QtMainWindow::closeEvent(QCloseEvent* event) {
     event->ignore();
     return;
   }
+  if (!agreed && !mayClose()) {
+    event->ignore();
+    return;
+  }
   event->accept();
+  closeAgreed_ = true;
   QDialog::closeEvent(event);
+  closeAgreed_ = false;
 }
+
+bool QtMainWindow::mayClose() { return sessionEnding_ || !closeHandler_ || closeHandler_(); }
 
 void QtMainWindow::reject() {
   if (live_) {
@@ -427,6 +454,7 @@ void QtMainWindow::reject() {
     return;
   }
   if (busyDepth_ > 0) return;
+  if (!closeAgreed_ && !mayClose()) return;
   QDialog::reject();
 }
 
@@ -449,10 +477,21 @@ int runMainWindow(int& argc, char** argv, const CommandLine& line,
   MainDialog dialog(job, window);
   window.runFetchesLive(dialog);
   window.setHelpHandler([&dialog] { dialog.OnHelp(); });
+  window.setCloseHandler([&dialog] { return dialog.OnClose(); });
+#ifndef QT_NO_SESSIONMANAGER
+  // A logout never waits on a question of the window.
+  QObject::connect(&application, &QGuiApplication::commitDataRequest, &window,
+                   [&window] { window.sessionEnding(); });
+#endif
   startWindow(line, job, window, outside);
+  // Closing asks first only about changes made after start-up.
+  dialog.keepJob();
   window.show();
   window.control(ControlId::ListDatabases)->setFocus();
   window.exec();
+  // A window closed during an export goes at once; the cancelled run ends here, before the
+  // dialog logic that it uses.
+  window.endFetch();
   return 0;
 }
 

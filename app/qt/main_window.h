@@ -3,7 +3,8 @@
 // notifications: clicks on buttons and check boxes, typing in the edit boxes, selection
 // changes in the lists. F1 runs the help handler; the context menu and a small button open
 // the about box; Enter clicks the focused push button and does nothing elsewhere; Esc and
-// the close box end the dialog when no command runs. Input given to the window while a
+// the close box end the dialog when no command runs, asking first when the job changed since it
+// was last loaded or saved (never when the session ends). Input given to the window while a
 // command runs is dropped. Once runFetchesLive is called, the fetch runs on a thread of its
 // own: the window stays live (it scrolls), the fetch button and Esc cancel it, and closing
 // asks first: yes closes the window, at once or when the export has ended.
@@ -43,6 +44,9 @@ class MainDialog;
 inline constexpr char kWindowTitle[] = "rowpress Version 3.1.2";
 inline constexpr char kAboutItem[] = "&About rowpress...";
 inline constexpr char kCancelText[] = "Cancel";
+// What the SQL box and the status list are for, where a first start shows them empty.
+inline constexpr char kSqlBoxHint[] = "The SQL to run: type it, or choose a table in Step 3.";
+inline constexpr char kStatusListHint[] = "What the last fetch, save or load reported";
 inline constexpr char kCloseWhileRunning[] = "An export is running. Cancel it and close?";
 // The context menu of a sheet's tab, and the dialog that asks for the parameters' values.
 inline constexpr char kRenameSheetItem[] = "Rename...";
@@ -50,6 +54,7 @@ inline constexpr char kRemoveSheetItem[] = "Remove";
 inline constexpr char kMoveSheetLeftItem[] = "Move Left";
 inline constexpr char kMoveSheetRightItem[] = "Move Right";
 inline constexpr char kParameterCaption[] = "Parameters of the SQL";
+inline constexpr char kRemoveParameter[] = "Remove %1=%2: no marker of the SQL uses it";
 inline constexpr char kParameterIntro[] =
     "The SQL holds parameters. Each value is sent to the database as text, apart from the SQL.";
 
@@ -80,10 +85,13 @@ class QtMainWindow : public QDialog, public View {
   int currentSheetTab() const override;
   std::optional<std::string> askText(std::string_view prompt, std::string_view caption,
                                      std::string_view initial) override;
-  std::optional<std::vector<std::string>> askParameters(
-      const std::vector<std::string>& names, const std::vector<std::string>& values) override;
+  std::optional<ParameterAnswer> askParameters(const std::vector<std::string>& names,
+                                               const std::vector<std::string>& values,
+                                               const std::vector<JobParameter>& unused) override;
   void messageBox(std::string_view text, std::string_view caption,
                   std::string_view reason = {}) override;
+  Answer askQuestion(std::string_view text, std::string_view caption,
+                     const std::vector<Answer>& buttons, std::string_view reason = {}) override;
   std::optional<std::string> chooseSaveFile(const FileDialogSetup& setup) override;
   std::optional<std::string> chooseOpenFile(const FileDialogSetup& setup) override;
   bool openUrl(std::string_view url) override;
@@ -91,6 +99,11 @@ class QtMainWindow : public QDialog, public View {
   void endBusy() override;
   void rowsDone(long long rows) override;
 
+  // What Esc and the close box ask before the window closes while no command runs (the
+  // dialog logic's close command): true lets it close.
+  void setCloseHandler(std::function<bool()> close) { closeHandler_ = std::move(close); }
+  // The desktop session ends (a logout): from now on the window closes without asking.
+  void sessionEnding() { sessionEnding_ = true; }
   // What F1 runs (the dialog logic's help command).
   void setHelpHandler(std::function<void()> help) { help_ = std::move(help); }
   // Replace the file dialogs and the desktop's opening of documents, e.g. with a script.
@@ -104,6 +117,9 @@ class QtMainWindow : public QDialog, public View {
   void runFetchesLive(MainDialog& dialog);
   // Whether a fetch runs on its thread now.
   bool fetchRunning() const { return live_; }
+  // Cancels a fetch still running on its thread and waits for it to end (its files removed):
+  // the window may have gone first, and the dialog logic the run uses must outlive it.
+  void endFetch();
 
   // The live state during such a fetch (called by its worker): every control that would
   // start another command is disabled, the fetch button reads "Cancel", and the progress
@@ -164,6 +180,8 @@ class QtMainWindow : public QDialog, public View {
   // fetch button (now Cancel) and Esc, turn the wheel and work the scroll bars.
   bool passesWhileLive(QObject* watched, QEvent* event);
   void cancelLiveFetch();
+  // Whether the window may close now: the close handler's answer, unless the session ends.
+  bool mayClose();
 
   std::map<ControlId, QWidget*> controls_;
   std::vector<PlacedControl> placed_;
@@ -180,6 +198,10 @@ class QtMainWindow : public QDialog, public View {
   QString fetchText_;
 
   std::function<void()> help_;
+  std::function<bool()> closeHandler_;
+  bool sessionEnding_ = false;
+  // The close handler agreed to this close (the close event goes on to reject()).
+  bool closeAgreed_ = false;
   FileChooser chooser_;
   UrlOpener urlOpener_;
   int busyDepth_ = 0;

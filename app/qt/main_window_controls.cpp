@@ -169,6 +169,41 @@ void QtMainWindow::messageBox(std::string_view text, std::string_view caption,
   if (busyDepth_ > 0) QApplication::restoreOverrideCursor();
 }
 
+Answer QtMainWindow::askQuestion(std::string_view text, std::string_view caption,
+                                 const std::vector<Answer>& buttons, std::string_view reason) {
+  static constexpr std::pair<Answer, QMessageBox::StandardButton> kButtons[] = {
+      {Answer::Yes, QMessageBox::Yes},       {Answer::No, QMessageBox::No},
+      {Answer::Save, QMessageBox::Save},     {Answer::Discard, QMessageBox::Discard},
+      {Answer::Cancel, QMessageBox::Cancel},
+  };
+  QMessageBox box(QMessageBox::Question, fromUtf8(caption), fromUtf8(text), QMessageBox::NoButton,
+                  this);
+  box.setTextFormat(Qt::PlainText);
+  if (!reason.empty()) box.setInformativeText(fromUtf8(reason));
+  for (Answer answer : buttons) {
+    for (const auto& [each, button] : kButtons) {
+      if (each == answer) box.addButton(button);
+    }
+  }
+  // Closing the box (Esc) is Cancel where there is one, else No; the first button is the
+  // default.
+  const bool cancels = std::find(buttons.begin(), buttons.end(), Answer::Cancel) != buttons.end();
+  box.setEscapeButton(cancels ? QMessageBox::Cancel : QMessageBox::No);
+  if (!buttons.empty()) {
+    for (const auto& [each, button] : kButtons) {
+      if (each == buttons.front()) box.setDefaultButton(button);
+    }
+  }
+  keepCaptionWhole(box);
+  if (busyDepth_ > 0) QApplication::setOverrideCursor(Qt::ArrowCursor);
+  const auto pressed = static_cast<QMessageBox::StandardButton>(box.exec());
+  if (busyDepth_ > 0) QApplication::restoreOverrideCursor();
+  for (const auto& [each, button] : kButtons) {
+    if (button == pressed) return each;
+  }
+  return cancels ? Answer::Cancel : Answer::No;
+}
+
 std::optional<std::string> QtMainWindow::chooseFile(const FileDialogSetup& setup,
                                                     FileDialogMode mode) {
   if (chooser_) return chooser_(setup, mode);

@@ -37,6 +37,8 @@ void QtMainWindow::runFetchesLive(MainDialog& dialog) {
   });
 }
 
+void QtMainWindow::endFetch() { worker_.reset(); }
+
 void QtMainWindow::cancelLiveFetch() {
   if (worker_) worker_->cancel();
 }

@@ -1,6 +1,7 @@
 // The sheets of a report in the window: the tab strip above the SQL box with its "+" button,
 // the commands of a tab (a double click renames it, its context menu renames, removes or moves
 // it), and the dialogs that ask for a sheet's name and for the values of the parameters.
+#include <QCheckBox>
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QFormLayout>
@@ -9,9 +10,11 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QStyle>
 #include <QTabBar>
 #include <QToolButton>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "app/qt/main_window.h"
 #include "app/qt/view_widgets.h"
@@ -98,18 +101,25 @@ std::optional<std::string> QtMainWindow::askText(std::string_view prompt, std::s
   dialog.setWindowTitle(fromUtf8(caption));
   dialog.setLabelText(fromUtf8(prompt));
   dialog.setTextValue(fromUtf8(initial));
+  // Wide enough for a sheet's name and for the whole caption in the title bar.
+  const QFontMetrics metrics(dialog.font());
+  const int titleBar = 4 * dialog.style()->pixelMetric(QStyle::PM_TitleBarHeight, nullptr, &dialog);
+  dialog.setMinimumWidth(std::max(40 * metrics.averageCharWidth(),
+                                  metrics.horizontalAdvance(dialog.windowTitle()) + titleBar));
   if (dialog.exec() != QDialog::Accepted) return std::nullopt;
   return dialog.textValue().toStdString();
 }
 
-std::optional<std::vector<std::string>> QtMainWindow::askParameters(
-    const std::vector<std::string>& names, const std::vector<std::string>& values) {
+std::optional<ParameterAnswer> QtMainWindow::askParameters(
+    const std::vector<std::string>& names, const std::vector<std::string>& values,
+    const std::vector<JobParameter>& unused) {
   QDialog dialog(this);
   dialog.setObjectName(QStringLiteral("parameterDialog"));
   dialog.setWindowTitle(QString::fromUtf8(kParameterCaption));
   auto* layout = new QVBoxLayout(&dialog);
   auto* intro = new QLabel(QString::fromUtf8(kParameterIntro), &dialog);
   intro->setWordWrap(true);
+  intro->setVisible(!names.empty());
   layout->addWidget(intro);
   auto* form = new QFormLayout;
   std::vector<QLineEdit*> boxes;
@@ -121,15 +131,29 @@ std::optional<std::vector<std::string>> QtMainWindow::askParameters(
     boxes.push_back(box);
   }
   layout->addLayout(form);
+  // A parameter that no marker uses refuses the run: it is removed unless the user keeps it.
+  std::vector<QCheckBox*> removals;
+  for (const JobParameter& parameter : unused) {
+    auto* remove = new QCheckBox(QString::fromUtf8(kRemoveParameter)
+                                     .arg(fromUtf8(parameter.name), fromUtf8(parameter.value)),
+                                 &dialog);
+    remove->setObjectName(QStringLiteral("remove:") + fromUtf8(parameter.name));
+    remove->setChecked(true);
+    layout->addWidget(remove);
+    removals.push_back(remove);
+  }
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
   connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
   connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
   layout->addWidget(buttons);
   if (!boxes.empty()) boxes.front()->setFocus();
   if (dialog.exec() != QDialog::Accepted) return std::nullopt;
-  std::vector<std::string> given;
-  for (QLineEdit* box : boxes) given.push_back(box->text().toStdString());
-  return given;
+  ParameterAnswer answer;
+  for (QLineEdit* box : boxes) answer.values.push_back(box->text().toStdString());
+  for (std::size_t i = 0; i < unused.size(); ++i) {
+    if (removals[i]->isChecked()) answer.removed.push_back(unused[i].name);
+  }
+  return answer;
 }
 
 }  // namespace rowpress

@@ -206,8 +206,7 @@ TEST_F(WindowTest, F1ShowsTheHelpBox) {
     auto* box = qobject_cast<QMessageBox*>(top);
     ASSERT_NE(box, nullptr);
     EXPECT_EQ(box->windowTitle(), QStringLiteral("ROWPRESS Help Information"));
-    EXPECT_EQ(box->text().toStdString(),
-              "Please see the online documentation at " + helpUrl_ + " ");
+    EXPECT_EQ(box->text().toStdString(), "Please see the documentation at " + helpUrl_ + " ");
     EXPECT_EQ(box->icon(), QMessageBox::Information);
     EXPECT_EQ(box->standardButtons(), QMessageBox::Ok);
     box->button(QMessageBox::Ok)->click();
@@ -300,6 +299,55 @@ TEST_F(WindowTest, EscapeEndsTheDialog) {
   QTest::keyClick(window_.control(Id::UserName), Qt::Key_Escape);
   EXPECT_FALSE(window_.isVisible());
   EXPECT_EQ(window_.result(), QDialog::Rejected);
+}
+
+// With work that was not saved, Esc and the close box ask first: Cancel (or Esc in the question)
+// keeps the window and the typed SQL, Discard closes; a session that ends closes it unasked.
+TEST_F(WindowTest, EscapeAndTheCloseBoxAskFirstWhenTheJobChanged) {
+  window_.setCloseHandler([this] { return dlg_.OnClose(); });
+  dlg_.keepJob();  // as start-up leaves it
+  showActive();
+  QTest::keyClick(window_.control(Id::UserName), Qt::Key_Escape);  // nothing changed
+  EXPECT_FALSE(window_.isVisible());
+  auto answer = [](QMessageBox::StandardButton button) {
+    return [button](QWidget* top) {
+      auto* box = qobject_cast<QMessageBox*>(top);
+      ASSERT_NE(box, nullptr);
+      EXPECT_EQ(box->text().toStdString(), kUnsavedQuestion);
+      if (button == QMessageBox::Escape) {
+        QTest::keyClick(box, Qt::Key_Escape);
+      } else {
+        box->button(button)->click();
+      }
+    };
+  };
+  showActive();
+  auto* sql = widget<QPlainTextEdit>(Id::SqlBox);
+  sql->setFocus();
+  QTest::keyClicks(sql, "select 1");
+  for (const auto button : {QMessageBox::Cancel, QMessageBox::Escape}) {
+    ModalScript script({answer(button)});
+    QTest::keyClick(window_.control(Id::UserName), Qt::Key_Escape);
+    EXPECT_TRUE(script.finished());
+    EXPECT_TRUE(window_.isVisible());
+  }
+  {
+    ModalScript script({answer(QMessageBox::Cancel)});
+    window_.close();
+    EXPECT_TRUE(script.finished());
+    EXPECT_TRUE(window_.isVisible());
+  }
+  EXPECT_EQ(window_.text(Id::SqlBox), "select 1");
+  {
+    ModalScript script({answer(QMessageBox::Discard)});
+    QTest::keyClick(window_.control(Id::UserName), Qt::Key_Escape);
+    EXPECT_TRUE(script.finished());
+    EXPECT_FALSE(window_.isVisible());
+  }
+  showActive();
+  window_.sessionEnding();
+  window_.close();
+  EXPECT_FALSE(window_.isVisible());
 }
 
 TEST_F(WindowTest, CloseBoxEndsTheDialogButNotWhileACommandRuns) {

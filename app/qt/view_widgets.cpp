@@ -46,6 +46,8 @@ void addListLine(QListWidget& list, std::string_view line, bool sorted) {
     at = low;
   }
   auto* item = new QListWidgetItem(shownText(line));
+  // A line longer than its list shows whole as its tool tip.
+  item->setToolTip(item->text());
   item->setData(kLineRole, QByteArray(line.data(), static_cast<qsizetype>(line.size())));
   list.insertItem(at, item);
 }
@@ -79,6 +81,22 @@ void configureFileDialog(QFileDialog& dialog, const FileDialogSetup& setup, File
   if (!filters.isEmpty()) dialog.selectNameFilter(filters.first());
   dialog.setOption(QFileDialog::HideNameFilterDetails, true);
   dialog.setDefaultSuffix(QString());
+  if (mode == FileDialogMode::Save && setup.filterExtension) {
+    // The extension of the filter chosen, which follows the user's choice of filter.
+    auto extensionOf = [filters, patterns = setup.filters](const QString& filter) {
+      const qsizetype index = filters.indexOf(filter);
+      if (index < 0) return QString();
+      const std::string& pattern = patterns[static_cast<std::size_t>(index)].second;
+      if (!pattern.starts_with("*.") || pattern == "*.*") return QString();
+      return QString::fromUtf8(pattern.substr(2));
+    };
+    if (!filters.isEmpty()) dialog.setDefaultSuffix(extensionOf(filters.first()));
+    // The signal gives the filter as shown (its name alone); the dialog gives it whole.
+    QObject::connect(&dialog, &QFileDialog::filterSelected, &dialog,
+                     [chosen = &dialog, extensionOf] {
+                       chosen->setDefaultSuffix(extensionOf(chosen->selectedNameFilter()));
+                     });
+  }
   if (mode == FileDialogMode::Save) {
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setFileMode(QFileDialog::AnyFile);

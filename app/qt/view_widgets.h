@@ -43,7 +43,8 @@ QStringList nameFilters(const FileDialogSetup& setup);
 
 // Sets `dialog` up: its title, filters (the first selected, the patterns not shown beside the
 // names), save or open mode, whether an existing file is confirmed before it is replaced,
-// whether the file must exist. The name is taken as it is typed: no suffix is added.
+// whether the file must exist. The name is taken as it is typed, unless the setup asks for the
+// chosen filter's extension to be added to a name without one.
 void configureFileDialog(QFileDialog& dialog, const FileDialogSetup& setup, FileDialogMode mode);
 
 // Shows the dialog; the chosen path in UTF-8, or nothing when it was cancelled.

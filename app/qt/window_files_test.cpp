@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QFileDialog>
 #include <QLineEdit>
 #include <QTest>
@@ -38,27 +39,66 @@ TEST_F(HandlersTest, BrowseTakesANameWithoutExtensionAsItIs) {
   EXPECT_EQ(dlg_.takeFetchJob().outFileName, temp_ / "report");
 }
 
-TEST_F(HandlersTest, BrowseThroughTheRealFileDialog) {
-  const std::string chosen = temp_ / "result";
-  ModalScript script({[&chosen](QWidget* top) {
-    auto* dialog = qobject_cast<QFileDialog*>(top);
-    ASSERT_NE(dialog, nullptr);
-    EXPECT_EQ(dialog->windowTitle(), QStringLiteral("Set Output File Name"));
-    EXPECT_EQ(dialog->nameFilters(), QStringList({"XLS (*.xls)", "CSV (*.CSV)", "All (*)"}));
-    // The first filter is chosen; the dialog names it without its pattern.
-    EXPECT_TRUE(dialog->selectedNameFilter().startsWith(QStringLiteral("XLS")));
-    EXPECT_EQ(dialog->acceptMode(), QFileDialog::AcceptSave);
-    EXPECT_FALSE(dialog->testOption(QFileDialog::DontConfirmOverwrite));
-    EXPECT_EQ(dialog->defaultSuffix(), QString());
-    // The user types the whole path into the name box and presses Enter.
-    auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
-    ASSERT_NE(name, nullptr);
-    name->setText(QString::fromStdString(chosen));
-    QTest::keyClick(name, Qt::Key_Return);
-  }});
-  pressButton(Id::Browse);
-  EXPECT_TRUE(script.finished());
-  EXPECT_EQ(window_.text(Id::OutFileName), chosen);  // no suffix added
+// The real save dialogs: browse proposes the chosen output type's extension and "Save
+// Settings" the settings file's; a name typed without an extension gets the chosen filter's,
+// "All" takes it as typed.
+TEST_F(HandlersTest, SaveDialogsAddTheChosenFiltersExtension) {
+  struct Row {
+    Id button;
+    Id outputType;
+    QStringList filters;
+    bool chooseAll;
+    const char* typed;
+    const char* taken;
+  };
+  const Row rows[] = {
+      {Id::Browse, Id::OutputXml, {"XLS (*.xls)", "All (*)"}, false, "result", "result.xls"},
+      {Id::Browse, Id::OutputCsv, {"CSV (*.csv)", "All (*)"}, false, "result", "result.csv"},
+      {Id::Browse, Id::OutputCsv, {"CSV (*.csv)", "All (*)"}, true, "result", "result"},
+      {Id::Browse, Id::OutputCsv, {"CSV (*.csv)", "All (*)"}, false, "r.xlsx", "r.xlsx"},
+      {Id::SaveSettings,
+       Id::OutputXml,
+       {"DIRU (*.DIRU)", "All (*)"},
+       false,
+       "report",
+       "report.DIRU"},
+      {Id::SaveSettings, Id::OutputXml, {"DIRU (*.DIRU)", "All (*)"}, true, "report", "report"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.typed + std::string(row.chooseAll ? " with All" : ""));
+    if (!window_.isChecked(row.outputType)) click(row.outputType);
+    const std::string typed = temp_ / row.typed;
+    ModalScript script({[&](QWidget* top) {
+      auto* dialog = qobject_cast<QFileDialog*>(top);
+      ASSERT_NE(dialog, nullptr);
+      EXPECT_EQ(dialog->nameFilters(), row.filters);
+      EXPECT_EQ(dialog->acceptMode(), QFileDialog::AcceptSave);
+      EXPECT_FALSE(dialog->testOption(QFileDialog::DontConfirmOverwrite));
+      if (row.chooseAll) {
+        auto* types = dialog->findChild<QComboBox*>(QStringLiteral("fileTypeCombo"));
+        ASSERT_NE(types, nullptr);
+        // As a user's choice in the list: its index and its text activated.
+        types->setCurrentIndex(1);
+        emit types->activated(1);
+        emit types->textActivated(types->itemText(1));
+      }
+      // The user types the whole path into the name box and presses Enter.
+      auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+      ASSERT_NE(name, nullptr);
+      name->setText(QString::fromStdString(typed));
+      QTest::keyClick(name, Qt::Key_Return);
+    }});
+    pressButton(row.button);
+    EXPECT_TRUE(script.finished());
+    const std::string taken = temp_ / row.taken;
+    if (row.button == Id::Browse) {
+      EXPECT_EQ(window_.text(Id::OutFileName), taken);
+    } else {
+      EXPECT_TRUE(fileExists(taken));
+      EXPECT_EQ(lines(Id::StatusList).front(), "saved to " + taken);
+      window_.clearList(Id::StatusList);
+    }
+  }
 }
 
 TEST(FileDialogs, OpenDialogsWantExistingFilesAndSaveDialogsMayNotAsk) {
@@ -95,7 +135,7 @@ TEST_F(HandlersTest, SaveSettingsAndLoadPreviousThroughTheFileDialogs) {
   pressButton(Id::SaveSettings);
   ASSERT_TRUE(fileExists(file));
   EXPECT_NE(readFile(file).find("UserName=\"ann\";"), std::string::npos);
-  EXPECT_EQ(lines(Id::StatusList), std::vector<std::string>{file});
+  EXPECT_EQ(lines(Id::StatusList), std::vector<std::string>{"saved to " + file});
 
   // Another job in the window, then the saved one back.
   click(Id::OutputHtml);
@@ -105,7 +145,8 @@ TEST_F(HandlersTest, SaveSettingsAndLoadPreviousThroughTheFileDialogs) {
   window_.setText(Id::SqlBox, "");
   window_.clearList(Id::DataSourceList);
   pressButton(Id::LoadPrevious);
-  EXPECT_EQ(lines(Id::StatusList), (std::vector<std::string>{file, file}));
+  EXPECT_EQ(lines(Id::StatusList),
+            (std::vector<std::string>{"saved to " + file, "loaded from " + file}));
   EXPECT_EQ(window_.text(Id::UserName), "ann");
   EXPECT_EQ(window_.text(Id::SqlBox), sqlAsLoadedBack("select *\r\nfrom t"));
   EXPECT_EQ(window_.text(Id::OutFileName), "/tmp/o.csv");

@@ -151,6 +151,11 @@ TEST_F(HandlersTest, StatusLinesScrollToTheNewestButAreNeverSelected) {
   EXPECT_TRUE(status->selectedItems().isEmpty());
   EXPECT_EQ(status->currentRow(), -1);
   EXPECT_EQ(window_.lineText(Id::StatusList, 60), "select 1\r\nunion select 2");
+  // A line wider than the list shows whole as its tool tip.
+  const std::string wide(400, 'w');
+  window_.appendLine(Id::StatusList, wide);
+  EXPECT_EQ(status->item(61)->toolTip().toStdString(), wide);
+  delete status->takeItem(61);
   // Selecting lines, several at once, changes nothing.
   const std::string sqlBefore = job_.sql;
   status->scrollToTop();

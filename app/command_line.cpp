@@ -8,11 +8,13 @@ namespace rowpress {
 namespace {
 
 // The switches without a value: the argument is the switch itself.
-constexpr std::string_view kBareSwitches[] = {"-silent",   "-quiet", "-noautoopen", "-strict",
-                                              "-manifest", "-h",     "--help",      "--version"};
+constexpr std::string_view kBareSwitches[] = {"-silent", "-quiet",    "-noautoopen",
+                                              "-strict", "-manifest", "-h",
+                                              "--help",  "--version", "-decimalcomma"};
 // The switches with a value: the argument begins with the switch, "=" included.
 constexpr std::string_view kValueSwitches[] = {
-    "-file=", "-outfile=", "-openwith=", "-passwordfile=", "-timeout=", "-param=", "-manifest="};
+    "-file=",  "-outfile=",  "-openwith=",  "-passwordfile=", "-timeout=",
+    "-param=", "-manifest=", "-separator=", "-encoding="};
 
 // The switch that takes a value which `arg` begins with, or nothing.
 std::optional<std::string_view> valueSwitchOf(std::string_view arg) {
@@ -39,7 +41,8 @@ CommandLine parseCommandLine(const std::vector<std::string>& args) {
     const std::string_view arg = args[i];
     if (const auto name = valueSwitchOf(arg)) {
       const std::string value(arg.substr(name->size()));
-      if (value.empty() && (*name == "-file=" || *name == "-manifest=")) {
+      if (value.empty() && (*name == "-file=" || *name == "-manifest=" || *name == "-separator=" ||
+                            *name == "-encoding=")) {
         line.emptyValues.emplace_back(*name);
         continue;
       }
@@ -50,12 +53,15 @@ CommandLine parseCommandLine(const std::vector<std::string>& args) {
       if (*name == "-timeout=") line.timeout = value;
       if (*name == "-param=") line.parameters.push_back(value);
       if (*name == "-manifest=") line.manifest = value;
+      if (*name == "-separator=") line.separator = value;
+      if (*name == "-encoding=") line.encoding = value;
     } else if (isBareSwitch(arg)) {
       if (arg == "-silent") line.silent = true;
       if (arg == "-quiet") line.quiet = true;
       if (arg == "-strict") line.strict = true;
       if (arg == "-manifest") line.manifest = "";
       if (arg == "-noautoopen") line.noAutoOpen = true;
+      if (arg == "-decimalcomma") line.decimalComma = true;
       if (arg == "-h" || arg == "--help") line.help = true;
       if (arg == "--version") line.version = true;
     } else {
@@ -77,7 +83,8 @@ std::string helpText(const std::string& defaultDirectory) {
   return "Usage: rowpress [-file=JOB.DIRU ...] [-outfile=PATH] [-openwith=APPLICATION]\n"
          "                [-noautoopen] [-silent] [-quiet] [-passwordfile=PATH]\n"
          "                [-timeout=SECONDS] [-param=NAME=VALUE ...] [-strict]\n"
-         "                [-manifest[=values]]\n"
+         "                [-manifest[=values]] ['-separator=;'] [-decimalcomma]\n"
+         "                [-encoding=NAME]\n"
          "\n"
          "Pulls the result of one SQL query out of an ODBC data source into an Excel XML\n"
          "workbook, an .xlsx workbook, a CSV, TSV or HTML file. Without -silent the window\n"
@@ -98,7 +105,9 @@ std::string helpText(const std::string& defaultDirectory) {
          "settings key QuoteFields is 1 (\"Quote Fields\"): standard CSV, every value as it\n"
          "is, quoted when it holds the separator, a double quote, CR or LF; NULL an empty\n"
          "field, the empty string \"\". The key ByteOrderMark at 1 (\"UTF-8 Byte Order\n"
-         "Mark\") starts CSV and TSV files with a UTF-8 byte order mark.\n"
+         "Mark\") starts CSV and TSV files with a UTF-8 byte order mark. For a spreadsheet\n"
+         "program in a locale with a decimal comma: QuoteFields=1, Separator=\";\" and\n"
+         "DecimalComma=1 (text columns are never touched).\n"
          "\n"
          "  -file=JOB.DIRU       read a settings file (several are read in order)\n"
          "  -outfile=PATH        write the output to PATH (empty: a new name each run)\n"
@@ -121,6 +130,15 @@ std::string helpText(const std::string& defaultDirectory) {
          "                       write PATH.manifest.json beside the output: rows, size,\n"
          "                       SHA-256, columns and values changed, in JSON (settings\n"
          "                       key Manifest; values: with the parameters' values)\n"
+         "  -separator=SEP       standard CSV's field separator: , ; or | (quote it for the\n"
+         "                       shell: '-separator=;'; settings key Separator; needs\n"
+         "                       QuoteFields=1)\n"
+         "  -decimalcomma        numeric columns' values with a decimal comma, 1,5E-10\n"
+         "                       (settings key DecimalComma; CSV with ; or |, or TSV)\n"
+         "  -encoding=NAME       CSV and TSV in the encoding NAME that iconv knows, as\n"
+         "                       windows-1252 or UTF-16LE (settings key Encoding=NAME;\n"
+         "                       default UTF-8); a character it cannot hold is written as ?\n"
+         "                       and counted (rule unencodable)\n"
          "  --help, --version    print this text or the version\n"
          "\n"
          "Report jobs: a settings file may hold several Sheet=\"NAME\"; keys, each before\n"

@@ -25,6 +25,12 @@ struct CommandLine {
   std::optional<std::string> passwordFile;
   // The last "-timeout=" value as written; start-up takes it as whole seconds or refuses it.
   std::optional<std::string> timeout;
+  // The last "-separator=" value, and "-decimalcomma": standard CSV's separator and numbers
+  // with a decimal comma; the run refuses a separator it cannot use.
+  std::optional<std::string> separator;
+  bool decimalComma = false;
+  // The last "-encoding=" value: the character encoding of CSV and TSV files.
+  std::optional<std::string> encoding;
   // Every "-param=" value ("NAME=VALUE") in argument order: the last one for a name wins.
   std::vector<std::string> parameters;
   bool help = false;     // an argument "--help" or "-h"
@@ -32,8 +38,9 @@ struct CommandLine {
   // The arguments that are no switch, in order: a job given with one of them is not the job
   // that was meant, so nothing runs.
   std::vector<std::string> refused;
-  // The switches given with an empty value where they need one ("-file=", "-manifest="), in
-  // order: an empty settings file name would run the job without that file.
+  // The switches given with an empty value where they need one ("-file=", "-manifest=",
+  // "-separator=", "-encoding="), in order: an empty settings file name would run the job without
+  // that file.
   std::vector<std::string> emptyValues;
 };
 

@@ -23,7 +23,8 @@ CommandLine parse(std::vector<std::string> args) {
 
 TEST(CommandLine, SwitchesAndTheirValues) {
   CommandLine line = parse({"-file=a.DIRU", "-outfile=/tmp/x y.xls", "-openwith=gnumeric",
-                            "-noautoopen", "-silent", "-file=b=c.DIRU", "-timeout=30"});
+                            "-noautoopen", "-silent", "-file=b=c.DIRU", "-timeout=30",
+                            "-separator=;", "-decimalcomma", "-encoding=UTF-16LE"});
   EXPECT_THAT(line.settingsFiles, ElementsAre("a.DIRU", "b=c.DIRU"));
   EXPECT_EQ(line.outFile, "/tmp/x y.xls");
   EXPECT_EQ(line.openWith, "gnumeric");
@@ -32,11 +33,15 @@ TEST(CommandLine, SwitchesAndTheirValues) {
   EXPECT_FALSE(line.quiet);
   EXPECT_TRUE(parse({"-silent", "-quiet"}).quiet);
   EXPECT_EQ(line.timeout, "30");
+  EXPECT_EQ(line.separator, ";");
+  EXPECT_TRUE(line.decimalComma);
+  EXPECT_EQ(line.encoding, "UTF-16LE");
 
   CommandLine none = parse({});
   EXPECT_TRUE(none.settingsFiles.empty());
   EXPECT_FALSE(none.outFile || none.openWith || none.noAutoOpen || none.silent || none.help ||
-               none.quiet || none.passwordFile || none.timeout);
+               none.quiet || none.passwordFile || none.timeout || none.separator ||
+               none.decimalComma || none.encoding);
 }
 
 TEST(CommandLine, AnArgumentIsASwitchOnlyAsAWhole) {
@@ -88,11 +93,27 @@ TEST(CommandLine, HelpAndVersionHoldNoSwitchText) {
   CommandLine help = parse({"--help"});
   EXPECT_FALSE(help.silent || help.noAutoOpen || help.outFile || !help.settingsFiles.empty());
   std::string text = helpText("/home/u/rowpress");
-  for (const char* word :
-       {"-file=", "-outfile=", "-openwith=", "-noautoopen", "-silent", "-passwordfile=PATH",
-        "ROWPRESS_USER", "ROWPRESS_PASSWORD", "/home/u/rowpress", "ROWPRESS_HOME", "5  stopped",
-        "6  the job could not be read", "7  the file was written", "128+N  stopped by signal N",
-        "\"timed out after N s\"", "XLSX=1", "QuoteFields=1", "ByteOrderMark=1", ".xlsx"}) {
+  for (const char* word : {"-file=",
+                           "-outfile=",
+                           "-openwith=",
+                           "-noautoopen",
+                           "-silent",
+                           "-passwordfile=PATH",
+                           "ROWPRESS_USER",
+                           "ROWPRESS_PASSWORD",
+                           "/home/u/rowpress",
+                           "ROWPRESS_HOME",
+                           "5  stopped",
+                           "6  the job could not be read",
+                           "7  the file was written",
+                           "128+N  stopped by signal N",
+                           "\"timed out after N s\"",
+                           "XLSX=1",
+                           "QuoteFields=1",
+                           "ByteOrderMark=1",
+                           ".xlsx",
+                           "Separator=\";\"",
+                           "DecimalComma=1"}) {
     EXPECT_NE(text.find(word), std::string::npos) << word;
   }
   // Without any default directory the text says so instead of naming a relative one.
@@ -156,7 +177,8 @@ TEST(CommandLine, HelpAndManPageListTheSameSwitches) {
   EXPECT_THAT(help,
               UnorderedElementsAre("-file=", "-outfile=", "-openwith=", "-noautoopen", "-silent",
                                    "-quiet", "-passwordfile=", "-timeout=", "-param=", "-strict",
-                                   "-manifest", "-manifest=", "--help", "--version"));
+                                   "-manifest", "-manifest=", "-separator=", "-decimalcomma",
+                                   "-encoding=", "--help", "--version"));
   EXPECT_EQ(switchesOfManPage(manPage), help);
 }
 

@@ -9,6 +9,7 @@
 #include "app/job_controls.h"
 #include "app/progress_line.h"
 #include "app/run_watchdog.h"
+#include "export/delimited_writer.h"
 #include "export/output_naming.h"
 #include "export/stop_request.h"
 #include "export/text_rules.h"
@@ -66,6 +67,9 @@ std::vector<std::string> jobFromCommandLine(
   takeSwitch("-outfile=", line.outFile, fieldOf(SettingKey::OutFileName));
   if (line.silent) job.silent = true;
   if (line.strict) job.strict = true;
+  takeSwitch("-separator=", line.separator, fieldOf(SettingKey::Separator));
+  if (line.decimalComma) job.decimalComma = true;
+  takeSwitch("-encoding=", line.encoding, fieldOf(SettingKey::Encoding));
   if (line.manifest) {
     job.manifest = true;
     job.manifestValues = *line.manifest == "values";
@@ -90,6 +94,10 @@ std::vector<std::string> jobFromCommandLine(
   for (const std::string& argument : line.refused)
     problems.push_back(refusedArgumentLine(argument));
   for (const std::string& name : line.emptyValues) problems.push_back(emptyValueLine(name));
+  // Said once the files and switches have made the job, which the run checks again.
+  if (auto problem = delimitedOptionsProblem(job); problem && problems.empty()) {
+    problems.push_back(std::move(*problem));
+  }
   return problems;
 }
 

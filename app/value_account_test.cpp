@@ -191,6 +191,34 @@ TEST_F(ValueAccountTest, EachRuleIsCountedExactlyInTheNotesAndTheManifest) {
   }
 }
 
+// A character the file's encoding cannot hold, or a byte that is no UTF-8, is written as "?"
+// and counted, in a value read in parts too; the manifest says how to read the file.
+TEST_F(ValueAccountTest, AnEncodingWritesWhatItCannotHoldAsAQuestionMarkAndCountsIt) {
+  const std::string out = temp_ / "latin1.csv";
+  const nlohmann::json manifest = runWithManifest(
+      "select n, ctl, memo || '\u20ac' as memo, 'Z\u00fcrich' as city from acct order by n",
+      {"CSV=\"1\";", "QuoteFields=\"1\";", "Separator=\";\";", "Encoding=\"ISO-8859-1\";"}, out);
+  Counts counted;
+  for (const auto& change : manifest.at("changed")) {
+    EXPECT_EQ(change.at("rule"), "unencodable");
+    counted[{change.at("column").get<int>(), change.at("rule").get<std::string>()}] =
+        change.at("count").get<long long>();
+  }
+  Counts expected;
+  expect(expected, 2, "unencodable",
+         [](const AcctRow& r) { return r.ctl.find('\xff') != std::string::npos; });
+  expected[{3, "unencodable"}] = kAcctRows;
+  EXPECT_EQ(counted, expected);
+  EXPECT_EQ(manifest.at("separator"), ";");
+  EXPECT_EQ(manifest.at("decimalComma"), false);
+  EXPECT_EQ(manifest.at("encoding"), "ISO-8859-1");
+  EXPECT_THAT(run_.err, HasSubstr("values with characters the encoding cannot hold written as ?"));
+  const std::string file = readFile(out);
+  EXPECT_THAT(file, HasSubstr("\r\n1;bad?;m1?;Z\xfcrich\r\n"));
+  EXPECT_THAT(file, HasSubstr("mmm?\";Z\xfcrich\r\n"));  // the long value, in parts
+  EXPECT_EQ(file.find('\xe2'), std::string::npos);
+}
+
 TEST_F(ValueAccountTest, TheManifestDescribesTheFileAndAgreesWithTheTypeReport) {
   const std::string out = temp_ / "acct.csv";
   const nlohmann::json manifest = runWithManifest("select n, note, data from acct order by n",
@@ -321,6 +349,11 @@ TEST_F(ValueAccountTest, StrictRefusesTheFirstChangeOfEachRuleAndKeepsTheEarlier
        {"XLSX=\"1\";"},
        "s.xlsx",
        [](const AcctRow& r) { return r.ts.ends_with("1234"); }},
+      {"unencodable",
+       "ctl",
+       {"CSV=\"1\";", "Encoding=\"ISO-8859-1\";"},
+       "s.csv",
+       [](const AcctRow& r) { return r.ctl.find('\xff') != std::string::npos; }},
   };
   const std::vector<AcctRow> rows = acctRows();
   // Nothing is replaced: the column type report neither.

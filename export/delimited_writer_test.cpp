@@ -4,6 +4,7 @@
 
 #include <optional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "export/export_run.h"
@@ -213,9 +214,146 @@ TEST_F(DelimitedWriterTest, MakeWriterPassesTheJobsOptions) {
                                       : "\xEF\xBB\xBF"
                                         "A\tB\r\na,b\t\"\"\r\n");
   }
+  // The separator is standard CSV's: TSV keeps its tab, the classic CSV its comma.
+  job.byteOrderMark = false;
+  job.separator = ";";
+  for (auto [type, quote, expected] : {std::tuple{OutputType::Csv, true, "A;B\r\na,b;\"\"\r\n"},
+                                       std::tuple{OutputType::Tsv, true, "A\tB\r\na,b\t\"\"\r\n"},
+                                       std::tuple{OutputType::Csv, false, "A,B,\r\na;b,,\r\n"}}) {
+    job.quoteFields = quote;
+    std::unique_ptr<OutputWriter> writer = makeWriter(type, writerOptionsOf(job));
+    EXPECT_EQ(run(*writer, {column("A"), column("B")}, {{"a,b", ""}}, false), expected);
+  }
   // Without the options the writer keeps its earlier bytes.
   std::unique_ptr<OutputWriter> plain = makeWriter(OutputType::Csv, writerOptionsOf(JobSettings{}));
   EXPECT_EQ(run(*plain, {column("A"), column("B")}, {{"a,b", ""}}, false), "A,B,\r\na;b,,\r\n");
+}
+
+// A numeric column's decimal point becomes a comma, its exponent and NaN or infinity staying;
+// text and dates keep their points; a field holding the separator is still quoted.
+TEST_F(DelimitedWriterTest, DecimalCommaTouchesNumericColumnsOnly) {
+  WriterOptions options;
+  options.quoteFields = true;
+  options.separator = ';';
+  options.decimalComma = true;
+  const std::vector<ColumnInfo> columns = {column("D", 10, 3), column("F", 10, 8),
+                                           column("I", 10, -5), column("T", 10, 12),
+                                           column("W", 10, 93)};
+  DelimitedWriter standardCsv(OutputType::Csv, options);
+  EXPECT_EQ(
+      support::writeResult(standardCsv, nextPath(), columns,
+                           std::vector<std::vector<std::optional<std::string>>>{
+                               {"-1250.75", "1.5E-10", "12", "1.5;2.5", "2024-06-30 09:59:59.5"},
+                               {".5", "NaN", std::nullopt, "", std::nullopt},
+                               {"0", "-Infinity", "-3", "x", "2024-01-01"}},
+                           false),
+      "D;F;I;T;W\r\n-1250,75;1,5E-10;12;\"1.5;2.5\";2024-06-30 09:59:59.5\r\n"
+      ",5;NaN;;\"\";\r\n0;-Infinity;-3;x;2024-01-01\r\n");
+  // The classic TSV and the fixed width: the cut is the value's, the comma in its place.
+  options.quoteFields = false;
+  DelimitedWriter classicTsv(OutputType::Tsv, options);
+  EXPECT_EQ(run(classicTsv, {column("N", 4, 2), column("T", 4)}, {{"3.14159", "3.14159"}}, true),
+            "N\tT\t\r\n3,14\t3.14\t\r\n");
+}
+
+// The whole file goes out in the encoding: a character it cannot hold, or a byte that is no
+// UTF-8, becomes "?" and the value meets "unencodable"; a character cut between the parts of
+// a long value is one character. UTF-16LE starts with its byte order mark.
+TEST_F(DelimitedWriterTest, AnEncodingWritesTheWholeFileAndCountsWhatItCannotHold) {
+  WriterOptions options;
+  options.quoteFields = true;
+  options.separator = ';';
+  options.encoding = "windows-1252";
+  DelimitedWriter writer(OutputType::Csv, options);
+  const std::string path = nextPath();
+  OutputFile file = OutputFile::create(path, true);
+  writer.begin(file);
+  writer.beginHeaderRow();
+  writer.headerCell(column("Pr\xC3\xA9nom"));
+  writer.headerCell(column("B"));
+  writer.endHeaderRow();
+  const ColumnInfo text = column("T");
+  std::vector<ValueChanges> changes;
+  writer.beginRow();
+  changes.push_back(writer.cell({"caf\xC3\xA9 \xE2\x82\xAC"
+                                 "5;"},
+                                text, false));
+  changes.push_back(writer.cell({"\xE6\x97\xA5x\xFF"}, text, false));
+  writer.endRow();
+  writer.beginRow();
+  writer.cell({"\xE2\x82\xAC"}, text, false);
+  writer.beginCellParts();
+  writer.cellPart("a\xE2\x82");
+  writer.cellPart("\xAC\xE6");
+  writer.cellPart("\x97\xA5");
+  changes.push_back(writer.endCellParts());
+  writer.endRow();
+  writer.finish(2, 3);
+  ASSERT_TRUE(file.close());
+  EXPECT_EQ(support::readFile(path),
+            "Pr\xE9nom;B\r\n\"caf\xE9 \x80"
+            "5;\";?x?\r\n\x80;\"a\x80?\"\r\n");
+  EXPECT_EQ(changes, (std::vector<ValueChanges>{0, changeOf(ValueRule::Unencodable),
+                                                changeOf(ValueRule::Unencodable)}));
+
+  options.encoding = "UTF-16LE";
+  DelimitedWriter utf16(OutputType::Tsv, options);
+  EXPECT_EQ(run(utf16, {column("A")}, {{"\xC3\xA9\t"}}, false),
+            std::string("\xFF\xFE"
+                        "A\0\r\0\n\0\"\0\xE9\0\t\0\"\0\r\0\n\0",
+                        20));
+}
+
+// A separator, decimal comma or encoding that the output cannot use refuses the job; the
+// outputs without a separator leave them be.
+TEST_F(DelimitedWriterTest, OptionsTheOutputCannotUseAreRefused) {
+  struct Case {
+    OutputType type;
+    bool quote;
+    std::string separator;
+    bool decimalComma;
+    std::string refusal;  // its beginning; empty: none
+    std::string encoding = "";
+    bool byteOrderMark = false;
+  };
+  const Case cases[] = {
+      {OutputType::Csv, true, ";", true, ""},
+      {OutputType::Csv, true, "|", false, ""},
+      {OutputType::Csv, false, ",", false, ""},
+      {OutputType::Tsv, false, "", true, ""},
+      {OutputType::Xlsx, false, "|", true, ""},
+      {OutputType::Xlsx, false, ";;", false, "The separator \";;\" is not one of"},
+      {OutputType::Csv, true, "\t", false, "The separator \"\t\" is not one of"},
+      {OutputType::Csv, false, ";", false, "The separator \";\" was refused without Quote"},
+      {OutputType::Tsv, true, "|", false, "The separator \"|\" was refused: TSV"},
+      {OutputType::Csv, true, ",", true, "The decimal comma was refused"},
+      {OutputType::Csv, true, "", true, "The decimal comma was refused"},
+      {OutputType::Tsv, false, "", false, "", "windows-1252"},
+      {OutputType::Csv, false, "", false, "", "utf8", true},
+      {OutputType::Html, false, "", false, "", "UTF-16LE", true},
+      {OutputType::Xlsx, false, "", false, "The encoding \"klingon\" is not one", "klingon"},
+      {OutputType::Csv, false, "", false, "The encoding \"ASCII//TRANSLIT\" is not one",
+       "ASCII//TRANSLIT"},
+      {OutputType::Tsv, false, "", false, "The UTF-8 byte order mark was refused", "UTF-16LE",
+       true},
+  };
+  for (const Case& c : cases) {
+    JobSettings job;
+    setOutputType(job, c.type);
+    job.quoteFields = c.quote;
+    job.separator = c.separator;
+    job.decimalComma = c.decimalComma;
+    job.encoding = c.encoding;
+    job.byteOrderMark = c.byteOrderMark;
+    const std::optional<std::string> problem = delimitedOptionsProblem(job);
+    SCOPED_TRACE(c.separator + " " + c.refusal);
+    if (c.refusal.empty()) {
+      EXPECT_FALSE(problem) << *problem;
+    } else {
+      ASSERT_TRUE(problem);
+      EXPECT_TRUE(problem->starts_with(c.refusal)) << *problem;
+    }
+  }
 }
 
 // Each sheet of a report goes to a file of its own: starting and ending the sheet writes

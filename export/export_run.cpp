@@ -54,6 +54,9 @@ WriterOptions writerOptionsOf(const JobSettings& job) {
   WriterOptions options;
   options.quoteFields = job.quoteFields;
   options.byteOrderMark = job.byteOrderMark;
+  if (!job.separator.empty()) options.separator = job.separator.front();
+  options.decimalComma = job.decimalComma;
+  options.encoding = job.encoding;
   return options;
 }
 
@@ -492,6 +495,7 @@ bool ExportRun::writeRow(ResultCursor& cursor, bool workbook, OutputWriter& writ
     const ColumnInfo& column = columns_[static_cast<std::size_t>(k - 1)];
     CellValue value;
     ValueChanges changes = 0;
+    bool written = false;  // in parts
     if (isBinaryType(column.sqlType)) {
       // The bytes are never read; the .xlsx cell of a NULL stays empty.
       bool null = false;
@@ -510,13 +514,15 @@ bool ExportRun::writeRow(ResultCursor& cursor, bool workbook, OutputWriter& writ
         if (stop_.requested() || !cursor.nextPart(k, value)) return false;
         writer.cellPart(value.text);
       }
-      writer.endCellParts();
-      continue;
+      changes = writer.endCellParts();
+      written = true;
     } else if (value.cut && cutCounts_) {
       changes = changeOf(ValueRule::Cut);
     }
-    if (showRow) appendToStatusLine(value.text);
-    changes |= writer.cell(value, column, job_.forceFullLength);
+    if (!written) {
+      if (showRow) appendToStatusLine(value.text);
+      changes |= writer.cell(value, column, job_.forceFullLength);
+    }
     if (changes != 0) {
       account_.add(k, changes);
       if (job_.strict) {

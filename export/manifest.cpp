@@ -128,6 +128,17 @@ std::string manifestText(const ManifestRun& run) {
     }
     manifest["files"] = std::move(files);
   }
+  // What a reader needs to parse a CSV or TSV file.
+  if (const OutputType type = outputTypeOf(job);
+      type == OutputType::Csv || type == OutputType::Tsv) {
+    std::string separator = type == OutputType::Tsv ? "\t" : ",";
+    if (type == OutputType::Csv && job.quoteFields && !job.separator.empty()) {
+      separator = job.separator;
+    }
+    manifest["separator"] = separator;
+    manifest["decimalComma"] = job.decimalComma;
+    manifest["encoding"] = job.encoding.empty() ? std::string("UTF-8") : job.encoding;
+  }
   if (!report && !sheets.empty()) {
     manifest["columns"] = columnsOf(sheets.front());
     manifest["changed"] = changedOf(sheets.front());

@@ -30,7 +30,8 @@ OutputFile::OutputFile(OutputFile&& other) noexcept
       buffer_(std::move(other.buffer_)),
       completeLines_(other.completeLines_),
       written_(other.written_),
-      writingBack_(other.writingBack_) {
+      writingBack_(other.writingBack_),
+      encoder_(std::move(other.encoder_)) {
   other.fd_ = -1;
   other.completeLines_ = 0;
   other.buffer_.clear();
@@ -49,6 +50,7 @@ OutputFile& OutputFile::operator=(OutputFile&& other) noexcept {
     completeLines_ = other.completeLines_;
     written_ = other.written_;
     writingBack_ = other.writingBack_;
+    encoder_ = std::move(other.encoder_);
     other.fd_ = -1;
     other.completeLines_ = 0;
     other.buffer_.clear();
@@ -120,9 +122,22 @@ bool OutputFile::writeOut(std::size_t count) {
     completeLines_ -= std::min(completeLines_, count);
     return false;
   }
+  if (encoder_) {
+    encoded_.clear();
+    encoder_->encode(std::string_view(buffer_).substr(0, count), encoded_);
+    writeBytes(encoded_);
+  } else {
+    writeBytes(std::string_view(buffer_).substr(0, count));
+  }
+  buffer_.erase(0, count);
+  completeLines_ -= std::min(completeLines_, count);
+  return error_ == 0;
+}
+
+void OutputFile::writeBytes(std::string_view bytes) {
   std::size_t done = 0;
-  while (done < count) {
-    ssize_t n = ::write(fd_, buffer_.data() + done, count - done);
+  while (done < bytes.size()) {
+    ssize_t n = ::write(fd_, bytes.data() + done, bytes.size() - done);
     if (n < 0) {
       if (errno == EINTR) continue;
       error_ = errno;
@@ -137,9 +152,6 @@ bool OutputFile::writeOut(std::size_t count) {
     ::sync_file_range(fd_, writingBack_, written_ - writingBack_, SYNC_FILE_RANGE_WRITE);
     writingBack_ = written_;
   }
-  buffer_.erase(0, count);
-  completeLines_ -= std::min(completeLines_, count);
-  return error_ == 0;
 }
 
 bool OutputFile::takeBack(std::size_t bytes) {
@@ -187,6 +199,11 @@ std::string OutputFile::errorText() const {
 bool OutputFile::close() {
   if (fd_ < 0) return false;
   writeOut(buffer_.size());
+  if (encoder_ && error_ == 0) {
+    encoded_.clear();
+    encoder_->finish(encoded_);
+    writeBytes(encoded_);
+  }
   if (ownsFd_ && ::close(fd_) != 0 && error_ == 0) error_ = errno;
   fd_ = -1;
   return error_ == 0;

@@ -5,8 +5,11 @@
 
 #include <sys/types.h>
 
+#include <memory>
 #include <string>
 #include <string_view>
+
+#include "export/text_encoding.h"
 
 namespace rowpress {
 
@@ -65,6 +68,12 @@ class OutputFile {
   // are all still in the buffer; false, taking nothing, when some have gone to the system.
   bool takeBack(std::size_t bytes);
 
+  // From now on the text goes to the system in the encoding of `encoder` (the text written
+  // is UTF-8): for a file in another encoding than UTF-8. position() then counts the bytes
+  // still in the buffer as written, before encoding.
+  void encodeWith(std::unique_ptr<TextEncoder> encoder) { encoder_ = std::move(encoder); }
+  TextEncoder* encoder() const { return encoder_.get(); }
+
   // Hands every complete line to the system.
   bool flush();
   // Hands everything to the system, an unfinished line too: for a line that grows past any
@@ -79,6 +88,8 @@ class OutputFile {
  private:
   void afterLineEnd();
   bool writeOut(std::size_t count);
+  // Hands `bytes` to the system as they are.
+  void writeBytes(std::string_view bytes);
 
   int fd_ = -1;
   int workDirectory_ = -1;
@@ -90,6 +101,8 @@ class OutputFile {
   std::size_t completeLines_ = 0;  // bytes of buffer_ that end at a line end
   off_t written_ = 0;              // bytes handed to the system
   off_t writingBack_ = 0;          // of those, bytes whose write to disk has been started
+  std::unique_ptr<TextEncoder> encoder_;
+  std::string encoded_;
 };
 
 }  // namespace rowpress

@@ -13,7 +13,7 @@ namespace rowpress {
 
 class OutputFile;
 
-// The job's choices that change how the CSV and TSV writer writes; both off give the
+// The job's choices that change how the CSV and TSV writer writes; all unset give the
 // delimited output of every earlier version, byte for byte.
 struct WriterOptions {
   // Standard CSV: a field that holds the separator, a double quote, CR or LF is quoted, with
@@ -22,6 +22,12 @@ struct WriterOptions {
   bool quoteFields = false;
   // A UTF-8 byte order mark (EF BB BF) starts the file.
   bool byteOrderMark = false;
+  // Standard CSV's separator in place of the comma (0: the comma); TSV keeps the tab.
+  char separator = 0;
+  // The values of numeric columns are written with "," for their decimal point.
+  bool decimalComma = false;
+  // The file's character encoding, a name iconv knows; "" (or UTF-8) writes UTF-8 as is.
+  std::string encoding;
 };
 
 // The export run calls these in this order for a job with one result: begin;
@@ -58,10 +64,11 @@ class OutputWriter {
   // A value longer than one part, for a writer that takesParts() (standard CSV and TSV, which
   // hold values of any length): in place of cell, beginCellParts, cellPart for each part of
   // the value in order, endCellParts. The parts are the value's bytes, cut anywhere.
+  // endCellParts returns the rules by which the value was changed, as cell does.
   virtual bool takesParts() const { return false; }
   virtual void beginCellParts() {}
   virtual void cellPart(std::string_view part) { (void)part; }
-  virtual void endCellParts() {}
+  virtual ValueChanges endCellParts() { return 0; }
   virtual void endRow() = 0;
   // Ends the sheet that beginSheet started; tableRows counts its header row.
   virtual void endSheet(int columnCount, long long tableRows) {

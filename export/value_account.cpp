@@ -27,6 +27,8 @@ constexpr RuleTexts kRuleTexts[kValueRules] = {
      "needs 17 significant digits and would be written with 16"},
     {"line-break", "with line feeds written as CR LF",
      "holds a line feed that would be written as CR LF"},
+    {"unencodable", "with characters the encoding cannot hold written as ?",
+     "holds a character the encoding cannot hold, which would be written as ?"},
 };
 
 const RuleTexts& textsOf(ValueRule rule) { return kRuleTexts[static_cast<int>(rule)]; }

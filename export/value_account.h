@@ -16,18 +16,19 @@ namespace rowpress {
 
 // The ways a value is changed to fit an output. Each has a name for lines and the manifest.
 enum class ValueRule : std::uint8_t {
-  Cut,         // "cut": longer than the 65,536 bytes that a value may hold, cut there
-  TooLarge,    // "too-large": more than a workbook's cell holds, written as "<Too Large>"
-  Dropped,     // "dropped": control characters or invalid UTF-8 left out of a workbook's cell
-  Replaced,    // "replaced": separators, CR or LF replaced in a classic CSV or TSV field
-  FixedWidth,  // "fixed-width": cut to its column's width by "Force Full Length"
-  Binary,      // "binary": a binary value written as "<BINARY>"
-  Fraction,    // "fraction": an .xlsx time's fraction of a second cut at the millisecond
-  ColumnName,  // "column-name": a column's name cut at 255 bytes
-  Digits,      // "digits": an .xlsx number that needs 17 significant digits, written with 16
-  LineBreak,   // "line-break": a line feed written as CR LF in the HTML output
+  Cut,          // "cut": longer than the 65,536 bytes that a value may hold, cut there
+  TooLarge,     // "too-large": more than a workbook's cell holds, written as "<Too Large>"
+  Dropped,      // "dropped": control characters or invalid UTF-8 left out of a workbook's cell
+  Replaced,     // "replaced": separators, CR or LF replaced in a classic CSV or TSV field
+  FixedWidth,   // "fixed-width": cut to its column's width by "Force Full Length"
+  Binary,       // "binary": a binary value written as "<BINARY>"
+  Fraction,     // "fraction": an .xlsx time's fraction of a second cut at the millisecond
+  ColumnName,   // "column-name": a column's name cut at 255 bytes
+  Digits,       // "digits": an .xlsx number that needs 17 significant digits, written with 16
+  LineBreak,    // "line-break": a line feed written as CR LF in the HTML output
+  Unencodable,  // "unencodable": a character CSV's or TSV's encoding cannot hold, written as "?"
 };
-inline constexpr int kValueRules = 10;
+inline constexpr int kValueRules = 11;
 
 // The rules one value met, a bit for each (none: written as it is).
 using ValueChanges = std::uint16_t;

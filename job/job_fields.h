@@ -38,6 +38,9 @@ enum class SettingKey {
   Manifest,
   Sheet,
   Param,
+  Separator,
+  DecimalComma,
+  Encoding,
 };
 
 enum class FieldKind {
@@ -214,6 +217,26 @@ inline constexpr JobField kJobFields[] = {
      .name = "The parameter",
      .limit = kSqlLimit,
      .newerComment = "-- A Parameter of the Report's SQL, as NAME=VALUE "},
+    {.key = SettingKey::Separator,
+     .keyString = "Separator=\"",
+     .kind = FieldKind::Text,
+     .name = "The separator",
+     .text = &JobSettings::separator,
+     .limit = kCredentialLimit,
+     .newerComment = "-- The Field Separator of Standard CSV: , ; or | "},
+    {.key = SettingKey::DecimalComma,
+     .keyString = "DecimalComma=\"",
+     .kind = FieldKind::Flag,
+     .name = "The Decimal Comma setting",
+     .flag = &JobSettings::decimalComma,
+     .newerComment = "-- Numbers of CSV and TSV Output with a Decimal Comma "},
+    {.key = SettingKey::Encoding,
+     .keyString = "Encoding=\"",
+     .kind = FieldKind::Text,
+     .name = "The encoding",
+     .text = &JobSettings::encoding,
+     .limit = kCredentialLimit,
+     .newerComment = "-- The Character Encoding of CSV and TSV Output (absent: UTF-8) "},
 };
 
 // The row of `key`.

@@ -23,10 +23,16 @@ JobSettings copyOf(const JobSettings& job) {
   copy.outputXlsx = job.outputXlsx;
   copy.quoteFields = job.quoteFields;
   copy.byteOrderMark = job.byteOrderMark;
+  copy.separator = job.separator;
+  copy.decimalComma = job.decimalComma;
+  copy.encoding = job.encoding;
   copy.silent = job.silent;
   copy.settingsFile = job.settingsFile;
   if (job.outsidePassword) copy.outsidePassword = job.outsidePassword->copy();
   copy.timeoutSeconds = job.timeoutSeconds;
+  copy.strict = job.strict;
+  copy.manifest = job.manifest;
+  copy.manifestValues = job.manifestValues;
   copy.readFrom = job.readFrom;
   copy.sheets = job.sheets;
   copy.parameters = job.parameters;

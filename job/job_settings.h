@@ -66,6 +66,12 @@ struct JobSettings {
   // value is written as it is; and a UTF-8 byte order mark at the start of those files.
   bool quoteFields = false;
   bool byteOrderMark = false;
+  // The field separator of standard CSV: "" or "," the comma, ";" or "|". And numeric
+  // columns' values written with a decimal comma, for a separator other than the comma.
+  std::string separator;
+  bool decimalComma = false;
+  // The character encoding of CSV and TSV files, a name iconv knows; "" for UTF-8.
+  std::string encoding;
   bool silent = false;
   std::string settingsFile;
   // The password that the environment or a password file gave at start-up, kept while the

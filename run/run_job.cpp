@@ -7,6 +7,7 @@
 
 #include "db/odbc_session.h"
 #include "db/sql_markers.h"
+#include "export/delimited_writer.h"
 #include "export/output_naming.h"
 #include "export/stop_request.h"
 #include "export/value_account.h"
@@ -82,6 +83,12 @@ RunResult runJob(JobSettings job, RunReport& report, Launcher& launcher, StopReq
     report.statusLine(problem->message);
     result.outcome = problem->outcome;
     result.failureLine = problem->message;
+    return result;
+  }
+  if (auto problem = delimitedOptionsProblem(job)) {
+    report.statusLine(*problem);
+    result.outcome = RunOutcome::JobUnreadable;
+    result.failureLine = std::move(*problem);
     return result;
   }
 

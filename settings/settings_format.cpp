@@ -41,6 +41,7 @@ void appendNewerSettings(std::string& out, const JobSettings& job) {
     std::string value;
     if (field.flag && job.*field.flag) value = "1";
     if (field.seconds && job.*field.seconds > 0) value = std::to_string(job.*field.seconds);
+    if (field.text) value = job.*field.text;
     if (value.empty()) continue;
     out += field.newerComment;
     out += kLineEnd;

@@ -37,6 +37,9 @@ inline constexpr SettingKey kKeyTestOrder[] = {
     SettingKey::Manifest,
     SettingKey::Sheet,
     SettingKey::Param,
+    SettingKey::Separator,
+    SettingKey::DecimalComma,
+    SettingKey::Encoding,
 };
 
 // The key string: the key, its equals sign and the opening double quote, as `CSV="`.

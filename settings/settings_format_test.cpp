@@ -146,6 +146,8 @@ TEST(SettingsFormat, TheNewerSettingsComeBeforeTheEndOnlyWhenOn) {
   job.quoteFields = true;
   job.byteOrderMark = true;
   job.timeoutSeconds = 45;
+  job.separator = ";";
+  job.decimalComma = true;
   std::string expected = kStockJobFile;
   expected.replace(expected.find("TSV=\"1\""), 7, "TSV=\"0\"");
   const std::string end = "-- END\r\n";
@@ -158,10 +160,15 @@ TEST(SettingsFormat, TheNewerSettingsComeBeforeTheEndOnlyWhenOn) {
                   "ByteOrderMark=\"1\";\r\n"
                   "-- The Timeout in seconds for connecting, executing and each row (0 or absent: "
                   "none) \r\n"
-                  "Timeout=\"45\";\r\n");
+                  "Timeout=\"45\";\r\n"
+                  "-- The Field Separator of Standard CSV: , ; or | \r\n"
+                  "Separator=\";\";\r\n"
+                  "-- Numbers of CSV and TSV Output with a Decimal Comma \r\n"
+                  "DecimalComma=\"1\";\r\n");
   EXPECT_EQ(withoutDate(formatSettingsFile(job, std::time(nullptr))), expected);
   // Each alone, in its place.
-  job.outputXlsx = job.byteOrderMark = false;
+  job.outputXlsx = job.byteOrderMark = job.decimalComma = false;
+  job.separator.clear();
   job.timeoutSeconds = 0;
   const std::string quoteOnly = withoutDate(formatSettingsFile(job, std::time(nullptr)));
   EXPECT_NE(
@@ -196,10 +203,10 @@ TEST(SettingsFormat, EveryKeyIsOneRowOfTheFieldTableWithTheMemberOfItsKind) {
       case FieldKind::Flag:
       case FieldKind::LaunchFlag:
       case FieldKind::OutputFlag:
-        // Strict and Manifest are choices of the job's file and of the command line, not of
-        // a box.
-        EXPECT_TRUE(field.flag &&
-                    (field.control || key == SettingKey::Strict || key == SettingKey::Manifest))
+        // Strict, Manifest and the decimal comma are choices of the job's file and of the
+        // command line, not of a box.
+        EXPECT_TRUE(field.flag && (field.control || key == SettingKey::Strict ||
+                                   key == SettingKey::Manifest || key == SettingKey::DecimalComma))
             << field.keyString;
         break;
       case FieldKind::Seconds:
@@ -285,6 +292,26 @@ Loaded loadText(JobSettings& job, const std::string& text) {
   SettingsText read = readSettingLines(in);
   resetBeforeLoad(job);
   return {applySettingLines(read.lines, job).problems};
+}
+
+// The separator, the decimal comma and the encoding load back as written, and a file without
+// them runs with the comma, the decimal point and UTF-8 again.
+TEST(SettingsFormat, TheSeparatorDecimalCommaAndEncodingLoadBackAndAFileWithoutThemClearsThem) {
+  JobSettings job = stockJob();
+  job.separator = ";";
+  job.decimalComma = true;
+  job.encoding = "windows-1252";
+  JobSettings loaded;
+  const std::string text = formatSettingsFile(job, 0);
+  EXPECT_NE(text.find("\r\nEncoding=\"windows-1252\";\r\n-- END"), std::string::npos);
+  EXPECT_TRUE(loadText(loaded, text).problems.empty());
+  EXPECT_EQ(loaded.separator, ";");
+  EXPECT_TRUE(loaded.decimalComma);
+  EXPECT_EQ(loaded.encoding, "windows-1252");
+  EXPECT_TRUE(loadText(loaded, formatSettingsFile(stockJob(), 0)).problems.empty());
+  EXPECT_EQ(loaded.separator, "");
+  EXPECT_FALSE(loaded.decimalComma);
+  EXPECT_EQ(loaded.encoding, "");
 }
 
 TEST(ReportJobSettings, EachSheetKeyNamesTheSqlKeyAfterItAndParametersComeInFileOrder) {

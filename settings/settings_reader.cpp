@@ -95,8 +95,10 @@ bool acceptsEmptyValue(SettingKey key) {
 // The value of a one-line setting: from the end of the key string to the first closing
 // pair of the line, which must not lie before the value.
 std::optional<std::string> readValue(const std::string& line, const KeyFound& found) {
-  std::size_t close = line.find(kClosingPair);
-  if (close == std::string::npos || close < found.valueStart) return std::nullopt;
+  // Looked for after the key: a value that begins with ";" (Separator=";";) is not the key's
+  // own quote closed.
+  std::size_t close = line.find(kClosingPair, found.valueStart);
+  if (close == std::string::npos) return std::nullopt;
   std::string value = line.substr(found.valueStart, close - found.valueStart);
   if (value.empty() && !acceptsEmptyValue(found.key)) return std::nullopt;
   return value;
@@ -323,6 +325,9 @@ void resetBeforeLoad(JobSettings& job) {
   job.outputXlsx = false;
   job.quoteFields = false;
   job.byteOrderMark = false;
+  job.separator.clear();
+  job.decimalComma = false;
+  job.encoding.clear();
   job.timeoutSeconds = 0;
 }
 

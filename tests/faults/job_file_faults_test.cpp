@@ -178,7 +178,8 @@ TEST_F(JobFileFaultTest, ASwitchValueOverItsLimitOrNotWholeEndsTheRunBeforeConne
       support::runRowpress(temp_.path(), args),
       "The application to launch of -openwith= is longer than 255 bytes and was refused.");
   // An empty settings file name would run the job without that file; an unclosed quote
-  // would start another program than the one written.
+  // would start another program than the one written; the classic CSV of the good job has
+  // no other separator, and a decimal comma beside its comma separator would be misread.
   const struct {
     std::string argument;
     std::string problem;
@@ -187,6 +188,16 @@ TEST_F(JobFileFaultTest, ASwitchValueOverItsLimitOrNotWholeEndsTheRunBeforeConne
       {"-manifest=", "-manifest=: the switch needs a value; an empty one is refused"},
       {"-openwith=viewer 'my file", "-openwith=: a quote in the application is not closed"},
       {"-openwith=\"viewer", "-openwith=: a quote in the application is not closed"},
+      {"-separator=", "-separator=: the switch needs a value; an empty one is refused"},
+      {"-separator=;",
+       "The separator \";\" was refused without Quote Fields: the classic CSV replaces a comma "
+       "in a value, not another separator; standard CSV quotes it."},
+      {"-encoding=", "-encoding=: the switch needs a value; an empty one is refused"},
+      {"-encoding=klingon",
+       "The encoding \"klingon\" is not one that iconv knows and was refused."},
+      {"-decimalcomma",
+       "The decimal comma was refused with the comma as separator: a reader could not tell a "
+       "number's comma from the separator; set the separator to ; or |."},
   };
   for (const auto& c : notWhole) {
     SCOPED_TRACE(c.argument);

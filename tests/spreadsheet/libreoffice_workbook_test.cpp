@@ -383,6 +383,51 @@ TEST_F(LibreOfficeWorkbookTest, AnXlsxExportPastASheetsRowsGoesOnInTheNextSheet)
   EXPECT_EQ(second.infoOf("bold"), "1");
 }
 
+// CSV for a spreadsheet program in a German locale (LibreOffice's own, in its private
+// profile): with ";" between the fields and decimal commas the numbers arrive as numbers in
+// their own cells, and files in Windows-1252 and in UTF-16LE arrive with their accents.
+TEST_F(LibreOfficeWorkbookTest, CsvWithSemicolonsAndDecimalCommasOpensRightInAGermanLocale) {
+  execute("create table prices (item varchar(20), price double, qty integer)");
+  execute("insert into prices values ('Käse; alt', 1250.75, 3)");
+  execute("insert into prices values ('Äpfel 1.5', -0.5, -2)");
+  setOutputType(job_, OutputType::Csv);
+  job_.quoteFields = job_.decimalComma = true;
+  job_.separator = ";";
+  std::vector<std::string> files;
+  for (const char* encoding : {"windows-1252", "UTF-16LE"}) {
+    job_.encoding = encoding;
+    job_.outFileName = temp_ / (std::string("prices-") + encoding + ".csv");
+    files.push_back(exportWorkbook("select item, price, qty from prices order by qty desc",
+                                   RunOutcome::Exported));
+  }
+  const std::string converted = temp_ / "converted";
+  std::filesystem::create_directories(converted);
+  std::string log;
+  // Each file read in its character set, as a user picks it when opening the file:
+  // Windows-1252 (1) and Unicode (65535).
+  const char* const filters[] = {"CSV:59,34,1,1", "CSV:59,34,65535,1"};
+  for (std::size_t i = 0; i < files.size(); ++i) {
+    ASSERT_EQ(support::convertWithLibreOffice({files[i]}, converted, temp_.path(), log, "de-DE",
+                                              filters[i]),
+              0)
+        << log;
+  }
+  const std::vector<support::SheetRow> expected = {
+      {{"string", "item"}, {"string", "price"}, {"string", "qty"}},
+      {{"string", "Käse; alt"}, {"float", "1250.75"}, {"float", "3"}},
+      {{"string", "Äpfel 1.5"}, {"float", "-0.5"}, {"float", "-2"}}};
+  for (const std::string& file : files) {
+    const SheetDump dump = support::readWithPython(
+        "fods", converted + "/" + support::stemOf(file) + ".fods", temp_.path());
+    EXPECT_THAT(dump.errors, ::testing::IsEmpty()) << file << "\n" << log;
+    ASSERT_EQ(dump.sheets.size(), 1u) << file;
+    std::vector<support::SheetRow> rows = dump.sheets[0].rows;
+    rows.resize(support::usedRows(dump.sheets[0]));
+    for (support::SheetRow& row : rows) row.resize(support::usedCells(row));
+    EXPECT_EQ(rows, expected) << file;
+  }
+}
+
 // A report of three sheets, as the XML workbook and as the .xlsx workbook (two data rows a
 // sheet, so that full sheets go on in numbered ones), opened by the real readers: every
 // sheet arrives by its name, in order, with its own cells.

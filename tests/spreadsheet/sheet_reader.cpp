@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <sstream>
 
@@ -245,7 +246,8 @@ SheetDump readWithPython(const std::string& mode, const std::string& file,
 
 int convertWithLibreOffice(const std::vector<std::string>& files,
                            const std::string& outputDirectory, const std::string& scratchDirectory,
-                           std::string& log) {
+                           std::string& log, const std::string& locale,
+                           const std::string& inputFilter) {
   const std::string soffice = findProgram("soffice");
   if (soffice.empty()) {
     log =
@@ -256,10 +258,26 @@ int convertWithLibreOffice(const std::vector<std::string>& files,
   const std::string home = scratchDirectory + "/lo-home";
   const std::string profile = scratchDirectory + "/lo-profile";
   std::filesystem::create_directories(home);
-  std::string command = "env -u DISPLAY -u WAYLAND_DISPLAY HOME=" + shellQuote(home) +
-                        " timeout 300 " + shellQuote(soffice) +
-                        " --headless --norestore --nolockcheck -env:UserInstallation=file://" +
-                        profile + " --convert-to fods --outdir " + shellQuote(outputDirectory);
+  // Set before the profile's first run; a later run keeps what that one made of it.
+  if (!locale.empty() && !std::filesystem::exists(profile + "/user/registrymodifications.xcu")) {
+    std::filesystem::create_directories(profile + "/user");
+    std::ofstream(profile + "/user/registrymodifications.xcu")
+        << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+           "<oor:items xmlns:oor=\"http://openoffice.org/2001/registry\" "
+           "xmlns:xs=\"http://www.w3.org/2001/XMLSchema\" "
+           "xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\">\n"
+        << "<item oor:path=\"/org.openoffice.Setup/L10N\"><prop oor:name=\"ooSetupSystemLocale\" "
+           "oor:op=\"fuse\"><value>"
+        << locale << "</value></prop></item>\n"
+        << "<item oor:path=\"/org.openoffice.Setup/L10N\"><prop oor:name=\"ooLocale\" "
+           "oor:op=\"fuse\"><value>"
+        << locale << "</value></prop></item>\n</oor:items>\n";
+  }
+  std::string command =
+      "env -u DISPLAY -u WAYLAND_DISPLAY HOME=" + shellQuote(home) + " timeout 300 " +
+      shellQuote(soffice) + " --headless --norestore --nolockcheck -env:UserInstallation=file://" +
+      profile + (inputFilter.empty() ? "" : " " + shellQuote("--infilter=" + inputFilter)) +
+      " --convert-to fods --outdir " + shellQuote(outputDirectory);
   for (const std::string& file : files) command += " " + shellQuote(file);
   const std::string logFile = scratchDirectory + "/soffice.log";
   const int status = runShell(command + " > " + shellQuote(logFile) + " 2>&1 < /dev/null");

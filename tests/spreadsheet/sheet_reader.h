@@ -84,10 +84,13 @@ SheetDump parseSheetDump(const std::string& text);
 // Converts `files` to flat OpenDocument spreadsheets (NAME.fods in `outputDirectory`) with
 // one run of LibreOffice, with a private profile and home directory under
 // `scratchDirectory` so that nothing touches the real home. Returns LibreOffice's exit
-// status; its output goes to `log`.
+// status; its output goes to `log`. A `locale` ("de-DE") is LibreOffice's own, set in the
+// private profile (the system's stays as it is); an `inputFilter` ("CSV:59,34,1,1") is how
+// it reads the files.
 int convertWithLibreOffice(const std::vector<std::string>& files,
                            const std::string& outputDirectory, const std::string& scratchDirectory,
-                           std::string& log);
+                           std::string& log, const std::string& locale = "",
+                           const std::string& inputFilter = "");
 
 // The file name without its directory and its last extension: /a/b/row1A2F.TMP.xls gives
 // row1A2F.TMP, which is also the name LibreOffice gives the converted file.

@@ -174,6 +174,10 @@ TEST_F(SettingsLoadTest, ValueEndsAtTheFirstClosingPairOfTheLine) {
 
   load("x\";UserName=\"late\";\r\nUserName=\"no closing pair\r\n");
   EXPECT_EQ(job.userName, "ab");
+
+  // The key's own quote before a value that begins with ";" closes nothing.
+  load("UserName=\";ab\";\r\n");
+  EXPECT_EQ(job.userName, ";ab");
 }
 
 TEST_F(SettingsLoadTest, LfOnlyLinesReadLikeCrLfAndALoneCrIsContent) {

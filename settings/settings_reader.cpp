@@ -95,10 +95,13 @@ bool acceptsEmptyValue(SettingKey key) {
 // The value of a one-line setting: from the end of the key string to the first closing
 // pair of the line, which must not lie before the value.
 std::optional<std::string> readValue(const std::string& line, const KeyFound& found) {
-  // Looked for after the key: a value that begins with ";" (Separator=";";) is not the key's
-  // own quote closed.
-  std::size_t close = line.find(kClosingPair, found.valueStart);
-  if (close == std::string::npos) return std::nullopt;
+  // The key's own opening quote before a value that begins with ";" (Separator=";";) is no
+  // closing pair: the value's pair is looked for after it.
+  std::size_t close = line.find(kClosingPair);
+  if (close != std::string::npos && close + 1 == found.valueStart) {
+    close = line.find(kClosingPair, found.valueStart);
+  }
+  if (close == std::string::npos || close < found.valueStart) return std::nullopt;
   std::string value = line.substr(found.valueStart, close - found.valueStart);
   if (value.empty() && !acceptsEmptyValue(found.key)) return std::nullopt;
   return value;

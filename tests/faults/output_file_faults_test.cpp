@@ -705,11 +705,7 @@ TEST_F(OutputFileFaultTest, TwoFilesOfARunThatAreOneFileStopItBeforeItConnects) 
       keeping.environment()));
   ASSERT_TRUE(keeping.waitUntilReached(child)) << child.err();
   ASSERT_EQ(::symlink("r-s2.csv", r1.c_str()), 0);
-  while (child.running()) {
-    keeping.release();
-    keeping.waitUntilReached(child, std::chrono::milliseconds(100));
-  }
-  keeping.release();
+  keeping.releaseUntilEnded(child);
   ChildResult result = child.wait();
   EXPECT_EQ(result.exitStatus, 4) << result.err;
   EXPECT_THAT(result.err, HasSubstr("unable to write: " + r2 + " (it is the same file as " + r1 +
@@ -841,11 +837,7 @@ TEST_F(OutputFileFaultTest, AReportWhoseSecondFileCannotBeRenamedNamesTheFirstIt
   ASSERT_TRUE(keeping.waitUntilReached(child)) << child.err();
   std::filesystem::create_directories(dir + "/month-B.csv/inside");
   // The second file's hold is let go too, whenever the run reaches it.
-  while (child.running()) {
-    keeping.release();
-    keeping.waitUntilReached(child, std::chrono::milliseconds(100));
-  }
-  keeping.release();
+  keeping.releaseUntilEnded(child);
 
   ChildResult result = child.wait();
   EXPECT_EQ(result.exitStatus, 4);
@@ -879,11 +871,7 @@ TEST_F(OutputFileFaultTest, AManifestThatCannotTakeItsNameLeavesNoEarlierOneBehi
     ASSERT_EQ(::rename((dir + "/" + name).c_str(), (temp_ / "moved-away").c_str()), 0);
     writeFile(dir + "/" + name, "another file");
   }
-  while (child.running()) {
-    keeping.release();
-    keeping.waitUntilReached(child, std::chrono::milliseconds(100));
-  }
-  keeping.release();
+  keeping.releaseUntilEnded(child);
   ChildResult result = child.wait();
   EXPECT_EQ(result.exitStatus, 4);
   EXPECT_THAT(result.err, HasSubstr("unable to write: " + manifest + " (" + kTemporaryReplaced +

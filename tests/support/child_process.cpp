@@ -171,6 +171,14 @@ void PausePoint::release() {
   fd_ = -1;
 }
 
+void PausePoint::releaseUntilEnded(ChildProcess& child) {
+  while (child.running()) {
+    release();
+    waitUntilReached(child, std::chrono::milliseconds(100));
+  }
+  release();
+}
+
 bool ChildProcess::startRowpress(const std::vector<std::string>& args,
                                  const EnvironmentChanges& changes) {
   EnvironmentChanges all = changes;

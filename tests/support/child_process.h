@@ -104,6 +104,8 @@ class PausePoint {
                         std::chrono::milliseconds limit = std::chrono::seconds(60));
   // Lets the child go on.
   void release();
+  // Lets the child go on each time it reaches the point again, until it has ended.
+  void releaseUntilEnded(ChildProcess& child);
 
  private:
   std::string point_;

@@ -712,10 +712,10 @@ void XlsxWriter::finish(int columnCount, long long tableRows) {
     lxw_workbook_free(workbook);
     return;
   }
-  pausePoint(kPauseAssembling);
   // Assembling the workbook from its sheets' temporary files and reading it back take a while
   // on a large export; a stop request waits for them, and the run then removes the file.
   UninterruptibleStep assembling;
+  pausePoint(kPauseAssembling);
   errno = 0;
   if (workbook_close(workbook) != LXW_NO_ERROR) {
     fail();

@@ -34,8 +34,10 @@
 #include "app/main_dialog.h"
 #include "app/qt/main_window.h"
 #include "app/startup.h"
+#include "files/pause_point.h"
 #include "tests/app_support/modal_script.h"
 #include "tests/app_support/window_fixture.h"
+#include "tests/support/child_process.h"
 #include "tests/support/odbc_fixture.h"
 
 namespace rowpress::support {
@@ -461,6 +463,45 @@ TEST_F(LiveExportTest, TheProgressLineShowsTheWorkbookBeingWritten) {
       60000))
       << window_.liveProgressLabel()->text().toStdString();
   EXPECT_TRUE(waitForTheEnd(30000));
+}
+
+// The workbook library assembles the file in one call that no cancel cuts short: Cancel in
+// that phase gives the window back at once, the cancelled run removes its files when the call
+// ends, and a fetch started meanwhile waits for it.
+TEST_F(LiveExportTest, ACancelWhileTheWorkbookIsWrittenGivesTheWindowBackAtOnce) {
+  clickIndicator(qobject_cast<QCheckBox*>(window_.control(Id::OutputXlsx)));
+  const std::string workbook = outDir_ + "/orders.xlsx";
+  writeFile(workbook, kEarlier);
+  window_.setText(Id::OutFileName, workbook);
+  support::PausePoint assembling(temp_.path(), kPauseAssembling);
+  for (const auto& [name, value] : assembling.environment())
+    ::setenv(name.c_str(), value->c_str(), 1);
+  ASSERT_NO_FATAL_FAILURE(startExport(2000, 1));
+  ASSERT_TRUE(assembling.waitUntilReached([this] {
+    QCoreApplication::processEvents();
+    return window_.fetchRunning();
+  }));
+  // Held inside the assembling call: the click itself gives the window back.
+  press(Id::Fetch);
+  EXPECT_FALSE(window_.fetchRunning());
+  auto* fetch = qobject_cast<QPushButton*>(window_.control(Id::Fetch));
+  EXPECT_EQ(fetch->text(), QStringLiteral("Fetch ODBC Data into XLS"));
+  for (Id id : kCommands) EXPECT_TRUE(window_.control(id)->isEnabled());
+  EXPECT_THAT(lines(Id::StatusList).back(), ::testing::StartsWith("Cancelled while the workbook"));
+  // A new fetch waits for the cancelled run's files to go, and then runs whole.
+  ::unsetenv("ROWPRESS_TEST_PAUSE");
+  window_.setText(Id::SqlBox, "select 'tea' as item");
+  press(Id::Fetch);
+  EXPECT_TRUE(window_.fetchRunning());
+  EXPECT_THAT(window_.liveProgressLabel()->text().toStdString(),
+              ::testing::StartsWith("waiting for the cancelled export"));
+  EXPECT_EQ(readFile(workbook), kEarlier);
+  assembling.release();
+  ASSERT_TRUE(waitForTheEnd(30000));
+  EXPECT_EQ(windowDlg_.lastExport().outcome, RunOutcome::Exported);
+  EXPECT_EQ(windowDlg_.lastExport().rows, 1);
+  EXPECT_TRUE(readFile(workbook).starts_with("PK"));
+  EXPECT_THAT(outputDirectory(), ::testing::ElementsAre("orders.csv", "orders.xlsx"));
 }
 
 // Markers in the SQL: the window asks for their values before the run starts; a cancelled

@@ -74,6 +74,10 @@ class QueuedLauncher : public Launcher {
 // How often the progress line is redrawn.
 constexpr int kProgressEveryMs = 250;
 
+constexpr char kCancelledWhileFinishing[] =
+    "Cancelled while the workbook is written: its files are removed when the writing ends";
+constexpr char kWaitingForCancelled[] = "waiting for the cancelled export to remove its files";
+
 }  // namespace
 
 ExportWorker::ExportWorker(QtMainWindow& window, MainDialog& dialog)
@@ -84,6 +88,7 @@ ExportWorker::ExportWorker(QtMainWindow& window, MainDialog& dialog)
 
 ExportWorker::~ExportWorker() {
   if (!running_) return;
+  waiting_.reset();
   cancel();
   // The worker may be waiting for the window's thread (a message box, a value of a box):
   // answer it while waiting for the run to end.
@@ -93,19 +98,30 @@ ExportWorker::~ExportWorker() {
 }
 
 void ExportWorker::start() {
-  if (running_) return;
+  if (running_ && !abandoned_) return;
   // The job is taken from the controls here, on the window's thread, and what the run needs
   // is asked; the run gets its own copy. A cancelled question runs nothing.
   JobSettings job = dialog_.takeFetchJob();
   if (!dialog_.confirmFetch(job)) return;
+  window_.beginLive();
+  if (running_) {
+    // The cancelled run still holds its files: the new one starts when they are gone.
+    waiting_ = std::move(job);
+    window_.showLiveProgress(kWaitingForCancelled);
+    return;
+  }
+  launch(std::move(job));
+}
+
+void ExportWorker::launch(JobSettings job) {
   StopRequest& stop = StopRequest::instance();
   // A Cancel of the last run is forgotten; a signal's request is not (it ends the process).
   if (stop.signal() == 0) stop.reset();
   running_ = true;
+  abandoned_ = false;
   started_ = std::chrono::steady_clock::now();
   finishing_ =
       outputTypeOf(job) == OutputType::Xlsx ? "writing the workbook" : "finishing the file";
-  window_.beginLive();
   showProgress();
   progressTimer_.start();
   try {
@@ -127,7 +143,22 @@ void ExportWorker::start() {
 }
 
 void ExportWorker::cancel() {
-  if (running_) StopRequest::instance().requestCancel();
+  if (waiting_) {
+    // A fetch that waits for a cancelled run has not started: nothing of it runs.
+    waiting_.reset();
+    window_.endLive(0);
+    return;
+  }
+  if (!running_ || abandoned_) return;
+  StopRequest& stop = StopRequest::instance();
+  stop.requestCancel();
+  if (!stop.holdsOff()) return;
+  // The workbook library assembles the file in one call that nothing interrupts, for seconds
+  // on a large export: the window does not wait for it.
+  abandoned_ = true;
+  progressTimer_.stop();
+  window_.endLive(0);
+  AddStatusLine(window_, kCancelledWhileFinishing);
 }
 
 void ExportWorker::showProgress() {
@@ -149,16 +180,26 @@ void ExportWorker::onThreadDone() {
   dialog_.fetchDone(result_);
   const ExportResult& done = result_.export_;
   const bool exported = result_.exported;
-  window_.endLive(exported ? done.rows : 0);
+  if (!abandoned_) window_.endLive(exported ? done.rows : 0);
   const bool kept = exported && done.kept;
-  AddStatusLine(window_,
-                runEndLine(exported ? done.rows : 0, elapsed, kept ? done.path : std::string(),
-                           kept ? changedValues(done.accounts) : 0));
+  // The status list of a fetch that waited for this run is the new fetch's own.
+  if (!waiting_) {
+    AddStatusLine(window_,
+                  runEndLine(exported ? done.rows : 0, elapsed, kept ? done.path : std::string(),
+                             kept ? changedValues(done.accounts) : 0));
+  }
   // A stop signal ends the process once its run has ended by itself (its files are gone).
   endAfterStopSignal();
   StopRequest& stop = StopRequest::instance();
   if (stop.signal() == 0) stop.reset();
   running_ = false;
+  abandoned_ = false;
+  if (waiting_) {
+    JobSettings job = std::move(*waiting_);
+    waiting_.reset();
+    launch(std::move(job));
+    return;
+  }
   emit finished();
 }
 

@@ -10,6 +10,7 @@
 #include <QTimer>
 #include <chrono>
 #include <memory>
+#include <optional>
 #include <thread>
 
 #include "run/run_job.h"
@@ -29,9 +30,12 @@ class ExportWorker : public QObject {
   ExportWorker(const ExportWorker&) = delete;
   ExportWorker& operator=(const ExportWorker&) = delete;
 
-  // Starts the fetch command; the window turns live (its other commands disabled).
+  // Starts the fetch command; the window turns live (its other commands disabled). While a
+  // cancelled run still finishes a step that no cancel cuts short, the new run waits for it.
   void start();
-  // Asks the running export to stop at its next row; the run ends as cancelled.
+  // Asks the running export to stop at its next row; the run ends as cancelled. In a step that
+  // no cancel cuts short (the workbook library assembling the file), the window takes commands
+  // again at once and the run removes its files when the step ends.
   void cancel();
   bool running() const { return running_; }
 
@@ -40,6 +44,7 @@ class ExportWorker : public QObject {
   void finished();
 
  private:
+  void launch(JobSettings job);
   void showProgress();
   void onThreadDone();
 
@@ -48,6 +53,10 @@ class ExportWorker : public QObject {
   QTimer progressTimer_;
   std::thread thread_;
   bool running_ = false;
+  // The window let go of the running run when it was cancelled.
+  bool abandoned_ = false;
+  // A fetch started while an abandoned run still ends: it runs once that run has ended.
+  std::optional<JobSettings> waiting_;
   RunResult result_;
   std::chrono::steady_clock::time_point started_;
   // What the progress line says once the rows are written and the output is being finished.

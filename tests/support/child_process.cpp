@@ -153,12 +153,17 @@ EnvironmentChanges PausePoint::environment() const {
 }
 
 bool PausePoint::waitUntilReached(ChildProcess& child, std::chrono::milliseconds limit) {
+  return waitUntilReached([&child] { return child.running(); }, limit);
+}
+
+bool PausePoint::waitUntilReached(const std::function<bool()>& going,
+                                  std::chrono::milliseconds limit) {
   // Without a reader, an open for writing that does not wait fails with ENXIO.
   const auto deadline = std::chrono::steady_clock::now() + limit;
   while (fd_ < 0) {
     fd_ = ::open(fifo_.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd_ >= 0) break;
-    if (errno != ENXIO || !child.running() || std::chrono::steady_clock::now() > deadline) {
+    if (errno != ENXIO || !going() || std::chrono::steady_clock::now() > deadline) {
       return false;
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(2));

@@ -9,6 +9,7 @@
 #include <sys/types.h>
 
 #include <chrono>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -101,6 +102,9 @@ class PausePoint {
   // Waits until `child` waits at the point: true; false when the child ended first or
   // `limit` passed.
   bool waitUntilReached(ChildProcess& child,
+                        std::chrono::milliseconds limit = std::chrono::seconds(60));
+  // The same for a run in this process, which goes on while `going` says so.
+  bool waitUntilReached(const std::function<bool()>& going,
                         std::chrono::milliseconds limit = std::chrono::seconds(60));
   // Lets the child go on.
   void release();

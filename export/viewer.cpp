@@ -6,28 +6,46 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <iterator>
+#include <utility>
 
 namespace rowpress {
 
 namespace {
 
-bool onPath(const std::string& program) {
+// Where `program` is found on the PATH; empty when it is not.
+std::string onPath(const std::string& program) {
   const char* path = std::getenv("PATH");
-  if (!path) return false;
+  if (!path) return {};
   std::string_view rest(path);
   while (true) {
     auto colon = rest.find(':');
     // An empty entry of PATH is the working directory.
     const std::string_view dir =
         colon == 0 || rest.empty() ? std::string_view(".") : rest.substr(0, colon);
-    const std::string candidate = std::string(dir) + "/" + program;
-    if (::access(candidate.c_str(), X_OK) == 0) return true;
-    if (colon == std::string_view::npos) return false;
+    std::string candidate = std::string(dir) + "/" + program;
+    if (::access(candidate.c_str(), X_OK) == 0) return candidate;
+    if (colon == std::string_view::npos) return {};
     rest.remove_prefix(colon + 1);
   }
+}
+
+// Whether the LibreOffice that `launcher` starts can show a window. Debian's no-GUI build
+// (libreoffice-core-nogui, which the tests' set-up installs where no LibreOffice is) has no
+// window system plugin: handed a file, it ends at once with "Unspecified Application Error"
+// and leaves its lock file beside the file, and nothing is shown.
+bool showsWindows(const std::string& launcher) {
+  std::error_code error;
+  const std::filesystem::path program = std::filesystem::canonical(launcher, error).parent_path();
+  if (error || !std::filesystem::exists(program / "soffice.bin", error)) return true;
+  for (const auto& entry : std::filesystem::directory_iterator(program, error)) {
+    if (entry.path().filename().string().starts_with("libvclplug_")) return true;
+  }
+  return false;
 }
 
 }  // namespace
@@ -97,7 +115,8 @@ std::vector<std::string> viewerCommand(const JobSettings& job, OutputType type,
     command = splitCommandWords(job.launchApplication);
   } else if (type == OutputType::Html) {
     command = {"xdg-open"};
-  } else if (onPath("libreoffice")) {
+  } else if (const std::string office = onPath("libreoffice");
+             !office.empty() && showsWindows(office)) {
     command = {"libreoffice", "--calc"};
   } else {
     command = {"xdg-open"};
@@ -111,8 +130,33 @@ namespace {
 
 class ProcessLauncher : public Launcher {
  public:
+  explicit ProcessLauncher(std::chrono::milliseconds watchFor) : watchFor_(watchFor) {}
   std::string start(const std::vector<std::string>& command) override;
+  int takeEndWatch() override;
+
+ private:
+  const std::chrono::milliseconds watchFor_;
+  // The read end of the last started viewer's end, until taken.
+  int ended_ = -1;
 };
+
+// In the watcher, the viewer's parent: writes the viewer's wait status to `ended` when it ends
+// within `watchFor`, and nothing when it is still running then (the pipe closes as the watcher
+// ends, and the viewer goes on alone).
+void watchViewer(pid_t viewer, int ended, std::chrono::milliseconds watchFor) {
+  const auto deadline = std::chrono::steady_clock::now() + watchFor;
+  while (std::chrono::steady_clock::now() < deadline) {
+    int status = 0;
+    const pid_t done = ::waitpid(viewer, &status, WNOHANG);
+    if (done == viewer) {
+      ssize_t ignored = ::write(ended, &status, sizeof status);
+      (void)ignored;
+      return;
+    }
+    if (done < 0 && errno != EINTR) return;
+    ::usleep(20 * 1000);
+  }
+}
 
 constexpr int kWriteSignals[] = {SIGPIPE, SIGXFSZ};
 // Whether ignoreWriteSignals found each of kWriteSignals with its default action; set once,
@@ -162,7 +206,13 @@ void ignoreWriteSignals() {
 }
 
 Launcher& processLauncher() {
-  static ProcessLauncher launcher;
+  static ProcessLauncher launcher(std::chrono::milliseconds(0));
+  return launcher;
+}
+
+Launcher& watchingLauncher() {
+  // Long enough for a viewer that cannot open the file to give up.
+  static ProcessLauncher launcher(std::chrono::seconds(10));
   return launcher;
 }
 
@@ -184,8 +234,17 @@ std::string ProcessLauncher::start(const std::vector<std::string>& words) {
   // pipe closes without a word when the program runs (close-on-exec).
   int failure[2];
   if (::pipe2(failure, O_CLOEXEC) != 0) return std::strerror(errno);
+  // A watched viewer's end comes through this one.
+  int ended[2] = {-1, -1};
+  if (watchFor_.count() > 0 && ::pipe2(ended, O_CLOEXEC) != 0) {
+    const int error = errno;
+    ::close(failure[0]);
+    ::close(failure[1]);
+    return std::strerror(error);
+  }
   // Fork twice so that the viewer belongs to no one here: the middle process starts a new
   // session, forks the viewer and exits at once, and only the middle process is waited for.
+  // A watched viewer gets a watcher between the two, which waits for its end a few seconds.
   // The stop signals wait while the middle process starts: their handlers are rowpress's,
   // and the middle process gives them their default action before it takes any.
   sigset_t stops, kept;
@@ -196,18 +255,25 @@ std::string ProcessLauncher::start(const std::vector<std::string>& words) {
   if (middle != 0) ::pthread_sigmask(SIG_SETMASK, &kept, nullptr);
   if (middle < 0) {
     const int error = errno;
-    ::close(failure[0]);
-    ::close(failure[1]);
+    for (int fd : {failure[0], failure[1], ended[0], ended[1]}) {
+      if (fd >= 0) ::close(fd);
+    }
     return std::strerror(error);
   }
   if (middle == 0) {
     ::close(failure[0]);
+    if (ended[0] >= 0) ::close(ended[0]);
     // The viewer starts with no signal blocked, and the default actions first.
     giveSignalsBack();
     sigset_t none;
     sigemptyset(&none);
     ::sigprocmask(SIG_SETMASK, &none, nullptr);
     ::setsid();
+    if (ended[1] >= 0) {
+      const pid_t watcher = ::fork();
+      if (watcher < 0) failLaunch(failure[1]);
+      if (watcher != 0) ::_exit(0);
+    }
     pid_t viewer = ::fork();
     if (viewer == 0) {
       // Nothing of this process's input and output: a script that reads rowpress's output
@@ -220,9 +286,14 @@ std::string ProcessLauncher::start(const std::vector<std::string>& words) {
       failLaunch(failure[1]);
     }
     if (viewer < 0) failLaunch(failure[1]);
+    if (ended[1] >= 0) {
+      ::close(failure[1]);
+      watchViewer(viewer, ended[1], watchFor_);
+    }
     ::_exit(0);
   }
   ::close(failure[1]);
+  if (ended[1] >= 0) ::close(ended[1]);
   int status = 0;
   while (::waitpid(middle, &status, 0) < 0 && errno == EINTR) {
   }
@@ -232,7 +303,25 @@ std::string ProcessLauncher::start(const std::vector<std::string>& words) {
   while ((got = ::read(failure[0], &error, sizeof error)) < 0 && errno == EINTR) {
   }
   ::close(failure[0]);
-  return got == static_cast<ssize_t>(sizeof error) ? std::strerror(error) : std::string();
+  if (got == static_cast<ssize_t>(sizeof error)) {
+    if (ended[0] >= 0) ::close(ended[0]);
+    return std::strerror(error);
+  }
+  if (ended_ >= 0) ::close(ended_);
+  ended_ = ended[0];
+  return {};
+}
+
+int ProcessLauncher::takeEndWatch() { return std::exchange(ended_, -1); }
+
+std::string viewerEndLine(const std::string& viewer, int status) {
+  if (WIFEXITED(status) && WEXITSTATUS(status) != 0) {
+    return viewer + " ended with status " + std::to_string(WEXITSTATUS(status));
+  }
+  if (WIFSIGNALED(status)) {
+    return viewer + " ended by signal " + std::to_string(WTERMSIG(status));
+  }
+  return {};
 }
 
 }  // namespace rowpress

@@ -32,6 +32,10 @@ class Launcher {
   virtual ~Launcher() = default;
   // Why the command could not be started ("No such file or directory"); empty when it was.
   virtual std::string start(const std::vector<std::string>& command) = 0;
+  // For a launcher that watches its viewers: the read end of a pipe that gives the viewer
+  // last started its wait status (an int, as waitpid gives it) when the viewer ends soon after
+  // its start, and closes without it otherwise. The caller owns it; -1 when nothing watches.
+  virtual int takeEndWatch() { return -1; }
 };
 
 // Starts a command without a shell, in a session of its own, with /dev/null as its standard
@@ -39,6 +43,13 @@ class Launcher {
 // until its program runs, or failed to. SIGPIPE and SIGXFSZ are as rowpress found them at
 // start (see ignoreWriteSignals).
 Launcher& processLauncher();
+// The same, watching each viewer for its first seconds (see takeEndWatch): for the window,
+// which says when a viewer gave up at once.
+Launcher& watchingLauncher();
+
+// What the window says of a viewer that ended with `status` (from waitpid) soon after its
+// start: "VIEWER ended with status N", "VIEWER ended by signal N"; empty when it ended well.
+std::string viewerEndLine(const std::string& viewer, int status);
 
 // Hands `path` to the viewer that viewerCommand names, through `launcher`; nothing when
 // noAutoOpen. Returns "could not start VIEWER: REASON" when the viewer could not be started,

@@ -56,6 +56,61 @@ TEST(ViewerCommand, ChoosesTheApplicationWord) {
   EXPECT_TRUE(viewerCommand(job, OutputType::Xml, "/d/r.xls").empty());
 }
 
+// Debian's no-GUI LibreOffice cannot show the file: the desktop's opener is asked instead.
+// LibreOffice is told by its program directory (soffice.bin beside the script on the PATH),
+// and one that shows windows by a window system plugin there.
+TEST(ViewerCommand, ALibreOfficeWithoutWindowsIsPassedOver) {
+  TempDir dir;
+  const std::filesystem::path program = std::filesystem::path(dir.path()) / "program";
+  std::filesystem::create_directories(program);
+  writeFile(program / "soffice", "#!/bin/sh\n");
+  ASSERT_EQ(::chmod((program / "soffice").c_str(), 0755), 0);
+  std::filesystem::create_symlink(program / "soffice", dir.path() + "/libreoffice");
+  const char* before = std::getenv("PATH");
+  const std::string saved = before ? before : "";
+  ::setenv("PATH", (dir.path() + ":/usr/bin:/bin").c_str(), 1);
+  JobSettings job;
+  // A script that is not LibreOffice's, and then each kind of LibreOffice.
+  EXPECT_EQ(viewerCommand(job, OutputType::Csv, "/d/r.csv").front(), "libreoffice");
+  writeFile(program / "soffice.bin", "");
+  EXPECT_EQ(viewerCommand(job, OutputType::Csv, "/d/r.csv").front(), "xdg-open");
+  writeFile(program / "libvclplug_genlo.so", "");
+  EXPECT_THAT(viewerCommand(job, OutputType::Xlsx, "/d/r.xlsx"),
+              ElementsAre("libreoffice", "--calc", "/d/r.xlsx"));
+  ::setenv("PATH", saved.c_str(), 1);
+}
+
+// The window's launcher watches each viewer for its first seconds: a failure status comes
+// through the watch, a good end closes it without a word; the unattended run's launcher
+// watches nothing.
+TEST(LaunchViewer, TheWatchingLauncherGivesTheStatusOfAViewerThatEndedAtOnce) {
+  auto endOf = [](const std::vector<std::string>& command) -> std::optional<int> {
+    Launcher& launcher = watchingLauncher();
+    EXPECT_EQ(launcher.start(command), "");
+    const int ended = launcher.takeEndWatch();
+    EXPECT_GE(ended, 0);
+    if (ended < 0) return std::nullopt;
+    int status = 0;
+    const ssize_t got = ::read(ended, &status, sizeof status);
+    ::close(ended);
+    if (got != static_cast<ssize_t>(sizeof status)) return std::nullopt;
+    return status;
+  };
+  const std::optional<int> failed = endOf({"sh", "-c", "exit 3"});
+  ASSERT_TRUE(failed.has_value());
+  EXPECT_EQ(viewerEndLine("sh", *failed), "sh ended with status 3");
+  const std::optional<int> killed = endOf({"sh", "-c", "kill -9 $$"});
+  ASSERT_TRUE(killed.has_value());
+  EXPECT_EQ(viewerEndLine("sh", *killed), "sh ended by signal 9");
+  const std::optional<int> good = endOf({"true"});
+  ASSERT_TRUE(good.has_value());
+  EXPECT_EQ(viewerEndLine("true", *good), "");
+  EXPECT_EQ(watchingLauncher().start({"/nonexistent/viewer"}), "No such file or directory");
+  EXPECT_EQ(watchingLauncher().takeEndWatch(), -1);
+  EXPECT_EQ(processLauncher().start({"true"}), "");
+  EXPECT_EQ(processLauncher().takeEndWatch(), -1);
+}
+
 // The viewer gets none of rowpress's input and output (a script reading rowpress's output
 // would wait for the viewer to end) and none of its blocked signals.
 TEST(LaunchViewer, TheViewerHasDevNullForInputAndOutputAndNoSignalBlocked) {

@@ -504,6 +504,21 @@ TEST_F(LiveExportTest, ACancelWhileTheWorkbookIsWrittenGivesTheWindowBackAtOnce)
   EXPECT_THAT(outputDirectory(), ::testing::ElementsAre("orders.csv", "orders.xlsx"));
 }
 
+// A viewer that gives up at once (as the no-GUI LibreOffice does, without a word) is said in
+// the status list, after the run's own last line.
+TEST_F(LiveExportTest, AViewerThatEndsAtOnceWithAFailureIsSaid) {
+  windowDlg_.setLauncher(watchingLauncher());
+  clickIndicator(qobject_cast<QCheckBox*>(window_.control(Id::LaunchOnFinish)));
+  window_.setText(Id::LaunchApplication, "sh -c 'exit 3'");
+  window_.setText(Id::SqlBox, "select 'tea' as item");
+  press(Id::Fetch);
+  ASSERT_TRUE(waitForTheEnd(10000));
+  EXPECT_TRUE(QTest::qWaitFor(
+      [this] { return lines(Id::StatusList).back() == "sh ended with status 3"; }, 15000))
+      << lines(Id::StatusList).back();
+  EXPECT_EQ(readFile(target_), "item,\r\ntea,\r\n");
+}
+
 // Markers in the SQL: the window asks for their values before the run starts; a cancelled
 // question starts nothing.
 TEST_F(LiveExportTest, TheParameterQuestionComesBeforeTheRunAndItsCancelStartsNothing) {

@@ -1,9 +1,13 @@
 #include "app/qt/export_worker.h"
 
+#include <unistd.h>
+
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QLocale>
 #include <QMetaObject>
+#include <QSocketNotifier>
+#include <cerrno>
 #include <string>
 #include <system_error>
 #include <utility>
@@ -15,6 +19,7 @@
 #include "app/status_list.h"
 #include "export/stop_request.h"
 #include "export/value_account.h"
+#include "export/viewer.h"
 
 namespace rowpress {
 
@@ -56,13 +61,36 @@ class QueuedReport : public RunReport {
   std::atomic<long long>& rows_;
 };
 
+// Says in the status list when a viewer ends with a failure soon after its start (as the
+// no-GUI LibreOffice does, without a word): `ended` is the launcher's watch of it.
+void sayViewerEnd(QtMainWindow& window, int ended, const std::string& viewer) {
+  auto* notifier = new QSocketNotifier(ended, QSocketNotifier::Read, &window);
+  QObject::connect(notifier, &QSocketNotifier::activated, &window,
+                   [&window, notifier, ended, viewer] {
+                     int status = 0;
+                     ssize_t got;
+                     while ((got = ::read(ended, &status, sizeof status)) < 0 && errno == EINTR) {
+                     }
+                     notifier->setEnabled(false);
+                     notifier->deleteLater();
+                     ::close(ended);
+                     if (got != static_cast<ssize_t>(sizeof status)) return;
+                     const std::string line = viewerEndLine(viewer, status);
+                     if (!line.empty()) AddStatusLine(window, line);
+                   });
+}
+
 // Starts the viewer from the window's thread, with the launcher the dialog was given.
 class QueuedLauncher : public Launcher {
  public:
   QueuedLauncher(QtMainWindow& window, Launcher& inner) : window_(window), inner_(inner) {}
   std::string start(const std::vector<std::string>& command) override {
     std::string why;
-    onWindowThread(window_, [&] { why = inner_.start(command); });
+    onWindowThread(window_, [&] {
+      why = inner_.start(command);
+      const int ended = inner_.takeEndWatch();
+      if (ended >= 0) sayViewerEnd(window_, ended, command.front());
+    });
     return why;
   }
 

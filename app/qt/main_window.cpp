@@ -475,6 +475,8 @@ int runMainWindow(int& argc, char** argv, const CommandLine& line,
   JobSettings job;
   QtMainWindow window;
   MainDialog dialog(job, window);
+  // The window says when a viewer gives up soon after its start.
+  dialog.setLauncher(watchingLauncher());
   window.runFetchesLive(dialog);
   window.setHelpHandler([&dialog] { dialog.OnHelp(); });
   window.setCloseHandler([&dialog] { return dialog.OnClose(); });

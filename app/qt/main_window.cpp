@@ -191,6 +191,10 @@ QWidget* QtMainWindow::createControl(const TemplateControl& entry) {
       watchList(id, list);
       list->installEventFilter(new FirstEntryOnDown(list));
       if (id == ControlId::StatusList) {
+        // A long line (a note, a message) wraps at its words and is read without scrolling
+        // sideways; the list lays its lines out again when its width changes.
+        list->setWordWrap(true);
+        list->setResizeMode(QListView::Adjust);
         list->setToolTip(QString::fromUtf8(kStatusListHint));
         list->setAccessibleName(QStringLiteral("Status"));
       }

@@ -156,6 +156,17 @@ TEST_F(HandlersTest, StatusLinesScrollToTheNewestButAreNeverSelected) {
   window_.appendLine(Id::StatusList, wide);
   EXPECT_EQ(status->item(61)->toolTip().toStdString(), wide);
   delete status->takeItem(61);
+  // A long line of words wraps within the list: taller than a line, and nothing to scroll
+  // sideways for.
+  std::string note = "note: column 2 \"comment\":";
+  while (note.size() < 400) note += " 1 value written with a replacement character";
+  window_.appendLine(Id::StatusList, note);
+  QApplication::processEvents();
+  EXPECT_GT(status->visualItemRect(status->item(61)).height(),
+            2 * status->visualItemRect(status->item(0)).height());
+  EXPECT_LE(status->visualItemRect(status->item(61)).width(), status->viewport()->width());
+  EXPECT_EQ(status->horizontalScrollBar()->maximum(), 0);
+  delete status->takeItem(61);
   // Selecting lines, several at once, changes nothing.
   const std::string sqlBefore = job_.sql;
   status->scrollToTop();

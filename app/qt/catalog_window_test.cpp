@@ -642,7 +642,7 @@ TEST_F(LiveExportTest, EscCancelsAndClosingAsksFirst) {
 class CloseWhileLiveTest : public LiveExportTest {
  protected:
   enum class Way { CloseBox, CloseCall };
-  enum class Moment { WhileItRuns, AfterItEnded };
+  enum class Moment { WhileItRuns, AfterItEnded, WhileTheWorkbookIsWritten };
 
   void closeWindow(Way way) {
     if (way == Way::CloseCall) {
@@ -662,6 +662,11 @@ class CloseWhileLiveTest : public LiveExportTest {
       EXPECT_EQ(box->text(), QStringLiteral("An export is running. Cancel it and close?"));
       if (moment == Moment::AfterItEnded) {
         EXPECT_TRUE(waitForTheEnd(30000)) << "the export did not end while the user was asked";
+      } else if (moment == Moment::WhileTheWorkbookIsWritten) {
+        EXPECT_TRUE(held_->waitUntilReached([this] {
+          QCoreApplication::processEvents();
+          return window_.fetchRunning();
+        }));
       } else {
         EXPECT_TRUE(window_.fetchRunning());
       }
@@ -697,6 +702,9 @@ class CloseWhileLiveTest : public LiveExportTest {
     EXPECT_TRUE(started);
     return ended;
   }
+
+  // Where the run is held in the moment WhileTheWorkbookIsWritten.
+  support::PausePoint* held_ = nullptr;
 };
 
 TEST_F(CloseWhileLiveTest, YesClosesTheWindowAndEndsItsLoopAtAnyMoment) {
@@ -723,6 +731,33 @@ TEST_F(CloseWhileLiveTest, YesClosesTheWindowAndEndsItsLoopAtAnyMoment) {
       writeFile(target_, kEarlier);
     }
   }
+}
+
+// The workbook library's assembling is one call that nothing cuts short: Yes then closes the
+// window at once too, and the cancelled run removes its files when the call ends.
+TEST_F(CloseWhileLiveTest, YesWhileTheWorkbookIsWrittenClosesTheWindowAtOnce) {
+  clickIndicator(qobject_cast<QCheckBox*>(window_.control(Id::OutputXlsx)));
+  const std::string workbook = outDir_ + "/orders.xlsx";
+  writeFile(workbook, kEarlier);
+  window_.setText(Id::OutFileName, workbook);
+  support::PausePoint assembling(temp_.path(), kPauseAssembling);
+  held_ = &assembling;
+  for (const auto& [name, value] : assembling.environment()) {
+    ::setenv(name.c_str(), value->c_str(), 1);
+  }
+  window_.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&window_));
+  EXPECT_TRUE(closeDuringAnExport(20000, Way::CloseBox, QMessageBox::Yes,
+                                  Moment::WhileTheWorkbookIsWritten));
+  ::unsetenv("ROWPRESS_TEST_PAUSE");
+  EXPECT_FALSE(window_.isVisible());
+  assembling.release();
+  // The run's own last line comes when it has ended.
+  EXPECT_TRUE(QTest::qWaitFor(
+      [this] { return lines(Id::StatusList).back().ends_with(", no file kept"); }, 30000))
+      << lines(Id::StatusList).back();
+  EXPECT_EQ(readFile(workbook), kEarlier);
+  EXPECT_THAT(outputDirectory(), ::testing::ElementsAre("orders.csv", "orders.xlsx"));
 }
 
 TEST_F(CloseWhileLiveTest, NoAfterTheExportEndedLeavesTheWindowOpenAndUsable) {

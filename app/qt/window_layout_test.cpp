@@ -317,7 +317,9 @@ class DisplayWithWindowManager {
 
 // The same on 1280x800 and 1920x1080 screens of an X server with a window manager, as on a
 // desktop, at 100%, 150% and 200% scaling: this test binary runs the check above under Xvfb and
-// openbox, whose frame (a title bar of about 20 pixels) the window fits with.
+// openbox, whose frame (a title bar of about 20 pixels) the window fits with, and then the walks
+// where the window manager takes part: Escape and the close box with unsaved work, the save
+// dialog's suffix, and the close question while the workbook is written.
 TEST(WindowLayout, FitsCommonScreensUnderAWindowManagerAt100150And200Percent) {
   const std::string self = QCoreApplication::applicationFilePath().toStdString();
   for (const char* screen : {"1280x800", "1920x1080"}) {
@@ -327,7 +329,11 @@ TEST(WindowLayout, FitsCommonScreensUnderAWindowManagerAt100150And200Percent) {
     for (const char* scale : {"1", "1.5", "2"}) {
       SCOPED_TRACE(std::string(screen) + ", QT_SCALE_FACTOR=" + scale);
       const ChildResult run =
-          runProgram({self, "--gtest_filter=WindowLayout.EveryControlCanBeReachedOnItsScreen"},
+          runProgram({self,
+                      "--gtest_filter=WindowLayout.EveryControlCanBeReachedOnItsScreen:"
+                      "WindowTest.EscapeAndTheCloseBoxAskFirstWhenTheJobChanged:"
+                      "HandlersTest.SaveDialogsAddTheChosenFiltersExtension:"
+                      "CloseWhileLiveTest.YesWhileTheWorkbookIsWrittenClosesTheWindowAtOnce"},
                      std::chrono::minutes(2),
                      {{"DISPLAY", desktop.display()},
                       {"WAYLAND_DISPLAY", std::nullopt},
@@ -336,7 +342,7 @@ TEST(WindowLayout, FitsCommonScreensUnderAWindowManagerAt100150And200Percent) {
                       {"ROWPRESS_TEST_SCREEN", screen},
                       {"ROWPRESS_TEST_WINDOW_MANAGER", "openbox"}});
       EXPECT_EQ(run.exitStatus, 0) << run.out << run.err;
-      EXPECT_NE(run.out.find("[  PASSED  ] 1 test."), std::string::npos) << run.out;
+      EXPECT_NE(run.out.find("[  PASSED  ] 4 tests."), std::string::npos) << run.out;
     }
   }
 }

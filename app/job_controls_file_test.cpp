@@ -7,26 +7,19 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
 #include "app/job_controls.h"
 #include "app/memory_view.h"
 #include "settings/settings_reader.h"
+#include "tests/support/odbc_fixture.h"
 
 namespace rowpress {
 namespace {
 
-std::string readFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-void writeFile(const std::string& path, const std::string& text) {
-  std::ofstream(path, std::ios::binary) << text;
-}
+using support::readFile;
+using support::writeFile;
 
 // A window showing a whole job, as a user would leave it before saving.
 void fillWindow(MemoryView& view) {

@@ -89,5 +89,5 @@ int main(int argc, char** argv) {
   } catch (const std::system_error& e) {
     std::cerr << "rowpress: " << e.code().message() << '\n';
   }
-  return static_cast<int>(rowpress::RunOutcome::OutputFile);
+  return rowpress::exitStatusOf(rowpress::RunOutcome::OutputFile);
 }

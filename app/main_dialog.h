@@ -3,8 +3,6 @@
 // unattended run and in tests.
 #pragma once
 
-#include <sql.h>
-
 #include <atomic>
 #include <functional>
 #include <map>

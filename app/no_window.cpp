@@ -10,7 +10,7 @@ namespace rowpress {
 int runMainWindow(int&, char**, const CommandLine&, const OutsideCredentials&) {
   std::cerr << "rowpress: this rowpress was built without its window; run a job with -silent "
                "(see rowpress --help)\n";
-  return static_cast<int>(RunOutcome::JobUnreadable);
+  return exitStatusOf(RunOutcome::JobUnreadable);
 }
 
 }  // namespace rowpress

@@ -145,7 +145,7 @@ void endStop() {
   stop.removeTemporaries();
   if (!stop.claimReport()) return;
   HandlerText text;
-  int status = static_cast<int>(RunOutcome::StatementFailed);
+  int status = exitStatusOf(RunOutcome::StatementFailed);
   const int index = indexOf(handlers.endSignal);
   if (index >= 0) {
     text.add(handlers.stopLines[index]);
@@ -153,7 +153,7 @@ void endStop() {
       text.add(handlers.stopSummaries[index]);
       text.addElapsed();
     }
-    status = 128 + handlers.endSignal;
+    status = exitStatusOf(RunOutcome::Stopped, handlers.endSignal);
   } else {
     text.add(handlers.statementLine);
     if (handlers.timeoutSummary) {
@@ -236,7 +236,7 @@ void timeoutLook() {
       }
       text.write();
     }
-    ::_exit(static_cast<int>(RunOutcome::NoConnection));
+    ::_exit(exitStatusOf(RunOutcome::NoConnection));
   }
   // A run that sees the request ends as a failed statement and says so itself; one inside
   // the driver is ended by the grace timer.

@@ -133,7 +133,7 @@ int refuseUnreadableJob(const std::vector<std::string>& problems, std::ostream& 
   }
   err << "rowpress: the job could not be read; nothing was run\n";
   err.flush();
-  return static_cast<int>(RunOutcome::JobUnreadable);
+  return exitStatusOf(RunOutcome::JobUnreadable);
 }
 
 std::string summaryLine(const RunResult& result, const ExportResult& exported, int signal,
@@ -239,7 +239,7 @@ int runUnattended(JobSettings job, std::ostream& out, std::ostream& err, const R
       !stop.claimReport()) {
     // The connect ended as the timeout gave up on it: the timeout's handler says so and ends
     // the process; nothing more is said here.
-    return static_cast<int>(RunOutcome::NoConnection);
+    return exitStatusOf(RunOutcome::NoConnection);
   }
   // Nobody sees the status list: what it says about a failure goes to the log. Lines that
   // hold paths or the driver's words are shown escaped, as the status list shows them.
@@ -292,7 +292,7 @@ int runUnattended(JobSettings job, std::ostream& out, std::ostream& err, const R
     // process.
     if (!stop.claimReport()) {
       err.flush();
-      return static_cast<int>(RunOutcome::StatementFailed);
+      return exitStatusOf(RunOutcome::StatementFailed);
     }
     err << statementTimedOutLine(stop.timedOutAfter());
   }
@@ -303,7 +303,7 @@ int runUnattended(JobSettings job, std::ostream& out, std::ostream& err, const R
     // never returns once it has said it, so the summary is never cut off nor said twice.
     if (!stop.claimReport()) {
       err.flush();
-      return 128 + stop.signal();
+      return exitStatusOf(RunOutcome::Stopped, stop.signal());
     }
     err << stopLogLine(stop.signal());
   }
@@ -314,9 +314,10 @@ int runUnattended(JobSettings job, std::ostream& out, std::ostream& err, const R
     for (const std::string& line : noteLines(summary.accounts)) logLine(line);
   }
   err.flush();
-  if (result.outcome == RunOutcome::Stopped) return 128 + stop.signal();
-  if (!pathShown) return static_cast<int>(RunOutcome::PathNotShown);
-  return static_cast<int>(result.outcome);
+  if (result.outcome != RunOutcome::Stopped && !pathShown) {
+    return exitStatusOf(RunOutcome::PathNotShown);
+  }
+  return exitStatusOf(result.outcome, stop.signal());
 }
 
 }  // namespace rowpress

@@ -9,6 +9,8 @@
 #include <cctype>
 #include <vector>
 
+#include "db/postgres_attributes.h"
+
 namespace rowpress {
 
 namespace {
@@ -23,11 +25,6 @@ struct StreamingOption {
   // value that gives the driver's typed mode, which takes such a column's type from its value.
   const char* typedValue = nullptr;
 };
-
-// The PostgreSQL driver's own connection attributes (psqlodbc's SQL_ATTR_PGOPT_*).
-constexpr SQLINTEGER kPgUseDeclareFetch = 65539;
-constexpr SQLINTEGER kPgFetch = 65541;
-constexpr SQLINTEGER kPgBoolsAsChar = 65545;
 
 // A driver that reads whole results unless told otherwise, known by a part of its name or of
 // its library's file name (compared without regard to case), and the options that make it

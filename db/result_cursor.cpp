@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <string_view>
 
+#include "db/postgres_attributes.h"
 #include "job/utf8.h"
 
 namespace rowpress {
@@ -33,11 +34,6 @@ bool isPostgresDriver(SQLHDBC connection) {
   std::string_view driver(reinterpret_cast<const char*>(name));
   return driver.find("psqlodbc") != std::string_view::npos;
 }
-
-// The PostgreSQL driver's own connection attributes: whether it reads the result through a
-// server cursor, and how many rows it reads from it at a time.
-constexpr SQLINTEGER kPgUseDeclareFetch = 65539;
-constexpr SQLINTEGER kPgFetch = 65541;
 
 // The rows of a rowset on a PostgreSQL connection, at most `limit`; 1 for none. A driver that
 // reads the result through a server cursor rounds its batch up to whole rowsets and waits for

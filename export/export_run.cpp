@@ -28,7 +28,6 @@ namespace {
 // sheet, the type report one more file and the manifest one: the stop's table holds them all.
 static_assert(StopRequest::kRunFiles >= 2 * kMaxReportSheets + 2);
 
-constexpr char kBinaryValue[] = "<BINARY>";
 constexpr long long kProgressEvery = 1024;
 // How often the run reports its progress for a progress line, on the coarse clock.
 constexpr std::int64_t kProgressLineEveryNs = 250'000'000;
@@ -500,7 +499,7 @@ bool ExportRun::writeRow(ResultCursor& cursor, bool workbook, OutputWriter& writ
       // The bytes are never read; the .xlsx cell of a NULL stays empty.
       bool null = false;
       if (binaryNulls_ && !cursor.isNull(k, null)) return false;
-      value = null ? CellValue{std::string_view(), true} : CellValue{kBinaryValue};
+      value = null ? CellValue{std::string_view(), true} : CellValue{kBinaryText};
       if (!null) changes = changeOf(ValueRule::Binary);
     } else if (!cursor.value(k, value)) {
       return false;

@@ -30,6 +30,11 @@ struct WriterOptions {
   std::string encoding;
 };
 
+// What a cell holds in place of a binary value, and of a value longer than a workbook's cell
+// holds.
+inline constexpr char kBinaryText[] = "<BINARY>";
+inline constexpr char kTooLargeText[] = "<Too Large>";
+
 // The export run calls these in this order for a job with one result: begin;
 // beginHeaderRow; headerCell per column; endHeaderRow; then per row beginRow, cell per column,
 // endRow; finish once. Such a run never calls planSheets, beginSheet or endSheet, and the

@@ -105,7 +105,7 @@ constexpr std::string_view kNumberOpen = "    <Cell><Data ss:Type=\"Number\">";
 constexpr std::string_view kCellClose = "</Data></Cell>\n";
 constexpr std::string_view kBinaryCell =
     "<Cell><Data ss:Type=\"String\">&lt;BINARY&gt;</Data></Cell>\n";
-constexpr std::string_view kTooLarge = "&lt;Too Large&gt;";
+constexpr std::string_view kTooLargeXml = "&lt;Too Large&gt;";
 
 }  // namespace
 
@@ -219,7 +219,7 @@ ValueChanges SpreadsheetMlWriter::writeStringContent(std::string_view value,
                                                      const ColumnInfo& column,
                                                      bool forceFullLength) {
   if (value.size() > kStringLimit) {
-    out_->write(kTooLarge);
+    out_->write(kTooLargeXml);
     return changeOf(ValueRule::TooLarge);
   }
   if (forceFullLength) {

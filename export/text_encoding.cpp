@@ -2,6 +2,8 @@
 
 #include <cerrno>
 
+#include "job/utf8.h"
+
 namespace rowpress {
 
 namespace {
@@ -16,8 +18,6 @@ std::string plainName(std::string_view name) {
   }
   return plain;
 }
-
-bool isContinuation(unsigned char c) { return (c & 0xC0) == 0x80; }
 
 }  // namespace
 
@@ -79,7 +79,7 @@ void TextEncoder::encode(std::string_view utf8, std::string& out) {
     character.swap(pending_);
     std::size_t taken = 0;
     while (taken < utf8.size() && character.size() + taken < 4 &&
-           isContinuation(static_cast<unsigned char>(utf8[taken]))) {
+           isUtf8Continuation(static_cast<unsigned char>(utf8[taken]))) {
       ++taken;
     }
     character.append(utf8.substr(0, taken));
@@ -106,7 +106,7 @@ void TextEncoder::encodeText(std::string_view utf8, std::string& out) {
     question(out);
     std::size_t skip = 1;
     while (skip < utf8.size() && skip < 4 &&
-           isContinuation(static_cast<unsigned char>(utf8[skip]))) {
+           isUtf8Continuation(static_cast<unsigned char>(utf8[skip]))) {
       ++skip;
     }
     utf8.remove_prefix(skip);
@@ -142,7 +142,7 @@ std::size_t wholeCharactersOf(std::string_view utf8) {
   // The last character's lead byte lies at most three bytes from the end.
   for (std::size_t back = 1; back <= 4 && back <= utf8.size(); ++back) {
     const auto c = static_cast<unsigned char>(utf8[utf8.size() - back]);
-    if (isContinuation(c)) continue;
+    if (isUtf8Continuation(c)) continue;
     const std::size_t length = c < 0xC0 ? 1 : c < 0xE0 ? 2 : c < 0xF0 ? 3 : 4;
     return length > back ? utf8.size() - back : utf8.size();
   }

@@ -10,37 +10,9 @@ namespace rowpress {
 
 namespace {
 
-constexpr bool isContinuation(unsigned char c) { return (c & 0xC0) == 0x80; }
-
-// The length of the well-formed UTF-8 sequence of two or more bytes at p (Unicode table
-// 3-7), or 0 when the bytes there are not one.
-std::size_t sequenceLength(const unsigned char* p, std::size_t avail) {
-  const unsigned char c = p[0];
-  if (c >= 0xC2 && c <= 0xDF) {
-    return (avail >= 2 && isContinuation(p[1])) ? 2 : 0;
-  }
-  if (c >= 0xE0 && c <= 0xEF) {
-    if (avail < 3) return 0;
-    unsigned char lo = 0x80, hi = 0xBF;
-    if (c == 0xE0) lo = 0xA0;  // overlong below U+0800
-    if (c == 0xED) hi = 0x9F;  // surrogates U+D800..U+DFFF
-    if (p[1] < lo || p[1] > hi || !isContinuation(p[2])) return 0;
-    return 3;
-  }
-  if (c >= 0xF0 && c <= 0xF4) {
-    if (avail < 4) return 0;
-    unsigned char lo = 0x80, hi = 0xBF;
-    if (c == 0xF0) lo = 0x90;  // overlong below U+10000
-    if (c == 0xF4) hi = 0x8F;  // above U+10FFFF
-    if (p[1] < lo || p[1] > hi || !isContinuation(p[2]) || !isContinuation(p[3])) return 0;
-    return 4;
-  }
-  return 0;  // a stray continuation byte, C0, C1 or F5..FF
-}
-
 // The same for XML text, where U+FFFE and U+FFFF are no characters either.
 std::size_t xmlSequenceLength(const unsigned char* p, std::size_t avail) {
-  const std::size_t length = sequenceLength(p, avail);
+  const std::size_t length = wellFormedSequenceLength(p, avail);
   if (length == 3 && p[0] == 0xEF && p[1] == 0xBF && (p[2] == 0xBE || p[2] == 0xBF)) return 0;
   return length;
 }
@@ -175,7 +147,7 @@ std::size_t escapedLength(const unsigned char* p, std::size_t avail) {
   if (c < 0x20 || c == 0x7F) return 1;
   if (c < 0x80) return 0;
   if (c == 0xC2 && avail >= 2 && p[1] >= 0x80 && p[1] <= 0x9F) return 2;
-  return sequenceLength(p, avail) == 0 ? 1 : 0;
+  return wellFormedSequenceLength(p, avail) == 0 ? 1 : 0;
 }
 
 }  // namespace
@@ -194,7 +166,7 @@ std::string escapeControls(std::string_view text) {
     const std::size_t escaped = escapedLength(p + i, n - i);
     if (escaped == 0) {
       const unsigned char c = p[i];
-      std::size_t length = c < 0x80 ? 1 : sequenceLength(p + i, n - i);
+      std::size_t length = c < 0x80 ? 1 : wellFormedSequenceLength(p + i, n - i);
       if (c == '\\' && i + 1 < n) {
         // A backslash is doubled only where it would read as the start of an escape.
         const unsigned char next = p[i + 1];
@@ -295,7 +267,7 @@ std::size_t utf16Length(std::string_view text) {
   for (char c : text) {
     const auto byte = static_cast<unsigned char>(c);
     // Each character counts at its lead byte; one of four bytes needs two units.
-    units += !isContinuation(byte) + (byte >= 0xF0);
+    units += !isUtf8Continuation(byte) + (byte >= 0xF0);
   }
   return units;
 }

@@ -27,9 +27,6 @@ namespace rowpress {
 
 namespace {
 
-constexpr char kBinaryValue[] = "<BINARY>";
-constexpr char kTooLarge[] = "<Too Large>";
-
 // libxlsxwriter formats numbers with the C library, which follows LC_NUMERIC: under a locale
 // with a decimal comma it would write "3,25" into the file. Every call into the library runs
 // with the C locale's numbers on this thread, whatever the process locale is.
@@ -592,7 +589,7 @@ ValueChanges XlsxWriter::writeText(int column, std::string_view text, lxw_format
   }
   const char* shown = text_.c_str();
   if (utf16Length(text_) > kCellCharacters) {
-    shown = kTooLarge;
+    shown = kTooLargeText;
     changes = changeOf(ValueRule::TooLarge);
   }
   checkCell(worksheet_write_string(sheet_, static_cast<lxw_row_t>(row_),
@@ -650,7 +647,7 @@ ValueChanges XlsxWriter::cell(const CellValue& value, const ColumnInfo& column,
   if (value.null) return 0;
   if (value.cut) {
     checkCell(worksheet_write_string(sheet_, static_cast<lxw_row_t>(row_),
-                                     static_cast<lxw_col_t>(k), kTooLarge, nullptr),
+                                     static_cast<lxw_col_t>(k), kTooLargeText, nullptr),
               row_);
     return changeOf(ValueRule::TooLarge);
   }
@@ -662,7 +659,7 @@ ValueChanges XlsxWriter::cell(const CellValue& value, const ColumnInfo& column,
   const std::string_view text = value.text;
   switch (kind) {
     case CellKind::Binary:
-      checkCell(worksheet_write_string(sheet_, row, col, kBinaryValue, nullptr), row_);
+      checkCell(worksheet_write_string(sheet_, row, col, kBinaryText, nullptr), row_);
       return 0;
     case CellKind::Number: {
       // Only a real number is a number; one longer than the spreadsheet keeps stays text, so

@@ -18,4 +18,12 @@ enum class RunOutcome {
   Stopped = 128,        // stopped by a request (a signal: the status is 128 + its number)
 };
 
+// The exit status of a run that ended with `outcome`: a run stopped by the signal `signal`
+// ends with 128 + its number, as a shell reports a process that the signal ended; any other
+// outcome is its own value. Safe in a signal handler.
+constexpr int exitStatusOf(RunOutcome outcome, int signal = 0) {
+  if (outcome == RunOutcome::Stopped && signal > 0) return 128 + signal;
+  return static_cast<int>(outcome);
+}
+
 }  // namespace rowpress

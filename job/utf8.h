@@ -7,6 +7,37 @@
 
 namespace rowpress {
 
+// Whether `c` continues a UTF-8 sequence (a byte 10xxxxxx).
+constexpr bool isUtf8Continuation(unsigned char c) { return (c & 0xC0) == 0x80; }
+
+// What a lead byte starts, after Unicode table 3-7 (well-formed UTF-8): the length of its
+// sequence (1 for a byte that starts no sequence of two or more: ASCII, a stray continuation
+// byte, C0, C1, F5 to FF) and the range of the sequence's second byte, which rules out
+// overlong forms, surrogates and everything above U+10FFFF; further bytes are continuations.
+struct Utf8Lead {
+  std::size_t length = 1;
+  unsigned char low = 0x80;
+  unsigned char high = 0xBF;
+};
+constexpr Utf8Lead utf8Lead(unsigned char lead) {
+  if (lead >= 0xC2 && lead <= 0xDF) return {2, 0x80, 0xBF};
+  if (lead >= 0xE0 && lead <= 0xEF) {
+    // Overlong below U+0800 after E0; surrogates after ED.
+    return {3, static_cast<unsigned char>(lead == 0xE0 ? 0xA0 : 0x80),
+            static_cast<unsigned char>(lead == 0xED ? 0x9F : 0xBF)};
+  }
+  if (lead >= 0xF0 && lead <= 0xF4) {
+    // Overlong below U+10000 after F0; above U+10FFFF after F4.
+    return {4, static_cast<unsigned char>(lead == 0xF0 ? 0x90 : 0x80),
+            static_cast<unsigned char>(lead == 0xF4 ? 0x8F : 0xBF)};
+  }
+  return {};
+}
+
+// The length of the well-formed UTF-8 sequence of two or more bytes at p, of the `avail`
+// bytes there; 0 when the bytes there are not one.
+std::size_t wellFormedSequenceLength(const unsigned char* p, std::size_t avail);
+
 // Whether a text is the whole input or its first bytes, the input going on past them (a part
 // that a buffer cut off).
 enum class TextEnd { Whole, CutOff };

@@ -113,7 +113,7 @@ class InterruptedRunTest : public support::OdbcTest {
   const std::string target_ = dir_ + "/big.csv";
 };
 
-constexpr int kOld = 10 * 60;  // seconds: well past the few minutes a leftover is left alone
+constexpr int kLongAgo = 10 * 60;  // seconds: well past the few minutes a leftover is left alone
 
 // The row lines of the killed export of killMidExport: n, the label and n.
 std::string rowLine(long long row) {
@@ -162,7 +162,7 @@ TEST_F(InterruptedRunTest, AKilledRunsLeftoverGoesOnlyOnceItIsOldAndNoOneHoldsIt
   const std::string similar = dir_ + "/.big.csv.rowpress-0123456789ab.partial";
   for (const std::string& file : {held, young, other, similar}) {
     writeFile(file, "not mine to remove");
-    support::setModifiedAgo(file, kOld);
+    support::setModifiedAgo(file, kLongAgo);
   }
   support::setModifiedAgo(young, 4 * 60);
   auto lock = std::make_unique<support::HeldLock>(held);
@@ -180,7 +180,7 @@ TEST_F(InterruptedRunTest, AKilledRunsLeftoverGoesOnlyOnceItIsOldAndNoOneHoldsIt
 
   // Once old, the leftover whose lock can be taken goes; the locked one stays whatever its
   // age, and is not published either.
-  support::setModifiedAgo(leftover, kOld);
+  support::setModifiedAgo(leftover, kLongAgo);
   next = runJob("select 'later' as report", target_);
   EXPECT_EQ(next.exitStatus, 0) << next.err;
   EXPECT_EQ(readFile(target_), "report,\r\nlater,\r\n");
@@ -213,7 +213,7 @@ TEST_F(InterruptedRunTest, AKilledRunsReservedNameGoesOnlyOnceItIsOldAndNoOneHol
   writeFile(held, "");
   writeFile(earlier, "an earlier report");
   writeFile(young, "");
-  for (const std::string& file : {held, earlier}) support::setModifiedAgo(file, kOld);
+  for (const std::string& file : {held, earlier}) support::setModifiedAgo(file, kLongAgo);
   support::setModifiedAgo(young, 4 * 60);
   support::HeldLock lock(held);
   ASSERT_TRUE(lock.held());
@@ -227,8 +227,8 @@ TEST_F(InterruptedRunTest, AKilledRunsReservedNameGoesOnlyOnceItIsOldAndNoOneHol
   expected.insert(expected.end(), {name, reserved});
   EXPECT_THAT(listDirectory(home()), UnorderedElementsAreArray(expected));
 
-  support::setModifiedAgo(home() + "/" + name, kOld);
-  support::setModifiedAgo(home() + "/" + reserved, kOld);
+  support::setModifiedAgo(home() + "/" + name, kLongAgo);
+  support::setModifiedAgo(home() + "/" + reserved, kLongAgo);
   next = runJob("select 'later' as report", temp_ / "named.csv");
   EXPECT_EQ(next.exitStatus, 0) << next.err;
   EXPECT_THAT(listDirectory(home()), UnorderedElementsAreArray(others));
@@ -245,7 +245,7 @@ TEST_F(InterruptedRunTest, AbandonedLeftoversInTheDefaultDirectoryGoToo) {
   const std::string young = home() + "/.row0002.TMP.csv.rowpress-DDDDDDDDDDDD.part";
   for (const std::string& file : {workbook, report, held, young}) {
     writeFile(file, "partial");
-    support::setModifiedAgo(file, kOld);
+    support::setModifiedAgo(file, kLongAgo);
   }
   support::setModifiedAgo(young, 60);
   support::HeldLock lock(held);

@@ -23,7 +23,7 @@ using support::readFile;
 using support::shellQuote;
 using support::writeFile;
 
-constexpr char kOld[] = "yesterday's report\r\n";
+constexpr char kEarlierReport[] = "yesterday's report\r\n";
 constexpr char kNothingRan[] = "rowpress: the job could not be read; nothing was run\n";
 
 class JobFileFaultTest : public support::OdbcTest {
@@ -33,7 +33,7 @@ class JobFileFaultTest : public support::OdbcTest {
     // The SQLite driver creates a missing database file when it connects.
     addDataSource("fresh", fresh());
     target_ = temp_ / "report.csv";
-    writeFile(target_, kOld);
+    writeFile(target_, kEarlierReport);
     good_ = temp_ / "good.DIRU";
     writeFile(good_, support::jobFileText("fresh", "select 1 as one", {"CSV=\"1\";"}));
   }
@@ -53,7 +53,7 @@ class JobFileFaultTest : public support::OdbcTest {
     EXPECT_EQ(result.err, "rowpress: " + line + "\n" + kNothingRan);
     EXPECT_EQ(result.out, "");
     EXPECT_FALSE(fileExists(fresh())) << "the run connected";
-    EXPECT_EQ(readFile(target_), kOld);
+    EXPECT_EQ(readFile(target_), kEarlierReport);
   }
 
   std::string target_;

@@ -32,7 +32,7 @@ using ::testing::ElementsAre;
 
 using namespace std::chrono_literals;
 
-constexpr char kPrevious[] = "the previous export\r\n";
+constexpr char kPreviousExport[] = "the previous export\r\n";
 
 struct StopCase {
   const char* dataSource;
@@ -77,7 +77,7 @@ class ServerStopTest : public ServerTest {
     s.dir = temp_ / c.dataSource;
     std::filesystem::create_directories(s.dir);
     s.target = s.dir + "/report.csv";
-    writeFile(s.target, kPrevious);
+    writeFile(s.target, kPreviousExport);
     s.marker = markerPrefix + std::to_string(::getpid());
     s.job = writeJob(c.dataSource, userFor(c.dataSource), passwordFor(c.dataSource),
                      c.sleeping(s.marker), true);
@@ -100,7 +100,7 @@ void expectStopped(const ChildResult& run, int signal, const std::string& dir,
   // export met without a race.
   EXPECT_THAT(run.err, ::testing::Not(::testing::HasSubstr("ThreadSanitizer")));
   EXPECT_THAT(listDirectory(dir), ElementsAre("report.csv"));
-  EXPECT_EQ(readFile(target), kPrevious);
+  EXPECT_EQ(readFile(target), kPreviousExport);
 }
 
 TEST_F(ServerStopTest, ASignalCancelsTheStatementOnTheServer) {
@@ -154,7 +154,7 @@ TEST_F(ServerStopTest, AStatementThatNoStopCouldEndIsNotRun) {
                                                "cancels the statement: "));
   EXPECT_EQ(result.out, "");
   EXPECT_EQ(queryValue(c.dataSource, c.running(marker)), "0");
-  EXPECT_EQ(readFile(target), kPrevious);
+  EXPECT_EQ(readFile(target), kPreviousExport);
 }
 
 // Forwards the first connection made to it to the PostgreSQL server and takes every later
@@ -246,7 +246,7 @@ TEST_F(ServerStopTest, ACancelThatIsNeverAnsweredDoesNotHoldTheStop) {
   const std::string dir = temp_ / "dead-cancel";
   std::filesystem::create_directories(dir);
   const std::string target = dir + "/report.csv";
-  writeFile(target, kPrevious);
+  writeFile(target, kPreviousExport);
   const std::string marker = "deadcancel_" + std::to_string(::getpid());
   const std::string job = writeJob("dead-cancel", userFor(kPgAnsi), passwordFor(kPgAnsi),
                                    kCases[0].sleeping(marker), true);
@@ -272,7 +272,7 @@ void expectTimedOut(const ChildResult& run, int status, const std::string& lines
   EXPECT_EQ(support::withoutSummary(run.err), lines);
   EXPECT_EQ(run.out, "");
   EXPECT_THAT(listDirectory(dir), ElementsAre("report.csv"));
-  EXPECT_EQ(readFile(target), kPrevious);
+  EXPECT_EQ(readFile(target), kPreviousExport);
 }
 
 TEST_F(ServerStopTest, AStatementPastTheTimeoutFailsInTimeAndStopsOnTheServer) {
@@ -309,7 +309,7 @@ TEST_F(ServerStopTest, ATimeoutBoundsEachWaitForARowNotTheWholeExport) {
   EXPECT_EQ(readFile(target), "x,\r\n1,\r\n2,\r\n3,\r\n4,\r\n5,\r\n6,\r\n");
 
   // The same rows with a pause longer than the limit before the fourth.
-  writeFile(target, kPrevious);
+  writeFile(target, kPreviousExport);
   const std::string stalling =
       writeJob(kPgRowByRow, userFor(kPgRowByRow), passwordFor(kPgRowByRow),
                "select x || pg_sleep(case when x = 4 then 120 else 0.5 end)::text as x "
@@ -340,7 +340,7 @@ TEST_F(ServerStopTest, ALoginToAServerThatNeverAnswersTimesOut) {
   const std::string dir = temp_ / "silent";
   std::filesystem::create_directories(dir);
   const std::string target = dir + "/report.csv";
-  writeFile(target, kPrevious);
+  writeFile(target, kPreviousExport);
   const std::string job = writeJob("silent-server", "someone", "secret", "select 1", true);
   const auto started = std::chrono::steady_clock::now();
   const ChildResult run = ::rowpress::support::runRowpress(

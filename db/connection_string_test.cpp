@@ -34,7 +34,7 @@ JobSettings jobOn(const std::string& dataSource, const std::string& user = "ann"
 // How the session connects: the connection string, or "SQLConnect" without one; then each
 // attribute set once connected, as " +ATTRIBUTE=VALUE".
 std::string connection(const JobSettings& job, const Ini& ini) {
-  const std::optional<ConnectionString> text = streamingConnectionString(job, readerOf(ini));
+  const std::optional<ConnectionString> text = sessionConnectionString(job, readerOf(ini));
   std::string how = text ? std::string(text->c_str()) : "SQLConnect";
   for (const StreamingAttribute& set : streamingAttributes(job, readerOf(ini))) {
     how += " +" + std::to_string(set.attribute) + "=" + std::to_string(set.value);

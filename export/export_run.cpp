@@ -98,11 +98,13 @@ RunOutcome ExportRun::stoppedByRequest() {
 }
 
 ExportResult ExportRun::run(const OdbcSession& session, std::vector<RunStatement>& statements) {
+  timeZone_ = session.timeZone();
   OdbcResultCursor cursor(session);
   return run(cursor, statements);
 }
 
 ExportResult ExportRun::run(const OdbcSession& session, std::string& sql) {
+  timeZone_ = session.timeZone();
   OdbcResultCursor cursor(session);
   return run(cursor, sql);
 }
@@ -134,7 +136,20 @@ ExportResult ExportRun::run(ResultCursor& cursor, std::vector<RunStatement>& sta
   outputs_.clear();
   manifest_.reset();
   typeReport_.reset();  // one that a failed report left open is dropped: the last one stays
+  // The values of timestamps with a time zone carry no offset: the zone they are in is said
+  // once for the run.
+  if (!timeZone_.empty() && zonedColumns(result_.accounts)) {
+    result_.notes.push_back("note: timestamps with a time zone are in the session's time zone " +
+                            timeZone_);
+  }
   return std::move(result_);
+}
+
+bool ExportRun::zonedColumns(const std::vector<SheetAccount>& sheets) {
+  return std::any_of(sheets.begin(), sheets.end(), [](const SheetAccount& sheet) {
+    return std::any_of(sheet.columns.begin(), sheet.columns.end(),
+                       [](const ColumnInfo& column) { return column.zoned; });
+  });
 }
 
 void ExportRun::discardAll() {
@@ -302,6 +317,7 @@ bool ExportRun::readyManifest() {
   run.finished = std::chrono::system_clock::now();
   run.sheets = &result_.accounts;
   run.rows = result_.rows;
+  run.timeZone = timeZone_;
   for (std::size_t i = 0; i < outputs_.size(); ++i) {
     std::string error;
     std::optional<ManifestFile> file = digestFile(outputs_[i]->target.temporaryPath(), error);

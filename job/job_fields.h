@@ -41,6 +41,7 @@ enum class SettingKey {
   Separator,
   DecimalComma,
   Encoding,
+  TimeZone,
 };
 
 enum class FieldKind {
@@ -237,6 +238,13 @@ inline constexpr JobField kJobFields[] = {
      .text = &JobSettings::encoding,
      .limit = kCredentialLimit,
      .newerComment = "-- The Character Encoding of CSV and TSV Output (absent: UTF-8) "},
+    {.key = SettingKey::TimeZone,
+     .keyString = "TimeZone=\"",
+     .kind = FieldKind::Text,
+     .name = "The time zone",
+     .text = &JobSettings::timeZone,
+     .limit = kCredentialLimit,
+     .newerComment = "-- The Time Zone of the Session (absent: the data source's) "},
 };
 
 // The row of `key`.

@@ -205,6 +205,10 @@ RunOutcome ExportRun::runSteps(ResultCursor& cursor, std::vector<RunStatement>& 
           sheetRows_ = 0;
           return refuseChange(statement.sheet);
         }
+        if (refused_.column != 0) {
+          sheetRows_ = 0;
+          return refuseChange(statement.sheet);
+        }
       }
       std::optional<RunOutcome> failed = streamRows(cursor, type, output, stopped);
       if (columnCount_ > 0) {
@@ -418,7 +422,12 @@ void ExportRun::describeColumns(ResultCursor& cursor, OutputWriter& writer,
   for (int k = 1; k <= columnCount_; ++k) {
     const ColumnInfo& column = columns_[static_cast<std::size_t>(k - 1)];
     if (typeReport_) typeReport_->addColumn(k, column);
-    writer.headerCell(column);
+    // A name changed to fit the file counts with its column's values; strict refuses it
+    // before any row.
+    if (const ValueChanges changes = writer.headerCell(column); changes != 0) {
+      account_.add(k, changes);
+      if (job_.strict && refused_.column == 0) refused_ = {k, firstRule(changes)};
+    }
     appendToStatusLine(column.name);
   }
   // A strict run replaces nothing before it knows that no value was changed: its report

@@ -237,6 +237,7 @@ inline constexpr JobField kJobFields[] = {
      .name = "The encoding",
      .text = &JobSettings::encoding,
      .limit = kCredentialLimit,
+     .control = ControlId::Encoding,
      .newerComment = "-- The Character Encoding of CSV and TSV Output (absent: UTF-8) "},
     {.key = SettingKey::TimeZone,
      .keyString = "TimeZone=\"",
@@ -244,6 +245,7 @@ inline constexpr JobField kJobFields[] = {
      .name = "The time zone",
      .text = &JobSettings::timeZone,
      .limit = kCredentialLimit,
+     .control = ControlId::TimeZone,
      .newerComment = "-- The Time Zone of the Session (absent: the data source's) "},
 };
 

@@ -10,6 +10,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QComboBox>
 #include <QListWidget>
 #include <QMenu>
 #include <QMessageBox>
@@ -206,6 +207,14 @@ QWidget* QtMainWindow::createControl(const TemplateControl& entry) {
     }
     case ControlKind::SheetTabs:
       return createSheetTabs();
+    case ControlKind::ComboBox: {
+      auto* choice = new QComboBox(canvas_);
+      // The longest line shows whole in the popup even where the box is narrower.
+      choice->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+      connect(choice, &QComboBox::activated, this,
+              [this, id] { command(id, Notification::SelectionChanged); });
+      return choice;
+    }
     case ControlKind::GroupBox: {
       auto* group = new QGroupBox(text, canvas_);
       group->setAttribute(Qt::WA_TransparentForMouseEvents);

@@ -178,7 +178,7 @@ TEST_F(PostgresExportTest, TimestampsWithATimeZoneComeInTheJobsZone) {
     const char* zone;
     const char* row;
   };
-  for (const Zone& z : {Zone{kPgAnsi, "Europe/Berlin", "2026-07-01 14:00:00,2026-07-01 12:00:00,"},
+  for (const Zone& z : {Zone{kPgAnsi, "Europe/Berlin", "2026-07-01 14:00:00,2026-07-01 12:00:00,,"},
                         Zone{"pg-pqopt", "America/New_York",
                              "2026-07-01 08:00:00,2026-07-01 12:00:00,rowpress-zoned,"}}) {
     ASSERT_EQ(exportIn(z.dataSource, z.zone, sql), 0) << stderrText();

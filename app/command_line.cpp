@@ -14,7 +14,7 @@ constexpr std::string_view kBareSwitches[] = {"-silent", "-quiet",    "-noautoop
 // The switches with a value: the argument begins with the switch, "=" included.
 constexpr std::string_view kValueSwitches[] = {
     "-file=",  "-outfile=",  "-openwith=",  "-passwordfile=", "-timeout=",
-    "-param=", "-manifest=", "-separator=", "-encoding=", "-timezone="};
+    "-param=", "-manifest=", "-separator=", "-encoding=",     "-timezone="};
 
 // The switch that takes a value which `arg` begins with, or nothing.
 std::optional<std::string_view> valueSwitchOf(std::string_view arg) {

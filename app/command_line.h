@@ -41,8 +41,8 @@ struct CommandLine {
   // that was meant, so nothing runs.
   std::vector<std::string> refused;
   // The switches given with an empty value where they need one ("-file=", "-manifest=",
-  // "-separator=", "-encoding=", "-timezone="), in order: an empty settings file name would run the job without
-  // that file.
+  // "-separator=", "-encoding=", "-timezone="), in order: an empty settings file name would run the
+  // job without that file.
   std::vector<std::string> emptyValues;
 };
 

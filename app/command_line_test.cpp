@@ -22,10 +22,10 @@ CommandLine parse(std::vector<std::string> args) {
 }
 
 TEST(CommandLine, SwitchesAndTheirValues) {
-  CommandLine line = parse({"-file=a.DIRU", "-outfile=/tmp/x y.xls", "-openwith=gnumeric",
-                            "-noautoopen", "-silent", "-file=b=c.DIRU", "-timeout=30",
-                            "-separator=;", "-decimalcomma", "-encoding=UTF-16LE",
-                            "-timezone=Europe/Berlin"});
+  CommandLine line =
+      parse({"-file=a.DIRU", "-outfile=/tmp/x y.xls", "-openwith=gnumeric", "-noautoopen",
+             "-silent", "-file=b=c.DIRU", "-timeout=30", "-separator=;", "-decimalcomma",
+             "-encoding=UTF-16LE", "-timezone=Europe/Berlin"});
   EXPECT_THAT(line.settingsFiles, ElementsAre("a.DIRU", "b=c.DIRU"));
   EXPECT_EQ(line.outFile, "/tmp/x y.xls");
   EXPECT_EQ(line.openWith, "gnumeric");

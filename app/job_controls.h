@@ -35,7 +35,8 @@ void showSeparatorChoice(const JobSettings& job, View& view);
 void takeSeparatorChoice(JobSettings& job, const View& view);
 
 // Shows the job in the controls: its texts in their boxes, its flags in their check boxes,
-// the separator choice and its output type. The data source list is left as listing or loading filled it.
+// the separator choice and its output type. The data source list is left as listing or loading
+// filled it.
 void showJob(const JobSettings& job, View& view);
 
 // Shows the job's sheets as the tabs above the SQL box, sheet `current` the current one (no

@@ -184,8 +184,9 @@ TEST_F(SettingsFileTest, TheSeparatorChoiceEncodingAndTimeZoneGoAndComeBack) {
   saving.setChecked(ControlId::QuoteFields, true);
   JobSettings saved;
   showSeparatorChoice(saved, saving);
-  EXPECT_EQ(saving.lines(ControlId::SeparatorChoice),
-            (std::vector<std::string>{"comma", "semicolon", "semicolon with decimal comma", "bar"}));
+  EXPECT_EQ(
+      saving.lines(ControlId::SeparatorChoice),
+      (std::vector<std::string>{"comma", "semicolon", "semicolon with decimal comma", "bar"}));
   EXPECT_EQ(saving.selectedIndex(ControlId::SeparatorChoice), 0);
   saving.select(ControlId::SeparatorChoice, 2);
   saving.setText(ControlId::Encoding, "windows-1252");
@@ -194,8 +195,9 @@ TEST_F(SettingsFileTest, TheSeparatorChoiceEncodingAndTimeZoneGoAndComeBack) {
   EXPECT_EQ(saved.separator, ";");
   EXPECT_TRUE(saved.decimalComma);
   const std::string text = readFile(path("job.DIRU"));
-  for (const char* line : {"\r\nSeparator=\";\";\r\n", "\r\nDecimalComma=\"1\";\r\n",
-                           "\r\nEncoding=\"windows-1252\";\r\n", "\r\nTimeZone=\"Europe/Berlin\";\r\n"}) {
+  for (const char* line :
+       {"\r\nSeparator=\";\";\r\n", "\r\nDecimalComma=\"1\";\r\n",
+        "\r\nEncoding=\"windows-1252\";\r\n", "\r\nTimeZone=\"Europe/Berlin\";\r\n"}) {
     EXPECT_NE(text.find(line), std::string::npos) << line;
   }
 

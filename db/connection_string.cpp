@@ -256,9 +256,8 @@ SessionTimeZone sessionTimeZone(const JobSettings& job, const OdbcIniReader& rea
     zone.value += "options='-c TimeZone=" + job.timeZone + "'";
   } else {
     if (!set.empty()) {
-      zone.refusal = source + " runs a statement of its own as the session starts (" +
-                     known->key + "); set the time zone there, or take " + known->key +
-                     " out to set TimeZone.";
+      zone.refusal = source + " runs a statement of its own as the session starts (" + known->key +
+                     "); set the time zone there, or take " + known->key + " out to set TimeZone.";
       return zone;
     }
     zone.value = "SET time_zone='" + job.timeZone + "'";

@@ -1,12 +1,12 @@
 // How a session asks the driver to hand rows over as the server sends them, and to use the
-// job's time zone (see SessionTimeZone). Some drivers read
-// the whole result into memory before the first row unless the data source sets an option of
-// theirs; a run's memory would then grow with the number of rows. When the data source names
-// such a driver and does not set the option itself, the session asks for it: PostgreSQL's
-// driver through its own connection attributes, set after SQLConnect (so that a failed
-// connect says what it always said), SQLite's through a connection string that adds it.
-// PostgreSQL's driver also gets its booleans described as BIT (BoolsAsChar=0, an attribute
-// too) unless the data source says otherwise, so that they are booleans and not text.
+// job's time zone (see SessionTimeZone). Some drivers read the whole result into memory
+// before the first row unless the data source sets an option of theirs; a run's memory would then
+// grow with the number of rows. When the data source names such a driver and does not set the
+// option itself, the session asks for it: PostgreSQL's driver through its own connection
+// attributes, set after SQLConnect (so that a failed connect says what it always said), SQLite's
+// through a connection string that adds it. PostgreSQL's driver also gets its booleans described as
+// BIT (BoolsAsChar=0, an attribute too) unless the data source says otherwise, so that they are
+// booleans and not text.
 //
 // Measured on 200,000 and 2,000,000 rows exported to CSV from data sources written without
 // driver options (the run's peak resident memory):

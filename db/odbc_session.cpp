@@ -119,8 +119,9 @@ struct SessionOpener {
                         reinterpret_cast<SQLPOINTER>(driverLimit), 0);
     }
     // A driver that would read whole results and takes the option that makes it stream in a
-    // connection string gets it there; any other connects with the data source, user name and
-    // password alone.
+    // connection string gets it there, as does the job's time zone; any other connects with
+    // the data source, user name and password alone. A time zone that the session cannot be
+    // given ends the connect step before anything is sent.
     const SessionTimeZone zone = sessionTimeZone(job);
     if (!zone.refusal.empty()) {
       if (failure) failure->line = zone.refusal;
@@ -175,11 +176,10 @@ struct SessionOpener {
     OdbcHandle statement(SQL_HANDLE_STMT, handle);
     SQLCHAR value[256] = {0};
     SQLLEN length = 0;
-    if (!succeeded(SQLExecDirect(handle, reinterpret_cast<SQLCHAR*>(const_cast<char*>(query)),
-                                 SQL_NTS)) ||
+    if (!succeeded(
+            SQLExecDirect(handle, reinterpret_cast<SQLCHAR*>(const_cast<char*>(query)), SQL_NTS)) ||
         !succeeded(SQLFetch(handle)) ||
-        !succeeded(SQLGetData(handle, 1, SQL_C_CHAR, value, sizeof value, &length)) ||
-        length < 0) {
+        !succeeded(SQLGetData(handle, 1, SQL_C_CHAR, value, sizeof value, &length)) || length < 0) {
       return {};
     }
     SQLFreeStmt(handle, SQL_CLOSE);

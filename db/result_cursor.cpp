@@ -108,8 +108,8 @@ ColumnInfo describeColumn(SQLHSTMT statement, int k) {
 std::string typeNameOf(SQLHSTMT statement, int k) {
   SQLCHAR name[128] = {0};
   SQLSMALLINT length = 0;
-  if (!succeeded(SQLColAttribute(statement, static_cast<SQLUSMALLINT>(k), SQL_DESC_TYPE_NAME,
-                                 name, sizeof name, &length, nullptr))) {
+  if (!succeeded(SQLColAttribute(statement, static_cast<SQLUSMALLINT>(k), SQL_DESC_TYPE_NAME, name,
+                                 sizeof name, &length, nullptr))) {
     return {};
   }
   std::string text = reinterpret_cast<char*>(name);

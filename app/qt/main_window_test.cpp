@@ -141,10 +141,9 @@ TEST_F(WindowTest, TabFollowsTheVisualOrder) {
   // the compatibility switches, the application to launch, the output file name.
   const std::vector<QString> expected = {"1012", "1013", "1000", "1008", "1009", "1001",  // left
                                          "1005", "1003", "1002", "1004", "1011",          // middle
-                                         "1014", "1010", "1021", "1015", "1023", "1020",
-                                         "1022", "1024", "1025",  // types, switches
-                                         "1017", "1016", "1019", "1018",
-                                         "1032", "1033", "1034"};
+                                         "1014", "1010", "1021", "1015", "1023", "1020", "1022",
+                                         "1024", "1025",  // types, switches
+                                         "1017", "1016", "1019", "1018", "1032", "1033", "1034"};
   EXPECT_EQ(tabOrder(window_), expected);
   // The keyboard really goes that way, into "Advanced" even where it is scrolled away.
   showActive();

@@ -57,7 +57,8 @@ TEST_F(MariaDbTest, TimestampsComeInTheJobsZone) {
   run(kMariaDb, "drop table if exists " + table);
   run(kMariaDb, "create table " + table + " (t timestamp null, d datetime)");
   // 2026-07-01 12:00:00 UTC, whatever the zone of the session that writes it.
-  run(kMariaDb, "insert into " + table + " values (from_unixtime(1782907200), '2026-07-01 12:00:00')");
+  run(kMariaDb,
+      "insert into " + table + " values (from_unixtime(1782907200), '2026-07-01 12:00:00')");
   const std::string out = temp_ / "zoned.csv";
   const std::string job = writeJob(kMariaDb, userFor(kMariaDb), passwordFor(kMariaDb),
                                    "select t, d from " + table, true);
@@ -65,8 +66,9 @@ TEST_F(MariaDbTest, TimestampsComeInTheJobsZone) {
     return runRowpress({"-silent", "-noautoopen", "-manifest", "-file=" + job, "-outfile=" + out,
                         "-timezone=" + zone});
   };
-  for (const auto& [zone, row] : {std::pair{"+02:00", "2026-07-01 14:00:00,2026-07-01 12:00:00,"},
-                                   std::pair{"-05:30", "2026-07-01 06:30:00,2026-07-01 12:00:00,"}}) {
+  for (const auto& [zone, row] :
+       {std::pair{"+02:00", "2026-07-01 14:00:00,2026-07-01 12:00:00,"},
+        std::pair{"-05:30", "2026-07-01 06:30:00,2026-07-01 12:00:00,"}}) {
     ASSERT_EQ(exportIn(zone), 0) << stderrText();
     EXPECT_EQ(readFile(out), "t,d,\r\n" + std::string(row) + "\r\n") << zone;
     EXPECT_EQ(nlohmann::json::parse(readFile(out + ".manifest.json")).at("timeZone"), zone);

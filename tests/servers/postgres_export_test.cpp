@@ -159,20 +159,21 @@ TEST_F(PostgresExportTest, APlainDataSourceIsStreamedInFlatMemory) {
 // manifest records it as the server reports it, and a note line names it; a plain timestamp
 // keeps its value. The data source's own pqopt is kept beside it.
 TEST_F(PostgresExportTest, TimestampsWithATimeZoneComeInTheJobsZone) {
-  addDataSourceSection("pg-pqopt", postgresSection("PostgreSQL Unicode", facts()["PG_DATABASE"],
-                                                   true) +
-                                       "pqopt=application_name=rowpress-zoned\n");
+  addDataSourceSection("pg-pqopt",
+                       postgresSection("PostgreSQL Unicode", facts()["PG_DATABASE"], true) +
+                           "pqopt=application_name=rowpress-zoned\n");
   const std::string out = temp_ / "zoned.csv";
   auto exportIn = [&](const std::string& dataSource, const std::string& zone,
                       const std::string& sql) {
-    const std::string job = writeJob(dataSource, userFor(kPgUnicode), passwordFor(kPgUnicode),
-                                     sql, true);
-    return runRowpress(
-        {"-silent", "-noautoopen", "-manifest", "-file=" + job, "-outfile=" + out, "-timezone=" + zone});
+    const std::string job =
+        writeJob(dataSource, userFor(kPgUnicode), passwordFor(kPgUnicode), sql, true);
+    return runRowpress({"-silent", "-noautoopen", "-manifest", "-file=" + job, "-outfile=" + out,
+                        "-timezone=" + zone});
   };
   const std::string sql =
       "select cast('2026-07-01 12:00:00+00' as timestamptz) as t, "
-      "cast('2026-07-01 12:00:00' as timestamp) as plain, current_setting('application_name') as app";
+      "cast('2026-07-01 12:00:00' as timestamp) as plain, current_setting('application_name') as "
+      "app";
   struct Zone {
     const char* dataSource;
     const char* zone;
@@ -197,7 +198,8 @@ TEST_F(PostgresExportTest, TimestampsWithATimeZoneComeInTheJobsZone) {
   // A zone the server does not know fails the connect with the server's message.
   EXPECT_EQ(exportIn(kPgAnsi, "Mars/Olympus", sql), 2);
   EXPECT_THAT(stderrText(), HasSubstr("rowpress: did not connect\n"));
-  EXPECT_THAT(stderrText(), HasSubstr("invalid value for parameter \"TimeZone\": \"Mars/Olympus\""));
+  EXPECT_THAT(stderrText(),
+              HasSubstr("invalid value for parameter \"TimeZone\": \"Mars/Olympus\""));
 }
 
 }  // namespace

@@ -138,7 +138,8 @@ std::vector<QString> tabOrder(QtMainWindow& window) {
 
 TEST_F(WindowTest, TabFollowsTheVisualOrder) {
   // Down the left column, down the middle, then "Advanced" from its top: the output boxes,
-  // the compatibility switches, the application to launch, the output file name.
+  // the compatibility switches, the application to launch, the output file name, the
+  // separator choice, the encoding and the time zone.
   const std::vector<QString> expected = {"1012", "1013", "1000", "1008", "1009", "1001",  // left
                                          "1005", "1003", "1002", "1004", "1011",          // middle
                                          "1014", "1010", "1021", "1015", "1023", "1020", "1022",

@@ -14,7 +14,7 @@ constexpr std::string_view kBareSwitches[] = {"-silent", "-quiet",    "-noautoop
 // The switches with a value: the argument begins with the switch, "=" included.
 constexpr std::string_view kValueSwitches[] = {
     "-file=",  "-outfile=",  "-openwith=",  "-passwordfile=", "-timeout=",
-    "-param=", "-manifest=", "-separator=", "-encoding="};
+    "-param=", "-manifest=", "-separator=", "-encoding=",     "-timezone="};
 
 // The switch that takes a value which `arg` begins with, or nothing.
 std::optional<std::string_view> valueSwitchOf(std::string_view arg) {
@@ -42,7 +42,7 @@ CommandLine parseCommandLine(const std::vector<std::string>& args) {
     if (const auto name = valueSwitchOf(arg)) {
       const std::string value(arg.substr(name->size()));
       if (value.empty() && (*name == "-file=" || *name == "-manifest=" || *name == "-separator=" ||
-                            *name == "-encoding=")) {
+                            *name == "-encoding=" || *name == "-timezone=")) {
         line.emptyValues.emplace_back(*name);
         continue;
       }
@@ -55,6 +55,7 @@ CommandLine parseCommandLine(const std::vector<std::string>& args) {
       if (*name == "-manifest=") line.manifest = value;
       if (*name == "-separator=") line.separator = value;
       if (*name == "-encoding=") line.encoding = value;
+      if (*name == "-timezone=") line.timeZone = value;
     } else if (isBareSwitch(arg)) {
       if (arg == "-silent") line.silent = true;
       if (arg == "-quiet") line.quiet = true;
@@ -84,7 +85,7 @@ std::string helpText(const std::string& defaultDirectory) {
          "                [-noautoopen] [-silent] [-quiet] [-passwordfile=PATH]\n"
          "                [-timeout=SECONDS] [-param=NAME=VALUE ...] [-strict]\n"
          "                [-manifest[=values]] ['-separator=;'] [-decimalcomma]\n"
-         "                [-encoding=NAME]\n"
+         "                [-encoding=NAME] [-timezone=NAME]\n"
          "\n"
          "Pulls the result of one SQL query out of an ODBC data source into an Excel XML\n"
          "workbook, an .xlsx workbook, a CSV, TSV or HTML file. Without -silent the window\n"
@@ -139,6 +140,9 @@ std::string helpText(const std::string& defaultDirectory) {
          "                       windows-1252 or UTF-16LE (settings key Encoding=NAME;\n"
          "                       default UTF-8); a character it cannot hold is written as ?\n"
          "                       and counted (rule unencodable)\n"
+         "  -timezone=NAME       the session's time zone, as Europe/Berlin or +02:00\n"
+         "                       (settings key TimeZone=NAME; PostgreSQL and MariaDB; a\n"
+         "                       name the database does not know fails the connect)\n"
          "  --help, --version    print this text or the version\n"
          "\n"
          "Report jobs: a settings file may hold several Sheet=\"NAME\"; keys, each before\n"

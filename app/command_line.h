@@ -31,6 +31,8 @@ struct CommandLine {
   bool decimalComma = false;
   // The last "-encoding=" value: the character encoding of CSV and TSV files.
   std::optional<std::string> encoding;
+  // The last "-timezone=" value: the session's time zone.
+  std::optional<std::string> timeZone;
   // Every "-param=" value ("NAME=VALUE") in argument order: the last one for a name wins.
   std::vector<std::string> parameters;
   bool help = false;     // an argument "--help" or "-h"
@@ -39,8 +41,8 @@ struct CommandLine {
   // that was meant, so nothing runs.
   std::vector<std::string> refused;
   // The switches given with an empty value where they need one ("-file=", "-manifest=",
-  // "-separator=", "-encoding="), in order: an empty settings file name would run the job without
-  // that file.
+  // "-separator=", "-encoding=", "-timezone="), in order: an empty settings file name would run the
+  // job without that file.
   std::vector<std::string> emptyValues;
 };
 

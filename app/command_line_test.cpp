@@ -22,9 +22,10 @@ CommandLine parse(std::vector<std::string> args) {
 }
 
 TEST(CommandLine, SwitchesAndTheirValues) {
-  CommandLine line = parse({"-file=a.DIRU", "-outfile=/tmp/x y.xls", "-openwith=gnumeric",
-                            "-noautoopen", "-silent", "-file=b=c.DIRU", "-timeout=30",
-                            "-separator=;", "-decimalcomma", "-encoding=UTF-16LE"});
+  CommandLine line =
+      parse({"-file=a.DIRU", "-outfile=/tmp/x y.xls", "-openwith=gnumeric", "-noautoopen",
+             "-silent", "-file=b=c.DIRU", "-timeout=30", "-separator=;", "-decimalcomma",
+             "-encoding=UTF-16LE", "-timezone=Europe/Berlin"});
   EXPECT_THAT(line.settingsFiles, ElementsAre("a.DIRU", "b=c.DIRU"));
   EXPECT_EQ(line.outFile, "/tmp/x y.xls");
   EXPECT_EQ(line.openWith, "gnumeric");
@@ -36,12 +37,13 @@ TEST(CommandLine, SwitchesAndTheirValues) {
   EXPECT_EQ(line.separator, ";");
   EXPECT_TRUE(line.decimalComma);
   EXPECT_EQ(line.encoding, "UTF-16LE");
+  EXPECT_EQ(line.timeZone, "Europe/Berlin");
 
   CommandLine none = parse({});
   EXPECT_TRUE(none.settingsFiles.empty());
   EXPECT_FALSE(none.outFile || none.openWith || none.noAutoOpen || none.silent || none.help ||
                none.quiet || none.passwordFile || none.timeout || none.separator ||
-               none.decimalComma || none.encoding);
+               none.decimalComma || none.encoding || none.timeZone);
 }
 
 TEST(CommandLine, AnArgumentIsASwitchOnlyAsAWhole) {
@@ -178,7 +180,7 @@ TEST(CommandLine, HelpAndManPageListTheSameSwitches) {
               UnorderedElementsAre("-file=", "-outfile=", "-openwith=", "-noautoopen", "-silent",
                                    "-quiet", "-passwordfile=", "-timeout=", "-param=", "-strict",
                                    "-manifest", "-manifest=", "-separator=", "-decimalcomma",
-                                   "-encoding=", "--help", "--version"));
+                                   "-encoding=", "-timezone=", "--help", "--version"));
   EXPECT_EQ(switchesOfManPage(manPage), help);
 }
 

@@ -1,5 +1,7 @@
 #include "app/job_controls.h"
 
+#include <iterator>
+
 #include "job/job_fields.h"
 
 namespace rowpress {
@@ -9,7 +11,31 @@ namespace {
 constexpr OutputType kOutputTypes[] = {OutputType::Xml, OutputType::Csv, OutputType::Tsv,
                                        OutputType::Html, OutputType::Xlsx};
 
+// The line of the separator choice that shows the job's separator and decimal comma.
+int separatorChoiceOf(const JobSettings& job) {
+  if (job.separator == "|") return 3;
+  if (job.separator == ";") return job.decimalComma ? 2 : 1;
+  return 0;
+}
+
 }  // namespace
+
+void showSeparatorChoice(const JobSettings& job, View& view) {
+  view.clearList(ControlId::SeparatorChoice);
+  for (const char* line : kSeparatorChoices) view.appendLine(ControlId::SeparatorChoice, line);
+  view.selectLine(ControlId::SeparatorChoice, kSeparatorChoices[separatorChoiceOf(job)]);
+}
+
+void takeSeparatorChoice(JobSettings& job, const View& view) {
+  const int chosen = view.selectedIndex(ControlId::SeparatorChoice);
+  if (chosen < 0 || chosen >= static_cast<int>(std::size(kSeparatorChoices)) ||
+      chosen == separatorChoiceOf(job)) {
+    return;
+  }
+  static constexpr const char* kSeparators[] = {"", ";", ";", "|"};
+  job.separator = kSeparators[chosen];
+  job.decimalComma = chosen == 2;
+}
 
 ControlId outputBoxOf(OutputType type) {
   switch (type) {
@@ -57,6 +83,7 @@ void showJob(const JobSettings& job, View& view) {
         break;
     }
   }
+  showSeparatorChoice(job, view);
   showOutputType(view, outputTypeOf(job));
   showSheetTabs(job, view);
 }
@@ -108,6 +135,7 @@ void takeJob(JobSettings& job, const View& view) {
         break;
     }
   }
+  takeSeparatorChoice(job, view);
   takeShownSheet(job, view, view.currentSheetTab());
 }
 
@@ -132,6 +160,8 @@ void resetControlsBeforeLoad(View& view) {
   showOutputType(view, OutputType::Xml);
   view.setChecked(ControlId::QuoteFields, false);
   view.setChecked(ControlId::ByteOrderMark, false);
+  view.setText(ControlId::Encoding, "");
+  view.setText(ControlId::TimeZone, "");
 }
 
 void showAppliedSettings(const std::vector<AppliedSetting>& shown, View& view) {
@@ -176,6 +206,8 @@ SettingsLoadResult loadSettingsFile(JobSettings& job, View& view, const std::str
   if (!loaded.opened) return loaded;
   resetControlsBeforeLoad(view);
   showAppliedSettings(loaded.shown, view);
+  // The separator and the decimal comma are one choice: shown as the file left them both.
+  showSeparatorChoice(job, view);
   // A report's SQL keys are shown one after the other; the box ends with its first sheet's.
   if (!job.sheets.empty()) view.setText(ControlId::SqlBox, job.sql);
   showSheetTabs(job, view);

@@ -19,8 +19,24 @@ ControlId outputBoxOf(OutputType type);
 // change of the output type that the controls show goes through here.
 void showOutputType(View& view, OutputType type);
 
-// Shows the job in the controls: its texts in their boxes, its flags in their check boxes and
-// its output type. The data source list is left as listing or loading filled it.
+// The lines of the separator choice, in order: the separator of standard CSV and the decimal
+// comma as one choice.
+inline constexpr const char* kSeparatorChoices[] = {"comma", "semicolon",
+                                                    "semicolon with decimal comma", "bar"};
+
+// Fills the separator choice with its lines and selects the one that shows the job's
+// separator and decimal comma: "bar" for "|", a semicolon with or without the decimal comma,
+// else "comma".
+void showSeparatorChoice(const JobSettings& job, View& view);
+
+// Takes the separator choice into the job. A job that the chosen line shows already keeps
+// its own separator and decimal comma (a comma written "," or left out, the decimal comma of
+// a TSV job): only another choice changes them.
+void takeSeparatorChoice(JobSettings& job, const View& view);
+
+// Shows the job in the controls: its texts in their boxes, its flags in their check boxes,
+// the separator choice and its output type. The data source list is left as listing or loading
+// filled it.
 void showJob(const JobSettings& job, View& view);
 
 // Shows the job's sheets as the tabs above the SQL box, sheet `current` the current one (no
@@ -33,8 +49,8 @@ void takeShownSheet(JobSettings& job, const View& view, int shown);
 
 // Takes the job from the controls: the data source from the selected entry of the data
 // source list (none when nothing is selected), the texts from their boxes, the flags from
-// their check boxes ("Launch On Finish" unchecked is noAutoOpen), the SQL box as the current
-// sheet's text.
+// their check boxes ("Launch On Finish" unchecked is noAutoOpen), the separator and decimal
+// comma from their choice, the SQL box as the current sheet's text.
 void takeJob(JobSettings& job, const View& view);
 
 // The job as the controls show it: `job` with what takeJob takes from them.
@@ -46,8 +62,9 @@ bool sameSettings(const JobSettings& a, const JobSettings& b);
 
 // What loading a file does to the controls before its first setting: the data source list is
 // emptied, the output type goes back to the workbook ("Output To XML" checked, the CSV, TSV,
-// HTML and XLSX boxes unchecked) and "Quote Fields" and "UTF-8 Byte Order Mark" are
-// unchecked. Every other control keeps its state.
+// HTML and XLSX boxes unchecked), "Quote Fields" and "UTF-8 Byte Order Mark" are
+// unchecked, and the encoding and time zone boxes are emptied, as loading clears what a file
+// holds only when set. Every other control keeps its state.
 void resetControlsBeforeLoad(View& view);
 
 // Shows the settings that a load applied, in file order, as the controls show them: a text

@@ -53,6 +53,10 @@ void expectSameJob(const JobSettings& a, const JobSettings& b) {
   EXPECT_EQ(a.quoteFields, b.quoteFields);
   EXPECT_EQ(a.byteOrderMark, b.byteOrderMark);
   EXPECT_EQ(a.timeoutSeconds, b.timeoutSeconds);
+  EXPECT_EQ(a.separator, b.separator);
+  EXPECT_EQ(a.decimalComma, b.decimalComma);
+  EXPECT_EQ(a.encoding, b.encoding);
+  EXPECT_EQ(a.timeZone, b.timeZone);
 }
 
 class SettingsFileTest : public ::testing::Test {
@@ -162,6 +166,68 @@ TEST_F(SettingsFileTest, TheXlsxOutputAndTheCsvOptionsGoAndComeBack) {
   EXPECT_TRUE(loading.isChecked(ControlId::OutputXml));
   EXPECT_FALSE(loading.isChecked(ControlId::QuoteFields) ||
                loading.isChecked(ControlId::ByteOrderMark));
+}
+
+// The separator and the decimal comma are one choice of four lines; the encoding and the time
+// zone are boxes. Each goes to the file only when set, comes back as the file has it, and a
+// file without them shows the comma and empty boxes again.
+TEST_F(SettingsFileTest, TheSeparatorChoiceEncodingAndTimeZoneGoAndComeBack) {
+  MemoryView saving;
+  fillWindow(saving);
+  saving.setChecked(ControlId::QuoteFields, true);
+  JobSettings saved;
+  showSeparatorChoice(saved, saving);
+  EXPECT_EQ(
+      saving.lines(ControlId::SeparatorChoice),
+      (std::vector<std::string>{"comma", "semicolon", "semicolon with decimal comma", "bar"}));
+  EXPECT_EQ(saving.selectedIndex(ControlId::SeparatorChoice), 0);
+  saving.select(ControlId::SeparatorChoice, 2);
+  saving.setText(ControlId::Encoding, "windows-1252");
+  saving.setText(ControlId::TimeZone, "Europe/Berlin");
+  ASSERT_TRUE(saveSettingsFile(saved, saving, path("job.DIRU")).written);
+  EXPECT_EQ(saved.separator, ";");
+  EXPECT_TRUE(saved.decimalComma);
+  const std::string text = readFile(path("job.DIRU"));
+  for (const char* line :
+       {"\r\nSeparator=\";\";\r\n", "\r\nDecimalComma=\"1\";\r\n",
+        "\r\nEncoding=\"windows-1252\";\r\n", "\r\nTimeZone=\"Europe/Berlin\";\r\n"}) {
+    EXPECT_NE(text.find(line), std::string::npos) << line;
+  }
+
+  MemoryView loading;
+  JobSettings loaded;
+  ASSERT_TRUE(loadSettingsFile(loaded, loading, path("job.DIRU")).opened);
+  expectSameJob(saved, loaded);
+  EXPECT_EQ(loading.selectedIndex(ControlId::SeparatorChoice), 2);
+  EXPECT_EQ(loading.text(ControlId::Encoding), "windows-1252");
+  EXPECT_EQ(loading.text(ControlId::TimeZone), "Europe/Berlin");
+
+  // A job that no line shows whole (the bar with the decimal comma) keeps what it holds while
+  // its line stays chosen; another line replaces both.
+  loaded.separator = "|";
+  showSeparatorChoice(loaded, loading);
+  EXPECT_EQ(loading.selectedIndex(ControlId::SeparatorChoice), 3);
+  EXPECT_TRUE(jobInControls(loaded, loading).decimalComma);
+  loading.select(ControlId::SeparatorChoice, 1);
+  const JobSettings chosen = jobInControls(loaded, loading);
+  EXPECT_EQ(chosen.separator, ";");
+  EXPECT_FALSE(chosen.decimalComma);
+
+  // The comma and empty boxes leave the file as it was; loading it clears what the window
+  // showed.
+  saving.select(ControlId::SeparatorChoice, 0);
+  saving.setText(ControlId::Encoding, "");
+  saving.setText(ControlId::TimeZone, "");
+  ASSERT_TRUE(saveSettingsFile(saved, saving, path("plain.DIRU")).written);
+  const std::string plain = readFile(path("plain.DIRU"));
+  for (const char* key : {"Separator", "DecimalComma", "Encoding", "TimeZone"}) {
+    EXPECT_EQ(plain.find(key), std::string::npos) << key;
+  }
+  ASSERT_TRUE(loadSettingsFile(loaded, loading, path("plain.DIRU")).opened);
+  expectSameJob(saved, loaded);
+  EXPECT_EQ(loading.selectedIndex(ControlId::SeparatorChoice), 0);
+  EXPECT_EQ(loading.text(ControlId::Encoding), "");
+  EXPECT_EQ(loading.text(ControlId::TimeZone), "");
 }
 
 TEST_F(SettingsFileTest, NoSelectedDataSourceSavesAnEmptyNameAndSaysSo) {

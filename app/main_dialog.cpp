@@ -116,6 +116,9 @@ JobSettings MainDialog::takeFetchJob() {
   job_.forceFullLength = view_.isChecked(ControlId::ForceFullLength);
   job_.quoteFields = view_.isChecked(ControlId::QuoteFields);
   job_.byteOrderMark = view_.isChecked(ControlId::ByteOrderMark);
+  takeSeparatorChoice(job_, view_);
+  job_.encoding = view_.text(ControlId::Encoding);
+  job_.timeZone = view_.text(ControlId::TimeZone);
   return copyOf(job_);
 }
 

@@ -9,6 +9,7 @@
 #include "app/job_controls.h"
 #include "app/progress_line.h"
 #include "app/run_watchdog.h"
+#include "db/connection_string.h"
 #include "export/delimited_writer.h"
 #include "export/output_naming.h"
 #include "export/stop_request.h"
@@ -70,6 +71,7 @@ std::vector<std::string> jobFromCommandLine(
   takeSwitch("-separator=", line.separator, fieldOf(SettingKey::Separator));
   if (line.decimalComma) job.decimalComma = true;
   takeSwitch("-encoding=", line.encoding, fieldOf(SettingKey::Encoding));
+  takeSwitch("-timezone=", line.timeZone, fieldOf(SettingKey::TimeZone));
   if (line.manifest) {
     job.manifest = true;
     job.manifestValues = *line.manifest == "values";
@@ -96,6 +98,9 @@ std::vector<std::string> jobFromCommandLine(
   for (const std::string& name : line.emptyValues) problems.push_back(emptyValueLine(name));
   // Said once the files and switches have made the job, which the run checks again.
   if (auto problem = delimitedOptionsProblem(job); problem && problems.empty()) {
+    problems.push_back(std::move(*problem));
+  }
+  if (auto problem = timeZoneProblem(job); problem && problems.empty()) {
     problems.push_back(std::move(*problem));
   }
   return problems;
@@ -312,6 +317,7 @@ int runUnattended(JobSettings job, std::ostream& out, std::ostream& err, const R
   // about the data, not the run.
   if (summary.kept) {
     for (const std::string& line : noteLines(summary.accounts)) logLine(line);
+    for (const std::string& line : summary.notes) logLine(line);
   }
   err.flush();
   if (result.outcome != RunOutcome::Stopped && !pathShown) {

@@ -192,11 +192,13 @@ TEST_F(ValueAccountTest, EachRuleIsCountedExactlyInTheNotesAndTheManifest) {
 }
 
 // A character the file's encoding cannot hold, or a byte that is no UTF-8, is written as "?"
-// and counted, in a value read in parts too; the manifest says how to read the file.
+// and counted, in a value read in parts too, and in a column's name as one of its column's;
+// the manifest says how to read the file.
 TEST_F(ValueAccountTest, AnEncodingWritesWhatItCannotHoldAsAQuestionMarkAndCountsIt) {
   const std::string out = temp_ / "latin1.csv";
   const nlohmann::json manifest = runWithManifest(
-      "select n, ctl, memo || '\u20ac' as memo, 'Z\u00fcrich' as city from acct order by n",
+      "select n, ctl, memo || '\u20ac' as \"memo\u20ac\", 'Z\u00fcrich' as city from acct "
+      "order by n",
       {"CSV=\"1\";", "QuoteFields=\"1\";", "Separator=\";\";", "Encoding=\"ISO-8859-1\";"}, out);
   Counts counted;
   for (const auto& change : manifest.at("changed")) {
@@ -207,16 +209,35 @@ TEST_F(ValueAccountTest, AnEncodingWritesWhatItCannotHoldAsAQuestionMarkAndCount
   Counts expected;
   expect(expected, 2, "unencodable",
          [](const AcctRow& r) { return r.ctl.find('\xff') != std::string::npos; });
-  expected[{3, "unencodable"}] = kAcctRows;
+  expected[{3, "unencodable"}] = kAcctRows + 1;
   EXPECT_EQ(counted, expected);
   EXPECT_EQ(manifest.at("separator"), ";");
   EXPECT_EQ(manifest.at("decimalComma"), false);
   EXPECT_EQ(manifest.at("encoding"), "ISO-8859-1");
   EXPECT_THAT(run_.err, HasSubstr("values with characters the encoding cannot hold written as ?"));
   const std::string file = readFile(out);
+  EXPECT_EQ(file.substr(0, file.find('\r')), "n;ctl;memo?;city");
   EXPECT_THAT(file, HasSubstr("\r\n1;bad?;m1?;Z\xfcrich\r\n"));
   EXPECT_THAT(file, HasSubstr("mmm?\";Z\xfcrich\r\n"));  // the long value, in parts
   EXPECT_EQ(file.find('\xe2'), std::string::npos);
+}
+
+// SQLite has no time zone of a session: a job that sets one exports as it would without, says
+// so on a note line and records no zone; a zone that is no zone name is refused before
+// connecting.
+TEST_F(ValueAccountTest, SqliteSaysOnANoteLineThatItHasNoTimeZone) {
+  const std::string out = temp_ / "zone.csv";
+  const nlohmann::json manifest = runWithManifest(
+      "select n from acct where n = 1", {"CSV=\"1\";", "TimeZone=\"Europe/Berlin\";"}, out);
+  EXPECT_FALSE(manifest.contains("timeZone"));
+  EXPECT_THAT(run_.err, HasSubstr("rowpress: note: SQLite has no time zone of a session; the "
+                                  "time zone \"Europe/Berlin\" was not used\n"));
+  EXPECT_EQ(readFile(out), "n,\r\n1,\r\n");
+  EXPECT_EQ(runRowpress({"-silent", "-noautoopen", "-file=" + job_file_, "-timezone=UTC';x",
+                         "-outfile=" + (temp_ / "bad.csv")}),
+            6);
+  EXPECT_THAT(run_.err, HasSubstr("The time zone \"UTC';x\" is not a zone name"));
+  EXPECT_FALSE(fileExists(temp_ / "bad.csv"));
 }
 
 TEST_F(ValueAccountTest, TheManifestDescribesTheFileAndAgreesWithTheTypeReport) {
@@ -396,6 +417,16 @@ TEST_F(ValueAccountTest, StrictRefusesTheFirstChangeOfEachRuleAndKeepsTheEarlier
   EXPECT_THAT(run_.err, HasSubstr("(rule column-name)"));
   EXPECT_FALSE(fileExists(temp_ / "name.csv"));
   EXPECT_EQ(readFile(typeReport), "the earlier report");
+  // So is a name that the encoding cannot hold.
+  writeFile(job_file_, support::jobFileText("rowtest", "select n as \"n\u20ac\" from acct",
+                                            {"CSV=\"1\";", "Encoding=\"ISO-8859-1\";"}));
+  EXPECT_EQ(runRowpress({"-silent", "-noautoopen", "-strict", "-file=" + job_file_,
+                         "-outfile=" + (temp_ / "name.csv")}),
+            8);
+  EXPECT_THAT(run_.err, HasSubstr("column 1 \"n\u20ac\": the name holds a character the "
+                                  "encoding cannot hold, which would be written as ? (rule "
+                                  "unencodable); nothing was written"));
+  EXPECT_FALSE(fileExists(temp_ / "name.csv"));
   // Values kept whole as text are no change: numbers of more than 15 digits pass.
   writeFile(job_file_,
             support::jobFileText("rowtest", "select 12345678901234567890 as big, 'plain' as t",

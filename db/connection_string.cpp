@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <array>
 #include <cctype>
+#include <cstring>
+#include <utility>
 #include <vector>
 
 #include "db/postgres_attributes.h"
@@ -84,13 +86,33 @@ void appendPair(Text& text, std::string_view key, std::string_view value) {
   text.append("}");
 }
 
+// An option of a connection string and its value.
+using Pair = std::pair<std::string, std::string>;
+
 template <class Text>
-void build(Text& text, const JobSettings& job, const std::vector<StreamingOption>& options) {
+void build(Text& text, const JobSettings& job, const std::vector<Pair>& options) {
   appendPair(text, "DSN", job.dataSource);
   if (!job.userName.empty()) appendPair(text, "UID", job.userName);
   if (!job.password.empty()) appendPair(text, "PWD", job.password.view());
-  for (const StreamingOption& option : options) appendPair(text, option.key, option.value);
+  for (const auto& [key, value] : options) appendPair(text, key, value);
 }
+
+// A driver whose session takes a time zone: the option of the connection string that carries
+// it (none: the database has no session time zone) and the query that asks the session for it.
+struct ZoneDriver {
+  const char* namePart;
+  const char* libraryPart;
+  const char* key;
+  const char* query;
+};
+
+constexpr std::array<ZoneDriver, 3> kZoneDrivers = {{
+    // libpq's options, which the driver passes on from its pqopt.
+    {"postgresql", "psqlodbc", "pqopt", "SHOW TimeZone"},
+    // A statement that the driver runs as the session starts.
+    {"mariadb", "maodbc", "INITSTMT", "SELECT @@session.time_zone"},
+    {"sqlite3", "sqlite3odbc", nullptr, nullptr},
+}};
 
 }  // namespace
 
@@ -108,22 +130,27 @@ std::string readOdbcIni(const char* file, const std::string& section, const char
 
 namespace {
 
-// The streaming driver that the job's data source names, with the driver's section; nothing
-// for another driver.
-const StreamingDriver* driverOf(const JobSettings& job, const OdbcIniReader& read,
-                                std::string& driver) {
+// The row of `drivers` for the driver that the job's data source names, with the driver's
+// section; nothing for another driver.
+template <class Drivers>
+const typename Drivers::value_type* knownDriver(const Drivers& drivers, const JobSettings& job,
+                                                const OdbcIniReader& read, std::string& driver) {
   if (job.dataSource.empty()) return nullptr;
   driver = read("odbc.ini", job.dataSource, "Driver");
   if (driver.empty()) return nullptr;
   // A data source names a driver of odbcinst.ini, or the library itself.
   const std::string library = read("odbcinst.ini", driver, "Driver");
-  const auto known = std::find_if(kStreamingDrivers.begin(), kStreamingDrivers.end(),
-                                  [&](const StreamingDriver& d) {
-                                    return containsIgnoringCase(driver, d.namePart) ||
-                                           containsIgnoringCase(driver, d.libraryPart) ||
-                                           containsIgnoringCase(library, d.libraryPart);
-                                  });
-  return known == kStreamingDrivers.end() ? nullptr : &*known;
+  const auto known = std::find_if(drivers.begin(), drivers.end(), [&](const auto& d) {
+    return containsIgnoringCase(driver, d.namePart) ||
+           containsIgnoringCase(driver, d.libraryPart) ||
+           containsIgnoringCase(library, d.libraryPart);
+  });
+  return known == drivers.end() ? nullptr : &*known;
+}
+
+const StreamingDriver* driverOf(const JobSettings& job, const OdbcIniReader& read,
+                                std::string& driver) {
+  return knownDriver(kStreamingDrivers, job, read, driver);
 }
 
 // What the data source's section, else its driver's, sets the option to; empty when neither.
@@ -154,8 +181,7 @@ bool fitsAString(const JobSettings& job) {
          !needsBraces(job.userName);
 }
 
-ConnectionString connectionString(const JobSettings& job,
-                                  const std::vector<StreamingOption>& options) {
+ConnectionString connectionString(const JobSettings& job, const std::vector<Pair>& options) {
   ConnectionString connection;
   if (job.password.empty()) {
     build(connection.plain, job, options);
@@ -178,11 +204,76 @@ std::vector<StreamingAttribute> streamingAttributes(const JobSettings& job,
   return attributes;
 }
 
-std::optional<ConnectionString> streamingConnectionString(const JobSettings& job,
-                                                          const OdbcIniReader& read) {
+std::optional<std::string> timeZoneProblem(const JobSettings& job) {
+  const bool nameOnly = std::all_of(job.timeZone.begin(), job.timeZone.end(), [](char c) {
+    return std::isalnum(static_cast<unsigned char>(c)) || std::strchr("/_+-:", c) != nullptr;
+  });
+  if (nameOnly) return std::nullopt;
+  return "The time zone \"" + job.timeZone +
+         "\" is not a zone name: it may hold letters, digits and / _ + - : only.";
+}
+
+SessionTimeZone sessionTimeZone(const JobSettings& job, const OdbcIniReader& read) {
+  SessionTimeZone zone;
+  if (job.timeZone.empty()) return zone;
+  // The name goes into a connection string and a statement as it is: never one that could
+  // end either.
+  if (std::optional<std::string> problem = timeZoneProblem(job)) {
+    zone.refusal = std::move(*problem);
+    return zone;
+  }
+  std::string driver;
+  const ZoneDriver* known = knownDriver(kZoneDrivers, job, read, driver);
+  const std::string source = "The data source \"" + job.dataSource + "\"";
+  if (known == nullptr) {
+    zone.refusal = source + " has no driver whose time zone rowpress knows how to set; leave " +
+                   "TimeZone out for it.";
+    return zone;
+  }
+  if (known->key == nullptr) {
+    zone.noSetting = true;
+    return zone;
+  }
+  if (!fitsAString(job)) {
+    zone.refusal = source + " or its user name cannot be named in a connection string, which " +
+                   "the time zone needs.";
+    return zone;
+  }
+  // What the data source or its driver sets already is kept: libpq's other options are
+  // merged with the zone; options of their own, or a statement of their own, would be
+  // replaced by it, so the session is refused instead.
+  const std::string set = setValue(job, driver, known->key, read);
+  if (std::string_view(known->key) == "pqopt") {
+    if (containsIgnoringCase(set, "options")) {
+      zone.refusal = source + " sets libpq's options in its pqopt itself; set the time zone " +
+                     "there, or take options out of pqopt to set TimeZone.";
+      return zone;
+    }
+    zone.value = set.empty() ? "" : set + " ";
+    zone.value += "options='-c TimeZone=" + job.timeZone + "'";
+  } else {
+    if (!set.empty()) {
+      zone.refusal = source + " runs a statement of its own as the session starts (" + known->key +
+                     "); set the time zone there, or take " + known->key + " out to set TimeZone.";
+      return zone;
+    }
+    zone.value = "SET time_zone='" + job.timeZone + "'";
+  }
+  zone.key = known->key;
+  zone.query = known->query;
+  return zone;
+}
+
+std::optional<ConnectionString> sessionConnectionString(const JobSettings& job,
+                                                        const OdbcIniReader& read) {
   if (!fitsAString(job)) return std::nullopt;
-  std::vector<StreamingOption> options = missingOptions(job, read);
-  std::erase_if(options, [](const StreamingOption& option) { return option.attribute != 0; });
+  std::vector<Pair> options;
+  for (const StreamingOption& option : missingOptions(job, read)) {
+    if (option.attribute == 0) options.emplace_back(option.key, option.value);
+  }
+  if (const SessionTimeZone zone = sessionTimeZone(job, read); !zone.key.empty()) {
+    options.emplace_back(zone.key, zone.value);
+  }
   if (options.empty()) return std::nullopt;
   return connectionString(job, options);
 }

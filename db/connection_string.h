@@ -1,11 +1,12 @@
-// How a session asks the driver to hand rows over as the server sends them. Some drivers read
-// the whole result into memory before the first row unless the data source sets an option of
-// theirs; a run's memory would then grow with the number of rows. When the data source names
-// such a driver and does not set the option itself, the session asks for it: PostgreSQL's
-// driver through its own connection attributes, set after SQLConnect (so that a failed
-// connect says what it always said), SQLite's through a connection string that adds it.
-// PostgreSQL's driver also gets its booleans described as BIT (BoolsAsChar=0, an attribute
-// too) unless the data source says otherwise, so that they are booleans and not text.
+// How a session asks the driver to hand rows over as the server sends them, and to use the
+// job's time zone (see SessionTimeZone). Some drivers read the whole result into memory
+// before the first row unless the data source sets an option of theirs; a run's memory would then
+// grow with the number of rows. When the data source names such a driver and does not set the
+// option itself, the session asks for it: PostgreSQL's driver through its own connection
+// attributes, set after SQLConnect (so that a failed connect says what it always said), SQLite's
+// through a connection string that adds it. PostgreSQL's driver also gets its booleans described as
+// BIT (BoolsAsChar=0, an attribute too) unless the data source says otherwise, so that they are
+// booleans and not text.
 //
 // Measured on 200,000 and 2,000,000 rows exported to CSV from data sources written without
 // driver options (the run's peak resident memory):
@@ -59,9 +60,36 @@ struct StreamingAttribute {
 std::vector<StreamingAttribute> streamingAttributes(const JobSettings& job,
                                                     const OdbcIniReader& read = readOdbcIni);
 
+// The job's time zone as its session sets it, for a data source whose driver is known:
+// PostgreSQL's through libpq's options in the driver's pqopt (merged with the pqopt that the
+// data source or its driver sets, unless that sets libpq's options itself), MariaDB's through
+// the statement "SET time_zone='NAME'" that the driver runs as the session starts (INITSTMT,
+// unless the data source or its driver sets one). SQLite has no time zone of a session.
+struct SessionTimeZone {
+  // The option of the connection string that carries the zone, and its value; an empty key
+  // when nothing is added.
+  std::string key;
+  std::string value;
+  // The query whose first value is the session's zone as the database reports it.
+  const char* query = nullptr;
+  // Why the session cannot be given the zone: a name that is not a zone name, a driver that
+  // takes none, a data source that sets the option in a way the zone cannot join. The
+  // session then does not connect.
+  std::string refusal;
+  // The database has no time zone of a session (SQLite): the zone is not used.
+  bool noSetting = false;
+};
+
+// Nothing when the job sets no time zone.
+SessionTimeZone sessionTimeZone(const JobSettings& job, const OdbcIniReader& read = readOdbcIni);
+
+// Why the job's time zone is not a zone name: it may hold only letters, digits, '/', '_',
+// '+', '-' and ':' (a named zone, or an offset as +02:00). Nothing for a name or none.
+std::optional<std::string> timeZoneProblem(const JobSettings& job);
+
 // The connection string for the job's data source with the streaming options that its driver
 // takes in a connection string and neither the data source's section nor the driver's
-// section sets:
+// section sets, and the option that sets the job's time zone:
 // "DSN=NAME;UID=USER;PWD=PASSWORD;OPTION=VALUE...". A value that holds ";", "{" or "}" or
 // starts with a space goes between braces, each "}" in it doubled. UID and PWD are left out
 // when empty (as the
@@ -70,15 +98,15 @@ std::vector<StreamingAttribute> streamingAttributes(const JobSettings& job,
 // user name would need braces or the name is longer than the driver manager takes (32
 // bytes): the session then connects with SQLConnect as it always did. The driver is known by
 // its name or by its library, as odbcinst.ini gives it.
-std::optional<ConnectionString> streamingConnectionString(const JobSettings& job,
-                                                          const OdbcIniReader& read = readOdbcIni);
+std::optional<ConnectionString> sessionConnectionString(const JobSettings& job,
+                                                        const OdbcIniReader& read = readOdbcIni);
 
 // SQLite's streaming (StepAPI) describes a column without a declared type (sum(x), count(*),
 // a||b) as VARCHAR(255), where its typed mode takes the type from the first row's value. When
 // the job's data source streams that way (the session adds the option, or a section sets it),
 // the connection string of the same data source in the typed mode ("DSN=...;StepAPI=0"), for
 // a second connection that describes such columns; nothing otherwise, or when the names need
-// braces (as for streamingConnectionString).
+// braces (as for sessionConnectionString).
 std::optional<ConnectionString> typedModeConnectionString(const JobSettings& job,
                                                           const OdbcIniReader& read = readOdbcIni);
 

@@ -34,7 +34,7 @@ JobSettings jobOn(const std::string& dataSource, const std::string& user = "ann"
 // How the session connects: the connection string, or "SQLConnect" without one; then each
 // attribute set once connected, as " +ATTRIBUTE=VALUE".
 std::string connection(const JobSettings& job, const Ini& ini) {
-  const std::optional<ConnectionString> text = streamingConnectionString(job, readerOf(ini));
+  const std::optional<ConnectionString> text = sessionConnectionString(job, readerOf(ini));
   std::string how = text ? std::string(text->c_str()) : "SQLConnect";
   for (const StreamingAttribute& set : streamingAttributes(job, readerOf(ini))) {
     how += " +" + std::to_string(set.attribute) + "=" + std::to_string(set.value);
@@ -128,6 +128,66 @@ TEST(ConnectionString, ValuesThatHoldTheStringsSyntaxGoBetweenBraces) {
   EXPECT_EQ(connection(jobOn("lite", " ann"), ini), "SQLConnect");
   EXPECT_EQ(connection(jobOn("lite", "a}b"), ini), "SQLConnect");
   EXPECT_EQ(connection(jobOn("abcdefghijklmnopqrstuvwxyz0123456"), ini), "SQLConnect");
+}
+
+// The job's time zone goes into the connection string as the data source's driver takes it,
+// joined with what the data source sets where it can be; otherwise the session is refused and
+// says why, never connected without the zone.
+TEST(ConnectionString, TheTimeZoneIsSetThroughTheDriverOrTheSessionIsRefused) {
+  const Ini ini = {
+      {{"odbc.ini", "pg", "Driver"}, "PostgreSQL ANSI"},
+      {{"odbc.ini", "pg-ssl", "Driver"}, "PostgreSQL ANSI"},
+      {{"odbc.ini", "pg-ssl", "pqopt"}, "sslmode=require"},
+      {{"odbc.ini", "pg-own", "Driver"}, "PostgreSQL ANSI"},
+      {{"odbc.ini", "pg-own", "pqopt"}, "options='-c search_path=app'"},
+      {{"odbc.ini", "maria", "Driver"}, "MariaDB"},
+      {{"odbcinst.ini", "MariaDB", "Driver"}, "/usr/lib/odbc/libmaodbc.so"},
+      {{"odbc.ini", "maria-init", "Driver"}, "MariaDB"},
+      {{"odbc.ini", "maria-init", "INITSTMT"}, "SET NAMES utf8mb4"},
+      {{"odbc.ini", "lite", "Driver"}, "SQLite3"},
+      {{"odbc.ini", "other", "Driver"}, "Oracle 21"},
+  };
+  // How the session connects, or "refused: WHY"; "no setting" where the database has none.
+  auto zoned = [&](const std::string& dataSource, const std::string& zone,
+                   const std::string& user = "ann") {
+    JobSettings job = jobOn(dataSource, user);
+    job.timeZone = zone;
+    const SessionTimeZone set = sessionTimeZone(job, readerOf(ini));
+    if (!set.refusal.empty()) return "refused: " + set.refusal;
+    if (set.noSetting) return std::string("no setting");
+    return connection(job, ini) + (set.query ? std::string(" ? ") + set.query : "");
+  };
+  EXPECT_EQ(zoned("pg", "Europe/Berlin"),
+            "DSN=pg;UID=ann;PWD=pw;pqopt=options='-c TimeZone=Europe/Berlin' "
+            "+65539=1 +65541=10000 +65545=0 ? SHOW TimeZone");
+  // libpq's other options stay: the string's pqopt replaces the data source's.
+  EXPECT_EQ(zoned("pg-ssl", "+02:00"),
+            "DSN=pg-ssl;UID=ann;PWD=pw;pqopt=sslmode=require options='-c TimeZone=+02:00' "
+            "+65539=1 +65541=10000 +65545=0 ? SHOW TimeZone");
+  EXPECT_EQ(zoned("pg-own", "UTC"),
+            "refused: The data source \"pg-own\" sets libpq's options in its pqopt itself; set "
+            "the time zone there, or take options out of pqopt to set TimeZone.");
+  EXPECT_EQ(zoned("maria", "-05:30"),
+            "DSN=maria;UID=ann;PWD=pw;INITSTMT=SET time_zone='-05:30' ? SELECT "
+            "@@session.time_zone");
+  EXPECT_EQ(zoned("maria-init", "UTC"),
+            "refused: The data source \"maria-init\" runs a statement of its own as the session "
+            "starts (INITSTMT); set the time zone there, or take INITSTMT out to set TimeZone.");
+  EXPECT_EQ(zoned("lite", "UTC"), "no setting");
+  EXPECT_EQ(zoned("other", "UTC"),
+            "refused: The data source \"other\" has no driver whose time zone rowpress knows "
+            "how to set; leave TimeZone out for it.");
+  // A name that could end the string or the statement never reaches either.
+  for (const char* name : {"UTC' or '1", "Europe/Berlin;x", "a b", "UTC}"}) {
+    EXPECT_EQ(zoned("maria", name), "refused: The time zone \"" + std::string(name) +
+                                        "\" is not a zone name: it may hold letters, digits "
+                                        "and / _ + - : only.");
+  }
+  EXPECT_EQ(zoned("maria", "UTC", "a}b"),
+            "refused: The data source \"maria\" or its user name cannot be named in a "
+            "connection string, which the time zone needs.");
+  // Without a zone nothing changes.
+  EXPECT_EQ(zoned("maria", ""), "SQLConnect");
 }
 
 }  // namespace

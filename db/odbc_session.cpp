@@ -38,7 +38,9 @@ OdbcSession::OdbcSession(OdbcSession&& other) noexcept
       connected_(std::exchange(other.connected_, false)),
       statement_(std::move(other.statement_)),
       typed_(std::move(other.typed_)),
-      typedConnected_(std::exchange(other.typedConnected_, false)) {}
+      typedConnected_(std::exchange(other.typedConnected_, false)),
+      timeZone_(std::move(other.timeZone_)),
+      timeZoneUnused_(other.timeZoneUnused_) {}
 
 OdbcSession& OdbcSession::operator=(OdbcSession&& other) noexcept {
   if (this != &other) {
@@ -49,6 +51,8 @@ OdbcSession& OdbcSession::operator=(OdbcSession&& other) noexcept {
     statement_ = std::move(other.statement_);
     typed_ = std::move(other.typed_);
     typedConnected_ = std::exchange(other.typedConnected_, false);
+    timeZone_ = std::move(other.timeZone_);
+    timeZoneUnused_ = other.timeZoneUnused_;
   }
   return *this;
 }
@@ -115,10 +119,17 @@ struct SessionOpener {
                         reinterpret_cast<SQLPOINTER>(driverLimit), 0);
     }
     // A driver that would read whole results and takes the option that makes it stream in a
-    // connection string gets it there; any other connects with the data source, user name and
-    // password alone.
+    // connection string gets it there, as does the job's time zone; any other connects with
+    // the data source, user name and password alone. A time zone that the session cannot be
+    // given ends the connect step before anything is sent.
+    const SessionTimeZone zone = sessionTimeZone(job);
+    if (!zone.refusal.empty()) {
+      if (failure) failure->line = zone.refusal;
+      session.close();
+      return std::nullopt;
+    }
     SQLRETURN connected;
-    if (const std::optional<ConnectionString> connection = streamingConnectionString(job)) {
+    if (const std::optional<ConnectionString> connection = sessionConnectionString(job)) {
       // The driver writes the completed string, password included, into `completed`.
       SQLCHAR completed[1024];
       SQLSMALLINT completedLength = 0;
@@ -138,6 +149,8 @@ struct SessionOpener {
       return fail(messages.connect);
     }
     session.connected_ = true;
+    session.timeZoneUnused_ = zone.noSetting;
+    if (zone.query) session.timeZone_ = firstValue(session.connection(), zone.query);
     // Options that the driver takes as attributes of its own, before the statement exists;
     // a driver that refuses one still exports, as it always did.
     for (const StreamingAttribute& option : streamingAttributes(job)) {
@@ -154,6 +167,23 @@ struct SessionOpener {
       SQLSetStmtAttr(handle, SQL_ATTR_QUERY_TIMEOUT, reinterpret_cast<SQLPOINTER>(driverLimit), 0);
     }
     return session;
+  }
+
+  // The first value of the first row of `query`, as text; empty when it gives none.
+  static std::string firstValue(SQLHDBC connection, const char* query) {
+    SQLHANDLE handle = SQL_NULL_HANDLE;
+    if (!succeeded(SQLAllocHandle(SQL_HANDLE_STMT, connection, &handle))) return {};
+    OdbcHandle statement(SQL_HANDLE_STMT, handle);
+    SQLCHAR value[256] = {0};
+    SQLLEN length = 0;
+    if (!succeeded(
+            SQLExecDirect(handle, reinterpret_cast<SQLCHAR*>(const_cast<char*>(query)), SQL_NTS)) ||
+        !succeeded(SQLFetch(handle)) ||
+        !succeeded(SQLGetData(handle, 1, SQL_C_CHAR, value, sizeof value, &length)) || length < 0) {
+      return {};
+    }
+    SQLFreeStmt(handle, SQL_CLOSE);
+    return reinterpret_cast<const char*>(value);
   }
 
   // The second connection in the typed mode, where the data source streams in a mode that

@@ -74,6 +74,12 @@ class OdbcSession {
   // ...); empty when the driver does not tell it or the session is not connected.
   std::string dbmsName() const;
 
+  // The session's time zone as the database reports it, when the job set one and the
+  // database told it; empty otherwise.
+  const std::string& timeZone() const { return timeZone_; }
+  // The job set a time zone and the database has none of a session (SQLite): it was not used.
+  bool timeZoneUnused() const { return timeZoneUnused_; }
+
   // Releases statement, connection (disconnecting it first) and environment, in that order.
   void close();
 
@@ -85,6 +91,8 @@ class OdbcSession {
   OdbcHandle statement_;
   OdbcHandle typed_;
   bool typedConnected_ = false;
+  std::string timeZone_;
+  bool timeZoneUnused_ = false;
 };
 
 // What a failed OpenSession leaves behind: the failing step's line, for the list of the
@@ -98,7 +106,9 @@ struct SessionFailure {
 };
 
 // Opens environment (ODBC 3), connection, connect with the job's data source and
-// credentials, and a statement. On failure `failure` tells which step failed and the handles
+// credentials (and the job's time zone, see SessionTimeZone), and a statement. A time zone
+// that the session cannot be given fails the connect step with the line that says why. On
+// failure `failure` tells which step failed and the handles
 // obtained so far are already released.
 std::optional<OdbcSession> OpenSession(const JobSettings& job, const SessionMessages& messages,
                                        SessionFailure* failure = nullptr);

@@ -15,6 +15,9 @@ struct ColumnInfo {
   std::int32_t declaredSize = 0;  // compared as a signed value
   std::int16_t decimalDigits = 0;
   bool nameCut = false;  // the driver's name was longer than 255 bytes
+  // A timestamp that the database gives in the session's time zone (PostgreSQL's timestamptz,
+  // MariaDB's TIMESTAMP); told only on a session whose job set a time zone.
+  bool zoned = false;
 };
 
 // One value of a row as the driver delivered it: its text, and whether it was NULL (the

@@ -3,6 +3,7 @@
 #include <sqlext.h>
 
 #include <algorithm>
+#include <cctype>
 #include <string_view>
 
 #include "db/postgres_attributes.h"
@@ -99,6 +100,28 @@ ColumnInfo describeColumn(SQLHSTMT statement, int k) {
   return column;
 }
 
+// The name of column k's type as the database calls it, in lower case.
+std::string typeNameOf(SQLHSTMT statement, int k) {
+  SQLCHAR name[128] = {0};
+  SQLSMALLINT length = 0;
+  if (!succeeded(SQLColAttribute(statement, static_cast<SQLUSMALLINT>(k), SQL_DESC_TYPE_NAME, name,
+                                 sizeof name, &length, nullptr))) {
+    return {};
+  }
+  std::string text = reinterpret_cast<char*>(name);
+  std::transform(text.begin(), text.end(), text.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  return text;
+}
+
+// Whether a timestamp type of that name is given in the session's time zone: PostgreSQL's
+// "timestamptz" ("timestamp with time zone"), MariaDB's "timestamp" (its "datetime" is not;
+// PostgreSQL's plain one is "timestamp without time zone").
+bool hasTimeZone(std::string_view typeName) {
+  return typeName == "timestamptz" || typeName == "timestamp" ||
+         typeName == "timestamp with time zone";
+}
+
 }  // namespace
 
 bool driverCancelsSafely(SQLHDBC connection) { return isPostgresDriver(connection); }
@@ -178,6 +201,9 @@ const std::vector<ColumnInfo>& OdbcResultCursor::describe(int count) {
       column.sqlType = typed->second.sqlType;
       column.declaredSize = typed->second.declaredSize;
       column.decimalDigits = typed->second.decimalDigits;
+    }
+    if (zoneTypes_ && (column.sqlType == SQL_TYPE_TIMESTAMP || column.sqlType == SQL_TIMESTAMP)) {
+      column.zoned = hasTimeZone(typeNameOf(statement_, k));
     }
   }
   return columns_;

@@ -90,7 +90,8 @@ class OdbcResultCursor : public ResultCursor {
   explicit OdbcResultCursor(const OdbcSession& session)
       : connection_(session.connection()),
         statement_(session.statement()),
-        typed_(session.typedConnection()) {}
+        typed_(session.typedConnection()),
+        zoneTypes_(!session.timeZone().empty()) {}
   ~OdbcResultCursor() override;
   OdbcResultCursor(const OdbcResultCursor&) = delete;
   OdbcResultCursor& operator=(const OdbcResultCursor&) = delete;
@@ -149,6 +150,8 @@ class OdbcResultCursor : public ResultCursor {
   SQLHDBC connection_;
   SQLHSTMT statement_;
   SQLHDBC typed_;  // SQL_NULL_HDBC: none
+  // Timestamp columns are asked for their type's name, to tell those with a time zone.
+  bool zoneTypes_ = false;
   // The columns (from 1) of the statement executed last as the typed connection describes them.
   std::map<int, ColumnInfo> typedColumns_;
   std::vector<ColumnInfo> columns_;

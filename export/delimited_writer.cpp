@@ -42,14 +42,15 @@ void DelimitedWriter::begin(OutputFile& out) {
 
 void DelimitedWriter::beginHeaderRow() { firstField_ = true; }
 
-void DelimitedWriter::headerCell(const ColumnInfo& column) {
-  if (!out_) return;
+ValueChanges DelimitedWriter::headerCell(const ColumnInfo& column) {
+  if (!out_) return 0;
   if (options_.quoteFields) {
     writeStandardField(column.name, 0, false);
-    return;
+  } else {
+    writeReplaced(column.name, false);
+    out_->put(separator_);
   }
-  writeReplaced(column.name, false);
-  out_->put(separator_);
+  return encoder_ && !encoder_->holds(column.name) ? changeOf(ValueRule::Unencodable) : 0;
 }
 
 void DelimitedWriter::endHeaderRow() {

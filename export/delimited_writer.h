@@ -35,7 +35,7 @@ class DelimitedWriter final : public OutputWriter {
 
   void begin(OutputFile& out) override;
   void beginHeaderRow() override;
-  void headerCell(const ColumnInfo& column) override;
+  ValueChanges headerCell(const ColumnInfo& column) override;
   void endHeaderRow() override;
   void beginRow() override;
   ValueChanges cell(const CellValue& value, const ColumnInfo& column,

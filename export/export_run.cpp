@@ -97,11 +97,13 @@ RunOutcome ExportRun::stoppedByRequest() {
 }
 
 ExportResult ExportRun::run(const OdbcSession& session, std::vector<RunStatement>& statements) {
+  timeZone_ = session.timeZone();
   OdbcResultCursor cursor(session);
   return run(cursor, statements);
 }
 
 ExportResult ExportRun::run(const OdbcSession& session, std::string& sql) {
+  timeZone_ = session.timeZone();
   OdbcResultCursor cursor(session);
   return run(cursor, sql);
 }
@@ -133,7 +135,20 @@ ExportResult ExportRun::run(ResultCursor& cursor, std::vector<RunStatement>& sta
   outputs_.clear();
   manifest_.reset();
   typeReport_.reset();  // one that a failed report left open is dropped: the last one stays
+  // The values of timestamps with a time zone carry no offset: the zone they are in is said
+  // once for the run.
+  if (!timeZone_.empty() && zonedColumns(result_.accounts)) {
+    result_.notes.push_back("note: timestamps with a time zone are in the session's time zone " +
+                            timeZone_);
+  }
   return std::move(result_);
+}
+
+bool ExportRun::zonedColumns(const std::vector<SheetAccount>& sheets) {
+  return std::any_of(sheets.begin(), sheets.end(), [](const SheetAccount& sheet) {
+    return std::any_of(sheet.columns.begin(), sheet.columns.end(),
+                       [](const ColumnInfo& column) { return column.zoned; });
+  });
 }
 
 void ExportRun::discardAll() {
@@ -186,6 +201,10 @@ RunOutcome ExportRun::runSteps(ResultCursor& cursor, std::vector<RunStatement>& 
         for (int k = 1; k <= columnCount_; ++k) {
           if (!columns_[static_cast<std::size_t>(k - 1)].nameCut) continue;
           refused_ = {k, ValueRule::ColumnName};
+          sheetRows_ = 0;
+          return refuseChange(statement.sheet);
+        }
+        if (refused_.column != 0) {
           sheetRows_ = 0;
           return refuseChange(statement.sheet);
         }
@@ -301,6 +320,7 @@ bool ExportRun::readyManifest() {
   run.finished = std::chrono::system_clock::now();
   run.sheets = &result_.accounts;
   run.rows = result_.rows;
+  run.timeZone = timeZone_;
   for (std::size_t i = 0; i < outputs_.size(); ++i) {
     std::string error;
     std::optional<ManifestFile> file = digestFile(outputs_[i]->target.temporaryPath(), error);
@@ -401,7 +421,12 @@ void ExportRun::describeColumns(ResultCursor& cursor, OutputWriter& writer,
   for (int k = 1; k <= columnCount_; ++k) {
     const ColumnInfo& column = columns_[static_cast<std::size_t>(k - 1)];
     if (typeReport_) typeReport_->addColumn(k, column);
-    writer.headerCell(column);
+    // A name changed to fit the file counts with its column's values; strict refuses it
+    // before any row.
+    if (const ValueChanges changes = writer.headerCell(column); changes != 0) {
+      account_.add(k, changes);
+      if (job_.strict && refused_.column == 0) refused_ = {k, firstRule(changes)};
+    }
     appendToStatusLine(column.name);
   }
   // A strict run replaces nothing before it knows that no value was changed: its report

@@ -78,6 +78,9 @@ struct ExportResult {
   // Each statement that gave columns, in order: its columns, rows and the values changed to
   // fit the output.
   std::vector<SheetAccount> accounts;
+  // Lines about the data that the account's lines do not say ("note: ..."), for the status
+  // list and the unattended run's log after them, when the files were kept.
+  std::vector<std::string> notes;
   // The manifest kept beside the output (-manifest); empty when none.
   std::string manifestPath;
   // "the 2007 format ignores the output name: written to PATH" when a 2007 workbook was kept
@@ -160,6 +163,8 @@ class ExportRun {
     return outputNotWritten(reason, result_.path);
   }
   void discardAll();
+  // Whether a column of the sheets is a timestamp with a time zone.
+  static bool zonedColumns(const std::vector<SheetAccount>& sheets);
   void message(std::string text, std::string caption, std::string reason = {});
   // The run was asked to stop: its temporary file goes, an existing file stays.
   RunOutcome stoppedByRequest();
@@ -180,6 +185,8 @@ class ExportRun {
   long long sheetRows_ = 0;                     // data rows of the current sheet
   int widestColumns_ = 0;                       // of a report's sheets so far
   std::vector<ColumnInfo> columns_;
+  // The session's time zone as the database reported it; empty when the job set none.
+  std::string timeZone_;
   std::string statusLine_;
   int columnCount_ = 0;
   // The output tells a binary column's NULL from its values.

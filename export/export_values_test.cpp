@@ -33,7 +33,7 @@ class CellRecorder : public OutputWriter {
   }
   void begin(OutputFile&) override {}
   void beginHeaderRow() override {}
-  void headerCell(const ColumnInfo&) override {}
+  ValueChanges headerCell(const ColumnInfo&) override { return 0; }
   void endHeaderRow() override {}
   void beginRow() override {}
   ValueChanges cell(const CellValue& value, const ColumnInfo&, bool) override {

@@ -75,7 +75,7 @@ class StopWhileFinishing : public OutputWriter {
   explicit StopWhileFinishing(std::unique_ptr<OutputWriter> inner) : inner_(std::move(inner)) {}
   void begin(OutputFile& out) override { inner_->begin(out); }
   void beginHeaderRow() override { inner_->beginHeaderRow(); }
-  void headerCell(const ColumnInfo& column) override { inner_->headerCell(column); }
+  ValueChanges headerCell(const ColumnInfo& column) override { return inner_->headerCell(column); }
   void endHeaderRow() override { inner_->endHeaderRow(); }
   void beginRow() override { inner_->beginRow(); }
   ValueChanges cell(const CellValue& value, const ColumnInfo& column, bool full) override {

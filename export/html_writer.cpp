@@ -37,11 +37,12 @@ void HtmlWriter::beginHeaderRow() {
   out_->write("<tr>\n");
 }
 
-void HtmlWriter::headerCell(const ColumnInfo& column) {
-  if (!out_) return;
+ValueChanges HtmlWriter::headerCell(const ColumnInfo& column) {
+  if (!out_) return 0;
   out_->write("<th>");
   writeHtmlEscaped(*out_, column.name);
   out_->write("</th>\n");
+  return 0;
 }
 
 void HtmlWriter::endHeaderRow() {

@@ -18,7 +18,7 @@ class HtmlWriter final : public OutputWriter {
   void begin(OutputFile& out) override;
   void beginSheet(std::string_view name) override;
   void beginHeaderRow() override;
-  void headerCell(const ColumnInfo& column) override;
+  ValueChanges headerCell(const ColumnInfo& column) override;
   void endHeaderRow() override;
   void beginRow() override;
   ValueChanges cell(const CellValue& value, const ColumnInfo& column,

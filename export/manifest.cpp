@@ -139,6 +139,7 @@ std::string manifestText(const ManifestRun& run) {
     manifest["decimalComma"] = job.decimalComma;
     manifest["encoding"] = job.encoding.empty() ? std::string("UTF-8") : job.encoding;
   }
+  if (!run.timeZone.empty()) manifest["timeZone"] = run.timeZone;
   if (!report && !sheets.empty()) {
     manifest["columns"] = columnsOf(sheets.front());
     manifest["changed"] = changedOf(sheets.front());

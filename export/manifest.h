@@ -40,6 +40,8 @@ struct ManifestRun {
   long long rows = 0;
   // The files, in sheet order: one, or a file per sheet of a CSV or TSV report.
   std::vector<ManifestFile> files;
+  // The session's time zone as the database reported it; empty when the job set none.
+  std::string timeZone;
 };
 
 // The manifest's JSON text. A name that is no valid UTF-8 (a column's, from the driver) has

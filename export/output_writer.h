@@ -58,7 +58,9 @@ class OutputWriter {
   // nothing: the run writes each sheet of a report to a file of its own.
   virtual void beginSheet(std::string_view name) { (void)name; }
   virtual void beginHeaderRow() = 0;
-  virtual void headerCell(const ColumnInfo& column) = 0;
+  // Writes a column's name; returns the rules by which the name was changed to fit the file,
+  // which the run counts with its column's values (none when it is written as it is).
+  virtual ValueChanges headerCell(const ColumnInfo& column) = 0;
   virtual void endHeaderRow() = 0;
   virtual void beginRow() = 0;
   // Writes one value; returns the rules by which the value was changed to fit the file (none

@@ -177,11 +177,12 @@ void SpreadsheetMlWriter::beginHeaderRow() {
   out_->write(kRowStart);
 }
 
-void SpreadsheetMlWriter::headerCell(const ColumnInfo& column) {
-  if (!out_) return;
+ValueChanges SpreadsheetMlWriter::headerCell(const ColumnInfo& column) {
+  if (!out_) return 0;
   out_->write(kStringOpen);
   writeXmlEscaped(*out_, column.name);
   out_->write(kCellClose);
+  return 0;
 }
 
 void SpreadsheetMlWriter::endHeaderRow() {

@@ -33,7 +33,7 @@ class SpreadsheetMlWriter final : public OutputWriter {
   // Starts a worksheet named `name` (escaped as XML text) with its own table.
   void beginSheet(std::string_view name) override;
   void beginHeaderRow() override;
-  void headerCell(const ColumnInfo& column) override;
+  ValueChanges headerCell(const ColumnInfo& column) override;
   void endHeaderRow() override;
   void beginRow() override;
   ValueChanges cell(const CellValue& value, const ColumnInfo& column,

@@ -534,9 +534,10 @@ void XlsxWriter::beginHeaderRow() {
   if (ok() && sheets_ == 0) addSheet(nextSheetName());
 }
 
-void XlsxWriter::headerCell(const ColumnInfo& column) {
+ValueChanges XlsxWriter::headerCell(const ColumnInfo& column) {
   columns_.push_back(column);
   kinds_.push_back(cellKindOf(column.sqlType));
+  return 0;
 }
 
 void XlsxWriter::endHeaderRow() {

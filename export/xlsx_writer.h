@@ -59,7 +59,7 @@ class XlsxWriter final : public OutputWriter {
   void beginSheet(std::string_view name) override;
   // Starts the first sheet, "Sheet1", when no sheet was started.
   void beginHeaderRow() override;
-  void headerCell(const ColumnInfo& column) override;
+  ValueChanges headerCell(const ColumnInfo& column) override;
   void endHeaderRow() override;
   void beginRow() override;
   // forceFullLength does not apply to a typed workbook.

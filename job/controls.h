@@ -38,6 +38,11 @@ enum class ControlId : int {
   RemoveSheet = 1029,
   MoveSheetLeft = 1030,
   MoveSheetRight = 1031,
+  // The text outputs' separator with the decimal comma as one choice, their encoding, and the
+  // session's time zone.
+  SeparatorChoice = 1032,
+  Encoding = 1033,
+  TimeZone = 1034,
 };
 
 }  // namespace rowpress

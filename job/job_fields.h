@@ -41,6 +41,7 @@ enum class SettingKey {
   Separator,
   DecimalComma,
   Encoding,
+  TimeZone,
 };
 
 enum class FieldKind {
@@ -236,7 +237,16 @@ inline constexpr JobField kJobFields[] = {
      .name = "The encoding",
      .text = &JobSettings::encoding,
      .limit = kCredentialLimit,
+     .control = ControlId::Encoding,
      .newerComment = "-- The Character Encoding of CSV and TSV Output (absent: UTF-8) "},
+    {.key = SettingKey::TimeZone,
+     .keyString = "TimeZone=\"",
+     .kind = FieldKind::Text,
+     .name = "The time zone",
+     .text = &JobSettings::timeZone,
+     .limit = kCredentialLimit,
+     .control = ControlId::TimeZone,
+     .newerComment = "-- The Time Zone of the Session (absent: the data source's) "},
 };
 
 // The row of `key`.

@@ -26,6 +26,7 @@ JobSettings copyOf(const JobSettings& job) {
   copy.separator = job.separator;
   copy.decimalComma = job.decimalComma;
   copy.encoding = job.encoding;
+  copy.timeZone = job.timeZone;
   copy.silent = job.silent;
   copy.settingsFile = job.settingsFile;
   if (job.outsidePassword) copy.outsidePassword = job.outsidePassword->copy();

@@ -72,6 +72,9 @@ struct JobSettings {
   bool decimalComma = false;
   // The character encoding of CSV and TSV files, a name iconv knows; "" for UTF-8.
   std::string encoding;
+  // The session's time zone, a name the database knows ("Europe/Berlin", "+02:00"), set
+  // through the driver when the session connects; "" leaves the data source's own.
+  std::string timeZone;
   bool silent = false;
   std::string settingsFile;
   // The password that the environment or a password file gave at start-up, kept while the

@@ -143,6 +143,7 @@ TEST(JobSettings, ACopyHoldsEveryValueAndItsPasswordsInMemoryOfItsOwn) {
   job.timeoutSeconds = 30;
   job.strict = job.manifest = job.manifestValues = job.decimalComma = true;
   job.separator = ";";
+  job.timeZone = "Europe/Berlin";
   job.readFrom = {FileIdentity{1, 2}};
   job.sheets = {{"Orders", "select 1"}, {"Lines", "select 2"}};
   job.parameters = {{"month", "2026-11"}};
@@ -158,6 +159,7 @@ TEST(JobSettings, ACopyHoldsEveryValueAndItsPasswordsInMemoryOfItsOwn) {
   EXPECT_EQ(copy.timeoutSeconds, 30);
   EXPECT_TRUE(copy.strict && copy.manifest && copy.manifestValues && copy.decimalComma);
   EXPECT_EQ(copy.separator, ";");
+  EXPECT_EQ(copy.timeZone, "Europe/Berlin");
   EXPECT_EQ(copy.readFrom, job.readFrom);
   EXPECT_EQ(copy.sheets, job.sheets);
   EXPECT_EQ(copy.parameters, job.parameters);

@@ -5,6 +5,7 @@
 #include <optional>
 #include <utility>
 
+#include "db/connection_string.h"
 #include "db/odbc_session.h"
 #include "db/sql_markers.h"
 #include "export/delimited_writer.h"
@@ -91,6 +92,12 @@ RunResult runJob(JobSettings job, RunReport& report, Launcher& launcher, StopReq
     result.failureLine = std::move(*problem);
     return result;
   }
+  if (auto problem = timeZoneProblem(job)) {
+    report.statusLine(*problem);
+    result.outcome = RunOutcome::JobUnreadable;
+    result.failureLine = std::move(*problem);
+    return result;
+  }
 
   // A run that would write to a default name cannot start without a default directory, the
   // output and the type report never replace a file that the job was read from, and no two
@@ -139,10 +146,17 @@ RunResult runJob(JobSettings job, RunReport& report, Launcher& launcher, StopReq
   result.export_ = run.run(*session, statements);
   result.outcome = result.export_.outcome;
   result.exported = true;
+  if (session->timeZoneUnused()) {
+    result.export_.notes.push_back("note: " + session->dbmsName() +
+                                   " has no time zone of a session; the time zone \"" +
+                                   job.timeZone + "\" was not used");
+  }
   CloseSession(*session);
-  // The values the kept files hold changed to fit them, a line for each column and rule.
+  // The values the kept files hold changed to fit them, a line for each column and rule; then
+  // what else the files' data needs said.
   if (result.export_.kept) {
     for (const std::string& line : noteLines(result.export_.accounts)) report.statusLine(line);
+    for (const std::string& line : result.export_.notes) report.statusLine(line);
   }
   for (const ExportMessage& message : result.export_.messages) report.message(message);
   return result;

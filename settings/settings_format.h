@@ -40,6 +40,7 @@ inline constexpr SettingKey kKeyTestOrder[] = {
     SettingKey::Separator,
     SettingKey::DecimalComma,
     SettingKey::Encoding,
+    SettingKey::TimeZone,
 };
 
 // The key string: the key, its equals sign and the opening double quote, as `CSV="`.

@@ -294,24 +294,32 @@ Loaded loadText(JobSettings& job, const std::string& text) {
   return {applySettingLines(read.lines, job).problems};
 }
 
-// The separator, the decimal comma and the encoding load back as written, and a file without
-// them runs with the comma, the decimal point and UTF-8 again.
-TEST(SettingsFormat, TheSeparatorDecimalCommaAndEncodingLoadBackAndAFileWithoutThemClearsThem) {
+// The separator, the decimal comma, the encoding and the time zone load back as written, and a
+// file without them runs with the comma, the decimal point, UTF-8 and the data source's zone
+// again.
+TEST(SettingsFormat,
+     TheSeparatorDecimalCommaEncodingAndTimeZoneLoadBackAndAFileWithoutThemClearsThem) {
   JobSettings job = stockJob();
   job.separator = ";";
   job.decimalComma = true;
   job.encoding = "windows-1252";
+  job.timeZone = "Europe/Berlin";
   JobSettings loaded;
   const std::string text = formatSettingsFile(job, 0);
-  EXPECT_NE(text.find("\r\nEncoding=\"windows-1252\";\r\n-- END"), std::string::npos);
+  EXPECT_NE(text.find("\r\nEncoding=\"windows-1252\";\r\n"
+                      "-- The Time Zone of the Session (absent: the data source's) \r\n"
+                      "TimeZone=\"Europe/Berlin\";\r\n-- END"),
+            std::string::npos);
   EXPECT_TRUE(loadText(loaded, text).problems.empty());
   EXPECT_EQ(loaded.separator, ";");
   EXPECT_TRUE(loaded.decimalComma);
   EXPECT_EQ(loaded.encoding, "windows-1252");
+  EXPECT_EQ(loaded.timeZone, "Europe/Berlin");
   EXPECT_TRUE(loadText(loaded, formatSettingsFile(stockJob(), 0)).problems.empty());
   EXPECT_EQ(loaded.separator, "");
   EXPECT_FALSE(loaded.decimalComma);
   EXPECT_EQ(loaded.encoding, "");
+  EXPECT_EQ(loaded.timeZone, "");
 }
 
 TEST(ReportJobSettings, EachSheetKeyNamesTheSqlKeyAfterItAndParametersComeInFileOrder) {

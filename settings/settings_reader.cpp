@@ -331,6 +331,7 @@ void resetBeforeLoad(JobSettings& job) {
   job.separator.clear();
   job.decimalComma = false;
   job.encoding.clear();
+  job.timeZone.clear();
   job.timeoutSeconds = 0;
 }
 

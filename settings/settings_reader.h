@@ -54,7 +54,7 @@ SettingsText readSettingLines(std::istream& in);
 // What loading does to the job before the first setting: the output type goes back to the
 // workbook (the CSV, TSV, HTML and XLSX flags cleared), the settings that a file holds only
 // when they are set (Quote Fields, UTF-8 Byte Order Mark, the separator, the decimal comma,
-// the encoding) are cleared, and the timeout goes to
+// the encoding, the time zone) are cleared, and the timeout goes to
 // none, so that a file without a Timeout line runs without one. Every other field keeps its
 // value until a setting changes it.
 void resetBeforeLoad(JobSettings& job);

@@ -337,7 +337,8 @@ class LiveExportTest : public CatalogWindowTest {
       Id::OutputHtml,    Id::OutputXml,      Id::OutputXlsx,        Id::SaveSettings,
       Id::SupportPage,   Id::LoadPrevious,   Id::LaunchApplication, Id::LaunchOnFinish,
       Id::OutFileName,   Id::Browse,         Id::ForceFullLength,   Id::Excel2007,
-      Id::QuoteFields,   Id::ByteOrderMark,  Id::SheetTabs};
+      Id::QuoteFields,   Id::ByteOrderMark,  Id::SheetTabs,         Id::SeparatorChoice,
+      Id::Encoding,      Id::TimeZone};
 };
 
 // Counts the paint events of a widget and notes when the first one after a request came.

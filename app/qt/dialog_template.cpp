@@ -17,10 +17,10 @@ const std::vector<TemplateControl>& mainDialogTemplate() {
   using K = ControlKind;
   static const std::vector<TemplateControl> controls = {
       {1000, K::PushButton, "List Available Databases", {7, 46, 188, 14}},
-      {1001, K::ListBox, "", {7, 124, 186, 158}},
+      {1001, K::ListBox, "", {7, 124, 186, 214}},
       {1002, K::PushButton, "Fetch ODBC Data into XLS", {205, 166, 196, 14}},
       {1003, K::MultiLineEdit, "", {205, 108, 198, 43}},
-      {1004, K::ListBox, "", {205, 186, 195, 70}},
+      {1004, K::ListBox, "", {205, 186, 195, 126}},
       {1005, K::ListBox, "", {205, 20, 197, 68}},
       {0, K::Label, "Step 1. Press Button to List Databases", {13, 36, 144, 9}},
       {0,
@@ -35,10 +35,10 @@ const std::vector<TemplateControl>& mainDialogTemplate() {
       {0, K::RightLabel, "User Name", {21, 95, 36, 8}},
       {0, K::RightLabel, "Password", {25, 108, 32, 8}},
       {1010, K::CheckBox, "Output to CSV", {417, 35, 62, 10}},
-      {1011, K::PushButton, "Save Settings", {205, 266, 195, 16}},
+      {1011, K::PushButton, "Save Settings", {205, 322, 195, 16}},
       {1012, K::PushButton, "Support Page", {7, 7, 88, 17}},
       {1013, K::PushButton, "Load Previous", {106, 7, 88, 17}},
-      {0, K::GroupBox, "Advanced", {409, 2, 120, 280}},
+      {0, K::GroupBox, "Advanced", {409, 2, 120, 336}},
       {1014, K::CheckBox, "Output To XML", {417, 24, 62, 9}},
       {1015, K::CheckBox, "Output to HTML", {417, 59, 61, 11}},
       {0, K::GroupBox, "Application to Launch", {414, 147, 111, 54}},
@@ -58,6 +58,14 @@ const std::vector<TemplateControl>& mainDialogTemplate() {
       {1025, K::CheckBox, "UTF-8 Byte Order Mark", {420, 130, 98, 10}},
       // The sheets of a report, between the table list (made shorter for them) and the SQL box.
       {1026, K::SheetTabs, "", {205, 90, 198, 16}},
+      // The text outputs' separator and encoding and the session's time zone, below the
+      // output file name; the template grew for them.
+      {0, K::Label, "Separator", {415, 278, 60, 8}},
+      {1032, K::ComboBox, "", {413, 287, 112, 14}},
+      {0, K::RightLabel, "Encoding", {413, 306, 40, 8}},
+      {1033, K::Edit, "", {455, 304, 70, 14}},
+      {0, K::RightLabel, "Time Zone", {413, 321, 40, 8}},
+      {1034, K::Edit, "", {455, 319, 70, 14}},
   };
   return controls;
 }
@@ -176,9 +184,9 @@ const std::vector<StretchBand> kAcross = {{7, 195, 1.0 / 3}, {205, 403, 2.0 / 3}
 // Down the left column the data source list takes all the extra height; down the middle the
 // table list, the SQL box and the status list share it; in the "Advanced" column its frame
 // grows below the boxes it holds.
-const std::vector<StretchBand> kDownLeft = {{124, 282, 1.0}};
-const std::vector<StretchBand> kDownMiddle = {{20, 88, 0.3}, {108, 151, 0.3}, {186, 256, 0.4}};
-const std::vector<StretchBand> kDownAdvanced = {{274, 282, 1.0}};
+const std::vector<StretchBand> kDownLeft = {{124, 338, 1.0}};
+const std::vector<StretchBand> kDownMiddle = {{20, 88, 0.3}, {108, 151, 0.3}, {186, 312, 0.4}};
+const std::vector<StretchBand> kDownAdvanced = {{333, 338, 1.0}};
 
 }  // namespace
 

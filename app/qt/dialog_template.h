@@ -24,6 +24,7 @@ enum class ControlKind {
   RightLabel,  // right-aligned static text
   GroupBox,
   SheetTabs,  // the tabs of a report's sheets, with the "+" that adds one
+  ComboBox,   // a choice of lines, one of them shown
 };
 
 struct TemplateControl {
@@ -34,7 +35,7 @@ struct TemplateControl {
 };
 
 inline constexpr int kMainDialogWidth = 536;
-inline constexpr int kMainDialogHeight = 289;
+inline constexpr int kMainDialogHeight = 341;
 
 // The main dialog's controls in tab order.
 const std::vector<TemplateControl>& mainDialogTemplate();

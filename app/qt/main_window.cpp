@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QComboBox>
 #include <QContextMenuEvent>
 #include <QDesktopServices>
 #include <QGridLayout>
@@ -210,6 +211,14 @@ QWidget* QtMainWindow::createControl(const TemplateControl& entry) {
     }
     case ControlKind::SheetTabs:
       return createSheetTabs();
+    case ControlKind::ComboBox: {
+      auto* choice = new QComboBox(canvas_);
+      // The longest line shows whole in the popup even where the box is narrower.
+      choice->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+      connect(choice, &QComboBox::activated, this,
+              [this, id] { command(id, Notification::SelectionChanged); });
+      return choice;
+    }
     case ControlKind::GroupBox: {
       auto* group = new QGroupBox(text, canvas_);
       group->setAttribute(Qt::WA_TransparentForMouseEvents);

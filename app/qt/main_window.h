@@ -30,6 +30,7 @@
 class QCheckBox;
 class QLabel;
 class QLineEdit;
+class QComboBox;
 class QListWidget;
 class QPlainTextEdit;
 class QScrollArea;
@@ -172,6 +173,7 @@ class QtMainWindow : public QDialog, public View {
   QWidget* createSheetTabs();
   void watchList(ControlId id, QListWidget* list);
   QListWidget* list(ControlId id) const;
+  QComboBox* choice(ControlId id) const;
   QLineEdit* lineEdit(ControlId id) const;
   QCheckBox* checkBox(ControlId id) const;
   QPlainTextEdit* sqlBox() const;

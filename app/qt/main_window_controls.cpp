@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QComboBox>
 #include <QDesktopServices>
 #include <QGridLayout>
 #include <QKeyEvent>
@@ -51,6 +52,10 @@ QWidget* QtMainWindow::control(ControlId id) const {
 
 QListWidget* QtMainWindow::list(ControlId id) const {
   return qobject_cast<QListWidget*>(control(id));
+}
+
+QComboBox* QtMainWindow::choice(ControlId id) const {
+  return qobject_cast<QComboBox*>(control(id));
 }
 
 QLineEdit* QtMainWindow::lineEdit(ControlId id) const {
@@ -102,6 +107,10 @@ void QtMainWindow::setChecked(ControlId id, bool checked) {
 }
 
 void QtMainWindow::appendLine(ControlId id, std::string_view line) {
+  if (QComboBox* box = choice(id)) {
+    box->addItem(fromUtf8(line));
+    return;
+  }
   QListWidget* target = list(id);
   if (!target) return;
   quiet_ = true;
@@ -114,6 +123,10 @@ void QtMainWindow::appendLine(ControlId id, std::string_view line) {
 void QtMainWindow::showNewestStatusLine(QListWidget* list) { list->scrollToBottom(); }
 
 void QtMainWindow::clearList(ControlId id) {
+  if (QComboBox* box = choice(id)) {
+    box->clear();
+    return;
+  }
   QListWidget* target = list(id);
   if (!target) return;
   quiet_ = true;
@@ -122,16 +135,19 @@ void QtMainWindow::clearList(ControlId id) {
 }
 
 int QtMainWindow::lineCount(ControlId id) const {
+  if (QComboBox* box = choice(id)) return box->count();
   QListWidget* target = list(id);
   return target ? target->count() : 0;
 }
 
 std::string QtMainWindow::lineText(ControlId id, int index) const {
+  if (QComboBox* box = choice(id)) return box->itemText(index).toUtf8().toStdString();
   QListWidget* target = list(id);
   return target ? listLineText(*target, index) : std::string();
 }
 
 int QtMainWindow::selectedIndex(ControlId id) const {
+  if (QComboBox* box = choice(id)) return box->currentIndex();
   QListWidget* target = list(id);
   if (!target) return -1;
   int first = -1;
@@ -143,6 +159,10 @@ int QtMainWindow::selectedIndex(ControlId id) const {
 }
 
 void QtMainWindow::selectLine(ControlId id, std::string_view line) {
+  if (QComboBox* box = choice(id)) {
+    box->setCurrentIndex(box->findText(fromUtf8(line), Qt::MatchExactly));
+    return;
+  }
   QListWidget* target = list(id);
   if (!target) return;
   quiet_ = true;

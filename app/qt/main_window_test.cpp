@@ -6,6 +6,7 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QContextMenuEvent>
 #include <QGroupBox>
 #include <QLabel>
@@ -25,6 +26,7 @@
 #include <cstdlib>
 #include <memory>
 
+#include "app/job_controls.h"
 #include "app/qt/about_box.h"
 #include "tests/app_support/modal_script.h"
 #include "tests/app_support/window_fixture.h"
@@ -112,10 +114,11 @@ TEST_F(WindowTest, TitleIconAndAResizableWindow) {
   EXPECT_FALSE(window_.windowIcon().pixmap(32, 32).isNull());
   EXPECT_NE(window_.minimumSize(), window_.maximumSize());
   EXPECT_TRUE(window_.windowFlags() & Qt::WindowMaximizeButtonHint);
-  // 536 x 289 dialog units: the template grew for the fifth output box and the two options.
+  // 536 x 341 dialog units: the template grew for the fifth output box, the two options, the
+  // separator choice and the encoding and time zone boxes.
   const QSize canvas = window_.canvas()->minimumSize();
   EXPECT_NEAR(canvas.width() / window_.units().x, 536, 1);
-  EXPECT_NEAR(canvas.height() / window_.units().y, 289, 1);
+  EXPECT_NEAR(canvas.height() / window_.units().y, 341, 1);
 }
 
 // The order in which Tab visits the controls of the layout, from the first.
@@ -135,12 +138,13 @@ std::vector<QString> tabOrder(QtMainWindow& window) {
 
 TEST_F(WindowTest, TabFollowsTheVisualOrder) {
   // Down the left column, down the middle, then "Advanced" from its top: the output boxes,
-  // the compatibility switches, the application to launch, the output file name.
+  // the compatibility switches, the application to launch, the output file name, the
+  // separator choice, the encoding and the time zone.
   const std::vector<QString> expected = {"1012", "1013", "1000", "1008", "1009", "1001",  // left
                                          "1005", "1003", "1002", "1004", "1011",          // middle
-                                         "1014", "1010", "1021", "1015", "1023", "1020",
-                                         "1022", "1024", "1025",  // types, switches
-                                         "1017", "1016", "1019", "1018"};
+                                         "1014", "1010", "1021", "1015", "1023", "1020", "1022",
+                                         "1024", "1025",  // types, switches
+                                         "1017", "1016", "1019", "1018", "1032", "1033", "1034"};
   EXPECT_EQ(tabOrder(window_), expected);
   // The keyboard really goes that way, into "Advanced" even where it is scrolled away.
   showActive();
@@ -192,12 +196,46 @@ TEST_F(WindowTest, ThreeColumnsAndTheOrderOfTheOutputBoxes) {
   EXPECT_LT(rect(Id::QuoteFields).bottom(), rect(Id::ByteOrderMark).top());
   EXPECT_LT(rect(Id::ByteOrderMark).bottom(), rect(Id::LaunchOnFinish).top());
   EXPECT_LT(rect(Id::Browse).bottom(), rect(Id::OutFileName).top());
+  // The separator choice, the encoding and the time zone below the output file name.
+  EXPECT_LT(rect(Id::OutFileName).bottom(), rect(Id::SeparatorChoice).top());
+  EXPECT_LT(rect(Id::SeparatorChoice).bottom(), rect(Id::Encoding).top());
+  EXPECT_LT(rect(Id::Encoding).bottom(), rect(Id::TimeZone).top());
+  EXPECT_LT(rect(Id::SaveSettings).right(), rect(Id::TimeZone).left());
   for (const auto& [id, widget] : std::vector<std::pair<Id, QWidget*>>{
            {Id::DataSourceList, window_.control(Id::DataSourceList)},
            {Id::Excel2007, window_.control(Id::Excel2007)},
-           {Id::ByteOrderMark, window_.control(Id::ByteOrderMark)}}) {
+           {Id::ByteOrderMark, window_.control(Id::ByteOrderMark)},
+           {Id::TimeZone, window_.control(Id::TimeZone)}}) {
     EXPECT_TRUE(window_.canvas()->rect().contains(widget->geometry())) << static_cast<int>(id);
   }
+}
+
+// The separator choice is a drop-down of its four lines that shows the job's separator and
+// decimal comma; a line the user picks there, and the encoding and time zone boxes, are the
+// job's.
+TEST_F(WindowTest, TheSeparatorChoiceAndTheBoxesBelowItAreTheJobs) {
+  JobSettings job;
+  job.separator = ";";
+  job.decimalComma = true;
+  job.encoding = "UTF-16LE";
+  job.timeZone = "UTC";
+  showJob(job, window_);
+  auto* choice = widget<QComboBox>(Id::SeparatorChoice);
+  ASSERT_NE(choice, nullptr);
+  ASSERT_EQ(choice->count(), 4);
+  EXPECT_EQ(choice->currentText(), QStringLiteral("semicolon with decimal comma"));
+  EXPECT_EQ(widget<QLineEdit>(Id::Encoding)->text(), QStringLiteral("UTF-16LE"));
+  EXPECT_EQ(widget<QLineEdit>(Id::TimeZone)->text(), QStringLiteral("UTC"));
+  showActive();
+  choice->setFocus();
+  QTest::keyClick(choice, Qt::Key_Down);  // "bar"
+  widget<QLineEdit>(Id::TimeZone)->clear();
+  QTest::keyClicks(widget<QLineEdit>(Id::TimeZone), "+02:00");
+  const JobSettings taken = jobInControls(job, window_);
+  EXPECT_EQ(taken.separator, "|");
+  EXPECT_FALSE(taken.decimalComma);
+  EXPECT_EQ(taken.encoding, "UTF-16LE");
+  EXPECT_EQ(taken.timeZone, "+02:00");
 }
 
 TEST_F(WindowTest, F1ShowsTheHelpBox) {

@@ -5,11 +5,14 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <nlohmann/json.hpp>
+
 #include "tests/servers/server_test.h"
 
 namespace rowpress::support {
 namespace {
 
+using ::testing::HasSubstr;
 using ::testing::IsEmpty;
 using ::testing::MatchesRegex;
 
@@ -44,6 +47,39 @@ TEST_F(MariaDbTest, TheRightPasswordExportsAndAWrongOneEndsWithStatus2) {
                            "\\[unixODBC\\]\\[ma-[0-9.]+\\]Access denied for user "
                            "'rowpress'@'127\\.0\\.0\\.1' \\(using password: YES\\) "
                            "\\(1045\\)\n"));
+}
+
+// A TIMESTAMP comes in the job's time zone and a DATETIME as it was written; the manifest
+// records the zone as the server reports it. The test server has no time zone tables, so the
+// zones are offsets; a name it does not know fails the connect with the server's message.
+TEST_F(MariaDbTest, TimestampsComeInTheJobsZone) {
+  const std::string table = unique("zoned");
+  run(kMariaDb, "drop table if exists " + table);
+  run(kMariaDb, "create table " + table + " (t timestamp null, d datetime)");
+  // 2026-07-01 12:00:00 UTC, whatever the zone of the session that writes it.
+  run(kMariaDb,
+      "insert into " + table + " values (from_unixtime(1782907200), '2026-07-01 12:00:00')");
+  const std::string out = temp_ / "zoned.csv";
+  const std::string job = writeJob(kMariaDb, userFor(kMariaDb), passwordFor(kMariaDb),
+                                   "select t, d from " + table, true);
+  auto exportIn = [&](const std::string& zone) {
+    return runRowpress({"-silent", "-noautoopen", "-manifest", "-file=" + job, "-outfile=" + out,
+                        "-timezone=" + zone});
+  };
+  for (const auto& [zone, row] :
+       {std::pair{"+02:00", "2026-07-01 14:00:00,2026-07-01 12:00:00,"},
+        std::pair{"-05:30", "2026-07-01 06:30:00,2026-07-01 12:00:00,"}}) {
+    ASSERT_EQ(exportIn(zone), 0) << stderrText();
+    EXPECT_EQ(readFile(out), "t,d,\r\n" + std::string(row) + "\r\n") << zone;
+    EXPECT_EQ(nlohmann::json::parse(readFile(out + ".manifest.json")).at("timeZone"), zone);
+    EXPECT_THAT(stderrText(), HasSubstr("rowpress: note: timestamps with a time zone are in the "
+                                        "session's time zone " +
+                                        std::string(zone) + "\n"));
+  }
+  EXPECT_EQ(exportIn("Mars/Olympus"), 2);
+  EXPECT_THAT(stderrText(), HasSubstr("rowpress: did not connect\n"));
+  EXPECT_THAT(stderrText(), HasSubstr("Unknown or incorrect time zone: 'Mars/Olympus'"));
+  run(kMariaDb, "drop table " + table);
 }
 
 }  // namespace

@@ -5,6 +5,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <nlohmann/json.hpp>
+
 #include "db/result_cursor.h"
 #include "tests/servers/server_test.h"
 #include "tests/spreadsheet/sheet_reader.h"
@@ -13,6 +15,8 @@ namespace rowpress::support {
 namespace {
 
 using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+using ::testing::Not;
 
 using PostgresExportTest = ServerTest;
 
@@ -149,6 +153,53 @@ TEST_F(PostgresExportTest, APlainDataSourceIsStreamedInFlatMemory) {
   const long large = peakKiB(2000000);
   EXPECT_LE(large, small + small / 5)
       << small << " KiB at 200,000 rows, " << large << " KiB at 2,000,000";
+}
+
+// The job's time zone is the session's: a timestamptz comes in it (without its offset), the
+// manifest records it as the server reports it, and a note line names it; a plain timestamp
+// keeps its value. The data source's own pqopt is kept beside it.
+TEST_F(PostgresExportTest, TimestampsWithATimeZoneComeInTheJobsZone) {
+  addDataSourceSection("pg-pqopt",
+                       postgresSection("PostgreSQL Unicode", facts()["PG_DATABASE"], true) +
+                           "pqopt=application_name=rowpress-zoned\n");
+  const std::string out = temp_ / "zoned.csv";
+  auto exportIn = [&](const std::string& dataSource, const std::string& zone,
+                      const std::string& sql) {
+    const std::string job =
+        writeJob(dataSource, userFor(kPgUnicode), passwordFor(kPgUnicode), sql, true);
+    return runRowpress({"-silent", "-noautoopen", "-manifest", "-file=" + job, "-outfile=" + out,
+                        "-timezone=" + zone});
+  };
+  const std::string sql =
+      "select cast('2026-07-01 12:00:00+00' as timestamptz) as t, "
+      "cast('2026-07-01 12:00:00' as timestamp) as plain, current_setting('application_name') as "
+      "app";
+  struct Zone {
+    const char* dataSource;
+    const char* zone;
+    const char* row;
+  };
+  for (const Zone& z : {Zone{kPgAnsi, "Europe/Berlin", "2026-07-01 14:00:00,2026-07-01 12:00:00,,"},
+                        Zone{"pg-pqopt", "America/New_York",
+                             "2026-07-01 08:00:00,2026-07-01 12:00:00,rowpress-zoned,"}}) {
+    ASSERT_EQ(exportIn(z.dataSource, z.zone, sql), 0) << stderrText();
+    EXPECT_THAT(readFile(out), HasSubstr("\r\n" + std::string(z.row) + "\r\n")) << z.zone;
+    EXPECT_EQ(nlohmann::json::parse(readFile(out + ".manifest.json")).at("timeZone"), z.zone);
+    EXPECT_THAT(stderrText(),
+                HasSubstr("rowpress: note: timestamps with a time zone are in the session's "
+                          "time zone " +
+                          std::string(z.zone) + "\n"));
+  }
+  // Without a timestamp with a time zone nothing is noted; the manifest still says the zone.
+  ASSERT_EQ(exportIn(kPgAnsi, "UTC", "select cast('2026-07-01 12:00' as timestamp) as plain"), 0)
+      << stderrText();
+  EXPECT_THAT(stderrText(), Not(HasSubstr("time zone")));
+  EXPECT_EQ(nlohmann::json::parse(readFile(out + ".manifest.json")).at("timeZone"), "UTC");
+  // A zone the server does not know fails the connect with the server's message.
+  EXPECT_EQ(exportIn(kPgAnsi, "Mars/Olympus", sql), 2);
+  EXPECT_THAT(stderrText(), HasSubstr("rowpress: did not connect\n"));
+  EXPECT_THAT(stderrText(),
+              HasSubstr("invalid value for parameter \"TimeZone\": \"Mars/Olympus\""));
 }
 
 }  // namespace

@@ -3,10 +3,16 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cctype>
+#include <map>
 #include <regex>
 #include <set>
 #include <sstream>
+#include <utility>
 
+#include "job/exit_status.h"
+#include "tests/support/child_process.h"
 #include "tests/support/odbc_fixture.h"
 
 namespace rowpress {
@@ -194,6 +200,174 @@ TEST(CommandLine, HelpPageBesideTheBuiltExecutableListsTheSameSwitches) {
   EXPECT_TRUE(html == support::readFile(ROWPRESS_SOURCE_DIR "/docs/help.html"))
       << helpPage << " is not a copy of docs/help.html";
   EXPECT_EQ(switchesOfHelpPage(html), switchesOfHelp(helpText("/home/u/rowpress")));
+}
+
+// Each exit status with its meaning, in the order a text lists them.
+using Statuses = std::vector<std::pair<std::string, std::string>>;
+
+// Runs of blanks and line ends as one space, none at either end.
+std::string collapseBlanks(const std::string& text) {
+  std::string collapsed = std::regex_replace(text, std::regex(R"(\s+)"), " ");
+  const std::size_t first = collapsed.find_first_not_of(' ');
+  if (first == std::string::npos) return "";
+  return collapsed.substr(first, collapsed.find_last_not_of(' ') - first + 1);
+}
+
+// The statuses of --help: the block after "Exit status of an unattended run:", up to its
+// blank line. A status stands as "N  MEANING", two to a line where the block has two columns;
+// a line indented deeper than the statuses goes on with the meaning above it, a line at their
+// indent that holds no status (the note on -timeout) ends it.
+Statuses statusesOfHelp(const std::string& help) {
+  Statuses statuses;
+  const std::string heading = "Exit status of an unattended run:\n";
+  const std::size_t start = help.find(heading);
+  if (start == std::string::npos) return statuses;
+  std::istringstream lines(help.substr(start + heading.size()));
+  static const std::regex kColumn(" {3,}");
+  static const std::regex kStatus(R"(^(\d+|128\+N)  (.+)$)");
+  bool goesOn = false;
+  for (std::string line; std::getline(lines, line) && !line.empty();) {
+    const std::size_t indent = line.find_first_not_of(' ');
+    const std::string text = line.substr(indent);
+    bool found = false;
+    for (std::sregex_token_iterator it(text.begin(), text.end(), kColumn, -1), end; it != end;
+         ++it) {
+      const std::string column = *it;
+      std::smatch status;
+      if (std::regex_match(column, status, kStatus)) {
+        statuses.emplace_back(status[1], status[2]);
+        found = true;
+      }
+    }
+    if (!found && goesOn && indent > 2) statuses.back().second += " " + text;
+    goesOn = found || (goesOn && indent > 2);
+  }
+  for (auto& [status, meaning] : statuses) meaning = collapseBlanks(meaning);
+  return statuses;
+}
+
+// One line of roff as the reader sees it: a font macro's words joined (.BR, .BI and the
+// like alternate fonts without a space between them), other requests dropped, "\-" read
+// as "-".
+std::string roffText(const std::string& line) {
+  std::string text = line;
+  if (line.starts_with('.')) {
+    const std::size_t space = line.find(' ');
+    const std::string macro = line.substr(1, space == std::string::npos ? 0 : space - 1);
+    const std::string arguments = space == std::string::npos ? "" : line.substr(space + 1);
+    if (macro == "B" || macro == "I") {
+      text = arguments;
+    } else if (macro.size() == 2 && std::string("BIR").find(macro[0]) != std::string::npos &&
+               std::string("BIR").find(macro[1]) != std::string::npos) {
+      text = std::regex_replace(arguments, std::regex(" "), "");
+    } else {
+      text = "";
+    }
+  }
+  return std::regex_replace(text, std::regex(R"(\\-)"), "-");
+}
+
+// The statuses of the man page: in its EXIT STATUS section, the tag after each .TP and the
+// lines up to the next one.
+Statuses statusesOfManPage(const std::string& roff) {
+  Statuses statuses;
+  const std::size_t start = roff.find("\n.SH EXIT STATUS\n");
+  if (start == std::string::npos) return statuses;
+  std::istringstream lines(roff.substr(start + 1, roff.find("\n.SH ", start + 1) - start));
+  bool tag = false;
+  for (std::string line; std::getline(lines, line);) {
+    if (line == ".TP") {
+      tag = true;
+    } else if (tag) {
+      statuses.emplace_back(roffText(line), "");
+      tag = false;
+    } else if (!statuses.empty()) {
+      statuses.back().second += " " + roffText(line);
+    }
+  }
+  for (auto& [status, meaning] : statuses) meaning = collapseBlanks(meaning);
+  return statuses;
+}
+
+// The statuses of the help page: the rows of the table under <h2 id="status">, the markup
+// taken out and the status's blanks too ("128 + N").
+Statuses statusesOfHelpPage(const std::string& html) {
+  Statuses statuses;
+  const std::size_t start = html.find("<h2 id=\"status\">");
+  if (start == std::string::npos) return statuses;
+  const std::string table = html.substr(start, html.find("</table>", start) - start);
+  static const std::regex kRow(R"(<tr><td>([\s\S]*?)</td><td>([\s\S]*?)</td></tr>)");
+  const auto text = [](const std::string& cell) {
+    std::string plain = std::regex_replace(cell, std::regex("<[^>]*>"), "");
+    for (const auto& [entity, character] : {std::pair{"&lt;", "<"}, std::pair{"&gt;", ">"},
+                                            std::pair{"&quot;", "\""}, std::pair{"&amp;", "&"}}) {
+      plain = std::regex_replace(plain, std::regex(entity), character);
+    }
+    return collapseBlanks(plain);
+  };
+  for (std::sregex_iterator it(table.begin(), table.end(), kRow), end; it != end; ++it) {
+    statuses.emplace_back(std::regex_replace(text((*it)[1]), std::regex(" "), ""), text((*it)[2]));
+  }
+  return statuses;
+}
+
+// Whether `entry` says `meaning`: the same words (the first letter's case aside), then
+// nothing, or a stop, comma, semicolon, colon or parenthesis that goes on with details.
+bool saysMeaning(std::string entry, const std::string& meaning) {
+  if (!entry.empty()) entry[0] = static_cast<char>(std::tolower(entry[0]));
+  if (!entry.starts_with(meaning)) return false;
+  const std::string rest = entry.substr(meaning.size());
+  return rest.empty() || std::string(".,;:").find(rest[0]) != std::string::npos ||
+         rest.starts_with(" (");
+}
+
+// The statuses by their number (128+N by 128), each with its name as the text writes it.
+std::map<int, std::pair<std::string, std::string>> byNumber(const Statuses& statuses) {
+  std::map<int, std::pair<std::string, std::string>> numbered;
+  for (const auto& status : statuses) numbered[std::stoi(status.first)] = status;
+  return numbered;
+}
+
+// The statuses' names in the order of their numbers.
+std::vector<std::string> statusNames(const Statuses& statuses) {
+  std::vector<std::string> names;
+  for (const auto& [number, status] : byNumber(statuses)) names.push_back(status.first);
+  if (names.size() != statuses.size()) names.push_back("(a status given twice)");
+  return names;
+}
+
+// --help gives each exit status a meaning of one line; the man page and the help page list
+// the same statuses, and each of their entries begins with that meaning.
+TEST(CommandLine, HelpManPageAndHelpPageGiveTheSameExitStatuses) {
+  const support::ChildResult run =
+      support::runProgram({ROWPRESS_BINARY, "--help"}, std::chrono::seconds(60));
+  ASSERT_EQ(run.exitStatus, 0) << ROWPRESS_BINARY << " --help did not run: " << run.err;
+  const Statuses help = statusesOfHelp(run.out);
+  std::vector<std::string> outcomes;
+  for (int status = static_cast<int>(RunOutcome::Exported);
+       status <= static_cast<int>(RunOutcome::Changed); ++status) {
+    outcomes.push_back(std::to_string(status));
+  }
+  outcomes.push_back(std::to_string(static_cast<int>(RunOutcome::Stopped)) + "+N");
+  ASSERT_EQ(statusNames(help), outcomes) << "--help does not list every exit status once:\n"
+                                         << run.out;
+
+  const std::string manPage = support::readFile(ROWPRESS_SOURCE_DIR "/docs/rowpress.1");
+  ASSERT_FALSE(manPage.empty()) << "the man page docs/rowpress.1 is missing or empty";
+  const std::string helpPage = support::readFile(ROWPRESS_SOURCE_DIR "/docs/help.html");
+  ASSERT_FALSE(helpPage.empty()) << "the help page docs/help.html is missing or empty";
+  for (const auto& [name, statuses] : {std::pair{"docs/rowpress.1", statusesOfManPage(manPage)},
+                                       std::pair{"docs/help.html", statusesOfHelpPage(helpPage)}}) {
+    EXPECT_EQ(statusNames(statuses), outcomes) << name << " lists other exit statuses";
+    const auto numbered = byNumber(statuses);
+    for (const auto& [number, status] : byNumber(help)) {
+      const auto entry = numbered.find(number);
+      if (entry == numbered.end()) continue;
+      EXPECT_TRUE(saysMeaning(entry->second.second, status.second))
+          << name << " says of status " << entry->second.first << ": \"" << entry->second.second
+          << "\"\n--help says of status " << status.first << ": \"" << status.second << "\"";
+    }
+  }
 }
 
 }  // namespace

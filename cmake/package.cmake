@@ -1,6 +1,7 @@
 # Installing rowpress (`cmake --install`) and its Debian package (`cpack -G DEB`, see
 # scripts/package.sh): the executable, the man page, the help page, the desktop entry with
-# its icons, the AppStream metainfo, the README, the licence and the Debian changelog.
+# its icons, the AppStream metainfo, the README with the reference, the licence and the Debian
+# changelog.
 include(GNUInstallDirs)
 
 set(ROWPRESS_PACKAGING_DIR ${CMAKE_SOURCE_DIR}/packaging)
@@ -51,7 +52,8 @@ foreach(size 16 24 32 48 64 128 256)
   install(FILES ${ROWPRESS_PACKAGING_DIR}/icons/${size}x${size}/rowpress.png
           DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/${size}x${size}/apps)
 endforeach()
-install(FILES ${CMAKE_SOURCE_DIR}/README.md ${ROWPRESS_PACKAGING_DIR}/copyright
+install(FILES ${CMAKE_SOURCE_DIR}/README.md ${CMAKE_SOURCE_DIR}/docs/reference.md
+              ${ROWPRESS_PACKAGING_DIR}/copyright
               ${ROWPRESS_CHANGELOG_GZ}
         DESTINATION ${CMAKE_INSTALL_DOCDIR})
 

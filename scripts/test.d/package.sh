@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# The Debian package as a user gets it: built by the README's command (scripts/package.sh,
+# The Debian package as a user gets it: built as docs/reference.md says (scripts/package.sh,
 # a Release build of the executable alone in build-release/), its file list, control fields
 # and changelog checked, unpacked into a temporary root and its executable run there
 # (--version, --help and the bundled demo job, unattended, against a private ODBC
@@ -61,7 +61,8 @@ awk '$1 !~ /^d/ { print $1, $2, $6 }' "$work/contents" | sort > "$work/files"
 {
   echo "-rwxr-xr-x root/root ./usr/bin/rowpress"
   for file in share/applications/rowpress.desktop share/doc/rowpress/README.md \
-    share/doc/rowpress/changelog.Debian.gz share/doc/rowpress/copyright \
+    share/doc/rowpress/reference.md share/doc/rowpress/changelog.Debian.gz \
+    share/doc/rowpress/copyright \
     share/icons/hicolor/scalable/apps/rowpress.svg share/man/man1/rowpress.1.gz \
     share/metainfo/org.example.rowpress.metainfo.xml share/rowpress/help.html; do
     echo "-rw-r--r-- root/root ./usr/$file"

@@ -43,6 +43,14 @@ inline void clickThroughWindow(QWidget* target, QPoint at,
   QWidget* window = target->window();
   ASSERT_TRUE(window->isVisible()) << "the window must be shown";
   scrollIntoView(target);
+  // A target larger than the view (a list on a small screen at 200%) shows its top left
+  // corner: the point clicked is scrolled into view too.
+  if (auto* area = window->findChild<QScrollArea*>()) {
+    if (area->widget() && area->widget()->isAncestorOf(target)) {
+      const QPoint point = target->mapTo(area->widget(), at);
+      area->ensureVisible(point.x(), point.y(), 8, 8);
+    }
+  }
   QTest::mouseClick(window->windowHandle(), Qt::LeftButton, modifiers, target->mapTo(window, at));
 }
 

@@ -337,9 +337,29 @@ class LiveExportTest : public CatalogWindowTest {
   // No file but the target: no temporary file is left beside it.
   std::vector<std::string> outputDirectory() const { return listDirectory(outDir_); }
 
+  // The next exports write an .xlsx over workbook_, which holds kEarlier, and wait where the
+  // workbook library assembles the file until `assembling` lets them go on.
+  void holdTheWorkbook(const support::PausePoint& assembling) {
+    clickIndicator(qobject_cast<QCheckBox*>(window_.control(Id::OutputXlsx)));
+    writeFile(workbook_, kEarlier);
+    window_.setText(Id::OutFileName, workbook_);
+    for (const auto& [name, value] : assembling.environment()) {
+      ::setenv(name.c_str(), value->c_str(), 1);
+    }
+  }
+
+  // Whether the export arrived at `point` while it runs, the window's loop going on.
+  bool reached(support::PausePoint& point) {
+    return point.waitUntilReached([this] {
+      QCoreApplication::processEvents();
+      return window_.fetchRunning();
+    });
+  }
+
   static constexpr char kEarlier[] = "the earlier file\r\n";
   const std::string outDir_ = temp_ / "out";
   const std::string target_ = outDir_ + "/orders.csv";
+  const std::string workbook_ = outDir_ + "/orders.xlsx";
   const std::vector<Id> kCommands = {
       Id::ListDatabases, Id::DataSourceList, Id::TableList,         Id::SqlBox,
       Id::UserName,      Id::Password,       Id::OutputCsv,         Id::OutputTsv,
@@ -479,18 +499,10 @@ TEST_F(LiveExportTest, TheProgressLineShowsTheWorkbookBeingWritten) {
 // that phase gives the window back at once, the cancelled run removes its files when the call
 // ends, and a fetch started meanwhile waits for it.
 TEST_F(LiveExportTest, ACancelWhileTheWorkbookIsWrittenGivesTheWindowBackAtOnce) {
-  clickIndicator(qobject_cast<QCheckBox*>(window_.control(Id::OutputXlsx)));
-  const std::string workbook = outDir_ + "/orders.xlsx";
-  writeFile(workbook, kEarlier);
-  window_.setText(Id::OutFileName, workbook);
   support::PausePoint assembling(temp_.path(), kPauseAssembling);
-  for (const auto& [name, value] : assembling.environment())
-    ::setenv(name.c_str(), value->c_str(), 1);
+  holdTheWorkbook(assembling);
   ASSERT_NO_FATAL_FAILURE(startExport(2000, 1));
-  ASSERT_TRUE(assembling.waitUntilReached([this] {
-    QCoreApplication::processEvents();
-    return window_.fetchRunning();
-  }));
+  ASSERT_TRUE(reached(assembling));
   // Held inside the assembling call: the click itself gives the window back.
   press(Id::Fetch);
   EXPECT_FALSE(window_.fetchRunning());
@@ -505,12 +517,12 @@ TEST_F(LiveExportTest, ACancelWhileTheWorkbookIsWrittenGivesTheWindowBackAtOnce)
   EXPECT_TRUE(window_.fetchRunning());
   EXPECT_THAT(window_.liveProgressLabel()->text().toStdString(),
               ::testing::StartsWith("waiting for the cancelled export"));
-  EXPECT_EQ(readFile(workbook), kEarlier);
+  EXPECT_EQ(readFile(workbook_), kEarlier);
   assembling.release();
   ASSERT_TRUE(waitForTheEnd(30000));
   EXPECT_EQ(windowDlg_.lastExport().outcome, RunOutcome::Exported);
   EXPECT_EQ(windowDlg_.lastExport().rows, 1);
-  EXPECT_TRUE(readFile(workbook).starts_with("PK"));
+  EXPECT_TRUE(readFile(workbook_).starts_with("PK"));
   EXPECT_THAT(outputDirectory(), ::testing::ElementsAre("orders.csv", "orders.xlsx"));
 }
 
@@ -675,10 +687,7 @@ class CloseWhileLiveTest : public LiveExportTest {
       if (moment == Moment::AfterItEnded) {
         EXPECT_TRUE(waitForTheEnd(30000)) << "the export did not end while the user was asked";
       } else if (moment == Moment::WhileTheWorkbookIsWritten) {
-        EXPECT_TRUE(held_->waitUntilReached([this] {
-          QCoreApplication::processEvents();
-          return window_.fetchRunning();
-        }));
+        EXPECT_TRUE(reached(*held_));
       } else {
         EXPECT_TRUE(window_.fetchRunning());
       }
@@ -748,15 +757,9 @@ TEST_F(CloseWhileLiveTest, YesClosesTheWindowAndEndsItsLoopAtAnyMoment) {
 // The workbook library's assembling is one call that nothing cuts short: Yes then closes the
 // window at once too, and the cancelled run removes its files when the call ends.
 TEST_F(CloseWhileLiveTest, YesWhileTheWorkbookIsWrittenClosesTheWindowAtOnce) {
-  clickIndicator(qobject_cast<QCheckBox*>(window_.control(Id::OutputXlsx)));
-  const std::string workbook = outDir_ + "/orders.xlsx";
-  writeFile(workbook, kEarlier);
-  window_.setText(Id::OutFileName, workbook);
   support::PausePoint assembling(temp_.path(), kPauseAssembling);
+  holdTheWorkbook(assembling);
   held_ = &assembling;
-  for (const auto& [name, value] : assembling.environment()) {
-    ::setenv(name.c_str(), value->c_str(), 1);
-  }
   window_.show();
   ASSERT_TRUE(QTest::qWaitForWindowExposed(&window_));
   EXPECT_TRUE(closeDuringAnExport(20000, Way::CloseBox, QMessageBox::Yes,
@@ -768,7 +771,7 @@ TEST_F(CloseWhileLiveTest, YesWhileTheWorkbookIsWrittenClosesTheWindowAtOnce) {
   EXPECT_TRUE(QTest::qWaitFor(
       [this] { return lines(Id::StatusList).back().ends_with(", no file kept"); }, 30000))
       << lines(Id::StatusList).back();
-  EXPECT_EQ(readFile(workbook), kEarlier);
+  EXPECT_EQ(readFile(workbook_), kEarlier);
   EXPECT_THAT(outputDirectory(), ::testing::ElementsAre("orders.csv", "orders.xlsx"));
 }
 

@@ -29,6 +29,8 @@ void applyDefaults(JobSettings& job, View& view) {
   view.setText(ControlId::OutFileName, "");
   setOutputType(job, OutputType::Xml);
   showOutputType(view, OutputType::Xml);
+  // The separator choice shows the job's (the comma) from the start, never an empty box.
+  showSeparatorChoice(job, view);
   job.settingsFile.clear();
 }
 

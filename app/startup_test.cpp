@@ -134,8 +134,9 @@ TEST_F(StartupTest, TheControlsShowTheJobOnceWhateverTheFilesAndSwitchesSay) {
                                           "LaunchApplication=\"viewer-a\";"}));
   writeFile(temp_ / "two.DIRU", settings({"Database=\"second\";", "Database=\"third\";",
                                           "OutFileName=\"/tmp/b.xml\";"}));
-  // After the defaults, as the window starts.
+  // After the defaults, as the window starts: the separator choice shows the comma.
   applyDefaults(job_, view_);
+  EXPECT_EQ(view_.selectedIndex(ControlId::SeparatorChoice), 0);
   std::map<ControlId, int> changes;
   view_.setListener([&changes](ControlId id, Notification what) {
     if (what == Notification::TextChanged) ++changes[id];

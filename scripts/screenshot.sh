@@ -3,8 +3,9 @@
 # data source and its customers table, and fetching it (without opening the result):
 # docs/window.png at 100% scaling on a 1280x800 screen, and docs/window-150.png at 150% on a
 # 1920x1200 screen, the smallest common screen that holds the whole window at that scale (on
-# a smaller one, 1920x1080 among them, the window scrolls). The window runs on a screenless X server with the fonts
-# of the machine; the data source is the demo database in a private ODBC configuration.
+# a smaller one, 1920x1080 among them, the window scrolls). The window runs on a screenless X
+# server with the fonts of the machine; the data source is the demo database in a private
+# ODBC configuration.
 # Builds rowpress_screenshot in build-qt/ (or $BUILD_DIR) when needed.
 set -euo pipefail
 cd "$(dirname "$0")/.."

@@ -140,6 +140,27 @@ class ProcessLauncher : public Launcher {
   int ended_ = -1;
 };
 
+// The watcher's descriptor that reports the viewer's end.
+constexpr int kReportFd = 3;
+
+// In the watcher, which never runs a program and so keeps every descriptor it was forked with
+// (close-on-exec or not): it keeps only the pipe that reports the viewer's end, as kReportFd,
+// and has /dev/null as its input and output. No file, connection or lock of rowpress stays open
+// for the seconds it waits, and a script that reads rowpress's output does not wait for it.
+void keepOnlyReport(int report) {
+  if (report != kReportFd) ::dup2(report, kReportFd);
+  if (::close_range(kReportFd + 1, ~0U, 0) != 0) {
+    const long open = ::sysconf(_SC_OPEN_MAX);
+    for (int fd = kReportFd + 1; fd < (open > 0 && open < 65536 ? open : 65536); ++fd) {
+      ::close(fd);
+    }
+  }
+  const int null = ::open("/dev/null", O_RDWR);
+  if (null < 0) return;
+  for (int fd : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO}) ::dup2(null, fd);
+  if (null > kReportFd) ::close(null);
+}
+
 // In the watcher, the viewer's parent: writes the viewer's wait status to `ended` when it ends
 // within `watchFor`, and nothing when it is still running then (the pipe closes as the watcher
 // ends, and the viewer goes on alone).
@@ -287,8 +308,8 @@ std::string ProcessLauncher::start(const std::vector<std::string>& words) {
     }
     if (viewer < 0) failLaunch(failure[1]);
     if (ended[1] >= 0) {
-      ::close(failure[1]);
-      watchViewer(viewer, ended[1], watchFor_);
+      keepOnlyReport(ended[1]);
+      watchViewer(viewer, kReportFd, watchFor_);
     }
     ::_exit(0);
   }

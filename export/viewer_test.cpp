@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <pthread.h>
 #include <pwd.h>
 #include <signal.h>
@@ -105,6 +106,24 @@ TEST(LaunchViewer, TheWatchingLauncherGivesTheStatusOfAViewerThatEndedAtOnce) {
   const std::optional<int> good = endOf({"true"});
   ASSERT_TRUE(good.has_value());
   EXPECT_EQ(viewerEndLine("true", *good), "");
+  // While it waits for a viewer still running, the watcher holds none of this process's
+  // descriptors: the write end of a pipe closed here leaves the pipe at its end.
+  int pipeFds[2];
+  ASSERT_EQ(::pipe2(pipeFds, O_CLOEXEC), 0);
+  // Above the few low descriptors that the watcher takes for itself.
+  const int writeEnd = ::fcntl(pipeFds[1], F_DUPFD_CLOEXEC, 20);
+  ASSERT_GE(writeEnd, 20);
+  ::close(pipeFds[1]);
+  pipeFds[1] = writeEnd;
+  EXPECT_EQ(watchingLauncher().start({"sleep", "3"}), "");
+  const int running = watchingLauncher().takeEndWatch();
+  ::close(pipeFds[1]);
+  pollfd atEnd{pipeFds[0], POLLIN, 0};
+  EXPECT_EQ(::poll(&atEnd, 1, 1000), 1) << "the watcher holds the pipe's write end";
+  char byte;
+  EXPECT_EQ(::read(pipeFds[0], &byte, 1), 0);
+  ::close(pipeFds[0]);
+  ::close(running);
   EXPECT_EQ(watchingLauncher().start({"/nonexistent/viewer"}), "No such file or directory");
   EXPECT_EQ(watchingLauncher().takeEndWatch(), -1);
   EXPECT_EQ(processLauncher().start({"true"}), "");

@@ -22,6 +22,9 @@ fi
 
 export ASAN_OPTIONS="detect_leaks=1:strict_string_checks=1:detect_stack_use_after_return=1:check_initialization_order=1"
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
+# What the ODBC drivers leak themselves is theirs (see the file); the child processes that the
+# tests start inherit it.
+export LSAN_OPTIONS="suppressions=$PWD/scripts/test.d/driver-leaks.supp:print_suppressions=0"
 export ROWPRESS_FUZZ_START="${ROWPRESS_FUZZ_START:-5150}"
 # Left out here: the tests of the set-up script (shell, no rowpress code runs in them) and the
 # read-backs by LibreOffice (minutes in the office suite for files whose writers the other

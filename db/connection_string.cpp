@@ -205,8 +205,10 @@ std::vector<StreamingAttribute> streamingAttributes(const JobSettings& job,
 }
 
 std::optional<std::string> timeZoneProblem(const JobSettings& job) {
+  // ASCII letters and digits only, whatever the process's locale calls a letter.
   const bool nameOnly = std::all_of(job.timeZone.begin(), job.timeZone.end(), [](char c) {
-    return std::isalnum(static_cast<unsigned char>(c)) || std::strchr("/_+-:", c) != nullptr;
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+           (c != '\0' && std::strchr("/_+-:", c) != nullptr);
   });
   if (nameOnly) return std::nullopt;
   return "The time zone \"" + job.timeZone +

@@ -178,8 +178,11 @@ TEST(ConnectionString, TheTimeZoneIsSetThroughTheDriverOrTheSessionIsRefused) {
             "refused: The data source \"other\" has no driver whose time zone rowpress knows "
             "how to set; leave TimeZone out for it.");
   // A name that could end the string or the statement never reaches either.
-  for (const char* name : {"UTC' or '1", "Europe/Berlin;x", "a b", "UTC}"}) {
-    EXPECT_EQ(zoned("maria", name), "refused: The time zone \"" + std::string(name) +
+  // Nor one with a NUL byte or a byte that a Latin-1 locale calls a letter.
+  for (const std::string name :
+       {std::string("UTC' or '1"), std::string("Europe/Berlin;x"), std::string("a b"),
+        std::string("UTC}"), std::string("UTC\0Europe", 10), std::string("Z\xE9rich")}) {
+    EXPECT_EQ(zoned("maria", name), "refused: The time zone \"" + name +
                                         "\" is not a zone name: it may hold letters, digits "
                                         "and / _ + - : only.");
   }

@@ -4,7 +4,9 @@
 #   mariadb.sh start DIR   create the system tables in DIR/data, start mariadbd on a free
 #                          127.0.0.1 port with its socket in DIR/sock, create the user
 #                          "rowpress" (random password, reachable over TCP only) and its
-#                          database "rowpress"; the connection facts go to DIR/mariadb.env
+#                          database "rowpress", and load the time zones the tests name
+#                          (ZONES below) from the system's zone files; the connection facts
+#                          go to DIR/mariadb.env
 #   mariadb.sh stop DIR    stop it (SIGTERM, then SIGKILL); nothing running is fine
 #
 # Grant tables are in force: a wrong password is refused. root can log in only through the
@@ -15,6 +17,9 @@ action="${1:?usage: mariadb.sh start|stop DIR}"
 dir="${2:?usage: mariadb.sh start|stop DIR}"
 here="$(cd "$(dirname "$0")" && pwd)"
 PATH="$PATH:/usr/sbin:/sbin"  # runuser and mariadbd live there
+# The time zones a test may set by name. A fresh server knows only offsets; loading all of
+# the system's zones takes seconds, these few take nothing.
+ZONES="Europe/Berlin America/New_York"
 
 server_pid() {
   local pid
@@ -34,9 +39,15 @@ wait_gone() {
 
 case "$action" in
   start)
-    for tool in mariadb-install-db mariadbd mariadb mariadb-admin; do
+    for tool in mariadb-install-db mariadbd mariadb mariadb-admin mariadb-tzinfo-to-sql; do
       if ! command -v "$tool" > /dev/null; then
         echo "mariadb.sh: $tool is missing (install mariadb-server)" >&2
+        exit 1
+      fi
+    done
+    for zone in $ZONES; do
+      if [ ! -f "/usr/share/zoneinfo/$zone" ]; then
+        echo "mariadb.sh: /usr/share/zoneinfo/$zone is missing (install tzdata)" >&2
         exit 1
       fi
     done
@@ -81,6 +92,9 @@ create database rowpress character set utf8mb4;
 create user 'rowpress'@'127.0.0.1' identified by '$password';
 grant all on *.* to 'rowpress'@'127.0.0.1';
 SQL
+    for zone in $ZONES; do
+      mariadb-tzinfo-to-sql "/usr/share/zoneinfo/$zone" "$zone"
+    done | mariadb --no-defaults -S "$socket" -u root mysql
     cat > "$dir/mariadb.env" <<ENV
 MARIADB_DIR=$dir
 MARIADB_PORT=$port

@@ -50,8 +50,9 @@ TEST_F(MariaDbTest, TheRightPasswordExportsAndAWrongOneEndsWithStatus2) {
 }
 
 // A TIMESTAMP comes in the job's time zone and a DATETIME as it was written; the manifest
-// records the zone as the server reports it. The test server has no time zone tables, so the
-// zones are offsets; a name it does not know fails the connect with the server's message.
+// records the zone as the server reports it. The test server has loaded two zones by name;
+// an offset needs no table, and a name the server does not know fails the connect with the
+// server's message.
 TEST_F(MariaDbTest, TimestampsComeInTheJobsZone) {
   const std::string table = unique("zoned");
   run(kMariaDb, "drop table if exists " + table);
@@ -67,7 +68,8 @@ TEST_F(MariaDbTest, TimestampsComeInTheJobsZone) {
                         "-timezone=" + zone});
   };
   for (const auto& [zone, row] :
-       {std::pair{"+02:00", "2026-07-01 14:00:00,2026-07-01 12:00:00,"},
+       {std::pair{"Europe/Berlin", "2026-07-01 14:00:00,2026-07-01 12:00:00,"},
+        std::pair{"America/New_York", "2026-07-01 08:00:00,2026-07-01 12:00:00,"},
         std::pair{"-05:30", "2026-07-01 06:30:00,2026-07-01 12:00:00,"}}) {
     ASSERT_EQ(exportIn(zone), 0) << stderrText();
     EXPECT_EQ(readFile(out), "t,d,\r\n" + std::string(row) + "\r\n") << zone;

@@ -13,7 +13,7 @@
 
 #include "job/exit_status.h"
 #include "tests/support/child_process.h"
-#include "tests/support/odbc_fixture.h"
+#include "tests/support/run_fixture.h"
 
 namespace rowpress {
 namespace {

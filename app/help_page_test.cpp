@@ -6,7 +6,7 @@
 
 #include <filesystem>
 
-#include "tests/support/odbc_fixture.h"
+#include "tests/support/run_fixture.h"
 
 namespace rowpress {
 namespace {
@@ -62,7 +62,7 @@ TEST(HelpPageTest, FileUrlsEncodeEveryByteThatAUrlReserves) {
 TEST(HelpPageTest, TheRunningExecutableIsKnown) {
   const std::string self = currentExecutablePath();
   ASSERT_FALSE(self.empty());
-  EXPECT_EQ(std::filesystem::path(self).filename(), "rowpress_tests");
+  EXPECT_EQ(std::filesystem::path(self).filename(), "rowpress_app_tests");
   EXPECT_TRUE(std::filesystem::equivalent(self, "/proc/self/exe"));
 }
 

@@ -13,7 +13,7 @@
 #include "app/job_controls.h"
 #include "app/memory_view.h"
 #include "settings/settings_reader.h"
-#include "tests/support/odbc_fixture.h"
+#include "tests/support/run_fixture.h"
 
 namespace rowpress {
 namespace {

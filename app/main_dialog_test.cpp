@@ -9,7 +9,7 @@
 #include "app/memory_view.h"
 #include "app/startup.h"
 #include "tests/app_support/output_boxes.h"
-#include "tests/support/odbc_fixture.h"
+#include "tests/support/run_fixture.h"
 
 namespace rowpress {
 namespace {

@@ -16,7 +16,7 @@
 #include "tests/app_support/output_boxes.h"
 #include "tests/app_support/startup_test_support.h"
 #include "tests/support/child_process.h"
-#include "tests/support/odbc_fixture.h"
+#include "tests/support/run_fixture.h"
 #include "tests/support/started_processes.h"
 
 namespace rowpress {

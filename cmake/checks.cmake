@@ -2,7 +2,7 @@
 # and by independent readers, file-system and connection faults met by the real executable,
 # and random inputs for the settings reader, password unscrambling and the writers. They
 # form a test binary of their own, built with the same options (sanitizers included) as
-# rowpress_tests.
+# the floors' unit tests.
 if(BUILD_TESTING)
   add_executable(rowpress_check_tests
     # Files read back by LibreOffice and by independent readers.

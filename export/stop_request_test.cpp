@@ -1,5 +1,6 @@
-// Stopping an export run: a stop request at the next row, the window's Cancel, the files
-// of a run that cannot stop, and drivers that are never cancelled from another thread.
+// Stopping an export run: between the parts of a long value, while a statement executes, in
+// a failing fetch; the files of a run that cannot stop, the publication gate, and drivers that
+// are never cancelled from another thread. (Whole runs stopped: run/run_job_export_test.cpp.)
 #include "export/stop_request.h"
 
 #include <fcntl.h>
@@ -26,45 +27,12 @@ namespace {
 
 using support::FakeResultCursor;
 using support::fileExists;
-using support::OdbcTest;
 using support::readFile;
 using support::RecordingReport;
 using support::writeFile;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::StartsWith;
-
-TEST_F(ExportRunTest, AStopRequestEndsTheRunAtTheNextRowAndKeepsTheOldFile) {
-  StopRequest& stop = StopRequest::instance();
-  stop.reset();
-  const std::string target = temp_ / "report.csv";
-  writeFile(target, "the old report\r\n");
-  setOutputType(job_, OutputType::Csv);
-  job_.outFileName = target;
-  report_.onRowsDone = [&stop](long long rows) {
-    if (rows == 2048) stop.request(0);
-  };
-  const RunResult stopped = fetch(
-      "with recursive c(x) as (select 1 union all select x + 1 from c where x < 100000) "
-      "select x from c");
-  report_.onRowsDone = nullptr;
-  EXPECT_EQ(stopped.outcome, RunOutcome::Stopped);
-  EXPECT_EQ(lastExport().rows, 2048);
-  EXPECT_EQ(statusList().back(), "Stopped after 2048 rows; no output file was written.");
-  EXPECT_TRUE(report_.messages.empty());
-  EXPECT_EQ(readFile(target), "the old report\r\n");
-  EXPECT_THAT(support::listDirectory(temp_.path()), ::testing::Contains("report.csv"));
-  for (const std::string& name : support::listDirectory(temp_.path())) {
-    EXPECT_EQ(name.find(".report.csv"), std::string::npos) << name;
-  }
-  // A request made before a run starts stops it before anything is created.
-  job_.outFileName.clear();
-  EXPECT_EQ(fetch("select * from people").outcome, RunOutcome::Stopped);
-  EXPECT_THAT(outputFiles(), ::testing::IsEmpty());
-  // Once forgotten, the next run goes through.
-  stop.reset();
-  EXPECT_EQ(fetch("select * from people").outcome, RunOutcome::Exported);
-}
 
 // A long value read in parts answers a stop request between its parts: the rest of it is
 // never read.
@@ -87,41 +55,6 @@ TEST_F(ExportRunTest, AStopRequestEndsTheRunBetweenThePartsOfALongValue) {
   EXPECT_EQ(cursor.partsRead, 2);
   EXPECT_TRUE(outputFiles().empty());
   stop.reset();
-}
-
-TEST_F(ExportRunTest, TheWindowsCancelSaysCancelledAndIsForgottenForTheNextRun) {
-  StopRequest& stop = StopRequest::instance();
-  stop.reset();
-  const std::string target = temp_ / "report.csv";
-  writeFile(target, "the old report\r\n");
-  setOutputType(job_, OutputType::Csv);
-  job_.outFileName = target;
-  report_.onRowsDone = [&stop](long long rows) {
-    if (rows == 1024) stop.requestCancel();
-    // A signal after the Cancel changes nothing: the first request wins.
-    if (rows == 2048) stop.request(SIGTERM);
-  };
-  const RunResult cancelled = fetch(
-      "with recursive c(x) as (select 1 union all select x + 1 from c where x < 100000) "
-      "select x from c");
-  report_.onRowsDone = nullptr;
-  EXPECT_EQ(cancelled.outcome, RunOutcome::Stopped);
-  EXPECT_TRUE(stop.cancelled());
-  EXPECT_EQ(stop.signal(), 0);
-  EXPECT_EQ(statusList().back(), "Cancelled after 1024 rows");
-  EXPECT_EQ(readFile(target), "the old report\r\n");
-  for (const std::string& name : support::listDirectory(temp_.path())) {
-    EXPECT_EQ(name.find(".report.csv"), std::string::npos) << name;
-  }
-  // A signal after a reset is a signal again, not a Cancel.
-  stop.reset();
-  EXPECT_FALSE(stop.cancelled());
-  stop.request(SIGTERM);
-  EXPECT_FALSE(stop.cancelled());
-  EXPECT_EQ(fetch("select * from people").outcome, RunOutcome::Stopped);
-  EXPECT_EQ(statusList().back(), "Stopped after 0 rows; no output file was written.");
-  stop.reset();
-  EXPECT_EQ(fetch("select * from people").outcome, RunOutcome::Exported);
 }
 
 TEST(StopRequest, RemovesTheFilesOfARunThatCannotAndNothingElse) {

@@ -10,8 +10,7 @@
 #include <utility>
 #include <vector>
 
-#include "tests/support/odbc_fixture.h"
-#include "tests/support/recording_report.h"
+#include "tests/support/run_fixture.h"
 
 namespace rowpress {
 namespace {
@@ -21,7 +20,7 @@ using ::testing::HasSubstr;
 using ::testing::IsEmpty;
 using ::testing::StartsWith;
 
-class RunJobTest : public support::OdbcTest {
+class RunJobTest : public support::RunTest {
  protected:
   RunResult run(JobSettings job) {
     return runJob(std::move(job), report_, launcher_, StopRequest::instance());
@@ -34,8 +33,6 @@ class RunJobTest : public support::OdbcTest {
     job.noAutoOpen = true;
     return job;
   }
-
-  support::RecordingReport report_;
 };
 
 TEST_F(RunJobTest, TheSqlTextIsTheFirstLineAndTheExportRunsOnIt) {

@@ -9,7 +9,7 @@
 
 #include "settings/settings_file.h"
 #include "settings/settings_reader.h"
-#include "tests/support/odbc_fixture.h"
+#include "tests/support/test_files.h"
 
 namespace rowpress {
 namespace {

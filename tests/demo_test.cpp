@@ -7,7 +7,7 @@
 
 #include "app/startup.h"
 #include "settings/settings_file.h"
-#include "tests/support/odbc_fixture.h"
+#include "tests/support/run_fixture.h"
 #include "tests/support/xml_check.h"
 
 namespace rowpress {
@@ -15,10 +15,10 @@ namespace {
 
 using support::readFile;
 
-class DemoTest : public support::OdbcTest {
+class DemoTest : public support::RunTest {
  protected:
   void SetUp() override {
-    OdbcTest::SetUp();
+    RunTest::SetUp();
     ASSERT_EQ(std::system("command -v sqlite3 > /dev/null"), 0) << "sqlite3 is missing";
     const std::string db = temp_ / "demo.db";
     ASSERT_EQ(

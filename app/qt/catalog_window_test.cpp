@@ -38,17 +38,17 @@
 #include "tests/app_support/modal_script.h"
 #include "tests/app_support/window_fixture.h"
 #include "tests/support/child_process.h"
-#include "tests/support/odbc_fixture.h"
+#include "tests/support/run_fixture.h"
 
 namespace rowpress::support {
 namespace {
 
 using Id = ControlId;
 
-class CatalogWindowTest : public OdbcTest {
+class CatalogWindowTest : public RunTest {
  protected:
   void SetUp() override {
-    OdbcTest::SetUp();
+    RunTest::SetUp();
     if (HasFatalFailure()) return;
     addDataSource("alpha", temp_ / "alpha.db");
     addDataSource("shared", temp_ / "shared-system.db");

@@ -13,7 +13,7 @@
 #include "settings/settings_file.h"
 #include "tests/app_support/modal_script.h"
 #include "tests/app_support/window_fixture.h"
-#include "tests/support/odbc_fixture.h"
+#include "tests/support/run_fixture.h"
 
 namespace rowpress::support {
 namespace {

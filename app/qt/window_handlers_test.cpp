@@ -22,7 +22,7 @@
 #include "tests/app_support/modal_script.h"
 #include "tests/app_support/output_boxes.h"
 #include "tests/app_support/window_fixture.h"
-#include "tests/support/odbc_fixture.h"
+#include "tests/support/run_fixture.h"
 
 namespace rowpress::support {
 namespace {

@@ -33,7 +33,7 @@
 #include "tests/app_support/modal_script.h"
 #include "tests/app_support/window_fixture.h"
 #include "tests/support/child_process.h"
-#include "tests/support/odbc_fixture.h"
+#include "tests/support/run_fixture.h"
 
 namespace rowpress::support {
 namespace {

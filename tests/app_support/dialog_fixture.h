@@ -1,4 +1,4 @@
-// The fixture of the dialog logic's tests: the private ODBC world of OdbcTest with a dialog on
+// The fixture of the dialog logic's tests: the private ODBC world of RunTest with a dialog on
 // an in-memory view, in the state of a window at start-up.
 #pragma once
 
@@ -6,11 +6,11 @@
 
 #include "app/main_dialog.h"
 #include "app/memory_view.h"
-#include "tests/support/odbc_fixture.h"
+#include "tests/support/run_fixture.h"
 
 namespace rowpress::support {
 
-// On the fixture `Base` (OdbcTest or one made from it).
+// On the fixture `Base` (RunTest or one made from it).
 template <class Base>
 class DialogOn : public Base {
  protected:
@@ -34,6 +34,6 @@ class DialogOn : public Base {
   MainDialog dlg_{this->job_, view_};
 };
 
-using DialogTest = DialogOn<OdbcTest>;
+using DialogTest = DialogOn<RunTest>;
 
 }  // namespace rowpress::support

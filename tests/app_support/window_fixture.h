@@ -20,7 +20,7 @@
 #include "app/qt/main_window.h"
 #include "app/startup.h"
 #include "tests/app_support/output_boxes.h"
-#include "tests/support/odbc_fixture.h"
+#include "tests/support/run_fixture.h"
 
 namespace rowpress::support {
 

@@ -10,7 +10,7 @@
 #include <string>
 
 #include "tests/support/child_process.h"
-#include "tests/support/odbc_fixture.h"
+#include "tests/support/run_fixture.h"
 
 namespace rowpress {
 namespace {
@@ -20,10 +20,10 @@ using support::readFile;
 using support::writeFile;
 using ::testing::HasSubstr;
 
-class ConnectionFaultTest : public support::OdbcTest {
+class ConnectionFaultTest : public support::RunTest {
  protected:
   void SetUp() override {
-    OdbcTest::SetUp();
+    RunTest::SetUp();
     odbc_ = temp_ / "odbc";
     std::filesystem::create_directories(odbc_);
     target_ = temp_ / "report.xls";

@@ -19,7 +19,7 @@
 
 #include "files/atomic_file.h"
 #include "tests/support/child_process.h"
-#include "tests/support/odbc_fixture.h"
+#include "tests/support/run_fixture.h"
 
 namespace rowpress {
 namespace {
@@ -32,7 +32,7 @@ using ::testing::StartsWith;
 using ::testing::UnorderedElementsAre;
 using ::testing::UnorderedElementsAreArray;
 
-class InterruptedRunTest : public support::OdbcTest {
+class InterruptedRunTest : public support::RunTest {
  protected:
   // The names in `dir` that begin with `prefix` and end in ".part".
   static std::vector<std::string> temporaryFiles(const std::string& dir,

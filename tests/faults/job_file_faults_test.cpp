@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "tests/support/child_process.h"
-#include "tests/support/odbc_fixture.h"
+#include "tests/support/run_fixture.h"
 
 namespace rowpress {
 namespace {
@@ -26,10 +26,10 @@ using support::writeFile;
 constexpr char kEarlierReport[] = "yesterday's report\r\n";
 constexpr char kNothingRan[] = "rowpress: the job could not be read; nothing was run\n";
 
-class JobFileFaultTest : public support::OdbcTest {
+class JobFileFaultTest : public support::RunTest {
  protected:
   void SetUp() override {
-    OdbcTest::SetUp();
+    RunTest::SetUp();
     // The SQLite driver creates a missing database file when it connects.
     addDataSource("fresh", fresh());
     target_ = temp_ / "report.csv";

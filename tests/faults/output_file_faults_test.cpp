@@ -29,7 +29,7 @@
 #include "files/atomic_file.h"
 #include "files/pause_point.h"
 #include "tests/support/child_process.h"
-#include "tests/support/odbc_fixture.h"
+#include "tests/support/run_fixture.h"
 
 namespace rowpress {
 namespace {
@@ -45,10 +45,10 @@ using ::testing::HasSubstr;
 
 constexpr char kOld[] = "yesterday's report\r\n";
 
-class OutputFileFaultTest : public support::OdbcTest {
+class OutputFileFaultTest : public support::RunTest {
  protected:
   void SetUp() override {
-    OdbcTest::SetUp();
+    RunTest::SetUp();
     // 200,000 rows: several MiB in any output type.
     execute("create table seq (n integer, label varchar(20))");
     execute(

@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "tests/support/child_process.h"
-#include "tests/support/odbc_fixture.h"
+#include "tests/support/run_fixture.h"
 
 namespace rowpress {
 namespace {
@@ -33,10 +33,10 @@ constexpr char kEndlessRows[] =
     "with recursive c(x) as (select 1 union all select x + 1 from c where x < 100000000) "
     "select x, 'some text to make the lines longer ' || x as label from c";
 
-class SignalStopTest : public support::OdbcTest {
+class SignalStopTest : public support::RunTest {
  protected:
   void SetUp() override {
-    OdbcTest::SetUp();
+    RunTest::SetUp();
     dir_ = temp_ / "reports";
     std::filesystem::create_directories(dir_);
     target_ = dir_ + "/big.csv";

@@ -17,7 +17,7 @@
 #include "settings/password_scramble.h"
 #include "settings/settings_reader.h"
 #include "tests/fuzz/random_input.h"
-#include "tests/support/odbc_fixture.h"
+#include "tests/support/run_fixture.h"
 
 namespace rowpress {
 namespace {

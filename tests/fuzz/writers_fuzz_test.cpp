@@ -23,7 +23,7 @@
 #include "export/text_rules.h"
 #include "tests/fuzz/random_input.h"
 #include "tests/support/child_process.h"
-#include "tests/support/odbc_fixture.h"
+#include "tests/support/run_fixture.h"
 #include "tests/support/xml_check.h"
 
 namespace rowpress {

@@ -36,7 +36,7 @@ std::vector<std::string> splitLines(const std::string& text) {
 }  // namespace
 
 void ServerTest::SetUp() {
-  OdbcTest::SetUp();
+  RunTest::SetUp();
   ASSERT_TRUE(facts().loaded()) << facts().error();
   const std::vector<std::string> absent =
       facts().missing({"PSQLODBC_ANSI", "PSQLODBC_UNICODE", "MARIADB_ODBC", "PG_PORT", "PG_USER",

@@ -1,5 +1,5 @@
 // The fixture of the tests against real database servers: the private ODBC configuration of
-// OdbcTest, plus the PostgreSQL drivers (ANSI and Unicode) and the MariaDB driver, and data
+// RunTest, plus the PostgreSQL drivers (ANSI and Unicode) and the MariaDB driver, and data
 // sources on the throwaway servers that tests/servers/start.sh started. A test fails, never
 // skips, when the servers or a driver are missing.
 #pragma once
@@ -13,7 +13,7 @@
 #include "db/odbc_session.h"
 #include "tests/servers/server_support.h"
 #include "tests/support/child_process.h"
-#include "tests/support/odbc_fixture.h"
+#include "tests/support/run_fixture.h"
 
 namespace rowpress::support {
 
@@ -37,7 +37,7 @@ inline constexpr char kPgNoDatabase[] = "pg-no-database";
 // too, over those of the data source, so the job always brings them.
 inline constexpr char kMariaDb[] = "mariadb";
 
-class ServerTest : public OdbcTest {
+class ServerTest : public RunTest {
  protected:
   void SetUp() override;
 

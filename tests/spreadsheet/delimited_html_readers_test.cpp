@@ -13,12 +13,12 @@
 
 #include "tests/spreadsheet/sheet_reader.h"
 #include "tests/support/child_process.h"
-#include "tests/support/odbc_fixture.h"
+#include "tests/support/run_fixture.h"
 
 namespace rowpress {
 namespace {
 
-using support::OdbcTest;
+using support::RunTest;
 using support::SheetDump;
 
 using SourceRow = std::vector<std::optional<std::string>>;
@@ -38,10 +38,10 @@ std::string replaced(std::string value, char separator, bool lineBreaks) {
   return value;
 }
 
-class IndependentReaderTest : public OdbcTest {
+class IndependentReaderTest : public RunTest {
  protected:
   void SetUp() override {
-    OdbcTest::SetUp();
+    RunTest::SetUp();
     ASSERT_FALSE(support::findProgram("python3").empty())
         << "python3 is missing: install it (scripts/install-deps.sh)";
     execute("create table src (id integer, name varchar(40), note text)");

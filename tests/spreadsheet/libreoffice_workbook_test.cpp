@@ -13,13 +13,13 @@
 #include "export/xlsx_writer.h"
 #include "tests/spreadsheet/sheet_reader.h"
 #include "tests/support/child_process.h"
-#include "tests/support/odbc_fixture.h"
+#include "tests/support/run_fixture.h"
 #include "tests/support/writer_test_support.h"
 
 namespace rowpress {
 namespace {
 
-using support::OdbcTest;
+using support::RunTest;
 using support::Sheet;
 using support::SheetCell;
 using support::SheetDump;
@@ -62,10 +62,10 @@ struct WrittenWorkbook {
   std::vector<std::vector<SheetCell>> rows;
 };
 
-class LibreOfficeWorkbookTest : public OdbcTest {
+class LibreOfficeWorkbookTest : public RunTest {
  protected:
   void SetUp() override {
-    OdbcTest::SetUp();
+    RunTest::SetUp();
     ASSERT_FALSE(support::findProgram("soffice").empty())
         << "LibreOffice is missing: scripts/install-deps.sh installs its Calc, or says which "
            "packages installing it would remove";

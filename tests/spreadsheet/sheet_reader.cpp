@@ -12,7 +12,7 @@
 #include <sstream>
 
 #include "tests/support/child_process.h"
-#include "tests/support/odbc_fixture.h"
+#include "tests/support/test_files.h"
 
 namespace rowpress::support {
 

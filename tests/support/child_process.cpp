@@ -17,7 +17,7 @@
 #include <regex>
 #include <thread>
 
-#include "tests/support/odbc_fixture.h"
+#include "tests/support/test_files.h"
 
 extern char** environ;
 

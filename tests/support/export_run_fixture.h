@@ -1,22 +1,24 @@
-// The fixture of the export run's tests: a data source holding a small table of people.
+// The fixture of the export run's tests: a data source holding a small table of people, on the
+// export's fixture or on the run's (`WithPeople<support::RunTest>`).
 #pragma once
 
 #include <gtest/gtest.h>
 
-#include <string>
-
-#include "tests/support/odbc_fixture.h"
+#include "tests/support/export_fixture.h"
 
 namespace rowpress {
 
-class ExportRunTest : public support::OdbcTest {
+template <class Fixture>
+class WithPeople : public Fixture {
  protected:
   void SetUp() override {
-    OdbcTest::SetUp();
-    execute("create table people (id integer, name varchar(20))");
-    execute("insert into people values (1, 'A&B')");
-    execute("insert into people values (NULL, NULL)");
+    Fixture::SetUp();
+    this->execute("create table people (id integer, name varchar(20))");
+    this->execute("insert into people values (1, 'A&B')");
+    this->execute("insert into people values (NULL, NULL)");
   }
 };
+
+using ExportRunTest = WithPeople<support::ExportTest>;
 
 }  // namespace rowpress

@@ -1,6 +1,7 @@
-// A run's report as a test reads it: the status lines as they came, the message boxes, the
-// last row count, and a hook called with every row count (the place for a test to act in the
-// middle of a run).
+// A report as a test reads it: the status lines as they came, the last row count, and a hook
+// called with every row count (the place for a test to act in the middle of a run). The
+// export's report records these; the run's (tests/support/run_fixture.h) adds the message
+// boxes.
 #pragma once
 
 #include <functional>
@@ -8,23 +9,24 @@
 #include <string_view>
 #include <vector>
 
-#include "run/run_job.h"
+#include "export/export_report.h"
 
 namespace rowpress::support {
 
-class RecordingReport : public RunReport {
+template <class Report>
+class Recording : public Report {
  public:
   void statusLine(std::string_view line) override { lines.emplace_back(line); }
   void rowsDone(long long rows) override {
     lastRowsDone = rows;
     if (onRowsDone) onRowsDone(rows);
   }
-  void message(const ExportMessage& message) override { messages.push_back(message); }
 
   std::vector<std::string> lines;
-  std::vector<ExportMessage> messages;
   long long lastRowsDone = 0;
   std::function<void(long long)> onRowsDone;
 };
+
+using RecordingReport = Recording<ExportReport>;
 
 }  // namespace rowpress::support

@@ -10,7 +10,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "tests/support/odbc_fixture.h"
+#include "tests/support/test_files.h"
 
 namespace rowpress::support {
 

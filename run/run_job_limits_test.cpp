@@ -5,14 +5,14 @@
 #include <string>
 
 #include "export/export_run.h"
-#include "tests/support/odbc_fixture.h"
+#include "tests/support/run_fixture.h"
 #include "tests/support/xml_check.h"
 
 namespace rowpress {
 namespace {
 
-using support::OdbcTest;
 using support::readFile;
+using support::RunTest;
 
 std::string countingQuery(long long rows) {
   return "with recursive c(x) as (select 1 union all select x + 1 from c where x < " +
@@ -33,10 +33,10 @@ std::size_t count(const std::string& text, const std::string& what) {
   return n;
 }
 
-class ExportLimitsTest : public OdbcTest {
+class ExportLimitsTest : public RunTest {
  protected:
   void SetUp() override {
-    OdbcTest::SetUp();
+    RunTest::SetUp();
     job_.outFileName = temp_ / "out.xls";
   }
 };

@@ -10,19 +10,19 @@
 
 #include "export/column_type_report.h"
 #include "export/export_run.h"
-#include "tests/support/odbc_fixture.h"
+#include "tests/support/run_fixture.h"
 
 namespace rowpress {
 namespace {
 
-using support::OdbcTest;
 using support::readFile;
+using support::RunTest;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::Not;
 using ::testing::StartsWith;
 
-using ExportValuesTest = OdbcTest;
+using ExportValuesTest = RunTest;
 
 // Keeps every data cell the run hands over: its text and whether it was NULL.
 class CellRecorder : public OutputWriter {

@@ -1,6 +1,6 @@
 #include "db/catalog.h"
 
-#include "db/odbc_session.h"
+#include "db/odbc_handles.h"
 #include "job/utf8.h"
 
 namespace rowpress {
@@ -74,7 +74,7 @@ TableListing listTables(const JobSettings& job) {
     return listing;
   }
   listing.dbmsName = session->dbmsName();
-  SQLHSTMT statement = session->statement();
+  SQLHSTMT statement = statementOf(*session);
   if (!succeeded(SQLTables(statement, nullptr, 0, nullptr, 0, nullptr, 0, nullptr, 0))) {
     return listing;
   }

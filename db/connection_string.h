@@ -18,8 +18,7 @@
 //   instead of SQLExecDirect. It reads every result whole; it gets nothing added.
 #pragma once
 
-#include <sql.h>
-
+#include <cstdint>
 #include <functional>
 #include <optional>
 #include <string>
@@ -50,8 +49,8 @@ struct ConnectionString {
 
 // A connection attribute of the driver's own and its value, set once connected.
 struct StreamingAttribute {
-  SQLINTEGER attribute;
-  SQLULEN value;
+  std::int32_t attribute;  // an SQLINTEGER
+  std::uint64_t value;     // an SQLULEN
 };
 
 // The driver's own connection attributes that ask the job's data source to stream, for the

@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "db/connection_string.h"
+#include "db/odbc_handles.h"
 
 namespace rowpress {
 
@@ -32,25 +33,21 @@ void OdbcHandle::reset() {
   }
 }
 
-OdbcSession::OdbcSession(OdbcSession&& other) noexcept
-    : environment_(std::move(other.environment_)),
-      connection_(std::move(other.connection_)),
-      connected_(std::exchange(other.connected_, false)),
-      statement_(std::move(other.statement_)),
-      typed_(std::move(other.typed_)),
-      typedConnected_(std::exchange(other.typedConnected_, false)),
-      timeZone_(std::move(other.timeZone_)),
-      timeZoneUnused_(other.timeZoneUnused_) {}
+OdbcSession::OdbcSession() : handles_(std::make_unique<SessionHandles>()) {}
+
+OdbcSession::~OdbcSession() { close(); }
+
+const SessionHandles& OdbcSession::handles() const {
+  static const SessionHandles none;
+  return handles_ ? *handles_ : none;
+}
+
+OdbcSession::OdbcSession(OdbcSession&& other) noexcept = default;
 
 OdbcSession& OdbcSession::operator=(OdbcSession&& other) noexcept {
   if (this != &other) {
     close();
-    environment_ = std::move(other.environment_);
-    connection_ = std::move(other.connection_);
-    connected_ = std::exchange(other.connected_, false);
-    statement_ = std::move(other.statement_);
-    typed_ = std::move(other.typed_);
-    typedConnected_ = std::exchange(other.typedConnected_, false);
+    handles_ = std::move(other.handles_);
     timeZone_ = std::move(other.timeZone_);
     timeZoneUnused_ = other.timeZoneUnused_;
   }
@@ -58,24 +55,27 @@ OdbcSession& OdbcSession::operator=(OdbcSession&& other) noexcept {
 }
 
 void OdbcSession::close() {
-  if (typedConnected_ && typed_) SQLDisconnect(typed_.get());
-  typedConnected_ = false;
-  typed_.reset();
-  statement_.reset();
+  if (!handles_) return;  // moved from: it owns nothing
+  SessionHandles& h = *handles_;
+  if (h.typedConnected && h.typed) SQLDisconnect(h.typed.get());
+  h.typedConnected = false;
+  h.typed.reset();
+  h.statement.reset();
   // Only the session that holds the connection handle disconnects it.
-  if (connected_ && connection_) SQLDisconnect(connection_.get());
-  connected_ = false;
-  connection_.reset();
-  environment_.reset();
+  if (h.connected && h.connection) SQLDisconnect(h.connection.get());
+  h.connected = false;
+  h.connection.reset();
+  h.environment.reset();
 }
 
 void CloseSession(OdbcSession& session) { session.close(); }
 
 std::string OdbcSession::dbmsName() const {
-  if (!connected_) return {};
+  if (!handles_ || !handles_->connected) return {};
   SQLCHAR name[256] = {0};
   SQLSMALLINT length = 0;
-  if (!succeeded(SQLGetInfo(connection_.get(), SQL_DBMS_NAME, name, sizeof name, &length))) {
+  if (!succeeded(
+          SQLGetInfo(handles_->connection.get(), SQL_DBMS_NAME, name, sizeof name, &length))) {
     return {};
   }
   return reinterpret_cast<const char*>(name);
@@ -96,16 +96,16 @@ struct SessionOpener {
     if (!succeeded(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &handle))) {
       return fail(messages.environment);
     }
-    session.environment_ = OdbcHandle(SQL_HANDLE_ENV, handle);
+    session.handles_->environment = OdbcHandle(SQL_HANDLE_ENV, handle);
     if (!succeeded(SQLSetEnvAttr(handle, SQL_ATTR_ODBC_VERSION,
                                  reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0))) {
       return fail(messages.odbcVersion);
     }
     handle = SQL_NULL_HANDLE;
-    if (!succeeded(SQLAllocHandle(SQL_HANDLE_DBC, session.environment(), &handle))) {
+    if (!succeeded(SQLAllocHandle(SQL_HANDLE_DBC, environmentOf(session), &handle))) {
       return fail(messages.connectionHandle);
     }
-    session.connection_ = OdbcHandle(SQL_HANDLE_DBC, handle);
+    session.handles_->connection = OdbcHandle(SQL_HANDLE_DBC, handle);
     // Empty texts go as empty strings, never as null pointers.
     auto text = [](const auto& s) {
       return reinterpret_cast<SQLCHAR*>(const_cast<char*>(s.c_str()));
@@ -115,7 +115,7 @@ struct SessionOpener {
     // A driver that refuses the attributes is left to the watchdog alone.
     const auto driverLimit = static_cast<SQLULEN>(job.timeoutSeconds) + 1;
     if (job.timeoutSeconds > 0) {
-      SQLSetConnectAttr(session.connection(), SQL_ATTR_LOGIN_TIMEOUT,
+      SQLSetConnectAttr(connectionOf(session), SQL_ATTR_LOGIN_TIMEOUT,
                         reinterpret_cast<SQLPOINTER>(driverLimit), 0);
     }
     // A driver that would read whole results and takes the option that makes it stream in a
@@ -134,35 +134,35 @@ struct SessionOpener {
       SQLCHAR completed[1024];
       SQLSMALLINT completedLength = 0;
       connected = SQLDriverConnect(
-          session.connection(), nullptr,
+          connectionOf(session), nullptr,
           reinterpret_cast<SQLCHAR*>(const_cast<char*>(connection->c_str())), SQL_NTS, completed,
           sizeof completed, &completedLength, SQL_DRIVER_NOPROMPT);
       wipeBytes(completed, sizeof completed);
     } else {
-      connected = SQLConnect(session.connection(), text(job.dataSource), SQL_NTS,
+      connected = SQLConnect(connectionOf(session), text(job.dataSource), SQL_NTS,
                              text(job.userName), SQL_NTS, text(job.password), SQL_NTS);
     }
     if (!succeeded(connected)) {
       if (failure) {
-        failure->connectDiagnostic = GetConnectionDiagnostic(session.connection());
+        failure->connectDiagnostic = GetConnectionDiagnostic(connectionOf(session));
       }
       return fail(messages.connect);
     }
-    session.connected_ = true;
+    session.handles_->connected = true;
     session.timeZoneUnused_ = zone.noSetting;
-    if (zone.query) session.timeZone_ = firstValue(session.connection(), zone.query);
+    if (zone.query) session.timeZone_ = firstValue(connectionOf(session), zone.query);
     // Options that the driver takes as attributes of its own, before the statement exists;
     // a driver that refuses one still exports, as it always did.
     for (const StreamingAttribute& option : streamingAttributes(job)) {
-      SQLSetConnectAttr(session.connection(), option.attribute,
+      SQLSetConnectAttr(connectionOf(session), option.attribute,
                         reinterpret_cast<SQLPOINTER>(option.value), SQL_IS_UINTEGER);
     }
     connectTyped(session, job);
     handle = SQL_NULL_HANDLE;
-    if (!succeeded(SQLAllocHandle(SQL_HANDLE_STMT, session.connection(), &handle))) {
+    if (!succeeded(SQLAllocHandle(SQL_HANDLE_STMT, connectionOf(session), &handle))) {
       return fail(messages.statementHandle);
     }
-    session.statement_ = OdbcHandle(SQL_HANDLE_STMT, handle);
+    session.handles_->statement = OdbcHandle(SQL_HANDLE_STMT, handle);
     if (job.timeoutSeconds > 0) {
       SQLSetStmtAttr(handle, SQL_ATTR_QUERY_TIMEOUT, reinterpret_cast<SQLPOINTER>(driverLimit), 0);
     }
@@ -192,15 +192,15 @@ struct SessionOpener {
     const std::optional<ConnectionString> connection = typedModeConnectionString(job);
     if (!connection) return;
     SQLHANDLE handle = SQL_NULL_HANDLE;
-    if (!succeeded(SQLAllocHandle(SQL_HANDLE_DBC, session.environment(), &handle))) return;
-    session.typed_ = OdbcHandle(SQL_HANDLE_DBC, handle);
+    if (!succeeded(SQLAllocHandle(SQL_HANDLE_DBC, environmentOf(session), &handle))) return;
+    session.handles_->typed = OdbcHandle(SQL_HANDLE_DBC, handle);
     SQLCHAR completed[1024];
     SQLSMALLINT completedLength = 0;
-    session.typedConnected_ = succeeded(SQLDriverConnect(
+    session.handles_->typedConnected = succeeded(SQLDriverConnect(
         handle, nullptr, reinterpret_cast<SQLCHAR*>(const_cast<char*>(connection->c_str())),
         SQL_NTS, completed, sizeof completed, &completedLength, SQL_DRIVER_NOPROMPT));
     wipeBytes(completed, sizeof completed);
-    if (!session.typedConnected_) session.typed_.reset();
+    if (!session.handles_->typedConnected) session.handles_->typed.reset();
   }
 };
 

@@ -1,41 +1,16 @@
 // The short-lived ODBC session that one command opens, uses and releases: an environment, a
-// connection and one statement, each owned by a move-only handle that frees itself.
+// connection and one statement, each owned by a move-only handle that frees itself. The
+// handles are db/'s own (db/odbc_handles.h): the floors above see a session, not ODBC.
 #pragma once
 
-#include <sql.h>
-#include <sqlext.h>
-
+#include <cstddef>
+#include <memory>
 #include <optional>
 #include <string>
 
 #include "job/job_settings.h"
 
 namespace rowpress {
-
-// Owns one ODBC handle; frees it when it goes. Copy is deleted, move empties the source.
-class OdbcHandle {
- public:
-  OdbcHandle() = default;
-  OdbcHandle(SQLSMALLINT type, SQLHANDLE handle) : type_(type), handle_(handle) {}
-  ~OdbcHandle() { reset(); }
-  OdbcHandle(OdbcHandle&& other) noexcept : type_(other.type_), handle_(other.handle_) {
-    other.handle_ = SQL_NULL_HANDLE;
-  }
-  OdbcHandle& operator=(OdbcHandle&& other) noexcept;
-  OdbcHandle(const OdbcHandle&) = delete;
-  OdbcHandle& operator=(const OdbcHandle&) = delete;
-
-  SQLHANDLE get() const { return handle_; }
-  explicit operator bool() const { return handle_ != SQL_NULL_HANDLE; }
-  void reset();
-
- private:
-  SQLSMALLINT type_ = 0;
-  SQLHANDLE handle_ = SQL_NULL_HANDLE;
-};
-
-// Success of an ODBC call: SQL_SUCCESS or SQL_SUCCESS_WITH_INFO.
-inline bool succeeded(SQLRETURN rc) { return rc == SQL_SUCCESS || rc == SQL_SUCCESS_WITH_INFO; }
 
 // The lines that report a failing step of opening a session; an empty text reports nothing.
 struct SessionMessages {
@@ -51,10 +26,12 @@ extern const SessionMessages kFetchSessionMessages;
 // The data source selection's lines, for the table list.
 extern const SessionMessages kSelectionSessionMessages;
 
+struct SessionHandles;
+
 class OdbcSession {
  public:
-  OdbcSession() = default;
-  ~OdbcSession() { close(); }
+  OdbcSession();
+  ~OdbcSession();
   // Moving hands over the handles and the connected state with them: the emptied session
   // owns nothing and disconnects nothing.
   OdbcSession(OdbcSession&& other) noexcept;
@@ -62,13 +39,9 @@ class OdbcSession {
   OdbcSession(const OdbcSession&) = delete;
   OdbcSession& operator=(const OdbcSession&) = delete;
 
-  SQLHENV environment() const { return environment_.get(); }
-  SQLHDBC connection() const { return connection_.get(); }
-  SQLHSTMT statement() const { return statement_.get(); }
-  // A second connection to the same data source in the driver's typed mode, where the
-  // session's own streams in a mode that describes columns without a declared type as text
-  // (see typedModeConnectionString); SQL_NULL_HDBC otherwise, or when it did not connect.
-  SQLHDBC typedConnection() const { return typedConnected_ ? typed_.get() : SQL_NULL_HDBC; }
+  // The session's ODBC handles, for db/'s own code (db/odbc_handles.h); none once the session
+  // was moved from.
+  const SessionHandles& handles() const;
 
   // The database that the driver names for SQL_DBMS_NAME ("PostgreSQL", "MariaDB", "SQLite",
   // ...); empty when the driver does not tell it or the session is not connected.
@@ -85,12 +58,7 @@ class OdbcSession {
 
  private:
   friend struct SessionOpener;
-  OdbcHandle environment_;
-  OdbcHandle connection_;
-  bool connected_ = false;
-  OdbcHandle statement_;
-  OdbcHandle typed_;
-  bool typedConnected_ = false;
+  std::unique_ptr<SessionHandles> handles_;
   std::string timeZone_;
   bool timeZoneUnused_ = false;
 };
@@ -114,17 +82,5 @@ std::optional<OdbcSession> OpenSession(const JobSettings& job, const SessionMess
                                        SessionFailure* failure = nullptr);
 
 void CloseSession(OdbcSession& session);
-
-// The rows that an executed statement without a result set (INSERT, UPDATE, DELETE) changed,
-// where the driver tells them.
-std::optional<long long> AffectedRows(SQLHSTMT statement);
-
-// "[STATE] MESSAGE (NATIVE)\n" from the first diagnostic record of a statement; the message
-// is cut to its first 99 bytes. Without a record: "[]  (0)\n".
-std::string GetStatementDiagnostic(SQLHSTMT statement);
-// The line of a connection that could not connect, with the driver's whole message.
-std::string GetConnectionDiagnostic(SQLHDBC connection);
-// The same line for any handle, with the message cut to `messageLimit` bytes.
-std::string GetDiagnostic(SQLSMALLINT handleType, SQLHANDLE handle, std::size_t messageLimit);
 
 }  // namespace rowpress

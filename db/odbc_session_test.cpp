@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "db/odbc_handles.h"
 #include "tests/support/odbc_fixture.h"
 
 namespace rowpress {
@@ -60,14 +61,14 @@ std::string pointer(SQLHANDLE handle) {
 // The calls that release a whole session, in the order they must come: the second connection
 // in the typed mode (the test's data source streams), then statement, connection, environment.
 std::vector<std::string> closing(const OdbcSession& session) {
-  EXPECT_NE(session.typedConnection(), nullptr);
+  EXPECT_NE(typedConnectionOf(session), nullptr);
   return {
-      "SQLDisconnect Connection = " + pointer(session.typedConnection()),
-      "SQLFreeHandle Handle Type = 2 Input Handle = " + pointer(session.typedConnection()),
-      "SQLFreeHandle Handle Type = 3 Input Handle = " + pointer(session.statement()),
-      "SQLDisconnect Connection = " + pointer(session.connection()),
-      "SQLFreeHandle Handle Type = 2 Input Handle = " + pointer(session.connection()),
-      "SQLFreeHandle Handle Type = 1 Input Handle = " + pointer(session.environment()),
+      "SQLDisconnect Connection = " + pointer(typedConnectionOf(session)),
+      "SQLFreeHandle Handle Type = 2 Input Handle = " + pointer(typedConnectionOf(session)),
+      "SQLFreeHandle Handle Type = 3 Input Handle = " + pointer(statementOf(session)),
+      "SQLDisconnect Connection = " + pointer(connectionOf(session)),
+      "SQLFreeHandle Handle Type = 2 Input Handle = " + pointer(connectionOf(session)),
+      "SQLFreeHandle Handle Type = 1 Input Handle = " + pointer(environmentOf(session)),
   };
 }
 
@@ -101,15 +102,15 @@ TEST_F(OdbcSessionTest, MovedSessionsAreReleasedOnceByTheirOwnerInOrder) {
     // OpenSession itself moves the session it built into its result.
     std::optional<OdbcSession> first = open();
     ASSERT_TRUE(first);
-    const SQLHENV environment = first->environment();
-    const SQLHSTMT statement = first->statement();
-    ASSERT_TRUE(environment && first->connection() && statement);
+    const SQLHENV environment = environmentOf(*first);
+    const SQLHSTMT statement = statementOf(*first);
+    ASSERT_TRUE(environment && connectionOf(*first) && statement);
     const std::vector<std::string> first_closing = closing(*first);
 
     OdbcSession moved(std::move(*first));
-    EXPECT_EQ(first->connection(), nullptr);
-    EXPECT_EQ(first->typedConnection(), nullptr);
-    EXPECT_EQ(moved.statement(), statement);
+    EXPECT_EQ(connectionOf(*first), nullptr);
+    EXPECT_EQ(typedConnectionOf(*first), nullptr);
+    EXPECT_EQ(statementOf(moved), statement);
     // The emptied session owns nothing: closing it releases nothing.
     first->close();
     first.reset();
@@ -119,12 +120,12 @@ TEST_F(OdbcSessionTest, MovedSessionsAreReleasedOnceByTheirOwnerInOrder) {
     ASSERT_TRUE(second);
     expected = closing(*second);
     *second = std::move(moved);
-    EXPECT_EQ(moved.environment(), nullptr);
+    EXPECT_EQ(environmentOf(moved), nullptr);
     moved.close();
 
     // The connection still works for its new owner.
     SQLCHAR sql[] = "select 1";
-    EXPECT_TRUE(succeeded(SQLExecDirect(second->statement(), sql, SQL_NTS)));
+    EXPECT_TRUE(succeeded(SQLExecDirect(statementOf(*second), sql, SQL_NTS)));
     expected.insert(expected.end(), first_closing.begin(), first_closing.end());
     second->close();
     second->close();  // a closed session releases nothing more

@@ -4,12 +4,12 @@
 // booleans as text.
 #pragma once
 
-#include <sqltypes.h>
+#include <cstdint>
 
 namespace rowpress {
 
-inline constexpr SQLINTEGER kPgUseDeclareFetch = 65539;
-inline constexpr SQLINTEGER kPgFetch = 65541;
-inline constexpr SQLINTEGER kPgBoolsAsChar = 65545;
+inline constexpr std::int32_t kPgUseDeclareFetch = 65539;
+inline constexpr std::int32_t kPgFetch = 65541;
+inline constexpr std::int32_t kPgBoolsAsChar = 65545;
 
 }  // namespace rowpress

@@ -6,10 +6,15 @@
 #include <cctype>
 #include <string_view>
 
+#include "db/odbc_result_cursor.h"
 #include "db/postgres_attributes.h"
 #include "job/utf8.h"
 
 namespace rowpress {
+
+std::unique_ptr<ResultCursor> openResultCursor(const OdbcSession& session) {
+  return std::make_unique<OdbcResultCursor>(session);
+}
 
 namespace {
 

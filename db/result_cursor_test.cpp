@@ -1,13 +1,13 @@
 // The result cursor on the SQLite driver, which streams rows (StepAPI) in a mode that describes
 // a column without a declared type as text: such columns take the types that the driver's typed
-// mode gives them, and the second run that finds them leaves nothing behind.
-#include "db/result_cursor.h"
-
+// mode gives them, and the second run that finds them leaves nothing behind. The driver is
+// never cancelled from another thread nor given rowsets.
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
+#include "db/odbc_result_cursor.h"
 #include "tests/support/odbc_fixture.h"
 
 namespace rowpress {
@@ -77,6 +77,24 @@ TEST_F(ResultCursorTest, TheRunThatFindsTheTypesLeavesNothing) {
   CellValue value;
   ASSERT_TRUE(cursor.value(1, value));
   EXPECT_EQ(value.text, "1");
+}
+
+// After a rowset of two rows the SQLite driver returned the second row's value from SQLGetData
+// on the first; and it frees the cursor under a statement that another thread cancels.
+TEST_F(ResultCursorTest, TheSqliteDriverIsNeverCancelledFromAnotherThreadNorGivenRowsets) {
+  JobSettings job;
+  job.dataSource = "rowtest";
+  std::optional<OdbcSession> session = OpenSession(job, kFetchSessionMessages);
+  ASSERT_TRUE(session);
+  EXPECT_FALSE(driverCancelsSafely(connectionOf(*session)));
+  EXPECT_FALSE(driverCancelsSafely(SQL_NULL_HDBC));
+  OdbcResultCursor cursor(*session);
+  EXPECT_FALSE(cursor.cancelsSafely());
+  std::string sql = "select customer, amount from orders";
+  ASSERT_EQ(cursor.execute(sql), ResultCursor::Executed::Result);
+  cursor.describe(2);
+  ASSERT_EQ(cursor.fetch(), ResultCursor::Fetched::Row);
+  EXPECT_EQ(cursor.rowsetSize(), 1u);
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <optional>
 #include <system_error>
@@ -98,14 +99,14 @@ RunOutcome ExportRun::stoppedByRequest() {
 
 ExportResult ExportRun::run(const OdbcSession& session, std::vector<RunStatement>& statements) {
   timeZone_ = session.timeZone();
-  OdbcResultCursor cursor(session);
-  return run(cursor, statements);
+  std::unique_ptr<ResultCursor> cursor = openResultCursor(session);
+  return run(*cursor, statements);
 }
 
 ExportResult ExportRun::run(const OdbcSession& session, std::string& sql) {
   timeZone_ = session.timeZone();
-  OdbcResultCursor cursor(session);
-  return run(cursor, sql);
+  std::unique_ptr<ResultCursor> cursor = openResultCursor(session);
+  return run(*cursor, sql);
 }
 
 ExportResult ExportRun::run(ResultCursor& cursor, std::string& sql) {

@@ -98,7 +98,7 @@ class ExportRun {
             Launcher& launcher = processLauncher(), WriterMaker writerFor = makeWriter)
       : job_(job), report_(report), stop_(stop), launcher_(launcher), writerFor_(writerFor) {}
 
-  // One run on the session's statement through an OdbcResultCursor: its statements one after
+  // One run on the session's statement through its result cursor: its statements one after
   // the other (a report job's sheets; else one).
   ExportResult run(const OdbcSession& session, std::vector<RunStatement>& statements);
   // One run on `cursor`. Nothing is thrown: a run that runs out of memory or threads ends as

@@ -140,22 +140,6 @@ TEST(StopRequest, APublicationBeginsOnlyBeforeAStopAndHoldsItOff) {
   stop.reset();
 }
 
-// The SQLite driver is never cancelled from another thread, nor given rowsets: after a rowset
-// of two rows it returned the second row's value from SQLGetData on the first.
-TEST_F(ExportRunTest, TheSqliteDriverIsNeverCancelledFromAnotherThreadNorGivenRowsets) {
-  job_.dataSource = "rowtest";
-  auto session = OpenSession(job_, kFetchSessionMessages);
-  ASSERT_TRUE(session);
-  EXPECT_FALSE(driverCancelsSafely(session->connection()));
-  EXPECT_FALSE(driverCancelsSafely(SQL_NULL_HDBC));
-  OdbcResultCursor cursor(*session);
-  std::string sql = "select id, name from people";
-  ASSERT_EQ(cursor.execute(sql), ResultCursor::Executed::Result);
-  cursor.describe(2);
-  ASSERT_EQ(cursor.fetch(), ResultCursor::Fetched::Row);
-  EXPECT_EQ(cursor.rowsetSize(), 1u);
-}
-
 // A stop requested while the statement executes cancels it through its cursor, and only a
 // cursor whose driver allows that from another thread; the run ends as stopped either way.
 TEST_F(ExportRunTest, AStopWhileExecutingCancelsOnlyACursorThatAllowsIt) {

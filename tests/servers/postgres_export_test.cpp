@@ -7,7 +7,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "db/result_cursor.h"
+#include "db/odbc_result_cursor.h"
 #include "tests/servers/server_test.h"
 #include "tests/spreadsheet/sheet_reader.h"
 

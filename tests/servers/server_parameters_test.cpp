@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "db/result_cursor.h"
+#include "db/odbc_result_cursor.h"
 #include "db/sql_markers.h"
 #include "tests/servers/server_test.h"
 #include "tests/spreadsheet/sheet_reader.h"
@@ -210,7 +210,7 @@ TEST_P(ServerParametersTest, AStatementAfterOneWithParametersStartsWithout) {
       CellValue value;
       if (cursor.value(1, value)) result = value.text;
     }
-    SQLFreeStmt(session->statement(), SQL_CLOSE);
+    SQLFreeStmt(statementOf(*session), SQL_CLOSE);
     return result;
   };
   EXPECT_EQ(counted({"beta"}), "1");

@@ -21,7 +21,7 @@
 #include <utility>
 #include <vector>
 
-#include "db/result_cursor.h"
+#include "db/odbc_result_cursor.h"
 #include "export/stop_request.h"
 #include "tests/servers/server_test.h"
 
@@ -365,7 +365,7 @@ TEST_F(ServerStopTest, AStatementIsCancelledFromAnotherThreadAndItsHandleStaysUs
     stop.reset();
     auto session = openSession(c.dataSource);
     ASSERT_TRUE(session);
-    ASSERT_EQ(driverCancelsSafely(session->connection()), c.cancelled);
+    ASSERT_EQ(driverCancelsSafely(connectionOf(*session)), c.cancelled);
     if (!c.cancelled) continue;
     const std::string marker = "thread_" + std::to_string(::getpid());
 
@@ -387,19 +387,19 @@ TEST_F(ServerStopTest, AStatementIsCancelledFromAnotherThreadAndItsHandleStaysUs
     EXPECT_LT(std::chrono::steady_clock::now() - started, 60s) << "not cancelled";
     // PostgreSQL reports the cancel as an error; MariaDB's SLEEP ends early with a result.
     if (executed == ResultCursor::Executed::Failed) {
-      EXPECT_THAT(GetStatementDiagnostic(session->statement()), ::testing::StartsWith("["));
+      EXPECT_THAT(GetStatementDiagnostic(statementOf(*session)), ::testing::StartsWith("["));
     }
     EXPECT_TRUE(waitForRunning(c, marker, "0", 30s));
     // The statement handle and the connection serve the next statement.
-    SQLFreeStmt(session->statement(), SQL_CLOSE);
+    SQLFreeStmt(statementOf(*session), SQL_CLOSE);
     std::string next = "select 7";
     ASSERT_TRUE(succeeded(
-        SQLExecDirect(session->statement(), reinterpret_cast<SQLCHAR*>(next.data()), SQL_NTS)))
-        << GetStatementDiagnostic(session->statement());
-    ASSERT_TRUE(succeeded(SQLFetch(session->statement())));
+        SQLExecDirect(statementOf(*session), reinterpret_cast<SQLCHAR*>(next.data()), SQL_NTS)))
+        << GetStatementDiagnostic(statementOf(*session));
+    ASSERT_TRUE(succeeded(SQLFetch(statementOf(*session))));
     char value[16] = {0};
     SQLLEN indicator = 0;
-    SQLGetData(session->statement(), 1, SQL_C_CHAR, value, sizeof value, &indicator);
+    SQLGetData(statementOf(*session), 1, SQL_C_CHAR, value, sizeof value, &indicator);
     EXPECT_STREQ(value, "7");
   }
   stop.reset();

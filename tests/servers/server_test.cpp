@@ -7,7 +7,7 @@
 #include <ctime>
 #include <thread>
 
-#include "db/odbc_session.h"
+#include "db/odbc_handles.h"
 #include "export/column_type_report.h"
 #include "settings/settings_format.h"
 
@@ -102,16 +102,16 @@ std::optional<OdbcSession> ServerTest::openSession(const std::string& dataSource
 void ServerTest::run(const std::string& dataSource, const std::string& sql) {
   auto session = openSession(dataSource);
   if (!session) return;
-  SQLRETURN rc = SQLExecDirect(session->statement(),
+  SQLRETURN rc = SQLExecDirect(statementOf(*session),
                                reinterpret_cast<SQLCHAR*>(const_cast<char*>(sql.c_str())), SQL_NTS);
   ASSERT_TRUE(succeeded(rc) || rc == SQL_NO_DATA) << sql << "\n"
-                                                  << GetStatementDiagnostic(session->statement());
+                                                  << GetStatementDiagnostic(statementOf(*session));
 }
 
 std::string ServerTest::queryValue(const std::string& dataSource, const std::string& sql) {
   auto session = openSession(dataSource);
   if (!session) return "";
-  SQLHSTMT statement = session->statement();
+  SQLHSTMT statement = statementOf(*session);
   if (!succeeded(SQLExecDirect(
           statement, reinterpret_cast<SQLCHAR*>(const_cast<char*>(sql.c_str())), SQL_NTS)) ||
       !succeeded(SQLFetch(statement))) {

@@ -5,9 +5,11 @@
 #include <sqlext.h>
 
 #include <cstdlib>
+#include <memory>
 #include <stdexcept>
 
 #include "db/odbc_session.h"
+#include "db/result_cursor.h"
 #include "tests/support/child_process.h"
 
 namespace rowpress::support {
@@ -91,10 +93,12 @@ void OdbcTest::traceOdbcCalls(const std::string& traceFile) {
   // Tracing is a setting of the driver manager for the whole process, made without a handle.
   // (The Trace key of odbcinst.ini is read from a cache that earlier tests may have filled.)
   std::string file = traceFile;
-  ASSERT_TRUE(succeeded(SQLSetConnectAttr(SQL_NULL_HDBC, SQL_ATTR_TRACEFILE,
-                                          reinterpret_cast<SQLPOINTER>(file.data()), SQL_NTS)));
-  ASSERT_TRUE(succeeded(SQLSetConnectAttr(SQL_NULL_HDBC, SQL_ATTR_TRACE,
-                                          reinterpret_cast<SQLPOINTER>(SQL_OPT_TRACE_ON), 0)));
+  ASSERT_EQ(SQLSetConnectAttr(SQL_NULL_HDBC, SQL_ATTR_TRACEFILE,
+                              reinterpret_cast<SQLPOINTER>(file.data()), SQL_NTS),
+            SQL_SUCCESS);
+  ASSERT_EQ(SQLSetConnectAttr(SQL_NULL_HDBC, SQL_ATTR_TRACE,
+                              reinterpret_cast<SQLPOINTER>(SQL_OPT_TRACE_ON), 0),
+            SQL_SUCCESS);
   tracing_ = true;
 }
 
@@ -114,10 +118,10 @@ void OdbcTest::execute(const std::string& sql, const std::string& dataSource) {
   job.dataSource = dataSource;
   auto session = OpenSession(job, kFetchSessionMessages);
   ASSERT_TRUE(session) << "cannot connect to " << dataSource;
-  SQLRETURN rc = SQLExecDirect(session->statement(),
-                               reinterpret_cast<SQLCHAR*>(const_cast<char*>(sql.c_str())), SQL_NTS);
-  ASSERT_TRUE(succeeded(rc) || rc == SQL_NO_DATA) << sql << "\n"
-                                                  << GetStatementDiagnostic(session->statement());
+  std::unique_ptr<ResultCursor> cursor = openResultCursor(*session);
+  std::string text = sql;
+  ASSERT_NE(cursor->execute(text), ResultCursor::Executed::Failed) << sql << "\n"
+                                                                   << cursor->diagnostic();
 }
 
 }  // namespace rowpress::support

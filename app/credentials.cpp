@@ -10,6 +10,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "files/file_descriptor.h"
+
 extern char** environ;
 
 namespace rowpress {
@@ -58,27 +60,20 @@ std::optional<Secret> readPasswordFile(const std::string& path, std::string& pro
   }
   const std::string prefix = path + ": The password file ";
   // Without blocking: a FIFO is refused below instead of waiting for a writer.
-  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-  if (fd < 0) {
-    problem = prefix + "could not be read: " + std::strerror(errno) + ".";
-    return std::nullopt;
-  }
+  const FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
   // The file that was opened is checked, not the name, which may change meanwhile.
   struct stat st;
-  if (::fstat(fd, &st) != 0) {
+  if (!fd || ::fstat(fd.get(), &st) != 0) {
     problem = prefix + "could not be read: " + std::strerror(errno) + ".";
-    ::close(fd);
     return std::nullopt;
   }
   if (!S_ISREG(st.st_mode)) {
     problem = prefix + "is not a regular file.";
-    ::close(fd);
     return std::nullopt;
   }
   if ((st.st_mode & 077) != 0) {
     problem = prefix + "gives group or others access (mode " + modeText(st.st_mode) +
               "); only its owner may read it (chmod 600).";
-    ::close(fd);
     return std::nullopt;
   }
   if (identity) *identity = FileIdentity{st.st_dev, st.st_ino};
@@ -98,17 +93,15 @@ std::optional<Secret> readPasswordFile(const std::string& path, std::string& pro
     }
   } wipe{text, buffer, sizeof buffer};
   while (text.find('\n') == std::string::npos && text.size() <= kCredentialLimit + 2) {
-    const ssize_t got = ::read(fd, buffer, sizeof buffer);
+    const ssize_t got = ::read(fd.get(), buffer, sizeof buffer);
     if (got < 0 && errno == EINTR) continue;
     if (got < 0) {
       problem = prefix + "could not be read: " + std::strerror(errno) + ".";
-      ::close(fd);
       return std::nullopt;
     }
     if (got == 0) break;
     text.append(buffer, static_cast<std::size_t>(got));
   }
-  ::close(fd);
   std::string_view password = text;
   if (const std::size_t end = password.find('\n'); end != std::string_view::npos) {
     password = password.substr(0, end);

@@ -6,7 +6,7 @@
 #include <cerrno>
 #include <filesystem>
 
-#include "export/text_rules.h"
+#include "job/shown_text.h"
 
 namespace rowpress {
 

@@ -40,8 +40,9 @@ struct Said {
 
 // The summary line without its time: "rowpress: stopped by signal 15 after ".
 std::string summaryStart(RunOutcome outcome, int signal) {
-  std::string line = summaryLine(RunResult{outcome, "", ""}, ExportResult{}, signal,
-                                 std::chrono::duration<double>(0));
+  RunResult result;
+  result.outcome = outcome;
+  std::string line = summaryLine(result, ExportResult{}, signal, std::chrono::duration<double>(0));
   return line.substr(0, line.size() - std::string_view("0.0 s").size());
 }
 

@@ -13,10 +13,10 @@
 #include "export/delimited_writer.h"
 #include "export/output_naming.h"
 #include "export/stop_request.h"
-#include "export/text_rules.h"
 #include "export/value_account.h"
 #include "export/viewer.h"
 #include "job/job_fields.h"
+#include "job/shown_text.h"
 
 namespace rowpress {
 
@@ -34,21 +34,11 @@ void applyDefaults(JobSettings& job, View& view) {
   job.settingsFile.clear();
 }
 
-std::vector<std::string> jobFromCommandLine(
-    const CommandLine& line, JobSettings& job, const OutsideCredentials& outside,
-    const std::function<void(const SettingsLoadResult&)>& shown) {
-  std::vector<std::string> problems;
-  for (const std::string& file : line.settingsFiles) {
-    job.settingsFile = file;
-    SettingsLoadResult loaded = loadSettings(job, file);
-    if (loaded.opened && shown) shown(loaded);
-    if (loaded.holdsNoSettings) {
-      problems.push_back(file + " holds no rowpress settings");
-    } else if (!loaded.opened) {
-      problems.push_back(file + ": " + loaded.error);
-    }
-    for (auto& problem : loaded.problems) problems.push_back(file + ": " + problem);
-  }
+namespace {
+
+// The job's switches of the command line over what the settings files said; a value refused
+// goes to `problems`.
+void applySwitches(const CommandLine& line, JobSettings& job, std::vector<std::string>& problems) {
   // A switch value is refused like a settings file's: whole, never cut.
   auto takeSwitch = [&](const char* name, const std::optional<std::string>& value,
                         const JobField& field) {
@@ -82,7 +72,12 @@ std::vector<std::string> jobFromCommandLine(
                          ": the manifest takes no value but \"values\"");
     }
   }
-  applyOutsideCredentials(outside, job, problems);
+}
+
+// The switches that give the run's values (the timeout, the parameters), and the arguments
+// that the command line refused, after the credentials from outside.
+void applyValueSwitches(const CommandLine& line, JobSettings& job,
+                        std::vector<std::string>& problems) {
   if (line.timeout) {
     std::optional<int> seconds = parseTimeoutSeconds(*line.timeout);
     if (seconds) job.timeoutSeconds = *seconds;
@@ -98,6 +93,28 @@ std::vector<std::string> jobFromCommandLine(
   for (const std::string& argument : line.refused)
     problems.push_back(refusedArgumentLine(argument));
   for (const std::string& name : line.emptyValues) problems.push_back(emptyValueLine(name));
+}
+
+}  // namespace
+
+std::vector<std::string> jobFromCommandLine(
+    const CommandLine& line, JobSettings& job, const OutsideCredentials& outside,
+    const std::function<void(const SettingsLoadResult&)>& shown) {
+  std::vector<std::string> problems;
+  for (const std::string& file : line.settingsFiles) {
+    job.settingsFile = file;
+    SettingsLoadResult loaded = loadSettings(job, file);
+    if (loaded.opened && shown) shown(loaded);
+    if (loaded.holdsNoSettings) {
+      problems.push_back(file + " holds no rowpress settings");
+    } else if (!loaded.opened) {
+      problems.push_back(file + ": " + loaded.error);
+    }
+    for (auto& problem : loaded.problems) problems.push_back(file + ": " + problem);
+  }
+  applySwitches(line, job, problems);
+  applyOutsideCredentials(outside, job, problems);
+  applyValueSwitches(line, job, problems);
   // Said once the files and switches have made the job, which the run checks again.
   if (auto problem = delimitedOptionsProblem(job); problem && problems.empty()) {
     problems.push_back(std::move(*problem));
@@ -217,6 +234,68 @@ class StandardErrorReport : public RunReport {
   std::optional<ProgressLine>& progress_;
 };
 
+// Nobody sees the status list: what it says about a failure goes to the log. Lines that hold
+// paths or the driver's words are shown escaped, as the status list shows them.
+void logLine(std::ostream& err, const std::string& line) {
+  const std::string shown = escapeControls(line);
+  err << "rowpress: " << shown << (shown.ends_with('\n') ? "" : "\n");
+}
+
+// The lines of the status list that say why a run failed, and those that say what else went
+// wrong beside its file.
+void logFailure(std::ostream& err, const RunResult& result) {
+  const ExportResult& summary = result.export_;
+  if (result.outcome == RunOutcome::JobUnreadable && !result.failureLine.empty()) {
+    logLine(err, result.failureLine);
+  }
+  if (result.outcome == RunOutcome::NoConnection) {
+    if (!result.failureLine.empty()) logLine(err, result.failureLine);
+    if (!result.connectDiagnostic.empty()) logLine(err, result.connectDiagnostic);
+  }
+  if (result.outcome == RunOutcome::OutputFile) {
+    // The message names the file; this line also says why.
+    const std::string& why =
+        result.failureLine.empty() ? summary.outputFailure : result.failureLine;
+    if (!why.empty()) logLine(err, why);
+  }
+  for (const std::string* line :
+       {&summary.typeReportSkipped, &summary.outputNameIgnored, &summary.viewerFailure}) {
+    if (!line->empty()) logLine(err, *line);
+  }
+}
+
+// The paths of the kept files on standard output, or the line that says that no file was
+// written; false when standard output could not take the paths.
+bool showPaths(std::ostream& out, std::ostream& err, const RunResult& result, const RunLog& log) {
+  const ExportResult& summary = result.export_;
+  // A path only for a file that is there: a run refused at a limit before writing keeps none.
+  // The path line is the path's own bytes, for the script that reads it.
+  if ((result.outcome == RunOutcome::Exported || result.outcome == RunOutcome::Limit) &&
+      summary.kept) {
+    std::string why = "it was closed";
+    if (!log.outputClosed) {
+      errno = 0;
+      // Every file a report published, in sheet order.
+      for (const std::string& path : summary.paths) out << path << '\n';
+      out.flush();
+      if (!out) why = errno != 0 ? std::strerror(errno) : "write error";
+    }
+    const bool shown = !log.outputClosed && out;
+    if (!shown) {
+      // The file stays; the log says where it is.
+      logLine(err, "standard output could not take the path (" + why +
+                       "); the file was written: " + summary.path);
+    }
+    return shown;
+  }
+  if (result.outcome == RunOutcome::NoRows && !summary.noResultSet.empty()) {
+    err << "rowpress: " << summary.noResultSet << "; no file was written\n";
+  } else if (result.outcome == RunOutcome::NoRows) {
+    err << "rowpress: the query returned no rows; no file was written\n";
+  }
+  return true;
+}
+
 }  // namespace
 
 int runUnattended(JobSettings job, std::ostream& out, std::ostream& err, const RunLog& log,
@@ -225,10 +304,9 @@ int runUnattended(JobSettings job, std::ostream& out, std::ostream& err, const R
   // The file is written as named, as the script that runs the job expects; the log says that
   // its extension names another type.
   const OutputType type = outputTypeOf(job);
-  if (!log.quiet && !needsDefaultName(job, type)) {
-    if (auto line = otherTypeNamed(job.outFileName, type)) {
-      err << "rowpress: " << escapeControls(*line) << '\n';
-    }
+  if (auto line = otherTypeNamed(job.outFileName, type);
+      line && !log.quiet && !needsDefaultName(job, type)) {
+    logLine(err, *line);
   }
   RunResult result;
   {
@@ -248,52 +326,8 @@ int runUnattended(JobSettings job, std::ostream& out, std::ostream& err, const R
     // the process; nothing more is said here.
     return exitStatusOf(RunOutcome::NoConnection);
   }
-  // Nobody sees the status list: what it says about a failure goes to the log. Lines that
-  // hold paths or the driver's words are shown escaped, as the status list shows them.
-  auto logLine = [&err](const std::string& line) {
-    const std::string shown = escapeControls(line);
-    err << "rowpress: " << shown << (shown.ends_with('\n') ? "" : "\n");
-  };
-  if (result.outcome == RunOutcome::JobUnreadable && !result.failureLine.empty()) {
-    logLine(result.failureLine);
-  }
-  if (result.outcome == RunOutcome::NoConnection) {
-    if (!result.failureLine.empty()) logLine(result.failureLine);
-    if (!result.connectDiagnostic.empty()) logLine(result.connectDiagnostic);
-  }
-  if (result.outcome == RunOutcome::OutputFile) {
-    // The message names the file; this line also says why.
-    const std::string& why =
-        result.failureLine.empty() ? summary.outputFailure : result.failureLine;
-    if (!why.empty()) logLine(why);
-  }
-  if (!summary.typeReportSkipped.empty()) logLine(summary.typeReportSkipped);
-  if (!summary.outputNameIgnored.empty()) logLine(summary.outputNameIgnored);
-  if (!summary.viewerFailure.empty()) logLine(summary.viewerFailure);
-  // A path only for a file that is there: a run refused at a limit before writing keeps none.
-  // The path line is the path's own bytes, for the script that reads it.
-  bool pathShown = true;
-  if ((result.outcome == RunOutcome::Exported || result.outcome == RunOutcome::Limit) &&
-      summary.kept) {
-    std::string why = "it was closed";
-    if (!log.outputClosed) {
-      errno = 0;
-      // Every file a report published, in sheet order.
-      for (const std::string& path : summary.paths) out << path << '\n';
-      out.flush();
-      if (!out) why = errno != 0 ? std::strerror(errno) : "write error";
-    }
-    pathShown = !log.outputClosed && out;
-    if (!pathShown) {
-      // The file stays; the log says where it is.
-      logLine("standard output could not take the path (" + why +
-              "); the file was written: " + summary.path);
-    }
-  } else if (result.outcome == RunOutcome::NoRows && !summary.noResultSet.empty()) {
-    err << "rowpress: " << summary.noResultSet << "; no file was written\n";
-  } else if (result.outcome == RunOutcome::NoRows) {
-    err << "rowpress: the query returned no rows; no file was written\n";
-  }
+  logFailure(err, result);
+  const bool pathShown = showPaths(out, err, result, log);
   if (result.outcome == RunOutcome::StatementFailed && stop.timedOutAfter() > 0) {
     // Said once: the timeout's handler may have said it, with the summary, as it ended the
     // process.
@@ -318,8 +352,8 @@ int runUnattended(JobSettings job, std::ostream& out, std::ostream& err, const R
   // What the file holds differently from the data source is said even with -quiet: it is
   // about the data, not the run.
   if (summary.kept) {
-    for (const std::string& line : noteLines(summary.accounts)) logLine(line);
-    for (const std::string& line : summary.notes) logLine(line);
+    for (const std::string& line : noteLines(summary.accounts)) logLine(err, line);
+    for (const std::string& line : summary.notes) logLine(err, line);
   }
   err.flush();
   if (result.outcome != RunOutcome::Stopped && !pathShown) {

@@ -1,6 +1,6 @@
 #include "app/status_list.h"
 
-#include "export/text_rules.h"
+#include "job/shown_text.h"
 
 namespace rowpress {
 

@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "app/view.h"
+#include "job/shown_text.h"
 
 namespace rowpress {
 

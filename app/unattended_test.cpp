@@ -391,8 +391,8 @@ TEST(SummaryLine, TellsEveryOutcomeApartAndEndsEveryLog) {
   };
   std::set<std::string> lines;
   for (const Case& c : cases) {
-    const std::string line =
-        summaryLine(RunResult{c.outcome, "", ""}, c.exported, c.signal, milliseconds(1249));
+    const std::string line = summaryLine(RunResult{c.outcome, "", "", false, {}}, c.exported,
+                                         c.signal, milliseconds(1249));
     SCOPED_TRACE(line);
     // A log tells every outcome apart by its last line.
     EXPECT_TRUE(lines.insert(line).second);

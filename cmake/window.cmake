@@ -8,6 +8,7 @@ add_library(rowpress_qt STATIC
   ${CMAKE_SOURCE_DIR}/app/qt/dialog_template.cpp
   ${CMAKE_SOURCE_DIR}/app/qt/export_worker.cpp
   ${CMAKE_SOURCE_DIR}/app/qt/main_window.cpp
+  ${CMAKE_SOURCE_DIR}/app/qt/main_window_layout.cpp
   ${CMAKE_SOURCE_DIR}/app/qt/main_window_controls.cpp
   ${CMAKE_SOURCE_DIR}/app/qt/main_window_live.cpp
   ${CMAKE_SOURCE_DIR}/app/qt/main_window_sheets.cpp

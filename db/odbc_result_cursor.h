@@ -15,6 +15,11 @@
 
 namespace rowpress {
 
+// The buffer of the first SQLGetData call of each value.
+inline constexpr std::size_t kFirstPiece = 512;
+// The largest part of a value read in parts.
+inline constexpr std::size_t kLargestPart = std::size_t{4} << 20;
+
 // The cursor on an open session's statement. Where the driver allows reading a cut value
 // again with SQLGetData, short columns are bound: one call per row instead of one per cell.
 // Where it also allows that inside a block of rows (SQL_GD_BLOCK), every column binds and the

@@ -106,10 +106,6 @@ struct SessionOpener {
       return fail(messages.connectionHandle);
     }
     session.handles_->connection = OdbcHandle(SQL_HANDLE_DBC, handle);
-    // Empty texts go as empty strings, never as null pointers.
-    auto text = [](const auto& s) {
-      return reinterpret_cast<SQLCHAR*>(const_cast<char*>(s.c_str()));
-    };
     // Drivers honour the limits unevenly; where they do, they end a login or a statement a
     // second after the run's own watchdog would have, so that the watchdog reports it.
     // A driver that refuses the attributes is left to the watchdog alone.
@@ -128,26 +124,51 @@ struct SessionOpener {
       session.close();
       return std::nullopt;
     }
-    SQLRETURN connected;
-    if (const std::optional<ConnectionString> connection = sessionConnectionString(job)) {
-      // The driver writes the completed string, password included, into `completed`.
-      SQLCHAR completed[1024];
-      SQLSMALLINT completedLength = 0;
-      connected = SQLDriverConnect(
-          connectionOf(session), nullptr,
-          reinterpret_cast<SQLCHAR*>(const_cast<char*>(connection->c_str())), SQL_NTS, completed,
-          sizeof completed, &completedLength, SQL_DRIVER_NOPROMPT);
-      wipeBytes(completed, sizeof completed);
-    } else {
-      connected = SQLConnect(connectionOf(session), text(job.dataSource), SQL_NTS,
-                             text(job.userName), SQL_NTS, text(job.password), SQL_NTS);
-    }
+    const SQLRETURN connected = connect(connectionOf(session), job);
     if (!succeeded(connected)) {
       if (failure) {
         failure->connectDiagnostic = GetConnectionDiagnostic(connectionOf(session));
       }
       return fail(messages.connect);
     }
+    configureConnected(session, job, zone);
+    handle = SQL_NULL_HANDLE;
+    if (!succeeded(SQLAllocHandle(SQL_HANDLE_STMT, connectionOf(session), &handle))) {
+      return fail(messages.statementHandle);
+    }
+    session.handles_->statement = OdbcHandle(SQL_HANDLE_STMT, handle);
+    if (job.timeoutSeconds > 0) {
+      SQLSetStmtAttr(handle, SQL_ATTR_QUERY_TIMEOUT, reinterpret_cast<SQLPOINTER>(driverLimit), 0);
+    }
+    return session;
+  }
+
+  // Connects `dbc` with the job's data source and credentials: through a connection
+  // string where the driver takes options there (see sessionConnectionString), else with
+  // the data source, user name and password alone.
+  static SQLRETURN connect(SQLHDBC dbc, const JobSettings& job) {
+    // Empty texts go as empty strings, never as null pointers.
+    auto text = [](const auto& s) {
+      return reinterpret_cast<SQLCHAR*>(const_cast<char*>(s.c_str()));
+    };
+    if (const std::optional<ConnectionString> connection = sessionConnectionString(job)) {
+      // The driver writes the completed string, password included, into `completed`.
+      SQLCHAR completed[1024];
+      SQLSMALLINT completedLength = 0;
+      const SQLRETURN connected = SQLDriverConnect(
+          dbc, nullptr, reinterpret_cast<SQLCHAR*>(const_cast<char*>(connection->c_str())), SQL_NTS,
+          completed, sizeof completed, &completedLength, SQL_DRIVER_NOPROMPT);
+      wipeBytes(completed, sizeof completed);
+      return connected;
+    }
+    return SQLConnect(dbc, text(job.dataSource), SQL_NTS, text(job.userName), SQL_NTS,
+                      text(job.password), SQL_NTS);
+  }
+
+  // What a session is given once it connected: the time zone it reports, the driver's own
+  // attributes, the second connection in the typed mode.
+  static void configureConnected(OdbcSession& session, const JobSettings& job,
+                                 const SessionTimeZone& zone) {
     session.handles_->connected = true;
     session.timeZoneUnused_ = zone.noSetting;
     if (zone.query) session.timeZone_ = firstValue(connectionOf(session), zone.query);
@@ -158,15 +179,6 @@ struct SessionOpener {
                         reinterpret_cast<SQLPOINTER>(option.value), SQL_IS_UINTEGER);
     }
     connectTyped(session, job);
-    handle = SQL_NULL_HANDLE;
-    if (!succeeded(SQLAllocHandle(SQL_HANDLE_STMT, connectionOf(session), &handle))) {
-      return fail(messages.statementHandle);
-    }
-    session.handles_->statement = OdbcHandle(SQL_HANDLE_STMT, handle);
-    if (job.timeoutSeconds > 0) {
-      SQLSetStmtAttr(handle, SQL_ATTR_QUERY_TIMEOUT, reinterpret_cast<SQLPOINTER>(driverLimit), 0);
-    }
-    return session;
   }
 
   // The first value of the first row of `query`, as text; empty when it gives none.

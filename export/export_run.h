@@ -154,6 +154,13 @@ class ExportRun {
 
   // The steps in order; returns the outcome.
   RunOutcome runSteps(ResultCursor& cursor, std::vector<RunStatement>& statements);
+  // A report's sheets named to each writer before the first starts.
+  void planSheets(const std::vector<RunStatement>& statements);
+  // A report's sheet starts: its name and SQL in the status list, a sheet of the file.
+  void beginSheet(const RunStatement& statement, OutputWriter& writer);
+  // Whether a strict run refuses the header just described: a column name cut to fit, or a
+  // change that the header's cells recorded (refused_ says which).
+  bool headerChanged();
   RunOutcome statementFailed(ResultCursor& cursor, const char* caption);
   // The output file at `shown` could not be created, for `reason`.
   RunOutcome outputNotCreated(const std::string& shown, const std::string& reason);

@@ -100,12 +100,29 @@ std::string isoUtc(std::chrono::system_clock::time_point time) {
   const std::time_t seconds = static_cast<std::time_t>(millis / 1000);
   std::tm utc{};
   gmtime_r(&seconds, &utc);
-  char text[40];
+  char text[96];  // room for any int the format could be given
   std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", utc.tm_year + 1900,
                 utc.tm_mon + 1, utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec,
                 static_cast<int>(millis % 1000));
   return text;
 }
+
+namespace {
+
+// The job's parameters: their names and values where the job asks for the values, else their
+// names alone.
+Json parametersOf(const JobSettings& job) {
+  if (!job.manifestValues) {
+    Json names = Json::array();
+    for (const JobParameter& parameter : job.parameters) names.push_back(parameter.name);
+    return names;
+  }
+  Json parameters = Json::object();
+  for (const JobParameter& parameter : job.parameters) parameters[parameter.name] = parameter.value;
+  return parameters;
+}
+
+}  // namespace
 
 std::string manifestText(const ManifestRun& run) {
   const JobSettings& job = *run.job;
@@ -157,19 +174,7 @@ std::string manifestText(const ManifestRun& run) {
     }
     manifest["sheets"] = std::move(shown);
   }
-  if (!job.parameters.empty()) {
-    if (job.manifestValues) {
-      Json parameters = Json::object();
-      for (const JobParameter& parameter : job.parameters) {
-        parameters[parameter.name] = parameter.value;
-      }
-      manifest["parameters"] = std::move(parameters);
-    } else {
-      Json names = Json::array();
-      for (const JobParameter& parameter : job.parameters) names.push_back(parameter.name);
-      manifest["parameters"] = std::move(names);
-    }
-  }
+  if (!job.parameters.empty()) manifest["parameters"] = parametersOf(job);
   return manifest.dump(2, ' ', false, Json::error_handler_t::replace) + "\n";
 }
 

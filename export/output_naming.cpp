@@ -19,6 +19,7 @@
 #include "export/manifest.h"
 #include "export/stop_request.h"
 #include "files/atomic_file.h"
+#include "files/file_descriptor.h"
 
 namespace rowpress {
 
@@ -166,99 +167,6 @@ bool createDefaultDirectory(const std::string& directory) {
   }
   struct stat st;
   return ::stat(directory.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
-NameReservation::NameReservation(NameReservation&& other) noexcept
-    : path_(std::move(other.path_)),
-      name_(std::move(other.name_)),
-      directory_(std::exchange(other.directory_, -1)),
-      fd_(std::exchange(other.fd_, -1)),
-      device_(other.device_),
-      inode_(other.inode_) {
-  other.path_.clear();
-}
-
-NameReservation& NameReservation::operator=(NameReservation&& other) noexcept {
-  if (this != &other) {
-    remove();
-    path_ = std::move(other.path_);
-    name_ = std::move(other.name_);
-    directory_ = std::exchange(other.directory_, -1);
-    fd_ = std::exchange(other.fd_, -1);
-    device_ = other.device_;
-    inode_ = other.inode_;
-    other.path_.clear();
-  }
-  return *this;
-}
-
-NameReservation::NameReservation(std::string path, int directory, std::string name, int fd,
-                                 dev_t device, ino_t inode)
-    : path_(std::move(path)),
-      name_(std::move(name)),
-      directory_(directory),
-      fd_(fd),
-      device_(device),
-      inode_(inode) {
-  lockForRun(fd_);
-  if (!path_.empty()) {
-    StopRequest::instance().addReservation(path_, device_, inode_, directory_);
-  }
-}
-
-void NameReservation::close() {
-  closeLockedForRun(fd_);
-  fd_ = -1;
-  if (directory_ >= 0) ::close(directory_);
-  directory_ = -1;
-  if (!path_.empty()) StopRequest::instance().removeReservation(path_);
-  path_.clear();
-}
-
-void NameReservation::release() { close(); }
-
-void NameReservation::remove() {
-  struct stat st;
-  if (directory_ >= 0 && ::fstatat(directory_, name_.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
-      st.st_dev == device_ && st.st_ino == inode_ && S_ISREG(st.st_mode) && st.st_size == 0) {
-    ::unlinkat(directory_, name_.c_str(), 0);
-  }
-  close();
-}
-
-namespace {
-
-// Whether `name` begins with a default name's number, "row", four upper-case hexadecimal
-// digits and ".TMP".
-bool beginsWithNumber(std::string_view name) {
-  if (name.size() < 11 || !name.starts_with("row") || name.substr(7, 4) != ".TMP") return false;
-  for (char c : name.substr(3, 4)) {
-    if (!((c >= '0' && c <= '9') || (c >= 'A' && c <= 'F'))) return false;
-  }
-  return true;
-}
-
-}  // namespace
-
-bool isReservedName(std::string_view name) {
-  if (!beginsWithNumber(name)) return false;
-  std::string_view extension = name.substr(11);
-  // The manifest of an output with a default name: "rowXXXX.TMP.csv.manifest.json".
-  constexpr std::string_view kManifest = ".manifest.json";
-  if (extension.ends_with(kManifest)) {
-    extension.remove_suffix(kManifest.size());
-    if (extension.empty()) return false;
-  }
-  // A sheet's file of a CSV or TSV report: "rowXXXX.TMP-NAME.csv".
-  if (extension.starts_with('-') && extension.ends_with(".csv")) return true;
-  for (std::string_view known : {"", ".xls", ".xml", ".csv", ".html", ".xlsx"}) {
-    if (extension == known) return true;
-  }
-  return false;
-}
-
-void removeAbandonedReservations(int directory) {
-  removeAbandonedFiles(directory, LeftoverKind{isReservedName, true});
 }
 
 const char* outputTypeName(OutputType type) {
@@ -420,40 +328,46 @@ std::string sheetFileName(std::string_view path, std::string_view sheet) {
   return name;
 }
 
-std::vector<OutputPath> prepareOutputPaths(const JobSettings& job, OutputType type) {
-  const std::string directory = defaultDirectory();
-  const bool named = !needsDefaultName(job, type);
-  // The extension of each file, after the default name's number: one for the whole output,
-  // or for a CSV or TSV report one per sheet.
+namespace {
+
+// The extension of each default name of a run, after the name's number: one for the whole
+// output, or for a CSV or TSV report one per sheet; then the manifest's, named after the whole
+// output ("rowXXXX.TMP.csv.manifest.json" for a report's sheet files too) and reserved with it.
+std::vector<std::string> defaultSuffixes(const JobSettings& job, OutputType type) {
   std::vector<std::string> suffixes;
   if (writesFilePerSheet(job, type)) {
     for (const JobSheet& sheet : job.sheets) suffixes.push_back("-" + sheet.name + ".csv");
   } else {
     suffixes.push_back(defaultExtension(job, type));
   }
-  // The manifest is named after the whole output ("rowXXXX.TMP.csv.manifest.json" for a
-  // report's sheet files too) and reserved with it.
-  if (job.manifest && !named) {
-    suffixes.push_back(manifestPathFor(defaultExtension(job, type)));
-  }
+  if (job.manifest) suffixes.push_back(manifestPathFor(defaultExtension(job, type)));
+  return suffixes;
+}
+
+}  // namespace
+
+std::vector<OutputPath> prepareOutputPaths(const JobSettings& job, OutputType type) {
+  const std::string directory = defaultDirectory();
+  const bool named = !needsDefaultName(job, type);
   std::vector<OutputPath> result(1);
   // The default directory, opened once: the leftovers and the name reserved in it are found
   // through this descriptor.
-  int dirFd = -1;
+  FileDescriptor dirFd;
   if (directory.empty()) {
     // Nothing is created or cleaned up anywhere else, the working directory least of all.
     if (!named) {
       result[0].error = noDefaultDirectoryReason();
       return result;
     }
-  } else if (!createDefaultDirectory(directory) || (dirFd = openRunDirectory(directory)) < 0) {
+  } else if (!createDefaultDirectory(directory) ||
+             !(dirFd = FileDescriptor(openRunDirectory(directory)))) {
     if (!named) {
       result[0].error = "cannot create the directory " + directory + ": " + std::strerror(errno);
       return result;
     }
   } else {
-    removeAbandonedTemporaryFiles(dirFd);
-    removeAbandonedReservations(dirFd);
+    removeAbandonedTemporaryFiles(dirFd.get());
+    removeAbandonedReservations(dirFd.get());
   }
   const auto tooLong = [](const OutputPath& path) { return path.path.size() > kPathLimit; };
   if (named && writesFilePerSheet(job, type)) {
@@ -464,6 +378,7 @@ std::vector<OutputPath> prepareOutputPaths(const JobSettings& job, OutputType ty
   } else if (named) {
     result[0].path = job.outFileName;
   } else {
+    const std::vector<std::string> suffixes = defaultSuffixes(job, type);
     const std::size_t longest = std::max_element(suffixes.begin(), suffixes.end(),
                                                  [](const std::string& a, const std::string& b) {
                                                    return a.size() < b.size();
@@ -471,12 +386,12 @@ std::vector<OutputPath> prepareOutputPaths(const JobSettings& job, OutputType ty
                                     ->size();
     // A reservation is only made for names that fit.
     if (directory.size() + 1 + std::strlen("row0000.TMP") + longest <= kPathLimit) {
-      result = reserveDefaultNames(directory, dirFd, suffixes);
+      result = reserveDefaultNames(directory, dirFd.get(), suffixes);
     } else {
       result[0].error = tooLongMessage("The output path", kPathLimit);
     }
   }
-  if (dirFd >= 0) ::close(dirFd);
+  dirFd.reset();
   if (auto longest = std::find_if(result.begin(), result.end(), tooLong); longest != result.end()) {
     std::string refused = longest->path;
     result.clear();

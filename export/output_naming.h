@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "export/name_reservation.h"
 #include "export/stop_request.h"
 #include "files/atomic_file.h"
 #include "job/job_settings.h"
@@ -80,51 +81,6 @@ ExpandedName expandOutputName(std::string_view name, const std::vector<JobParame
 
 // Creates the default directory (and its parents); an existing one is fine.
 bool createDefaultDirectory(const std::string& directory);
-
-// The default name reserved for one run: the empty file "rowXXXX.TMP.ext" that the run
-// created, so that no other run takes the name. The run holds it open and locked, as it holds
-// its temporary file, so that a later run can tell the reservation of a run that is gone (a
-// killed one leaves it behind) from one in use: see removeAbandonedReservations(). Unless the
-// run keeps its file under that name (release()), it is removed again, and only while it is
-// still the empty file the run created.
-class NameReservation {
- public:
-  NameReservation() = default;
-  // The file `name` (`device`, `inode`) in the directory open as `directory`, open as `fd`;
-  // `path` says where it is. Takes both descriptors and locks the file. Known to the stop
-  // request until it is released or removed.
-  NameReservation(std::string path, int directory, std::string name, int fd, dev_t device,
-                  ino_t inode);
-  ~NameReservation() { remove(); }
-  NameReservation(NameReservation&& other) noexcept;
-  NameReservation& operator=(NameReservation&& other) noexcept;
-  NameReservation(const NameReservation&) = delete;
-  NameReservation& operator=(const NameReservation&) = delete;
-
-  // The name now holds the run's file: nothing is removed.
-  void release();
-  void remove();
-
- private:
-  void close();
-
-  std::string path_;
-  std::string name_;
-  int directory_ = -1;
-  int fd_ = -1;
-  dev_t device_ = 0;
-  ino_t inode_ = 0;
-};
-
-// Whether `name` is one that prepareOutputPaths() reserves: "rowXXXX.TMP", alone, with the
-// extension of an output type, or as a sheet's file of a CSV or TSV report, "-NAME.csv"; and
-// either of the latter two followed by ".manifest.json".
-bool isReservedName(std::string_view name);
-
-// Removes the reservations that runs which are gone left in the directory open as
-// `directory`: empty files of reserved names, more than a few minutes old, whose lock can be
-// taken (see removeAbandonedFiles).
-void removeAbandonedReservations(int directory);
 
 struct OutputPath {
   std::string path;          // empty when no path could be chosen

@@ -214,6 +214,41 @@ void giveSignalsBack() {
   ::_exit(127);
 }
 
+// The middle process of a start: a session of its own, the watcher where the viewer is watched
+// (its end reported through `ended`, -1 for none), and the viewer running `argv`, whose
+// failure to run goes through `failure`.
+[[noreturn]] void startViewer(char** argv, int failure, int ended,
+                              std::chrono::milliseconds watchFor) {
+  // The viewer starts with no signal blocked, and the default actions first.
+  giveSignalsBack();
+  sigset_t none;
+  sigemptyset(&none);
+  ::sigprocmask(SIG_SETMASK, &none, nullptr);
+  ::setsid();
+  if (ended >= 0) {
+    const pid_t watcher = ::fork();
+    if (watcher < 0) failLaunch(failure);
+    if (watcher != 0) ::_exit(0);
+  }
+  pid_t viewer = ::fork();
+  if (viewer == 0) {
+    // Nothing of this process's input and output: a script that reads rowpress's output
+    // must not wait for the viewer, nor read what it prints.
+    int null = ::open("/dev/null", O_RDWR);
+    if (null < 0) failLaunch(failure);
+    for (int fd : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO}) ::dup2(null, fd);
+    if (null > STDERR_FILENO) ::close(null);
+    ::execvp(argv[0], argv);
+    failLaunch(failure);
+  }
+  if (viewer < 0) failLaunch(failure);
+  if (ended >= 0) {
+    keepOnlyReport(ended);
+    watchViewer(viewer, kReportFd, watchFor);
+  }
+  ::_exit(0);
+}
+
 }  // namespace
 
 void ignoreWriteSignals() {
@@ -284,34 +319,7 @@ std::string ProcessLauncher::start(const std::vector<std::string>& words) {
   if (middle == 0) {
     ::close(failure[0]);
     if (ended[0] >= 0) ::close(ended[0]);
-    // The viewer starts with no signal blocked, and the default actions first.
-    giveSignalsBack();
-    sigset_t none;
-    sigemptyset(&none);
-    ::sigprocmask(SIG_SETMASK, &none, nullptr);
-    ::setsid();
-    if (ended[1] >= 0) {
-      const pid_t watcher = ::fork();
-      if (watcher < 0) failLaunch(failure[1]);
-      if (watcher != 0) ::_exit(0);
-    }
-    pid_t viewer = ::fork();
-    if (viewer == 0) {
-      // Nothing of this process's input and output: a script that reads rowpress's output
-      // must not wait for the viewer, nor read what it prints.
-      int null = ::open("/dev/null", O_RDWR);
-      if (null < 0) failLaunch(failure[1]);
-      for (int fd : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO}) ::dup2(null, fd);
-      if (null > STDERR_FILENO) ::close(null);
-      ::execvp(argv[0], argv.data());
-      failLaunch(failure[1]);
-    }
-    if (viewer < 0) failLaunch(failure[1]);
-    if (ended[1] >= 0) {
-      keepOnlyReport(ended[1]);
-      watchViewer(viewer, kReportFd, watchFor_);
-    }
-    ::_exit(0);
+    startViewer(argv.data(), failure[1], ended[1], watchFor_);
   }
   ::close(failure[1]);
   if (ended[1] >= 0) ::close(ended[1]);

@@ -26,6 +26,7 @@
 #include <vector>
 
 #include "export/output_writer.h"
+#include "export/typed_cells.h"
 
 struct lxw_workbook;
 struct lxw_worksheet;
@@ -43,8 +44,6 @@ class XlsxWriter final : public OutputWriter {
   // The longest value that a cell may hold: kCellCharacters of four bytes each. A value read
   // no further than this (CellValue::cut) is "<Too Large>".
   static constexpr std::size_t kValueBytes = 4 * kCellCharacters;
-  // The widest column, in characters: a wide text column stays usable on the screen.
-  static constexpr int kWidestColumn = 50;
 
   // `sheetRows` is the number of data rows a sheet takes before the next one starts.
   explicit XlsxWriter(long long sheetRows = kSheetRows);
@@ -70,10 +69,6 @@ class XlsxWriter final : public OutputWriter {
   void endSheet(int columnCount, long long tableRows) override;
   // Assembles the workbook and writes it to the file.
   void finish(int columnCount, long long tableRows) override;
-
-  // How a column's values are written.
-  enum class CellKind { Text, Number, DateTime, Boolean, Binary };
-  static CellKind cellKindOf(int sqlType);
 
  private:
   bool ok() const;
@@ -133,23 +128,5 @@ class XlsxWriter final : public OutputWriter {
   };
   std::vector<SheetCount> written_;
 };
-
-// A date, a time of day or both, as SQL writes them: "YYYY-MM-DD", "HH:MM:SS" and
-// "YYYY-MM-DD HH:MM:SS", the seconds with an optional fraction. Anything else (a zone offset,
-// a time of 24:00 or more, a date that does not exist) is not one.
-struct SqlDateTime {
-  bool hasDate = false;
-  bool hasTime = false;
-  bool hasFraction = false;  // a fraction of a second that is not zero
-  bool fractionCut = false;  // digits that are not zero past the millisecond were left out
-  int year = 0, month = 0, day = 0;
-  double seconds = 0;  // since midnight
-};
-bool parseSqlDateTime(std::string_view text, SqlDateTime& value);
-
-// The spreadsheet's serial number of a date and time (days since 1899-12-30, the time as the
-// fraction of a day), or nothing when the date lies outside 1900-03-01..9999-12-31, where the
-// spreadsheet's serial numbers do not match the calendar or end.
-bool spreadsheetSerial(const SqlDateTime& value, double& serial);
 
 }  // namespace rowpress

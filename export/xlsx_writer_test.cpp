@@ -151,22 +151,6 @@ TEST_F(XlsxWriterTest, DatesTimesAndTimestampsAreDateCellsWithinTheSpreadsheetsC
                 "text:4713-01-01 10:00:00 BC", "datetime:9999-12-31T23:59:59.999000"}));
 }
 
-TEST(XlsxSerial, DaysCountFrom1899_12_30AndTheCalendarEndsAt9999) {
-  SqlDateTime value;
-  double serial = 0;
-  ASSERT_TRUE(parseSqlDateTime("1900-03-01", value));
-  ASSERT_TRUE(spreadsheetSerial(value, serial));
-  EXPECT_EQ(serial, 61);
-  ASSERT_TRUE(parseSqlDateTime("9999-12-31 12:00:00", value));
-  ASSERT_TRUE(spreadsheetSerial(value, serial));
-  EXPECT_EQ(serial, 2958465.5);
-  ASSERT_TRUE(parseSqlDateTime("06:00:00", value));
-  ASSERT_TRUE(spreadsheetSerial(value, serial));
-  EXPECT_EQ(serial, 0.25);
-  ASSERT_TRUE(parseSqlDateTime("1900-02-28", value));
-  EXPECT_FALSE(spreadsheetSerial(value, serial));
-}
-
 // NULL is no cell; the empty text is a string cell holding it.
 TEST_F(XlsxWriterTest, BitsAreBooleansBinaryIsMarkedAndNullIsAnEmptyCell) {
   const SheetDump dump = write({column("b", 1, kBit), column("bin", 16, kVarbinary),

@@ -52,53 +52,43 @@ std::optional<std::string> boundStatements(const JobSettings& job, SqlDialect di
   return std::nullopt;
 }
 
-RunResult runJob(JobSettings job, RunReport& report, Launcher& launcher, StopRequest& stop) {
-  // A report's texts are shown sheet by sheet as the export reaches them.
-  if (job.sheets.empty()) report.statusLine(job.sql);
+namespace {
 
+// A run that ends before connecting: `line` in the status list, and the outcome.
+RunResult refusedRun(RunReport& report, RunOutcome outcome, std::string line) {
+  report.statusLine(line);
   RunResult result;
+  result.outcome = outcome;
+  result.failureLine = std::move(line);
+  return result;
+}
+
+// The checks of a job before its run connects: the output name that its placeholders make (it
+// replaces the job's), the limits of the record, the options of delimited output and the time
+// zone, the default directory and the files that the run may not replace. The run that ends
+// there; nothing when the job may connect.
+std::optional<RunResult> refusedBeforeConnecting(JobSettings& job, RunReport& report) {
   // The output name's placeholders take the date and time once, as the run starts; the limit
   // of the name applies to what they make.
   const std::time_t now = std::time(nullptr);
   std::tm local{};
   localtime_r(&now, &local);
   ExpandedName named = expandOutputName(job.outFileName, job.parameters, local);
-  if (named.refusal) {
-    report.statusLine(*named.refusal);
-    result.outcome = RunOutcome::JobUnreadable;
-    result.failureLine = std::move(*named.refusal);
-    return result;
-  }
+  if (named.refusal) return refusedRun(report, RunOutcome::JobUnreadable, *named.refusal);
   // A name that its placeholders made too long is not a name the job can give.
   const JobField& outFile = fieldOf(SettingKey::OutFileName);
   if (named.name != job.outFileName) {
     if (auto refusal = refusalOf(named.name, outFile.limit, outFile.name)) {
-      report.statusLine(*refusal);
-      result.outcome = RunOutcome::JobUnreadable;
-      result.failureLine = std::move(*refusal);
-      return result;
+      return refusedRun(report, RunOutcome::JobUnreadable, *refusal);
     }
   }
   job.outFileName = std::move(named.name);
   if (auto problem = findLimitProblem(job)) {
-    report.statusLine(problem->message);
-    result.outcome = problem->outcome;
-    result.failureLine = problem->message;
-    return result;
+    return refusedRun(report, problem->outcome, problem->message);
   }
-  if (auto problem = delimitedOptionsProblem(job)) {
-    report.statusLine(*problem);
-    result.outcome = RunOutcome::JobUnreadable;
-    result.failureLine = std::move(*problem);
-    return result;
+  for (auto problem : {delimitedOptionsProblem(job), timeZoneProblem(job)}) {
+    if (problem) return refusedRun(report, RunOutcome::JobUnreadable, *problem);
   }
-  if (auto problem = timeZoneProblem(job)) {
-    report.statusLine(*problem);
-    result.outcome = RunOutcome::JobUnreadable;
-    result.failureLine = std::move(*problem);
-    return result;
-  }
-
   // A run that would write to a default name cannot start without a default directory, the
   // output and the type report never replace a file that the job was read from, and no two
   // files of the run are one file: each ends the run before connecting.
@@ -109,13 +99,18 @@ RunResult runJob(JobSettings job, RunReport& report, Launcher& launcher, StopReq
   } else {
     refused = runFilesInTheWay(job, type);
   }
-  if (refused) {
-    result.failureLine = std::move(*refused);
-    report.statusLine(result.failureLine);
-    result.outcome = RunOutcome::OutputFile;
-    return result;
-  }
+  if (refused) return refusedRun(report, RunOutcome::OutputFile, *refused);
+  return std::nullopt;
+}
 
+}  // namespace
+
+RunResult runJob(JobSettings job, RunReport& report, Launcher& launcher, StopRequest& stop) {
+  // A report's texts are shown sheet by sheet as the export reaches them.
+  if (job.sheets.empty()) report.statusLine(job.sql);
+  if (std::optional<RunResult> refused = refusedBeforeConnecting(job, report)) return *refused;
+
+  RunResult result;
   SessionFailure failure;
   std::optional<OdbcSession> session;
   {
@@ -136,11 +131,8 @@ RunResult runJob(JobSettings job, RunReport& report, Launcher& launcher, StopReq
   std::vector<RunStatement> statements;
   if (std::optional<std::string> refusal =
           boundStatements(job, dialectOfDbms(session->dbmsName()), statements)) {
-    report.statusLine(*refusal);
     CloseSession(*session);
-    result.outcome = RunOutcome::JobUnreadable;
-    result.failureLine = std::move(*refusal);
-    return result;
+    return refusedRun(report, RunOutcome::JobUnreadable, std::move(*refusal));
   }
   ExportRun run(job, report, stop, launcher);
   result.export_ = run.run(*session, statements);

@@ -128,6 +128,27 @@ std::string tooLongToLoadBack(const char* field, std::size_t limit) {
 }
 
 // One line for each field of `saved` that `loaded` does not give back.
+namespace {
+
+// Why the password is not in the settings file as it was: it was not saved (`fit` says why),
+// or it `differs` once loaded back; empty when it loads back.
+std::string passwordNotLoadedBack(PasswordFit fit, bool differs) {
+  switch (fit) {
+    case PasswordFit::TooLong:
+      return "The password is longer than " + std::to_string(kScrambledPasswordLimit) +
+             " bytes and was not saved.";
+    case PasswordFit::FromOutside:
+      return "The password came from ROWPRESS_PASSWORD or a password file and was not saved.";
+    case PasswordFit::WouldNotLoadBack:
+      return "The password cannot be stored in a settings file and was not saved.";
+    case PasswordFit::Fits:
+      break;
+  }
+  return differs ? willNotLoadBack(fieldOf(SettingKey::Password).name) : "";
+}
+
+}  // namespace
+
 std::vector<std::string> compareLoadedBack(const JobSettings& saved, const JobSettings& loaded,
                                            PasswordFit fit) {
   std::vector<std::string> problems;
@@ -153,16 +174,10 @@ std::vector<std::string> compareLoadedBack(const JobSettings& saved, const JobSe
         }
         break;
       case FieldKind::Password:
-        if (fit == PasswordFit::TooLong) {
-          problems.push_back("The password is longer than " +
-                             std::to_string(kScrambledPasswordLimit) + " bytes and was not saved.");
-        } else if (fit == PasswordFit::FromOutside) {
-          problems.push_back(
-              "The password came from ROWPRESS_PASSWORD or a password file and was not saved.");
-        } else if (fit == PasswordFit::WouldNotLoadBack) {
-          problems.push_back("The password cannot be stored in a settings file and was not saved.");
-        } else if (saved.*field.secret != loaded.*field.secret) {
-          problems.push_back(willNotLoadBack(field.name));
+        if (std::string problem =
+                passwordNotLoadedBack(fit, saved.*field.secret != loaded.*field.secret);
+            !problem.empty()) {
+          problems.push_back(std::move(problem));
         }
         break;
       case FieldKind::Flag:

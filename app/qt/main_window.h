@@ -170,6 +170,8 @@ class QtMainWindow : public QDialog, public View {
   void orderTabsByLayout();
   void showNewestStatusLine(QListWidget* list);
   QWidget* createControl(const TemplateControl& entry);
+  // The data source, table and status lists.
+  QListWidget* createList(ControlId id);
   QWidget* createSheetTabs();
   void watchList(ControlId id, QListWidget* list);
   QListWidget* list(ControlId id) const;

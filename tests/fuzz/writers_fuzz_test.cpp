@@ -21,6 +21,7 @@
 #include "export/output_file.h"
 #include "export/spreadsheetml_writer.h"
 #include "export/text_rules.h"
+#include "job/shown_text.h"
 #include "tests/fuzz/random_input.h"
 #include "tests/support/child_process.h"
 #include "tests/support/run_fixture.h"

@@ -12,6 +12,7 @@
 
 #include "export/output_naming.h"
 #include "export/text_rules.h"
+#include "job/shown_text.h"
 #include "tests/servers/server_test.h"
 
 namespace rowpress::support {

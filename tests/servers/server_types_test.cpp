@@ -14,6 +14,7 @@
 #include <utility>
 
 #include "export/text_rules.h"
+#include "job/shown_text.h"
 #include "tests/servers/server_test.h"
 #include "tests/spreadsheet/sheet_reader.h"
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "export/text_rules.h"
+#include "job/shown_text.h"
 #include "run/run_job.h"
 #include "tests/support/export_fixture.h"
 #include "tests/support/recording_report.h"

@@ -1,6 +1,8 @@
 #include "app/job_controls.h"
 
 #include <iterator>
+#include <optional>
+#include <utility>
 
 #include "job/job_fields.h"
 
@@ -53,28 +55,61 @@ ControlId outputBoxOf(OutputType type) {
   return ControlId::OutputXml;
 }
 
+namespace {
+
+// The control that shows each setting of the job, in the order of the settings file.
+constexpr std::pair<SettingKey, ControlId> kFieldControls[] = {
+    {SettingKey::Database, ControlId::DataSourceList},
+    {SettingKey::UserName, ControlId::UserName},
+    {SettingKey::Password, ControlId::Password},
+    {SettingKey::Sql, ControlId::SqlBox},
+    {SettingKey::Excel2007, ControlId::Excel2007},
+    {SettingKey::ForceFullLength, ControlId::ForceFullLength},
+    {SettingKey::Csv, ControlId::OutputCsv},
+    {SettingKey::Tsv, ControlId::OutputTsv},
+    {SettingKey::Html, ControlId::OutputHtml},
+    {SettingKey::LaunchApplication, ControlId::LaunchApplication},
+    {SettingKey::DoLaunchApplication, ControlId::LaunchOnFinish},
+    {SettingKey::OutFileName, ControlId::OutFileName},
+    {SettingKey::Xlsx, ControlId::OutputXlsx},
+    {SettingKey::QuoteFields, ControlId::QuoteFields},
+    {SettingKey::ByteOrderMark, ControlId::ByteOrderMark},
+    {SettingKey::Encoding, ControlId::Encoding},
+    {SettingKey::TimeZone, ControlId::TimeZone},
+};
+
+}  // namespace
+
+std::optional<ControlId> controlOf(SettingKey key) {
+  for (const auto& [setting, control] : kFieldControls) {
+    if (setting == key) return control;
+  }
+  return std::nullopt;
+}
+
 void showOutputType(View& view, OutputType type) {
   for (OutputType each : kOutputTypes) view.setChecked(outputBoxOf(each), each == type);
 }
 
 void showJob(const JobSettings& job, View& view) {
   for (const JobField& field : kJobFields) {
-    if (!field.control) continue;
+    const std::optional<ControlId> control = controlOf(field.key);
+    if (!control) continue;
     switch (field.kind) {
       case FieldKind::Text:
         // The data source list keeps what listing or loading put in it.
-        if (*field.control != ControlId::DataSourceList) {
-          view.setText(*field.control, job.*field.text);
+        if (*control != ControlId::DataSourceList) {
+          view.setText(*control, job.*field.text);
         }
         break;
       case FieldKind::Password:
-        view.setText(*field.control, (job.*field.secret).view());
+        view.setText(*control, (job.*field.secret).view());
         break;
       case FieldKind::Flag:
-        view.setChecked(*field.control, job.*field.flag);
+        view.setChecked(*control, job.*field.flag);
         break;
       case FieldKind::LaunchFlag:
-        view.setChecked(*field.control, !(job.*field.flag));
+        view.setChecked(*control, !(job.*field.flag));
         break;
       case FieldKind::OutputFlag:
       case FieldKind::Seconds:
@@ -108,8 +143,9 @@ void takeShownSheet(JobSettings& job, const View& view, int shown) {
 
 void takeJob(JobSettings& job, const View& view) {
   for (const JobField& field : kJobFields) {
-    if (!field.control) continue;
-    const ControlId control = *field.control;
+    const std::optional<ControlId> shown = controlOf(field.key);
+    if (!shown) continue;
+    const ControlId control = *shown;
     switch (field.kind) {
       case FieldKind::Text:
         if (control == ControlId::DataSourceList) {
@@ -167,8 +203,9 @@ void resetControlsBeforeLoad(View& view) {
 void showAppliedSettings(const std::vector<AppliedSetting>& shown, View& view) {
   for (const AppliedSetting& setting : shown) {
     const JobField& field = fieldOf(setting.key);
-    if (!field.control) continue;  // no box shows it: the job keeps it
-    const ControlId control = *field.control;
+    const std::optional<ControlId> shown = controlOf(field.key);
+    if (!shown) continue;  // no box shows it: the job keeps it
+    const ControlId control = *shown;
     switch (field.kind) {
       case FieldKind::Text:
       case FieldKind::Password:

@@ -3,14 +3,21 @@
 // then shows what it applied; saving takes the job from the controls and writes it.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "app/view.h"
+#include "job/job_fields.h"
 #include "job/job_settings.h"
 #include "settings/settings_file.h"
 
 namespace rowpress {
+
+// The control that shows a setting of the job; nothing for one that no control shows (the
+// timeout, the sheets, the parameters, Strict, Manifest, the decimal comma, which the separator
+// choice shows): the job keeps those as the files and switches gave them.
+std::optional<ControlId> controlOf(SettingKey key);
 
 // The check box that shows `type`.
 ControlId outputBoxOf(OutputType type);

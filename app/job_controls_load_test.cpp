@@ -34,6 +34,20 @@ class SettingsLoadTest : public ::testing::Test {
   bool holdsKey = false;  // whether the text loaded last held any key string
 };
 
+// Every flag of the job has its box but those that only a job file and the command line set:
+// Strict, Manifest, and the decimal comma (part of the separator choice).
+TEST(JobControls, EveryFlagHasItsBoxButThoseOfTheFileAndTheCommandLine) {
+  for (const JobField& field : kJobFields) {
+    if (field.kind != FieldKind::Flag && field.kind != FieldKind::LaunchFlag &&
+        field.kind != FieldKind::OutputFlag) {
+      continue;
+    }
+    const bool fileOnly = field.key == SettingKey::Strict || field.key == SettingKey::Manifest ||
+                          field.key == SettingKey::DecimalComma;
+    EXPECT_EQ(controlOf(field.key).has_value(), !fileOnly) << field.keyString;
+  }
+}
+
 TEST_F(SettingsLoadTest, KeyStringIsFoundAnywhereInALineEvenInAComment) {
   load("some text Database=\"dsn\"; more\r\n-- the old line was CSV=\"1\"; \r\n");
   EXPECT_EQ(job.dataSource, "dsn");

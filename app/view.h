@@ -11,7 +11,7 @@
 #include <utility>
 #include <vector>
 
-#include "job/controls.h"
+#include "app/controls.h"
 #include "job/job_settings.h"
 
 namespace rowpress {

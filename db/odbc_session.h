@@ -3,7 +3,6 @@
 // handles are db/'s own (db/odbc_handles.h): the floors above see a session, not ODBC.
 #pragma once
 
-#include <cstddef>
 #include <memory>
 #include <optional>
 #include <string>

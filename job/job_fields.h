@@ -1,8 +1,9 @@
 // The fields of the job record as one table: each setting one row, with its key in the
 // settings file, the member of the record it fills, its kind, how messages name it, its limit,
-// what refusing a value of it means for a run, and the control that shows it. The settings
-// reader and writer, the read-back after a save, the limit checks of a run and the controls'
-// showJob and takeJob all take them from here: a new setting is a new row.
+// what refusing a value of it means for a run. The settings reader and writer, the read-back
+// after a save, the limit checks of a run and the controls' showJob and takeJob all take them
+// from here: a new setting is a new row (and, where a control shows it, a row of the window's
+// table in app/job_controls.cpp).
 #pragma once
 
 #include <cstddef>
@@ -10,7 +11,6 @@
 #include <string>
 #include <string_view>
 
-#include "job/controls.h"
 #include "job/exit_status.h"
 #include "job/job_settings.h"
 
@@ -69,8 +69,7 @@ struct JobField {
   int JobSettings::*seconds = nullptr;
   std::size_t limit = 0;                             // of a text or the password, in bytes
   RunOutcome refusedAs = RunOutcome::JobUnreadable;  // the outcome of a run whose value is refused
-  std::optional<ControlId> control = std::nullopt;
-  OutputType output = OutputType::Xml;  // the type that an output flag selects
+  OutputType output = OutputType::Xml;               // the type that an output flag selects
   // A setting added after the first twelve is written only when set, after this comment
   // line, so that a file without it stays as it always was; nullptr for the first twelve.
   const char* newerComment = nullptr;
@@ -84,64 +83,55 @@ inline constexpr JobField kJobFields[] = {
      .name = "The data source name",
      .text = &JobSettings::dataSource,
      .limit = kCredentialLimit,
-     .refusedAs = RunOutcome::NoConnection,
-     .control = ControlId::DataSourceList},
+     .refusedAs = RunOutcome::NoConnection},
     {.key = SettingKey::UserName,
      .keyString = "UserName=\"",
      .kind = FieldKind::Text,
      .name = "The user name",
      .text = &JobSettings::userName,
      .limit = kCredentialLimit,
-     .refusedAs = RunOutcome::NoConnection,
-     .control = ControlId::UserName},
+     .refusedAs = RunOutcome::NoConnection},
     {.key = SettingKey::Password,
      .keyString = "Password=\"",
      .kind = FieldKind::Password,
      .name = "The password",
      .secret = &JobSettings::password,
      .limit = kCredentialLimit,
-     .refusedAs = RunOutcome::NoConnection,
-     .control = ControlId::Password},
+     .refusedAs = RunOutcome::NoConnection},
     {.key = SettingKey::Sql,
      .keyString = "SQL=\"",
      .kind = FieldKind::Text,
      .name = "The SQL text",
      .text = &JobSettings::sql,
      .limit = kSqlLimit,
-     .refusedAs = RunOutcome::StatementFailed,
-     .control = ControlId::SqlBox},
+     .refusedAs = RunOutcome::StatementFailed},
     {.key = SettingKey::Excel2007,
      .keyString = "2007=\"",
      .kind = FieldKind::Flag,
      .name = "The 2007 setting",
-     .flag = &JobSettings::excel2007,
-     .control = ControlId::Excel2007},
+     .flag = &JobSettings::excel2007},
     {.key = SettingKey::ForceFullLength,
      .keyString = "ForceFullLength=\"",
      .kind = FieldKind::Flag,
      .name = "The Force Full Length setting",
-     .flag = &JobSettings::forceFullLength,
-     .control = ControlId::ForceFullLength},
+     .flag = &JobSettings::forceFullLength},
     {.key = SettingKey::Csv,
      .keyString = "CSV=\"",
      .kind = FieldKind::OutputFlag,
      .name = "The CSV output setting",
      .flag = &JobSettings::outputCsv,
-     .control = ControlId::OutputCsv,
      .output = OutputType::Csv},
     {.key = SettingKey::Tsv,
      .keyString = "TSV=\"",
      .kind = FieldKind::OutputFlag,
      .name = "The TSV output setting",
      .flag = &JobSettings::outputTsv,
-     .control = ControlId::OutputTsv,
      .output = OutputType::Tsv},
     {.key = SettingKey::Html,
      .keyString = "HTML=\"",
      .kind = FieldKind::OutputFlag,
      .name = "The HTML output setting",
      .flag = &JobSettings::outputHtml,
-     .control = ControlId::OutputHtml,
      .output = OutputType::Html},
     {.key = SettingKey::LaunchApplication,
      .keyString = "LaunchApplication=\"",
@@ -149,28 +139,24 @@ inline constexpr JobField kJobFields[] = {
      .name = "The application to launch",
      .text = &JobSettings::launchApplication,
      .limit = kPathLimit,
-     .refusedAs = RunOutcome::OutputFile,
-     .control = ControlId::LaunchApplication},
+     .refusedAs = RunOutcome::OutputFile},
     {.key = SettingKey::DoLaunchApplication,
      .keyString = "DoLaunchApplication=\"",
      .kind = FieldKind::LaunchFlag,
      .name = "The Launch On Finish setting",
-     .flag = &JobSettings::noAutoOpen,
-     .control = ControlId::LaunchOnFinish},
+     .flag = &JobSettings::noAutoOpen},
     {.key = SettingKey::OutFileName,
      .keyString = "OutFileName=\"",
      .kind = FieldKind::Text,
      .name = "The output file name",
      .text = &JobSettings::outFileName,
      .limit = kPathLimit,
-     .refusedAs = RunOutcome::OutputFile,
-     .control = ControlId::OutFileName},
+     .refusedAs = RunOutcome::OutputFile},
     {.key = SettingKey::Xlsx,
      .keyString = "XLSX=\"",
      .kind = FieldKind::OutputFlag,
      .name = "The XLSX output setting",
      .flag = &JobSettings::outputXlsx,
-     .control = ControlId::OutputXlsx,
      .output = OutputType::Xlsx,
      .newerComment = "-- The XLSX Output Preference "},
     {.key = SettingKey::QuoteFields,
@@ -178,14 +164,12 @@ inline constexpr JobField kJobFields[] = {
      .kind = FieldKind::Flag,
      .name = "The Quote Fields setting",
      .flag = &JobSettings::quoteFields,
-     .control = ControlId::QuoteFields,
      .newerComment = "-- Quote Fields of CSV and TSV Output "},
     {.key = SettingKey::ByteOrderMark,
      .keyString = "ByteOrderMark=\"",
      .kind = FieldKind::Flag,
      .name = "The UTF-8 Byte Order Mark setting",
      .flag = &JobSettings::byteOrderMark,
-     .control = ControlId::ByteOrderMark,
      .newerComment = "-- UTF-8 Byte Order Mark of CSV and TSV Output "},
     {.key = SettingKey::Timeout,
      .keyString = "Timeout=\"",
@@ -237,7 +221,6 @@ inline constexpr JobField kJobFields[] = {
      .name = "The encoding",
      .text = &JobSettings::encoding,
      .limit = kCredentialLimit,
-     .control = ControlId::Encoding,
      .newerComment = "-- The Character Encoding of CSV and TSV Output (absent: UTF-8) "},
     {.key = SettingKey::TimeZone,
      .keyString = "TimeZone=\"",
@@ -245,7 +228,6 @@ inline constexpr JobField kJobFields[] = {
      .name = "The time zone",
      .text = &JobSettings::timeZone,
      .limit = kCredentialLimit,
-     .control = ControlId::TimeZone,
      .newerComment = "-- The Time Zone of the Session (absent: the data source's) "},
 };
 

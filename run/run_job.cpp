@@ -86,7 +86,8 @@ std::optional<RunResult> refusedBeforeConnecting(JobSettings& job, RunReport& re
   if (auto problem = findLimitProblem(job)) {
     return refusedRun(report, problem->outcome, problem->message);
   }
-  for (auto problem : {delimitedOptionsProblem(job), timeZoneProblem(job)}) {
+  for (const std::optional<std::string>& problem :
+       {delimitedOptionsProblem(job), timeZoneProblem(job)}) {
     if (problem) return refusedRun(report, RunOutcome::JobUnreadable, *problem);
   }
   // A run that would write to a default name cannot start without a default directory, the

@@ -1,5 +1,5 @@
 // The controls of the main window, by their dialog identifiers: the names that the dialog
-// logic, the window and the table of the job's fields share.
+// logic and the window share.
 #pragma once
 
 namespace rowpress {

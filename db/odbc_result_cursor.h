@@ -42,7 +42,7 @@ class OdbcResultCursor : public ResultCursor {
   using ResultCursor::execute;
   // Binds the values until the cursor goes or executes again; the statement then starts
   // without parameters.
-  Executed execute(std::string& sql, const std::vector<std::string>& values) override;
+  Executed execute(const std::string& sql, const std::vector<std::string>& values) override;
   std::optional<int> columnCount() override;
   const std::vector<ColumnInfo>& describe(int count) override;
   Fetched fetch() override;
@@ -83,7 +83,7 @@ class OdbcResultCursor : public ResultCursor {
   void resetParameters();
   // Describes the prepared statement's columns without a declared type into typedColumns_,
   // by running `sql` once more on the typed connection for its first row, rolled back.
-  void describeInTypedMode(std::string& sql);
+  void describeInTypedMode(const std::string& sql);
 
   struct Binding {
     std::size_t offset = 0;  // of the column's first row; its rows follow each other

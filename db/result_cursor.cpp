@@ -144,7 +144,7 @@ void OdbcResultCursor::closeResult() {
   executed_ = false;
 }
 
-ResultCursor::Executed OdbcResultCursor::execute(std::string& sql,
+ResultCursor::Executed OdbcResultCursor::execute(const std::string& sql,
                                                  const std::vector<std::string>& values) {
   // The statement before it (an earlier sheet of a report) gives back its result and its
   // columns' buffers.
@@ -157,13 +157,13 @@ ResultCursor::Executed OdbcResultCursor::execute(std::string& sql,
   if (typed_ != SQL_NULL_HDBC) {
     // Prepared first, so that the columns without a declared type are known and described by
     // the typed connection before this statement runs and holds any lock.
-    rc = SQLPrepare(statement_, reinterpret_cast<SQLCHAR*>(sql.data()),
+    rc = SQLPrepare(statement_, reinterpret_cast<SQLCHAR*>(const_cast<char*>(sql.data())),
                     static_cast<SQLINTEGER>(sql.size()));
     if (!succeeded(rc)) return Executed::Failed;
     describeInTypedMode(sql);
     rc = SQLExecute(statement_);
   } else {
-    rc = SQLExecDirect(statement_, reinterpret_cast<SQLCHAR*>(sql.data()),
+    rc = SQLExecDirect(statement_, reinterpret_cast<SQLCHAR*>(const_cast<char*>(sql.data())),
                        static_cast<SQLINTEGER>(sql.size()));
   }
   if (rc == SQL_NO_DATA) return Executed::NoData;
@@ -210,7 +210,7 @@ const std::vector<ColumnInfo>& OdbcResultCursor::describe(int count) {
   return columns_;
 }
 
-void OdbcResultCursor::describeInTypedMode(std::string& sql) {
+void OdbcResultCursor::describeInTypedMode(const std::string& sql) {
   // Only a column without a table of its own (an expression) has no declared type.
   SQLSMALLINT columns = 0;
   if (!succeeded(SQLNumResultCols(statement_, &columns))) return;
@@ -242,7 +242,7 @@ void OdbcResultCursor::describeInTypedMode(std::string& sql) {
     std::vector<SQLLEN> lengths;
     SQLSMALLINT count = 0;
     if (bindTextParameters(handle, values, lengths) &&
-        succeeded(SQLExecDirect(handle, reinterpret_cast<SQLCHAR*>(sql.data()),
+        succeeded(SQLExecDirect(handle, reinterpret_cast<SQLCHAR*>(const_cast<char*>(sql.data())),
                                 static_cast<SQLINTEGER>(sql.size()))) &&
         succeeded(SQLNumResultCols(handle, &count)) && count == columns) {
       for (int k : untyped) typedColumns_[k] = describeColumn(handle, k);

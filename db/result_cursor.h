@@ -32,9 +32,9 @@ class ResultCursor {
 
   // Executes `sql` as written, line breaks and "--" comments included, with `values` bound in
   // order to its `?` parameters, each as text (an empty value is the empty string, not NULL).
-  virtual Executed execute(std::string& sql, const std::vector<std::string>& values) = 0;
+  virtual Executed execute(const std::string& sql, const std::vector<std::string>& values) = 0;
   // Executes `sql` without parameters.
-  Executed execute(std::string& sql) { return execute(sql, {}); }
+  Executed execute(const std::string& sql) { return execute(sql, {}); }
   // The number of result columns of the executed statement; nothing when the driver cannot
   // tell it.
   virtual std::optional<int> columnCount() = 0;

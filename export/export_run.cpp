@@ -72,27 +72,26 @@ RunOutcome ExportRun::stoppedByRequest() {
   return RunOutcome::Stopped;
 }
 
-ExportResult ExportRun::run(const OdbcSession& session, std::vector<RunStatement>& statements) {
+ExportResult ExportRun::run(const OdbcSession& session,
+                            const std::vector<RunStatement>& statements) {
   timeZone_ = session.timeZone();
   std::unique_ptr<ResultCursor> cursor = openResultCursor(session);
   return run(*cursor, statements);
 }
 
-ExportResult ExportRun::run(const OdbcSession& session, std::string& sql) {
+ExportResult ExportRun::run(const OdbcSession& session, const std::string& sql) {
   timeZone_ = session.timeZone();
   std::unique_ptr<ResultCursor> cursor = openResultCursor(session);
   return run(*cursor, sql);
 }
 
-ExportResult ExportRun::run(ResultCursor& cursor, std::string& sql) {
+ExportResult ExportRun::run(ResultCursor& cursor, const std::string& sql) {
   std::vector<RunStatement> statements(1);
-  statements[0].sql = std::move(sql);
-  ExportResult result = run(cursor, statements);
-  sql = std::move(statements[0].sql);
-  return result;
+  statements[0].sql = sql;
+  return run(cursor, statements);
 }
 
-ExportResult ExportRun::run(ResultCursor& cursor, std::vector<RunStatement>& statements) {
+ExportResult ExportRun::run(ResultCursor& cursor, const std::vector<RunStatement>& statements) {
   result_ = ExportResult{};
   refused_ = {};
   started_ = std::chrono::system_clock::now();
@@ -159,7 +158,7 @@ bool ExportRun::headerChanged() {
   return true;
 }
 
-RunOutcome ExportRun::runSteps(ResultCursor& cursor, std::vector<RunStatement>& statements) {
+RunOutcome ExportRun::runSteps(ResultCursor& cursor, const std::vector<RunStatement>& statements) {
   if (stop_.requested()) return stoppedByRequest();
   const OutputType type = outputTypeOf(job_);
   reportJob_ = !statements.front().sheet.empty();
@@ -174,7 +173,7 @@ RunOutcome ExportRun::runSteps(ResultCursor& cursor, std::vector<RunStatement>& 
   if (reportJob_) planSheets(statements);
   bool stopped = false;
   for (std::size_t i = 0; i < statements.size(); ++i) {
-    RunStatement& statement = statements[i];
+    const RunStatement& statement = statements[i];
     Output& output = *outputs_[outputs_.size() == 1 ? 0 : i];
     if (reportJob_) beginSheet(statement, *output.writer);
     {
@@ -215,7 +214,7 @@ RunOutcome ExportRun::runSteps(ResultCursor& cursor, std::vector<RunStatement>& 
   return finish(type, stopped);
 }
 
-std::optional<RunOutcome> ExportRun::execute(ResultCursor& cursor, RunStatement& statement) {
+std::optional<RunOutcome> ExportRun::execute(ResultCursor& cursor, const RunStatement& statement) {
   ResultCursor::Executed executed = ResultCursor::Executed::Failed;
   {
     // The text goes to the driver as written: a "--" comment ends at its line's end. A stop

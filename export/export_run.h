@@ -100,14 +100,14 @@ class ExportRun {
 
   // One run on the session's statement through its result cursor: its statements one after
   // the other (a report job's sheets; else one).
-  ExportResult run(const OdbcSession& session, std::vector<RunStatement>& statements);
+  ExportResult run(const OdbcSession& session, const std::vector<RunStatement>& statements);
   // One run on `cursor`. Nothing is thrown: a run that runs out of memory or threads ends as
   // a file that could not be written, its temporary files removed. A report's statements all
   // write, or nothing is published: a failure in any sheet keeps every earlier file.
-  ExportResult run(ResultCursor& cursor, std::vector<RunStatement>& statements);
-  // A run of the job's one statement, the working copy of its text executed as written.
-  ExportResult run(ResultCursor& cursor, std::string& sql);
-  ExportResult run(const OdbcSession& session, std::string& sql);
+  ExportResult run(ResultCursor& cursor, const std::vector<RunStatement>& statements);
+  // A run of one statement, its text executed as written.
+  ExportResult run(ResultCursor& cursor, const std::string& sql);
+  ExportResult run(const OdbcSession& session, const std::string& sql);
 
  private:
   // An output file and the writer that writes it.
@@ -121,7 +121,7 @@ class ExportRun {
   // Chooses the paths and opens the output files; false when one cannot be created.
   bool openOutputs(OutputType type);
   // Executes the statement and reads its column count.
-  std::optional<RunOutcome> execute(ResultCursor& cursor, RunStatement& statement);
+  std::optional<RunOutcome> execute(ResultCursor& cursor, const RunStatement& statement);
   // Describes every column: the header row, the type report (closed after the `last`
   // statement's columns) and the column line.
   void describeColumns(ResultCursor& cursor, OutputWriter& writer, const std::string& sheet,
@@ -153,7 +153,7 @@ class ExportRun {
   std::optional<SameFile> sameFileOfRun() const;
 
   // The steps in order; returns the outcome.
-  RunOutcome runSteps(ResultCursor& cursor, std::vector<RunStatement>& statements);
+  RunOutcome runSteps(ResultCursor& cursor, const std::vector<RunStatement>& statements);
   // A report's sheets named to each writer before the first starts.
   void planSheets(const std::vector<RunStatement>& statements);
   // A report's sheet starts: its name and SQL in the status list, a sheet of the file.

@@ -65,7 +65,7 @@ class FakeResultCursor : public ResultCursor {
   } cancels;
 
   using ResultCursor::execute;
-  Executed execute(std::string& text, const std::vector<std::string>& bound) override {
+  Executed execute(const std::string& text, const std::vector<std::string>& bound) override {
     sql = text;
     values = bound;
     if (whileExecuting) whileExecuting();

@@ -17,7 +17,6 @@
 #include "export/output_target.h"
 #include "export/spreadsheetml_writer.h"
 #include "export/stop_request.h"
-#include "export/viewer.h"
 #include "export/xlsx_writer.h"
 #include "files/pause_point.h"
 

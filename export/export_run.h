@@ -1,6 +1,6 @@
 // The export run: executes the job's statement, describes its columns, streams every row
-// into the writer of the job's output type, enforces the workbook limits, keeps, discards or
-// launches the file, and returns what happened.
+// into the writer of the job's output type, enforces the workbook limits, keeps or discards
+// the file, and returns what happened. The run of a job (run/run_job.h) opens a kept file.
 #pragma once
 
 #include <chrono>
@@ -16,7 +16,6 @@
 #include "export/output_target.h"
 #include "export/output_writer.h"
 #include "export/value_account.h"
-#include "export/viewer.h"
 #include "job/job_settings.h"
 
 namespace rowpress {
@@ -70,8 +69,8 @@ struct ExportResult {
   // For a statement without a result set (DROP, INSERT, UPDATE, DELETE): the line that says
   // so, with the rows it affected where the driver tells them; empty otherwise.
   std::string noResultSet;
-  // "could not start VIEWER: REASON" when the viewer of a kept file could not be started, as
-  // the status list says it; empty otherwise.
+  // "could not start VIEWER: REASON" when the run of the job could not start the viewer of
+  // the kept file, as the status list says it; empty otherwise.
   std::string viewerFailure;
   // The message boxes to show, in order (a run shows one at most, rarely two).
   std::vector<ExportMessage> messages;
@@ -90,13 +89,12 @@ struct ExportResult {
 
 class ExportRun {
  public:
-  // The finished file is handed to the viewer through `launcher`; the rows are written by
-  // the writer that `writerFor` makes for the job's output type.
+  // The rows are written by the writer that `writerFor` makes for the job's output type.
   // The run answers to `stop`: it checks it at every row, registers its executing statement
   // and its publication with it, and ends as it asks.
   ExportRun(const JobSettings& job, ExportReport& report, StopRequest& stop,
-            Launcher& launcher = processLauncher(), WriterMaker writerFor = makeWriter)
-      : job_(job), report_(report), stop_(stop), launcher_(launcher), writerFor_(writerFor) {}
+            WriterMaker writerFor = makeWriter)
+      : job_(job), report_(report), stop_(stop), writerFor_(writerFor) {}
 
   // One run on the session's statement through its result cursor: its statements one after
   // the other (a report job's sheets; else one).
@@ -179,7 +177,6 @@ class ExportRun {
   const JobSettings& job_;
   ExportReport& report_;
   StopRequest& stop_;
-  Launcher& launcher_;
   WriterMaker writerFor_;
   ExportResult result_;
   std::vector<std::unique_ptr<Output>> outputs_;

@@ -16,7 +16,6 @@
 #include "export/output_target.h"
 #include "export/spreadsheetml_writer.h"
 #include "export/stop_request.h"
-#include "export/viewer.h"
 #include "export/xlsx_writer.h"
 #include "files/pause_point.h"
 
@@ -209,14 +208,7 @@ RunOutcome ExportRun::finish(OutputType type, bool stopped) {
     report_.statusLine(result_.outputNameIgnored);
   }
   pausePoint(kPauseAfterKeeping);
-  if (stopped) return RunOutcome::Limit;
-  // Asked to stop, the run opens nothing more.
-  if (stop_.requested()) return RunOutcome::Exported;
-  // A viewer that could not start leaves the export as it is: the files were written. It
-  // opens the first of them.
-  result_.viewerFailure = launchViewer(job_, type, result_.path, launcher_);
-  if (!result_.viewerFailure.empty()) report_.statusLine(result_.viewerFailure);
-  return RunOutcome::Exported;
+  return stopped ? RunOutcome::Limit : RunOutcome::Exported;
 }
 
 RunOutcome ExportRun::keepAll() {

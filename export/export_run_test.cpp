@@ -28,13 +28,11 @@ using support::writeFile;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 
-TEST_F(ExportRunTest, AnXlsxRunReplacesItsTargetWithTypedCellsAndLaunchesTheSpreadsheet) {
+TEST_F(ExportRunTest, AnXlsxRunReplacesItsTargetWithTypedCells) {
   execute("create table kinds (n double, d date, t timestamp, b bit, s varchar(10))");
   execute("insert into kinds values (3.25, '2024-02-29', '2024-01-02 03:04:05', 1, '<a&b>')");
   execute("insert into kinds values (NULL, '0000-00-00', NULL, 0, NULL)");
   setOutputType(job_, OutputType::Xlsx);
-  job_.noAutoOpen = false;
-  job_.launchApplication = "viewer";
   job_.outFileName = temp_ / "kinds.xlsx";
   writeFile(job_.outFileName, "the old workbook");
   RecordingReport report;
@@ -65,8 +63,6 @@ TEST_F(ExportRunTest, AnXlsxRunReplacesItsTargetWithTypedCellsAndLaunchesTheSpre
                       {"bool", "TRUE"},
                       {"text", "<a&b>"}},
                   Row{{"", ""}, {"text", "0000-00-00"}, {"", ""}, {"bool", "FALSE"}, {"", ""}}));
-  using Command = std::vector<std::string>;
-  EXPECT_THAT(launcher_.started, ElementsAre(Command{"viewer", job_.outFileName}));
 }
 
 // Makes the writer of the type and asks the run to stop while the file is being finished, as
@@ -105,7 +101,7 @@ TEST_F(ExportRunTest, AStopDuringTheFinishOfTheFileRemovesItOnceItIsDone) {
   auto session = OpenSession(job_, kFetchSessionMessages);
   ASSERT_TRUE(session);
   RecordingReport report;
-  ExportRun run(job_, report, StopRequest::instance(), launcher_, &StopWhileFinishing::make);
+  ExportRun run(job_, report, StopRequest::instance(), &StopWhileFinishing::make);
   std::string sql = "select 1 as id, 'A&B' as name union all select null, null";
   const ExportResult result = run.run(*session, sql);
   StopRequest::instance().reset();
@@ -115,7 +111,6 @@ TEST_F(ExportRunTest, AStopDuringTheFinishOfTheFileRemovesItOnceItIsDone) {
   EXPECT_EQ(readFile(job_.outFileName), "the old workbook");
   EXPECT_THAT(support::listDirectory(temp_.path()),
               ::testing::Not(::testing::Contains(::testing::HasSubstr(".part"))));
-  EXPECT_THAT(launcher_.started, ::testing::IsEmpty());
 }
 
 // The writer of the type, which runs out at the second row as a process limit makes a run
@@ -160,7 +155,7 @@ TEST_F(ExportRunTest, ARunThatRunsOutOfMemoryOrThreadsEndsAsAFileNotWritten) {
     auto session = OpenSession(job_, kFetchSessionMessages);
     ASSERT_TRUE(session);
     RecordingReport report;
-    ExportRun run(job_, report, StopRequest::instance(), launcher_, c.maker);
+    ExportRun run(job_, report, StopRequest::instance(), c.maker);
     std::string sql = "select 1 as id union all select 2 union all select 3";
     const ExportResult result = run.run(*session, sql);
     EXPECT_EQ(result.outcome, RunOutcome::OutputFile);
@@ -174,7 +169,6 @@ TEST_F(ExportRunTest, ARunThatRunsOutOfMemoryOrThreadsEndsAsAFileNotWritten) {
     EXPECT_THAT(support::listDirectory(temp_.path()),
                 ::testing::Not(::testing::Contains(::testing::HasSubstr(".rowpress-"))));
   }
-  EXPECT_THAT(launcher_.started, ::testing::IsEmpty());
 }
 
 // The faults below come from a result written down by the test: a driver shows them rarely.
@@ -189,8 +183,7 @@ TEST_F(ExportRunTest, AFetchThatFailsAtARowFailsTheStatementAndKeepsTheOldFile) 
   writeFile(job_.outFileName, "old");
   RecordingReport report;
   std::string sql = "select n, name from t";
-  const ExportResult result =
-      ExportRun(job_, report, StopRequest::instance(), launcher_).run(cursor, sql);
+  const ExportResult result = ExportRun(job_, report, StopRequest::instance()).run(cursor, sql);
   EXPECT_EQ(result.outcome, RunOutcome::StatementFailed);
   EXPECT_EQ(result.rows, 14);
   EXPECT_FALSE(result.kept);
@@ -207,7 +200,6 @@ TEST_F(ExportRunTest, AFetchThatFailsAtARowFailsTheStatementAndKeepsTheOldFile) 
   // The run's temporary file beside the target is gone.
   EXPECT_THAT(support::listDirectory(temp_.path()),
               ::testing::Each(::testing::Not(HasSubstr(".old.csv"))));
-  EXPECT_THAT(launcher_.started, ::testing::IsEmpty());
 }
 
 // A value that the driver fails to deliver fails the statement at once: no later value of the
@@ -219,8 +211,7 @@ TEST_F(ExportRunTest, AValueThatCannotBeReadFailsTheStatementAndBinaryValuesAreN
   cursor.failValueAt = {2, 3};
   RecordingReport report;
   std::string sql = "select n, data, name from t";
-  const ExportResult result =
-      ExportRun(job_, report, StopRequest::instance(), launcher_).run(cursor, sql);
+  const ExportResult result = ExportRun(job_, report, StopRequest::instance()).run(cursor, sql);
   EXPECT_EQ(result.outcome, RunOutcome::StatementFailed);
   using Read = std::pair<int, int>;
   EXPECT_THAT(cursor.read, ElementsAre(Read{1, 1}, Read{1, 3}, Read{2, 1}, Read{2, 3}));
@@ -236,7 +227,7 @@ TEST_F(ExportRunTest, AValueThatCannotBeReadFailsTheStatementAndBinaryValuesAreN
   xlsx.failValueAt = {2, 2};
   setOutputType(job_, OutputType::Xlsx);
   RecordingReport xlsxReport;
-  EXPECT_EQ(ExportRun(job_, xlsxReport, StopRequest::instance(), launcher_).run(xlsx, sql).outcome,
+  EXPECT_EQ(ExportRun(job_, xlsxReport, StopRequest::instance()).run(xlsx, sql).outcome,
             RunOutcome::StatementFailed);
   EXPECT_THAT(xlsx.read, ElementsAre(Read{1, 1}, Read{1, 2}, Read{1, 3}, Read{2, 1}, Read{2, 2}));
   EXPECT_TRUE(outputFiles().empty());
@@ -267,8 +258,7 @@ TEST_F(ExportRunTest, AColumnCountUnknownOrOver256EndsTheRunBeforeTheColumns) {
   for (Case& c : cases) {
     RecordingReport report;
     std::string sql = "select *";
-    const ExportResult result =
-        ExportRun(job_, report, StopRequest::instance(), launcher_).run(c.cursor, sql);
+    const ExportResult result = ExportRun(job_, report, StopRequest::instance()).run(c.cursor, sql);
     EXPECT_EQ(result.outcome, c.outcome);
     EXPECT_EQ(report.lines, c.lines);
     ASSERT_EQ(result.messages.size(), 1u);

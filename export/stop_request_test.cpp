@@ -49,8 +49,7 @@ TEST_F(ExportRunTest, AStopRequestEndsTheRunBetweenThePartsOfALongValue) {
   job_.quoteFields = true;
   RecordingReport report;
   std::string sql = "select memo from t";
-  const ExportResult result =
-      ExportRun(job_, report, StopRequest::instance(), launcher_).run(cursor, sql);
+  const ExportResult result = ExportRun(job_, report, StopRequest::instance()).run(cursor, sql);
   EXPECT_EQ(result.outcome, RunOutcome::Stopped);
   EXPECT_EQ(cursor.partsRead, 2);
   EXPECT_TRUE(outputFiles().empty());
@@ -160,8 +159,7 @@ TEST_F(ExportRunTest, AStopWhileExecutingCancelsOnlyACursorThatAllowsIt) {
     };
     RecordingReport report;
     std::string sql = "select n, name from t";
-    const ExportResult result =
-        ExportRun(job_, report, StopRequest::instance(), launcher_).run(cursor, sql);
+    const ExportResult result = ExportRun(job_, report, StopRequest::instance()).run(cursor, sql);
     EXPECT_EQ(result.outcome, RunOutcome::Stopped);
     EXPECT_EQ(cursor.cancels.load(), safe ? 1 : 0);
     EXPECT_EQ(cursor.described, -1);
@@ -195,8 +193,7 @@ TEST_F(ExportRunTest, AFetchThatFailsUnderAStopRequestEndsAsTheRequestSays) {
     };
     RecordingReport report;
     std::string sql = "select n, name from t";
-    const ExportResult result =
-        ExportRun(job_, report, StopRequest::instance(), launcher_).run(cursor, sql);
+    const ExportResult result = ExportRun(job_, report, StopRequest::instance()).run(cursor, sql);
     EXPECT_EQ(result.outcome, c.outcome);
     EXPECT_EQ(result.rows, 4);
     EXPECT_TRUE(result.messages.empty());

@@ -135,8 +135,15 @@ RunResult runJob(JobSettings job, RunReport& report, Launcher& launcher, StopReq
     CloseSession(*session);
     return refusedRun(report, RunOutcome::JobUnreadable, std::move(*refusal));
   }
-  ExportRun run(job, report, stop, launcher);
+  ExportRun run(job, report, stop);
   result.export_ = run.run(*session, statements);
+  // The viewer opens the first file of an export that ended as asked; a run asked to stop
+  // opens nothing more. One that could not start leaves the export as it is.
+  if (result.export_.outcome == RunOutcome::Exported && result.export_.kept && !stop.requested()) {
+    result.export_.viewerFailure =
+        launchViewer(job, outputTypeOf(job), result.export_.path, launcher);
+    if (!result.export_.viewerFailure.empty()) report.statusLine(result.export_.viewerFailure);
+  }
   result.outcome = result.export_.outcome;
   result.exported = true;
   if (session->timeZoneUnused()) {

@@ -65,7 +65,7 @@ TEST_F(ExportValuesTest, NullAndTheEmptyStringReachTheWriterApart) {
   std::string sql = "select short, long from e order by n";
   SilentReport report;
   CellRecorder::cells.clear();
-  ExportRun run(job_, report, StopRequest::instance(), launcher_, &CellRecorder::make);
+  ExportRun run(job_, report, StopRequest::instance(), &CellRecorder::make);
   const ExportResult result = run.run(*session, sql);
   EXPECT_EQ(result.outcome, RunOutcome::Exported);
   EXPECT_EQ(result.rows, 4);

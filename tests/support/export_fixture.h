@@ -1,6 +1,5 @@
 // The private ODBC world of tests/support/odbc_fixture.h with what an export run needs beside
-// it: a launcher that records the viewers instead of starting them, and the files that a run
-// left in the default directory.
+// it: an export run on a session, and the files that a run left in the default directory.
 #pragma once
 
 #include <algorithm>
@@ -12,20 +11,9 @@
 #include "export/column_type_report.h"
 #include "export/export_run.h"
 #include "export/stop_request.h"
-#include "export/viewer.h"
 #include "tests/support/odbc_fixture.h"
 
 namespace rowpress::support {
-
-// Records the commands it is asked to start, and starts nothing.
-class RecordingLauncher : public Launcher {
- public:
-  std::string start(const std::vector<std::string>& command) override {
-    started.push_back(command);
-    return {};
-  }
-  std::vector<std::vector<std::string>> started;
-};
 
 class ExportTest : public OdbcTest {
  protected:
@@ -39,8 +27,7 @@ class ExportTest : public OdbcTest {
       ADD_FAILURE() << "cannot connect to " << job_.dataSource;
       return {};
     }
-    ExportResult result =
-        ExportRun(job_, report, StopRequest::instance(), launcher_).run(*session, sql);
+    ExportResult result = ExportRun(job_, report, StopRequest::instance()).run(*session, sql);
     CloseSession(*session);
     return result;
   }
@@ -57,9 +44,6 @@ class ExportTest : public OdbcTest {
     EXPECT_EQ(files.size(), 1u) << "files in the default directory: " << files.size();
     return files.empty() ? std::string() : home() + "/" + files[0];
   }
-
-  // The viewers that the runs would start, recorded instead of started.
-  RecordingLauncher launcher_;
 };
 
 }  // namespace rowpress::support

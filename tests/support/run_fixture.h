@@ -5,12 +5,23 @@
 #include <string>
 #include <vector>
 
+#include "export/viewer.h"
 #include "job/shown_text.h"
 #include "run/run_job.h"
 #include "tests/support/export_fixture.h"
 #include "tests/support/recording_report.h"
 
 namespace rowpress::support {
+
+// Records the commands it is asked to start, and starts nothing.
+class RecordingLauncher : public Launcher {
+ public:
+  std::string start(const std::vector<std::string>& command) override {
+    started.push_back(command);
+    return {};
+  }
+  std::vector<std::vector<std::string>> started;
+};
 
 // The run's report: the export's record and the message boxes.
 class RecordingRunReport : public Recording<RunReport> {
@@ -44,6 +55,8 @@ class RunTest : public ExportTest {
   void useLauncher(Launcher& launcher) { runLauncher_ = &launcher; }
 
   RecordingRunReport report_;
+  // The viewers that the runs would start, recorded instead of started.
+  RecordingLauncher launcher_;
 
  private:
   Launcher* runLauncher_ = &launcher_;

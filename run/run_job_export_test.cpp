@@ -11,6 +11,7 @@
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <thread>
 
 #include "export/column_type_report.h"
@@ -397,70 +398,74 @@ TEST_F(RunExportTest, AViewerThatCannotStartIsAStatusLine) {
             "could not start " + (temp_ / "no such viewer\x1b[2J") + ": No such file or directory");
 }
 
-TEST_F(RunExportTest, AStopRequestEndsTheRunAtTheNextRowAndKeepsTheOldFile) {
-  StopRequest& stop = StopRequest::instance();
-  stop.reset();
-  const std::string target = temp_ / "report.csv";
-  writeFile(target, "the old report\r\n");
-  setOutputType(job_, OutputType::Csv);
-  job_.outFileName = target;
-  report_.onRowsDone = [&stop](long long rows) {
-    if (rows == 2048) stop.request(0);
-  };
-  const RunResult stopped = fetch(
-      "with recursive c(x) as (select 1 union all select x + 1 from c where x < 100000) "
-      "select x from c");
-  report_.onRowsDone = nullptr;
+// A CSV run over an old report, of 100,000 rows, stopped in the middle.
+class RunStopTest : public RunExportTest {
+ protected:
+  void SetUp() override {
+    RunExportTest::SetUp();
+    StopRequest::instance().reset();
+    writeFile(target_, "the old report\r\n");
+    setOutputType(job_, OutputType::Csv);
+    job_.outFileName = target_;
+  }
+  // The run, with `onRowsDone` called at every row count.
+  RunResult fetchStopped(std::function<void(long long)> onRowsDone) {
+    report_.onRowsDone = std::move(onRowsDone);
+    const RunResult result = fetch(
+        "with recursive c(x) as (select 1 union all select x + 1 from c where x < 100000) "
+        "select x from c");
+    report_.onRowsDone = nullptr;
+    return result;
+  }
+  // The old report is as it was and no temporary file of the run is left beside it.
+  void expectOldReportKept() {
+    EXPECT_EQ(readFile(target_), "the old report\r\n");
+    for (const std::string& name : support::listDirectory(temp_.path())) {
+      EXPECT_EQ(name.find(".report.csv"), std::string::npos) << name;
+    }
+  }
+
+  StopRequest& stop_ = StopRequest::instance();
+  const std::string target_ = temp_ / "report.csv";
+};
+
+TEST_F(RunStopTest, AStopRequestEndsTheRunAtTheNextRowAndKeepsTheOldFile) {
+  const RunResult stopped = fetchStopped([this](long long rows) {
+    if (rows == 2048) stop_.request(0);
+  });
   EXPECT_EQ(stopped.outcome, RunOutcome::Stopped);
   EXPECT_EQ(lastExport().rows, 2048);
   EXPECT_EQ(statusList().back(), "Stopped after 2048 rows; no output file was written.");
   EXPECT_TRUE(report_.messages.empty());
-  EXPECT_EQ(readFile(target), "the old report\r\n");
-  EXPECT_THAT(support::listDirectory(temp_.path()), ::testing::Contains("report.csv"));
-  for (const std::string& name : support::listDirectory(temp_.path())) {
-    EXPECT_EQ(name.find(".report.csv"), std::string::npos) << name;
-  }
+  expectOldReportKept();
   // A request made before a run starts stops it before anything is created.
   job_.outFileName.clear();
   EXPECT_EQ(fetch("select * from people").outcome, RunOutcome::Stopped);
   EXPECT_THAT(outputFiles(), ::testing::IsEmpty());
   // Once forgotten, the next run goes through.
-  stop.reset();
+  stop_.reset();
   EXPECT_EQ(fetch("select * from people").outcome, RunOutcome::Exported);
 }
 
-TEST_F(RunExportTest, TheWindowsCancelSaysCancelledAndIsForgottenForTheNextRun) {
-  StopRequest& stop = StopRequest::instance();
-  stop.reset();
-  const std::string target = temp_ / "report.csv";
-  writeFile(target, "the old report\r\n");
-  setOutputType(job_, OutputType::Csv);
-  job_.outFileName = target;
-  report_.onRowsDone = [&stop](long long rows) {
-    if (rows == 1024) stop.requestCancel();
+TEST_F(RunStopTest, TheWindowsCancelSaysCancelledAndIsForgottenForTheNextRun) {
+  const RunResult cancelled = fetchStopped([this](long long rows) {
+    if (rows == 1024) stop_.requestCancel();
     // A signal after the Cancel changes nothing: the first request wins.
-    if (rows == 2048) stop.request(SIGTERM);
-  };
-  const RunResult cancelled = fetch(
-      "with recursive c(x) as (select 1 union all select x + 1 from c where x < 100000) "
-      "select x from c");
-  report_.onRowsDone = nullptr;
+    if (rows == 2048) stop_.request(SIGTERM);
+  });
   EXPECT_EQ(cancelled.outcome, RunOutcome::Stopped);
-  EXPECT_TRUE(stop.cancelled());
-  EXPECT_EQ(stop.signal(), 0);
+  EXPECT_TRUE(stop_.cancelled());
+  EXPECT_EQ(stop_.signal(), 0);
   EXPECT_EQ(statusList().back(), "Cancelled after 1024 rows");
-  EXPECT_EQ(readFile(target), "the old report\r\n");
-  for (const std::string& name : support::listDirectory(temp_.path())) {
-    EXPECT_EQ(name.find(".report.csv"), std::string::npos) << name;
-  }
+  expectOldReportKept();
   // A signal after a reset is a signal again, not a Cancel.
-  stop.reset();
-  EXPECT_FALSE(stop.cancelled());
-  stop.request(SIGTERM);
-  EXPECT_FALSE(stop.cancelled());
+  stop_.reset();
+  EXPECT_FALSE(stop_.cancelled());
+  stop_.request(SIGTERM);
+  EXPECT_FALSE(stop_.cancelled());
   EXPECT_EQ(fetch("select * from people").outcome, RunOutcome::Stopped);
   EXPECT_EQ(statusList().back(), "Stopped after 0 rows; no output file was written.");
-  stop.reset();
+  stop_.reset();
   EXPECT_EQ(fetch("select * from people").outcome, RunOutcome::Exported);
 }
 

@@ -20,7 +20,7 @@ class ExportTest : public OdbcTest {
   // Exports the result of `sql` on a session of the fixture's job (on its data source unless
   // the test named another), reporting to `report`: what a run does once it has connected,
   // without the checks of the job before it.
-  ExportResult exportSql(std::string sql, ExportReport& report) {
+  ExportResult exportSql(const std::string& sql, ExportReport& report) {
     if (job_.dataSource.empty()) job_.dataSource = "rowtest";
     std::optional<OdbcSession> session = OpenSession(job_, kFetchSessionMessages);
     if (!session) {

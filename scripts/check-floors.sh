@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The core and its tests stand without the dialog: no file under the core's folders, their
-# tests included, and no shared test helper includes a header of app/. (The build refuses
-# such an include in the core's own sources; this covers the tests, which see the whole tree.)
+# tests included, and no shared test helper includes a header of app/. (The build refuses such
+# an include in the core's sources and in each floor's tests; this also covers the helpers of
+# tests/support/, which the tests of app/ and from the outside could include without a refusal.)
 set -euo pipefail
 top="$(cd "$(dirname "$0")/.." && pwd)"
 cd "$top"

@@ -179,7 +179,7 @@ TEST(ConnectionString, TheTimeZoneIsSetThroughTheDriverOrTheSessionIsRefused) {
             "how to set; leave TimeZone out for it.");
   // A name that could end the string or the statement never reaches either.
   // Nor one with a NUL byte or a byte that a Latin-1 locale calls a letter.
-  for (const std::string name :
+  for (const std::string& name :
        {std::string("UTC' or '1"), std::string("Europe/Berlin;x"), std::string("a b"),
         std::string("UTC}"), std::string("UTC\0Europe", 10), std::string("Z\xE9rich")}) {
     EXPECT_EQ(zoned("maria", name), "refused: The time zone \"" + name +

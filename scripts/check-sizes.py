@@ -15,7 +15,6 @@ FLOORS = ("job", "files", "db", "settings", "export", "run", "app")
 # Functions that are tables: one entry after another, nothing to split.
 TABLES = {
     ("app/command_line.cpp", "helpText"),  # the text of --help, line by line
-    ("settings/settings_format.cpp", "formatSettingsFile"),  # the file's keys in their order
     ("app/main_dialog.cpp", "handle"),  # each control's command, one case each
 }
 

@@ -15,38 +15,55 @@ std::string rule(char c) { return "-- " + std::string(88, c); }
 
 const char* flag(bool on) { return on ? "1" : "0"; }
 
-// The settings that came after the first twelve, each only when set, so that a file without
-// them stays as it always was and older readers pass their lines over.
-void appendNewerSettings(std::string& out, const JobSettings& job) {
-  for (const JobField& field : kJobFields) {
-    if (field.newerComment == nullptr) continue;
-    if (field.kind == FieldKind::SheetName) {
-      // The first sheet's name stands with the SQL text in its usual place.
-      for (std::size_t i = 1; i < job.sheets.size(); ++i) {
-        out += field.newerComment;
-        out += kLineEnd;
-        out += valueLine(SettingKey::Sheet, job.sheets[i].name);
-        out += valueLine(SettingKey::Sql, encodeSqlValue(job.sheets[i].sql));
-      }
-      continue;
-    }
-    if (field.kind == FieldKind::Parameter) {
-      for (const JobParameter& parameter : job.parameters) {
-        out += field.newerComment;
-        out += kLineEnd;
-        out += valueLine(SettingKey::Param, parameter.name + "=" + parameter.value);
-      }
-      continue;
-    }
-    std::string value;
-    if (field.flag && job.*field.flag) value = "1";
-    if (field.seconds && job.*field.seconds > 0) value = std::to_string(job.*field.seconds);
-    if (field.text) value = job.*field.text;
-    if (value.empty()) continue;
-    out += field.newerComment;
+// One of the settings that came after the first twelve, only when set, so that a file
+// without it stays as it always was and older readers pass its lines over.
+void appendNewerSetting(std::string& out, const JobField& field, const JobSettings& job) {
+  auto comment = [&out, &field] {
+    out += field.comment;
     out += kLineEnd;
-    out += valueLine(field.key, value);
+  };
+  if (field.kind == FieldKind::SheetName) {
+    // The first sheet's name stands with the SQL text in its usual place.
+    for (std::size_t i = 1; i < job.sheets.size(); ++i) {
+      comment();
+      out += valueLine(SettingKey::Sheet, job.sheets[i].name);
+      out += valueLine(SettingKey::Sql, encodeSqlValue(job.sheets[i].sql));
+    }
+    return;
   }
+  if (field.kind == FieldKind::Parameter) {
+    for (const JobParameter& parameter : job.parameters) {
+      comment();
+      out += valueLine(SettingKey::Param, parameter.name + "=" + parameter.value);
+    }
+    return;
+  }
+  std::string value;
+  if (field.flag && job.*field.flag) value = "1";
+  if (field.seconds && job.*field.seconds > 0) value = std::to_string(job.*field.seconds);
+  if (field.text) value = job.*field.text;
+  if (value.empty()) return;
+  comment();
+  out += valueLine(field.key, value);
+}
+
+// The value of one of the first twelve settings, which the file always holds; the first
+// sheet of a report gives the SQL text.
+std::string firstTwelveValue(const JobField& field, const JobSettings& job,
+                             const std::optional<std::string>& scrambled) {
+  switch (field.kind) {
+    case FieldKind::Password:
+      return scrambled.value_or(std::string());
+    case FieldKind::LaunchFlag:
+      return flag(!(job.*field.flag));
+    case FieldKind::Flag:
+    case FieldKind::OutputFlag:
+      return flag(job.*field.flag);
+    default:
+      break;
+  }
+  if (field.key != SettingKey::Sql) return job.*field.text;
+  return encodeSqlValue(job.sheets.empty() ? job.sql : job.sheets.front().sql);
 }
 
 }  // namespace
@@ -105,48 +122,18 @@ std::string formatSettingsFile(const JobSettings& job, std::time_t when, bool wi
   line("-- ");
   line("-- Generated : " + formatGeneratedDate(local));
   line(dashes);
-  line("-- The Database Name ");
-  out += valueLine(SettingKey::Database, job.dataSource);
-  line(dots);
-  line("-- The User Name ");
-  out += valueLine(SettingKey::UserName, job.userName);
-  line(dots);
-  line("-- The Password ");
-  out += valueLine(SettingKey::Password, scrambled.value_or(std::string()));
-  line(dots);
-  line("-- The SQL ");
-  if (!job.sheets.empty()) out += valueLine(SettingKey::Sheet, job.sheets.front().name);
-  out += valueLine(SettingKey::Sql,
-                   encodeSqlValue(job.sheets.empty() ? job.sql : job.sheets.front().sql));
-  line(dots);
-  line("-- Excell 2007 Compatible Mode ");
-  out += valueLine(SettingKey::Excel2007, flag(job.excel2007));
-  line(dots);
-  line(dots);
-  line("-- Force Full Column Length ");
-  out += valueLine(SettingKey::ForceFullLength, flag(job.forceFullLength));
-  line(dots);
-  line(dots);
-  line("-- The CSV Output Preference ");
-  out += valueLine(SettingKey::Csv, flag(job.outputCsv));
-  line(dots);
-  line(dots);
-  line("-- The TSV Output Preference ");
-  out += valueLine(SettingKey::Tsv, flag(job.outputTsv));
-  line(dots);
-  line("-- The HTML Output Preference ");
-  out += valueLine(SettingKey::Html, flag(job.outputHtml));
-  line(dots);
-  line(
-      "-- The Launch Application Preference (setting to \"\" forces excel as launch "
-      "application) ");
-  out += valueLine(SettingKey::LaunchApplication, job.launchApplication);
-  out += valueLine(SettingKey::DoLaunchApplication, flag(!job.noAutoOpen));
-  line(dashes);
-  line("-- The OutPut File Name Preference (set to \"\" to force unique temp names) ");
-  out += valueLine(SettingKey::OutFileName, job.outFileName);
-  line(dashes);
-  appendNewerSettings(out, job);
+  for (const JobField& field : kJobFields) {
+    if (field.newer) {
+      appendNewerSetting(out, field, job);
+      continue;
+    }
+    if (field.comment != nullptr) line(field.comment);
+    if (field.key == SettingKey::Sql && !job.sheets.empty()) {
+      out += valueLine(SettingKey::Sheet, job.sheets.front().name);
+    }
+    out += valueLine(field.key, firstTwelveValue(field, job, scrambled));
+    for (char after : field.rulesAfter) line(after == '.' ? dots : dashes);
+  }
   line("-- END");
   line(dashes);
   return out;

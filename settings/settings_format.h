@@ -12,37 +12,6 @@
 
 namespace rowpress {
 
-// The order in which the reader tests for the settings' key strings on a line: the first key
-// found decides the line. DoLaunchApplication comes before LaunchApplication because its key
-// string holds the other. The keys added since the first twelve come after them: no key
-// string holds another one's, so a reader that does not know them passes their lines over.
-inline constexpr SettingKey kKeyTestOrder[] = {
-    SettingKey::Database,
-    SettingKey::UserName,
-    SettingKey::DoLaunchApplication,
-    SettingKey::ForceFullLength,
-    SettingKey::Excel2007,
-    SettingKey::LaunchApplication,
-    SettingKey::OutFileName,
-    SettingKey::Password,
-    SettingKey::Sql,
-    SettingKey::Tsv,
-    SettingKey::Csv,
-    SettingKey::Html,
-    SettingKey::Xlsx,
-    SettingKey::QuoteFields,
-    SettingKey::ByteOrderMark,
-    SettingKey::Timeout,
-    SettingKey::Strict,
-    SettingKey::Manifest,
-    SettingKey::Sheet,
-    SettingKey::Param,
-    SettingKey::Separator,
-    SettingKey::DecimalComma,
-    SettingKey::Encoding,
-    SettingKey::TimeZone,
-};
-
 // The key string: the key, its equals sign and the opening double quote, as `CSV="`.
 constexpr std::string_view keyStringOf(SettingKey key) { return fieldOf(key).keyString; }
 // How messages name the field that a setting fills, as "The output file name".

@@ -179,14 +179,8 @@ TEST(SettingsFormat, TheNewerSettingsComeBeforeTheEndOnlyWhenOn) {
       std::string::npos);
 }
 
-TEST(SettingsFormat, EveryKeyIsOneRowOfTheFieldTableWithTheMemberOfItsKind) {
-  EXPECT_EQ(std::size(kJobFields), std::size(kKeyTestOrder));
-  for (SettingKey key : kKeyTestOrder) {
-    const auto rows = std::count_if(std::begin(kJobFields), std::end(kJobFields),
-                                    [key](const JobField& field) { return field.key == key; });
-    EXPECT_EQ(rows, 1) << keyStringOf(key);
-    const JobField& field = fieldOf(key);
-    EXPECT_EQ(field.key, key);
+TEST(SettingsFormat, EveryRowHasTheMemberOfItsKind) {
+  for (const JobField& field : kJobFields) {
     // The one member that the kind reads and writes, and nothing else; the sheets and the
     // parameters are lists of their own.
     const int members = (field.text != nullptr) + (field.secret != nullptr) +
@@ -218,8 +212,10 @@ TEST(SettingsFormat, EveryKeyIsOneRowOfTheFieldTableWithTheMemberOfItsKind) {
 TEST(SettingsFormat, NoKeyStringHoldsAnotherOneOrTheWordsOfAComment) {
   // Readers of older files pass the newer lines over only when no key they know lies in them;
   // DoLaunchApplication holds LaunchApplication, which the test order allows for.
-  for (SettingKey key : kKeyTestOrder) {
-    for (SettingKey other : kKeyTestOrder) {
+  for (const JobField& row : kJobFields) {
+    for (const JobField& otherRow : kJobFields) {
+      const SettingKey key = row.key;
+      const SettingKey other = otherRow.key;
       if (key == other ||
           (key == SettingKey::DoLaunchApplication && other == SettingKey::LaunchApplication)) {
         continue;

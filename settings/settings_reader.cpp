@@ -77,7 +77,9 @@ struct KeyFound {
 };
 
 std::optional<KeyFound> findKey(const std::string& line) {
-  for (SettingKey key : kKeyTestOrder) {
+  // In SettingKey's order, which is the order in which a line is tested for the keys.
+  for (int index = 0; index < kSettingCount; ++index) {
+    const auto key = static_cast<SettingKey>(index);
     std::string_view keyString = keyStringOf(key);
     std::size_t at = line.find(keyString);
     if (at != std::string::npos) return KeyFound{key, at + keyString.size()};

@@ -44,7 +44,7 @@ struct SettingsText {
 // dropped; a text without any LF that holds a CR was written with CR line ends and is read
 // with CR as the line end. Lines
 // without a key string and values that cannot be used are passed over; the first key found
-// on a line, in kKeyTestOrder, decides the line. The continuation lines of the SQL text are
+// on a line, in SettingKey's order, decides the line. The continuation lines of the SQL text are
 // taken by the SQL setting and searched for nothing else. A continuation line holding no
 // text adds an empty line to the SQL text. An SQL text without its closing pair is not
 // taken. A line over kSettingsLineLimit ends the reading (an SQL text that it belongs to is

@@ -11,6 +11,8 @@
 #include <memory>
 #include <nlohmann/json.hpp>
 
+#include "files/file_descriptor.h"
+
 namespace rowpress {
 
 namespace {
@@ -61,8 +63,8 @@ std::string sha256Hex(std::string_view data) {
 }
 
 std::optional<ManifestFile> digestFile(const std::string& path, std::string& error) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
-  if (fd < 0) {
+  FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
+  if (!fd) {
     error = std::strerror(errno);
     return std::nullopt;
   }
@@ -71,7 +73,7 @@ std::optional<ManifestFile> digestFile(const std::string& path, std::string& err
   ManifestFile file{path, 0, {}};
   std::vector<char> buffer(1 << 16);
   while (ok) {
-    const ssize_t got = ::read(fd, buffer.data(), buffer.size());
+    const ssize_t got = ::read(fd.get(), buffer.data(), buffer.size());
     if (got < 0 && errno == EINTR) continue;
     if (got < 0) {
       error = std::strerror(errno);
@@ -82,7 +84,7 @@ std::optional<ManifestFile> digestFile(const std::string& path, std::string& err
     file.bytes += got;
     ok = EVP_DigestUpdate(context.get(), buffer.data(), static_cast<std::size_t>(got)) == 1;
   }
-  ::close(fd);
+  fd.reset();
   unsigned char digest[EVP_MAX_MD_SIZE];
   unsigned int size = 0;
   if (ok) ok = EVP_DigestFinal_ex(context.get(), digest, &size) == 1;

@@ -14,8 +14,8 @@ namespace rowpress {
 NameReservation::NameReservation(NameReservation&& other) noexcept
     : path_(std::move(other.path_)),
       name_(std::move(other.name_)),
-      directory_(std::exchange(other.directory_, -1)),
-      fd_(std::exchange(other.fd_, -1)),
+      directory_(std::move(other.directory_)),
+      fd_(std::move(other.fd_)),
       device_(other.device_),
       inode_(other.inode_) {
   other.path_.clear();
@@ -26,8 +26,8 @@ NameReservation& NameReservation::operator=(NameReservation&& other) noexcept {
     remove();
     path_ = std::move(other.path_);
     name_ = std::move(other.name_);
-    directory_ = std::exchange(other.directory_, -1);
-    fd_ = std::exchange(other.fd_, -1);
+    directory_ = std::move(other.directory_);
+    fd_ = std::move(other.fd_);
     device_ = other.device_;
     inode_ = other.inode_;
     other.path_.clear();
@@ -43,17 +43,15 @@ NameReservation::NameReservation(std::string path, int directory, std::string na
       fd_(fd),
       device_(device),
       inode_(inode) {
-  lockForRun(fd_);
+  lockForRun(fd_.get());
   if (!path_.empty()) {
-    StopRequest::instance().addReservation(path_, device_, inode_, directory_);
+    StopRequest::instance().addReservation(path_, device_, inode_, directory_.get());
   }
 }
 
 void NameReservation::close() {
-  closeLockedForRun(fd_);
-  fd_ = -1;
-  if (directory_ >= 0) ::close(directory_);
-  directory_ = -1;
+  fd_.reset();
+  directory_.reset();
   if (!path_.empty()) StopRequest::instance().removeReservation(path_);
   path_.clear();
 }
@@ -62,9 +60,9 @@ void NameReservation::release() { close(); }
 
 void NameReservation::remove() {
   struct stat st;
-  if (directory_ >= 0 && ::fstatat(directory_, name_.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+  if (directory_ && ::fstatat(directory_.get(), name_.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
       st.st_dev == device_ && st.st_ino == inode_ && S_ISREG(st.st_mode) && st.st_size == 0) {
-    ::unlinkat(directory_, name_.c_str(), 0);
+    ::unlinkat(directory_.get(), name_.c_str(), 0);
   }
   close();
 }

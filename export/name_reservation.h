@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+#include "files/temporary_files.h"
+
 namespace rowpress {
 
 // The default name reserved for one run: the empty file "rowXXXX.TMP.ext" that the run
@@ -38,8 +40,8 @@ class NameReservation {
 
   std::string path_;
   std::string name_;
-  int directory_ = -1;
-  int fd_ = -1;
+  FileDescriptor directory_;
+  RunLockedDescriptor fd_;
   dev_t device_ = 0;
   ino_t inode_ = 0;
 };

@@ -62,19 +62,19 @@ bool OutputTarget::openWorkDirectory() {
     return false;
   }
   workName_ = name;
-  workParent_ = ::fcntl(directory, F_DUPFD_CLOEXEC, 0);
-  workFd_ = ::openat(directory, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  workParent_.reset(::fcntl(directory, F_DUPFD_CLOEXEC, 0));
+  workFd_.reset(::openat(directory, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
   struct stat st;
-  if (workParent_ < 0 || workFd_ < 0 || ::fstat(workFd_, &st) != 0 || st.st_uid != ::geteuid() ||
+  if (!workParent_ || !workFd_ || ::fstat(workFd_.get(), &st) != 0 || st.st_uid != ::geteuid() ||
       (st.st_mode & (S_IRWXG | S_IRWXO)) != 0) {
     // Not the directory just made: another took its name in between.
-    error_ = std::strerror(workFd_ < 0 || workParent_ < 0 ? errno : EEXIST);
+    error_ = std::strerror(!workFd_ || !workParent_ ? errno : EEXIST);
     closeWorkDirectory();
     return false;
   }
   // Locked, and this process's own, as the temporary file is: no cleaner takes it.
-  lockForRun(workFd_);
-  file_.setWorkDirectory(workFd_);
+  lockForRun(workFd_.get());
+  file_.setWorkDirectory(workFd_.get());
   return true;
 }
 
@@ -82,15 +82,13 @@ void OutputTarget::closeWorkDirectory() {
   if (workName_.empty()) return;
   // Only the directory this run made, never one that has taken its name since.
   struct stat mine, named;
-  if (workFd_ >= 0 && workParent_ >= 0 && ::fstat(workFd_, &mine) == 0 &&
-      ::fstatat(workParent_, workName_.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 &&
+  if (workFd_ && workParent_ && ::fstat(workFd_.get(), &mine) == 0 &&
+      ::fstatat(workParent_.get(), workName_.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 &&
       mine.st_dev == named.st_dev && mine.st_ino == named.st_ino) {
-    ::unlinkat(workParent_, workName_.c_str(), AT_REMOVEDIR);
+    ::unlinkat(workParent_.get(), workName_.c_str(), AT_REMOVEDIR);
   }
-  closeLockedForRun(workFd_);
-  if (workParent_ >= 0) ::close(workParent_);
-  workFd_ = -1;
-  workParent_ = -1;
+  workFd_.reset();
+  workParent_.reset();
   file_.setWorkDirectory(-1);
   workName_.clear();
   workRegistered_.release();

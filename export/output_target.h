@@ -8,6 +8,8 @@
 #include "export/output_naming.h"
 #include "export/stop_request.h"
 #include "files/atomic_file.h"
+#include "files/file_descriptor.h"
+#include "files/temporary_files.h"
 
 namespace rowpress {
 
@@ -71,9 +73,9 @@ class OutputTarget {
   RegisteredTemporary registered_;
   AtomicFile atomic_;
   RegisteredTemporary workRegistered_;
-  std::string workName_;  // its name in the target's directory; empty without one
-  int workParent_ = -1;   // the target's directory, for as long as the work directory lives
-  int workFd_ = -1;
+  std::string workName_;       // its name in the target's directory; empty without one
+  FileDescriptor workParent_;  // the target's directory, for as long as the work directory lives
+  RunLockedDescriptor workFd_;
   OutputFile file_;
   NameReservation reserved_;
   std::string error_;

@@ -19,8 +19,8 @@ AtomicFile::AtomicFile(AtomicFile&& other) noexcept
       temporaryName_(std::move(other.temporaryName_)),
       temporary_(std::move(other.temporary_)),
       error_(std::move(other.error_)),
-      fd_(std::exchange(other.fd_, -1)),
-      dirFd_(std::exchange(other.dirFd_, -1)),
+      fd_(std::move(other.fd_)),
+      dirFd_(std::move(other.dirFd_)),
       dirDevice_(other.dirDevice_),
       dirInode_(other.dirInode_),
       replacing_(other.replacing_),
@@ -37,8 +37,8 @@ AtomicFile& AtomicFile::operator=(AtomicFile&& other) noexcept {
     temporaryName_ = std::move(other.temporaryName_);
     temporary_ = std::move(other.temporary_);
     error_ = std::move(other.error_);
-    fd_ = std::exchange(other.fd_, -1);
-    dirFd_ = std::exchange(other.dirFd_, -1);
+    fd_ = std::move(other.fd_);
+    dirFd_ = std::move(other.dirFd_);
     dirDevice_ = other.dirDevice_;
     dirInode_ = other.dirInode_;
     replacing_ = other.replacing_;
@@ -66,18 +66,18 @@ bool AtomicFile::prepare(const std::string& path) {
     return false;
   }
   const std::string directory = directoryOf(file);
-  dirFd_ = openRunDirectory(directory);
+  dirFd_.reset(openRunDirectory(directory));
   struct stat dir;
-  if (dirFd_ < 0 || ::fstat(dirFd_, &dir) != 0) {
+  if (!dirFd_ || ::fstat(dirFd_.get(), &dir) != 0) {
     fail(errno);
     discard();
     return false;
   }
 
   struct stat st;
-  const bool exists = ::fstatat(dirFd_, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
+  const bool exists = ::fstatat(dirFd_.get(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
   if (!exists && errno != ENOENT) fail(errno);
-  if (exists) error_ = whyNotReplaced(dirFd_, name, st, dir);
+  if (exists) error_ = whyNotReplaced(dirFd_.get(), name, st, dir);
   if (!error_.empty()) {
     discard();
     return false;
@@ -87,7 +87,7 @@ bool AtomicFile::prepare(const std::string& path) {
   dirDevice_ = dir.st_dev;
   dirInode_ = dir.st_ino;
   replacing_ = exists;
-  removeAbandonedTemporaryFiles(dirFd_, name);
+  removeAbandonedTemporaryFiles(dirFd_.get(), name);
   const std::string random = randomTemporaryPart();
   temporaryName_ = temporaryNameFor(name, random);
   temporary_ = temporaryNameFor(file, random);
@@ -134,19 +134,19 @@ std::optional<FileTarget> fileTargetOf(const std::string& path) {
 }
 
 std::optional<FileTarget> AtomicFile::target() const {
-  if (dirFd_ < 0 || name_.empty()) return std::nullopt;
-  return targetIn(dirFd_, name_);
+  if (!dirFd_ || name_.empty()) return std::nullopt;
+  return targetIn(dirFd_.get(), name_);
 }
 
 bool AtomicFile::create(mode_t newFileMode) {
-  if (temporaryName_.empty() || fd_ >= 0) {
+  if (temporaryName_.empty() || fd_) {
     if (error_.empty()) fail(EINVAL);
     return false;
   }
   // A new file gets the mode asked for; one that replaces a file is private until it gets the
   // replaced file's permissions at the end.
   const mode_t mode = replacing_ ? S_IRUSR | S_IWUSR : newFileMode;
-  const int fd = ::openat(dirFd_, temporaryName_.c_str(),
+  const int fd = ::openat(dirFd_.get(), temporaryName_.c_str(),
                           O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
   if (fd < 0) {
     fail(errno);
@@ -154,15 +154,13 @@ bool AtomicFile::create(mode_t newFileMode) {
     return false;
   }
   lockForRun(fd);
-  fd_ = fd;
+  fd_.reset(fd);
   return true;
 }
 
 void AtomicFile::closeDescriptors() {
-  closeLockedForRun(fd_);
-  fd_ = -1;
-  if (dirFd_ >= 0) ::close(dirFd_);
-  dirFd_ = -1;
+  fd_.reset();
+  dirFd_.reset();
   temporary_.clear();
   temporaryName_.clear();
   synced_ = false;
@@ -175,22 +173,23 @@ bool AtomicFile::failBecause(std::string why) {
 }
 
 bool AtomicFile::sync() {
-  if (fd_ < 0) {
+  if (!fd_) {
     if (error_.empty()) fail(EBADF);
     return false;
   }
   // On disk before it takes the name; a file system that cannot sync says so with EINVAL.
-  if (::fsync(fd_) != 0 && errno != EINVAL && errno != ENOSYS && errno != ENOTSUP) {
+  if (::fsync(fd_.get()) != 0 && errno != EINVAL && errno != ENOSYS && errno != ENOTSUP) {
     return failBecause(std::strerror(errno));
   }
 
   ReplacedFile old;
   struct stat mine;
-  if (::fstatat(dirFd_, name_.c_str(), &old.status, AT_SYMLINK_NOFOLLOW) == 0 &&
+  if (::fstatat(dirFd_.get(), name_.c_str(), &old.status, AT_SYMLINK_NOFOLLOW) == 0 &&
       S_ISREG(old.status.st_mode)) {
     std::string why;
-    if (::fstat(fd_, &mine) != 0) return failBecause(std::strerror(errno));
-    if (!readAttributes(dirFd_, name_, old, why) || !keepWhatItWas(fd_, mine, old, why)) {
+    if (::fstat(fd_.get(), &mine) != 0) return failBecause(std::strerror(errno));
+    if (!readAttributes(dirFd_.get(), name_, old, why) ||
+        !keepWhatItWas(fd_.get(), mine, old, why)) {
       return failBecause(why);
     }
   }
@@ -199,7 +198,7 @@ bool AtomicFile::sync() {
 }
 
 bool AtomicFile::commit() {
-  if (fd_ < 0) {
+  if (!fd_) {
     if (error_.empty()) fail(EBADF);
     return false;
   }
@@ -214,12 +213,12 @@ bool AtomicFile::commit() {
   // Only the file this run wrote takes the target's name: a link or another file that took
   // the temporary name during the run is never published.
   struct stat written, temporary;
-  if (::fstat(fd_, &written) != 0 ||
-      ::fstatat(dirFd_, temporaryName_.c_str(), &temporary, AT_SYMLINK_NOFOLLOW) != 0 ||
+  if (::fstat(fd_.get(), &written) != 0 ||
+      ::fstatat(dirFd_.get(), temporaryName_.c_str(), &temporary, AT_SYMLINK_NOFOLLOW) != 0 ||
       !sameFile(written, temporary)) {
     return failBecause(kTemporaryReplaced);
   }
-  if (::renameat(dirFd_, temporaryName_.c_str(), dirFd_, name_.c_str()) != 0) {
+  if (::renameat(dirFd_.get(), temporaryName_.c_str(), dirFd_.get(), name_.c_str()) != 0) {
     return failBecause(std::strerror(errno));
   }
   // The lock goes only now, with the descriptor, once the file has its final name.
@@ -228,11 +227,11 @@ bool AtomicFile::commit() {
 }
 
 bool AtomicFile::removeTarget() {
-  if (dirFd_ < 0) {
+  if (!dirFd_) {
     if (error_.empty()) fail(EBADF);
     return false;
   }
-  if (::unlinkat(dirFd_, name_.c_str(), 0) == 0) {
+  if (::unlinkat(dirFd_.get(), name_.c_str(), 0) == 0) {
     removedTarget_ = true;
     return true;
   }
@@ -244,10 +243,10 @@ bool AtomicFile::removeTarget() {
 void AtomicFile::discard() {
   // Only the file this run created goes, never one that has taken its name since.
   struct stat mine, named;
-  if (fd_ >= 0 && ::fstat(fd_, &mine) == 0 &&
-      ::fstatat(dirFd_, temporaryName_.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 &&
+  if (fd_ && ::fstat(fd_.get(), &mine) == 0 &&
+      ::fstatat(dirFd_.get(), temporaryName_.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 &&
       sameFile(mine, named)) {
-    ::unlinkat(dirFd_, temporaryName_.c_str(), 0);
+    ::unlinkat(dirFd_.get(), temporaryName_.c_str(), 0);
   }
   closeDescriptors();
 }

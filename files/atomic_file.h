@@ -83,12 +83,12 @@ class AtomicFile {
   bool prepare(const std::string& path);
   bool create(mode_t newFileMode);
 
-  bool isOpen() const { return fd_ >= 0; }
+  bool isOpen() const { return static_cast<bool>(fd_); }
   // The descriptor of the temporary file, open for reading and writing; it holds the lock
   // and stays open until commit() or discard().
-  int descriptor() const { return fd_; }
+  int descriptor() const { return fd_.get(); }
   // The descriptor of the file's directory from prepare() until commit() or discard(), else -1.
-  int directoryDescriptor() const { return dirFd_; }
+  int directoryDescriptor() const { return dirFd_.get(); }
   // Empty when no temporary file is prepared or open.
   const std::string& temporaryPath() const { return temporary_; }
   // The target as it is now, found through the directory descriptor; nothing when no
@@ -127,8 +127,8 @@ class AtomicFile {
   std::string temporaryName_;
   std::string temporary_;  // directory_ and temporaryName_
   std::string error_;
-  int fd_ = -1;
-  int dirFd_ = -1;
+  RunLockedDescriptor fd_;
+  FileDescriptor dirFd_;
   dev_t dirDevice_ = 0;
   ino_t dirInode_ = 0;
   bool replacing_ = false;  // the target exists

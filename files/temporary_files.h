@@ -15,6 +15,8 @@
 #include <string>
 #include <string_view>
 
+#include "files/file_descriptor.h"
+
 namespace rowpress {
 
 // A leftover is abandoned only once it is this old (by its modification time).
@@ -48,6 +50,12 @@ int openRunDirectory(const std::string& path);
 void lockForRun(int fd);
 // Closes a descriptor that lockForRun() locked; its lock goes with it.
 void closeLockedForRun(int fd);
+
+struct CloseLockedForRun {
+  void operator()(int fd) const { closeLockedForRun(fd); }
+};
+// A descriptor that lockForRun() locked, which closes itself with closeLockedForRun().
+using RunLockedDescriptor = BasicFileDescriptor<CloseLockedForRun>;
 
 // What a leftover of a run looks like in a directory: its names, and whether only an empty
 // file counts (a reserved name is empty until its run's file takes it).

@@ -14,6 +14,7 @@
 #include <system_error>
 
 #include "files/atomic_file.h"
+#include "files/file_descriptor.h"
 #include "job/job_fields.h"
 #include "settings/password_scramble.h"
 #include "settings/settings_format.h"
@@ -97,24 +98,23 @@ class SettingsFileBuffer : public std::streambuf {
 // `identity`, when given, receives the identity of the file that was read.
 std::optional<std::string> readSettingsFile(const std::string& path, SettingsText& text,
                                             FileIdentity* identity = nullptr) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-  if (fd < 0) return reasonOf(errno);
+  const FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+  if (!fd) return reasonOf(errno);
   struct stat st {};
   std::optional<std::string> problem;
-  if (fstat(fd, &st) != 0) {
+  if (fstat(fd.get(), &st) != 0) {
     problem = reasonOf(errno);
   } else if (S_ISDIR(st.st_mode)) {
     problem = reasonOf(EISDIR);
   } else if (!S_ISREG(st.st_mode)) {
     problem = "not a regular file";
   } else {
-    SettingsFileBuffer buffer(fd);
+    SettingsFileBuffer buffer(fd.get());
     std::istream in(&buffer);
     text = readSettingLines(in);
     if (buffer.error() != 0) problem = reasonOf(buffer.error());
     if (identity) *identity = FileIdentity{st.st_dev, st.st_ino};
   }
-  ::close(fd);
   return problem;
 }
 

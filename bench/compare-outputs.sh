@@ -63,6 +63,9 @@ XLSX=0|
 CSV=1|
 CSV=1 QuoteFields=1 ByteOrderMark=1|
 TSV=1 ForceFullLength=1|
+ForceFullLength=1|
+HTML=1 ForceFullLength=1|
+CSV=1 QuoteFields=1 ForceFullLength=1|
 HTML=1|
 XLSX=1|
 CSV=1 QuoteFields=1|-separator=; -decimalcomma

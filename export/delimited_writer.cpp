@@ -17,7 +17,7 @@ DelimitedWriter::DelimitedWriter(OutputType type, const WriterOptions& options)
                       options) {}
 
 DelimitedWriter::DelimitedWriter(char separator, const WriterOptions& options)
-    : separator_(separator), options_(options) {
+    : OutputWriter(options), separator_(separator), options_(options) {
   valueSpecial_[static_cast<unsigned char>(separator)] = true;
   valueSpecial_['\r'] = true;
   valueSpecial_['\n'] = true;
@@ -40,27 +40,27 @@ void DelimitedWriter::begin(OutputFile& out) {
   if (options_.byteOrderMark) out_->writeWithoutLineFeed("\xEF\xBB\xBF");
 }
 
-void DelimitedWriter::beginHeaderRow() { firstField_ = true; }
-
-ValueChanges DelimitedWriter::headerCell(const ColumnInfo& column) {
-  if (!out_) return 0;
-  if (options_.quoteFields) {
-    writeStandardField(column.name, 0, false);
-  } else {
-    writeReplaced(column.name, false);
-    out_->put(separator_);
+std::vector<ValueChanges> DelimitedWriter::writeHeader(const std::vector<ColumnInfo>& columns) {
+  std::vector<ValueChanges> changes(columns.size(), 0);
+  if (!out_) return changes;
+  firstField_ = true;
+  for (std::size_t k = 0; k < columns.size(); ++k) {
+    const std::string& name = columns[k].name;
+    if (options_.quoteFields) {
+      writeStandardField(name, 0, false);
+    } else {
+      writeReplaced(name, false);
+      out_->put(separator_);
+    }
+    if (encoder_ && !encoder_->holds(name)) changes[k] = changeOf(ValueRule::Unencodable);
   }
-  return encoder_ && !encoder_->holds(column.name) ? changeOf(ValueRule::Unencodable) : 0;
+  out_->endLine();
+  return changes;
 }
 
-void DelimitedWriter::endHeaderRow() {
-  if (out_) out_->endLine();
-}
+void DelimitedWriter::startRow() { firstField_ = true; }
 
-void DelimitedWriter::beginRow() { firstField_ = true; }
-
-ValueChanges DelimitedWriter::cell(const CellValue& cellValue, const ColumnInfo& column,
-                                   bool forceFullLength) {
+ValueChanges DelimitedWriter::writeCell(const CellValue& cellValue, const ColumnInfo& column) {
   std::string_view value = cellValue.text;
   if (!out_) return 0;
   if (options_.decimalComma && SpreadsheetMlWriter::isNumericType(column.sqlType)) {
@@ -69,7 +69,7 @@ ValueChanges DelimitedWriter::cell(const CellValue& cellValue, const ColumnInfo&
   if (options_.quoteFields) {
     // The fixed-width form is made of the value, then quoted as a whole. NULL and the empty
     // string keep their own forms, an empty field and "", which padding would make the same.
-    const bool pad = forceFullLength && !value.empty();
+    const bool pad = forceFullLength() && !value.empty();
     const FixedWidth fixed = pad ? fixedWidth(value, column.declaredSize) : FixedWidth{value, 0};
     writeStandardField(fixed.text, fixed.padding, cellValue.null);
     ValueChanges changes = fixed.text.size() < value.size() ? changeOf(ValueRule::FixedWidth) : 0;
@@ -78,7 +78,7 @@ ValueChanges DelimitedWriter::cell(const CellValue& cellValue, const ColumnInfo&
   }
   // NULL is written like the empty string.
   ValueChanges changes = 0;
-  if (forceFullLength) {
+  if (forceFullLength()) {
     // The replacements swap single ASCII bytes, so the cut computed on the value is the cut
     // of the prepared value.
     const FixedWidth fixed = fixedWidth(value, column.declaredSize);
@@ -139,7 +139,7 @@ void DelimitedWriter::writeQuoted(std::string_view text) {
   out_->writeWithoutLineFeed(text.substr(runStart));
 }
 
-void DelimitedWriter::beginCellParts() {
+void DelimitedWriter::startCellParts() {
   if (!out_) return;
   if (!firstField_) out_->put(separator_);
   firstField_ = false;

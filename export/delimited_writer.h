@@ -34,21 +34,18 @@ class DelimitedWriter final : public OutputWriter {
   char separator() const { return separator_; }
 
   void begin(OutputFile& out) override;
-  void beginHeaderRow() override;
-  ValueChanges headerCell(const ColumnInfo& column) override;
-  void endHeaderRow() override;
-  void beginRow() override;
-  ValueChanges cell(const CellValue& value, const ColumnInfo& column,
-                    bool forceFullLength) override;
   // Standard CSV takes a long value in parts, always quoted (a separator may come late).
   bool takesParts() const override { return options_.quoteFields; }
-  void beginCellParts() override;
   void cellPart(std::string_view part) override;
   ValueChanges endCellParts() override;
   void endRow() override;
   void finish(int columnCount, long long tableRows) override;
 
  private:
+  std::vector<ValueChanges> writeHeader(const std::vector<ColumnInfo>& columns) override;
+  void startRow() override;
+  ValueChanges writeCell(const CellValue& value, const ColumnInfo& column) override;
+  void startCellParts() override;
   // Writes `text` with each double quote doubled.
   void writeQuoted(std::string_view text);
   // Writes `text` with the separator turned into ";" and, with `lineBreaks`, CR and LF

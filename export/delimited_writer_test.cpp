@@ -21,31 +21,36 @@ class DelimitedWriterTest : public ::testing::Test {
   // Writes a whole result (header row and rows, in the export run's order) and returns the
   // file's bytes.
   std::string run(OutputWriter& writer, const std::vector<ColumnInfo>& columns,
-                  const std::vector<std::vector<std::string>>& rows, bool forceFullLength) {
-    return support::writeResult(writer, nextPath(), columns, rows, forceFullLength);
+                  const std::vector<std::vector<std::string>>& rows) {
+    return support::writeResult(writer, nextPath(), columns, rows);
+  }
+  static WriterOptions fixedWidth(bool force) {
+    WriterOptions options;
+    options.forceFullLength = force;
+    return options;
   }
   std::string nextPath() { return dir_ / ("out" + std::to_string(++files_) + ".csv"); }
 
   std::string csv(const std::vector<ColumnInfo>& columns,
                   const std::vector<std::vector<std::string>>& rows, bool force = false) {
-    DelimitedWriter w(OutputType::Csv);
-    return run(w, columns, rows, force);
+    DelimitedWriter w(OutputType::Csv, fixedWidth(force));
+    return run(w, columns, rows);
   }
   std::string tsv(const std::vector<ColumnInfo>& columns,
                   const std::vector<std::vector<std::string>>& rows, bool force = false) {
-    DelimitedWriter w(OutputType::Tsv);
-    return run(w, columns, rows, force);
+    DelimitedWriter w(OutputType::Tsv, fixedWidth(force));
+    return run(w, columns, rows);
   }
 
   // Standard CSV (quoteFields) with `separator`; std::nullopt values are NULL.
   std::string standard(const std::vector<ColumnInfo>& columns,
                        const std::vector<std::vector<std::optional<std::string>>>& rows,
                        bool force = false, char separator = ',', bool byteOrderMark = false) {
-    WriterOptions options;
+    WriterOptions options = fixedWidth(force);
     options.quoteFields = true;
     options.byteOrderMark = byteOrderMark;
     DelimitedWriter w(separator, options);
-    return support::writeResult(w, nextPath(), columns, rows, force);
+    return support::writeResult(w, nextPath(), columns, rows);
   }
 
   support::TempDir dir_;
@@ -120,7 +125,7 @@ TEST_F(DelimitedWriterTest, BytesPassUnchanged) {
 
 TEST_F(DelimitedWriterTest, OtherSeparator) {
   DelimitedWriter w('|');
-  EXPECT_EQ(run(w, {column("a|b")}, {{"x|y\r\nz"}}, false), "a;b|\r\nx;y||z|\r\n");
+  EXPECT_EQ(run(w, {column("a|b")}, {{"x|y\r\nz"}}), "a;b|\r\nx;y||z|\r\n");
 }
 
 TEST_F(DelimitedWriterTest, NoColumnsGiveEmptyLines) {
@@ -188,11 +193,11 @@ TEST_F(DelimitedWriterTest, ByteOrderMarkStartsTheFile) {
   WriterOptions bom;
   bom.byteOrderMark = true;
   DelimitedWriter csvWithBom(OutputType::Csv, bom);
-  EXPECT_EQ(run(csvWithBom, {column("A"), column("B")}, {{"a,b", "c"}}, false),
+  EXPECT_EQ(run(csvWithBom, {column("A"), column("B")}, {{"a,b", "c"}}),
             "\xEF\xBB\xBF"
             "A,B,\r\na;b,c,\r\n");
   DelimitedWriter tsvWithBom(OutputType::Tsv, bom);
-  EXPECT_EQ(run(tsvWithBom, {column("A")}, {}, false),
+  EXPECT_EQ(run(tsvWithBom, {column("A")}, {}),
             "\xEF\xBB\xBF"
             "A\t\r\n");
   EXPECT_EQ(standard({column("A")}, {{"x,y"}}, false, '\t', true),
@@ -208,7 +213,7 @@ TEST_F(DelimitedWriterTest, MakeWriterPassesTheJobsOptions) {
   job.byteOrderMark = true;
   for (OutputType type : {OutputType::Csv, OutputType::Tsv}) {
     std::unique_ptr<OutputWriter> writer = makeWriter(type, writerOptionsOf(job));
-    EXPECT_EQ(run(*writer, {column("A"), column("B")}, {{"a,b", ""}}, false),
+    EXPECT_EQ(run(*writer, {column("A"), column("B")}, {{"a,b", ""}}),
               type == OutputType::Csv ? "\xEF\xBB\xBF"
                                         "A,B\r\n\"a,b\",\"\"\r\n"
                                       : "\xEF\xBB\xBF"
@@ -222,11 +227,11 @@ TEST_F(DelimitedWriterTest, MakeWriterPassesTheJobsOptions) {
                                        std::tuple{OutputType::Csv, false, "A,B,\r\na;b,,\r\n"}}) {
     job.quoteFields = quote;
     std::unique_ptr<OutputWriter> writer = makeWriter(type, writerOptionsOf(job));
-    EXPECT_EQ(run(*writer, {column("A"), column("B")}, {{"a,b", ""}}, false), expected);
+    EXPECT_EQ(run(*writer, {column("A"), column("B")}, {{"a,b", ""}}), expected);
   }
   // Without the options the writer keeps its earlier bytes.
   std::unique_ptr<OutputWriter> plain = makeWriter(OutputType::Csv, writerOptionsOf(JobSettings{}));
-  EXPECT_EQ(run(*plain, {column("A"), column("B")}, {{"a,b", ""}}, false), "A,B,\r\na;b,,\r\n");
+  EXPECT_EQ(run(*plain, {column("A"), column("B")}, {{"a,b", ""}}), "A,B,\r\na;b,,\r\n");
 }
 
 // A numeric column's decimal point becomes a comma, its exponent and NaN or infinity staying;
@@ -245,14 +250,14 @@ TEST_F(DelimitedWriterTest, DecimalCommaTouchesNumericColumnsOnly) {
                            std::vector<std::vector<std::optional<std::string>>>{
                                {"-1250.75", "1.5E-10", "12", "1.5;2.5", "2024-06-30 09:59:59.5"},
                                {".5", "NaN", std::nullopt, "", std::nullopt},
-                               {"0", "-Infinity", "-3", "x", "2024-01-01"}},
-                           false),
+                               {"0", "-Infinity", "-3", "x", "2024-01-01"}}),
       "D;F;I;T;W\r\n-1250,75;1,5E-10;12;\"1.5;2.5\";2024-06-30 09:59:59.5\r\n"
       ",5;NaN;;\"\";\r\n0;-Infinity;-3;x;2024-01-01\r\n");
   // The classic TSV and the fixed width: the cut is the value's, the comma in its place.
   options.quoteFields = false;
+  options.forceFullLength = true;
   DelimitedWriter classicTsv(OutputType::Tsv, options);
-  EXPECT_EQ(run(classicTsv, {column("N", 4, 2), column("T", 4)}, {{"3.14159", "3.14159"}}, true),
+  EXPECT_EQ(run(classicTsv, {column("N", 4, 2), column("T", 4)}, {{"3.14159", "3.14159"}}),
             "N\tT\t\r\n3,14\t3.14\t\r\n");
 }
 
@@ -268,20 +273,16 @@ TEST_F(DelimitedWriterTest, AnEncodingWritesTheWholeFileAndCountsWhatItCannotHol
   const std::string path = nextPath();
   OutputFile file = OutputFile::create(path, true);
   writer.begin(file);
-  writer.beginHeaderRow();
-  writer.headerCell(column("Pr\xC3\xA9nom"));
-  writer.headerCell(column("B"));
-  writer.endHeaderRow();
-  const ColumnInfo text = column("T");
+  writer.header({column("Pr\xC3\xA9nom"), column("B")});
   std::vector<ValueChanges> changes;
   writer.beginRow();
-  changes.push_back(writer.cell({"caf\xC3\xA9 \xE2\x82\xAC"
-                                 "5;"},
-                                text, false));
-  changes.push_back(writer.cell({"\xE6\x97\xA5x\xFF"}, text, false));
+  changes.push_back(
+      writer.cell({"caf\xC3\xA9 \xE2\x82\xAC"
+                   "5;"}));
+  changes.push_back(writer.cell({"\xE6\x97\xA5x\xFF"}));
   writer.endRow();
   writer.beginRow();
-  writer.cell({"\xE2\x82\xAC"}, text, false);
+  writer.cell({"\xE2\x82\xAC"});
   writer.beginCellParts();
   writer.cellPart("a\xE2\x82");
   writer.cellPart("\xAC\xE6");
@@ -298,7 +299,7 @@ TEST_F(DelimitedWriterTest, AnEncodingWritesTheWholeFileAndCountsWhatItCannotHol
 
   options.encoding = "UTF-16LE";
   DelimitedWriter utf16(OutputType::Tsv, options);
-  EXPECT_EQ(run(utf16, {column("A")}, {{"\xC3\xA9\t"}}, false),
+  EXPECT_EQ(run(utf16, {column("A")}, {{"\xC3\xA9\t"}}),
             std::string("\xFF\xFE"
                         "A\0\r\0\n\0\"\0\xE9\0\t\0\"\0\r\0\n\0",
                         20));
@@ -369,8 +370,7 @@ TEST_F(DelimitedWriterTest, AReportSheetsFileHoldsWhatAJobWithItsResultWrites) {
        {std::pair{',', WriterOptions{}}, std::pair{'\t', WriterOptions{}},
         std::pair{',', quoted}}) {
     DelimitedWriter plain(separator, options), report(separator, options);
-    const std::string expected =
-        support::writeResult(plain, nextPath(), columns, rows, /*forceFullLength=*/false);
+    const std::string expected = support::writeResult(plain, nextPath(), columns, rows);
     const std::string sheet = support::writeReport(report, nextPath(), {{"Orders", columns, rows}});
     EXPECT_EQ(sheet, expected) << "separator " << int(separator);
     EXPECT_NE(expected.find("A"), std::string::npos);

@@ -258,7 +258,6 @@ std::optional<RunOutcome> ExportRun::execute(ResultCursor& cursor, const RunStat
 
 void ExportRun::describeColumns(ResultCursor& cursor, OutputWriter& writer,
                                 const std::string& sheet, bool last) {
-  writer.beginHeaderRow();
   // A statement without a result set has no columns to report: the last report stays. One
   // report holds the columns of every sheet of a report job.
   // Without a default directory the report has nowhere to go: never the working directory.
@@ -275,12 +274,13 @@ void ExportRun::describeColumns(ResultCursor& cursor, OutputWriter& writer,
   account_.reset(columnCount_);
   statusLine_.clear();
   statusLine_.reserve(kStatusLineLimit + 1);
+  const std::vector<ValueChanges> headerChanges = writer.header(columns_);
   for (int k = 1; k <= columnCount_; ++k) {
     const ColumnInfo& column = columns_[static_cast<std::size_t>(k - 1)];
     if (typeReport_) typeReport_->addColumn(k, column);
     // A name changed to fit the file counts with its column's values; strict refuses it
     // before any row.
-    if (const ValueChanges changes = writer.headerCell(column); changes != 0) {
+    if (const ValueChanges changes = headerChanges[static_cast<std::size_t>(k - 1)]; changes != 0) {
       account_.add(k, changes);
       if (job_.strict && refused_.column == 0) refused_ = {k, firstRule(changes)};
     }
@@ -289,7 +289,6 @@ void ExportRun::describeColumns(ResultCursor& cursor, OutputWriter& writer,
   // A strict run replaces nothing before it knows that no value was changed: its report
   // waits for the rows.
   if (last && !job_.strict) typeReportDone();
-  writer.endHeaderRow();
   report_.statusLine(statusLine_);
   statusLine_.clear();
 }
@@ -402,7 +401,7 @@ bool ExportRun::writeRow(ResultCursor& cursor, bool workbook, OutputWriter& writ
     }
     if (!written) {
       if (showRow) appendToStatusLine(value.text);
-      changes |= writer.cell(value, column, job_.forceFullLength);
+      changes |= writer.cell(value);
     }
     if (changes != 0) {
       account_.add(k, changes);

@@ -27,13 +27,13 @@ std::unique_ptr<OutputWriter> makeWriter(OutputType type, const WriterOptions& o
     case OutputType::Tsv:
       return std::make_unique<DelimitedWriter>(type, options);
     case OutputType::Html:
-      return std::make_unique<HtmlWriter>();
+      return std::make_unique<HtmlWriter>(options);
     case OutputType::Xlsx:
       return std::make_unique<XlsxWriter>();
     case OutputType::Xml:
       break;
   }
-  return std::make_unique<SpreadsheetMlWriter>();
+  return std::make_unique<SpreadsheetMlWriter>(options);
 }
 
 WriterOptions writerOptionsOf(const JobSettings& job) {
@@ -43,6 +43,7 @@ WriterOptions writerOptionsOf(const JobSettings& job) {
   if (!job.separator.empty()) options.separator = job.separator.front();
   options.decimalComma = job.decimalComma;
   options.encoding = job.encoding;
+  options.forceFullLength = job.forceFullLength;
   return options;
 }
 

@@ -72,22 +72,26 @@ class StopWhileFinishing : public OutputWriter {
   static std::unique_ptr<OutputWriter> make(OutputType type, const WriterOptions& options) {
     return std::make_unique<StopWhileFinishing>(makeWriter(type, options));
   }
-  explicit StopWhileFinishing(std::unique_ptr<OutputWriter> inner) : inner_(std::move(inner)) {}
+  explicit StopWhileFinishing(std::unique_ptr<OutputWriter> inner)
+      : OutputWriter(WriterOptions{}), inner_(std::move(inner)) {}
   void begin(OutputFile& out) override { inner_->begin(out); }
-  void beginHeaderRow() override { inner_->beginHeaderRow(); }
-  ValueChanges headerCell(const ColumnInfo& column) override { return inner_->headerCell(column); }
-  void endHeaderRow() override { inner_->endHeaderRow(); }
-  void beginRow() override { inner_->beginRow(); }
-  ValueChanges cell(const CellValue& value, const ColumnInfo& column, bool full) override {
-    return inner_->cell(value, column, full);
-  }
   void endRow() override { inner_->endRow(); }
   void finish(int columnCount, long long tableRows) override {
     StopRequest::instance().request(0);
     inner_->finish(columnCount, tableRows);
   }
 
+ protected:
+  void startRow() override { inner_->beginRow(); }
+
  private:
+  std::vector<ValueChanges> writeHeader(const std::vector<ColumnInfo>& columns) override {
+    return inner_->header(columns);
+  }
+  ValueChanges writeCell(const CellValue& value, const ColumnInfo&) override {
+    return inner_->cell(value);
+  }
+
   std::unique_ptr<OutputWriter> inner_;
 };
 
@@ -123,15 +127,16 @@ class RunsOutAtTheSecondRow : public StopWhileFinishing {
   }
   RunsOutAtTheSecondRow(std::unique_ptr<OutputWriter> inner, bool memory)
       : StopWhileFinishing(std::move(inner)), memory_(memory) {}
-  void beginRow() override {
+
+ private:
+  void startRow() override {
     if (++rows_ == 2) {
       if (memory_) throw std::bad_alloc();
       throw std::system_error(EAGAIN, std::generic_category(), "thread");
     }
-    StopWhileFinishing::beginRow();
+    StopWhileFinishing::startRow();
   }
 
- private:
   bool memory_;
   int rows_ = 0;
 };

@@ -30,38 +30,32 @@ void HtmlWriter::startTable() {
   ++tables_;
 }
 
-void HtmlWriter::beginHeaderRow() {
-  if (!out_) return;
+std::vector<ValueChanges> HtmlWriter::writeHeader(const std::vector<ColumnInfo>& columns) {
+  if (!out_) return std::vector<ValueChanges>(columns.size(), 0);
   // A job with one result has one table, without a heading.
   if (!tableOpen_) startTable();
   out_->write("<tr>\n");
+  for (const ColumnInfo& column : columns) {
+    out_->write("<th>");
+    writeHtmlEscaped(*out_, column.name);
+    out_->write("</th>\n");
+  }
+  out_->write("</tr>\n");
+  return std::vector<ValueChanges>(columns.size(), 0);
 }
 
-ValueChanges HtmlWriter::headerCell(const ColumnInfo& column) {
-  if (!out_) return 0;
-  out_->write("<th>");
-  writeHtmlEscaped(*out_, column.name);
-  out_->write("</th>\n");
-  return 0;
-}
-
-void HtmlWriter::endHeaderRow() {
-  if (out_) out_->write("</tr>\n");
-}
-
-void HtmlWriter::beginRow() {
+void HtmlWriter::startRow() {
   if (out_) out_->write("<tr>\n");
 }
 
-ValueChanges HtmlWriter::cell(const CellValue& cellValue, const ColumnInfo& column,
-                              bool forceFullLength) {
+ValueChanges HtmlWriter::writeCell(const CellValue& cellValue, const ColumnInfo& column) {
   // NULL is written like the empty string.
   const std::string_view value = cellValue.text;
   if (!out_) return 0;
   out_->write("<td>");
   ValueChanges changes = 0;
   std::string_view written = value;
-  if (forceFullLength) {
+  if (forceFullLength()) {
     const FixedWidth fixed = fixedWidth(value, column.declaredSize);
     written = fixed.text;
     writeHtmlEscaped(*out_, written);

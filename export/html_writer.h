@@ -13,21 +13,18 @@ namespace rowpress {
 
 class HtmlWriter final : public OutputWriter {
  public:
-  HtmlWriter() = default;
+  explicit HtmlWriter(const WriterOptions& options = {}) : OutputWriter(options) {}
 
   void begin(OutputFile& out) override;
   void beginSheet(std::string_view name) override;
-  void beginHeaderRow() override;
-  ValueChanges headerCell(const ColumnInfo& column) override;
-  void endHeaderRow() override;
-  void beginRow() override;
-  ValueChanges cell(const CellValue& value, const ColumnInfo& column,
-                    bool forceFullLength) override;
   void endRow() override;
   void endSheet(int columnCount, long long tableRows) override;
   void finish(int columnCount, long long tableRows) override;
 
  private:
+  std::vector<ValueChanges> writeHeader(const std::vector<ColumnInfo>& columns) override;
+  void startRow() override;
+  ValueChanges writeCell(const CellValue& value, const ColumnInfo& column) override;
   void startTable();
 
   OutputFile* out_ = nullptr;

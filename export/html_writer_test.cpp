@@ -18,8 +18,10 @@ class HtmlWriterTest : public ::testing::Test {
   std::string run(const std::vector<ColumnInfo>& columns,
                   const std::vector<std::vector<std::string>>& rows, bool forceFullLength) {
     const std::string path = dir_ / ("out" + std::to_string(++files_) + ".html");
-    HtmlWriter writer;
-    return support::writeResult(writer, path, columns, rows, forceFullLength);
+    WriterOptions options;
+    options.forceFullLength = forceFullLength;
+    HtmlWriter writer(options);
+    return support::writeResult(writer, path, columns, rows);
   }
 
   // The file of a one-column, one-row result; returns the data cell line(s).

@@ -170,31 +170,25 @@ void SpreadsheetMlWriter::openDefaultSheet() {
   startTable();
 }
 
-void SpreadsheetMlWriter::beginHeaderRow() {
-  if (!out_) return;
+std::vector<ValueChanges> SpreadsheetMlWriter::writeHeader(const std::vector<ColumnInfo>& columns) {
+  if (!out_) return std::vector<ValueChanges>(columns.size(), 0);
   defaultSheetEmpty_ = false;
   openDefaultSheet();
   out_->write(kRowStart);
+  for (const ColumnInfo& column : columns) {
+    out_->write(kStringOpen);
+    writeXmlEscaped(*out_, column.name);
+    out_->write(kCellClose);
+  }
+  out_->write(kRowEnd);
+  return std::vector<ValueChanges>(columns.size(), 0);
 }
 
-ValueChanges SpreadsheetMlWriter::headerCell(const ColumnInfo& column) {
-  if (!out_) return 0;
-  out_->write(kStringOpen);
-  writeXmlEscaped(*out_, column.name);
-  out_->write(kCellClose);
-  return 0;
-}
-
-void SpreadsheetMlWriter::endHeaderRow() {
-  if (out_) out_->write(kRowEnd);
-}
-
-void SpreadsheetMlWriter::beginRow() {
+void SpreadsheetMlWriter::startRow() {
   if (out_) out_->write(kRowStart);
 }
 
-ValueChanges SpreadsheetMlWriter::cell(const CellValue& cellValue, const ColumnInfo& column,
-                                       bool forceFullLength) {
+ValueChanges SpreadsheetMlWriter::writeCell(const CellValue& cellValue, const ColumnInfo& column) {
   // NULL is written like the empty string.
   const std::string_view value = cellValue.text;
   if (!out_) return 0;
@@ -211,19 +205,18 @@ ValueChanges SpreadsheetMlWriter::cell(const CellValue& cellValue, const ColumnI
     return 0;
   }
   out_->write(kStringOpen);
-  const ValueChanges changes = writeStringContent(value, column, forceFullLength);
+  const ValueChanges changes = writeStringContent(value, column);
   out_->write(kCellClose);
   return changes;
 }
 
 ValueChanges SpreadsheetMlWriter::writeStringContent(std::string_view value,
-                                                     const ColumnInfo& column,
-                                                     bool forceFullLength) {
+                                                     const ColumnInfo& column) {
   if (value.size() > kStringLimit) {
     out_->write(kTooLargeXml);
     return changeOf(ValueRule::TooLarge);
   }
-  if (forceFullLength) {
+  if (forceFullLength()) {
     const FixedWidth fixed = fixedWidth(value, column.declaredSize);
     ValueChanges changes = writeXmlEscaped(*out_, fixed.text) ? changeOf(ValueRule::Dropped) : 0;
     writeSpaces(*out_, fixed.padding);

@@ -26,18 +26,12 @@ class SpreadsheetMlWriter final : public OutputWriter {
   // A String value longer than this many bytes is written as "&lt;Too Large&gt;".
   static constexpr std::size_t kStringLimit = 32765;
 
-  SpreadsheetMlWriter() = default;
+  explicit SpreadsheetMlWriter(const WriterOptions& options = {}) : OutputWriter(options) {}
 
   // The file must be empty when `begin` is called: the tag offset counts from its start.
   void begin(OutputFile& out) override;
   // Starts a worksheet named `name` (escaped as XML text) with its own table.
   void beginSheet(std::string_view name) override;
-  void beginHeaderRow() override;
-  ValueChanges headerCell(const ColumnInfo& column) override;
-  void endHeaderRow() override;
-  void beginRow() override;
-  ValueChanges cell(const CellValue& value, const ColumnInfo& column,
-                    bool forceFullLength) override;
   void endRow() override;
   // Ends the sheet's table and worksheet and rewrites its table tag. Counts whose tag would
   // not fit the placeholder's line (more than ten digits together) leave the placeholder as
@@ -51,8 +45,10 @@ class SpreadsheetMlWriter final : public OutputWriter {
   static bool isNumericType(int sqlType);
 
  private:
-  ValueChanges writeStringContent(std::string_view value, const ColumnInfo& column,
-                                  bool forceFullLength);
+  std::vector<ValueChanges> writeHeader(const std::vector<ColumnInfo>& columns) override;
+  void startRow() override;
+  ValueChanges writeCell(const CellValue& value, const ColumnInfo& column) override;
+  ValueChanges writeStringContent(std::string_view value, const ColumnInfo& column);
 
   // Writes the placeholder table tag of a sheet and remembers where it is.
   void startTable();

@@ -39,8 +39,7 @@ TEST_F(SpreadsheetMlWriterTest, WholeFileExample) {
 
 TEST_F(SpreadsheetMlWriterTest, TagOf3ColumnsAnd11RowsKeepsFiveSpacesAndCrLf) {
   const std::string file = write([](SpreadsheetMlWriter& w) {
-    w.beginHeaderRow();
-    w.endHeaderRow();
+    w.header({});
     w.finish(3, 11);
   });
   EXPECT_EQ(file, header() + tag(3, 11) + "     \r\n<Row>\r\n</Row>\r\n" + trailer());
@@ -48,8 +47,7 @@ TEST_F(SpreadsheetMlWriterTest, TagOf3ColumnsAnd11RowsKeepsFiveSpacesAndCrLf) {
 
 TEST_F(SpreadsheetMlWriterTest, TagOf255ColumnsAnd1048576RowsReachesTheEndOfTheCrLf) {
   const std::string file = write([](SpreadsheetMlWriter& w) {
-    w.beginHeaderRow();
-    w.endHeaderRow();
+    w.header({});
     w.finish(255, 1048576);
   });
   ASSERT_EQ(tag(255, 1048576).size(), 99u);
@@ -60,8 +58,7 @@ TEST_F(SpreadsheetMlWriterTest, TagOf255ColumnsAnd1048576RowsReachesTheEndOfTheC
 
 TEST_F(SpreadsheetMlWriterTest, TagOfNineDigitsEndsInALoneLineFeed) {
   const std::string file = write([](SpreadsheetMlWriter& w) {
-    w.beginHeaderRow();
-    w.endHeaderRow();
+    w.header({});
     w.finish(255, 100000);
   });
   ASSERT_EQ(tag(255, 100000).size(), 98u);
@@ -76,8 +73,7 @@ TEST_F(SpreadsheetMlWriterTest, TagOfEightDigitsKeepsCrLf) {
 
 TEST_F(SpreadsheetMlWriterTest, CountsTooLongForThePlaceholderLeaveIt) {
   const std::string file = write([](SpreadsheetMlWriter& w) {
-    w.beginHeaderRow();
-    w.endHeaderRow();
+    w.header({});
     w.finish(2550, 10485760);
   });
   EXPECT_EQ(file, header() + kPlaceholder + "<Row>\r\n</Row>\r\n" + trailer());
@@ -112,12 +108,9 @@ TEST_F(SpreadsheetMlWriterTest, StoppedRunEndsTheRowThenFinishesAWellFormedWorkb
   // finish with the counts so far.
   const std::string file = write([](SpreadsheetMlWriter& w) {
     const ColumnInfo a = column("A", kInteger), b = column("B", kVarchar);
-    w.beginHeaderRow();
-    w.headerCell(a);
-    w.headerCell(b);
-    w.endHeaderRow();
+    w.header({a, b});
     w.beginRow();
-    w.cell({"7"}, a, false);
+    w.cell({"7"});
     w.endRow();
     w.finish(2, 2);
   });
@@ -138,15 +131,12 @@ TEST_F(SpreadsheetMlWriterTest, XmllintRejectsAMalformedFile) {
 TEST_F(SpreadsheetMlWriterTest, ManyRowsAreWrittenInOrder) {
   const ColumnInfo id = column("ID", kInteger), name = column("NAME", kVarchar);
   const std::string file = write([&](SpreadsheetMlWriter& w) {
-    w.beginHeaderRow();
-    w.headerCell(id);
-    w.headerCell(name);
-    w.endHeaderRow();
+    w.header({id, name});
     for (int i = 0; i < 20000; ++i) {
       const std::string n = std::to_string(i);
       w.beginRow();
-      w.cell({n}, id, false);
-      w.cell({"v" + n}, name, false);
+      w.cell({n});
+      w.cell({"v" + n});
       w.endRow();
     }
     w.finish(2, 20001);

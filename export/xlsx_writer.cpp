@@ -58,7 +58,8 @@ bool namesFile(const std::string& path, int fd) {
 
 }  // namespace
 
-XlsxWriter::XlsxWriter(long long sheetRows) : sheetRows_(std::max(sheetRows, 1LL)) {}
+XlsxWriter::XlsxWriter(long long sheetRows)
+    : OutputWriter(WriterOptions{}), sheetRows_(std::max(sheetRows, 1LL)) {}
 
 XlsxWriter::~XlsxWriter() {
   // A workbook that was never finished leaves nothing: its sheets' temporary files go.
@@ -213,23 +214,17 @@ void XlsxWriter::endSheet(int, long long) {
   sheetOpen_ = false;
 }
 
-void XlsxWriter::beginHeaderRow() {
-  columns_.clear();
+std::vector<ValueChanges> XlsxWriter::writeHeader(const std::vector<ColumnInfo>& columns) {
+  columns_ = columns;
   kinds_.clear();
+  for (const ColumnInfo& column : columns) kinds_.push_back(cellKindOf(column.sqlType));
   // A job with one result starts its first sheet here.
   if (ok() && sheets_ == 0) addSheet(nextSheetName());
-}
-
-ValueChanges XlsxWriter::headerCell(const ColumnInfo& column) {
-  columns_.push_back(column);
-  kinds_.push_back(cellKindOf(column.sqlType));
-  return 0;
-}
-
-void XlsxWriter::endHeaderRow() {
-  if (!ok()) return;
-  CNumbers numbers;
-  writeHeaderRow();
+  if (ok()) {
+    CNumbers numbers;
+    writeHeaderRow();
+  }
+  return std::vector<ValueChanges>(columns.size(), 0);
 }
 
 void XlsxWriter::writeHeaderRow() {
@@ -252,7 +247,7 @@ void XlsxWriter::closeSheet() {
                              static_cast<lxw_col_t>(columns_.size() - 1)));
 }
 
-void XlsxWriter::beginRow() {
+void XlsxWriter::startRow() {
   column_ = 0;
   if (!ok()) return;
   if (row_ >= sheetRows_) {
@@ -325,9 +320,7 @@ ValueChanges XlsxWriter::writeDateTime(int column, std::string_view text) {
   return value.fractionCut ? changeOf(ValueRule::Fraction) : 0;
 }
 
-ValueChanges XlsxWriter::cell(const CellValue& value, const ColumnInfo& column,
-                              bool forceFullLength) {
-  (void)forceFullLength;
+ValueChanges XlsxWriter::writeCell(const CellValue& value, const ColumnInfo& column) {
   const int k = column_++;
   if (!ok()) return 0;
   // NULL is an empty cell.

@@ -56,14 +56,6 @@ class XlsxWriter final : public OutputWriter {
   void begin(OutputFile& out) override;
   void planSheets(const std::vector<std::string>& names) override;
   void beginSheet(std::string_view name) override;
-  // Starts the first sheet, "Sheet1", when no sheet was started.
-  void beginHeaderRow() override;
-  ValueChanges headerCell(const ColumnInfo& column) override;
-  void endHeaderRow() override;
-  void beginRow() override;
-  // forceFullLength does not apply to a typed workbook.
-  ValueChanges cell(const CellValue& value, const ColumnInfo& column,
-                    bool forceFullLength) override;
   void endRow() override;
   // Gives the sheet and the sheets its rows went on in their autofilters.
   void endSheet(int columnCount, long long tableRows) override;
@@ -71,6 +63,11 @@ class XlsxWriter final : public OutputWriter {
   void finish(int columnCount, long long tableRows) override;
 
  private:
+  // Starts the first sheet, "Sheet1", when no sheet was started.
+  std::vector<ValueChanges> writeHeader(const std::vector<ColumnInfo>& columns) override;
+  void startRow() override;
+  // WriterOptions::forceFullLength does not apply to a typed workbook.
+  ValueChanges writeCell(const CellValue& value, const ColumnInfo& column) override;
   bool ok() const;
   // Records a failure of the library on the output file; later calls write nothing.
   void fail();

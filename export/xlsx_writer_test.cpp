@@ -37,14 +37,11 @@ class XlsxWriterTest : public ::testing::Test {
     OutputFile out = OutputFile::create(path_, true);
     EXPECT_TRUE(out.isOpen());
     writer.begin(out);
-    writer.beginHeaderRow();
-    for (const ColumnInfo& c : columns) writer.headerCell(c);
-    writer.endHeaderRow();
+    writer.header(columns);
     for (const Row& row : rows) {
       writer.beginRow();
-      for (std::size_t k = 0; k < row.size(); ++k) {
-        changes_.push_back(
-            writer.cell(row[k] ? CellValue{*row[k]} : CellValue{{}, true}, columns[k], true));
+      for (const auto& value : row) {
+        changes_.push_back(writer.cell(value ? CellValue{*value} : CellValue{{}, true}));
       }
       writer.endRow();
     }
@@ -332,13 +329,10 @@ TEST_F(XlsxWriterTest, NumbersAreWrittenInTheCLocaleUnderACommaDecimalLocale) {
     XlsxWriter writer;
     OutputFile out = OutputFile::create(path_, true);
     writer.begin(out);
-    writer.beginHeaderRow();
-    writer.headerCell(column("n", 10, kDouble));
-    writer.headerCell(column("t", 8, kTime));
-    writer.endHeaderRow();
+    writer.header({column("n", 10, kDouble), column("t", 8, kTime)});
     writer.beginRow();
-    writer.cell({"3.25"}, column("n", 10, kDouble), false);
-    writer.cell({"12:00:00.5"}, column("t", 8, kTime), false);
+    writer.cell({"3.25"});
+    writer.cell({"12:00:00.5"});
     writer.endRow();
     writer.finish(2, 2);
     EXPECT_TRUE(out.close());
@@ -367,11 +361,9 @@ TEST_F(XlsxWriterTest, TheWorkbookIsWrittenThroughTheDescriptorWhateverBecomesOf
     OutputFile out = OutputFile::create(path_, true);
     out.setWorkDirectory(workFd);
     writer.begin(out);
-    writer.beginHeaderRow();
-    writer.headerCell(column("s"));
-    writer.endHeaderRow();
+    writer.header({column("s")});
     writer.beginRow();
-    writer.cell({"x"}, column("s"), false);
+    writer.cell({"x"});
     writer.endRow();
     std::filesystem::rename(path_, temp_ / "moved.xlsx");
     std::filesystem::create_symlink(victim, path_);
@@ -402,15 +394,13 @@ TEST_F(XlsxWriterTest, ARowThatCannotBeWrittenFailsTheFileWithTheReason) {
     XlsxWriter writer;
     OutputFile out = OutputFile::create(path_, true);
     writer.begin(out);
-    writer.beginHeaderRow();
-    writer.headerCell(column("s", 80));
-    writer.endHeaderRow();
+    writer.header({column("s", 80)});
     const std::string text(60, 'r');
     int rows = 0;
     // As the export run does: it stops fetching once the file has failed.
     for (; rows < 100000 && out.error() == 0; ++rows) {
       writer.beginRow();
-      writer.cell({text}, column("s", 80), false);
+      writer.cell({text});
       writer.endRow();
     }
     writer.finish(1, rows + 1);

@@ -31,17 +31,20 @@ class CellRecorder : public OutputWriter {
   static std::unique_ptr<OutputWriter> make(OutputType, const WriterOptions&) {
     return std::make_unique<CellRecorder>();
   }
+  CellRecorder() : OutputWriter(WriterOptions{}) {}
   void begin(OutputFile&) override {}
-  void beginHeaderRow() override {}
-  ValueChanges headerCell(const ColumnInfo&) override { return 0; }
-  void endHeaderRow() override {}
-  void beginRow() override {}
-  ValueChanges cell(const CellValue& value, const ColumnInfo&, bool) override {
+  void endRow() override {}
+  void finish(int, long long) override {}
+
+ private:
+  std::vector<ValueChanges> writeHeader(const std::vector<ColumnInfo>& columns) override {
+    return std::vector<ValueChanges>(columns.size(), 0);
+  }
+  void startRow() override {}
+  ValueChanges writeCell(const CellValue& value, const ColumnInfo&) override {
     cells.emplace_back(std::string(value.text), value.null);
     return 0;
   }
-  void endRow() override {}
-  void finish(int, long long) override {}
 };
 
 class SilentReport : public ExportReport {

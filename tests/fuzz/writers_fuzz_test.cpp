@@ -132,19 +132,24 @@ Result withNulls(const Result& result, RandomInput& random) {
   return copy;
 }
 
+// The writers' options for `result`: its values fixed-width or not.
+WriterOptions optionsOf(const Result& result) {
+  WriterOptions options;
+  options.forceFullLength = result.forceFullLength;
+  return options;
+}
+
 void writeWith(OutputWriter& writer, const Result& result, const std::vector<ColumnInfo>& columns,
                const std::string& path) {
   OutputFile file = OutputFile::create(path, false);
   ASSERT_TRUE(file.isOpen()) << path;
   writer.begin(file);
-  writer.beginHeaderRow();
-  for (const ColumnInfo& column : columns) writer.headerCell(column);
-  writer.endHeaderRow();
+  writer.header(columns);
   for (std::size_t r = 0; r < result.rows.size(); ++r) {
     writer.beginRow();
     for (std::size_t k = 0; k < columns.size(); ++k) {
       const bool null = !result.nulls.empty() && result.nulls[r][k];
-      writer.cell({result.rows[r][k], null}, columns[k], result.forceFullLength);
+      writer.cell({result.rows[r][k], null});
     }
     writer.endRow();
   }
@@ -306,7 +311,7 @@ std::string writeStandard(const Result& result, RandomInput& extras, const std::
   const Result standard = withNulls(result, extras);
   support::writeFile(base + ".standard.expected", expectedStandard(standard));
   for (char separator : {',', '\t'}) {
-    WriterOptions options;
+    WriterOptions options = optionsOf(result);
     options.quoteFields = true;
     options.byteOrderMark = extras.chance(0.3);
     DelimitedWriter delimited(separator, options);
@@ -336,13 +341,13 @@ TEST(WritersFuzzTest, RandomResultsGiveWellFormedFilesWithTheirCells) {
     const Result result = randomResult(random);
     const std::string base = temp / ("r" + std::to_string(i));
 
-    SpreadsheetMlWriter workbook;
+    SpreadsheetMlWriter workbook(optionsOf(result));
     writeWith(workbook, result, result.columns, base + ".xls");
     support::writeFile(base + ".xls.expected", expectedWorkbook(result));
     manifest += "workbook\t" + base + ".xls\t" + base + ".xls.expected\n";
     workbooks.push_back(base + ".xls");
 
-    HtmlWriter html;
+    HtmlWriter html(optionsOf(result));
     writeWith(html, result, result.columns, base + ".html");
     support::writeFile(base + ".html.expected", expectedHtml(result));
     manifest += "html\t" + base + ".html\t" + base + ".html.expected\n";
@@ -354,7 +359,7 @@ TEST(WritersFuzzTest, RandomResultsGiveWellFormedFilesWithTheirCells) {
           column.name.begin(), column.name.end(), [](char c) { return c == '\r' || c == '\n'; },
           '_');
     for (char separator : {',', '\t'}) {
-      DelimitedWriter delimited(separator);
+      DelimitedWriter delimited(separator, optionsOf(result));
       const std::string path = base + (separator == ',' ? ".csv" : ".tsv");
       writeWith(delimited, result, columns, path);
       checkDelimited(path, result, columns, separator);

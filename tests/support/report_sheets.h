@@ -27,8 +27,7 @@ struct ReportSheet {
 // Writes the sheets of a report through `writer`, which has begun its file, in the export
 // run's order of calls: planSheets, per sheet beginSheet, header row, rows and endSheet with
 // the sheet's counts, then finish with the widest sheet's columns and all the table rows.
-inline void writeSheets(OutputWriter& writer, const std::vector<ReportSheet>& sheets,
-                        bool forceFullLength = false) {
+inline void writeSheets(OutputWriter& writer, const std::vector<ReportSheet>& sheets) {
   std::vector<std::string> names;
   for (const ReportSheet& sheet : sheets) names.push_back(sheet.name);
   writer.planSheets(names);
@@ -36,13 +35,10 @@ inline void writeSheets(OutputWriter& writer, const std::vector<ReportSheet>& sh
   long long tableRows = 0;
   for (const ReportSheet& sheet : sheets) {
     writer.beginSheet(sheet.name);
-    writer.beginHeaderRow();
-    for (const ColumnInfo& c : sheet.columns) writer.headerCell(c);
-    writer.endHeaderRow();
+    writer.header(sheet.columns);
     for (const auto& row : sheet.rows) {
       writer.beginRow();
-      for (std::size_t k = 0; k < row.size(); ++k)
-        writer.cell(cellOf(row[k]), sheet.columns[k], forceFullLength);
+      for (const auto& value : row) writer.cell(cellOf(value));
       writer.endRow();
     }
     const int columns = static_cast<int>(sheet.columns.size());

@@ -149,12 +149,14 @@ class SpreadsheetMlWriterTest : public ::testing::Test {
 
   // Runs `body` against a fresh writer on a new file and returns the file's bytes.
   std::string write(const std::function<void(SpreadsheetMlWriter&)>& body,
-                    const std::string& name = "") {
+                    const std::string& name = "", bool forceFullLength = false) {
     path_ = dir_ / (name.empty() ? "out" + std::to_string(++files_) + ".xls" : name);
     OutputFile out = OutputFile::create(path_, true);
     EXPECT_TRUE(out.isOpen()) << path_;
     if (!out.isOpen()) return {};
-    SpreadsheetMlWriter writer;
+    WriterOptions options;
+    options.forceFullLength = forceFullLength;
+    SpreadsheetMlWriter writer(options);
     writer.begin(out);
     body(writer);
     EXPECT_TRUE(out.close());
@@ -167,18 +169,15 @@ class SpreadsheetMlWriterTest : public ::testing::Test {
                        const std::string& name = "") {
     return write(
         [&](SpreadsheetMlWriter& w) {
-          w.beginHeaderRow();
-          for (const ColumnInfo& c : columns) w.headerCell(c);
-          w.endHeaderRow();
+          w.header(columns);
           for (const auto& row : rows) {
             w.beginRow();
-            for (std::size_t k = 0; k < row.size(); ++k)
-              w.cell({row[k]}, columns[k], forceFullLength);
+            for (const std::string& value : row) w.cell({value});
             w.endRow();
           }
           w.finish(static_cast<int>(columns.size()), static_cast<long long>(rows.size()) + 1);
         },
-        name);
+        name, forceFullLength);
   }
 
   // The data cell lines of a one-column, one-row workbook.

@@ -29,17 +29,14 @@ inline ColumnInfo column(std::string name, std::int32_t declaredSize = 10,
 template <class Value>
 std::string writeResult(OutputWriter& writer, const std::string& path,
                         const std::vector<ColumnInfo>& columns,
-                        const std::vector<std::vector<Value>>& rows, bool forceFullLength) {
+                        const std::vector<std::vector<Value>>& rows) {
   OutputFile out = OutputFile::create(path, true);
   EXPECT_TRUE(out.isOpen());
   writer.begin(out);
-  writer.beginHeaderRow();
-  for (const ColumnInfo& c : columns) writer.headerCell(c);
-  writer.endHeaderRow();
+  writer.header(columns);
   for (const auto& row : rows) {
     writer.beginRow();
-    for (std::size_t k = 0; k < row.size(); ++k)
-      writer.cell(cellOf(row[k]), columns[k], forceFullLength);
+    for (const auto& value : row) writer.cell(cellOf(value));
     writer.endRow();
   }
   writer.finish(static_cast<int>(columns.size()), static_cast<long long>(rows.size()) + 1);
@@ -49,12 +46,11 @@ std::string writeResult(OutputWriter& writer, const std::string& path,
 
 // Writes a report to a new file at `path` and returns its bytes.
 inline std::string writeReport(OutputWriter& writer, const std::string& path,
-                               const std::vector<ReportSheet>& sheets,
-                               bool forceFullLength = false) {
+                               const std::vector<ReportSheet>& sheets) {
   OutputFile out = OutputFile::create(path, true);
   EXPECT_TRUE(out.isOpen());
   writer.begin(out);
-  writeSheets(writer, sheets, forceFullLength);
+  writeSheets(writer, sheets);
   EXPECT_TRUE(out.close()) << out.errorText();
   return readFile(path);
 }

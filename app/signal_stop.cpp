@@ -12,6 +12,7 @@
 #include "app/run_watchdog.h"
 #include "app/startup.h"
 #include "export/stop_request.h"
+#include "files/run_files.h"
 #include "job/exit_status.h"
 
 namespace rowpress {
@@ -143,7 +144,7 @@ void armGrace() {
 // says why, unless the run is saying it itself (it then ends the process).
 void endStop() {
   StopRequest& stop = *handlers.stop;
-  stop.removeTemporaries();
+  RunFiles::instance().removeAll();
   if (!stop.claimReport()) return;
   HandlerText text;
   int status = exitStatusOf(RunOutcome::StatementFailed);
@@ -226,7 +227,7 @@ void timeoutLook() {
   if (waiting == StopRequest::Wait::Connect) {
     // The driver holds the run inside the connect, which cannot be interrupted; no output
     // exists yet, but a run that just got past the connect may have registered one.
-    stop.removeTemporaries();
+    RunFiles::instance().removeAll();
     stop.requestTimeout(seconds);
     if (stop.claimReport()) {
       HandlerText text;

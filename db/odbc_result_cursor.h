@@ -26,7 +26,7 @@ inline constexpr std::size_t kLargestPart = std::size_t{4} << 20;
 // driver is one that the benchmark showed faster with them (PostgreSQL's), rows are fetched in
 // rowsets of up to 256 rows, never more than the driver reads from the server at a time: one
 // call per rowset. The buffers are bound only while the cursor lives.
-class OdbcResultCursor : public ResultCursor {
+class OdbcResultCursor : public ResultCursor, public ResultRows {
  public:
   // Where the session has a connection in the driver's typed mode, the columns without a
   // declared type are described as a run of the statement there describes them.
@@ -43,6 +43,7 @@ class OdbcResultCursor : public ResultCursor {
   // Binds the values until the cursor goes or executes again; the statement then starts
   // without parameters.
   Executed execute(const std::string& sql, const std::vector<std::string>& values) override;
+  ResultRows& result() override { return *this; }
   std::optional<int> columnCount() override;
   const std::vector<ColumnInfo>& describe(int count) override;
   Fetched fetch() override;

@@ -252,7 +252,7 @@ void OdbcResultCursor::describeInTypedMode(const std::string& sql) {
   SQLEndTran(SQL_HANDLE_DBC, typed_, SQL_ROLLBACK);
 }
 
-ResultCursor::Fetched OdbcResultCursor::fetch() {
+ResultRows::Fetched OdbcResultCursor::fetch() {
   if (!fetching_) {
     fetching_ = true;
     value_.resize(valueLimit_ + 1);
@@ -268,7 +268,7 @@ ResultCursor::Fetched OdbcResultCursor::fetch() {
   return fetched_ == 0 ? Fetched::End : rowStatus();
 }
 
-ResultCursor::Fetched OdbcResultCursor::rowStatus() const {
+ResultRows::Fetched OdbcResultCursor::rowStatus() const {
   // A row that the driver could not deliver fails the fetch, like a single row would.
   switch (statuses_[row_]) {
     case SQL_ROW_ERROR:

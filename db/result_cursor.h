@@ -1,7 +1,7 @@
-// The result of one statement as the export run sees it: execute the SQL text, count and
-// describe the columns, fetch the rows one by one and read each value with its NULL flag, say
-// why a step failed. ResultCursor is that view; openResultCursor gives it on a session's
-// statement.
+// One statement as the export run sees it: ResultCursor executes the SQL text, says why a
+// step failed and can be cancelled; its ResultRows count and describe the columns, fetch the
+// rows one by one and read each value with its NULL flag. openResultCursor gives both on a
+// session's statement.
 #pragma once
 
 #include <cstddef>
@@ -19,22 +19,14 @@ namespace rowpress {
 // boundary.
 inline constexpr std::size_t kValueLimit = 65536;
 
-class ResultCursor {
+// The result of the statement that a cursor executed: its columns, its rows one by one, each
+// value with its NULL flag, or the rows it changed.
+class ResultRows {
  public:
-  virtual ~ResultCursor() = default;
+  virtual ~ResultRows() = default;
 
-  enum class Executed {
-    Result,  // executed; the statement may have result columns
-    NoData,  // an UPDATE or DELETE that touched no row: executed, without result columns
-    Failed,
-  };
   enum class Fetched { Row, End, Failed };
 
-  // Executes `sql` as written, line breaks and "--" comments included, with `values` bound in
-  // order to its `?` parameters, each as text (an empty value is the empty string, not NULL).
-  virtual Executed execute(const std::string& sql, const std::vector<std::string>& values) = 0;
-  // Executes `sql` without parameters.
-  Executed execute(const std::string& sql) { return execute(sql, {}); }
   // The number of result columns of the executed statement; nothing when the driver cannot
   // tell it.
   virtual std::optional<int> columnCount() = 0;
@@ -57,10 +49,31 @@ class ResultCursor {
   // Whether column k's value of the current row is NULL, asking the driver for its length
   // only: a binary column's bytes are never read. False when the driver failed to tell.
   virtual bool isNull(int k, bool& null) = 0;
-  // "[STATE] MESSAGE (NATIVE)\n" of the step that failed last.
-  virtual std::string diagnostic() = 0;
   // The rows that a statement without result columns changed, where the driver tells them.
   virtual std::optional<long long> affectedRows() = 0;
+};
+
+// One statement of a session: executed, cancelled from another thread, its failures told;
+// result() is that of the one executed last.
+class ResultCursor {
+ public:
+  virtual ~ResultCursor() = default;
+
+  enum class Executed {
+    Result,  // executed; the statement may have result columns
+    NoData,  // an UPDATE or DELETE that touched no row: executed, without result columns
+    Failed,
+  };
+
+  // Executes `sql` as written, line breaks and "--" comments included, with `values` bound in
+  // order to its `?` parameters, each as text (an empty value is the empty string, not NULL).
+  virtual Executed execute(const std::string& sql, const std::vector<std::string>& values) = 0;
+  // Executes `sql` without parameters.
+  Executed execute(const std::string& sql) { return execute(sql, {}); }
+  // The result of the statement executed last, valid while the cursor lives.
+  virtual ResultRows& result() = 0;
+  // "[STATE] MESSAGE (NATIVE)\n" of the step that failed last, executing or reading the rows.
+  virtual std::string diagnostic() = 0;
   // Whether cancel() may be called from another thread while execute() runs on this one.
   virtual bool cancelsSafely() = 0;
   // Interrupts execute() running on another thread.

@@ -73,7 +73,7 @@ TEST_F(ResultCursorTest, TheRunThatFindsTheTypesLeavesNothing) {
   std::string count = "select count(*) from orders where customer = 'dee'";
   ASSERT_EQ(cursor.execute(count), ResultCursor::Executed::Result);
   cursor.describe(1);
-  ASSERT_EQ(cursor.fetch(), ResultCursor::Fetched::Row);
+  ASSERT_EQ(cursor.fetch(), ResultRows::Fetched::Row);
   CellValue value;
   ASSERT_TRUE(cursor.value(1, value));
   EXPECT_EQ(value.text, "1");
@@ -93,7 +93,7 @@ TEST_F(ResultCursorTest, TheSqliteDriverIsNeverCancelledFromAnotherThreadNorGive
   std::string sql = "select customer, amount from orders";
   ASSERT_EQ(cursor.execute(sql), ResultCursor::Executed::Result);
   cursor.describe(2);
-  ASSERT_EQ(cursor.fetch(), ResultCursor::Fetched::Row);
+  ASSERT_EQ(cursor.fetch(), ResultRows::Fetched::Row);
   EXPECT_EQ(cursor.rowsetSize(), 1u);
 }
 

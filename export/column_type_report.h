@@ -7,8 +7,8 @@
 
 #include "export/output_file.h"
 #include "export/output_writer.h"
-#include "export/stop_request.h"
 #include "files/atomic_file.h"
+#include "files/run_files.h"
 
 namespace rowpress {
 

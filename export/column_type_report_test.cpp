@@ -73,9 +73,9 @@ TEST(ColumnTypeReport, ReplacesThePreviousReportOnlyWhenClosed) {
   report.addColumn(1, ColumnInfo{"id", 4, 10, 0});
   EXPECT_EQ(readFile(path), "the previous report\r\n");
   // While it is written, a stop removes its temporary file if the run cannot.
-  EXPECT_FALSE(StopRequest::instance().idle());
+  EXPECT_FALSE(RunFiles::instance().empty());
   report.close();
-  EXPECT_TRUE(StopRequest::instance().idle());
+  EXPECT_TRUE(RunFiles::instance().empty());
   EXPECT_THAT(readFile(path), ::testing::EndsWith("\r\n1,id,4,10,0,INTEGER Exact numeric value "
                                                   "with precision 10 and scale 0\r\n"));
   struct stat st;

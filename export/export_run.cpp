@@ -19,6 +19,7 @@
 #include "export/stop_request.h"
 #include "export/xlsx_writer.h"
 #include "files/pause_point.h"
+#include "files/run_files.h"
 
 namespace rowpress {
 
@@ -26,7 +27,7 @@ namespace {
 
 // A CSV report without an output name registers a reserved name and a temporary file for each
 // sheet, the type report one more file and the manifest one: the stop's table holds them all.
-static_assert(StopRequest::kRunFiles >= 2 * kMaxReportSheets + 2);
+static_assert(RunFiles::kCapacity >= 2 * kMaxReportSheets + 2);
 
 constexpr long long kProgressEvery = 1024;
 // How often the run reports its progress for a progress line, on the coarse clock.
@@ -168,7 +169,8 @@ RunOutcome ExportRun::runSteps(ResultCursor& cursor, const std::vector<RunStatem
   // cell can hold for the .xlsx; else to the limit that a value keeps.
   inParts_ = !job_.forceFullLength && outputs_.front()->writer->takesParts();
   cutCounts_ = type != OutputType::Xlsx;
-  cursor.setValueLimit(type == OutputType::Xlsx ? XlsxWriter::kValueBytes : kValueLimit, inParts_);
+  cursor.result().setValueLimit(type == OutputType::Xlsx ? XlsxWriter::kValueBytes : kValueLimit,
+                                inParts_);
   if (reportJob_) planSheets(statements);
   bool stopped = false;
   for (std::size_t i = 0; i < statements.size(); ++i) {
@@ -186,7 +188,7 @@ RunOutcome ExportRun::runSteps(ResultCursor& cursor, const std::vector<RunStatem
         message(std::move(text), "SQL statement failed.");
         return RunOutcome::StatementFailed;
       }
-      describeColumns(cursor, *output.writer, statement.sheet, i + 1 == statements.size());
+      describeColumns(cursor.result(), *output.writer, statement.sheet, i + 1 == statements.size());
       if (job_.strict && headerChanged()) return refuseChange(statement.sheet);
       std::optional<RunOutcome> failed = streamRows(cursor, type, output, stopped);
       if (columnCount_ > 0) {
@@ -236,13 +238,13 @@ std::optional<RunOutcome> ExportRun::execute(ResultCursor& cursor, const RunStat
   // columns, like one that touched rows.
   columnCount_ = 0;
   if (executed == ResultCursor::Executed::Result) {
-    const std::optional<int> count = cursor.columnCount();
+    const std::optional<int> count = cursor.result().columnCount();
     if (!count) return statementFailed(cursor, "Could not retrieve number of columns.");
     columnCount_ = *count;
   }
   if (columnCount_ == 0) {
     result_.noResultSet = "the statement returned no result set";
-    if (const auto affected = cursor.affectedRows()) {
+    if (const auto affected = cursor.result().affectedRows()) {
       result_.noResultSet += " (" + std::to_string(*affected) + " rows affected)";
     }
     report_.statusLine(result_.noResultSet);
@@ -256,8 +258,8 @@ std::optional<RunOutcome> ExportRun::execute(ResultCursor& cursor, const RunStat
   return std::nullopt;
 }
 
-void ExportRun::describeColumns(ResultCursor& cursor, OutputWriter& writer,
-                                const std::string& sheet, bool last) {
+void ExportRun::describeColumns(ResultRows& rows, OutputWriter& writer, const std::string& sheet,
+                                bool last) {
   // A statement without a result set has no columns to report: the last report stays. One
   // report holds the columns of every sheet of a report job.
   // Without a default directory the report has nowhere to go: never the working directory.
@@ -270,7 +272,7 @@ void ExportRun::describeColumns(ResultCursor& cursor, OutputWriter& writer,
     report_.statusLine(result_.typeReportSkipped);
   }
   if (typeReport_ && !sheet.empty()) typeReport_->beginSheet(sheet);
-  columns_ = cursor.describe(columnCount_);
+  columns_ = rows.describe(columnCount_);
   account_.reset(columnCount_);
   statusLine_.clear();
   statusLine_.reserve(kStatusLineLimit + 1);
@@ -308,6 +310,7 @@ void ExportRun::typeReportDone() {
 std::optional<RunOutcome> ExportRun::streamRows(ResultCursor& cursor, OutputType type,
                                                 Output& output, bool& stopped) {
   OutputWriter& writer = *output.writer;
+  ResultRows& rows = cursor.result();
   OutputTarget& target = output.target;
   StopRequest& stop = stop_;
   std::atomic<long long>* const rowCount = report_.rowCount();
@@ -322,11 +325,11 @@ std::optional<RunOutcome> ExportRun::streamRows(ResultCursor& cursor, OutputType
   // A statement without result columns (an UPDATE) has no rows to fetch.
   while (columnCount_ > 0) {
     if (stop.requested()) return stoppedByRequest();
-    const ResultCursor::Fetched fetched = cursor.fetch();
-    if (fetched == ResultCursor::Fetched::End) break;
+    const ResultRows::Fetched fetched = rows.fetch();
+    if (fetched == ResultRows::Fetched::End) break;
     // A fetch that failed under a stop request (the driver's own timeout ended it, or a
     // cancel) ends as the request says.
-    if (fetched == ResultCursor::Fetched::Failed) {
+    if (fetched == ResultRows::Fetched::Failed) {
       return stop.requested() ? stoppedByRequest()
                               : statementFailed(cursor, "SQL statement failed.");
     }
@@ -341,7 +344,7 @@ std::optional<RunOutcome> ExportRun::streamRows(ResultCursor& cursor, OutputType
       nextProgress = now + kProgressLineEveryNs;
     }
     const bool showRow = sheetRows_ < 12;
-    if (!writeRow(cursor, workbook, writer, showRow, stopped)) {
+    if (!writeRow(rows, workbook, writer, showRow, stopped)) {
       if (refused_.column != 0) break;
       return stop.requested() ? stoppedByRequest()
                               : statementFailed(cursor, "SQL statement failed.");
@@ -363,7 +366,7 @@ std::optional<RunOutcome> ExportRun::streamRows(ResultCursor& cursor, OutputType
   return std::nullopt;
 }
 
-bool ExportRun::writeRow(ResultCursor& cursor, bool workbook, OutputWriter& writer, bool showRow,
+bool ExportRun::writeRow(ResultRows& rows, bool workbook, OutputWriter& writer, bool showRow,
                          bool& stopped) {
   writer.beginRow();
   for (int k = 1; k <= columnCount_; ++k) {
@@ -379,10 +382,10 @@ bool ExportRun::writeRow(ResultCursor& cursor, bool workbook, OutputWriter& writ
     if (isBinaryType(column.sqlType)) {
       // The bytes are never read; the .xlsx cell of a NULL stays empty.
       bool null = false;
-      if (binaryNulls_ && !cursor.isNull(k, null)) return false;
+      if (binaryNulls_ && !rows.isNull(k, null)) return false;
       value = null ? CellValue{std::string_view(), true} : CellValue{kBinaryText};
       if (!null) changes = changeOf(ValueRule::Binary);
-    } else if (!cursor.value(k, value)) {
+    } else if (!rows.value(k, value)) {
       return false;
     } else if (value.cut && inParts_) {
       // A value longer than one part is written whole, part by part.
@@ -391,7 +394,7 @@ bool ExportRun::writeRow(ResultCursor& cursor, bool workbook, OutputWriter& writ
       writer.cellPart(value.text);
       while (value.cut) {
         // A long value answers a stop request between its parts.
-        if (stop_.requested() || !cursor.nextPart(k, value)) return false;
+        if (stop_.requested() || !rows.nextPart(k, value)) return false;
         writer.cellPart(value.text);
       }
       changes = writer.endCellParts();

@@ -122,15 +122,13 @@ class ExportRun {
   std::optional<RunOutcome> execute(ResultCursor& cursor, const RunStatement& statement);
   // Describes every column: the header row, the type report (closed after the `last`
   // statement's columns) and the column line.
-  void describeColumns(ResultCursor& cursor, OutputWriter& writer, const std::string& sheet,
-                       bool last);
+  void describeColumns(ResultRows& rows, OutputWriter& writer, const std::string& sheet, bool last);
   // Fetches every row into the writer; `stopped` when a workbook limit stopped it.
   std::optional<RunOutcome> streamRows(ResultCursor& cursor, OutputType type, Output& output,
                                        bool& stopped);
   // One fetched row's cells; false when the driver failed to deliver a value, or in strict
   // mode at a value that the output would change (`refused_` then says which).
-  bool writeRow(ResultCursor& cursor, bool workbook, OutputWriter& writer, bool showRow,
-                bool& stopped);
+  bool writeRow(ResultRows& rows, bool workbook, OutputWriter& writer, bool showRow, bool& stopped);
   // The strict run refuses the change that `refused_` names: nothing is published.
   RunOutcome refuseChange(const std::string& sheet);
   // Finishes the files and keeps, discards or launches them.

@@ -6,7 +6,7 @@
 
 #include <utility>
 
-#include "export/stop_request.h"
+#include "files/run_files.h"
 #include "files/temporary_files.h"
 
 namespace rowpress {
@@ -45,14 +45,14 @@ NameReservation::NameReservation(std::string path, int directory, std::string na
       inode_(inode) {
   lockForRun(fd_.get());
   if (!path_.empty()) {
-    StopRequest::instance().addReservation(path_, device_, inode_, directory_.get());
+    RunFiles::instance().addReservation(path_, device_, inode_, directory_.get());
   }
 }
 
 void NameReservation::close() {
   fd_.reset();
   directory_.reset();
-  if (!path_.empty()) StopRequest::instance().removeReservation(path_);
+  if (!path_.empty()) RunFiles::instance().removeReservation(path_);
   path_.clear();
 }
 

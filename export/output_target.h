@@ -6,9 +6,9 @@
 
 #include "export/output_file.h"
 #include "export/output_naming.h"
-#include "export/stop_request.h"
 #include "files/atomic_file.h"
 #include "files/file_descriptor.h"
+#include "files/run_files.h"
 #include "files/temporary_files.h"
 
 namespace rowpress {

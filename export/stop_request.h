@@ -6,14 +6,12 @@
 // files itself and ends the process.
 //
 // Signal handlers make the request and read it, so everything that they touch is a lock-free
-// atomic, and the run's temporary files are kept in a table of fixed size that a handler reads
-// while the run may be changing it: no lock, no allocation. The request is process-wide and
-// never destroyed, so that a handler may still use it while the process ends.
+// atomic. The request is process-wide and never destroyed, so that a handler may still use it
+// while the process ends. The files that a stop removes when the run cannot are the run's
+// list (files/run_files.h).
 #pragma once
 
-#include <limits.h>
 #include <semaphore.h>
-#include <sys/types.h>
 #include <time.h>
 
 #include <atomic>
@@ -91,21 +89,6 @@ class StopRequest {
   std::string beginExecute(ResultCursor* cursor, bool cancelSafe);
   void endExecute();
 
-  // The temporary files (and the work directory) of the running export: removed by
-  // removeTemporaries when the run does not end in time to remove them itself. A file in a
-  // directory that the run holds open as `directory` is removed through (a copy of) that
-  // descriptor, wherever the directory has gone since. The table holds kRunFiles files and
-  // paths shorter than PATH_MAX; beyond that std::system_error is thrown, before the file
-  // exists.
-  void addTemporary(const std::string& path, int directory = -1);
-  void removeTemporary(const std::string& path);
-
-  // A default output name that the run reserved as an empty file (`device`, `inode`): removed
-  // by removeTemporaries only while it is still that empty file, so a kept output that has
-  // taken the name since is never touched. `directory` as for addTemporary.
-  void addReservation(const std::string& path, dev_t device, ino_t inode, int directory = -1);
-  void removeReservation(const std::string& path);
-
   // A short step that creates files before it can register them (a default name is reserved
   // in two creations): while one runs, the run is not idle.
   void beginStep() { steps_.fetch_add(1); }
@@ -129,36 +112,13 @@ class StopRequest {
   // the run.
   bool publishing() const { return publishing_.load(); }
 
-  // Whether the run holds nothing that a stop would have to clean up: no temporary file or
-  // reservation registered, no step creating files, no statement executing.
+  // Whether the run holds nothing that a stop would have to clean up: none of the run's files
+  // listed (files/run_files.h), no step creating files, no statement executing.
   bool idle() const;
-  // Removes every registered temporary file and reserved name. Async-signal-safe.
-  void removeTemporaries();
-
-  // How many files the table holds at most: a CSV report without an output name holds two
-  // for each sheet (its reserved name and its temporary file), and the type report one.
-  static constexpr int kRunFiles = 256;
 
  private:
   StopRequest() = default;
   void request(int signal, int timeoutSeconds, bool cancel = false);
-  void add(const std::string& path, int directory, bool reservation, dev_t device, ino_t inode);
-  void remove(const std::string& path, bool reservation);
-
-  // A file of the run. Its fields are written only by the thread that took the slot from
-  // Free to Filling, and read only once it is Ready; a handler takes a Ready slot for itself
-  // (Taken) before it touches it, so it never removes what the run is unregistering.
-  enum SlotState : int { kFree, kFilling, kReady, kTaken };
-  struct RunFile {
-    std::atomic<int> state{kFree};
-    bool reservation = false;
-    int directory = -1;  // a copy of the run's descriptor, owned by the table, or -1
-    dev_t device = 0;
-    ino_t inode = 0;
-    std::size_t nameAt = 0;  // where the name within `directory` begins in `path`
-    char path[PATH_MAX] = {};
-  };
-
   std::atomic<bool> claimed_{false};  // a request has won and is being written
   std::atomic<bool> requested_{false};
   std::atomic<int> signal_{0};
@@ -176,7 +136,6 @@ class StopRequest {
   sem_t cancelWake_{};
   std::atomic<bool> cancellerWaits_{false};
   std::atomic<bool> executionEnded_{false};
-  RunFile files_[kRunFiles];
 
   static_assert(std::atomic<bool>::is_always_lock_free && std::atomic<int>::is_always_lock_free &&
                     std::atomic<std::int64_t>::is_always_lock_free,
@@ -200,32 +159,6 @@ class WaitingFor {
 
  private:
   StopRequest& stop_;
-};
-
-// Registers a temporary file with the stop request until release() or the end of its life.
-class RegisteredTemporary {
- public:
-  RegisteredTemporary() = default;
-  ~RegisteredTemporary() { release(); }
-  RegisteredTemporary(const RegisteredTemporary&) = delete;
-  RegisteredTemporary& operator=(const RegisteredTemporary&) = delete;
-
-  // Registers `path`, in the directory open as `directory` if not -1 (before the file exists,
-  // so that a stop never misses it).
-  void set(const std::string& path, int directory = -1) {
-    release();
-    if (path.empty()) return;
-    StopRequest::instance().addTemporary(path, directory);
-    path_ = path;
-  }
-  void release() {
-    if (path_.empty()) return;
-    StopRequest::instance().removeTemporary(path_);
-    path_.clear();
-  }
-
- private:
-  std::string path_;
 };
 
 // Marks a step that creates files before it registers them, for as long as it lives.

@@ -1,5 +1,5 @@
 // Stopping an export run: between the parts of a long value, while a statement executes, in
-// a failing fetch; the files of a run that cannot stop, the publication gate, and drivers that
+// a failing fetch; when the run is idle, the publication gate, and drivers that
 // are never cancelled from another thread. (Whole runs stopped: run/run_job_export_test.cpp.)
 #include "export/stop_request.h"
 
@@ -18,6 +18,7 @@
 #include "export/column_type_report.h"
 #include "export/export_run.h"
 #include "export/output_naming.h"
+#include "files/run_files.h"
 #include "tests/support/export_run_fixture.h"
 #include "tests/support/fake_result_cursor.h"
 #include "tests/support/odbc_fixture.h"
@@ -56,57 +57,21 @@ TEST_F(ExportRunTest, AStopRequestEndsTheRunBetweenThePartsOfALongValue) {
   stop.reset();
 }
 
-TEST(StopRequest, RemovesTheFilesOfARunThatCannotAndNothingElse) {
-  support::TempDir dir;
+// The run is idle only when a stop has nothing to clean up: none of its files listed, no step
+// creating files before it lists them. (The files themselves: files/run_files_test.cpp.)
+TEST(StopRequest, IsIdleOnlyWithNoFileListedAndNoStepCreatingFiles) {
   StopRequest& stop = StopRequest::instance();
   EXPECT_TRUE(stop.idle());
-  const std::string file = dir / ".report.csv.part";
-  writeFile(file, "half");
-  stop.addTemporary(file);
-  EXPECT_FALSE(stop.idle());
-  stop.removeTemporary(file);
-  EXPECT_TRUE(stop.idle());
-  EXPECT_TRUE(fileExists(file));  // the run's own business
-  // A run stuck in the driver: its files are removed for it, through the run's descriptor of
-  // their directory, which the run may close in the meantime.
-  const int directory = ::open(dir.path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  ASSERT_GE(directory, 0);
-  stop.addTemporary(file, directory);
-  ::close(directory);
-  stop.removeTemporaries();
-  EXPECT_FALSE(fileExists(file));
-  EXPECT_TRUE(stop.idle());
-  stop.removeTemporary(file);  // the run's later release changes nothing
-  EXPECT_TRUE(stop.idle());
-
-  // A reserved name goes only while it is the empty file that was reserved: a kept output
-  // that has taken the name since stays.
-  const std::string given = dir / "row0001.csv";
-  const std::string taken = dir / "row0002.csv";
-  for (const std::string& name : {given, taken}) {
-    writeFile(name, "");
-    struct stat st;
-    ASSERT_EQ(::stat(name.c_str(), &st), 0);
-    stop.addReservation(name, st.st_dev, st.st_ino);
+  {
+    RegisteredTemporary registered;
+    registered.set("/nonexistent/.report.csv.part");
+    EXPECT_FALSE(stop.idle());
   }
-  writeFile(dir / "kept", "the kept output\r\n");
-  std::filesystem::rename(dir / "kept", taken);
-  stop.removeTemporaries();
-  EXPECT_FALSE(fileExists(given));
-  EXPECT_EQ(readFile(taken), "the kept output\r\n");
   EXPECT_TRUE(stop.idle());
-
-  // A step that has created files it has not registered yet keeps the run from being idle.
   {
     StepBeforeRegistration step;
     EXPECT_FALSE(stop.idle());
   }
-  EXPECT_TRUE(stop.idle());
-  // The table has room for a fixed number of files; one more is refused before it exists.
-  for (int i = 0; i < StopRequest::kRunFiles; ++i) stop.addTemporary(dir / std::to_string(i));
-  EXPECT_THROW(stop.addTemporary(file), std::system_error);
-  EXPECT_THROW(stop.addTemporary(std::string(PATH_MAX, 'x')), std::system_error);
-  for (int i = 0; i < StopRequest::kRunFiles; ++i) stop.removeTemporary(dir / std::to_string(i));
   EXPECT_TRUE(stop.idle());
 }
 

@@ -117,7 +117,7 @@ TEST_F(PostgresExportTest, ValuesCutInARowsetAreReadAgainFromTheirOwnRow) {
   ASSERT_EQ(cursor.columnCount(), 3);
   cursor.describe(3);
   for (int g = 1; g <= 700; ++g) {
-    ASSERT_EQ(cursor.fetch(), ResultCursor::Fetched::Row) << cursor.diagnostic();
+    ASSERT_EQ(cursor.fetch(), ResultRows::Fetched::Row) << cursor.diagnostic();
     ASSERT_GT(cursor.rowsetSize(), 1u);
     CellValue longValue, after;
     ASSERT_TRUE(cursor.value(2, longValue)) << cursor.diagnostic();
@@ -128,7 +128,7 @@ TEST_F(PostgresExportTest, ValuesCutInARowsetAreReadAgainFromTheirOwnRow) {
     }
     ASSERT_EQ(after.text, "after " + std::to_string(g));
   }
-  EXPECT_EQ(cursor.fetch(), ResultCursor::Fetched::End);
+  EXPECT_EQ(cursor.fetch(), ResultRows::Fetched::End);
 }
 
 TEST_F(PostgresExportTest, APlainDataSourceIsStreamedInFlatMemory) {

@@ -99,9 +99,9 @@ class ServerParametersTest : public ServerTest,
     if (executed == ResultCursor::Executed::NoData || !columns || *columns == 0) return rows;
     cursor.describe(*columns);
     for (;;) {
-      const ResultCursor::Fetched fetched = cursor.fetch();
-      if (fetched == ResultCursor::Fetched::End) break;
-      if (fetched == ResultCursor::Fetched::Failed) {
+      const ResultRows::Fetched fetched = cursor.fetch();
+      if (fetched == ResultRows::Fetched::End) break;
+      if (fetched == ResultRows::Fetched::Failed) {
         ADD_FAILURE() << sql << "\n" << cursor.diagnostic();
         break;
       }
@@ -206,7 +206,7 @@ TEST_P(ServerParametersTest, AStatementAfterOneWithParametersStartsWithout) {
     std::string text = sql;
     std::string result = "failed";
     if (cursor.execute(text, values) == ResultCursor::Executed::Result &&
-        cursor.fetch() == ResultCursor::Fetched::Row) {
+        cursor.fetch() == ResultRows::Fetched::Row) {
       CellValue value;
       if (cursor.value(1, value)) result = value.text;
     }
@@ -374,7 +374,7 @@ TEST_F(PostgresParametersTest, MarkersInStringsCommentsAndDollarQuotesReachTheSe
         << cursor.diagnostic();
     ASSERT_EQ(cursor.columnCount(), 3);
     cursor.describe(3);
-    ASSERT_EQ(cursor.fetch(), ResultCursor::Fetched::Row) << cursor.diagnostic();
+    ASSERT_EQ(cursor.fetch(), ResultRows::Fetched::Row) << cursor.diagnostic();
     CellValue value;
     ASSERT_TRUE(cursor.value(1, value));
     EXPECT_EQ(value.text, ":a :b :c $$ ' :d HC:\\D");
@@ -418,7 +418,7 @@ TEST_F(PostgresParametersTest, AParameterInASubqueryNeedsACast) {
         return cursor.diagnostic();
       }
       CellValue value;
-      if (cursor.fetch() != ResultCursor::Fetched::Row || !cursor.value(1, value)) {
+      if (cursor.fetch() != ResultRows::Fetched::Row || !cursor.value(1, value)) {
         return std::string("no row");
       }
       return std::string(value.text);

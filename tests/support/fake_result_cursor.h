@@ -18,7 +18,7 @@
 
 namespace rowpress::support {
 
-class FakeResultCursor : public ResultCursor {
+class FakeResultCursor : public ResultCursor, public ResultRows {
  public:
   // A result of an integer column "n" and a text column "name" with `count` rows: (1, "r1"),
   // (2, "r2"), ...
@@ -71,6 +71,7 @@ class FakeResultCursor : public ResultCursor {
     if (whileExecuting) whileExecuting();
     return executed;
   }
+  ResultRows& result() override { return *this; }
   std::optional<int> columnCount() override {
     if (countFails) return std::nullopt;
     return static_cast<int>(columns.size());

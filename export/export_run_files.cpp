@@ -48,7 +48,7 @@ WriterOptions writerOptionsOf(const JobSettings& job) {
 }
 
 bool ExportRun::openOutputs(OutputType type) {
-  std::vector<OutputPath> paths = prepareOutputPaths(job_, type);
+  std::vector<OutputPath> paths = prepareOutputPaths(job_, type, stop_);
   // A default name's manifest is reserved with the outputs, as their last path.
   OutputPath manifestName;
   if (job_.manifest && needsDefaultName(job_, type) && !paths.front().path.empty()) {
@@ -177,7 +177,12 @@ RunOutcome ExportRun::finish(OutputType type, bool stopped) {
   // columns and every sheet's table rows.
   const int columns = reportJob_ ? widestColumns_ : columnCount_;
   const long long tableRows = reportJob_ ? result_.rows + result_.sheets : sheetRows_ + 1;
-  for (const auto& output : outputs_) output->writer->finish(columns, tableRows);
+  {
+    // Assembling a workbook from its sheets and reading it back take a while on a large
+    // export: a stop request waits for them, and the run then removes the file.
+    UninterruptibleStep finishing(stop_);
+    for (const auto& output : outputs_) output->writer->finish(columns, tableRows);
+  }
   // A stop requested while the files were being finished (a large workbook is assembled at
   // its end) removes them once they are done.
   if (stop_.requested()) {

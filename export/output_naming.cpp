@@ -257,9 +257,10 @@ std::vector<bool> numbersInUse(int dirFd) {
 // "rowXXXX.TMP", whatever follows), so no earlier file is ever replaced and no name the run
 // publishes is another run's. On failure the one path holds the error.
 std::vector<OutputPath> reserveDefaultNames(const std::string& directory, int dirFd,
-                                            const std::vector<std::string>& suffixes) {
+                                            const std::vector<std::string>& suffixes,
+                                            StopRequest& stop) {
   // A stop waits until the names are reserved and registered, so that it can give them back.
-  StepBeforeRegistration step;
+  StepBeforeRegistration step(stop);
   std::vector<OutputPath> result;
   auto failed = [&](std::string error) {
     result.clear();
@@ -346,7 +347,8 @@ std::vector<std::string> defaultSuffixes(const JobSettings& job, OutputType type
 
 }  // namespace
 
-std::vector<OutputPath> prepareOutputPaths(const JobSettings& job, OutputType type) {
+std::vector<OutputPath> prepareOutputPaths(const JobSettings& job, OutputType type,
+                                           StopRequest& stop) {
   const std::string directory = defaultDirectory();
   const bool named = !needsDefaultName(job, type);
   std::vector<OutputPath> result(1);
@@ -386,7 +388,7 @@ std::vector<OutputPath> prepareOutputPaths(const JobSettings& job, OutputType ty
                                     ->size();
     // A reservation is only made for names that fit.
     if (directory.size() + 1 + std::strlen("row0000.TMP") + longest <= kPathLimit) {
-      result = reserveDefaultNames(directory, dirFd.get(), suffixes);
+      result = reserveDefaultNames(directory, dirFd.get(), suffixes, stop);
     } else {
       result[0].error = tooLongMessage("The output path", kPathLimit);
     }
@@ -402,8 +404,8 @@ std::vector<OutputPath> prepareOutputPaths(const JobSettings& job, OutputType ty
   return result;
 }
 
-OutputPath prepareOutputPath(const JobSettings& job, OutputType type) {
-  return std::move(prepareOutputPaths(job, type).front());
+OutputPath prepareOutputPath(const JobSettings& job, OutputType type, StopRequest& stop) {
+  return std::move(prepareOutputPaths(job, type, stop).front());
 }
 
 }  // namespace rowpress

@@ -93,8 +93,9 @@ struct OutputPath {
 // in it, then
 // chooses the output path by output type: the job's file name, or a default name
 // "rowXXXX.TMP" with ".xls", ".xml" (excel2007), ".csv", ".html" or ".xlsx". A default name is
-// reserved with its extension (O_EXCL); a name of which either form exists is skipped.
-OutputPath prepareOutputPath(const JobSettings& job, OutputType type);
+// reserved with its extension (O_EXCL); a name of which either form exists is skipped. While
+// names are reserved and not yet listed with the run's files, `stop` waits for them.
+OutputPath prepareOutputPath(const JobSettings& job, OutputType type, StopRequest& stop);
 
 // Whether a run of `job` writes a file for each sheet: a report written as CSV or TSV.
 bool writesFilePerSheet(const JobSettings& job, OutputType type);
@@ -106,6 +107,7 @@ std::string sheetFileName(std::string_view path, std::string_view sheet);
 // reserved under one number; else the one path. A job with a manifest and a default name gets
 // the manifest's name reserved under the same number as the last path. When no path can be
 // made, the one path returned is empty and holds the error.
-std::vector<OutputPath> prepareOutputPaths(const JobSettings& job, OutputType type);
+std::vector<OutputPath> prepareOutputPaths(const JobSettings& job, OutputType type,
+                                           StopRequest& stop);
 
 }  // namespace rowpress

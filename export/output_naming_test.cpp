@@ -35,8 +35,8 @@ class OutputPathTest : public ::testing::Test {
 TEST_F(OutputPathTest, CreatesTheDefaultDirectoryAndReservesTheNameWithItsExtension) {
   JobSettings job;
   {
-    OutputPath first = prepareOutputPath(job, OutputType::Xml);
-    OutputPath second = prepareOutputPath(job, OutputType::Xml);
+    OutputPath first = prepareOutputPath(job, OutputType::Xml, StopRequest::instance());
+    OutputPath second = prepareOutputPath(job, OutputType::Xml, StopRequest::instance());
     EXPECT_THAT(first.path,
                 ::testing::MatchesRegex(dir_.path() + "/a/b/home/row[0-9A-F]{4}\\.TMP\\.xls"));
     EXPECT_NE(first.path, second.path);
@@ -47,10 +47,11 @@ TEST_F(OutputPathTest, CreatesTheDefaultDirectoryAndReservesTheNameWithItsExtens
   EXPECT_TRUE(listDirectory(dir_ / "a/b/home").empty());
 
   job.outFileName = "/data/out";
-  EXPECT_EQ(prepareOutputPath(job, OutputType::Html).path, "/data/out");
+  EXPECT_EQ(prepareOutputPath(job, OutputType::Html, StopRequest::instance()).path, "/data/out");
   EXPECT_TRUE(listDirectory(dir_ / "a/b/home").empty());
   job.excel2007 = true;
-  EXPECT_THAT(prepareOutputPath(job, OutputType::Xml).path, ::testing::EndsWith(".TMP.xml"));
+  EXPECT_THAT(prepareOutputPath(job, OutputType::Xml, StopRequest::instance()).path,
+              ::testing::EndsWith(".TMP.xml"));
 }
 
 // Every name but one is taken, by a file "rowXXXX.TMP" or by a name of any form that an
@@ -70,12 +71,12 @@ TEST_F(OutputPathTest, SkipsNumbersOfWhichAnyFormIsTaken) {
   }
   writeFile(home + "/row0001.TMP.csv", "an earlier run's report");
   {
-    OutputPath path = prepareOutputPath(JobSettings{}, OutputType::Tsv);
+    OutputPath path = prepareOutputPath(JobSettings{}, OutputType::Tsv, StopRequest::instance());
     EXPECT_EQ(path.path, home + "/rowBEEF.TMP.csv");
     EXPECT_TRUE(fileExists(home + "/rowBEEF.TMP.csv"));
     EXPECT_FALSE(fileExists(home + "/rowBEEF.TMP"));
 
-    OutputPath none = prepareOutputPath(JobSettings{}, OutputType::Csv);
+    OutputPath none = prepareOutputPath(JobSettings{}, OutputType::Csv, StopRequest::instance());
     EXPECT_EQ(none.path, "");
     EXPECT_EQ(none.error, "no free name is left in " + home);
   }
@@ -85,7 +86,7 @@ TEST_F(OutputPathTest, SkipsNumbersOfWhichAnyFormIsTaken) {
   // A run with a manifest reserves the manifest's name under the same number, last.
   JobSettings job;
   job.manifest = true;
-  std::vector<OutputPath> paths = prepareOutputPaths(job, OutputType::Csv);
+  std::vector<OutputPath> paths = prepareOutputPaths(job, OutputType::Csv, StopRequest::instance());
   ASSERT_EQ(paths.size(), 2u);
   EXPECT_EQ(paths[0].path, home + "/rowBEEF.TMP.csv");
   EXPECT_EQ(paths[1].path, home + "/rowBEEF.TMP.csv.manifest.json");
@@ -98,7 +99,7 @@ TEST_F(OutputPathTest, SkipsNumbersOfWhichAnyFormIsTaken) {
 
 // A reserved name is removed only while it is still the empty file that was reserved.
 TEST_F(OutputPathTest, AReservedNameThatHoldsAnotherFileStays) {
-  OutputPath path = prepareOutputPath(JobSettings{}, OutputType::Csv);
+  OutputPath path = prepareOutputPath(JobSettings{}, OutputType::Csv, StopRequest::instance());
   ASSERT_FALSE(path.path.empty());
   writeFile(path.path + ".new", "someone else's file");
   ASSERT_EQ(::rename((path.path + ".new").c_str(), path.path.c_str()), 0);
@@ -109,16 +110,16 @@ TEST_F(OutputPathTest, AReservedNameThatHoldsAnotherFileStays) {
 TEST_F(OutputPathTest, ReportsWhenNoNameCanBeMade) {
   writeFile(dir_ / "a", "a file where a directory should be");
   JobSettings job;
-  OutputPath path = prepareOutputPath(job, OutputType::Csv);
+  OutputPath path = prepareOutputPath(job, OutputType::Csv, StopRequest::instance());
   EXPECT_TRUE(path.path.empty());
   EXPECT_THAT(path.error, ::testing::HasSubstr("cannot create the directory"));
   job.outFileName = dir_ / "named.csv";
-  EXPECT_EQ(prepareOutputPath(job, OutputType::Csv).path, job.outFileName);
+  EXPECT_EQ(prepareOutputPath(job, OutputType::Csv, StopRequest::instance()).path, job.outFileName);
 }
 
 TEST_F(OutputPathTest, RefusesPathsOverTheLimit) {
   ::setenv("ROWPRESS_HOME", (dir_.path() + "/" + std::string(250, 'd')).c_str(), 1);
-  OutputPath path = prepareOutputPath(JobSettings{}, OutputType::Csv);
+  OutputPath path = prepareOutputPath(JobSettings{}, OutputType::Csv, StopRequest::instance());
   EXPECT_TRUE(path.path.empty());
   EXPECT_EQ(path.error, "The output path is longer than 255 bytes and was refused.");
 }

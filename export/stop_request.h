@@ -164,10 +164,13 @@ class WaitingFor {
 // Marks a step that creates files before it registers them, for as long as it lives.
 class StepBeforeRegistration {
  public:
-  StepBeforeRegistration() { StopRequest::instance().beginStep(); }
-  ~StepBeforeRegistration() { StopRequest::instance().endStep(); }
+  explicit StepBeforeRegistration(StopRequest& stop) : stop_(stop) { stop_.beginStep(); }
+  ~StepBeforeRegistration() { stop_.endStep(); }
   StepBeforeRegistration(const StepBeforeRegistration&) = delete;
   StepBeforeRegistration& operator=(const StepBeforeRegistration&) = delete;
+
+ private:
+  StopRequest& stop_;
 };
 
 // The publication of the run's file, for as long as it lives: see StopRequest::beginPublish.
@@ -192,10 +195,13 @@ class PublishingStep {
 // Marks a step that a stop must wait for, for as long as it lives.
 class UninterruptibleStep {
  public:
-  UninterruptibleStep() { StopRequest::instance().beginUninterruptible(); }
-  ~UninterruptibleStep() { StopRequest::instance().endUninterruptible(); }
+  explicit UninterruptibleStep(StopRequest& stop) : stop_(stop) { stop_.beginUninterruptible(); }
+  ~UninterruptibleStep() { stop_.endUninterruptible(); }
   UninterruptibleStep(const UninterruptibleStep&) = delete;
   UninterruptibleStep& operator=(const UninterruptibleStep&) = delete;
+
+ private:
+  StopRequest& stop_;
 };
 
 // Registers a cursor with the stop request while its statement executes; the stop request

@@ -69,7 +69,7 @@ TEST(StopRequest, IsIdleOnlyWithNoFileListedAndNoStepCreatingFiles) {
   }
   EXPECT_TRUE(stop.idle());
   {
-    StepBeforeRegistration step;
+    StepBeforeRegistration step(stop);
     EXPECT_FALSE(stop.idle());
   }
   EXPECT_TRUE(stop.idle());

@@ -17,7 +17,6 @@
 #include "export/output_file.h"
 #include "export/sheet_tally.h"
 #include "export/spreadsheetml_writer.h"
-#include "export/stop_request.h"
 #include "export/text_rules.h"
 #include "export/typed_cells.h"
 #include "export/zip_read_back.h"
@@ -389,9 +388,8 @@ void XlsxWriter::finish(int columnCount, long long tableRows) {
     lxw_workbook_free(workbook);
     return;
   }
-  // Assembling the workbook from its sheets' temporary files and reading it back take a while
-  // on a large export; a stop request waits for them, and the run then removes the file.
-  UninterruptibleStep assembling;
+  // The export run's stop request waits for the assembly (the run holds it off while writers
+  // finish), and the run then removes the file.
   pausePoint(kPauseAssembling);
   errno = 0;
   if (workbook_close(workbook) != LXW_NO_ERROR) {

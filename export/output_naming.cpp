@@ -1,6 +1,5 @@
 #include "export/output_naming.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <pwd.h>
 #include <sys/stat.h>
@@ -19,6 +18,7 @@
 #include "export/manifest.h"
 #include "export/stop_request.h"
 #include "files/atomic_file.h"
+#include "files/directory_entries.h"
 #include "files/file_descriptor.h"
 
 namespace rowpress {
@@ -234,19 +234,14 @@ const char* defaultExtension(const JobSettings& job, OutputType type) {
 // followed by anything (an output, a sheet's file, a manifest of an earlier run).
 std::vector<bool> numbersInUse(int dirFd) {
   std::vector<bool> used(0x10000u, false);
-  const int listFd = ::openat(dirFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  DIR* dir = listFd < 0 ? nullptr : ::fdopendir(listFd);
-  if (dir == nullptr) {
-    if (listFd >= 0) ::close(listFd);
-    return used;  // a directory that cannot be listed: O_EXCL still guards every name
-  }
-  while (const dirent* entry = ::readdir(dir)) {
-    const std::string_view name = entry->d_name;
+  // A directory that cannot be listed has no number in use: O_EXCL still guards every name.
+  DirectoryEntries entries(dirFd);
+  while (const char* entry = entries.next()) {
+    const std::string_view name = entry;
     if (beginsWithNumber(name)) {
       used[std::strtoul(std::string(name.substr(3, 4)).c_str(), nullptr, 16)] = true;
     }
   }
-  ::closedir(dir);
   return used;
 }
 

@@ -1,6 +1,5 @@
 #include "files/temporary_files.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/random.h>
@@ -14,6 +13,7 @@
 #include <set>
 #include <utility>
 
+#include "files/directory_entries.h"
 #include "job/utf8.h"
 
 namespace rowpress {
@@ -139,18 +139,9 @@ void closeLockedForRun(int fd) {
 }
 
 void removeAbandonedFiles(int directory, const LeftoverKind& kind) {
-  // The directory may be open for paths only, which cannot be read: it is read through a
-  // descriptor of its own, opened through that one.
-  const int listed = ::openat(directory, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (listed < 0) return;
-  DIR* dir = ::fdopendir(listed);
-  if (!dir) {
-    ::close(listed);
-    return;
-  }
+  DirectoryEntries entries(directory);
   const std::time_t now = std::time(nullptr);
-  while (dirent* entry = ::readdir(dir)) {
-    const char* name = entry->d_name;
+  while (const char* name = entries.next()) {
     if (!kind.matches(name)) continue;
     // A leftover whose lock can be taken was left by a run that is gone, unless it is so new
     // that its run may not have locked it yet. This process's own files are not even opened:
@@ -181,7 +172,6 @@ void removeAbandonedFiles(int directory, const LeftoverKind& kind) {
     }
     ::close(fd);
   }
-  ::closedir(dir);
 }
 
 std::string workDirectoryFor(const std::string& temporaryPath) {
@@ -208,18 +198,12 @@ void removeAbandonedWorkDirectory(int directory, const char* name, std::time_t n
     ::close(fd);
     return;
   }
-  const int listed = ::dup(fd);
-  DIR* entries = listed >= 0 ? ::fdopendir(listed) : nullptr;
-  if (entries == nullptr) {
-    if (listed >= 0) ::close(listed);
-  } else {
-    while (dirent* entry = ::readdir(entries)) {
-      struct stat st;
-      if (::fstatat(fd, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && !S_ISDIR(st.st_mode)) {
-        ::unlinkat(fd, entry->d_name, 0);
-      }
+  DirectoryEntries entries(fd);
+  while (const char* entry = entries.next()) {
+    struct stat st;
+    if (::fstatat(fd, entry, &st, AT_SYMLINK_NOFOLLOW) == 0 && !S_ISDIR(st.st_mode)) {
+      ::unlinkat(fd, entry, 0);
     }
-    ::closedir(entries);
   }
   struct stat again;
   if (::fstatat(directory, name, &again, AT_SYMLINK_NOFOLLOW) == 0 && sameFile(again, opened)) {
@@ -235,19 +219,13 @@ void removeAbandonedTemporaryFiles(int directory, const std::string& forName) {
   removeAbandonedFiles(directory, LeftoverKind{[&prefix](std::string_view name) {
                          return isTemporaryName(name, prefix);
                        }});
-  const int listed = ::openat(directory, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  DIR* dir = listed >= 0 ? ::fdopendir(listed) : nullptr;
-  if (dir == nullptr) {
-    if (listed >= 0) ::close(listed);
-    return;
-  }
+  DirectoryEntries entries(directory);
   const std::time_t now = std::time(nullptr);
-  while (dirent* entry = ::readdir(dir)) {
-    if (isTemporaryName(entry->d_name, prefix, kWorkSuffix)) {
-      removeAbandonedWorkDirectory(directory, entry->d_name, now);
+  while (const char* name = entries.next()) {
+    if (isTemporaryName(name, prefix, kWorkSuffix)) {
+      removeAbandonedWorkDirectory(directory, name, now);
     }
   }
-  ::closedir(dir);
 }
 
 }  // namespace rowpress

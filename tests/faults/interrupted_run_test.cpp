@@ -8,6 +8,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -167,6 +168,18 @@ TEST_F(InterruptedRunTest, AKilledRunsLeftoverGoesOnlyOnceItIsOldAndNoOneHoldsIt
   support::setModifiedAgo(young, 4 * 60);
   auto lock = std::make_unique<support::HeldLock>(held);
   ASSERT_TRUE(lock->held());
+  // And old work directories of runs that are gone (the workbook library's files): one that
+  // holds only files goes with them at the next run; one that holds a directory is not the
+  // library's alone: its files go, the directory stays.
+  const std::string work = workDirectoryFor(temporaryNameFor(target_, "workRun01234"));
+  const std::string keptWork = workDirectoryFor(temporaryNameFor(target_, "workRun56789"));
+  for (const std::string& directory : {work, keptWork}) {
+    ASSERT_EQ(::mkdir(directory.c_str(), 0700), 0) << directory;
+    writeFile(directory + "/sheet1.xml", "a sheet of the library");
+  }
+  ASSERT_EQ(::mkdir((keptWork + "/mine").c_str(), 0700), 0);
+  support::setModifiedAgo(work, kLongAgo);
+  support::setModifiedAgo(keptWork, kLongAgo);
 
   // The killed run's leftover is young yet: it stays, like everything else.
   support::ChildResult next = runJob("select 'today' as report", target_);
@@ -175,8 +188,9 @@ TEST_F(InterruptedRunTest, AKilledRunsLeftoverGoesOnlyOnceItIsOldAndNoOneHoldsIt
   EXPECT_EQ(readFile(target_), "report,\r\ntoday,\r\n");
   EXPECT_THAT(listDirectory(dir_),
               UnorderedElementsAre(name, baseName(held), baseName(young), baseName(other),
-                                   baseName(similar), "big.csv"));
+                                   baseName(similar), baseName(keptWork), "big.csv"));
   EXPECT_EQ(readFile(held), "not mine to remove");
+  EXPECT_EQ(listDirectory(keptWork), std::vector<std::string>{"mine"});
 
   // Once old, the leftover whose lock can be taken goes; the locked one stays whatever its
   // age, and is not published either.
@@ -186,7 +200,7 @@ TEST_F(InterruptedRunTest, AKilledRunsLeftoverGoesOnlyOnceItIsOldAndNoOneHoldsIt
   EXPECT_EQ(readFile(target_), "report,\r\nlater,\r\n");
   EXPECT_THAT(listDirectory(dir_),
               UnorderedElementsAre(baseName(held), baseName(young), baseName(other),
-                                   baseName(similar), "big.csv"));
+                                   baseName(similar), baseName(keptWork), "big.csv"));
   EXPECT_EQ(readFile(held), "not mine to remove");
 
   // Without its lock, the old one goes too.
@@ -194,7 +208,8 @@ TEST_F(InterruptedRunTest, AKilledRunsLeftoverGoesOnlyOnceItIsOldAndNoOneHoldsIt
   next = runJob("select 'last' as report", target_);
   EXPECT_EQ(next.exitStatus, 0) << next.err;
   EXPECT_THAT(listDirectory(dir_),
-              UnorderedElementsAre(baseName(young), baseName(other), baseName(similar), "big.csv"));
+              UnorderedElementsAre(baseName(young), baseName(other), baseName(similar),
+                                   baseName(keptWork), "big.csv"));
 }
 
 // A killed run that wrote to a default name leaves the name it reserved, an empty file, beside

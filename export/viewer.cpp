@@ -13,6 +13,8 @@
 #include <iterator>
 #include <utility>
 
+#include "files/file_descriptor.h"
+
 namespace rowpress {
 
 namespace {
@@ -137,7 +139,21 @@ class ProcessLauncher : public Launcher {
  private:
   const std::chrono::milliseconds watchFor_;
   // The read end of the last started viewer's end, until taken.
-  int ended_ = -1;
+  FileDescriptor ended_;
+};
+
+// A pipe whose ends close themselves; both closed on exec.
+struct Pipe {
+  FileDescriptor read;
+  FileDescriptor write;
+  // Opens the pipe; false, with errno, when it cannot be made.
+  bool open() {
+    int ends[2];
+    if (::pipe2(ends, O_CLOEXEC) != 0) return false;
+    read.reset(ends[0]);
+    write.reset(ends[1]);
+    return true;
+  }
 };
 
 // The watcher's descriptor that reports the viewer's end.
@@ -288,16 +304,11 @@ std::string ProcessLauncher::start(const std::vector<std::string>& words) {
 
   // The viewer's process tells why it could not run its program through this pipe; the
   // pipe closes without a word when the program runs (close-on-exec).
-  int failure[2];
-  if (::pipe2(failure, O_CLOEXEC) != 0) return std::strerror(errno);
+  Pipe failure;
+  if (!failure.open()) return std::strerror(errno);
   // A watched viewer's end comes through this one.
-  int ended[2] = {-1, -1};
-  if (watchFor_.count() > 0 && ::pipe2(ended, O_CLOEXEC) != 0) {
-    const int error = errno;
-    ::close(failure[0]);
-    ::close(failure[1]);
-    return std::strerror(error);
-  }
+  Pipe ended;
+  if (watchFor_.count() > 0 && !ended.open()) return std::strerror(errno);
   // Fork twice so that the viewer belongs to no one here: the middle process starts a new
   // session, forks the viewer and exits at once, and only the middle process is waited for.
   // A watched viewer gets a watcher between the two, which waits for its end a few seconds.
@@ -309,39 +320,28 @@ std::string ProcessLauncher::start(const std::vector<std::string>& words) {
   ::pthread_sigmask(SIG_BLOCK, &stops, &kept);
   pid_t middle = ::fork();
   if (middle != 0) ::pthread_sigmask(SIG_SETMASK, &kept, nullptr);
-  if (middle < 0) {
-    const int error = errno;
-    for (int fd : {failure[0], failure[1], ended[0], ended[1]}) {
-      if (fd >= 0) ::close(fd);
-    }
-    return std::strerror(error);
-  }
+  if (middle < 0) return std::strerror(errno);
   if (middle == 0) {
-    ::close(failure[0]);
-    if (ended[0] >= 0) ::close(ended[0]);
-    startViewer(argv.data(), failure[1], ended[1], watchFor_);
+    failure.read.reset();
+    ended.read.reset();
+    startViewer(argv.data(), failure.write.get(), ended.write.get(), watchFor_);
   }
-  ::close(failure[1]);
-  if (ended[1] >= 0) ::close(ended[1]);
+  failure.write.reset();
+  ended.write.reset();
   int status = 0;
   while (::waitpid(middle, &status, 0) < 0 && errno == EINTR) {
   }
   // Until the viewer's program runs or the viewer's process gives up.
   int error = 0;
   ssize_t got;
-  while ((got = ::read(failure[0], &error, sizeof error)) < 0 && errno == EINTR) {
+  while ((got = ::read(failure.read.get(), &error, sizeof error)) < 0 && errno == EINTR) {
   }
-  ::close(failure[0]);
-  if (got == static_cast<ssize_t>(sizeof error)) {
-    if (ended[0] >= 0) ::close(ended[0]);
-    return std::strerror(error);
-  }
-  if (ended_ >= 0) ::close(ended_);
-  ended_ = ended[0];
+  if (got == static_cast<ssize_t>(sizeof error)) return std::strerror(error);
+  ended_ = std::move(ended.read);
   return {};
 }
 
-int ProcessLauncher::takeEndWatch() { return std::exchange(ended_, -1); }
+int ProcessLauncher::takeEndWatch() { return ended_.release(); }
 
 std::string viewerEndLine(const std::string& viewer, int status) {
   if (WIFEXITED(status) && WEXITSTATUS(status) != 0) {

@@ -10,6 +10,7 @@
 #include <climits>
 #include <cstring>
 
+#include "files/file_descriptor.h"
 #include "files/temporary_files.h"
 
 namespace rowpress {
@@ -28,9 +29,6 @@ class AttributeReader {
       : directory_(directory),
         name_(name),
         path_("/proc/self/fd/" + std::to_string(directory) + "/" + name) {}
-  ~AttributeReader() {
-    if (fd_ >= 0) ::close(fd_);
-  }
   AttributeReader(const AttributeReader&) = delete;
   AttributeReader& operator=(const AttributeReader&) = delete;
 
@@ -38,7 +36,8 @@ class AttributeReader {
   int names(std::vector<std::string>& names) {
     std::string list;
     const int err = sized(list, [this](char* buffer, std::size_t size) {
-      return fd_ >= 0 ? ::flistxattr(fd_, buffer, size) : ::llistxattr(path_.c_str(), buffer, size);
+      return fd_ ? ::flistxattr(fd_.get(), buffer, size)
+                 : ::llistxattr(path_.c_str(), buffer, size);
     });
     names.clear();
     for (std::size_t from = 0; from < list.size();) {
@@ -52,8 +51,8 @@ class AttributeReader {
   // The value of the attribute `attribute`; 0 or an errno value (ENODATA: it has none).
   int value(const std::string& attribute, std::string& value) {
     return sized(value, [&](char* buffer, std::size_t size) {
-      return fd_ >= 0 ? ::fgetxattr(fd_, attribute.c_str(), buffer, size)
-                      : ::lgetxattr(path_.c_str(), attribute.c_str(), buffer, size);
+      return fd_ ? ::fgetxattr(fd_.get(), attribute.c_str(), buffer, size)
+                 : ::lgetxattr(path_.c_str(), attribute.c_str(), buffer, size);
     });
   }
 
@@ -65,7 +64,7 @@ class AttributeReader {
       ssize_t size = read(nullptr, 0);
       if (size < 0) {
         const int err = errno;
-        if (err != ENOENT || fd_ >= 0 || !fallBack()) return err;
+        if (err != ENOENT || fd_ || !fallBack()) return err;
         if ((size = read(nullptr, 0)) < 0) return errno;
       }
       out.resize(static_cast<std::size_t>(size));
@@ -83,16 +82,16 @@ class AttributeReader {
   bool fallBack() {
     if (::access("/proc/self/fd", F_OK) == 0) return false;
     const int flags = O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
-    fd_ = ::openat(directory_, name_.c_str(), O_RDONLY | flags);
-    if (fd_ < 0 && errno == EACCES) fd_ = ::openat(directory_, name_.c_str(), O_WRONLY | flags);
-    if (fd_ < 0) errno = ENOENT;
-    return fd_ >= 0;
+    fd_.reset(::openat(directory_, name_.c_str(), O_RDONLY | flags));
+    if (!fd_ && errno == EACCES) fd_.reset(::openat(directory_, name_.c_str(), O_WRONLY | flags));
+    if (!fd_) errno = ENOENT;
+    return static_cast<bool>(fd_);
   }
 
   int directory_;
   std::string name_;
   std::string path_;
-  int fd_ = -1;
+  FileDescriptor fd_;
 };
 
 // Whether an extended attribute of the replaced file goes to its new version besides the

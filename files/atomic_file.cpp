@@ -9,6 +9,7 @@
 #include <cstring>
 #include <utility>
 
+#include "files/file_descriptor.h"
 #include "files/replaced_file.h"
 
 namespace rowpress {
@@ -126,11 +127,9 @@ std::optional<FileTarget> fileTargetOf(const std::string& path) {
   if (path.empty() || !followLinks(path, file, why)) return std::nullopt;
   const std::string name = baseNameOf(file);
   if (name.empty()) return std::nullopt;
-  const int dirFd = ::open(directoryOf(file).c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
-  if (dirFd < 0) return std::nullopt;
-  std::optional<FileTarget> target = targetIn(dirFd, name);
-  ::close(dirFd);
-  return target;
+  const FileDescriptor dirFd(::open(directoryOf(file).c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+  if (!dirFd) return std::nullopt;
+  return targetIn(dirFd.get(), name);
 }
 
 std::optional<FileTarget> AtomicFile::target() const {

@@ -14,6 +14,7 @@
 #include <utility>
 
 #include "files/directory_entries.h"
+#include "files/file_descriptor.h"
 #include "job/utf8.h"
 
 namespace rowpress {
@@ -156,12 +157,12 @@ void removeAbandonedFiles(int directory, const LeftoverKind& kind) {
     // Read and write where allowed: where flock is emulated with fcntl locks, an exclusive
     // lock needs a descriptor open for writing.
     const int flags = O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
-    int fd = ::openat(directory, name, O_RDWR | flags);
-    if (fd < 0 && errno == EACCES) fd = ::openat(directory, name, O_RDONLY | flags);
-    if (fd < 0) continue;
+    FileDescriptor fd(::openat(directory, name, O_RDWR | flags));
+    if (!fd && errno == EACCES) fd.reset(::openat(directory, name, O_RDONLY | flags));
+    if (!fd) continue;
     struct stat opened;
-    if (::fstat(fd, &opened) == 0 && sameFile(opened, named) &&
-        ::flock(fd, LOCK_EX | LOCK_NB) == 0) {
+    if (::fstat(fd.get(), &opened) == 0 && sameFile(opened, named) &&
+        ::flock(fd.get(), LOCK_EX | LOCK_NB) == 0) {
       // Still the same file under that name (and still empty, where only an empty one is a
       // leftover): removed while its lock is held.
       struct stat again;
@@ -170,7 +171,6 @@ void removeAbandonedFiles(int directory, const LeftoverKind& kind) {
         ::unlinkat(directory, name, 0);
       }
     }
-    ::close(fd);
   }
 }
 
@@ -190,26 +190,27 @@ void removeAbandonedWorkDirectory(int directory, const char* name, std::time_t n
       isLive(named) || now - named.st_mtime < kAbandonedAfterSeconds) {
     return;
   }
-  const int fd = ::openat(directory, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-  if (fd < 0) return;
+  const FileDescriptor fd(
+      ::openat(directory, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  if (!fd) return;
   struct stat opened;
-  if (::fstat(fd, &opened) != 0 || !sameFile(opened, named) ||
-      ::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-    ::close(fd);
+  if (::fstat(fd.get(), &opened) != 0 || !sameFile(opened, named) ||
+      ::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
     return;
   }
-  DirectoryEntries entries(fd);
-  while (const char* entry = entries.next()) {
-    struct stat st;
-    if (::fstatat(fd, entry, &st, AT_SYMLINK_NOFOLLOW) == 0 && !S_ISDIR(st.st_mode)) {
-      ::unlinkat(fd, entry, 0);
+  {
+    DirectoryEntries entries(fd.get());
+    while (const char* entry = entries.next()) {
+      struct stat st;
+      if (::fstatat(fd.get(), entry, &st, AT_SYMLINK_NOFOLLOW) == 0 && !S_ISDIR(st.st_mode)) {
+        ::unlinkat(fd.get(), entry, 0);
+      }
     }
   }
   struct stat again;
   if (::fstatat(directory, name, &again, AT_SYMLINK_NOFOLLOW) == 0 && sameFile(again, opened)) {
     ::unlinkat(directory, name, AT_REMOVEDIR);
   }
-  ::close(fd);
 }
 
 }  // namespace

@@ -50,6 +50,8 @@ std::string summaryStart(RunOutcome outcome, int signal) {
 // Everything the handlers know, set up before they are installed.
 struct Handlers {
   StopRequest* stop = nullptr;
+  // The run's files, taken before any handler runs: its first use allocates.
+  RunFiles* files = nullptr;
   bool terminal = false;  // standard error is a terminal
   timespec start{};
   timer_t grace{};
@@ -144,7 +146,7 @@ void armGrace() {
 // says why, unless the run is saying it itself (it then ends the process).
 void endStop() {
   StopRequest& stop = *handlers.stop;
-  RunFiles::instance().removeAll();
+  handlers.files->removeAll();
   if (!stop.claimReport()) return;
   HandlerText text;
   int status = exitStatusOf(RunOutcome::StatementFailed);
@@ -227,7 +229,7 @@ void timeoutLook() {
   if (waiting == StopRequest::Wait::Connect) {
     // The driver holds the run inside the connect, which cannot be interrupted; no output
     // exists yet, but a run that just got past the connect may have registered one.
-    RunFiles::instance().removeAll();
+    handlers.files->removeAll();
     stop.requestTimeout(seconds);
     if (stop.claimReport()) {
       HandlerText text;
@@ -279,6 +281,7 @@ bool makeTimer(int which, timer_t& timer) {
 
 std::string startSignalStop(bool summary) {
   handlers.stop = &StopRequest::instance();
+  handlers.files = &RunFiles::instance();
   handlers.terminal = ::isatty(STDERR_FILENO) == 1;
   ::clock_gettime(CLOCK_MONOTONIC, &handlers.start);
   handlers.summary = summary;

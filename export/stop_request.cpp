@@ -7,7 +7,6 @@
 #include <system_error>
 
 #include "db/result_cursor.h"
-#include "files/run_files.h"
 
 namespace rowpress {
 
@@ -99,7 +98,7 @@ void StopRequest::endExecute() {
 }
 
 bool StopRequest::idle() const {
-  return steps_.load() == 0 && !executing_.load() && RunFiles::instance().empty();
+  return steps_.load() == 0 && !executing_.load() && files_.empty();
 }
 
 std::string stopLogLine(int signal) {

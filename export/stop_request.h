@@ -19,6 +19,8 @@
 #include <string>
 #include <thread>
 
+#include "files/run_files.h"
+
 namespace rowpress {
 
 // Nanoseconds of the system's coarse monotonic clock: a few milliseconds coarse, and cheap
@@ -136,6 +138,8 @@ class StopRequest {
   sem_t cancelWake_{};
   std::atomic<bool> cancellerWaits_{false};
   std::atomic<bool> executionEnded_{false};
+  // The run's files, taken with the request: a handler that asks idle() allocates nothing.
+  RunFiles& files_ = RunFiles::instance();
 
   static_assert(std::atomic<bool>::is_always_lock_free && std::atomic<int>::is_always_lock_free &&
                     std::atomic<std::int64_t>::is_always_lock_free,

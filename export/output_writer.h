@@ -102,6 +102,8 @@ class OutputWriter {
   explicit OutputWriter(const WriterOptions& options) : forceFullLength_(options.forceFullLength) {}
   // Each value padded or cut to its column's declared size (WriterOptions::forceFullLength).
   bool forceFullLength() const { return forceFullLength_; }
+  // The column (from 0) of the cell that writeCell is writing.
+  int cellColumn() const { return static_cast<int>(next_) - 1; }
 
  private:
   // The steps behind header, beginRow, cell and beginCellParts, with the column in hand.

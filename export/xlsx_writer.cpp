@@ -247,7 +247,6 @@ void XlsxWriter::closeSheet() {
 }
 
 void XlsxWriter::startRow() {
-  column_ = 0;
   if (!ok()) return;
   if (row_ >= sheetRows_) {
     // The sheet is full: the rows go on in the next one, below its own header row.
@@ -320,7 +319,7 @@ ValueChanges XlsxWriter::writeDateTime(int column, std::string_view text) {
 }
 
 ValueChanges XlsxWriter::writeCell(const CellValue& value, const ColumnInfo& column) {
-  const int k = column_++;
+  const int k = cellColumn();
   if (!ok()) return 0;
   // NULL is an empty cell.
   if (value.null) return 0;

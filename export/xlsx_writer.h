@@ -111,7 +111,6 @@ class XlsxWriter final : public OutputWriter {
   std::vector<ColumnInfo> columns_;
   std::vector<CellKind> kinds_;
   long long row_ = 0;  // the row being written in the current sheet; 0 is the header row
-  int column_ = 0;     // the next cell of the row
   std::string text_;   // the cleaned text of a cell
   std::string workbookPath_;
   std::string tmpdir_;

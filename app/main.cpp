@@ -18,8 +18,8 @@
 #include "app/startup.h"
 #include "app/window.h"
 #include "export/output_naming.h"
-#include "export/viewer.h"
 #include "job/exit_status.h"
+#include "run/viewer.h"
 
 namespace {
 

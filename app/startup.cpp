@@ -14,9 +14,9 @@
 #include "export/output_naming.h"
 #include "export/stop_request.h"
 #include "export/value_account.h"
-#include "export/viewer.h"
 #include "job/job_fields.h"
 #include "job/shown_text.h"
+#include "run/viewer.h"
 
 namespace rowpress {
 

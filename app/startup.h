@@ -12,9 +12,9 @@
 #include "app/credentials.h"
 #include "app/view.h"
 #include "export/export_run.h"
-#include "export/viewer.h"
 #include "job/job_settings.h"
 #include "run/run_job.h"
+#include "run/viewer.h"
 #include "settings/settings_file.h"
 
 namespace rowpress {

@@ -1,10 +1,6 @@
 #include "export/stop_request.h"
 
-#include <signal.h>
-
-#include <cerrno>
 #include <cstring>
-#include <system_error>
 
 #include "db/result_cursor.h"
 
@@ -24,9 +20,8 @@ void StopRequest::request(int signal, int timeoutSeconds, bool cancel) {
     cancelled_.store(cancel, std::memory_order_relaxed);
     requested_.store(true);
   }
-  // The driver is never called here (a handler may be asking): the thread that waits for
-  // the request does it.
-  if (cancellerWaits_.load()) ::sem_post(&cancelWake_);
+  // The driver is never called here (a handler may be asking): the canceller's thread does it.
+  canceller_.wake();
 }
 
 bool StopRequest::beginPublish() {
@@ -54,46 +49,18 @@ void StopRequest::reset() {
   claimed_.store(false);
 }
 
-std::string StopRequest::beginExecute(ResultCursor* cursor, bool cancelSafe) {
+std::string StopRequest::beginExecute(ResultCursor& cursor, bool cancelSafe) {
   executing_.store(true);
   if (!cancelSafe) return {};
-  ::sem_init(&cancelWake_, 0, 0);
-  executionEnded_.store(false);
-  // The thread starts with every signal blocked, so that the handlers run on the run's
-  // thread, as they do where no such thread exists.
-  sigset_t all, kept;
-  sigfillset(&all);
-  pthread_sigmask(SIG_BLOCK, &all, &kept);
-  std::string failure;
-  try {
-    canceller_ = std::thread([this, cursor] {
-      while (::sem_wait(&cancelWake_) != 0 && errno == EINTR) {
-      }
-      if (!executionEnded_.load()) cursor->cancel();
-    });
-  } catch (const std::system_error& e) {
-    // No thread for the cancel: a statement that ran now could not be ended by a stop.
-    failure = e.code().message();
-  }
-  pthread_sigmask(SIG_SETMASK, &kept, nullptr);
-  if (!canceller_.joinable()) return failure.empty() ? "no thread" : failure;
-  cancellerWaits_.store(true);
-  // A request made before the statement began cancels it as soon as it runs.
-  if (requested_.load()) ::sem_post(&cancelWake_);
-  return {};
+  std::string failure = canceller_.start(cursor);
+  // A request made before the statement began cancels it as soon as it runs. The canceller
+  // waits before this load, and a request stores before its wake: one of the two wakes it.
+  if (failure.empty() && requested_.load()) canceller_.wake();
+  return failure;
 }
 
 void StopRequest::endExecute() {
-  if (canceller_.joinable()) {
-    cancellerWaits_.store(false);
-    executionEnded_.store(true);
-    ::sem_post(&cancelWake_);
-    // A cancel still inside the driver uses the statement: it is not given back before the
-    // cancel returns. A cancel that never returns leaves the run here, and the stop's
-    // deadline ends the process.
-    canceller_.join();
-    ::sem_destroy(&cancelWake_);
-  }
+  canceller_.finish();
   executing_.store(false);
 }
 
@@ -110,7 +77,7 @@ std::string timedOutText(int seconds) {
 }
 
 ExecutingStatement::ExecutingStatement(StopRequest& stop, ResultCursor& cursor) : stop_(stop) {
-  const std::string reason = stop_.beginExecute(&cursor, cursor.cancelsSafely());
+  const std::string reason = stop_.beginExecute(cursor, cursor.cancelsSafely());
   if (!reason.empty())
     failure_ = "could not start the thread that cancels the statement: " + reason;
 }

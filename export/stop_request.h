@@ -11,14 +11,13 @@
 // list (files/run_files.h).
 #pragma once
 
-#include <semaphore.h>
 #include <time.h>
 
 #include <atomic>
 #include <cstdint>
 #include <string>
-#include <thread>
 
+#include "export/statement_canceller.h"
 #include "files/run_files.h"
 
 namespace rowpress {
@@ -83,12 +82,10 @@ class StopRequest {
   bool claimReport() { return !reported_.exchange(true); }
 
   // The cursor whose statement is being executed, and whether it may be cancelled from
-  // another thread while it executes. Between the two calls a request cancels it: a thread of
-  // its own waits for the request (a handler cannot call the driver) for as long as the
-  // statement executes, with every signal blocked. Returns why that thread could not start
-  // (then no statement may run, since no stop could end it); empty when it started or none
-  // is needed.
-  std::string beginExecute(ResultCursor* cursor, bool cancelSafe);
+  // another thread while it executes. Between the two calls a request cancels it through the
+  // statement canceller. Returns why the canceller's thread could not start (then no
+  // statement may run, since no stop could end it); empty when it started or none is needed.
+  std::string beginExecute(ResultCursor& cursor, bool cancelSafe);
   void endExecute();
 
   // A short step that creates files before it can register them (a default name is reserved
@@ -133,11 +130,7 @@ class StopRequest {
   std::atomic<int> steps_{0};
   std::atomic<int> uninterruptible_{0};
   std::atomic<bool> executing_{false};
-  // The thread that cancels the executing statement when a request comes, and what wakes it.
-  std::thread canceller_;
-  sem_t cancelWake_{};
-  std::atomic<bool> cancellerWaits_{false};
-  std::atomic<bool> executionEnded_{false};
+  StatementCanceller canceller_;
   // The run's files, taken with the request: a handler that asks idle() allocates nothing.
   RunFiles& files_ = RunFiles::instance();
 

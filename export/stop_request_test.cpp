@@ -1,6 +1,7 @@
-// Stopping an export run: between the parts of a long value, while a statement executes, in
-// a failing fetch; when the run is idle, the publication gate, and drivers that
-// are never cancelled from another thread. (Whole runs stopped: run/run_job_export_test.cpp.)
+// Stopping an export run: between the parts of a long value, while a statement executes (and
+// the thread that cancels it), in a failing fetch; when the run is idle, the publication gate,
+// and drivers that are never cancelled from another thread. (Whole runs stopped:
+// run/run_job_export_test.cpp.)
 #include "export/stop_request.h"
 
 #include <fcntl.h>
@@ -18,6 +19,7 @@
 #include "export/column_type_report.h"
 #include "export/export_run.h"
 #include "export/output_naming.h"
+#include "export/statement_canceller.h"
 #include "files/run_files.h"
 #include "tests/support/export_run_fixture.h"
 #include "tests/support/fake_result_cursor.h"
@@ -73,6 +75,36 @@ TEST(StopRequest, IsIdleOnlyWithNoFileListedAndNoStepCreatingFiles) {
     EXPECT_FALSE(stop.idle());
   }
   EXPECT_TRUE(stop.idle());
+}
+
+// The canceller's thread cancels a statement once when woken, with the stop signals blocked
+// (their handlers run on the run's thread), and never once the statement has ended.
+TEST(StopRequest, TheCancellerCancelsOnceWhenWokenAndNeverAfterTheStatementEnded) {
+  struct SignalMaskCursor : FakeResultCursor {
+    std::atomic<bool> termBlocked{false};
+    void cancel() override {
+      sigset_t mask;
+      pthread_sigmask(SIG_SETMASK, nullptr, &mask);
+      termBlocked = sigismember(&mask, SIGTERM) == 1;
+      FakeResultCursor::cancel();
+    }
+  };
+  StatementCanceller canceller;
+  canceller.wake();  // no thread waits: nothing to wake
+  SignalMaskCursor cursor;
+  ASSERT_EQ(canceller.start(cursor), "");
+  canceller.finish();
+  EXPECT_EQ(cursor.cancels.load(), 0);
+
+  ASSERT_EQ(canceller.start(cursor), "");
+  canceller.wake();
+  ASSERT_TRUE(
+      support::waitFor([&cursor] { return cursor.cancels.load() > 0; }, std::chrono::seconds(10)));
+  canceller.wake();
+  canceller.finish();
+  EXPECT_EQ(cursor.cancels.load(), 1);
+  EXPECT_TRUE(cursor.termBlocked);
+  canceller.finish();  // a second finish has no thread to end
 }
 
 TEST(StopRequest, APublicationBeginsOnlyBeforeAStopAndHoldsItOff) {

@@ -12,8 +12,8 @@
 #include "export/export_report.h"
 #include "export/export_run.h"
 #include "export/stop_request.h"
-#include "export/viewer.h"
 #include "job/job_settings.h"
+#include "run/viewer.h"
 
 namespace rowpress {
 

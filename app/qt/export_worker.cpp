@@ -19,7 +19,7 @@
 #include "app/status_list.h"
 #include "export/stop_request.h"
 #include "export/value_account.h"
-#include "export/viewer.h"
+#include "run/viewer.h"
 
 namespace rowpress {
 

@@ -5,9 +5,9 @@
 #include <string>
 #include <vector>
 
-#include "export/viewer.h"
 #include "job/shown_text.h"
 #include "run/run_job.h"
+#include "run/viewer.h"
 #include "tests/support/export_fixture.h"
 #include "tests/support/recording_report.h"
 

@@ -1,4 +1,4 @@
-#include "export/viewer.h"
+#include "run/viewer.h"
 
 #include <fcntl.h>
 #include <gmock/gmock.h>

@@ -6,14 +6,18 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
 #include <tuple>
 #include <vector>
 
 namespace rowpress {
 namespace {
 
-auto asTuples(const std::vector<ValueChange>& changes) {
-  std::vector<std::tuple<int, std::string, ValueRule, long long>> tuples;
+// A change as one value: column, name, rule, count.
+using Row = std::tuple<int, std::string, ValueRule, long long>;
+
+std::vector<Row> asRows(const std::vector<ValueChange>& changes) {
+  std::vector<Row> tuples;
   for (const ValueChange& change : changes) {
     tuples.emplace_back(change.column, change.name, change.rule, change.count);
   }
@@ -35,11 +39,10 @@ TEST(ValueAccount, CountsEachRuleOfAValueOnceByColumnAndThenByRule) {
   account.add(2, 0);
   account.add(3, changeOf(ValueRule::Binary));
   const std::vector<ValueChange> changes = account.changes(columns);
-  using Row = std::tuple<int, std::string, ValueRule, long long>;
-  EXPECT_EQ(asTuples(changes), (std::vector<Row>{{1, "memo", ValueRule::Cut, 2},
-                                                 {1, "memo", ValueRule::Unencodable, 2},
-                                                 {3, columns[2].name, ValueRule::ColumnName, 1},
-                                                 {3, columns[2].name, ValueRule::Binary, 1}}));
+  EXPECT_EQ(asRows(changes), (std::vector<Row>{{1, "memo", ValueRule::Cut, 2},
+                                               {1, "memo", ValueRule::Unencodable, 2},
+                                               {3, columns[2].name, ValueRule::ColumnName, 1},
+                                               {3, columns[2].name, ValueRule::Binary, 1}}));
   // The cut name is a change of the column, not of a value.
   EXPECT_EQ(changedValues({{"", columns, 3, changes}, {"b", columns, 0, changes}}), 10);
   EXPECT_EQ(firstRule(changeOf(ValueRule::Unencodable) | changeOf(ValueRule::Dropped)),

@@ -18,6 +18,7 @@
 #include "app/startup.h"
 #include "app/window.h"
 #include "export/output_naming.h"
+#include "export/stop_request.h"
 #include "job/exit_status.h"
 #include "run/viewer.h"
 
@@ -72,9 +73,9 @@ int runMain(int argc, char** argv) {
     // The progress line only where someone watches: standard error on a terminal.
     RunLog log{line.quiet, !line.quiet && ::isatty(STDERR_FILENO) ? STDERR_FILENO : -1,
                streams.outputClosed};
-    return runUnattended(std::move(job), std::cout, std::cerr, log);
+    return runUnattended(std::move(job), StopRequest::instance(), std::cout, std::cerr, log);
   }
-  return runMainWindow(argc, argv, line, outside);
+  return runMainWindow(argc, argv, line, StopRequest::instance(), outside);
 }
 
 }  // namespace

@@ -33,8 +33,8 @@ class ViewReport : public RunReport {
 
 }  // namespace
 
-MainDialog::MainDialog(JobSettings& job, View& view)
-    : job_(job), view_(view), executablePath_(currentExecutablePath()) {
+MainDialog::MainDialog(JobSettings& job, View& view, StopRequest& stop)
+    : job_(job), view_(view), stop_(stop), executablePath_(currentExecutablePath()) {
   view_.setListener([this](ControlId id, Notification what) { handle(id, what); });
   keepJob();
 }
@@ -184,7 +184,7 @@ RunResult MainDialog::OnFetch() {
   if (!confirmFetch(job)) return RunResult{};
   BusyCursor busy(view_);
   ViewReport report(view_, rowsWritten_);
-  RunResult result = runJob(std::move(job), report, *launcher_, StopRequest::instance());
+  RunResult result = runJob(std::move(job), report, *launcher_, stop_);
   fetchDone(result);
   return result;
 }

@@ -12,6 +12,7 @@
 #include "app/help_page.h"
 #include "app/view.h"
 #include "export/export_run.h"
+#include "export/stop_request.h"
 #include "job/job_settings.h"
 #include "run/run_job.h"
 #include "run/viewer.h"
@@ -26,8 +27,8 @@ inline constexpr char kUnsavedQuestion[] =
 
 class MainDialog {
  public:
-  // Listens to `view`'s notifications for as long as it lives.
-  MainDialog(JobSettings& job, View& view);
+  // Listens to `view`'s notifications for as long as it lives; its fetches answer `stop`.
+  MainDialog(JobSettings& job, View& view, StopRequest& stop);
   ~MainDialog();
   MainDialog(const MainDialog&) = delete;
   MainDialog& operator=(const MainDialog&) = delete;
@@ -110,6 +111,8 @@ class MainDialog {
   // The same count for a run on another thread to keep current.
   std::atomic<long long>& rowCounter() { return rowsWritten_; }
   JobSettings& job() { return job_; }
+  // The request that stops this window's fetches.
+  StopRequest& stopRequest() { return stop_; }
   View& view() { return view_; }
 
   // The executable beside which the help page is looked for: the running one unless set.
@@ -125,6 +128,7 @@ class MainDialog {
 
   JobSettings& job_;
   View& view_;
+  StopRequest& stop_;
   ExportResult lastExport_;
   // The job as it was last loaded, saved or started with.
   JobSettings kept_;

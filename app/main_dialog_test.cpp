@@ -26,7 +26,7 @@ class DialogTest : public ::testing::Test {
 
   JobSettings job_;
   MemoryView view_;
-  MainDialog dlg_{job_, view_};
+  MainDialog dlg_{job_, view_, StopRequest::instance()};
 };
 
 TEST_F(DialogTest, OutputTypeBoxesStayExclusive) {
@@ -351,7 +351,7 @@ TEST_F(DialogTest, SheetTabsKeepEachSheetsSqlAndAReportRoundTripsThroughItsFile)
   EXPECT_EQ(job_.sql, "select 2");
   JobSettings loadedJob;
   MemoryView loaded;
-  MainDialog other(loadedJob, loaded);
+  MainDialog other(loadedJob, loaded, StopRequest::instance());
   loaded.fileDialogAnswers.push_back(path);
   loaded.click(Id::LoadPrevious);
   EXPECT_THAT(loaded.sheetTabs, ElementsAre("Orders", "Sheet1", "Sheet3"));

@@ -7,7 +7,7 @@
 
 namespace rowpress {
 
-int runMainWindow(int&, char**, const CommandLine&, const OutsideCredentials&) {
+int runMainWindow(int&, char**, const CommandLine&, StopRequest&, const OutsideCredentials&) {
   std::cerr << "rowpress: this rowpress was built without its window; run a job with -silent "
                "(see rowpress --help)\n";
   return exitStatusOf(RunOutcome::JobUnreadable);

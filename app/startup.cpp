@@ -298,8 +298,8 @@ bool showPaths(std::ostream& out, std::ostream& err, const RunResult& result, co
 
 }  // namespace
 
-int runUnattended(JobSettings job, std::ostream& out, std::ostream& err, const RunLog& log,
-                  Launcher& launcher) {
+int runUnattended(JobSettings job, StopRequest& stop, std::ostream& out, std::ostream& err,
+                  const RunLog& log, Launcher& launcher) {
   const auto start = std::chrono::steady_clock::now();
   // The file is written as named, as the script that runs the job expects; the log says that
   // its extension names another type.
@@ -315,11 +315,10 @@ int runUnattended(JobSettings job, std::ostream& out, std::ostream& err, const R
       progress.emplace(log.progressTerminal);
     }
     StandardErrorReport report(err, progress);
-    result = runJob(std::move(job), report, launcher, StopRequest::instance());
+    result = runJob(std::move(job), report, launcher, stop);
   }
   const auto elapsed = std::chrono::steady_clock::now() - start;
   const ExportResult& summary = result.export_;
-  StopRequest& stop = StopRequest::instance();
   if (result.outcome == RunOutcome::NoConnection && stop.timedOutAfter() > 0 &&
       !stop.claimReport()) {
     // The connect ended as the timeout gave up on it: the timeout's handler says so and ends

@@ -12,6 +12,7 @@
 #include "app/credentials.h"
 #include "app/view.h"
 #include "export/export_run.h"
+#include "export/stop_request.h"
 #include "job/job_settings.h"
 #include "run/run_job.h"
 #include "run/viewer.h"
@@ -60,8 +61,9 @@ std::string summaryLine(const RunResult& result, const ExportResult& exported, i
 // the driver's words with their control characters escaped) and the path of a kept file on
 // `out`, as its own bytes; the viewer is started through `launcher`. Returns the exit status:
 // the outcome of the run, or 7 when the file was kept but `out` could not take its path (a
-// failure of `err` changes nothing).
-int runUnattended(JobSettings job, std::ostream& out, std::ostream& err, const RunLog& log = {},
-                  Launcher& launcher = processLauncher());
+// failure of `err` changes nothing). `stop` is the request that stops the run, which the stop
+// signals' handlers and the timeout make.
+int runUnattended(JobSettings job, StopRequest& stop, std::ostream& out, std::ostream& err,
+                  const RunLog& log = {}, Launcher& launcher = processLauncher());
 
 }  // namespace rowpress

@@ -102,7 +102,7 @@ class CatalogWindowTest : public RunTest {
 
   JobSettings windowJob_;
   QtMainWindow window_;
-  MainDialog windowDlg_{windowJob_, window_};
+  MainDialog windowDlg_{windowJob_, window_, StopRequest::instance()};
 };
 
 TEST_F(CatalogWindowTest, ListingTwiceAppendsSystemThenUserNamesAgain) {

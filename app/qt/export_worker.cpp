@@ -142,7 +142,7 @@ void ExportWorker::start() {
 }
 
 void ExportWorker::launch(JobSettings job) {
-  StopRequest& stop = StopRequest::instance();
+  StopRequest& stop = dialog_.stopRequest();
   // A Cancel of the last run is forgotten; a signal's request is not (it ends the process).
   if (stop.signal() == 0) stop.reset();
   running_ = true;
@@ -156,7 +156,7 @@ void ExportWorker::launch(JobSettings job) {
     thread_ = std::thread([this, job = std::move(job)]() mutable {
       QueuedReport report(window_, dialog_.rowCounter());
       QueuedLauncher launcher(window_, dialog_.launcher());
-      result_ = runJob(std::move(job), report, launcher, StopRequest::instance());
+      result_ = runJob(std::move(job), report, launcher, dialog_.stopRequest());
       // Behind every call the run queued to the window.
       QMetaObject::invokeMethod(this, &ExportWorker::onThreadDone, Qt::QueuedConnection);
     });
@@ -178,7 +178,7 @@ void ExportWorker::cancel() {
     return;
   }
   if (!running_ || abandoned_) return;
-  StopRequest& stop = StopRequest::instance();
+  StopRequest& stop = dialog_.stopRequest();
   stop.requestCancel();
   if (!stop.holdsOff()) return;
   // The workbook library assembles the file in one call that nothing interrupts, for seconds
@@ -196,7 +196,7 @@ void ExportWorker::showProgress() {
   // The counts in the groups of the user's locale.
   const QByteArray separator = QLocale().groupSeparator().toUtf8();
   const std::string_view grouped(separator.constData(), static_cast<std::size_t>(separator.size()));
-  window_.showLiveProgress(StopRequest::instance().holdsOff()
+  window_.showLiveProgress(dialog_.stopRequest().holdsOff()
                                ? ProgressLine::finishing(rows, finishing_, elapsed, grouped)
                                : ProgressLine::text(rows, elapsed, grouped));
 }
@@ -218,7 +218,7 @@ void ExportWorker::onThreadDone() {
   }
   // A stop signal ends the process once its run has ended by itself (its files are gone).
   endAfterStopSignal();
-  StopRequest& stop = StopRequest::instance();
+  StopRequest& stop = dialog_.stopRequest();
   if (stop.signal() == 0) stop.reset();
   running_ = false;
   abandoned_ = false;

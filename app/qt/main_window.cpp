@@ -388,7 +388,7 @@ void startWindow(const CommandLine& line, JobSettings& job, View& view,
   }
 }
 
-int runMainWindow(int& argc, char** argv, const CommandLine& line,
+int runMainWindow(int& argc, char** argv, const CommandLine& line, StopRequest& stop,
                   const OutsideCredentials& outside) {
   QApplication application(argc, argv);
   QApplication::setApplicationName(QStringLiteral("rowpress"));
@@ -396,7 +396,7 @@ int runMainWindow(int& argc, char** argv, const CommandLine& line,
 
   JobSettings job;
   QtMainWindow window;
-  MainDialog dialog(job, window);
+  MainDialog dialog(job, window, stop);
   // The window says when a viewer gives up soon after its start.
   dialog.setLauncher(watchingLauncher());
   window.runFetchesLive(dialog);

@@ -39,7 +39,7 @@ int main(int argc, char** argv) {
   QApplication application(qtArgc, argv);
   JobSettings job;
   QtMainWindow window;
-  MainDialog dialog(job, window);
+  MainDialog dialog(job, window, StopRequest::instance());
   window.setHelpHandler([&dialog] { dialog.OnHelp(); });
   applyDefaults(job, window);
   window.show();

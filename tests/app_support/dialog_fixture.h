@@ -31,7 +31,7 @@ class DialogOn : public Base {
   }
 
   MemoryView view_;
-  MainDialog dlg_{this->job_, view_};
+  MainDialog dlg_{this->job_, view_, StopRequest::instance()};
 };
 
 using DialogTest = DialogOn<RunTest>;

@@ -100,7 +100,7 @@ class WindowTest : public ::testing::Test {
 
   JobSettings job_;
   QtMainWindow window_;
-  MainDialog dlg_{job_, window_};
+  MainDialog dlg_{job_, window_, StopRequest::instance()};
   std::vector<std::string> urls_;
   TempDir installed_;
   const std::string helpPage_ = installed_ / "share/rowpress/help.html";
